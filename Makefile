@@ -1,0 +1,57 @@
+# Top-level commands. `make run` starts the program, `make test` installs what
+# is missing, builds and runs every test.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+BENCH_BUILD ?= build-bench
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build run test sanitize asan tsan bench fuzz clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja -DMARBLOOM_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@bash scripts/run
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer.
+asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARBLOOM_WERROR=ON \
+	  -DMARBLOOM_BUILD_GUI=OFF -DMARBLOOM_SANITIZE=address,undefined
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Threaded tests (suites named *Threaded) under ThreadSanitizer.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARBLOOM_WERROR=ON \
+	  -DMARBLOOM_BUILD_GUI=OFF -DMARBLOOM_SANITIZE=thread
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -R 'Threaded\.'
+
+sanitize: asan tsan
+
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARBLOOM_BUILD_BENCH=ON \
+	  -DMARBLOOM_BUILD_TESTS=OFF -DMARBLOOM_BUILD_GUI=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	bash scripts/run-benchmarks $(BENCH_BUILD)
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DMARBLOOM_BUILD_FUZZ=ON -DMARBLOOM_BUILD_TESTS=OFF -DMARBLOOM_BUILD_GUI=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	bash scripts/run-fuzzers $(FUZZ_BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,43 @@
+#pragma once
+// Small path and file helpers shared by the whole program.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace marbloom {
+
+constexpr std::size_t kPathCapacity = 260;
+
+// Trims space, LF, CR and tab from both ends in place; returns s (null gives null).
+char* TrimSpaces(char* s);
+std::string TrimSpaces(std::string_view s);
+
+// Backslashes become '/', and a '/' is appended when it and the terminator fit
+// in `capacity` bytes. An empty path is left alone.
+void NormalizeDirPath(char* path, std::size_t capacity);
+std::string NormalizeDirPath(std::string_view path, std::size_t capacity = kPathCapacity);
+
+// Creates the directory and its parents (errors ignored); with `probe` non-zero
+// proves the directory writable by creating and deleting "$.tmp" in it.
+// Returns 1 on success, 0 on failure. The path is normalised in place.
+int MakeDirTree(char* path, int probe);
+int MakeDirTree(const std::string& path, int probe);
+
+// Length of an open file, position unchanged; -1 on failure.
+int64_t FileLength(int fd);
+
+// Writes all of `size` bytes at `offset`; false on any short or failed write.
+bool WriteAllAt(int fd, const void* data, std::size_t size, int64_t offset);
+// Reads exactly `size` bytes at `offset`; false on a short or failed read.
+bool ReadAllAt(int fd, void* data, std::size_t size, int64_t offset);
+
+// Replaces `target` by `source` in one atomic step (rename over it).
+bool ReplaceFileAtomically(const std::string& source, const std::string& target);
+
+// Moves a file, also across file systems (copy, sync, then remove the source).
+bool MoveFileAnywhere(const std::string& source, const std::string& target);
+
+bool FileExists(const std::string& path);
+
+}  // namespace marbloom

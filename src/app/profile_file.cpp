@@ -1,0 +1,151 @@
+#include "app/profile_file.h"
+
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "app/file_helpers.h"
+#include "app/text_encoding.h"
+
+namespace marbloom {
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The file as GBK lines without their line ends.
+std::vector<std::string> ReadLines(const std::string& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return lines;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// "[name]" with blanks around: the section name, else nothing.
+std::optional<std::string> SectionName(const std::string& line) {
+  std::string t = TrimSpaces(line);
+  if (t.size() < 2 || t.front() != '[') return std::nullopt;
+  std::size_t close = t.find(']');
+  if (close == std::string::npos) return std::nullopt;
+  return TrimSpaces(std::string_view(t).substr(1, close - 1));
+}
+
+// "key = value": the trimmed key and value, else nothing.
+std::optional<std::pair<std::string, std::string>> KeyValue(const std::string& line) {
+  std::size_t eq = line.find('=');
+  if (eq == std::string::npos) return std::nullopt;
+  return std::make_pair(TrimSpaces(std::string_view(line).substr(0, eq)),
+                        TrimSpaces(std::string_view(line).substr(eq + 1)));
+}
+
+struct Location {
+  int sectionLine = -1;  // index of the "[section]" line
+  int keyLine = -1;      // index of the key's line
+  int lastContent = -1;  // last non-blank line of the section
+};
+
+Location Find(const std::vector<std::string>& lines, std::string_view section, std::string_view key) {
+  Location loc;
+  bool inside = false;
+  for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+    if (auto name = SectionName(lines[i])) {
+      if (inside) break;  // the first matching section is the one used
+      inside = EqualsNoCase(*name, section);
+      if (inside) loc.sectionLine = loc.lastContent = i;
+      continue;
+    }
+    if (!inside) continue;
+    if (!TrimSpaces(lines[i]).empty()) loc.lastContent = i;
+    if (loc.keyLine < 0) {
+      auto kv = KeyValue(lines[i]);
+      if (kv && EqualsNoCase(kv->first, key)) loc.keyLine = i;
+    }
+  }
+  return loc;
+}
+
+std::string Unquote(const std::string& value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+}  // namespace
+
+std::string ProfileReadString(const std::string& file, std::string_view section, std::string_view key,
+                              std::string_view defaultValue, std::size_t bufferSize) {
+  std::string gbkSection = Utf8ToGbk(section), gbkKey = Utf8ToGbk(key);
+  std::vector<std::string> lines = ReadLines(file);
+  Location loc = Find(lines, gbkSection, gbkKey);
+  std::string gbk = loc.keyLine >= 0 ? Unquote(KeyValue(lines[loc.keyLine])->second)
+                                     : TrimSpaces(Utf8ToGbk(defaultValue));
+  if (bufferSize == 0) return std::string();
+  return GbkToUtf8(CutGbk(gbk, bufferSize - 1));
+}
+
+int ProfileReadInt(const std::string& file, std::string_view section, std::string_view key,
+                   int defaultValue) {
+  std::vector<std::string> lines = ReadLines(file);
+  Location loc = Find(lines, Utf8ToGbk(section), Utf8ToGbk(key));
+  if (loc.keyLine < 0) return defaultValue;
+  std::string value = KeyValue(lines[loc.keyLine])->second;
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
+  uint32_t n = 0;  // wraps like the 32-bit original
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
+    n = n * 10u + static_cast<uint32_t>(value[i] - '0');
+  if (negative) n = 0u - n;
+  return static_cast<int>(n);
+}
+
+bool ProfileWriteString(const std::string& file, std::string_view section, std::string_view key,
+                        std::string_view value) {
+  std::string gbkSection = Utf8ToGbk(section), gbkKey = Utf8ToGbk(key);
+  std::vector<std::string> lines = ReadLines(file);
+  Location loc = Find(lines, gbkSection, gbkKey);
+  std::string entry = gbkKey + "=" + Utf8ToGbk(value);
+  if (loc.keyLine >= 0) {
+    lines[loc.keyLine] = entry;
+  } else if (loc.sectionLine >= 0) {
+    lines.insert(lines.begin() + loc.lastContent + 1, entry);
+  } else {
+    lines.push_back("[" + gbkSection + "]");
+    lines.push_back(entry);
+  }
+  std::ostringstream text;
+  for (const std::string& line : lines) text << line << "\r\n";
+  std::string temp = file + ".new";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << text.str();
+    out.flush();
+    if (!out) {
+      std::remove(temp.c_str());
+      return false;
+    }
+  }
+  if (!ReplaceFileAtomically(temp, file)) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace marbloom

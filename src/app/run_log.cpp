@@ -1,0 +1,53 @@
+#include "app/run_log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "app/settings.h"
+#include "app/text_encoding.h"
+
+namespace marbloom {
+namespace {
+
+std::mutex g_clockMutex;
+std::function<std::time_t()> g_clock;
+
+std::time_t Now() {
+  std::lock_guard<std::mutex> lock(g_clockMutex);
+  return g_clock ? g_clock() : std::time(nullptr);
+}
+
+}  // namespace
+
+void SetRunLogClock(std::function<std::time_t()> clock) {
+  std::lock_guard<std::mutex> lock(g_clockMutex);
+  g_clock = std::move(clock);
+}
+
+void RunLog(const char* format, ...) {
+  char message[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  // The message buffer holds 256 bytes of GBK text, terminator included.
+  std::string gbk = CutGbk(Utf8ToGbk(message), 255);
+
+  std::time_t now = Now();
+  std::tm local{};
+  localtime_r(&now, &local);
+  char fileName[512];
+  std::snprintf(fileName, sizeof fileName, "%s%04d%02d%02d.log", Settings().logDir.c_str(),
+                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  std::FILE* f = std::fopen(fileName, "a+");
+  if (f == nullptr) return;
+  char line[320];
+  int n = std::snprintf(line, sizeof line, "%02d:%02d:%02d   %s\r\n", local.tm_hour, local.tm_min,
+                        local.tm_sec, gbk.c_str());
+  if (n > 0) std::fwrite(line, 1, static_cast<std::size_t>(n), f);
+  std::fclose(f);
+}
+
+}  // namespace marbloom

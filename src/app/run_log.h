@@ -1,0 +1,14 @@
+#pragma once
+// The run log: one GBK text file per local day in the log directory, each line
+// "HH:MM:SS", three blanks, the message and CR LF. Failures are swallowed.
+#include <ctime>
+#include <functional>
+
+namespace marbloom {
+
+void RunLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Test seam: the clock the log reads; an empty function restores time().
+void SetRunLogClock(std::function<std::time_t()> clock);
+
+}  // namespace marbloom

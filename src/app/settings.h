@@ -1,0 +1,41 @@
+#pragma once
+// The settings record, its profile file "marbloom.ini" in the work directory,
+// and the work directory itself.
+#include <string>
+
+namespace marbloom {
+
+// Base URL of the sample archive server that ships with the program.
+inline constexpr const char* kDefaultDownloadBase = "http://127.0.0.1:8650/";
+inline constexpr const char* kDefaultHistoryDir = "..\\data\\vipdoc\\";
+inline constexpr const char* kSettingsFileName = "marbloom.ini";
+
+struct AppSettings {
+  std::string downloadBase;  // DOMAIN
+  std::string historyDir;    // VIPDOC, '/' separators, trailing '/'
+  std::string downDir;       // work directory + "down/"
+  std::string dayZipDir;     // work directory + "down/dayzip/"
+  std::string tickZipDir;    // work directory + "down/tickzip/"
+  std::string logDir;        // work directory + "logs/"
+  int minuteDays = 0;        // MINDAYS clamped to 50..500
+  int fiveMinuteDays = 0;    // 5 x minuteDays clamped to 50..500
+  int minutesAfterTick = 0;  // TRANSMIN
+  int tckv4 = 0;             // TCKV4
+};
+
+// The one process-wide record. Written only while no operation runs.
+AppSettings& Settings();
+
+// The work directory: '/' separators, trailing '/' (empty when unknown).
+const std::string& WorkDirectory();
+void SetWorkDirectory(const std::string& dir);
+
+// Path of the settings file over the work directory.
+std::string SettingsFilePath();
+
+// 0 only without a record; a missing file gives the defaults.
+int LoadSettings(AppSettings* settings);
+// 0 only without a record. Writes DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4.
+int SaveSettings(const AppSettings* settings);
+
+}  // namespace marbloom

@@ -1,0 +1,8 @@
+// Commands of this subsystem arrive with its engine.
+#include "cli/cli_common.h"
+
+namespace marbloom::cli {
+
+void RegisterDailyCommands(CLI::App& /*app*/, Context& /*context*/) {}
+
+}  // namespace marbloom::cli

@@ -1,0 +1,75 @@
+// settings show | settings set KEY=VALUE...
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/file_helpers.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/text_encoding.h"
+#include "cli/cli_common.h"
+#include "common/shared_state.h"
+
+namespace marbloom::cli {
+namespace {
+
+int ShowSettings() {
+  const AppSettings& s = Settings();
+  std::printf("DOMAIN=%s\nVIPDOC=%s\nMINDAYS=%d\nTRANSMIN=%d\nTCKV4=%d\n", s.downloadBase.c_str(),
+              s.historyDir.c_str(), s.minuteDays, s.minutesAfterTick, s.tckv4);
+  std::printf("FIVEMINDAYS=%d\nWORKDIR=%s\nDOWNDIR=%s\nDAYZIPDIR=%s\nTICKZIPDIR=%s\nLOGDIR=%s\n",
+              s.fiveMinuteDays, WorkDirectory().c_str(), s.downDir.c_str(), s.dayZipDir.c_str(),
+              s.tickZipDir.c_str(), s.logDir.c_str());
+  std::printf("DATATREE=%d\n", DataTreeReady.load());
+  return kExitDone;
+}
+
+// The page accepts 50..250 days; text fields hold at most 259 GBK bytes.
+int SetSettings(const std::vector<std::string>& assignments) {
+  AppSettings& s = Settings();
+  for (const std::string& item : assignments) {
+    std::size_t eq = item.find('=');
+    if (eq == std::string::npos) return UsageFailure("expected KEY=VALUE: " + item);
+    std::string key = item.substr(0, eq), value = item.substr(eq + 1);
+    for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (key == "DOMAIN") {
+      s.downloadBase = FitUtf8ToGbkBytes(value, 259);
+    } else if (key == "VIPDOC") {
+      s.historyDir = FitUtf8ToGbkBytes(value, 259);
+    } else if (key == "MINDAYS" || key == "TRANSMIN" || key == "TCKV4") {
+      char* end = nullptr;
+      long n = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0') return UsageFailure("not a number: " + item);
+      if (key == "MINDAYS") {
+        if (n < 50 || n > 250) return UsageFailure("请输入一个介于50和250之间的整数。");
+        s.minuteDays = static_cast<int>(n);
+      } else if (n != 0 && n != 1) {
+        return UsageFailure(key + " takes 0 or 1");
+      } else {
+        (key == "TRANSMIN" ? s.minutesAfterTick : s.tckv4) = static_cast<int>(n);
+      }
+    } else {
+      return UsageFailure("unknown setting: " + key);
+    }
+  }
+  if (!ConfirmSettings()) return Finish(kExitFailed);
+  SetStatusText("设置已更改!");
+  return Finish(kExitDone);
+}
+
+}  // namespace
+
+void RegisterSettingsCommands(CLI::App& app, Context& context) {
+  CLI::App* settings = app.add_subcommand("settings", "show or change the settings");
+  settings->require_subcommand(1);
+  settings->add_subcommand("show", "print the settings and derived directories")
+      ->callback([&context] { context.action = ShowSettings; });
+  auto* set = settings->add_subcommand("set", "change settings and confirm them as the settings page does");
+  auto assignments = std::make_shared<std::vector<std::string>>();
+  set->add_option("assignments", *assignments, "KEY=VALUE (DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4)")
+      ->required();
+  set->callback([&context, assignments] { context.action = [assignments] { return SetSettings(*assignments); }; });
+}
+
+}  // namespace marbloom::cli

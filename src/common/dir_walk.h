@@ -1,0 +1,26 @@
+#pragma once
+// Directory walks: the files of a folder whose names match a pattern ('?' one
+// character, '*' any run, letter case ignored) and that count as data files:
+// not a directory, name not starting with '.', size not zero.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace marbloom {
+
+struct WalkEntry {
+  std::string name;  // file name without the directory
+  int64_t size = 0;
+};
+
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+// Counted files of `dir` (ending in '/') matching `pattern`, sorted by name.
+// A missing or unreadable folder gives none.
+std::vector<WalkEntry> ListCountedFiles(const std::string& dir, std::string_view pattern);
+
+// The same for a search path "dir/pattern" as the engines format it.
+std::vector<WalkEntry> ListCountedFiles(const std::string& searchPath);
+
+}  // namespace marbloom

@@ -1,0 +1,71 @@
+#include "common/shared_state.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#include "app/run_log.h"
+#include "app/text_encoding.h"
+
+namespace marbloom {
+namespace {
+
+std::mutex g_statusMutex;
+std::string g_statusText;
+std::function<void(const std::string&)> g_observer;
+std::atomic<double> g_progress{0.0};
+
+std::string Format(const char* format, va_list args) {
+  char buffer[1024];
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  return buffer;
+}
+
+}  // namespace
+
+std::atomic<int> DataTreeReady{0};
+std::atomic<int> DownloadConfigLoaded{0};
+
+void SetStatusText(std::string_view utf8) {
+  std::string text = FitUtf8ToGbkBytes(utf8, 259);
+  std::function<void(const std::string&)> observer;
+  {
+    std::lock_guard<std::mutex> lock(g_statusMutex);
+    g_statusText = text;
+    observer = g_observer;
+  }
+  if (observer) observer(text);
+}
+
+void SetStatusTextF(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = Format(format, args);
+  va_end(args);
+  SetStatusText(text);
+}
+
+void ReportF(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = Format(format, args);
+  va_end(args);
+  SetStatusText(text);
+  RunLog("%s", text.c_str());
+}
+
+std::string StatusText() {
+  std::lock_guard<std::mutex> lock(g_statusMutex);
+  return g_statusText;
+}
+
+void SetProgressFraction(double fraction) { g_progress.store(fraction, std::memory_order_relaxed); }
+
+double ProgressFraction() { return g_progress.load(std::memory_order_relaxed); }
+
+void SetStatusObserver(std::function<void(const std::string&)> observer) {
+  std::lock_guard<std::mutex> lock(g_statusMutex);
+  g_observer = std::move(observer);
+}
+
+}  // namespace marbloom

@@ -1,0 +1,81 @@
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/data_tree.h"
+#include "app/settings.h"
+#include "common/shared_state.h"
+
+namespace marbloom::test {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "marbloom-test-XXXXXX").string();
+  char* made = ::mkdtemp(pattern.data());
+  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = std::string(made) + "/";
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+TestTree::TestTree() {
+  workDir_ = temp_.path() + "work/";
+  historyDir_ = temp_.path() + "vipdoc/";
+  std::filesystem::create_directories(workDir_);
+  SetWorkDirectory(workDir_);
+  AppSettings& s = Settings();
+  s = AppSettings{};
+  s.downloadBase = kDefaultDownloadBase;
+  s.historyDir = historyDir_;
+  s.downDir = workDir_ + "down/";
+  s.dayZipDir = workDir_ + "down/dayzip/";
+  s.tickZipDir = workDir_ + "down/tickzip/";
+  s.logDir = workDir_ + "logs/";
+  s.minuteDays = 120;
+  s.fiveMinuteDays = 500;
+  s.minutesAfterTick = 1;
+  s.tckv4 = 1;
+  DataTreeReady = CreateDataTree(1);
+  EXPECT_EQ(DataTreeReady.load(), 1);
+  SetStatusText("");
+  SetProgressFraction(0);
+}
+
+TestTree::~TestTree() {
+  SetWorkDirectory("");
+  Settings() = AppSettings{};
+  DataTreeReady = 0;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool PathExists(const std::string& path) { return std::filesystem::exists(path); }
+
+void RemoveTree(const std::string& path) {
+  std::error_code ec;
+  // Read-only entries left by tests must not keep the tree alive.
+  for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path, ec);
+}
+
+}  // namespace marbloom::test
