@@ -9,6 +9,8 @@
 
 #include "app/data_tree.h"
 #include "app/settings.h"
+#include "app/text_encoding.h"
+#include "common/dir_walk.h"
 #include "common/shared_state.h"
 
 namespace marbloom::test {
@@ -67,6 +69,13 @@ std::string ReadFileText(const std::string& path) {
 }
 
 bool PathExists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::string ReadRunLog() {
+  std::string text;
+  for (const WalkEntry& e : ListCountedFiles(Settings().logDir, "*.log"))
+    text += GbkToUtf8(ReadFileText(Settings().logDir + e.name));
+  return text;
+}
 
 void RemoveTree(const std::string& path) {
   std::error_code ec;

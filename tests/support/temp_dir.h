@@ -39,6 +39,8 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::string ReadFileText(const std::string& path);
 bool PathExists(const std::string& path);
+// Every run-log file under the settings' log directory, in name order, as UTF-8.
+std::string ReadRunLog();
 void RemoveTree(const std::string& path);
 
 }  // namespace marbloom::test

@@ -1,0 +1,112 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "app/data_tree.h"
+#include "app/message_sink.h"
+#include "app/profile_file.h"
+#include "support/temp_dir.h"
+
+namespace marbloom {
+namespace {
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override { SetWorkDirectory(temp_.path()); }
+  void TearDown() override {
+    SetWorkDirectory("");
+    Settings() = AppSettings{};
+  }
+  void Put(const char* section, const char* key, const char* value) {
+    ProfileWriteString(SettingsFilePath(), section, key, value);
+  }
+  AppSettings Load() {
+    AppSettings s;
+    EXPECT_EQ(LoadSettings(&s), 1);
+    return s;
+  }
+  test::TempDir temp_;
+};
+
+TEST_F(SettingsFile, MissingFileGivesDefaults) {
+  AppSettings s = Load();
+  EXPECT_EQ(s.downloadBase, kDefaultDownloadBase);
+  EXPECT_EQ(s.historyDir, "../data/vipdoc/");
+  EXPECT_EQ(s.minuteDays, 120);
+  EXPECT_EQ(s.fiveMinuteDays, 500);
+  EXPECT_EQ(s.minutesAfterTick, 1);
+  EXPECT_EQ(s.tckv4, 1);
+  EXPECT_EQ(s.downDir, temp_.path() + "down/");
+  EXPECT_EQ(s.dayZipDir, temp_.path() + "down/dayzip/");
+  EXPECT_EQ(s.tickZipDir, temp_.path() + "down/tickzip/");
+  EXPECT_EQ(s.logDir, temp_.path() + "logs/");
+  EXPECT_EQ(LoadSettings(nullptr), 0);
+  EXPECT_EQ(SaveSettings(nullptr), 0);
+}
+
+TEST_F(SettingsFile, MinuteDaysAreClampedAndDeriveFiveMinuteDays) {
+  const struct { const char* value; int one, five; } cases[] = {
+      {"30", 50, 250}, {"60", 60, 300}, {"100", 100, 500}, {"600", 500, 500}, {"abc", 50, 250}};
+  for (const auto& c : cases) {
+    Put("CTRL", "MINDAYS", c.value);
+    AppSettings s = Load();
+    EXPECT_EQ(s.minuteDays, c.one) << c.value;
+    EXPECT_EQ(s.fiveMinuteDays, c.five) << c.value;
+  }
+}
+
+TEST_F(SettingsFile, TextValuesAreTrimmedAndTheDirectoryNormalised) {
+  Put("PATH", "DOMAIN", "  http://10.0.0.1/ x/  ");
+  Put("PATH", "VIPDOC", "D:\\data\\vipdoc");
+  AppSettings s = Load();
+  EXPECT_EQ(s.downloadBase, "http://10.0.0.1/ x/");
+  EXPECT_EQ(s.historyDir, "D:/data/vipdoc/");
+}
+
+TEST_F(SettingsFile, SaveWritesTheFiveKeysOnly) {
+  AppSettings s = Load();
+  s.downloadBase = "http://h/";
+  s.historyDir = "D:\\v";
+  s.minuteDays = 77;
+  s.minutesAfterTick = 0;
+  s.tckv4 = 0;
+  ASSERT_EQ(SaveSettings(&s), 1);
+  EXPECT_EQ(test::ReadFileText(SettingsFilePath()),
+            "[PATH]\r\nDOMAIN=http://h/\r\nVIPDOC=D:\\v\r\n[CTRL]\r\nMINDAYS=77\r\nTRANSMIN=0\r\nTCKV4=0\r\n");
+  AppSettings back = Load();
+  EXPECT_EQ(back.historyDir, "D:/v/");
+  EXPECT_EQ(back.minuteDays, 77);
+  EXPECT_EQ(back.fiveMinuteDays, 385);
+  EXPECT_EQ(back.tckv4, 0);
+}
+
+class DataTree : public SettingsFile {};
+
+TEST_F(DataTree, CreatesAllDirectories) {
+  Put("PATH", "VIPDOC", (temp_.path() + "hist").c_str());
+  ASSERT_EQ(LoadSettings(&Settings()), 1);
+  EXPECT_EQ(CreateDataTree(1), 1);
+  for (const char* d : {"down/", "down/dayzip/", "down/tickzip/", "logs/"})
+    EXPECT_TRUE(test::PathExists(temp_.path() + d)) << d;
+  for (const char* d : {"sz/fzline", "sz/lday", "sz/minline", "bj/fzline", "bj/lday", "bj/minline",
+                        "sh/fzline", "sh/lday", "sh/minline", "refmhq", "datetick", "newdatetick",
+                        "tick", "newtick"})
+    EXPECT_TRUE(test::PathExists(temp_.path() + "hist/" + d)) << d;
+}
+
+TEST_F(DataTree, UnwritableHistoryReportsTheFirstHistoryRow) {
+  test::WriteFileBytes(temp_.path() + "blocker", {1});
+  Put("PATH", "VIPDOC", (temp_.path() + "blocker/vipdoc").c_str());
+  ASSERT_EQ(LoadSettings(&Settings()), 1);
+  std::vector<std::string> shown;
+  SetMessageSink([&](const std::string& text, const std::string&) { shown.push_back(text); });
+  EXPECT_EQ(CreateDataTree(1), 0);
+  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(CreateDataTree(0), 0);
+  SetMessageSink(nullptr);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], "创建sz\\fzline目录失败或者权限不足!");
+}
+
+}  // namespace
+}  // namespace marbloom
