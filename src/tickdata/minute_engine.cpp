@@ -1,0 +1,180 @@
+#include "tickdata/minute_engine.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "app/file_helpers.h"
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "common/code_pattern.h"
+#include "common/dir_walk.h"
+#include "common/market.h"
+#include "common/shared_state.h"
+#include "tickdata/minute_day_builder.h"
+#include "tickdata/tick_formats.h"
+
+namespace marbloom {
+namespace {
+
+constexpr int kWholeStoreDays = 500;
+
+std::string TickIndexPath(int market, std::string_view code) {
+  return Settings().historyDir + "newtick/" + kMarketPrefix[market] + std::string(code) + ".vid";
+}
+
+// The entry dates of a usable tick index: 16-byte header, whole 22-byte
+// entries, and a header count that agrees with them.
+std::optional<std::vector<int32_t>> ReadTickIndexDates(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::vector<int32_t>> dates;
+  int64_t length = FileLength(fd);
+  constexpr int64_t kHeader = sizeof(TickIndexHeader), kEntry = sizeof(TickIndexEntry);
+  if (length >= kHeader && (length - kHeader) % kEntry == 0) {
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(length));
+    TickIndexHeader header;
+    if (ReadAllAt(fd, bytes.data(), bytes.size(), 0)) {
+      std::memcpy(&header, bytes.data(), sizeof header);
+      int64_t count = (length - kHeader) / kEntry;
+      if (header.count == count) {
+        dates.emplace(static_cast<std::size_t>(count));
+        for (int64_t i = 0; i < count; ++i)
+          std::memcpy(&(*dates)[static_cast<std::size_t>(i)], bytes.data() + kHeader + i * kEntry, 4);
+      }
+    }
+  }
+  ::close(fd);
+  return dates;
+}
+
+// The entries [begin, end) a run takes: the last 500 in whole-store mode,
+// else those dated first..last (first or last 0: open on that side).
+std::pair<std::size_t, std::size_t> ChooseEntries(const std::vector<int32_t>& dates, int first, int last) {
+  std::size_t begin = 0, end = dates.size();
+  if (first == 0 && last == 0) {
+    if (end > kWholeStoreDays) begin = end - kWholeStoreDays;
+    return {begin, end};
+  }
+  while (begin < end && first > 0 && dates[begin] < first) ++begin;
+  std::size_t stop = begin;
+  while (stop < end && !(last > 0 && dates[stop] > last)) ++stop;
+  return {begin, stop};
+}
+
+}  // namespace
+
+MinuteEngine::MinuteEngine() : MinuteEngine(TickDaySource()) {}
+
+MinuteEngine::MinuteEngine(TickDaySource source) : source_(std::move(source)) {
+  for (WorkBuffer* buffer : {&built_, &fresh_, &copy_})
+    buffer->bars = std::make_unique_for_overwrite<MinuteBar[]>(kWorkBufferBars);
+}
+
+bool MinuteEngine::ListTickSecurities() {
+  securities_.clear();
+  std::set<std::pair<int, std::string>> seen;
+  for (const WalkEntry& entry : ListCountedFiles(Settings().historyDir + "newtick/", "*.vid")) {
+    const std::string& name = entry.name;
+    if (name.size() != 12) continue;
+    char m0 = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+    char m1 = static_cast<char>(std::tolower(static_cast<unsigned char>(name[1])));
+    int market = m0 == 's' && m1 == 'z' ? 0 : m0 == 's' && m1 == 'h' ? 1 : m0 == 'b' && m1 == 'j' ? 2 : -1;
+    std::string code = name.substr(2, 6);
+    if (market < 0 || !IsSixDigitCode(code) || !seen.emplace(market, code).second) continue;
+    TickSecurity security;
+    security.market = static_cast<int16_t>(market);
+    std::memcpy(security.code, code.c_str(), 7);
+    securities_.push_back(security);
+  }
+  return !securities_.empty();
+}
+
+int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int last) {
+  built_.days = 0;
+  auto dates = ReadTickIndexDates(TickIndexPath(security.market, security.code));
+  if (!dates) return 0;
+  MinuteScales scales = MinuteScalesOf(security.market, security.code);
+  auto [begin, end] = ChooseEntries(*dates, first, last);
+  if (end - begin > static_cast<std::size_t>(kMaxBuiltDays)) begin = end - kMaxBuiltDays;
+  int lastBuilt = 0;
+  for (std::size_t k = begin; k < end; ++k) {
+    int date = (*dates)[k];
+    // A file's blocks must rise strictly; an index that repeats or goes back is not followed.
+    if (date <= lastBuilt) continue;
+    std::optional<TickDay> day;
+    if (source_) day = source_(security.market, security.code, date);
+    if (!day || day->ticks.empty()) continue;
+    day->date = date;
+    BuildMinuteDay(*day, scales, built_.bars.get() + built_.days * kOneMinuteBarsPerDay);
+    ++built_.days;
+    lastBuilt = date;
+  }
+  return built_.days;
+}
+
+bool MinuteEngine::WriteOneMinuteFile(const TickSecurity& security, int first, int last) {
+  return WriteMinuteFile(MinuteKind::kOneMinute, security, first, last);
+}
+
+bool MinuteEngine::WriteFiveMinuteFile(const TickSecurity& security, int first, int last) {
+  std::memcpy(copy_.bars.get(), fresh_.bars.get(),
+              static_cast<std::size_t>(fresh_.days) * kOneMinuteBlockBytes);
+  copy_.days = fresh_.days;
+  DeriveFiveMinuteDays(copy_.bars.get(), copy_.days, fresh_.bars.get());
+  return WriteMinuteFile(MinuteKind::kFiveMinute, security, first, last);
+}
+
+// Merges the fresh days (of the kind's bar length) into the file and replaces it.
+bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last) {
+  const MinuteFileKind& info = KindInfo(kind);
+  std::string path = MinuteFilePath(kind, security.market, security.code);
+  const MinuteBar* result = fresh_.bars.get();
+  int count = fresh_.days;
+  if (first > 0 || last > 0) {
+    int capacity = kWorkBufferBars / info.barsPerDay;
+    int retention = kind == MinuteKind::kOneMinute ? Settings().minuteDays : Settings().fiveMinuteDays;
+    retention = std::clamp(retention, 1, capacity);
+    int held = 0;
+    if (ReadNewestDays(path, info, retention, built_.bars.get(), &held) == TailRead::kDamaged) {
+      RunLog("%s%s%s文件已损坏, 未更新!", kMarketPrefix[security.market], security.code, info.extension);
+      return false;
+    }
+    if (held > 0) {
+      count = MergeMinuteDays(built_.bars.get(), held, retention, fresh_.bars.get(), fresh_.days, info.barsPerDay);
+      result = built_.bars.get();
+    }
+  }
+  if (ReplaceMinuteFile(kind, security.market, path, result, count)) return true;
+  RunLog("%s%s%s文件写入失败, 保留原文件!", kMarketPrefix[security.market], security.code, info.extension);
+  return false;
+}
+
+int MinuteEngine::BuildMinuteLines(int first, int last) {
+  SetStatusText("创建转档索引表!");
+  if (!ListTickSecurities()) {
+    ReportF("%s", "分笔文件索引表加载失败!");
+    return -1;
+  }
+  std::size_t n = securities_.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const TickSecurity& security = securities_[i];
+    SetStatusTextF("正在转档%s%s分钟线", kMarketName[security.market], security.code);
+    if (BuildSecurityDays(security, first, last) > 0) {
+      std::memcpy(fresh_.bars.get(), built_.bars.get(), static_cast<std::size_t>(built_.days) * kOneMinuteBlockBytes);
+      fresh_.days = built_.days;
+      WriteOneMinuteFile(security, first, last);
+      WriteFiveMinuteFile(security, first, last);
+    }
+    SetProgressFraction(static_cast<double>(i) / static_cast<double>(n));
+    if (Cancelled()) break;
+  }
+  ReportF("%s", Cancelled() ? "分钟数据转档被取消!" : "分钟数据转档完成!");
+  return 0;
+}
+
+}  // namespace marbloom

@@ -1,0 +1,98 @@
+#pragma once
+// The minute engine: builds 1-minute and 5-minute line files from the tick
+// store, and deletes or rescales date ranges in them. Reports through the
+// status text, the progress fraction and the run log.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "common/operation_engine.h"
+#include "tickdata/minute_bar.h"
+#include "tickdata/minute_files.h"
+#include "tickdata/tick_reader.h"
+
+namespace marbloom {
+
+// Multipliers of a batch modify, in the order of the page's fields.
+struct MinuteFactors {
+  float open = 1.0f;
+  float high = 1.0f;
+  float low = 1.0f;
+  float close = 1.0f;
+  float volume = 1.0f;
+  float amount = 1.0f;
+};
+
+// How a maintenance run ended.
+enum class MinuteRunEnd { kDone, kNoFiles, kCancelled };
+
+class MinuteEngine : public OperationEngine {
+ public:
+  struct TickSecurity {
+    int16_t market = 0;
+    char code[7] = {};
+    int32_t present = 1;
+  };
+  // Reads one tick day of a security; the engine's own reader by default.
+  using TickDaySource = std::function<std::optional<TickDay>(int market, std::string_view code, int date)>;
+
+  static constexpr std::size_t kWorkBufferBytes = 3840000;
+  static constexpr int kWorkBufferBars = static_cast<int>(kWorkBufferBytes / sizeof(MinuteBar));
+  static constexpr int kMaxBuiltDays = kWorkBufferBars / kOneMinuteBarsPerDay;  // 500
+
+  MinuteEngine();
+  explicit MinuteEngine(TickDaySource source);
+
+  // first = last = 0: every security's last 500 tick days replace its minute
+  // files. Otherwise the days within first..last are merged into them.
+  // -1 when the tick store lists no security, else 0.
+  int BuildMinuteLines(int first, int last);
+
+  // Lists "<history>newtick/*.vid"; false when nothing is listed.
+  bool ListTickSecurities();
+  const std::vector<TickSecurity>& TickSecurities() const { return securities_; }
+
+  // Builds the chosen tick days of one security into the built days buffer.
+  int BuildSecurityDays(const TickSecurity& security, int first, int last);
+  const MinuteBar* BuiltDays() const { return built_.bars.get(); }
+
+  // Merge the new 1-minute days (and the 5-minute days derived from them)
+  // into the security's files; false when the file was left alone.
+  bool WriteOneMinuteFile(const TickSecurity& security, int first, int last);
+  bool WriteFiveMinuteFile(const TickSecurity& security, int first, int last);
+
+  MinuteRunEnd DeleteOneMinuteRange(int first, int last);
+  MinuteRunEnd DeleteFiveMinuteRange(int first, int last);
+  MinuteRunEnd ModifyMinuteRange(int first, int last, const MinuteFactors& factors, std::string_view pattern);
+
+ private:
+  struct WorkBuffer {
+    std::unique_ptr<MinuteBar[]> bars;
+    int days = 0;
+  };
+
+  bool WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last);
+  MinuteRunEnd DeleteRange(MinuteKind kind, int first, int last);
+  MinuteRunEnd ModifyPass(MinuteKind kind, int first, int last, const MinuteFactors& factors,
+                          std::string_view pattern);
+
+  TickDaySource source_;
+  TickReader reader_;
+  std::vector<TickSecurity> securities_;
+  WorkBuffer built_;  // days built from ticks, then a file's held days while merging
+  WorkBuffer fresh_;  // the new 1-minute days, then the derived 5-minute days
+  WorkBuffer copy_;   // the 1-minute days while 5-minute bars are derived
+};
+
+// Per-file steps of the maintenance. A missing file, or one whose length is
+// not a non-zero multiple of 32, is left alone.
+// Drops the bars dated first..last; a file left without bars is deleted.
+void DeleteMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last);
+// Scales prices, volume and amount of the bars dated first..last.
+void ModifyMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last,
+                      const MinuteFactors& factors);
+
+}  // namespace marbloom

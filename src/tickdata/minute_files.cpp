@@ -1,0 +1,128 @@
+#include "tickdata/minute_files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/file_helpers.h"
+#include "app/settings.h"
+#include "common/market.h"
+
+namespace marbloom {
+namespace {
+
+constexpr MinuteFileKind kKinds[2] = {
+    {"minline", ".01", "min1.tmp", kOneMinuteBarsPerDay, kOneMinuteBlockBytes},
+    {"fzline", ".5", "min5.tmp", kFiveMinuteBarsPerDay, kFiveMinuteBlockBytes},
+};
+
+void CopyDay(MinuteBar* to, const MinuteBar* from, int barsPerDay) {
+  std::memcpy(to, from, static_cast<std::size_t>(barsPerDay) * sizeof(MinuteBar));
+}
+
+// Moves days [from, from + n) to start at `to` (ranges may overlap).
+void MoveDays(MinuteBar* days, int to, int from, int n, int barsPerDay) {
+  if (n <= 0) return;
+  std::memmove(days + to * barsPerDay, days + from * barsPerDay,
+               static_cast<std::size_t>(n) * barsPerDay * sizeof(MinuteBar));
+}
+
+// One new day into `count` held days (count >= 1); returns the new count.
+int MergeOneDay(MinuteBar* days, int count, int retention, const MinuteBar* day, int barsPerDay) {
+  int date = BlockDate(day);
+  for (int i = 0; i < count; ++i) {
+    int held = BlockDate(days + i * barsPerDay);
+    if (date < held) {
+      if (count < retention) {
+        MoveDays(days, i + 1, i, count - i, barsPerDay);
+        CopyDay(days + i * barsPerDay, day, barsPerDay);
+        return count + 1;
+      }
+      if (i == 0) return count;  // older than everything a full file keeps
+      MoveDays(days, 0, 1, i - 1, barsPerDay);
+      CopyDay(days + (i - 1) * barsPerDay, day, barsPerDay);
+      return count;
+    }
+    if (date == held) {
+      CopyDay(days + i * barsPerDay, day, barsPerDay);
+      return count;
+    }
+  }
+  if (count >= retention) MoveDays(days, 0, 1, --count, barsPerDay);
+  CopyDay(days + count * barsPerDay, day, barsPerDay);
+  return count + 1;
+}
+
+}  // namespace
+
+const MinuteFileKind& KindInfo(MinuteKind kind) {
+  return kKinds[kind == MinuteKind::kOneMinute ? 0 : 1];
+}
+
+std::string MinuteDirectory(MinuteKind kind, int market) {
+  return Settings().historyDir + kMarketPrefix[market] + "/" + KindInfo(kind).folder + "/";
+}
+
+std::string MinuteFilePath(MinuteKind kind, int market, std::string_view code) {
+  return MinuteDirectory(kind, market) + kMarketPrefix[market] + std::string(code) + KindInfo(kind).extension;
+}
+
+std::string MinuteTempPath(MinuteKind kind, int market) {
+  return MinuteDirectory(kind, market) + KindInfo(kind).tempName;
+}
+
+int MergeMinuteDays(MinuteBar* days, int count, int retention, const MinuteBar* fresh, int freshCount,
+                    int barsPerDay) {
+  if (retention < 1) retention = 1;
+  for (int k = 0; k < freshCount; ++k) {
+    const MinuteBar* day = fresh + k * barsPerDay;
+    if (count == 0) {
+      CopyDay(days, day, barsPerDay);
+      count = 1;
+    } else {
+      count = MergeOneDay(days, count, retention, day, barsPerDay);
+    }
+  }
+  return count;
+}
+
+TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int maxDays, MinuteBar* days,
+                        int* count) {
+  *count = 0;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
+  int64_t length = FileLength(fd);
+  TailRead result = TailRead::kRead;
+  if (length == 0) {
+    result = TailRead::kNoFile;
+  } else if (length < 0 || length % static_cast<int64_t>(kind.blockBytes) != 0) {
+    result = TailRead::kDamaged;
+  } else {
+    int64_t held = length / static_cast<int64_t>(kind.blockBytes);
+    int n = static_cast<int>(held < maxDays ? held : maxDays);
+    int64_t offset = (held - n) * static_cast<int64_t>(kind.blockBytes);
+    if (ReadAllAt(fd, days, static_cast<std::size_t>(n) * kind.blockBytes, offset))
+      *count = n;
+    else
+      result = TailRead::kDamaged;
+  }
+  ::close(fd);
+  return result;
+}
+
+bool ReplaceMinuteFile(MinuteKind kind, int market, const std::string& path, const MinuteBar* days, int count) {
+  std::string temp = MinuteTempPath(kind, market);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  std::size_t bytes = static_cast<std::size_t>(count) * KindInfo(kind).blockBytes;
+  bool written = WriteAllAt(fd, days, bytes, 0);
+  if (::close(fd) != 0) written = false;
+  if (written && ReplaceFileAtomically(temp, path)) return true;
+  std::remove(temp.c_str());
+  return false;
+}
+
+}  // namespace marbloom

@@ -1,0 +1,54 @@
+#pragma once
+// Where minute-line files live, and the whole-file steps of the minute
+// builder: reading the newest day blocks, merging new days under the
+// retention limit, and replacing a file through its temporary.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "tickdata/minute_bar.h"
+
+namespace marbloom {
+
+enum class MinuteKind { kOneMinute, kFiveMinute };
+
+struct MinuteFileKind {
+  const char* folder;     // under the market directory
+  const char* extension;  // file name = prefix + code + extension
+  const char* tempName;   // one temporary per market and kind
+  int barsPerDay;
+  std::size_t blockBytes;
+};
+
+const MinuteFileKind& KindInfo(MinuteKind kind);
+
+// "<history><mm>/minline/" or "<history><mm>/fzline/".
+std::string MinuteDirectory(MinuteKind kind, int market);
+// "<history><mm>/minline/<mm><code>.01" or "<history><mm>/fzline/<mm><code>.5".
+std::string MinuteFilePath(MinuteKind kind, int market, std::string_view code);
+std::string MinuteTempPath(MinuteKind kind, int market);
+
+// The block date of a day (its first bar's date).
+inline int BlockDate(const MinuteBar* day) { return UnpackMinuteDate(day->packedDate); }
+
+// Merges `freshCount` days of `barsPerDay` bars, in date order, into the
+// `count` existing days of `days` (at most `retention`, oldest first): an equal
+// date overwrites; a new date goes into its place while fewer than
+// `retention` days are held, else pushes out the oldest, and a date older
+// than every held day of a full file is discarded. Returns the new count.
+int MergeMinuteDays(MinuteBar* days, int count, int retention, const MinuteBar* fresh, int freshCount,
+                    int barsPerDay);
+
+enum class TailRead { kRead, kNoFile, kDamaged };
+
+// Reads the newest min(maxDays, days in file) day blocks of `path` into `days`.
+// A missing or empty file gives kNoFile and no days; a length that is not a
+// multiple of the block size, or a failed read, gives kDamaged.
+TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int maxDays, MinuteBar* days,
+                        int* count);
+
+// Writes `count` days to the kind's temporary in the market's folder and
+// renames it over `path`. On failure the old file is left as it was.
+bool ReplaceMinuteFile(MinuteKind kind, int market, const std::string& path, const MinuteBar* days, int count);
+
+}  // namespace marbloom
