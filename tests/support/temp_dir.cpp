@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -85,6 +88,26 @@ void RemoveTree(const std::string& path) {
     std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
   std::filesystem::remove_all(path, ec);
+}
+
+}  // namespace marbloom::test
+
+namespace marbloom::test {
+
+CommandResult RunCommand(const std::string& command) {
+  CommandResult result;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string BuiltProgram(const std::string& relativePath) {
+  return std::string(MARBLOOM_TEST_BINARY_DIR) + "/" + relativePath;
 }
 
 }  // namespace marbloom::test

@@ -39,6 +39,16 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::string ReadFileText(const std::string& path);
 bool PathExists(const std::string& path);
+// Runs a shell command; its exit status and standard output.
+struct CommandResult {
+  int exitCode = -1;
+  std::string out;
+};
+CommandResult RunCommand(const std::string& command);
+
+// Path of a program built in this build tree, such as "src/cli/marbloom-cli".
+std::string BuiltProgram(const std::string& relativePath);
+
 // Every run-log file under the settings' log directory, in name order, as UTF-8.
 std::string ReadRunLog();
 void RemoveTree(const std::string& path);
