@@ -1,0 +1,164 @@
+// Check of every daily file, and merge of another tree's daily files.
+#include <cstdio>
+#include <new>
+
+#include "app/file_helpers.h"
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "common/market.h"
+#include "common/shared_state.h"
+#include "daily/daily_engine.h"
+#include "daily/daily_io.h"
+#include "daily/daily_walk.h"
+
+namespace marbloom {
+namespace {
+
+constexpr DailyWalkMessages kCheckMessages = {"正在检查%s日线", "本次检查日线操作被取消!", "检查日线完成!"};
+constexpr DailyWalkMessages kMergeMessages = {"正在合并%s日线", "本次合并日线操作被取消!", "合并日线完成!"};
+constexpr std::array<bool, 3> kAllMarkets = {true, true, true};
+
+bool IsWholeRecords(int64_t length) { return length > 0 && length % static_cast<int64_t>(kDailyRecordSize) == 0; }
+
+// The first date fault of a sound-length file, reported; true when none.
+bool DatesInOrder(const std::vector<uint8_t>& buffer, std::size_t n, int market, std::string_view code) {
+  const std::string c(code);
+  if (DateAt(buffer, 0) == 0) {
+    ReportF("%s%s首个日线日期为0!", kMarketName[market], c.c_str());
+    return false;
+  }
+  for (std::size_t i = 1; i < n; ++i) {
+    const uint32_t before = DateAt(buffer, i - 1), date = DateAt(buffer, i);
+    if (date == 0) {
+      ReportF("%s%s,%d后的日线日期为0!", kMarketName[market], c.c_str(), static_cast<int>(before));
+      return false;
+    }
+    if (date <= before) {
+      ReportF("%s%s,%d后的日线日期为%d,顺序紊乱!", kMarketName[market], c.c_str(), static_cast<int>(before),
+              static_cast<int>(date));
+      return false;
+    }
+  }
+  return true;
+}
+
+// Source records win on equal dates; neither side is sorted first.
+std::size_t MergeRecords(const std::vector<uint8_t>& source, std::size_t ns, const std::vector<uint8_t>& target,
+                         std::size_t nt, std::vector<uint8_t>& result) {
+  std::size_t s = 0, t = 0, out = 0;
+  auto put = [&](const std::vector<uint8_t>& from, std::size_t index) {
+    std::memcpy(result.data() + out++ * kDailyRecordSize, from.data() + index * kDailyRecordSize, kDailyRecordSize);
+  };
+  while (s < ns && t < nt) {
+    const uint32_t sourceDate = DateAt(source, s), targetDate = DateAt(target, t);
+    if (sourceDate <= targetDate) {
+      if (sourceDate == targetDate) ++t;
+      put(source, s++);
+    } else {
+      put(target, t++);
+    }
+  }
+  while (s < ns) put(source, s++);
+  while (t < nt) put(target, t++);
+  return out;
+}
+
+// Moves the source over the target, across file systems when needed.
+void MoveIntoPlace(const std::string& source, const std::string& target) {
+  if (!MoveFileAnywhere(source, target)) RunLog("写入%s文件失败!", target.c_str());
+}
+
+}  // namespace
+
+int DailyEngine::CheckDailyFiles() {
+  int bad = 0;
+  WalkDailyFiles(*this, Settings().historyDir, kAllMarkets, "*", kCheckMessages,
+                 [&](int market, const std::string& code) { bad += CheckDailyFile(market, code) == 0 ? 1 : 0; });
+  return bad;
+}
+
+int DailyEngine::CheckDailyFile(int market, std::string_view code) {
+  const std::string c(code);
+  ScopedFd fd = OpenForReading(DailyFilePath(market, code));
+  const int64_t length = fd ? FileLength(fd.get()) : -1;
+  if (length < 0) {
+    ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
+    return 0;
+  }
+  if (!IsWholeRecords(length)) {
+    ReportF("%s%s日线文件长度异常!", kMarketPrefix[market], c.c_str());
+    return 0;
+  }
+  if (!ReadPrefix(fd.get(), static_cast<std::size_t>(length), 0, buffer_)) {
+    ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
+    return 0;
+  }
+  return DatesInOrder(buffer_, static_cast<std::size_t>(length) / kDailyRecordSize, market, code) ? 1 : 0;
+}
+
+void DailyEngine::MergeDailyFiles(const std::string& sourceDir) {
+  WalkDailyFiles(*this, sourceDir, kAllMarkets, "*", kMergeMessages,
+                 [&](int market, const std::string& code) { MergeDailyFile(sourceDir, market, code); });
+}
+
+void DailyEngine::MergeDailyFile(const std::string& sourceDir, int market, std::string_view code) {
+  const std::string sourcePath = DailyFilePathUnder(sourceDir, market, code);
+  const std::string targetPath = DailyFilePath(market, code);
+  ScopedFd source = OpenForReading(sourcePath);
+  if (!source) {
+    ReportF("%s文件打开失败!", sourcePath.c_str());
+    return;
+  }
+  const int64_t sourceLength = FileLength(source.get());
+  if (!IsWholeRecords(sourceLength)) {
+    ReportF("%s文件已损坏!", sourcePath.c_str());
+    return;
+  }
+  ScopedFd target = OpenForUpdate(targetPath);
+  if (!target) {
+    source.Close();
+    MoveIntoPlace(sourcePath, targetPath);
+    return;
+  }
+  const int64_t targetLength = FileLength(target.get());
+  if (!IsWholeRecords(targetLength)) {
+    ReportF("%s文件已损坏,直接覆盖!", targetPath.c_str());
+    source.Close();
+    target.Close();
+    MoveIntoPlace(sourcePath, targetPath);
+    return;
+  }
+  const std::size_t ns = static_cast<std::size_t>(sourceLength) / kDailyRecordSize;
+  const std::size_t nt = static_cast<std::size_t>(targetLength) / kDailyRecordSize;
+  try {
+    mergeResult_.resize((ns + nt) * kDailyRecordSize);
+  } catch (const std::bad_alloc&) {
+    SetStatusTextF("%s%s内存请求失败!", kMarketName[market], std::string(code).c_str());
+    return;
+  }
+  if (!ReadPrefix(source.get(), ns * kDailyRecordSize, 0, buffer_)) {
+    ReportF("%s文件打开失败!", sourcePath.c_str());
+    return;
+  }
+  source.Close();
+  if (!ReadPrefix(target.get(), nt * kDailyRecordSize, 0, mergeTarget_)) {
+    RunLog("读取%s文件失败!", targetPath.c_str());
+    return;
+  }
+  const std::size_t total = MergeRecords(buffer_, ns, mergeTarget_, nt, mergeResult_);
+  WriteMergedTail(target.get(), targetPath, nt, total);
+}
+
+// The merged records from the first one that differs from the target on.
+void DailyEngine::WriteMergedTail(int fd, const std::string& targetPath, std::size_t nt, std::size_t total) {
+  std::size_t same = 0;
+  while (same < nt && std::memcmp(mergeResult_.data() + same * kDailyRecordSize,
+                                  mergeTarget_.data() + same * kDailyRecordSize, kDailyRecordSize) == 0)
+    ++same;
+  if (same == total) return;
+  if (!WriteAllAt(fd, mergeResult_.data() + same * kDailyRecordSize, (total - same) * kDailyRecordSize,
+                  static_cast<int64_t>(same * kDailyRecordSize)))
+    RunLog("写入%s文件失败!", targetPath.c_str());
+}
+
+}  // namespace marbloom

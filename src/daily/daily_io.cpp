@@ -1,0 +1,26 @@
+#include "daily/daily_io.h"
+
+#include <cerrno>
+
+#include "app/file_helpers.h"
+
+namespace marbloom {
+
+ScopedFd OpenOrCreateForUpdate(const std::string& path) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    ScopedFd fd = OpenForUpdate(path);
+    if (fd) return fd;
+    if (errno != ENOENT) return fd;
+    fd = ScopedFd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd || errno != EEXIST) return fd;  // created, or failed for good
+  }
+  return ScopedFd();
+}
+
+bool ReadPrefix(int fd, std::size_t size, std::size_t spare, std::vector<uint8_t>& buffer) {
+  buffer.resize(size + spare);
+  if (spare > 0) std::memset(buffer.data() + size, 0, spare);
+  return ReadAllAt(fd, buffer.data(), size, 0);
+}
+
+}  // namespace marbloom

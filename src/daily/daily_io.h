@@ -1,0 +1,86 @@
+#pragma once
+// File access shared by the daily operations: an owned descriptor, whole-file
+// reads into reusable buffers and record access inside those buffers.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "daily/daily_record.h"
+
+namespace marbloom {
+
+class ScopedFd {
+ public:
+  ScopedFd() = default;
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  ScopedFd(ScopedFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  ScopedFd& operator=(ScopedFd&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = other.fd_;
+      other.fd_ = -1;
+    }
+    return *this;
+  }
+  ~ScopedFd() { Close(); }
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+inline ScopedFd OpenForReading(const std::string& path) {
+  return ScopedFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+}
+inline ScopedFd OpenForUpdate(const std::string& path) {
+  return ScopedFd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+}
+
+// Opens an existing file for update, or creates it empty. An existing file
+// that cannot be opened for update is never truncated.
+ScopedFd OpenOrCreateForUpdate(const std::string& path);
+
+// Reads the first `size` bytes of the file into `buffer`, which is resized to
+// size + `spare` bytes with the spare part zeroed. False on a short read.
+bool ReadPrefix(int fd, std::size_t size, std::size_t spare, std::vector<uint8_t>& buffer);
+
+inline uint32_t DateAt(const std::vector<uint8_t>& buffer, std::size_t index) {
+  uint32_t date;
+  std::memcpy(&date, buffer.data() + index * kDailyRecordSize, sizeof date);
+  return date;
+}
+inline DailyRecord RecordAt(const std::vector<uint8_t>& buffer, std::size_t index) {
+  DailyRecord record;
+  std::memcpy(&record, buffer.data() + index * kDailyRecordSize, sizeof record);
+  return record;
+}
+inline void PutRecordAt(std::vector<uint8_t>& buffer, std::size_t index, const DailyRecord& record) {
+  std::memcpy(buffer.data() + index * kDailyRecordSize, &record, sizeof record);
+}
+
+// Rounds a double to single precision the way the hardware does, without the
+// undefined conversion of out-of-range values: those become infinities.
+inline float ToSingle(double value) {
+  constexpr double kOverflow = 0x1.ffffffp127;  // halfway above FLT_MAX
+  if (std::isnan(value)) return std::numeric_limits<float>::quiet_NaN();
+  if (value >= kOverflow) return std::numeric_limits<float>::infinity();
+  if (value <= -kOverflow) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(value);
+}
+
+}  // namespace marbloom

@@ -1,0 +1,70 @@
+// Extract and write-back of one security's record of one day. The fields are
+// the stored integers, not prices.
+#include "common/code_pattern.h"
+#include "common/scaled_value.h"
+#include "common/shared_state.h"
+#include "daily/daily_engine.h"
+#include "daily/daily_io.h"
+
+namespace marbloom {
+
+bool IsEditIndexCode(int market, std::string_view code) {
+  return (market == 0 && code.substr(0, 3) == "399") || (market == 1 && code.substr(0, 3) == "000");
+}
+
+int DailyEngine::ExtractDailyFields(std::string_view codeText, int date, DailyEditFields* fields) {
+  if (!DataTreeReady) {
+    SetStatusText(kDataGuardMessage);
+    return 0;
+  }
+  const std::optional<SingleSecurity> security = ParseSingleSecurity(codeText, false);
+  if (!security) {
+    SetStatusText(kCodeFormatMessage);
+    return 0;
+  }
+  DailyRecord record{};
+  if (!ReadDailyRecord(security->market, security->code, static_cast<uint32_t>(date), &record)) {
+    SetStatusText("无指定个股日线!");
+    return 0;
+  }
+  const bool index = IsEditIndexCode(security->market, security->code);
+  fields->open = record.open;
+  fields->high = record.high;
+  fields->low = record.low;
+  fields->close = record.close;
+  fields->volume = record.volume;
+  fields->amount = record.amount;
+  fields->advancing = index ? record.word28 : 0;
+  fields->declining = index ? record.word30 : 0;
+  SetStatusText("个股日线提取成功!");
+  return 1;
+}
+
+int DailyEngine::WriteBackDailyFields(std::string_view codeText, int date, const DailyEditFields& fields) {
+  const std::optional<SingleSecurity> security = ParseSingleSecurity(codeText, true);
+  if (!security) {
+    SetStatusText(kCodeFormatMessage);
+    return 0;
+  }
+  DailyRecord record{};
+  record.date = static_cast<uint32_t>(date);
+  record.open = SaturateToInt32(fields.open);
+  record.high = SaturateToInt32(fields.high);
+  record.low = SaturateToInt32(fields.low);
+  record.close = SaturateToInt32(fields.close);
+  // The volume is stored unsigned; what extraction shows must come back intact.
+  record.volume = SaturateToUint32(fields.volume);
+  record.amount = ToSingle(fields.amount);
+  if (IsEditIndexCode(security->market, security->code)) {
+    record.word28 = Low16(SaturateToInt32(fields.advancing));
+    record.word30 = Low16(SaturateToInt32(fields.declining));
+  }
+  if (!WriteDailyRecord(security->market, security->code, record.date, record)) {
+    SetStatusTextF("写入%s文件失败!", DailyFilePath(security->market, security->code).c_str());
+    return -1;
+  }
+  ReportF("个股日线修改处理完毕!");
+  return 1;
+}
+
+}  // namespace marbloom
