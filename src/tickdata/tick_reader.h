@@ -1,9 +1,12 @@
 #pragma once
-// Reading one day of one security back from the tick store.
+// Reading the tick store back: one day of one security, and the directory of
+// a daily tick archive.
 #include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
+
+#include "tickdata/tick_file.h"
 
 namespace marbloom {
 
@@ -23,11 +26,39 @@ struct TickDay {
   std::vector<TickRecord> ticks;
 };
 
+// One security's block in a daily tick archive.
+struct TickArchiveItem {
+  int16_t market = 0;
+  char code[7] = {};  // six characters and a terminator
+  int32_t date = 0;
+  int64_t blockOffset = 0;  // absolute offset of the stored block
+  int32_t dataLength = 0;
+  double refPrice = 0;
+  int32_t unpackedLength = 0;
+  uint8_t priceDecimals = 0;
+  uint8_t spare = 0;
+};
+
+// A loaded archive: the open file and its directory in file order.
+struct TickArchive {
+  UniqueFd file;
+  int32_t date = 0;
+  int32_t securityCount = 0;
+  std::vector<TickArchiveItem> directory;
+};
+
 // Stateless reader of the tick store under the history directory.
 class TickReader {
  public:
-  // The decoded ticks of `date`, or nothing when the day cannot be read.
+  // The decoded ticks of `date`, or nothing when the day cannot be read
+  // (missing files, bad header, date absent, lengths past the data file,
+  // a malformed block). Never a day without ticks.
   std::optional<TickDay> ReadTickDay(int market, std::string_view code, int date) const;
+
+  // The archive of `date` with its directory, or nothing when the file is
+  // missing or any entry is bad (wrong date, lengths <= 0, a block running
+  // past the end of the file).
+  std::optional<TickArchive> LoadTickArchive(int date) const;
 };
 
 }  // namespace marbloom

@@ -1,0 +1,164 @@
+#include "tickdata/tick_codec.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/little_endian.h"
+#include "common/scaled_value.h"
+#include "tickdata/tick_formats.h"
+
+namespace marbloom {
+namespace {
+
+template <typename U, std::ptrdiff_t kMaxBytes>
+inline bool DecodeEndMarked(const uint8_t*& p, const uint8_t* end, U* value) {
+  if (p >= end) return false;
+  const uint8_t* limit = end - p > kMaxBytes ? p + kMaxBytes : end;
+  U acc = (*p & 0x40) ? static_cast<U>(~U{0}) : U{0};
+  for (const uint8_t* q = p; q < limit; ++q) {
+    acc = static_cast<U>((acc << 7) | (*q & 0x7Fu));
+    if (*q & 0x80) {
+      p = q + 1;
+      *value = acc;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Inflates into a buffer grown on demand up to `cap`; false when the stream
+// is bad, truncated, or needs more than `cap` bytes.
+bool InflateBounded(const uint8_t* stored, std::size_t storedLength, std::size_t cap,
+                    std::vector<uint8_t>* out) {
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return false;
+  std::size_t size = std::min<std::size_t>(cap, storedLength * 8 + 4096);
+  out->resize(size);
+  zs.next_in = const_cast<Bytef*>(stored);
+  zs.avail_in = static_cast<uInt>(storedLength);
+  zs.next_out = out->data();
+  zs.avail_out = static_cast<uInt>(size);
+  bool ok = false;
+  for (;;) {
+    if (zs.avail_out == 0 && size < cap) {
+      std::size_t grown = std::min(cap, size * 2);
+      out->resize(grown);
+      zs.next_out = out->data() + size;
+      zs.avail_out = static_cast<uInt>(grown - size);
+      size = grown;
+    }
+    int ret = inflate(&zs, Z_NO_FLUSH);
+    if (ret == Z_STREAM_END) {
+      ok = true;
+      break;
+    }
+    if (ret != Z_OK) break;  // no progress possible, or bad data
+  }
+  out->resize(ok ? zs.total_out : 0);
+  inflateEnd(&zs);
+  return ok;
+}
+
+inline int32_t FloorDiv3(int32_t v) {
+  int32_t q = v / 3;
+  return (v % 3 < 0) ? q - 1 : q;
+}
+
+// The decoding state: the current tick as the block describes it.
+struct TickState {
+  uint32_t seconds;
+  uint64_t price;
+  uint64_t volume;
+  uint64_t running;
+  uint32_t plain;
+  uint8_t kind;
+};
+
+inline TickRecord Emit(const TickState& s, int priceDecimals, bool runningExtra) {
+  int32_t seconds = static_cast<int32_t>(s.seconds);
+  TickRecord r;
+  r.minute = static_cast<int16_t>(seconds / 60);
+  r.price = RescaleTickPrice(Low32Signed(static_cast<int64_t>(s.price)), priceDecimals);
+  r.volume = Low32Signed(static_cast<int64_t>(s.volume));
+  r.extra = runningExtra ? Low32Signed(static_cast<int64_t>(s.running)) : static_cast<int32_t>(s.plain);
+  r.kind = s.kind;
+  r.second = static_cast<uint8_t>(seconds % 60);
+  return r;
+}
+
+}  // namespace
+
+bool DecodeEndMarked32(const uint8_t*& p, const uint8_t* end, uint32_t* value) {
+  return DecodeEndMarked<uint32_t, 10>(p, end, value);
+}
+
+bool DecodeEndMarked64(const uint8_t*& p, const uint8_t* end, uint64_t* value) {
+  return DecodeEndMarked<uint64_t, 20>(p, end, value);
+}
+
+bool UnpackTickBlock(const uint8_t* stored, std::size_t storedLength, int32_t unpackedLength,
+                     std::vector<uint8_t>* unpacked) {
+  unpacked->clear();
+  if (unpackedLength <= 0 || storedLength == 0) return false;
+  const std::size_t cap =
+      static_cast<std::size_t>(std::min<int64_t>(int64_t{2} * unpackedLength, kMaxUnpackedTickBlock));
+  if (InflateBounded(stored, storedLength, cap, unpacked)) return true;
+  unpacked->assign(stored, stored + std::min(storedLength, cap));
+  return true;
+}
+
+int32_t RescaleTickPrice(int32_t price, int priceDecimals) {
+  static constexpr uint32_t kFactor[] = {10000, 1000, 100, 10};
+  if (priceDecimals < 0 || priceDecimals > 3) return price;
+  return static_cast<int32_t>(static_cast<uint32_t>(price) * kFactor[priceDecimals]);
+}
+
+bool UsesRunningExtra(int securityType) {
+  return securityType == 12 || securityType == 14 || securityType == 60 || securityType == 62;
+}
+
+bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
+                     std::vector<TickRecord>* ticks) {
+  ticks->clear();
+  if (size < sizeof(TickBlockHeader)) return false;
+  const int32_t tickCount = LoadLE<int32_t>(block + offsetof(TickBlockHeader, tickCount));
+  // Every further tick takes at least five bytes.
+  if (tickCount <= 0 || static_cast<std::size_t>(tickCount - 1) > (size - sizeof(TickBlockHeader)) / 5)
+    return false;
+  TickState s;
+  s.seconds = LoadLE<uint32_t>(block + offsetof(TickBlockHeader, seconds));
+  s.price = LoadLE<uint64_t>(block + offsetof(TickBlockHeader, price));
+  s.volume = LoadLE<uint64_t>(block + offsetof(TickBlockHeader, volume));
+  s.running = LoadLE<uint64_t>(block + offsetof(TickBlockHeader, runningValue));
+  s.plain = LoadLE<uint32_t>(block + offsetof(TickBlockHeader, plainValue));
+  s.kind = block[offsetof(TickBlockHeader, kind)];
+  ticks->resize(static_cast<std::size_t>(tickCount));
+  TickRecord* out = ticks->data();
+  out[0] = Emit(s, priceDecimals, runningExtra);
+  const uint8_t* p = block + sizeof(TickBlockHeader);
+  const uint8_t* end = block + size;
+  for (int32_t i = 1; i < tickCount; ++i) {
+    uint32_t timeAndKind, plain;
+    uint64_t priceDelta, volume, runningDelta;
+    if (!DecodeEndMarked32(p, end, &timeAndKind) || !DecodeEndMarked64(p, end, &priceDelta) ||
+        !DecodeEndMarked64(p, end, &volume) || !DecodeEndMarked64(p, end, &runningDelta) ||
+        !DecodeEndMarked32(p, end, &plain)) {
+      ticks->clear();
+      return false;
+    }
+    const int32_t v = static_cast<int32_t>(timeAndKind);
+    const int32_t elapsed = FloorDiv3(v);
+    s.kind = static_cast<uint8_t>(int64_t{v} - int64_t{3} * elapsed);
+    s.seconds += static_cast<uint32_t>(elapsed);
+    s.price += priceDelta;
+    s.volume = volume;
+    s.running += runningDelta;
+    s.plain = plain;
+    out[i] = Emit(s, priceDecimals, runningExtra);
+  }
+  return true;
+}
+
+}  // namespace marbloom

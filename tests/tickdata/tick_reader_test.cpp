@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include "tickdata/tick_codec.h"
+#include "tickdata/tick_reader.h"
+#include "tick_test_support.h"
+
+namespace marbloom::test {
+namespace {
+
+class ReadTickDayTest : public ::testing::Test {
+ protected:
+  TestTree tree;
+  TickReader reader;
+  std::vector<StoredDay> days = {MakeDay(20240102, 1), MakeDay(20240103, 2, 7), MakeDay(20240104, 3, 40)};
+};
+
+TEST_F(ReadTickDayTest, ReadsEachDayAtItsOffset) {
+  WritePair("sz000001", days);
+  for (std::size_t k = 0; k < days.size(); ++k) {
+    auto day = reader.ReadTickDay(0, "000001", days[k].date);
+    ASSERT_TRUE(day) << k;
+    EXPECT_EQ(day->date, days[k].date);
+    EXPECT_EQ(day->refPrice, days[k].refPrice);
+    std::vector<TestTick> src = SampleTicks(k == 0 ? 20 : k == 1 ? 7 : 40, static_cast<int>(k) + 1);
+    ASSERT_EQ(day->ticks.size(), src.size());
+    for (std::size_t i = 0; i < src.size(); ++i) {
+      EXPECT_EQ(day->ticks[i].price, src[i].price * 100);
+      EXPECT_EQ(day->ticks[i].volume, src[i].volume);
+      EXPECT_EQ(day->ticks[i].extra, src[i].plain);  // sz000001 is not a running-extra type
+      EXPECT_EQ(day->ticks[i].kind, src[i].kind);
+      EXPECT_EQ(day->ticks[i].minute * 60 + day->ticks[i].second, src[i].seconds);
+    }
+  }
+  EXPECT_FALSE(reader.ReadTickDay(0, "000001", 20240105));
+  EXPECT_FALSE(reader.ReadTickDay(1, "000001", 20240102));
+}
+
+TEST_F(ReadTickDayTest, UncompressedBlockIsReadAsStored) {
+  Bytes raw = EncodeBlock(SampleTicks(5, 9));
+  WritePair("sh600000", {StoredDay{20240102, raw, static_cast<int32_t>(raw.size())}});
+  auto day = reader.ReadTickDay(1, "600000", 20240102);
+  ASSERT_TRUE(day);
+  EXPECT_EQ(day->ticks.size(), 5u);
+}
+
+TEST_F(ReadTickDayTest, RunningExtraTypes) {
+  // sz159xxx is type 14: extra carries the running value.
+  WritePair("sz159001", days);
+  auto day = reader.ReadTickDay(0, "159001", 20240102);
+  ASSERT_TRUE(day);
+  EXPECT_EQ(day->ticks[3].extra, 5030);
+}
+
+TEST_F(ReadTickDayTest, DamagedPairsFailWithoutReadingOutside) {
+  const std::string stem = "sz000002";
+  WritePair(stem, days);
+  Bytes index = ReadFileBytes(TickIndexPath(stem));
+  Bytes data = ReadFileBytes(TickDataPath(stem));
+
+  auto withIndex = [&](std::size_t offset, int32_t value) {
+    Bytes copy = index;
+    std::memcpy(copy.data() + offset, &value, 4);
+    WriteFileBytes(TickIndexPath(stem), copy);
+  };
+  withIndex(4, 19891231);  // firstDate too early
+  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  withIndex(12, 0);  // count 0
+  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  withIndex(12, 4);  // count past the file
+  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  withIndex(12, 0x7FFFFFFF);
+  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  withIndex(16 + 22 * 2 + 8, 1 << 30);  // last block's length past the data file
+  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240104));
+  EXPECT_TRUE(reader.ReadTickDay(0, "000002", 20240102));
+  withIndex(16 + 8, -5);  // negative length moves later offsets before the file
+  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240103));
+  withIndex(16 + 4, 0);  // unpackedLength 0
+  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+
+  WriteFileBytes(TickIndexPath(stem), index);
+  WriteFileBytes(TickDataPath(stem), Bytes(data.begin(), data.end() - 1));
+  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240104));
+  EXPECT_TRUE(reader.ReadTickDay(0, "000002", 20240103));
+  std::remove(TickDataPath(stem).c_str());
+  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+}
+
+TEST_F(ReadTickDayTest, RefusesCodesThatAreNotSixDigits) {
+  EXPECT_FALSE(reader.ReadTickDay(0, "../x01", 20240102));
+  EXPECT_FALSE(reader.ReadTickDay(3, "000001", 20240102));
+}
+
+class LoadTickArchiveTest : public ::testing::Test {
+ protected:
+  TestTree tree;
+  TickReader reader;
+};
+
+TEST_F(LoadTickArchiveTest, DirectoryHoldsEveryEntryWithItsBlockOffset) {
+  std::vector<ArchiveItem> items = {{0, "000001", MakeDay(20240105, 1)}, {1, "600000", MakeDay(20240105, 2)}};
+  WriteArchive(20240105, items);
+  auto archive = reader.LoadTickArchive(20240105);
+  ASSERT_TRUE(archive);
+  EXPECT_TRUE(archive->file.valid());
+  EXPECT_EQ(archive->securityCount, 2);
+  ASSERT_EQ(archive->directory.size(), 2u);
+  EXPECT_STREQ(archive->directory[0].code, "000001");
+  EXPECT_EQ(archive->directory[0].blockOffset, 16 + 30);
+  EXPECT_EQ(archive->directory[1].market, 1);
+  EXPECT_EQ(archive->directory[1].blockOffset,
+            16 + 30 + static_cast<int64_t>(items[0].day.stored.size()) + 30);
+  EXPECT_EQ(archive->directory[1].spare, 2);
+  EXPECT_EQ(archive->directory[1].unpackedLength, items[1].day.unpackedLength);
+}
+
+TEST_F(LoadTickArchiveTest, OneBadEntryRejectsTheWholeDay) {
+  std::vector<ArchiveItem> items = {{0, "000001", MakeDay(20240105, 1)}, {0, "000002", MakeDay(20240104, 2)}};
+  WriteArchive(20240105, items);
+  EXPECT_FALSE(reader.LoadTickArchive(20240105));
+  EXPECT_FALSE(reader.LoadTickArchive(20240108));  // no file
+  WriteArchive(20240105, {});
+  EXPECT_FALSE(reader.LoadTickArchive(20240105));  // securityCount 0
+
+  Bytes good = ArchiveBytes({{0, "000001", MakeDay(20240105, 1)}});
+  WriteFileBytes(TickArchivePath(20240105), Bytes(good.begin(), good.end() - 1));
+  EXPECT_FALSE(reader.LoadTickArchive(20240105));  // last block cut short
+  Bytes huge = good;
+  int32_t count = 1 << 30;
+  std::memcpy(huge.data() + 12, &count, 4);
+  WriteFileBytes(TickArchivePath(20240105), huge);
+  EXPECT_FALSE(reader.LoadTickArchive(20240105));
+  Bytes zeroLength = good;
+  std::memset(zeroLength.data() + 16 + 16, 0, 4);
+  WriteFileBytes(TickArchivePath(20240105), zeroLength);
+  EXPECT_FALSE(reader.LoadTickArchive(20240105));
+}
+
+}  // namespace
+}  // namespace marbloom::test
