@@ -1,8 +1,5 @@
 #include "tickdata/minute_engine.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <set>
@@ -16,6 +13,7 @@
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "tickdata/minute_day_builder.h"
+#include "tickdata/tick_file.h"
 #include "tickdata/tick_formats.h"
 
 namespace marbloom {
@@ -23,22 +21,18 @@ namespace {
 
 constexpr int kWholeStoreDays = 500;
 
-std::string TickIndexPath(int market, std::string_view code) {
-  return Settings().historyDir + "newtick/" + kMarketPrefix[market] + std::string(code) + ".vid";
-}
-
 // The entry dates of a usable tick index: 16-byte header, whole 22-byte
 // entries, and a header count that agrees with them.
 std::optional<std::vector<int32_t>> ReadTickIndexDates(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  UniqueFd file = OpenForReading(path);
+  if (!file.valid()) return std::nullopt;
   std::optional<std::vector<int32_t>> dates;
-  int64_t length = FileLength(fd);
+  int64_t length = FileLength(file.get());
   constexpr int64_t kHeader = sizeof(TickIndexHeader), kEntry = sizeof(TickIndexEntry);
   if (length >= kHeader && (length - kHeader) % kEntry == 0) {
     std::vector<unsigned char> bytes(static_cast<std::size_t>(length));
     TickIndexHeader header;
-    if (ReadAllAt(fd, bytes.data(), bytes.size(), 0)) {
+    if (ReadAllAt(file.get(), bytes.data(), bytes.size(), 0)) {
       std::memcpy(&header, bytes.data(), sizeof header);
       int64_t count = (length - kHeader) / kEntry;
       if (header.count == count) {
@@ -48,7 +42,6 @@ std::optional<std::vector<int32_t>> ReadTickIndexDates(const std::string& path) 
       }
     }
   }
-  ::close(fd);
   return dates;
 }
 
@@ -78,7 +71,7 @@ MinuteEngine::MinuteEngine(TickDaySource source) : source_(std::move(source)) {
 bool MinuteEngine::ListTickSecurities() {
   securities_.clear();
   std::set<std::pair<int, std::string>> seen;
-  for (const WalkEntry& entry : ListCountedFiles(Settings().historyDir + "newtick/", "*.vid")) {
+  for (const WalkEntry& entry : ListCountedFiles(TickStoreDir(), "*.vid")) {
     const std::string& name = entry.name;
     if (name.size() != 12) continue;
     char m0 = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
@@ -96,7 +89,7 @@ bool MinuteEngine::ListTickSecurities() {
 
 int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int last) {
   built_.days = 0;
-  auto dates = ReadTickIndexDates(TickIndexPath(security.market, security.code));
+  auto dates = ReadTickIndexDates(TickIndexPath(TickStem(security.market, security.code)));
   if (!dates) return 0;
   MinuteScales scales = MinuteScalesOf(security.market, security.code);
   auto [begin, end] = ChooseEntries(*dates, first, last);
@@ -106,8 +99,8 @@ int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int
     int date = (*dates)[k];
     // A file's blocks must rise strictly; an index that repeats or goes back is not followed.
     if (date <= lastBuilt) continue;
-    std::optional<TickDay> day;
-    if (source_) day = source_(security.market, security.code, date);
+    std::optional<TickDay> day = source_ ? source_(security.market, security.code, date)
+                                         : reader_.ReadTickDay(security.market, security.code, date);
     if (!day || day->ticks.empty()) continue;
     day->date = date;
     BuildMinuteDay(*day, scales, built_.bars.get() + built_.days * kOneMinuteBarsPerDay);

@@ -36,7 +36,7 @@ class MinuteEngine : public OperationEngine {
     char code[7] = {};
     int32_t present = 1;
   };
-  // Reads one tick day of a security; the engine's own reader by default.
+  // Reads one tick day of a security; without one the engine reads the tick store.
   using TickDaySource = std::function<std::optional<TickDay>(int market, std::string_view code, int date)>;
 
   static constexpr std::size_t kWorkBufferBytes = 3840000;

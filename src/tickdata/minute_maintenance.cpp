@@ -48,13 +48,16 @@ struct MarketFiles {
   std::vector<WalkEntry> files;
 };
 
+// `codePattern` empty: every file of the kind ("*.01"); else the files of
+// "<mm><codePattern>.01" style names.
 std::vector<MarketFiles> FindMinuteFiles(MinuteKind kind, const std::array<bool, 3>& markets,
                                          const std::string& codePattern, std::size_t* total) {
   std::vector<MarketFiles> found;
   *total = 0;
   for (int market = 0; market < kMarketCount; ++market) {
     if (!markets[static_cast<std::size_t>(market)]) continue;
-    std::string pattern = std::string(kMarketPrefix[market]) + codePattern + KindInfo(kind).extension;
+    std::string stem = codePattern.empty() ? "*" : kMarketPrefix[market] + codePattern;
+    std::string pattern = stem + KindInfo(kind).extension;
     found.push_back({market, ListCountedFiles(MinuteDirectory(kind, market), pattern)});
     *total += found.back().files.size();
   }
@@ -142,7 +145,7 @@ MinuteRunEnd MinuteEngine::DeleteFiveMinuteRange(int first, int last) {
 MinuteRunEnd MinuteEngine::DeleteRange(MinuteKind kind, int first, int last) {
   const DeleteTexts& texts = kind == MinuteKind::kOneMinute ? kOneMinuteDeleteTexts : kFiveMinuteDeleteTexts;
   std::size_t total = 0;
-  auto found = FindMinuteFiles(kind, {true, true, true}, "*", &total);
+  auto found = FindMinuteFiles(kind, {true, true, true}, "", &total);
   if (total == 0) {
     ReportF("%s", texts.nothingFound);
     return MinuteRunEnd::kNoFiles;
@@ -168,7 +171,9 @@ MinuteRunEnd MinuteEngine::ModifyPass(MinuteKind kind, int first, int last, cons
                                       std::string_view pattern) {
   const ModifyTexts& texts = kind == MinuteKind::kOneMinute ? kOneMinuteModifyTexts : kFiveMinuteModifyTexts;
   std::size_t total = 0;
-  auto found = FindMinuteFiles(kind, SelectMarkets(pattern), CodePart(pattern), &total);
+  std::string codePart = CodePart(pattern);
+  auto markets = codePart.empty() ? std::array<bool, 3>{} : SelectMarkets(pattern);
+  auto found = FindMinuteFiles(kind, markets, codePart, &total);
   if (total == 0) {
     ReportF("%s", texts.nothingFound);
     return MinuteRunEnd::kNoFiles;

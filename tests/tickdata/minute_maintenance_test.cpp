@@ -1,0 +1,226 @@
+// Range delete and batch modify of minute files, bar by bar in place.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "app/file_helpers.h"
+#include "app/settings.h"
+#include "common/shared_state.h"
+#include "tickdata/minute_engine.h"
+#include "tickdata/minute_test_support.h"
+
+namespace marbloom {
+namespace {
+
+using test::DayDates;
+using test::MakeDays;
+using test::ReadBars;
+using test::StatusRecorder;
+using test::WriteBars;
+
+constexpr int kOne = kOneMinuteBarsPerDay;
+constexpr int kFive = kFiveMinuteBarsPerDay;
+const std::vector<int> kDates{20240311, 20240312, 20240313, 20240314};
+
+class MinuteMaintenance : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int market = 0; market < 3; ++market)
+      for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
+        MakeDirTree(MinuteDirectory(kind, market), 0);
+  }
+  // Files of four days under the given market and code.
+  std::string Put(MinuteKind kind, int market, const std::string& code) {
+    std::string path = MinuteFilePath(kind, market, code);
+    WriteBars(path, MakeDays(kDates, KindInfo(kind).barsPerDay));
+    return path;
+  }
+
+  test::TestTree tree;
+  MinuteEngine engine;
+};
+
+TEST_F(MinuteMaintenance, DeleteDropsTheBarsOfTheRangeAndCutsTheFile) {
+  std::string path = Put(MinuteKind::kOneMinute, 0, "000001");
+  engine.DeleteOneMinuteRange(20240312, 20240313);
+  auto bars = ReadBars(path);
+  EXPECT_EQ(bars.size(), 2u * kOne);
+  EXPECT_EQ(DayDates(bars, kOne), (std::vector<int>{20240311, 20240314}));
+  EXPECT_EQ(StatusText(), "分钟数据删除完成!");
+}
+
+TEST_F(MinuteMaintenance, DeleteCoveringEveryBarRemovesTheFile) {
+  std::string path = Put(MinuteKind::kFiveMinute, 1, "600000");
+  engine.DeleteFiveMinuteRange(20240301, 20240331);
+  EXPECT_FALSE(test::PathExists(path));
+  EXPECT_EQ(StatusText(), "五分钟数据删除完成!");
+}
+
+TEST_F(MinuteMaintenance, DeleteTouchingNoBarDoesNotWriteTheFile) {
+  std::string path = Put(MinuteKind::kOneMinute, 0, "000001");
+  auto before = test::ReadFileBytes(path);
+  const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+  engine.DeleteOneMinuteRange(20240401, 20240430);
+  EXPECT_EQ(test::ReadFileBytes(path), before);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);  // not even rewritten with the same bytes
+}
+
+TEST_F(MinuteMaintenance, FileThatIsNotWholeBarsIsLeftAlone) {
+  std::string path = MinuteFilePath(MinuteKind::kOneMinute, 0, "000002");
+  auto bytes = test::ReadFileBytes(Put(MinuteKind::kOneMinute, 0, "000002"));
+  bytes.pop_back();
+  test::WriteFileBytes(path, bytes);
+  engine.DeleteOneMinuteRange(20240301, 20240331);
+  EXPECT_EQ(test::ReadFileBytes(path), bytes);
+  MinuteFactors half{0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
+  engine.ModifyMinuteRange(20240301, 20240331, half, "sz000002");
+  EXPECT_EQ(test::ReadFileBytes(path), bytes);
+}
+
+TEST_F(MinuteMaintenance, DeleteWithoutFilesSaysSoForEachKind) {
+  StatusRecorder recorder;
+  EXPECT_EQ(engine.DeleteOneMinuteRange(20240301, 20240331), MinuteRunEnd::kNoFiles);
+  EXPECT_EQ(engine.DeleteFiveMinuteRange(20240301, 20240331), MinuteRunEnd::kNoFiles);
+  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"路径不存在或无1分钟数据!", "路径不存在或无五分钟数据!"}));
+}
+
+TEST_F(MinuteMaintenance, FileIsHandledAsTheMarketOfItsFolder) {
+  // The code comes from the name, the market from the folder: sh600000.01
+  // under sz/minline/ stands for sz600000.
+  std::string stray = MinuteDirectory(MinuteKind::kOneMinute, 0) + "sh600000.01";
+  WriteBars(stray, MakeDays(kDates, kOne));
+  std::string target = Put(MinuteKind::kOneMinute, 0, "600000");
+  StatusRecorder recorder;
+  engine.DeleteOneMinuteRange(20240311, 20240311);
+  EXPECT_TRUE(recorder.Saw("正在删除sh600000分钟线"));
+  EXPECT_EQ(ReadBars(target).size(), 3u * kOne);
+  EXPECT_EQ(ReadBars(stray).size(), 4u * kOne);
+}
+
+TEST_F(MinuteMaintenance, CancelledFirstDeleteLetsTheSecondHandleOneFile) {
+  std::string one[2] = {Put(MinuteKind::kOneMinute, 0, "000001"), Put(MinuteKind::kOneMinute, 0, "000002")};
+  std::string five[2] = {Put(MinuteKind::kFiveMinute, 0, "000001"), Put(MinuteKind::kFiveMinute, 0, "000002")};
+  StatusRecorder recorder;
+  engine.Cancel();
+  EXPECT_EQ(engine.DeleteOneMinuteRange(20240311, 20240311), MinuteRunEnd::kCancelled);
+  EXPECT_EQ(engine.DeleteFiveMinuteRange(20240311, 20240311), MinuteRunEnd::kCancelled);
+  EXPECT_EQ(ReadBars(one[0]).size(), 3u * kOne);
+  EXPECT_EQ(ReadBars(one[1]).size(), 4u * kOne);
+  EXPECT_EQ(ReadBars(five[0]).size(), 3u * kFive);
+  EXPECT_EQ(ReadBars(five[1]).size(), 4u * kFive);
+  EXPECT_TRUE(recorder.Saw("分钟数据删除操作被取消!"));
+  EXPECT_EQ(StatusText(), "五分钟数据删除被取消!");
+  EXPECT_NE(test::ReadRunLog().find("五分钟数据删除被取消!"), std::string::npos);
+}
+
+TEST_F(MinuteMaintenance, DeleteProgressCountsEveryMarket) {
+  Put(MinuteKind::kOneMinute, 0, "000001");
+  Put(MinuteKind::kOneMinute, 1, "600000");
+  Put(MinuteKind::kOneMinute, 2, "430001");
+  Put(MinuteKind::kOneMinute, 2, "430002");
+  engine.Cancel();
+  engine.DeleteOneMinuteRange(20240311, 20240311);
+  EXPECT_DOUBLE_EQ(ProgressFraction(), 0.0);
+  engine.Reset();
+  engine.DeleteOneMinuteRange(20240312, 20240312);
+  EXPECT_DOUBLE_EQ(ProgressFraction(), 0.75);
+}
+
+struct ModifyCase {
+  int32_t value;
+  float factor;
+  int32_t expected;
+};
+
+class MinuteModifyPrice : public MinuteMaintenance, public ::testing::WithParamInterface<ModifyCase> {};
+
+TEST_P(MinuteModifyPrice, ScalesEveryPriceOfTheRange) {
+  const ModifyCase& c = GetParam();
+  std::string path = MinuteFilePath(MinuteKind::kOneMinute, 0, "000001");
+  auto bars = MakeDays({20240311}, kOne);
+  for (MinuteBar& bar : bars) bar.open = bar.high = bar.low = bar.close = c.value;
+  WriteBars(path, bars);
+  engine.ModifyMinuteRange(20240311, 20240311, MinuteFactors{c.factor, c.factor, c.factor, c.factor, 1, 1},
+                           "sz000001");
+  auto after = ReadBars(path);
+  EXPECT_EQ(after[7].open, c.expected);
+  EXPECT_EQ(after[7].high, c.expected);
+  EXPECT_EQ(after[7].low, c.expected);
+  EXPECT_EQ(after[7].close, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Factors, MinuteModifyPrice,
+                         ::testing::Values(ModifyCase{1000, 0.5f, 500}, ModifyCase{1000, 0.9995f, 1000},
+                                           ModifyCase{1234, 1.0f, 1234}, ModifyCase{2000000000, 2.0f, INT32_MAX},
+                                           ModifyCase{-1000, 1.0f, -999}));
+
+TEST_F(MinuteMaintenance, ModifyScalesVolumeAsUnsignedAndAmountUnrounded) {
+  std::string path = MinuteFilePath(MinuteKind::kFiveMinute, 0, "000001");
+  auto bars = MakeDays({20240311, 20240312}, kFive);
+  for (MinuteBar& bar : bars) bar.volume = -2, bar.amount = 3.0f;  // -2 is 4294967294 shares
+  bars[0].volume = 1001;
+  WriteBars(path, bars);
+  engine.ModifyMinuteRange(20240311, 20240311, MinuteFactors{1, 1, 1, 1, 0.5f, 0.1f}, "sz000001");
+  auto after = ReadBars(path);
+  EXPECT_EQ(after[0].volume, 501);
+  EXPECT_EQ(static_cast<uint32_t>(after[1].volume), 2147483647u);
+  EXPECT_EQ(after[1].amount, 3.0f * 0.1f);
+  EXPECT_EQ(after[kFive].volume, -2);  // the next day is outside the range
+  EXPECT_EQ(after[kFive].amount, 3.0f);
+  EXPECT_EQ(StatusText(), "批量修改分钟线完成!");
+}
+
+TEST_F(MinuteMaintenance, PatternSelectsMarketsAndCodes) {
+  std::string sz = Put(MinuteKind::kOneMinute, 0, "000001");
+  std::string sh = Put(MinuteKind::kOneMinute, 1, "000001");
+  std::string bj = Put(MinuteKind::kOneMinute, 2, "000001");
+  std::string sh2 = Put(MinuteKind::kOneMinute, 1, "600000");
+  MinuteFactors twice{2, 2, 2, 2, 2, 2};
+  engine.ModifyMinuteRange(20240311, 20240314, twice, "??000001");
+  EXPECT_EQ(ReadBars(sz)[0].close, 2000);
+  EXPECT_EQ(ReadBars(sh)[0].close, 2000);
+  EXPECT_EQ(ReadBars(bj)[0].close, 2000);
+  EXPECT_EQ(ReadBars(sh2)[0].close, 1000);
+  engine.ModifyMinuteRange(20240311, 20240314, twice, "sh??????");
+  EXPECT_EQ(ReadBars(sz)[0].close, 2000);
+  EXPECT_EQ(ReadBars(sh)[0].close, 4000);
+  EXPECT_EQ(ReadBars(sh2)[0].close, 2000);
+}
+
+TEST_F(MinuteMaintenance, ModifyRunsTheFiveMinutePassFirst) {
+  Put(MinuteKind::kOneMinute, 0, "000001");
+  Put(MinuteKind::kFiveMinute, 0, "000001");
+  StatusRecorder recorder;
+  engine.ModifyMinuteRange(20240311, 20240311, MinuteFactors{}, "sz000001");
+  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在修改sz000001的5分钟线", "正在修改sz000001的1分钟线",
+                                                      "批量修改分钟线完成!"}));
+}
+
+TEST_F(MinuteMaintenance, ModifyWithNoMatchingMarketLogsBothMissingMessages) {
+  Put(MinuteKind::kOneMinute, 0, "000001");
+  engine.ModifyMinuteRange(20240311, 20240311, MinuteFactors{}, "xx000001");
+  std::string log = test::ReadRunLog();
+  EXPECT_NE(log.find("5分钟路径不存在或无数据!"), std::string::npos);
+  EXPECT_NE(log.find("   分钟路径不存在或无数据!"), std::string::npos);
+  EXPECT_EQ(StatusText(), "批量修改分钟线完成!");
+}
+
+TEST_F(MinuteMaintenance, CancelledModifySkipsTheOneMinutePass) {
+  std::string one = Put(MinuteKind::kOneMinute, 0, "000001");
+  std::string five = Put(MinuteKind::kFiveMinute, 0, "000001");
+  engine.Cancel();
+  EXPECT_EQ(engine.ModifyMinuteRange(20240311, 20240311, MinuteFactors{2, 2, 2, 2, 2, 2}, "sz??????"),
+            MinuteRunEnd::kCancelled);
+  EXPECT_EQ(ReadBars(five)[0].close, 2000);
+  EXPECT_EQ(ReadBars(one)[0].close, 1000);
+  EXPECT_EQ(StatusText(), "本次批量修改分钟线操作被取消!");
+}
+
+}  // namespace
+}  // namespace marbloom
