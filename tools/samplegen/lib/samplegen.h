@@ -52,7 +52,9 @@
 //    compression; the reserved bytes and the spare byte are random;
 //  - suspended securities have no block; a full-market day has realistic
 //    lengths (hundreds to tens of thousands of ticks, indexes every 3 s).
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -153,7 +155,12 @@ struct SampleTickDay {
 };
 
 // Every security that traded on `date`, in archive order (market, then code).
+// Holds every tick in memory: for the full market prefer TickDayOf.
 std::vector<SampleTickDay> TickDays(int date, const SampleOptions& options);
+// The day of one security; nothing when it did not trade (suspended,
+// close-only fund, no trade) or does not exist on that date.
+std::optional<SampleTickDay> TickDayOf(int date, int market, const std::string& code,
+                                       const SampleOptions& options);
 
 // ---------------------------------------------------------- tick encoder
 

@@ -1,0 +1,96 @@
+// marbloom-samplegen: writes the sample market's files.
+//   day --date D [--seed S] [--securities N] [--full] --out DIR
+//   archives --from D --to D [--seed S] [--securities N] [--full] --out DIR
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "common/calendar.h"
+#include "samplegen.h"
+
+namespace {
+
+using marbloom::sample::SampleOptions;
+
+// YYYYMMDD or YYYY-MM-DD; 0 when not a calendar date.
+int ParseDateText(std::string text) {
+  if (text.size() == 10 && text[4] == '-' && text[7] == '-') text = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
+  if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const int date = std::stoi(text);
+  return marbloom::DateToDayNumber(date) != 0 ? date : 0;
+}
+
+std::string AsDir(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+int Report(bool ok, const std::string& error, std::chrono::steady_clock::time_point start) {
+  if (!ok) {
+    std::fprintf(stderr, "marbloom-samplegen: %s\n", error.c_str());
+    return 1;
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::fprintf(stderr, "done in %.2f s\n", seconds);
+  return 0;
+}
+
+struct Arguments {
+  std::string date, from, to, out;
+  SampleOptions options;
+  bool full = false;
+};
+
+void AddCommon(CLI::App* sub, Arguments& a) {
+  sub->add_option("--seed", a.options.seed, "seed of the market (default 1)");
+  sub->add_option("--securities", a.options.securities, "about this many securities")->check(CLI::Range(1, 30000));
+  sub->add_flag("--full", a.full, "the full market: 16,000 securities and realistic tick days");
+  sub->add_option("--out", a.out, "output folder")->required();
+}
+
+int RunDay(Arguments& a) {
+  const int date = ParseDateText(a.date);
+  if (date == 0) return std::fprintf(stderr, "marbloom-samplegen: bad date %s\n", a.date.c_str()), 2;
+  const auto start = std::chrono::steady_clock::now();
+  std::string error;
+  const bool ok = WriteDailySources(date, a.options, AsDir(a.out), &error) &&
+                  WriteTickArchive(date, a.options, AsDir(a.out), &error);
+  return Report(ok, error, start);
+}
+
+int RunArchives(Arguments& a) {
+  const int first = ParseDateText(a.from), last = ParseDateText(a.to);
+  if (first == 0 || last == 0 || last < first) {
+    return std::fprintf(stderr, "marbloom-samplegen: bad date range %s .. %s\n", a.from.c_str(), a.to.c_str()), 2;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  std::string error;
+  const bool ok = WriteServerTree(first, last, a.options, AsDir(a.out), &error);
+  return Report(ok, error, start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Writes the sample market's source files and archives."};
+  app.require_subcommand(1);
+  Arguments a;
+  bool securitiesGiven = false;
+  CLI::App* day = app.add_subcommand("day", "the six daily source files and the .htc archive of one day");
+  day->add_option("--date", a.date, "YYYYMMDD")->required();
+  AddCommon(day, a);
+  CLI::App* archives = app.add_subcommand("archives", "a server tree: downit.zip and every weekday's two archives");
+  archives->add_option("--from", a.from, "first date")->required();
+  archives->add_option("--to", a.to, "last date")->required();
+  AddCommon(archives, a);
+  CLI11_PARSE(app, argc, argv);
+  securitiesGiven = day->count("--securities") + archives->count("--securities") > 0;
+  if (a.full) {
+    const SampleOptions full = SampleOptions::FullMarket(a.options.seed);
+    a.options.fullTickDays = true;
+    if (!securitiesGiven) a.options.securities = full.securities;
+  }
+  return day->parsed() ? RunDay(a) : RunArchives(a);
+}

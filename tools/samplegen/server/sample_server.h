@@ -1,0 +1,56 @@
+#pragma once
+// The sample archive server: serves "downit.zip" at its root and each day's
+// daily and tick archives under the paths that "downit5.cfg" names,
+// generating a day on its first request and keeping it in a cache folder.
+// Every request needs the HTTP Basic credentials of the download client.
+// A static mode serves an existing folder of archives instead.
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "samplegen.h"
+
+namespace marbloom::sample {
+
+struct ServerOptions {
+  std::string host = "127.0.0.1";
+  int port = kDefaultServerPort;  // 0: any free port
+  SampleOptions sample;
+  std::string cacheDir = "sampled-cache/";  // generated archives
+  std::string staticDir;                    // non-empty: serve this folder instead
+  std::function<int()> today;               // YYYYMMDD; empty: the local date
+  std::FILE* log = stdout;                  // one line per request
+};
+
+// What a request path resolves to.
+struct Resolved {
+  int status = 404;       // 200, 404 or 500
+  std::string file;       // with 200: the file to send
+  std::string message;    // with 500: what went wrong
+};
+
+class SampleServer {
+ public:
+  explicit SampleServer(ServerOptions options);
+  ~SampleServer();
+  SampleServer(const SampleServer&) = delete;
+  SampleServer& operator=(const SampleServer&) = delete;
+
+  // Binds and starts serving on a thread of its own; false when the port
+  // cannot be bound.
+  bool Start();
+  // Stops serving and joins the thread; safe to call more than once.
+  void Stop();
+  // The bound port (after Start).
+  int port() const;
+
+  // The file behind a request path, generating it when needed.
+  Resolved Resolve(const std::string& path);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace marbloom::sample
