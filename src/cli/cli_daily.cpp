@@ -1,8 +1,176 @@
-// Commands of this subsystem arrive with its engine.
+// daily convert | delete | scale | check | merge | extract | edit: the entries
+// of the daily page, with its checks and messages, on the same engine calls.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/file_helpers.h"
 #include "cli/cli_common.h"
+#include "common/code_pattern.h"
+#include "common/date_range.h"
+#include "common/shared_state.h"
+#include "daily/daily_engine.h"
 
 namespace marbloom::cli {
+namespace {
 
-void RegisterDailyCommands(CLI::App& /*app*/, Context& /*context*/) {}
+struct DailyArgs {
+  std::string from, to, codes, sourceDir;
+  float open = 1, high = 1, low = 1, close = 1, volume = 1, amount = 1;
+  DailyEditFields fields;
+};
+
+int Date(const std::string& text) { return ParseDate(text).value_or(0); }
+
+// The range check of the page; the span limit applies to the conversion only.
+int CheckRange(const DailyArgs& a, bool limitSpan) {
+  const DateRangeCheck check =
+      CheckDateRange(Date(a.from), Date(a.to), SpanDaysOfDates(Date(a.from), Date(a.to)), limitSpan);
+  return check == DateRangeCheck::kOk ? kExitDone : UsageFailure(DateRangeMessage(check));
+}
+
+int Convert(const DailyArgs& a) {
+  if (int code = CheckRange(a, true)) return code;
+  DailyEngine engine;
+  const int result = engine.ConvertDailyRange(Date(a.from), Date(a.to));
+  return Finish(result == 1 ? kExitDone : kExitFailed);
+}
+
+int Delete(const DailyArgs& a) {
+  if (int code = CheckRange(a, false)) return code;
+  const std::string pattern = TrimSpaces(a.codes);
+  if (!HasPatternLength(pattern)) return UsageFailure(kCodeFormatMessage);
+  DailyEngine engine;
+  engine.DeleteDailyRange(Date(a.from), Date(a.to), pattern);
+  return Finish(kExitDone);
+}
+
+int Scale(const DailyArgs& a) {
+  const std::string pattern = TrimSpaces(a.codes);
+  if (!HasPatternLength(pattern)) return UsageFailure(kPatternLengthMessage);
+  if (int code = CheckRange(a, false)) return code;
+  DailyEngine engine;
+  engine.ModifyDailyRange(Date(a.from), Date(a.to), DailyFactors{a.open, a.high, a.low, a.close, a.volume, a.amount},
+                          pattern);
+  SetStatusText("修改个股多日日线数据处理完毕!");
+  return Finish(kExitDone);
+}
+
+int Check() {
+  SetStatusText("检查日线文件开始");
+  DailyEngine engine;
+  const int bad = engine.CheckDailyFiles();
+  SetStatusTextF("共有%d支股票日线文件出错，细节参看日志!", bad);
+  return Finish(bad > 0 ? kExitFailed : kExitDone);
+}
+
+// The folder picker turns '\' into '/' and ends the folder with '/'.
+int Merge(const DailyArgs& a) {
+  const std::string source = TrimSpaces(a.sourceDir);
+  if (source.empty()) return UsageFailure("请先选择用于补充的vipdoc源!");
+  DailyEngine engine;
+  engine.MergeDailyFiles(NormalizeDirPath(source));
+  SetStatusText("个股日线合并处理完毕!");
+  return Finish(kExitDone);
+}
+
+int Extract(const DailyArgs& a) {
+  DailyEngine engine;
+  DailyEditFields f;
+  if (!engine.ExtractDailyFields(a.codes, Date(a.from), &f))
+    return Finish(StatusText() == kCodeFormatMessage ? kExitUsage : kExitFailed);
+  std::printf("开盘价: %.15g\n最高价: %.15g\n最低价: %.15g\n收盘价: %.15g\n", f.open, f.high, f.low, f.close);
+  std::printf("成交量: %.15g\n成交金额: %.15g\n上涨家数: %.15g\n下跌家数: %.15g\n", f.volume, f.amount,
+              f.advancing, f.declining);
+  return Finish(kExitDone);
+}
+
+int Edit(const DailyArgs& a) {
+  DailyEngine engine;
+  const int result = engine.WriteBackDailyFields(TrimSpaces(a.codes), Date(a.from), a.fields);
+  return Finish(result == 1 ? kExitDone : result == 0 ? kExitUsage : kExitFailed);
+}
+
+// Every daily command tests the data guard first, as the page does.
+void Bind(CLI::App* command, Context& context, std::shared_ptr<DailyArgs> args, int (*run)(const DailyArgs&)) {
+  command->callback([&context, args, run] {
+    context.action = [args, run] {
+      if (int code = RequireDataTree(kDataGuardMessage)) return code;
+      return run(*args);
+    };
+  });
+}
+
+void AddRange(CLI::App* command, DailyArgs& a) {
+  command->add_option("--from", a.from, "first date")->required()->check(DateValidator());
+  command->add_option("--to", a.to, "last date")->required()->check(DateValidator());
+}
+
+void AddFactors(CLI::App* command, DailyArgs& a) {
+  command->add_option("--open", a.open, "open price factor (default 1)");
+  command->add_option("--high", a.high, "high price factor (default 1)");
+  command->add_option("--low", a.low, "low price factor (default 1)");
+  command->add_option("--close", a.close, "close price factor (default 1)");
+  command->add_option("--volume", a.volume, "volume factor (default 1)");
+  command->add_option("--amount", a.amount, "amount factor (default 1)");
+}
+
+void AddFields(CLI::App* command, DailyArgs& a) {
+  command->add_option("--open", a.fields.open, "stored open (scaled integer)")->required();
+  command->add_option("--high", a.fields.high, "stored high")->required();
+  command->add_option("--low", a.fields.low, "stored low")->required();
+  command->add_option("--close", a.fields.close, "stored close")->required();
+  command->add_option("--volume", a.fields.volume, "stored volume")->required();
+  command->add_option("--amount", a.fields.amount, "stored amount")->required();
+  command->add_option("--advancing", a.fields.advancing, "advancing count (indexes only)");
+  command->add_option("--declining", a.fields.declining, "declining count (indexes only)");
+}
+
+}  // namespace
+
+void RegisterDailyCommands(CLI::App& app, Context& context) {
+  CLI::App* daily = app.add_subcommand("daily", "daily-line files: convert, delete, scale, check, merge, edit");
+  daily->require_subcommand(1);
+
+  auto convert = std::make_shared<DailyArgs>();
+  CLI::App* c = daily->add_subcommand("convert", "convert the downloaded daily sources of a date range");
+  AddRange(c, *convert);
+  Bind(c, context, convert, Convert);
+
+  auto remove = std::make_shared<DailyArgs>();
+  CLI::App* d = daily->add_subcommand("delete", "delete the records of a date range");
+  AddRange(d, *remove);
+  d->add_option("--codes", remove->codes, "code pattern mmcccccc, '?' for any character")->required();
+  Bind(d, context, remove, Delete);
+
+  auto scale = std::make_shared<DailyArgs>();
+  CLI::App* s = daily->add_subcommand("scale", "multiply prices, volume and amount over a date range");
+  AddRange(s, *scale);
+  s->add_option("--codes", scale->codes, "code pattern mmcccccc, '?' for any character")->required();
+  AddFactors(s, *scale);
+  Bind(s, context, scale, Scale);
+
+  auto check = std::make_shared<DailyArgs>();
+  Bind(daily->add_subcommand("check", "check every daily file for length and date order"), context, check,
+       [](const DailyArgs&) { return Check(); });
+
+  auto merge = std::make_shared<DailyArgs>();
+  CLI::App* m = daily->add_subcommand("merge", "merge the daily files of another data tree");
+  m->add_option("SRC_DIR", merge->sourceDir, "the other tree's vipdoc folder")->required();
+  Bind(m, context, merge, Merge);
+
+  auto extract = std::make_shared<DailyArgs>();
+  CLI::App* x = daily->add_subcommand("extract", "print one security's stored record of one date");
+  x->add_option("CODE", extract->codes, "mmcccccc (sz or sh)")->required();
+  x->add_option("--date", extract->from, "the record's date")->required()->check(DateValidator());
+  Bind(x, context, extract, Extract);
+
+  auto edit = std::make_shared<DailyArgs>();
+  CLI::App* e = daily->add_subcommand("edit", "write one security's record of one date");
+  e->add_option("CODE", edit->codes, "mmcccccc (sz, sh or bj)")->required();
+  e->add_option("--date", edit->from, "the record's date")->required()->check(DateValidator());
+  AddFields(e, *edit);
+  Bind(e, context, edit, Edit);
+}
 
 }  // namespace marbloom::cli

@@ -1,0 +1,178 @@
+// The record store: layout, insert/append/replace, odd file lengths, reads.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "common/little_endian.h"
+#include "daily_test_util.h"
+
+namespace marbloom::test {
+namespace {
+
+class DailyStoreTest : public ::testing::Test {
+ protected:
+  TestTree tree;
+  DailyEngine engine;
+  std::string path = DailyFilePath(0, "000001");
+};
+
+TEST(DailyRecordLayout, FieldsLieAtTheirOffsetsLittleEndian) {
+  DailyRecord r{};
+  r.date = 20220505;
+  r.open = -2;
+  r.high = 0x01020304;
+  r.low = 7;
+  r.close = 1001;
+  r.amount = 1.5f;
+  r.volume = 3000000000u;
+  r.word28 = 0x1234;
+  r.word30 = PackMultiplierMarker(100, kLotFormMarker);
+  uint8_t b[32];
+  std::memcpy(b, &r, sizeof b);
+  EXPECT_EQ(LoadLE<uint32_t>(b + 0), 20220505u);
+  EXPECT_EQ(LoadLE<int32_t>(b + 4), -2);
+  EXPECT_EQ(b[8], 0x04);
+  EXPECT_EQ(b[11], 0x01);
+  EXPECT_EQ(LoadLE<int32_t>(b + 16), 1001);
+  EXPECT_EQ(LoadLE<uint32_t>(b + 20), 0x3FC00000u);  // 1.5f
+  EXPECT_EQ(LoadLE<uint32_t>(b + 24), 3000000000u);
+  EXPECT_EQ(b[28], 0x34);
+  EXPECT_EQ(b[29], 0x12);
+  EXPECT_EQ(b[30], 100);
+  EXPECT_EQ(b[31], 0xC3);
+}
+
+TEST_F(DailyStoreTest, MissingFileIsCreatedWithTheOneRecord) {
+  ASSERT_EQ(engine.StoreDailyRecord(0, "000001", Rec(20220505)), 1);
+  EXPECT_EQ(ReadFileBytes(path), Bytes({Rec(20220505)}));
+}
+
+TEST_F(DailyStoreTest, LaterDateAppendsEarlierInsertsEqualReplaces) {
+  WriteDaily(0, "000001", {Rec(20220503), Rec(20220505), Rec(20220509)});
+  engine.StoreDailyRecord(0, "000001", Rec(20220510));
+  EXPECT_EQ(Dates(path), (std::vector<uint32_t>{20220503, 20220505, 20220509, 20220510}));
+  engine.StoreDailyRecord(0, "000001", Rec(20220504, 7));
+  EXPECT_EQ(ReadFileBytes(path),
+            Bytes({Rec(20220503), Rec(20220504, 7), Rec(20220505), Rec(20220509), Rec(20220510)}));
+  engine.StoreDailyRecord(0, "000001", Rec(20220505, 99));
+  EXPECT_EQ(ReadFileBytes(path),
+            Bytes({Rec(20220503), Rec(20220504, 7), Rec(20220505, 99), Rec(20220509), Rec(20220510)}));
+  engine.StoreDailyRecord(0, "000001", Rec(20220101));
+  EXPECT_EQ(Dates(path).front(), 20220101u);
+  EXPECT_EQ(Dates(path).size(), 6u);
+}
+
+TEST_F(DailyStoreTest, ShortFileIsOverwrittenBySingleRecord) {
+  WriteFileBytes(path, {1, 2, 3, 4, 5});
+  engine.StoreDailyRecord(0, "000001", Rec(20220505));
+  EXPECT_EQ(ReadFileBytes(path), Bytes({Rec(20220505)}));
+}
+
+TEST_F(DailyStoreTest, TrailingPartialRecordIsCoveredOnGrowthAndKeptOnReplace) {
+  std::vector<uint8_t> forty = Bytes({Rec(20220505)});
+  forty.insert(forty.end(), {9, 9, 9, 9, 9, 9, 9, 9});
+  WriteFileBytes(path, forty);
+  engine.StoreDailyRecord(0, "000001", Rec(20220505, 55));
+  std::vector<uint8_t> replaced = Bytes({Rec(20220505, 55)});
+  replaced.insert(replaced.end(), {9, 9, 9, 9, 9, 9, 9, 9});
+  EXPECT_EQ(ReadFileBytes(path), replaced);
+  engine.StoreDailyRecord(0, "000001", Rec(20220506));
+  EXPECT_EQ(ReadFileBytes(path), Bytes({Rec(20220505, 55), Rec(20220506)}));
+}
+
+TEST_F(DailyStoreTest, OutOfOrderFileGetsRecordBeforeFirstNotSmallerDate) {
+  WriteDaily(0, "000001", {Rec(20220505), Rec(20220503), Rec(20220509)});
+  engine.StoreDailyRecord(0, "000001", Rec(20220504));
+  EXPECT_EQ(Dates(path), (std::vector<uint32_t>{20220504, 20220505, 20220503, 20220509}));
+  engine.StoreDailyRecord(0, "000001", Rec(20220503, 77));
+  EXPECT_EQ(Dates(path), (std::vector<uint32_t>{20220503, 20220504, 20220505, 20220503, 20220509}));
+}
+
+TEST_F(DailyStoreTest, DatesCompareUnsigned) {
+  WriteDaily(0, "000001", {Rec(20220505), Rec(0x90000000u)});
+  engine.StoreDailyRecord(0, "000001", Rec(20220506));
+  EXPECT_EQ(Dates(path), (std::vector<uint32_t>{20220505, 20220506, 0x90000000u}));
+}
+
+// The stored bytes equal those of reading the file, inserting in memory and
+// rewriting it whole from offset 0 (files never shrink).
+std::vector<uint8_t> ReferenceStore(std::vector<uint8_t> file, const DailyRecord& rec) {
+  if (file.size() < 32) {
+    file.resize(std::max<std::size_t>(file.size(), 32));
+    std::memcpy(file.data(), &rec, 32);
+    return file;
+  }
+  std::vector<DailyRecord> records = Records(file);
+  std::size_t i = 0;
+  while (i < records.size() && records[i].date < rec.date) ++i;
+  if (i < records.size() && records[i].date == rec.date)
+    records[i] = rec;
+  else
+    records.insert(records.begin() + static_cast<std::ptrdiff_t>(i), rec);
+  std::vector<uint8_t> written = Bytes(records);
+  if (file.size() > written.size()) written.insert(written.end(), file.begin() + static_cast<std::ptrdiff_t>(written.size()), file.end());
+  return written;
+}
+
+TEST_F(DailyStoreTest, RandomStoresMatchWholeFileRewrite) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 40; ++round) {
+    std::vector<uint8_t> file(random() % 200);
+    for (uint8_t& b : file) b = static_cast<uint8_t>(random());
+    for (std::size_t at = 0; at + 4 <= file.size(); at += 32) StoreLE<uint32_t>(&file[at], 20220500 + random() % 20);
+    WriteFileBytes(path, file);
+    for (int k = 0; k < 6; ++k) {
+      DailyRecord rec = Rec(20220500 + random() % 22, static_cast<int32_t>(random() % 5000));
+      file = ReferenceStore(file, rec);
+      ASSERT_EQ(engine.StoreDailyRecord(0, "000001", rec), 1);
+      ASSERT_EQ(ReadFileBytes(path), file) << "round " << round << " store " << k;
+    }
+  }
+}
+
+TEST_F(DailyStoreTest, CreateFailureIsLoggedAndNothingIsMade) {
+  std::filesystem::remove_all(tree.historyDir() + "sh/lday");
+  const std::string shPath = DailyFilePath(1, "600000");
+  EXPECT_EQ(engine.StoreDailyRecord(1, "600000", Rec(20220505)), 0);
+  EXPECT_EQ(engine.WriteDailyRecord(1, "600000", 20220505, Rec(20220505)), 0);
+  const std::string log = LogText();
+  EXPECT_NE(log.find("创建" + shPath + "文件失败!"), std::string::npos);
+  EXPECT_NE(log.find("写入" + shPath + "文件失败!"), std::string::npos);
+  EXPECT_EQ(StatusText(), "");
+}
+
+TEST_F(DailyStoreTest, FailedWriteIsLoggedAndNotReportedAsStored) {
+  ASSERT_EQ(::symlink("/dev/full", path.c_str()), 0);
+  EXPECT_EQ(engine.WriteDailyRecord(0, "000001", 20220505, Rec(20220505)), 0);
+  EXPECT_NE(LogText().find("写入" + path + "文件失败!"), std::string::npos);
+}
+
+TEST_F(DailyStoreTest, EntryThatCannotBeOpenedForUpdateIsLeftAlone) {
+  std::filesystem::create_directory(path);  // exists, but is no file
+  EXPECT_EQ(engine.WriteDailyRecord(0, "000001", 20220506, Rec(20220506)), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+  EXPECT_NE(LogText().find("写入" + path + "文件失败!"), std::string::npos);
+}
+
+TEST_F(DailyStoreTest, ReadFindsFirstOccurrenceOfExactDate) {
+  WriteDaily(0, "000001", {Rec(20220503), Rec(20220505, 1), Rec(20220505, 2)});
+  DailyRecord out{};
+  ASSERT_EQ(engine.ReadDailyRecord(0, "000001", 20220505, &out), 1);
+  EXPECT_EQ(out.close, 1);
+  EXPECT_EQ(engine.ReadDailyRecord(0, "000001", 20220504, &out), 0);
+  EXPECT_EQ(LogText(), "");
+}
+
+TEST_F(DailyStoreTest, ReadOfShortOrMissingFileLogsAndFindsNothing) {
+  WriteFileBytes(path, std::vector<uint8_t>(31, 1));
+  DailyRecord out{};
+  EXPECT_EQ(engine.ReadDailyRecord(0, "000001", 20220505, &out), 0);
+  EXPECT_EQ(engine.ReadDailyRecord(0, "000002", 20220505, &out), 0);
+  const std::string log = LogText();
+  EXPECT_NE(log.find(path + "文件无数据!"), std::string::npos);
+  EXPECT_NE(log.find("读取" + DailyFilePath(0, "000002") + "文件失败!"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace marbloom::test
