@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include "app/settings.h"
+#include "app/text_encoding.h"
+#include "common/dir_walk.h"
+#include "common/shared_state.h"
+#include "support/temp_dir.h"
+#include "tickdata/tick_engine.h"
+#include "tick_test_support.h"
+
+namespace marbloom::test {
+namespace {
+
+bool LogHas(const std::string& message) {
+  for (const WalkEntry& log : ListCountedFiles(Settings().logDir, "*.log"))
+    if (ReadFileText(Settings().logDir + log.name).find(Utf8ToGbk(message)) != std::string::npos) return true;
+  return false;
+}
+
+const std::vector<StoredDay> kDays = {MakeDay(20240102, 1), MakeDay(20240103, 2), MakeDay(20240104, 3),
+                                      MakeDay(20240108, 4)};
+
+class DeleteTickRangeTest : public ::testing::Test {
+ protected:
+  TestTree tree;
+  TickEngine engine;
+};
+
+TEST_F(DeleteTickRangeTest, RemovesTheRangeAndRewritesWithVersionZero) {
+  WritePair("sz000001", kDays);
+  EXPECT_EQ(engine.DeleteTickRange(20240103, 20240104), 1);
+  const std::vector<StoredDay> kept = {kDays[0], kDays[3]};
+  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000001")), IndexBytes(kept, 0));
+  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000001")), DataBytes(kept));
+  EXPECT_EQ(StatusText(), "删除分笔数据完成!");
+  EXPECT_TRUE(LogHas("删除分笔数据完成!"));
+}
+
+TEST_F(DeleteTickRangeTest, RangeWithoutEntriesStillRewrites) {
+  WritePair("sz000001", kDays);
+  EXPECT_EQ(engine.DeleteTickRange(20230101, 20230105), 1);
+  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000001")), IndexBytes(kDays, 0));
+  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000001")), DataBytes(kDays));
+}
+
+TEST_F(DeleteTickRangeTest, EmptiedPairIsRemovedWithItsTemporaries) {
+  WritePair("sz000001", kDays);
+  WritePair("sz000002", {kDays[1]});
+  EXPECT_EQ(engine.DeleteTickRange(20240101, 20240105), 1);
+  EXPECT_TRUE(PathExists(TickIndexPath("sz000001")));
+  EXPECT_FALSE(PathExists(TickIndexPath("sz000002")) || PathExists(TickDataPath("sz000002")));
+  EXPECT_EQ(engine.DeleteTickRange(20240101, 20241231), 1);
+  EXPECT_FALSE(PathExists(TickIndexPath("sz000001")) || PathExists(TickDataPath("sz000001")));
+  EXPECT_FALSE(PathExists(TickIndexTempPath()) || PathExists(TickDataTempPath()));
+}
+
+TEST_F(DeleteTickRangeTest, UnusablePairsAreLeftAlone) {
+  WritePair("sz000003", kDays);
+  Bytes index = IndexBytes(kDays);
+  index[12] = 9;
+  WriteFileBytes(TickIndexPath("sz000003"), index);
+  WritePair("sz000004", kDays);
+  Bytes shortData = DataBytes(kDays);
+  shortData.pop_back();
+  WriteFileBytes(TickDataPath("sz000004"), shortData);
+  EXPECT_EQ(engine.DeleteTickRange(20240101, 20240105), 1);
+  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000003")), index);
+  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000004")), shortData);
+}
+
+TEST_F(DeleteTickRangeTest, EmptyStoreReturnsZeroSilently) {
+  EXPECT_EQ(engine.DeleteTickRange(20240101, 20240105), 0);
+  EXPECT_EQ(StatusText(), "正在删除20240101-20240105时间段的分笔数据...");
+}
+
+TEST_F(DeleteTickRangeTest, CancelStopsAfterTheFirstFile) {
+  WritePair("sz000001", kDays);
+  WritePair("sz000002", kDays);
+  engine.Cancel();
+  EXPECT_EQ(engine.DeleteTickRange(20240102, 20240102), -3);
+  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000002")), DataBytes(kDays));
+  EXPECT_NE(ReadFileBytes(TickDataPath("sz000001")), DataBytes(kDays));
+  EXPECT_TRUE(LogHas("删除分笔数据操作被取消!"));
+}
+
+// One crafted pair per rule of the check, and the message it must give.
+struct CheckCase {
+  const char* name;
+  std::function<void(Bytes& index, Bytes& data)> damage;
+  const char* message;  // empty: a good pair
+};
+
+void PutInt(Bytes& b, std::size_t offset, int32_t v) { std::memcpy(b.data() + offset, &v, 4); }
+constexpr std::size_t kEntry1 = 16 + 22;  // second entry
+
+class CheckTickFileTest : public ::testing::TestWithParam<CheckCase> {
+ protected:
+  TestTree tree;
+  TickEngine engine;
+};
+
+TEST_P(CheckTickFileTest, FirstFailingRuleGivesItsMessage) {
+  Bytes index = IndexBytes(kDays), data = DataBytes(kDays);
+  GetParam().damage(index, data);
+  WriteFileBytes(TickIndexPath("sz000001"), index);
+  if (!data.empty() || std::string(GetParam().name) != "noData") WriteFileBytes(TickDataPath("sz000001"), data);
+  const std::string expected = std::string(GetParam().message);
+  EXPECT_EQ(engine.CheckTickFile("sz000001"), expected.empty() ? 1 : 0);
+  if (!expected.empty()) {
+    EXPECT_EQ(StatusText(), expected);
+    EXPECT_TRUE(LogHas(expected));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NineRules, CheckTickFileTest,
+    ::testing::Values(
+        CheckCase{"good", [](Bytes&, Bytes&) {}, ""},
+        CheckCase{"noData", [](Bytes&, Bytes& d) { d.clear(); }, "sz000001文件打开失败!"},
+        CheckCase{"emptyData", [](Bytes&, Bytes& d) { d.clear(); }, "sz000001索引文件长度异常!"},
+        CheckCase{"shortIndex", [](Bytes& i, Bytes&) { i.resize(15); }, "sz000001索引文件长度异常!"},
+        CheckCase{"oddIndex", [](Bytes& i, Bytes&) { i.push_back(0); }, "sz000001索引文件长度异常!"},
+        CheckCase{"countMismatch", [](Bytes& i, Bytes&) { PutInt(i, 12, 3); }, "sz000001索引文件长度校验异常!"},
+        CheckCase{"noEntries", [](Bytes& i, Bytes&) { i.resize(16); PutInt(i, 12, 0); },
+                  "sz000001索引文件长度校验异常!"},
+        CheckCase{"lastDateEarly", [](Bytes& i, Bytes&) { PutInt(i, 8, 20240105); },
+                  "sz000001索引文件日期信息异常!"},
+        CheckCase{"firstAfterLast", [](Bytes& i, Bytes&) { PutInt(i, 4, 20240109); },
+                  "sz000001索引文件日期信息异常!"},
+        CheckCase{"zeroUnpacked", [](Bytes& i, Bytes&) { PutInt(i, kEntry1 + 4, 0); },
+                  "sz000001索引文件日期信息异常!"},
+        CheckCase{"entryOutsideHeader", [](Bytes& i, Bytes&) { PutInt(i, kEntry1, 20240110); },
+                  "sz000001索引文件日期信息异常!"},
+        CheckCase{"sameDateTwice", [](Bytes& i, Bytes&) { PutInt(i, kEntry1, 20240102); },
+                  "sz000001索引文件日期信息乱序!"},
+        CheckCase{"dataOneByteLonger", [](Bytes&, Bytes& d) { d.push_back(0); },
+                  "sz000001索引文件和数据文件不匹配!"},
+        CheckCase{"negativeLength", [](Bytes& i, Bytes&) { PutInt(i, kEntry1 + 8, -1); },
+                  "sz000001索引文件和数据文件不匹配!"}),
+    [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+
+class CheckTickFilesTest : public ::testing::Test {
+ protected:
+  TestTree tree;
+  TickEngine engine;
+};
+
+TEST_F(CheckTickFilesTest, CountsDamagedPairsUnderTheirStems) {
+  WritePair("sz000001", kDays);
+  WriteFileBytes(TickIndexPath("sz0000029"), IndexBytes(kDays));  // stem sz000002, data file missing
+  WritePair("sh600000", kDays);
+  Bytes data = DataBytes(kDays);
+  data.push_back(1);
+  WriteFileBytes(TickDataPath("sh600000"), data);
+  EXPECT_EQ(engine.CheckTickFiles(), 2);
+  EXPECT_TRUE(LogHas("sz000002文件打开失败!"));
+  EXPECT_TRUE(LogHas("sh600000索引文件和数据文件不匹配!"));
+}
+
+TEST_F(CheckTickFilesTest, EmptyStoreIsReported) {
+  EXPECT_EQ(engine.CheckTickFiles(), 0);
+  EXPECT_EQ(StatusText(), "路径不存在或无分笔数据!");
+  EXPECT_TRUE(LogHas("路径不存在或无分笔数据!"));
+}
+
+}  // namespace
+}  // namespace marbloom::test
