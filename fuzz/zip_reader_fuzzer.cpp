@@ -1,0 +1,60 @@
+// Opens the input as a ZIP archive, walks every entry, reads each to its end
+// and closes the archive. The reader works on files, so the input goes
+// through a temporary file.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "download/zip_reader.h"
+
+namespace {
+
+std::string TempPath() {
+  static std::string path = [] {
+    char pattern[] = "/tmp/zip_reader_fuzzer-XXXXXX";
+    int fd = ::mkstemp(pattern);
+    if (fd >= 0) ::close(fd);
+    return std::string(pattern);
+  }();
+  return path;
+}
+
+bool WriteInput(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
+  return std::fclose(f) == 0 && ok;
+}
+
+void ReadAll(const std::string& path) {
+  marbloom::ZipReader reader(path);
+  reader.GoToFirstEntry();
+  std::vector<char> piece(4096);
+  do {
+    marbloom::ZipEntryInfo info;
+    reader.GetCurrentEntryInfo(&info, nullptr, 0);
+    std::vector<char> name(info.nameLength + 2u);
+    reader.GetCurrentEntryInfo(nullptr, name.data(), info.nameLength + 1);
+    reader.OpenCurrentEntry();
+    while (reader.ReadCurrentEntry(piece.data(), 4096) == 4096) {
+    }
+  } while (reader.GoToNextEntry());
+  reader.Close();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string path = TempPath();
+  if (!WriteInput(path, data, size)) std::abort();
+  try {
+    ReadAll(path);
+  } catch (const marbloom::ZipError&) {
+  } catch (const marbloom::ZipFileError&) {
+  }
+  return 0;
+}

@@ -1,0 +1,285 @@
+#include "download/archive_unpack.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "app/settings.h"
+#include "app/text_encoding.h"
+#include "common/shared_state.h"
+#include "download/zip_reader.h"
+#include "download/zip_test_support.h"
+#include "support/temp_dir.h"
+
+namespace marbloom::test {
+namespace {
+
+const std::vector<SourceFile> kTree = {
+    {"sz220505.cod", PatternBytes(15000, 1, true)},
+    {"sz220505.md1", PatternBytes(70000, 2, false)},
+    {"deep/er/nested.bin", PatternBytes(4096 * 3, 3, false)},
+    {"four.bin", {1, 2, 3, 4}},
+    {"empty.txt", {}},
+};
+
+std::string LogText() {
+  std::string all;
+  for (const auto& entry : std::filesystem::directory_iterator(Settings().logDir))
+    all += ReadFileText(entry.path().string());
+  return GbkToUtf8(all);  // the run log is GBK on disk
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 07777) : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Archives of the independent writers, unpacked and compared byte for byte.
+
+struct Writer {
+  const char* name;
+  // Writes `archive` from the files under `src` (the kTree names).
+  std::function<bool(const std::string& archive, const std::string& src)> write;
+};
+
+void PrintTo(const Writer& w, std::ostream* os) { *os << w.name; }
+
+std::string Names() {
+  std::string names;
+  for (const SourceFile& f : kTree) names += " '" + f.name + "'";
+  return names;
+}
+
+bool InDir(const std::string& dir, const std::string& command) { return Shell("cd '" + dir + "' && " + command) == 0; }
+
+const Writer kWriters[] = {
+    {"infozip_deflated", [](auto& a, auto& s) { return InDir(s, "zip -q -9 '" + a + "'" + Names()); }},
+    {"infozip_stored_with_comment",
+     [](auto& a, auto& s) { return InDir(s, "echo a comment | zip -q -0 -z '" + a + "'" + Names()); }},
+    {"infozip_streamed_descriptors",
+     [](auto& a, auto& s) { return InDir(s, "zip -q -fd - " + Names() + " | cat > '" + a + "'"); }},
+    {"infozip_recursive_with_dirs", [](auto& a, auto& s) { return InDir(s, "zip -q -r '" + a + "' ."); }},
+    {"bsdtar_deflated", [](auto& a, auto& s) { return InDir(s, "bsdtar --format zip -cf '" + a + "'" + Names()); }},
+    {"bsdtar_stored",
+     [](auto& a, auto& s) {
+       return InDir(s, "bsdtar --format zip --options zip:compression=store -cf '" + a + "'" + Names());
+     }},
+    {"bsdtar_streamed", [](auto& a, auto& s) { return InDir(s, "bsdtar --format zip -cf - " + Names() + " | cat > '" + a + "'"); }},
+    {"python_deflated",
+     [](auto& a, auto& s) {
+       return InDir(s, "python3 -c \"import zipfile,sys; z=zipfile.ZipFile('" + a +
+                           "','w',zipfile.ZIP_DEFLATED); [z.write(n) for n in sys.argv[1:]]; z.comment=b'x'*300; "
+                           "z.close()\"" + Names());
+     }},
+    {"python_stored_with_prefix",
+     [](auto& a, auto& s) {
+       return InDir(s, "python3 -c \"import zipfile,sys; z=zipfile.ZipFile('/dev/stdout','w'); "
+                       "[z.write(n) for n in sys.argv[1:]]; z.close()\"" + Names() +
+                           " > x.zip && (head -c 5000 /dev/urandom; cat x.zip) > '" + a + "' && rm x.zip");
+     }},
+    {"libzip_deflated", [](auto& a, auto& s) { return LibzipWrite(a, s, kTree, true); }},
+    {"libzip_stored", [](auto& a, auto& s) { return LibzipWrite(a, s, kTree, false); }},
+};
+
+class ZipWriters : public ::testing::TestWithParam<Writer> {};
+
+TEST_P(ZipWriters, ExtractedBytesEqualTheOriginals) {
+  TempDir dir;
+  std::string src = dir.path() + "src/", out = dir.path() + "out/", archive = dir.path() + "a.zip";
+  WriteSourceTree(src, kTree);
+  ASSERT_TRUE(GetParam().write(archive, src));
+  std::string reason;
+  ASSERT_EQ(ExtractArchive(archive, out, &reason), 1) << reason;
+  EXPECT_TRUE(SameTree(out, kTree));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ZipWriters, ::testing::ValuesIn(kWriters),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Names
+
+struct NameCase {
+  const char* name;
+  bool unsafe;
+};
+
+class ZipEntryNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(ZipEntryNames, UnsafeNamesAreRecognised) {
+  EXPECT_EQ(IsUnsafeEntryName(GetParam().name), GetParam().unsafe) << GetParam().name;
+}
+
+const NameCase kNames[] = {
+    {"a.txt", false},      {"a/b/c.txt", false},  {"a\\b\\c.txt", false}, {"a..b", false},
+    {"..a/b", false},      {"a/./b", false},      {"../x", true},         {"..", true},
+    {"a/../../x", true},   {"a\\..\\..\\x", true}, {"a/b/..", true},      {"/etc/passwd", true},
+    {"\\x", true},         {"C:x", true},         {"c:\\x", true},        {"dir/..\\x", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ZipEntryNames, ::testing::ValuesIn(kNames));
+
+TEST(ZipExtraction, ClimbingNamesFailAndWriteNothingOutside) {
+  TestTree tree;
+  for (const char* bad : {"../escape.txt", "sub/../../escape.txt", "/tmp/marbloom-escape.txt", "..\\escape.txt",
+                          "C:escape.txt"}) {
+    std::string archive = tree.root() + "bad.zip";
+    WriteFileBytes(archive, BuildZip({{"ok.txt", {'o'}}, {bad, {'x'}}}).bytes);
+    std::string out = tree.root() + "dest/inner/";
+    EXPECT_EQ(ExtractArchive(archive, out), 0) << bad;
+    EXPECT_TRUE(PathExists(out + "ok.txt"));
+    EXPECT_FALSE(PathExists(tree.root() + "dest/escape.txt")) << bad;
+    EXPECT_FALSE(PathExists("/tmp/marbloom-escape.txt"));
+    EXPECT_NE(LogText().find(std::string("解压失败，请检查Zip文件! ") + bad), std::string::npos) << bad;
+  }
+}
+
+TEST(ZipExtraction, DirectoriesComeFromBothSeparators) {
+  TempDir dir;
+  std::string archive = dir.path() + "a.zip";
+  WriteFileBytes(archive, BuildZip({{"only/dir/", {}},
+                                    {"one\\two\\three.txt", {'3'}},
+                                    {"mix\\ed/path/f.txt", {'m'}},
+                                    {"a/b/c/d.txt", {'d'}}})
+                              .bytes);
+  ASSERT_EQ(ExtractArchive(archive, dir.path() + "out"), 1);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "out/only/dir"));
+  EXPECT_EQ(ReadFileText(dir.path() + "out/one/two/three.txt"), "3");
+  EXPECT_EQ(ReadFileText(dir.path() + "out/mix/ed/path/f.txt"), "m");
+  EXPECT_EQ(ReadFileText(dir.path() + "out/a/b/c/d.txt"), "d");
+}
+
+TEST(ZipExtraction, GbkNamesBecomeUtf8AndFlaggedNamesStay) {
+  TempDir dir;
+  std::string archive = dir.path() + "a.zip";
+  BuildEntry gbk{"\xC8\xD5\xCF\xDF.txt", {'g'}};  // 日线 in GBK
+  BuildEntry flagged{"分笔.txt", {'f'}, 0, 0x800};
+  WriteFileBytes(archive, BuildZip({gbk, flagged}).bytes);
+  ASSERT_EQ(ExtractArchive(archive, dir.path() + "out/"), 1);
+  EXPECT_EQ(ReadFileText(dir.path() + "out/日线.txt"), "g");
+  EXPECT_EQ(ReadFileText(dir.path() + "out/分笔.txt"), "f");
+}
+
+TEST(ZipExtraction, ReadOnlyEntryUnpacksTwice) {
+  TempDir dir;
+  std::string archive = dir.path() + "a.zip";
+  BuildEntry ro{"ro.txt", {'r'}};
+  ro.external = 0x01;
+  BuildEntry unixMode{"mode.txt", {'u'}};
+  unixMode.madeBy = 0x031E;
+  unixMode.external = 0100640u << 16;
+  WriteFileBytes(archive, BuildZip({ro, unixMode}).bytes);
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_EQ(ExtractArchive(archive, dir.path() + "out/"), 1) << run;
+    EXPECT_EQ(ModeOf(dir.path() + "out/ro.txt") & 0222, 0u);
+    EXPECT_EQ(ModeOf(dir.path() + "out/mode.txt"), 0640u);
+  }
+  EXPECT_EQ(ReadFileText(dir.path() + "out/ro.txt"), "r");
+}
+
+TEST(ZipExtraction, FileGetsTheEntryTime) {
+  TempDir dir;
+  std::string archive = dir.path() + "a.zip";
+  WriteFileBytes(archive, BuildZip({{"t.txt", {'t'}}}).bytes);
+  ASSERT_EQ(ExtractArchive(archive, dir.path() + "out/"), 1);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir.path() + "out/t.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, DosDateTimeToTime(0x54A54BC7));
+}
+
+TEST(ZipExtraction, UnwritableEntryFailsTheExtractionButTheOthersAreWritten) {
+  TempDir dir;
+  std::string archive = dir.path() + "a.zip";
+  WriteFileBytes(archive, BuildZip({{"blocked", {'b'}}, {"after.txt", {'a'}}}).bytes);
+  std::filesystem::create_directories(dir.path() + "out/blocked");
+  std::string reason;
+  EXPECT_EQ(ExtractArchive(archive, dir.path() + "out/", &reason), 0);
+  EXPECT_NE(reason.find("blocked"), std::string::npos) << reason;
+  EXPECT_EQ(ReadFileText(dir.path() + "out/after.txt"), "a");
+}
+
+TEST(ZipExtraction, MissingArchiveFails) {
+  TempDir dir;
+  std::string reason;
+  EXPECT_EQ(ExtractArchive(dir.path() + "none.zip", dir.path() + "out/", &reason), 0);
+  EXPECT_NE(reason.find("none.zip"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// The unpacking step by download type
+
+TEST(ZipUnpack, DailyArchiveGoesToRefmhq) {
+  TestTree tree;
+  WriteFileBytes(Settings().dayZipDir + "20220505.zip", BuildZip({{"sz220505.cod", {'c'}}}).bytes);
+  EXPECT_EQ(UnpackArchive("20220505.zip", kDownloadDaily), 1);
+  EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
+  EXPECT_EQ(StatusText(), "下载成功!");
+  std::string log = LogText();
+  EXPECT_NE(log.find("准备解压文件 " + Settings().dayZipDir + "20220505.zip"), std::string::npos);
+  EXPECT_NE(log.find("下载成功!"), std::string::npos);
+  EXPECT_TRUE(PathExists(Settings().dayZipDir + "20220505.zip"));  // the archive stays
+}
+
+TEST(ZipUnpack, TickArchiveGoesToNewdatetick) {
+  TestTree tree;
+  Bytes htc = PatternBytes(100000, 5, false);
+  WriteFileBytes(Settings().tickZipDir + "20220505.zip", BuildZip({{"20220505.htc", htc, 8}}).bytes);
+  EXPECT_EQ(UnpackArchive("20220505.zip", kDownloadTick), 1);
+  EXPECT_EQ(ReadFileBytes(tree.historyDir() + "newdatetick/20220505.htc"), htc);
+}
+
+TEST(ZipUnpack, ConfigArchiveOverwritesTheOlderConfiguration) {
+  TestTree tree;
+  WriteFileBytes(tree.workDir() + "downit5.cfg", Bytes(500, 'o'));
+  WriteFileBytes(Settings().downDir + "downit.zip", BuildZip({{"downit5.cfg", {'n', 'e', 'w'}}}).bytes);
+  EXPECT_EQ(UnpackArchive("downit.zip", kDownloadConfig), 1);
+  EXPECT_EQ(ReadFileText(tree.workDir() + "downit5.cfg"), "new");
+}
+
+TEST(ZipUnpack, MissingArchiveAsksForADownload) {
+  TestTree tree;
+  EXPECT_EQ(UnpackArchive("20220505.zip", kDownloadDaily), -1);
+  EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
+  EXPECT_NE(LogText().find(Settings().dayZipDir + "20220505.zip 文件不存在，请先下载!"), std::string::npos);
+}
+
+TEST(ZipUnpack, BadCrcInTheLastEntryFailsAfterEveryFileIsWritten) {
+  TestTree tree;
+  BuiltZip z = BuildZip({{"sz220505.cod", {'c'}}, {"sz220505.md1", PatternBytes(5000, 4, true)}});
+  z.bytes[z.dataOffsets[1] + 10] ^= 1;
+  WriteFileBytes(Settings().dayZipDir + "20220505.zip", z.bytes);
+  EXPECT_EQ(UnpackArchive("20220505.zip", kDownloadDaily), -1);
+  EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
+  EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
+  EXPECT_TRUE(PathExists(tree.historyDir() + "refmhq/sz220505.md1"));
+}
+
+TEST(ZipUnpack, DamagedArchiveFails) {
+  TestTree tree;
+  WriteFileBytes(Settings().tickZipDir + "20220506.zip", PatternBytes(3000, 8, false));
+  EXPECT_EQ(UnpackArchive("20220506.zip", kDownloadTick), -1);
+  EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
+}
+
+TEST(ZipUnpack, PlacesByType) {
+  TestTree tree;
+  EXPECT_EQ(ArchiveDownloadDir(-1), Settings().downDir);
+  EXPECT_EQ(ArchiveDestinationDir(-1), tree.workDir());
+  EXPECT_EQ(ArchiveDownloadDir(1), Settings().tickZipDir);
+  EXPECT_EQ(ArchiveDestinationDir(1), tree.historyDir() + "datetick/");
+  for (int t : {7, 9, 10}) {
+    EXPECT_EQ(ArchiveDownloadDir(t), Settings().dayZipDir);
+    EXPECT_EQ(ArchiveDestinationDir(t), tree.historyDir() + "refmhq/");
+  }
+  for (int t : {8, 11}) {
+    EXPECT_EQ(ArchiveDownloadDir(t), Settings().tickZipDir);
+    EXPECT_EQ(ArchiveDestinationDir(t), tree.historyDir() + "newdatetick/");
+  }
+  EXPECT_EQ(ArchiveDownloadDir(5), "");
+  EXPECT_EQ(UnpackArchive("x.zip", 5), -1);
+}
+
+}  // namespace
+}  // namespace marbloom::test
