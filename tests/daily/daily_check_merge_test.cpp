@@ -1,0 +1,169 @@
+// Check of the daily files and merge from another tree.
+#include <gtest/gtest.h>
+
+#include "daily_test_util.h"
+
+namespace marbloom::test {
+namespace {
+
+class DailyCheckTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetStatusObserver(nullptr); }
+  TestTree tree;
+  DailyEngine engine;
+};
+
+struct CheckCase {
+  const char* name;
+  std::vector<uint8_t> bytes;
+  const char* message;  // empty: sound
+};
+
+class DailyCheckFileTest : public ::testing::TestWithParam<CheckCase> {};
+
+std::vector<uint8_t> WithTail(std::vector<DailyRecord> records, std::size_t extra) {
+  std::vector<uint8_t> bytes = Bytes(records);
+  bytes.resize(bytes.size() + extra, 0);
+  return bytes;
+}
+
+TEST_P(DailyCheckFileTest, ReportsTheFirstFaultOnly) {
+  TestTree tree;
+  DailyEngine engine;
+  WriteFileBytes(DailyFilePath(0, "000001"), GetParam().bytes);
+  const std::string expected = GetParam().message;
+  EXPECT_EQ(engine.CheckDailyFile(0, "000001"), expected.empty() ? 1 : 0);
+  if (expected.empty()) {
+    EXPECT_EQ(LogText(), "");
+  } else {
+    EXPECT_EQ(StatusText(), expected);
+    EXPECT_EQ(CountOccurrences(LogText(), "000001"), 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DailyCheckFileTest,
+    ::testing::Values(
+        CheckCase{"Sound", Bytes({Rec(20220505), Rec(20220506)}), ""},
+        CheckCase{"RepeatedDate", Bytes({Rec(20220505), Rec(20220506), Rec(20220506)}),
+                  "深圳000001,20220506后的日线日期为20220506,顺序紊乱!"},
+        CheckCase{"FallingDate", Bytes({Rec(20220505), Rec(20220504)}),
+                  "深圳000001,20220505后的日线日期为20220504,顺序紊乱!"},
+        CheckCase{"LengthNamesThePrefix", WithTail({Rec(20220505)}, 1), "sz000001日线文件长度异常!"},
+        CheckCase{"ShortFile", std::vector<uint8_t>(31, 1), "sz000001日线文件长度异常!"},
+        CheckCase{"FirstDateZeroWinsOverDisorder", Bytes({Rec(0), Rec(20220506), Rec(20220505)}),
+                  "深圳000001首个日线日期为0!"},
+        CheckCase{"LaterDateZero", Bytes({Rec(20220505), Rec(0)}), "深圳000001,20220505后的日线日期为0!"},
+        CheckCase{"DatesCompareUnsigned", Bytes({Rec(20220505), Rec(0x80000000u)}), ""}),
+    [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+
+TEST_F(DailyCheckTest, MissingFileIsReportedWithPrefix) {
+  EXPECT_EQ(engine.CheckDailyFile(2, "830001"), 0);
+  EXPECT_EQ(StatusText(), "bj830001日线文件打开失败!");
+}
+
+TEST_F(DailyCheckTest, WholeTreeCountsBadFilesAndLogsEach) {
+  WriteDaily(0, "000001", {Rec(20220505), Rec(20220506)});
+  WriteDaily(0, "000002", {Rec(20220506), Rec(20220505)});
+  WriteDaily(1, "600000", {Rec(0)});
+  WriteDaily(2, "830001", {Rec(20220505)});
+  EXPECT_EQ(engine.CheckDailyFiles(), 2);
+  EXPECT_EQ(StatusText(), "检查日线完成!");
+  const std::string log = LogText();
+  EXPECT_NE(log.find("深圳000002,20220506后的日线日期为20220505,顺序紊乱!"), std::string::npos);
+  EXPECT_NE(log.find("上海600000首个日线日期为0!"), std::string::npos);
+}
+
+TEST_F(DailyCheckTest, OddFileNamesAreNotTakenForOtherCodes) {
+  WriteDaily(0, "000001", {Rec(20220505)});
+  WriteFileBytes(tree.historyDir() + "sz/lday/sz000001_old.day", Bytes({Rec(20220506), Rec(20220505)}));
+  EXPECT_EQ(engine.CheckDailyFiles(), 0);
+  EXPECT_NE(LogText().find("sz000001_old.day不是日线文件名,已跳过!"), std::string::npos);
+}
+
+TEST_F(DailyCheckTest, EmptyTreeReportsMissingData) {
+  EXPECT_EQ(engine.CheckDailyFiles(), 0);
+  EXPECT_EQ(StatusText(), "路径不存在或无日线数据!");
+}
+
+TEST_F(DailyCheckTest, CancelReturnsBadFilesFoundSoFar) {
+  WriteDaily(0, "000001", {Rec(0)});
+  WriteDaily(0, "000002", {Rec(0)});
+  SetStatusObserver([this](const std::string& line) {
+    if (line == "正在检查sz000001日线") engine.Cancel();
+  });
+  EXPECT_EQ(engine.CheckDailyFiles(), 1);
+  EXPECT_EQ(StatusText(), "本次检查日线操作被取消!");
+}
+
+// ----------------------------------------------------------------- merge
+
+class DailyMergeTest : public DailyCheckTest {
+ protected:
+  DailyMergeTest() {
+    source = tree.root() + "other/";
+    for (const char* m : {"sz", "sh", "bj"}) std::filesystem::create_directories(source + m + "/lday");
+  }
+  std::string SourceFile(int market, const std::string& code) { return DailyFilePathUnder(source, market, code); }
+  std::string source;
+};
+
+TEST_F(DailyMergeTest, MissingTargetReceivesTheSourceFile) {
+  const std::vector<uint8_t> bytes = Bytes({Rec(20220505), Rec(20220506)});
+  WriteFileBytes(SourceFile(1, "600000"), bytes);
+  engine.MergeDailyFiles(source);
+  EXPECT_EQ(ReadFileBytes(DailyFilePath(1, "600000")), bytes);
+  EXPECT_FALSE(PathExists(SourceFile(1, "600000")));
+  EXPECT_EQ(StatusText(), "合并日线完成!");
+}
+
+TEST_F(DailyMergeTest, RecordsInterleaveByDateAndSourceWinsTies) {
+  WriteFileBytes(SourceFile(0, "000001"), Bytes({Rec(20220501), Rec(20220503, 33), Rec(20220505)}));
+  WriteDaily(0, "000001", {Rec(20220502), Rec(20220503, 99), Rec(20220504)});
+  engine.MergeDailyFile(source, 0, "000001");
+  EXPECT_EQ(ReadFileBytes(DailyFilePath(0, "000001")),
+            Bytes({Rec(20220501), Rec(20220502), Rec(20220503, 33), Rec(20220504), Rec(20220505)}));
+  EXPECT_TRUE(PathExists(SourceFile(0, "000001")));
+}
+
+TEST_F(DailyMergeTest, OlderSourceRecordsKeepTheTargetTail) {
+  WriteFileBytes(SourceFile(0, "000001"), Bytes({Rec(20220401)}));
+  WriteDaily(0, "000001", {Rec(20220502), Rec(20220503)});
+  engine.MergeDailyFile(source, 0, "000001");
+  EXPECT_EQ(Dates(DailyFilePath(0, "000001")), (std::vector<uint32_t>{20220401, 20220502, 20220503}));
+}
+
+TEST_F(DailyMergeTest, DamagedSourceIsReportedAndTargetKept) {
+  WriteFileBytes(SourceFile(0, "000001"), std::vector<uint8_t>(100, 7));
+  WriteDaily(0, "000001", {Rec(20220502)});
+  engine.MergeDailyFile(source, 0, "000001");
+  EXPECT_EQ(StatusText(), SourceFile(0, "000001") + "文件已损坏!");
+  EXPECT_EQ(ReadFileBytes(DailyFilePath(0, "000001")), Bytes({Rec(20220502)}));
+}
+
+TEST_F(DailyMergeTest, DamagedTargetIsReplacedBySource) {
+  const std::vector<uint8_t> bytes = Bytes({Rec(20220505)});
+  WriteFileBytes(SourceFile(0, "000001"), bytes);
+  WriteFileBytes(DailyFilePath(0, "000001"), std::vector<uint8_t>(33, 1));
+  engine.MergeDailyFile(source, 0, "000001");
+  EXPECT_EQ(StatusText(), DailyFilePath(0, "000001") + "文件已损坏,直接覆盖!");
+  EXPECT_EQ(ReadFileBytes(DailyFilePath(0, "000001")), bytes);
+  EXPECT_FALSE(PathExists(SourceFile(0, "000001")));
+}
+
+TEST_F(DailyMergeTest, SourceFolderWithoutTrailingSlashFindsNothing) {
+  WriteFileBytes(SourceFile(0, "000001"), Bytes({Rec(20220505)}));
+  engine.MergeDailyFiles(tree.root() + "other");
+  EXPECT_EQ(StatusText(), "路径不存在或无日线数据!");
+}
+
+TEST_F(DailyMergeTest, FailedMoveIsLogged) {
+  WriteFileBytes(SourceFile(2, "830001"), Bytes({Rec(20220505)}));
+  std::filesystem::remove_all(tree.historyDir() + "bj/lday");
+  engine.MergeDailyFile(source, 2, "830001");
+  EXPECT_NE(LogText().find("写入" + DailyFilePath(2, "830001") + "文件失败!"), std::string::npos);
+  EXPECT_TRUE(PathExists(SourceFile(2, "830001")));
+}
+
+}  // namespace
+}  // namespace marbloom::test
