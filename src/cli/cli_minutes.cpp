@@ -1,8 +1,159 @@
-// Commands of this subsystem arrive with its engine.
+// minutes build | delete | scale | show: the minute-line entries of the tick
+// page, with its checks and messages, on the same engine calls.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/file_helpers.h"
+#include "app/run_log.h"
 #include "cli/cli_common.h"
+#include "common/code_pattern.h"
+#include "common/date_range.h"
+#include "common/security_class.h"
+#include "common/shared_state.h"
+#include "tickdata/minute_engine.h"
+#include "tickdata/minute_files.h"
 
 namespace marbloom::cli {
+namespace {
 
-void RegisterMinuteCommands(CLI::App& /*app*/, Context& /*context*/) {}
+struct MinuteArgs {
+  std::string from, to, codes;
+  bool all = false;
+  int kind = 1;
+  MinuteFactors factors;
+};
+
+int Date(const std::string& text) { return ParseDate(text).value_or(0); }
+
+// The tick page tests the data tree first and logs its message.
+int GuardDataTree() {
+  if (!DataTreeReady) RunLog("%s", kTickDataGuardMessage);
+  return RequireDataTree(kTickDataGuardMessage);
+}
+
+int CheckRange(const MinuteArgs& a, bool limitSpan) {
+  const DateRangeCheck check =
+      CheckDateRange(Date(a.from), Date(a.to), SpanDaysOfDates(Date(a.from), Date(a.to)), limitSpan);
+  return check == DateRangeCheck::kOk ? kExitDone : UsageFailure(DateRangeMessage(check));
+}
+
+int Build(const MinuteArgs& a) {
+  if (a.all == (!a.from.empty() || !a.to.empty()) || (!a.all && (a.from.empty() || a.to.empty())))
+    return UsageFailure("give either --all or both --from and --to");
+  if (!a.all)
+    if (int code = CheckRange(a, true)) return code;
+  MinuteEngine engine;
+  const int result = a.all ? engine.BuildMinuteLines(0, 0) : engine.BuildMinuteLines(Date(a.from), Date(a.to));
+  return Finish(result == 0 ? kExitDone : kExitFailed);
+}
+
+// The page runs the 1-minute delete and then the 5-minute delete.
+int Delete(const MinuteArgs& a) {
+  if (int code = CheckRange(a, true)) return code;
+  MinuteEngine engine;
+  const MinuteRunEnd one = engine.DeleteOneMinuteRange(Date(a.from), Date(a.to));
+  const MinuteRunEnd five = engine.DeleteFiveMinuteRange(Date(a.from), Date(a.to));
+  const bool failed = one == MinuteRunEnd::kCancelled || five == MinuteRunEnd::kCancelled ||
+                      (one == MinuteRunEnd::kNoFiles && five == MinuteRunEnd::kNoFiles);
+  return Finish(failed ? kExitFailed : kExitDone);
+}
+
+int Scale(const MinuteArgs& a) {
+  const std::string pattern = TrimSpaces(a.codes);
+  if (!HasPatternLength(pattern)) return UsageFailure(kPatternLengthMessage);
+  if (int code = CheckRange(a, false)) return code;
+  MinuteEngine engine;
+  const MinuteRunEnd end = engine.ModifyMinuteRange(Date(a.from), Date(a.to), a.factors, pattern);
+  return Finish(end == MinuteRunEnd::kCancelled ? kExitFailed : kExitDone);
+}
+
+void PrintBar(const MinuteBar& bar, int decimals) {
+  const double scale = PriceScale(decimals);
+  std::printf("%d %02d:%02d %.*f %.*f %.*f %.*f %u %.2f\n", UnpackMinuteDate(bar.packedDate), bar.time / 60,
+              bar.time % 60, decimals, bar.open / scale, decimals, bar.high / scale, decimals, bar.low / scale,
+              decimals, bar.close / scale, static_cast<uint32_t>(bar.volume), static_cast<double>(bar.amount));
+}
+
+int Show(const MinuteArgs& a) {
+  const auto security = ParseSingleSecurity(TrimSpaces(a.codes), true);
+  if (!security) return UsageFailure(kCodeFormatMessage);
+  const MinuteKind kind = a.kind == 5 ? MinuteKind::kFiveMinute : MinuteKind::kOneMinute;
+  const std::string path = MinuteFilePath(kind, security->market, security->code);
+  std::vector<MinuteBar> bars;
+  const TailRead read = ReadAllMinuteBars(path, &bars);
+  if (read != TailRead::kRead) {
+    SetStatusTextF(read == TailRead::kNoFile ? "%s分钟线文件不存在!" : "%s分钟线文件已损坏!", path.c_str());
+    return Finish(kExitFailed);
+  }
+  const int decimals = PriceDecimals(security->market, security->code);
+  const int date = a.from.empty() ? 0 : Date(a.from);
+  int shown = 0;
+  std::printf("date time open high low close volume amount\n");
+  for (const MinuteBar& bar : bars) {
+    if (date != 0 && UnpackMinuteDate(bar.packedDate) != date) continue;
+    PrintBar(bar, decimals);
+    ++shown;
+  }
+  SetStatusTextF("共%d条分钟线", shown);
+  return Finish(shown > 0 ? kExitDone : kExitFailed);
+}
+
+void Bind(CLI::App* command, Context& context, std::shared_ptr<MinuteArgs> args, int (*run)(const MinuteArgs&)) {
+  command->callback([&context, args, run] {
+    context.action = [args, run] {
+      if (int code = GuardDataTree()) return code;
+      return run(*args);
+    };
+  });
+}
+
+void AddRange(CLI::App* command, MinuteArgs& a, bool required) {
+  CLI::Option* from = command->add_option("--from", a.from, "first date")->check(DateValidator());
+  CLI::Option* to = command->add_option("--to", a.to, "last date")->check(DateValidator());
+  if (required) from->required(), to->required();
+}
+
+void AddFactors(CLI::App* command, MinuteArgs& a) {
+  command->add_option("--open", a.factors.open, "open price factor (default 1)");
+  command->add_option("--high", a.factors.high, "high price factor (default 1)");
+  command->add_option("--low", a.factors.low, "low price factor (default 1)");
+  command->add_option("--close", a.factors.close, "close price factor (default 1)");
+  command->add_option("--volume", a.factors.volume, "volume factor (default 1)");
+  command->add_option("--amount", a.factors.amount, "amount factor (default 1)");
+}
+
+}  // namespace
+
+void RegisterMinuteCommands(CLI::App& app, Context& context) {
+  CLI::App* minutes = app.add_subcommand("minutes", "1-minute and 5-minute line files: build, delete, scale, show");
+  minutes->require_subcommand(1);
+
+  auto build = std::make_shared<MinuteArgs>();
+  CLI::App* b = minutes->add_subcommand("build", "build minute lines from the tick store (a range, or --all)");
+  AddRange(b, *build, false);
+  b->add_flag("--all", build->all, "rebuild every security from its last 500 tick days, replacing the files");
+  Bind(b, context, build, Build);
+
+  auto remove = std::make_shared<MinuteArgs>();
+  CLI::App* d = minutes->add_subcommand("delete", "delete the 1-minute and then the 5-minute bars of a range");
+  AddRange(d, *remove, true);
+  Bind(d, context, remove, Delete);
+
+  auto scale = std::make_shared<MinuteArgs>();
+  CLI::App* s = minutes->add_subcommand("scale", "multiply prices, volume and amount over a date range");
+  AddRange(s, *scale, true);
+  s->add_option("--codes", scale->codes, "code pattern mmcccccc, '?' for any character")->required();
+  AddFactors(s, *scale);
+  Bind(s, context, scale, Scale);
+
+  auto show = std::make_shared<MinuteArgs>();
+  CLI::App* w = minutes->add_subcommand("show", "print the bars of one security's minute file");
+  w->add_option("CODE", show->codes, "mmcccccc (sz, sh or bj)")->required();
+  w->add_option("--kind", show->kind, "1 or 5 (default 1)")->check(CLI::IsMember({1, 5}));
+  w->add_option("--date", show->from, "only the bars of this date")->check(DateValidator());
+  Bind(w, context, show, Show);
+}
 
 }  // namespace marbloom::cli

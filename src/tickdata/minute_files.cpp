@@ -113,6 +113,27 @@ TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int
   return result;
 }
 
+TailRead ReadAllMinuteBars(const std::string& path, std::vector<MinuteBar>* bars) {
+  bars->clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
+  int64_t length = FileLength(fd);
+  TailRead result = TailRead::kRead;
+  if (length == 0) {
+    result = TailRead::kNoFile;
+  } else if (length < 0 || length % static_cast<int64_t>(sizeof(MinuteBar)) != 0) {
+    result = TailRead::kDamaged;
+  } else {
+    bars->resize(static_cast<std::size_t>(length) / sizeof(MinuteBar));
+    if (!ReadAllAt(fd, bars->data(), static_cast<std::size_t>(length), 0)) {
+      bars->clear();
+      result = TailRead::kDamaged;
+    }
+  }
+  ::close(fd);
+  return result;
+}
+
 bool ReplaceMinuteFile(MinuteKind kind, int market, const std::string& path, const MinuteBar* days, int count) {
   std::string temp = MinuteTempPath(kind, market);
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tickdata/minute_bar.h"
 
@@ -46,6 +47,10 @@ enum class TailRead { kRead, kNoFile, kDamaged };
 // multiple of the block size, or a failed read, gives kDamaged.
 TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int maxDays, MinuteBar* days,
                         int* count);
+
+// Every bar of a file for reading; kDamaged when its length is not a
+// multiple of 32 or the read fails.
+TailRead ReadAllMinuteBars(const std::string& path, std::vector<MinuteBar>* bars);
 
 // Writes `count` days to the kind's temporary in the market's folder and
 // renames it over `path`. On failure the old file is left as it was.
