@@ -171,13 +171,13 @@ TEST(SampleTickArchive, EntriesMatchTheModelsTickDays) {
   for (std::size_t i = 0; i < days.size(); ++i) {
     const TickArchiveEntry& e = entries[i].entry;
     const SampleTickDay& d = days[i];
-    EXPECT_EQ(e.market, d.market);
+    EXPECT_EQ(+e.market, d.market);
     EXPECT_EQ(std::string(e.code, 6), d.code);
-    EXPECT_EQ(e.date, kDay);
-    EXPECT_EQ(e.unpackedLength, d.unpackedLength);
-    EXPECT_EQ(e.refPrice, d.refPrice);
-    EXPECT_EQ(e.priceDecimals, d.priceDecimals);
-    EXPECT_EQ(e.spare, d.spare);
+    EXPECT_EQ(+e.date, kDay);
+    EXPECT_EQ(+e.unpackedLength, d.unpackedLength);
+    EXPECT_EQ(static_cast<double>(e.refPrice), d.refPrice);
+    EXPECT_EQ(+e.priceDecimals, +d.priceDecimals);
+    EXPECT_EQ(+e.spare, +d.spare);
     const Bytes block = EncodeTickBlock(d.ticks, d.reserved);
     ASSERT_EQ(static_cast<std::size_t>(d.unpackedLength), block.size());
     Bytes inflated(block.size() * 2);
