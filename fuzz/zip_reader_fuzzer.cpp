@@ -5,22 +5,33 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "download/zip_reader.h"
 
+// The engine library is built without coverage instrumentation; compiling the
+// reader into this program lets the fuzzer see its branches. The library's
+// copy is then never linked, since nothing else refers to it.
+#include "download/zip_reader.cpp"
+
 namespace {
 
+// One temporary file for the whole run, removed at exit. A plain array, so
+// that it outlives the exit handlers.
+char gTempPath[64];
+
 std::string TempPath() {
-  static std::string path = [] {
-    char pattern[] = "/tmp/zip_reader_fuzzer-XXXXXX";
-    int fd = ::mkstemp(pattern);
-    if (fd >= 0) ::close(fd);
-    return std::string(pattern);
-  }();
-  return path;
+  if (gTempPath[0] == '\0') {
+    std::snprintf(gTempPath, sizeof gTempPath, "/tmp/zip_reader_fuzzer-XXXXXX");
+    int fd = ::mkstemp(gTempPath);
+    if (fd < 0) std::abort();
+    ::close(fd);
+    std::atexit([] { ::unlink(gTempPath); });
+  }
+  return gTempPath;
 }
 
 bool WriteInput(const std::string& path, const uint8_t* data, size_t size) {
