@@ -24,10 +24,16 @@ bool IsDailyFileName(int market, const std::string& name) {
   return name.size() == 12 && name.compare(0, 2, kMarketPrefix[market]) == 0 && name.compare(8, 4, ".day") == 0;
 }
 
-std::size_t CountFiles(const std::string& root, const std::array<bool, 3>& markets, std::string_view codePattern) {
+// The counting pass. Its lists also drive the working pass: listing a full
+// market twice costs as much as the work on small files.
+std::size_t ListMarkets(const std::string& root, const std::array<bool, 3>& markets, std::string_view codePattern,
+                        std::array<std::vector<WalkEntry>, 3>& lists) {
   std::size_t total = 0;
-  for (int market = 0; market < kMarketCount; ++market)
-    if (markets[market]) total += ListCountedFiles(LdayDir(root, market), NamePattern(market, codePattern)).size();
+  for (int market = 0; market < kMarketCount; ++market) {
+    if (!markets[market]) continue;
+    lists[market] = ListCountedFiles(LdayDir(root, market), NamePattern(market, codePattern));
+    total += lists[market].size();
+  }
   return total;
 }
 
@@ -37,16 +43,16 @@ DailyWalkEnd WalkDailyFiles(const OperationEngine& engine, const std::string& ro
                             const std::array<bool, 3>& markets, std::string_view codePattern,
                             const DailyWalkMessages& messages,
                             const std::function<void(int market, const std::string& code)>& visit) {
-  const std::size_t total = CountFiles(root, markets, codePattern);
+  std::array<std::vector<WalkEntry>, 3> lists;
+  const std::size_t total = ListMarkets(root, markets, codePattern, lists);
   if (total == 0) {
     ReportF("路径不存在或无日线数据!");
     return DailyWalkEnd::kNoFiles;
   }
   std::size_t handled = 0;
   for (int market = 0; market < kMarketCount; ++market) {
-    if (!markets[market]) continue;
     const std::string dir = LdayDir(root, market);
-    for (const WalkEntry& entry : ListCountedFiles(dir, NamePattern(market, codePattern))) {
+    for (const WalkEntry& entry : lists[market]) {
       SetStatusTextF(messages.progress, entry.name.substr(0, 8).c_str());
       if (IsDailyFileName(market, entry.name))
         visit(market, entry.name.substr(2, 6));
