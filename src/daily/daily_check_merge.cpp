@@ -80,7 +80,7 @@ int DailyEngine::CheckDailyFiles() {
 int DailyEngine::CheckDailyFile(int market, std::string_view code) {
   const std::string c(code);
   ScopedFd fd = OpenForReading(DailyFilePath(market, code));
-  const int64_t length = fd ? FileLength(fd.get()) : -1;
+  const int64_t length = fd ? OpenFileSize(fd.get()) : -1;
   if (length < 0) {
     ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
     return 0;
@@ -109,7 +109,7 @@ void DailyEngine::MergeDailyFile(const std::string& sourceDir, int market, std::
     ReportF("%s文件打开失败!", sourcePath.c_str());
     return;
   }
-  const int64_t sourceLength = FileLength(source.get());
+  const int64_t sourceLength = OpenFileSize(source.get());
   if (!IsWholeRecords(sourceLength)) {
     ReportF("%s文件已损坏!", sourcePath.c_str());
     return;
@@ -120,7 +120,7 @@ void DailyEngine::MergeDailyFile(const std::string& sourceDir, int market, std::
     MoveIntoPlace(sourcePath, targetPath);
     return;
   }
-  const int64_t targetLength = FileLength(target.get());
+  const int64_t targetLength = OpenFileSize(target.get());
   if (!IsWholeRecords(targetLength)) {
     ReportF("%s文件已损坏,直接覆盖!", targetPath.c_str());
     source.Close();

@@ -1,10 +1,18 @@
 #include "daily/daily_io.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 
 #include "app/file_helpers.h"
 
 namespace marbloom {
+
+int64_t OpenFileSize(int fd) {
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
 
 ScopedFd OpenOrCreateForUpdate(const std::string& path) {
   for (int attempt = 0; attempt < 2; ++attempt) {

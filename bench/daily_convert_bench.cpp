@@ -1,0 +1,210 @@
+// Daily conversion and check over a full-market tree, against floors measured
+// in the same run on the same files.
+//
+// The tree (default 16,000 securities x 2,500 records, about 1.3 GB) is
+// written once with plain writes under a temporary folder and removed at the
+// end. MARBLOOM_BENCH_DAILY_SECURITIES and MARBLOOM_BENCH_DAILY_RECORDS
+// shrink it for quick runs.
+//
+//   convert: five days converted, then syncfs of the tree (three rounds, one
+//            week each, the fastest counts);
+//   floor:   per file and day open + read the file + write 32 bytes at its
+//            end + close, then syncfs;
+//   check:   CheckDailyFiles over the tree; floor: open + read + close of
+//            every daily file.
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "common/calendar.h"
+#include "common/market.h"
+#include "common/shared_state.h"
+#include "daily/daily_engine.h"
+#include "samplegen.h"
+
+namespace {
+
+using namespace marbloom;
+using Clock = std::chrono::steady_clock;
+
+// Each round converts its own week; floor and work alternate and the fastest
+// round of each counts, which keeps other load on the machine out of the ratio.
+constexpr int kRounds = 3, kDays = 5;
+constexpr int kWeekStart[kRounds] = {20220502, 20220509, 20220516};
+
+int EnvInt(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback;
+}
+
+struct Tree {
+  std::string root, history;
+  std::vector<std::string> files;
+  std::size_t securityDays[kRounds] = {};  // records each week's conversion stores
+};
+
+void Fail(const std::string& what) {
+  std::fprintf(stderr, "daily bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+void SyncTree(const std::string& root) {
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 || ::syncfs(fd) != 0) Fail("syncfs failed");
+  ::close(fd);
+}
+
+// History of `records` trading days ending before the converted week.
+std::vector<DailyRecord> History(int records) {
+  std::vector<int> dates;
+  for (int date = 20220429; static_cast<int>(dates.size()) < records; date = AddDays(date, -1, 0))
+    if (DayOfWeek(date) != 0 && DayOfWeek(date) != 6) dates.push_back(date);
+  std::vector<DailyRecord> out(dates.size());
+  for (std::size_t i = 0; i < dates.size(); ++i) {
+    DailyRecord& r = out[dates.size() - 1 - i];
+    r = DailyRecord{};
+    r.date = static_cast<uint32_t>(dates[i]);
+    r.open = r.high = r.low = r.close = 1000 + static_cast<int32_t>(i % 97);
+    r.volume = 12345;
+    r.amount = 1e6f;
+    r.word30 = 1;
+  }
+  return out;
+}
+
+void WriteFile(const std::string& path, const void* data, std::size_t size) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0 || ::write(fd, data, size) != static_cast<ssize_t>(size)) Fail("cannot write " + path);
+  ::close(fd);
+}
+
+std::string g_createdRoot;  // removed at exit
+
+Tree& TheTree() {
+  static Tree tree = [] {
+    Tree t;
+    char pattern[] = "/tmp/marbloom-daily-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) Fail("mkdtemp failed");
+    t.root = std::string(pattern) + "/";
+    g_createdRoot = t.root;
+    t.history = t.root + "vipdoc/";
+    sample::SampleOptions options = sample::SampleOptions::FullMarket(3);
+    options.securities = EnvInt("MARBLOOM_BENCH_DAILY_SECURITIES", sample::kFullMarketSecurities);
+    const std::vector<DailyRecord> history = History(EnvInt("MARBLOOM_BENCH_DAILY_RECORDS", 2500));
+    for (int market = 0; market < kMarketCount; ++market) {
+      const std::string dir = t.history + kMarketPrefix[market] + "/lday/";
+      std::filesystem::create_directories(dir);
+      for (const sample::SampleSecurity& s : sample::MarketUniverse(kWeekStart[0], market, options)) {
+        t.files.push_back(dir + kMarketPrefix[market] + s.code + ".day");
+        WriteFile(t.files.back(), history.data(), history.size() * sizeof(DailyRecord));
+      }
+    }
+    for (int round = 0; round < kRounds; ++round)
+      for (int date = kWeekStart[round]; date < kWeekStart[round] + kDays; ++date) {
+        if (!sample::WriteDailySources(date, options, t.history + "refmhq/")) Fail("sample sources");
+        for (int market = 0; market < kMarketCount; ++market)
+          t.securityDays[round] += sample::MarketQuotes(date, market, options).size();
+      }
+    std::filesystem::create_directories(t.root + "logs/");
+    Settings().historyDir = t.history;
+    Settings().logDir = t.root + "logs/";
+    SyncTree(t.root);
+    return t;
+  }();
+  return tree;
+}
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+std::vector<uint8_t> g_buffer;
+
+// Opens, reads whole, optionally writes 32 bytes at the end, closes.
+void TouchFile(const std::string& path, bool append) {
+  int fd = ::open(path.c_str(), append ? O_RDWR | O_CLOEXEC : O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail("cannot open " + path);
+  struct stat st;
+  ::fstat(fd, &st);
+  g_buffer.resize(static_cast<std::size_t>(st.st_size) + 32);
+  if (::pread(fd, g_buffer.data(), static_cast<std::size_t>(st.st_size), 0) != st.st_size) Fail("short read");
+  if (append && ::pwrite(fd, g_buffer.data() + st.st_size - 32, 32, st.st_size) != 32) Fail("short write");
+  ::close(fd);
+}
+
+void BM_DailyConvertFiveDays(benchmark::State& state) {
+  Tree& tree = TheTree();
+  double floorUs = 1e300, convertUs = 1e300, total = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      Clock::time_point start = Clock::now();
+      for (int day = 0; day < kDays; ++day)
+        for (const std::string& path : tree.files) TouchFile(path, true);
+      SyncTree(tree.root);
+      floorUs = std::min(floorUs, Seconds(start) * 1e6 / (static_cast<double>(tree.files.size()) * kDays));
+
+      DailyEngine engine;
+      start = Clock::now();
+      if (engine.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1) != 1) Fail("conversion");
+      SyncTree(tree.root);
+      const double seconds = Seconds(start);
+      total += seconds;
+      convertUs = std::min(convertUs, seconds * 1e6 / static_cast<double>(tree.securityDays[round]));
+    }
+    state.SetIterationTime(total);
+  }
+  state.counters["us_per_security_day"] = convertUs;
+  state.counters["floor_us_per_security_day"] = floorUs;
+  state.counters["ratio"] = convertUs / floorUs;
+  state.counters["securities"] = static_cast<double>(tree.files.size());
+}
+
+void BM_DailyCheckTree(benchmark::State& state) {
+  Tree& tree = TheTree();
+  double floorSeconds = 1e300, checkSeconds = 1e300, total = 0;
+  int bad = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      Clock::time_point start = Clock::now();
+      for (const std::string& path : tree.files) TouchFile(path, false);
+      floorSeconds = std::min(floorSeconds, Seconds(start));
+
+      DailyEngine engine;
+      start = Clock::now();
+      bad = engine.CheckDailyFiles();
+      const double seconds = Seconds(start);
+      total += seconds;
+      checkSeconds = std::min(checkSeconds, seconds);
+    }
+    state.SetIterationTime(total);
+  }
+  const double files = static_cast<double>(tree.files.size());
+  state.counters["files_per_s"] = files / checkSeconds;
+  state.counters["floor_files_per_s"] = files / floorSeconds;
+  state.counters["ratio"] = checkSeconds / floorSeconds;
+  state.counters["bad_files"] = bad;
+}
+
+BENCHMARK(BM_DailyCheckTree)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DailyConvertFiveDays)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (!g_createdRoot.empty()) std::filesystem::remove_all(g_createdRoot);
+  return 0;
+}
