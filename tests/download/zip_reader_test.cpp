@@ -128,6 +128,17 @@ TEST(ZipReader, TwoArchivesBackToBackReadTheLastOne) {
   EXPECT_EQ(EntryName(reader), "second.txt");
 }
 
+// The scan steps back 1024 bytes at a time in windows of 1028: signatures at
+// every position around a window edge, and at the far end of the reach.
+TEST(ZipReader, FindsTheEndRecordAcrossWindowEdges) {
+  TempDir dir;
+  for (std::size_t comment : {0, 1, 997, 998, 999, 1000, 1001, 1002, 1003, 2022, 2023, 2024, 2025, 65513}) {
+    BuiltZip z = BuildZip({{"a", {'a'}}}, std::string(comment, 'c'));
+    ZipReader reader(Save(dir, z.bytes));
+    EXPECT_EQ(EntryName(reader), "a") << comment;
+  }
+}
+
 TEST(ZipReader, WalksManyEntriesWithCommentAndDescriptors) {
   TempDir dir;
   std::vector<BuildEntry> entries;
