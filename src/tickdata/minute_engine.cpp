@@ -1,6 +1,7 @@
 #include "tickdata/minute_engine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <set>
 #include <string>
