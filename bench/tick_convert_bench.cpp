@@ -1,0 +1,257 @@
+// Tick conversion and tick reading against floors measured in the same run.
+//
+// The store: about 3,000 sample securities with 120 days each (blocks of the
+// sample market's week reused for the older dates), written once under a
+// temporary folder and removed at the end. MARBLOOM_BENCH_TICK_SECURITIES
+// shrinks or grows it.
+//
+//   convert: ConvertTickRange over the five-day week, then syncfs;
+//   floor:   per security copy_file_range of its old data file into a new
+//            file, then pread + append of its new blocks, then syncfs;
+//   read:    ReadTickDay of every security for one day;
+//   floor:   zlib uncompress of the same stored blocks alone.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/file_helpers.h"
+#include "app/settings.h"
+#include "common/calendar.h"
+#include "common/market.h"
+#include "samplegen.h"
+#include "tickdata/tick_engine.h"
+#include "tickdata/tick_formats.h"
+#include "tickdata/tick_pair.h"
+
+namespace {
+
+using namespace marbloom;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kFirstDay = 20240108, kLastDay = 20240112, kHistoryDays = 120;
+
+void Fail(const std::string& what) {
+  std::fprintf(stderr, "tick bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+struct Security {
+  int market;
+  std::string code;
+  std::string stem;
+  std::vector<const TickArchiveItem*> newBlocks;  // one per archive day it occurs in
+  std::vector<int> newArchive;                    // index of that archive
+};
+
+struct Store {
+  std::string root;
+  std::vector<TickArchive> archives;
+  std::vector<Security> securities;
+  int64_t outputBytes = 0;  // data bytes the conversion writes
+  double floorSeconds = 0, inflateSeconds = 0;
+};
+
+std::string g_root;
+void RemoveRoot() {
+  if (!g_root.empty()) std::filesystem::remove_all(g_root);
+}
+
+void SyncTree(const std::string& root) {
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 || ::syncfs(fd) != 0) Fail("syncfs failed");
+  ::close(fd);
+}
+
+std::vector<int> HistoryDates() {
+  std::vector<int> dates;
+  for (int d = AddDays(kFirstDay, -1, 0); static_cast<int>(dates.size()) < kHistoryDays; d = AddDays(d, -1, 0))
+    if (DayOfWeek(d) != 0 && DayOfWeek(d) != 6) dates.insert(dates.begin(), d);
+  return dates;
+}
+
+std::vector<uint8_t> ReadBlock(const TickArchive& archive, const TickArchiveItem& item) {
+  std::vector<uint8_t> block(static_cast<std::size_t>(item.dataLength));
+  if (!ReadAllAt(archive.file.get(), block.data(), block.size(), item.blockOffset)) Fail("archive read");
+  return block;
+}
+
+// 120 days of old blocks per security, cycled from its blocks of the week.
+void WriteOldPair(const Store& store, const Security& s, const std::string& dir) {
+  std::vector<uint8_t> index(sizeof(TickIndexHeader)), data;
+  const std::vector<int> dates = HistoryDates();
+  for (std::size_t k = 0; k < dates.size(); ++k) {
+    const std::size_t pick = k % s.newBlocks.size();
+    const TickArchiveItem& item = *s.newBlocks[pick];
+    const std::vector<uint8_t> block = ReadBlock(store.archives[static_cast<std::size_t>(s.newArchive[pick])], item);
+    TickIndexEntry e{dates[k], item.unpackedLength, item.dataLength, item.refPrice, item.priceDecimals, item.spare};
+    const auto* p = reinterpret_cast<const uint8_t*>(&e);
+    index.insert(index.end(), p, p + sizeof e);
+    data.insert(data.end(), block.begin(), block.end());
+  }
+  TickIndexHeader h{2, dates.front(), dates.back(), static_cast<int32_t>(dates.size())};
+  std::memcpy(index.data(), &h, sizeof h);
+  UniqueFd vid = OpenForWriting(dir + s.stem + ".vid"), vtc = OpenForWriting(dir + s.stem + ".vtc");
+  if (!WriteAllAt(vid.get(), index.data(), index.size(), 0) || !WriteAllAt(vtc.get(), data.data(), data.size(), 0))
+    Fail("cannot write the store");
+}
+
+Store& TheStore() {
+  static Store store = [] {
+    Store st;
+    char pattern[] = "/tmp/marbloom-tick-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) Fail("mkdtemp failed");
+    st.root = g_root = std::string(pattern) + "/";
+    std::atexit(RemoveRoot);
+    Settings().historyDir = st.root + "vipdoc/";
+    Settings().logDir = st.root + "logs/";
+    for (const char* dir : {"vipdoc/newtick/", "vipdoc/newdatetick/", "logs/", "base/", "floor/"})
+      std::filesystem::create_directories(st.root + dir);
+    sample::SampleOptions options = sample::SampleOptions::FullMarket(5);
+    const char* env = std::getenv("MARBLOOM_BENCH_TICK_SECURITIES");
+    options.securities = env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : sample::kQuickSecurities;
+    TickReader reader;
+    for (int d = kFirstDay; d <= kLastDay; d = NextTradingDay(d)) {
+      if (!sample::WriteTickArchive(d, options, Settings().historyDir + "newdatetick/")) Fail("sample archive");
+      auto archive = reader.LoadTickArchive(d);
+      if (!archive) Fail("sample archive does not load");
+      st.archives.push_back(std::move(*archive));
+    }
+    std::map<std::string, std::size_t> byStem;
+    for (std::size_t j = 0; j < st.archives.size(); ++j)
+      for (const TickArchiveItem& item : st.archives[j].directory) {
+        const std::string stem = std::string(kMarketPrefix[item.market]) + item.code;
+        auto [it, added] = byStem.try_emplace(stem, st.securities.size());
+        if (added) st.securities.push_back(Security{item.market, item.code, stem, {}, {}});
+        st.securities[it->second].newBlocks.push_back(&item);
+        st.securities[it->second].newArchive.push_back(static_cast<int>(j));
+      }
+    for (const Security& s : st.securities) {
+      WriteOldPair(st, s, st.root + "base/");
+      std::filesystem::copy_file(st.root + "base/" + s.stem + ".vid", TickIndexPath(s.stem));
+      std::filesystem::copy_file(st.root + "base/" + s.stem + ".vtc", TickDataPath(s.stem));
+      st.outputBytes += static_cast<int64_t>(std::filesystem::file_size(TickDataPath(s.stem)));
+      for (const TickArchiveItem* item : s.newBlocks) st.outputBytes += item->dataLength;
+    }
+    SyncTree(st.root);
+    return st;
+  }();
+  return store;
+}
+
+void FloorOnce(Store& st) {
+  std::vector<uint8_t> buffer;
+  for (const Security& s : st.securities) {
+    UniqueFd in = OpenForReading(st.root + "base/" + s.stem + ".vtc");
+    UniqueFd out = OpenForWriting(st.root + "floor/" + s.stem + ".vtc");
+    const int64_t oldLength = FileLength(in.get());
+    if (!CopyFileRange(in.get(), 0, out.get(), 0, oldLength)) Fail("copy_file_range");
+    int64_t at = oldLength;
+    for (std::size_t k = 0; k < s.newBlocks.size(); ++k) {
+      const TickArchiveItem& item = *s.newBlocks[k];
+      buffer.resize(static_cast<std::size_t>(item.dataLength));
+      if (!ReadAllAt(st.archives[static_cast<std::size_t>(s.newArchive[k])].file.get(), buffer.data(), buffer.size(),
+                     item.blockOffset) ||
+          !WriteAllAt(out.get(), buffer.data(), buffer.size(), at))
+        Fail("floor write");
+      at += item.dataLength;
+    }
+  }
+  SyncTree(st.root);
+}
+
+void BM_CopyFloor(benchmark::State& state) {
+  Store& st = TheStore();
+  const auto start = Clock::now();
+  for (auto _ : state) FloorOnce(st);
+  st.floorSeconds = std::chrono::duration<double>(Clock::now() - start).count() / static_cast<double>(state.iterations());
+  state.SetBytesProcessed(state.iterations() * st.outputBytes);
+  state.counters["securities"] = static_cast<double>(st.securities.size());
+}
+
+void BM_ConvertTickRange(benchmark::State& state) {
+  Store& st = TheStore();
+  TickEngine engine;
+  engine.ConvertTickRange(kFirstDay, kLastDay);  // from here on each day replaces itself
+  SyncTree(st.root);
+  const auto start = Clock::now();
+  for (auto _ : state) {
+    engine.ConvertTickRange(kFirstDay, kLastDay);
+    SyncTree(st.root);
+  }
+  const double seconds =
+      std::chrono::duration<double>(Clock::now() - start).count() / static_cast<double>(state.iterations());
+  state.SetBytesProcessed(state.iterations() * st.outputBytes);
+  if (st.floorSeconds > 0) state.counters["ratio_vs_floor"] = seconds / st.floorSeconds;
+}
+
+struct Blocks {
+  std::vector<std::vector<uint8_t>> stored;
+  std::vector<int32_t> unpacked;
+  int64_t ticks = 0;
+};
+
+Blocks& DayBlocks() {
+  static Blocks blocks = [] {
+    Store& st = TheStore();
+    Blocks b;
+    for (const TickArchiveItem& item : st.archives[0].directory) {
+      b.stored.push_back(ReadBlock(st.archives[0], item));
+      b.unpacked.push_back(item.unpackedLength);
+      if (auto day = TickReader().ReadTickDay(item.market, item.code, kFirstDay))
+        b.ticks += static_cast<int64_t>(day->ticks.size());
+    }
+    return b;
+  }();
+  return blocks;
+}
+
+void BM_InflateFloor(benchmark::State& state) {
+  Blocks& b = DayBlocks();
+  std::vector<uint8_t> out;
+  const auto start = Clock::now();
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < b.stored.size(); ++i) {
+      out.resize(static_cast<std::size_t>(b.unpacked[i]) * 2);
+      uLongf size = static_cast<uLongf>(out.size());
+      benchmark::DoNotOptimize(uncompress(out.data(), &size, b.stored[i].data(), static_cast<uLong>(b.stored[i].size())));
+    }
+  }
+  TheStore().inflateSeconds =
+      std::chrono::duration<double>(Clock::now() - start).count() / static_cast<double>(state.iterations());
+  state.counters["ticks_per_s"] = benchmark::Counter(static_cast<double>(b.ticks * state.iterations()),
+                                                     benchmark::Counter::kIsRate);
+}
+
+void BM_ReadTickDay(benchmark::State& state) {
+  Store& st = TheStore();
+  Blocks& b = DayBlocks();
+  TickReader reader;
+  const auto start = Clock::now();
+  for (auto _ : state)
+    for (const TickArchiveItem& item : st.archives[0].directory)
+      benchmark::DoNotOptimize(reader.ReadTickDay(item.market, item.code, kFirstDay));
+  const double seconds =
+      std::chrono::duration<double>(Clock::now() - start).count() / static_cast<double>(state.iterations());
+  state.counters["ticks_per_s"] = benchmark::Counter(static_cast<double>(b.ticks * state.iterations()),
+                                                     benchmark::Counter::kIsRate);
+  if (st.inflateSeconds > 0) state.counters["ratio_vs_inflate"] = seconds / st.inflateSeconds;
+}
+
+BENCHMARK(BM_CopyFloor)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_ConvertTickRange)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_InflateFloor)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(BM_ReadTickDay)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
