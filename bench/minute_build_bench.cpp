@@ -1,0 +1,201 @@
+// Minute-line building from the tick store, against the floor of inflating
+// the same stored tick blocks with zlib alone, measured in the same run.
+//
+// The store (default 3,000 securities x 120 sample tick days with realistic
+// day lengths) is written once under a temporary folder and removed at the
+// end. MARBLOOM_BENCH_MINUTE_SECURITIES, MARBLOOM_BENCH_MINUTE_DAYS and
+// MARBLOOM_BENCH_MINUTE_QUICK=1 (short days) shrink it for quick runs.
+//
+//   whole store: BuildMinuteLines(0, 0), every security's days into fresh files;
+//   range:       BuildMinuteLines over the last five days, merged into them;
+//   floor:       uncompress() of each stored block the run reads.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "common/calendar.h"
+#include "common/market.h"
+#include "samplegen.h"
+#include "tickdata/minute_engine.h"
+#include "tickdata/tick_formats.h"
+
+namespace {
+
+using namespace marbloom;
+using Clock = std::chrono::steady_clock;
+
+int EnvInt(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback;
+}
+
+void Fail(const std::string& what) {
+  std::fprintf(stderr, "minute bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+struct StoredBlock {
+  int dayIndex;
+  int32_t unpackedLength;
+  std::size_t ticks;
+  std::vector<uint8_t> bytes;
+};
+
+struct Store {
+  std::string root;
+  std::vector<int> dates;
+  std::vector<StoredBlock> blocks;  // every block of every security
+  std::size_t securities = 0;
+};
+
+// One security's pair, built in memory day by day.
+struct Pair {
+  std::vector<uint8_t> index, data;
+  int first = 0, last = 0, count = 0;
+};
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+    Fail("cannot write " + path);
+  ::close(fd);
+}
+
+void AddDay(Pair& pair, const sample::SampleTickDay& day, int date, const std::vector<uint8_t>& stored) {
+  TickIndexEntry entry{date, day.unpackedLength, static_cast<int32_t>(stored.size()), day.refPrice,
+                       day.priceDecimals, day.spare};
+  const auto* raw = reinterpret_cast<const uint8_t*>(&entry);
+  pair.index.insert(pair.index.end(), raw, raw + sizeof entry);
+  pair.data.insert(pair.data.end(), stored.begin(), stored.end());
+  if (pair.count++ == 0) pair.first = date;
+  pair.last = date;
+}
+
+std::string g_createdRoot;
+
+Store& TheStore() {
+  static Store store = [] {
+    Store s;
+    char pattern[] = "/tmp/marbloom-minute-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) Fail("mkdtemp failed");
+    s.root = std::string(pattern) + "/";
+    g_createdRoot = s.root;
+    sample::SampleOptions options = sample::SampleOptions::FullMarket(5);
+    options.securities = EnvInt("MARBLOOM_BENCH_MINUTE_SECURITIES", sample::kQuickSecurities);
+    options.fullTickDays = EnvInt("MARBLOOM_BENCH_MINUTE_QUICK", 0) == 0;
+    const int days = EnvInt("MARBLOOM_BENCH_MINUTE_DAYS", 120);
+    for (int date = 20230102; static_cast<int>(s.dates.size()) < days; date = NextTradingDay(date))
+      s.dates.push_back(date);
+    std::map<std::string, Pair> pairs;
+    for (std::size_t d = 0; d < s.dates.size(); ++d) {
+      for (const sample::SampleTickDay& day : sample::TickDays(s.dates[d], options)) {
+        std::vector<uint8_t> stored =
+            sample::StoreTickBlock(sample::EncodeTickBlock(day.ticks, day.reserved), !day.storedUncompressed);
+        AddDay(pairs[kMarketPrefix[day.market] + day.code], day, s.dates[d], stored);
+        s.blocks.push_back({static_cast<int>(d), day.unpackedLength, day.ticks.size(), std::move(stored)});
+      }
+    }
+    const std::string history = s.root + "vipdoc/";
+    std::filesystem::create_directories(history + "newtick/");
+    for (int market = 0; market < kMarketCount; ++market) {
+      std::filesystem::create_directories(history + kMarketPrefix[market] + "/minline/");
+      std::filesystem::create_directories(history + kMarketPrefix[market] + "/fzline/");
+    }
+    for (auto& [stem, pair] : pairs) {
+      TickIndexHeader header{2, pair.first, pair.last, pair.count};
+      const auto* raw = reinterpret_cast<const uint8_t*>(&header);
+      pair.index.insert(pair.index.begin(), raw, raw + sizeof header);
+      WriteFile(history + "newtick/" + stem + ".vid", pair.index);
+      WriteFile(history + "newtick/" + stem + ".vtc", pair.data);
+    }
+    s.securities = pairs.size();
+    std::filesystem::create_directories(s.root + "logs/");
+    Settings().historyDir = history;
+    Settings().logDir = s.root + "logs/";
+    Settings().minuteDays = 240;
+    Settings().fiveMinuteDays = 500;
+    return s;
+  }();
+  return store;
+}
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+// Inflates every block of the days from `firstDay` on; returns the ticks they hold.
+std::size_t InflateFloor(const Store& store, int firstDay, std::size_t* blocks) {
+  static std::vector<uint8_t> out;
+  std::size_t ticks = 0;
+  *blocks = 0;
+  for (const StoredBlock& b : store.blocks) {
+    if (b.dayIndex < firstDay) continue;
+    out.resize(2 * static_cast<std::size_t>(b.unpackedLength));
+    uLongf length = static_cast<uLongf>(out.size());
+    if (uncompress(out.data(), &length, b.bytes.data(), static_cast<uLong>(b.bytes.size())) != Z_OK)
+      std::memcpy(out.data(), b.bytes.data(), std::min(out.size(), b.bytes.size()));
+    benchmark::DoNotOptimize(out.data());
+    ticks += b.ticks;
+    ++*blocks;
+  }
+  return ticks;
+}
+
+void Report(benchmark::State& state, double runSeconds, double floorSeconds, std::size_t ticks, std::size_t blocks) {
+  state.counters["ticks_per_s"] = static_cast<double>(ticks) / runSeconds;
+  state.counters["us_per_security_day"] = runSeconds * 1e6 / static_cast<double>(blocks);
+  state.counters["floor_us_per_security_day"] = floorSeconds * 1e6 / static_cast<double>(blocks);
+  state.counters["ratio"] = runSeconds / floorSeconds;
+  state.counters["security_days"] = static_cast<double>(blocks);
+}
+
+void RunAgainstFloor(benchmark::State& state, int firstDayIndex, int first, int last) {
+  Store& store = TheStore();
+  double floorSeconds = 0, runSeconds = 0;
+  std::size_t ticks = 0, blocks = 0;
+  for (auto _ : state) {
+    Clock::time_point start = Clock::now();
+    ticks = InflateFloor(store, firstDayIndex, &blocks);
+    floorSeconds = Seconds(start);
+    MinuteEngine engine;
+    start = Clock::now();
+    if (engine.BuildMinuteLines(first, last) != 0) Fail("minute build did not run");
+    runSeconds = Seconds(start);
+    state.SetIterationTime(runSeconds);
+  }
+  Report(state, runSeconds, floorSeconds, ticks, blocks);
+  state.counters["securities"] = static_cast<double>(store.securities);
+}
+
+void BM_MinuteWholeStore(benchmark::State& state) { RunAgainstFloor(state, 0, 0, 0); }
+
+void BM_MinuteRangeFiveDays(benchmark::State& state) {
+  Store& store = TheStore();
+  const int n = static_cast<int>(store.dates.size());
+  const int firstIndex = n > 5 ? n - 5 : 0;
+  RunAgainstFloor(state, firstIndex, store.dates[static_cast<std::size_t>(firstIndex)], store.dates.back());
+}
+
+BENCHMARK(BM_MinuteWholeStore)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MinuteRangeFiveDays)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (!g_createdRoot.empty()) std::filesystem::remove_all(g_createdRoot);
+  return 0;
+}
