@@ -4,9 +4,11 @@
 #include <stdlib.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/file_helpers.h"
@@ -30,9 +32,14 @@ int32_t DateAt(const uint8_t* data, size_t size, size_t offset, int32_t fallback
   return date;
 }
 
+std::string g_tree;
+void RemoveTree() { std::filesystem::remove_all(g_tree); }
+
 bool SetUpTree() {
   char dir[] = "/tmp/marbloom-tick-fuzz-XXXXXX";
   if (::mkdtemp(dir) == nullptr) return false;
+  g_tree = dir;
+  std::atexit(RemoveTree);
   marbloom::Settings().historyDir = std::string(dir) + "/";
   marbloom::MakeDirTree(marbloom::Settings().historyDir + "newtick/", 0);
   marbloom::MakeDirTree(marbloom::Settings().historyDir + "newdatetick/", 0);
