@@ -50,7 +50,7 @@ bench: deps
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	  -DMARBLOOM_BUILD_FUZZ=ON -DMARBLOOM_BUILD_TESTS=OFF -DMARBLOOM_BUILD_GUI=OFF
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	bash scripts/run-fuzzers $(FUZZ_BUILD)
 
 clean:

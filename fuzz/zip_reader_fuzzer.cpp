@@ -12,11 +12,6 @@
 
 #include "download/zip_reader.h"
 
-// The engine library is built without coverage instrumentation; compiling the
-// reader into this program lets the fuzzer see its branches. The library's
-// copy is then never linked, since nothing else refers to it.
-#include "download/zip_reader.cpp"
-
 namespace {
 
 // One temporary file for the whole run, removed at exit. A plain array, so
