@@ -32,11 +32,14 @@ asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Threaded tests (suites named *Threaded) under ThreadSanitizer.
+# Threaded tests (suites named *Threaded) under ThreadSanitizer; only the test
+# programs that hold such suites are built.
+TSAN_TARGETS = $(sort $(foreach f,$(shell grep -l 'Threaded' tests/*/*.cpp),tests_$(notdir $(patsubst %/,%,$(dir $(f))))))
+
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARBLOOM_WERROR=ON \
 	  -DMARBLOOM_BUILD_GUI=OFF -DMARBLOOM_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
 	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -R 'Threaded\.'
 
 sanitize: asan tsan

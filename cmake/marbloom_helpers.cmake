@@ -19,6 +19,8 @@ function(marbloom_test_folder name)
   add_executable(${name} ${_sources})
   target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  # GoogleTest and the standard headers dominate the compile time of a test file.
+  target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <gmock/gmock.h> <string> <vector> <filesystem>)
   target_compile_definitions(${name} PRIVATE
     MARBLOOM_BINARY_DIR="${PROJECT_BINARY_DIR}"
     MARBLOOM_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
