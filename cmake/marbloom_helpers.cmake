@@ -24,5 +24,5 @@ function(marbloom_test_folder name)
   target_compile_definitions(${name} PRIVATE
     MARBLOOM_BINARY_DIR="${PROJECT_BINARY_DIR}"
     MARBLOOM_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES PROPERTIES TIMEOUT 600)
 endfunction()

@@ -1,10 +1,14 @@
 // The sample archive server answering real HTTP requests (libcurl), and the
 // two commands run as programs.
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -145,10 +149,26 @@ TEST(SampleCommands, DayWritesTheSevenFiles) {
   EXPECT_NE(std::system(bad.c_str()), 0);
 }
 
+// A loopback port that nothing listens on right now.
+int FreeLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 18650;
+  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  if (fd >= 0) ::close(fd);
+  return port;
+}
+
 TEST(SampleCommandsThreaded, ServerStopsCleanlyOnSigterm) {
   test::TempDir cache;
   const std::string program = kToolDir + "marbloom-sampled";
-  const std::string port = "18650";
+  const int portNumber = FreeLoopbackPort();
+  const std::string port = std::to_string(portNumber);
   const std::string cacheDir = cache.path();
   const char* argv[] = {program.c_str(), "--port", port.c_str(), "--securities", "100",
                         "--cache", cacheDir.c_str(), nullptr};
@@ -157,10 +177,10 @@ TEST(SampleCommandsThreaded, ServerStopsCleanlyOnSigterm) {
   long status = 0;
   for (int i = 0; i < 100 && status == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    status = Fetch(18650, "/downit.zip").status;
+    status = Fetch(portNumber, "/downit.zip").status;
   }
   EXPECT_EQ(status, 200);
-  EXPECT_EQ(Fetch(18650, "/downit.zip", false).status, 401);
+  EXPECT_EQ(Fetch(portNumber, "/downit.zip", false).status, 401);
   kill(pid, SIGTERM);
   int wstatus = 0;
   ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
