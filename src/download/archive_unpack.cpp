@@ -170,7 +170,7 @@ std::string DecodeEntryName(std::string_view stored, unsigned flag) {
 int ExtractArchive(const std::string& archivePath, const std::string& destination, std::string* reason) {
   std::string dest = destination;
   if (dest.empty() || dest.back() != '/') dest += '/';
-  int fd = ::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     SetReason(reason, ZipFileError("open", errno, archivePath).what());
     return 0;
@@ -194,7 +194,7 @@ int UnpackArchive(const std::string& fileName, int type) {
   std::string path = dir + fileName;
   RunLog("准备解压文件 %s ", path.c_str());
   struct stat st {};
-  int fd = dir.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = dir.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   bool readable = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   if (fd >= 0) ::close(fd);
   if (!readable) {

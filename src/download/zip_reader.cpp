@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "common/little_endian.h"
 #include "download/zip_format.h"
@@ -69,7 +70,13 @@ ZipMemoryGuard::~ZipMemoryGuard() {
 void* ZipMemoryGuard::TrackedAlloc(void* opaque, unsigned items, unsigned size) {
   auto* guard = static_cast<ZipMemoryGuard*>(opaque);
   void* block = std::calloc(items, size);
-  if (block != nullptr && guard->guardOn_) guard->blocks_.push_back(block);
+  if (block == nullptr || !guard->guardOn_) return block;
+  try {
+    guard->blocks_.push_back(block);
+  } catch (const std::bad_alloc&) {  // nothing may be thrown through zlib
+    std::free(block);
+    return nullptr;
+  }
   return block;
 }
 
@@ -166,7 +173,8 @@ struct ZipReader::ReadState {
 };
 
 ZipReader::ZipReader(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO in place of the archive cannot hang the open.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) throw ZipFileError("open", errno, path_);
   try {
     ReadEndRecord();

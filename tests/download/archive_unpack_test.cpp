@@ -245,6 +245,15 @@ TEST(ZipUnpack, MissingArchiveAsksForADownload) {
   EXPECT_NE(LogText().find(Settings().dayZipDir + "20220505.zip 文件不存在，请先下载!"), std::string::npos);
 }
 
+TEST(ZipUnpack, FifoInPlaceOfTheArchiveFailsWithoutBlocking) {
+  TestTree tree;
+  std::string fifo = Settings().dayZipDir + "20220505.zip";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(UnpackArchive("20220505.zip", kDownloadDaily), -1);
+  EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
+  EXPECT_EQ(ExtractArchive(fifo, tree.root() + "out/"), 0);
+}
+
 TEST(ZipUnpack, BadCrcInTheLastEntryFailsAfterEveryFileIsWritten) {
   TestTree tree;
   BuiltZip z = BuildZip({{"sz220505.cod", {'c'}}, {"sz220505.md1", PatternBytes(5000, 4, true)}});

@@ -1,6 +1,7 @@
 #include "download/zip_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <functional>
@@ -365,6 +366,48 @@ TEST(ZipReader, ErrorCarriesCodeAndPath) {
     EXPECT_EQ(e.code(), kZipBadArchive);
     EXPECT_EQ(e.archivePath(), path);
   }
+}
+
+// Hostile archives: claims that the data cannot back must end in an error,
+// quickly, with nothing but the fixed buffers in use.
+TEST(ZipHostile, DeflateStreamThatNeverEndsStopsWhenItsDataRunsOut) {
+  TempDir dir;
+  Bytes emptyBlocks;  // non-final stored blocks of length 0: input used, nothing produced
+  for (int i = 0; i < 20000; ++i) emptyBlocks.insert(emptyBlocks.end(), {0x00, 0x00, 0x00, 0xFF, 0xFF});
+  BuiltZip z = BuildZip({{"x", emptyBlocks}});
+  for (uint32_t at : {8u, z.centralOffset + 10}) Put16(z.bytes, at, 8);
+  for (uint32_t at : {22u, z.centralOffset + 24}) Put32(z.bytes, at, 0xFFFFFFF0u);
+  ZipReader reader(Save(dir, z.bytes));
+  reader.OpenCurrentEntry();
+  char buffer[4096];
+  EXPECT_EQ(CodeOf([&] { reader.ReadCurrentEntry(buffer, sizeof buffer); }), Z_BUF_ERROR);
+}
+
+TEST(ZipHostile, EntryCountBeyondTheCentralDirectoryEndsAtTheFirstMissingHeader) {
+  TempDir dir;
+  BuiltZip z = BuildZip({{"a", {'a'}}, {"b", {'b'}}});
+  for (uint32_t at : {z.endOffset + 8, z.endOffset + 10}) Put16(z.bytes, at, 65535);
+  ZipReader reader(Save(dir, z.bytes));
+  EXPECT_EQ(reader.EntryCount(), 65535u);
+  EXPECT_TRUE(reader.GoToNextEntry());
+  EXPECT_EQ(EntryName(reader), "b");
+  EXPECT_EQ(CodeOf([&] { reader.GoToNextEntry(); }), kZipBadArchive);  // the end record is no central header
+}
+
+TEST(ZipHostile, NameReachingPastTheFileIsABadArchive) {
+  TempDir dir;
+  BuiltZip z = BuildZip({{"a", {'a'}}});
+  Put16(z.bytes, z.centralOffset + 28, 65535);
+  ZipReader reader(Save(dir, z.bytes));
+  std::vector<char> name(65537);
+  EXPECT_EQ(CodeOf([&] { reader.GetCurrentEntryInfo(nullptr, name.data(), 65536); }), kZipBadArchive);
+}
+
+TEST(ZipHostile, FifoInPlaceOfTheArchiveDoesNotBlock) {
+  TempDir dir;
+  std::string fifo = dir.path() + "pipe.zip";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(CodeOf([&] { ZipReader reader(fifo); }), kZipBadArchive);
 }
 
 TEST(ZipEntryMode, DosAndUnixAttributes) {
