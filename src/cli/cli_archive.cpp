@@ -18,13 +18,22 @@
 namespace marbloom::cli {
 namespace {
 
+// Control characters of a name shown as '?', so that one entry stays one
+// line and a name cannot send escape sequences to the terminal.
+std::string PrintableName(std::string name) {
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return name;
+}
+
 void PrintEntry(const ZipEntryInfo& info, const std::string& name) {
   std::time_t t = info.modificationTime;
   std::tm tm{};
   char when[32] = "";
   if (::localtime_r(&t, &tm) != nullptr) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
-  std::printf("%10u %10u %08x %-8s %s %s\n", info.uncompressedSize, info.compressedSize, info.crc32,
-              info.method == 0 ? "stored" : info.method == 8 ? "deflated" : "other", when, name.c_str());
+  const char* method = info.method == 0 ? "stored" : info.method == 8 ? "deflated" : "other";
+  std::printf("%10u %10u %08x %-8s %s %s\n", info.uncompressedSize, info.compressedSize, info.crc32, method, when,
+              PrintableName(name).c_str());
 }
 
 int ListArchive(const std::string& path) {

@@ -74,6 +74,13 @@ TEST_F(CliArchive, ListShowsSizesCrcMethodTimeAndName) {
   EXPECT_NE(r.out.find(" 2022-05-05 09:30:14 greeting.txt\n"), std::string::npos) << r.out;
 }
 
+TEST_F(CliArchive, ListShowsControlCharactersInNamesAsQuestionMarks) {
+  Source("two\nlines\x1b[31m.txt", Text("x"));
+  auto r = Cli("archive list " + Zip("a.zip", "-0", "'two\nlines\x1b[31m.txt'"));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find(" 2022-05-05 09:30:14 two?lines?[31m.txt\n"), std::string::npos) << r.out;
+}
+
 TEST_F(CliArchive, ListOfADamagedOrMissingArchiveFails) {
   Source("greeting.txt", Text("hello, zip\n"));
   std::string path = Zip("a.zip", "-0", "greeting.txt");
