@@ -383,6 +383,23 @@ TEST(ZipHostile, DeflateStreamThatNeverEndsStopsWhenItsDataRunsOut) {
   EXPECT_EQ(CodeOf([&] { reader.ReadCurrentEntry(buffer, sizeof buffer); }), Z_BUF_ERROR);
 }
 
+TEST(ZipHostile, ArchiveCutAtAnyLengthIsABadArchive) {
+  TempDir dir;
+  BuiltZip z = BuildZip({{"s.bin", PatternBytes(100, 1, false)}, {"d.bin", PatternBytes(1000, 2, true), 8, 8}});
+  for (std::size_t length = 0; length < z.bytes.size(); ++length) {
+    Bytes cut(z.bytes.begin(), z.bytes.begin() + static_cast<std::ptrdiff_t>(length));
+    std::string path = Save(dir, cut);
+    EXPECT_EQ(CodeOf([&] {
+                ZipReader reader(path);
+                do ReadEntry(reader);
+                while (reader.GoToNextEntry());
+                reader.Close();
+              }),
+              kZipBadArchive)
+        << length;
+  }
+}
+
 TEST(ZipHostile, EntryCountBeyondTheCentralDirectoryEndsAtTheFirstMissingHeader) {
   TempDir dir;
   BuiltZip z = BuildZip({{"a", {'a'}}, {"b", {'b'}}});
