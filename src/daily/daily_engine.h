@@ -24,6 +24,8 @@ struct DailyEditFields {
   double advancing = 0, declining = 0;
 };
 
+// "<root><mm>/lday/", the folder of a market's daily files.
+std::string DailyFolderUnder(const std::string& root, int market);
 // "<root><mm>/lday/<mm><code>.day".
 std::string DailyFilePathUnder(const std::string& root, int market, std::string_view code);
 // The same under the history directory of the settings.
@@ -69,6 +71,7 @@ class DailyEngine : public OperationEngine {
   int WriteBackDailyFields(std::string_view codeText, int date, const DailyEditFields& fields);
 
  private:
+  int CheckOpenedDailyFile(int fd, int market, std::string_view code);
   int StoreInOrder(const std::string& path, uint32_t key, const DailyRecord& record,
                    const char* openFailureFormat);
   bool PlaceInOrder(int fd, int64_t length, uint32_t key, const DailyRecord& record);

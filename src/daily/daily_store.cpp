@@ -35,6 +35,10 @@ std::size_t ScanFor(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t 
 
 }  // namespace
 
+std::string DailyFolderUnder(const std::string& root, int market) {
+  return std::string(root).append(kMarketPrefix[market]).append("/lday/");
+}
+
 std::string DailyFilePathUnder(const std::string& root, int market, std::string_view code) {
   const char* prefix = kMarketPrefix[market];
   std::string path;

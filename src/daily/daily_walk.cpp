@@ -6,13 +6,10 @@
 #include "common/dir_walk.h"
 #include "common/market.h"
 #include "common/shared_state.h"
+#include "daily/daily_engine.h"
 
 namespace marbloom {
 namespace {
-
-std::string LdayDir(const std::string& root, int market) {
-  return root + kMarketPrefix[market] + "/lday/";
-}
 
 std::string NamePattern(int market, std::string_view codePattern) {
   return std::string(kMarketPrefix[market]).append(codePattern).append(".day");
@@ -31,7 +28,7 @@ std::size_t ListMarkets(const std::string& root, const std::array<bool, 3>& mark
   std::size_t total = 0;
   for (int market = 0; market < kMarketCount; ++market) {
     if (!markets[market]) continue;
-    lists[market] = ListCountedFiles(LdayDir(root, market), NamePattern(market, codePattern));
+    lists[market] = ListCountedFiles(DailyFolderUnder(root, market), NamePattern(market, codePattern));
     total += lists[market].size();
   }
   return total;
@@ -51,7 +48,7 @@ DailyWalkEnd WalkDailyFiles(const OperationEngine& engine, const std::string& ro
   }
   std::size_t handled = 0;
   for (int market = 0; market < kMarketCount; ++market) {
-    const std::string dir = LdayDir(root, market);
+    const std::string dir = DailyFolderUnder(root, market);
     for (const WalkEntry& entry : lists[market]) {
       SetStatusTextF(messages.progress, entry.name.substr(0, 8).c_str());
       if (IsDailyFileName(market, entry.name))

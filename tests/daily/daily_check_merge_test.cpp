@@ -1,5 +1,6 @@
 // Check of the daily files and merge from another tree.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "daily_test_util.h"
 
@@ -72,6 +73,48 @@ TEST_F(DailyCheckTest, WholeTreeCountsBadFilesAndLogsEach) {
   const std::string log = LogText();
   EXPECT_NE(log.find("深圳000002,20220506后的日线日期为20220505,顺序紊乱!"), std::string::npos);
   EXPECT_NE(log.find("上海600000首个日线日期为0!"), std::string::npos);
+}
+
+// Rising dates of n records from 20000101 on, one per record.
+std::vector<DailyRecord> Rising(std::size_t n) {
+  std::vector<DailyRecord> records(n);
+  for (std::size_t i = 0; i < n; ++i) records[i] = Rec(static_cast<uint32_t>(20000101 + i));
+  return records;
+}
+
+// Large files are read in 1 MiB pieces (32,768 records): faults on either side
+// of a piece boundary still name the date before them, also through the walk.
+TEST_F(DailyCheckTest, FaultsAcrossPieceBoundariesNameThePreviousDate) {
+  constexpr std::size_t kPiece = 32768;
+  std::vector<DailyRecord> sound = Rising(3 * kPiece + 5);
+  WriteDaily(0, "000001", sound);
+  EXPECT_EQ(engine.CheckDailyFile(0, "000001"), 1);
+
+  for (std::size_t at : {kPiece - 1, kPiece, 2 * kPiece, 3 * kPiece + 4}) {
+    std::vector<DailyRecord> records = sound;
+    records[at].date = records[at - 1].date;
+    WriteDaily(0, "000001", records);
+    EXPECT_EQ(engine.CheckDailyFile(0, "000001"), 0) << at;
+    const std::string date = std::to_string(records[at - 1].date);
+    EXPECT_EQ(StatusText(), "深圳000001," + date + "后的日线日期为" + date + ",顺序紊乱!") << at;
+  }
+  std::vector<DailyRecord> zero = sound;
+  zero[kPiece].date = 0;
+  WriteDaily(1, "600000", zero);
+  WriteDaily(2, "830001", sound);
+  EXPECT_EQ(engine.CheckDailyFiles(), 2);
+  EXPECT_NE(LogText().find("上海600000," + std::to_string(sound[kPiece - 1].date) + "后的日线日期为0!"),
+            std::string::npos);
+}
+
+// A damaged file far larger than memory (sparse, so it costs no disk) is
+// reported from its first piece instead of being read whole.
+TEST_F(DailyCheckTest, HugeFileIsCheckedWithoutReadingItWhole) {
+  const std::string path = DailyFilePath(0, "000001");
+  WriteDaily(0, "000001", {Rec(20220505), Rec(20220506)});
+  ASSERT_EQ(::truncate(path.c_str(), int64_t{1} << 40), 0);
+  EXPECT_EQ(engine.CheckDailyFiles(), 1);
+  EXPECT_NE(LogText().find("深圳000001,20220506后的日线日期为0!"), std::string::npos);
 }
 
 TEST_F(DailyCheckTest, OddFileNamesAreNotTakenForOtherCodes) {
