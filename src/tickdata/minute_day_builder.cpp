@@ -15,8 +15,10 @@ long double TickAmount(uint32_t volume, int32_t price, const MinuteScales& scale
   return static_cast<long double>(volume) * price * scales.volumeUnit * 0.0001;
 }
 
-void AddTick(const TickRecord& tick, const MinuteScales& scales, MinuteBar& bar) {
-  int32_t p = tick.price / (10000 / scales.priceScale);
+// Adds one tick to its bar; `Div` turns 0.0001 units into bar units.
+template <typename Div>
+inline void AddTick(const TickRecord& tick, const MinuteScales& scales, Div div, MinuteBar& bar) {
+  int32_t p = div(tick.price);
   bar.close = p;
   if (bar.open <= 0) bar.open = p;
   if (bar.low <= 0 || bar.low > p) bar.low = p;
@@ -26,6 +28,34 @@ void AddTick(const TickRecord& tick, const MinuteScales& scales, MinuteBar& bar)
   uint32_t units = v * static_cast<uint32_t>(scales.volumeUnit);
   bar.volume = static_cast<int32_t>(static_cast<uint32_t>(bar.volume) + units);
   bar.amount = static_cast<float>(static_cast<long double>(bar.amount) + TickAmount(v, tick.price, scales));
+}
+
+template <int32_t kDivisor>
+struct FixedDivisor {
+  int32_t operator()(int32_t price) const { return price / kDivisor; }
+};
+
+struct AnyDivisor {
+  int32_t divisor;
+  int32_t operator()(int32_t price) const { return price / divisor; }
+};
+
+template <typename Div>
+void AddTicks(const TickRecord* ticks, std::size_t count, const MinuteScales& scales, Div div, MinuteBar* bars) {
+  for (std::size_t i = 0; i < count; ++i) AddTick(ticks[i], scales, div, bars[TimeToSlot(ticks[i].minute, 0)]);
+}
+
+// The price divisor is one of a few constants: each gets a loop that divides
+// by a multiplication.
+void AddAllTicks(const TickRecord* ticks, std::size_t count, const MinuteScales& scales, MinuteBar* bars) {
+  switch (const int32_t divisor = 10000 / scales.priceScale) {
+    case 1: return AddTicks(ticks, count, scales, FixedDivisor<1>{}, bars);
+    case 10: return AddTicks(ticks, count, scales, FixedDivisor<10>{}, bars);
+    case 100: return AddTicks(ticks, count, scales, FixedDivisor<100>{}, bars);
+    case 1000: return AddTicks(ticks, count, scales, FixedDivisor<1000>{}, bars);
+    case 10000: return AddTicks(ticks, count, scales, FixedDivisor<10000>{}, bars);
+    default: return AddTicks(ticks, count, scales, AnyDivisor{divisor}, bars);
+  }
 }
 
 void FillQuietSlot(MinuteBar& bar, int32_t price) {
@@ -44,8 +74,12 @@ MinuteScales MinuteScalesOf(int market, std::string_view code) {
 }
 
 void BuildMinuteDay(const TickDay& day, const MinuteScales& scales, MinuteBar* bars) {
+  BuildMinuteDay(TickDayView{day.date, day.refPrice, day.ticks.data(), day.ticks.size()}, scales, bars);
+}
+
+void BuildMinuteDay(const TickDayView& day, const MinuteScales& scales, MinuteBar* bars) {
   std::memset(bars, 0, kOneMinuteBlockBytes);
-  for (const TickRecord& tick : day.ticks) AddTick(tick, scales, bars[TimeToSlot(tick.minute, 0)]);
+  AddAllTicks(day.ticks, day.count, scales, bars);
   uint16_t packed = PackMinuteDate(day.date);
   for (int i = 0; i < kOneMinuteBarsPerDay; ++i) {
     MinuteBar& bar = bars[i];

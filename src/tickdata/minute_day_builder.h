@@ -23,6 +23,7 @@ inline constexpr uint32_t kTickVolumeLimit = 1u << 30;
 // Fills the 240 bars of one day from `day`'s ticks. Slots without a trade
 // carry the previous close; slot 0 without a trade opens at refPrice.
 void BuildMinuteDay(const TickDay& day, const MinuteScales& scales, MinuteBar* bars);
+void BuildMinuteDay(const TickDayView& day, const MinuteScales& scales, MinuteBar* bars);
 
 // Five-minute bar k of each day gathers 1-minute bars 5k .. 5k + 4.
 // `oneMinute` holds `days` blocks of 240 bars, `fiveMinute` receives `days` of 48.

@@ -22,30 +22,6 @@ namespace {
 
 constexpr int kWholeStoreDays = 500;
 
-// The entry dates of a usable tick index: 16-byte header, whole 22-byte
-// entries, and a header count that agrees with them.
-std::optional<std::vector<int32_t>> ReadTickIndexDates(const std::string& path) {
-  UniqueFd file = OpenForReading(path);
-  if (!file.valid()) return std::nullopt;
-  std::optional<std::vector<int32_t>> dates;
-  int64_t length = FileLength(file.get());
-  constexpr int64_t kHeader = sizeof(TickIndexHeader), kEntry = sizeof(TickIndexEntry);
-  if (length >= kHeader && (length - kHeader) % kEntry == 0) {
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(length));
-    TickIndexHeader header;
-    if (ReadAllAt(file.get(), bytes.data(), bytes.size(), 0)) {
-      std::memcpy(&header, bytes.data(), sizeof header);
-      int64_t count = (length - kHeader) / kEntry;
-      if (header.count == count) {
-        dates.emplace(static_cast<std::size_t>(count));
-        for (int64_t i = 0; i < count; ++i)
-          std::memcpy(&(*dates)[static_cast<std::size_t>(i)], bytes.data() + kHeader + i * kEntry, 4);
-      }
-    }
-  }
-  return dates;
-}
-
 // The entries [begin, end) a run takes: the last 500 in whole-store mode,
 // else those dated first..last (first or last 0: open on that side).
 std::pair<std::size_t, std::size_t> ChooseEntries(const std::vector<int32_t>& dates, int first, int last) {
@@ -90,25 +66,38 @@ bool MinuteEngine::ListTickSecurities() {
 
 int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int last) {
   built_.days = 0;
-  auto dates = ReadTickIndexDates(TickIndexPath(TickStem(security.market, security.code)));
-  if (!dates) return 0;
+  if (!reader_.Open(security.market, security.code) || !reader_.IndexDates()) return 0;
+  const std::vector<int32_t>& dates = *reader_.IndexDates();
   MinuteScales scales = MinuteScalesOf(security.market, security.code);
-  auto [begin, end] = ChooseEntries(*dates, first, last);
+  auto [begin, end] = ChooseEntries(dates, first, last);
   if (end - begin > static_cast<std::size_t>(kMaxBuiltDays)) begin = end - kMaxBuiltDays;
   int lastBuilt = 0;
   for (std::size_t k = begin; k < end; ++k) {
-    int date = (*dates)[k];
+    int date = dates[k];
     // A file's blocks must rise strictly; an index that repeats or goes back is not followed.
     if (date <= lastBuilt) continue;
-    std::optional<TickDay> day = source_ ? source_(security.market, security.code, date)
-                                         : reader_.ReadTickDay(security.market, security.code, date);
-    if (!day || day->ticks.empty()) continue;
-    day->date = date;
-    BuildMinuteDay(*day, scales, built_.bars.get() + built_.days * kOneMinuteBarsPerDay);
+    if (!BuildOneDay(security, date, scales, built_.bars.get() + built_.days * kOneMinuteBarsPerDay)) continue;
     ++built_.days;
     lastBuilt = date;
   }
   return built_.days;
+}
+
+// One day from the tick source into `bars`; false when the day has no ticks.
+bool MinuteEngine::BuildOneDay(const TickSecurity& security, int date, const MinuteScales& scales,
+                               MinuteBar* bars) {
+  if (source_) {
+    std::optional<TickDay> day = source_(security.market, security.code, date);
+    if (!day || day->ticks.empty()) return false;
+    day->date = date;
+    BuildMinuteDay(*day, scales, bars);
+    return true;
+  }
+  TickDayView day;
+  if (!reader_.ReadDay(date, &day) || day.count == 0) return false;
+  day.date = date;
+  BuildMinuteDay(day, scales, bars);
+  return true;
 }
 
 bool MinuteEngine::WriteOneMinuteFile(const TickSecurity& security, int first, int last) {

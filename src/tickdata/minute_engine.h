@@ -11,6 +11,7 @@
 
 #include "common/operation_engine.h"
 #include "tickdata/minute_bar.h"
+#include "tickdata/minute_day_builder.h"
 #include "tickdata/minute_files.h"
 #include "tickdata/tick_reader.h"
 
@@ -74,13 +75,14 @@ class MinuteEngine : public OperationEngine {
     int days = 0;
   };
 
+  bool BuildOneDay(const TickSecurity& security, int date, const MinuteScales& scales, MinuteBar* bars);
   bool WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last);
   MinuteRunEnd DeleteRange(MinuteKind kind, int first, int last);
   MinuteRunEnd ModifyPass(MinuteKind kind, int first, int last, const MinuteFactors& factors,
                           std::string_view pattern);
 
   TickDaySource source_;
-  TickReader reader_;
+  TickSecurityReader reader_;  // the security being built, its index read once
   std::vector<TickSecurity> securities_;
   WorkBuffer built_;  // days built from ticks, then a file's held days while merging
   WorkBuffer fresh_;  // the new 1-minute days, then the derived 5-minute days

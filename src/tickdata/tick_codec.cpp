@@ -15,8 +15,15 @@ namespace {
 template <typename U, std::ptrdiff_t kMaxBytes>
 inline bool DecodeEndMarked(const uint8_t*& p, const uint8_t* end, U* value) {
   if (p >= end) return false;
+  const uint8_t first = *p;
+  U acc = (first & 0x40) ? static_cast<U>(~U{0}) : U{0};
+  // Most numbers of a block are one byte: no loop for them.
+  if (first & 0x80) {
+    ++p;
+    *value = static_cast<U>((acc << 7) | (first & 0x7Fu));
+    return true;
+  }
   const uint8_t* limit = end - p > kMaxBytes ? p + kMaxBytes : end;
-  U acc = (*p & 0x40) ? static_cast<U>(~U{0}) : U{0};
   for (const uint8_t* q = p; q < limit; ++q) {
     acc = static_cast<U>((acc << 7) | (*q & 0x7Fu));
     if (*q & 0x80) {
@@ -119,14 +126,20 @@ bool UsesRunningExtra(int securityType) {
   return securityType == 12 || securityType == 14 || securityType == 60 || securityType == 62;
 }
 
-bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
-                     std::vector<TickRecord>* ticks) {
-  ticks->clear();
-  if (size < sizeof(TickBlockHeader)) return false;
+namespace {
+
+// The tick count of a block, or 0 when the block cannot hold it: the header,
+// then at least five bytes for every further tick.
+int32_t CheckedTickCount(const uint8_t* block, std::size_t size) {
+  if (size < sizeof(TickBlockHeader)) return 0;
   const int32_t tickCount = LoadLE<int32_t>(block + offsetof(TickBlockHeader, tickCount));
-  // Every further tick takes at least five bytes.
-  if (tickCount <= 0 || static_cast<std::size_t>(tickCount - 1) > (size - sizeof(TickBlockHeader)) / 5)
-    return false;
+  if (tickCount <= 0 || static_cast<std::size_t>(tickCount - 1) > (size - sizeof(TickBlockHeader)) / 5) return 0;
+  return tickCount;
+}
+
+// Decodes `tickCount` ticks (checked) into `out`; false when a number is malformed.
+bool DecodeTicks(const uint8_t* block, std::size_t size, int32_t tickCount, int priceDecimals, bool runningExtra,
+                 TickRecord* out) {
   TickState s;
   s.seconds = LoadLE<uint32_t>(block + offsetof(TickBlockHeader, seconds));
   s.price = LoadLE<uint64_t>(block + offsetof(TickBlockHeader, price));
@@ -134,20 +147,16 @@ bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, 
   s.running = LoadLE<uint64_t>(block + offsetof(TickBlockHeader, runningValue));
   s.plain = LoadLE<uint32_t>(block + offsetof(TickBlockHeader, plainValue));
   s.kind = block[offsetof(TickBlockHeader, kind)];
-  ticks->resize(static_cast<std::size_t>(tickCount));
-  TickRecord* out = ticks->data();
   out[0] = Emit(s, priceDecimals, runningExtra);
   const uint8_t* p = block + sizeof(TickBlockHeader);
   const uint8_t* end = block + size;
   for (int32_t i = 1; i < tickCount; ++i) {
     uint32_t timeAndKind, plain;
     uint64_t priceDelta, volume, runningDelta;
-    if (!DecodeEndMarked32(p, end, &timeAndKind) || !DecodeEndMarked64(p, end, &priceDelta) ||
-        !DecodeEndMarked64(p, end, &volume) || !DecodeEndMarked64(p, end, &runningDelta) ||
-        !DecodeEndMarked32(p, end, &plain)) {
-      ticks->clear();
+    if (!DecodeEndMarked<uint32_t, 10>(p, end, &timeAndKind) || !DecodeEndMarked<uint64_t, 20>(p, end, &priceDelta) ||
+        !DecodeEndMarked<uint64_t, 20>(p, end, &volume) || !DecodeEndMarked<uint64_t, 20>(p, end, &runningDelta) ||
+        !DecodeEndMarked<uint32_t, 10>(p, end, &plain))
       return false;
-    }
     const int32_t v = static_cast<int32_t>(timeAndKind);
     const int32_t elapsed = FloorDiv3(v);
     s.kind = static_cast<uint8_t>(int64_t{v} - int64_t{3} * elapsed);
@@ -158,6 +167,94 @@ bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, 
     s.plain = plain;
     out[i] = Emit(s, priceDecimals, runningExtra);
   }
+  return true;
+}
+
+}  // namespace
+
+bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
+                     std::vector<TickRecord>* ticks) {
+  ticks->clear();
+  const int32_t tickCount = CheckedTickCount(block, size);
+  if (tickCount == 0) return false;
+  ticks->resize(static_cast<std::size_t>(tickCount));
+  if (DecodeTicks(block, size, tickCount, priceDecimals, runningExtra, ticks->data())) return true;
+  ticks->clear();
+  return false;
+}
+
+bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
+                     GrowBuffer<TickRecord>* ticks, std::size_t* count) {
+  *count = 0;
+  const int32_t tickCount = CheckedTickCount(block, size);
+  if (tickCount == 0) return false;
+  TickRecord* out = ticks->Reserve(static_cast<std::size_t>(tickCount));
+  if (!DecodeTicks(block, size, tickCount, priceDecimals, runningExtra, out)) return false;
+  *count = static_cast<std::size_t>(tickCount);
+  return true;
+}
+
+// One inflate state for the unpacker's whole life.
+struct TickBlockUnpacker::Stream {
+  z_stream zs{};
+  bool ready = false;
+};
+
+TickBlockUnpacker::TickBlockUnpacker() : stream_(std::make_unique<Stream>()) {}
+
+TickBlockUnpacker::~TickBlockUnpacker() {
+  if (stream_->ready) inflateEnd(&stream_->zs);
+}
+
+// InflateBounded over the reused buffer: the same limit, the same growth
+// from the same first size, the same verdict.
+bool TickBlockUnpacker::Inflate(const uint8_t* stored, std::size_t storedLength, std::size_t cap,
+                                std::size_t* produced) {
+  z_stream& zs = stream_->zs;
+  if (!stream_->ready) {
+    if (inflateInit(&zs) != Z_OK) return false;
+    stream_->ready = true;
+  } else if (inflateReset(&zs) != Z_OK) {
+    return false;
+  }
+  // Whatever the buffer already holds may be used, never more than `cap`.
+  std::size_t size = std::min<std::size_t>(cap, storedLength * 8 + 4096);
+  out_.Reserve(size);
+  size = std::min(cap, out_.capacity());
+  zs.next_in = const_cast<Bytef*>(stored);
+  zs.avail_in = static_cast<uInt>(storedLength);
+  zs.next_out = out_.data();
+  zs.avail_out = static_cast<uInt>(size);
+  for (;;) {
+    if (zs.avail_out == 0 && size < cap) {
+      std::size_t grown = std::min(cap, size * 2);
+      out_.Reserve(grown, size);
+      zs.next_out = out_.data() + size;
+      zs.avail_out = static_cast<uInt>(grown - size);
+      size = grown;
+    }
+    int ret = inflate(&zs, Z_NO_FLUSH);
+    if (ret == Z_STREAM_END) {
+      *produced = zs.total_out;
+      return true;
+    }
+    if (ret != Z_OK) return false;  // no progress possible, or bad data
+  }
+}
+
+bool TickBlockUnpacker::Unpack(const uint8_t* stored, std::size_t storedLength, int32_t unpackedLength,
+                               const uint8_t** unpacked, std::size_t* size) {
+  *unpacked = nullptr;
+  *size = 0;
+  if (unpackedLength <= 0 || storedLength == 0) return false;
+  const std::size_t cap =
+      static_cast<std::size_t>(std::min<int64_t>(int64_t{2} * unpackedLength, kMaxUnpackedTickBlock));
+  if (Inflate(stored, storedLength, cap, size)) {
+    *unpacked = out_.data();
+    return true;
+  }
+  *unpacked = stored;
+  *size = std::min(storedLength, cap);
   return true;
 }
 

@@ -7,8 +7,10 @@
 // hold gives no ticks at all. A truncated day would look like a complete one
 // to the minute-line builder (wrong closes and volumes); a missing day is
 // skipped there and shows up as a gap.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "tickdata/tick_reader.h"
@@ -31,6 +33,51 @@ bool DecodeEndMarked64(const uint8_t*& p, const uint8_t* end, uint64_t* value);
 bool UnpackTickBlock(const uint8_t* stored, std::size_t storedLength, int32_t unpackedLength,
                      std::vector<uint8_t>* unpacked);
 
+// A byte or tick buffer that grows on demand and is reused from block to
+// block; growing keeps the bytes already held, nothing is zero-filled, and
+// it never holds more than the largest size asked for.
+template <typename T>
+class GrowBuffer {
+ public:
+  T* data() { return data_.get(); }
+  std::size_t capacity() const { return capacity_; }
+  // Makes room for `n` elements, keeping the first `keep`.
+  T* Reserve(std::size_t n, std::size_t keep = 0) {
+    if (n <= capacity_) return data_.get();
+    auto fresh = std::make_unique_for_overwrite<T[]>(n);
+    if (keep > 0) std::copy_n(data_.get(), std::min(keep, capacity_), fresh.get());
+    data_ = std::move(fresh);
+    capacity_ = n;
+    return data_.get();
+  }
+
+ private:
+  std::unique_ptr<T[]> data_;
+  std::size_t capacity_ = 0;
+};
+
+// UnpackTickBlock for many blocks in a row: one inflate state, reset between
+// blocks, and one output buffer that only grows. The result is the same as
+// UnpackTickBlock's; it stays valid until the next Unpack (or while `stored`
+// lives, when the block did not inflate and the stored bytes are the result).
+class TickBlockUnpacker {
+ public:
+  TickBlockUnpacker();
+  ~TickBlockUnpacker();
+  TickBlockUnpacker(const TickBlockUnpacker&) = delete;
+  TickBlockUnpacker& operator=(const TickBlockUnpacker&) = delete;
+
+  bool Unpack(const uint8_t* stored, std::size_t storedLength, int32_t unpackedLength, const uint8_t** unpacked,
+              std::size_t* size);
+
+ private:
+  bool Inflate(const uint8_t* stored, std::size_t storedLength, std::size_t cap, std::size_t* size);
+
+  struct Stream;
+  std::unique_ptr<Stream> stream_;
+  GrowBuffer<uint8_t> out_;
+};
+
 // Prices in 10^-decimals units to 0.0001 units (wrapping to 32 bits).
 int32_t RescaleTickPrice(int32_t price, int priceDecimals);
 
@@ -41,5 +88,8 @@ bool UsesRunningExtra(int securityType);
 // ticks) for a block that is too short or malformed anywhere.
 bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
                      std::vector<TickRecord>* ticks);
+// The same into a reused buffer; `*count` ticks on success, 0 on failure.
+bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
+                     GrowBuffer<TickRecord>* ticks, std::size_t* count);
 
 }  // namespace marbloom

@@ -72,6 +72,120 @@ std::optional<TickDay> TickReader::ReadTickDay(int market, std::string_view code
   return day;
 }
 
+// What a security reader holds between days.
+struct TickSecurityReader::State {
+  UniqueFd data;
+  int64_t dataLength = -1;
+  bool runningExtra = false;
+  std::vector<TickIndexEntry> entries;  // empty when the index is not usable
+  std::vector<int64_t> offsets;         // of each entry's block in the data file
+  std::vector<uint32_t> byDate;         // entry numbers sorted by date, file order within a date
+  GrowBuffer<uint8_t> stored;
+  TickBlockUnpacker unpacker;
+  GrowBuffer<TickRecord> ticks;
+};
+
+TickSecurityReader::TickSecurityReader() : state_(std::make_unique<State>()) {}
+TickSecurityReader::~TickSecurityReader() = default;
+
+namespace {
+
+// The whole index file, or nothing when it cannot be opened or read.
+std::optional<std::vector<uint8_t>> ReadWholeIndex(const std::string& path) {
+  UniqueFd file = OpenForReading(path);
+  if (!file.valid()) return std::nullopt;
+  const int64_t length = FileLength(file.get());
+  if (length < 0) return std::nullopt;
+  std::vector<uint8_t> bytes(static_cast<std::size_t>(length));
+  if (!ReadAllAt(file.get(), bytes.data(), bytes.size(), 0)) return std::nullopt;
+  return bytes;
+}
+
+// The entry dates when the index is whole and its count agrees with them.
+std::optional<std::vector<int32_t>> WholeIndexDates(const std::vector<uint8_t>& bytes) {
+  constexpr std::size_t kHeader = sizeof(TickIndexHeader), kEntry = sizeof(TickIndexEntry);
+  if (bytes.size() < kHeader || (bytes.size() - kHeader) % kEntry != 0) return std::nullopt;
+  const std::size_t count = (bytes.size() - kHeader) / kEntry;
+  if (LoadLE<int32_t>(bytes.data() + offsetof(TickIndexHeader, count)) != static_cast<int64_t>(count))
+    return std::nullopt;
+  std::vector<int32_t> dates(count);
+  for (std::size_t i = 0; i < count; ++i) dates[i] = LoadLE<int32_t>(bytes.data() + kHeader + i * kEntry);
+  return dates;
+}
+
+// The entries ReadTickDay would search: a plausible header and all its entries present.
+std::vector<TickIndexEntry> SearchableEntries(const std::vector<uint8_t>& bytes) {
+  TickIndexHeader header;
+  if (bytes.size() < sizeof header) return {};
+  std::memcpy(&header, bytes.data(), sizeof header);
+  const int64_t entryBytes = int64_t{header.count} * int64_t{sizeof(TickIndexEntry)};
+  if (!PlausibleHeader(header) || entryBytes > static_cast<int64_t>(bytes.size() - sizeof header)) return {};
+  std::vector<TickIndexEntry> entries(static_cast<std::size_t>(header.count));
+  std::memcpy(entries.data(), bytes.data() + sizeof header, static_cast<std::size_t>(entryBytes));
+  return entries;
+}
+
+}  // namespace
+
+bool TickSecurityReader::Open(int market, std::string_view code) {
+  // The buffers and the inflate state carry over from the last security.
+  State& st = *state_;
+  st.data = UniqueFd();
+  st.dataLength = -1;
+  st.entries.clear();
+  st.offsets.clear();
+  st.byDate.clear();
+  dates_.reset();
+  if (!IsValidMarket(market) || !IsSixDigitCode(code)) return false;
+  const std::string stem = TickStem(market, code);
+  std::optional<std::vector<uint8_t>> index = ReadWholeIndex(TickIndexPath(stem));
+  if (!index) return false;
+  dates_ = WholeIndexDates(*index);
+  st.entries = SearchableEntries(*index);
+  st.data = OpenForReading(TickDataPath(stem));
+  if (st.data.valid()) st.dataLength = FileLength(st.data.get());
+  st.runningExtra = UsesRunningExtra(ClassifySecurity(market, code));
+  int64_t offset = 0;
+  st.offsets.reserve(st.entries.size());
+  st.byDate.resize(st.entries.size());
+  for (std::size_t i = 0; i < st.entries.size(); ++i) {
+    st.offsets.push_back(offset);
+    offset += st.entries[i].dataLength;
+    st.byDate[i] = static_cast<uint32_t>(i);
+  }
+  std::stable_sort(st.byDate.begin(), st.byDate.end(),
+                   [&](uint32_t a, uint32_t b) { return st.entries[a].date < st.entries[b].date; });
+  return true;
+}
+
+bool TickSecurityReader::ReadDay(int date, TickDayView* day) {
+  *day = TickDayView{};
+  State& st = *state_;
+  if (!st.data.valid() || st.dataLength < 0) return false;
+  auto it = std::lower_bound(st.byDate.begin(), st.byDate.end(), date,
+                             [&](uint32_t k, int d) { return st.entries[k].date < d; });
+  if (it == st.byDate.end() || st.entries[*it].date != date) return false;
+  const TickIndexEntry entry = st.entries[*it];
+  const int64_t offset = st.offsets[*it];
+  if (entry.unpackedLength <= 0 || entry.dataLength <= 0) return false;
+  // The block must lie inside the data file before anything is allocated for it.
+  if (offset < 0 || offset > st.dataLength - entry.dataLength) return false;
+  const std::size_t storedLength = static_cast<std::size_t>(entry.dataLength);
+  uint8_t* stored = st.stored.Reserve(storedLength);
+  if (!ReadAllAt(st.data.get(), stored, storedLength, offset)) return false;
+  const uint8_t* unpacked = nullptr;
+  std::size_t unpackedSize = 0;
+  if (!st.unpacker.Unpack(stored, storedLength, entry.unpackedLength, &unpacked, &unpackedSize)) return false;
+  std::size_t count = 0;
+  if (!DecodeTickBlock(unpacked, unpackedSize, entry.priceDecimals, st.runningExtra, &st.ticks, &count))
+    return false;
+  day->date = entry.date;
+  day->refPrice = entry.refPrice;
+  day->ticks = st.ticks.data();
+  day->count = count;
+  return true;
+}
+
 std::optional<TickArchive> TickReader::LoadTickArchive(int date) const {
   TickArchive archive;
   archive.file = OpenForReading(TickArchivePath(date));

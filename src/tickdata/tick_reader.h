@@ -2,6 +2,7 @@
 // Reading the tick store back: one day of one security, and the directory of
 // a daily tick archive.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,43 @@ class TickReader {
   // missing or any entry is bad (wrong date, lengths <= 0, a block running
   // past the end of the file).
   std::optional<TickArchive> LoadTickArchive(int date) const;
+};
+
+// The ticks of one day as TickSecurityReader hands them out: they live in the
+// reader and stay valid until its next ReadDay or Open.
+struct TickDayView {
+  int32_t date = 0;
+  double refPrice = 0;
+  const TickRecord* ticks = nullptr;
+  std::size_t count = 0;
+};
+
+// Reads one security's days one after another: the index is read once, the
+// data file stays open, and the buffers are reused from day to day. Each day
+// reads exactly as TickReader::ReadTickDay reads it.
+class TickSecurityReader {
+ public:
+  TickSecurityReader();
+  ~TickSecurityReader();
+  TickSecurityReader(const TickSecurityReader&) = delete;
+  TickSecurityReader& operator=(const TickSecurityReader&) = delete;
+
+  // Opens the security's pair and reads its index; false when the index
+  // cannot be read at all. A missing data file fails every day, not Open.
+  bool Open(int market, std::string_view code);
+
+  // The entry dates in file order, when the index is whole: a 16-byte
+  // header, whole 22-byte entries, and a header count that agrees with them.
+  const std::optional<std::vector<int32_t>>& IndexDates() const { return dates_; }
+
+  // The day of `date` (the first entry of that date), or false when it
+  // cannot be read.
+  bool ReadDay(int date, TickDayView* day);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  std::optional<std::vector<int32_t>> dates_;
 };
 
 }  // namespace marbloom
