@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <new>
 
 #include "app/file_helpers.h"
 
@@ -25,8 +26,19 @@ ScopedFd OpenOrCreateForUpdate(const std::string& path) {
   return ScopedFd();
 }
 
+bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit) {
+  // A damaged or hostile file must not make us allocate whatever its length says.
+  if (size > limit) return false;
+  try {
+    buffer.resize(size);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 bool ReadPrefix(int fd, std::size_t size, std::size_t spare, std::vector<uint8_t>& buffer) {
-  buffer.resize(size + spare);
+  if (size > kMaxWholeReadBytes || !TryResize(buffer, size + spare, kMaxWholeReadBytes + spare)) return false;
   if (spare > 0) std::memset(buffer.data() + size, 0, spare);
   return ReadAllAt(fd, buffer.data(), size, 0);
 }

@@ -1,0 +1,62 @@
+// A damaged daily file whose length claims far more than memory holds (a
+// sparse file of 1 TB here) is refused with a message by every operation,
+// without allocating its size and without changing it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "daily_test_util.h"
+
+namespace marbloom::test {
+namespace {
+
+constexpr int64_t kHuge = int64_t{1} << 40;
+
+class DailyHugeFileTest : public ::testing::Test {
+ protected:
+  std::string MakeHuge(const std::string& path) {
+    WriteFileBytes(path, Bytes({Rec(20220505)}));
+    EXPECT_EQ(::truncate(path.c_str(), kHuge), 0);
+    return path;
+  }
+  static int64_t SizeOf(const std::string& path) { return static_cast<int64_t>(std::filesystem::file_size(path)); }
+
+  TestTree tree;
+  DailyEngine engine;
+  std::string huge = MakeHuge(DailyFilePath(0, "000001"));
+};
+
+TEST_F(DailyHugeFileTest, StoreAndReadRefuseIt) {
+  EXPECT_EQ(engine.StoreDailyRecord(0, "000001", Rec(20220506)), 0);
+  EXPECT_NE(LogText().find("写入" + huge + "文件失败!"), std::string::npos);
+  DailyRecord out{};
+  EXPECT_EQ(engine.ReadDailyRecord(0, "000001", 20220505, &out), 0);
+  EXPECT_NE(LogText().find("读取" + huge + "文件失败!"), std::string::npos);
+  EXPECT_EQ(SizeOf(huge), kHuge);
+}
+
+TEST_F(DailyHugeFileTest, RangeEditsSkipIt) {
+  engine.DeleteDailyRange(20220501, 20220531, "sz??????");
+  EXPECT_EQ(StatusText(), "删除日线完成!");
+  engine.ModifyDailyRange(20220501, 20220531, DailyFactors{2, 2, 2, 2, 2, 2}, "sz??????");
+  EXPECT_EQ(StatusText(), "批量修改日线完成!");
+  EXPECT_EQ(SizeOf(huge), kHuge);
+  EXPECT_EQ(CountOccurrences(LogText(), "读取" + huge + "文件失败!"), 2);
+}
+
+TEST_F(DailyHugeFileTest, MergeNeitherFromNorIntoItAllocatesItsSize) {
+  TempDir source;
+  std::filesystem::create_directories(source.path() + "sz/lday");
+  WriteFileBytes(source.path() + "sz/lday/sz000001.day", Bytes({Rec(20220506)}));
+  engine.MergeDailyFiles(source.path());
+  EXPECT_EQ(SizeOf(huge), kHuge);
+  EXPECT_TRUE(PathExists(source.path() + "sz/lday/sz000001.day"));  // nothing moved over it
+
+  WriteDaily(0, "000001", {Rec(20220505)});
+  MakeHuge(source.path() + "sz/lday/sz000001.day");
+  engine.MergeDailyFiles(source.path());
+  EXPECT_EQ(ReadFileBytes(huge), Bytes({Rec(20220505)}));
+  EXPECT_EQ(StatusText(), "合并日线完成!");
+}
+
+}  // namespace
+}  // namespace marbloom::test
