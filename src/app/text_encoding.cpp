@@ -49,6 +49,8 @@ std::string CutGbk(std::string_view gbk, std::size_t maxBytes) {
 }
 
 std::string FitUtf8ToGbkBytes(std::string_view utf8, std::size_t maxBytes) {
+  // No character takes more bytes in GBK than in UTF-8.
+  if (utf8.size() <= maxBytes) return std::string(utf8);
   std::string gbk = Utf8ToGbk(utf8);
   if (gbk.size() <= maxBytes) return std::string(utf8);
   return GbkToUtf8(CutGbk(gbk, maxBytes));
