@@ -110,11 +110,15 @@ void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector
     const TickArchive& archive = archives[j];
     const TickArchiveItem& item = archive.directory[static_cast<std::size_t>(security.position[j] - 1)];
     copyOldBefore(archive.date);
-    if (k < oldCount && old.entries[k].date == archive.date) ++k;
+    // An old day of the same date gives way only once the new block is in
+    // hand: a block that cannot be read leaves the old day where it was.
+    const bool replacesOldDay = k < oldCount && old.entries[k].date == archive.date;
     if (!ReserveBlockBuffer(item.dataLength)) return;  // the writer removes nothing; the old pair stays
-    if (ReadAllAt(archive.file.get(), blockBuffer_.get(), static_cast<std::size_t>(item.dataLength),
-                  item.blockOffset))
-      writer.AddBlock(IndexEntryOf(archive, item), blockBuffer_.get(), static_cast<std::size_t>(item.dataLength));
+    if (!ReadAllAt(archive.file.get(), blockBuffer_.get(), static_cast<std::size_t>(item.dataLength),
+                   item.blockOffset))
+      continue;
+    writer.AddBlock(IndexEntryOf(archive, item), blockBuffer_.get(), static_cast<std::size_t>(item.dataLength));
+    if (replacesOldDay) ++k;
   }
   writer.CopyOldDays(old, k, oldCount);
   writer.ReplaceTickFiles(stem, TickPairWriter::WhenEmpty::kKeepOldPair);

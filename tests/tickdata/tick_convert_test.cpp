@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/settings.h"
 #include "app/text_encoding.h"
 #include "common/dir_walk.h"
@@ -69,6 +71,25 @@ TEST_F(ConvertTickRangeTest, MergesInDateOrderReplacingEqualDays) {
   auto read = reader.ReadTickDay(0, "000001", kWed);
   ASSERT_TRUE(read);
   EXPECT_EQ(read->ticks.size(), 20u);
+}
+
+TEST_F(ConvertTickRangeTest, AnUnreadableArchiveBlockLeavesTheOldDayOfThatDate) {
+  const StoredDay oldMon = MakeDay(kMon, 2), oldTue = MakeDay(kTue, 3);
+  WritePair("sz000001", {oldMon, oldTue});
+  WriteArchive(kMon, {{0, "000001", MakeDay(kMon, 20)}});
+  WriteArchive(kTue, {{0, "000001", MakeDay(kTue, 30)}});
+  // The Tuesday archive loses its blocks after it was loaded, just before the
+  // security is merged (a file cut short underneath the running conversion).
+  const std::string tuesday = tree.historyDir() + "newdatetick/20240109.htc";
+  SetStatusObserver([&](const std::string& line) {
+    if (line == "转档sz000001分笔数据...") std::filesystem::resize_file(tuesday, 16 + 30);
+  });
+  engine.ConvertTickRange(kMon, kTue);
+  SetStatusObserver(nullptr);
+  const std::vector<StoredDay> days = PairDays("sz000001");
+  ASSERT_EQ(Dates(days), (std::vector<int>{kMon, kTue}));
+  EXPECT_EQ(days[0].stored, MakeDay(kMon, 20).stored);
+  EXPECT_EQ(days[1].stored, oldTue.stored);
 }
 
 TEST_F(ConvertTickRangeTest, OldDayKeptWhereTheSecurityIsAbsentFromThatArchive) {
