@@ -99,9 +99,9 @@ void MoveIntoPlace(const std::string& source, const std::string& target) {
 // Each file is opened relative to its market's lday folder, which spares the
 // kernel the walk down the whole history path for every one of them.
 int DailyEngine::CheckDailyFiles() {
-  std::array<ScopedFd, kMarketCount> folders;
+  std::array<UniqueFd, kMarketCount> folders;
   for (int market = 0; market < kMarketCount; ++market)
-    folders[market] = ScopedFd(
+    folders[market] = UniqueFd(
         ::open(DailyFolderUnder(Settings().historyDir, market).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   int bad = 0;
   WalkDailyFiles(*this, Settings().historyDir, kAllMarkets, "*", kCheckMessages,
@@ -111,14 +111,14 @@ int DailyEngine::CheckDailyFiles() {
                      return;
                    }
                    const std::string name = std::string(kMarketPrefix[market]).append(code).append(".day");
-                   ScopedFd fd(::openat(folders[market].get(), name.c_str(), O_RDONLY | O_CLOEXEC));
+                   UniqueFd fd(::openat(folders[market].get(), name.c_str(), O_RDONLY | O_CLOEXEC));
                    bad += CheckOpenedDailyFile(fd.get(), market, code) == 0 ? 1 : 0;
                  });
   return bad;
 }
 
 int DailyEngine::CheckDailyFile(int market, std::string_view code) {
-  ScopedFd fd = OpenForReading(DailyFilePath(market, code));
+  UniqueFd fd = OpenForReading(DailyFilePath(market, code));
   return CheckOpenedDailyFile(fd.get(), market, code);
 }
 
@@ -156,7 +156,7 @@ void DailyEngine::MergeDailyFiles(const std::string& sourceDir) {
 void DailyEngine::MergeDailyFile(const std::string& sourceDir, int market, std::string_view code) {
   const std::string sourcePath = DailyFilePathUnder(sourceDir, market, code);
   const std::string targetPath = DailyFilePath(market, code);
-  ScopedFd source = OpenForReading(sourcePath);
+  UniqueFd source = OpenForReading(sourcePath);
   if (!source) {
     ReportF("%s文件打开失败!", sourcePath.c_str());
     return;
@@ -166,7 +166,7 @@ void DailyEngine::MergeDailyFile(const std::string& sourceDir, int market, std::
     ReportF("%s文件已损坏!", sourcePath.c_str());
     return;
   }
-  ScopedFd target = OpenForUpdate(targetPath);
+  UniqueFd target = OpenForUpdate(targetPath);
   if (!target) {
     source.Close();
     MoveIntoPlace(sourcePath, targetPath);

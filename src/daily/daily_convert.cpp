@@ -61,12 +61,12 @@ int DailyEngine::ConvertDailyDay(int date) {
 int DailyEngine::ConvertMarketDay(int market, int date) {
   const std::string codePath = SourcePath(market, date, "cod");
   const std::string quotePath = SourcePath(market, date, "md1");
-  ScopedFd codeFile = OpenForReading(codePath);
+  UniqueFd codeFile = OpenForReading(codePath);
   if (!codeFile) {
     ReportF("找不到文件%s", codePath.c_str());
     return kHandled;
   }
-  ScopedFd quoteFile = OpenForReading(quotePath);
+  UniqueFd quoteFile = OpenForReading(quotePath);
   if (!quoteFile) {
     ReportF("找不到文件:%s", quotePath.c_str());
     return kHandled;

@@ -15,15 +15,15 @@ int64_t OpenFileSize(int fd) {
   return static_cast<int64_t>(st.st_size);
 }
 
-ScopedFd OpenOrCreateForUpdate(const std::string& path) {
+UniqueFd OpenOrCreateForUpdate(const std::string& path) {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    ScopedFd fd = OpenForUpdate(path);
+    UniqueFd fd = OpenForUpdate(path);
     if (fd) return fd;
     if (errno != ENOENT) return fd;
-    fd = ScopedFd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    fd = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd || errno != EEXIST) return fd;  // created, or failed for good
   }
-  return ScopedFd();
+  return UniqueFd();
 }
 
 bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit) {

@@ -1,6 +1,6 @@
 #pragma once
-// File access shared by the daily operations: an owned descriptor, whole-file
-// reads into reusable buffers and record access inside those buffers.
+// File access shared by the daily operations: whole-file reads into reusable
+// buffers and record access inside those buffers.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,44 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "app/unique_fd.h"
 #include "daily/daily_record.h"
 
 namespace marbloom {
-
-class ScopedFd {
- public:
-  ScopedFd() = default;
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  ScopedFd(ScopedFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  ScopedFd& operator=(ScopedFd&& other) noexcept {
-    if (this != &other) {
-      Close();
-      fd_ = other.fd_;
-      other.fd_ = -1;
-    }
-    return *this;
-  }
-  ~ScopedFd() { Close(); }
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-inline ScopedFd OpenForReading(const std::string& path) {
-  return ScopedFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-}
-inline ScopedFd OpenForUpdate(const std::string& path) {
-  return ScopedFd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-}
 
 // Length of an open file in one call (the shared FileLength seeks three
 // times, which shows on walks over tens of thousands of files); -1 on failure.
@@ -57,7 +23,7 @@ int64_t OpenFileSize(int fd);
 
 // Opens an existing file for update, or creates it empty. An existing file
 // that cannot be opened for update is never truncated.
-ScopedFd OpenOrCreateForUpdate(const std::string& path);
+UniqueFd OpenOrCreateForUpdate(const std::string& path);
 
 // Reads the first `size` bytes of the file into `buffer`, which is resized to
 // size + `spare` bytes with the spare part zeroed. False on a short read.

@@ -20,7 +20,7 @@ bool InRange(uint32_t date, uint32_t first, uint32_t last) { return date >= firs
 
 // Opens a daily file for update and reads its records; false (silently) when
 // it cannot be opened or its length is not a positive multiple of 32.
-bool LoadWholeFile(const std::string& path, ScopedFd& fd, std::vector<uint8_t>& buffer, std::size_t* count) {
+bool LoadWholeFile(const std::string& path, UniqueFd& fd, std::vector<uint8_t>& buffer, std::size_t* count) {
   fd = OpenForUpdate(path);
   if (!fd) return false;
   const int64_t length = OpenFileSize(fd.get());
@@ -61,7 +61,7 @@ void DailyEngine::ModifyDailyRange(int first, int last, const DailyFactors& fact
 // first removed one stay where they are, so only the rest is written.
 void DailyEngine::DeleteDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last) {
   const std::string path = DailyFilePath(market, code);
-  ScopedFd fd;
+  UniqueFd fd;
   std::size_t n = 0;
   if (!LoadWholeFile(path, fd, buffer_, &n)) return;
   std::size_t kept = 0;
@@ -93,7 +93,7 @@ void DailyEngine::DeleteDailyRecords(int market, std::string_view code, uint32_t
 void DailyEngine::ModifyDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last,
                                      const DailyFactors& factors) {
   const std::string path = DailyFilePath(market, code);
-  ScopedFd fd;
+  UniqueFd fd;
   std::size_t n = 0;
   if (!LoadWholeFile(path, fd, buffer_, &n)) return;
   std::size_t low = n, high = 0;

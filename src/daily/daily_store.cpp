@@ -67,7 +67,7 @@ int DailyEngine::WriteDailyRecord(int market, std::string_view code, uint32_t da
 // leaves the old content in place.
 int DailyEngine::StoreInOrder(const std::string& path, uint32_t key, const DailyRecord& record,
                               const char* openFailureFormat) {
-  ScopedFd fd = OpenOrCreateForUpdate(path);
+  UniqueFd fd = OpenOrCreateForUpdate(path);
   if (!fd) {
     RunLog(openFailureFormat, path.c_str());
     return 0;
@@ -95,7 +95,7 @@ bool DailyEngine::PlaceInOrder(int fd, int64_t length, uint32_t key, const Daily
 
 int DailyEngine::ReadDailyRecord(int market, std::string_view code, uint32_t date, DailyRecord* out) {
   const std::string path = DailyFilePath(market, code);
-  ScopedFd fd = OpenForReading(path);
+  UniqueFd fd = OpenForReading(path);
   if (!fd) {
     RunLog(kReadFailed, path.c_str());
     return 0;

@@ -8,27 +8,6 @@
 
 namespace marbloom {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-bool UniqueFd::Close() {
-  if (fd_ < 0) return true;
-  bool ok = ::close(fd_) == 0;
-  fd_ = -1;
-  return ok;
-}
-
-UniqueFd OpenForReading(const std::string& path) { return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)); }
-
-UniqueFd OpenForWriting(const std::string& path) {
-  return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-}
-
 std::string TickStoreDir() { return Settings().historyDir + "newtick/"; }
 
 std::string TickStem(int market, std::string_view code) {

@@ -1,36 +1,13 @@
 #pragma once
-// Small pieces shared by the tick store's readers and writers: an owned file
-// descriptor and the paths of the store.
+// The paths of the tick store, shared by its readers and writers.
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "app/unique_fd.h"
+
 namespace marbloom {
-
-// A file descriptor closed when it goes out of scope.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Close(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now; false when the close reported an error.
-  bool Close();
-
- private:
-  int fd_ = -1;
-};
-
-UniqueFd OpenForReading(const std::string& path);
-// Created or truncated.
-UniqueFd OpenForWriting(const std::string& path);
 
 // "<history>newtick/"
 std::string TickStoreDir();

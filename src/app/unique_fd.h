@@ -1,0 +1,36 @@
+#pragma once
+// An owned file descriptor and the three ways the engines open data files.
+#include <string>
+#include <utility>
+
+namespace marbloom {
+
+// A file descriptor closed when it goes out of scope.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Close(); }
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  explicit operator bool() const { return valid(); }
+  // Closes now; false when the close reported an error.
+  bool Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Read-only.
+UniqueFd OpenForReading(const std::string& path);
+// Reading and writing an existing file.
+UniqueFd OpenForUpdate(const std::string& path);
+// Created or truncated, for writing.
+UniqueFd OpenForWriting(const std::string& path);
+
+}  // namespace marbloom
