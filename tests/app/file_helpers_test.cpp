@@ -104,5 +104,23 @@ TEST(MoveFileAnywhere, MovesAndReplaces) {
   EXPECT_FALSE(MoveFileAnywhere(temp.path() + "missing", temp.path() + "c"));
 }
 
+
+TEST(MoveFileAnywhere, CopiesAcrossFileSystems) {
+  TempDir temp;
+  // /dev/shm is a memory file system, a different device from the temporary folder.
+  struct stat shm, tmp;
+  ASSERT_EQ(::stat("/dev/shm", &shm), 0);
+  ASSERT_EQ(::stat(temp.path().c_str(), &tmp), 0);
+  if (shm.st_dev == tmp.st_dev) GTEST_SKIP() << "/dev/shm shares the temporary folder's file system";
+  const std::string source = "/dev/shm/marbloom-move-" + std::to_string(::getpid());
+  std::vector<uint8_t> bytes(200000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+  test::WriteFileBytes(source, bytes);
+  EXPECT_TRUE(MoveFileAnywhere(source, temp.path() + "moved"));
+  EXPECT_FALSE(PathExists(source));
+  EXPECT_EQ(test::ReadFileBytes(temp.path() + "moved"), bytes);
+  EXPECT_FALSE(PathExists(temp.path() + "moved.part"));
+}
+
 }  // namespace
 }  // namespace marbloom
