@@ -9,6 +9,11 @@ namespace marbloom {
 
 constexpr std::size_t kPathCapacity = 260;
 
+// The most the engines read of one data file into memory at once (8 million
+// daily records or minute bars): a damaged file claiming more is refused
+// rather than allocated.
+inline constexpr std::size_t kMaxWholeFileBytes = std::size_t{256} << 20;
+
 // Trims space, LF, CR and tab from both ends in place; returns s (null gives null).
 char* TrimSpaces(char* s);
 std::string TrimSpaces(std::string_view s);

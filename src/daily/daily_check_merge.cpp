@@ -182,7 +182,7 @@ void DailyEngine::MergeDailyFile(const std::string& sourceDir, int market, std::
   }
   const std::size_t ns = static_cast<std::size_t>(sourceLength) / kDailyRecordSize;
   const std::size_t nt = static_cast<std::size_t>(targetLength) / kDailyRecordSize;
-  if (!TryResize(mergeResult_, (ns + nt) * kDailyRecordSize, 2 * kMaxWholeReadBytes)) {
+  if (!TryResize(mergeResult_, (ns + nt) * kDailyRecordSize, 2 * kMaxWholeFileBytes)) {
     SetStatusTextF("%s%s内存请求失败!", kMarketName[market], std::string(code).c_str());
     return;
   }

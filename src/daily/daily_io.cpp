@@ -38,7 +38,7 @@ bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit
 }
 
 bool ReadPrefix(int fd, std::size_t size, std::size_t spare, std::vector<uint8_t>& buffer) {
-  if (size > kMaxWholeReadBytes || !TryResize(buffer, size + spare, kMaxWholeReadBytes + spare)) return false;
+  if (size > kMaxWholeFileBytes || !TryResize(buffer, size + spare, kMaxWholeFileBytes + spare)) return false;
   if (spare > 0) std::memset(buffer.data() + size, 0, spare);
   return ReadAllAt(fd, buffer.data(), size, 0);
 }

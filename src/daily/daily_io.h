@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/file_helpers.h"
 #include "app/unique_fd.h"
 #include "daily/daily_record.h"
 
@@ -27,9 +28,7 @@ UniqueFd OpenOrCreateForUpdate(const std::string& path);
 
 // Reads the first `size` bytes of the file into `buffer`, which is resized to
 // size + `spare` bytes with the spare part zeroed. False on a short read.
-// A read larger than kMaxWholeReadBytes (far beyond any real daily file or
-// source file: 8 million daily records) fails instead of allocating it.
-inline constexpr std::size_t kMaxWholeReadBytes = std::size_t{256} << 20;
+// A read larger than kMaxWholeFileBytes fails instead of allocating it.
 // Resizes unless `size` exceeds `limit` or memory runs out; false then.
 bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit);
 bool ReadPrefix(int fd, std::size_t size, std::size_t spare, std::vector<uint8_t>& buffer);
