@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "app/file_helpers.h"
+#include "app/unique_fd.h"
 #include "app/settings.h"
 #include "common/market.h"
 
@@ -92,9 +94,9 @@ int MergeMinuteDays(MinuteBar* days, int count, int retention, const MinuteBar* 
 TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int maxDays, MinuteBar* days,
                         int* count) {
   *count = 0;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
-  int64_t length = FileLength(fd);
+  UniqueFd file = OpenForReading(path);
+  if (!file) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
+  int64_t length = FileLength(file.get());
   TailRead result = TailRead::kRead;
   if (length == 0) {
     result = TailRead::kNoFile;
@@ -104,34 +106,36 @@ TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int
     int64_t held = length / static_cast<int64_t>(kind.blockBytes);
     int n = static_cast<int>(held < maxDays ? held : maxDays);
     int64_t offset = (held - n) * static_cast<int64_t>(kind.blockBytes);
-    if (ReadAllAt(fd, days, static_cast<std::size_t>(n) * kind.blockBytes, offset))
+    if (ReadAllAt(file.get(), days, static_cast<std::size_t>(n) * kind.blockBytes, offset))
       *count = n;
     else
       result = TailRead::kDamaged;
   }
-  ::close(fd);
   return result;
+}
+
+TailRead ReadAllMinuteBars(int fd, std::vector<MinuteBar>* bars) {
+  bars->clear();
+  const int64_t length = FileLength(fd);
+  if (length == 0) return TailRead::kNoFile;
+  if (length < 0 || length % static_cast<int64_t>(sizeof(MinuteBar)) != 0 ||
+      static_cast<uint64_t>(length) > kMaxWholeFileBytes)
+    return TailRead::kDamaged;
+  try {
+    bars->resize(static_cast<std::size_t>(length) / sizeof(MinuteBar));
+  } catch (const std::bad_alloc&) {
+    return TailRead::kDamaged;
+  }
+  if (ReadAllAt(fd, bars->data(), static_cast<std::size_t>(length), 0)) return TailRead::kRead;
+  bars->clear();
+  return TailRead::kDamaged;
 }
 
 TailRead ReadAllMinuteBars(const std::string& path, std::vector<MinuteBar>* bars) {
   bars->clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
-  int64_t length = FileLength(fd);
-  TailRead result = TailRead::kRead;
-  if (length == 0) {
-    result = TailRead::kNoFile;
-  } else if (length < 0 || length % static_cast<int64_t>(sizeof(MinuteBar)) != 0) {
-    result = TailRead::kDamaged;
-  } else {
-    bars->resize(static_cast<std::size_t>(length) / sizeof(MinuteBar));
-    if (!ReadAllAt(fd, bars->data(), static_cast<std::size_t>(length), 0)) {
-      bars->clear();
-      result = TailRead::kDamaged;
-    }
-  }
-  ::close(fd);
-  return result;
+  UniqueFd file = OpenForReading(path);
+  if (!file) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
+  return ReadAllMinuteBars(file.get(), bars);
 }
 
 bool ReplaceMinuteFile(MinuteKind kind, int market, const std::string& path, const MinuteBar* days, int count) {

@@ -49,8 +49,10 @@ TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int
                         int* count);
 
 // Every bar of a file for reading; kDamaged when its length is not a
-// multiple of 32 or the read fails.
+// multiple of 32, larger than kMaxWholeFileBytes, or the read fails.
 TailRead ReadAllMinuteBars(const std::string& path, std::vector<MinuteBar>* bars);
+// The same for a file already open.
+TailRead ReadAllMinuteBars(int fd, std::vector<MinuteBar>* bars);
 
 // Writes `count` days to the kind's temporary in the market's folder and
 // renames it over `path`. On failure the old file is left as it was.

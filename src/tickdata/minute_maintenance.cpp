@@ -10,12 +10,14 @@
 #include "app/file_helpers.h"
 #include "app/run_log.h"
 #include "app/settings.h"
+#include "app/unique_fd.h"
 #include "common/code_pattern.h"
 #include "common/dir_walk.h"
 #include "common/market.h"
 #include "common/scaled_value.h"
 #include "common/shared_state.h"
 #include "tickdata/minute_engine.h"
+#include "tickdata/minute_files.h"
 
 namespace marbloom {
 namespace {
@@ -66,20 +68,13 @@ std::vector<MarketFiles> FindMinuteFiles(MinuteKind kind, const std::array<bool,
 
 // An open minute file read whole, when its length is a non-zero multiple of 32.
 struct LoadedBars {
-  int fd = -1;
+  UniqueFd file;
   std::vector<MinuteBar> bars;
-  ~LoadedBars() {
-    if (fd >= 0) ::close(fd);
-  }
 };
 
 bool LoadBars(MinuteKind kind, int market, std::string_view code, LoadedBars& loaded) {
-  loaded.fd = ::open(MinuteFilePath(kind, market, code).c_str(), O_RDWR | O_CLOEXEC);
-  if (loaded.fd < 0) return false;
-  int64_t length = FileLength(loaded.fd);
-  if (length <= 0 || length % static_cast<int64_t>(sizeof(MinuteBar)) != 0) return false;
-  loaded.bars.resize(static_cast<std::size_t>(length) / sizeof(MinuteBar));
-  return ReadAllAt(loaded.fd, loaded.bars.data(), static_cast<std::size_t>(length), 0);
+  loaded.file = OpenForUpdate(MinuteFilePath(kind, market, code));
+  return loaded.file && ReadAllMinuteBars(loaded.file.get(), &loaded.bars) == TailRead::kRead;
 }
 
 bool InRange(const MinuteBar& bar, int first, int last) {
@@ -94,6 +89,27 @@ void LogWriteFailure(MinuteKind kind, int market, std::string_view code) {
 // The code of a file found in a market folder: characters 3 to 8 of its name.
 std::string CodeOfName(const std::string& name) { return name.size() >= 8 ? name.substr(2, 6) : std::string(); }
 
+// The working pass over the files found: status, the per-file step,
+// progress, and an end at once on cancel with `cancelledMessage`.
+template <typename Step>
+MinuteRunEnd VisitMinuteFiles(const OperationEngine& engine, const std::vector<MarketFiles>& found,
+                              std::size_t total, const char* perFile, const char* cancelledMessage, Step step) {
+  std::size_t handled = 0;
+  for (const MarketFiles& market : found) {
+    for (const WalkEntry& file : market.files) {
+      SetStatusTextF(perFile, file.name.substr(0, 8).c_str());
+      std::string code = CodeOfName(file.name);
+      if (IsSixDigitCode(code)) step(market.market, code);
+      SetProgressFraction(static_cast<double>(handled++) / static_cast<double>(total));
+      if (engine.Cancelled()) {
+        ReportF("%s", cancelledMessage);
+        return MinuteRunEnd::kCancelled;
+      }
+    }
+  }
+  return MinuteRunEnd::kDone;
+}
+
 }  // namespace
 
 void DeleteMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last) {
@@ -105,13 +121,12 @@ void DeleteMinuteBars(MinuteKind kind, int market, std::string_view code, int fi
     if (!InRange(bar, first, last)) kept.push_back(bar);
   if (kept.size() == loaded.bars.size()) return;
   if (kept.empty()) {
-    ::close(loaded.fd);
-    loaded.fd = -1;
+    loaded.file.Close();
     std::remove(MinuteFilePath(kind, market, code).c_str());
     return;
   }
   std::size_t bytes = kept.size() * sizeof(MinuteBar);
-  if (!WriteAllAt(loaded.fd, kept.data(), bytes, 0) || ::ftruncate(loaded.fd, static_cast<off_t>(bytes)) != 0)
+  if (!WriteAllAt(loaded.file.get(), kept.data(), bytes, 0) || ::ftruncate(loaded.file.get(), static_cast<off_t>(bytes)) != 0)
     LogWriteFailure(kind, market, code);
 }
 
@@ -130,7 +145,7 @@ void ModifyMinuteBars(MinuteKind kind, int market, std::string_view code, int fi
     bar.amount = bar.amount * factors.amount;
     changed = true;
   }
-  if (changed && !WriteAllAt(loaded.fd, loaded.bars.data(), loaded.bars.size() * sizeof(MinuteBar), 0))
+  if (changed && !WriteAllAt(loaded.file.get(), loaded.bars.data(), loaded.bars.size() * sizeof(MinuteBar), 0))
     LogWriteFailure(kind, market, code);
 }
 
@@ -150,19 +165,11 @@ MinuteRunEnd MinuteEngine::DeleteRange(MinuteKind kind, int first, int last) {
     ReportF("%s", texts.nothingFound);
     return MinuteRunEnd::kNoFiles;
   }
-  std::size_t handled = 0;
-  for (const MarketFiles& market : found) {
-    for (const WalkEntry& file : market.files) {
-      SetStatusTextF(texts.perFile, file.name.substr(0, 8).c_str());
-      std::string code = CodeOfName(file.name);
-      if (IsSixDigitCode(code)) DeleteMinuteBars(kind, market.market, code, first, last);
-      SetProgressFraction(static_cast<double>(handled++) / static_cast<double>(total));
-      if (Cancelled()) {
-        ReportF("%s", texts.cancelled);
-        return MinuteRunEnd::kCancelled;
-      }
-    }
-  }
+  const MinuteRunEnd end = VisitMinuteFiles(*this, found, total, texts.perFile, texts.cancelled,
+                                            [&](int market, const std::string& code) {
+                                              DeleteMinuteBars(kind, market, code, first, last);
+                                            });
+  if (end == MinuteRunEnd::kCancelled) return end;
   ReportF("%s", texts.done);
   return MinuteRunEnd::kDone;
 }
@@ -178,20 +185,10 @@ MinuteRunEnd MinuteEngine::ModifyPass(MinuteKind kind, int first, int last, cons
     ReportF("%s", texts.nothingFound);
     return MinuteRunEnd::kNoFiles;
   }
-  std::size_t handled = 0;
-  for (const MarketFiles& market : found) {
-    for (const WalkEntry& file : market.files) {
-      SetStatusTextF(texts.perFile, file.name.substr(0, 8).c_str());
-      std::string code = CodeOfName(file.name);
-      if (IsSixDigitCode(code)) ModifyMinuteBars(kind, market.market, code, first, last, factors);
-      SetProgressFraction(static_cast<double>(handled++) / static_cast<double>(total));
-      if (Cancelled()) {
-        ReportF("%s", kModifyCancelled);
-        return MinuteRunEnd::kCancelled;
-      }
-    }
-  }
-  return MinuteRunEnd::kDone;
+  return VisitMinuteFiles(*this, found, total, texts.perFile, kModifyCancelled,
+                          [&](int market, const std::string& code) {
+                            ModifyMinuteBars(kind, market, code, first, last, factors);
+                          });
 }
 
 MinuteRunEnd MinuteEngine::ModifyMinuteRange(int first, int last, const MinuteFactors& factors,

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/settings.h"
 #include "common/shared_state.h"
 #include "tickdata/minute_engine.h"
+#include "tickdata/minute_files.h"
 #include "tickdata/minute_test_support.h"
 
 namespace marbloom {
@@ -50,6 +52,24 @@ TEST_F(MinuteMaintenance, DeleteDropsTheBarsOfTheRangeAndCutsTheFile) {
   EXPECT_EQ(bars.size(), 2u * kOne);
   EXPECT_EQ(DayDates(bars, kOne), (std::vector<int>{20240311, 20240314}));
   EXPECT_EQ(StatusText(), "分钟数据删除完成!");
+}
+
+TEST_F(MinuteMaintenance, AFileClaimingMoreThanMemoryHoldsIsLeftAlone) {
+  // A damaged file of 1 TB (sparse): every operation skips it without
+  // allocating its size, and it keeps its length.
+  std::string path = Put(MinuteKind::kOneMinute, 0, "000001");
+  const int64_t huge = int64_t{1} << 40;
+  ASSERT_EQ(::truncate(path.c_str(), huge), 0);
+  engine.DeleteOneMinuteRange(20240301, 20240331);
+  EXPECT_EQ(StatusText(), "分钟数据删除完成!");
+  engine.ModifyMinuteRange(20240301, 20240331, MinuteFactors{2, 2, 2, 2, 2, 2}, "sz000001");
+  EXPECT_EQ(StatusText(), "批量修改分钟线完成!");
+  std::vector<MinuteBar> bars;
+  EXPECT_EQ(ReadAllMinuteBars(path, &bars), TailRead::kDamaged);
+  EXPECT_TRUE(bars.empty());
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, huge);
 }
 
 TEST_F(MinuteMaintenance, DeleteCoveringEveryBarRemovesTheFile) {
