@@ -29,7 +29,8 @@ std::string NormalizeDirPath(std::string_view path, std::size_t capacity = kPath
 int MakeDirTree(char* path, int probe);
 int MakeDirTree(const std::string& path, int probe);
 
-// Length of an open file, position unchanged; -1 on failure.
+// Length of an open file, position unchanged; -1 on failure. A regular
+// file takes one fstat, which matters on walks over tens of thousands of files.
 int64_t FileLength(int fd);
 
 // Writes all of `size` bytes at `offset`; false on any short or failed write.

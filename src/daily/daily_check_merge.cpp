@@ -124,7 +124,7 @@ int DailyEngine::CheckDailyFile(int market, std::string_view code) {
 
 int DailyEngine::CheckOpenedDailyFile(int fd, int market, std::string_view code) {
   const std::string c(code);
-  const int64_t length = fd >= 0 ? OpenFileSize(fd) : -1;
+  const int64_t length = fd >= 0 ? FileLength(fd) : -1;
   if (length < 0) {
     ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
     return 0;
@@ -161,7 +161,7 @@ void DailyEngine::MergeDailyFile(const std::string& sourceDir, int market, std::
     ReportF("%s文件打开失败!", sourcePath.c_str());
     return;
   }
-  const int64_t sourceLength = OpenFileSize(source.get());
+  const int64_t sourceLength = FileLength(source.get());
   if (!IsWholeRecords(sourceLength)) {
     ReportF("%s文件已损坏!", sourcePath.c_str());
     return;
@@ -172,7 +172,7 @@ void DailyEngine::MergeDailyFile(const std::string& sourceDir, int market, std::
     MoveIntoPlace(sourcePath, targetPath);
     return;
   }
-  const int64_t targetLength = OpenFileSize(target.get());
+  const int64_t targetLength = FileLength(target.get());
   if (!IsWholeRecords(targetLength)) {
     ReportF("%s文件已损坏,直接覆盖!", targetPath.c_str());
     source.Close();

@@ -71,8 +71,8 @@ int DailyEngine::ConvertMarketDay(int market, int date) {
     ReportF("找不到文件:%s", quotePath.c_str());
     return kHandled;
   }
-  const int64_t codeLength = OpenFileSize(codeFile.get());
-  const int64_t quoteLength = OpenFileSize(quoteFile.get());
+  const int64_t codeLength = FileLength(codeFile.get());
+  const int64_t quoteLength = FileLength(quoteFile.get());
   if (!IsWellFormedPair(codeLength, quoteLength)) {
     RunLog("%s或者%s数据格式异常!", codePath.c_str(), quotePath.c_str());
     return kMalformed;

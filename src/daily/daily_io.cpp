@@ -9,12 +9,6 @@
 
 namespace marbloom {
 
-int64_t OpenFileSize(int fd) {
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0) return -1;
-  return static_cast<int64_t>(st.st_size);
-}
-
 UniqueFd OpenOrCreateForUpdate(const std::string& path) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     UniqueFd fd = OpenForUpdate(path);

@@ -18,10 +18,6 @@
 
 namespace marbloom {
 
-// Length of an open file in one call (the shared FileLength seeks three
-// times, which shows on walks over tens of thousands of files); -1 on failure.
-int64_t OpenFileSize(int fd);
-
 // Opens an existing file for update, or creates it empty. An existing file
 // that cannot be opened for update is never truncated.
 UniqueFd OpenOrCreateForUpdate(const std::string& path);

@@ -23,7 +23,7 @@ bool InRange(uint32_t date, uint32_t first, uint32_t last) { return date >= firs
 bool LoadWholeFile(const std::string& path, UniqueFd& fd, std::vector<uint8_t>& buffer, std::size_t* count) {
   fd = OpenForUpdate(path);
   if (!fd) return false;
-  const int64_t length = OpenFileSize(fd.get());
+  const int64_t length = FileLength(fd.get());
   if (length <= 0 || length % static_cast<int64_t>(kDailyRecordSize) != 0) return false;
   *count = static_cast<std::size_t>(length) / kDailyRecordSize;
   if (ReadPrefix(fd.get(), static_cast<std::size_t>(length), 0, buffer)) return true;

@@ -72,7 +72,7 @@ int DailyEngine::StoreInOrder(const std::string& path, uint32_t key, const Daily
     RunLog(openFailureFormat, path.c_str());
     return 0;
   }
-  const int64_t length = OpenFileSize(fd.get());
+  const int64_t length = FileLength(fd.get());
   if (length >= 0 && PlaceInOrder(fd.get(), length, key, record)) return 1;
   RunLog(kWriteFailed, path.c_str());
   return 0;
@@ -100,7 +100,7 @@ int DailyEngine::ReadDailyRecord(int market, std::string_view code, uint32_t dat
     RunLog(kReadFailed, path.c_str());
     return 0;
   }
-  const int64_t length = OpenFileSize(fd.get());
+  const int64_t length = FileLength(fd.get());
   if (length < static_cast<int64_t>(kDailyRecordSize)) {
     RunLog(length < 0 ? kReadFailed : kNoData, path.c_str());
     return 0;
