@@ -55,13 +55,7 @@ inline void WriteDaily(int market, const std::string& code, const std::vector<Da
 }
 
 // Every run-log line written so far, as UTF-8.
-inline std::string LogText() {
-  std::string text;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(Settings().logDir, ec))
-    text += GbkToUtf8(ReadFileText(entry.path().string()));
-  return text;
-}
+inline std::string LogText() { return ReadRunLog(); }
 
 inline int CountOccurrences(const std::string& text, const std::string& needle) {
   int n = 0;

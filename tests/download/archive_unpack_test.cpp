@@ -23,12 +23,7 @@ const std::vector<SourceFile> kTree = {
     {"empty.txt", {}},
 };
 
-std::string LogText() {
-  std::string all;
-  for (const auto& entry : std::filesystem::directory_iterator(Settings().logDir))
-    all += ReadFileText(entry.path().string());
-  return GbkToUtf8(all);  // the run log is GBK on disk
-}
+std::string LogText() { return test::ReadRunLog(); }
 
 unsigned ModeOf(const std::string& path) {
   struct stat st {};

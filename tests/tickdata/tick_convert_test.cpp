@@ -15,11 +15,7 @@ namespace {
 
 // 2024-01-08 .. 2024-01-12 is Monday to Friday.
 // Whether today's run log holds the line.
-bool LogHas(const std::string& message) {
-  for (const WalkEntry& log : ListCountedFiles(Settings().logDir, "*.log"))
-    if (ReadFileText(Settings().logDir + log.name).find(Utf8ToGbk(message)) != std::string::npos) return true;
-  return false;
-}
+bool LogHas(const std::string& message) { return ReadRunLog().find(message) != std::string::npos; }
 
 constexpr int kMon = 20240108, kTue = 20240109, kWed = 20240110, kThu = 20240111;
 

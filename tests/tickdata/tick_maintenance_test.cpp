@@ -11,11 +11,7 @@
 namespace marbloom::test {
 namespace {
 
-bool LogHas(const std::string& message) {
-  for (const WalkEntry& log : ListCountedFiles(Settings().logDir, "*.log"))
-    if (ReadFileText(Settings().logDir + log.name).find(Utf8ToGbk(message)) != std::string::npos) return true;
-  return false;
-}
+bool LogHas(const std::string& message) { return ReadRunLog().find(message) != std::string::npos; }
 
 const std::vector<StoredDay> kDays = {MakeDay(20240102, 1), MakeDay(20240103, 2), MakeDay(20240104, 3),
                                       MakeDay(20240108, 4)};
