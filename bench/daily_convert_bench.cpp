@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "common/calendar.h"
 #include "common/market.h"
@@ -123,7 +124,7 @@ Tree& TheTree() {
       }
     std::filesystem::create_directories(t.root + "logs/");
     Settings().historyDir = t.history;
-    Settings().logDir = t.root + "logs/";
+    SetRunLogDirectory(t.root + "logs/");
     SyncTree(t.root);
     return t;
   }();

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "common/calendar.h"
 #include "common/market.h"
@@ -123,7 +124,7 @@ Store& TheStore() {
     s.securities = pairs.size();
     std::filesystem::create_directories(s.root + "logs/");
     Settings().historyDir = history;
-    Settings().logDir = s.root + "logs/";
+    SetRunLogDirectory(s.root + "logs/");
     Settings().minuteDays = 240;
     Settings().fiveMinuteDays = 500;
     return s;

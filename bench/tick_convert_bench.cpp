@@ -24,7 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "app/file_helpers.h"
+#include "base/run_log.h"
+#include "base/file_helpers.h"
 #include "app/settings.h"
 #include "common/calendar.h"
 #include "common/market.h"
@@ -113,7 +114,7 @@ Store& TheStore() {
     st.root = g_root = std::string(pattern) + "/";
     std::atexit(RemoveRoot);
     Settings().historyDir = st.root + "vipdoc/";
-    Settings().logDir = st.root + "logs/";
+    SetRunLogDirectory(st.root + "logs/");
     for (const char* dir : {"vipdoc/newtick/", "vipdoc/newdatetick/", "logs/", "base/", "floor/"})
       std::filesystem::create_directories(st.root + dir);
     sample::SampleOptions options = sample::SampleOptions::FullMarket(5);

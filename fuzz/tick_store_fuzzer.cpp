@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 #include "app/settings.h"
 #include "tickdata/tick_file.h"
 #include "tickdata/tick_reader.h"

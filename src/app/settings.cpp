@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <string>
 
-#include "app/file_helpers.h"
-#include "app/profile_file.h"
+#include "base/file_helpers.h"
+#include "base/profile_file.h"
+#include "base/run_log.h"
 
 namespace marbloom {
 namespace {
@@ -24,7 +25,9 @@ const std::string& WorkDirectory() { return g_workDirectory; }
 
 void SetWorkDirectory(const std::string& dir) { g_workDirectory = dir; }
 
-std::string SettingsFilePath() { return g_workDirectory + kSettingsFileName; }
+std::string SettingsFilePath() { return DataLayout(g_workDirectory, std::string()).SettingsFile(); }
+
+DataLayout CurrentLayout() { return DataLayout(g_workDirectory, Settings().historyDir); }
 
 int LoadSettings(AppSettings* settings) {
   if (settings == nullptr) return 0;
@@ -35,10 +38,12 @@ int LoadSettings(AppSettings* settings) {
   settings->historyDir = NormalizeDirPath(
       TrimSpaces(ProfileReadString(file, "PATH", "VIPDOC", kDefaultHistoryDir, kSettingTextBuffer)),
       kPathCapacity);
-  settings->downDir = g_workDirectory + "down/";
-  settings->dayZipDir = g_workDirectory + "down/dayzip/";
-  settings->tickZipDir = g_workDirectory + "down/tickzip/";
-  settings->logDir = g_workDirectory + "logs/";
+  const DataLayout layout(g_workDirectory, settings->historyDir);
+  settings->downDir = layout.DownDir();
+  settings->dayZipDir = layout.DayZipDir();
+  settings->tickZipDir = layout.TickZipDir();
+  settings->logDir = layout.LogDir();
+  SetRunLogDirectory(settings->logDir);
   settings->minuteDays = std::clamp(ProfileReadInt(file, "CTRL", "MINDAYS", 120), 50, 500);
   settings->fiveMinuteDays = std::clamp(settings->minuteDays * 5, 50, 500);
   settings->minutesAfterTick = ProfileReadInt(file, "CTRL", "TRANSMIN", 1);

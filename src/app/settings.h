@@ -3,12 +3,13 @@
 // and the work directory itself.
 #include <string>
 
+#include "common/data_layout.h"
+
 namespace marbloom {
 
 // Base URL of the sample archive server that ships with the program.
 inline constexpr const char* kDefaultDownloadBase = "http://127.0.0.1:8650/";
 inline constexpr const char* kDefaultHistoryDir = "..\\data\\vipdoc\\";
-inline constexpr const char* kSettingsFileName = "marbloom.ini";
 
 struct AppSettings {
   std::string downloadBase;  // DOMAIN
@@ -32,6 +33,10 @@ void SetWorkDirectory(const std::string& dir);
 
 // Path of the settings file over the work directory.
 std::string SettingsFilePath();
+
+// The layout of the work directory and of the settings' history directory;
+// the fronts build every engine on it.
+DataLayout CurrentLayout();
 
 // 0 only without a record; a missing file gives the defaults.
 int LoadSettings(AppSettings* settings);

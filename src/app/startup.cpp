@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "app/data_tree.h"
-#include "app/file_helpers.h"
-#include "app/message_sink.h"
+#include "base/file_helpers.h"
+#include "base/message_sink.h"
 #include "app/settings.h"
 #include "common/shared_state.h"
 

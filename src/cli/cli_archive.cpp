@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 #include "cli/cli_common.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"

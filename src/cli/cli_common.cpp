@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "common/calendar.h"
 #include "common/shared_state.h"
 

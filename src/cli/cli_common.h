@@ -13,7 +13,9 @@ enum ExitCode : int {
   kExitDone = 0,
   kExitFailed = 1,      // the operation reported a failure, or a check found bad files
   kExitUsage = 2,       // usage or validation error (the page's message)
+  kExitCancelled = 3,   // cancelled (Ctrl-C)
   kExitNotReady = 4,    // the data tree is not ready
+  kExitBusy = 5,        // another operation holds the data tree's writer lock
 };
 
 // What a parsed command line asks for; the action runs after start-up.

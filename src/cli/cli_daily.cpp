@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 #include "cli/cli_common.h"
 #include "common/code_pattern.h"
 #include "common/date_range.h"

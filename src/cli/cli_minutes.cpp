@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/file_helpers.h"
-#include "app/run_log.h"
+#include "base/file_helpers.h"
+#include "base/run_log.h"
+#include "app/settings.h"
 #include "cli/cli_common.h"
 #include "common/code_pattern.h"
 #include "common/date_range.h"
@@ -87,7 +88,7 @@ int Show(const MinuteArgs& a) {
     SetStatusTextF(read == TailRead::kNoFile ? "%s分钟线文件不存在!" : "%s分钟线文件已损坏!", path.c_str());
     return Finish(kExitFailed);
   }
-  const int decimals = PriceDecimals(security->market, security->code);
+  const int decimals = PriceDecimals(security->market, security->code, Settings().tckv4);
   const int date = a.from.empty() ? 0 : Date(a.from);
   int shown = 0;
   std::printf("date time open high low close volume amount\n");

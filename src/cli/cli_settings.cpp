@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 #include "app/settings.h"
 #include "app/startup.h"
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "cli/cli_common.h"
 #include "common/shared_state.h"
 

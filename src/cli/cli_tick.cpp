@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "app/file_helpers.h"
-#include "app/run_log.h"
+#include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "cli/cli_common.h"
 #include "common/code_pattern.h"
 #include "common/date_range.h"

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "app/message_sink.h"
+#include "base/message_sink.h"
 #include "app/startup.h"
 #include "cli/cli_common.h"
 #include "common/shared_state.h"

@@ -1,7 +1,12 @@
 #pragma once
 // Base of the engines: a cancel flag set from the window thread and tested by
-// the worker once per day, file or security.
+// the worker once per day, file or security, and the count of items that
+// failed during the running operation.
 #include <atomic>
+#include <string>
+#include <utility>
+
+#include "common/operation_result.h"
 
 namespace marbloom {
 
@@ -16,8 +21,24 @@ class OperationEngine {
   void Cancel() { cancelFlag_.store(1, std::memory_order_relaxed); }
   bool Cancelled() const { return cancelFlag_.load(std::memory_order_relaxed) != 0; }
 
+  // Items (files, securities, source files) that failed since the operation
+  // began; the worker thread alone counts them.
+  void NoteFailure() { ++failures_; }
+  int Failures() const { return failures_; }
+
+ protected:
+  // Called at the start of every operation.
+  void BeginOperation() { failures_ = 0; }
+  // The result of an operation that ran to its end: kDone turns kFailed
+  // when items failed; the message stays the operation's own.
+  OperationResult Conclude(Outcome outcome, std::string message) const {
+    if (outcome == Outcome::kDone && failures_ > 0) outcome = Outcome::kFailed;
+    return OperationResult{outcome, std::move(message), failures_};
+  }
+
  private:
   std::atomic<int> cancelFlag_{0};
+  int failures_ = 0;
 };
 
 }  // namespace marbloom

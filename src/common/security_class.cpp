@@ -3,8 +3,6 @@
 #include <array>
 #include <cstring>
 
-#include "app/settings.h"
-
 namespace marbloom {
 namespace {
 
@@ -129,10 +127,10 @@ int8_t ClassifySecurity(int market, std::string_view code) {
   return MarketTable(market)[static_cast<std::size_t>(prefix)];
 }
 
-int PriceDecimals(int market, std::string_view code) {
+int PriceDecimals(int market, std::string_view code, int tckv4) {
   int type = ClassifySecurity(market, code);
   if (type == 5 || type == 54 || IsThreeDecimalHundredUnitType(type)) return 3;
-  if (IsTenUnitType(type)) return Settings().tckv4 != 0 ? 4 : 3;
+  if (IsTenUnitType(type)) return tckv4 != 0 ? 4 : 3;
   return 2;
 }
 

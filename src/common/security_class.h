@@ -10,8 +10,8 @@ namespace marbloom {
 // characters of the code count.
 int8_t ClassifySecurity(int market, std::string_view code);
 
-// 2, 3 or 4; reads the TCKV4 setting at every call.
-int PriceDecimals(int market, std::string_view code);
+// 2, 3 or 4; the ten-unit group has 4 with the TCKV4 setting on, else 3.
+int PriceDecimals(int market, std::string_view code, int tckv4);
 // 1, 10 or 100.
 int VolumeUnit(int market, std::string_view code);
 // 1 or 10.

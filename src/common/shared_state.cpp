@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/run_log.h"
-#include "app/text_encoding.h"
+#include "base/run_log.h"
+#include "base/text_encoding.h"
 
 namespace marbloom {
 namespace {

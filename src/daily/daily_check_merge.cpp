@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <new>
 
-#include "app/file_helpers.h"
-#include "app/run_log.h"
+#include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "common/market.h"
 #include "common/shared_state.h"

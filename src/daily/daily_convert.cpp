@@ -2,8 +2,8 @@
 // record per security in each daily file.
 #include <cstdio>
 
-#include "app/file_helpers.h"
-#include "app/run_log.h"
+#include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "common/calendar.h"
 #include "common/market.h"

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <new>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 
 namespace marbloom {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/file_helpers.h"
-#include "app/unique_fd.h"
+#include "base/file_helpers.h"
+#include "base/unique_fd.h"
 #include "daily/daily_record.h"
 
 namespace marbloom {

@@ -1,8 +1,8 @@
 // Range delete and batch modify of daily files selected by a code pattern.
 #include <cstdio>
 
-#include "app/file_helpers.h"
-#include "app/run_log.h"
+#include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "common/code_pattern.h"
 #include "common/scaled_value.h"

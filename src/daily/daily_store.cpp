@@ -1,8 +1,8 @@
 // The record store: one record put in date order, one record read by date.
 #include <cstdio>
 
-#include "app/file_helpers.h"
-#include "app/run_log.h"
+#include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "common/market.h"
 #include "daily/daily_engine.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/run_log.h"
+#include "base/run_log.h"
 #include "common/dir_walk.h"
 #include "common/market.h"
 #include "common/shared_state.h"

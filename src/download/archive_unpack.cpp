@@ -9,10 +9,10 @@
 #include <new>
 #include <vector>
 
-#include "app/file_helpers.h"
-#include "app/run_log.h"
+#include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "app/settings.h"
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "common/shared_state.h"
 #include "download/zip_format.h"
 #include "download/zip_reader.h"

@@ -64,9 +64,9 @@ void FillQuietSlot(MinuteBar& bar, int32_t price) {
 
 }  // namespace
 
-MinuteScales MinuteScalesOf(int market, std::string_view code) {
+MinuteScales MinuteScalesOf(int market, std::string_view code, int tckv4) {
   MinuteScales scales;
-  scales.priceScale = PriceScale(PriceDecimals(market, code));
+  scales.priceScale = PriceScale(PriceDecimals(market, code, tckv4));
   scales.volumeUnit = VolumeUnit(market, code);
   int type = ClassifySecurity(market, code);
   scales.plainAmount = IsIndexType(type) || IsVolumeAmountType(type);

@@ -15,7 +15,8 @@ struct MinuteScales {
   bool plainAmount = false;  // index and volume-amount types: amount = v x u x 100
 };
 
-MinuteScales MinuteScalesOf(int market, std::string_view code);
+// tckv4: the TCKV4 setting, which decides the decimals of the ten-unit group.
+MinuteScales MinuteScalesOf(int market, std::string_view code, int tckv4);
 
 // Ticks at or above this volume move prices but add neither volume nor amount.
 inline constexpr uint32_t kTickVolumeLimit = 1u << 30;

@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
-#include "app/file_helpers.h"
-#include "app/run_log.h"
+#include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "common/code_pattern.h"
 #include "common/dir_walk.h"
@@ -68,7 +68,7 @@ int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int
   built_.days = 0;
   if (!reader_.Open(security.market, security.code) || !reader_.IndexDates()) return 0;
   const std::vector<int32_t>& dates = *reader_.IndexDates();
-  MinuteScales scales = MinuteScalesOf(security.market, security.code);
+  MinuteScales scales = MinuteScalesOf(security.market, security.code, Settings().tckv4);
   auto [begin, end] = ChooseEntries(dates, first, last);
   if (end - begin > static_cast<std::size_t>(kMaxBuiltDays)) begin = end - kMaxBuiltDays;
   int lastBuilt = 0;

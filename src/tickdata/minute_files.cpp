@@ -8,8 +8,8 @@
 #include <cstring>
 #include <new>
 
-#include "app/file_helpers.h"
-#include "app/unique_fd.h"
+#include "base/file_helpers.h"
+#include "base/unique_fd.h"
 #include "app/settings.h"
 #include "common/market.h"
 

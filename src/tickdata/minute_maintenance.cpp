@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/file_helpers.h"
-#include "app/run_log.h"
+#include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "app/settings.h"
-#include "app/unique_fd.h"
+#include "base/unique_fd.h"
 #include "common/code_pattern.h"
 #include "common/dir_walk.h"
 #include "common/market.h"

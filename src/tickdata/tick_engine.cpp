@@ -4,7 +4,7 @@
 #include <new>
 #include <unordered_map>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 #include "common/calendar.h"
 #include "common/code_pattern.h"
 #include "common/market.h"

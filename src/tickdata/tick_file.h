@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace marbloom {
 

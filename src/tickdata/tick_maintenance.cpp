@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <new>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 #include "common/dir_walk.h"
 #include "common/shared_state.h"
 #include "tickdata/tick_engine.h"

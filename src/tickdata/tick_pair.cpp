@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <new>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 
 namespace marbloom {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 #include "common/code_pattern.h"
 #include "common/little_endian.h"
 #include "common/market.h"

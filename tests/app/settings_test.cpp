@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/data_tree.h"
-#include "app/message_sink.h"
-#include "app/profile_file.h"
+#include "base/message_sink.h"
+#include "base/profile_file.h"
 #include "support/temp_dir.h"
 
 namespace marbloom {

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "app/message_sink.h"
+#include "base/message_sink.h"
 #include "app/settings.h"
 #include "common/shared_state.h"
 #include "support/temp_dir.h"

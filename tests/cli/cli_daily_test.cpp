@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "daily/daily_record.h"
 #include "samplegen.h"
@@ -56,7 +57,7 @@ class CliDaily : public ::testing::Test {
   void SetUp() override {
     history_ = temp_.path() + "hist/";
     ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
-    Settings().logDir = temp_.path() + "logs/";
+    SetRunLogDirectory(temp_.path() + "logs/");
   }
   void TearDown() override { Settings() = AppSettings{}; }
   CommandResult Cli(const std::string& args) {
@@ -238,7 +239,7 @@ TEST_F(CliDaily, ConvertSpanOfExactlyThirtyOneDaysRuns) {
 TEST_F(CliDaily, DataGuardStopsEveryCommandWhenTheTreeIsNotReady) {
   WriteFileBytes(temp_.path() + "blocker", {1});
   const std::string ini = "[PATH]\r\nVIPDOC=" + temp_.path() + "blocker/v/\r\n";
-  WriteFileBytes(temp_.path() + kSettingsFileName, std::vector<uint8_t>(ini.begin(), ini.end()));
+  WriteFileBytes(DataLayout(temp_.path(), "").SettingsFile(), std::vector<uint8_t>(ini.begin(), ini.end()));
   WriteFileIn(temp_.path() + "other/sz/lday/sz000001.day", Bytes({Day(20220504, 1)}));
   for (const std::string& args : std::vector<std::string>{
            "daily convert --from 20220505 --to 20220505", "daily delete --from 20220505 --to 20220505 --codes sz000001",

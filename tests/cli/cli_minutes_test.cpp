@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "common/market.h"
 #include "common/security_class.h"
@@ -43,7 +44,7 @@ class CliMinutes : public ::testing::Test {
     history_ = temp_.path() + "hist/";
     ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
     Settings().historyDir = history_;
-    Settings().logDir = temp_.path() + "logs/";
+    SetRunLogDirectory(temp_.path() + "logs/");
     for (int date : {kMon, kTue}) ASSERT_TRUE(WriteTickArchive(date, SmallMarket(), history_ + "newdatetick/"));
     ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240109").exitCode, 0);
     // A security that traded on both days.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "common/dir_walk.h"
 #include "common/security_class.h"
@@ -38,7 +39,7 @@ class CliTick : public ::testing::Test {
     history_ = temp_.path() + "hist/";
     ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
     Settings().historyDir = history_;
-    Settings().logDir = temp_.path() + "logs/";
+    SetRunLogDirectory(temp_.path() + "logs/");
   }
   void TearDown() override { Settings() = AppSettings{}; }
   CommandResult Cli(const std::string& args) {
@@ -195,7 +196,7 @@ TEST_F(CliTick, DataGuardStopsEveryCommandWhenTheTreeIsNotReady) {
   std::string ini = "[PATH]\r\nVIPDOC=";
   ini += temp_.path();
   ini += "blocker/v/\r\n";
-  WriteFileBytes(temp_.path() + kSettingsFileName, std::vector<uint8_t>(ini.begin(), ini.end()));
+  WriteFileBytes(DataLayout(temp_.path(), "").SettingsFile(), std::vector<uint8_t>(ini.begin(), ini.end()));
   for (const char* args :
        {"tick convert --from 20240108 --to 20240108", "tick delete --from 20240108 --to 20240108", "tick check",
         "tick show sz000001 --date 20240108", "minutes build --all", "minutes build --from 20240108 --to 20240108",

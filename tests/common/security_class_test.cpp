@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
 
 namespace marbloom {
 namespace {
@@ -151,17 +150,12 @@ struct TypeProperties {
   int decimalsWithTckv4, decimalsWithout, unit, divisor, index;
 };
 
-class PropertyTable : public ::testing::TestWithParam<TypeProperties> {
- protected:
-  void TearDown() override { Settings().tckv4 = 0; }
-};
+class PropertyTable : public ::testing::TestWithParam<TypeProperties> {};
 
 TEST_P(PropertyTable, DerivedProperties) {
   const TypeProperties& p = GetParam();
-  Settings().tckv4 = 1;
-  EXPECT_EQ(PriceDecimals(p.market, p.code), p.decimalsWithTckv4);
-  Settings().tckv4 = 0;
-  EXPECT_EQ(PriceDecimals(p.market, p.code), p.decimalsWithout);
+  EXPECT_EQ(PriceDecimals(p.market, p.code, 1), p.decimalsWithTckv4);
+  EXPECT_EQ(PriceDecimals(p.market, p.code, 0), p.decimalsWithout);
   EXPECT_EQ(VolumeUnit(p.market, p.code), p.unit);
   EXPECT_EQ(DailyVolumeDivisor(p.market, p.code), p.divisor);
   EXPECT_EQ(IsIndexType(ClassifySecurity(p.market, p.code)), p.index);

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/settings.h"
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "common/operation_engine.h"
 #include "support/temp_dir.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "daily/daily_engine.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "app/settings.h"
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "common/shared_state.h"
 #include "download/zip_reader.h"
 #include "download/zip_test_support.h"

@@ -12,7 +12,8 @@
 
 #include "app/data_tree.h"
 #include "app/settings.h"
-#include "app/text_encoding.h"
+#include "base/run_log.h"
+#include "base/text_encoding.h"
 #include "common/dir_walk.h"
 #include "common/shared_state.h"
 
@@ -40,6 +41,7 @@ TestTree::TestTree() {
   s.dayZipDir = workDir_ + "down/dayzip/";
   s.tickZipDir = workDir_ + "down/tickzip/";
   s.logDir = workDir_ + "logs/";
+  SetRunLogDirectory(s.logDir);
   s.minuteDays = 120;
   s.fiveMinuteDays = 500;
   s.minutesAfterTick = 1;
@@ -50,8 +52,11 @@ TestTree::TestTree() {
   SetProgressFraction(0);
 }
 
+DataLayout TestTree::layout() const { return DataLayout(workDir_, historyDir_); }
+
 TestTree::~TestTree() {
   SetWorkDirectory("");
+  SetRunLogDirectory("");
   Settings() = AppSettings{};
   DataTreeReady = 0;
 }
@@ -75,8 +80,8 @@ bool PathExists(const std::string& path) { return std::filesystem::exists(path);
 
 std::string ReadRunLog() {
   std::string text;
-  for (const WalkEntry& e : ListCountedFiles(Settings().logDir, "*.log"))
-    text += GbkToUtf8(ReadFileText(Settings().logDir + e.name));
+  const std::string dir = RunLogDirectory();
+  for (const WalkEntry& e : ListCountedFiles(dir, "*.log")) text += GbkToUtf8(ReadFileText(dir + e.name));
   return text;
 }
 

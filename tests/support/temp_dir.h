@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/data_layout.h"
+
 namespace marbloom::test {
 
 class TempDir {
@@ -29,6 +31,7 @@ class TestTree {
   const std::string& root() const { return temp_.path(); }
   const std::string& workDir() const { return workDir_; }
   const std::string& historyDir() const { return historyDir_; }
+  DataLayout layout() const;
 
  private:
   TempDir temp_;

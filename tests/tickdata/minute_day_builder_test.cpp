@@ -132,12 +132,11 @@ TEST(MinuteDayBuilder, IndexAmountIgnoresThePrice) {
 }
 
 TEST(MinuteDayBuilder, ScalesClassifyIndexesAndVolumeAmountTypesAsPlainAmount) {
-  Settings().tckv4 = 0;
-  EXPECT_TRUE(MinuteScalesOf(1, "000001").plainAmount);   // sh index
-  EXPECT_TRUE(MinuteScalesOf(0, "399001").plainAmount);   // sz index
-  EXPECT_TRUE(MinuteScalesOf(0, "131810").plainAmount);   // sz repo, type 10
-  EXPECT_FALSE(MinuteScalesOf(0, "000001").plainAmount);  // a share
-  MinuteScales share = MinuteScalesOf(0, "000001");
+  EXPECT_TRUE(MinuteScalesOf(1, "000001", 0).plainAmount);   // sh index
+  EXPECT_TRUE(MinuteScalesOf(0, "399001", 0).plainAmount);   // sz index
+  EXPECT_TRUE(MinuteScalesOf(0, "131810", 0).plainAmount);   // sz repo, type 10
+  EXPECT_FALSE(MinuteScalesOf(0, "000001", 0).plainAmount);  // a share
+  MinuteScales share = MinuteScalesOf(0, "000001", 0);
   EXPECT_EQ(share.priceScale, 100);
   EXPECT_EQ(share.volumeUnit, 100);
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 #include "app/settings.h"
 #include "common/market.h"
 #include "common/scaled_value.h"
@@ -44,7 +44,7 @@ int SlotOfSeconds(int seconds) {
 }
 
 std::vector<ExpectedSlot> ExpectedDay(const sample::SampleTickDay& day) {
-  const int decimals = PriceDecimals(day.market, day.code);
+  const int decimals = PriceDecimals(day.market, day.code, 0);
   const int type = ClassifySecurity(day.market, day.code);
   const int unit = VolumeUnit(day.market, day.code);
   const bool plain = IsIndexType(type) || IsVolumeAmountType(type);
@@ -112,7 +112,7 @@ TEST(MinuteEndToEnd, SampleTicksBecomeMatchingMinuteBars) {
       auto expected = ExpectedDay(day);
       ExpectBarsMatch(bars, expected, where);
       if (!expected[0].traded) {
-        const float scale = static_cast<float>(PriceScale(PriceDecimals(day.market, day.code)));
+        const float scale = static_cast<float>(PriceScale(PriceDecimals(day.market, day.code, 0)));
         EXPECT_EQ(bars[0].close, ScaleInt32(day.refPrice, scale)) << where;
       }
       uint32_t dayVolume = 0, fiveVolume = 0;

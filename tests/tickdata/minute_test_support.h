@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 #include "common/shared_state.h"
 #include "support/temp_dir.h"
 #include "tickdata/minute_bar.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 #include "app/settings.h"
 #include "common/market.h"
 #include "common/shared_state.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "app/settings.h"
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "common/dir_walk.h"
 #include "common/shared_state.h"
 #include "support/temp_dir.h"

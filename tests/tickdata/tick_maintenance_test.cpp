@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/settings.h"
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "common/dir_walk.h"
 #include "common/shared_state.h"
 #include "support/temp_dir.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
 

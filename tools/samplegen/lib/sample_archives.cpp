@@ -9,7 +9,7 @@
 #include <fstream>
 #include <utility>
 
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "common/calendar.h"
 #include "common/market.h"
 #include "samplegen.h"

@@ -1,4 +1,4 @@
-#include "app/profile_file.h"
+#include "base/profile_file.h"
 
 #include <cstdio>
 #include <fstream>
@@ -6,8 +6,8 @@
 #include <sstream>
 #include <vector>
 
-#include "app/file_helpers.h"
-#include "app/text_encoding.h"
+#include "base/file_helpers.h"
+#include "base/text_encoding.h"
 
 namespace marbloom {
 namespace {

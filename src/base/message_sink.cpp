@@ -1,4 +1,4 @@
-#include "app/message_sink.h"
+#include "base/message_sink.h"
 
 #include <cstdio>
 #include <mutex>

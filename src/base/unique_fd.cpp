@@ -1,4 +1,4 @@
-#include "app/unique_fd.h"
+#include "base/unique_fd.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,10 +1,10 @@
-#include "app/profile_file.h"
+#include "base/profile_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "support/temp_dir.h"
 
 namespace marbloom {

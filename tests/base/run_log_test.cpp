@@ -1,11 +1,11 @@
-#include "app/run_log.h"
+#include "base/run_log.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "app/settings.h"
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "support/temp_dir.h"
 
 namespace marbloom {
@@ -16,7 +16,7 @@ class RunLogFile : public ::testing::Test {
   void SetUp() override {
     setenv("TZ", "UTC", 1);
     tzset();
-    Settings().logDir = temp_.path();
+    SetRunLogDirectory(temp_.path());
   }
   void TearDown() override {
     SetRunLogClock(nullptr);
@@ -48,7 +48,7 @@ TEST_F(RunLogFile, LongMessagesAreCutToTheBufferAndMissingDirectoryIsSilent) {
   SetRunLogClock([] { return kLateEvening; });
   RunLog("%s", std::string(400, 'x').c_str());
   EXPECT_EQ(test::ReadFileText(temp_.path() + "20240315.log").size(), 11u + 255u + 2u);
-  Settings().logDir = temp_.path() + "missing/";
+  SetRunLogDirectory(temp_.path() + "missing/");
   RunLog("lost");
   EXPECT_FALSE(std::filesystem::exists(temp_.path() + "missing"));
 }

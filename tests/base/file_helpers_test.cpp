@@ -1,4 +1,4 @@
-#include "app/file_helpers.h"
+#include "base/file_helpers.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,18 +1,18 @@
-#include "app/run_log.h"
+#include "base/run_log.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
 #include <string>
 
-#include "app/settings.h"
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace marbloom {
 namespace {
 
 std::mutex g_clockMutex;
 std::function<std::time_t()> g_clock;
+std::string g_directory;
 
 std::time_t Now() {
   std::lock_guard<std::mutex> lock(g_clockMutex);
@@ -20,6 +20,16 @@ std::time_t Now() {
 }
 
 }  // namespace
+
+void SetRunLogDirectory(const std::string& directory) {
+  std::lock_guard<std::mutex> lock(g_clockMutex);
+  g_directory = directory;
+}
+
+std::string RunLogDirectory() {
+  std::lock_guard<std::mutex> lock(g_clockMutex);
+  return g_directory;
+}
 
 void SetRunLogClock(std::function<std::time_t()> clock) {
   std::lock_guard<std::mutex> lock(g_clockMutex);
@@ -39,7 +49,7 @@ void RunLog(const char* format, ...) {
   std::tm local{};
   localtime_r(&now, &local);
   char fileName[512];
-  std::snprintf(fileName, sizeof fileName, "%s%04d%02d%02d.log", Settings().logDir.c_str(),
+  std::snprintf(fileName, sizeof fileName, "%s%04d%02d%02d.log", RunLogDirectory().c_str(),
                 local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
   std::FILE* f = std::fopen(fileName, "a+");
   if (f == nullptr) return;

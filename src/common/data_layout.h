@@ -1,0 +1,91 @@
+#pragma once
+// Every path of the work directory and of the history-data tree. The names of
+// the tree's folders and fixed files are spelled here and nowhere else; every
+// engine, the unpacking, the data-tree creation, the fronts and the sample
+// tools take their paths from a DataLayout.
+//
+//   <work>/       marbloom.ini, downit5.cfg, down/ (dayzip/, tickzip/), logs/
+//   <history>/    sz/ sh/ bj/ each with lday/ (daily), minline/ (1-minute),
+//                 fzline/ (5-minute); refmhq/ (daily sources), newtick/ (tick
+//                 store), newdatetick/ (daily tick archives), datetick/, tick/
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace marbloom {
+
+class DataLayout {
+ public:
+  DataLayout() = default;
+  // Both directories end in '/' (or are empty for the current directory).
+  DataLayout(std::string workDir, std::string historyDir);
+
+  const std::string& WorkDir() const { return workDir_; }
+  const std::string& HistoryDir() const { return historyDir_; }
+
+  // Work directory.
+  std::string SettingsFile() const;          // marbloom.ini
+  std::string DownloadConfigFile() const;    // downit5.cfg, unpacked from the configuration archive
+  std::string DownDir() const;               // down/
+  std::string DayZipDir() const;             // down/dayzip/
+  std::string TickZipDir() const;            // down/tickzip/
+  std::string LogDir() const;                // logs/
+
+  // History tree: daily lines.
+  std::string DailyDir(int market) const;                          // <mm>/lday/
+  std::string DailyFile(int market, std::string_view code) const;  // <mm>/lday/<mm><code>.day
+  static constexpr std::string_view kDailyExtension = ".day";
+
+  // Minute lines; each kind has one temporary per market folder.
+  std::string OneMinuteDir(int market) const;                          // <mm>/minline/
+  std::string OneMinuteFile(int market, std::string_view code) const;  // <mm>/minline/<mm><code>.01
+  std::string OneMinuteTemp(int market) const;                         // <mm>/minline/min1.tmp
+  std::string FiveMinuteDir(int market) const;                         // <mm>/fzline/
+  std::string FiveMinuteFile(int market, std::string_view code) const; // <mm>/fzline/<mm><code>.5
+  std::string FiveMinuteTemp(int market) const;                        // <mm>/fzline/min5.tmp
+  static constexpr std::string_view kOneMinuteExtension = ".01";
+  static constexpr std::string_view kFiveMinuteExtension = ".5";
+
+  // Daily source pairs: refmhq/<mm><yymmdd>.cod and .md1.
+  std::string DailySourceDir() const;
+  std::string CodeListFile(int market, int date) const;
+  std::string QuoteFile(int market, int date) const;
+
+  // Tick store: newtick/<stem>.vid and .vtc, rewritten through vid.tmp and vtc.tmp.
+  std::string TickStoreDir() const;
+  std::string TickIndexFile(std::string_view stem) const;
+  std::string TickDataFile(std::string_view stem) const;
+  std::string TickIndexTemp() const;
+  std::string TickDataTemp() const;
+  static constexpr std::string_view kTickIndexExtension = ".vid";
+  static constexpr std::string_view kTickDataExtension = ".vtc";
+
+  // Daily tick archives: newdatetick/<date>.htc; the older datetick/ and tick/
+  // folders are kept for the quote client.
+  std::string TickArchiveDir() const;
+  std::string TickArchiveFile(int date) const;
+  std::string OldTickArchiveDir() const;  // datetick/
+  std::string OldTickStoreDir() const;    // tick/
+
+  // The lock file that admits one writing operation at a time to the tree.
+  std::string WriterLockFile() const;
+
+  // The folders the data-tree creation makes and probes, in its order, each
+  // with the label its failure message shows ("sz\fzline", "refmhq", ...).
+  struct TreeFolder {
+    std::string path;
+    std::string label;
+  };
+  std::vector<TreeFolder> TreeFolders() const;
+
+ private:
+  std::string MarketDir(int market, std::string_view folder) const;
+
+  std::string workDir_;
+  std::string historyDir_;
+};
+
+// A security's stem in the tick store: market prefix and code, e.g. "sz000001".
+std::string SecurityStem(int market, std::string_view code);
+
+}  // namespace marbloom

@@ -1,0 +1,25 @@
+#pragma once
+// What an operation did, as every front learns it: the command line maps it to
+// an exit code, the window to its status line. No front reads the status text
+// to find out how an operation ended.
+#include <string>
+
+namespace marbloom {
+
+enum class Outcome {
+  kDone,         // finished, every item handled
+  kNothingToDo,  // nothing to work on (no file selected, no source in the range)
+  kCancelled,    // stopped by Cancel
+  kFailed,       // refused by a check, or items failed (a read or write, a damaged file)
+  kBusy,         // another operation holds the data tree's writer lock
+};
+
+struct OperationResult {
+  Outcome outcome = Outcome::kDone;
+  std::string message;  // the operation's final status text
+  int failedItems = 0;  // files or securities that failed, or the bad files a check found
+
+  bool done() const { return outcome == Outcome::kDone; }
+};
+
+}  // namespace marbloom

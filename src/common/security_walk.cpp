@@ -1,0 +1,75 @@
+#include "common/security_walk.h"
+
+#include "common/dir_walk.h"
+#include "common/market.h"
+#include "common/shared_state.h"
+
+namespace marbloom {
+namespace {
+
+bool IsCodeCharacter(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+int MarketOfPrefix(std::string_view name) {
+  for (int market = 0; market < kMarketCount; ++market)
+    if (name.substr(0, 2) == kMarketPrefix[market]) return market;
+  return -1;
+}
+
+std::string Pattern(int market, std::string_view codePattern, std::string_view extension) {
+  std::string pattern = market == kAnyMarket ? "??" : kMarketPrefix[market];
+  pattern.append(codePattern.empty() ? std::string_view("*") : codePattern).append(extension);
+  return pattern;
+}
+
+}  // namespace
+
+bool IsSecurityFileName(std::string_view name, std::string_view extension, int* market, std::string* code) {
+  if (name.size() != 8 + extension.size() || name.substr(8) != extension) return false;
+  const int m = MarketOfPrefix(name);
+  if (m < 0) return false;
+  for (char c : name.substr(2, 6))
+    if (!IsCodeCharacter(c)) return false;
+  if (market) *market = m;
+  if (code) code->assign(name.substr(2, 6));
+  return true;
+}
+
+SecurityFileList ListSecurityFiles(const std::string& dir, int market, std::string_view codePattern,
+                                   std::string_view extension) {
+  SecurityFileList list;
+  for (WalkEntry& entry : ListCountedFiles(dir, Pattern(market, codePattern, extension))) {
+    SecurityFile file;
+    if (IsSecurityFileName(entry.name, extension, &file.market, &file.code) &&
+        (market == kAnyMarket || file.market == market)) {
+      file.name = std::move(entry.name);
+      file.size = entry.size;
+      list.files.push_back(std::move(file));
+    } else {
+      list.strays.push_back(std::move(entry.name));
+    }
+  }
+  return list;
+}
+
+WalkEnd VisitSecurityFiles(const OperationEngine& engine, const std::vector<SecurityFile>& files,
+                           const WalkTexts& texts, const std::function<void(const SecurityFile&)>& visit) {
+  if (files.empty()) {
+    ReportF("%s", texts.nothingFound);
+    return WalkEnd::kNoFiles;
+  }
+  const double total = static_cast<double>(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    SetStatusTextF(texts.perFile, files[i].name.substr(0, 8).c_str());
+    visit(files[i]);
+    SetProgressFraction(static_cast<double>(i) / total);
+    if (engine.Cancelled()) {
+      ReportF("%s", texts.cancelled);
+      return WalkEnd::kCancelled;
+    }
+  }
+  return WalkEnd::kDone;
+}
+
+}  // namespace marbloom

@@ -1,0 +1,46 @@
+#include "common/tree_lock.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/temp_dir.h"
+
+namespace marbloom {
+namespace {
+
+// Whether a child process could take the lock while this one holds what it holds.
+bool OtherProcessGetsLock(const DataLayout& layout) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(TreeWriteLock(layout).held() ? 0 : 1);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(TreeWriteLock, OneWriterPerTreeAcrossProcessesNestedHoldersShare) {
+  test::TempDir dir;
+  const DataLayout layout(dir.path(), dir.path());
+  {
+    TreeWriteLock outer(layout);
+    ASSERT_TRUE(outer.held());
+    {
+      TreeWriteLock nested(layout);
+      EXPECT_TRUE(nested.held());
+    }
+    EXPECT_FALSE(OtherProcessGetsLock(layout));  // still held by `outer`
+  }
+  EXPECT_TRUE(OtherProcessGetsLock(layout));
+}
+
+TEST(TreeWriteLock, RefusalNamesTheTree) {
+  const DataLayout missing("/nonexistent/", "/nonexistent/vipdoc/");
+  TreeWriteLock lock(missing);
+  ASSERT_FALSE(lock.held());
+  OperationResult refused = lock.Refuse();
+  EXPECT_EQ(refused.outcome, Outcome::kFailed);
+  EXPECT_NE(refused.message.find("/nonexistent/vipdoc/"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace marbloom
