@@ -29,6 +29,11 @@ std::string SettingsFilePath() { return DataLayout(g_workDirectory, std::string(
 
 DataLayout CurrentLayout() { return DataLayout(g_workDirectory, Settings().historyDir); }
 
+MinuteOptions CurrentMinuteOptions() {
+  const AppSettings& s = Settings();
+  return MinuteOptions{s.minuteDays, s.fiveMinuteDays, s.tckv4};
+}
+
 int LoadSettings(AppSettings* settings) {
   if (settings == nullptr) return 0;
   *settings = AppSettings{};

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/data_layout.h"
+#include "tickdata/minute_engine.h"
 
 namespace marbloom {
 
@@ -37,6 +38,8 @@ std::string SettingsFilePath();
 // The layout of the work directory and of the settings' history directory;
 // the fronts build every engine on it.
 DataLayout CurrentLayout();
+// The retention days and TCKV4 of the settings, for a minute engine.
+MinuteOptions CurrentMinuteOptions();
 
 // 0 only without a record; a missing file gives the defaults.
 int LoadSettings(AppSettings* settings);

@@ -133,6 +133,13 @@ bool ReplaceFileAtomically(const std::string& source, const std::string& target)
   return std::rename(source.c_str(), target.c_str()) == 0;
 }
 
+bool SyncFileSystemOf(const std::string& path) {
+  const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::syncfs(fd) == 0;
+  return ::close(fd) == 0 && synced;
+}
+
 bool MoveFileAnywhere(const std::string& source, const std::string& target) {
   if (std::rename(source.c_str(), target.c_str()) == 0) return true;
   if (errno != EXDEV) return false;

@@ -38,8 +38,14 @@ bool WriteAllAt(int fd, const void* data, std::size_t size, int64_t offset);
 // Reads exactly `size` bytes at `offset`; false on a short or failed read.
 bool ReadAllAt(int fd, void* data, std::size_t size, int64_t offset);
 
-// Replaces `target` by `source` in one atomic step (rename over it).
+// The one way a file is replaced: `source`, a temporary in the same folder
+// that is complete and closed, is renamed over `target` in one atomic step.
 bool ReplaceFileAtomically(const std::string& source, const std::string& target);
+
+// Writes everything cached for the file system holding `path` to disk. A
+// writing operation calls it once at its end, so that an operation that
+// reports done has its data on disk; false when the flush failed.
+bool SyncFileSystemOf(const std::string& path);
 
 // Moves a file, also across file systems (copy, sync, then remove the source).
 bool MoveFileAnywhere(const std::string& source, const std::string& target);

@@ -54,3 +54,24 @@ int Finish(int code) {
 }
 
 }  // namespace marbloom::cli
+
+namespace marbloom::cli {
+
+int ExitCodeOf(const OperationResult& result) {
+  switch (result.outcome) {
+    case Outcome::kDone: return kExitDone;
+    case Outcome::kCancelled: return kExitCancelled;
+    case Outcome::kBusy: return kExitBusy;
+    case Outcome::kNothingToDo:
+    case Outcome::kFailed: break;
+  }
+  return kExitFailed;
+}
+
+int FinishWith(const OperationResult& result) {
+  std::printf("%s\n", result.message.c_str());
+  std::fflush(stdout);
+  return ExitCodeOf(result);
+}
+
+}  // namespace marbloom::cli

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "common/operation_result.h"
+
 namespace marbloom::cli {
 
 enum ExitCode : int {
@@ -39,6 +41,12 @@ int RequireDataTree(const char* guardMessage);
 
 // Prints the final status line on stdout and returns `code`.
 int Finish(int code);
+
+// The exit code of an operation's result: done 0, failed or nothing to do 1,
+// cancelled 3, busy 5.
+int ExitCodeOf(const OperationResult& result);
+// Prints the result's message as the final status line and returns its exit code.
+int FinishWith(const OperationResult& result);
 
 // Each subsystem adds its commands.
 void RegisterSettingsCommands(CLI::App& app, Context& context);

@@ -17,6 +17,13 @@
 
 namespace marbloom {
 
+// What the minute engine takes from the settings besides the layout.
+struct MinuteOptions {
+  int oneMinuteDays = 120;   // MINDAYS after clamping: 1-minute days a file keeps
+  int fiveMinuteDays = 500;  // 5-minute days a file keeps
+  int tckv4 = 1;             // TCKV4: four decimals for the ten-unit group
+};
+
 // Multipliers of a batch modify, in the order of the page's fields.
 struct MinuteFactors {
   float open = 1.0f;
