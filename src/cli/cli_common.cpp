@@ -62,6 +62,7 @@ int ExitCodeOf(const OperationResult& result) {
     case Outcome::kDone: return kExitDone;
     case Outcome::kCancelled: return kExitCancelled;
     case Outcome::kBusy: return kExitBusy;
+    case Outcome::kInvalid: return kExitUsage;
     case Outcome::kNothingToDo:
     case Outcome::kFailed: break;
   }

@@ -43,7 +43,7 @@ int RequireDataTree(const char* guardMessage);
 int Finish(int code);
 
 // The exit code of an operation's result: done 0, failed or nothing to do 1,
-// cancelled 3, busy 5.
+// invalid input 2, cancelled 3, busy 5.
 int ExitCodeOf(const OperationResult& result);
 // Prints the result's message as the final status line and returns its exit code.
 int FinishWith(const OperationResult& result);

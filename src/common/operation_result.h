@@ -10,7 +10,8 @@ enum class Outcome {
   kDone,         // finished, every item handled
   kNothingToDo,  // nothing to work on (no file selected, no source in the range)
   kCancelled,    // stopped by Cancel
-  kFailed,       // refused by a check, or items failed (a read or write, a damaged file)
+  kFailed,       // items failed (a read or write, a damaged or missing file)
+  kInvalid,      // refused by a check of its inputs (dates, code pattern); nothing ran
   kBusy,         // another operation holds the data tree's writer lock
 };
 
