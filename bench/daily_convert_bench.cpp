@@ -6,8 +6,8 @@
 // end. MARBLOOM_BENCH_DAILY_SECURITIES and MARBLOOM_BENCH_DAILY_RECORDS
 // shrink it for quick runs.
 //
-//   convert: five days converted, then syncfs of the tree (three rounds, one
-//            week each, the fastest counts);
+//   convert: five days converted, ending with the conversion's own syncfs of
+//            the tree (three rounds, one week each, the fastest counts);
 //   floor:   per file and day open + read the file + write 32 bytes at its
 //            end + close, then syncfs;
 //   check:   CheckDailyFiles over the tree; floor: open + read + close of
@@ -32,8 +32,8 @@
 #include <vector>
 
 #include "base/run_log.h"
-#include "app/settings.h"
 #include "common/calendar.h"
+#include "common/data_layout.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "daily/daily_engine.h"
@@ -123,7 +123,6 @@ Tree& TheTree() {
           t.securityDays[round] += sample::MarketQuotes(date, market, options).size();
       }
     std::filesystem::create_directories(t.root + "logs/");
-    Settings().historyDir = t.history;
     SetRunLogDirectory(t.root + "logs/");
     SyncTree(t.root);
     return t;
@@ -176,10 +175,9 @@ void BM_DailyConvertFiveDays(benchmark::State& state) {
       SyncTree(tree.root);
       floorUs = std::min(floorUs, Seconds(start) * 1e6 / (static_cast<double>(tree.files.size()) * kDays));
 
-      DailyEngine engine;
+      DailyEngine engine(DataLayout(tree.root, tree.history));
       start = Clock::now();
-      if (engine.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1) != 1) Fail("conversion");
-      SyncTree(tree.root);
+      if (!engine.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done()) Fail("conversion");
       const double seconds = Seconds(start);
       total += seconds;
       convertUs = std::min(convertUs, seconds * 1e6 / static_cast<double>(tree.securityDays[round]));
@@ -204,8 +202,8 @@ void BM_DailyCheckTree(benchmark::State& state) {
         for (const std::string& path : tree.files) TouchFile(path, false);
       };
       auto checkAll = [&] {
-        DailyEngine engine;
-        bad = engine.CheckDailyFiles();
+        DailyEngine engine(DataLayout(tree.root, tree.history));
+        bad = engine.CheckDailyFiles().failedItems;
       };
       Timing f{}, c{};
       if (round % 2 == 0) {

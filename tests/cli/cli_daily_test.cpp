@@ -113,7 +113,7 @@ TEST_F(CliDaily, DeleteRemovesTheRangeFromSelectedFilesOnly) {
   EXPECT_EQ(ReadDaily("sh600000").size(), 2u);
 
   auto none = Cli("daily delete --from 20220506 --to 20220506 --codes bj??????");
-  EXPECT_EQ(none.exitCode, 0);
+  EXPECT_EQ(none.exitCode, 1);  // nothing to do
   EXPECT_EQ(none.out, "路径不存在或无日线数据!\n");
 }
 
@@ -229,6 +229,9 @@ INSTANTIATE_TEST_SUITE_P(
                 2, kCodeFormat}));
 
 TEST_F(CliDaily, ConvertSpanOfExactlyThirtyOneDaysRuns) {
+  sample::SampleOptions options = sample::SampleOptions::Quick(11);
+  options.securities = 30;
+  ASSERT_TRUE(sample::WriteDailySources(20220601, options, history_ + "refmhq/"));
   auto r = Cli("daily convert --from 20220501 --to 20220601");
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "日线转档完成!\n");
