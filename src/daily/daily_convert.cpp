@@ -113,7 +113,10 @@ DailyDayEnd DailyEngine::ConvertPair(int market, int date, const std::string& co
     std::memcpy(&quote, quotes_.data() + k * kQuoteRecordSize, sizeof quote);
     const std::optional<std::string> code = CodeListCode(entry);
     if (!code) {
-      if (!unsafeCodeLogged) RunLog("%s含有不规范的证券代码,已跳过!", codePath.c_str());
+      if (!unsafeCodeLogged) {
+        RunLog("%s含有不规范的证券代码,已跳过!", codePath.c_str());
+        NoteFailure();
+      }
       unsafeCodeLogged = true;
       continue;
     }

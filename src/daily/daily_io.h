@@ -30,11 +30,11 @@ UniqueFd OpenOrCreateForUpdate(const std::string& path, bool* created);
 bool WriteChange(int fd, const uint8_t* fresh, std::size_t size, int64_t from, int64_t oldLength,
                  const uint8_t* old);
 
+// Resizes `buffer` unless `size` exceeds `limit` or memory runs out; false then.
+bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit);
 // Reads the first `size` bytes of the file into `buffer`, which is resized to
 // size + `spare` bytes with the spare part zeroed. False on a short read.
 // A read larger than kMaxWholeFileBytes fails instead of allocating it.
-// Resizes unless `size` exceeds `limit` or memory runs out; false then.
-bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit);
 bool ReadPrefix(int fd, std::size_t size, std::size_t spare, std::vector<uint8_t>& buffer);
 
 inline uint32_t DateAt(const std::vector<uint8_t>& buffer, std::size_t index) {

@@ -281,7 +281,7 @@ class CliDailyWhileLocked : public CliDaily, public ::testing::WithParamInterfac
 TEST_P(CliDailyWhileLocked, WritersAreRefusedAndReadersRun) {
   sample::SampleOptions options = sample::SampleOptions::Quick(11);
   options.securities = 30;
-  ASSERT_TRUE(sample::WriteDailySources(20220505, options, history_ + "refmhq/"));
+  ASSERT_TRUE(sample::WriteDailySources(20220505, options, DataLayout(temp_.path(), history_).DailySourceDir()));
   WriteDaily("sz000001", {Day(20220505, 1000), Day(20220506, 1010)});
   const std::string other = temp_.path() + "other/";
   WriteFileIn(other + "sz/lday/sz000002.day", Bytes({Day(20220504, 1)}));
@@ -317,8 +317,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CliDaily, ConvertOfADamagedSourceFileExitsOne) {
   sample::SampleOptions options = sample::SampleOptions::Quick(11);
   options.securities = 30;
-  ASSERT_TRUE(sample::WriteDailySources(20220505, options, history_ + "refmhq/"));
   const DataLayout layout(temp_.path(), history_);
+  ASSERT_TRUE(sample::WriteDailySources(20220505, options, layout.DailySourceDir()));
   std::vector<uint8_t> quotes = ReadFileBytes(layout.QuoteFile(0, 20220505));
   quotes.pop_back();
   WriteFileBytes(layout.QuoteFile(0, 20220505), quotes);

@@ -62,6 +62,12 @@ INSTANTIATE_TEST_SUITE_P(
                      std::filesystem::remove(l.QuoteFile(1, 20220505));
                    },
                    ConvertMay5, Outcome::kFailed, 1},
+        ResultCase{"ConvertOfAPairWithAnUnsafeCodeFails",
+                   [](const DataLayout& l) {
+                     WriteEveryMarket(l, 20220505);
+                     WriteSourcePair(l, 1, 20220505, {Stock("60000/", 10), Stock("600000", 10)});
+                   },
+                   ConvertMay5, Outcome::kFailed, 1},
         // Saturday to Monday: the weekend and the holiday Monday have no files.
         ResultCase{"ConvertOverDaysWithoutFilesIsDone", [](const DataLayout& l) { WriteEveryMarket(l, 20220506); },
                    [](DailyEngine& e) { return e.ConvertDailyRange(20220506, 20220509); }, Outcome::kDone, 0},
