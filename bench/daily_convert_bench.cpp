@@ -56,6 +56,7 @@ int EnvInt(const char* name, int fallback) {
 
 struct Tree {
   std::string root, history;
+  DataLayout layout;
   std::vector<std::string> files;
   std::size_t securityDays[kRounds] = {};  // records each week's conversion stores
 };
@@ -105,24 +106,24 @@ Tree& TheTree() {
     t.root = std::string(pattern) + "/";
     g_createdRoot = t.root;
     t.history = t.root + "vipdoc/";
+    t.layout = DataLayout(t.root, t.history);
     sample::SampleOptions options = sample::SampleOptions::FullMarket(3);
     options.securities = EnvInt("MARBLOOM_BENCH_DAILY_SECURITIES", sample::kFullMarketSecurities);
     const std::vector<DailyRecord> history = History(EnvInt("MARBLOOM_BENCH_DAILY_RECORDS", 2500));
     for (int market = 0; market < kMarketCount; ++market) {
-      const std::string dir = t.history + kMarketPrefix[market] + "/lday/";
-      std::filesystem::create_directories(dir);
+      std::filesystem::create_directories(t.layout.DailyDir(market));
       for (const sample::SampleSecurity& s : sample::MarketUniverse(kWeekStart[0], market, options)) {
-        t.files.push_back(dir + kMarketPrefix[market] + s.code + ".day");
+        t.files.push_back(t.layout.DailyFile(market, s.code));
         WriteFile(t.files.back(), history.data(), history.size() * sizeof(DailyRecord));
       }
     }
     for (int round = 0; round < kRounds; ++round)
       for (int date = kWeekStart[round]; date < kWeekStart[round] + kDays; ++date) {
-        if (!sample::WriteDailySources(date, options, t.history + "refmhq/")) Fail("sample sources");
+        if (!sample::WriteDailySources(date, options, t.layout.DailySourceDir())) Fail("sample sources");
         for (int market = 0; market < kMarketCount; ++market)
           t.securityDays[round] += sample::MarketQuotes(date, market, options).size();
       }
-    std::filesystem::create_directories(t.root + "logs/");
+    std::filesystem::create_directories(t.layout.LogDir());
     SetRunLogDirectory(t.root + "logs/");
     SyncTree(t.root);
     return t;
@@ -175,7 +176,7 @@ void BM_DailyConvertFiveDays(benchmark::State& state) {
       SyncTree(tree.root);
       floorUs = std::min(floorUs, Seconds(start) * 1e6 / (static_cast<double>(tree.files.size()) * kDays));
 
-      DailyEngine engine(DataLayout(tree.root, tree.history));
+      DailyEngine engine(tree.layout);
       start = Clock::now();
       if (!engine.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done()) Fail("conversion");
       const double seconds = Seconds(start);
@@ -202,7 +203,7 @@ void BM_DailyCheckTree(benchmark::State& state) {
         for (const std::string& path : tree.files) TouchFile(path, false);
       };
       auto checkAll = [&] {
-        DailyEngine engine(DataLayout(tree.root, tree.history));
+        DailyEngine engine(tree.layout);
         bad = engine.CheckDailyFiles().failedItems;
       };
       Timing f{}, c{};

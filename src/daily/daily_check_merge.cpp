@@ -92,7 +92,7 @@ std::size_t MergeRecords(const std::vector<uint8_t>& source, std::size_t ns, con
 
 }  // namespace
 
-// Each file is opened relative to its market's lday folder, which spares the
+// Each file is opened relative to its market's daily folder, which spares the
 // kernel the walk down the whole history path for every one of them.
 OperationResult DailyEngine::CheckDailyFiles() {
   BeginOperation();

@@ -114,7 +114,7 @@ TEST_F(DailyCheckTest, HugeFileIsCheckedWithoutReadingItWhole) {
 
 TEST_F(DailyCheckTest, OddFileNamesAreNotTakenForOtherCodes) {
   WriteDaily(0, "000001", {Rec(20220505)});
-  WriteFileBytes(tree.historyDir() + "sz/lday/sz000001_old.day", Bytes({Rec(20220506), Rec(20220505)}));
+  WriteFileBytes(layout.DailyDir(0) + "sz000001_old.day", Bytes({Rec(20220506), Rec(20220505)}));
   EXPECT_EQ(engine.CheckDailyFiles().failedItems, 0);
   EXPECT_NE(LogText().find("sz000001_old.day不是日线文件名,已跳过!"), std::string::npos);
 }
@@ -139,7 +139,7 @@ TEST_F(DailyCheckTest, CancelReturnsBadFilesFoundSoFar) {
 class DailyMergeTest : public DailyCheckTest {
  protected:
   DailyMergeTest() {
-    for (const char* m : {"sz", "sh", "bj"}) std::filesystem::create_directories(source.HistoryDir() + m + "/lday");
+    for (int market = 0; market < 3; ++market) std::filesystem::create_directories(source.DailyDir(market));
   }
   std::string SourceFile(int market, const std::string& code) { return source.DailyFile(market, code); }
   DataLayout source{std::string(), tree.root() + "other/"};
@@ -196,7 +196,7 @@ TEST_F(DailyMergeTest, SourceFolderWithoutTrailingSlashFindsNothing) {
 
 TEST_F(DailyMergeTest, FailedMoveIsLogged) {
   WriteFileBytes(SourceFile(2, "830001"), Bytes({Rec(20220505)}));
-  std::filesystem::remove_all(tree.historyDir() + "bj/lday");
+  std::filesystem::remove_all(layout.DailyDir(2));
   engine.MergeDailyFile(source, 2, "830001");
   EXPECT_NE(LogText().find("写入" + DailyFilePath(2, "830001") + "文件失败!"), std::string::npos);
   EXPECT_TRUE(PathExists(SourceFile(2, "830001")));

@@ -59,11 +59,11 @@ std::optional<DailyRecord> Expected(const sample::SampleSecurity& s, sample::Sam
   return r;
 }
 
-std::map<std::string, std::vector<uint8_t>> Snapshot(const std::string& historyDir) {
+std::map<std::string, std::vector<uint8_t>> Snapshot(const DataLayout& layout) {
   std::map<std::string, std::vector<uint8_t>> files;
-  for (const char* m : {"sz", "sh", "bj"})
-    for (const WalkEntry& e : ListCountedFiles(historyDir + m + "/lday/", "*"))
-      files[e.name] = ReadFileBytes(historyDir + m + "/lday/" + e.name);
+  for (int market = 0; market < 3; ++market)
+    for (const WalkEntry& e : ListCountedFiles(layout.DailyDir(market), "*"))
+      files[e.name] = ReadFileBytes(layout.DailyDir(market) + e.name);
   return files;
 }
 
@@ -106,10 +106,10 @@ TEST_F(DailyEndToEndTest, WeekConvertsIntoSoundFilesWithIndependentlyComputedRec
 
 TEST_F(DailyEndToEndTest, ConvertingTwiceLeavesTheTreeByteForByteTheSame) {
   ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday).outcome, Outcome::kDone);
-  const auto once = Snapshot(tree.historyDir());
+  const auto once = Snapshot(layout);
   ASSERT_GT(once.size(), 500u);
   ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday).outcome, Outcome::kDone);
-  EXPECT_TRUE(Snapshot(tree.historyDir()) == once);
+  EXPECT_TRUE(Snapshot(layout) == once);
 }
 
 TEST_F(DailyEndToEndTest, CancelInShanghaiKeepsShenzhenWholeAndBeijingUntouched) {
@@ -117,7 +117,7 @@ TEST_F(DailyEndToEndTest, CancelInShanghaiKeepsShenzhenWholeAndBeijingUntouched)
     if (line.find("正在转换上海") != std::string::npos) engine.Cancel();
   });
   ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday).outcome, Outcome::kCancelled);
-  const auto files = Snapshot(tree.historyDir());
+  const auto files = Snapshot(layout);
   int sz = 0, sh = 0, bj = 0;
   for (const auto& [name, bytes] : files) {
     EXPECT_EQ(bytes.size(), 32u) << name;

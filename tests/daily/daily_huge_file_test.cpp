@@ -43,15 +43,16 @@ TEST_F(DailyHugeFileTest, RangeEditsSkipIt) {
 
 TEST_F(DailyHugeFileTest, MergeNeitherFromNorIntoItAllocatesItsSize) {
   TempDir source;
-  std::filesystem::create_directories(source.path() + "sz/lday");
-  WriteFileBytes(source.path() + "sz/lday/sz000001.day", Bytes({Rec(20220506)}));
-  engine.MergeDailyFiles(DataLayout(std::string(), source.path()));
+  const DataLayout sourceTree(std::string(), source.path());
+  std::filesystem::create_directories(sourceTree.DailyDir(0));
+  WriteFileBytes(sourceTree.DailyFile(0, "000001"), Bytes({Rec(20220506)}));
+  engine.MergeDailyFiles(sourceTree);
   EXPECT_EQ(SizeOf(huge), kHuge);
-  EXPECT_TRUE(PathExists(source.path() + "sz/lday/sz000001.day"));  // nothing moved over it
+  EXPECT_TRUE(PathExists(sourceTree.DailyFile(0, "000001")));  // nothing moved over it
 
   WriteDaily(0, "000001", {Rec(20220505)});
-  MakeHuge(source.path() + "sz/lday/sz000001.day");
-  engine.MergeDailyFiles(DataLayout(std::string(), source.path()));
+  MakeHuge(sourceTree.DailyFile(0, "000001"));
+  engine.MergeDailyFiles(sourceTree);
   EXPECT_EQ(ReadFileBytes(huge), Bytes({Rec(20220505)}));
   EXPECT_EQ(StatusText(), "合并日线完成!");
 }

@@ -130,7 +130,7 @@ TEST_F(DailyStoreTest, RandomStoresMatchWholeFileRewrite) {
 }
 
 TEST_F(DailyStoreTest, CreateFailureIsLoggedAndNothingIsMade) {
-  std::filesystem::remove_all(tree.historyDir() + "sh/lday");
+  std::filesystem::remove_all(layout.DailyDir(1));
   const std::string shPath = DailyFilePath(1, "600000");
   EXPECT_FALSE(engine.StoreDailyRecord(1, "600000", Rec(20220505)));
   EXPECT_FALSE(engine.WriteDailyRecord(1, "600000", 20220505, Rec(20220505)));
