@@ -6,8 +6,8 @@
 // end. MARBLOOM_BENCH_DAILY_SECURITIES and MARBLOOM_BENCH_DAILY_RECORDS
 // shrink it for quick runs.
 //
-//   convert: five days converted, then syncfs of the tree (three rounds, one
-//            week each, the fastest counts);
+//   convert: five days converted, ending with the conversion's own syncfs of
+//            the tree (three rounds, one week each, the fastest counts);
 //   floor:   per file and day open + read the file + write 32 bytes at its
 //            end + close, then syncfs;
 //   check:   CheckDailyFiles over the tree; floor: open + read + close of
@@ -32,8 +32,8 @@
 #include <vector>
 
 #include "base/run_log.h"
-#include "app/settings.h"
 #include "common/calendar.h"
+#include "common/data_layout.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "daily/daily_engine.h"
@@ -56,6 +56,7 @@ int EnvInt(const char* name, int fallback) {
 
 struct Tree {
   std::string root, history;
+  DataLayout layout;
   std::vector<std::string> files;
   std::size_t securityDays[kRounds] = {};  // records each week's conversion stores
 };
@@ -105,25 +106,24 @@ Tree& TheTree() {
     t.root = std::string(pattern) + "/";
     g_createdRoot = t.root;
     t.history = t.root + "vipdoc/";
+    t.layout = DataLayout(t.root, t.history);
     sample::SampleOptions options = sample::SampleOptions::FullMarket(3);
     options.securities = EnvInt("MARBLOOM_BENCH_DAILY_SECURITIES", sample::kFullMarketSecurities);
     const std::vector<DailyRecord> history = History(EnvInt("MARBLOOM_BENCH_DAILY_RECORDS", 2500));
     for (int market = 0; market < kMarketCount; ++market) {
-      const std::string dir = t.history + kMarketPrefix[market] + "/lday/";
-      std::filesystem::create_directories(dir);
+      std::filesystem::create_directories(t.layout.DailyDir(market));
       for (const sample::SampleSecurity& s : sample::MarketUniverse(kWeekStart[0], market, options)) {
-        t.files.push_back(dir + kMarketPrefix[market] + s.code + ".day");
+        t.files.push_back(t.layout.DailyFile(market, s.code));
         WriteFile(t.files.back(), history.data(), history.size() * sizeof(DailyRecord));
       }
     }
     for (int round = 0; round < kRounds; ++round)
       for (int date = kWeekStart[round]; date < kWeekStart[round] + kDays; ++date) {
-        if (!sample::WriteDailySources(date, options, t.history + "refmhq/")) Fail("sample sources");
+        if (!sample::WriteDailySources(date, options, t.layout.DailySourceDir())) Fail("sample sources");
         for (int market = 0; market < kMarketCount; ++market)
           t.securityDays[round] += sample::MarketQuotes(date, market, options).size();
       }
-    std::filesystem::create_directories(t.root + "logs/");
-    Settings().historyDir = t.history;
+    std::filesystem::create_directories(t.layout.LogDir());
     SetRunLogDirectory(t.root + "logs/");
     SyncTree(t.root);
     return t;
@@ -176,10 +176,9 @@ void BM_DailyConvertFiveDays(benchmark::State& state) {
       SyncTree(tree.root);
       floorUs = std::min(floorUs, Seconds(start) * 1e6 / (static_cast<double>(tree.files.size()) * kDays));
 
-      DailyEngine engine;
+      DailyEngine engine(tree.layout);
       start = Clock::now();
-      if (engine.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1) != 1) Fail("conversion");
-      SyncTree(tree.root);
+      if (!engine.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done()) Fail("conversion");
       const double seconds = Seconds(start);
       total += seconds;
       convertUs = std::min(convertUs, seconds * 1e6 / static_cast<double>(tree.securityDays[round]));
@@ -204,8 +203,8 @@ void BM_DailyCheckTree(benchmark::State& state) {
         for (const std::string& path : tree.files) TouchFile(path, false);
       };
       auto checkAll = [&] {
-        DailyEngine engine;
-        bad = engine.CheckDailyFiles();
+        DailyEngine engine(tree.layout);
+        bad = engine.CheckDailyFiles().failedItems;
       };
       Timing f{}, c{};
       if (round % 2 == 0) {

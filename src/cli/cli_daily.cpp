@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "app/settings.h"
 #include "base/file_helpers.h"
 #include "cli/cli_common.h"
 #include "common/code_pattern.h"
@@ -31,64 +33,70 @@ int CheckRange(const DailyArgs& a, bool limitSpan) {
 
 int Convert(const DailyArgs& a) {
   if (int code = CheckRange(a, true)) return code;
-  DailyEngine engine;
-  const int result = engine.ConvertDailyRange(Date(a.from), Date(a.to));
-  return Finish(result == 1 ? kExitDone : kExitFailed);
+  DailyEngine engine(CurrentLayout());
+  return FinishWith(engine.ConvertDailyRange(Date(a.from), Date(a.to)));
 }
 
 int Delete(const DailyArgs& a) {
   if (int code = CheckRange(a, false)) return code;
   const std::string pattern = TrimSpaces(a.codes);
   if (!HasPatternLength(pattern)) return UsageFailure(kCodeFormatMessage);
-  DailyEngine engine;
-  engine.DeleteDailyRange(Date(a.from), Date(a.to), pattern);
-  return Finish(kExitDone);
+  DailyEngine engine(CurrentLayout());
+  return FinishWith(engine.DeleteDailyRange(Date(a.from), Date(a.to), pattern));
+}
+
+// The page's closing message replaces the engine's, also after a cancel; a
+// refusal of the writer lock keeps its own.
+OperationResult WithClosingMessage(OperationResult result, std::string message) {
+  if (result.outcome == Outcome::kBusy) return result;
+  SetStatusText(message);
+  result.message = std::move(message);
+  return result;
 }
 
 int Scale(const DailyArgs& a) {
   const std::string pattern = TrimSpaces(a.codes);
   if (!HasPatternLength(pattern)) return UsageFailure(kPatternLengthMessage);
   if (int code = CheckRange(a, false)) return code;
-  DailyEngine engine;
-  engine.ModifyDailyRange(Date(a.from), Date(a.to), DailyFactors{a.open, a.high, a.low, a.close, a.volume, a.amount},
-                          pattern);
-  SetStatusText("修改个股多日日线数据处理完毕!");
-  return Finish(kExitDone);
+  DailyEngine engine(CurrentLayout());
+  const DailyFactors factors{a.open, a.high, a.low, a.close, a.volume, a.amount};
+  return FinishWith(WithClosingMessage(engine.ModifyDailyRange(Date(a.from), Date(a.to), factors, pattern),
+                                       "修改个股多日日线数据处理完毕!"));
 }
 
 int Check() {
   SetStatusText("检查日线文件开始");
-  DailyEngine engine;
-  const int bad = engine.CheckDailyFiles();
-  SetStatusTextF("共有%d支股票日线文件出错，细节参看日志!", bad);
-  return Finish(bad > 0 ? kExitFailed : kExitDone);
+  DailyEngine engine(CurrentLayout());
+  const OperationResult result = engine.CheckDailyFiles();
+  char message[160];
+  std::snprintf(message, sizeof message, "共有%d支股票日线文件出错，细节参看日志!", result.failedItems);
+  return FinishWith(WithClosingMessage(result, message));
 }
 
 // The folder picker turns '\' into '/' and ends the folder with '/'.
 int Merge(const DailyArgs& a) {
   const std::string source = TrimSpaces(a.sourceDir);
   if (source.empty()) return UsageFailure("请先选择用于补充的vipdoc源!");
-  DailyEngine engine;
-  engine.MergeDailyFiles(NormalizeDirPath(source));
-  SetStatusText("个股日线合并处理完毕!");
-  return Finish(kExitDone);
+  DailyEngine engine(CurrentLayout());
+  const OperationResult result = engine.MergeDailyFiles(DataLayout(std::string(), NormalizeDirPath(source)));
+  return FinishWith(WithClosingMessage(result, "个股日线合并处理完毕!"));
 }
 
 int Extract(const DailyArgs& a) {
-  DailyEngine engine;
+  DailyEngine engine(CurrentLayout());
   DailyEditFields f;
-  if (!engine.ExtractDailyFields(a.codes, Date(a.from), &f))
-    return Finish(StatusText() == kCodeFormatMessage ? kExitUsage : kExitFailed);
-  std::printf("开盘价: %.15g\n最高价: %.15g\n最低价: %.15g\n收盘价: %.15g\n", f.open, f.high, f.low, f.close);
-  std::printf("成交量: %.15g\n成交金额: %.15g\n上涨家数: %.15g\n下跌家数: %.15g\n", f.volume, f.amount,
-              f.advancing, f.declining);
-  return Finish(kExitDone);
+  const OperationResult result = engine.ExtractDailyFields(a.codes, Date(a.from), &f);
+  if (result.done()) {
+    std::printf("开盘价: %.15g\n最高价: %.15g\n最低价: %.15g\n收盘价: %.15g\n", f.open, f.high, f.low, f.close);
+    std::printf("成交量: %.15g\n成交金额: %.15g\n上涨家数: %.15g\n下跌家数: %.15g\n", f.volume, f.amount,
+                f.advancing, f.declining);
+  }
+  return FinishWith(result);
 }
 
 int Edit(const DailyArgs& a) {
-  DailyEngine engine;
-  const int result = engine.WriteBackDailyFields(TrimSpaces(a.codes), Date(a.from), a.fields);
-  return Finish(result == 1 ? kExitDone : result == 0 ? kExitUsage : kExitFailed);
+  DailyEngine engine(CurrentLayout());
+  return FinishWith(engine.WriteBackDailyFields(TrimSpaces(a.codes), Date(a.from), a.fields));
 }
 
 // Every daily command tests the data guard first, as the page does.

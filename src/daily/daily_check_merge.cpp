@@ -6,18 +6,19 @@
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
-#include "app/settings.h"
 #include "common/market.h"
 #include "common/shared_state.h"
+#include "common/tree_lock.h"
 #include "daily/daily_engine.h"
 #include "daily/daily_io.h"
-#include "daily/daily_walk.h"
 
 namespace marbloom {
 namespace {
 
-constexpr DailyWalkMessages kCheckMessages = {"正在检查%s日线", "本次检查日线操作被取消!", "检查日线完成!"};
-constexpr DailyWalkMessages kMergeMessages = {"正在合并%s日线", "本次合并日线操作被取消!", "合并日线完成!"};
+constexpr WalkTexts kCheckTexts = {"路径不存在或无日线数据!", "正在检查%s日线", "本次检查日线操作被取消!"};
+constexpr WalkTexts kMergeTexts = {"路径不存在或无日线数据!", "正在合并%s日线", "本次合并日线操作被取消!"};
+constexpr const char* kCheckDone = "检查日线完成!";
+constexpr const char* kMergeDone = "合并日线完成!";
 constexpr std::array<bool, 3> kAllMarkets = {true, true, true};
 
 bool IsWholeRecords(int64_t length) { return length > 0 && length % static_cast<int64_t>(kDailyRecordSize) == 0; }
@@ -89,49 +90,43 @@ std::size_t MergeRecords(const std::vector<uint8_t>& source, std::size_t ns, con
   return out;
 }
 
-// Moves the source over the target, across file systems when needed.
-void MoveIntoPlace(const std::string& source, const std::string& target) {
-  if (!MoveFileAnywhere(source, target)) RunLog("写入%s文件失败!", target.c_str());
-}
-
 }  // namespace
 
-// Each file is opened relative to its market's lday folder, which spares the
+// Each file is opened relative to its market's daily folder, which spares the
 // kernel the walk down the whole history path for every one of them.
-int DailyEngine::CheckDailyFiles() {
+OperationResult DailyEngine::CheckDailyFiles() {
+  BeginOperation();
   std::array<UniqueFd, kMarketCount> folders;
   for (int market = 0; market < kMarketCount; ++market)
-    folders[market] = UniqueFd(
-        ::open(DailyFolderUnder(Settings().historyDir, market).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  int bad = 0;
-  WalkDailyFiles(*this, Settings().historyDir, kAllMarkets, "*", kCheckMessages,
-                 [&](int market, const std::string& code) {
-                   if (!folders[market]) {
-                     bad += CheckDailyFile(market, code) == 0 ? 1 : 0;
-                     return;
-                   }
-                   const std::string name = std::string(kMarketPrefix[market]).append(code).append(".day");
-                   UniqueFd fd(::openat(folders[market].get(), name.c_str(), O_RDONLY | O_CLOEXEC));
-                   bad += CheckOpenedDailyFile(fd.get(), market, code) == 0 ? 1 : 0;
-                 });
-  return bad;
+    folders[market] = UniqueFd(::open(layout_.DailyDir(market).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const WalkEnd end = WalkDailyFiles(layout_, kAllMarkets, "", kCheckTexts, kCheckDone, [&](const SecurityFile& file) {
+    bool sound;
+    if (folders[file.market]) {
+      UniqueFd fd(::openat(folders[file.market].get(), file.name.c_str(), O_RDONLY | O_CLOEXEC));
+      sound = CheckOpenedDailyFile(fd.get(), file.market, file.code);
+    } else {
+      sound = CheckDailyFile(file.market, file.code);
+    }
+    if (!sound) NoteFailure();
+  });
+  return ConcludeWalk(end, kCheckTexts, kCheckDone);
 }
 
-int DailyEngine::CheckDailyFile(int market, std::string_view code) {
-  UniqueFd fd = OpenForReading(DailyFilePath(market, code));
+bool DailyEngine::CheckDailyFile(int market, std::string_view code) {
+  UniqueFd fd = OpenForReading(layout_.DailyFile(market, code));
   return CheckOpenedDailyFile(fd.get(), market, code);
 }
 
-int DailyEngine::CheckOpenedDailyFile(int fd, int market, std::string_view code) {
+bool DailyEngine::CheckOpenedDailyFile(int fd, int market, std::string_view code) {
   const std::string c(code);
   const int64_t length = fd >= 0 ? FileLength(fd) : -1;
   if (length < 0) {
     ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
-    return 0;
+    return false;
   }
   if (!IsWholeRecords(length)) {
     ReportF("%s%s日线文件长度异常!", kMarketPrefix[market], c.c_str());
-    return 0;
+    return false;
   }
   uint32_t before = 0;
   for (int64_t offset = 0; offset < length; offset += static_cast<int64_t>(kCheckPiece)) {
@@ -139,43 +134,54 @@ int DailyEngine::CheckOpenedDailyFile(int fd, int market, std::string_view code)
     buffer_.resize(std::max(buffer_.size(), size));
     if (!ReadAllAt(fd, buffer_.data(), size, offset)) {
       ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
-      return 0;
+      return false;
     }
     const std::size_t n = size / kDailyRecordSize;
-    if (!DatesInOrder(buffer_, n, before, offset == 0, market, code)) return 0;
+    if (!DatesInOrder(buffer_, n, before, offset == 0, market, code)) return false;
     before = DateAt(buffer_, n - 1);
   }
-  return 1;
+  return true;
 }
 
-void DailyEngine::MergeDailyFiles(const std::string& sourceDir) {
-  WalkDailyFiles(*this, sourceDir, kAllMarkets, "*", kMergeMessages,
-                 [&](int market, const std::string& code) { MergeDailyFile(sourceDir, market, code); });
+OperationResult DailyEngine::MergeDailyFiles(const DataLayout& source) {
+  BeginOperation();
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  const WalkEnd end = WalkDailyFiles(source, kAllMarkets, "", kMergeTexts, kMergeDone, [&](const SecurityFile& file) {
+    MergeDailyFile(source, file.market, file.code);
+  });
+  if (end != WalkEnd::kNoFiles) SyncTree();
+  return ConcludeWalk(end, kMergeTexts, kMergeDone);
 }
 
-void DailyEngine::MergeDailyFile(const std::string& sourceDir, int market, std::string_view code) {
-  const std::string sourcePath = DailyFilePathUnder(sourceDir, market, code);
-  const std::string targetPath = DailyFilePath(market, code);
-  UniqueFd source = OpenForReading(sourcePath);
-  if (!source) {
+// Every source file that is not merged or moved, and every target that
+// cannot be written, counts as failed; a damaged target replaced by its
+// source does not.
+void DailyEngine::MergeDailyFile(const DataLayout& source, int market, std::string_view code) {
+  const std::string sourcePath = source.DailyFile(market, code);
+  const std::string targetPath = layout_.DailyFile(market, code);
+  UniqueFd sourceFd = OpenForReading(sourcePath);
+  if (!sourceFd) {
     ReportF("%s文件打开失败!", sourcePath.c_str());
+    NoteFailure();
     return;
   }
-  const int64_t sourceLength = FileLength(source.get());
+  const int64_t sourceLength = FileLength(sourceFd.get());
   if (!IsWholeRecords(sourceLength)) {
     ReportF("%s文件已损坏!", sourcePath.c_str());
+    NoteFailure();
     return;
   }
   UniqueFd target = OpenForUpdate(targetPath);
   if (!target) {
-    source.Close();
+    sourceFd.Close();
     MoveIntoPlace(sourcePath, targetPath);
     return;
   }
   const int64_t targetLength = FileLength(target.get());
   if (!IsWholeRecords(targetLength)) {
     ReportF("%s文件已损坏,直接覆盖!", targetPath.c_str());
-    source.Close();
+    sourceFd.Close();
     target.Close();
     MoveIntoPlace(sourcePath, targetPath);
     return;
@@ -184,31 +190,45 @@ void DailyEngine::MergeDailyFile(const std::string& sourceDir, int market, std::
   const std::size_t nt = static_cast<std::size_t>(targetLength) / kDailyRecordSize;
   if (!TryResize(mergeResult_, (ns + nt) * kDailyRecordSize, 2 * kMaxWholeFileBytes)) {
     SetStatusTextF("%s%s内存请求失败!", kMarketName[market], std::string(code).c_str());
+    NoteFailure();
     return;
   }
-  if (!ReadPrefix(source.get(), ns * kDailyRecordSize, 0, buffer_)) {
+  if (!ReadPrefix(sourceFd.get(), ns * kDailyRecordSize, 0, buffer_)) {
     ReportF("%s文件打开失败!", sourcePath.c_str());
+    NoteFailure();
     return;
   }
-  source.Close();
+  sourceFd.Close();
   if (!ReadPrefix(target.get(), nt * kDailyRecordSize, 0, mergeTarget_)) {
     RunLog("读取%s文件失败!", targetPath.c_str());
+    NoteFailure();
     return;
   }
   const std::size_t total = MergeRecords(buffer_, ns, mergeTarget_, nt, mergeResult_);
   WriteMergedTail(target.get(), targetPath, nt, total);
 }
 
-// The merged records from the first one that differs from the target on.
+// The merged records from the first one that differs from the target on;
+// the records the target gains are written before any of its records moves.
 void DailyEngine::WriteMergedTail(int fd, const std::string& targetPath, std::size_t nt, std::size_t total) {
   std::size_t same = 0;
   while (same < nt && std::memcmp(mergeResult_.data() + same * kDailyRecordSize,
                                   mergeTarget_.data() + same * kDailyRecordSize, kDailyRecordSize) == 0)
     ++same;
   if (same == total) return;
-  if (!WriteAllAt(fd, mergeResult_.data() + same * kDailyRecordSize, (total - same) * kDailyRecordSize,
-                  static_cast<int64_t>(same * kDailyRecordSize)))
-    RunLog("写入%s文件失败!", targetPath.c_str());
+  if (WriteChange(fd, mergeResult_.data() + same * kDailyRecordSize, (total - same) * kDailyRecordSize,
+                  static_cast<int64_t>(same * kDailyRecordSize), static_cast<int64_t>(nt * kDailyRecordSize),
+                  mergeTarget_.data() + same * kDailyRecordSize))
+    return;
+  RunLog("写入%s文件失败!", targetPath.c_str());
+  NoteFailure();
+}
+
+// Moves the source over the target, across file systems when needed.
+void DailyEngine::MoveIntoPlace(const std::string& source, const std::string& target) {
+  if (MoveFileAnywhere(source, target)) return;
+  RunLog("写入%s文件失败!", target.c_str());
+  NoteFailure();
 }
 
 }  // namespace marbloom

@@ -4,25 +4,16 @@
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
-#include "app/settings.h"
 #include "common/calendar.h"
 #include "common/market.h"
 #include "common/shared_state.h"
+#include "common/tree_lock.h"
 #include "daily/daily_conversion_rules.h"
 #include "daily/daily_engine.h"
 #include "daily/daily_io.h"
 
 namespace marbloom {
 namespace {
-
-enum DayResult { kMalformed = 0, kHandled = 1, kCancelled = 2 };
-
-std::string SourcePath(int market, int date, const char* extension) {
-  char path[1024];
-  std::snprintf(path, sizeof path, "%srefmhq/%s%06d.%s", Settings().historyDir.c_str(), kMarketPrefix[market],
-                date % 1000000, extension);
-  return path;
-}
 
 bool IsWellFormedPair(int64_t codeLength, int64_t quoteLength) {
   if (codeLength < 0 || quoteLength < 0) return false;
@@ -35,52 +26,75 @@ bool IsWellFormedPair(int64_t codeLength, int64_t quoteLength) {
 
 }  // namespace
 
-int DailyEngine::ConvertDailyRange(int first, int last) {
-  if (last < first) return 0;
+// A range in which no day has any source file converted nothing; a day
+// without any is a weekend or holiday, not a failure.
+OperationResult DailyEngine::ConvertDailyRange(int first, int last) {
+  BeginOperation();
+  if (last < first) return Conclude(Outcome::kInvalid, "");
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  bool anySources = false;
   for (int date = first; date != 0 && date <= last;) {
-    if (ConvertDailyDay(date) == kCancelled) {
+    const DailyDayEnd end = ConvertDailyDay(date);
+    if (end == DailyDayEnd::kCancelled) {
       SetStatusText("日线转档被取消!");
-      return 2;
+      SyncTree();
+      return Conclude(Outcome::kCancelled, "日线转档被取消!");
     }
+    anySources = anySources || end != DailyDayEnd::kNoSources;
     const int next = NextTradingDay(date);
     if (next <= date) break;
     date = next;
   }
   SetStatusText("日线转档完成!");
-  return 1;
+  if (!anySources) return Conclude(Outcome::kNothingToDo, "日线转档完成!");
+  SyncTree();
+  return Conclude(Outcome::kDone, "日线转档完成!");
 }
 
-int DailyEngine::ConvertDailyDay(int date) {
+DailyDayEnd DailyEngine::ConvertDailyDay(int date) {
+  const bool hasSources = DaySourcesExist(date);
   for (int market = 0; market < kMarketCount; ++market) {
-    const int result = ConvertMarketDay(market, date);
-    if (result != kHandled) return result;
+    const DailyDayEnd end = ConvertMarketDay(market, date, hasSources);
+    if (end != DailyDayEnd::kConverted) return end;
   }
-  return kHandled;
+  return hasSources ? DailyDayEnd::kConverted : DailyDayEnd::kNoSources;
 }
 
-int DailyEngine::ConvertMarketDay(int market, int date) {
-  const std::string codePath = SourcePath(market, date, "cod");
-  const std::string quotePath = SourcePath(market, date, "md1");
+bool DailyEngine::DaySourcesExist(int date) const {
+  for (int market = 0; market < kMarketCount; ++market)
+    if (FileExists(layout_.CodeListFile(market, date)) || FileExists(layout_.QuoteFile(market, date))) return true;
+  return false;
+}
+
+// A file missing on a day when other source files exist is a failure.
+DailyDayEnd DailyEngine::ConvertMarketDay(int market, int date, bool dayHasSources) {
+  const std::string codePath = layout_.CodeListFile(market, date);
+  const std::string quotePath = layout_.QuoteFile(market, date);
   UniqueFd codeFile = OpenForReading(codePath);
   if (!codeFile) {
     ReportF("找不到文件%s", codePath.c_str());
-    return kHandled;
+    if (dayHasSources) NoteFailure();
+    return DailyDayEnd::kConverted;
   }
   UniqueFd quoteFile = OpenForReading(quotePath);
   if (!quoteFile) {
     ReportF("找不到文件:%s", quotePath.c_str());
-    return kHandled;
+    NoteFailure();
+    return DailyDayEnd::kConverted;
   }
   const int64_t codeLength = FileLength(codeFile.get());
   const int64_t quoteLength = FileLength(quoteFile.get());
   if (!IsWellFormedPair(codeLength, quoteLength)) {
     RunLog("%s或者%s数据格式异常!", codePath.c_str(), quotePath.c_str());
-    return kMalformed;
+    NoteFailure();
+    return DailyDayEnd::kMalformed;
   }
   if (!ReadPrefix(codeFile.get(), static_cast<std::size_t>(codeLength), kCodeListRecordSize, codeList_) ||
       !ReadPrefix(quoteFile.get(), static_cast<std::size_t>(quoteLength), kQuoteRecordSize, quotes_)) {
     RunLog("读取%s或者%s文件失败!", codePath.c_str(), quotePath.c_str());
-    return kHandled;
+    NoteFailure();
+    return DailyDayEnd::kConverted;
   }
   codeFile.Close();
   quoteFile.Close();
@@ -89,7 +103,7 @@ int DailyEngine::ConvertMarketDay(int market, int date) {
 }
 
 // Stores one record per security of the pair read into the buffers.
-int DailyEngine::ConvertPair(int market, int date, const std::string& codePath) {
+DailyDayEnd DailyEngine::ConvertPair(int market, int date, const std::string& codePath) {
   const std::size_t n = (codeList_.size() - kCodeListRecordSize) / kCodeListRecordSize;
   bool unsafeCodeLogged = false;
   for (std::size_t k = 0; k < n; ++k) {
@@ -99,7 +113,10 @@ int DailyEngine::ConvertPair(int market, int date, const std::string& codePath) 
     std::memcpy(&quote, quotes_.data() + k * kQuoteRecordSize, sizeof quote);
     const std::optional<std::string> code = CodeListCode(entry);
     if (!code) {
-      if (!unsafeCodeLogged) RunLog("%s含有不规范的证券代码,已跳过!", codePath.c_str());
+      if (!unsafeCodeLogged) {
+        RunLog("%s含有不规范的证券代码,已跳过!", codePath.c_str());
+        NoteFailure();
+      }
       unsafeCodeLogged = true;
       continue;
     }
@@ -109,10 +126,10 @@ int DailyEngine::ConvertPair(int market, int date, const std::string& codePath) 
     SetProgressFraction(static_cast<double>(k) / static_cast<double>(n));
     if (Cancelled()) {
       ReportF("本次转档日线操作被取消!");
-      return kCancelled;
+      return DailyDayEnd::kCancelled;
     }
   }
-  return kHandled;
+  return DailyDayEnd::kConverted;
 }
 
 }  // namespace marbloom

@@ -1,14 +1,21 @@
 #pragma once
 // The daily-line engine: the record store of the daily files and every
 // operation on them (conversion from the downloaded source pairs, range delete
-// and batch modify, check, merge, single-record extract and write-back).
-// Reports through the shared status text, progress fraction and the run log.
+// and batch modify, check, merge, single-record extract and write-back), on
+// the data tree of the layout it is given. Reports through the shared status
+// text, progress fraction and the run log; each operation a front starts
+// returns its OperationResult.
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/unique_fd.h"
+#include "common/data_layout.h"
 #include "common/operation_engine.h"
+#include "common/security_walk.h"
 #include "daily/daily_record.h"
 
 namespace marbloom {
@@ -24,62 +31,82 @@ struct DailyEditFields {
   double advancing = 0, declining = 0;
 };
 
-// "<root><mm>/lday/", the folder of a market's daily files.
-std::string DailyFolderUnder(const std::string& root, int market);
-// "<root><mm>/lday/<mm><code>.day".
-std::string DailyFilePathUnder(const std::string& root, int market, std::string_view code);
-// The same under the history directory of the settings.
-std::string DailyFilePath(int market, std::string_view code);
-
 // The index rule of the single-record edit: sz codes "399...", sh codes "000...".
 bool IsEditIndexCode(int market, std::string_view code);
 
+// How the conversion of one day ended.
+enum class DailyDayEnd {
+  kNoSources,  // no source file of any market: a weekend or holiday
+  kConverted,  // the markets were handled (missing or unreadable files noted as failures)
+  kMalformed,  // a malformed pair ended the day before the later markets
+  kCancelled,
+};
+
 class DailyEngine : public OperationEngine {
  public:
+  explicit DailyEngine(DataLayout layout);
+
+  const DataLayout& Layout() const { return layout_; }
+
   // Record store. Store and Write put the record in date order (insert,
-  // append or replace) and write only the bytes that change; 1 stored, 0 not
-  // (logged). Read finds the first record of `date`; 1 found.
-  int StoreDailyRecord(int market, std::string_view code, const DailyRecord& record);
-  int WriteDailyRecord(int market, std::string_view code, uint32_t date, const DailyRecord& record);
-  int ReadDailyRecord(int market, std::string_view code, uint32_t date, DailyRecord* out);
+  // append or replace) and write only the bytes that change; false when the
+  // file could not be written (logged, and counted as a failed item; the file
+  // is left as it was). Read finds the first record of `date`.
+  bool StoreDailyRecord(int market, std::string_view code, const DailyRecord& record);
+  bool WriteDailyRecord(int market, std::string_view code, uint32_t date, const DailyRecord& record);
+  bool ReadDailyRecord(int market, std::string_view code, uint32_t date, DailyRecord* out);
 
-  // Conversion: 1 finished, 2 cancelled, 0 last < first (range) or a
-  // malformed source pair (day).
-  int ConvertDailyRange(int first, int last);
-  int ConvertDailyDay(int date);
+  // Conversion of the source pairs of a date range; one day of it.
+  OperationResult ConvertDailyRange(int first, int last);
+  DailyDayEnd ConvertDailyDay(int date);
 
-  // Range delete and batch modify over the files a code pattern selects.
-  void DeleteDailyRange(int first, int last, std::string_view pattern);
-  void ModifyDailyRange(int first, int last, const DailyFactors& factors, std::string_view pattern);
+  // Range delete and batch modify over the files a code pattern selects,
+  // and their steps on one file.
+  OperationResult DeleteDailyRange(int first, int last, std::string_view pattern);
+  OperationResult ModifyDailyRange(int first, int last, const DailyFactors& factors, std::string_view pattern);
   void DeleteDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last);
   void ModifyDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last,
                           const DailyFactors& factors);
 
-  // Check: the number of bad files; per file 1 sound, 0 bad (reported).
-  int CheckDailyFiles();
-  int CheckDailyFile(int market, std::string_view code);
+  // Check of every daily file: failedItems is the number of bad files.
+  // CheckDailyFile is true for a sound file (a fault has been reported otherwise).
+  OperationResult CheckDailyFiles();
+  bool CheckDailyFile(int market, std::string_view code);
 
-  // Merge of another tree's daily files into the history directory.
-  void MergeDailyFiles(const std::string& sourceDir);
-  void MergeDailyFile(const std::string& sourceDir, int market, std::string_view code);
+  // Merge of the daily files of another tree into this one.
+  OperationResult MergeDailyFiles(const DataLayout& source);
+  void MergeDailyFile(const DataLayout& source, int market, std::string_view code);
 
-  // Single-record edit. Extract fills the fields of the record of `date`
-  // (sz and sh only): 1 found, 0 not (status set). WriteBack stores the fields
-  // as one record: 1 stored, 0 malformed code, -1 the file could not be
-  // written (status set in every case).
-  int ExtractDailyFields(std::string_view codeText, int date, DailyEditFields* fields);
-  int WriteBackDailyFields(std::string_view codeText, int date, const DailyEditFields& fields);
+  // Single-record edit. Extract fills the fields from the record of `date`
+  // (sz and sh only); WriteBack stores the fields as one record.
+  OperationResult ExtractDailyFields(std::string_view codeText, int date, DailyEditFields* fields);
+  OperationResult WriteBackDailyFields(std::string_view codeText, int date, const DailyEditFields& fields);
 
  private:
-  int CheckOpenedDailyFile(int fd, int market, std::string_view code);
-  int StoreInOrder(const std::string& path, uint32_t key, const DailyRecord& record,
-                   const char* openFailureFormat);
-  bool PlaceInOrder(int fd, int64_t length, uint32_t key, const DailyRecord& record);
-  int ConvertMarketDay(int market, int date);
-  int ConvertPair(int market, int date, const std::string& codePath);
-  void WriteMergedTail(int fd, const std::string& targetPath, std::size_t targetCount, std::size_t total);
+  // Lists the daily files of the selected markets under `tree` (strays
+  // logged once) and visits them; `done` goes to the status line when the
+  // walk ends without a cancel.
+  WalkEnd WalkDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets, std::string_view codePattern,
+                         const WalkTexts& texts, const char* done,
+                         const std::function<void(const SecurityFile&)>& visit);
+  // The result of a walk: its status message and outcome.
+  OperationResult ConcludeWalk(WalkEnd end, const WalkTexts& texts, const char* done);
+  // The end of a writing operation: one flush of the tree's file system.
+  void SyncTree();
 
+  bool LoadForEdit(int market, std::string_view code, UniqueFd& fd, std::size_t* count);
+  bool CheckOpenedDailyFile(int fd, int market, std::string_view code);
+  bool StoreInOrder(const std::string& path, uint32_t key, const DailyRecord& record, const char* openFailureFormat);
+  bool PlaceInOrder(int fd, int64_t length, uint32_t key, const DailyRecord& record);
+  bool DaySourcesExist(int date) const;
+  DailyDayEnd ConvertMarketDay(int market, int date, bool dayHasSources);
+  DailyDayEnd ConvertPair(int market, int date, const std::string& codePath);
+  void WriteMergedTail(int fd, const std::string& targetPath, std::size_t targetCount, std::size_t total);
+  void MoveIntoPlace(const std::string& source, const std::string& target);
+
+  DataLayout layout_;
   std::vector<uint8_t> buffer_;       // one daily file (plus one record)
+  std::vector<uint8_t> undo_;         // the bytes a change overwrites, put back when it fails
   std::vector<uint8_t> codeList_;     // the code list of one market and day
   std::vector<uint8_t> quotes_;       // the quote file of one market and day
   std::vector<uint8_t> mergeTarget_;  // merge: the target file and the result

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
@@ -9,15 +10,43 @@
 
 namespace marbloom {
 
-UniqueFd OpenOrCreateForUpdate(const std::string& path) {
+UniqueFd OpenOrCreateForUpdate(const std::string& path, bool* created) {
+  *created = false;
   for (int attempt = 0; attempt < 2; ++attempt) {
     UniqueFd fd = OpenForUpdate(path);
     if (fd) return fd;
     if (errno != ENOENT) return fd;
     fd = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    *created = fd.valid();
     if (fd || errno != EEXIST) return fd;  // created, or failed for good
   }
   return UniqueFd();
+}
+
+namespace {
+
+// Gives a file back its old length after a failed write grew it.
+void TruncateBack(int fd, int64_t length) {
+  if (::ftruncate(fd, length) != 0) return;  // nothing more can be done; the caller reports the failure
+}
+
+}  // namespace
+
+bool WriteChange(int fd, const uint8_t* fresh, std::size_t size, int64_t from, int64_t oldLength,
+                 const uint8_t* old) {
+  const int64_t end = from + static_cast<int64_t>(size);
+  const int64_t growFrom = std::max(from, oldLength);
+  const int64_t keptEnd = std::min(end, oldLength);  // existing bytes end here
+  const bool grown = end > growFrom;
+  if (grown && !WriteAllAt(fd, fresh + (growFrom - from), static_cast<std::size_t>(end - growFrom), growFrom)) {
+    TruncateBack(fd, oldLength);
+    return false;
+  }
+  if (keptEnd <= from || WriteAllAt(fd, fresh, static_cast<std::size_t>(keptEnd - from), from)) return true;
+  // Best effort: the caller reports the failure whatever this achieves.
+  WriteAllAt(fd, old, static_cast<std::size_t>(keptEnd - from), from);
+  if (grown) TruncateBack(fd, oldLength);
+  return false;
 }
 
 bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit) {

@@ -18,15 +18,23 @@
 
 namespace marbloom {
 
-// Opens an existing file for update, or creates it empty. An existing file
-// that cannot be opened for update is never truncated.
-UniqueFd OpenOrCreateForUpdate(const std::string& path);
+// Opens an existing file for update, or creates it empty (`created` tells
+// which). An existing file that cannot be opened for update is never truncated.
+UniqueFd OpenOrCreateForUpdate(const std::string& path, bool* created);
 
+// Writes `size` bytes of `fresh` at `from` into a file of `oldLength` bytes,
+// where `old` holds the file's bytes from `from` up to the end of the write or
+// of the file, whichever comes first. The part that grows the file is written
+// first, so a full disk fails the change before any existing byte moves; when
+// a write fails, the old bytes and length are put back and false is returned.
+bool WriteChange(int fd, const uint8_t* fresh, std::size_t size, int64_t from, int64_t oldLength,
+                 const uint8_t* old);
+
+// Resizes `buffer` unless `size` exceeds `limit` or memory runs out; false then.
+bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit);
 // Reads the first `size` bytes of the file into `buffer`, which is resized to
 // size + `spare` bytes with the spare part zeroed. False on a short read.
 // A read larger than kMaxWholeFileBytes fails instead of allocating it.
-// Resizes unless `size` exceeds `limit` or memory runs out; false then.
-bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit);
 bool ReadPrefix(int fd, std::size_t size, std::size_t spare, std::vector<uint8_t>& buffer);
 
 inline uint32_t DateAt(const std::vector<uint8_t>& buffer, std::size_t index) {

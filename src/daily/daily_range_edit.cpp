@@ -1,35 +1,29 @@
 // Range delete and batch modify of daily files selected by a code pattern.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
-#include "app/settings.h"
 #include "common/code_pattern.h"
+#include "common/market.h"
 #include "common/scaled_value.h"
+#include "common/tree_lock.h"
 #include "daily/daily_engine.h"
 #include "daily/daily_io.h"
-#include "daily/daily_walk.h"
 
 namespace marbloom {
 namespace {
 
-constexpr DailyWalkMessages kDeleteMessages = {"正在删除%s日线", "本次删除日线操作被取消!", "删除日线完成!"};
-constexpr DailyWalkMessages kModifyMessages = {"正在修改%s日线", "本次批量修改日线操作被取消!", "批量修改日线完成!"};
+constexpr WalkTexts kDeleteTexts = {"路径不存在或无日线数据!", "正在删除%s日线", "本次删除日线操作被取消!"};
+constexpr WalkTexts kModifyTexts = {"路径不存在或无日线数据!", "正在修改%s日线", "本次批量修改日线操作被取消!"};
+constexpr const char* kDeleteDone = "删除日线完成!";
+constexpr const char* kModifyDone = "批量修改日线完成!";
+constexpr const char* kWriteFailed = "写入%s文件失败!";
 
 bool InRange(uint32_t date, uint32_t first, uint32_t last) { return date >= first && date <= last; }
-
-// Opens a daily file for update and reads its records; false (silently) when
-// it cannot be opened or its length is not a positive multiple of 32.
-bool LoadWholeFile(const std::string& path, UniqueFd& fd, std::vector<uint8_t>& buffer, std::size_t* count) {
-  fd = OpenForUpdate(path);
-  if (!fd) return false;
-  const int64_t length = FileLength(fd.get());
-  if (length <= 0 || length % static_cast<int64_t>(kDailyRecordSize) != 0) return false;
-  *count = static_cast<std::size_t>(length) / kDailyRecordSize;
-  if (ReadPrefix(fd.get(), static_cast<std::size_t>(length), 0, buffer)) return true;
-  RunLog("读取%s文件失败!", path.c_str());
-  return false;
-}
 
 void ScaleRecord(DailyRecord& r, const DailyFactors& f) {
   r.open = ScaleInt32(r.open, f.open);
@@ -42,73 +36,118 @@ void ScaleRecord(DailyRecord& r, const DailyFactors& f) {
 
 }  // namespace
 
-void DailyEngine::DeleteDailyRange(int first, int last, std::string_view pattern) {
-  WalkDailyFiles(*this, Settings().historyDir, SelectMarkets(pattern), CodePart(pattern), kDeleteMessages,
-                 [&](int market, const std::string& code) {
-                   DeleteDailyRecords(market, code, static_cast<uint32_t>(first), static_cast<uint32_t>(last));
-                 });
+OperationResult DailyEngine::DeleteDailyRange(int first, int last, std::string_view pattern) {
+  BeginOperation();
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  const WalkEnd end = WalkDailyFiles(layout_, SelectMarkets(pattern), CodePart(pattern), kDeleteTexts, kDeleteDone,
+                                     [&](const SecurityFile& file) {
+                                       DeleteDailyRecords(file.market, file.code, static_cast<uint32_t>(first),
+                                                          static_cast<uint32_t>(last));
+                                     });
+  if (end != WalkEnd::kNoFiles) SyncTree();
+  return ConcludeWalk(end, kDeleteTexts, kDeleteDone);
 }
 
-void DailyEngine::ModifyDailyRange(int first, int last, const DailyFactors& factors, std::string_view pattern) {
-  WalkDailyFiles(*this, Settings().historyDir, SelectMarkets(pattern), CodePart(pattern), kModifyMessages,
-                 [&](int market, const std::string& code) {
-                   ModifyDailyRecords(market, code, static_cast<uint32_t>(first), static_cast<uint32_t>(last),
-                                      factors);
-                 });
+OperationResult DailyEngine::ModifyDailyRange(int first, int last, const DailyFactors& factors,
+                                              std::string_view pattern) {
+  BeginOperation();
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  const WalkEnd end = WalkDailyFiles(layout_, SelectMarkets(pattern), CodePart(pattern), kModifyTexts, kModifyDone,
+                                     [&](const SecurityFile& file) {
+                                       ModifyDailyRecords(file.market, file.code, static_cast<uint32_t>(first),
+                                                          static_cast<uint32_t>(last), factors);
+                                     });
+  if (end != WalkEnd::kNoFiles) SyncTree();
+  return ConcludeWalk(end, kModifyTexts, kModifyDone);
+}
+
+// Opens a daily file for update and reads its records. A file that cannot be
+// opened, read, or whose length is not a positive multiple of 32 is left
+// alone and counts as failed (a missing one was deleted meanwhile and does not).
+bool DailyEngine::LoadForEdit(int market, std::string_view code, UniqueFd& fd, std::size_t* count) {
+  const std::string path = layout_.DailyFile(market, code);
+  fd = OpenForUpdate(path);
+  if (!fd) {
+    if (errno == ENOENT) return false;
+    RunLog("读取%s文件失败!", path.c_str());
+  } else if (const int64_t length = FileLength(fd.get());
+             length <= 0 || length % static_cast<int64_t>(kDailyRecordSize) != 0) {
+    RunLog("%s%s日线文件长度异常!", kMarketPrefix[market], std::string(code).c_str());
+  } else if (!ReadPrefix(fd.get(), static_cast<std::size_t>(length), 0, buffer_)) {
+    RunLog("读取%s文件失败!", path.c_str());
+  } else {
+    *count = static_cast<std::size_t>(length) / kDailyRecordSize;
+    return true;
+  }
+  NoteFailure();
+  return false;
 }
 
 // Keeps the records dated outside the range (and not 0). Records before the
-// first removed one stay where they are, so only the rest is written.
+// first removed one stay where they are, so only the rest is written; a
+// failed write or truncation puts the old records back.
 void DailyEngine::DeleteDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last) {
-  const std::string path = DailyFilePath(market, code);
   UniqueFd fd;
   std::size_t n = 0;
-  if (!LoadWholeFile(path, fd, buffer_, &n)) return;
-  std::size_t kept = 0;
-  std::size_t firstMoved = n;
-  for (std::size_t i = 0; i < n; ++i) {
+  if (!LoadForEdit(market, code, fd, &n)) return;
+  std::size_t firstMoved = 0;
+  while (firstMoved < n && DateAt(buffer_, firstMoved) != 0 && !InRange(DateAt(buffer_, firstMoved), first, last))
+    ++firstMoved;
+  if (firstMoved == n) return;
+  undo_.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(firstMoved * kDailyRecordSize), buffer_.end());
+  std::size_t kept = firstMoved;
+  for (std::size_t i = firstMoved; i < n; ++i) {
     const uint32_t date = DateAt(buffer_, i);
-    if (date == 0 || InRange(date, first, last)) {
-      firstMoved = std::min(firstMoved, i);
-      continue;
-    }
-    if (kept != i) PutRecordAt(buffer_, kept, RecordAt(buffer_, i));
-    ++kept;
+    if (date == 0 || InRange(date, first, last)) continue;
+    PutRecordAt(buffer_, kept++, RecordAt(buffer_, i));
   }
-  if (kept == n) return;
+  const std::string path = layout_.DailyFile(market, code);
   if (kept == 0) {
     fd.Close();
-    if (std::remove(path.c_str()) != 0) RunLog("写入%s文件失败!", path.c_str());
-    return;
+    if (std::remove(path.c_str()) == 0) return;
+  } else {
+    const auto from = static_cast<int64_t>(firstMoved * kDailyRecordSize);
+    const auto length = static_cast<int64_t>(n * kDailyRecordSize);
+    if (WriteChange(fd.get(), buffer_.data() + firstMoved * kDailyRecordSize, (kept - firstMoved) * kDailyRecordSize,
+                    from, length, undo_.data())) {
+      if (::ftruncate(fd.get(), static_cast<off_t>(kept * kDailyRecordSize)) == 0) return;
+      WriteAllAt(fd.get(), undo_.data(), undo_.size(), from);
+    }
   }
-  const bool ok = WriteAllAt(fd.get(), buffer_.data() + firstMoved * kDailyRecordSize,
-                             (kept - firstMoved) * kDailyRecordSize,
-                             static_cast<int64_t>(firstMoved * kDailyRecordSize)) &&
-                  ::ftruncate(fd.get(), static_cast<off_t>(kept * kDailyRecordSize)) == 0;
-  if (!ok) RunLog("写入%s文件失败!", path.c_str());
+  RunLog(kWriteFailed, path.c_str());
+  NoteFailure();
 }
 
 // Scales the records of the range in place; only the span from the first to
 // the last changed record is written back.
 void DailyEngine::ModifyDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last,
                                      const DailyFactors& factors) {
-  const std::string path = DailyFilePath(market, code);
   UniqueFd fd;
   std::size_t n = 0;
-  if (!LoadWholeFile(path, fd, buffer_, &n)) return;
+  if (!LoadForEdit(market, code, fd, &n)) return;
   std::size_t low = n, high = 0;
   for (std::size_t i = 0; i < n; ++i) {
     if (!InRange(DateAt(buffer_, i), first, last)) continue;
-    DailyRecord record = RecordAt(buffer_, i);
-    ScaleRecord(record, factors);
-    PutRecordAt(buffer_, i, record);
     low = std::min(low, i);
     high = i;
   }
   if (low == n) return;
-  if (!WriteAllAt(fd.get(), buffer_.data() + low * kDailyRecordSize, (high - low + 1) * kDailyRecordSize,
-                  static_cast<int64_t>(low * kDailyRecordSize)))
-    RunLog("写入%s文件失败!", path.c_str());
+  const std::size_t begin = low * kDailyRecordSize, size = (high - low + 1) * kDailyRecordSize;
+  undo_.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(begin),
+               buffer_.begin() + static_cast<std::ptrdiff_t>(begin + size));
+  for (std::size_t i = low; i <= high; ++i) {
+    if (!InRange(DateAt(buffer_, i), first, last)) continue;
+    DailyRecord record = RecordAt(buffer_, i);
+    ScaleRecord(record, factors);
+    PutRecordAt(buffer_, i, record);
+  }
+  if (WriteChange(fd.get(), buffer_.data() + begin, size, static_cast<int64_t>(begin),
+                  static_cast<int64_t>(n * kDailyRecordSize), undo_.data()))
+    return;
+  RunLog(kWriteFailed, layout_.DailyFile(market, code).c_str());
+  NoteFailure();
 }
 
 }  // namespace marbloom

@@ -1,5 +1,5 @@
 #pragma once
-// The daily-line file "<history>/<mm>/lday/<mm><code>.day": a plain array of
+// The daily-line file of a security (DataLayout::DailyFile): a plain array of
 // 32-byte records, one per trading day, dates strictly increasing. No header,
 // no trailer; every integer is little-endian.
 #include <bit>

@@ -3,6 +3,7 @@
 #include "common/code_pattern.h"
 #include "common/scaled_value.h"
 #include "common/shared_state.h"
+#include "common/tree_lock.h"
 #include "daily/daily_engine.h"
 #include "daily/daily_io.h"
 
@@ -12,20 +13,21 @@ bool IsEditIndexCode(int market, std::string_view code) {
   return (market == 0 && code.substr(0, 3) == "399") || (market == 1 && code.substr(0, 3) == "000");
 }
 
-int DailyEngine::ExtractDailyFields(std::string_view codeText, int date, DailyEditFields* fields) {
+OperationResult DailyEngine::ExtractDailyFields(std::string_view codeText, int date, DailyEditFields* fields) {
+  BeginOperation();
   if (!DataTreeReady) {
     SetStatusText(kDataGuardMessage);
-    return 0;
+    return Conclude(Outcome::kInvalid, kDataGuardMessage);
   }
   const std::optional<SingleSecurity> security = ParseSingleSecurity(codeText, false);
   if (!security) {
     SetStatusText(kCodeFormatMessage);
-    return 0;
+    return Conclude(Outcome::kInvalid, kCodeFormatMessage);
   }
   DailyRecord record{};
   if (!ReadDailyRecord(security->market, security->code, static_cast<uint32_t>(date), &record)) {
     SetStatusText("无指定个股日线!");
-    return 0;
+    return Conclude(Failures() > 0 ? Outcome::kFailed : Outcome::kNothingToDo, "无指定个股日线!");
   }
   const bool index = IsEditIndexCode(security->market, security->code);
   fields->open = record.open;
@@ -37,15 +39,20 @@ int DailyEngine::ExtractDailyFields(std::string_view codeText, int date, DailyEd
   fields->advancing = index ? record.word28 : 0;
   fields->declining = index ? record.word30 : 0;
   SetStatusText("个股日线提取成功!");
-  return 1;
+  return Conclude(Outcome::kDone, "个股日线提取成功!");
 }
 
-int DailyEngine::WriteBackDailyFields(std::string_view codeText, int date, const DailyEditFields& fields) {
+// A record that could not be written is reported in the status line with its
+// file, not with the completion message.
+OperationResult DailyEngine::WriteBackDailyFields(std::string_view codeText, int date, const DailyEditFields& fields) {
+  BeginOperation();
   const std::optional<SingleSecurity> security = ParseSingleSecurity(codeText, true);
   if (!security) {
     SetStatusText(kCodeFormatMessage);
-    return 0;
+    return Conclude(Outcome::kInvalid, kCodeFormatMessage);
   }
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
   DailyRecord record{};
   record.date = static_cast<uint32_t>(date);
   record.open = SaturateToInt32(fields.open);
@@ -59,12 +66,15 @@ int DailyEngine::WriteBackDailyFields(std::string_view codeText, int date, const
     record.word28 = Low16(SaturateToInt32(fields.advancing));
     record.word30 = Low16(SaturateToInt32(fields.declining));
   }
-  if (!WriteDailyRecord(security->market, security->code, record.date, record)) {
-    SetStatusTextF("写入%s文件失败!", DailyFilePath(security->market, security->code).c_str());
-    return -1;
+  const bool stored = WriteDailyRecord(security->market, security->code, record.date, record);
+  if (stored) SyncTree();
+  if (!stored || Failures() > 0) {
+    const std::string message = "写入" + layout_.DailyFile(security->market, security->code) + "文件失败!";
+    SetStatusText(message);
+    return Conclude(Outcome::kFailed, message);
   }
   ReportF("个股日线修改处理完毕!");
-  return 1;
+  return Conclude(Outcome::kDone, "个股日线修改处理完毕!");
 }
 
 }  // namespace marbloom

@@ -1,6 +1,6 @@
 #pragma once
-// The downloaded daily source pair of one market and day, in the history
-// directory's refmhq/ folder:
+// The downloaded daily source pair of one market and day, in the daily
+// source folder of the data tree (DataLayout::CodeListFile and QuoteFile):
 //   <mm><yymmdd>.cod   code list, a plain array of 150-byte CodeListRecords
 //   <mm><yymmdd>.md1   quotes, a plain array of 512-byte QuoteRecords;
 //                      quote k belongs to code-list record k

@@ -1,10 +1,11 @@
 // The record store: one record put in date order, one record read by date.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
-#include "app/settings.h"
-#include "common/market.h"
 #include "daily/daily_engine.h"
 #include "daily/daily_io.h"
 
@@ -16,16 +17,6 @@ constexpr const char* kWriteFailed = "写入%s文件失败!";
 constexpr const char* kReadFailed = "读取%s文件失败!";
 constexpr const char* kNoData = "%s文件无数据!";
 
-// Writes `size` bytes at `offset`; a write that fails while growing the file
-// gives the file back its old length.
-bool WriteOrRestore(int fd, const void* data, std::size_t size, int64_t offset, int64_t oldLength) {
-  if (WriteAllAt(fd, data, size, offset)) return true;
-  if (offset + static_cast<int64_t>(size) > oldLength && ::ftruncate(fd, oldLength) != 0) {
-    // Nothing more can be done; the caller logs the failure.
-  }
-  return false;
-}
-
 // The first record whose date is not smaller than `key` (n when none).
 std::size_t ScanFor(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t key) {
   std::size_t i = 0;
@@ -35,87 +26,83 @@ std::size_t ScanFor(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t 
 
 }  // namespace
 
-std::string DailyFolderUnder(const std::string& root, int market) {
-  return std::string(root).append(kMarketPrefix[market]).append("/lday/");
+bool DailyEngine::StoreDailyRecord(int market, std::string_view code, const DailyRecord& record) {
+  return StoreInOrder(layout_.DailyFile(market, code), record.date, record, kCreateFailed);
 }
 
-std::string DailyFilePathUnder(const std::string& root, int market, std::string_view code) {
-  const char* prefix = kMarketPrefix[market];
-  std::string path;
-  path.reserve(root.size() + code.size() + 16);
-  path.append(root).append(prefix).append("/lday/").append(prefix).append(code).append(".day");
-  return path;
-}
-
-std::string DailyFilePath(int market, std::string_view code) {
-  return DailyFilePathUnder(Settings().historyDir, market, code);
-}
-
-int DailyEngine::StoreDailyRecord(int market, std::string_view code, const DailyRecord& record) {
-  return StoreInOrder(DailyFilePath(market, code), record.date, record, kCreateFailed);
-}
-
-int DailyEngine::WriteDailyRecord(int market, std::string_view code, uint32_t date,
-                                  const DailyRecord& record) {
-  return StoreInOrder(DailyFilePath(market, code), date, record, kWriteFailed);
+bool DailyEngine::WriteDailyRecord(int market, std::string_view code, uint32_t date, const DailyRecord& record) {
+  return StoreInOrder(layout_.DailyFile(market, code), date, record, kWriteFailed);
 }
 
 // Same bytes as reading the whole file, inserting in memory and rewriting it
 // from offset 0, but only the changed part is written: one record when
 // appending or replacing, the records from the insertion point on when
-// inserting. The part that grows the file is written first, so a full disk
-// leaves the old content in place.
-int DailyEngine::StoreInOrder(const std::string& path, uint32_t key, const DailyRecord& record,
-                              const char* openFailureFormat) {
-  UniqueFd fd = OpenOrCreateForUpdate(path);
+// inserting. A write that fails leaves the file as it was (a file made here
+// is removed again).
+bool DailyEngine::StoreInOrder(const std::string& path, uint32_t key, const DailyRecord& record,
+                               const char* openFailureFormat) {
+  bool created = false;
+  UniqueFd fd = OpenOrCreateForUpdate(path, &created);
   if (!fd) {
     RunLog(openFailureFormat, path.c_str());
-    return 0;
+    NoteFailure();
+    return false;
   }
   const int64_t length = FileLength(fd.get());
-  if (length >= 0 && PlaceInOrder(fd.get(), length, key, record)) return 1;
+  if (length >= 0 && PlaceInOrder(fd.get(), length, key, record)) return true;
+  fd.Close();
+  if (created) ::unlink(path.c_str());
   RunLog(kWriteFailed, path.c_str());
-  return 0;
+  NoteFailure();
+  return false;
 }
 
+// The whole file is read (a partial last record too), so that a failed write
+// can put back every byte it covered.
 bool DailyEngine::PlaceInOrder(int fd, int64_t length, uint32_t key, const DailyRecord& record) {
   constexpr std::size_t kSize = kDailyRecordSize;
-  if (length < static_cast<int64_t>(kSize)) return WriteOrRestore(fd, &record, kSize, 0, length);
-  const std::size_t n = static_cast<std::size_t>(length) / kSize;
-  if (!ReadPrefix(fd, n * kSize, kSize, buffer_)) return false;
+  const auto* fresh = reinterpret_cast<const uint8_t*>(&record);
+  const std::size_t size = static_cast<std::size_t>(length);
+  const std::size_t n = size / kSize;
+  if (!ReadPrefix(fd, size, (n + 1) * kSize - size, buffer_)) return false;
+  if (n == 0) return WriteChange(fd, fresh, kSize, 0, length, buffer_.data());
   const std::size_t i = ScanFor(buffer_, n, key);
-  if (i < n && DateAt(buffer_, i) == key) return WriteAllAt(fd, &record, kSize, static_cast<int64_t>(i * kSize));
-  if (i == n) return WriteOrRestore(fd, &record, kSize, static_cast<int64_t>(n * kSize), length);
+  const auto at = static_cast<int64_t>(i * kSize);
+  if (i == n || DateAt(buffer_, i) == key) return WriteChange(fd, fresh, kSize, at, length, buffer_.data() + i * kSize);
+  undo_.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(i * kSize),
+               buffer_.begin() + static_cast<std::ptrdiff_t>(size));
   uint8_t* base = buffer_.data();
   std::memmove(base + (i + 1) * kSize, base + i * kSize, (n - i) * kSize);
   PutRecordAt(buffer_, i, record);
-  return WriteOrRestore(fd, base + n * kSize, kSize, static_cast<int64_t>(n * kSize), length) &&
-         WriteAllAt(fd, base + i * kSize, (n - i) * kSize, static_cast<int64_t>(i * kSize));
+  return WriteChange(fd, base + i * kSize, (n + 1 - i) * kSize, at, length, undo_.data());
 }
 
-int DailyEngine::ReadDailyRecord(int market, std::string_view code, uint32_t date, DailyRecord* out) {
-  const std::string path = DailyFilePath(market, code);
+bool DailyEngine::ReadDailyRecord(int market, std::string_view code, uint32_t date, DailyRecord* out) {
+  const std::string path = layout_.DailyFile(market, code);
   UniqueFd fd = OpenForReading(path);
   if (!fd) {
+    if (errno != ENOENT) NoteFailure();
     RunLog(kReadFailed, path.c_str());
-    return 0;
+    return false;
   }
   const int64_t length = FileLength(fd.get());
   if (length < static_cast<int64_t>(kDailyRecordSize)) {
+    if (length < 0) NoteFailure();
     RunLog(length < 0 ? kReadFailed : kNoData, path.c_str());
-    return 0;
+    return false;
   }
   const std::size_t n = static_cast<std::size_t>(length) / kDailyRecordSize;
   if (!ReadPrefix(fd.get(), n * kDailyRecordSize, 0, buffer_)) {
+    NoteFailure();
     RunLog(kReadFailed, path.c_str());
-    return 0;
+    return false;
   }
   for (std::size_t i = 0; i < n; ++i) {
     if (DateAt(buffer_, i) != date) continue;
     *out = RecordAt(buffer_, i);
-    return 1;
+    return true;
   }
-  return 0;
+  return false;
 }
 
 }  // namespace marbloom

@@ -4,11 +4,14 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "base/run_log.h"
 #include "app/settings.h"
+#include "common/tree_lock.h"
+#include "daily/small_disk.h"
 #include "daily/daily_record.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
@@ -113,7 +116,7 @@ TEST_F(CliDaily, DeleteRemovesTheRangeFromSelectedFilesOnly) {
   EXPECT_EQ(ReadDaily("sh600000").size(), 2u);
 
   auto none = Cli("daily delete --from 20220506 --to 20220506 --codes bj??????");
-  EXPECT_EQ(none.exitCode, 0);
+  EXPECT_EQ(none.exitCode, 1);  // nothing to do
   EXPECT_EQ(none.out, "路径不存在或无日线数据!\n");
 }
 
@@ -229,6 +232,9 @@ INSTANTIATE_TEST_SUITE_P(
                 2, kCodeFormat}));
 
 TEST_F(CliDaily, ConvertSpanOfExactlyThirtyOneDaysRuns) {
+  sample::SampleOptions options = sample::SampleOptions::Quick(11);
+  options.securities = 30;
+  ASSERT_TRUE(sample::WriteDailySources(20220601, options, history_ + "refmhq/"));
   auto r = Cli("daily convert --from 20220501 --to 20220601");
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "日线转档完成!\n");
@@ -251,6 +257,99 @@ TEST_F(CliDaily, DataGuardStopsEveryCommandWhenTheTreeIsNotReady) {
     EXPECT_EQ(r.out, std::string(kGuard) + "\n") << args;
   }
   EXPECT_TRUE(PathExists(temp_.path() + "other/sz/lday/sz000001.day"));
+}
+
+// Every file below `dir`, by path, with its bytes.
+std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& dir) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+    if (entry.is_regular_file()) files[entry.path().string()] = ReadFileBytes(entry.path().string());
+  return files;
+}
+
+// ------------------------------------------------------------ another writer
+
+struct WhileLocked {
+  const char* args;  // "SRC" stands for the other tree
+  int exitCode;
+};
+
+class CliDailyWhileLocked : public CliDaily, public ::testing::WithParamInterface<WhileLocked> {};
+
+// Another process holds the tree: writing commands are refused at once with
+// exit 5 and change nothing; reading commands still run.
+TEST_P(CliDailyWhileLocked, WritersAreRefusedAndReadersRun) {
+  sample::SampleOptions options = sample::SampleOptions::Quick(11);
+  options.securities = 30;
+  ASSERT_TRUE(sample::WriteDailySources(20220505, options, DataLayout(temp_.path(), history_).DailySourceDir()));
+  WriteDaily("sz000001", {Day(20220505, 1000), Day(20220506, 1010)});
+  const std::string other = temp_.path() + "other/";
+  WriteFileIn(other + "sz/lday/sz000002.day", Bytes({Day(20220504, 1)}));
+  TreeWriteLock lock(DataLayout(temp_.path(), history_));
+  ASSERT_TRUE(lock.held());
+  const auto before = FilesBelow(temp_.path() + "hist/"), otherBefore = FilesBelow(other);
+
+  std::string args = GetParam().args;
+  if (const std::size_t at = args.find("SRC"); at != std::string::npos) args.replace(at, 3, other);
+  auto r = Cli(args);
+  EXPECT_EQ(r.exitCode, GetParam().exitCode) << args;
+  if (GetParam().exitCode == 5) {
+    EXPECT_NE(r.out.find("正被另一个操作写入"), std::string::npos) << r.out;
+  }
+  EXPECT_TRUE(FilesBelow(temp_.path() + "hist/") == before) << args;
+  EXPECT_TRUE(FilesBelow(other) == otherBefore) << args;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DailyCommands, CliDailyWhileLocked,
+    ::testing::Values(WhileLocked{"daily convert --from 20220505 --to 20220505", 5},
+                      WhileLocked{"daily delete --from 20220505 --to 20220505 --codes sz??????", 5},
+                      WhileLocked{"daily scale --from 20220505 --to 20220505 --codes sz?????? --close 2", 5},
+                      WhileLocked{"daily merge SRC", 5},
+                      WhileLocked{"daily edit sz000001 --date 20220505 --open 1 --high 1 --low 1 --close 1 "
+                                  "--volume 1 --amount 1",
+                                  5},
+                      WhileLocked{"daily check", 0}, WhileLocked{"daily extract sz000001 --date 20220505", 0}));
+
+// ------------------------------------------------------------ failed files
+
+// A damaged quote file of sz skips sh and bj of that day, and the run fails.
+TEST_F(CliDaily, ConvertOfADamagedSourceFileExitsOne) {
+  sample::SampleOptions options = sample::SampleOptions::Quick(11);
+  options.securities = 30;
+  const DataLayout layout(temp_.path(), history_);
+  ASSERT_TRUE(sample::WriteDailySources(20220505, options, layout.DailySourceDir()));
+  std::vector<uint8_t> quotes = ReadFileBytes(layout.QuoteFile(0, 20220505));
+  quotes.pop_back();
+  WriteFileBytes(layout.QuoteFile(0, 20220505), quotes);
+  auto r = Cli("daily convert --from 20220505 --to 20220505");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "日线转档完成!\n");
+  EXPECT_FALSE(PathExists(layout.DailyFile(1, sample::MarketQuotes(20220505, 1, options).front().code)));
+  EXPECT_NE(ReadRunLog().find("数据格式异常!"), std::string::npos);
+}
+
+// Five files of one page each (128 records ending 20220511) on a full disk,
+// merged with one older record each: nothing may be lost, and the run fails.
+TEST_F(CliDaily, MergeOnAFullDiskKeepsEveryRecordAndExitsOne) {
+  SmallDisk disk(std::size_t{1} << 20);
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  history_ = disk.path() + "hist/";
+  ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
+  ASSERT_EQ(Cli("daily check").exitCode, 1);  // creates the tree; nothing in it yet
+  const std::string other = temp_.path() + "other/";
+  std::vector<DailyRecord> page;
+  for (uint32_t k = 0; k < 128; ++k) page.push_back(Day(20220511 - 127 + k, 1000));
+  for (const char* code : {"000001", "000002", "000003", "000004", "000005"}) {
+    WriteDaily(std::string("sz") + code, page);
+    WriteFileIn(other + "sz/lday/sz" + code + ".day", Bytes({Day(20220101, 1)}));
+  }
+  const auto before = FilesBelow(history_ + "sz/lday/");
+  disk.Fill();
+  auto r = Cli("daily merge " + other);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "个股日线合并处理完毕!\n");
+  EXPECT_TRUE(FilesBelow(history_ + "sz/lday/") == before);
 }
 
 }  // namespace

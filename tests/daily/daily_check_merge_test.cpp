@@ -7,12 +7,7 @@
 namespace marbloom::test {
 namespace {
 
-class DailyCheckTest : public ::testing::Test {
- protected:
-  void TearDown() override { SetStatusObserver(nullptr); }
-  TestTree tree;
-  DailyEngine engine;
-};
+class DailyCheckTest : public DailyTreeTest {};
 
 struct CheckCase {
   const char* name;
@@ -30,10 +25,10 @@ std::vector<uint8_t> WithTail(std::vector<DailyRecord> records, std::size_t extr
 
 TEST_P(DailyCheckFileTest, ReportsTheFirstFaultOnly) {
   TestTree tree;
-  DailyEngine engine;
-  WriteFileBytes(DailyFilePath(0, "000001"), GetParam().bytes);
+  DailyEngine engine(tree.layout());
+  WriteFileBytes(tree.layout().DailyFile(0, "000001"), GetParam().bytes);
   const std::string expected = GetParam().message;
-  EXPECT_EQ(engine.CheckDailyFile(0, "000001"), expected.empty() ? 1 : 0);
+  EXPECT_EQ(engine.CheckDailyFile(0, "000001"), expected.empty());
   if (expected.empty()) {
     EXPECT_EQ(LogText(), "");
   } else {
@@ -59,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DailyCheckTest, MissingFileIsReportedWithPrefix) {
-  EXPECT_EQ(engine.CheckDailyFile(2, "830001"), 0);
+  EXPECT_FALSE(engine.CheckDailyFile(2, "830001"));
   EXPECT_EQ(StatusText(), "bj830001日线文件打开失败!");
 }
 
@@ -68,7 +63,7 @@ TEST_F(DailyCheckTest, WholeTreeCountsBadFilesAndLogsEach) {
   WriteDaily(0, "000002", {Rec(20220506), Rec(20220505)});
   WriteDaily(1, "600000", {Rec(0)});
   WriteDaily(2, "830001", {Rec(20220505)});
-  EXPECT_EQ(engine.CheckDailyFiles(), 2);
+  EXPECT_EQ(engine.CheckDailyFiles().failedItems, 2);
   EXPECT_EQ(StatusText(), "检查日线完成!");
   const std::string log = LogText();
   EXPECT_NE(log.find("深圳000002,20220506后的日线日期为20220505,顺序紊乱!"), std::string::npos);
@@ -88,13 +83,13 @@ TEST_F(DailyCheckTest, FaultsAcrossPieceBoundariesNameThePreviousDate) {
   constexpr std::size_t kPiece = 32768;
   std::vector<DailyRecord> sound = Rising(3 * kPiece + 5);
   WriteDaily(0, "000001", sound);
-  EXPECT_EQ(engine.CheckDailyFile(0, "000001"), 1);
+  EXPECT_TRUE(engine.CheckDailyFile(0, "000001"));
 
   for (std::size_t at : {kPiece - 1, kPiece, 2 * kPiece, 3 * kPiece + 4}) {
     std::vector<DailyRecord> records = sound;
     records[at].date = records[at - 1].date;
     WriteDaily(0, "000001", records);
-    EXPECT_EQ(engine.CheckDailyFile(0, "000001"), 0) << at;
+    EXPECT_FALSE(engine.CheckDailyFile(0, "000001")) << at;
     const std::string date = std::to_string(records[at - 1].date);
     EXPECT_EQ(StatusText(), "深圳000001," + date + "后的日线日期为" + date + ",顺序紊乱!") << at;
   }
@@ -102,7 +97,7 @@ TEST_F(DailyCheckTest, FaultsAcrossPieceBoundariesNameThePreviousDate) {
   zero[kPiece].date = 0;
   WriteDaily(1, "600000", zero);
   WriteDaily(2, "830001", sound);
-  EXPECT_EQ(engine.CheckDailyFiles(), 2);
+  EXPECT_EQ(engine.CheckDailyFiles().failedItems, 2);
   EXPECT_NE(LogText().find("上海600000," + std::to_string(sound[kPiece - 1].date) + "后的日线日期为0!"),
             std::string::npos);
 }
@@ -113,19 +108,19 @@ TEST_F(DailyCheckTest, HugeFileIsCheckedWithoutReadingItWhole) {
   const std::string path = DailyFilePath(0, "000001");
   WriteDaily(0, "000001", {Rec(20220505), Rec(20220506)});
   ASSERT_EQ(::truncate(path.c_str(), int64_t{1} << 40), 0);
-  EXPECT_EQ(engine.CheckDailyFiles(), 1);
+  EXPECT_EQ(engine.CheckDailyFiles().failedItems, 1);
   EXPECT_NE(LogText().find("深圳000001,20220506后的日线日期为0!"), std::string::npos);
 }
 
 TEST_F(DailyCheckTest, OddFileNamesAreNotTakenForOtherCodes) {
   WriteDaily(0, "000001", {Rec(20220505)});
-  WriteFileBytes(tree.historyDir() + "sz/lday/sz000001_old.day", Bytes({Rec(20220506), Rec(20220505)}));
-  EXPECT_EQ(engine.CheckDailyFiles(), 0);
+  WriteFileBytes(layout.DailyDir(0) + "sz000001_old.day", Bytes({Rec(20220506), Rec(20220505)}));
+  EXPECT_EQ(engine.CheckDailyFiles().failedItems, 0);
   EXPECT_NE(LogText().find("sz000001_old.day不是日线文件名,已跳过!"), std::string::npos);
 }
 
 TEST_F(DailyCheckTest, EmptyTreeReportsMissingData) {
-  EXPECT_EQ(engine.CheckDailyFiles(), 0);
+  EXPECT_EQ(engine.CheckDailyFiles().failedItems, 0);
   EXPECT_EQ(StatusText(), "路径不存在或无日线数据!");
 }
 
@@ -135,7 +130,7 @@ TEST_F(DailyCheckTest, CancelReturnsBadFilesFoundSoFar) {
   SetStatusObserver([this](const std::string& line) {
     if (line == "正在检查sz000001日线") engine.Cancel();
   });
-  EXPECT_EQ(engine.CheckDailyFiles(), 1);
+  EXPECT_EQ(engine.CheckDailyFiles().failedItems, 1);
   EXPECT_EQ(StatusText(), "本次检查日线操作被取消!");
 }
 
@@ -144,11 +139,10 @@ TEST_F(DailyCheckTest, CancelReturnsBadFilesFoundSoFar) {
 class DailyMergeTest : public DailyCheckTest {
  protected:
   DailyMergeTest() {
-    source = tree.root() + "other/";
-    for (const char* m : {"sz", "sh", "bj"}) std::filesystem::create_directories(source + m + "/lday");
+    for (int market = 0; market < 3; ++market) std::filesystem::create_directories(source.DailyDir(market));
   }
-  std::string SourceFile(int market, const std::string& code) { return DailyFilePathUnder(source, market, code); }
-  std::string source;
+  std::string SourceFile(int market, const std::string& code) { return source.DailyFile(market, code); }
+  DataLayout source{std::string(), tree.root() + "other/"};
 };
 
 TEST_F(DailyMergeTest, MissingTargetReceivesTheSourceFile) {
@@ -196,13 +190,13 @@ TEST_F(DailyMergeTest, DamagedTargetIsReplacedBySource) {
 
 TEST_F(DailyMergeTest, SourceFolderWithoutTrailingSlashFindsNothing) {
   WriteFileBytes(SourceFile(0, "000001"), Bytes({Rec(20220505)}));
-  engine.MergeDailyFiles(tree.root() + "other");
+  engine.MergeDailyFiles(DataLayout(std::string(), tree.root() + "other"));
   EXPECT_EQ(StatusText(), "路径不存在或无日线数据!");
 }
 
 TEST_F(DailyMergeTest, FailedMoveIsLogged) {
   WriteFileBytes(SourceFile(2, "830001"), Bytes({Rec(20220505)}));
-  std::filesystem::remove_all(tree.historyDir() + "bj/lday");
+  std::filesystem::remove_all(layout.DailyDir(2));
   engine.MergeDailyFile(source, 2, "830001");
   EXPECT_NE(LogText().find("写入" + DailyFilePath(2, "830001") + "文件失败!"), std::string::npos);
   EXPECT_TRUE(PathExists(SourceFile(2, "830001")));

@@ -150,16 +150,11 @@ TEST(DailyCodeListCode, OnlySixDigitsTerminatedInTheFieldMakeACode) {
 
 // ----------------------------------------------------------- whole days
 
-class DailyConvertTest : public ::testing::Test {
- protected:
-  void TearDown() override { SetStatusObserver(nullptr); }
-  TestTree tree;
-  DailyEngine engine;
-};
+class DailyConvertTest : public DailyTreeTest {};
 
 TEST_F(DailyConvertTest, PairOfTwoRecordsConvertsBothWithStatusAndProgress) {
   WriteSourcePair(0, 20220505, {Stock("000001", 10.5), Stock("000002", 20.25)});
-  EXPECT_EQ(engine.ConvertDailyDay(20220505), 1);
+  EXPECT_EQ(engine.ConvertDailyDay(20220505), DailyDayEnd::kConverted);
   EXPECT_EQ(Dates(DailyFilePath(0, "000001")), (std::vector<uint32_t>{20220505}));
   EXPECT_EQ(Records(ReadFileBytes(DailyFilePath(0, "000002")))[0].close, 2025);
   EXPECT_DOUBLE_EQ(ProgressFraction(), 0.5);
@@ -172,7 +167,7 @@ TEST_F(DailyConvertTest, PairOfTwoRecordsConvertsBothWithStatusAndProgress) {
 TEST_F(DailyConvertTest, MissingQuoteFileIsReportedWithColon) {
   WriteSourcePair(0, 20220505, {Stock("000001", 10)});
   std::filesystem::remove(SourceName(0, 20220505, "md1"));
-  EXPECT_EQ(engine.ConvertDailyDay(20220505), 1);
+  EXPECT_EQ(engine.ConvertDailyDay(20220505), DailyDayEnd::kConverted);
   EXPECT_NE(LogText().find("找不到文件:" + SourceName(0, 20220505, "md1")), std::string::npos);
 }
 
@@ -184,7 +179,7 @@ TEST_F(DailyConvertTest, MalformedPairEndsTheDayBeforeLaterMarkets) {
     WriteFileBytes(SourceName(0, 20220505, "md1"), quotes);
     WriteSourcePair(1, 20220505, {Stock("600000", 10)});
     SetStatusText("before");
-    EXPECT_EQ(engine.ConvertDailyDay(20220505), 0);
+    EXPECT_EQ(engine.ConvertDailyDay(20220505), DailyDayEnd::kMalformed);
     EXPECT_EQ(StatusText(), "before");
     EXPECT_NE(LogText().find(SourceName(0, 20220505, "cod") + "或者" + SourceName(0, 20220505, "md1") +
                              "数据格式异常!"),
@@ -199,12 +194,12 @@ TEST_F(DailyConvertTest, CodeListOfPartialRecordIsMalformed) {
   std::vector<uint8_t> codes = ReadFileBytes(SourceName(0, 20220505, "cod"));
   codes.pop_back();
   WriteFileBytes(SourceName(0, 20220505, "cod"), codes);
-  EXPECT_EQ(engine.ConvertDailyDay(20220505), 0);
+  EXPECT_EQ(engine.ConvertDailyDay(20220505), DailyDayEnd::kMalformed);
 }
 
 TEST_F(DailyConvertTest, UnsafeCodesAreSkippedAndLoggedOncePerPair) {
   WriteSourcePair(0, 20220505, {Stock("../../x", 10), Stock("000001", 10), Stock("12", 10)});
-  EXPECT_EQ(engine.ConvertDailyDay(20220505), 1);
+  EXPECT_EQ(engine.ConvertDailyDay(20220505), DailyDayEnd::kConverted);
   EXPECT_TRUE(PathExists(DailyFilePath(0, "000001")));
   EXPECT_EQ(CountOccurrences(LogText(), "不规范的证券代码"), 1);
   EXPECT_FALSE(PathExists(tree.historyDir() + "x.day"));
@@ -212,14 +207,15 @@ TEST_F(DailyConvertTest, UnsafeCodesAreSkippedAndLoggedOncePerPair) {
 
 TEST_F(DailyConvertTest, ReversedRangeDoesNothing) {
   SetStatusText("unchanged");
-  EXPECT_EQ(engine.ConvertDailyRange(20220506, 20220505), 0);
+  EXPECT_EQ(engine.ConvertDailyRange(20220506, 20220505).outcome, Outcome::kInvalid);
   EXPECT_EQ(StatusText(), "unchanged");
   EXPECT_EQ(LogText(), "");
 }
 
 TEST_F(DailyConvertTest, RangeTriesSaturdayFirstThenSkipsToMonday) {
+  WriteEveryMarket(layout, 20220509);
   WriteSourcePair(0, 20220509, {Stock("000001", 10)});
-  EXPECT_EQ(engine.ConvertDailyRange(20220507, 20220509), 1);
+  EXPECT_EQ(engine.ConvertDailyRange(20220507, 20220509).outcome, Outcome::kDone);
   EXPECT_EQ(StatusText(), "日线转档完成!");
   const std::string log = LogText();
   EXPECT_NE(log.find("找不到文件" + SourceName(0, 20220507, "cod")), std::string::npos);
@@ -228,11 +224,13 @@ TEST_F(DailyConvertTest, RangeTriesSaturdayFirstThenSkipsToMonday) {
 }
 
 TEST_F(DailyConvertTest, ConvertingTwiceGivesTheSameBytes) {
+  WriteEveryMarket(layout, 20220505);
+  WriteEveryMarket(layout, 20220506);
   WriteSourcePair(0, 20220505, {Stock("000001", 10), Stock("000002", 11)});
   WriteSourcePair(0, 20220506, {Stock("000001", 12), Stock("000002", 13)});
-  ASSERT_EQ(engine.ConvertDailyRange(20220505, 20220506), 1);
+  ASSERT_EQ(engine.ConvertDailyRange(20220505, 20220506).outcome, Outcome::kDone);
   const std::vector<uint8_t> once = ReadFileBytes(DailyFilePath(0, "000002"));
-  ASSERT_EQ(engine.ConvertDailyRange(20220505, 20220506), 1);
+  ASSERT_EQ(engine.ConvertDailyRange(20220505, 20220506).outcome, Outcome::kDone);
   EXPECT_EQ(ReadFileBytes(DailyFilePath(0, "000002")), once);
   EXPECT_EQ(once.size(), 64u);
 }
@@ -244,7 +242,7 @@ TEST_F(DailyConvertTest, CancelDuringShanghaiKeepsShenzhenAndLeavesBeijingUntouc
   SetStatusObserver([this](const std::string& line) {
     if (line.find("上海") != std::string::npos) engine.Cancel();
   });
-  EXPECT_EQ(engine.ConvertDailyRange(20220505, 20220506), 2);
+  EXPECT_EQ(engine.ConvertDailyRange(20220505, 20220506).outcome, Outcome::kCancelled);
   EXPECT_EQ(StatusText(), "日线转档被取消!");
   EXPECT_TRUE(PathExists(DailyFilePath(0, "000002")));
   EXPECT_TRUE(PathExists(DailyFilePath(1, "600000")));
@@ -261,15 +259,16 @@ TEST(DailyConvertThreaded, CancelFromAnotherThreadStopsBetweenSecurities) {
     std::snprintf(code, sizeof code, "%06d", k + 1);
     entries.push_back(Stock(code, 10 + k));
   }
-  WriteSourcePair(0, 20220505, entries);
-  DailyEngine engine;
-  int result = -1;
-  std::thread worker([&] { result = engine.ConvertDailyRange(20220505, 20220505); });
+  WriteEveryMarket(tree.layout(), 20220505);
+  WriteSourcePair(tree.layout(), 0, 20220505, entries);
+  DailyEngine engine(tree.layout());
+  Outcome result = Outcome::kInvalid;
+  std::thread worker([&] { result = engine.ConvertDailyRange(20220505, 20220505).outcome; });
   engine.Cancel();
   worker.join();
-  EXPECT_TRUE(result == 1 || result == 2);
+  EXPECT_TRUE(result == Outcome::kDone || result == Outcome::kCancelled);
   // Whatever was stored is whole.
-  for (const WalkEntry& e : ListCountedFiles(tree.historyDir() + "sz/lday/", "*.day")) EXPECT_EQ(e.size, 32);
+  for (const WalkEntry& e : ListCountedFiles(tree.layout().DailyDir(0), "*.day")) EXPECT_EQ(e.size, 32);
 }
 
 }  // namespace

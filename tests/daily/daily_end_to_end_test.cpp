@@ -59,28 +59,25 @@ std::optional<DailyRecord> Expected(const sample::SampleSecurity& s, sample::Sam
   return r;
 }
 
-std::map<std::string, std::vector<uint8_t>> Snapshot(const std::string& historyDir) {
+std::map<std::string, std::vector<uint8_t>> Snapshot(const DataLayout& layout) {
   std::map<std::string, std::vector<uint8_t>> files;
-  for (const char* m : {"sz", "sh", "bj"})
-    for (const WalkEntry& e : ListCountedFiles(historyDir + m + "/lday/", "*"))
-      files[e.name] = ReadFileBytes(historyDir + m + "/lday/" + e.name);
+  for (int market = 0; market < 3; ++market)
+    for (const WalkEntry& e : ListCountedFiles(layout.DailyDir(market), "*"))
+      files[e.name] = ReadFileBytes(layout.DailyDir(market) + e.name);
   return files;
 }
 
-class DailyEndToEndTest : public ::testing::Test {
+class DailyEndToEndTest : public DailyTreeTest {
  protected:
   void SetUp() override {
     for (int date = kMonday; date <= kFriday; ++date)
-      ASSERT_TRUE(sample::WriteDailySources(date, Options(), tree.historyDir() + "refmhq/"));
+      ASSERT_TRUE(sample::WriteDailySources(date, Options(), layout.DailySourceDir()));
   }
-  void TearDown() override { SetStatusObserver(nullptr); }
-  TestTree tree;
-  DailyEngine engine;
 };
 
 TEST_F(DailyEndToEndTest, WeekConvertsIntoSoundFilesWithIndependentlyComputedRecords) {
-  ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday), 1);
-  EXPECT_EQ(engine.CheckDailyFiles(), 0);
+  ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday).outcome, Outcome::kDone);
+  EXPECT_EQ(engine.CheckDailyFiles().failedItems, 0);
   int lotForms = 0, indexes = 0, filled = 0, compared = 0;
   for (int market = 0; market < 3; ++market) {
     const auto securities = sample::MarketUniverse(kFriday, market, Options());
@@ -91,7 +88,7 @@ TEST_F(DailyEndToEndTest, WeekConvertsIntoSoundFilesWithIndependentlyComputedRec
       std::optional<DailyRecord> expected = Expected(s, quotes[k], kFriday);
       DailyRecord got{};
       const bool found = PathExists(DailyFilePath(market, s.code)) &&
-                         engine.ReadDailyRecord(market, s.code, kFriday, &got) == 1;
+                         engine.ReadDailyRecord(market, s.code, kFriday, &got);
       ASSERT_EQ(found, expected.has_value()) << kMarketPrefix[market] << s.code;
       if (!found) continue;
       ASSERT_EQ(Bytes({got}), Bytes({*expected})) << kMarketPrefix[market] << s.code;
@@ -108,19 +105,19 @@ TEST_F(DailyEndToEndTest, WeekConvertsIntoSoundFilesWithIndependentlyComputedRec
 }
 
 TEST_F(DailyEndToEndTest, ConvertingTwiceLeavesTheTreeByteForByteTheSame) {
-  ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday), 1);
-  const auto once = Snapshot(tree.historyDir());
+  ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday).outcome, Outcome::kDone);
+  const auto once = Snapshot(layout);
   ASSERT_GT(once.size(), 500u);
-  ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday), 1);
-  EXPECT_TRUE(Snapshot(tree.historyDir()) == once);
+  ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday).outcome, Outcome::kDone);
+  EXPECT_TRUE(Snapshot(layout) == once);
 }
 
 TEST_F(DailyEndToEndTest, CancelInShanghaiKeepsShenzhenWholeAndBeijingUntouched) {
   SetStatusObserver([this](const std::string& line) {
     if (line.find("正在转换上海") != std::string::npos) engine.Cancel();
   });
-  ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday), 2);
-  const auto files = Snapshot(tree.historyDir());
+  ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday).outcome, Outcome::kCancelled);
+  const auto files = Snapshot(layout);
   int sz = 0, sh = 0, bj = 0;
   for (const auto& [name, bytes] : files) {
     EXPECT_EQ(bytes.size(), 32u) << name;

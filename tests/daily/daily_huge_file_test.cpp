@@ -11,7 +11,7 @@ namespace {
 
 constexpr int64_t kHuge = int64_t{1} << 40;
 
-class DailyHugeFileTest : public ::testing::Test {
+class DailyHugeFileTest : public DailyTreeTest {
  protected:
   std::string MakeHuge(const std::string& path) {
     WriteFileBytes(path, Bytes({Rec(20220505)}));
@@ -20,16 +20,14 @@ class DailyHugeFileTest : public ::testing::Test {
   }
   static int64_t SizeOf(const std::string& path) { return static_cast<int64_t>(std::filesystem::file_size(path)); }
 
-  TestTree tree;
-  DailyEngine engine;
   std::string huge = MakeHuge(DailyFilePath(0, "000001"));
 };
 
 TEST_F(DailyHugeFileTest, StoreAndReadRefuseIt) {
-  EXPECT_EQ(engine.StoreDailyRecord(0, "000001", Rec(20220506)), 0);
+  EXPECT_FALSE(engine.StoreDailyRecord(0, "000001", Rec(20220506)));
   EXPECT_NE(LogText().find("写入" + huge + "文件失败!"), std::string::npos);
   DailyRecord out{};
-  EXPECT_EQ(engine.ReadDailyRecord(0, "000001", 20220505, &out), 0);
+  EXPECT_FALSE(engine.ReadDailyRecord(0, "000001", 20220505, &out));
   EXPECT_NE(LogText().find("读取" + huge + "文件失败!"), std::string::npos);
   EXPECT_EQ(SizeOf(huge), kHuge);
 }
@@ -45,15 +43,16 @@ TEST_F(DailyHugeFileTest, RangeEditsSkipIt) {
 
 TEST_F(DailyHugeFileTest, MergeNeitherFromNorIntoItAllocatesItsSize) {
   TempDir source;
-  std::filesystem::create_directories(source.path() + "sz/lday");
-  WriteFileBytes(source.path() + "sz/lday/sz000001.day", Bytes({Rec(20220506)}));
-  engine.MergeDailyFiles(source.path());
+  const DataLayout sourceTree(std::string(), source.path());
+  std::filesystem::create_directories(sourceTree.DailyDir(0));
+  WriteFileBytes(sourceTree.DailyFile(0, "000001"), Bytes({Rec(20220506)}));
+  engine.MergeDailyFiles(sourceTree);
   EXPECT_EQ(SizeOf(huge), kHuge);
-  EXPECT_TRUE(PathExists(source.path() + "sz/lday/sz000001.day"));  // nothing moved over it
+  EXPECT_TRUE(PathExists(sourceTree.DailyFile(0, "000001")));  // nothing moved over it
 
   WriteDaily(0, "000001", {Rec(20220505)});
-  MakeHuge(source.path() + "sz/lday/sz000001.day");
-  engine.MergeDailyFiles(source.path());
+  MakeHuge(sourceTree.DailyFile(0, "000001"));
+  engine.MergeDailyFiles(sourceTree);
   EXPECT_EQ(ReadFileBytes(huge), Bytes({Rec(20220505)}));
   EXPECT_EQ(StatusText(), "合并日线完成!");
 }

@@ -8,12 +8,7 @@
 namespace marbloom::test {
 namespace {
 
-class DailyRangeEditTest : public ::testing::Test {
- protected:
-  void TearDown() override { SetStatusObserver(nullptr); }
-  TestTree tree;
-  DailyEngine engine;
-};
+class DailyRangeEditTest : public DailyTreeTest {};
 
 TEST_F(DailyRangeEditTest, PatternSelectsMarketsAndCodes) {
   for (int market = 0; market < 3; ++market) {

@@ -8,10 +8,8 @@
 namespace marbloom::test {
 namespace {
 
-class DailySingleEditTest : public ::testing::Test {
+class DailySingleEditTest : public DailyTreeTest {
  protected:
-  TestTree tree;
-  DailyEngine engine;
   DailyEditFields fields;
 };
 
@@ -25,10 +23,10 @@ TEST_F(DailySingleEditTest, ExtractOfIndexShowsCountsAndOfStockShowsZero) {
   stock.word28 = 5;
   stock.word30 = 0xC364;
   WriteDaily(0, "000001", {stock});
-  ASSERT_EQ(engine.ExtractDailyFields("sz399001", 20220505, &fields), 1);
+  ASSERT_EQ(engine.ExtractDailyFields("sz399001", 20220505, &fields).outcome, Outcome::kDone);
   EXPECT_EQ(fields.advancing, 1500);
   EXPECT_EQ(fields.declining, 700);
-  ASSERT_EQ(engine.ExtractDailyFields("SZ000001", 20220505, &fields), 1);
+  ASSERT_EQ(engine.ExtractDailyFields("SZ000001", 20220505, &fields).outcome, Outcome::kDone);
   EXPECT_EQ(fields.advancing, 0);
   EXPECT_EQ(fields.declining, 0);
   EXPECT_EQ(fields.volume, 3000000000.0);
@@ -38,14 +36,14 @@ TEST_F(DailySingleEditTest, ExtractOfIndexShowsCountsAndOfStockShowsZero) {
 }
 
 TEST_F(DailySingleEditTest, ExtractRefusesBjCodesAndReportsMissingRecords) {
-  EXPECT_EQ(engine.ExtractDailyFields("bj830001", 20220505, &fields), 0);
+  EXPECT_EQ(engine.ExtractDailyFields("bj830001", 20220505, &fields).outcome, Outcome::kInvalid);
   EXPECT_EQ(StatusText(), "代码格式不规范!");
-  EXPECT_EQ(engine.ExtractDailyFields(" sz000001", 20220505, &fields), 0);
+  EXPECT_EQ(engine.ExtractDailyFields(" sz000001", 20220505, &fields).outcome, Outcome::kInvalid);
   EXPECT_EQ(StatusText(), "代码格式不规范!");
-  EXPECT_EQ(engine.ExtractDailyFields("sz000001", 20220505, &fields), 0);
+  EXPECT_EQ(engine.ExtractDailyFields("sz000001", 20220505, &fields).outcome, Outcome::kNothingToDo);
   EXPECT_EQ(StatusText(), "无指定个股日线!");
   DataTreeReady = 0;
-  EXPECT_EQ(engine.ExtractDailyFields("sz000001", 20220505, &fields), 0);
+  EXPECT_EQ(engine.ExtractDailyFields("sz000001", 20220505, &fields).outcome, Outcome::kInvalid);
   EXPECT_EQ(StatusText(), kDataGuardMessage);
 }
 
@@ -53,7 +51,7 @@ TEST_F(DailySingleEditTest, WriteBackTruncatesAndZeroesTheLastFourBytes) {
   DailyRecord converted = Rec(20220505);  // multiplier byte 1
   WriteDaily(2, "830001", {Rec(20220503), converted});
   fields = DailyEditFields{12.7, 20, 10, -3.9, 3000000000.0, 1.5, 70000, 9};
-  ASSERT_EQ(engine.WriteBackDailyFields("BJ830001", 20220505, fields), 1);
+  ASSERT_EQ(engine.WriteBackDailyFields("BJ830001", 20220505, fields).outcome, Outcome::kDone);
   std::vector<DailyRecord> out = Records(ReadFileBytes(DailyFilePath(2, "830001")));
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(out[1].open, 12);
@@ -69,7 +67,7 @@ TEST_F(DailySingleEditTest, WriteBackTruncatesAndZeroesTheLastFourBytes) {
 TEST_F(DailySingleEditTest, WriteBackOfIndexWrapsCountsToSixteenBits) {
   fields.advancing = 70000;
   fields.declining = 12;
-  ASSERT_EQ(engine.WriteBackDailyFields("sh000001", 20220505, fields), 1);
+  ASSERT_EQ(engine.WriteBackDailyFields("sh000001", 20220505, fields).outcome, Outcome::kDone);
   std::vector<DailyRecord> out = Records(ReadFileBytes(DailyFilePath(1, "000001")));
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].word28, 4464);
@@ -78,13 +76,13 @@ TEST_F(DailySingleEditTest, WriteBackOfIndexWrapsCountsToSixteenBits) {
 
 TEST_F(DailySingleEditTest, WriteBackInsertsInDateOrder) {
   WriteDaily(0, "000001", {Rec(20220503), Rec(20220506)});
-  ASSERT_EQ(engine.WriteBackDailyFields("sz000001", 20220505, fields), 1);
+  ASSERT_EQ(engine.WriteBackDailyFields("sz000001", 20220505, fields).outcome, Outcome::kDone);
   EXPECT_EQ(Dates(DailyFilePath(0, "000001")), (std::vector<uint32_t>{20220503, 20220505, 20220506}));
 }
 
 TEST_F(DailySingleEditTest, WriteBackRejectsMalformedCodes) {
   for (const char* code : {"sz00001", "sz0000011", "sa000001", "sz00000x", "sz?00001"}) {
-    EXPECT_EQ(engine.WriteBackDailyFields(code, 20220505, fields), 0) << code;
+    EXPECT_EQ(engine.WriteBackDailyFields(code, 20220505, fields).outcome, Outcome::kInvalid) << code;
     EXPECT_EQ(StatusText(), "代码格式不规范!");
   }
 }
@@ -92,7 +90,7 @@ TEST_F(DailySingleEditTest, WriteBackRejectsMalformedCodes) {
 TEST_F(DailySingleEditTest, FailedWriteIsNotReportedAsDone) {
   const std::string path = DailyFilePath(0, "000001");
   ASSERT_EQ(::symlink("/dev/full", path.c_str()), 0);
-  EXPECT_EQ(engine.WriteBackDailyFields("sz000001", 20220505, fields), -1);
+  EXPECT_EQ(engine.WriteBackDailyFields("sz000001", 20220505, fields).outcome, Outcome::kFailed);
   EXPECT_EQ(StatusText(), "写入" + path + "文件失败!");
 }
 

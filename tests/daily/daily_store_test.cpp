@@ -10,10 +10,8 @@
 namespace marbloom::test {
 namespace {
 
-class DailyStoreTest : public ::testing::Test {
+class DailyStoreTest : public DailyTreeTest {
  protected:
-  TestTree tree;
-  DailyEngine engine;
   std::string path = DailyFilePath(0, "000001");
 };
 
@@ -44,7 +42,7 @@ TEST(DailyRecordLayout, FieldsLieAtTheirOffsetsLittleEndian) {
 }
 
 TEST_F(DailyStoreTest, MissingFileIsCreatedWithTheOneRecord) {
-  ASSERT_EQ(engine.StoreDailyRecord(0, "000001", Rec(20220505)), 1);
+  ASSERT_TRUE(engine.StoreDailyRecord(0, "000001", Rec(20220505)));
   EXPECT_EQ(ReadFileBytes(path), Bytes({Rec(20220505)}));
 }
 
@@ -125,17 +123,17 @@ TEST_F(DailyStoreTest, RandomStoresMatchWholeFileRewrite) {
     for (int k = 0; k < 6; ++k) {
       DailyRecord rec = Rec(20220500 + random() % 22, static_cast<int32_t>(random() % 5000));
       file = ReferenceStore(file, rec);
-      ASSERT_EQ(engine.StoreDailyRecord(0, "000001", rec), 1);
+      ASSERT_TRUE(engine.StoreDailyRecord(0, "000001", rec));
       ASSERT_EQ(ReadFileBytes(path), file) << "round " << round << " store " << k;
     }
   }
 }
 
 TEST_F(DailyStoreTest, CreateFailureIsLoggedAndNothingIsMade) {
-  std::filesystem::remove_all(tree.historyDir() + "sh/lday");
+  std::filesystem::remove_all(layout.DailyDir(1));
   const std::string shPath = DailyFilePath(1, "600000");
-  EXPECT_EQ(engine.StoreDailyRecord(1, "600000", Rec(20220505)), 0);
-  EXPECT_EQ(engine.WriteDailyRecord(1, "600000", 20220505, Rec(20220505)), 0);
+  EXPECT_FALSE(engine.StoreDailyRecord(1, "600000", Rec(20220505)));
+  EXPECT_FALSE(engine.WriteDailyRecord(1, "600000", 20220505, Rec(20220505)));
   const std::string log = LogText();
   EXPECT_NE(log.find("创建" + shPath + "文件失败!"), std::string::npos);
   EXPECT_NE(log.find("写入" + shPath + "文件失败!"), std::string::npos);
@@ -144,13 +142,13 @@ TEST_F(DailyStoreTest, CreateFailureIsLoggedAndNothingIsMade) {
 
 TEST_F(DailyStoreTest, FailedWriteIsLoggedAndNotReportedAsStored) {
   ASSERT_EQ(::symlink("/dev/full", path.c_str()), 0);
-  EXPECT_EQ(engine.WriteDailyRecord(0, "000001", 20220505, Rec(20220505)), 0);
+  EXPECT_FALSE(engine.WriteDailyRecord(0, "000001", 20220505, Rec(20220505)));
   EXPECT_NE(LogText().find("写入" + path + "文件失败!"), std::string::npos);
 }
 
 TEST_F(DailyStoreTest, EntryThatCannotBeOpenedForUpdateIsLeftAlone) {
   std::filesystem::create_directory(path);  // exists, but is no file
-  EXPECT_EQ(engine.WriteDailyRecord(0, "000001", 20220506, Rec(20220506)), 0);
+  EXPECT_FALSE(engine.WriteDailyRecord(0, "000001", 20220506, Rec(20220506)));
   EXPECT_TRUE(std::filesystem::is_directory(path));
   EXPECT_NE(LogText().find("写入" + path + "文件失败!"), std::string::npos);
 }
@@ -158,17 +156,17 @@ TEST_F(DailyStoreTest, EntryThatCannotBeOpenedForUpdateIsLeftAlone) {
 TEST_F(DailyStoreTest, ReadFindsFirstOccurrenceOfExactDate) {
   WriteDaily(0, "000001", {Rec(20220503), Rec(20220505, 1), Rec(20220505, 2)});
   DailyRecord out{};
-  ASSERT_EQ(engine.ReadDailyRecord(0, "000001", 20220505, &out), 1);
+  ASSERT_TRUE(engine.ReadDailyRecord(0, "000001", 20220505, &out));
   EXPECT_EQ(out.close, 1);
-  EXPECT_EQ(engine.ReadDailyRecord(0, "000001", 20220504, &out), 0);
+  EXPECT_FALSE(engine.ReadDailyRecord(0, "000001", 20220504, &out));
   EXPECT_EQ(LogText(), "");
 }
 
 TEST_F(DailyStoreTest, ReadOfShortOrMissingFileLogsAndFindsNothing) {
   WriteFileBytes(path, std::vector<uint8_t>(31, 1));
   DailyRecord out{};
-  EXPECT_EQ(engine.ReadDailyRecord(0, "000001", 20220505, &out), 0);
-  EXPECT_EQ(engine.ReadDailyRecord(0, "000002", 20220505, &out), 0);
+  EXPECT_FALSE(engine.ReadDailyRecord(0, "000001", 20220505, &out));
+  EXPECT_FALSE(engine.ReadDailyRecord(0, "000002", 20220505, &out));
   const std::string log = LogText();
   EXPECT_NE(log.find(path + "文件无数据!"), std::string::npos);
   EXPECT_NE(log.find("读取" + DailyFilePath(0, "000002") + "文件失败!"), std::string::npos);

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers of the daily tests: records and files built by hand, source pairs,
-// and the run log read back as UTF-8.
+// the run log read back as UTF-8, and a fixture with an engine on a fresh tree.
 #include <cstdint>
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include <gtest/gtest.h>
+
 #include "base/text_encoding.h"
 #include "common/market.h"
 #include "common/shared_state.h"
@@ -50,8 +51,9 @@ inline std::vector<uint32_t> Dates(const std::string& path) {
   return dates;
 }
 
-inline void WriteDaily(int market, const std::string& code, const std::vector<DailyRecord>& records) {
-  WriteFileBytes(DailyFilePath(market, code), Bytes(records));
+inline void WriteDaily(const DataLayout& layout, int market, const std::string& code,
+                       const std::vector<DailyRecord>& records) {
+  WriteFileBytes(layout.DailyFile(market, code), Bytes(records));
 }
 
 // Every run-log line written so far, as UTF-8.
@@ -84,13 +86,11 @@ inline SourceEntry Stock(const std::string& code, double close, int64_t volume =
   return e;
 }
 
-inline std::string SourceName(int market, int date, const char* extension) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%s%06d.%s", kMarketPrefix[market], date % 1000000, extension);
-  return Settings().historyDir + "refmhq/" + name;
+inline std::string SourceName(const DataLayout& layout, int market, int date, const char* extension) {
+  return std::string(extension) == "cod" ? layout.CodeListFile(market, date) : layout.QuoteFile(market, date);
 }
 
-inline void WriteSourcePair(int market, int date, const std::vector<SourceEntry>& entries) {
+inline void WriteSourcePair(const DataLayout& layout, int market, int date, const std::vector<SourceEntry>& entries) {
   std::vector<uint8_t> cod(entries.size() * sizeof(CodeListRecord)), md1(entries.size() * sizeof(QuoteRecord));
   for (std::size_t k = 0; k < entries.size(); ++k) {
     CodeListRecord c{};
@@ -103,8 +103,35 @@ inline void WriteSourcePair(int market, int date, const std::vector<SourceEntry>
     std::memcpy(cod.data() + k * sizeof c, &c, sizeof c);
     std::memcpy(md1.data() + k * sizeof(QuoteRecord), &entries[k].quote, sizeof(QuoteRecord));
   }
-  WriteFileBytes(SourceName(market, date, "cod"), cod);
-  WriteFileBytes(SourceName(market, date, "md1"), md1);
+  WriteFileBytes(layout.CodeListFile(market, date), cod);
+  WriteFileBytes(layout.QuoteFile(market, date), md1);
 }
+
+// One stock of each market on `date`, so that the day has every source pair.
+inline void WriteEveryMarket(const DataLayout& layout, int date) {
+  WriteSourcePair(layout, 0, date, {Stock("000901", 10)});
+  WriteSourcePair(layout, 1, date, {Stock("600901", 10)});
+  WriteSourcePair(layout, 2, date, {Stock("830901", 10)});
+}
+
+// A fresh data tree and a daily engine on it.
+class DailyTreeTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetStatusObserver(nullptr); }
+  std::string DailyFilePath(int market, std::string_view code) const { return layout.DailyFile(market, code); }
+  void WriteDaily(int market, const std::string& code, const std::vector<DailyRecord>& records) const {
+    test::WriteDaily(layout, market, code, records);
+  }
+  std::string SourceName(int market, int date, const char* extension) const {
+    return test::SourceName(layout, market, date, extension);
+  }
+  void WriteSourcePair(int market, int date, const std::vector<SourceEntry>& entries) const {
+    test::WriteSourcePair(layout, market, date, entries);
+  }
+
+  TestTree tree;
+  DataLayout layout = tree.layout();
+  DailyEngine engine{layout};
+};
 
 }  // namespace marbloom::test

@@ -1,0 +1,48 @@
+// What the daily operations share: the tree they work on, the walk over the
+// daily files of the selected markets, and the end of a writing operation.
+#include "daily/daily_engine.h"
+
+#include <iterator>
+#include <utility>
+
+#include "base/file_helpers.h"
+#include "base/run_log.h"
+#include "common/market.h"
+#include "common/shared_state.h"
+
+namespace marbloom {
+
+DailyEngine::DailyEngine(DataLayout layout) : layout_(std::move(layout)) {}
+
+WalkEnd DailyEngine::WalkDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets,
+                                    std::string_view codePattern, const WalkTexts& texts, const char* done,
+                                    const std::function<void(const SecurityFile&)>& visit) {
+  std::vector<SecurityFile> files;
+  for (int market = 0; market < kMarketCount; ++market) {
+    if (!markets[market]) continue;
+    const std::string dir = tree.DailyDir(market);
+    SecurityFileList list = ListSecurityFiles(dir, market, codePattern, DataLayout::kDailyExtension);
+    for (const std::string& stray : list.strays) RunLog("%s%s不是日线文件名,已跳过!", dir.c_str(), stray.c_str());
+    files.insert(files.end(), std::make_move_iterator(list.files.begin()), std::make_move_iterator(list.files.end()));
+  }
+  const WalkEnd end = VisitSecurityFiles(*this, files, texts, visit);
+  if (end == WalkEnd::kDone) SetStatusText(done);
+  return end;
+}
+
+OperationResult DailyEngine::ConcludeWalk(WalkEnd end, const WalkTexts& texts, const char* done) {
+  switch (end) {
+    case WalkEnd::kNoFiles: return Conclude(Outcome::kNothingToDo, texts.nothingFound);
+    case WalkEnd::kCancelled: return Conclude(Outcome::kCancelled, texts.cancelled);
+    case WalkEnd::kDone: break;
+  }
+  return Conclude(Outcome::kDone, done);
+}
+
+void DailyEngine::SyncTree() {
+  if (SyncFileSystemOf(layout_.HistoryDir())) return;
+  RunLog("写入%s文件失败!", layout_.HistoryDir().c_str());
+  NoteFailure();
+}
+
+}  // namespace marbloom
