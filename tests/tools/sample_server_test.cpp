@@ -10,9 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "sample_server.h"
 #include "samplegen.h"
@@ -56,10 +58,23 @@ Reply Fetch(int port, const std::string& path, bool credentials = true, const ch
   return reply;
 }
 
+// A connection to the server on the loopback interface; -1 when refused.
+int ConnectTo(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
 class SampleServerThreaded : public ::testing::Test {
  protected:
-  void StartServer(const std::string& staticDir = {}) {
+  void StartServer(const std::string& staticDir = {}, int readTimeoutSeconds = 5) {
     ServerOptions options;
+    options.readTimeoutSeconds = readTimeoutSeconds;
     options.port = 0;
     options.sample = SampleOptions{4, 300, false};
     options.cacheDir = cache_.path();
@@ -131,6 +146,44 @@ TEST_F(SampleServerThreaded, StaticModeServesAFolderAndNothingOutside) {
   EXPECT_EQ(Fetch(port_, "/hq").status, 404);
   EXPECT_EQ(server_->Resolve("/../secret").status, 404);
   EXPECT_EQ(server_->Resolve("/hq//20220505.zip").status, 404);
+}
+
+// Clients that trickle their request headers, one byte at a time, each hold a
+// worker; the other clients are served meanwhile.
+TEST_F(SampleServerThreaded, ClientsTricklingTheirHeadersDoNotStarveTheOthers) {
+  StartServer();
+  constexpr int kSlowClients = 40;
+  std::vector<int> slow;
+  for (int i = 0; i < kSlowClients; ++i) {
+    const int fd = ConnectTo(port_);
+    ASSERT_GE(fd, 0);
+    const char start[] = "GET /downit.zip HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+    ASSERT_EQ(::send(fd, start, sizeof start - 1, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof start - 1));
+    slow.push_back(fd);
+  }
+  std::atomic<bool> stop{false};
+  std::thread trickle([&] {
+    while (!stop) {
+      for (int fd : slow) ::send(fd, "x", 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  const Reply reply = Fetch(port_, "/downit.zip");  // connected after every slow client
+  stop = true;
+  trickle.join();
+  for (int fd : slow) ::close(fd);
+  EXPECT_EQ(reply.status, 200);
+}
+
+TEST_F(SampleServerThreaded, DropsAClientThatSendsNothing) {
+  StartServer({}, 1);
+  const int fd = ConnectTo(port_);
+  ASSERT_GE(fd, 0);
+  timeval guard{30, 0};  // only against a hang: the server closes after its one-second read timeout
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
+  char byte = 0;
+  EXPECT_EQ(::recv(fd, &byte, 1, 0), 0);  // closed by the server, nothing sent
+  ::close(fd);
 }
 
 // The commands, run as programs.
