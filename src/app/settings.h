@@ -15,10 +15,10 @@ inline constexpr const char* kDefaultHistoryDir = "..\\data\\vipdoc\\";
 struct AppSettings {
   std::string downloadBase;  // DOMAIN
   std::string historyDir;    // VIPDOC, '/' separators, trailing '/'
-  std::string downDir;       // work directory + "down/"
-  std::string dayZipDir;     // work directory + "down/dayzip/"
-  std::string tickZipDir;    // work directory + "down/tickzip/"
-  std::string logDir;        // work directory + "logs/"
+  std::string downDir;       // the work directory's DataLayout::DownDir()
+  std::string dayZipDir;     // ... DayZipDir()
+  std::string tickZipDir;    // ... TickZipDir()
+  std::string logDir;        // ... LogDir()
   int minuteDays = 0;        // MINDAYS clamped to 50..500
   int fiveMinuteDays = 0;    // 5 x minuteDays clamped to 50..500
   int minutesAfterTick = 0;  // TRANSMIN
