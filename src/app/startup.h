@@ -20,7 +20,7 @@ bool StartUp();
 // Otherwise the settings are saved and loaded again, and the data tree is
 // created with messages: DataTreeReady follows it, a good tree clears
 // DownloadConfigLoaded and ends done ("设置已更改!"), a bad one fails with the
-// tree's message.
+// tree's message (already shown through the message sink).
 OperationResult ConfirmSettings(const AppSettings& entered);
 
 }  // namespace marbloom
