@@ -1,5 +1,5 @@
-// Opens the input as a ZIP archive, walks every entry, reads each to its end
-// and closes the archive. The reader works on files, so the input goes
+// Opens the input as a ZIP archive, walks every entry, reads each to its end,
+// asks whether its data goes on beyond its stated size, and closes the archive. The reader works on files, so the input goes
 // through a temporary file.
 #include <unistd.h>
 
@@ -48,6 +48,7 @@ void ReadAll(const std::string& path) {
     reader.OpenCurrentEntry();
     while (reader.ReadCurrentEntry(piece.data(), 4096) == 4096) {
     }
+    reader.HasDataBeyondStatedSize();
   } while (reader.GoToNextEntry());
   reader.Close();
 }

@@ -1,22 +1,19 @@
 #include "app/data_tree.h"
 
-#include <string>
-
-#include "app/settings.h"
 #include "base/file_helpers.h"
 #include "base/message_sink.h"
-#include "common/data_layout.h"
 
 namespace marbloom {
 
-int CreateDataTree(int quiet) {
-  for (const DataLayout::TreeFolder& folder : CurrentLayout().TreeFolders()) {
-    if (!MakeDirTree(folder.path, 1)) {
-      if (!quiet) ShowMessage("创建" + folder.label + "目录失败或者权限不足!");
-      return 0;
-    }
+bool CreateDataTree(const DataLayout& layout, bool quiet, std::string* failure) {
+  for (const DataLayout::TreeFolder& folder : layout.TreeFolders()) {
+    if (MakeDirTree(folder.path, true)) continue;
+    const std::string message = "创建" + folder.label + "目录失败或者权限不足!";
+    if (failure != nullptr) *failure = message;
+    if (!quiet) ShowMessage(message);
+    return false;
   }
-  return 1;
+  return true;
 }
 
 }  // namespace marbloom

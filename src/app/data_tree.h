@@ -1,10 +1,14 @@
 #pragma once
 // The program's working directories and the history data tree.
+#include <string>
+
+#include "common/data_layout.h"
 
 namespace marbloom {
 
-// Creates and write-probes the 18 directories in order; 1 when all are usable,
-// 0 at the first that is not. With quiet 0 the failure is shown as a message.
-int CreateDataTree(int quiet);
+// Creates and write-probes the layout's folders in order; false at the first
+// that is not usable, whose message ("创建...目录失败或者权限不足!") goes to
+// `failure` and, unless quiet, to a message box.
+bool CreateDataTree(const DataLayout& layout, bool quiet, std::string* failure = nullptr);
 
 }  // namespace marbloom

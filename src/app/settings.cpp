@@ -1,18 +1,34 @@
 #include "app/settings.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "base/file_helpers.h"
 #include "base/profile_file.h"
 #include "base/run_log.h"
+#include "base/text_encoding.h"
 
 namespace marbloom {
 namespace {
 
 std::string g_workDirectory;
 
-constexpr std::size_t kSettingTextBuffer = 230;
+constexpr std::size_t kSettingTextBuffer = kSettingTextLimit + 1;
+
+// Why `value` would not read back as entered, naming the setting; empty when it would.
+std::string TextProblem(const char* name, const std::string& value) {
+  const std::string trimmed = TrimSpaces(value);
+  const std::optional<std::string> gbk = Utf8ToGbkExactly(trimmed);
+  if (!gbk) return std::string(name) + "含有GBK编码无法表示的字符, 设置未保存!";
+  if (gbk->size() > kSettingTextLimit)
+    return std::string(name) + "太长: 最多" + std::to_string(kSettingTextLimit) + "个字节(GBK编码), 设置未保存!";
+  const bool quoted = trimmed.size() >= 2 && (trimmed.front() == '"' || trimmed.front() == '\'') &&
+                      trimmed.back() == trimmed.front();
+  if (quoted || trimmed.find_first_of("\r\n") != std::string::npos)
+    return std::string(name) + "不能含有换行符或首尾成对的引号, 设置未保存!";
+  return std::string();
+}
 
 }  // namespace
 
@@ -34,38 +50,37 @@ MinuteOptions CurrentMinuteOptions() {
   return MinuteOptions{s.minuteDays, s.fiveMinuteDays, s.tckv4};
 }
 
-int LoadSettings(AppSettings* settings) {
-  if (settings == nullptr) return 0;
-  *settings = AppSettings{};
+void LoadSettings(AppSettings& settings) {
+  settings = AppSettings{};
   const std::string file = SettingsFilePath();
-  settings->downloadBase =
+  settings.downloadBase =
       TrimSpaces(ProfileReadString(file, "PATH", "DOMAIN", kDefaultDownloadBase, kSettingTextBuffer));
-  settings->historyDir = NormalizeDirPath(
+  settings.historyDir = NormalizeDirPath(
       TrimSpaces(ProfileReadString(file, "PATH", "VIPDOC", kDefaultHistoryDir, kSettingTextBuffer)),
       kPathCapacity);
-  const DataLayout layout(g_workDirectory, settings->historyDir);
-  settings->downDir = layout.DownDir();
-  settings->dayZipDir = layout.DayZipDir();
-  settings->tickZipDir = layout.TickZipDir();
-  settings->logDir = layout.LogDir();
-  SetRunLogDirectory(settings->logDir);
-  settings->minuteDays = std::clamp(ProfileReadInt(file, "CTRL", "MINDAYS", 120), 50, 500);
-  settings->fiveMinuteDays = std::clamp(settings->minuteDays * 5, 50, 500);
-  settings->minutesAfterTick = ProfileReadInt(file, "CTRL", "TRANSMIN", 1);
-  settings->tckv4 = ProfileReadInt(file, "CTRL", "TCKV4", 1);
-  return 1;
+  const DataLayout layout(g_workDirectory, settings.historyDir);
+  settings.downDir = layout.DownDir();
+  settings.dayZipDir = layout.DayZipDir();
+  settings.tickZipDir = layout.TickZipDir();
+  settings.logDir = layout.LogDir();
+  SetRunLogDirectory(settings.logDir);
+  settings.minuteDays = std::clamp(ProfileReadInt(file, "CTRL", "MINDAYS", 120), 50, 500);
+  settings.fiveMinuteDays = std::clamp(settings.minuteDays * 5, 50, 500);
+  settings.minutesAfterTick = ProfileReadInt(file, "CTRL", "TRANSMIN", 1);
+  settings.tckv4 = ProfileReadInt(file, "CTRL", "TCKV4", 1);
 }
 
-int SaveSettings(const AppSettings* settings) {
-  if (settings == nullptr) return 0;
-  const std::string file = SettingsFilePath();
-  // Write errors go undetected, as with the profile calls this mirrors.
-  ProfileWriteString(file, "PATH", "DOMAIN", settings->downloadBase);
-  ProfileWriteString(file, "PATH", "VIPDOC", settings->historyDir);
-  ProfileWriteString(file, "CTRL", "MINDAYS", std::to_string(settings->minuteDays));
-  ProfileWriteString(file, "CTRL", "TRANSMIN", std::to_string(settings->minutesAfterTick));
-  ProfileWriteString(file, "CTRL", "TCKV4", std::to_string(settings->tckv4));
-  return 1;
+bool SaveSettings(const AppSettings& settings) {
+  return ProfileWriteStrings(SettingsFilePath(), {{"PATH", "DOMAIN", settings.downloadBase},
+                                                  {"PATH", "VIPDOC", settings.historyDir},
+                                                  {"CTRL", "MINDAYS", std::to_string(settings.minuteDays)},
+                                                  {"CTRL", "TRANSMIN", std::to_string(settings.minutesAfterTick)},
+                                                  {"CTRL", "TCKV4", std::to_string(settings.tckv4)}});
+}
+
+std::string SettingTextProblem(const AppSettings& settings) {
+  std::string problem = TextProblem("下载站点", settings.downloadBase);
+  return problem.empty() ? TextProblem("历史数据目录", settings.historyDir) : problem;
 }
 
 }  // namespace marbloom

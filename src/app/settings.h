@@ -15,10 +15,10 @@ inline constexpr const char* kDefaultHistoryDir = "..\\data\\vipdoc\\";
 struct AppSettings {
   std::string downloadBase;  // DOMAIN
   std::string historyDir;    // VIPDOC, '/' separators, trailing '/'
-  std::string downDir;       // work directory + "down/"
-  std::string dayZipDir;     // work directory + "down/dayzip/"
-  std::string tickZipDir;    // work directory + "down/tickzip/"
-  std::string logDir;        // work directory + "logs/"
+  std::string downDir;       // the work directory's DataLayout::DownDir()
+  std::string dayZipDir;     // ... DayZipDir()
+  std::string tickZipDir;    // ... TickZipDir()
+  std::string logDir;        // ... LogDir()
   int minuteDays = 0;        // MINDAYS clamped to 50..500
   int fiveMinuteDays = 0;    // 5 x minuteDays clamped to 50..500
   int minutesAfterTick = 0;  // TRANSMIN
@@ -41,9 +41,17 @@ DataLayout CurrentLayout();
 // The retention days and TCKV4 of the settings, for a minute engine.
 MinuteOptions CurrentMinuteOptions();
 
-// 0 only without a record; a missing file gives the defaults.
-int LoadSettings(AppSettings* settings);
-// 0 only without a record. Writes DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4.
-int SaveSettings(const AppSettings* settings);
+// Reads the settings file; a missing file or key gives the defaults.
+void LoadSettings(AppSettings& settings);
+// Writes DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4 in one replacement of the
+// file; false, with the file as it was, when it could not be written.
+bool SaveSettings(const AppSettings& settings);
+
+// The text settings are read back into 230-byte GBK buffers and trimmed. Why
+// DOMAIN or VIPDOC would not read back as entered (longer than
+// kSettingTextLimit GBK bytes, a character GBK cannot hold, a line break, or
+// quotes around it); empty when both would.
+inline constexpr std::size_t kSettingTextLimit = 229;
+std::string SettingTextProblem(const AppSettings& settings);
 
 }  // namespace marbloom

@@ -1,20 +1,26 @@
 #pragma once
 // The start-up sequence shared by the window program and the command line:
 // work directory from the current directory, settings, data tree.
+#include "app/settings.h"
+#include "common/operation_result.h"
 
 namespace marbloom {
 
 // Takes the current directory as the work directory ('/' separators, trailing
-// '/'). Longer than 230 characters: the fatal message and 0.
-int InitWorkDirectory();
+// '/'). Longer than 230 characters: the fatal message and false.
+bool InitWorkDirectory();
 
 // InitWorkDirectory, LoadSettings and the quiet CreateDataTree, whose result
-// becomes DataTreeReady. Returns 0 when the program cannot go on.
-int StartUp();
+// becomes DataTreeReady. False when the program cannot go on.
+bool StartUp();
 
-// The settings confirmation: save, load, create the data tree with messages;
-// DataTreeReady follows the tree; a good tree clears DownloadConfigLoaded.
-// Returns the tree's result.
-int ConfirmSettings();
+// The settings confirmation with the values the user entered. A text that
+// would not read back as entered is refused (kInvalid) and nothing changes. A
+// settings file that cannot be written fails with the file as it was.
+// Otherwise the settings are saved and loaded again, and the data tree is
+// created with messages: DataTreeReady follows it, a good tree clears
+// DownloadConfigLoaded and ends done ("设置已更改!"), a bad one fails with the
+// tree's message (already shown through the message sink).
+OperationResult ConfirmSettings(const AppSettings& entered);
 
 }  // namespace marbloom

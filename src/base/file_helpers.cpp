@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 namespace marbloom {
@@ -16,33 +15,11 @@ bool IsBlank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
 }  // namespace
 
-char* TrimSpaces(char* s) {
-  if (s == nullptr || *s == '\0') return s;
-  std::size_t lead = 0;
-  while (IsBlank(s[lead])) ++lead;
-  if (lead > 0) std::memmove(s, s + lead, std::strlen(s + lead) + 1);
-  std::size_t len = std::strlen(s);
-  while (len > 0 && IsBlank(s[len - 1])) s[--len] = '\0';
-  return s;
-}
-
 std::string TrimSpaces(std::string_view s) {
   std::size_t begin = 0, end = s.size();
   while (begin < end && IsBlank(s[begin])) ++begin;
   while (end > begin && IsBlank(s[end - 1])) --end;
   return std::string(s.substr(begin, end - begin));
-}
-
-void NormalizeDirPath(char* path, std::size_t capacity) {
-  if (path == nullptr) return;
-  std::size_t len = std::strlen(path);
-  if (len == 0) return;
-  for (std::size_t i = 0; i < len; ++i)
-    if (path[i] == '\\') path[i] = '/';
-  if (path[len - 1] != '/' && len + 2 <= capacity) {
-    path[len] = '/';
-    path[len + 1] = '\0';
-  }
 }
 
 std::string NormalizeDirPath(std::string_view path, std::size_t capacity) {
@@ -54,40 +31,24 @@ std::string NormalizeDirPath(std::string_view path, std::size_t capacity) {
   return out;
 }
 
-int MakeDirTree(char* path, int probe) {
-  if (path == nullptr) return 0;
-  NormalizeDirPath(path, kPathCapacity);
-  char work[kPathCapacity];
-  std::snprintf(work, sizeof work, "%s", path);
-  char* last = std::strrchr(work, '/');
-  if (last != nullptr) {
-    char* before = nullptr;
-    for (char* p = work; p < last; ++p)
-      if (*p == '/') before = p;
-    if (before != nullptr) {
-      char parent[kPathCapacity];
-      std::size_t n = static_cast<std::size_t>(before - work) + 1;
-      std::memcpy(parent, work, n);
-      parent[n] = '\0';
-      if (!MakeDirTree(parent, 0)) return 0;
-    }
+bool MakeDirTree(const std::string& path, bool probe) {
+  if (path.size() >= kPathCapacity) return false;
+  const std::string dir = NormalizeDirPath(path, kPathCapacity);
+  // The parent ends at the separator before the last one; every level below
+  // the top is created without a probe.
+  const std::size_t last = dir.rfind('/');
+  if (last != std::string::npos && last > 0) {
+    const std::size_t before = dir.rfind('/', last - 1);
+    if (before != std::string::npos && !MakeDirTree(dir.substr(0, before + 1), false)) return false;
   }
-  ::mkdir(work, 0777);
-  if (!probe) return 1;
-  char probeName[kPathCapacity + 8];
-  std::snprintf(probeName, sizeof probeName, "%s$.tmp", work);
-  std::FILE* f = std::fopen(probeName, "wb");
-  if (f == nullptr) return 0;
-  std::fclose(f);
-  std::remove(probeName);
-  return 1;
-}
-
-int MakeDirTree(const std::string& path, int probe) {
-  if (path.size() >= kPathCapacity) return 0;
-  char buffer[kPathCapacity];
-  std::snprintf(buffer, sizeof buffer, "%s", path.c_str());
-  return MakeDirTree(buffer, probe);
+  ::mkdir(dir.c_str(), 0777);
+  if (!probe) return true;
+  const std::string probeName = dir + "$.tmp";
+  const int fd = ::open(probeName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probeName.c_str());
+  return true;
 }
 
 int64_t FileLength(int fd) {

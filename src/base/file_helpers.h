@@ -14,20 +14,17 @@ constexpr std::size_t kPathCapacity = 260;
 // rather than allocated.
 inline constexpr std::size_t kMaxWholeFileBytes = std::size_t{256} << 20;
 
-// Trims space, LF, CR and tab from both ends in place; returns s (null gives null).
-char* TrimSpaces(char* s);
+// Without the space, LF, CR and tab at both ends.
 std::string TrimSpaces(std::string_view s);
 
 // Backslashes become '/', and a '/' is appended when it and the terminator fit
 // in `capacity` bytes. An empty path is left alone.
-void NormalizeDirPath(char* path, std::size_t capacity);
 std::string NormalizeDirPath(std::string_view path, std::size_t capacity = kPathCapacity);
 
-// Creates the directory and its parents (errors ignored); with `probe` non-zero
-// proves the directory writable by creating and deleting "$.tmp" in it.
-// Returns 1 on success, 0 on failure. The path is normalised in place.
-int MakeDirTree(char* path, int probe);
-int MakeDirTree(const std::string& path, int probe);
+// Creates the directory (normalised first) and its parents, errors ignored;
+// with `probe` proves it writable by creating and deleting "$.tmp" in it.
+// False when the probe fails or the path does not fit kPathCapacity.
+bool MakeDirTree(const std::string& path, bool probe);
 
 // Length of an open file, position unchanged; -1 on failure. A regular
 // file takes one fstat, which matters on walks over tens of thousands of files.

@@ -1,13 +1,14 @@
 #include "base/profile_file.h"
 
-#include <cstdio>
+#include <unistd.h>
+
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 #include "base/file_helpers.h"
 #include "base/text_encoding.h"
+#include "base/unique_fd.h"
 
 namespace marbloom {
 namespace {
@@ -79,6 +80,22 @@ Location Find(const std::vector<std::string>& lines, std::string_view section, s
   return loc;
 }
 
+// Sets "key=value" in the section: in place of the key's line, else after the
+// section's last line, else in a new section at the end.
+void SetLine(std::vector<std::string>& lines, const std::string& section, const std::string& key,
+             const std::string& value) {
+  Location loc = Find(lines, section, key);
+  std::string entry = key + "=" + value;
+  if (loc.keyLine >= 0) {
+    lines[loc.keyLine] = entry;
+  } else if (loc.sectionLine >= 0) {
+    lines.insert(lines.begin() + loc.lastContent + 1, entry);
+  } else {
+    lines.push_back("[" + section + "]");
+    lines.push_back(entry);
+  }
+}
+
 std::string Unquote(const std::string& value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
     return value.substr(1, value.size() - 2);
@@ -114,38 +131,27 @@ int ProfileReadInt(const std::string& file, std::string_view section, std::strin
   return static_cast<int>(n);
 }
 
-bool ProfileWriteString(const std::string& file, std::string_view section, std::string_view key,
-                        std::string_view value) {
-  std::string gbkSection = Utf8ToGbk(section), gbkKey = Utf8ToGbk(key);
+bool ProfileWriteStrings(const std::string& file, const std::vector<ProfileEntry>& entries) {
+  // A file that exists but cannot be read is not replaced by its few new lines.
+  if (FileExists(file) && !std::ifstream(file, std::ios::binary)) return false;
   std::vector<std::string> lines = ReadLines(file);
-  Location loc = Find(lines, gbkSection, gbkKey);
-  std::string entry = gbkKey + "=" + Utf8ToGbk(value);
-  if (loc.keyLine >= 0) {
-    lines[loc.keyLine] = entry;
-  } else if (loc.sectionLine >= 0) {
-    lines.insert(lines.begin() + loc.lastContent + 1, entry);
-  } else {
-    lines.push_back("[" + gbkSection + "]");
-    lines.push_back(entry);
-  }
-  std::ostringstream text;
-  for (const std::string& line : lines) text << line << "\r\n";
-  std::string temp = file + ".new";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << text.str();
-    out.flush();
-    if (!out) {
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  if (!ReplaceFileAtomically(temp, file)) {
-    std::remove(temp.c_str());
+  for (const ProfileEntry& e : entries) SetLine(lines, Utf8ToGbk(e.section), Utf8ToGbk(e.key), Utf8ToGbk(e.value));
+  std::string text;
+  for (const std::string& line : lines) text.append(line).append("\r\n");
+  const std::string temp = file + ".new";
+  UniqueFd out = OpenNewTemporary(temp);
+  bool written = out.valid() && WriteAllAt(out.get(), text.data(), text.size(), 0);
+  written = out.Close() && written;
+  if (!written || !ReplaceFileAtomically(temp, file)) {
+    ::unlink(temp.c_str());
     return false;
   }
   return true;
+}
+
+bool ProfileWriteString(const std::string& file, std::string_view section, std::string_view key,
+                        std::string_view value) {
+  return ProfileWriteStrings(file, {{std::string(section), std::string(key), std::string(value)}});
 }
 
 }  // namespace marbloom

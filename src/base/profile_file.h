@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace marbloom {
 
@@ -18,7 +19,14 @@ std::string ProfileReadString(const std::string& file, std::string_view section,
 int ProfileReadInt(const std::string& file, std::string_view section, std::string_view key,
                    int defaultValue);
 
-// Returns false when the file cannot be written.
+struct ProfileEntry {
+  std::string section, key, value;
+};
+
+// Sets every entry, in order, in one replacement of the file: the new text is
+// written completely to a temporary beside it, which is then renamed over it.
+// False, with the file as it was, when that fails.
+bool ProfileWriteStrings(const std::string& file, const std::vector<ProfileEntry>& entries);
 bool ProfileWriteString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value);
 

@@ -7,9 +7,36 @@
 namespace marbloom {
 namespace {
 
-std::string Convert(std::string_view in, const char* to, const char* from, const char* replacement) {
+// Bytes of the character that starts `rest`, as far as it is well formed:
+// a lead byte and the continuation bytes that follow it (at most the three it
+// asks for); a stray continuation or invalid byte alone.
+std::size_t Utf8CharacterBytes(std::string_view rest) {
+  const auto lead = static_cast<unsigned char>(rest[0]);
+  const std::size_t wanted = lead >= 0xF0 && lead <= 0xF4 ? 3 : lead >= 0xE0 && lead <= 0xEF ? 2
+                             : lead >= 0xC2 && lead <= 0xDF                                  ? 1
+                                                                                             : 0;
+  std::size_t n = 1;
+  while (n <= wanted && n < rest.size() && (static_cast<unsigned char>(rest[n]) & 0xC0) == 0x80) ++n;
+  return n;
+}
+
+// Bytes of the GBK character that starts `rest`: a lead byte with a byte in
+// the trail range after it is one (unmapped) character, anything else one byte.
+std::size_t GbkCharacterBytes(std::string_view rest) {
+  const auto lead = static_cast<unsigned char>(rest[0]);
+  if (lead < 0x81 || lead == 0xFF || rest.size() < 2) return 1;
+  const auto trail = static_cast<unsigned char>(rest[1]);
+  return trail >= 0x40 && trail != 0x7F && trail != 0xFF ? 2 : 1;
+}
+
+using CharacterBytes = std::size_t (*)(std::string_view);
+
+// Converts with iconv. A character that cannot be converted becomes
+// `replacement`; without one the conversion gives nothing.
+std::optional<std::string> Convert(std::string_view in, const char* to, const char* from,
+                                   const char* replacement, CharacterBytes characterBytes) {
   iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return replacement != nullptr ? std::optional(std::string(in)) : std::nullopt;
   std::string out;
   out.reserve(in.size() * 2 + 4);
   char buffer[1024];
@@ -21,10 +48,15 @@ std::string Convert(std::string_view in, const char* to, const char* from, const
     std::size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
     out.append(buffer, static_cast<std::size_t>(dst - buffer));
     if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      // Invalid or incomplete sequence: replace one byte and go on.
+      if (replacement == nullptr) {
+        iconv_close(cd);
+        return std::nullopt;
+      }
+      // Invalid, incomplete or unmappable: replace that one character.
       out += replacement;
-      ++src;
-      --srcLeft;
+      const std::size_t skip = characterBytes(std::string_view(src, srcLeft));
+      src += skip;
+      srcLeft -= skip;
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
@@ -34,9 +66,15 @@ std::string Convert(std::string_view in, const char* to, const char* from, const
 
 }  // namespace
 
-std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, "GBK", "UTF-8", "?"); }
+std::string Utf8ToGbk(std::string_view utf8) { return *Convert(utf8, "GBK", "UTF-8", "?", Utf8CharacterBytes); }
 
-std::string GbkToUtf8(std::string_view gbk) { return Convert(gbk, "UTF-8", "GBK", "\xEF\xBF\xBD"); }
+std::string GbkToUtf8(std::string_view gbk) {
+  return *Convert(gbk, "UTF-8", "GBK", "\xEF\xBF\xBD", GbkCharacterBytes);
+}
+
+std::optional<std::string> Utf8ToGbkExactly(std::string_view utf8) {
+  return Convert(utf8, "GBK", "UTF-8", nullptr, Utf8CharacterBytes);
+}
 
 std::string CutGbk(std::string_view gbk, std::size_t maxBytes) {
   std::size_t i = 0;

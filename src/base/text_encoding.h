@@ -2,15 +2,21 @@
 // Text lives in memory as UTF-8; the settings file, the downloaded configuration
 // and the run log are GBK on disk. These helpers convert at that boundary.
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace marbloom {
 
-// Characters that GBK cannot hold become '?'.
+// Each character that GBK cannot hold, and each malformed UTF-8 sequence,
+// becomes one '?'.
 std::string Utf8ToGbk(std::string_view utf8);
-// Bytes that are not valid GBK become U+FFFD.
+// Each byte sequence that is not a GBK character becomes one U+FFFD.
 std::string GbkToUtf8(std::string_view gbk);
+
+// The GBK form when every character of the text has one; nothing when a
+// character would be replaced.
+std::optional<std::string> Utf8ToGbkExactly(std::string_view utf8);
 
 // The longest prefix of a GBK string that fits in maxBytes without splitting a
 // double-byte character.

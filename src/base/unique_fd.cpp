@@ -28,4 +28,9 @@ UniqueFd OpenForWriting(const std::string& path) {
   return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
 }
 
+UniqueFd OpenNewTemporary(const std::string& path) {
+  ::unlink(path.c_str());
+  return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+}
+
 }  // namespace marbloom

@@ -32,5 +32,9 @@ UniqueFd OpenForReading(const std::string& path);
 UniqueFd OpenForUpdate(const std::string& path);
 // Created or truncated, for writing.
 UniqueFd OpenForWriting(const std::string& path);
+// A temporary for writing: whatever file lies at `path` is removed first and
+// the file is created anew, so that a stale temporary left read-only by a
+// killed run cannot block it.
+UniqueFd OpenNewTemporary(const std::string& path);
 
 }  // namespace marbloom

@@ -9,11 +9,12 @@
 #include <system_error>
 #include <vector>
 
+#include "app/settings.h"
 #include "base/file_helpers.h"
 #include "cli/cli_common.h"
 #include "common/shared_state.h"
+#include "common/tree_lock.h"
 #include "download/archive_unpack.h"
-#include "download/zip_reader.h"
 
 namespace marbloom::cli {
 namespace {
@@ -26,48 +27,32 @@ std::string PrintableName(std::string name) {
   return name;
 }
 
-void PrintEntry(const ZipEntryInfo& info, const std::string& name) {
-  std::time_t t = info.modificationTime;
+void PrintEntry(const ArchiveEntry& entry) {
+  std::time_t t = entry.modified;
   std::tm tm{};
   char when[32] = "";
   if (::localtime_r(&t, &tm) != nullptr) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
-  const char* method = info.method == 0 ? "stored" : info.method == 8 ? "deflated" : "other";
-  std::printf("%10u %10u %08x %-8s %s %s\n", info.uncompressedSize, info.compressedSize, info.crc32, method, when,
-              PrintableName(name).c_str());
+  const char* method = entry.method == 0 ? "stored" : entry.method == 8 ? "deflated" : "other";
+  std::printf("%10u %10u %08x %-8s %s %s\n", entry.size, entry.packedSize, entry.crc32, method, when,
+              PrintableName(entry.name).c_str());
 }
 
-int ListArchive(const std::string& path) {
-  try {
-    ZipReader reader(path);
-    std::printf("%10s %10s %-8s %-8s %-19s %s\n", "size", "packed", "crc32", "method", "time", "name");
-    reader.GoToFirstEntry();
-    do {
-      ZipEntryInfo info;
-      reader.GetCurrentEntryInfo(&info, nullptr, 0);
-      std::vector<char> name(std::size_t{info.nameLength} + 1, '\0');
-      reader.GetCurrentEntryInfo(nullptr, name.data(), info.nameLength + 1);
-      PrintEntry(info, DecodeEntryName(name.data(), info.flag));
-    } while (reader.GoToNextEntry());
-    reader.Close();
-  } catch (const ZipError& e) {
-    SetStatusText(e.what());
-    return Finish(kExitFailed);
-  } catch (const ZipFileError& e) {
-    SetStatusText(e.what());
-    return Finish(kExitFailed);
-  }
+OperationResult Failed(const std::string& message) { return OperationResult{Outcome::kFailed, message, 1}; }
+
+int ShowEntries(const std::string& path) {
+  std::vector<ArchiveEntry> entries;
+  std::string reason;
+  if (!ListArchive(path, entries, &reason)) return FinishWith(Failed(reason));
+  std::printf("%10s %10s %-8s %-8s %-19s %s\n", "size", "packed", "crc32", "method", "time", "name");
+  for (const ArchiveEntry& entry : entries) PrintEntry(entry);
   return kExitDone;
 }
 
 int ExtractInto(const std::string& archive, const std::string& dir) {
   std::string reason;
-  if (ExtractArchive(archive, dir, &reason) != 1) {
-    std::fprintf(stderr, "%s\n", reason.c_str());
-    SetStatusText(kUnpackFailedMessage);
-    return Finish(kExitFailed);
-  }
-  SetStatusText(kUnpackDoneMessage);
-  return Finish(kExitDone);
+  const OperationResult result = ExtractArchive(archive, dir, &reason);
+  if (!result.done()) std::fprintf(stderr, "%s\n", reason.c_str());
+  return FinishWith(result);
 }
 
 const std::map<std::string, int>& ImportKinds() {
@@ -76,37 +61,44 @@ const std::map<std::string, int>& ImportKinds() {
   return kinds;
 }
 
-// Copies the archive into the type's download folder (under a temporary name,
-// then renamed), as a finished download leaves it.
+// Copies the archive into the type's download folder through a temporary
+// that is complete, and of the archive's size, before it is renamed, as a
+// finished download leaves it.
 bool PlaceArchive(const std::string& source, const std::string& target) {
+  namespace fs = std::filesystem;
   std::error_code ec;
-  if (std::filesystem::equivalent(source, target, ec)) return true;
-  std::string temporary = target + ".part";
-  std::filesystem::copy_file(source, temporary, std::filesystem::copy_options::overwrite_existing, ec);
-  if (ec || !ReplaceFileAtomically(temporary, target)) {
-    std::filesystem::remove(temporary, ec);
+  if (fs::equivalent(source, target, ec)) return true;
+  const std::string temporary = target + ".part";
+  fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, ec);
+  std::error_code sourceError, copyError;
+  const auto sourceSize = fs::file_size(source, sourceError);
+  const bool complete = !ec && !sourceError && fs::file_size(temporary, copyError) == sourceSize && !copyError;
+  if (!complete || !ReplaceFileAtomically(temporary, target)) {
+    fs::remove(temporary, ec);
     return false;
   }
   return true;
 }
 
+// The archive is placed and unpacked under the tree's writer lock, so a
+// refused import changes nothing.
 int ImportArchive(const std::string& archive, const std::string& kind) {
   if (int code = RequireDataTree(kDataGuardMessage); code != kExitDone) return code;
-  int type = ImportKinds().at(kind);
-  std::string name = type == kDownloadConfig ? std::string("downit.zip")
-                                             : std::filesystem::path(archive).filename().string();
+  const DataLayout layout = CurrentLayout();
+  TreeWriteLock lock(layout);
+  if (!lock.held()) return FinishWith(lock.Refuse());
+  const int type = ImportKinds().at(kind);
+  const std::string name = type == kDownloadConfig ? std::string("downit.zip")
+                                                   : std::filesystem::path(archive).filename().string();
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(archive, ec)) {
-    SetStatusText(kArchiveMissingMessage);
-    return Finish(kExitFailed);
-  }
-  std::string dir = ArchiveDownloadDir(type);
-  MakeDirTree(dir, 0);
-  if (!PlaceArchive(archive, dir + name)) {
-    SetStatusText("不能将下载文件存盘!");
-    return Finish(kExitFailed);
-  }
-  return Finish(UnpackArchive(name, type) == 1 ? kExitDone : kExitFailed);
+  if (!std::filesystem::is_regular_file(archive, ec)) return FinishWith(Failed(kArchiveMissingMessage));
+  const std::string dir = ArchiveDownloadDir(layout, type);
+  MakeDirTree(dir, false);
+  if (!PlaceArchive(archive, dir + name)) return FinishWith(Failed("不能将下载文件存盘!"));
+  OperationResult result = UnpackDownloadedArchive(layout, name, type);
+  // The unpacking synced the destination; the placed archive may lie on another file system.
+  if (!SyncFileSystemOf(dir) && result.done()) result = Failed("sync failed: " + dir);
+  return FinishWith(result);
 }
 
 }  // namespace
@@ -118,7 +110,7 @@ void RegisterArchiveCommands(CLI::App& app, Context& context) {
   auto listPath = std::make_shared<std::string>();
   CLI::App* list = archive->add_subcommand("list", "list the entries with sizes, CRC, method and time");
   list->add_option("ARCHIVE", *listPath, "the ZIP archive")->required();
-  list->callback([&context, listPath] { context.action = [listPath] { return ListArchive(*listPath); }; });
+  list->callback([&context, listPath] { context.action = [listPath] { return ShowEntries(*listPath); }; });
 
   auto extractArgs = std::make_shared<std::vector<std::string>>(2);
   CLI::App* extract = archive->add_subcommand("extract", "unpack every entry into a directory");

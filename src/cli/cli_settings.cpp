@@ -1,13 +1,13 @@
 // settings show | settings set KEY=VALUE...
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "base/file_helpers.h"
 #include "app/settings.h"
 #include "app/startup.h"
-#include "base/text_encoding.h"
 #include "cli/cli_common.h"
 #include "common/shared_state.h"
 
@@ -25,18 +25,19 @@ int ShowSettings() {
   return kExitDone;
 }
 
-// The page accepts 50..250 days; text fields hold at most 259 GBK bytes.
+// The page accepts 50..250 days; the confirmation refuses texts that would
+// not read back as entered.
 int SetSettings(const std::vector<std::string>& assignments) {
-  AppSettings& s = Settings();
+  AppSettings s = Settings();
   for (const std::string& item : assignments) {
     std::size_t eq = item.find('=');
     if (eq == std::string::npos) return UsageFailure("expected KEY=VALUE: " + item);
     std::string key = item.substr(0, eq), value = item.substr(eq + 1);
     for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (key == "DOMAIN") {
-      s.downloadBase = FitUtf8ToGbkBytes(value, 259);
+      s.downloadBase = value;
     } else if (key == "VIPDOC") {
-      s.historyDir = FitUtf8ToGbkBytes(value, 259);
+      s.historyDir = value;
     } else if (key == "MINDAYS" || key == "TRANSMIN" || key == "TCKV4") {
       char* end = nullptr;
       long n = std::strtol(value.c_str(), &end, 10);
@@ -53,9 +54,7 @@ int SetSettings(const std::vector<std::string>& assignments) {
       return UsageFailure("unknown setting: " + key);
     }
   }
-  if (!ConfirmSettings()) return Finish(kExitFailed);
-  SetStatusText("设置已更改!");
-  return Finish(kExitDone);
+  return FinishWith(ConfirmSettings(s));
 }
 
 }  // namespace

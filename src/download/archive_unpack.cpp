@@ -2,18 +2,20 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <new>
-#include <vector>
+#include <optional>
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
-#include "app/settings.h"
 #include "base/text_encoding.h"
+#include "base/unique_fd.h"
 #include "common/shared_state.h"
+#include "common/tree_lock.h"
 #include "download/zip_format.h"
 #include "download/zip_reader.h"
 
@@ -21,6 +23,8 @@ namespace marbloom {
 namespace {
 
 constexpr uint32_t kCopyPieceBytes = 4096;
+// An entry is written under its own name with this added, then renamed.
+constexpr const char* kTemporarySuffix = ".part";
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -47,7 +51,7 @@ void CreateEntryDirectories(const std::string& destination, const std::string& n
     std::size_t sep = name.find('\\', start);
     if (sep == std::string::npos) sep = name.find('/', start);
     if (sep == std::string::npos) return;
-    MakeDirTree(destination + name.substr(0, sep), 0);
+    MakeDirTree(destination + name.substr(0, sep), false);
     start = sep + 1;
   }
 }
@@ -59,20 +63,6 @@ std::string EntryPath(const std::string& destination, std::string name) {
   return destination + name;
 }
 
-// Opens the output file; when that fails on an existing file without owner
-// write permission ("read-only"), adds that permission and tries once more.
-bool OpenOutput(ZipOutputFile& out, const std::string& path) {
-  if (out.Open(path)) return true;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0)
-    ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
-  if (out.Open(path)) return true;
-  int error = errno;
-  RunLog("%s %s", kUnpackFailedMessage, path.c_str());
-  errno = error;
-  return false;
-}
-
 std::string CurrentEntryName(ZipReader& reader, ZipEntryInfo& info) {
   reader.GetCurrentEntryInfo(&info, nullptr, 0);
   std::vector<char> buffer(std::size_t{info.nameLength} + 2, '\0');
@@ -81,69 +71,163 @@ std::string CurrentEntryName(ZipReader& reader, ZipEntryInfo& info) {
   return DecodeEntryName(buffer.data(), info.flag);
 }
 
-void CopyEntry(ZipReader& reader, ZipOutputFile& out, const ZipEntryInfo& info) {
-  reader.OpenCurrentEntry();
+// Bytes free to an unprivileged writer on the file system of `path`, or of its
+// nearest existing parent; nothing when that cannot be learnt.
+std::optional<uint64_t> FreeBytesAt(std::string path) {
+  for (;;) {
+    struct statvfs fs {};
+    if (::statvfs(path.empty() ? "." : path.c_str(), &fs) == 0)
+      return static_cast<uint64_t>(fs.f_bavail) * static_cast<uint64_t>(fs.f_frsize);
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    const std::size_t slash = path.rfind('/');
+    if (errno != ENOENT || path.empty()) return std::nullopt;
+    path.erase(slash == std::string::npos ? 0 : slash + 1);
+  }
+}
+
+// Why an extraction failed: `reason` for the caller and the log, `status`
+// the line the user sees.
+struct ExtractFailure {
+  std::string reason;
+  std::string status = kUnpackFailedMessage;
+};
+
+// Reads the whole central directory before anything is written: refuses
+// names that would leave the destination and a stated total that does not
+// fit in the free space there.
+std::optional<ExtractFailure> CheckBeforeWriting(ZipReader& reader, const std::string& archivePath,
+                                                 const std::string& destination) {
+  uint64_t total = 0;
+  reader.GoToFirstEntry();
+  do {
+    ZipEntryInfo info;
+    const std::string name = CurrentEntryName(reader, info);
+    if (IsUnsafeEntryName(name)) {
+      RunLog("%s %s", kUnpackFailedMessage, name.c_str());
+      return ExtractFailure{"entry name leaves the destination: " + name};
+    }
+    if (!IsDirectoryName(name)) total += info.uncompressedSize;
+  } while (reader.GoToNextEntry());
+  const std::optional<uint64_t> free = FreeBytesAt(destination);
+  if (!free || total <= *free) return std::nullopt;
+  const std::string message = "磁盘空间不足, 未解压" + archivePath + ": 需要" + std::to_string(total) + "字节, " +
+                              destination + "只有" + std::to_string(*free) + "字节可用!";
+  return ExtractFailure{message, message};
+}
+
+// Copies the open entry into `out`; false with the reason when it does not
+// hold exactly its stated size.
+bool CopyEntry(ZipReader& reader, ZipOutputFile& out, const ZipEntryInfo& info, const std::string& name,
+               std::string& reason) {
   unsigned char piece[kCopyPieceBytes];
+  uint64_t written = 0;
   uint32_t n = 0;
   do {
     n = reader.ReadCurrentEntry(piece, sizeof piece);
     if (n > 0) out.Write(piece, n);
+    written += n;
   } while (n == sizeof piece);
-  ZipReader::ApplyEntryStatus(out, info);
+  if (written != info.uncompressedSize || reader.HasDataBeyondStatedSize()) {
+    reason = "entry " + name + " does not hold its stated " + std::to_string(info.uncompressedSize) + " bytes";
+    return false;
+  }
+  return true;
 }
 
-void SetReason(std::string* reason, std::string text) {
-  if (reason != nullptr) *reason = std::move(text);
-}
+// The temporary of one entry, removed unless it was renamed into place.
+struct PendingFile {
+  std::string path;
+  bool placed = false;
+  ~PendingFile() {
+    if (!placed) ::unlink(path.c_str());
+  }
+};
 
-// Walks the entries; false with the reason at the first entry that cannot be
-// written safely or completely.
-bool ExtractEntries(const std::string& archivePath, const std::string& destination, std::string* reason) {
-  ZipReader reader(archivePath);
-  reader.GoToFirstEntry();
+enum class EntryOutcome { kPlaced, kSkipped, kDamaged };
+
+// Writes the current entry to its temporary and renames it over `path` once
+// its size and CRC-32 are right. An entry whose file cannot be created or
+// replaced is skipped with the reason; damage ends the extraction.
+EntryOutcome WriteEntry(ZipReader& reader, const ZipEntryInfo& info, const std::string& name,
+                        const std::string& path, std::string& reason) {
+  PendingFile temporary{path + kTemporarySuffix};
   ZipOutputFile out;
-  bool complete = true;
+  if (!out.Open(temporary.path)) {
+    reason = ZipFileError("open", errno, temporary.path).what();
+    return EntryOutcome::kSkipped;
+  }
+  reader.OpenCurrentEntry();
+  if (!CopyEntry(reader, out, info, name, reason)) return EntryOutcome::kDamaged;
+  reader.CloseCurrentEntry();  // the CRC-32 check
+  ZipReader::ApplyEntryStatus(out, info);
+  if (!ReplaceFileAtomically(temporary.path, path)) {
+    reason = ZipFileError("rename", errno, path).what();
+    return EntryOutcome::kSkipped;
+  }
+  temporary.placed = true;
+  return EntryOutcome::kPlaced;
+}
+
+struct Extraction {
+  int placed = 0;  // entries renamed into place
+  std::optional<ExtractFailure> failure;
+};
+
+void ExtractEntries(ZipReader& reader, const std::string& destination, Extraction& extraction) {
+  reader.GoToFirstEntry();
   do {
     ZipEntryInfo info;
-    std::string name = CurrentEntryName(reader, info);
-    if (IsUnsafeEntryName(name)) {
-      RunLog("%s %s", kUnpackFailedMessage, name.c_str());
-      SetReason(reason, "entry name leaves the destination: " + name);
-      return false;
-    }
+    const std::string name = CurrentEntryName(reader, info);
     CreateEntryDirectories(destination, name);
     if (IsDirectoryName(name)) continue;
-    std::string path = EntryPath(destination, name);
-    if (!OpenOutput(out, path)) {
-      SetReason(reason, ZipFileError("open", errno, path).what());
-      complete = false;
-      continue;
+    std::string reason;
+    switch (WriteEntry(reader, info, name, EntryPath(destination, name), reason)) {
+      case EntryOutcome::kPlaced: ++extraction.placed; break;
+      case EntryOutcome::kSkipped: extraction.failure = ExtractFailure{reason}; break;
+      case EntryOutcome::kDamaged: extraction.failure = ExtractFailure{reason}; return;
     }
-    CopyEntry(reader, out, info);
   } while (reader.GoToNextEntry());
   reader.Close();
-  return complete;
 }
+
+// The extraction with every failure of the reader and the file layer caught.
+Extraction RunExtraction(const std::string& archivePath, const std::string& destination) {
+  Extraction extraction;
+  try {
+    ZipReader reader(archivePath);
+    extraction.failure = CheckBeforeWriting(reader, archivePath, destination);
+    if (extraction.failure) return extraction;
+    MakeDirTree(destination, false);
+    ExtractEntries(reader, destination, extraction);
+  } catch (const ZipError& e) {
+    extraction.failure = ExtractFailure{e.what()};
+  } catch (const ZipFileError& e) {
+    extraction.failure = ExtractFailure{e.what()};
+  } catch (const std::bad_alloc&) {
+    extraction.failure = ExtractFailure{"out of memory: " + archivePath};
+  }
+  return extraction;
+}
+
+bool WritesIntoTree(int type) { return type != kDownloadConfig; }
 
 }  // namespace
 
-std::string ArchiveDownloadDir(int type) {
-  const AppSettings& s = Settings();
+std::string ArchiveDownloadDir(const DataLayout& layout, int type) {
   switch (type) {
-    case kDownloadConfig: return s.downDir;
-    case 7: case 9: case kDownloadDaily: return s.dayZipDir;
-    case 1: case 8: case kDownloadTick: return s.tickZipDir;
+    case kDownloadConfig: return layout.DownDir();
+    case 7: case 9: case kDownloadDaily: return layout.DayZipDir();
+    case 1: case 8: case kDownloadTick: return layout.TickZipDir();
     default: return {};
   }
 }
 
-std::string ArchiveDestinationDir(int type) {
-  const AppSettings& s = Settings();
+std::string ArchiveDestinationDir(const DataLayout& layout, int type) {
   switch (type) {
-    case kDownloadConfig: return WorkDirectory();
-    case 1: return s.historyDir + "datetick/";
-    case 7: case 9: case kDownloadDaily: return s.historyDir + "refmhq/";
-    case 8: case kDownloadTick: return s.historyDir + "newdatetick/";
+    case kDownloadConfig: return layout.WorkDir();
+    case 1: return layout.OldTickArchiveDir();
+    case 7: case 9: case kDownloadDaily: return layout.DailySourceDir();
+    case 8: case kDownloadTick: return layout.TickArchiveDir();
     default: return {};
   }
 }
@@ -167,49 +251,67 @@ std::string DecodeEntryName(std::string_view stored, unsigned flag) {
   return GbkToUtf8(name);
 }
 
-int ExtractArchive(const std::string& archivePath, const std::string& destination, std::string* reason) {
+OperationResult ExtractArchive(const std::string& archivePath, const std::string& destination, std::string* reason) {
   std::string dest = destination;
   if (dest.empty() || dest.back() != '/') dest += '/';
-  int fd = ::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    SetReason(reason, ZipFileError("open", errno, archivePath).what());
-    return 0;
-  }
-  ::close(fd);
-  MakeDirTree(dest, 0);
-  try {
-    return ExtractEntries(archivePath, dest, reason) ? 1 : 0;
-  } catch (const ZipError& e) {
-    SetReason(reason, e.what());
-  } catch (const ZipFileError& e) {
-    SetReason(reason, e.what());
-  } catch (const std::bad_alloc&) {
-    SetReason(reason, "out of memory: " + archivePath);
-  }
-  return 0;
+  Extraction extraction = RunExtraction(archivePath, dest);
+  // One sync for everything placed, also when a later entry failed.
+  if (extraction.placed > 0 && !SyncFileSystemOf(dest) && !extraction.failure)
+    extraction.failure = ExtractFailure{"sync failed: " + dest};
+  if (!extraction.failure) return OperationResult{Outcome::kDone, kUnpackDoneMessage, 0};
+  if (reason != nullptr) *reason = extraction.failure->reason;
+  return OperationResult{Outcome::kFailed, extraction.failure->status, 1};
 }
 
-int UnpackArchive(const std::string& fileName, int type) {
-  std::string dir = ArchiveDownloadDir(type);
-  std::string path = dir + fileName;
+bool ListArchive(const std::string& archivePath, std::vector<ArchiveEntry>& entries, std::string* reason) {
+  entries.clear();
+  try {
+    ZipReader reader(archivePath);
+    reader.GoToFirstEntry();
+    do {
+      ZipEntryInfo info;
+      std::string name = CurrentEntryName(reader, info);
+      entries.push_back(ArchiveEntry{std::move(name), info.uncompressedSize, info.compressedSize, info.crc32,
+                                     info.method, info.modificationTime});
+    } while (reader.GoToNextEntry());
+    reader.Close();
+    return true;
+  } catch (const ZipError& e) {
+    if (reason != nullptr) *reason = e.what();
+  } catch (const ZipFileError& e) {
+    if (reason != nullptr) *reason = e.what();
+  } catch (const std::bad_alloc&) {
+    if (reason != nullptr) *reason = "out of memory: " + archivePath;
+  }
+  return false;
+}
+
+OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::string& fileName, int type) {
+  std::optional<TreeWriteLock> lock;
+  if (WritesIntoTree(type)) {
+    lock.emplace(layout);
+    if (!lock->held()) return lock->Refuse();
+  }
+  const std::string dir = ArchiveDownloadDir(layout, type);
+  const std::string path = dir + fileName;
   RunLog("准备解压文件 %s ", path.c_str());
   struct stat st {};
-  int fd = dir.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  bool readable = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (fd >= 0) ::close(fd);
-  if (!readable) {
+  UniqueFd fd(dir.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     SetStatusText(kArchiveMissingMessage);
     RunLog("%s %s", path.c_str(), kArchiveMissingMessage);
-    return -1;
+    return OperationResult{Outcome::kFailed, kArchiveMissingMessage, 1};
   }
+  fd.Close();
   std::string reason;
-  if (ExtractArchive(path, ArchiveDestinationDir(type), &reason) == 1) {
-    ReportF("%s", kUnpackDoneMessage);
-    return 1;
-  }
-  RunLog("%s", reason.c_str());
-  ReportF("%s", kUnpackFailedMessage);
-  return -1;
+  OperationResult result = ExtractArchive(path, ArchiveDestinationDir(layout, type), &reason);
+  if (!result.done()) RunLog("%s", reason.c_str());
+  ReportF("%s", result.message.c_str());
+  return result;
+}
+
+int UnpackArchive(const DataLayout& layout, const std::string& fileName, int type) {
+  return UnpackDownloadedArchive(layout, fileName, type).done() ? 1 : -1;
 }
 
 }  // namespace marbloom

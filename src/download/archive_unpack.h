@@ -1,8 +1,16 @@
 #pragma once
 // Unpacking a downloaded archive into the place where its consumer reads it,
-// and the extraction of every entry of an archive into one directory.
+// the extraction of every entry of an archive into one directory, and the
+// listing of an archive's entries. The ZIP reader's errors end here: callers
+// get results and reasons, never a ZipError.
+#include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "common/data_layout.h"
+#include "common/operation_result.h"
 
 namespace marbloom {
 
@@ -18,19 +26,44 @@ inline constexpr int kDownloadTick = 11;
 
 // Where an archive of this type is saved, and where its entries go. Both end
 // in '/'; empty for a type that has no place.
-std::string ArchiveDownloadDir(int type);
-std::string ArchiveDestinationDir(int type);
+std::string ArchiveDownloadDir(const DataLayout& layout, int type);
+std::string ArchiveDestinationDir(const DataLayout& layout, int type);
 
 // The unpacking step after a complete download: the archive `fileName` in the
-// type's download folder is extracted into the type's destination. Reports
-// through the status line and the run log; 1 on success, -1 on failure.
-int UnpackArchive(const std::string& fileName, int type);
+// type's download folder is extracted into the type's destination. Types that
+// unpack into the history tree hold its writer lock meanwhile (a download run
+// of this process that holds it already shares it). Reports through the
+// status line and the run log; done with "下载成功!", failed with the message
+// it showed, busy when another operation writes the tree.
+OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::string& fileName, int type);
+// The same as the download's result: 1 on success, -1 on any failure.
+int UnpackArchive(const DataLayout& layout, const std::string& fileName, int type);
 
 // Writes every entry of the archive under `destination` (created when
-// missing). 1 when every file entry was written, else 0; `reason` (optional)
-// then says why. Entries written before a failure stay on disk.
-int ExtractArchive(const std::string& archivePath, const std::string& destination,
-                   std::string* reason = nullptr);
+// missing). Before anything is written the whole central directory is read:
+// a name that would land outside the destination, or a stated total larger
+// than the destination's free space, refuses the archive. Each entry goes to
+// a temporary beside its file and is renamed over it only once its size and
+// CRC-32 check out, so a damaged entry leaves the file it would replace as it
+// was; entries finished before a failure stay. Ends with one sync of the
+// destination's file system. Done with "下载成功!"; failed with
+// "解压失败，请检查Zip文件!" or a message naming the archive that does not fit;
+// `reason` (optional) then says what went wrong.
+OperationResult ExtractArchive(const std::string& archivePath, const std::string& destination,
+                               std::string* reason = nullptr);
+
+// One entry of an archive as its central directory states it.
+struct ArchiveEntry {
+  std::string name;  // as DecodeEntryName gives it
+  uint32_t size = 0;
+  uint32_t packedSize = 0;
+  uint32_t crc32 = 0;
+  uint32_t method = 0;  // 0 stored, 8 deflated
+  std::time_t modified = 0;
+};
+
+// Every entry of the archive; false with the reason when it cannot be read.
+bool ListArchive(const std::string& archivePath, std::vector<ArchiveEntry>& entries, std::string* reason);
 
 // Names that would land outside the destination: absolute, with a drive
 // letter, or with a ".." part (either separator).

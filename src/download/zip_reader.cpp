@@ -91,18 +91,17 @@ void ZipMemoryGuard::TrackedFree(void* opaque, void* block) {
 // Output file
 
 ZipOutputFile::~ZipOutputFile() {
-  if (fd_ < 0) return;
+  if (!fd_.valid()) return;
   try {
     Flush();
   } catch (const ZipFileError&) {
   }
-  ::close(fd_);
 }
 
 bool ZipOutputFile::Open(const std::string& path) {
-  if (fd_ >= 0) Close();
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd_ < 0) return false;
+  if (fd_.valid()) Close();
+  fd_ = OpenNewTemporary(path);
+  if (!fd_.valid()) return false;
   path_ = path;
   if (!buffer_) buffer_ = std::make_unique<unsigned char[]>(kOutputBufferBytes);
   buffered_ = 0;
@@ -124,7 +123,7 @@ void ZipOutputFile::Write(const void* data, std::size_t size) {
 void ZipOutputFile::Flush() {
   std::size_t done = 0;
   while (done < buffered_) {
-    ssize_t n = ::write(fd_, buffer_.get() + done, buffered_ - done);
+    ssize_t n = ::write(fd_.get(), buffer_.get() + done, buffered_ - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       buffered_ = 0;
@@ -136,17 +135,15 @@ void ZipOutputFile::Flush() {
 }
 
 void ZipOutputFile::Close() {
-  if (fd_ < 0) return;
-  int fd = fd_;
+  if (!fd_.valid()) return;
   try {
     Flush();
   } catch (...) {
-    ::close(fd);
-    fd_ = -1;
+    fd_.Close();
     throw;
   }
-  fd_ = -1;
-  if (::close(fd) != 0) throw ZipFileError("close", errno, path_);
+  const int error = fd_.Close() ? 0 : errno;
+  if (error != 0) throw ZipFileError("close", error, path_);
 }
 
 // ---------------------------------------------------------------------------
@@ -394,6 +391,27 @@ uint32_t ZipReader::ReadCurrentEntry(void* buffer, uint32_t length) {
   uint32_t room = std::min(length, read_->toDeliver);
   auto* out = static_cast<unsigned char*>(buffer);
   return read_->method == zipfmt::kMethodStored ? ReadStored(out, room) : ReadDeflated(out, room);
+}
+
+bool ZipReader::HasDataBeyondStatedSize() {
+  if (!read_) Fail(kZipOutOfOrder);
+  ReadState& s = *read_;
+  if (s.toDeliver != 0) return false;
+  if (s.method == zipfmt::kMethodStored) return s.pending > 0 || s.compressedLeft > 0;
+  // Ask the stream for one byte more: any byte is one too many.
+  unsigned char extra;
+  while (!s.streamEnded) {
+    if (s.stream.avail_in == 0 && s.compressedLeft > 0) FillInput();
+    const uInt inBefore = s.stream.avail_in;
+    s.stream.next_out = &extra;
+    s.stream.avail_out = 1;
+    const int rc = inflate(&s.stream, Z_SYNC_FLUSH);
+    if (s.stream.avail_out == 0) return true;
+    if (rc == Z_STREAM_END) s.streamEnded = true;
+    else if (rc < 0 && rc != Z_BUF_ERROR) Fail(rc);
+    else if (s.stream.avail_in == inBefore) break;  // cut off: nothing more to give
+  }
+  return false;
 }
 
 void ZipReader::CloseCurrentEntry() {

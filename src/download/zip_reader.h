@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
+
 namespace marbloom {
 
 // Error codes of ZipError besides zlib's own negative codes.
@@ -93,8 +95,9 @@ class ZipMemoryGuard {
   std::vector<void*> blocks_;
 };
 
-// An extracted file being written: created or emptied on Open, written
-// through a buffer, closed by ZipReader::ApplyEntryStatus or destruction.
+// An extracted file being written: created anew on Open (whatever lay at
+// the path is removed first), written through a buffer, closed by
+// ZipReader::ApplyEntryStatus or destruction.
 class ZipOutputFile {
  public:
   ZipOutputFile() = default;
@@ -102,16 +105,16 @@ class ZipOutputFile {
   ZipOutputFile(const ZipOutputFile&) = delete;
   ZipOutputFile& operator=(const ZipOutputFile&) = delete;
 
-  // False with errno set when the file cannot be created or emptied.
+  // False with errno set when the file cannot be created.
   bool Open(const std::string& path);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_.valid(); }
   const std::string& path() const { return path_; }
   void Write(const void* data, std::size_t size);  // raises ZipFileError
   void Close();                                    // flushes; raises ZipFileError
 
  private:
   void Flush();
-  int fd_ = -1;
+  UniqueFd fd_;
   std::string path_;
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t buffered_ = 0;
@@ -139,6 +142,10 @@ class ZipReader : public ZipMemoryGuard {
   void OpenCurrentEntry();
   // Bytes delivered into buffer; 0 at the end of the entry.
   uint32_t ReadCurrentEntry(void* buffer, uint32_t length);
+  // After the entry's stated size was delivered: true when its data holds
+  // more (stored bytes left over, or a deflate stream that goes on), which
+  // only a damaged archive does. False while bytes are still to be delivered.
+  bool HasDataBeyondStatedSize();
   // Checks the CRC-32 when the entry was read to its end.
   void CloseCurrentEntry();
   void Close();

@@ -22,7 +22,7 @@ class SettingsFile : public ::testing::Test {
   }
   AppSettings Load() {
     AppSettings s;
-    EXPECT_EQ(LoadSettings(&s), 1);
+    LoadSettings(s);
     return s;
   }
   test::TempDir temp_;
@@ -40,8 +40,6 @@ TEST_F(SettingsFile, MissingFileGivesDefaults) {
   EXPECT_EQ(s.dayZipDir, temp_.path() + "down/dayzip/");
   EXPECT_EQ(s.tickZipDir, temp_.path() + "down/tickzip/");
   EXPECT_EQ(s.logDir, temp_.path() + "logs/");
-  EXPECT_EQ(LoadSettings(nullptr), 0);
-  EXPECT_EQ(SaveSettings(nullptr), 0);
 }
 
 TEST_F(SettingsFile, MinuteDaysAreClampedAndDeriveFiveMinuteDays) {
@@ -70,7 +68,7 @@ TEST_F(SettingsFile, SaveWritesTheFiveKeysOnly) {
   s.minuteDays = 77;
   s.minutesAfterTick = 0;
   s.tckv4 = 0;
-  ASSERT_EQ(SaveSettings(&s), 1);
+  ASSERT_TRUE(SaveSettings(s));
   EXPECT_EQ(test::ReadFileText(SettingsFilePath()),
             "[PATH]\r\nDOMAIN=http://h/\r\nVIPDOC=D:\\v\r\n[CTRL]\r\nMINDAYS=77\r\nTRANSMIN=0\r\nTCKV4=0\r\n");
   AppSettings back = Load();
@@ -84,8 +82,8 @@ class DataTree : public SettingsFile {};
 
 TEST_F(DataTree, CreatesAllDirectories) {
   Put("PATH", "VIPDOC", (temp_.path() + "hist").c_str());
-  ASSERT_EQ(LoadSettings(&Settings()), 1);
-  EXPECT_EQ(CreateDataTree(1), 1);
+  LoadSettings(Settings());
+  EXPECT_TRUE(CreateDataTree(CurrentLayout(), true));
   for (const char* d : {"down/", "down/dayzip/", "down/tickzip/", "logs/"})
     EXPECT_TRUE(test::PathExists(temp_.path() + d)) << d;
   for (const char* d : {"sz/fzline", "sz/lday", "sz/minline", "bj/fzline", "bj/lday", "bj/minline",
@@ -97,15 +95,17 @@ TEST_F(DataTree, CreatesAllDirectories) {
 TEST_F(DataTree, UnwritableHistoryReportsTheFirstHistoryRow) {
   test::WriteFileBytes(temp_.path() + "blocker", {1});
   Put("PATH", "VIPDOC", (temp_.path() + "blocker/vipdoc").c_str());
-  ASSERT_EQ(LoadSettings(&Settings()), 1);
+  LoadSettings(Settings());
   std::vector<std::string> shown;
   SetMessageSink([&](const std::string& text, const std::string&) { shown.push_back(text); });
-  EXPECT_EQ(CreateDataTree(1), 0);
+  std::string failure;
+  EXPECT_FALSE(CreateDataTree(CurrentLayout(), true, &failure));
   EXPECT_TRUE(shown.empty());
-  EXPECT_EQ(CreateDataTree(0), 0);
+  EXPECT_EQ(failure, "创建sz\\fzline目录失败或者权限不足!");
+  EXPECT_FALSE(CreateDataTree(CurrentLayout(), false));
   SetMessageSink(nullptr);
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0], "创建sz\\fzline目录失败或者权限不足!");
+  EXPECT_EQ(shown[0], failure);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "base/message_sink.h"
 #include "app/settings.h"
@@ -53,6 +54,103 @@ TEST_F(StartUpDirectory, RefusesAWorkDirectoryOf231Characters) {
   EXPECT_EQ(StartUp(), 0);
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0], "严重错误:工作目录名太长,无法打开配置文件!");
+}
+
+// A confirmation that is refused or cannot save changes nothing: the file, the
+// loaded settings and the tree stay as they were.
+struct Refusal {
+  const char* name;
+  std::function<void(AppSettings&, const std::string& root)> enter;
+  Outcome outcome;
+  const char* messagePart;
+  uint64_t fileLimit = 0;  // non-zero: no file may grow past this, as on a full disk
+};
+
+void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
+
+std::string Padded(const std::string& head, std::size_t length, char fill) {
+  std::string text = head;
+  text.resize(length, fill);
+  return text;
+}
+
+std::string Repeated(const std::string& piece, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+const Refusal kRefusals[] = {
+    {"history_longer_than_read_back", [](AppSettings& s, auto& root) { s.historyDir = Padded(root, 230, 'v'); },
+     Outcome::kInvalid, "229"},
+    {"history_of_230_gbk_bytes", [](AppSettings& s, auto& root) { s.historyDir = root + Repeated("行", 115); },
+     Outcome::kInvalid, "229"},
+    {"domain_longer_than_read_back", [](AppSettings& s, auto&) { s.downloadBase = Padded("http://h/", 230, 'd'); },
+     Outcome::kInvalid, "229"},
+    {"history_not_gbk", [](AppSettings& s, auto& root) { s.historyDir = root + "a😀b"; }, Outcome::kInvalid,
+     "GBK"},
+    {"domain_with_line_break", [](AppSettings& s, auto&) { s.downloadBase = "http://h/\nx"; }, Outcome::kInvalid,
+     "换行"},
+    {"history_in_quotes", [](AppSettings& s, auto& root) { s.historyDir = "\"" + root + "q\""; },
+     Outcome::kInvalid, "引号"},
+    {"full_disk", [](AppSettings& s, auto&) { s.minuteDays = 200; }, Outcome::kFailed, "写入失败", 10},
+};
+
+class SettingsConfirmation : public ::testing::TestWithParam<Refusal> {
+ protected:
+  void SetUp() override {
+    SetWorkDirectory(temp_.path());
+    AppSettings s;
+    LoadSettings(s);
+    s.historyDir = temp_.path() + "hist/";
+    ASSERT_TRUE(SaveSettings(s));
+    LoadSettings(Settings());
+  }
+  void TearDown() override {
+    SetWorkDirectory("");
+    Settings() = AppSettings{};
+    DataTreeReady = 0;
+  }
+  test::TempDir temp_;
+};
+
+TEST_P(SettingsConfirmation, ChangesNothing) {
+  const Refusal& r = GetParam();
+  const std::string fileBefore = test::ReadFileText(SettingsFilePath());
+  const AppSettings before = Settings();
+  AppSettings entered = before;
+  r.enter(entered, temp_.path());
+  OperationResult result;
+  if (r.fileLimit > 0) {
+    test::FileSizeLimit full(r.fileLimit);
+    result = ConfirmSettings(entered);
+  } else {
+    result = ConfirmSettings(entered);
+  }
+  EXPECT_EQ(result.outcome, r.outcome);
+  EXPECT_NE(result.message.find(r.messagePart), std::string::npos) << result.message;
+  EXPECT_EQ(test::ReadFileText(SettingsFilePath()), fileBefore);
+  EXPECT_EQ(Settings().historyDir, before.historyDir);
+  EXPECT_EQ(Settings().downloadBase, before.downloadBase);
+  EXPECT_EQ(Settings().minuteDays, before.minuteDays);
+  EXPECT_FALSE(test::PathExists(temp_.path() + "hist/")) << "no tree was created";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SettingsConfirmation, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SettingsConfirmation, TextsThatFitAreSavedAndReadBack) {
+  AppSettings entered = Settings();
+  entered.historyDir = Padded(temp_.path(), 224, 'v') + "\\行情";  // 229 GBK bytes
+  entered.downloadBase = Padded("http://h/", 229, 'd');
+  entered.minuteDays = 200;
+  const OperationResult result = ConfirmSettings(entered);
+  EXPECT_EQ(result.outcome, Outcome::kDone);
+  EXPECT_EQ(result.message, "设置已更改!");
+  EXPECT_EQ(Settings().historyDir, Padded(temp_.path(), 224, 'v') + "/行情/");
+  EXPECT_EQ(Settings().downloadBase, entered.downloadBase);
+  EXPECT_EQ(Settings().minuteDays, 200);
+  EXPECT_EQ(DataTreeReady.load(), 1);
 }
 
 }  // namespace

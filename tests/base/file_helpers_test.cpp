@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -17,68 +16,56 @@ using test::PathExists;
 using test::TempDir;
 
 TEST(TrimSpaces, TrimsBlanksAtBothEnds) {
-  char text[] = "\t abc \r\n";
-  EXPECT_STREQ(TrimSpaces(text), "abc");
-  char blanks[] = "   ";
-  EXPECT_STREQ(TrimSpaces(blanks), "");
-  char empty[] = "";
-  EXPECT_STREQ(TrimSpaces(empty), "");
-  char inner[] = " a b ";
-  EXPECT_STREQ(TrimSpaces(inner), "a b");
-  EXPECT_EQ(TrimSpaces(static_cast<char*>(nullptr)), nullptr);
-  EXPECT_EQ(TrimSpaces(std::string_view("\n x\ty \t")), "x\ty");
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {{"\t abc \r\n", "abc"}, {"   ", ""}, {"", ""}, {" a b ", "a b"}, {"\n x\ty \t", "x\ty"}};
+  for (const auto& c : cases) EXPECT_EQ(TrimSpaces(c.in), c.out) << c.in;
 }
 
 TEST(NormalizeDirPath, TurnsBackslashesAndAddsOneSeparator) {
-  char path[260] = "C:\\data\\vipdoc";
-  NormalizeDirPath(path, sizeof path);
-  EXPECT_STREQ(path, "C:/data/vipdoc/");
+  EXPECT_EQ(NormalizeDirPath("C:\\data\\vipdoc", 260), "C:/data/vipdoc/");
   EXPECT_EQ(NormalizeDirPath("a/b/"), "a/b/");
   EXPECT_EQ(NormalizeDirPath("a\\b\\"), "a/b/");
   EXPECT_EQ(NormalizeDirPath(""), "");
 }
 
 TEST(NormalizeDirPath, LeavesAFullBufferWithoutSeparator) {
-  char path[260];
-  std::memset(path, 'x', 259);
-  path[259] = '\0';
-  NormalizeDirPath(path, sizeof path);
-  EXPECT_EQ(std::strlen(path), 259u);
-  EXPECT_EQ(path[258], 'x');
-  // 258 characters: the separator and the terminator still fit.
-  std::string shorter(258, 'y');
-  EXPECT_EQ(NormalizeDirPath(shorter, 260).size(), 259u);
+  // 259 characters fill a 260-byte buffer; 258 leave room for the separator.
+  EXPECT_EQ(NormalizeDirPath(std::string(259, 'x'), 260), std::string(259, 'x'));
+  std::string withSeparator(258, 'y');
+  withSeparator += '/';
+  EXPECT_EQ(NormalizeDirPath(std::string(258, 'y'), 260), withSeparator);
 }
 
 TEST(MakeDirTree, CreatesEveryLevelAndLeavesNoProbe) {
   TempDir temp;
-  std::string path = temp.path() + "a\\b\\c";
-  EXPECT_EQ(MakeDirTree(path, 1), 1);
+  EXPECT_TRUE(MakeDirTree(temp.path() + "a\\b\\c", true));
   EXPECT_TRUE(PathExists(temp.path() + "a/b/c"));
   EXPECT_FALSE(PathExists(temp.path() + "a/b/c/$.tmp"));
-  char buffer[260];
-  std::snprintf(buffer, sizeof buffer, "%sx\\y", temp.path().c_str());
-  EXPECT_EQ(MakeDirTree(buffer, 0), 1);
-  EXPECT_EQ(std::string(buffer), temp.path() + "x/y/");  // normalised in place
+  EXPECT_TRUE(MakeDirTree(temp.path() + "x/y", false));
+  EXPECT_TRUE(PathExists(temp.path() + "x/y"));
 }
 
 TEST(MakeDirTree, FailsOnlyThroughTheProbe) {
   TempDir temp;
   test::WriteFileBytes(temp.path() + "file", {1});
   // A directory below a regular file can be neither created nor written.
-  EXPECT_EQ(MakeDirTree(temp.path() + "file/sub/", 1), 0);
-  EXPECT_EQ(MakeDirTree(temp.path() + "file/sub/", 0), 1);
-  EXPECT_EQ(MakeDirTree(static_cast<char*>(nullptr), 1), 0);
+  EXPECT_FALSE(MakeDirTree(temp.path() + "file/sub/", true));
+  EXPECT_TRUE(MakeDirTree(temp.path() + "file/sub/", false));
+  std::string tooLong = temp.path();
+  tooLong.append(kPathCapacity, 'l');
+  EXPECT_FALSE(MakeDirTree(tooLong, false));
 }
 
 TEST(MakeDirTree, ReadOnlyDirectoryFailsTheProbe) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
   TempDir temp;
   std::string dir = temp.path() + "ro/";
-  ASSERT_EQ(MakeDirTree(dir, 1), 1);
+  ASSERT_TRUE(MakeDirTree(dir, true));
   ::chmod(dir.c_str(), 0555);
-  EXPECT_EQ(MakeDirTree(dir, 1), 0);
-  EXPECT_EQ(MakeDirTree(dir, 0), 1);
+  EXPECT_FALSE(MakeDirTree(dir, true));
+  EXPECT_TRUE(MakeDirTree(dir, false));
   ::chmod(dir.c_str(), 0755);
 }
 

@@ -1,6 +1,8 @@
 #include "base/profile_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -71,6 +73,29 @@ TEST_F(ProfileFile, WriteUpdatesInPlaceAndKeepsOtherLines) {
   ASSERT_TRUE(ProfileWriteString(file_, "NEW", "K", "行"));
   EXPECT_EQ(Read("NEW", "K"), "行");
   EXPECT_EQ(Text().substr(Text().size() - 13), "[NEW]\r\nK=" + Utf8ToGbk("行") + "\r\n");
+}
+
+TEST_F(ProfileFile, SeveralKeysGoInOneReplacement) {
+  Write("[PATH]\r\nDOMAIN=old\r\n");
+  ASSERT_TRUE(ProfileWriteStrings(file_, {{"PATH", "VIPDOC", "v"}, {"CTRL", "MINDAYS", "60"}, {"PATH", "DOMAIN", "d"}}));
+  EXPECT_EQ(Text(), "[PATH]\r\nDOMAIN=d\r\nVIPDOC=v\r\n[CTRL]\r\nMINDAYS=60\r\n");
+}
+
+// A write that cannot complete leaves the file as it was and no temporary.
+TEST_F(ProfileFile, FailedWriteKeepsTheFile) {
+  const std::string before = "[PATH]\r\nDOMAIN=" + std::string(100, 'd') + "\r\n";
+  Write(before);
+  {
+    test::FileSizeLimit full(40);
+    EXPECT_FALSE(ProfileWriteString(file_, "CTRL", "MINDAYS", "200"));
+  }
+  ::chmod(file_.c_str(), 0);
+  if (::geteuid() != 0) {
+    EXPECT_FALSE(ProfileWriteString(file_, "CTRL", "MINDAYS", "200"));  // unreadable
+  }
+  ::chmod(file_.c_str(), 0644);
+  EXPECT_EQ(Text(), before);
+  EXPECT_FALSE(test::PathExists(file_ + ".new"));
 }
 
 TEST_F(ProfileFile, WriteCreatesTheFile) {

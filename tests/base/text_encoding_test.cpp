@@ -25,5 +25,35 @@ TEST(TextEncoding, InvalidBytesDoNotStopTheConversion) {
   EXPECT_EQ(Utf8ToGbk("a\xC3"), "a?");
 }
 
+// One replacement per character, however many bytes it has.
+TEST(TextEncoding, ReplacesWholeCharacters) {
+  const std::string sz = "\xC9\xEE", fffd = "\xEF\xBF\xBD";
+  const struct {
+    std::string utf8, gbk;
+  } toGbk[] = {
+      {"a😀b", "a?b"},                    // four bytes GBK has no character for
+      {"深😀😀圳", sz + "??\xDB\xDA"},
+      {"a\xE6\xB7", "a?"},                // a three-byte character cut short
+      {"\xF0\x9F\x98x", "?x"},
+      {"\x80\x80x", "??x"},               // stray continuation bytes, one each
+      {"\xC0\xAF", "??"},                 // an overlong form is no character
+  };
+  for (const auto& c : toGbk) EXPECT_EQ(Utf8ToGbk(c.utf8), c.gbk) << c.utf8;
+  const struct {
+    std::string gbk, utf8;
+  } toUtf8[] = {
+      {"\xC9\xEE\xA1\x7F", "深" + fffd + "\x7F"},  // 0x7F cannot trail
+      {"\x81\x20x", fffd + " x"},
+      {"a\xC9", "a" + fffd},
+  };
+  for (const auto& c : toUtf8) EXPECT_EQ(GbkToUtf8(c.gbk), c.utf8) << c.gbk;
+}
+
+TEST(TextEncoding, ExactConversionRefusesWhatWouldBeReplaced) {
+  EXPECT_EQ(Utf8ToGbkExactly("D:/行情/"), "D:/" + Utf8ToGbk("行情") + "/");
+  EXPECT_EQ(Utf8ToGbkExactly(""), "");
+  for (const char* text : {"a😀", "a\xC3", "\x80", "x\xE6\xB7"}) EXPECT_EQ(Utf8ToGbkExactly(text), std::nullopt) << text;
+}
+
 }  // namespace
 }  // namespace marbloom

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "common/data_layout.h"
 #include "support/temp_dir.h"
 
 namespace marbloom {
@@ -26,9 +27,10 @@ class CliArchive : public ::testing::Test {
     ASSERT_EQ(Cli("settings set VIPDOC=" + History()).exitCode, 0);
   }
 
-  test::CommandResult Cli(const std::string& args) {
-    return test::RunCommand(test::BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " + args +
-                            " 2>/dev/null");
+  // `shell` runs before the program in the same shell.
+  test::CommandResult Cli(const std::string& args, const std::string& shell = "") {
+    return test::RunCommand(shell + test::BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " +
+                            args + " 2>/dev/null");
   }
 
   std::string History() const { return temp_.path() + "hist/"; }
@@ -193,6 +195,48 @@ TEST_F(CliArchive, ImportOfAMissingArchiveAsksForADownload) {
   auto r = Cli("import " + temp_.path() + "none.zip --kind daily");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "文件不存在，请先下载!\n");
+}
+
+// An entry whose bytes were altered (its CRC no longer matches) leaves the
+// file it would replace as it was: in the tree, in the work directory and
+// under any extraction folder.
+TEST_F(CliArchive, DamagedEntryLeavesTheFileItWouldReplace) {
+  const struct {
+    std::string name, command, target;
+  } cases[] = {
+      {"sz220505.cod", "import %s --kind daily", History() + "refmhq/sz220505.cod"},
+      {"downit5.cfg", "import %s --kind config", temp_.path() + "downit5.cfg"},
+      {"sz220505.cod", "archive extract %s " + temp_.path() + "out", temp_.path() + "out/sz220505.cod"},
+  };
+  for (const auto& c : cases) {
+    Source(c.name, Text("new bytes of " + c.name));
+    std::string archive = Zip(c.name + ".zip", "-0", c.name);
+    std::filesystem::create_directories(std::filesystem::path(c.target).parent_path());
+    test::WriteFileBytes(c.target, Text("old"));
+    auto bytes = test::ReadFileBytes(archive);
+    bytes[30 + c.name.size() + 4] ^= 0x20;  // a data byte of the stored entry
+    test::WriteFileBytes(archive, bytes);
+    std::string command = c.command;
+    command.replace(command.find("%s"), 2, archive);
+    auto r = Cli(command);
+    EXPECT_EQ(r.exitCode, 1) << command;
+    EXPECT_EQ(r.out, "解压失败，请检查Zip文件!\n") << command;
+    EXPECT_EQ(test::ReadFileText(c.target), "old") << command;
+    EXPECT_FALSE(test::PathExists(c.target + ".part")) << command;
+  }
+}
+
+// While another process writes the tree, an import is refused with exit 5
+// and changes nothing, not even the download folder.
+TEST_F(CliArchive, ImportWhileTheTreeIsBusyChangesNothing) {
+  Source("sz220505.cod", Text("000001"));
+  std::string archive = Zip("20220505.zip", "", "sz220505.cod");
+  const std::string lockFile = DataLayout(temp_.path(), History()).WriterLockFile();
+  auto r = Cli("import " + archive + " --kind daily", "flock -n '" + lockFile + "' ");
+  EXPECT_EQ(r.exitCode, 5);
+  EXPECT_NE(r.out.find(History()), std::string::npos) << r.out;
+  EXPECT_FALSE(test::PathExists(temp_.path() + "down/dayzip/20220505.zip"));
+  EXPECT_FALSE(test::PathExists(History() + "refmhq/sz220505.cod"));
 }
 
 TEST_F(CliArchive, UsageErrors) {

@@ -10,9 +10,10 @@ namespace {
 
 class CliSettings : public ::testing::Test {
  protected:
-  test::CommandResult Cli(const std::string& args) {
-    return test::RunCommand(test::BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " + args +
-                            " 2>/dev/null");
+  // `shell` runs before the program in the same shell (limits, traps).
+  test::CommandResult Cli(const std::string& args, const std::string& shell = "") {
+    return test::RunCommand(shell + test::BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " +
+                            args + " 2>/dev/null");
   }
   test::TempDir temp_;
 };
@@ -48,6 +49,31 @@ TEST_F(CliSettings, AnUnwritableHistoryDirectoryFails) {
   auto r = Cli("settings set VIPDOC=" + temp_.path() + "blocker/v");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "创建sz\\fzline目录失败或者权限不足!\n");
+}
+
+// A change that cannot be saved, or would not read back as entered, is
+// reported with its reason and changes nothing.
+TEST_F(CliSettings, FailedOrRefusedChangesAreReported) {
+  ASSERT_EQ(Cli("settings set VIPDOC=" + temp_.path() + "hist").exitCode, 0);
+  const std::string ini = temp_.path() + "marbloom.ini", before = test::ReadFileText(ini);
+  std::string longPath = temp_.path();
+  longPath.resize(230, 'v');
+  const struct {
+    std::string shell, args;
+    int exitCode;
+    const char* reason;
+  } cases[] = {
+      {"trap '' XFSZ; ulimit -f 0; ", "settings set MINDAYS=200", 1, "写入失败"},  // no file may grow: a full disk
+      {"", "settings set VIPDOC=" + longPath, 2, "229"},
+      {"", "settings set 'DOMAIN=http://h/😀/'", 2, "GBK"},
+  };
+  for (const auto& c : cases) {
+    auto r = Cli(c.args, c.shell);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args;
+    EXPECT_NE(r.out.find(c.reason), std::string::npos) << r.out;
+    EXPECT_EQ(test::ReadFileText(ini), before) << c.args;
+  }
+  EXPECT_FALSE(std::filesystem::exists(longPath));
 }
 
 }  // namespace

@@ -1,13 +1,21 @@
 #include "download/archive_unpack.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <zlib.h>
 
 #include <filesystem>
+#include <functional>
+#include <tuple>
 
 #include "app/settings.h"
 #include "base/text_encoding.h"
+#include "base/unique_fd.h"
 #include "common/shared_state.h"
+#include "common/tree_lock.h"
 #include "download/zip_reader.h"
 #include "download/zip_test_support.h"
 #include "support/temp_dir.h"
@@ -86,7 +94,7 @@ TEST_P(ZipWriters, ExtractedBytesEqualTheOriginals) {
   WriteSourceTree(src, kTree);
   ASSERT_TRUE(GetParam().write(archive, src));
   std::string reason;
-  ASSERT_EQ(ExtractArchive(archive, out, &reason), 1) << reason;
+  ASSERT_TRUE(ExtractArchive(archive, out, &reason).done()) << reason;
   EXPECT_TRUE(SameTree(out, kTree));
 }
 
@@ -116,15 +124,16 @@ const NameCase kNames[] = {
 
 INSTANTIATE_TEST_SUITE_P(Table, ZipEntryNames, ::testing::ValuesIn(kNames));
 
-TEST(ZipExtraction, ClimbingNamesFailAndWriteNothingOutside) {
+// The whole archive is refused before anything is written.
+TEST(ZipExtraction, ClimbingNamesFailAndWriteNothing) {
   TestTree tree;
   for (const char* bad : {"../escape.txt", "sub/../../escape.txt", "/tmp/marbloom-escape.txt", "..\\escape.txt",
                           "C:escape.txt"}) {
     std::string archive = tree.root() + "bad.zip";
     WriteFileBytes(archive, BuildZip({{"ok.txt", {'o'}}, {bad, {'x'}}}).bytes);
     std::string out = tree.root() + "dest/inner/";
-    EXPECT_EQ(ExtractArchive(archive, out), 0) << bad;
-    EXPECT_TRUE(PathExists(out + "ok.txt"));
+    EXPECT_FALSE(ExtractArchive(archive, out).done()) << bad;
+    EXPECT_FALSE(PathExists(out + "ok.txt"));
     EXPECT_FALSE(PathExists(tree.root() + "dest/escape.txt")) << bad;
     EXPECT_FALSE(PathExists("/tmp/marbloom-escape.txt"));
     EXPECT_NE(LogText().find(std::string("解压失败，请检查Zip文件! ") + bad), std::string::npos) << bad;
@@ -139,7 +148,7 @@ TEST(ZipExtraction, DirectoriesComeFromBothSeparators) {
                                     {"mix\\ed/path/f.txt", {'m'}},
                                     {"a/b/c/d.txt", {'d'}}})
                               .bytes);
-  ASSERT_EQ(ExtractArchive(archive, dir.path() + "out"), 1);
+  ASSERT_TRUE(ExtractArchive(archive, dir.path() + "out").done());
   EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "out/only/dir"));
   EXPECT_EQ(ReadFileText(dir.path() + "out/one/two/three.txt"), "3");
   EXPECT_EQ(ReadFileText(dir.path() + "out/mix/ed/path/f.txt"), "m");
@@ -152,7 +161,7 @@ TEST(ZipExtraction, GbkNamesBecomeUtf8AndFlaggedNamesStay) {
   BuildEntry gbk{"\xC8\xD5\xCF\xDF.txt", {'g'}};  // 日线 in GBK
   BuildEntry flagged{"分笔.txt", {'f'}, 0, 0x800};
   WriteFileBytes(archive, BuildZip({gbk, flagged}).bytes);
-  ASSERT_EQ(ExtractArchive(archive, dir.path() + "out/"), 1);
+  ASSERT_TRUE(ExtractArchive(archive, dir.path() + "out/").done());
   EXPECT_EQ(ReadFileText(dir.path() + "out/日线.txt"), "g");
   EXPECT_EQ(ReadFileText(dir.path() + "out/分笔.txt"), "f");
 }
@@ -167,7 +176,7 @@ TEST(ZipExtraction, ReadOnlyEntryUnpacksTwice) {
   unixMode.external = 0100640u << 16;
   WriteFileBytes(archive, BuildZip({ro, unixMode}).bytes);
   for (int run = 0; run < 2; ++run) {
-    ASSERT_EQ(ExtractArchive(archive, dir.path() + "out/"), 1) << run;
+    ASSERT_TRUE(ExtractArchive(archive, dir.path() + "out/").done()) << run;
     EXPECT_EQ(ModeOf(dir.path() + "out/ro.txt") & 0222, 0u);
     EXPECT_EQ(ModeOf(dir.path() + "out/mode.txt"), 0640u);
   }
@@ -178,7 +187,7 @@ TEST(ZipExtraction, FileGetsTheEntryTime) {
   TempDir dir;
   std::string archive = dir.path() + "a.zip";
   WriteFileBytes(archive, BuildZip({{"t.txt", {'t'}}}).bytes);
-  ASSERT_EQ(ExtractArchive(archive, dir.path() + "out/"), 1);
+  ASSERT_TRUE(ExtractArchive(archive, dir.path() + "out/").done());
   struct stat st {};
   ASSERT_EQ(::stat((dir.path() + "out/t.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, DosDateTimeToTime(0x54A54BC7));
@@ -190,7 +199,7 @@ TEST(ZipExtraction, UnwritableEntryFailsTheExtractionButTheOthersAreWritten) {
   WriteFileBytes(archive, BuildZip({{"blocked", {'b'}}, {"after.txt", {'a'}}}).bytes);
   std::filesystem::create_directories(dir.path() + "out/blocked");
   std::string reason;
-  EXPECT_EQ(ExtractArchive(archive, dir.path() + "out/", &reason), 0);
+  EXPECT_FALSE(ExtractArchive(archive, dir.path() + "out/", &reason).done());
   EXPECT_NE(reason.find("blocked"), std::string::npos) << reason;
   EXPECT_EQ(ReadFileText(dir.path() + "out/after.txt"), "a");
 }
@@ -198,7 +207,7 @@ TEST(ZipExtraction, UnwritableEntryFailsTheExtractionButTheOthersAreWritten) {
 TEST(ZipExtraction, MissingArchiveFails) {
   TempDir dir;
   std::string reason;
-  EXPECT_EQ(ExtractArchive(dir.path() + "none.zip", dir.path() + "out/", &reason), 0);
+  EXPECT_FALSE(ExtractArchive(dir.path() + "none.zip", dir.path() + "out/", &reason).done());
   EXPECT_NE(reason.find("none.zip"), std::string::npos);
 }
 
@@ -208,7 +217,7 @@ TEST(ZipExtraction, MissingArchiveFails) {
 TEST(ZipUnpack, DailyArchiveGoesToRefmhq) {
   TestTree tree;
   WriteFileBytes(Settings().dayZipDir + "20220505.zip", BuildZip({{"sz220505.cod", {'c'}}}).bytes);
-  EXPECT_EQ(UnpackArchive("20220505.zip", kDownloadDaily), 1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), 1);
   EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
   EXPECT_EQ(StatusText(), "下载成功!");
   std::string log = LogText();
@@ -221,7 +230,7 @@ TEST(ZipUnpack, TickArchiveGoesToNewdatetick) {
   TestTree tree;
   Bytes htc = PatternBytes(100000, 5, false);
   WriteFileBytes(Settings().tickZipDir + "20220505.zip", BuildZip({{"20220505.htc", htc, 8}}).bytes);
-  EXPECT_EQ(UnpackArchive("20220505.zip", kDownloadTick), 1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadTick), 1);
   EXPECT_EQ(ReadFileBytes(tree.historyDir() + "newdatetick/20220505.htc"), htc);
 }
 
@@ -229,13 +238,13 @@ TEST(ZipUnpack, ConfigArchiveOverwritesTheOlderConfiguration) {
   TestTree tree;
   WriteFileBytes(tree.workDir() + "downit5.cfg", Bytes(500, 'o'));
   WriteFileBytes(Settings().downDir + "downit.zip", BuildZip({{"downit5.cfg", {'n', 'e', 'w'}}}).bytes);
-  EXPECT_EQ(UnpackArchive("downit.zip", kDownloadConfig), 1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "downit.zip", kDownloadConfig), 1);
   EXPECT_EQ(ReadFileText(tree.workDir() + "downit5.cfg"), "new");
 }
 
 TEST(ZipUnpack, MissingArchiveAsksForADownload) {
   TestTree tree;
-  EXPECT_EQ(UnpackArchive("20220505.zip", kDownloadDaily), -1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), -1);
   EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
   EXPECT_NE(LogText().find(Settings().dayZipDir + "20220505.zip 文件不存在，请先下载!"), std::string::npos);
 }
@@ -244,45 +253,148 @@ TEST(ZipUnpack, FifoInPlaceOfTheArchiveFailsWithoutBlocking) {
   TestTree tree;
   std::string fifo = Settings().dayZipDir + "20220505.zip";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(UnpackArchive("20220505.zip", kDownloadDaily), -1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), -1);
   EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
-  EXPECT_EQ(ExtractArchive(fifo, tree.root() + "out/"), 0);
+  EXPECT_FALSE(ExtractArchive(fifo, tree.root() + "out/").done());
 }
 
-TEST(ZipUnpack, BadCrcInTheLastEntryFailsAfterEveryFileIsWritten) {
+TEST(ZipUnpack, BadCrcInTheLastEntryFailsAfterTheOthersAreWritten) {
   TestTree tree;
   BuiltZip z = BuildZip({{"sz220505.cod", {'c'}}, {"sz220505.md1", PatternBytes(5000, 4, true)}});
   z.bytes[z.dataOffsets[1] + 10] ^= 1;
   WriteFileBytes(Settings().dayZipDir + "20220505.zip", z.bytes);
-  EXPECT_EQ(UnpackArchive("20220505.zip", kDownloadDaily), -1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), -1);
   EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
   EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
-  EXPECT_TRUE(PathExists(tree.historyDir() + "refmhq/sz220505.md1"));
+  EXPECT_FALSE(PathExists(tree.historyDir() + "refmhq/sz220505.md1"));
 }
 
 TEST(ZipUnpack, DamagedArchiveFails) {
   TestTree tree;
   WriteFileBytes(Settings().tickZipDir + "20220506.zip", PatternBytes(3000, 8, false));
-  EXPECT_EQ(UnpackArchive("20220506.zip", kDownloadTick), -1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220506.zip", kDownloadTick), -1);
   EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
 }
 
 TEST(ZipUnpack, PlacesByType) {
   TestTree tree;
-  EXPECT_EQ(ArchiveDownloadDir(-1), Settings().downDir);
-  EXPECT_EQ(ArchiveDestinationDir(-1), tree.workDir());
-  EXPECT_EQ(ArchiveDownloadDir(1), Settings().tickZipDir);
-  EXPECT_EQ(ArchiveDestinationDir(1), tree.historyDir() + "datetick/");
+  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), -1), Settings().downDir);
+  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), -1), tree.workDir());
+  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), 1), Settings().tickZipDir);
+  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), 1), tree.historyDir() + "datetick/");
   for (int t : {7, 9, 10}) {
-    EXPECT_EQ(ArchiveDownloadDir(t), Settings().dayZipDir);
-    EXPECT_EQ(ArchiveDestinationDir(t), tree.historyDir() + "refmhq/");
+    EXPECT_EQ(ArchiveDownloadDir(tree.layout(), t), Settings().dayZipDir);
+    EXPECT_EQ(ArchiveDestinationDir(tree.layout(), t), tree.historyDir() + "refmhq/");
   }
   for (int t : {8, 11}) {
-    EXPECT_EQ(ArchiveDownloadDir(t), Settings().tickZipDir);
-    EXPECT_EQ(ArchiveDestinationDir(t), tree.historyDir() + "newdatetick/");
+    EXPECT_EQ(ArchiveDownloadDir(tree.layout(), t), Settings().tickZipDir);
+    EXPECT_EQ(ArchiveDestinationDir(tree.layout(), t), tree.historyDir() + "newdatetick/");
   }
-  EXPECT_EQ(ArchiveDownloadDir(5), "");
-  EXPECT_EQ(UnpackArchive("x.zip", 5), -1);
+  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), 5), "");
+  EXPECT_EQ(UnpackArchive(tree.layout(), "x.zip", 5), -1);
+}
+
+// ---------------------------------------------------------------------------
+// Damaged entries and full disks: the file an entry would replace stays as it
+// was, whether in the tree or in the work directory, and no temporary is left.
+
+uint32_t CrcOf(const Bytes& data, std::size_t length) {
+  return static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(length)));
+}
+
+const Bytes kNewData = PatternBytes(5000, 11, true);
+
+struct EntryDamage {
+  const char* name;
+  uint16_t method;
+  std::function<void(BuiltZip&)> apply;
+  uint64_t fileLimit = 0;  // non-zero: no file may grow past this, as on a full disk
+};
+
+void PrintTo(const EntryDamage& d, std::ostream* os) { *os << d.name; }
+
+const EntryDamage kEntryDamages[] = {
+    {"bad_crc", 0, [](BuiltZip& z) { z.bytes[z.dataOffsets[0] + 4000] ^= 1; }},
+    {"deflated_bad_crc", 8, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 5000) ^ 1, 5000); }},
+    // Holds 5000 bytes but claims a million.
+    {"stated_size_larger_than_the_data", 8, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 5000), 1000000); }},
+    // Claims its first 100 bytes, with their CRC, but its data goes on.
+    {"deflated_data_beyond_the_stated_size", 8, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 100), 100); }},
+    {"stored_data_beyond_the_stated_size", 0, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 100), 100); }},
+    {"disk_full", 0, [](BuiltZip&) {}, 3000},
+};
+
+class ZipEntryDamage : public ::testing::TestWithParam<std::tuple<EntryDamage, int>> {};
+
+TEST_P(ZipEntryDamage, LeavesTheFileItWouldReplace) {
+  const auto& [damage, type] = GetParam();
+  TestTree tree;
+  const DataLayout layout = tree.layout();
+  const std::string name = type == kDownloadConfig ? "downit5.cfg" : "sz220505.md1";
+  const std::string target = ArchiveDestinationDir(layout, type) + name;
+  WriteFileBytes(target, {'o', 'l', 'd'});
+  BuiltZip z = BuildZip({{name, kNewData, damage.method}});
+  damage.apply(z);
+  WriteFileBytes(ArchiveDownloadDir(layout, type) + "a.zip", z.bytes);
+  int result = 0;
+  if (damage.fileLimit > 0) {
+    FileSizeLimit full(damage.fileLimit);
+    result = UnpackArchive(layout, "a.zip", type);
+  } else {
+    result = UnpackArchive(layout, "a.zip", type);
+  }
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(StatusText(), kUnpackFailedMessage);
+  EXPECT_EQ(ReadFileText(target), "old");
+  EXPECT_FALSE(PathExists(target + ".part"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ZipEntryDamage,
+                         ::testing::Combine(::testing::ValuesIn(kEntryDamages),
+                                            ::testing::Values(kDownloadDaily, kDownloadConfig)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) == kDownloadConfig ? "_config" : "_daily");
+                         });
+
+TEST(ZipUnpack, ArchiveLargerThanTheFreeSpaceIsRefusedBeforeWriting) {
+  TestTree tree;
+  const DataLayout layout = tree.layout();
+  std::vector<BuildEntry> entries;
+  for (int i = 0; i < 5000; ++i) entries.push_back({"f" + std::to_string(i), {'x'}});
+  BuiltZip z = BuildZip(entries);
+  for (std::size_t i = 0; i < entries.size(); ++i) RestateEntry(z, i, CrcOf({'x'}, 1), 0xFFFFFFFFu);
+  struct statvfs fs {};
+  ASSERT_EQ(::statvfs(layout.DailySourceDir().c_str(), &fs), 0);
+  if (static_cast<double>(fs.f_bavail) * fs.f_frsize > 5000.0 * 0xFFFFFFFFu) GTEST_SKIP() << "a disk of 21 TB";
+  const std::string archive = layout.DayZipDir() + "20220505.zip";
+  WriteFileBytes(archive, z.bytes);
+  WriteFileBytes(layout.DailySourceDir() + "f0", {'o'});
+
+  EXPECT_EQ(UnpackArchive(layout, "20220505.zip", kDownloadDaily), -1);
+  EXPECT_NE(StatusText().find(archive), std::string::npos) << StatusText();
+  EXPECT_NE(StatusText().find("磁盘空间不足"), std::string::npos) << StatusText();
+  EXPECT_EQ(ReadFileText(layout.DailySourceDir() + "f0"), "o");
+  EXPECT_FALSE(PathExists(layout.DailySourceDir() + "f1"));
+}
+
+// Unpacking into the tree is a writing operation: refused while another holds
+// the tree, shared with a download run of this process.
+TEST(ZipUnpack, TakesTheTreeWriterLock) {
+  TestTree tree;
+  const DataLayout layout = tree.layout();
+  WriteFileBytes(layout.DayZipDir() + "20220505.zip", BuildZip({{"sz220505.cod", {'n'}}}).bytes);
+  WriteFileBytes(layout.DailySourceDir() + "sz220505.cod", {'o'});
+  {
+    UniqueFd other(::open(layout.WriterLockFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(UnpackDownloadedArchive(layout, "20220505.zip", kDownloadDaily).outcome, Outcome::kBusy);
+    EXPECT_EQ(ReadFileText(layout.DailySourceDir() + "sz220505.cod"), "o");
+  }
+  TreeWriteLock run(layout);
+  ASSERT_TRUE(run.held());
+  EXPECT_EQ(UnpackDownloadedArchive(layout, "20220505.zip", kDownloadDaily).outcome, Outcome::kDone);
+  EXPECT_EQ(ReadFileText(layout.DailySourceDir() + "sz220505.cod"), "n");
 }
 
 }  // namespace

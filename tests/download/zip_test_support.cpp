@@ -92,6 +92,7 @@ BuiltZip BuildZip(const std::vector<BuildEntry>& entries, const std::string& com
   z.centralOffset = static_cast<uint32_t>(z.bytes.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const BuildEntry& e = entries[i];
+    z.centralOffsets.push_back(static_cast<uint32_t>(z.bytes.size()));
     Append32(z.bytes, 0x02014B50);
     Append16(z.bytes, e.madeBy);
     Append16(z.bytes, 20);
@@ -121,6 +122,13 @@ BuiltZip BuildZip(const std::vector<BuildEntry>& entries, const std::string& com
   Append16(z.bytes, static_cast<uint16_t>(comment.size()));
   AppendText(z.bytes, comment);
   return z;
+}
+
+void RestateEntry(BuiltZip& z, std::size_t entry, uint32_t crc, uint32_t uncompressedSize) {
+  for (uint32_t header : {z.localOffsets[entry] + 14, z.centralOffsets[entry] + 16}) {
+    Put32(z.bytes, header, crc);
+    Put32(z.bytes, header + 8, uncompressedSize);
+  }
 }
 
 int Shell(const std::string& command) {

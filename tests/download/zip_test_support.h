@@ -26,12 +26,16 @@ struct BuiltZip {
   Bytes bytes;
   std::vector<uint32_t> localOffsets;  // of each local header
   std::vector<uint32_t> dataOffsets;   // of each entry's data
+  std::vector<uint32_t> centralOffsets;  // of each central header
   uint32_t centralOffset = 0;
   uint32_t endOffset = 0;
 };
 
 // Local headers and data, central directory, end record, comment.
 BuiltZip BuildZip(const std::vector<BuildEntry>& entries, const std::string& comment = "");
+
+// Changes the CRC-32 and uncompressed size that both headers of an entry state.
+void RestateEntry(BuiltZip& z, std::size_t entry, uint32_t crc, uint32_t uncompressedSize);
 
 Bytes RawDeflate(const Bytes& data);
 Bytes PatternBytes(std::size_t size, uint32_t seed, bool compressible);

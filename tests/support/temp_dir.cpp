@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -46,7 +48,7 @@ TestTree::TestTree() {
   s.fiveMinuteDays = 500;
   s.minutesAfterTick = 1;
   s.tckv4 = 1;
-  DataTreeReady = CreateDataTree(1);
+  DataTreeReady = CreateDataTree(layout(), true);
   EXPECT_EQ(DataTreeReady.load(), 1);
   SetStatusText("");
   SetProgressFraction(0);
@@ -113,6 +115,27 @@ CommandResult RunCommand(const std::string& command) {
 
 std::string BuiltProgram(const std::string& relativePath) {
   return std::string(MARBLOOM_TEST_BINARY_DIR) + "/" + relativePath;
+}
+
+}  // namespace marbloom::test
+
+namespace marbloom::test {
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+  previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit {};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  previousSoft_ = limit.rlim_cur;
+  limit.rlim_cur = bytes;
+  if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) throw std::runtime_error("setrlimit failed");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  struct rlimit limit {};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = previousSoft_;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, previousHandler_);
 }
 
 }  // namespace marbloom::test

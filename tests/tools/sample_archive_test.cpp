@@ -55,13 +55,13 @@ TEST(SampleArchives, ServerTreeHoldsEveryWeekdayAndTheConfiguration) {
   ExpectAcceptedByBothTools(dir.path() + "downit.zip", {"downit5.cfg"});
   for (const char* day : {"20220506", "20220509"}) {
     const std::string yymmdd = std::string(day).substr(2);
-    ExpectAcceptedByBothTools(dir.path() + "daily/" + day + ".zip",
+    ExpectAcceptedByBothTools(dir.path() + kDailyArchivePath + day + ".zip",
                               {"sz" + yymmdd + ".cod", "sz" + yymmdd + ".md1", "sh" + yymmdd + ".cod",
                                "sh" + yymmdd + ".md1", "bj" + yymmdd + ".cod", "bj" + yymmdd + ".md1"});
-    ExpectAcceptedByBothTools(dir.path() + "tick/" + day + ".zip", {std::string(day) + ".htc"});
+    ExpectAcceptedByBothTools(dir.path() + kTickArchivePath + day + ".zip", {std::string(day) + ".htc"});
   }
-  EXPECT_FALSE(test::PathExists(dir.path() + "daily/20220507.zip"));
-  EXPECT_FALSE(test::PathExists(dir.path() + "tick/20220508.zip"));
+  EXPECT_FALSE(test::PathExists(dir.path() + kDailyArchivePath + "20220507.zip"));
+  EXPECT_FALSE(test::PathExists(dir.path() + kTickArchivePath + "20220508.zip"));
 }
 
 TEST(SampleArchives, EntriesHoldTheGeneratedBytes) {
@@ -77,7 +77,8 @@ TEST(SampleArchives, SameInputsGiveIdenticalZipBytes) {
   test::TempDir a, b;
   ASSERT_TRUE(WriteServerTree(20220505, 20220505, kSmall, a.path()));
   ASSERT_TRUE(WriteServerTree(20220505, 20220505, kSmall, b.path()));
-  for (const char* name : {"downit.zip", "daily/20220505.zip", "tick/20220505.zip"}) {
+  const std::string day = DayArchiveName(20220505);
+  for (const std::string& name : {std::string(kConfigArchiveName), kDailyArchivePath + day, kTickArchivePath + day}) {
     EXPECT_EQ(test::ReadFileBytes(a.path() + name), test::ReadFileBytes(b.path() + name)) << name;
   }
 }

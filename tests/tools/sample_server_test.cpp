@@ -10,9 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "sample_server.h"
 #include "samplegen.h"
@@ -56,6 +58,18 @@ Reply Fetch(int port, const std::string& path, bool credentials = true, const ch
   return reply;
 }
 
+// A connection to the server on the loopback interface; -1 when refused.
+int ConnectTo(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
 class SampleServerThreaded : public ::testing::Test {
  protected:
   void StartServer(const std::string& staticDir = {}) {
@@ -85,13 +99,14 @@ TEST_F(SampleServerThreaded, ServesArchivesWithTheirLength) {
   ASSERT_TRUE(WriteConfigArchive(expected.path()));
   ASSERT_TRUE(WriteDailyArchiveZip(20220505, sample, expected.path() + "d/"));
   ASSERT_TRUE(WriteTickArchiveZip(20220510, sample, expected.path() + "t/"));
+  const std::string daily = std::string("/") + kDailyArchivePath, tick = std::string("/") + kTickArchivePath;
   const struct {
-    const char* path;
+    std::string path;
     std::string file;
   } cases[] = {{"/downit.zip", expected.path() + "downit.zip"},
-               {"/daily/20220505.zip", expected.path() + "d/20220505.zip"},
-               {"/tick/20220510.zip", expected.path() + "t/20220510.zip"},
-               {"/daily/20220505.zip", expected.path() + "d/20220505.zip"}};  // from the cache
+               {daily + "20220505.zip", expected.path() + "d/20220505.zip"},
+               {tick + "20220510.zip", expected.path() + "t/20220510.zip"},
+               {daily + "20220505.zip", expected.path() + "d/20220505.zip"}};  // from the cache
   for (const auto& c : cases) {
     const Reply r = Fetch(port_, c.path);
     const std::vector<uint8_t> want = test::ReadFileBytes(c.file);
@@ -110,10 +125,11 @@ TEST_F(SampleServerThreaded, DemandsCredentials) {
 
 TEST_F(SampleServerThreaded, AnswersNotFoundForDaysWithoutArchives) {
   StartServer();
-  const char* paths[] = {"/daily/20220507.zip", "/tick/20220508.zip", "/daily/20220429.zip",
-                         "/tick/20220511.zip", "/daily/20220230.zip", "/daily/2022050a.zip",
-                         "/weekly/20220505.zip", "/", "/daily/../downit.zip"};
-  for (const char* path : paths) EXPECT_EQ(Fetch(port_, path).status, 404) << path;
+  const std::string daily = std::string("/") + kDailyArchivePath, tick = std::string("/") + kTickArchivePath;
+  const std::string paths[] = {daily + "20220507.zip", tick + "20220508.zip", daily + "20220429.zip",
+                               tick + "20220511.zip",  daily + "20220230.zip", daily + "2022050a.zip",
+                               "/weekly/20220505.zip", "/",                    daily + "../downit.zip"};
+  for (const std::string& path : paths) EXPECT_EQ(Fetch(port_, path).status, 404) << path;
   EXPECT_FALSE(test::PathExists(cache_.path() + "seed4-300/daily/20220507.zip"));
 }
 
@@ -133,6 +149,33 @@ TEST_F(SampleServerThreaded, StaticModeServesAFolderAndNothingOutside) {
   EXPECT_EQ(server_->Resolve("/hq//20220505.zip").status, 404);
 }
 
+// Clients that trickle their request headers, one byte at a time, each hold a
+// worker; the other clients are served meanwhile.
+TEST_F(SampleServerThreaded, ClientsTricklingTheirHeadersDoNotStarveTheOthers) {
+  StartServer();
+  constexpr int kSlowClients = 40;
+  std::vector<int> slow;
+  for (int i = 0; i < kSlowClients; ++i) {
+    const int fd = ConnectTo(port_);
+    ASSERT_GE(fd, 0);
+    const char start[] = "GET /downit.zip HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+    ASSERT_EQ(::send(fd, start, sizeof start - 1, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof start - 1));
+    slow.push_back(fd);
+  }
+  std::atomic<bool> stop{false};
+  std::thread trickle([&] {
+    while (!stop) {
+      for (int fd : slow) ::send(fd, "x", 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  const Reply reply = Fetch(port_, "/downit.zip");  // connected after every slow client
+  stop = true;
+  trickle.join();
+  for (int fd : slow) ::close(fd);
+  EXPECT_EQ(reply.status, 200);
+}
+
 // The commands, run as programs.
 const std::string kToolDir = std::string(MARBLOOM_BINARY_DIR) + "/tools/samplegen/";
 
@@ -147,6 +190,28 @@ TEST(SampleCommands, DayWritesTheSevenFiles) {
   }
   const std::string bad = kToolDir + "marbloom-samplegen day --date 20221345 --out '" + out.path() + "' 2>/dev/null";
   EXPECT_NE(std::system(bad.c_str()), 0);
+}
+
+// Into a data tree, each file lands where the conversions read it, with the
+// same bytes as in a plain folder.
+TEST(SampleCommands, DayWritesIntoADataTree) {
+  test::TempDir out;
+  const DataLayout layout({}, out.path() + "hist/");
+  const std::string day = kToolDir + "marbloom-samplegen day --date 20220505 --securities 200 ";
+  ASSERT_EQ(std::system((day + "--tree '" + layout.HistoryDir() + "' 2>/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((day + "--out '" + out.path() + "flat/' 2>/dev/null").c_str()), 0);
+  std::vector<std::string> files = {layout.TickArchiveFile(20220505)};
+  for (int market = 0; market < 3; ++market) {
+    files.push_back(layout.CodeListFile(market, 20220505));
+    files.push_back(layout.QuoteFile(market, 20220505));
+  }
+  for (const std::string& file : files) {
+    const std::string flat = out.path() + "flat/" + std::filesystem::path(file).filename().string();
+    EXPECT_EQ(test::ReadFileBytes(file), test::ReadFileBytes(flat)) << file;
+    EXPECT_FALSE(test::ReadFileBytes(file).empty()) << file;
+  }
+  const std::string both = day + "--tree '" + layout.HistoryDir() + "' --out '" + out.path() + "' 2>/dev/null";
+  EXPECT_NE(std::system(both.c_str()), 0);
 }
 
 // A loopback port that nothing listens on right now.

@@ -1,5 +1,5 @@
 // marbloom-samplegen: writes the sample market's files.
-//   day --date D [--seed S] [--securities N] [--full] --out DIR
+//   day --date D [--seed S] [--securities N] [--full] (--out DIR | --tree HISTORY)
 //   archives --from D --to D [--seed S] [--securities N] [--full] --out DIR
 #include <CLI/CLI.hpp>
 
@@ -38,7 +38,7 @@ int Report(bool ok, const std::string& error, std::chrono::steady_clock::time_po
 }
 
 struct Arguments {
-  std::string date, from, to, out;
+  std::string date, from, to, out, tree;
   SampleOptions options;
   bool full = false;
 };
@@ -47,7 +47,6 @@ void AddCommon(CLI::App* sub, Arguments& a) {
   sub->add_option("--seed", a.options.seed, "seed of the market (default 1)");
   sub->add_option("--securities", a.options.securities, "about this many securities")->check(CLI::Range(1, 30000));
   sub->add_flag("--full", a.full, "the full market: 16,000 securities and realistic tick days");
-  sub->add_option("--out", a.out, "output folder")->required();
 }
 
 int RunDay(Arguments& a) {
@@ -55,8 +54,9 @@ int RunDay(Arguments& a) {
   if (date == 0) return std::fprintf(stderr, "marbloom-samplegen: bad date %s\n", a.date.c_str()), 2;
   const auto start = std::chrono::steady_clock::now();
   std::string error;
-  const bool ok = WriteDailySources(date, a.options, AsDir(a.out), &error) &&
-                  WriteTickArchive(date, a.options, AsDir(a.out), &error);
+  const bool ok = a.tree.empty() ? WriteDailySources(date, a.options, AsDir(a.out), &error) &&
+                                       WriteTickArchive(date, a.options, AsDir(a.out), &error)
+                                 : WriteDayIntoTree(date, a.options, marbloom::DataLayout({}, AsDir(a.tree)), &error);
   return Report(ok, error, start);
 }
 
@@ -81,10 +81,15 @@ int main(int argc, char** argv) {
   CLI::App* day = app.add_subcommand("day", "the six daily source files and the .htc archive of one day");
   day->add_option("--date", a.date, "YYYYMMDD")->required();
   AddCommon(day, a);
+  CLI::Option_group* where = day->add_option_group("where", "one of");
+  where->add_option("--out", a.out, "output folder for all seven files");
+  where->add_option("--tree", a.tree, "history folder of a data tree: each file where the conversions read it");
+  where->require_option(1);
   CLI::App* archives = app.add_subcommand("archives", "a server tree: downit.zip and every weekday's two archives");
   archives->add_option("--from", a.from, "first date")->required();
   archives->add_option("--to", a.to, "last date")->required();
   AddCommon(archives, a);
+  archives->add_option("--out", a.out, "output folder")->required();
   CLI11_PARSE(app, argc, argv);
   securitiesGiven = day->count("--securities") + archives->count("--securities") > 0;
   if (a.full) {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <utility>
 
+#include "base/file_helpers.h"
 #include "base/text_encoding.h"
 #include "common/calendar.h"
 #include "common/market.h"
@@ -48,9 +49,7 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
       return Fail(error, "cannot write " + path);
     }
   }
-  std::error_code ec;
-  fs::rename(temp, path, ec);
-  if (ec) {
+  if (!ReplaceFileAtomically(temp, path)) {
     std::remove(temp.c_str());
     return Fail(error, "cannot rename " + temp + " to " + path);
   }
@@ -143,6 +142,11 @@ bool WriteTickArchive(int date, const SampleOptions& options, const std::string&
   if (!CheckDate(date, error) || !EnsureDir(dir, error)) return false;
   const std::vector<uint8_t> bytes = TickArchiveBytes(date, options);
   return WriteFileAtomically(dir + TickArchiveName(date), bytes.data(), bytes.size(), error);
+}
+
+bool WriteDayIntoTree(int date, const SampleOptions& options, const DataLayout& layout, std::string* error) {
+  return WriteDailySources(date, options, layout.DailySourceDir(), error) &&
+         WriteTickArchive(date, options, layout.TickArchiveDir(), error);
 }
 
 bool WriteDailyArchiveZip(int date, const SampleOptions& options, const std::string& dir, std::string* error) {

@@ -61,6 +61,8 @@
 #include <string>
 #include <vector>
 
+#include "common/data_layout.h"
+
 namespace marbloom::sample {
 
 inline constexpr int kFirstServedDate = 20220501;
@@ -75,7 +77,7 @@ inline constexpr int kDefaultServerPort = 8650;
 // Where the server tree keeps the two kinds of day archive (PATH11, PATH12
 // of "downit5.cfg"), relative to the base URL.
 inline constexpr const char* kDailyArchivePath = "daily/";
-inline constexpr const char* kTickArchivePath = "tick/";
+inline constexpr const char* kTickArchivePath = "ticks/";
 inline constexpr const char* kConfigArchiveName = "downit.zip";
 inline constexpr const char* kConfigFileName = "downit5.cfg";
 
@@ -194,6 +196,11 @@ bool WriteDailySources(int date, const SampleOptions& options, const std::string
 // "<YYYYMMDD>.htc".
 bool WriteTickArchive(int date, const SampleOptions& options, const std::string& dir,
                       std::string* error = nullptr);
+// Both, where the conversions of a data tree read them: the six source files
+// into the layout's daily source folder, the tick archive into its tick
+// archive folder.
+bool WriteDayIntoTree(int date, const SampleOptions& options, const DataLayout& layout,
+                      std::string* error = nullptr);
 
 // "<YYYYMMDD>.zip" holding the six daily source files.
 bool WriteDailyArchiveZip(int date, const SampleOptions& options, const std::string& dir,
@@ -207,8 +214,8 @@ bool WriteConfigArchive(const std::string& dir, std::string* error = nullptr);
 // The text of "downit5.cfg" (GBK bytes).
 std::string ConfigFileText();
 
-// A whole server tree: dir/downit.zip, dir/daily/<date>.zip and
-// dir/tick/<date>.zip for every weekday from `first` to `last`.
+// A whole server tree: dir/downit.zip and, under kDailyArchivePath and
+// kTickArchivePath, <date>.zip for every weekday from `first` to `last`.
 bool WriteServerTree(int first, int last, const SampleOptions& options, const std::string& dir,
                      std::string* error = nullptr);
 

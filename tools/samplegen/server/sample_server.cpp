@@ -3,6 +3,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -162,6 +163,11 @@ struct SampleServer::Impl {
 
 SampleServer::SampleServer(ServerOptions options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
+  const auto workers = static_cast<std::size_t>(std::max(1, impl_->options.workers));
+  impl_->http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+  impl_->http.set_read_timeout(impl_->options.readTimeoutSeconds, 0);
+  impl_->http.set_write_timeout(impl_->options.writeTimeoutSeconds, 0);
+  impl_->http.set_keep_alive_timeout(impl_->options.readTimeoutSeconds);
   impl_->http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { impl_->Handle(req, res); });
   impl_->http.set_logger([this](const httplib::Request& req, const httplib::Response& res) { impl_->Log(req, res); });
 }

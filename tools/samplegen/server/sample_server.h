@@ -13,9 +13,17 @@
 
 namespace marbloom::sample {
 
+// Workers that serve connections at once. A client that trickles its request
+// holds one until its read times out, so there are far more of them than
+// downloads run at a time, and slow clients cannot starve the rest.
+inline constexpr int kServerWorkers = 64;
+
 struct ServerOptions {
   std::string host = "127.0.0.1";
   int port = kDefaultServerPort;  // 0: any free port
+  int workers = kServerWorkers;
+  int readTimeoutSeconds = 5;     // for each read of a request; a silent client is dropped
+  int writeTimeoutSeconds = 15;   // for each write of a reply
   SampleOptions sample;
   std::string cacheDir = "sampled-cache/";  // generated archives
   std::string staticDir;                    // non-empty: serve this folder instead
