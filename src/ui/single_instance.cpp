@@ -11,7 +11,6 @@
 #include <X11/Xutil.h>
 
 #include <memory>
-#include <vector>
 #endif
 
 namespace marbloom::ui {
@@ -122,6 +121,15 @@ void RestoreOrRaise(Display* d, Window w) {
 
 }  // namespace
 
+std::vector<DesktopWindow> ListDesktopWindows(const char* displayName) {
+  std::vector<DesktopWindow> windows;
+  DisplayPtr display(XOpenDisplay(displayName));
+  if (!display) return windows;
+  for (Window w : TopLevelWindows(display.get()))
+    windows.push_back(DesktopWindow{w, WindowTitle(display.get(), w), IsMinimised(display.get(), w)});
+  return windows;
+}
+
 bool ActivateRunningCopy() {
   DisplayPtr display(XOpenDisplay(nullptr));
   if (!display) return false;
@@ -134,6 +142,7 @@ bool ActivateRunningCopy() {
   return false;
 }
 #else
+std::vector<DesktopWindow> ListDesktopWindows(const char*) { return {}; }
 bool ActivateRunningCopy() { return false; }
 #endif
 
