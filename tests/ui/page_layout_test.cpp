@@ -86,15 +86,6 @@ TEST_P(PageLayout, ShowsTheEntrysControlsAndHelpText) {
 INSTANTIATE_TEST_SUITE_P(Entries, PageLayout, ::testing::ValuesIn(kLayouts),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(PageLayoutHelp, HelpTextsOfTheEntriesThatHaveOne) {
-  EXPECT_EQ(ui::PgDayLine::HelpText(0), QString());
-  EXPECT_EQ(ui::PgDayLine::HelpText(1), ui::PgDayLine::HelpText(3));
-  EXPECT_TRUE(ui::PgDayLine::HelpText(1).startsWith(QStringLiteral("代码串前两位用sh/sz/bj表示沪深京")));
-  EXPECT_EQ(ui::PgDayLine::HelpText(4), QStringLiteral("对转档后的日线文件检错。"));
-  for (int entry = 0; entry < 6; ++entry) EXPECT_TRUE(ui::PgTick::HelpText(entry).isEmpty()) << entry;
-  EXPECT_TRUE(ui::PgTick::HelpText(6).startsWith(QStringLiteral("代码串前两位用sz和sh表示沪深")));
-}
-
 TEST(PageLayoutStatus, ReselectingTheSameEntryKeepsTheStatusLine) {
   TestTree tree;
   ui::PgDayLine page;
