@@ -120,6 +120,10 @@ void OperationPage::RequestRunningMode(bool running) {
   PostToWindow([this, running] { SetRunningMode(running); });
 }
 
+void OperationPage::ShowResult(const OperationResult& result) {
+  if (!result.message.empty()) SetStatusText(result.message);
+}
+
 void OperationPage::RefreshFromSharedState() {
   const int position = static_cast<int>(ProgressFraction() * 100);
   progress_->setValue(std::clamp(position, 0, 99));

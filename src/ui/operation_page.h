@@ -13,6 +13,7 @@
 #include <functional>
 #include <thread>
 
+#include "common/operation_result.h"
 #include "ui/engine_slot.h"
 #include "ui/page_controls.h"
 
@@ -87,6 +88,9 @@ class OperationPage : public QWidget {
   void PostToWindow(std::function<void()> call);
   void RequestFocus(QWidget* control);
   void RequestRunningMode(bool running);
+
+  // Either thread: an operation's final message becomes the status line.
+  void ShowResult(const OperationResult& result);
 
   // Window thread.
   void RefreshFromSharedState();

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "app/settings.h"
 #include "base/file_helpers.h"
 #include "common/code_pattern.h"
 #include "common/shared_state.h"
@@ -212,13 +213,15 @@ void PgDayLine::OnExtract() {
     return;
   }
   DailyEditFields fields;
-  DailyEngine engine;
+  DailyEngine engine(CurrentLayout());
   const int date = ReadPickers(first_, last_).first;
-  if (engine.ExtractDailyFields(code_->text().toStdString(), date, &fields) == 1) {
+  const OperationResult result = engine.ExtractDailyFields(code_->text().toStdString(), date, &fields);
+  if (result.done()) {
     PushFields(fields);
   } else {
     code_->setFocus(Qt::OtherFocusReason);
   }
+  ShowResult(result);
   RefreshFromSharedState();
 }
 
@@ -245,9 +248,11 @@ void PgDayLine::SetInputsEnabled(bool enabled) {
   for (const NumberRow& row : numbers_) row.edit->setEnabled(enabled);
 }
 
-void PgDayLine::WithEngine(const std::function<void(DailyEngine&)>& step) {
-  SlotEngine<DailyEngine> engine(Engines());
-  step(*engine);
+OperationResult PgDayLine::WithEngine(const std::function<OperationResult(DailyEngine&)>& step) {
+  SlotEngine<DailyEngine> engine(Engines(), CurrentLayout());
+  OperationResult result = step(*engine);
+  ShowResult(result);
+  return result;
 }
 
 void PgDayLine::StartRun() {
@@ -282,25 +287,22 @@ void PgDayLine::RunOperation() {
 void PgDayLine::RunConvert() {
   if (!ReportPickedRange(true)) return;
   StartRun();
-  WithEngine([this](DailyEngine& e) { e.ConvertDailyRange(Dates().first, Dates().last); });
+  WithEngine([this](DailyEngine& e) { return e.ConvertDailyRange(Dates().first, Dates().last); });
   EndRun();
 }
 
 void PgDayLine::RunDelete() {
   if (!ReportPickedRange(false) || !CheckCodeLength(kCodeFormatMessage)) return;
   StartRun();
-  WithEngine([this](DailyEngine& e) { e.DeleteDailyRange(Dates().first, Dates().last, request_.code); });
+  WithEngine([this](DailyEngine& e) { return e.DeleteDailyRange(Dates().first, Dates().last, request_.code); });
   EndRun();
 }
 
 // The single record is written at once: no running mode, no progress.
 void PgDayLine::RunEdit() {
-  if (!ParseSingleSecurity(request_.code, true)) {
-    SetStatusText(kCodeFormatMessage);
-    RequestFocus(code_);
-    return;
-  }
-  WithEngine([this](DailyEngine& e) { e.WriteBackDailyFields(request_.code, Dates().first, request_.fields); });
+  const OperationResult result = WithEngine(
+      [this](DailyEngine& e) { return e.WriteBackDailyFields(request_.code, Dates().first, request_.fields); });
+  if (result.outcome == Outcome::kInvalid) RequestFocus(code_);
 }
 
 void PgDayLine::RunModify() {
@@ -310,17 +312,18 @@ void PgDayLine::RunModify() {
                              static_cast<float>(f.low),   static_cast<float>(f.close),
                              static_cast<float>(f.volume), static_cast<float>(f.amount)};
   StartRun();
-  WithEngine([&](DailyEngine& e) { e.ModifyDailyRange(Dates().first, Dates().last, factors, request_.code); });
-  SetStatusText("修改个股多日日线数据处理完毕!");
+  const OperationResult result = WithEngine(
+      [&](DailyEngine& e) { return e.ModifyDailyRange(Dates().first, Dates().last, factors, request_.code); });
+  ShowResult(CloseWithMessage(result, "修改个股多日日线数据处理完毕!"));
   EndRun();
 }
 
 void PgDayLine::RunCheck() {
   SetStatusText("检查日线文件开始");
   StartRun();
-  int bad = 0;
-  WithEngine([&](DailyEngine& e) { bad = e.CheckDailyFiles(); });
-  SetStatusTextF("共有%d支股票日线文件出错，细节参看日志!", bad);
+  const OperationResult result = WithEngine([](DailyEngine& e) { return e.CheckDailyFiles(); });
+  ShowResult(CloseWithMessage(
+      result, QStringLiteral("共有%1支股票日线文件出错，细节参看日志!").arg(result.failedItems).toStdString()));
   EndRun();
 }
 
@@ -330,8 +333,9 @@ void PgDayLine::RunMerge() {
     return;
   }
   StartRun();
-  WithEngine([this](DailyEngine& e) { e.MergeDailyFiles(NormalizeDirPath(request_.sourceDir)); });
-  SetStatusText("个股日线合并处理完毕!");
+  const DataLayout source(std::string(), NormalizeDirPath(request_.sourceDir));
+  const OperationResult result = WithEngine([&](DailyEngine& e) { return e.MergeDailyFiles(source); });
+  ShowResult(CloseWithMessage(result, "个股日线合并处理完毕!"));
   EndRun();
 }
 

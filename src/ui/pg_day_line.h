@@ -55,8 +55,9 @@ class PgDayLine : public OperationPage {
   void LayOut(int entry);
   void PushFields(const DailyEditFields& fields);
   bool ReadFields(int count, DailyEditFields* fields);
-  // One engine for one step of a run, reachable by Cancel.
-  void WithEngine(const std::function<void(DailyEngine&)>& step);
+  // One engine on the current layout for one step of a run, reachable by
+  // Cancel; its result goes to the status line.
+  OperationResult WithEngine(const std::function<OperationResult(DailyEngine&)>& step);
   void StartRun();
   void EndRun();
   bool CheckCodeLength(const char* message);
