@@ -143,6 +143,22 @@ TEST(TickPageRunThreaded, ConvertBuildMinutesCheckAndDelete) {
   EXPECT_LT(FilesIn(Settings().historyDir + "sz/minline/"), minuteFiles);
 }
 
+// Another writer on the tree: the refusal stays in the status line, also
+// where the page has a closing message of its own, and nothing is written.
+TEST_F(DailyPageRunThreaded, AnotherWriterOnTheTreeIsReported) {
+  WriteDailySources();
+  OtherWriter writer(CurrentLayout().WriterLockFile());
+  ASSERT_TRUE(writer.holding());
+  SetDates(&page_, 3002, 3004, Day(kMonday), Day(kTuesday));
+  for (int entry : {0, 3}) {
+    Select(entry);
+    Edit(3010)->setText("sz??????");
+    ASSERT_TRUE(RunPage(&page_));
+    EXPECT_NE(Status().find("正被另一个操作写入"), std::string::npos) << entry << ": " << Status();
+  }
+  EXPECT_EQ(FilesIn(Settings().historyDir + "sz/lday/"), 0);
+}
+
 // Cancel while the worker is held inside the engine: the engine's message
 // stays, the page is idle, and the next run starts with cleared flags.
 struct CancelCase {

@@ -54,6 +54,20 @@ bool WaitIdle(ui::OperationPage* page);
 // The status line of a page as shown.
 std::string StatusOf(const QWidget* page, int statusId);
 
+// Another process holding the data tree's writer lock (a forked child) for
+// the object's lifetime.
+class OtherWriter {
+ public:
+  explicit OtherWriter(const std::string& lockFile);
+  ~OtherWriter();
+  bool holding() const { return holding_; }
+
+ private:
+  int pid_ = -1;
+  int release_ = -1;  // closing it lets the child end
+  bool holding_ = false;
+};
+
 // Holds the worker at its first status line containing `needle`, until
 // Release (or the gate's end).
 class WorkerGate {
