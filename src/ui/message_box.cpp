@@ -1,6 +1,7 @@
 #include "ui/message_box.h"
 
 #include <QMessageBox>
+#include <atomic>
 #include <QPushButton>
 
 #include "base/message_sink.h"
@@ -8,6 +9,8 @@
 
 namespace marbloom::ui {
 namespace {
+
+std::atomic<int> g_coreMessages{0};
 
 MessageBoxFunction& Function() {
   static MessageBoxFunction function;
@@ -32,8 +35,11 @@ void ShowMessageBox(QWidget* owner, const QString& text, const QString& caption,
 
 void RouteCoreMessagesToBoxes() {
   SetMessageSink([](const std::string& text, const std::string& caption) {
+    ++g_coreMessages;
     ShowMessageBox(nullptr, QString::fromStdString(text), QString::fromStdString(caption), BoxIcon::kWarning);
   });
 }
+
+int CoreMessagesShown() { return g_coreMessages; }
 
 }  // namespace marbloom::ui

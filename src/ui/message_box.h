@@ -22,5 +22,7 @@ void ShowMessageBox(QWidget* owner, const QString& text, const QString& caption,
 
 // The core's ShowMessage becomes a warning box without an owner.
 void RouteCoreMessagesToBoxes();
+// How many of the core's messages have been shown so far.
+int CoreMessagesShown();
 
 }  // namespace marbloom::ui

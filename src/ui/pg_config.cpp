@@ -9,7 +9,6 @@
 #include <QPushButton>
 
 #include "app/settings.h"
-#include "app/settings_entry.h"
 #include "app/startup.h"
 #include "ui/folder_picker.h"
 #include "ui/main_dlg.h"
@@ -25,6 +24,24 @@ QFrame* NewLine(const QString& name, QWidget* parent) {
   line->setFrameShape(QFrame::HLine);
   line->setFrameShadow(QFrame::Sunken);
   return line;
+}
+
+// The days entry: decimal digits (blanks around allowed), 50 to 250.
+std::optional<int> ParseDays(const QString& text) {
+  const QString digits = text.trimmed();
+  if (digits.isEmpty() || digits.size() > 9) return std::nullopt;
+  for (QChar c : digits)
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
+  const int days = digits.toInt();
+  if (days < kMinEntryMinuteDays || days > kMaxEntryMinuteDays) return std::nullopt;
+  return days;
+}
+
+// Why one text entry would not read back from the settings file as entered.
+std::string TextProblem(std::string AppSettings::*field, const QString& text) {
+  AppSettings probe;
+  probe.*field = text.toStdString();
+  return SettingTextProblem(probe);
 }
 
 QCheckBox* NewCheck(const QString& text, int id, QWidget* parent) {
@@ -104,39 +121,45 @@ void PgConfig::Refuse(const QString& message, QLineEdit* field) {
   field->selectAll();
 }
 
-bool PgConfig::ReadEntries(int* days) {
-  std::string refusal = CheckSettingText(historyDir_->text().toStdString(), "历史数据目录");
-  if (!refusal.empty()) {
-    Refuse(QString::fromStdString(refusal), historyDir_);
+// Nothing is cut silently: a text the settings file would not give back as
+// entered is refused here, with the focus on its field.
+bool PgConfig::ReadEntries(AppSettings* entered) {
+  std::string problem = TextProblem(&AppSettings::historyDir, historyDir_->text());
+  if (!problem.empty()) {
+    Refuse(QString::fromStdString(problem), historyDir_);
     return false;
   }
-  const std::optional<int> parsed = ParseMinuteDaysEntry(days_->text().toStdString());
-  if (!parsed) {
+  const std::optional<int> days = ParseDays(days_->text());
+  if (!days) {
     Refuse(QString::fromUtf8(kMinuteDaysEntryMessage), days_);
     return false;
   }
-  refusal = CheckSettingText(domain_->text().toStdString(), "下载站点");
-  if (!refusal.empty()) {
-    Refuse(QString::fromStdString(refusal), domain_);
+  problem = TextProblem(&AppSettings::downloadBase, domain_->text());
+  if (!problem.empty()) {
+    Refuse(QString::fromStdString(problem), domain_);
     return false;
   }
-  *days = *parsed;
+  entered->downloadBase = domain_->text().toStdString();
+  entered->historyDir = historyDir_->text().toStdString();
+  entered->minuteDays = *days;
+  entered->minutesAfterTick = minutesAfterTick_->isChecked() ? 1 : 0;
+  entered->tckv4 = tckv4_->isChecked() ? 1 : 0;
   return true;
 }
 
 void PgConfig::OnConfirm() {
-  int days = 0;
-  if (!ReadEntries(&days)) return;
+  AppSettings entered = Settings();
+  if (!ReadEntries(&entered)) return;
   LockSheetTabs(this, true);
-  AppSettings& s = Settings();
-  s.downloadBase = domain_->text().toStdString();
-  s.historyDir = historyDir_->text().toStdString();
-  s.minuteDays = days;
-  s.minutesAfterTick = minutesAfterTick_->isChecked() ? 1 : 0;
-  s.tckv4 = tckv4_->isChecked() ? 1 : 0;
-  const int ready = ConfirmSettings();
+  const int shownBefore = CoreMessagesShown();
+  const OperationResult result = ConfirmSettings(entered);
   LockSheetTabs(this, false);
-  if (ready) ShowMessageBox(this, QStringLiteral("设置已更改!"), QStringLiteral("系统设置"), BoxIcon::kInformation);
+  if (result.done()) {
+    ShowMessageBox(this, QString::fromStdString(result.message), QStringLiteral("系统设置"), BoxIcon::kInformation);
+  } else if (CoreMessagesShown() == shownBefore) {
+    // A failure the core has not shown yet (the settings file not written).
+    ShowMessageBox(this, QString::fromStdString(result.message), QString(), BoxIcon::kWarning);
+  }
 }
 
 }  // namespace marbloom::ui

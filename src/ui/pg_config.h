@@ -2,12 +2,21 @@
 // The settings page: the five stored settings, changed only when the user
 // presses "设置确认", which saves, reloads and rebuilds the data tree.
 #include <QWidget>
+#include <optional>
 
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
+namespace marbloom {
+struct AppSettings;
+}
+
 namespace marbloom::ui {
+
+inline constexpr int kMinEntryMinuteDays = 50;
+inline constexpr int kMaxEntryMinuteDays = 250;
+inline constexpr const char* kMinuteDaysEntryMessage = "请输入一个介于50和250之间的整数。";
 
 class PgConfig : public QWidget {
   Q_OBJECT
@@ -23,7 +32,7 @@ class PgConfig : public QWidget {
   void InitFromSettings();
   // Reads and checks the entries in the order of the page; false after
   // telling the user what is wrong.
-  bool ReadEntries(int* days);
+  bool ReadEntries(AppSettings* entered);
   void Refuse(const QString& message, QLineEdit* field);
 
   QLineEdit* domain_;      // 1005

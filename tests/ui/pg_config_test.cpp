@@ -7,9 +7,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <filesystem>
 
 #include "app/settings.h"
-#include "app/settings_entry.h"
 #include "common/shared_state.h"
 #include "support/temp_dir.h"
 #include "ui/folder_picker.h"
@@ -62,7 +62,7 @@ TEST_P(PgConfigDays, DaysOutside50To250AreRefusedBeforeAnythingIsSaved) {
     EXPECT_EQ(boxes_.boxes[0].text, QStringLiteral("设置已更改!"));
     EXPECT_TRUE(SettingsFileExists());
   } else {
-    EXPECT_EQ(boxes_.boxes[0].text.toStdString(), kMinuteDaysEntryMessage);
+    EXPECT_EQ(boxes_.boxes[0].text.toStdString(), ui::kMinuteDaysEntryMessage);
     EXPECT_EQ(boxes_.boxes[0].icon, ui::BoxIcon::kWarning);
     EXPECT_FALSE(SettingsFileExists());
     EXPECT_EQ(page_->focusWidget(), Edit(1002));
@@ -126,6 +126,18 @@ std::string Repeat(const std::string& text, int times) {
   return out;
 }
 
+// A settings file that cannot be written: one box saying so, nothing changes.
+TEST_F(PgConfigTest, ASettingsFileThatCannotBeWrittenIsReportedOnce) {
+  std::filesystem::create_directories(SettingsFilePath());
+  Edit(1002)->setText("60");
+  Confirm();
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_TRUE(boxes_.boxes[0].text.startsWith(QStringLiteral("设置文件"))) << boxes_.boxes[0].text.toStdString();
+  EXPECT_EQ(boxes_.boxes[0].icon, ui::BoxIcon::kWarning);
+  EXPECT_EQ(Settings().minuteDays, 120);
+  EXPECT_FALSE(sheet_.TabsLocked());
+}
+
 struct TextCase {
   const char* name;
   int id;
@@ -150,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
     Entries, PgConfigText,
     ::testing::Values(TextCase{"LongHistory", 1000, "/" + std::string(229, 'h'), "历史数据目录太长"},
                       TextCase{"LongChineseDomain", 1005, "http://" + Repeat("数", 112), "下载站点太长"},
-                      TextCase{"NoGbkForm", 1000, "/data/\xF0\x9F\x98\x80/vipdoc", "历史数据目录含有无法保存的字符"}),
+                      TextCase{"NoGbkForm", 1000, "/data/\xF0\x9F\x98\x80/vipdoc", "历史数据目录含有GBK编码无法表示的字符"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PgConfigTest, ATextOf229BytesIsKept) {
