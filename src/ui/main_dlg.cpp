@@ -64,12 +64,17 @@ void MainDlg::AddPage(QWidget* page, const QString& caption) { tabs_->addTab(pag
 
 int MainDlg::GetActiveIndex() const { return tabs_->currentIndex(); }
 
+// OK and Cancel are greyed while locked, so the refusal to close is visible.
 void MainDlg::LockTabs() {
   lockedPage_ = GetActiveIndex();
   tabsLocked_ = 1;
+  buttons_->setEnabled(false);
 }
 
-void MainDlg::UnlockTabs() { tabsLocked_ = 0; }
+void MainDlg::UnlockTabs() {
+  tabsLocked_ = 0;
+  buttons_->setEnabled(true);
+}
 
 void MainDlg::done(int result) {
   if (tabsLocked_) return;

@@ -87,9 +87,12 @@ TEST_F(MainDlgTest, LockedTabsStayOnTheLockedPage) {
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(3).center());
   EXPECT_EQ(sheet_->GetActiveIndex(), 2);
   QSignalSpy finished(sheet_.get(), &QDialog::finished);
-  Child<QPushButton>(sheet_.get(), "ctl1")->click();
+  EXPECT_FALSE(Child<QPushButton>(sheet_.get(), "ctl1")->isEnabled());
+  sheet_->close();
   EXPECT_EQ(finished.count(), 0);
+  EXPECT_TRUE(sheet_->isVisible());
   sheet_->UnlockTabs();
+  EXPECT_TRUE(Child<QPushButton>(sheet_.get(), "ctl1")->isEnabled());
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(3).center());
   EXPECT_EQ(sheet_->GetActiveIndex(), 3);
 }
