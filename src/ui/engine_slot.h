@@ -2,11 +2,11 @@
 // The engine a page's worker is running, reachable from the window thread.
 // Each run creates its engines afresh; the slot makes sure a Cancel from the
 // window thread never meets a destroyed engine, and that a Cancel pressed
-// before the worker's engine exists still reaches it when it starts.
+// before the worker's engine exists still reaches it when it starts. Any
+// object with a Cancel() fits (the engines, a download run).
+#include <functional>
 #include <mutex>
 #include <utility>
-
-#include "common/operation_engine.h"
 
 namespace marbloom::ui {
 
@@ -23,23 +23,27 @@ class EngineSlot {
   void Cancel() {
     std::lock_guard<std::mutex> lock(mutex_);
     cancelRequested_ = true;
-    if (engine_ != nullptr) engine_->Cancel();
+    if (cancel_) cancel_();
   }
 
   // Worker: a new phase whose engine must be cancelled again by the user
   // (the minute build after a cancelled tick conversion of a download).
   void BeginPhase() { BeginRun(); }
 
-  // Worker: `engine` runs now (cancelled at once when a cancel came first).
-  void Attach(OperationEngine* engine) {
+  // Worker: the engine `key` runs now and stops through `cancel` (called at
+  // once when a cancel came first).
+  void Attach(const void* key, std::function<void()> cancel) {
     std::lock_guard<std::mutex> lock(mutex_);
-    engine_ = engine;
-    if (cancelRequested_) engine_->Cancel();
+    key_ = key;
+    cancel_ = std::move(cancel);
+    if (cancelRequested_) cancel_();
   }
 
-  void Detach(OperationEngine* engine) {
+  void Detach(const void* key) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (engine_ == engine) engine_ = nullptr;
+    if (key_ != key) return;
+    key_ = nullptr;
+    cancel_ = nullptr;
   }
 
   bool CancelRequested() const {
@@ -49,7 +53,8 @@ class EngineSlot {
 
  private:
   mutable std::mutex mutex_;
-  OperationEngine* engine_ = nullptr;
+  const void* key_ = nullptr;
+  std::function<void()> cancel_;
   bool cancelRequested_ = false;
 };
 
@@ -59,7 +64,7 @@ class SlotEngine {
  public:
   template <class... Args>
   explicit SlotEngine(EngineSlot& slot, Args&&... args) : slot_(slot), engine_(std::forward<Args>(args)...) {
-    slot_.Attach(&engine_);
+    slot_.Attach(&engine_, [this] { engine_.Cancel(); });
   }
   ~SlotEngine() { slot_.Detach(&engine_); }
   SlotEngine(const SlotEngine&) = delete;

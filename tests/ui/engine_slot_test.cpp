@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/operation_engine.h"
+
 namespace marbloom::test {
 namespace {
 
