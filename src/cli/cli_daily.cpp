@@ -45,22 +45,13 @@ int Delete(const DailyArgs& a) {
   return FinishWith(engine.DeleteDailyRange(Date(a.from), Date(a.to), pattern));
 }
 
-// The page's closing message replaces the engine's, also after a cancel; a
-// refusal of the writer lock keeps its own.
-OperationResult WithClosingMessage(OperationResult result, std::string message) {
-  if (result.outcome == Outcome::kBusy) return result;
-  SetStatusText(message);
-  result.message = std::move(message);
-  return result;
-}
-
 int Scale(const DailyArgs& a) {
   const std::string pattern = TrimSpaces(a.codes);
   if (!HasPatternLength(pattern)) return UsageFailure(kPatternLengthMessage);
   if (int code = CheckRange(a, false)) return code;
   DailyEngine engine(CurrentLayout());
   const DailyFactors factors{a.open, a.high, a.low, a.close, a.volume, a.amount};
-  return FinishWith(WithClosingMessage(engine.ModifyDailyRange(Date(a.from), Date(a.to), factors, pattern),
+  return FinishWith(CloseWithMessage(engine.ModifyDailyRange(Date(a.from), Date(a.to), factors, pattern),
                                        "修改个股多日日线数据处理完毕!"));
 }
 
@@ -70,7 +61,7 @@ int Check() {
   const OperationResult result = engine.CheckDailyFiles();
   char message[160];
   std::snprintf(message, sizeof message, "共有%d支股票日线文件出错，细节参看日志!", result.failedItems);
-  return FinishWith(WithClosingMessage(result, message));
+  return FinishWith(CloseWithMessage(result, message));
 }
 
 // The folder picker turns '\' into '/' and ends the folder with '/'.
@@ -79,7 +70,7 @@ int Merge(const DailyArgs& a) {
   if (source.empty()) return UsageFailure("请先选择用于补充的vipdoc源!");
   DailyEngine engine(CurrentLayout());
   const OperationResult result = engine.MergeDailyFiles(DataLayout(std::string(), NormalizeDirPath(source)));
-  return FinishWith(WithClosingMessage(result, "个股日线合并处理完毕!"));
+  return FinishWith(CloseWithMessage(result, "个股日线合并处理完毕!"));
 }
 
 int Extract(const DailyArgs& a) {

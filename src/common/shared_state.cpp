@@ -59,6 +59,13 @@ std::string StatusText() {
   return g_statusText;
 }
 
+OperationResult CloseWithMessage(OperationResult result, std::string message) {
+  if (result.outcome == Outcome::kBusy) return result;
+  SetStatusText(message);
+  result.message = std::move(message);
+  return result;
+}
+
 void SetProgressFraction(double fraction) { g_progress.store(fraction, std::memory_order_relaxed); }
 
 double ProgressFraction() { return g_progress.load(std::memory_order_relaxed); }

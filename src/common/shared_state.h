@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/operation_result.h"
+
 namespace marbloom {
 
 // Status messages are cut to what fits the 260-byte GBK status buffer.
@@ -16,6 +18,10 @@ std::string StatusText();
 
 // Status text and the same line in the run log.
 void ReportF(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A page's closing message replaces the operation's final status, also
+// after a cancel; a refusal of the writer lock keeps its own.
+OperationResult CloseWithMessage(OperationResult result, std::string message);
 
 void SetProgressFraction(double fraction);
 double ProgressFraction();

@@ -1,0 +1,9 @@
+// marbloom: the window program.
+#include <QApplication>
+
+#include "ui/window_program.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  return marbloom::ui::RunWindowProgram();
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Every message box of the window program goes through one function, which
+// tests replace to see the text instead of a blocking box. The core's
+// messages (start-up and data-tree faults) are routed here as well.
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace marbloom::ui {
+
+enum class BoxIcon { kWarning, kInformation };
+
+using MessageBoxFunction =
+    std::function<void(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon)>;
+
+// Empty restores the real message box.
+void SetMessageBoxFunction(MessageBoxFunction function);
+
+// A modal box with an OK button. An empty caption becomes the sheet title.
+void ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon);
+
+// The core's ShowMessage becomes a warning box without an owner.
+void RouteCoreMessagesToBoxes();
+// How many of the core's messages have been shown so far.
+int CoreMessagesShown();
+
+}  // namespace marbloom::ui

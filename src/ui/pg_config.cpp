@@ -1,0 +1,165 @@
+#include "ui/pg_config.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/settings.h"
+#include "app/startup.h"
+#include "ui/folder_picker.h"
+#include "ui/main_dlg.h"
+#include "ui/message_box.h"
+#include "ui/page_controls.h"
+
+namespace marbloom::ui {
+namespace {
+
+QFrame* NewLine(const QString& name, QWidget* parent) {
+  auto* line = new QFrame(parent);
+  line->setObjectName(name);
+  line->setFrameShape(QFrame::HLine);
+  line->setFrameShadow(QFrame::Sunken);
+  return line;
+}
+
+// The days entry: decimal digits (blanks around allowed), 50 to 250.
+std::optional<int> ParseDays(const QString& text) {
+  const QString digits = text.trimmed();
+  if (digits.isEmpty() || digits.size() > 9) return std::nullopt;
+  for (QChar c : digits)
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
+  const int days = digits.toInt();
+  if (days < kMinEntryMinuteDays || days > kMaxEntryMinuteDays) return std::nullopt;
+  return days;
+}
+
+// Why one text entry would not read back from the settings file as entered.
+std::string TextProblem(std::string AppSettings::*field, const QString& text) {
+  AppSettings probe;
+  probe.*field = text.toStdString();
+  return SettingTextProblem(probe);
+}
+
+QCheckBox* NewCheck(const QString& text, int id, QWidget* parent) {
+  auto* box = new QCheckBox(text, parent);
+  box->setObjectName(ControlName(id));
+  return box;
+}
+
+}  // namespace
+
+PgConfig::PgConfig(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("PgConfig"));
+  domain_ = NewEdit(1005, this);
+  historyDir_ = NewEdit(1000, this);
+  browse_ = NewButton(QStringLiteral("浏览..."), 1001, this);
+  days_ = NewEdit(1002, this);
+  days_->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
+  minutesAfterTick_ =
+      NewCheck(QStringLiteral("下载分笔并转档时，同时生成分钟数据（直接执行分笔操作时不处理分钟）"), 1003, this);
+  tckv4_ = NewCheck(QStringLiteral("转码已经启用TCKV4配置"), 4025, this);
+  confirm_ = NewButton(QStringLiteral("设置确认"), 1004, this);
+
+  auto* grid = new QGridLayout(this);
+  auto* domainLabel = NewLabel(
+      QStringLiteral("下载站点（无DNS的可以改为IP，注意按照类似http://XXX.XXX.XXX.XXX/格式）："),
+      QStringLiteral("lblDomain"), this);
+  domainLabel->setWordWrap(true);
+  grid->addWidget(domainLabel, 0, 0, 1, 2);
+  grid->addWidget(domain_, 1, 0);
+  grid->addWidget(NewLabel(QStringLiteral("历史数据目录（完整的绝对路径）："), QStringLiteral("lblHistoryDir"), this),
+                  2, 0, 1, 2);
+  grid->addWidget(historyDir_, 3, 0);
+  grid->addWidget(browse_, 3, 1);
+  grid->addWidget(NewLine(QStringLiteral("line1"), this), 4, 0, 1, 2);
+  auto* daysRow = new QHBoxLayout;
+  daysRow->addWidget(NewLabel(QStringLiteral("1分钟线保留："), QStringLiteral("lblDays"), this));
+  daysRow->addWidget(days_);
+  auto* daysNote = NewLabel(QStringLiteral("天（5分钟天数为1分钟天数的5倍，但都不超过500天）"),
+                            QStringLiteral("lblDaysNote"), this);
+  daysNote->setWordWrap(true);
+  daysRow->addWidget(daysNote, 1);
+  grid->addLayout(daysRow, 5, 0, 1, 2);
+  grid->addWidget(minutesAfterTick_, 6, 0, 1, 2);
+  grid->addWidget(tckv4_, 7, 0, 1, 2);
+  grid->addWidget(NewLine(QStringLiteral("line2"), this), 8, 0, 1, 2);
+  auto* confirmNote = NewLabel(QStringLiteral("修改配置后需要点击右侧按钮才会生效   ==================>"),
+                               QStringLiteral("lblConfirmNote"), this);
+  confirmNote->setWordWrap(true);
+  grid->addWidget(confirmNote, 9, 0);
+  grid->addWidget(confirm_, 9, 1);
+  grid->setColumnStretch(0, 1);
+  grid->setRowStretch(10, 1);
+  minutesAfterTick_->setMinimumWidth(0);
+
+  connect(browse_, &QPushButton::clicked, this, &PgConfig::OnBrowse);
+  connect(confirm_, &QPushButton::clicked, this, &PgConfig::OnConfirm);
+  InitFromSettings();
+}
+
+void PgConfig::InitFromSettings() {
+  const AppSettings& s = Settings();
+  domain_->setText(QString::fromStdString(s.downloadBase));
+  historyDir_->setText(QString::fromStdString(s.historyDir));
+  minutesAfterTick_->setChecked(s.minutesAfterTick != 0);
+  days_->setText(QString::number(s.minuteDays));
+  tckv4_->setChecked(s.tckv4 != 0);
+}
+
+void PgConfig::OnBrowse() {
+  FolderPicker picker(historyDir_->text(), 0, this);
+  if (picker.Browse() == kFolderChosen) historyDir_->setText(picker.GetPath());
+}
+
+void PgConfig::Refuse(const QString& message, QLineEdit* field) {
+  ShowMessageBox(this, message, QString(), BoxIcon::kWarning);
+  field->setFocus(Qt::OtherFocusReason);
+  field->selectAll();
+}
+
+// Nothing is cut silently: a text the settings file would not give back as
+// entered is refused here, with the focus on its field.
+bool PgConfig::ReadEntries(AppSettings* entered) {
+  std::string problem = TextProblem(&AppSettings::historyDir, historyDir_->text());
+  if (!problem.empty()) {
+    Refuse(QString::fromStdString(problem), historyDir_);
+    return false;
+  }
+  const std::optional<int> days = ParseDays(days_->text());
+  if (!days) {
+    Refuse(QString::fromUtf8(kMinuteDaysEntryMessage), days_);
+    return false;
+  }
+  problem = TextProblem(&AppSettings::downloadBase, domain_->text());
+  if (!problem.empty()) {
+    Refuse(QString::fromStdString(problem), domain_);
+    return false;
+  }
+  entered->downloadBase = domain_->text().toStdString();
+  entered->historyDir = historyDir_->text().toStdString();
+  entered->minuteDays = *days;
+  entered->minutesAfterTick = minutesAfterTick_->isChecked() ? 1 : 0;
+  entered->tckv4 = tckv4_->isChecked() ? 1 : 0;
+  return true;
+}
+
+void PgConfig::OnConfirm() {
+  AppSettings entered = Settings();
+  if (!ReadEntries(&entered)) return;
+  LockSheetTabs(this, true);
+  const int shownBefore = CoreMessagesShown();
+  const OperationResult result = ConfirmSettings(entered);
+  LockSheetTabs(this, false);
+  if (result.done()) {
+    ShowMessageBox(this, QString::fromStdString(result.message), QStringLiteral("系统设置"), BoxIcon::kInformation);
+  } else if (CoreMessagesShown() == shownBefore) {
+    // A failure the core has not shown yet (the settings file not written).
+    ShowMessageBox(this, QString::fromStdString(result.message), QString(), BoxIcon::kWarning);
+  }
+}
+
+}  // namespace marbloom::ui

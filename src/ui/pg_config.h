@@ -1,0 +1,47 @@
+#pragma once
+// The settings page: the five stored settings, changed only when the user
+// presses "设置确认", which saves, reloads and rebuilds the data tree.
+#include <QWidget>
+#include <optional>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace marbloom {
+struct AppSettings;
+}
+
+namespace marbloom::ui {
+
+inline constexpr int kMinEntryMinuteDays = 50;
+inline constexpr int kMaxEntryMinuteDays = 250;
+inline constexpr const char* kMinuteDaysEntryMessage = "请输入一个介于50和250之间的整数。";
+
+class PgConfig : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit PgConfig(QWidget* parent = nullptr);
+
+ public slots:
+  void OnBrowse();
+  void OnConfirm();
+
+ private:
+  void InitFromSettings();
+  // Reads and checks the entries in the order of the page; false after
+  // telling the user what is wrong.
+  bool ReadEntries(AppSettings* entered);
+  void Refuse(const QString& message, QLineEdit* field);
+
+  QLineEdit* domain_;      // 1005
+  QLineEdit* historyDir_;  // 1000
+  QPushButton* browse_;    // 1001
+  QLineEdit* days_;        // 1002
+  QCheckBox* minutesAfterTick_;  // 1003
+  QCheckBox* tckv4_;       // 4025
+  QPushButton* confirm_;   // 1004
+};
+
+}  // namespace marbloom::ui

@@ -1,0 +1,87 @@
+#pragma once
+// The daily page: six daily-line functions in one list, the inputs each one
+// needs, and the run on the operation frame's worker. "提取" reads one
+// record into the number fields on the window thread.
+#include <array>
+#include <functional>
+#include <string>
+
+#include "daily/daily_engine.h"
+#include "ui/operation_page.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace marbloom::ui {
+
+class PgDayLine : public OperationPage {
+  Q_OBJECT
+
+ public:
+  enum Entry { kConvert, kDelete, kEdit, kModify, kCheck, kMerge, kEntryCount };
+
+  explicit PgDayLine(QWidget* parent = nullptr);
+  ~PgDayLine() override;
+
+  int CurrentEntry() const { return currentEntry_; }
+  // The help text an entry puts into the status line when it is laid out.
+  static QString HelpText(int entry);
+
+ public slots:
+  void OnSelectionChanged(int index);
+  void OnBrowse();
+  void OnExtract();
+
+ protected:
+  bool PrepareRun() override;
+  void RunOperation() override;
+  void SetInputsEnabled(bool enabled) override;
+  bool SwitchesAtExecute() const override { return false; }
+
+ private:
+  struct NumberRow {
+    QLabel* caption;
+    QLineEdit* edit;
+  };
+  // What a run takes from the controls, read on the window thread.
+  struct Request {
+    int entry = 0;
+    std::string code;       // trimmed
+    std::string sourceDir;  // trimmed
+    DailyEditFields fields;
+  };
+
+  void LayOut(int entry);
+  void PushFields(const DailyEditFields& fields);
+  bool ReadFields(int count, DailyEditFields* fields);
+  // One engine on the current layout for one step of a run, reachable by
+  // Cancel; its result goes to the status line.
+  OperationResult WithEngine(const std::function<OperationResult(DailyEngine&)>& step);
+  void StartRun();
+  void EndRun();
+  bool CheckCodeLength(const char* message);
+  void RunConvert();
+  void RunDelete();
+  void RunEdit();
+  void RunModify();
+  void RunCheck();
+  void RunMerge();
+
+  int currentEntry_ = 0;
+  Request request_;
+  QLabel* dateCaption_;  // 3001
+  QLabel* dash_;         // 3003
+  QLabel* sourceCaption_;
+  QLineEdit* sourceDir_;  // 3006
+  QPushButton* browse_;   // 3007
+  QLabel* codeCaption_;
+  QLineEdit* code_;        // 3010
+  QLabel* factorsNote_;    // 3011
+  QPushButton* extract_;   // 3008
+  // open, high, low, close, volume, amount, advancing, declining
+  std::array<NumberRow, 8> numbers_{};
+  std::array<QLabel*, 2> indexNotes_{};  // 3028, 3029
+};
+
+}  // namespace marbloom::ui

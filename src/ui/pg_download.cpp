@@ -1,0 +1,122 @@
+#include "ui/pg_download.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QGridLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "common/shared_state.h"
+#include "ui/status_line.h"
+
+namespace marbloom::ui {
+namespace {
+
+const FrameParams kDownloadFrame = {
+    .listId = 2000,
+    .firstPickerId = 2003,
+    .lastPickerId = 2004,
+    .progressId = 2005,
+    .statusId = 2006,
+    .executeId = 2007,
+    .cancelId = 2008,
+    .executeCaption = "开始下载",
+    .cancelCaption = "取消下载",
+    .timerId = 32,
+    .timerPeriodMs = 50,
+    .threadFailureMessage = "下载功能线程创建失败!",
+    .logThreadFailure = true,
+    .zeroProgressOnCancel = false,
+};
+
+constexpr const char* kNote =
+    "注：\n    每次按时段进行下载和处理数据，跨度不得超过31个自然日，超过需分批。\n"
+    "    若有较长时段数据需要处理，建议直接从其他服务器拷贝。\n    当日盘后数据要在17：30之后下载。\n"
+    "    只支持2022.5.1之后的数据下载和转档。";
+
+}  // namespace
+
+PgDownLoad::PgDownLoad(QWidget* parent) : OperationPage(kDownloadFrame, parent) {
+  setObjectName(QStringLiteral("PgDownLoad"));
+  convertBox_ = new QCheckBox(QStringLiteral("转档"), this);
+  convertBox_->setObjectName(ControlName(2002));
+  convertBox_->setChecked(true);
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(NewLabel(QStringLiteral("下载功能:"), QStringLiteral("lblFunction"), this), 0, 0);
+  grid->addWidget(list_, 0, 1, 1, 3);
+  grid->addWidget(NewLabel(QStringLiteral("日期选择:"), QStringLiteral("lblDate"), this), 1, 0);
+  grid->addWidget(first_, 1, 1);
+  grid->addWidget(NewLabel(QStringLiteral("-"), QStringLiteral("lblDash"), this), 1, 2, Qt::AlignCenter);
+  grid->addWidget(last_, 1, 3);
+  grid->addWidget(convertBox_, 2, 1);
+  grid->setRowStretch(3, 1);
+  auto* note = NewLabel(QString::fromUtf8(kNote), QStringLiteral("lblNote"), this);
+  note->setWordWrap(true);
+  grid->addWidget(note, 4, 0, 1, 4);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(progress_, 1);
+  bottom->addWidget(buttonPair_);
+  grid->addLayout(bottom, 5, 0, 1, 4);
+  grid->addWidget(status_, 6, 0, 1, 4);
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
+
+  list_->addItem(QStringLiteral("日线数据(日线及以上级别K线)"));
+  list_->addItem(QStringLiteral("分笔数据(分时线和分笔成交)"));
+  list_->setCurrentIndex(0);
+  connect(list_, &QComboBox::currentIndexChanged, this, &PgDownLoad::OnSelectionChanged);
+}
+
+PgDownLoad::~PgDownLoad() { StopWorker(); }
+
+void PgDownLoad::OnSelectionChanged(int index) {
+  if (index == 1) {
+    kind_ = kTickKind;
+    return;
+  }
+  kind_ = kDailyKind;
+  if (index != 0) list_->setCurrentIndex(0);
+}
+
+bool PgDownLoad::PrepareRun() {
+  cancelRequested_ = false;
+  cancel_->setText(QString::fromUtf8(Params().cancelCaption));
+  convert_ = convertBox_->isChecked();
+  runKind_ = kind_;
+  return true;
+}
+
+void PgDownLoad::SetInputsEnabled(bool enabled) { convertBox_->setEnabled(enabled); }
+
+void PgDownLoad::OnCancel() { cancelRequested_ = true; }
+
+void PgDownLoad::ShowConvertCancelCaption() {
+  PostToWindow([this] { cancel_->setText(QStringLiteral("取消转档")); });
+}
+
+// Until the download run of the core is available, the worker stops after
+// the page's own checks.
+void PgDownLoad::RunOperation() {
+  if (!DataTreeReady) {
+    SetStatusText(kDataGuardMessage);
+    return;
+  }
+  const PickedDates& picked = Dates();
+  const int first = std::max(picked.first, kFirstSupportedDate);
+  const DateRangeCheck check =
+      CheckDateRange(first, picked.last, SpanDays(picked.firstTime, picked.lastTime), true);
+  if (check != DateRangeCheck::kOk) {
+    ReportF("%s", DateRangeMessage(check));
+    RequestFocus(first_);
+    return;
+  }
+  ReportF("%s", "开始下载...");
+  (void)runKind_;
+  (void)convert_;
+  ReportF("%s", "下载功能尚未接入!");
+}
+
+}  // namespace marbloom::ui

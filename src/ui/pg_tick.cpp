@@ -1,0 +1,232 @@
+#include "ui/pg_tick.h"
+
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "base/file_helpers.h"
+#include "base/run_log.h"
+#include "common/code_pattern.h"
+#include "common/shared_state.h"
+#include "ui/status_line.h"
+
+namespace marbloom::ui {
+namespace {
+
+const FrameParams kTickFrame = {
+    .listId = 4001,
+    .firstPickerId = 4003,
+    .lastPickerId = 4005,
+    .progressId = 4006,
+    .statusId = 4009,
+    .executeId = 4007,
+    .cancelId = 4008,
+    .executeCaption = "执行",
+    .cancelCaption = "取消执行",
+    .timerId = 16,
+    .timerPeriodMs = 50,
+    .threadFailureMessage = "分笔功能线程创建失败!",
+    .logThreadFailure = false,
+    .zeroProgressOnCancel = true,
+};
+
+constexpr const char* kEntries[] = {
+    "转档指定时间段分笔数据(要求已经下载)", "转档指定时间段分钟数据(要求分笔已转档)",
+    "转档全部分钟数据(直接覆盖原有分钟数据)", "删除指定区间分笔数据",
+    "删除指定区间分钟数据",                 "分笔数据检查",
+    "批量修改分钟数据",
+};
+
+constexpr const char* kNote =
+    "注：\r\n    每次按时段进行转档数据，跨度不得超过31个自然日，超过需分批。\r\n"
+    "    若有较长时段数据需要处理，建议直接从其他服务器拷贝。\r\n    只支持2022.5.1之后的数据下载和转档。";
+
+struct FactorSpec {
+  int captionId, editId;
+  const char* caption;
+};
+constexpr FactorSpec kFactors[] = {
+    {4013, 4014, "开盘价:"}, {4015, 4016, "最高价:"}, {4017, 4018, "最低价:"},
+    {4019, 4020, "收盘价:"}, {4021, 4022, "成交量:"}, {4023, 4024, "成交金额:"},
+};
+
+float* FactorOf(MinuteFactors& f, int i) {
+  float* fields[] = {&f.open, &f.high, &f.low, &f.close, &f.volume, &f.amount};
+  return fields[i];
+}
+
+bool UsesDates(int entry) { return entry != PgTick::kRebuildAllMinutes && entry != PgTick::kCheckTicks; }
+
+}  // namespace
+
+PgTick::PgTick(QWidget* parent) : OperationPage(kTickFrame, parent) {
+  setObjectName(QStringLiteral("PgTick"));
+  dateCaption_ = NewLabel(QStringLiteral("日期选择:"), ControlName(4002), this);
+  dash_ = NewLabel(QStringLiteral("-"), ControlName(4004), this);
+  codeCaption_ = NewLabel(QStringLiteral("股票代码:"), ControlName(4010), this);
+  code_ = NewEdit(4011, this);
+  factorsNote_ = NewLabel(QStringLiteral("（以下均为变动乘数）"), ControlName(4012), this);
+  for (int i = 0; i < 6; ++i) {
+    factorCaptions_[i] = NewLabel(QString::fromUtf8(kFactors[i].caption), ControlName(kFactors[i].captionId), this);
+    factors_[i] = NewEdit(kFactors[i].editId, this);
+    factors_[i]->setText(FormatNumber(1.0));
+  }
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(NewLabel(QStringLiteral("分时功能:"), QStringLiteral("lblFunction"), this), 0, 0);
+  grid->addWidget(list_, 0, 1, 1, 3);
+  grid->addWidget(dateCaption_, 1, 0);
+  grid->addWidget(first_, 1, 1);
+  grid->addWidget(dash_, 1, 2, Qt::AlignCenter);
+  grid->addWidget(last_, 1, 3);
+  grid->addWidget(codeCaption_, 2, 0);
+  grid->addWidget(code_, 2, 1);
+  grid->addWidget(factorsNote_, 3, 0, 1, 4);
+  for (int i = 0; i < 6; ++i) {
+    grid->addWidget(factorCaptions_[i], 4 + i / 2, (i % 2) * 2);
+    grid->addWidget(factors_[i], 4 + i / 2, (i % 2) * 2 + 1);
+  }
+  grid->setRowStretch(7, 1);
+  auto* note = NewLabel(QString::fromUtf8(kNote).remove(QLatin1Char('\r')), QStringLiteral("lblNote"), this);
+  note->setWordWrap(true);
+  grid->addWidget(note, 8, 0, 1, 4);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(progress_, 1);
+  bottom->addWidget(buttonPair_);
+  grid->addLayout(bottom, 9, 0, 1, 4);
+  grid->addWidget(status_, 10, 0, 1, 4);
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
+
+  ShowStatus(QString());
+  for (const char* entry : kEntries) list_->addItem(QString::fromUtf8(entry));
+  list_->setCurrentIndex(0);
+  LayOut(0);
+  connect(list_, &QComboBox::currentIndexChanged, this, &PgTick::OnSelectionChanged);
+}
+
+PgTick::~PgTick() { StopWorker(); }
+
+QString PgTick::HelpText(int entry) {
+  if (entry != kModifyMinutes) return QString();
+  return QStringLiteral(
+      "代码串前两位用sz和sh表示沪深，后面带6位数字。可以用?代替一位数字或用??代替沪深，如sz??????就代表所有深市代码，"
+      "????????表示所有代码。");
+}
+
+void PgTick::OnSelectionChanged(int index) {
+  if (index < 0 || index == operation_) return;
+  operation_ = index;
+  ShowStatus(QString());
+  LayOut(index);
+}
+
+void PgTick::LayOut(int entry) {
+  const bool dates = UsesDates(entry);
+  for (QWidget* w : {static_cast<QWidget*>(dateCaption_), static_cast<QWidget*>(first_),
+                     static_cast<QWidget*>(dash_), static_cast<QWidget*>(last_)})
+    w->setVisible(dates);
+  const bool modify = entry == kModifyMinutes;
+  codeCaption_->setVisible(modify);
+  code_->setVisible(modify);
+  factorsNote_->setVisible(modify);
+  for (int i = 0; i < 6; ++i) {
+    factorCaptions_[i]->setVisible(modify);
+    factors_[i]->setVisible(modify);
+  }
+  ShowStatus(HelpText(entry));
+}
+
+bool PgTick::PrepareRun() {
+  Request request;
+  request.entry = operation_;
+  request.pattern = TrimSpaces(code_->text().toStdString());
+  if (request.entry == kModifyMinutes) {
+    for (int i = 0; i < 6; ++i) {
+      const std::optional<double> value = ReadNumber(factors_[i]);
+      if (!value) {
+        SetStatusText(NotANumberMessage(factorCaptions_[i]->text()));
+        RefreshFromSharedState();
+        factors_[i]->setFocus(Qt::OtherFocusReason);
+        return false;
+      }
+      *FactorOf(request.factors, i) = static_cast<float>(*value);
+    }
+  }
+  request_ = std::move(request);
+  return true;
+}
+
+void PgTick::SetInputsEnabled(bool enabled) {
+  code_->setEnabled(enabled);
+  for (QLineEdit* edit : factors_) edit->setEnabled(enabled);
+}
+
+void PgTick::WithTickEngine(const std::function<void(TickEngine&)>& step) {
+  SlotEngine<TickEngine> engine(Engines());
+  step(*engine);
+}
+
+void PgTick::WithMinuteEngine(const std::function<void(MinuteEngine&)>& step) {
+  SlotEngine<MinuteEngine> engine(Engines());
+  step(*engine);
+}
+
+bool PgTick::CheckDates() {
+  if (request_.entry == kModifyMinutes) {
+    if (!HasPatternLength(request_.pattern)) {
+      SetStatusText(kPatternLengthMessage);
+      return false;
+    }
+    if (CheckPicked(Dates(), false) == DateRangeCheck::kReversed) {
+      SetStatusText(kDateRangeInvalidMessage);
+      return false;
+    }
+    return true;
+  }
+  return !UsesDates(request_.entry) || ReportPickedRange(true);
+}
+
+void PgTick::RunOperation() {
+  if (!DataTreeReady) {
+    SetStatusText(kTickDataGuardMessage);
+    RunLog("%s", kTickDataGuardMessage);
+    return;
+  }
+  if (!CheckDates()) return;
+  const int first = Dates().first, last = Dates().last;
+  switch (request_.entry) {
+    case kConvertTicks:
+      return WithTickEngine([&](TickEngine& e) { e.ConvertTickRange(first, last); });
+    case kBuildMinutes:
+      return WithMinuteEngine([&](MinuteEngine& e) { e.BuildMinuteLines(first, last); });
+    case kRebuildAllMinutes:
+      return WithMinuteEngine([](MinuteEngine& e) { e.BuildMinuteLines(0, 0); });
+    case kDeleteTicks:
+      return WithTickEngine([&](TickEngine& e) { e.DeleteTickRange(first, last); });
+    case kDeleteMinutes:
+      // One engine for both passes: a cancel that ends the first also ends the second.
+      return WithMinuteEngine([&](MinuteEngine& e) {
+        e.DeleteOneMinuteRange(first, last);
+        e.DeleteFiveMinuteRange(first, last);
+      });
+    case kCheckTicks: {
+      SetStatusText("检查分笔文件开始");
+      int damaged = 0;
+      WithTickEngine([&](TickEngine& e) { damaged = e.CheckTickFiles(); });
+      SetStatusTextF("共有%d支股票分笔文件出错!", damaged);
+      return;
+    }
+    case kModifyMinutes:
+      return WithMinuteEngine(
+          [&](MinuteEngine& e) { e.ModifyMinuteRange(first, last, request_.factors, request_.pattern); });
+    default:
+      return;
+  }
+}
+
+}  // namespace marbloom::ui

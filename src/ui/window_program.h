@@ -1,0 +1,20 @@
+#pragma once
+// The window program's start-up after the application object exists.
+#include <memory>
+
+namespace marbloom::ui {
+
+class MainDlg;
+
+// The dialog font: "宋体" 9 point where the desktop has it, otherwise a CJK
+// font Debian ships (WenQuanYi Micro Hei).
+void ApplyDialogFont();
+
+// The sheet with its four pages in tab order.
+std::unique_ptr<MainDlg> CreateMainDlg();
+
+// Single-instance rule (X11 only), work directory, settings, quiet data
+// tree, then the modal sheet. Returns the process exit code.
+int RunWindowProgram();
+
+}  // namespace marbloom::ui
