@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "base/run_log.h"
-#include "app/settings.h"
 #include "common/calendar.h"
 #include "common/market.h"
 #include "samplegen.h"
@@ -56,6 +55,8 @@ struct StoredBlock {
 
 struct Store {
   std::string root;
+  DataLayout layout;
+  MinuteOptions options;
   std::vector<int> dates;
   std::vector<StoredBlock> blocks;  // every block of every security
   std::size_t securities = 0;
@@ -123,10 +124,11 @@ Store& TheStore() {
     }
     s.securities = pairs.size();
     std::filesystem::create_directories(s.root + "logs/");
-    Settings().historyDir = history;
+    s.layout = DataLayout(s.root, history);
     SetRunLogDirectory(s.root + "logs/");
-    Settings().minuteDays = 240;
-    Settings().fiveMinuteDays = 500;
+    s.options.oneMinuteDays = 240;
+    s.options.fiveMinuteDays = 500;
+    s.options.tckv4 = 0;
     return s;
   }();
   return store;
@@ -168,9 +170,9 @@ void RunAgainstFloor(benchmark::State& state, int firstDayIndex, int first, int 
     Clock::time_point start = Clock::now();
     ticks = InflateFloor(store, firstDayIndex, &blocks);
     floorSeconds = Seconds(start);
-    MinuteEngine engine;
+    MinuteEngine engine(store.layout, store.options);
     start = Clock::now();
-    if (engine.BuildMinuteLines(first, last) != 0) Fail("minute build did not run");
+    if (!engine.BuildMinuteLines(first, last).done()) Fail("minute build did not run");
     runSeconds = Seconds(start);
     state.SetIterationTime(runSeconds);
   }
