@@ -115,9 +115,10 @@ Store& TheStore() {
     st.root = g_root = std::string(pattern) + "/";
     std::atexit(RemoveRoot);
     st.layout = DataLayout(st.root, st.root + "vipdoc/");
-    SetRunLogDirectory(st.root + "logs/");
-    for (const char* dir : {"vipdoc/newtick/", "vipdoc/newdatetick/", "logs/", "base/", "floor/"})
-      std::filesystem::create_directories(st.root + dir);
+    SetRunLogDirectory(st.layout.LogDir());
+    for (const std::string& dir : {st.layout.TickStoreDir(), st.layout.TickArchiveDir(), st.layout.LogDir(),
+                                   st.root + "base/", st.root + "floor/"})
+      std::filesystem::create_directories(dir);
     sample::SampleOptions options = sample::SampleOptions::FullMarket(5);
     const char* env = std::getenv("MARBLOOM_BENCH_TICK_SECURITIES");
     options.securities = env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : sample::kQuickSecurities;
@@ -183,7 +184,8 @@ void BM_CopyFloor(benchmark::State& state) {
 void BM_ConvertTickRange(benchmark::State& state) {
   Store& st = TheStore();
   TickEngine engine(st.layout);
-  if (!engine.ConvertTickRange(kFirstDay, kLastDay).done()) Fail("conversion failed");  // each day replaces itself from here on
+  // From here on each day replaces itself.
+  if (!engine.ConvertTickRange(kFirstDay, kLastDay).done()) Fail("conversion failed");
   const auto start = Clock::now();
   for (auto _ : state)
     if (!engine.ConvertTickRange(kFirstDay, kLastDay).done()) Fail("conversion failed");

@@ -19,6 +19,9 @@
 #include "tickdata/minute_files.h"
 
 namespace marbloom::cli {
+
+extern const char* const kTickExitCodes;  // cli_tick.cpp
+
 namespace {
 
 struct MinuteArgs {
@@ -134,6 +137,7 @@ void AddFactors(CLI::App* command, MinuteArgs& a) {
 void RegisterMinuteCommands(CLI::App& app, Context& context) {
   CLI::App* minutes = app.add_subcommand("minutes", "1-minute and 5-minute line files: build, delete, scale, show");
   minutes->require_subcommand(1);
+  minutes->footer(kTickExitCodes);
 
   auto build = std::make_shared<MinuteArgs>();
   CLI::App* b = minutes->add_subcommand("build", "build minute lines from the tick store (a range, or --all)");

@@ -15,6 +15,13 @@
 #include "tickdata/tick_engine.h"
 
 namespace marbloom::cli {
+
+// The exit codes of the tick and minutes commands, for their help.
+extern const char* const kTickExitCodes;
+const char* const kTickExitCodes =
+    "Exit codes: 0 done; 1 a file failed, a check found damaged pairs, or nothing to do; 2 input refused; "
+    "3 cancelled; 4 data tree not ready; 5 another operation is writing the data tree (nothing was changed).";
+
 namespace {
 
 struct DateArgs {
@@ -96,6 +103,7 @@ CLI::App* AddRanged(CLI::App* tick, Context& context, const char* name, const ch
 void RegisterTickCommands(CLI::App& app, Context& context) {
   CLI::App* tick = app.add_subcommand("tick", "tick store: convert, delete, check, show");
   tick->require_subcommand(1);
+  tick->footer(kTickExitCodes);
   AddRanged(tick, context, "convert", "merge the downloaded tick archives of a range into the tick store",
             [](TickEngine& e, int first, int last) { return e.ConvertTickRange(first, last); });
   AddRanged(tick, context, "delete", "delete a date range from every security's tick files",

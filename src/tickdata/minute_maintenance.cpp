@@ -149,6 +149,7 @@ OperationResult MinuteEngine::DeleteFiveMinuteRange(int first, int last) {
 
 OperationResult MinuteEngine::DeleteMinuteRange(int first, int last) {
   const OperationResult one = DeleteOneMinuteRange(first, last);
+  if (one.outcome == Outcome::kBusy) return one;
   return Worse(one, DeleteFiveMinuteRange(first, last));
 }
 
