@@ -86,8 +86,7 @@ int ShowDay(const std::string& security, const std::string& dateText) {
   return Finish(kExitDone);
 }
 
-CLI::App* AddRanged(CLI::App* tick, Context& context, const char* name, const char* help,
-                    RangedOperation operation) {
+CLI::App* AddRanged(CLI::App* tick, Context& context, const char* name, const char* help, RangedOperation operation) {
   auto args = std::make_shared<DateArgs>();
   CLI::App* command = tick->add_subcommand(name, help);
   command->add_option("--from", args->from, "first date")->required()->check(DateValidator());

@@ -37,8 +37,8 @@ constexpr WalkTexts kOneMinuteModifyTexts = {"分钟路径不存在或无数据!
 
 // The files of the kind in the folders of the selected markets, market by
 // market; an empty code pattern selects every code.
-std::vector<SecurityFile> FindMinuteFiles(const DataLayout& layout, MinuteKind kind,
-                                          const std::array<bool, 3>& markets, std::string_view codePattern) {
+std::vector<SecurityFile> FindMinuteFiles(const DataLayout& layout, MinuteKind kind, const std::array<bool, 3>& markets,
+                                          std::string_view codePattern) {
   std::vector<SecurityFile> found;
   for (int market = 0; market < kMarketCount; ++market) {
     if (!markets[static_cast<std::size_t>(market)]) continue;
@@ -175,10 +175,9 @@ WalkEnd MinuteEngine::ModifyPass(MinuteKind kind, int first, int last, const Min
   const std::string codePart = CodePart(pattern);
   const std::array<bool, 3> markets = codePart.empty() ? std::array<bool, 3>{} : SelectMarkets(pattern);
   const std::vector<SecurityFile> files = FindMinuteFiles(layout_, kind, markets, codePart);
-  return VisitSecurityFiles(*this, files, kind == MinuteKind::kOneMinute ? kOneMinuteModifyTexts : kFiveMinuteModifyTexts,
-                            [&](const SecurityFile& file) {
-                              ModifyMinuteBars(kind, file.market, file.code, first, last, factors);
-                            });
+  return VisitSecurityFiles(
+      *this, files, kind == MinuteKind::kOneMinute ? kOneMinuteModifyTexts : kFiveMinuteModifyTexts,
+      [&](const SecurityFile& file) { ModifyMinuteBars(kind, file.market, file.code, first, last, factors); });
 }
 
 OperationResult MinuteEngine::ModifyMinuteRange(int first, int last, const MinuteFactors& factors,
@@ -188,8 +187,8 @@ OperationResult MinuteEngine::ModifyMinuteRange(int first, int last, const Minut
   if (!lock.held()) return lock.Refuse();
   wrote_ = false;
   const WalkEnd five = ModifyPass(MinuteKind::kFiveMinute, first, last, factors, pattern);
-  const WalkEnd one =
-      five == WalkEnd::kCancelled ? WalkEnd::kCancelled : ModifyPass(MinuteKind::kOneMinute, first, last, factors, pattern);
+  const WalkEnd one = five == WalkEnd::kCancelled ? WalkEnd::kCancelled
+                                                  : ModifyPass(MinuteKind::kOneMinute, first, last, factors, pattern);
   FlushWrittenTree(*this, layout_, wrote_);
   if (one == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, kModifyCancelled);
   SetStatusText(kModifyDone);

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <memory>
 
-
 namespace marbloom {
 
 // One decoded tick.

@@ -56,9 +56,9 @@ class TickEngine : public OperationEngine {
   bool Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty);
 
   DataLayout layout_;
-  TickPair old_;                   // the pair being rewritten
-  GrowBuffer<uint8_t> block_;      // reused for every archive block
-  bool wrote_ = false;             // the running operation changed the tree
+  TickPair old_;               // the pair being rewritten
+  GrowBuffer<uint8_t> block_;  // reused for every archive block
+  bool wrote_ = false;         // the running operation changed the tree
 };
 
 }  // namespace marbloom

@@ -29,9 +29,8 @@ OperationResult TickEngine::DeleteTickRange(int first, int last) {
   const std::vector<SecurityFile> files = IndexFiles(layout_);
   if (files.empty()) return Conclude(Outcome::kNothingToDo, StatusText());
   const WalkTexts texts{"", "正在删除股票%s分笔数据", "删除分笔数据操作被取消!"};
-  const WalkEnd end = VisitSecurityFiles(*this, files, texts, [&](const SecurityFile& file) {
-    DeleteTickDays(StemOf(file), first, last);
-  });
+  const WalkEnd end = VisitSecurityFiles(*this, files, texts,
+                                         [&](const SecurityFile& file) { DeleteTickDays(StemOf(file), first, last); });
   FlushWrittenTree(*this, layout_, wrote_);
   if (end == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, texts.cancelled);
   ReportF("%s", "删除分笔数据完成!");

@@ -177,14 +177,11 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"minutesBuildTooLong", "minutes build --from 20231201 --to 20240108", kRangeTooLong},
         Refusal{"minutesDeleteReversed", "minutes delete --from 20240109 --to 20240108", kRangeInvalid},
         Refusal{"minutesDeleteTooLong", "minutes delete --from 20240101 --to 20240202", kRangeTooLong},
-        Refusal{"scaleSevenCharacters", "minutes scale --codes sz00000 --from 20240108 --to 20240108",
-                kPatternLength},
-        Refusal{"scaleNineCharacters", "minutes scale --codes sz0000001 --from 20240108 --to 20240108",
-                kPatternLength},
+        Refusal{"scaleSevenCharacters", "minutes scale --codes sz00000 --from 20240108 --to 20240108", kPatternLength},
+        Refusal{"scaleNineCharacters", "minutes scale --codes sz0000001 --from 20240108 --to 20240108", kPatternLength},
         Refusal{"scaleLengthBeforeRange", "minutes scale --codes sz00000 --from 20240109 --to 20240108",
                 kPatternLength},
-        Refusal{"scaleReversed", "minutes scale --codes sz000001 --from 20240109 --to 20240108",
-                kRangeInvalid},
+        Refusal{"scaleReversed", "minutes scale --codes sz000001 --from 20240109 --to 20240108", kRangeInvalid},
         // Only digits, letters and '?': nothing a file-name search reads as more than one name.
         Refusal{"scaleStar", "minutes scale --codes 'sz00000*' --from 20240108 --to 20240108", kCodeFormat},
         Refusal{"scaleDot", "minutes scale --codes 'sz0000.1' --from 20240108 --to 20240108", kCodeFormat},
@@ -292,35 +289,35 @@ std::string FirstStem() {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, CliTickFailingRuns,
-    ::testing::Values(
-        FailingRun{"damagedPair",
-                   [](CliTick& t) {
-                     std::vector<uint8_t> index = ReadFileBytes(t.Layout().TickIndexFile(FirstStem()));
-                     index.push_back(0);
-                     WriteFileBytes(t.Layout().TickIndexFile(FirstStem()), index);
-                   },
-                   "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!"},
-        FailingRun{"fullDisk",
-                   [](CliTick& t) {
-                     std::filesystem::create_symlink("/dev/full", t.Layout().TickDataTemp());
-                   },
-                   "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!"},
-        FailingRun{"archiveThatDoesNotLoad",
-                   [](CliTick& t) {
-                     std::vector<uint8_t> archive = ReadFileBytes(t.Layout().TickArchiveFile(kTue));
-                     std::fill(archive.begin() + 12, archive.begin() + 16, 0);
-                     WriteFileBytes(t.Layout().TickArchiveFile(kTue), archive);
-                   },
-                   "tick convert --from 20240108 --to 20240109", "分笔数据转档完成!"},
-        FailingRun{"minuteFileFullDisk",
-                   [](CliTick& t) {
-                     const SampleTickDay day = TickDays(kMon, SmallMarket()).front();
-                     std::filesystem::create_symlink("/dev/full", t.Layout().OneMinuteTemp(day.market));
-                   },
-                   "minutes build --all", "分钟数据转档完成!"},
-        FailingRun{"damagedPairInTheDelete",
-                   [](CliTick& t) { WriteFileBytes(t.Layout().TickDataFile(FirstStem()), {1, 2, 3}); },
-                   "tick delete --from 20240108 --to 20240108", "删除分笔数据完成!"}),
+    ::testing::Values(FailingRun{"damagedPair",
+                                 [](CliTick& t) {
+                                   std::vector<uint8_t> index = ReadFileBytes(t.Layout().TickIndexFile(FirstStem()));
+                                   index.push_back(0);
+                                   WriteFileBytes(t.Layout().TickIndexFile(FirstStem()), index);
+                                 },
+                                 "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!"},
+                      FailingRun{
+                          "fullDisk",
+                          [](CliTick& t) { std::filesystem::create_symlink("/dev/full", t.Layout().TickDataTemp()); },
+                          "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!"},
+                      FailingRun{"archiveThatDoesNotLoad",
+                                 [](CliTick& t) {
+                                   std::vector<uint8_t> archive = ReadFileBytes(t.Layout().TickArchiveFile(kTue));
+                                   std::fill(archive.begin() + 12, archive.begin() + 16, 0);
+                                   WriteFileBytes(t.Layout().TickArchiveFile(kTue), archive);
+                                 },
+                                 "tick convert --from 20240108 --to 20240109", "分笔数据转档完成!"},
+                      FailingRun{"minuteFileFullDisk",
+                                 [](CliTick& t) {
+                                   const SampleTickDay day = TickDays(kMon, SmallMarket()).front();
+                                   std::filesystem::create_symlink("/dev/full", t.Layout().OneMinuteTemp(day.market));
+                                 },
+                                 "minutes build --all", "分钟数据转档完成!"},
+                      FailingRun{"damagedPairInTheDelete",
+                                 [](CliTick& t) {
+                                   WriteFileBytes(t.Layout().TickDataFile(FirstStem()), {1, 2, 3});
+                                 },
+                                 "tick delete --from 20240108 --to 20240108", "删除分笔数据完成!"}),
     [](const ::testing::TestParamInfo<FailingRun>& info) { return std::string(info.param.name); });
 
 TEST_F(CliTick, DamagedPairKeepsItsBytesThroughTheConversion) {

@@ -164,7 +164,7 @@ TEST_F(MinuteEngineTest, EmptyStoreFailsWithTheIndexMessage) {
 TEST_F(MinuteEngineTest, ListingKeepsExactNamesOnly) {
   for (const char* stem : {"sz000001", "SZ000001", "sh600000", "Bj430001", "bj430002", "xx000001", "sz00000a"})
     WriteTickIndex(layout, stem, {20240315});
-  WriteTickIndex(layout, "sz0000012", {20240315});  // 13 characters
+  WriteTickIndex(layout, "sz0000012", {20240315});             // 13 characters
   test::WriteFileBytes(layout.TickIndexFile("sz000002"), {});  // empty
   ASSERT_TRUE(engine.ListTickSecurities());
   std::vector<std::string> listed;

@@ -49,8 +49,7 @@ class ReviewMinuteBuild : public ::testing::Test {
 };
 
 TEST_F(ReviewMinuteBuild, EachSecurityIsAnnouncedWithItsMarketName) {
-  for (const char* stem : {"bj430047", "sh600000", "sz000001"})
-    WriteTickIndex(layout, stem, {20240108});
+  for (const char* stem : {"bj430047", "sh600000", "sz000001"}) WriteTickIndex(layout, stem, {20240108});
   StatusRecorder recorder;
   EXPECT_TRUE(engine.BuildMinuteLines(20240108, 20240108).done());
   EXPECT_EQ(recorder.lines,

@@ -56,14 +56,13 @@ TEST_F(ReviewConvert, MergeInterleavesOldAndNewDaysByteForByte) {
   const std::vector<StoredDay> expected = {oldWed3, newThu4, oldFri5, newMon8, oldWed10, newThu11, oldFri12};
   EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), IndexBytes(expected, 2));
   EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), DataBytes(expected));
-  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sh600000")),
-            IndexBytes({MakeDay(kMon8, 30), MakeDay(kWed10, 31)}, 2));
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sh600000")), IndexBytes({MakeDay(kMon8, 30), MakeDay(kWed10, 31)}, 2));
 }
 
 TEST_F(ReviewConvert, SecuritiesAreMergedInOrderOfFirstAppearance) {
   WriteArchive(layout, kMon8, {{0, "000002", MakeDay(kMon8, 1)}, {1, "600000", MakeDay(kMon8, 2)}});
-  WriteArchive(layout, kTue9, {{2, "430047", MakeDay(kTue9, 3)}, {0, "000002", MakeDay(kTue9, 4)},
-                       {0, "000001", MakeDay(kTue9, 5)}});
+  WriteArchive(layout, kTue9,
+               {{2, "430047", MakeDay(kTue9, 3)}, {0, "000002", MakeDay(kTue9, 4)}, {0, "000001", MakeDay(kTue9, 5)}});
   StatusRecorder recorder;
   engine.ConvertTickRange(kMon8, kTue9);
   EXPECT_EQ(recorder.lines,
@@ -100,8 +99,11 @@ TEST_F(ReviewConvert, ReversedRangeTouchesNothingAndLogsNothing) {
 }
 
 TEST_F(ReviewConvert, ProgressEndsAtTheLastSecuritysShare) {
-  WriteArchive(layout, kMon8, {{0, "000001", MakeDay(kMon8, 1)}, {0, "000002", MakeDay(kMon8, 2)},
-                       {0, "000003", MakeDay(kMon8, 3)}, {0, "000004", MakeDay(kMon8, 4)}});
+  WriteArchive(layout, kMon8,
+               {{0, "000001", MakeDay(kMon8, 1)},
+                {0, "000002", MakeDay(kMon8, 2)},
+                {0, "000003", MakeDay(kMon8, 3)},
+                {0, "000004", MakeDay(kMon8, 4)}});
   engine.ConvertTickRange(kMon8, kMon8);
   EXPECT_DOUBLE_EQ(ProgressFraction(), 0.75);
 }
@@ -135,9 +137,9 @@ TEST_F(ReviewDelete, MessagesNameEachExactStem) {
   WritePair(layout, "sz000002", kDays);
   StatusRecorder recorder;
   EXPECT_EQ(engine.DeleteTickRange(kWed3, kWed3).outcome, Outcome::kDone);
-  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在删除20240103-20240103时间段的分笔数据...",
-                                                      "正在删除股票sz000001分笔数据", "正在删除股票sz000002分笔数据",
-                                                      "删除分笔数据完成!"}));
+  EXPECT_EQ(recorder.lines,
+            (std::vector<std::string>{"正在删除20240103-20240103时间段的分笔数据...", "正在删除股票sz000001分笔数据",
+                                      "正在删除股票sz000002分笔数据", "删除分笔数据完成!"}));
   EXPECT_EQ(ReadFileBytes(layout.TickStoreDir() + "sz0000029.vid"), IndexBytes(kDays));
   const std::vector<StoredDay> kept(kDays.begin() + 1, kDays.end());
   EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000002")), IndexBytes(kept, 0));

@@ -118,7 +118,8 @@ TEST_F(ConvertTickRangeTest, ConvertingTwiceIsByteIdentical) {
   WriteArchive(layout, kMon, {{0, "000002", MakeDay(kMon, 3)}, {1, "600001", MakeDay(kMon, 4)}});
   WriteArchive(layout, kTue, {{0, "000002", MakeDay(kTue, 5)}});
   engine.ConvertTickRange(kMon, kTue);
-  const Bytes index = ReadFileBytes(layout.TickIndexFile("sz000002")), data = ReadFileBytes(layout.TickDataFile("sz000002"));
+  const Bytes index = ReadFileBytes(layout.TickIndexFile("sz000002")),
+              data = ReadFileBytes(layout.TickDataFile("sz000002"));
   const Bytes other = ReadFileBytes(layout.TickDataFile("sh600001"));
   engine.ConvertTickRange(kMon, kTue);
   EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000002")), index);
@@ -180,8 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
         OldPairCase{"dataOneByteLonger", [](Bytes&, Bytes& d) { d.push_back(7); }, PairForm::kFiles, true},
         OldPairCase{"entryLengthPastTheData", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22 + 8, 1 << 30); },
                     PairForm::kFiles, true},
-        OldPairCase{"datesOutOfOrder", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22, 20240102); }, PairForm::kFiles,
-                    true},
+        OldPairCase{"datesOutOfOrder", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22, 20240102); }, PairForm::kFiles, true},
         OldPairCase{"indexUnreadable", [](Bytes&, Bytes&) {}, PairForm::kIndexIsAFolder, true},
         OldPairCase{"indexMissing", [](Bytes&, Bytes&) {}, PairForm::kNoIndexFile, true},
         OldPairCase{"dataMissing", [](Bytes&, Bytes&) {}, PairForm::kNoDataFile, false},
@@ -190,8 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ConvertTickRangeTest, BadArchivesAndHostileCodesAreSkipped) {
   WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1)}, {0, "000002", MakeDay(kTue, 2)}});  // wrong date inside
-  WriteArchive(layout, kTue, {{0, "../../", MakeDay(kTue, 3)}, {5, "000005", MakeDay(kTue, 4)},
-                      {1, "600009", MakeDay(kTue, 5)}});
+  WriteArchive(layout, kTue,
+               {{0, "../../", MakeDay(kTue, 3)}, {5, "000005", MakeDay(kTue, 4)}, {1, "600009", MakeDay(kTue, 5)}});
   EXPECT_EQ(engine.ConvertTickRange(kMon, kTue).outcome, Outcome::kFailed);  // the Monday archive
   EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000001")));
   EXPECT_EQ(Dates(PairDays("sh600009")), std::vector<int>{kTue});
@@ -212,7 +212,7 @@ TEST_F(ConvertTickRangeTest, NothingToLoadEndsSilently) {
 struct ArchiveCase {
   const char* name;
   std::function<void(Bytes& archive)> damage;
-  const char* logged;   // after the archive's path
+  const char* logged;  // after the archive's path
   bool loads;
 };
 
@@ -237,14 +237,13 @@ TEST_P(ConvertArchiveFaultTest, EveryArchiveOrBlockThatFailsIsLoggedAndFailsTheR
 INSTANTIATE_TEST_SUITE_P(
     Archives, ConvertArchiveFaultTest,
     ::testing::Values(
-        ArchiveCase{"lastBlockOneByteShort", [](Bytes& a) { a.pop_back(); },
-                    "20240108.htc中的分笔数据读取失败!", true},
-        ArchiveCase{"wrongDateInside", [](Bytes& a) { PutInt(a, a.size() - MakeDay(kMon, 2).stored.size() - 30 + 8, kTue); },
+        ArchiveCase{"lastBlockOneByteShort", [](Bytes& a) { a.pop_back(); }, "20240108.htc中的分笔数据读取失败!", true},
+        ArchiveCase{"wrongDateInside",
+                    [](Bytes& a) { PutInt(a, a.size() - MakeDay(kMon, 2).stored.size() - 30 + 8, kTue); },
                     "20240108.htc无法加载(第2条记录日期不符), 已跳过!", false},
         ArchiveCase{"noSecurities", [](Bytes& a) { PutInt(a, 12, 0); }, "20240108.htc无法加载(证券数目异常), 已跳过!",
                     false},
-        ArchiveCase{"headerCut", [](Bytes& a) { a.resize(10); }, "20240108.htc无法加载(文件头不完整), 已跳过!",
-                    false}),
+        ArchiveCase{"headerCut", [](Bytes& a) { a.resize(10); }, "20240108.htc无法加载(文件头不完整), 已跳过!", false}),
     [](const ::testing::TestParamInfo<ArchiveCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ConvertTickRangeTest, CancelFinishesTheCurrentSecurityOnly) {

@@ -144,7 +144,8 @@ TEST_F(LoadTickArchiveTest, OneBadEntryRejectsTheWholeDay) {
 TEST_F(LoadTickArchiveTest, LastBlockCutShortLoadsAndFailsOnlyItsRead) {
   const Bytes good = ArchiveBytes({{0, "000001", MakeDay(20240105, 1)}, {0, "000002", MakeDay(20240105, 2)}});
   for (std::size_t cut : {std::size_t{1}, MakeDay(20240105, 2).stored.size()}) {
-    WriteFileBytes(layout.TickArchiveFile(20240105), Bytes(good.begin(), good.end() - static_cast<std::ptrdiff_t>(cut)));
+    WriteFileBytes(layout.TickArchiveFile(20240105),
+                   Bytes(good.begin(), good.end() - static_cast<std::ptrdiff_t>(cut)));
     const TickArchiveLoad load = LoadTickArchive(layout, 20240105);
     ASSERT_TRUE(load.archive) << cut;
     GrowBuffer<uint8_t> block;

@@ -102,7 +102,8 @@ TEST(ReusePathsUnpacker, EachBlockOfASequenceGivesItsOwnBytes) {
       {packedSmall, static_cast<int32_t>(small.size()), true, small},
       {packedZeros, static_cast<int32_t>(zeros.size()), true, zeros},
       // Needs more than twice its length: the stored bytes, cut to that.
-      {packedZeros, 1000, true, Bytes(packedZeros.begin(), packedZeros.begin() + std::min<std::size_t>(2000, packedZeros.size()))},
+      {packedZeros, 1000, true,
+       Bytes(packedZeros.begin(), packedZeros.begin() + std::min<std::size_t>(2000, packedZeros.size()))},
       {truncated, static_cast<int32_t>(large.size()), true, truncated},
       {small, static_cast<int32_t>(small.size()), true, small},  // not a zlib stream
       {small, 3, true, Bytes(small.begin(), small.begin() + 6)},
