@@ -169,7 +169,8 @@ TEST(ReusePathsSecurityReader, EntriesOnlyForAWholeIndex) {
   TickSecurityReader securityReader(layout);
   ASSERT_EQ(securityReader.Open(0, "000001"), TickPairState::kSound);
   ASSERT_EQ(securityReader.Entries().size(), 2u);
-  EXPECT_EQ(securityReader.Entries()[1].date, 20240103);
+  const int32_t secondDate = securityReader.Entries()[1].date;  // a packed field: read by value
+  EXPECT_EQ(secondDate, 20240103);
 
   Bytes index = IndexBytes(days);
   index.push_back(0);  // not whole entries
