@@ -5,10 +5,10 @@
 // temporary folder and removed at the end. MARBLOOM_BENCH_TICK_SECURITIES
 // shrinks or grows it.
 //
-//   convert: ConvertTickRange over the five-day week, then syncfs;
+//   convert: ConvertTickRange over the five-day week (it ends with syncfs);
 //   floor:   per security copy_file_range of its old data file into a new
 //            file, then pread + append of its new blocks, then syncfs;
-//   read:    ReadTickDay of every security for one day;
+//   read:    ReadTickDay of every security for one day (a reader per call);
 //   floor:   zlib uncompress of the same stored blocks alone.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -26,13 +26,13 @@
 
 #include "base/run_log.h"
 #include "base/file_helpers.h"
-#include "app/settings.h"
 #include "common/calendar.h"
 #include "common/market.h"
 #include "samplegen.h"
 #include "tickdata/tick_engine.h"
 #include "tickdata/tick_formats.h"
 #include "tickdata/tick_pair.h"
+#include "tickdata/tick_reader.h"
 
 namespace {
 
@@ -56,6 +56,7 @@ struct Security {
 
 struct Store {
   std::string root;
+  DataLayout layout;
   std::vector<TickArchive> archives;
   std::vector<Security> securities;
   int64_t outputBytes = 0;  // data bytes the conversion writes
@@ -113,19 +114,19 @@ Store& TheStore() {
     if (::mkdtemp(pattern) == nullptr) Fail("mkdtemp failed");
     st.root = g_root = std::string(pattern) + "/";
     std::atexit(RemoveRoot);
-    Settings().historyDir = st.root + "vipdoc/";
-    SetRunLogDirectory(st.root + "logs/");
-    for (const char* dir : {"vipdoc/newtick/", "vipdoc/newdatetick/", "logs/", "base/", "floor/"})
-      std::filesystem::create_directories(st.root + dir);
+    st.layout = DataLayout(st.root, st.root + "vipdoc/");
+    SetRunLogDirectory(st.layout.LogDir());
+    for (const std::string& dir : {st.layout.TickStoreDir(), st.layout.TickArchiveDir(), st.layout.LogDir(),
+                                   st.root + "base/", st.root + "floor/"})
+      std::filesystem::create_directories(dir);
     sample::SampleOptions options = sample::SampleOptions::FullMarket(5);
     const char* env = std::getenv("MARBLOOM_BENCH_TICK_SECURITIES");
     options.securities = env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : sample::kQuickSecurities;
-    TickReader reader;
     for (int d = kFirstDay; d <= kLastDay; d = NextTradingDay(d)) {
-      if (!sample::WriteTickArchive(d, options, Settings().historyDir + "newdatetick/")) Fail("sample archive");
-      auto archive = reader.LoadTickArchive(d);
-      if (!archive) Fail("sample archive does not load");
-      st.archives.push_back(std::move(*archive));
+      if (!sample::WriteTickArchive(d, options, st.layout.TickArchiveDir())) Fail("sample archive");
+      TickArchiveLoad load = LoadTickArchive(st.layout, d);
+      if (!load.archive) Fail("sample archive does not load");
+      st.archives.push_back(std::move(*load.archive));
     }
     std::map<std::string, std::size_t> byStem;
     for (std::size_t j = 0; j < st.archives.size(); ++j)
@@ -138,9 +139,9 @@ Store& TheStore() {
       }
     for (const Security& s : st.securities) {
       WriteOldPair(st, s, st.root + "base/");
-      std::filesystem::copy_file(st.root + "base/" + s.stem + ".vid", TickIndexPath(s.stem));
-      std::filesystem::copy_file(st.root + "base/" + s.stem + ".vtc", TickDataPath(s.stem));
-      st.outputBytes += static_cast<int64_t>(std::filesystem::file_size(TickDataPath(s.stem)));
+      std::filesystem::copy_file(st.root + "base/" + s.stem + ".vid", st.layout.TickIndexFile(s.stem));
+      std::filesystem::copy_file(st.root + "base/" + s.stem + ".vtc", st.layout.TickDataFile(s.stem));
+      st.outputBytes += static_cast<int64_t>(std::filesystem::file_size(st.layout.TickDataFile(s.stem)));
       for (const TickArchiveItem* item : s.newBlocks) st.outputBytes += item->dataLength;
     }
     SyncTree(st.root);
@@ -182,14 +183,12 @@ void BM_CopyFloor(benchmark::State& state) {
 
 void BM_ConvertTickRange(benchmark::State& state) {
   Store& st = TheStore();
-  TickEngine engine;
-  engine.ConvertTickRange(kFirstDay, kLastDay);  // from here on each day replaces itself
-  SyncTree(st.root);
+  TickEngine engine(st.layout);
+  // From here on each day replaces itself.
+  if (!engine.ConvertTickRange(kFirstDay, kLastDay).done()) Fail("conversion failed");
   const auto start = Clock::now();
-  for (auto _ : state) {
-    engine.ConvertTickRange(kFirstDay, kLastDay);
-    SyncTree(st.root);
-  }
+  for (auto _ : state)
+    if (!engine.ConvertTickRange(kFirstDay, kLastDay).done()) Fail("conversion failed");
   const double seconds =
       std::chrono::duration<double>(Clock::now() - start).count() / static_cast<double>(state.iterations());
   state.SetBytesProcessed(state.iterations() * st.outputBytes);
@@ -209,7 +208,7 @@ Blocks& DayBlocks() {
     for (const TickArchiveItem& item : st.archives[0].directory) {
       b.stored.push_back(ReadBlock(st.archives[0], item));
       b.unpacked.push_back(item.unpackedLength);
-      if (auto day = TickReader().ReadTickDay(item.market, item.code, kFirstDay))
+      if (auto day = ReadTickDay(st.layout, item.market, item.code, kFirstDay))
         b.ticks += static_cast<int64_t>(day->ticks.size());
     }
     return b;
@@ -237,11 +236,10 @@ void BM_InflateFloor(benchmark::State& state) {
 void BM_ReadTickDay(benchmark::State& state) {
   Store& st = TheStore();
   Blocks& b = DayBlocks();
-  TickReader reader;
   const auto start = Clock::now();
   for (auto _ : state)
     for (const TickArchiveItem& item : st.archives[0].directory)
-      benchmark::DoNotOptimize(reader.ReadTickDay(item.market, item.code, kFirstDay));
+      benchmark::DoNotOptimize(ReadTickDay(st.layout, item.market, item.code, kFirstDay));
   const double seconds =
       std::chrono::duration<double>(Clock::now() - start).count() / static_cast<double>(state.iterations());
   state.counters["ticks_per_s"] = benchmark::Counter(static_cast<double>(b.ticks * state.iterations()),

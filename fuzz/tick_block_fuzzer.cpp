@@ -1,5 +1,6 @@
-// The tick block decoder on arbitrary bytes: a four-byte unpacked length, a
-// price-decimals byte, then the stored block (zlib stream or raw).
+// The tick block path on arbitrary bytes: a four-byte unpacked length, a
+// price-decimals byte, then the stored block (zlib stream or raw), through
+// the one unpacker and decoder the readers use, with their buffers reused.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace marbloom;
+  static TickBlockUnpacker unpacker;
+  static GrowBuffer<TickRecord> ticks;
   if (size < 5) return 0;
   int32_t unpackedLength;
   std::memcpy(&unpackedLength, data, 4);
@@ -16,11 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Keep the unpack buffer within what a fuzz run may allocate.
   unpackedLength = static_cast<int32_t>(static_cast<uint32_t>(unpackedLength) % (1u << 20));
   std::vector<uint8_t> stored(data + 5, data + size);
-  std::vector<uint8_t> unpacked;
-  if (!stored.empty() && UnpackTickBlock(stored.data(), stored.size(), unpackedLength, &unpacked)) {
-    std::vector<TickRecord> ticks;
-    DecodeTickBlock(unpacked.data(), unpacked.size(), decimals, (decimals & 1) != 0, &ticks);
-  }
+  const uint8_t* unpacked = nullptr;
+  std::size_t unpackedSize = 0;
+  std::size_t count = 0;
+  if (!stored.empty() && unpacker.Unpack(stored.data(), stored.size(), unpackedLength, &unpacked, &unpackedSize))
+    DecodeTickBlock(unpacked, unpackedSize, decimals, (decimals & 1) != 0, &ticks, &count);
   // The number decoders on their own, over the raw bytes.
   const uint8_t* end = data + size;
   uint64_t v64;

@@ -1,6 +1,7 @@
-// LoadTickArchive and ReadTickDay over arbitrary files. The input is split
-// into an archive, an index and a data file: two 16-bit lengths, then the
-// archive bytes, the index bytes, and the rest as the data file.
+// LoadTickArchive, the judgement of a pair and the day reader over arbitrary
+// files. The input is split into an archive, an index and a data file: two
+// 16-bit lengths, then the archive bytes, the index bytes, and the rest as the
+// data file.
 #include <stdlib.h>
 
 #include <cstddef>
@@ -12,8 +13,7 @@
 #include <string>
 
 #include "base/file_helpers.h"
-#include "app/settings.h"
-#include "tickdata/tick_file.h"
+#include "tickdata/tick_pair.h"
 #include "tickdata/tick_reader.h"
 
 namespace {
@@ -33,6 +33,7 @@ int32_t DateAt(const uint8_t* data, size_t size, size_t offset, int32_t fallback
 }
 
 std::string g_tree;
+marbloom::DataLayout g_layout;
 void RemoveTree() { std::filesystem::remove_all(g_tree); }
 
 bool SetUpTree() {
@@ -40,9 +41,9 @@ bool SetUpTree() {
   if (::mkdtemp(dir) == nullptr) return false;
   g_tree = dir;
   std::atexit(RemoveTree);
-  marbloom::Settings().historyDir = std::string(dir) + "/";
-  marbloom::MakeDirTree(marbloom::Settings().historyDir + "newtick/", 0);
-  marbloom::MakeDirTree(marbloom::Settings().historyDir + "newdatetick/", 0);
+  g_layout = marbloom::DataLayout(g_tree + "/", g_tree + "/");
+  marbloom::MakeDirTree(g_layout.TickStoreDir(), 0);
+  marbloom::MakeDirTree(g_layout.TickArchiveDir(), 0);
   return true;
 }
 
@@ -61,18 +62,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The archive is read under the date of its first entry.
   const int32_t archiveDate = DateAt(archive, archiveSize, 16 + 8, 20240105);
-  const std::string archivePath = TickArchivePath(archiveDate);
+  const std::string archivePath = g_layout.TickArchiveFile(archiveDate);
   WriteFile(archivePath, archive, archiveSize);
-  TickReader reader;
-  if (auto loaded = reader.LoadTickArchive(archiveDate)) {
-    for (const TickArchiveItem& item : loaded->directory) (void)item.dataLength;
+  TickArchiveLoad load = LoadTickArchive(g_layout, archiveDate);
+  if (load.archive) {
+    GrowBuffer<uint8_t> block;
+    for (const TickArchiveItem& item : load.archive->directory) ReadArchiveBlock(*load.archive, item, &block);
   }
   std::remove(archivePath.c_str());
 
   // sh510050 is a running-extra type; its first and last index dates are read.
-  WriteFile(TickIndexPath("sh510050"), index, indexSize);
-  WriteFile(TickDataPath("sh510050"), blocks, blocksSize);
-  reader.ReadTickDay(1, "510050", DateAt(index, indexSize, 16, 20240105));
-  if (indexSize >= 38) reader.ReadTickDay(1, "510050", DateAt(index, indexSize, indexSize - 22, 20240105));
+  WriteFile(g_layout.TickIndexFile("sh510050"), index, indexSize);
+  WriteFile(g_layout.TickDataFile("sh510050"), blocks, blocksSize);
+  static TickSecurityReader reader(g_layout);
+  TickDayView day;
+  if (TickPairIsWhole(reader.Open(1, "510050"))) {
+    reader.ReadDay(DateAt(index, indexSize, 16, 20240105), &day);
+    if (indexSize >= 38) reader.ReadDay(DateAt(index, indexSize, indexSize - 22, 20240105), &day);
+  }
   return 0;
 }

@@ -1,5 +1,7 @@
 // minutes build | delete | scale | show: the minute-line entries of the tick
 // page, with its checks and messages, on the same engine calls.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -17,6 +19,9 @@
 #include "tickdata/minute_files.h"
 
 namespace marbloom::cli {
+
+extern const char* const kTickExitCodes;  // cli_tick.cpp
+
 namespace {
 
 struct MinuteArgs {
@@ -40,34 +45,36 @@ int CheckRange(const MinuteArgs& a, bool limitSpan) {
   return check == DateRangeCheck::kOk ? kExitDone : UsageFailure(DateRangeMessage(check));
 }
 
+MinuteEngine Engine() { return MinuteEngine(CurrentLayout(), CurrentMinuteOptions()); }
+
 int Build(const MinuteArgs& a) {
   if (a.all == (!a.from.empty() || !a.to.empty()) || (!a.all && (a.from.empty() || a.to.empty())))
     return UsageFailure("give either --all or both --from and --to");
   if (!a.all)
     if (int code = CheckRange(a, true)) return code;
-  MinuteEngine engine;
-  const int result = a.all ? engine.BuildMinuteLines(0, 0) : engine.BuildMinuteLines(Date(a.from), Date(a.to));
-  return Finish(result == 0 ? kExitDone : kExitFailed);
+  MinuteEngine engine = Engine();
+  return FinishWith(a.all ? engine.BuildMinuteLines(0, 0) : engine.BuildMinuteLines(Date(a.from), Date(a.to)));
 }
 
 // The page runs the 1-minute delete and then the 5-minute delete.
 int Delete(const MinuteArgs& a) {
   if (int code = CheckRange(a, true)) return code;
-  MinuteEngine engine;
-  const MinuteRunEnd one = engine.DeleteOneMinuteRange(Date(a.from), Date(a.to));
-  const MinuteRunEnd five = engine.DeleteFiveMinuteRange(Date(a.from), Date(a.to));
-  const bool failed = one == MinuteRunEnd::kCancelled || five == MinuteRunEnd::kCancelled ||
-                      (one == MinuteRunEnd::kNoFiles && five == MinuteRunEnd::kNoFiles);
-  return Finish(failed ? kExitFailed : kExitDone);
+  return FinishWith(Engine().DeleteMinuteRange(Date(a.from), Date(a.to)));
+}
+
+// Two market characters and six code characters, each a digit, a letter or
+// '?': nothing a file-name search would read as more than one name.
+bool IsCodePattern(std::string_view pattern) {
+  auto allowed = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '?'; };
+  return std::all_of(pattern.begin(), pattern.end(), allowed);
 }
 
 int Scale(const MinuteArgs& a) {
   const std::string pattern = TrimSpaces(a.codes);
   if (!HasPatternLength(pattern)) return UsageFailure(kPatternLengthMessage);
+  if (!IsCodePattern(pattern)) return UsageFailure(kCodeFormatMessage);
   if (int code = CheckRange(a, false)) return code;
-  MinuteEngine engine;
-  const MinuteRunEnd end = engine.ModifyMinuteRange(Date(a.from), Date(a.to), a.factors, pattern);
-  return Finish(end == MinuteRunEnd::kCancelled ? kExitFailed : kExitDone);
+  return FinishWith(Engine().ModifyMinuteRange(Date(a.from), Date(a.to), a.factors, pattern));
 }
 
 void PrintBar(const MinuteBar& bar, int decimals) {
@@ -81,14 +88,14 @@ int Show(const MinuteArgs& a) {
   const auto security = ParseSingleSecurity(TrimSpaces(a.codes), true);
   if (!security) return UsageFailure(kCodeFormatMessage);
   const MinuteKind kind = a.kind == 5 ? MinuteKind::kFiveMinute : MinuteKind::kOneMinute;
-  const std::string path = MinuteFilePath(kind, security->market, security->code);
+  const std::string path = MinuteFilePath(CurrentLayout(), kind, security->market, security->code);
   std::vector<MinuteBar> bars;
   const TailRead read = ReadAllMinuteBars(path, &bars);
   if (read != TailRead::kRead) {
     SetStatusTextF(read == TailRead::kNoFile ? "%s分钟线文件不存在!" : "%s分钟线文件已损坏!", path.c_str());
     return Finish(kExitFailed);
   }
-  const int decimals = PriceDecimals(security->market, security->code, Settings().tckv4);
+  const int decimals = PriceDecimals(security->market, security->code, CurrentMinuteOptions().tckv4);
   const int date = a.from.empty() ? 0 : Date(a.from);
   int shown = 0;
   std::printf("date time open high low close volume amount\n");
@@ -130,6 +137,7 @@ void AddFactors(CLI::App* command, MinuteArgs& a) {
 void RegisterMinuteCommands(CLI::App& app, Context& context) {
   CLI::App* minutes = app.add_subcommand("minutes", "1-minute and 5-minute line files: build, delete, scale, show");
   minutes->require_subcommand(1);
+  minutes->footer(kTickExitCodes);
 
   auto build = std::make_shared<MinuteArgs>();
   CLI::App* b = minutes->add_subcommand("build", "build minute lines from the tick store (a range, or --all)");

@@ -2,8 +2,10 @@
 // the tick page, with its checks and messages.
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 
+#include "app/settings.h"
 #include "base/file_helpers.h"
 #include "base/run_log.h"
 #include "cli/cli_common.h"
@@ -13,6 +15,13 @@
 #include "tickdata/tick_engine.h"
 
 namespace marbloom::cli {
+
+// The exit codes of the tick and minutes commands, for their help.
+extern const char* const kTickExitCodes;
+const char* const kTickExitCodes =
+    "Exit codes: 0 done; 1 a file failed, a check found damaged pairs, or nothing to do; 2 input refused; "
+    "3 cancelled; 4 data tree not ready; 5 another operation is writing the data tree (nothing was changed).";
+
 namespace {
 
 struct DateArgs {
@@ -32,22 +41,24 @@ int CheckRange(int first, int last) {
   return check == DateRangeCheck::kOk ? kExitDone : UsageFailure(DateRangeMessage(check));
 }
 
-int RunRanged(const DateArgs& args, int (*operation)(TickEngine&, int, int)) {
+using RangedOperation = OperationResult (*)(TickEngine&, int, int);
+
+int RunRanged(const DateArgs& args, RangedOperation operation) {
   if (int code = RequireTickDataTree()) return code;
   const int first = ParseDate(args.from).value_or(0), last = ParseDate(args.to).value_or(0);
   if (int code = CheckRange(first, last)) return code;
-  TickEngine engine;
-  operation(engine, first, last);
-  return Finish(kExitDone);
+  TickEngine engine(CurrentLayout());
+  return FinishWith(operation(engine, first, last));
 }
 
+// Exit 1 when a pair is damaged, as for any failed item.
 int CheckAll() {
   if (int code = RequireTickDataTree()) return code;
   SetStatusText("检查分笔文件开始");
-  TickEngine engine;
-  const int damaged = engine.CheckTickFiles();
-  SetStatusTextF("共有%d支股票分笔文件出错!", damaged);
-  return Finish(damaged > 0 ? kExitFailed : kExitDone);
+  TickEngine engine(CurrentLayout());
+  const OperationResult result = engine.CheckTickFiles();
+  SetStatusText(result.message);
+  return FinishWith(result);
 }
 
 int ShowDay(const std::string& security, const std::string& dateText) {
@@ -55,22 +66,27 @@ int ShowDay(const std::string& security, const std::string& dateText) {
   auto parsed = ParseSingleSecurity(TrimSpaces(security), true);
   if (!parsed) return UsageFailure(kCodeFormatMessage);
   const int date = ParseDate(dateText).value_or(0);
-  const char* prefix = parsed->market == 0 ? "sz" : parsed->market == 1 ? "sh" : "bj";
-  auto day = TickReader().ReadTickDay(parsed->market, parsed->code, date);
-  if (!day) {
-    SetStatusTextF("%s%s在%d没有可读的分笔数据!", prefix, parsed->code.c_str(), date);
+  const std::string stem = SecurityStem(parsed->market, parsed->code);
+  TickSecurityReader reader(CurrentLayout());
+  const TickPairState state = reader.Open(parsed->market, parsed->code);
+  TickDayView day;
+  if (!TickPairIsWhole(state)) {
+    SetStatusTextF(TickPairMessage(state), stem.c_str());
+    return Finish(kExitFailed);
+  }
+  if (!reader.ReadDay(date, &day)) {
+    SetStatusTextF("%s在%d没有可读的分笔数据!", stem.c_str(), date);
     return Finish(kExitFailed);
   }
   std::printf("time\tprice\tvolume\textra\tkind\n");
-  for (const TickRecord& t : day->ticks)
+  for (const TickRecord& t : std::span(day.ticks, day.count))
     std::printf("%02d:%02d:%02d\t%d\t%d\t%d\t%d\n", t.minute / 60, t.minute % 60, t.second, t.price, t.volume,
                 t.extra, t.kind);
-  SetStatusTextF("%s%s %d: %zu笔分笔数据", prefix, parsed->code.c_str(), date, day->ticks.size());
+  SetStatusTextF("%s %d: %zu笔分笔数据", stem.c_str(), date, day.count);
   return Finish(kExitDone);
 }
 
-CLI::App* AddRanged(CLI::App* tick, Context& context, const char* name, const char* help,
-                    int (*operation)(TickEngine&, int, int)) {
+CLI::App* AddRanged(CLI::App* tick, Context& context, const char* name, const char* help, RangedOperation operation) {
   auto args = std::make_shared<DateArgs>();
   CLI::App* command = tick->add_subcommand(name, help);
   command->add_option("--from", args->from, "first date")->required()->check(DateValidator());
@@ -86,6 +102,7 @@ CLI::App* AddRanged(CLI::App* tick, Context& context, const char* name, const ch
 void RegisterTickCommands(CLI::App& app, Context& context) {
   CLI::App* tick = app.add_subcommand("tick", "tick store: convert, delete, check, show");
   tick->require_subcommand(1);
+  tick->footer(kTickExitCodes);
   AddRanged(tick, context, "convert", "merge the downloaded tick archives of a range into the tick store",
             [](TickEngine& e, int first, int last) { return e.ConvertTickRange(first, last); });
   AddRanged(tick, context, "delete", "delete a date range from every security's tick files",

@@ -2,8 +2,8 @@
 // Minute-line files: one per security and bar length, a plain run of day
 // blocks in increasing date order, no header.
 //
-//   <mm>/minline/<mm><code>.01   1-minute bars, 240 per day (7680-byte blocks)
-//   <mm>/fzline/<mm><code>.5     5-minute bars,  48 per day (1536-byte blocks)
+//   1-minute file (DataLayout::OneMinuteFile)    240 bars a day (7680-byte blocks)
+//   5-minute file (DataLayout::FiveMinuteFile)    48 bars a day (1536-byte blocks)
 //
 // Every bar of a block carries the same date; a block's date is its first
 // bar's. A file is usable for merging when its length is a non-zero multiple

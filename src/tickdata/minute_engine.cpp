@@ -1,21 +1,16 @@
 #include "tickdata/minute_engine.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
-#include <set>
 #include <string>
 
-#include "base/file_helpers.h"
 #include "base/run_log.h"
-#include "app/settings.h"
 #include "common/code_pattern.h"
-#include "common/dir_walk.h"
 #include "common/market.h"
 #include "common/shared_state.h"
+#include "common/tree_lock.h"
 #include "tickdata/minute_day_builder.h"
-#include "tickdata/tick_file.h"
-#include "tickdata/tick_formats.h"
+#include "tickdata/tree_flush.h"
 
 namespace marbloom {
 namespace {
@@ -24,41 +19,35 @@ constexpr int kWholeStoreDays = 500;
 
 // The entries [begin, end) a run takes: the last 500 in whole-store mode,
 // else those dated first..last (first or last 0: open on that side).
-std::pair<std::size_t, std::size_t> ChooseEntries(const std::vector<int32_t>& dates, int first, int last) {
-  std::size_t begin = 0, end = dates.size();
+std::pair<std::size_t, std::size_t> ChooseEntries(const std::vector<TickIndexEntry>& entries, int first, int last) {
+  std::size_t begin = 0, end = entries.size();
   if (first == 0 && last == 0) {
     if (end > kWholeStoreDays) begin = end - kWholeStoreDays;
     return {begin, end};
   }
-  while (begin < end && first > 0 && dates[begin] < first) ++begin;
+  while (begin < end && first > 0 && entries[begin].date < first) ++begin;
   std::size_t stop = begin;
-  while (stop < end && !(last > 0 && dates[stop] > last)) ++stop;
+  while (stop < end && !(last > 0 && entries[stop].date > last)) ++stop;
   return {begin, stop};
 }
 
 }  // namespace
 
-MinuteEngine::MinuteEngine() : MinuteEngine(TickDaySource()) {}
-
-MinuteEngine::MinuteEngine(TickDaySource source) : source_(std::move(source)) {
+MinuteEngine::MinuteEngine(DataLayout layout, MinuteOptions options, TickDaySource source)
+    : layout_(std::move(layout)), options_(options), source_(std::move(source)), reader_(layout_) {
   for (WorkBuffer* buffer : {&built_, &fresh_, &copy_})
     buffer->bars = std::make_unique_for_overwrite<MinuteBar[]>(kWorkBufferBars);
 }
 
 bool MinuteEngine::ListTickSecurities() {
   securities_.clear();
-  std::set<std::pair<int, std::string>> seen;
-  for (const WalkEntry& entry : ListCountedFiles(TickStoreDir(), "*.vid")) {
-    const std::string& name = entry.name;
-    if (name.size() != 12) continue;
-    char m0 = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
-    char m1 = static_cast<char>(std::tolower(static_cast<unsigned char>(name[1])));
-    int market = m0 == 's' && m1 == 'z' ? 0 : m0 == 's' && m1 == 'h' ? 1 : m0 == 'b' && m1 == 'j' ? 2 : -1;
-    std::string code = name.substr(2, 6);
-    if (market < 0 || !IsSixDigitCode(code) || !seen.emplace(market, code).second) continue;
+  const SecurityFileList listed =
+      ListSecurityFiles(layout_.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension);
+  for (const SecurityFile& file : listed.files) {
+    if (!IsSixDigitCode(file.code)) continue;  // the store holds only digit codes
     TickSecurity security;
-    security.market = static_cast<int16_t>(market);
-    std::memcpy(security.code, code.c_str(), 7);
+    security.market = static_cast<int16_t>(file.market);
+    std::memcpy(security.code, file.code.c_str(), 7);
     securities_.push_back(security);
   }
   return !securities_.empty();
@@ -66,14 +55,19 @@ bool MinuteEngine::ListTickSecurities() {
 
 int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int last) {
   built_.days = 0;
-  if (!reader_.Open(security.market, security.code) || !reader_.IndexDates()) return 0;
-  const std::vector<int32_t>& dates = *reader_.IndexDates();
-  MinuteScales scales = MinuteScalesOf(security.market, security.code, Settings().tckv4);
-  auto [begin, end] = ChooseEntries(dates, first, last);
+  const TickPairState state = reader_.Open(security.market, security.code);
+  if (!TickPairIsWhole(state)) {
+    RunLog(TickPairMessage(state), SecurityStem(security.market, security.code).c_str());
+    NoteFailure();
+    return 0;
+  }
+  const std::vector<TickIndexEntry>& entries = reader_.Entries();
+  const MinuteScales scales = MinuteScalesOf(security.market, security.code, options_.tckv4);
+  auto [begin, end] = ChooseEntries(entries, first, last);
   if (end - begin > static_cast<std::size_t>(kMaxBuiltDays)) begin = end - kMaxBuiltDays;
   int lastBuilt = 0;
   for (std::size_t k = begin; k < end; ++k) {
-    int date = dates[k];
+    const int date = entries[k].date;
     // A file's blocks must rise strictly; an index that repeats or goes back is not followed.
     if (date <= lastBuilt) continue;
     if (!BuildOneDay(security, date, scales, built_.bars.get() + built_.days * kOneMinuteBarsPerDay)) continue;
@@ -105,8 +99,7 @@ bool MinuteEngine::WriteOneMinuteFile(const TickSecurity& security, int first, i
 }
 
 bool MinuteEngine::WriteFiveMinuteFile(const TickSecurity& security, int first, int last) {
-  std::memcpy(copy_.bars.get(), fresh_.bars.get(),
-              static_cast<std::size_t>(fresh_.days) * kOneMinuteBlockBytes);
+  std::memcpy(copy_.bars.get(), fresh_.bars.get(), static_cast<std::size_t>(fresh_.days) * kOneMinuteBlockBytes);
   copy_.days = fresh_.days;
   DeriveFiveMinuteDays(copy_.bars.get(), copy_.days, fresh_.bars.get());
   return WriteMinuteFile(MinuteKind::kFiveMinute, security, first, last);
@@ -115,16 +108,16 @@ bool MinuteEngine::WriteFiveMinuteFile(const TickSecurity& security, int first, 
 // Merges the fresh days (of the kind's bar length) into the file and replaces it.
 bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last) {
   const MinuteFileKind& info = KindInfo(kind);
-  std::string path = MinuteFilePath(kind, security.market, security.code);
+  const std::string path = MinuteFilePath(layout_, kind, security.market, security.code);
   const MinuteBar* result = fresh_.bars.get();
   int count = fresh_.days;
   if (first > 0 || last > 0) {
-    int capacity = kWorkBufferBars / info.barsPerDay;
-    int retention = kind == MinuteKind::kOneMinute ? Settings().minuteDays : Settings().fiveMinuteDays;
+    const int capacity = kWorkBufferBars / info.barsPerDay;
+    int retention = kind == MinuteKind::kOneMinute ? options_.oneMinuteDays : options_.fiveMinuteDays;
     retention = std::clamp(retention, 1, capacity);
     int held = 0;
     if (ReadNewestDays(path, info, retention, built_.bars.get(), &held) == TailRead::kDamaged) {
-      RunLog("%s%s%s文件已损坏, 未更新!", kMarketPrefix[security.market], security.code, info.extension);
+      FileFailed("%s%s%s文件已损坏, 未更新!", kind, security.market, security.code);
       return false;
     }
     if (held > 0) {
@@ -132,19 +125,30 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
       result = built_.bars.get();
     }
   }
-  if (ReplaceMinuteFile(kind, security.market, path, result, count)) return true;
-  RunLog("%s%s%s文件写入失败, 保留原文件!", kMarketPrefix[security.market], security.code, info.extension);
+  wrote_ = true;
+  if (ReplaceMinuteFile(MinuteTempPath(layout_, kind, security.market), path, result, count, info)) return true;
+  FileFailed("%s%s%s文件写入失败, 保留原文件!", kind, security.market, security.code);
   return false;
 }
 
-int MinuteEngine::BuildMinuteLines(int first, int last) {
+void MinuteEngine::FileFailed(const char* format, MinuteKind kind, int market, std::string_view code) {
+  RunLog(format, kMarketPrefix[market], std::string(code).c_str(), KindInfo(kind).extension);
+  NoteFailure();
+}
+
+OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
+  BeginOperation();
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  wrote_ = false;
   SetStatusText("创建转档索引表!");
   if (!ListTickSecurities()) {
     ReportF("%s", "分笔文件索引表加载失败!");
-    return -1;
+    return Conclude(Outcome::kNothingToDo, "分笔文件索引表加载失败!");
   }
-  std::size_t n = securities_.size();
-  for (std::size_t i = 0; i < n; ++i) {
+  const std::size_t n = securities_.size();
+  bool cancelled = false;
+  for (std::size_t i = 0; i < n && !cancelled; ++i) {
     const TickSecurity& security = securities_[i];
     SetStatusTextF("正在转档%s%s分钟线", kMarketName[security.market], security.code);
     if (BuildSecurityDays(security, first, last) > 0) {
@@ -154,10 +158,12 @@ int MinuteEngine::BuildMinuteLines(int first, int last) {
       WriteFiveMinuteFile(security, first, last);
     }
     SetProgressFraction(static_cast<double>(i) / static_cast<double>(n));
-    if (Cancelled()) break;
+    cancelled = Cancelled();
   }
-  ReportF("%s", Cancelled() ? "分钟数据转档被取消!" : "分钟数据转档完成!");
-  return 0;
+  FlushWrittenTree(*this, layout_, wrote_);
+  const char* message = cancelled ? "分钟数据转档被取消!" : "分钟数据转档完成!";
+  ReportF("%s", message);
+  return Conclude(cancelled ? Outcome::kCancelled : Outcome::kDone, message);
 }
 
 }  // namespace marbloom

@@ -9,7 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/data_layout.h"
 #include "common/operation_engine.h"
+#include "common/security_walk.h"
 #include "tickdata/minute_bar.h"
 #include "tickdata/minute_day_builder.h"
 #include "tickdata/minute_files.h"
@@ -34,9 +36,6 @@ struct MinuteFactors {
   float amount = 1.0f;
 };
 
-// How a maintenance run ended.
-enum class MinuteRunEnd { kDone, kNoFiles, kCancelled };
-
 class MinuteEngine : public OperationEngine {
  public:
   struct TickSecurity {
@@ -51,19 +50,19 @@ class MinuteEngine : public OperationEngine {
   static constexpr int kWorkBufferBars = static_cast<int>(kWorkBufferBytes / sizeof(MinuteBar));
   static constexpr int kMaxBuiltDays = kWorkBufferBars / kOneMinuteBarsPerDay;  // 500
 
-  MinuteEngine();
-  explicit MinuteEngine(TickDaySource source);
+  MinuteEngine(DataLayout layout, MinuteOptions options, TickDaySource source = {});
 
   // first = last = 0: every security's last 500 tick days replace its minute
   // files. Otherwise the days within first..last are merged into them.
-  // -1 when the tick store lists no security, else 0.
-  int BuildMinuteLines(int first, int last);
+  // Nothing to do when the tick store lists no security.
+  OperationResult BuildMinuteLines(int first, int last);
 
-  // Lists "<history>newtick/*.vid"; false when nothing is listed.
+  // Lists the tick store's index files; false when nothing is listed.
   bool ListTickSecurities();
   const std::vector<TickSecurity>& TickSecurities() const { return securities_; }
 
   // Builds the chosen tick days of one security into the built days buffer.
+  // A pair whose index cannot be read is reported and builds nothing.
   int BuildSecurityDays(const TickSecurity& security, int first, int last);
   const MinuteBar* BuiltDays() const { return built_.bars.get(); }
 
@@ -72,36 +71,44 @@ class MinuteEngine : public OperationEngine {
   bool WriteOneMinuteFile(const TickSecurity& security, int first, int last);
   bool WriteFiveMinuteFile(const TickSecurity& security, int first, int last);
 
-  MinuteRunEnd DeleteOneMinuteRange(int first, int last);
-  MinuteRunEnd DeleteFiveMinuteRange(int first, int last);
-  MinuteRunEnd ModifyMinuteRange(int first, int last, const MinuteFactors& factors, std::string_view pattern);
+  OperationResult DeleteOneMinuteRange(int first, int last);
+  OperationResult DeleteFiveMinuteRange(int first, int last);
+  // The page's minute delete: the 1-minute range delete, then the 5-minute
+  // one; the result is the worse of the two, with the last message.
+  OperationResult DeleteMinuteRange(int first, int last);
+  OperationResult ModifyMinuteRange(int first, int last, const MinuteFactors& factors, std::string_view pattern);
+
+  // Per-file steps of the maintenance. A missing file is left alone; one
+  // whose length is not a non-zero multiple of 32 is reported and left alone.
+  // Drops the bars dated first..last; a file left without bars is deleted.
+  void DeleteMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last);
+  // Scales prices, volume and amount of the bars dated first..last.
+  void ModifyMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last,
+                        const MinuteFactors& factors);
 
  private:
   struct WorkBuffer {
     std::unique_ptr<MinuteBar[]> bars;
     int days = 0;
   };
+  struct LoadedBars;
 
   bool BuildOneDay(const TickSecurity& security, int date, const MinuteScales& scales, MinuteBar* bars);
   bool WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last);
-  MinuteRunEnd DeleteRange(MinuteKind kind, int first, int last);
-  MinuteRunEnd ModifyPass(MinuteKind kind, int first, int last, const MinuteFactors& factors,
-                          std::string_view pattern);
+  OperationResult DeleteRange(MinuteKind kind, int first, int last);
+  WalkEnd ModifyPass(MinuteKind kind, int first, int last, const MinuteFactors& factors, std::string_view pattern);
+  bool LoadBars(MinuteKind kind, int market, std::string_view code, LoadedBars& loaded);
+  void FileFailed(const char* format, MinuteKind kind, int market, std::string_view code);
 
+  DataLayout layout_;
+  MinuteOptions options_;
   TickDaySource source_;
-  TickSecurityReader reader_;  // the security being built, its index read once
+  TickSecurityReader reader_;  // the security being built, its pair judged once
   std::vector<TickSecurity> securities_;
   WorkBuffer built_;  // days built from ticks, then a file's held days while merging
   WorkBuffer fresh_;  // the new 1-minute days, then the derived 5-minute days
   WorkBuffer copy_;   // the 1-minute days while 5-minute bars are derived
+  bool wrote_ = false;  // the running operation changed the tree
 };
-
-// Per-file steps of the maintenance. A missing file, or one whose length is
-// not a non-zero multiple of 32, is left alone.
-// Drops the bars dated first..last; a file left without bars is deleted.
-void DeleteMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last);
-// Scales prices, volume and amount of the bars dated first..last.
-void ModifyMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last,
-                      const MinuteFactors& factors);
 
 }  // namespace marbloom

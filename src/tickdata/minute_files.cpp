@@ -1,8 +1,5 @@
 #include "tickdata/minute_files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,15 +7,13 @@
 
 #include "base/file_helpers.h"
 #include "base/unique_fd.h"
-#include "app/settings.h"
-#include "common/market.h"
 
 namespace marbloom {
 namespace {
 
 constexpr MinuteFileKind kKinds[2] = {
-    {"minline", ".01", "min1.tmp", kOneMinuteBarsPerDay, kOneMinuteBlockBytes},
-    {"fzline", ".5", "min5.tmp", kFiveMinuteBarsPerDay, kFiveMinuteBlockBytes},
+    {DataLayout::kOneMinuteExtension.data(), kOneMinuteBarsPerDay, kOneMinuteBlockBytes},
+    {DataLayout::kFiveMinuteExtension.data(), kFiveMinuteBarsPerDay, kFiveMinuteBlockBytes},
 };
 
 void CopyDay(MinuteBar* to, const MinuteBar* from, int barsPerDay) {
@@ -64,16 +59,16 @@ const MinuteFileKind& KindInfo(MinuteKind kind) {
   return kKinds[kind == MinuteKind::kOneMinute ? 0 : 1];
 }
 
-std::string MinuteDirectory(MinuteKind kind, int market) {
-  return Settings().historyDir + kMarketPrefix[market] + "/" + KindInfo(kind).folder + "/";
+std::string MinuteDirectory(const DataLayout& layout, MinuteKind kind, int market) {
+  return kind == MinuteKind::kOneMinute ? layout.OneMinuteDir(market) : layout.FiveMinuteDir(market);
 }
 
-std::string MinuteFilePath(MinuteKind kind, int market, std::string_view code) {
-  return MinuteDirectory(kind, market) + kMarketPrefix[market] + std::string(code) + KindInfo(kind).extension;
+std::string MinuteFilePath(const DataLayout& layout, MinuteKind kind, int market, std::string_view code) {
+  return kind == MinuteKind::kOneMinute ? layout.OneMinuteFile(market, code) : layout.FiveMinuteFile(market, code);
 }
 
-std::string MinuteTempPath(MinuteKind kind, int market) {
-  return MinuteDirectory(kind, market) + KindInfo(kind).tempName;
+std::string MinuteTempPath(const DataLayout& layout, MinuteKind kind, int market) {
+  return kind == MinuteKind::kOneMinute ? layout.OneMinuteTemp(market) : layout.FiveMinuteTemp(market);
 }
 
 int MergeMinuteDays(MinuteBar* days, int count, int retention, const MinuteBar* fresh, int freshCount,
@@ -138,14 +133,12 @@ TailRead ReadAllMinuteBars(const std::string& path, std::vector<MinuteBar>* bars
   return ReadAllMinuteBars(file.get(), bars);
 }
 
-bool ReplaceMinuteFile(MinuteKind kind, int market, const std::string& path, const MinuteBar* days, int count) {
-  std::string temp = MinuteTempPath(kind, market);
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  std::size_t bytes = static_cast<std::size_t>(count) * KindInfo(kind).blockBytes;
-  bool written = WriteAllAt(fd, days, bytes, 0);
-  if (::close(fd) != 0) written = false;
-  if (written && ReplaceFileAtomically(temp, path)) return true;
+bool ReplaceMinuteFile(const std::string& temp, const std::string& path, const MinuteBar* days, int count,
+                       const MinuteFileKind& kind) {
+  UniqueFd file = OpenForWriting(temp);
+  if (!file) return false;
+  const bool written = WriteAllAt(file.get(), days, static_cast<std::size_t>(count) * kind.blockBytes, 0);
+  if (file.Close() && written && ReplaceFileAtomically(temp, path)) return true;
   std::remove(temp.c_str());
   return false;
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/data_layout.h"
 #include "tickdata/minute_bar.h"
 
 namespace marbloom {
@@ -14,20 +15,17 @@ namespace marbloom {
 enum class MinuteKind { kOneMinute, kFiveMinute };
 
 struct MinuteFileKind {
-  const char* folder;     // under the market directory
   const char* extension;  // file name = prefix + code + extension
-  const char* tempName;   // one temporary per market and kind
   int barsPerDay;
   std::size_t blockBytes;
 };
 
 const MinuteFileKind& KindInfo(MinuteKind kind);
 
-// "<history><mm>/minline/" or "<history><mm>/fzline/".
-std::string MinuteDirectory(MinuteKind kind, int market);
-// "<history><mm>/minline/<mm><code>.01" or "<history><mm>/fzline/<mm><code>.5".
-std::string MinuteFilePath(MinuteKind kind, int market, std::string_view code);
-std::string MinuteTempPath(MinuteKind kind, int market);
+// The layout's folder, file and temporary of the kind.
+std::string MinuteDirectory(const DataLayout& layout, MinuteKind kind, int market);
+std::string MinuteFilePath(const DataLayout& layout, MinuteKind kind, int market, std::string_view code);
+std::string MinuteTempPath(const DataLayout& layout, MinuteKind kind, int market);
 
 // The block date of a day (its first bar's date).
 inline int BlockDate(const MinuteBar* day) { return UnpackMinuteDate(day->packedDate); }
@@ -54,8 +52,9 @@ TailRead ReadAllMinuteBars(const std::string& path, std::vector<MinuteBar>* bars
 // The same for a file already open.
 TailRead ReadAllMinuteBars(int fd, std::vector<MinuteBar>* bars);
 
-// Writes `count` days to the kind's temporary in the market's folder and
-// renames it over `path`. On failure the old file is left as it was.
-bool ReplaceMinuteFile(MinuteKind kind, int market, const std::string& path, const MinuteBar* days, int count);
+// Writes `count` days to `temp`, closes it and renames it over `path`. On
+// failure the temporary is removed and the old file is left as it was.
+bool ReplaceMinuteFile(const std::string& temp, const std::string& path, const MinuteBar* days, int count,
+                       const MinuteFileKind& kind);
 
 }  // namespace marbloom

@@ -1,5 +1,4 @@
 // Range delete and batch modify of the minute-line files, bar by bar in place.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,111 +7,96 @@
 #include <vector>
 
 #include "base/file_helpers.h"
-#include "base/run_log.h"
-#include "app/settings.h"
 #include "base/unique_fd.h"
 #include "common/code_pattern.h"
-#include "common/dir_walk.h"
 #include "common/market.h"
 #include "common/scaled_value.h"
 #include "common/shared_state.h"
+#include "common/tree_lock.h"
 #include "tickdata/minute_engine.h"
 #include "tickdata/minute_files.h"
+#include "tickdata/tree_flush.h"
 
 namespace marbloom {
 namespace {
 
 struct DeleteTexts {
-  const char* nothingFound;
-  const char* perFile;
-  const char* cancelled;
+  WalkTexts walk;
   const char* done;
 };
 
-constexpr DeleteTexts kOneMinuteDeleteTexts = {"路径不存在或无1分钟数据!", "正在删除%s分钟线",
-                                              "分钟数据删除操作被取消!", "分钟数据删除完成!"};
-constexpr DeleteTexts kFiveMinuteDeleteTexts = {"路径不存在或无五分钟数据!", "正在删除%s的五分钟线",
-                                               "五分钟数据删除被取消!", "五分钟数据删除完成!"};
+constexpr DeleteTexts kOneMinuteDeleteTexts = {
+    {"路径不存在或无1分钟数据!", "正在删除%s分钟线", "分钟数据删除操作被取消!"}, "分钟数据删除完成!"};
+constexpr DeleteTexts kFiveMinuteDeleteTexts = {
+    {"路径不存在或无五分钟数据!", "正在删除%s的五分钟线", "五分钟数据删除被取消!"}, "五分钟数据删除完成!"};
 
-struct ModifyTexts {
-  const char* nothingFound;
-  const char* perFile;
-};
-
-constexpr ModifyTexts kFiveMinuteModifyTexts = {"5分钟路径不存在或无数据!", "正在修改%s的5分钟线"};
-constexpr ModifyTexts kOneMinuteModifyTexts = {"分钟路径不存在或无数据!", "正在修改%s的1分钟线"};
 constexpr const char* kModifyCancelled = "本次批量修改分钟线操作被取消!";
 constexpr const char* kModifyDone = "批量修改分钟线完成!";
+constexpr WalkTexts kFiveMinuteModifyTexts = {"5分钟路径不存在或无数据!", "正在修改%s的5分钟线", kModifyCancelled};
+constexpr WalkTexts kOneMinuteModifyTexts = {"分钟路径不存在或无数据!", "正在修改%s的1分钟线", kModifyCancelled};
 
-// The minute files of one market that a walk found.
-struct MarketFiles {
-  int market;
-  std::vector<WalkEntry> files;
-};
-
-// `codePattern` empty: every file of the kind ("*.01"); else the files of
-// "<mm><codePattern>.01" style names.
-std::vector<MarketFiles> FindMinuteFiles(MinuteKind kind, const std::array<bool, 3>& markets,
-                                         const std::string& codePattern, std::size_t* total) {
-  std::vector<MarketFiles> found;
-  *total = 0;
+// The files of the kind in the folders of the selected markets, market by
+// market; an empty code pattern selects every code.
+std::vector<SecurityFile> FindMinuteFiles(const DataLayout& layout, MinuteKind kind, const std::array<bool, 3>& markets,
+                                          std::string_view codePattern) {
+  std::vector<SecurityFile> found;
   for (int market = 0; market < kMarketCount; ++market) {
     if (!markets[static_cast<std::size_t>(market)]) continue;
-    std::string stem = codePattern.empty() ? "*" : kMarketPrefix[market] + codePattern;
-    std::string pattern = stem + KindInfo(kind).extension;
-    found.push_back({market, ListCountedFiles(MinuteDirectory(kind, market), pattern)});
-    *total += found.back().files.size();
+    SecurityFileList listed =
+        ListSecurityFiles(MinuteDirectory(layout, kind, market), market, codePattern, KindInfo(kind).extension);
+    found.insert(found.end(), std::make_move_iterator(listed.files.begin()),
+                 std::make_move_iterator(listed.files.end()));
   }
   return found;
 }
 
-// An open minute file read whole, when its length is a non-zero multiple of 32.
-struct LoadedBars {
-  UniqueFd file;
-  std::vector<MinuteBar> bars;
-};
-
-bool LoadBars(MinuteKind kind, int market, std::string_view code, LoadedBars& loaded) {
-  loaded.file = OpenForUpdate(MinuteFilePath(kind, market, code));
-  return loaded.file && ReadAllMinuteBars(loaded.file.get(), &loaded.bars) == TailRead::kRead;
-}
-
 bool InRange(const MinuteBar& bar, int first, int last) {
-  int date = UnpackMinuteDate(bar.packedDate);
+  const int date = UnpackMinuteDate(bar.packedDate);
   return date >= first && date <= last;
 }
 
-void LogWriteFailure(MinuteKind kind, int market, std::string_view code) {
-  RunLog("%s%s%s文件写入失败!", kMarketPrefix[market], std::string(code).c_str(), KindInfo(kind).extension);
-}
-
-// The code of a file found in a market folder: characters 3 to 8 of its name.
-std::string CodeOfName(const std::string& name) { return name.size() >= 8 ? name.substr(2, 6) : std::string(); }
-
-// The working pass over the files found: status, the per-file step,
-// progress, and an end at once on cancel with `cancelledMessage`.
-template <typename Step>
-MinuteRunEnd VisitMinuteFiles(const OperationEngine& engine, const std::vector<MarketFiles>& found,
-                              std::size_t total, const char* perFile, const char* cancelledMessage, Step step) {
-  std::size_t handled = 0;
-  for (const MarketFiles& market : found) {
-    for (const WalkEntry& file : market.files) {
-      SetStatusTextF(perFile, file.name.substr(0, 8).c_str());
-      std::string code = CodeOfName(file.name);
-      if (IsSixDigitCode(code)) step(market.market, code);
-      SetProgressFraction(static_cast<double>(handled++) / static_cast<double>(total));
-      if (engine.Cancelled()) {
-        ReportF("%s", cancelledMessage);
-        return MinuteRunEnd::kCancelled;
-      }
+// The worse of two results of one front action; the second's message.
+OperationResult Worse(const OperationResult& a, OperationResult b) {
+  auto rank = [](Outcome o) {
+    switch (o) {
+      case Outcome::kDone: return 1;
+      case Outcome::kNothingToDo: return 0;
+      case Outcome::kFailed: return 2;
+      case Outcome::kCancelled: return 3;
+      case Outcome::kInvalid: return 4;
+      case Outcome::kBusy: return 5;
     }
-  }
-  return MinuteRunEnd::kDone;
+    return 5;
+  };
+  if (rank(a.outcome) > rank(b.outcome)) b.outcome = a.outcome;
+  b.failedItems += a.failedItems;
+  return b;
 }
 
 }  // namespace
 
-void DeleteMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last) {
+// An open minute file read whole.
+struct MinuteEngine::LoadedBars {
+  UniqueFd file;
+  std::vector<MinuteBar> bars;
+};
+
+bool MinuteEngine::LoadBars(MinuteKind kind, int market, std::string_view code, LoadedBars& loaded) {
+  loaded.file = OpenForUpdate(MinuteFilePath(layout_, kind, market, code));
+  if (!loaded.file) {
+    if (errno != ENOENT) FileFailed("%s%s%s文件打开失败!", kind, market, code);
+    return false;
+  }
+  switch (ReadAllMinuteBars(loaded.file.get(), &loaded.bars)) {
+    case TailRead::kRead: return true;
+    case TailRead::kNoFile: return false;
+    case TailRead::kDamaged: break;
+  }
+  FileFailed("%s%s%s文件已损坏, 未更新!", kind, market, code);
+  return false;
+}
+
+void MinuteEngine::DeleteMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last) {
   LoadedBars loaded;
   if (!LoadBars(kind, market, code, loaded)) return;
   std::vector<MinuteBar> kept;
@@ -120,18 +104,21 @@ void DeleteMinuteBars(MinuteKind kind, int market, std::string_view code, int fi
   for (const MinuteBar& bar : loaded.bars)
     if (!InRange(bar, first, last)) kept.push_back(bar);
   if (kept.size() == loaded.bars.size()) return;
+  wrote_ = true;
   if (kept.empty()) {
     loaded.file.Close();
-    std::remove(MinuteFilePath(kind, market, code).c_str());
+    if (std::remove(MinuteFilePath(layout_, kind, market, code).c_str()) != 0)
+      FileFailed("%s%s%s文件写入失败!", kind, market, code);
     return;
   }
-  std::size_t bytes = kept.size() * sizeof(MinuteBar);
-  if (!WriteAllAt(loaded.file.get(), kept.data(), bytes, 0) || ::ftruncate(loaded.file.get(), static_cast<off_t>(bytes)) != 0)
-    LogWriteFailure(kind, market, code);
+  const std::size_t bytes = kept.size() * sizeof(MinuteBar);
+  if (!WriteAllAt(loaded.file.get(), kept.data(), bytes, 0) ||
+      ::ftruncate(loaded.file.get(), static_cast<off_t>(bytes)) != 0 || !loaded.file.Close())
+    FileFailed("%s%s%s文件写入失败!", kind, market, code);
 }
 
-void ModifyMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last,
-                      const MinuteFactors& factors) {
+void MinuteEngine::ModifyMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last,
+                                    const MinuteFactors& factors) {
   LoadedBars loaded;
   if (!LoadBars(kind, market, code, loaded)) return;
   bool changed = false;
@@ -145,60 +132,68 @@ void ModifyMinuteBars(MinuteKind kind, int market, std::string_view code, int fi
     bar.amount = bar.amount * factors.amount;
     changed = true;
   }
-  if (changed && !WriteAllAt(loaded.file.get(), loaded.bars.data(), loaded.bars.size() * sizeof(MinuteBar), 0))
-    LogWriteFailure(kind, market, code);
+  if (!changed) return;
+  wrote_ = true;
+  if (!WriteAllAt(loaded.file.get(), loaded.bars.data(), loaded.bars.size() * sizeof(MinuteBar), 0) ||
+      !loaded.file.Close())
+    FileFailed("%s%s%s文件写入失败!", kind, market, code);
 }
 
-MinuteRunEnd MinuteEngine::DeleteOneMinuteRange(int first, int last) {
+OperationResult MinuteEngine::DeleteOneMinuteRange(int first, int last) {
   return DeleteRange(MinuteKind::kOneMinute, first, last);
 }
 
-MinuteRunEnd MinuteEngine::DeleteFiveMinuteRange(int first, int last) {
+OperationResult MinuteEngine::DeleteFiveMinuteRange(int first, int last) {
   return DeleteRange(MinuteKind::kFiveMinute, first, last);
 }
 
-MinuteRunEnd MinuteEngine::DeleteRange(MinuteKind kind, int first, int last) {
+OperationResult MinuteEngine::DeleteMinuteRange(int first, int last) {
+  const OperationResult one = DeleteOneMinuteRange(first, last);
+  if (one.outcome == Outcome::kBusy) return one;
+  return Worse(one, DeleteFiveMinuteRange(first, last));
+}
+
+OperationResult MinuteEngine::DeleteRange(MinuteKind kind, int first, int last) {
+  BeginOperation();
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  wrote_ = false;
   const DeleteTexts& texts = kind == MinuteKind::kOneMinute ? kOneMinuteDeleteTexts : kFiveMinuteDeleteTexts;
-  std::size_t total = 0;
-  auto found = FindMinuteFiles(kind, {true, true, true}, "", &total);
-  if (total == 0) {
-    ReportF("%s", texts.nothingFound);
-    return MinuteRunEnd::kNoFiles;
-  }
-  const MinuteRunEnd end = VisitMinuteFiles(*this, found, total, texts.perFile, texts.cancelled,
-                                            [&](int market, const std::string& code) {
-                                              DeleteMinuteBars(kind, market, code, first, last);
-                                            });
-  if (end == MinuteRunEnd::kCancelled) return end;
+  const std::vector<SecurityFile> files = FindMinuteFiles(layout_, kind, {true, true, true}, "");
+  const WalkEnd end = VisitSecurityFiles(*this, files, texts.walk, [&](const SecurityFile& file) {
+    DeleteMinuteBars(kind, file.market, file.code, first, last);
+  });
+  FlushWrittenTree(*this, layout_, wrote_);
+  if (end == WalkEnd::kNoFiles) return Conclude(Outcome::kNothingToDo, texts.walk.nothingFound);
+  if (end == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, texts.walk.cancelled);
   ReportF("%s", texts.done);
-  return MinuteRunEnd::kDone;
+  return Conclude(Outcome::kDone, texts.done);
 }
 
-MinuteRunEnd MinuteEngine::ModifyPass(MinuteKind kind, int first, int last, const MinuteFactors& factors,
-                                      std::string_view pattern) {
-  const ModifyTexts& texts = kind == MinuteKind::kOneMinute ? kOneMinuteModifyTexts : kFiveMinuteModifyTexts;
-  std::size_t total = 0;
-  std::string codePart = CodePart(pattern);
-  auto markets = codePart.empty() ? std::array<bool, 3>{} : SelectMarkets(pattern);
-  auto found = FindMinuteFiles(kind, markets, codePart, &total);
-  if (total == 0) {
-    ReportF("%s", texts.nothingFound);
-    return MinuteRunEnd::kNoFiles;
-  }
-  return VisitMinuteFiles(*this, found, total, texts.perFile, kModifyCancelled,
-                          [&](int market, const std::string& code) {
-                            ModifyMinuteBars(kind, market, code, first, last, factors);
-                          });
+WalkEnd MinuteEngine::ModifyPass(MinuteKind kind, int first, int last, const MinuteFactors& factors,
+                                 std::string_view pattern) {
+  const std::string codePart = CodePart(pattern);
+  const std::array<bool, 3> markets = codePart.empty() ? std::array<bool, 3>{} : SelectMarkets(pattern);
+  const std::vector<SecurityFile> files = FindMinuteFiles(layout_, kind, markets, codePart);
+  return VisitSecurityFiles(
+      *this, files, kind == MinuteKind::kOneMinute ? kOneMinuteModifyTexts : kFiveMinuteModifyTexts,
+      [&](const SecurityFile& file) { ModifyMinuteBars(kind, file.market, file.code, first, last, factors); });
 }
 
-MinuteRunEnd MinuteEngine::ModifyMinuteRange(int first, int last, const MinuteFactors& factors,
-                                             std::string_view pattern) {
-  if (ModifyPass(MinuteKind::kFiveMinute, first, last, factors, pattern) == MinuteRunEnd::kCancelled)
-    return MinuteRunEnd::kCancelled;
-  if (ModifyPass(MinuteKind::kOneMinute, first, last, factors, pattern) == MinuteRunEnd::kCancelled)
-    return MinuteRunEnd::kCancelled;
+OperationResult MinuteEngine::ModifyMinuteRange(int first, int last, const MinuteFactors& factors,
+                                                std::string_view pattern) {
+  BeginOperation();
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  wrote_ = false;
+  const WalkEnd five = ModifyPass(MinuteKind::kFiveMinute, first, last, factors, pattern);
+  const WalkEnd one = five == WalkEnd::kCancelled ? WalkEnd::kCancelled
+                                                  : ModifyPass(MinuteKind::kOneMinute, first, last, factors, pattern);
+  FlushWrittenTree(*this, layout_, wrote_);
+  if (one == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, kModifyCancelled);
   SetStatusText(kModifyDone);
-  return MinuteRunEnd::kDone;
+  const bool nothing = five == WalkEnd::kNoFiles && one == WalkEnd::kNoFiles;
+  return Conclude(nothing ? Outcome::kNothingToDo : Outcome::kDone, kModifyDone);
 }
 
 }  // namespace marbloom

@@ -35,39 +35,6 @@ inline bool DecodeEndMarked(const uint8_t*& p, const uint8_t* end, U* value) {
   return false;
 }
 
-// Inflates into a buffer grown on demand up to `cap`; false when the stream
-// is bad, truncated, or needs more than `cap` bytes.
-bool InflateBounded(const uint8_t* stored, std::size_t storedLength, std::size_t cap,
-                    std::vector<uint8_t>* out) {
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) return false;
-  std::size_t size = std::min<std::size_t>(cap, storedLength * 8 + 4096);
-  out->resize(size);
-  zs.next_in = const_cast<Bytef*>(stored);
-  zs.avail_in = static_cast<uInt>(storedLength);
-  zs.next_out = out->data();
-  zs.avail_out = static_cast<uInt>(size);
-  bool ok = false;
-  for (;;) {
-    if (zs.avail_out == 0 && size < cap) {
-      std::size_t grown = std::min(cap, size * 2);
-      out->resize(grown);
-      zs.next_out = out->data() + size;
-      zs.avail_out = static_cast<uInt>(grown - size);
-      size = grown;
-    }
-    int ret = inflate(&zs, Z_NO_FLUSH);
-    if (ret == Z_STREAM_END) {
-      ok = true;
-      break;
-    }
-    if (ret != Z_OK) break;  // no progress possible, or bad data
-  }
-  out->resize(ok ? zs.total_out : 0);
-  inflateEnd(&zs);
-  return ok;
-}
-
 inline int32_t FloorDiv3(int32_t v) {
   int32_t q = v / 3;
   return (v % 3 < 0) ? q - 1 : q;
@@ -103,17 +70,6 @@ bool DecodeEndMarked32(const uint8_t*& p, const uint8_t* end, uint32_t* value) {
 
 bool DecodeEndMarked64(const uint8_t*& p, const uint8_t* end, uint64_t* value) {
   return DecodeEndMarked<uint64_t, 20>(p, end, value);
-}
-
-bool UnpackTickBlock(const uint8_t* stored, std::size_t storedLength, int32_t unpackedLength,
-                     std::vector<uint8_t>* unpacked) {
-  unpacked->clear();
-  if (unpackedLength <= 0 || storedLength == 0) return false;
-  const std::size_t cap =
-      static_cast<std::size_t>(std::min<int64_t>(int64_t{2} * unpackedLength, kMaxUnpackedTickBlock));
-  if (InflateBounded(stored, storedLength, cap, unpacked)) return true;
-  unpacked->assign(stored, stored + std::min(storedLength, cap));
-  return true;
 }
 
 int32_t RescaleTickPrice(int32_t price, int priceDecimals) {
@@ -173,17 +129,6 @@ bool DecodeTicks(const uint8_t* block, std::size_t size, int32_t tickCount, int 
 }  // namespace
 
 bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
-                     std::vector<TickRecord>* ticks) {
-  ticks->clear();
-  const int32_t tickCount = CheckedTickCount(block, size);
-  if (tickCount == 0) return false;
-  ticks->resize(static_cast<std::size_t>(tickCount));
-  if (DecodeTicks(block, size, tickCount, priceDecimals, runningExtra, ticks->data())) return true;
-  ticks->clear();
-  return false;
-}
-
-bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
                      GrowBuffer<TickRecord>* ticks, std::size_t* count) {
   *count = 0;
   const int32_t tickCount = CheckedTickCount(block, size);
@@ -206,8 +151,8 @@ TickBlockUnpacker::~TickBlockUnpacker() {
   if (stream_->ready) inflateEnd(&stream_->zs);
 }
 
-// InflateBounded over the reused buffer: the same limit, the same growth
-// from the same first size, the same verdict.
+// Inflates into the reused buffer, grown on demand up to `cap`; false when the
+// stream is bad, truncated, or needs more than `cap` bytes.
 bool TickBlockUnpacker::Inflate(const uint8_t* stored, std::size_t storedLength, std::size_t cap,
                                 std::size_t* produced) {
   z_stream& zs = stream_->zs;

@@ -11,11 +11,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
-
-#include "tickdata/tick_reader.h"
 
 namespace marbloom {
+
+// One decoded tick.
+struct TickRecord {
+  int16_t minute;  // seconds / 60
+  int32_t price;   // in 0.0001 currency units
+  int32_t volume;  // low 32 bits
+  int32_t extra;   // running extra value (types 12, 14, 60, 62) or the plain value
+  uint8_t kind;    // 0, 1 or 2
+  uint8_t second;  // seconds % 60
+};
 
 // Unpacked blocks are never allowed to grow beyond this, whatever the index says.
 inline constexpr int64_t kMaxUnpackedTickBlock = int64_t{256} << 20;
@@ -26,12 +33,6 @@ inline constexpr int64_t kMaxUnpackedTickBlock = int64_t{256} << 20;
 // moves past the number; false when no end byte comes in time.
 bool DecodeEndMarked32(const uint8_t*& p, const uint8_t* end, uint32_t* value);
 bool DecodeEndMarked64(const uint8_t*& p, const uint8_t* end, uint64_t* value);
-
-// Inflates `stored` into at most 2 x unpackedLength bytes; when it does not
-// inflate (bad stream, or larger than that), the stored bytes themselves, cut
-// to the same limit. False only for unpackedLength <= 0 or nothing stored.
-bool UnpackTickBlock(const uint8_t* stored, std::size_t storedLength, int32_t unpackedLength,
-                     std::vector<uint8_t>* unpacked);
 
 // A byte or tick buffer that grows on demand and is reused from block to
 // block; growing keeps the bytes already held, nothing is zero-filled, and
@@ -56,9 +57,12 @@ class GrowBuffer {
   std::size_t capacity_ = 0;
 };
 
-// UnpackTickBlock for many blocks in a row: one inflate state, reset between
-// blocks, and one output buffer that only grows. The result is the same as
-// UnpackTickBlock's; it stays valid until the next Unpack (or while `stored`
+// Unpacks stored blocks one after another with one inflate state, reset
+// between blocks, and one output buffer that only grows. A block inflates
+// into at most 2 x unpackedLength bytes; when it does not inflate (bad
+// stream, or larger than that) the result is the stored bytes themselves, cut
+// to the same limit. Unpack is false only for unpackedLength <= 0 or nothing
+// stored. The result stays valid until the next Unpack (or while `stored`
 // lives, when the block did not inflate and the stored bytes are the result).
 class TickBlockUnpacker {
  public:
@@ -84,11 +88,9 @@ int32_t RescaleTickPrice(int32_t price, int priceDecimals);
 // Types 12, 14, 60 and 62 carry the running value in `extra`, the rest the plain value.
 bool UsesRunningExtra(int securityType);
 
-// Decodes an unpacked block into ticks with prices rescaled. False (and no
-// ticks) for a block that is too short or malformed anywhere.
-bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
-                     std::vector<TickRecord>* ticks);
-// The same into a reused buffer; `*count` ticks on success, 0 on failure.
+// Decodes an unpacked block into a reused buffer, prices rescaled: `*count`
+// ticks on success; false and no ticks for a block that is too short or
+// malformed anywhere.
 bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
                      GrowBuffer<TickRecord>* ticks, std::size_t* count);
 

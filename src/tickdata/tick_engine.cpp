@@ -1,29 +1,21 @@
 #include "tickdata/tick_engine.h"
 
 #include <cstring>
-#include <new>
+#include <string>
 #include <unordered_map>
 
-#include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "common/calendar.h"
 #include "common/code_pattern.h"
 #include "common/market.h"
 #include "common/shared_state.h"
-#include "tickdata/tick_pair.h"
+#include "common/tree_lock.h"
+#include "tickdata/tree_flush.h"
 
 namespace marbloom {
 namespace {
 
-std::vector<TickArchive> LoadArchives(const TickReader& reader, int first, int last) {
-  std::vector<TickArchive> archives;
-  for (int d = first; d != 0 && d <= last && archives.size() < kMaxLoadedTickArchives;) {
-    if (auto archive = reader.LoadTickArchive(d)) archives.push_back(std::move(*archive));
-    const int next = NextTradingDay(d);
-    if (next <= d) break;
-    d = next;
-  }
-  return archives;
-}
+constexpr const char* kIndexing = "创建转档索引表!";
 
 // Codes and markets that cannot name a file of the store are skipped.
 bool Storable(const TickArchiveItem& item) { return IsValidMarket(item.market) && IsSixDigitCode(item.code); }
@@ -40,6 +32,25 @@ TickIndexEntry IndexEntryOf(const TickArchive& archive, const TickArchiveItem& i
 }
 
 }  // namespace
+
+TickEngine::TickEngine(DataLayout layout) : layout_(std::move(layout)) {}
+
+std::vector<TickArchive> TickEngine::LoadArchives(int first, int last) {
+  std::vector<TickArchive> archives;
+  for (int d = first; d != 0 && d <= last && archives.size() < kMaxLoadedTickArchives;) {
+    TickArchiveLoad load = LoadTickArchive(layout_, d);
+    if (load.archive) {
+      archives.push_back(std::move(*load.archive));
+    } else if (!load.failure.empty()) {
+      RunLog("%s无法加载(%s), 已跳过!", layout_.TickArchiveFile(d).c_str(), load.failure.c_str());
+      NoteFailure();
+    }
+    const int next = NextTradingDay(d);
+    if (next <= d) break;
+    d = next;
+  }
+  return archives;
+}
 
 std::vector<TickEngine::ListedSecurity> TickEngine::ListSecurities(const std::vector<TickArchive>& archives) const {
   std::vector<ListedSecurity> list;
@@ -60,49 +71,67 @@ std::vector<TickEngine::ListedSecurity> TickEngine::ListSecurities(const std::ve
   return list;
 }
 
-int TickEngine::ConvertTickRange(int first, int last) {
-  SetStatusText("创建转档索引表!");
-  if (first > last) return 0;
-  const std::vector<TickArchive> archives = LoadArchives(reader_, first, last);
-  if (archives.empty()) return 0;
+OperationResult TickEngine::ConvertTickRange(int first, int last) {
+  BeginOperation();
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  wrote_ = false;
+  SetStatusText(kIndexing);
+  if (first > last) return Conclude(Outcome::kNothingToDo, kIndexing);
+  const std::vector<TickArchive> archives = LoadArchives(first, last);
+  if (archives.empty()) return Conclude(Failures() > 0 ? Outcome::kFailed : Outcome::kNothingToDo, kIndexing);
   const std::vector<ListedSecurity> list = ListSecurities(archives);
-  for (std::size_t i = 0; i < list.size(); ++i) {
+  bool cancelled = false;
+  for (std::size_t i = 0; i < list.size() && !cancelled; ++i) {
     SetStatusTextF("转档%s%s分笔数据...", kMarketPrefix[list[i].market], list[i].code);
     MergeSecurity(list[i], archives, first);
     SetProgressFraction(static_cast<double>(i) / static_cast<double>(list.size()));
-    if (Cancelled()) break;
+    cancelled = Cancelled();
   }
-  ReportF("%s", Cancelled() ? "分笔数据转档被取消!" : "分笔数据转档完成!");
-  return 0;
+  FlushWrittenTree(*this, layout_, wrote_);
+  const char* message = cancelled ? "分笔数据转档被取消!" : "分笔数据转档完成!";
+  ReportF("%s", message);
+  return Conclude(cancelled ? Outcome::kCancelled : Outcome::kDone, message);
 }
 
-bool TickEngine::ReserveBlockBuffer(int32_t length) {
-  if (blockCapacity_ >= length) return true;
-  blockBuffer_.reset();
-  blockCapacity_ = 0;
-  const int64_t capacity = int64_t{2} * length;
-  blockBuffer_.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(capacity)]);
-  if (!blockBuffer_) return false;
-  blockCapacity_ = static_cast<int32_t>(std::min<int64_t>(capacity, INT32_MAX));
-  return true;
+bool TickEngine::OldPairUsable(const TickPair& pair, std::string_view stem) {
+  // A pair that holds data but is not sound is left as it is: rewriting it
+  // would lose its days.
+  if (pair.Rewritable() || pair.DataAbsent()) return true;
+  RunLog("%s分笔文件已损坏, 未更新!", std::string(stem).c_str());
+  NoteFailure();
+  return false;
+}
+
+bool TickEngine::WriteFailed(std::string_view stem) {
+  RunLog("%s分笔文件写入失败, 保留原文件!", std::string(stem).c_str());
+  NoteFailure();
+  return false;
+}
+
+bool TickEngine::Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty) {
+  wrote_ = true;
+  return writer.ReplaceTickFiles(stem, whenEmpty) || WriteFailed(stem);
 }
 
 // Old days before `first`, then each archive day in date order replacing an
 // old day of the same date, old days in between kept, the rest appended.
 void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives,
                                int first) {
-  const std::string stem = TickStem(security.market, security.code);
-  TickPairIndex old;
-  const TickPairState state = LoadTickPair(stem, &old);
-  if (state == TickPairState::kReadFailed) return;
-  const std::size_t oldCount = state == TickPairState::kUsable ? old.entries.size() : 0;
-  TickPairWriter writer(2);
-  if (!writer.Open()) return;
+  const std::string stem = SecurityStem(security.market, security.code);
+  old_.Load(layout_, stem);
+  if (!OldPairUsable(old_, stem)) return;
+  const std::size_t oldCount = old_.Rewritable() ? old_.entries().size() : 0;
+  TickPairWriter writer(layout_, 2);
+  if (!writer.Open()) {
+    WriteFailed(stem);
+    return;
+  }
   std::size_t k = 0;
   auto copyOldBefore = [&](int date) {
     const std::size_t start = k;
-    while (k < oldCount && old.entries[k].date < date) ++k;
-    writer.CopyOldDays(old, start, k);
+    while (k < oldCount && old_.entries()[k].date < date) ++k;
+    writer.CopyOldDays(old_, start, k);
   };
   copyOldBefore(first);
   for (std::size_t j = 0; j < archives.size(); ++j) {
@@ -112,16 +141,17 @@ void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector
     copyOldBefore(archive.date);
     // An old day of the same date gives way only once the new block is in
     // hand: a block that cannot be read leaves the old day where it was.
-    const bool replacesOldDay = k < oldCount && old.entries[k].date == archive.date;
-    if (!ReserveBlockBuffer(item.dataLength)) return;  // the writer removes nothing; the old pair stays
-    if (!ReadAllAt(archive.file.get(), blockBuffer_.get(), static_cast<std::size_t>(item.dataLength),
-                   item.blockOffset))
+    const bool replacesOldDay = k < oldCount && old_.entries()[k].date == archive.date;
+    if (!ReadArchiveBlock(archive, item, &block_)) {
+      RunLog("%s在%s中的分笔数据读取失败!", stem.c_str(), layout_.TickArchiveFile(archive.date).c_str());
+      NoteFailure();
       continue;
-    writer.AddBlock(IndexEntryOf(archive, item), blockBuffer_.get(), static_cast<std::size_t>(item.dataLength));
+    }
+    writer.AddBlock(IndexEntryOf(archive, item), block_.data(), static_cast<std::size_t>(item.dataLength));
     if (replacesOldDay) ++k;
   }
-  writer.CopyOldDays(old, k, oldCount);
-  writer.ReplaceTickFiles(stem, TickPairWriter::WhenEmpty::kKeepOldPair);
+  writer.CopyOldDays(old_, k, oldCount);
+  Replace(writer, stem, TickPairWriter::WhenEmpty::kKeepOldPair);
 }
 
 }  // namespace marbloom

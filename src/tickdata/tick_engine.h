@@ -1,14 +1,16 @@
 #pragma once
 // The tick engine: merges daily tick archives into the tick store, deletes
-// date ranges from it and checks it. Reports through the status line, the
-// progress fraction and the run log.
+// date ranges from it and checks it, on the tree a layout names. Reports
+// through the status line, the progress fraction and the run log, and
+// returns each operation's result.
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 #include <vector>
 
+#include "common/data_layout.h"
 #include "common/operation_engine.h"
+#include "tickdata/tick_codec.h"
 #include "tickdata/tick_reader.h"
 
 namespace marbloom {
@@ -17,20 +19,25 @@ inline constexpr int kMaxLoadedTickArchives = 31;
 
 class TickEngine : public OperationEngine {
  public:
+  explicit TickEngine(DataLayout layout);
+
   // Merges the archives of the trading days first..last into every listed
-  // security's pair. Always 0; the outcome is in the status line and the log.
-  int ConvertTickRange(int first, int last);
+  // security's pair. Archives that are there but do not load, damaged pairs,
+  // blocks that do not read and pairs that cannot be written are logged and
+  // fail the run; the status text stays "分笔数据转档完成!".
+  OperationResult ConvertTickRange(int first, int last);
 
-  // 1 done, -3 cancelled, 0 when the store holds no index file.
-  int DeleteTickRange(int first, int last);
-  // Rewrites one pair without the days first..last; a pair that is not
-  // usable is left as it is.
-  void DeleteTickDays(std::string_view stem, int first, int last);
+  // Deletes the days first..last from every pair.
+  OperationResult DeleteTickRange(int first, int last);
+  // Rewrites one pair without the days first..last; false when the pair is
+  // damaged (left as it is) or could not be written.
+  bool DeleteTickDays(std::string_view stem, int first, int last);
 
-  // Number of damaged pairs (each logged with its reason).
-  int CheckTickFiles();
-  // 1 good, 0 damaged (the reason already reported).
-  int CheckTickFile(std::string_view stem);
+  // Checks every pair; failedItems is the number of damaged pairs (each
+  // logged with its reason) and the message the page's count line.
+  OperationResult CheckTickFiles();
+  // True for a good pair; false when damaged, the reason reported.
+  bool CheckTickFile(std::string_view stem);
 
   // A security of the conversion's list: where it sits in each loaded archive
   // (1-based; 0 when absent).
@@ -41,13 +48,17 @@ class TickEngine : public OperationEngine {
   };
 
  private:
+  std::vector<TickArchive> LoadArchives(int first, int last);
   std::vector<ListedSecurity> ListSecurities(const std::vector<TickArchive>& archives) const;
   void MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first);
-  bool ReserveBlockBuffer(int32_t length);
+  bool OldPairUsable(const TickPair& pair, std::string_view stem);
+  bool WriteFailed(std::string_view stem);  // logs and counts; always false
+  bool Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty);
 
-  TickReader reader_;
-  std::unique_ptr<uint8_t[]> blockBuffer_;  // reused for every archive block
-  int32_t blockCapacity_ = 0;
+  DataLayout layout_;
+  TickPair old_;               // the pair being rewritten
+  GrowBuffer<uint8_t> block_;  // reused for every archive block
+  bool wrote_ = false;         // the running operation changed the tree
 };
 
 }  // namespace marbloom

@@ -2,10 +2,10 @@
 // Layouts of the tick store and the daily tick archive. All integers are
 // little-endian; the structures are packed and read with memcpy.
 //
-//   newtick/<mm><code>.vid   TickIndexHeader, then one TickIndexEntry per day
-//   newtick/<mm><code>.vtc   the stored blocks of those days, back to back
-//   newdatetick/<date>.htc   12 reserved bytes, int32 securityCount, then per
-//                            security a TickArchiveEntry and its stored block
+//   index file (DataLayout::TickIndexFile)     TickIndexHeader, then one TickIndexEntry per day
+//   data file (DataLayout::TickDataFile)       the stored blocks of those days, back to back
+//   archive (DataLayout::TickArchiveFile)      12 reserved bytes, int32 securityCount, then per
+//                                              security a TickArchiveEntry and its stored block
 #include <bit>
 #include <cstddef>
 #include <cstdint>

@@ -15,6 +15,12 @@ namespace {
 constexpr int64_t kHeaderSize = sizeof(TickIndexHeader);
 constexpr int64_t kEntrySize = sizeof(TickIndexEntry);
 
+TickWriteObserver g_writeObserver = nullptr;
+
+void Observe(TickWriteStep step) {
+  if (g_writeObserver != nullptr) g_writeObserver(step);
+}
+
 bool CopyThroughBuffer(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t length) {
   std::vector<uint8_t> buffer(static_cast<std::size_t>(std::min<int64_t>(length, 1 << 20)));
   while (length > 0) {
@@ -27,20 +33,82 @@ bool CopyThroughBuffer(int from, int64_t fromOffset, int to, int64_t toOffset, i
   return true;
 }
 
-// Locates every block; false when a length is not positive or a block runs past the end.
-bool LocateBlocks(TickPairIndex* pair) {
-  pair->offsets.resize(pair->entries.size());
-  int64_t offset = 0;
-  for (std::size_t k = 0; k < pair->entries.size(); ++k) {
-    const int32_t length = pair->entries[k].dataLength;
-    if (length <= 0 || length > pair->dataFileLength - offset) return false;
-    pair->offsets[k] = offset;
-    offset += length;
+// Rules 6 to 8 over the entries, entry by entry; kSound when they hold.
+TickPairState DateRules(const TickIndexHeader& h, const std::vector<TickIndexEntry>& entries) {
+  if (h.firstDate <= 0 || h.lastDate <= 0 || h.firstDate > h.lastDate || h.firstDate > entries.front().date ||
+      h.lastDate < entries.back().date)
+    return TickPairState::kBadHeaderDates;
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    const TickIndexEntry& e = entries[k];
+    if (e.unpackedLength <= 0 || e.date < h.firstDate || e.date > h.lastDate) return TickPairState::kBadEntry;
+    if (k > 0 && e.date <= entries[k - 1].date) return TickPairState::kOutOfOrder;
   }
-  return true;
+  return TickPairState::kSound;
 }
 
 }  // namespace
+
+const char* TickPairMessage(TickPairState state) {
+  switch (state) {
+    case TickPairState::kSound: return nullptr;
+    case TickPairState::kNotOpened: return "%s文件打开失败!";
+    case TickPairState::kBadLength: return "%s索引文件长度异常!";
+    case TickPairState::kTooLarge: return "%s内存申请失败!";
+    case TickPairState::kUnreadable: return "%s索引文件读取失败!";
+    case TickPairState::kCountMismatch: return "%s索引文件长度校验异常!";
+    case TickPairState::kBadHeaderDates:
+    case TickPairState::kBadEntry: return "%s索引文件日期信息异常!";
+    case TickPairState::kOutOfOrder: return "%s索引文件日期信息乱序!";
+    case TickPairState::kDataMismatch: return "%s索引文件和数据文件不匹配!";
+  }
+  return nullptr;
+}
+
+TickPairState TickPair::Load(const DataLayout& layout, std::string_view stem) {
+  data_.Close();
+  UniqueFd index = OpenForReading(layout.TickIndexFile(stem));
+  data_ = OpenForReading(layout.TickDataFile(stem));
+  const bool dataMissing = !data_.valid() && errno == ENOENT;
+  dataLength_ = data_.valid() ? FileLength(data_.get()) : -1;
+  dataAbsent_ = dataMissing || dataLength_ == 0;
+  blocksPositive_ = false;
+  header_ = TickIndexHeader{};
+  entries_.clear();
+  offsets_.clear();
+  state_ = Judge(index);
+  if (!Whole()) entries_.clear();
+  return state_;
+}
+
+TickPairState TickPair::Judge(const UniqueFd& index) {
+  if (!index.valid() || !data_.valid()) return TickPairState::kNotOpened;
+  const int64_t indexLength = FileLength(index.get());
+  if (indexLength < kHeaderSize || dataLength_ <= 0 || (indexLength - kHeaderSize) % kEntrySize != 0)
+    return TickPairState::kBadLength;
+  if (static_cast<uint64_t>(indexLength) > kMaxWholeFileBytes) return TickPairState::kTooLarge;
+  const std::size_t count = static_cast<std::size_t>((indexLength - kHeaderSize) / kEntrySize);
+  try {
+    entries_.resize(count);
+    offsets_.resize(count);
+  } catch (const std::bad_alloc&) {
+    return TickPairState::kTooLarge;
+  }
+  if (!ReadAllAt(index.get(), &header_, sizeof header_, 0) ||
+      !ReadAllAt(index.get(), entries_.data(), count * sizeof(TickIndexEntry), kHeaderSize))
+    return TickPairState::kUnreadable;
+  if (header_.count <= 0 || static_cast<std::size_t>(header_.count) != count) return TickPairState::kCountMismatch;
+  int64_t offset = 0;
+  blocksPositive_ = true;
+  for (std::size_t k = 0; k < count; ++k) {
+    offsets_[k] = offset;
+    offset += entries_[k].dataLength;
+    if (entries_[k].dataLength <= 0) blocksPositive_ = false;
+  }
+  if (const TickPairState dates = DateRules(header_, entries_); dates != TickPairState::kSound) return dates;
+  return offset == dataLength_ ? TickPairState::kSound : TickPairState::kDataMismatch;
+}
+
+void SetTickWriteObserver(TickWriteObserver observer) { g_writeObserver = observer; }
 
 bool CopyFileRange(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t length) {
   while (length > 0) {
@@ -57,30 +125,11 @@ bool CopyFileRange(int from, int64_t fromOffset, int to, int64_t toOffset, int64
   return true;
 }
 
-TickPairState LoadTickPair(std::string_view stem, TickPairIndex* pair) {
-  UniqueFd index = OpenForReading(TickIndexPath(stem));
-  pair->dataFile = OpenForReading(TickDataPath(stem));
-  if (!index.valid() || !pair->dataFile.valid()) return TickPairState::kAbsent;
-  const int64_t indexLength = FileLength(index.get());
-  pair->dataFileLength = FileLength(pair->dataFile.get());
-  if (indexLength < kHeaderSize || pair->dataFileLength < 1 || (indexLength - kHeaderSize) % kEntrySize != 0)
-    return TickPairState::kAbsent;
-  const int64_t count = (indexLength - kHeaderSize) / kEntrySize;
-  try {
-    pair->entries.resize(static_cast<std::size_t>(count));
-  } catch (const std::bad_alloc&) {
-    return TickPairState::kReadFailed;
-  }
-  if (!ReadAllAt(index.get(), &pair->header, sizeof pair->header, 0) ||
-      !ReadAllAt(index.get(), pair->entries.data(), static_cast<std::size_t>(count * kEntrySize), kHeaderSize))
-    return TickPairState::kReadFailed;
-  if (pair->header.count != count) return TickPairState::kAbsent;
-  return LocateBlocks(pair) ? TickPairState::kUsable : TickPairState::kInconsistent;
-}
+TickPairWriter::TickPairWriter(const DataLayout& layout, int32_t version) : layout_(layout), version_(version) {}
 
 bool TickPairWriter::Open() {
-  indexFile_ = OpenForWriting(TickIndexTempPath());
-  dataFile_ = OpenForWriting(TickDataTempPath());
+  indexFile_ = OpenForWriting(layout_.TickIndexTemp());
+  dataFile_ = OpenForWriting(layout_.TickDataTemp());
   if (indexFile_.valid() && dataFile_.valid()) return true;
   indexFile_.Close();
   dataFile_.Close();
@@ -95,19 +144,21 @@ void TickPairWriter::AddBlock(const TickIndexEntry& entry, const uint8_t* block,
   }
   entries_.push_back(entry);
   dataLength_ += static_cast<int64_t>(size);
+  Observe(TickWriteStep::kBlockWritten);
 }
 
-void TickPairWriter::CopyOldDays(const TickPairIndex& pair, std::size_t from, std::size_t to) {
+void TickPairWriter::CopyOldDays(const TickPair& pair, std::size_t from, std::size_t to) {
   if (failed_ || from >= to) return;
-  const int64_t start = pair.offsets[from];
-  const int64_t length = pair.offsets[to - 1] + pair.entries[to - 1].dataLength - start;
-  if (!CopyFileRange(pair.dataFile.get(), start, dataFile_.get(), dataLength_, length)) {
+  const int64_t start = pair.BlockOffset(from);
+  const int64_t length = pair.BlockOffset(to - 1) + pair.entries()[to - 1].dataLength - start;
+  if (!CopyFileRange(pair.dataFile(), start, dataFile_.get(), dataLength_, length)) {
     failed_ = true;
     return;
   }
-  entries_.insert(entries_.end(), pair.entries.begin() + static_cast<std::ptrdiff_t>(from),
-                  pair.entries.begin() + static_cast<std::ptrdiff_t>(to));
+  entries_.insert(entries_.end(), pair.entries().begin() + static_cast<std::ptrdiff_t>(from),
+                  pair.entries().begin() + static_cast<std::ptrdiff_t>(to));
   dataLength_ += length;
+  Observe(TickWriteStep::kBlockWritten);
 }
 
 bool TickPairWriter::ReplaceTickFiles(std::string_view stem, WhenEmpty whenEmpty) {
@@ -119,17 +170,23 @@ bool TickPairWriter::ReplaceTickFiles(std::string_view stem, WhenEmpty whenEmpty
   }
   const bool indexClosed = indexFile_.Close();
   const bool closed = dataFile_.Close() && indexClosed;
-  if (failed_ || !closed || entries_.empty()) {
-    if (!failed_ && closed && whenEmpty == WhenEmpty::kRemoveOldPair) {
-      std::remove(TickIndexPath(stem).c_str());
-      std::remove(TickDataPath(stem).c_str());
+  Observe(TickWriteStep::kTemporariesClosed);
+  bool replaced = !failed_ && closed;
+  if (replaced && !entries_.empty()) {
+    replaced = ReplaceFileAtomically(layout_.TickDataTemp(), layout_.TickDataFile(stem));
+    if (replaced) Observe(TickWriteStep::kDataRenamed);
+    replaced = replaced && ReplaceFileAtomically(layout_.TickIndexTemp(), layout_.TickIndexFile(stem));
+    if (replaced) {
+      Observe(TickWriteStep::kIndexRenamed);
+      return true;
     }
-    std::remove(TickIndexTempPath().c_str());
-    std::remove(TickDataTempPath().c_str());
-    return !failed_ && closed;
+  } else if (replaced && whenEmpty == WhenEmpty::kRemoveOldPair) {
+    std::remove(layout_.TickIndexFile(stem).c_str());
+    std::remove(layout_.TickDataFile(stem).c_str());
   }
-  return ReplaceFileAtomically(TickDataTempPath(), TickDataPath(stem)) &&
-         ReplaceFileAtomically(TickIndexTempPath(), TickIndexPath(stem));
+  std::remove(layout_.TickIndexTemp().c_str());
+  std::remove(layout_.TickDataTemp().c_str());
+  return replaced;
 }
 
 }  // namespace marbloom

@@ -1,6 +1,8 @@
 #include "tickdata/tick_reader.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "base/file_helpers.h"
@@ -12,167 +14,58 @@
 #include "tickdata/tick_formats.h"
 
 namespace marbloom {
-namespace {
-
-constexpr int32_t kEarliestIndexDate = 19900101;
-constexpr int32_t kLatestIndexDate = 20800101;
-
-bool PlausibleHeader(const TickIndexHeader& h) {
-  return h.firstDate >= kEarliestIndexDate && h.lastDate >= h.firstDate && h.lastDate <= kLatestIndexDate &&
-         h.count > 0;
-}
-
-// The entry of `date` and its block's offset in the data file.
-struct FoundBlock {
-  TickIndexEntry entry;
-  int64_t offset;
-};
-
-std::optional<FoundBlock> FindBlock(int indexFd, int date) {
-  TickIndexHeader header;
-  if (!ReadAllAt(indexFd, &header, sizeof header, 0) || !PlausibleHeader(header)) return std::nullopt;
-  const int64_t indexLength = FileLength(indexFd);
-  const int64_t entryBytes = int64_t{header.count} * int64_t{sizeof(TickIndexEntry)};
-  if (indexLength < 0 || entryBytes > indexLength - int64_t{sizeof header}) return std::nullopt;
-  std::vector<TickIndexEntry> entries(static_cast<std::size_t>(header.count));
-  if (!ReadAllAt(indexFd, entries.data(), static_cast<std::size_t>(entryBytes), sizeof header))
-    return std::nullopt;
-  int64_t offset = 0;
-  for (const TickIndexEntry& e : entries) {
-    if (e.date == date) return FoundBlock{e, offset};
-    offset += e.dataLength;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<TickDay> TickReader::ReadTickDay(int market, std::string_view code, int date) const {
-  if (!IsValidMarket(market) || !IsSixDigitCode(code)) return std::nullopt;
-  const std::string stem = TickStem(market, code);
-  UniqueFd index = OpenForReading(TickIndexPath(stem));
-  UniqueFd data = OpenForReading(TickDataPath(stem));
-  if (!index.valid() || !data.valid()) return std::nullopt;
-  std::optional<FoundBlock> found = FindBlock(index.get(), date);
-  if (!found || found->entry.unpackedLength <= 0 || found->entry.dataLength <= 0) return std::nullopt;
-  // The block must lie inside the data file before anything is allocated for it.
-  const int64_t dataLength = FileLength(data.get());
-  if (found->offset < 0 || found->offset > dataLength - found->entry.dataLength) return std::nullopt;
-  std::vector<uint8_t> stored(static_cast<std::size_t>(found->entry.dataLength) + 1, 0);
-  if (!ReadAllAt(data.get(), stored.data(), stored.size() - 1, found->offset)) return std::nullopt;
-  std::vector<uint8_t> unpacked;
-  if (!UnpackTickBlock(stored.data(), stored.size() - 1, found->entry.unpackedLength, &unpacked))
-    return std::nullopt;
-  TickDay day;
-  day.date = found->entry.date;
-  day.refPrice = found->entry.refPrice;
-  const bool runningExtra = UsesRunningExtra(ClassifySecurity(market, code));
-  if (!DecodeTickBlock(unpacked.data(), unpacked.size(), found->entry.priceDecimals, runningExtra, &day.ticks))
-    return std::nullopt;
-  return day;
-}
 
 // What a security reader holds between days.
 struct TickSecurityReader::State {
-  UniqueFd data;
-  int64_t dataLength = -1;
+  explicit State(DataLayout l) : layout(std::move(l)) {}
+  DataLayout layout;
+  TickPair pair;
   bool runningExtra = false;
-  std::vector<TickIndexEntry> entries;  // empty when the index is not usable
-  std::vector<int64_t> offsets;         // of each entry's block in the data file
-  std::vector<uint32_t> byDate;         // entry numbers sorted by date, file order within a date
+  std::vector<uint32_t> byDate;  // entry numbers sorted by date, file order within a date
   GrowBuffer<uint8_t> stored;
   TickBlockUnpacker unpacker;
   GrowBuffer<TickRecord> ticks;
 };
 
-TickSecurityReader::TickSecurityReader() : state_(std::make_unique<State>()) {}
+TickSecurityReader::TickSecurityReader(DataLayout layout) : state_(std::make_unique<State>(std::move(layout))) {}
 TickSecurityReader::~TickSecurityReader() = default;
 
-namespace {
+const std::vector<TickIndexEntry>& TickSecurityReader::Entries() const { return state_->pair.entries(); }
 
-// The whole index file, or nothing when it cannot be opened or read.
-std::optional<std::vector<uint8_t>> ReadWholeIndex(const std::string& path) {
-  UniqueFd file = OpenForReading(path);
-  if (!file.valid()) return std::nullopt;
-  const int64_t length = FileLength(file.get());
-  if (length < 0) return std::nullopt;
-  std::vector<uint8_t> bytes(static_cast<std::size_t>(length));
-  if (!ReadAllAt(file.get(), bytes.data(), bytes.size(), 0)) return std::nullopt;
-  return bytes;
-}
-
-// The entry dates when the index is whole and its count agrees with them.
-std::optional<std::vector<int32_t>> WholeIndexDates(const std::vector<uint8_t>& bytes) {
-  constexpr std::size_t kHeader = sizeof(TickIndexHeader), kEntry = sizeof(TickIndexEntry);
-  if (bytes.size() < kHeader || (bytes.size() - kHeader) % kEntry != 0) return std::nullopt;
-  const std::size_t count = (bytes.size() - kHeader) / kEntry;
-  if (LoadLE<int32_t>(bytes.data() + offsetof(TickIndexHeader, count)) != static_cast<int64_t>(count))
-    return std::nullopt;
-  std::vector<int32_t> dates(count);
-  for (std::size_t i = 0; i < count; ++i) dates[i] = LoadLE<int32_t>(bytes.data() + kHeader + i * kEntry);
-  return dates;
-}
-
-// The entries ReadTickDay would search: a plausible header and all its entries present.
-std::vector<TickIndexEntry> SearchableEntries(const std::vector<uint8_t>& bytes) {
-  TickIndexHeader header;
-  if (bytes.size() < sizeof header) return {};
-  std::memcpy(&header, bytes.data(), sizeof header);
-  const int64_t entryBytes = int64_t{header.count} * int64_t{sizeof(TickIndexEntry)};
-  if (!PlausibleHeader(header) || entryBytes > static_cast<int64_t>(bytes.size() - sizeof header)) return {};
-  std::vector<TickIndexEntry> entries(static_cast<std::size_t>(header.count));
-  std::memcpy(entries.data(), bytes.data() + sizeof header, static_cast<std::size_t>(entryBytes));
-  return entries;
-}
-
-}  // namespace
-
-bool TickSecurityReader::Open(int market, std::string_view code) {
-  // The buffers and the inflate state carry over from the last security.
+TickPairState TickSecurityReader::Open(int market, std::string_view code) {
   State& st = *state_;
-  st.data = UniqueFd();
-  st.dataLength = -1;
-  st.entries.clear();
-  st.offsets.clear();
   st.byDate.clear();
-  dates_.reset();
-  if (!IsValidMarket(market) || !IsSixDigitCode(code)) return false;
-  const std::string stem = TickStem(market, code);
-  std::optional<std::vector<uint8_t>> index = ReadWholeIndex(TickIndexPath(stem));
-  if (!index) return false;
-  dates_ = WholeIndexDates(*index);
-  st.entries = SearchableEntries(*index);
-  st.data = OpenForReading(TickDataPath(stem));
-  if (st.data.valid()) st.dataLength = FileLength(st.data.get());
-  st.runningExtra = UsesRunningExtra(ClassifySecurity(market, code));
-  int64_t offset = 0;
-  st.offsets.reserve(st.entries.size());
-  st.byDate.resize(st.entries.size());
-  for (std::size_t i = 0; i < st.entries.size(); ++i) {
-    st.offsets.push_back(offset);
-    offset += st.entries[i].dataLength;
-    st.byDate[i] = static_cast<uint32_t>(i);
+  if (!IsValidMarket(market) || !IsSixDigitCode(code)) {
+    st.pair = TickPair();
+    return st.pair.state();
   }
+  const TickPairState state = st.pair.Load(st.layout, SecurityStem(market, code));
+  st.runningExtra = UsesRunningExtra(ClassifySecurity(market, code));
+  const std::vector<TickIndexEntry>& entries = st.pair.entries();
+  st.byDate.resize(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) st.byDate[i] = static_cast<uint32_t>(i);
   std::stable_sort(st.byDate.begin(), st.byDate.end(),
-                   [&](uint32_t a, uint32_t b) { return st.entries[a].date < st.entries[b].date; });
-  return true;
+                   [&](uint32_t a, uint32_t b) { return entries[a].date < entries[b].date; });
+  return state;
 }
 
 bool TickSecurityReader::ReadDay(int date, TickDayView* day) {
   *day = TickDayView{};
   State& st = *state_;
-  if (!st.data.valid() || st.dataLength < 0) return false;
+  const std::vector<TickIndexEntry>& entries = st.pair.entries();
   auto it = std::lower_bound(st.byDate.begin(), st.byDate.end(), date,
-                             [&](uint32_t k, int d) { return st.entries[k].date < d; });
-  if (it == st.byDate.end() || st.entries[*it].date != date) return false;
-  const TickIndexEntry entry = st.entries[*it];
-  const int64_t offset = st.offsets[*it];
+                             [&](uint32_t k, int d) { return entries[k].date < d; });
+  if (it == st.byDate.end() || entries[*it].date != date) return false;
+  const TickIndexEntry entry = entries[*it];
+  const int64_t offset = st.pair.BlockOffset(*it);
   if (entry.unpackedLength <= 0 || entry.dataLength <= 0) return false;
   // The block must lie inside the data file before anything is allocated for it.
-  if (offset < 0 || offset > st.dataLength - entry.dataLength) return false;
+  if (offset < 0 || offset > st.pair.dataLength() - entry.dataLength ||
+      static_cast<uint64_t>(entry.dataLength) > kMaxWholeFileBytes)
+    return false;
   const std::size_t storedLength = static_cast<std::size_t>(entry.dataLength);
   uint8_t* stored = st.stored.Reserve(storedLength);
-  if (!ReadAllAt(st.data.get(), stored, storedLength, offset)) return false;
+  if (!ReadAllAt(st.pair.dataFile(), stored, storedLength, offset)) return false;
   const uint8_t* unpacked = nullptr;
   std::size_t unpackedSize = 0;
   if (!st.unpacker.Unpack(stored, storedLength, entry.unpackedLength, &unpacked, &unpackedSize)) return false;
@@ -186,27 +79,64 @@ bool TickSecurityReader::ReadDay(int date, TickDayView* day) {
   return true;
 }
 
-std::optional<TickArchive> TickReader::LoadTickArchive(int date) const {
+std::optional<TickDay> ReadTickDay(const DataLayout& layout, int market, std::string_view code, int date) {
+  TickSecurityReader reader(layout);
+  TickDayView view;
+  if (!TickPairIsWhole(reader.Open(market, code)) || !reader.ReadDay(date, &view)) return std::nullopt;
+  TickDay day;
+  day.date = view.date;
+  day.refPrice = view.refPrice;
+  day.ticks.assign(view.ticks, view.ticks + view.count);
+  return day;
+}
+
+namespace {
+
+std::string EntryFailure(const char* what, std::size_t k) {
+  char text[64];
+  std::snprintf(text, sizeof text, "第%zu条记录%s", k + 1, what);
+  return text;
+}
+
+}  // namespace
+
+TickArchiveLoad LoadTickArchive(const DataLayout& layout, int date) {
+  TickArchiveLoad load;
   TickArchive archive;
-  archive.file = OpenForReading(TickArchivePath(date));
-  if (!archive.file.valid()) return std::nullopt;
+  archive.file = OpenForReading(layout.TickArchiveFile(date));
+  if (!archive.file.valid()) {
+    if (errno != ENOENT) load.failure = "文件无法打开";
+    return load;
+  }
   const int fd = archive.file.get();
-  const int64_t fileLength = FileLength(fd);
+  archive.fileLength = FileLength(fd);
   uint8_t header[kTickArchiveHeaderSize];
-  if (fileLength < 0 || !ReadAllAt(fd, header, sizeof header, 0)) return std::nullopt;
+  if (archive.fileLength < 0 || !ReadAllAt(fd, header, sizeof header, 0)) {
+    load.failure = "文件头不完整";
+    return load;
+  }
   archive.date = date;
   archive.securityCount = LoadLE<int32_t>(header + 12);
-  // Every security takes at least its entry and one block byte.
-  const int64_t room = (fileLength - int64_t{kTickArchiveHeaderSize}) / int64_t{sizeof(TickArchiveEntry) + 1};
-  if (archive.securityCount <= 0 || archive.securityCount > room) return std::nullopt;
+  // Every security but the last takes at least its entry and one block byte.
+  const int64_t room =
+      (archive.fileLength - int64_t{kTickArchiveHeaderSize} + 1) / int64_t{sizeof(TickArchiveEntry) + 1};
+  if (archive.securityCount <= 0 || archive.securityCount > room) {
+    load.failure = "证券数目异常";
+    return load;
+  }
   archive.directory.resize(static_cast<std::size_t>(archive.securityCount));
   int64_t offset = kTickArchiveHeaderSize;
-  for (TickArchiveItem& item : archive.directory) {
+  for (std::size_t k = 0; k < archive.directory.size(); ++k) {
     TickArchiveEntry e;
-    if (!ReadAllAt(fd, &e, sizeof e, offset)) return std::nullopt;
+    if (!ReadAllAt(fd, &e, sizeof e, offset)) {
+      load.failure = EntryFailure("不完整", k);
+      return load;
+    }
+    if (e.date != date) load.failure = EntryFailure("日期不符", k);
+    if (e.dataLength <= 0 || e.unpackedLength <= 0) load.failure = EntryFailure("长度异常", k);
+    if (!load.failure.empty()) return load;
     offset += int64_t{sizeof e};
-    if (e.date != date || e.dataLength <= 0 || e.unpackedLength <= 0) return std::nullopt;
-    if (e.dataLength > fileLength - offset) return std::nullopt;
+    TickArchiveItem& item = archive.directory[k];
     item.market = e.market;
     std::memcpy(item.code, e.code, sizeof e.code);
     item.code[6] = '\0';
@@ -219,7 +149,14 @@ std::optional<TickArchive> TickReader::LoadTickArchive(int date) const {
     item.spare = e.spare;
     offset += e.dataLength;
   }
-  return archive;
+  load.archive = std::move(archive);
+  return load;
+}
+
+bool ReadArchiveBlock(const TickArchive& archive, const TickArchiveItem& item, GrowBuffer<uint8_t>* block) {
+  if (item.dataLength <= 0 || item.blockOffset > archive.fileLength - item.dataLength) return false;
+  const std::size_t length = static_cast<std::size_t>(item.dataLength);
+  return ReadAllAt(archive.file.get(), block->Reserve(length), length, item.blockOffset);
 }
 
 }  // namespace marbloom

@@ -1,31 +1,64 @@
 #pragma once
-// Reading the tick store back: one day of one security, and the directory of
-// a daily tick archive.
+// Reading the tick store back: one security's days through its judged pair,
+// and the directory of a daily tick archive.
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "tickdata/tick_file.h"
+#include "base/unique_fd.h"
+#include "common/data_layout.h"
+#include "tickdata/tick_codec.h"
+#include "tickdata/tick_pair.h"
 
 namespace marbloom {
-
-// One decoded tick.
-struct TickRecord {
-  int16_t minute;  // seconds / 60
-  int32_t price;   // in 0.0001 currency units
-  int32_t volume;  // low 32 bits
-  int32_t extra;   // running extra value (types 12, 14, 60, 62) or the plain value
-  uint8_t kind;    // 0, 1 or 2
-  uint8_t second;  // seconds % 60
-};
 
 struct TickDay {
   int32_t date = 0;
   double refPrice = 0;
   std::vector<TickRecord> ticks;
 };
+
+// The ticks of one day as TickSecurityReader hands them out: they live in the
+// reader and stay valid until its next ReadDay or Open.
+struct TickDayView {
+  int32_t date = 0;
+  double refPrice = 0;
+  const TickRecord* ticks = nullptr;
+  std::size_t count = 0;
+};
+
+// Reads one security's days one after another: the pair is judged once, the
+// data file stays open, and the buffers and the inflate state are reused from
+// day to day and from security to security.
+class TickSecurityReader {
+ public:
+  explicit TickSecurityReader(DataLayout layout);
+  ~TickSecurityReader();
+  TickSecurityReader(const TickSecurityReader&) = delete;
+  TickSecurityReader& operator=(const TickSecurityReader&) = delete;
+
+  // Opens and judges the security's pair; its days can be read when the pair
+  // is whole (TickPair::Whole). A market or code that names no file of the
+  // store gives kNotOpened.
+  TickPairState Open(int market, std::string_view code);
+  // The entries of the open pair in file order (none unless it is whole).
+  const std::vector<TickIndexEntry>& Entries() const;
+
+  // The day of `date` (the first entry of that date), or false when it
+  // cannot be read: not in the index, its block outside the data file, a
+  // short read, a malformed block, no ticks.
+  bool ReadDay(int date, TickDayView* day);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// One day of one security as a TickSecurityReader reads it, or nothing.
+std::optional<TickDay> ReadTickDay(const DataLayout& layout, int market, std::string_view code, int date);
 
 // One security's block in a daily tick archive.
 struct TickArchiveItem {
@@ -40,63 +73,28 @@ struct TickArchiveItem {
   uint8_t spare = 0;
 };
 
-// A loaded archive: the open file and its directory in file order.
+// A loaded archive: the open file and its directory in file order. The last
+// block may run past the end of the file; reading it then fails.
 struct TickArchive {
   UniqueFd file;
+  int64_t fileLength = 0;
   int32_t date = 0;
   int32_t securityCount = 0;
   std::vector<TickArchiveItem> directory;
 };
 
-// Stateless reader of the tick store under the history directory.
-class TickReader {
- public:
-  // The decoded ticks of `date`, or nothing when the day cannot be read
-  // (missing files, bad header, date absent, lengths past the data file,
-  // a malformed block). Never a day without ticks.
-  std::optional<TickDay> ReadTickDay(int market, std::string_view code, int date) const;
-
-  // The archive of `date` with its directory, or nothing when the file is
-  // missing or any entry is bad (wrong date, lengths <= 0, a block running
-  // past the end of the file).
-  std::optional<TickArchive> LoadTickArchive(int date) const;
+struct TickArchiveLoad {
+  std::optional<TickArchive> archive;
+  std::string failure;  // why a file that is there did not load; empty when it loaded or is missing
 };
 
-// The ticks of one day as TickSecurityReader hands them out: they live in the
-// reader and stay valid until its next ReadDay or Open.
-struct TickDayView {
-  int32_t date = 0;
-  double refPrice = 0;
-  const TickRecord* ticks = nullptr;
-  std::size_t count = 0;
-};
+// The archive of `date` with its directory. A missing file gives neither an
+// archive nor a failure; a file that cannot be opened, a bad header, or any
+// bad entry (short, another date, lengths <= 0) rejects the whole day.
+TickArchiveLoad LoadTickArchive(const DataLayout& layout, int date);
 
-// Reads one security's days one after another: the index is read once, the
-// data file stays open, and the buffers are reused from day to day. Each day
-// reads exactly as TickReader::ReadTickDay reads it.
-class TickSecurityReader {
- public:
-  TickSecurityReader();
-  ~TickSecurityReader();
-  TickSecurityReader(const TickSecurityReader&) = delete;
-  TickSecurityReader& operator=(const TickSecurityReader&) = delete;
-
-  // Opens the security's pair and reads its index; false when the index
-  // cannot be read at all. A missing data file fails every day, not Open.
-  bool Open(int market, std::string_view code);
-
-  // The entry dates in file order, when the index is whole: a 16-byte
-  // header, whole 22-byte entries, and a header count that agrees with them.
-  const std::optional<std::vector<int32_t>>& IndexDates() const { return dates_; }
-
-  // The day of `date` (the first entry of that date), or false when it
-  // cannot be read.
-  bool ReadDay(int date, TickDayView* day);
-
- private:
-  struct State;
-  std::unique_ptr<State> state_;
-  std::optional<std::vector<int32_t>> dates_;
-};
+// Reads `item`'s stored block into `block`; false, with nothing allocated,
+// when the block lies outside the file, and false when it does not read.
+bool ReadArchiveBlock(const TickArchive& archive, const TickArchiveItem& item, GrowBuffer<uint8_t>* block);
 
 }  // namespace marbloom

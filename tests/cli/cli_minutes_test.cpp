@@ -16,7 +16,6 @@
 #include "support/temp_dir.h"
 #include "tickdata/minute_bar.h"
 #include "tickdata/minute_files.h"
-#include "tickdata/tick_file.h"
 
 namespace marbloom::test {
 namespace {
@@ -45,7 +44,7 @@ class CliMinutes : public ::testing::Test {
     ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
     Settings().historyDir = history_;
     SetRunLogDirectory(temp_.path() + "logs/");
-    for (int date : {kMon, kTue}) ASSERT_TRUE(WriteTickArchive(date, SmallMarket(), history_ + "newdatetick/"));
+    for (int date : {kMon, kTue}) ASSERT_TRUE(WriteTickArchive(date, SmallMarket(), Layout().TickArchiveDir()));
     ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240109").exitCode, 0);
     // A security that traded on both days.
     for (const SampleTickDay& day : TickDays(kMon, SmallMarket()))
@@ -55,14 +54,15 @@ class CliMinutes : public ::testing::Test {
         break;
       }
     ASSERT_FALSE(code_.empty());
-    stem_ = TickStem(market_, code_);
+    stem_ = SecurityStem(market_, code_);
   }
   void TearDown() override { Settings() = AppSettings{}; }
   CommandResult Cli(const std::string& args) {
     return RunCommand(BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " + args + " 2>/dev/null");
   }
-  std::string OnePath() const { return MinuteFilePath(MinuteKind::kOneMinute, market_, code_); }
-  std::string FivePath() const { return MinuteFilePath(MinuteKind::kFiveMinute, market_, code_); }
+  DataLayout Layout() const { return DataLayout(temp_.path(), history_); }
+  std::string OnePath() const { return Layout().OneMinuteFile(market_, code_); }
+  std::string FivePath() const { return Layout().FiveMinuteFile(market_, code_); }
 
   TempDir temp_;
   std::string history_, code_, stem_;
@@ -128,7 +128,7 @@ TEST_F(CliMinutes, BuildNeedsEitherAllOrARange) {
 }
 
 TEST_F(CliMinutes, BuildOnAnEmptyTickStoreFails) {
-  RemoveTree(history_ + "newtick/");
+  RemoveTree(Layout().TickStoreDir());
   auto build = Cli("minutes build --all");
   EXPECT_EQ(build.exitCode, 1);
   EXPECT_EQ(build.out, "分笔文件索引表加载失败!\n");

@@ -2,7 +2,10 @@
 // small sample market, and the tick page's checks in front of them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,9 +13,10 @@
 #include "app/settings.h"
 #include "common/dir_walk.h"
 #include "common/security_class.h"
+#include "common/tree_lock.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
-#include "tickdata/tick_file.h"
+#include "tickdata/tick_test_support.h"
 #include "tickdata/tick_reader.h"
 
 namespace marbloom::test {
@@ -24,6 +28,7 @@ constexpr int kMon = 20240108, kTue = 20240109;
 const char* const kRangeInvalid = "日期区间不合法!";
 const char* const kRangeTooLong = "日期区间太长!";
 const char* const kPatternLength = "代码长度错误，请按mmcccccc格式，mm为市场，cccccc为代码!";
+const char* const kCodeFormat = "代码格式不规范!";
 const char* const kGuard = "数据初始化错误或目录不可写,请在[参数设置]中设置正确的路径!";
 const char* const kGuardLine = "数据初始化错误或目录不可写,请在[参数设置]中设置正确的路径!\n";
 
@@ -34,7 +39,7 @@ SampleOptions SmallMarket() {
 }
 
 class CliTick : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     history_ = temp_.path() + "hist/";
     ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
@@ -45,8 +50,9 @@ class CliTick : public ::testing::Test {
   CommandResult Cli(const std::string& args) {
     return RunCommand(BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " + args + " 2>/dev/null");
   }
+  DataLayout Layout() const { return DataLayout(temp_.path(), history_); }
   void WriteArchives(std::initializer_list<int> dates) {
-    for (int date : dates) ASSERT_TRUE(WriteTickArchive(date, SmallMarket(), history_ + "newdatetick/"));
+    for (int date : dates) ASSERT_TRUE(WriteTickArchive(date, SmallMarket(), Layout().TickArchiveDir()));
   }
   TempDir temp_;
   std::string history_;
@@ -57,12 +63,11 @@ TEST_F(CliTick, ConvertedSampleDaysReadBackTickForTick) {
   auto convert = Cli("tick convert --from 2024-01-08 --to 2024-01-12");
   EXPECT_EQ(convert.exitCode, 0);
   EXPECT_EQ(convert.out, "分笔数据转档完成!\n");
-  TickReader reader;
   for (int date : {kMon, kTue}) {
     const std::vector<SampleTickDay> days = TickDays(date, SmallMarket());
     ASSERT_FALSE(days.empty());
     for (const SampleTickDay& sample : days) {
-      auto day = reader.ReadTickDay(sample.market, sample.code, date);
+      auto day = ReadTickDay(Layout(), sample.market, sample.code, date);
       ASSERT_TRUE(day) << sample.code << " " << date;
       ASSERT_EQ(day->ticks.size(), sample.ticks.size()) << sample.code;
       EXPECT_EQ(day->refPrice, sample.refPrice);
@@ -80,7 +85,7 @@ TEST_F(CliTick, ShowPrintsOneLinePerTickThenTheCount) {
   WriteArchives({kMon});
   ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
   const SampleTickDay sample = TickDays(kMon, SmallMarket()).front();
-  const std::string stem = TickStem(sample.market, sample.code);
+  const std::string stem = SecurityStem(sample.market, sample.code);
   auto show = Cli("tick show " + stem + " --date 20240108");
   EXPECT_EQ(show.exitCode, 0);
   std::size_t lines = 0;
@@ -96,10 +101,10 @@ TEST_F(CliTick, CheckExitsOneAndLogsTheReasonForADamagedPair) {
   WriteArchives({kMon});
   ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
   const SampleTickDay sample = TickDays(kMon, SmallMarket()).front();
-  const std::string stem = TickStem(sample.market, sample.code);
-  std::vector<uint8_t> data = ReadFileBytes(TickDataPath(stem));
+  const std::string stem = SecurityStem(sample.market, sample.code);
+  std::vector<uint8_t> data = ReadFileBytes(Layout().TickDataFile(stem));
   data.push_back(0);
-  WriteFileBytes(TickDataPath(stem), data);
+  WriteFileBytes(Layout().TickDataFile(stem), data);
   auto check = Cli("tick check");
   EXPECT_EQ(check.exitCode, 1);
   EXPECT_EQ(check.out, "共有1支股票分笔文件出错!\n");
@@ -108,7 +113,7 @@ TEST_F(CliTick, CheckExitsOneAndLogsTheReasonForADamagedPair) {
 
 TEST_F(CliTick, CheckOfAnEmptyStoreSaysSoAndFindsNothingDamaged) {
   auto check = Cli("tick check");
-  EXPECT_EQ(check.exitCode, 0);
+  EXPECT_EQ(check.exitCode, 1);  // nothing to check
   EXPECT_EQ(check.out, "共有0支股票分笔文件出错!\n");
   EXPECT_NE(ReadRunLog().find("路径不存在或无分笔数据!"), std::string::npos);
 }
@@ -117,28 +122,28 @@ TEST_F(CliTick, DeleteRemovesOneDayAndRewritesWithVersionZero) {
   WriteArchives({kMon, kTue});
   ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240109").exitCode, 0);
   const SampleTickDay sample = TickDays(kTue, SmallMarket()).front();
-  const std::string stem = TickStem(sample.market, sample.code);
+  const std::string stem = SecurityStem(sample.market, sample.code);
   auto remove = Cli("tick delete --from 20240109 --to 20240109");
   EXPECT_EQ(remove.exitCode, 0);
   EXPECT_EQ(remove.out, "删除分笔数据完成!\n");
-  EXPECT_FALSE(TickReader().ReadTickDay(sample.market, sample.code, kTue));
-  const std::vector<uint8_t> index = ReadFileBytes(TickIndexPath(stem));
+  EXPECT_FALSE(ReadTickDay(Layout(), sample.market, sample.code, kTue));
+  const std::vector<uint8_t> index = ReadFileBytes(Layout().TickIndexFile(stem));
   if (index.size() >= 16) {  // the security may have traded on Tuesday only
     EXPECT_EQ(index[0] | index[1] | index[2] | index[3], 0);
-    EXPECT_TRUE(TickReader().ReadTickDay(sample.market, sample.code, kMon));
+    EXPECT_TRUE(ReadTickDay(Layout(), sample.market, sample.code, kMon));
   }
   EXPECT_EQ(Cli("tick check").out, "共有0支股票分笔文件出错!\n");
 }
 
 TEST_F(CliTick, DeleteOnAnEmptyStoreEndsOnItsStartMessage) {
   auto remove = Cli("tick delete --from 20240101 --to 20240105");
-  EXPECT_EQ(remove.exitCode, 0);
+  EXPECT_EQ(remove.exitCode, 1);  // nothing to do
   EXPECT_EQ(remove.out, "正在删除20240101-20240105时间段的分笔数据...\n");
 }
 
 TEST_F(CliTick, ConvertWithoutArchivesEndsSilentlyOnTheIndexMessage) {
   auto convert = Cli("tick convert --from 20240101 --to 20240131");
-  EXPECT_EQ(convert.exitCode, 0);
+  EXPECT_EQ(convert.exitCode, 1);  // nothing to do
   EXPECT_EQ(convert.out, "创建转档索引表!\n");
   EXPECT_EQ(ReadRunLog().find("分笔数据转档"), std::string::npos);
 }
@@ -158,7 +163,7 @@ TEST_P(CliTickPageChecks, RefusedWithThePageMessage) {
   auto r = Cli(GetParam().args);
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_EQ(r.out, std::string(GetParam().message) + "\n");
-  EXPECT_TRUE(ListCountedFiles(history_ + "newtick/", "*").empty());
+  EXPECT_TRUE(ListCountedFiles(Layout().TickStoreDir(), "*").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -172,18 +177,21 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"minutesBuildTooLong", "minutes build --from 20231201 --to 20240108", kRangeTooLong},
         Refusal{"minutesDeleteReversed", "minutes delete --from 20240109 --to 20240108", kRangeInvalid},
         Refusal{"minutesDeleteTooLong", "minutes delete --from 20240101 --to 20240202", kRangeTooLong},
-        Refusal{"scaleSevenCharacters", "minutes scale --codes sz00000 --from 20240108 --to 20240108",
-                kPatternLength},
-        Refusal{"scaleNineCharacters", "minutes scale --codes sz0000001 --from 20240108 --to 20240108",
-                kPatternLength},
+        Refusal{"scaleSevenCharacters", "minutes scale --codes sz00000 --from 20240108 --to 20240108", kPatternLength},
+        Refusal{"scaleNineCharacters", "minutes scale --codes sz0000001 --from 20240108 --to 20240108", kPatternLength},
         Refusal{"scaleLengthBeforeRange", "minutes scale --codes sz00000 --from 20240109 --to 20240108",
                 kPatternLength},
-        Refusal{"scaleReversed", "minutes scale --codes sz000001 --from 20240109 --to 20240108",
-                kRangeInvalid}),
+        Refusal{"scaleReversed", "minutes scale --codes sz000001 --from 20240109 --to 20240108", kRangeInvalid},
+        // Only digits, letters and '?': nothing a file-name search reads as more than one name.
+        Refusal{"scaleStar", "minutes scale --codes 'sz00000*' --from 20240108 --to 20240108", kCodeFormat},
+        Refusal{"scaleDot", "minutes scale --codes 'sz0000.1' --from 20240108 --to 20240108", kCodeFormat},
+        Refusal{"scaleBracket", "minutes scale --codes 'sz[0-9]0' --from 20240108 --to 20240108", kCodeFormat}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 TEST_F(CliTick, ThirtyOneDaysApartIsAcceptedAndScaleHasNoSpanLimit) {
+  WriteArchives({kMon});
   EXPECT_EQ(Cli("tick convert --from 2024-01-01 --to 2024-02-01").exitCode, 0);
+  ASSERT_EQ(Cli("minutes build --all").exitCode, 0);
   auto scale = Cli("minutes scale --codes \"sz??????\" --from 20230101 --to 20241231");
   EXPECT_EQ(scale.exitCode, 0);
   EXPECT_EQ(scale.out, "批量修改分钟线完成!\n");
@@ -207,6 +215,230 @@ TEST_F(CliTick, DataGuardStopsEveryCommandWhenTheTreeIsNotReady) {
     EXPECT_EQ(r.out, kGuardLine) << args;
   }
   EXPECT_NE(ReadRunLog().find(kGuard), std::string::npos);
+}
+
+// ---------------------------------------------------------------- faults
+
+// Every file of the history tree but the writer's lock file.
+std::map<std::string, std::vector<uint8_t>> TreeFiles(const std::string& root) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+    if (entry.is_regular_file() && entry.path().filename() != "marbloom.lock")
+      files[entry.path().string()] = ReadFileBytes(entry.path().string());
+  return files;
+}
+
+// While another process holds the tree's writer lock, every writing command is
+// refused at once with exit 5 and changes nothing; reading commands still run.
+struct LockedCommand {
+  const char* name;
+  const char* args;
+};
+
+class CliTickWriterLock : public CliTick, public ::testing::WithParamInterface<LockedCommand> {};
+
+TEST_P(CliTickWriterLock, SecondWriterIsRefusedAndNothingChanges) {
+  WriteArchives({kMon, kTue});
+  ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
+  ASSERT_EQ(Cli("minutes build --all").exitCode, 0);
+  const auto before = TreeFiles(history_);
+  TreeWriteLock lock(Layout());
+  ASSERT_TRUE(lock.held());
+  const CommandResult refused = Cli(GetParam().args);
+  EXPECT_EQ(refused.exitCode, 5) << refused.out;
+  EXPECT_NE(refused.out.find(history_), std::string::npos) << refused.out;  // names the tree
+  EXPECT_TRUE(TreeFiles(history_) == before);
+  EXPECT_EQ(Cli("tick check").exitCode, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, CliTickWriterLock,
+    ::testing::Values(LockedCommand{"tickConvert", "tick convert --from 20240108 --to 20240109"},
+                      LockedCommand{"tickDelete", "tick delete --from 20240108 --to 20240108"},
+                      LockedCommand{"minutesBuildAll", "minutes build --all"},
+                      LockedCommand{"minutesBuildRange", "minutes build --from 20240108 --to 20240108"},
+                      LockedCommand{"minutesDelete", "minutes delete --from 20240108 --to 20240108"},
+                      LockedCommand{"minutesScale",
+                                    "minutes scale --codes \"????????\" --from 20240108 --to 20240108 --close 2"}),
+    [](const ::testing::TestParamInfo<LockedCommand>& info) { return std::string(info.param.name); });
+
+// A run during which a file failed exits 1; its last line stays the
+// operation's own status text.
+struct FailingRun {
+  const char* name;
+  std::function<void(CliTick&)> setUp;
+  const char* args;
+  const char* status;
+};
+
+class CliTickFailingRuns : public CliTick, public ::testing::WithParamInterface<FailingRun> {};
+
+TEST_P(CliTickFailingRuns, ExitOneWithTheOperationsStatus) {
+  WriteArchives({kMon, kTue});
+  ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
+  GetParam().setUp(*this);
+  const CommandResult run = Cli(GetParam().args);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, std::string(GetParam().status) + "\n");
+}
+
+std::string FirstStem() {
+  const SampleTickDay day = TickDays(kMon, SmallMarket()).front();
+  return SecurityStem(day.market, day.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CliTickFailingRuns,
+    ::testing::Values(FailingRun{"damagedPair",
+                                 [](CliTick& t) {
+                                   std::vector<uint8_t> index = ReadFileBytes(t.Layout().TickIndexFile(FirstStem()));
+                                   index.push_back(0);
+                                   WriteFileBytes(t.Layout().TickIndexFile(FirstStem()), index);
+                                 },
+                                 "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!"},
+                      FailingRun{
+                          "fullDisk",
+                          [](CliTick& t) { std::filesystem::create_symlink("/dev/full", t.Layout().TickDataTemp()); },
+                          "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!"},
+                      FailingRun{"archiveThatDoesNotLoad",
+                                 [](CliTick& t) {
+                                   std::vector<uint8_t> archive = ReadFileBytes(t.Layout().TickArchiveFile(kTue));
+                                   std::fill(archive.begin() + 12, archive.begin() + 16, 0);
+                                   WriteFileBytes(t.Layout().TickArchiveFile(kTue), archive);
+                                 },
+                                 "tick convert --from 20240108 --to 20240109", "分笔数据转档完成!"},
+                      FailingRun{"minuteFileFullDisk",
+                                 [](CliTick& t) {
+                                   const SampleTickDay day = TickDays(kMon, SmallMarket()).front();
+                                   std::filesystem::create_symlink("/dev/full", t.Layout().OneMinuteTemp(day.market));
+                                 },
+                                 "minutes build --all", "分钟数据转档完成!"},
+                      FailingRun{"damagedPairInTheDelete",
+                                 [](CliTick& t) {
+                                   WriteFileBytes(t.Layout().TickDataFile(FirstStem()), {1, 2, 3});
+                                 },
+                                 "tick delete --from 20240108 --to 20240108", "删除分笔数据完成!"}),
+    [](const ::testing::TestParamInfo<FailingRun>& info) { return std::string(info.param.name); });
+
+TEST_F(CliTick, DamagedPairKeepsItsBytesThroughTheConversion) {
+  WriteArchives({kMon, kTue});
+  ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
+  const std::string stem = FirstStem();
+  std::vector<uint8_t> data = ReadFileBytes(Layout().TickDataFile(stem));
+  data.pop_back();
+  WriteFileBytes(Layout().TickDataFile(stem), data);
+  const std::vector<uint8_t> index = ReadFileBytes(Layout().TickIndexFile(stem));
+  EXPECT_EQ(Cli("tick convert --from 20240108 --to 20240109").exitCode, 1);
+  EXPECT_EQ(ReadFileBytes(Layout().TickDataFile(stem)), data);
+  EXPECT_EQ(ReadFileBytes(Layout().TickIndexFile(stem)), index);
+  EXPECT_NE(ReadRunLog().find(stem + "分笔文件已损坏, 未更新!"), std::string::npos);
+  EXPECT_EQ(Cli("tick check").out, "共有1支股票分笔文件出错!\n");
+}
+
+// An index no real file has (sparse, or a count past its length) is reported
+// with its security; show exits 1 and the minute build goes on with the rest.
+struct HugeIndex {
+  const char* name;
+  int64_t length;  // the index file's length; 0 keeps it
+  int32_t count;   // the header's count; 0 keeps it
+  const char* message;
+};
+
+class CliTickHugeIndex : public CliTick, public ::testing::WithParamInterface<HugeIndex> {};
+
+TEST_P(CliTickHugeIndex, ReportedAndTheRunGoesOn) {
+  WriteArchives({kMon});
+  ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
+  const std::string stem = FirstStem(), index = Layout().TickIndexFile(stem);
+  if (GetParam().count != 0) {
+    std::vector<uint8_t> bytes = ReadFileBytes(index);
+    std::memcpy(bytes.data() + 12, &GetParam().count, 4);
+    WriteFileBytes(index, bytes);
+  }
+  if (GetParam().length != 0) std::filesystem::resize_file(index, static_cast<uintmax_t>(GetParam().length));
+  const std::string message = stem + GetParam().message;
+  const CommandResult show = Cli("tick show " + stem + " --date 20240108");
+  EXPECT_EQ(show.exitCode, 1);
+  EXPECT_EQ(show.out, message + "\n");
+  const CommandResult build = Cli("minutes build --all");
+  EXPECT_EQ(build.exitCode, 1);
+  EXPECT_EQ(build.out, "分钟数据转档完成!\n");
+  EXPECT_NE(ReadRunLog().find(message), std::string::npos);
+  const SampleTickDay other = TickDays(kMon, SmallMarket()).back();
+  EXPECT_TRUE(PathExists(Layout().OneMinuteFile(other.market, other.code)));
+  EXPECT_EQ(Cli("tick check").exitCode, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, CliTickHugeIndex,
+    ::testing::Values(HugeIndex{"sparseTerabyte", 16 + 22 * ((int64_t{1} << 40) / 22), 0, "内存申请失败!"},
+                      HugeIndex{"countPastTheEntries", 0, 0x7fffffff, "索引文件长度校验异常!"},
+                      HugeIndex{"sparseAndCountAgree", 16 + int64_t{22} * 0x7fffffff, 0x7fffffff, "内存申请失败!"}),
+    [](const ::testing::TestParamInfo<HugeIndex>& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------- the basics, on a scratch tree
+
+class TickCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    history_ = temp_.path() + "hist/";
+    ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
+    SetRunLogDirectory(temp_.path() + "logs/");
+  }
+  CommandResult Cli(const std::string& args) {
+    return RunCommand(BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " + args + " 2>/dev/null");
+  }
+  DataLayout Layout() const { return DataLayout(temp_.path(), history_); }
+  TempDir temp_;
+  std::string history_;
+};
+
+TEST_F(TickCli, RefusesBadRangesWithThePageMessages) {
+  auto reversed = Cli("tick convert --from 20240110 --to 20240109");
+  EXPECT_EQ(reversed.exitCode, 2);
+  EXPECT_EQ(reversed.out, "日期区间不合法!\n");
+  auto longest = Cli("tick delete --from 2024-01-01 --to 2024-02-01");  // runs; the store is empty
+  EXPECT_EQ(longest.exitCode, 1);
+  EXPECT_EQ(longest.out, "正在删除20240101-20240201时间段的分笔数据...\n");
+  auto tooLong = Cli("tick delete --from 2024-01-01 --to 2024-02-02");
+  EXPECT_EQ(tooLong.exitCode, 2);
+  EXPECT_EQ(tooLong.out, "日期区间太长!\n");
+  EXPECT_EQ(Cli("tick convert --from 20240230 --to 20240301").exitCode, 2);
+}
+
+TEST_F(TickCli, ConvertShowCheckDelete) {
+  const DataLayout layout = Layout();
+  WriteArchive(layout, 20240108, {{0, "000001", MakeDay(20240108, 1, 3)}});
+  auto convert = Cli("tick convert --from 20240108 --to 20240108");
+  EXPECT_EQ(convert.exitCode, 0);
+  EXPECT_EQ(convert.out, "分笔数据转档完成!\n");
+
+  auto show = Cli("tick show SZ000001 --date 2024-01-08");
+  EXPECT_EQ(show.exitCode, 0);
+  // SampleTicks(3, 1): prices 998, 999, 1000 in cents, volumes 100..102.
+  EXPECT_EQ(show.out.substr(0, show.out.find("sz000001")),
+            "time\tprice\tvolume\textra\tkind\n09:30:00\t99800\t100\t1\t0\n"
+            "09:30:03\t99900\t101\t2\t1\n09:30:06\t100000\t102\t3\t2\n");
+  EXPECT_EQ(Cli("tick show sz000001 --date 20240109").exitCode, 1);
+  EXPECT_EQ(Cli("tick show sz00001 --date 20240108").out, "代码格式不规范!\n");
+
+  auto check = Cli("tick check");
+  EXPECT_EQ(check.exitCode, 0);
+  EXPECT_EQ(check.out, "共有0支股票分笔文件出错!\n");
+  WriteFileBytes(layout.TickDataFile("sz000001"), {1, 2, 3});
+  auto damaged = Cli("tick check");
+  EXPECT_EQ(damaged.exitCode, 1);
+  EXPECT_EQ(damaged.out, "共有1支股票分笔文件出错!\n");
+
+  // The damaged pair is left as it is; without its data file it has nothing to lose.
+  WriteArchive(layout, 20240108, {{0, "000001", MakeDay(20240108, 1, 3)}});
+  EXPECT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 1);
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), (std::vector<uint8_t>{1, 2, 3}));
+  std::remove(layout.TickDataFile("sz000001").c_str());
+  EXPECT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
+  auto remove = Cli("tick delete --from 20240108 --to 20240108");
+  EXPECT_EQ(remove.out, "删除分笔数据完成!\n");
+  EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000001")));
 }
 
 }  // namespace

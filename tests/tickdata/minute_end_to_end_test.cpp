@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "base/file_helpers.h"
-#include "app/settings.h"
 #include "common/market.h"
 #include "common/scaled_value.h"
 #include "common/security_class.h"
@@ -87,14 +86,13 @@ void ExpectBarsMatch(const MinuteBar* bars, const std::vector<ExpectedSlot>& slo
 
 TEST(MinuteEndToEnd, SampleTicksBecomeMatchingMinuteBars) {
   test::TestTree tree;
-  Settings().tckv4 = 0;
+  const DataLayout layout = tree.layout();
   const sample::SampleOptions options{7, 150, false};
-  for (int date : kDays)
-    ASSERT_TRUE(sample::WriteTickArchive(date, options, tree.historyDir() + "newdatetick/"));
-  TickEngine ticks;
-  ticks.ConvertTickRange(kDays.front(), kDays.back());
-  MinuteEngine minutes;
-  ASSERT_EQ(minutes.BuildMinuteLines(kDays.front(), kDays.back()), 0);
+  for (int date : kDays) ASSERT_TRUE(sample::WriteTickArchive(date, options, layout.TickArchiveDir()));
+  TickEngine ticks(layout);
+  ASSERT_TRUE(ticks.ConvertTickRange(kDays.front(), kDays.back()).done());
+  MinuteEngine minutes(layout, MinuteOptions{120, 500, 0});
+  ASSERT_TRUE(minutes.BuildMinuteLines(kDays.front(), kDays.back()).done());
   EXPECT_EQ(StatusText(), "分钟数据转档完成!");
 
   int checkedDays = 0;
@@ -102,8 +100,8 @@ TEST(MinuteEndToEnd, SampleTicksBecomeMatchingMinuteBars) {
   for (int date : kDays) {
     for (const sample::SampleTickDay& day : sample::TickDays(date, options)) {
       const std::string where = std::string(kMarketPrefix[day.market]) + day.code + " " + std::to_string(date);
-      auto one = test::ReadBars(MinuteFilePath(MinuteKind::kOneMinute, day.market, day.code));
-      auto five = test::ReadBars(MinuteFilePath(MinuteKind::kFiveMinute, day.market, day.code));
+      auto one = test::ReadBars(MinuteFilePath(layout, MinuteKind::kOneMinute, day.market, day.code));
+      auto five = test::ReadBars(MinuteFilePath(layout, MinuteKind::kFiveMinute, day.market, day.code));
       int index = dayOfFile[where.substr(0, 8)]++;
       ASSERT_GE(one.size(), static_cast<std::size_t>((index + 1) * kOne)) << where;
       ASSERT_GE(five.size(), static_cast<std::size_t>((index + 1) * kFive)) << where;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/file_helpers.h"
-#include "app/settings.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "tickdata/minute_engine.h"
@@ -31,48 +30,49 @@ constexpr int kFive = kFiveMinuteBarsPerDay;
 // A tick source of one trade per day at 10:00 whose price tells the date.
 class MinuteEngineTest : public ::testing::Test {
  protected:
-  MinuteEngineTest()
-      : engine([this](int market, std::string_view code, int date) -> std::optional<TickDay> {
-          reads.push_back(std::string(kMarketPrefix[market]) + std::string(code) + ":" + std::to_string(date));
-          if (unreadable.count(date)) return std::nullopt;
-          TickDay day;
-          day.date = date;
-          day.refPrice = 10.0;
-          day.ticks = {Tick(10, 0, 0, PriceOf(date), 3)};
-          return day;
-        }) {
+  MinuteEngineTest() {
     for (int market = 0; market < 3; ++market)
       for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
-        MakeDirTree(MinuteDirectory(kind, market), 0);
-    Settings().minuteDays = 50;
-    Settings().fiveMinuteDays = 250;
+        MakeDirTree(MinuteDirectory(layout, kind, market), 0);
+  }
+  MinuteEngine::TickDaySource Source() {
+    return [this](int market, std::string_view code, int date) -> std::optional<TickDay> {
+      reads.push_back(std::string(kMarketPrefix[market]) + std::string(code) + ":" + std::to_string(date));
+      if (unreadable.count(date)) return std::nullopt;
+      TickDay day;
+      day.date = date;
+      day.refPrice = 10.0;
+      day.ticks = {Tick(10, 0, 0, PriceOf(date), 3)};
+      return day;
+    };
   }
   static int32_t PriceOf(int date) { return 100000 + (date % 10000) * 10; }
-  std::string OnePath(const char* code = "000001") { return MinuteFilePath(MinuteKind::kOneMinute, 0, code); }
-  std::string FivePath(const char* code = "000001") { return MinuteFilePath(MinuteKind::kFiveMinute, 0, code); }
+  std::string OnePath(const char* code = "000001") { return MinuteFilePath(layout, MinuteKind::kOneMinute, 0, code); }
+  std::string FivePath(const char* code = "000001") { return MinuteFilePath(layout, MinuteKind::kFiveMinute, 0, code); }
 
   test::TestTree tree;
+  DataLayout layout = tree.layout();
   std::vector<std::string> reads;
   std::set<int> unreadable;
-  MinuteEngine engine;
+  MinuteEngine engine{layout, MinuteOptions{50, 250, 1}, Source()};
 };
 
 TEST_F(MinuteEngineTest, WholeStoreWritesTheLast500TickDaysOverTheOldFiles) {
   auto dates = Weekdays(20210104, 800);
-  WriteTickIndex(tree.historyDir(), "sz000001", dates);
+  WriteTickIndex(layout, "sz000001", dates);
   test::WriteFileBytes(OnePath(), std::vector<uint8_t>(100, 0xEE));  // damaged: replaced anyway
   WriteBars(FivePath(), MakeDays({20200102}, kFive));
-  EXPECT_EQ(engine.BuildMinuteLines(0, 0), 0);
+  EXPECT_TRUE(engine.BuildMinuteLines(0, 0).done());
   std::vector<int> last500(dates.end() - 500, dates.end());
   EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), last500);
   EXPECT_EQ(DayDates(ReadBars(FivePath()), kFive), last500);
   EXPECT_EQ(reads.size(), 500u);
   EXPECT_EQ(StatusText(), "分钟数据转档完成!");
-  EXPECT_FALSE(test::PathExists(MinuteTempPath(MinuteKind::kOneMinute, 0)));
+  EXPECT_FALSE(test::PathExists(MinuteTempPath(layout, MinuteKind::kOneMinute, 0)));
 }
 
 TEST_F(MinuteEngineTest, BuiltDayCarriesTheTradeInItsSlot) {
-  WriteTickIndex(tree.historyDir(), "sz000001", {20240315});
+  WriteTickIndex(layout, "sz000001", {20240315});
   engine.BuildMinuteLines(20240315, 20240315);
   auto one = ReadBars(OnePath());
   ASSERT_EQ(one.size(), static_cast<std::size_t>(kOne));
@@ -87,7 +87,7 @@ TEST_F(MinuteEngineTest, BuiltDayCarriesTheTradeInItsSlot) {
 TEST_F(MinuteEngineTest, RangeModeMergesUnderTheOneMinuteRetention) {
   auto dates = Weekdays(20240101, 61);
   WriteBars(OnePath(), MakeDays({dates.begin(), dates.begin() + 60}, kOne));
-  WriteTickIndex(tree.historyDir(), "sz000001", {dates[59], dates[60]});
+  WriteTickIndex(layout, "sz000001", {dates[59], dates[60]});
   engine.BuildMinuteLines(dates[59], dates[60]);
   auto bars = ReadBars(OnePath());
   // The newest 50 held days are read; one new day pushes out the oldest of them.
@@ -97,18 +97,17 @@ TEST_F(MinuteEngineTest, RangeModeMergesUnderTheOneMinuteRetention) {
 }
 
 TEST_F(MinuteEngineTest, FiveMinuteFileOfThreeHundredDaysKeepsThreeHundred) {
-  Settings().minuteDays = 60;
-  Settings().fiveMinuteDays = 300;
+  MinuteEngine wide(layout, MinuteOptions{60, 300, 1}, Source());
   auto dates = Weekdays(20230102, 301);
   WriteBars(FivePath(), MakeDays({dates.begin(), dates.begin() + 300}, kFive));
-  WriteTickIndex(tree.historyDir(), "sz000001", {dates[300]});
-  engine.BuildMinuteLines(dates[300], dates[300]);
+  WriteTickIndex(layout, "sz000001", {dates[300]});
+  wide.BuildMinuteLines(dates[300], dates[300]);
   EXPECT_EQ(DayDates(ReadBars(FivePath()), kFive), std::vector<int>(dates.begin() + 1, dates.end()));
 }
 
 TEST_F(MinuteEngineTest, RangeModeOnlyReadsTheDaysOfTheRange) {
   auto dates = Weekdays(20240101, 10);
-  WriteTickIndex(tree.historyDir(), "sz000001", dates);
+  WriteTickIndex(layout, "sz000001", dates);
   engine.BuildMinuteLines(dates[3], dates[5]);
   EXPECT_EQ(reads, (std::vector<std::string>{"sz000001:" + std::to_string(dates[3]),
                                              "sz000001:" + std::to_string(dates[4]),
@@ -117,7 +116,7 @@ TEST_F(MinuteEngineTest, RangeModeOnlyReadsTheDaysOfTheRange) {
 
 TEST_F(MinuteEngineTest, UnreadableDaysAreSkipped) {
   auto dates = Weekdays(20240101, 3);
-  WriteTickIndex(tree.historyDir(), "sz000001", dates);
+  WriteTickIndex(layout, "sz000001", dates);
   unreadable.insert(dates[1]);
   engine.BuildMinuteLines(dates[0], dates[2]);
   EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), (std::vector<int>{dates[0], dates[2]}));
@@ -126,7 +125,7 @@ TEST_F(MinuteEngineTest, UnreadableDaysAreSkipped) {
 TEST_F(MinuteEngineTest, RangeModeLeavesADamagedMinuteFileAlone) {
   std::vector<uint8_t> damaged(kOneMinuteBlockBytes + 1, 0x11);
   test::WriteFileBytes(OnePath(), damaged);
-  WriteTickIndex(tree.historyDir(), "sz000001", {20240315});
+  WriteTickIndex(layout, "sz000001", {20240315});
   engine.BuildMinuteLines(20240315, 20240315);
   EXPECT_EQ(test::ReadFileBytes(OnePath()), damaged);
   EXPECT_NE(test::ReadRunLog().find("sz000001.01文件已损坏, 未更新!"), std::string::npos);
@@ -134,49 +133,52 @@ TEST_F(MinuteEngineTest, RangeModeLeavesADamagedMinuteFileAlone) {
 }
 
 TEST_F(MinuteEngineTest, UnusableTickIndexBuildsNothing) {
-  WriteTickIndex(tree.historyDir(), "sz000001", {20240314, 20240315});
-  std::string index = tree.historyDir() + "newtick/sz000001.vid";
+  WriteTickIndex(layout, "sz000001", {20240314, 20240315});
+  std::string index = layout.TickIndexFile("sz000001");
   auto bytes = test::ReadFileBytes(index);
   bytes[12] = 3;  // header count disagrees with the two entries
   test::WriteFileBytes(index, bytes);
   WriteBars(OnePath(), MakeDays({20240313}, kOne));
   auto before = test::ReadFileBytes(OnePath());
-  engine.BuildMinuteLines(20240314, 20240315);
+  const OperationResult result = engine.BuildMinuteLines(20240314, 20240315);
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
+  EXPECT_NE(test::ReadRunLog().find("sz000001索引文件长度校验异常!"), std::string::npos);
   EXPECT_TRUE(reads.empty());
   EXPECT_EQ(test::ReadFileBytes(OnePath()), before);
   EXPECT_FALSE(test::PathExists(FivePath()));
 }
 
 TEST_F(MinuteEngineTest, IndexThatRepeatsADateBuildsItOnce) {
-  WriteTickIndex(tree.historyDir(), "sz000001", {20240314, 20240315, 20240315, 20240313});
+  WriteTickIndex(layout, "sz000001", {20240314, 20240315, 20240315, 20240313});
   engine.BuildMinuteLines(0, 0);
   EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), (std::vector<int>{20240314, 20240315}));
 }
 
 TEST_F(MinuteEngineTest, EmptyStoreFailsWithTheIndexMessage) {
-  EXPECT_EQ(engine.BuildMinuteLines(0, 0), -1);
+  EXPECT_EQ(engine.BuildMinuteLines(0, 0).outcome, Outcome::kNothingToDo);
   EXPECT_EQ(StatusText(), "分笔文件索引表加载失败!");
   EXPECT_NE(test::ReadRunLog().find("分笔文件索引表加载失败!"), std::string::npos);
 }
 
-TEST_F(MinuteEngineTest, ListingKeepsWellFormedNamesOnce) {
-  for (const char* stem : {"sz000001", "SZ000001", "sh600000", "Bj430001", "xx000001", "sz00000a"})
-    WriteTickIndex(tree.historyDir(), stem, {20240315});
-  WriteTickIndex(tree.historyDir(), "sz0000012", {20240315});  // 13 characters
-  test::WriteFileBytes(tree.historyDir() + "newtick/sz000002.vid", {});  // empty
+// Only exact names are listed: lower-case market, six digits.
+TEST_F(MinuteEngineTest, ListingKeepsExactNamesOnly) {
+  for (const char* stem : {"sz000001", "SZ000001", "sh600000", "Bj430001", "bj430002", "xx000001", "sz00000a"})
+    WriteTickIndex(layout, stem, {20240315});
+  WriteTickIndex(layout, "sz0000012", {20240315});             // 13 characters
+  test::WriteFileBytes(layout.TickIndexFile("sz000002"), {});  // empty
   ASSERT_TRUE(engine.ListTickSecurities());
   std::vector<std::string> listed;
   for (const auto& s : engine.TickSecurities()) listed.push_back(std::to_string(s.market) + s.code);
   std::sort(listed.begin(), listed.end());
-  EXPECT_EQ(listed, (std::vector<std::string>{"0000001", "1600000", "2430001"}));
+  EXPECT_EQ(listed, (std::vector<std::string>{"0000001", "1600000", "2430002"}));
 }
 
 TEST_F(MinuteEngineTest, CancelStopsAfterTheCurrentSecurity) {
-  WriteTickIndex(tree.historyDir(), "sz000001", {20240315});
-  WriteTickIndex(tree.historyDir(), "sz000002", {20240315});
+  WriteTickIndex(layout, "sz000001", {20240315});
+  WriteTickIndex(layout, "sz000002", {20240315});
   test::StatusRecorder recorder;
   engine.Cancel();
-  EXPECT_EQ(engine.BuildMinuteLines(0, 0), 0);
+  EXPECT_EQ(engine.BuildMinuteLines(0, 0).outcome, Outcome::kCancelled);
   EXPECT_TRUE(test::PathExists(OnePath("000001")));
   EXPECT_FALSE(test::PathExists(OnePath("000002")));
   EXPECT_TRUE(recorder.Saw("正在转档深圳000001分钟线"));

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/file_helpers.h"
-#include "app/settings.h"
 #include "common/shared_state.h"
 #include "tickdata/minute_engine.h"
 #include "tickdata/minute_files.h"
@@ -32,17 +31,18 @@ class MinuteMaintenance : public ::testing::Test {
   void SetUp() override {
     for (int market = 0; market < 3; ++market)
       for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
-        MakeDirTree(MinuteDirectory(kind, market), 0);
+        MakeDirTree(MinuteDirectory(layout, kind, market), 0);
   }
   // Files of four days under the given market and code.
   std::string Put(MinuteKind kind, int market, const std::string& code) {
-    std::string path = MinuteFilePath(kind, market, code);
+    std::string path = MinuteFilePath(layout, kind, market, code);
     WriteBars(path, MakeDays(kDates, KindInfo(kind).barsPerDay));
     return path;
   }
 
   test::TestTree tree;
-  MinuteEngine engine;
+  DataLayout layout = tree.layout();
+  MinuteEngine engine{layout, MinuteOptions{}};
 };
 
 TEST_F(MinuteMaintenance, DeleteDropsTheBarsOfTheRangeAndCutsTheFile) {
@@ -92,7 +92,7 @@ TEST_F(MinuteMaintenance, DeleteTouchingNoBarDoesNotWriteTheFile) {
 }
 
 TEST_F(MinuteMaintenance, FileThatIsNotWholeBarsIsLeftAlone) {
-  std::string path = MinuteFilePath(MinuteKind::kOneMinute, 0, "000002");
+  std::string path = MinuteFilePath(layout, MinuteKind::kOneMinute, 0, "000002");
   auto bytes = test::ReadFileBytes(Put(MinuteKind::kOneMinute, 0, "000002"));
   bytes.pop_back();
   test::WriteFileBytes(path, bytes);
@@ -105,20 +105,21 @@ TEST_F(MinuteMaintenance, FileThatIsNotWholeBarsIsLeftAlone) {
 
 TEST_F(MinuteMaintenance, DeleteWithoutFilesSaysSoForEachKind) {
   StatusRecorder recorder;
-  EXPECT_EQ(engine.DeleteOneMinuteRange(20240301, 20240331), MinuteRunEnd::kNoFiles);
-  EXPECT_EQ(engine.DeleteFiveMinuteRange(20240301, 20240331), MinuteRunEnd::kNoFiles);
+  EXPECT_EQ(engine.DeleteOneMinuteRange(20240301, 20240331).outcome, Outcome::kNothingToDo);
+  EXPECT_EQ(engine.DeleteFiveMinuteRange(20240301, 20240331).outcome, Outcome::kNothingToDo);
   EXPECT_EQ(recorder.lines, (std::vector<std::string>{"路径不存在或无1分钟数据!", "路径不存在或无五分钟数据!"}));
 }
 
-TEST_F(MinuteMaintenance, FileIsHandledAsTheMarketOfItsFolder) {
-  // The code comes from the name, the market from the folder: sh600000.01
-  // under sz/minline/ stands for sz600000.
-  std::string stray = MinuteDirectory(MinuteKind::kOneMinute, 0) + "sh600000.01";
+TEST_F(MinuteMaintenance, OnlyFilesOfTheFoldersMarketAreVisited) {
+  // sh600000.01 under the sz folder is not an sz security's file: it is not
+  // visited, and sz600000.01 is.
+  std::string stray = MinuteDirectory(layout, MinuteKind::kOneMinute, 0) + "sh600000.01";
   WriteBars(stray, MakeDays(kDates, kOne));
   std::string target = Put(MinuteKind::kOneMinute, 0, "600000");
   StatusRecorder recorder;
   engine.DeleteOneMinuteRange(20240311, 20240311);
-  EXPECT_TRUE(recorder.Saw("正在删除sh600000分钟线"));
+  EXPECT_TRUE(recorder.Saw("正在删除sz600000分钟线"));
+  EXPECT_FALSE(recorder.Saw("正在删除sh600000分钟线"));
   EXPECT_EQ(ReadBars(target).size(), 3u * kOne);
   EXPECT_EQ(ReadBars(stray).size(), 4u * kOne);
 }
@@ -128,8 +129,8 @@ TEST_F(MinuteMaintenance, CancelledFirstDeleteLetsTheSecondHandleOneFile) {
   std::string five[2] = {Put(MinuteKind::kFiveMinute, 0, "000001"), Put(MinuteKind::kFiveMinute, 0, "000002")};
   StatusRecorder recorder;
   engine.Cancel();
-  EXPECT_EQ(engine.DeleteOneMinuteRange(20240311, 20240311), MinuteRunEnd::kCancelled);
-  EXPECT_EQ(engine.DeleteFiveMinuteRange(20240311, 20240311), MinuteRunEnd::kCancelled);
+  EXPECT_EQ(engine.DeleteOneMinuteRange(20240311, 20240311).outcome, Outcome::kCancelled);
+  EXPECT_EQ(engine.DeleteFiveMinuteRange(20240311, 20240311).outcome, Outcome::kCancelled);
   EXPECT_EQ(ReadBars(one[0]).size(), 3u * kOne);
   EXPECT_EQ(ReadBars(one[1]).size(), 4u * kOne);
   EXPECT_EQ(ReadBars(five[0]).size(), 3u * kFive);
@@ -162,7 +163,7 @@ class MinuteModifyPrice : public MinuteMaintenance, public ::testing::WithParamI
 
 TEST_P(MinuteModifyPrice, ScalesEveryPriceOfTheRange) {
   const ModifyCase& c = GetParam();
-  std::string path = MinuteFilePath(MinuteKind::kOneMinute, 0, "000001");
+  std::string path = MinuteFilePath(layout, MinuteKind::kOneMinute, 0, "000001");
   auto bars = MakeDays({20240311}, kOne);
   for (MinuteBar& bar : bars) bar.open = bar.high = bar.low = bar.close = c.value;
   WriteBars(path, bars);
@@ -181,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Factors, MinuteModifyPrice,
                                            ModifyCase{-1000, 1.0f, -999}));
 
 TEST_F(MinuteMaintenance, ModifyScalesVolumeAsUnsignedAndAmountUnrounded) {
-  std::string path = MinuteFilePath(MinuteKind::kFiveMinute, 0, "000001");
+  std::string path = MinuteFilePath(layout, MinuteKind::kFiveMinute, 0, "000001");
   auto bars = MakeDays({20240311, 20240312}, kFive);
   for (MinuteBar& bar : bars) bar.volume = -2, bar.amount = 3.0f;  // -2 is 4294967294 shares
   bars[0].volume = 1001;
@@ -213,6 +214,17 @@ TEST_F(MinuteMaintenance, PatternSelectsMarketsAndCodes) {
   EXPECT_EQ(ReadBars(sh2)[0].close, 2000);
 }
 
+// Only exact names are visited: a copy beside a security's file is never
+// scaled, and a pattern matching both names scales the file once.
+TEST_F(MinuteMaintenance, ScaleVisitsExactNamesOnly) {
+  const std::string real = Put(MinuteKind::kOneMinute, 0, "000001");
+  const std::string copy = MinuteDirectory(layout, MinuteKind::kOneMinute, 0) + "sz000001_old.01";
+  WriteBars(copy, MakeDays(kDates, kOne));
+  EXPECT_TRUE(engine.ModifyMinuteRange(20240311, 20240314, MinuteFactors{2, 2, 2, 2, 2, 2}, "sz00000*").done());
+  EXPECT_EQ(ReadBars(real)[0].close, 2000);
+  EXPECT_EQ(ReadBars(copy)[0].close, 1000);
+}
+
 TEST_F(MinuteMaintenance, ModifyRunsTheFiveMinutePassFirst) {
   Put(MinuteKind::kOneMinute, 0, "000001");
   Put(MinuteKind::kFiveMinute, 0, "000001");
@@ -235,8 +247,8 @@ TEST_F(MinuteMaintenance, CancelledModifySkipsTheOneMinutePass) {
   std::string one = Put(MinuteKind::kOneMinute, 0, "000001");
   std::string five = Put(MinuteKind::kFiveMinute, 0, "000001");
   engine.Cancel();
-  EXPECT_EQ(engine.ModifyMinuteRange(20240311, 20240311, MinuteFactors{2, 2, 2, 2, 2, 2}, "sz??????"),
-            MinuteRunEnd::kCancelled);
+  EXPECT_EQ(engine.ModifyMinuteRange(20240311, 20240311, MinuteFactors{2, 2, 2, 2, 2, 2}, "sz??????").outcome,
+            Outcome::kCancelled);
   EXPECT_EQ(ReadBars(five)[0].close, 2000);
   EXPECT_EQ(ReadBars(one)[0].close, 1000);
   EXPECT_EQ(StatusText(), "本次批量修改分钟线操作被取消!");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/file_helpers.h"
+#include "common/data_layout.h"
 #include "common/shared_state.h"
 #include "support/temp_dir.h"
 #include "tickdata/minute_bar.h"
@@ -80,9 +81,9 @@ inline std::vector<int> DayDates(const std::vector<MinuteBar>& bars, int barsPer
   return dates;
 }
 
-// A tick index "<history>newtick/<mm><code>.vid" listing `dates` (the data
-// file is not needed by a fake tick source).
-inline void WriteTickIndex(const std::string& historyDir, const std::string& stem, const std::vector<int>& dates) {
+// A tick pair listing `dates`, each day a block of 42 zero bytes (what a
+// fake tick source reads instead does not matter).
+inline void WriteTickIndex(const DataLayout& layout, const std::string& stem, const std::vector<int>& dates) {
   std::vector<uint8_t> bytes(sizeof(TickIndexHeader) + dates.size() * sizeof(TickIndexEntry));
   TickIndexHeader header{2, dates.empty() ? 0 : dates.front(), dates.empty() ? 0 : dates.back(),
                          static_cast<int32_t>(dates.size())};
@@ -91,8 +92,9 @@ inline void WriteTickIndex(const std::string& historyDir, const std::string& ste
     TickIndexEntry entry{dates[i], 42, 42, 10.0, 2, 0};
     std::memcpy(bytes.data() + sizeof header + i * sizeof entry, &entry, sizeof entry);
   }
-  MakeDirTree(historyDir + "newtick/", 0);
-  WriteFileBytes(historyDir + "newtick/" + stem + ".vid", bytes);
+  MakeDirTree(layout.TickStoreDir(), 0);
+  WriteFileBytes(layout.TickIndexFile(stem), bytes);
+  WriteFileBytes(layout.TickDataFile(stem), std::vector<uint8_t>(42 * dates.size()));
 }
 
 // Collects every status line while alive.

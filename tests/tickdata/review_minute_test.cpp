@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "base/file_helpers.h"
-#include "app/settings.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "tickdata/minute_engine.h"
@@ -24,40 +23,40 @@ constexpr int kFive = kFiveMinuteBarsPerDay;
 // One trade a day at 10:00 whose price tells the date; `unreadable` days fail.
 class ReviewMinuteBuild : public ::testing::Test {
  protected:
-  ReviewMinuteBuild()
-      : engine([this](int, std::string_view, int date) -> std::optional<TickDay> {
-          if (unreadable.count(date)) return std::nullopt;
-          TickDay day;
-          day.date = date;
-          day.refPrice = 10.0;
-          day.ticks = {Tick(10, 0, 0, PriceOf(date), 3)};
-          return day;
-        }) {
+  ReviewMinuteBuild() {
     for (int market = 0; market < 3; ++market)
       for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
-        MakeDirTree(MinuteDirectory(kind, market), 0);
-    Settings().minuteDays = 50;
-    Settings().fiveMinuteDays = 250;
+        MakeDirTree(MinuteDirectory(layout, kind, market), 0);
+  }
+  MinuteEngine::TickDaySource Source() {
+    return [this](int, std::string_view, int date) -> std::optional<TickDay> {
+      if (unreadable.count(date)) return std::nullopt;
+      TickDay day;
+      day.date = date;
+      day.refPrice = 10.0;
+      day.ticks = {Tick(10, 0, 0, PriceOf(date), 3)};
+      return day;
+    };
   }
   static int32_t PriceOf(int date) { return 100000 + (date % 10000) * 10; }
-  std::string OnePath() { return MinuteFilePath(MinuteKind::kOneMinute, 0, "000001"); }
-  std::string FivePath() { return MinuteFilePath(MinuteKind::kFiveMinute, 0, "000001"); }
+  std::string OnePath() { return MinuteFilePath(layout, MinuteKind::kOneMinute, 0, "000001"); }
+  std::string FivePath() { return MinuteFilePath(layout, MinuteKind::kFiveMinute, 0, "000001"); }
 
   TestTree tree;
+  DataLayout layout = tree.layout();
   std::set<int> unreadable;
-  MinuteEngine engine;
+  MinuteEngine engine{layout, MinuteOptions{50, 250, 1}, Source()};
 };
 
 TEST_F(ReviewMinuteBuild, EachSecurityIsAnnouncedWithItsMarketName) {
-  for (const char* stem : {"bj430047", "sh600000", "sz000001"})
-    WriteTickIndex(tree.historyDir(), stem, {20240108});
+  for (const char* stem : {"bj430047", "sh600000", "sz000001"}) WriteTickIndex(layout, stem, {20240108});
   StatusRecorder recorder;
-  EXPECT_EQ(engine.BuildMinuteLines(20240108, 20240108), 0);
+  EXPECT_TRUE(engine.BuildMinuteLines(20240108, 20240108).done());
   EXPECT_EQ(recorder.lines,
             (std::vector<std::string>{"创建转档索引表!", "正在转档北京430047分钟线", "正在转档上海600000分钟线",
                                       "正在转档深圳000001分钟线", "分钟数据转档完成!"}));
   EXPECT_NE(ReadRunLog().find("分钟数据转档完成!"), std::string::npos);
-  EXPECT_TRUE(PathExists(MinuteFilePath(MinuteKind::kFiveMinute, 2, "430047")));
+  EXPECT_TRUE(PathExists(MinuteFilePath(layout, MinuteKind::kFiveMinute, 2, "430047")));
   EXPECT_DOUBLE_EQ(ProgressFraction(), 2.0 / 3.0);
 }
 
@@ -65,11 +64,11 @@ TEST_F(ReviewMinuteBuild, EachSecurityIsAnnouncedWithItsMarketName) {
 // not a whole number of day blocks, and the retention limit does not apply.
 TEST_F(ReviewMinuteBuild, WholeStoreReplacesADamagedFileWithEveryBuiltDay) {
   const std::vector<int> dates = Weekdays(20230102, 80);
-  WriteTickIndex(tree.historyDir(), "sz000001", dates);
+  WriteTickIndex(layout, "sz000001", dates);
   std::vector<uint8_t> damaged(kOneMinuteBlockBytes + 5, 7);
   WriteFileBytes(OnePath(), damaged);
   WriteFileBytes(FivePath(), damaged);
-  EXPECT_EQ(engine.BuildMinuteLines(0, 0), 0);
+  EXPECT_TRUE(engine.BuildMinuteLines(0, 0).done());
   EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), dates);
   EXPECT_EQ(DayDates(ReadBars(FivePath()), kFive), dates);
 }
@@ -79,7 +78,7 @@ TEST_F(ReviewMinuteBuild, WholeStoreReplacesADamagedFileWithEveryBuiltDay) {
 TEST_F(ReviewMinuteBuild, RangeModeReadsOnlyTheNewestRetainedDays) {
   const std::vector<int> held = Weekdays(20230102, 60);
   WriteBars(OnePath(), MakeDays(held, kOne));
-  WriteTickIndex(tree.historyDir(), "sz000001", {20240108});
+  WriteTickIndex(layout, "sz000001", {20240108});
   engine.BuildMinuteLines(20240108, 20240108);
   std::vector<int> expected(held.end() - 49, held.end());
   expected.push_back(20240108);
@@ -90,7 +89,7 @@ TEST_F(ReviewMinuteBuild, RangeModeInsertsAnOlderDayWhileBelowRetention) {
   const std::vector<int> held = Weekdays(20240108, 3);  // 8, 9, 10 January
   WriteBars(OnePath(), MakeDays(held, kOne));
   WriteBars(FivePath(), MakeDays(held, kFive));
-  WriteTickIndex(tree.historyDir(), "sz000001", {20240105, 20240109});
+  WriteTickIndex(layout, "sz000001", {20240105, 20240109});
   engine.BuildMinuteLines(20240101, 20240131);
   const std::vector<int> expected = {20240105, 20240108, 20240109, 20240110};
   const std::vector<MinuteBar> one = ReadBars(OnePath());
@@ -101,7 +100,7 @@ TEST_F(ReviewMinuteBuild, RangeModeInsertsAnOlderDayWhileBelowRetention) {
 }
 
 TEST_F(ReviewMinuteBuild, RangeLimitsChooseTheDaysInclusively) {
-  WriteTickIndex(tree.historyDir(), "sz000001", {20240104, 20240105, 20240108, 20240109});
+  WriteTickIndex(layout, "sz000001", {20240104, 20240105, 20240108, 20240109});
   engine.BuildMinuteLines(20240105, 20240108);
   EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), (std::vector<int>{20240105, 20240108}));
 }
@@ -109,7 +108,7 @@ TEST_F(ReviewMinuteBuild, RangeLimitsChooseTheDaysInclusively) {
 TEST_F(ReviewMinuteBuild, SecurityWhoseDaysAllFailKeepsItsFiles) {
   const std::vector<int> held = Weekdays(20240108, 2);
   WriteBars(OnePath(), MakeDays(held, kOne));
-  WriteTickIndex(tree.historyDir(), "sz000001", {20240110});
+  WriteTickIndex(layout, "sz000001", {20240110});
   unreadable.insert(20240110);
   const std::vector<uint8_t> before = ReadFileBytes(OnePath());
   engine.BuildMinuteLines(0, 0);
@@ -124,18 +123,19 @@ class ReviewMinuteModify : public ::testing::Test {
   void SetUp() override {
     for (int market = 0; market < 3; ++market)
       for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
-        MakeDirTree(MinuteDirectory(kind, market), 0);
+        MakeDirTree(MinuteDirectory(layout, kind, market), 0);
   }
   // One 5-minute day of bars whose fields are `bar`, dated `date`.
   std::string PutFive(int market, const char* code, int date, const MinuteBar& bar) {
     std::vector<MinuteBar> bars(kFive, bar);
     for (MinuteBar& b : bars) b.packedDate = PackMinuteDate(date);
-    const std::string path = MinuteFilePath(MinuteKind::kFiveMinute, market, code);
+    const std::string path = MinuteFilePath(layout, MinuteKind::kFiveMinute, market, code);
     WriteBars(path, bars);
     return path;
   }
   TestTree tree;
-  MinuteEngine engine;
+  DataLayout layout = tree.layout();
+  MinuteEngine engine{layout, MinuteOptions{}};
 };
 
 // value x factor + 0.503 with the factor in single precision, truncated toward zero.
@@ -193,7 +193,7 @@ TEST_F(ReviewMinuteModify, OnlyBarsOfTheRangeChangeAndFactorsGoToTheirFields) {
       bars.push_back(bar);
       bars.back().packedDate = PackMinuteDate(date);
     }
-  const std::string path = MinuteFilePath(MinuteKind::kOneMinute, 1, "600000");
+  const std::string path = MinuteFilePath(layout, MinuteKind::kOneMinute, 1, "600000");
   WriteBars(path, bars);
   engine.ModifyMinuteRange(20240108, 20240109, MinuteFactors{2, 3, 4, 5, 6, 7}, "Sh600000");
   const std::vector<MinuteBar> after = ReadBars(path);
@@ -229,7 +229,7 @@ TEST_F(ReviewMinuteModify, MessagesOfBothPassesAndTheEnd) {
   MinuteBar bar{};
   PutFive(0, "000001", 20240108, bar);
   StatusRecorder recorder;
-  EXPECT_EQ(engine.ModifyMinuteRange(20240108, 20240108, MinuteFactors{}, "sz??????"), MinuteRunEnd::kDone);
+  EXPECT_TRUE(engine.ModifyMinuteRange(20240108, 20240108, MinuteFactors{}, "sz??????").done());
   EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在修改sz000001的5分钟线", "分钟路径不存在或无数据!",
                                                       "批量修改分钟线完成!"}));
   const std::string log = ReadRunLog();
@@ -244,7 +244,7 @@ TEST_F(ReviewMinuteModify, FiveMinuteDeleteNamesEachFileAndEnds) {
   const std::string a = PutFive(0, "000001", 20240108, bar);
   const std::string b = PutFive(1, "600000", 20240109, bar);
   StatusRecorder recorder;
-  EXPECT_EQ(engine.DeleteFiveMinuteRange(20240108, 20240108), MinuteRunEnd::kDone);
+  EXPECT_TRUE(engine.DeleteFiveMinuteRange(20240108, 20240108).done());
   EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在删除sz000001的五分钟线", "正在删除sh600000的五分钟线",
                                                       "五分钟数据删除完成!"}));
   EXPECT_FALSE(PathExists(a));
@@ -260,7 +260,7 @@ TEST_F(ReviewMinuteModify, DeleteKeepsBarsOutsideTheRangeInTheirOrder) {
     bar.close = date % 100;
     bars.push_back(bar);
   }
-  const std::string path = MinuteFilePath(MinuteKind::kOneMinute, 0, "000001");
+  const std::string path = MinuteFilePath(layout, MinuteKind::kOneMinute, 0, "000001");
   WriteBars(path, bars);
   engine.DeleteOneMinuteRange(20240108, 20240109);
   const std::vector<MinuteBar> after = ReadBars(path);

@@ -17,6 +17,7 @@
 #include "tickdata/minute_test_support.h"
 #include "tickdata/tick_engine.h"
 #include "tickdata/tick_reader.h"
+#include "common/operation_result.h"
 
 namespace marbloom::test {
 namespace {
@@ -31,7 +32,8 @@ constexpr std::size_t EntryAt(std::size_t k) { return 16 + 22 * k; }
 class ReviewConvert : public ::testing::Test {
  protected:
   TestTree tree;
-  TickEngine engine;
+  DataLayout layout = tree.layout();
+  TickEngine engine{layout};
 };
 
 // Old days before the range, archive days in date order replacing equal old
@@ -40,66 +42,68 @@ class ReviewConvert : public ::testing::Test {
 TEST_F(ReviewConvert, MergeInterleavesOldAndNewDaysByteForByte) {
   const StoredDay oldWed3 = MakeDay(kWed3, 1), oldFri5 = MakeDay(kFri5, 2), oldMon8 = MakeDay(kMon8, 3),
                   oldWed10 = MakeDay(kWed10, 4), oldFri12 = MakeDay(kFri12, 5);
-  WriteFileBytes(TickIndexPath("sz000001"), IndexBytes({oldWed3, oldFri5, oldMon8, oldWed10, oldFri12}, 0));
-  WriteFileBytes(TickDataPath("sz000001"), DataBytes({oldWed3, oldFri5, oldMon8, oldWed10, oldFri12}));
+  WriteFileBytes(layout.TickIndexFile("sz000001"), IndexBytes({oldWed3, oldFri5, oldMon8, oldWed10, oldFri12}, 0));
+  WriteFileBytes(layout.TickDataFile("sz000001"), DataBytes({oldWed3, oldFri5, oldMon8, oldWed10, oldFri12}));
   StoredDay newThu4 = MakeDay(kThu4, 20), newMon8 = MakeDay(kMon8, 21), newThu11 = MakeDay(kThu11, 22);
   newThu4.priceDecimals = 3;
   newThu4.spare = 0xEE;
   newMon8.refPrice = -1.25;
-  WriteArchive(kThu4, {{0, "000001", newThu4}});
-  WriteArchive(kMon8, {{1, "600000", MakeDay(kMon8, 30)}, {0, "000001", newMon8}});
-  WriteArchive(kWed10, {{1, "600000", MakeDay(kWed10, 31)}});  // sz000001 absent: old day stays
-  WriteArchive(kThu11, {{0, "000001", newThu11}});
+  WriteArchive(layout, kThu4, {{0, "000001", newThu4}});
+  WriteArchive(layout, kMon8, {{1, "600000", MakeDay(kMon8, 30)}, {0, "000001", newMon8}});
+  WriteArchive(layout, kWed10, {{1, "600000", MakeDay(kWed10, 31)}});  // sz000001 absent: old day stays
+  WriteArchive(layout, kThu11, {{0, "000001", newThu11}});
   engine.ConvertTickRange(kThu4, kThu11);
   const std::vector<StoredDay> expected = {oldWed3, newThu4, oldFri5, newMon8, oldWed10, newThu11, oldFri12};
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000001")), IndexBytes(expected, 2));
-  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000001")), DataBytes(expected));
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sh600000")),
-            IndexBytes({MakeDay(kMon8, 30), MakeDay(kWed10, 31)}, 2));
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), IndexBytes(expected, 2));
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), DataBytes(expected));
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sh600000")), IndexBytes({MakeDay(kMon8, 30), MakeDay(kWed10, 31)}, 2));
 }
 
 TEST_F(ReviewConvert, SecuritiesAreMergedInOrderOfFirstAppearance) {
-  WriteArchive(kMon8, {{0, "000002", MakeDay(kMon8, 1)}, {1, "600000", MakeDay(kMon8, 2)}});
-  WriteArchive(kTue9, {{2, "430047", MakeDay(kTue9, 3)}, {0, "000002", MakeDay(kTue9, 4)},
-                       {0, "000001", MakeDay(kTue9, 5)}});
+  WriteArchive(layout, kMon8, {{0, "000002", MakeDay(kMon8, 1)}, {1, "600000", MakeDay(kMon8, 2)}});
+  WriteArchive(layout, kTue9,
+               {{2, "430047", MakeDay(kTue9, 3)}, {0, "000002", MakeDay(kTue9, 4)}, {0, "000001", MakeDay(kTue9, 5)}});
   StatusRecorder recorder;
   engine.ConvertTickRange(kMon8, kTue9);
   EXPECT_EQ(recorder.lines,
             (std::vector<std::string>{"创建转档索引表!", "转档sz000002分笔数据...", "转档sh600000分笔数据...",
                                       "转档bj430047分笔数据...", "转档sz000001分笔数据...",
                                       "分笔数据转档完成!"}));
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000002")), IndexBytes({MakeDay(kMon8, 1), MakeDay(kTue9, 4)}, 2));
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000002")), IndexBytes({MakeDay(kMon8, 1), MakeDay(kTue9, 4)}, 2));
 }
 
 // The range starts at `first` whatever its weekday; after it only the days
 // NextTradingDay gives are loaded.
 TEST_F(ReviewConvert, FirstDayLoadsEvenOnAWeekendLaterWeekendsDoNot) {
-  WriteArchive(kSat6, {{0, "000001", MakeDay(kSat6, 1)}});
-  WriteArchive(kSun7, {{0, "000001", MakeDay(kSun7, 2)}});
-  WriteArchive(kMon8, {{0, "000001", MakeDay(kMon8, 3)}});
+  WriteArchive(layout, kSat6, {{0, "000001", MakeDay(kSat6, 1)}});
+  WriteArchive(layout, kSun7, {{0, "000001", MakeDay(kSun7, 2)}});
+  WriteArchive(layout, kMon8, {{0, "000001", MakeDay(kMon8, 3)}});
   engine.ConvertTickRange(kSat6, kMon8);
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000001")), IndexBytes({MakeDay(kSat6, 1), MakeDay(kMon8, 3)}, 2));
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), IndexBytes({MakeDay(kSat6, 1), MakeDay(kMon8, 3)}, 2));
 }
 
 TEST_F(ReviewConvert, SecurityListedTwiceInOneArchiveTakesItsLaterBlock) {
-  WriteArchive(kMon8, {{0, "000001", MakeDay(kMon8, 1)}, {0, "000001", MakeDay(kMon8, 2)}});
+  WriteArchive(layout, kMon8, {{0, "000001", MakeDay(kMon8, 1)}, {0, "000001", MakeDay(kMon8, 2)}});
   engine.ConvertTickRange(kMon8, kMon8);
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000001")), IndexBytes({MakeDay(kMon8, 2)}, 2));
-  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000001")), DataBytes({MakeDay(kMon8, 2)}));
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), IndexBytes({MakeDay(kMon8, 2)}, 2));
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), DataBytes({MakeDay(kMon8, 2)}));
 }
 
 TEST_F(ReviewConvert, ReversedRangeTouchesNothingAndLogsNothing) {
-  WriteArchive(kMon8, {{0, "000001", MakeDay(kMon8, 1)}});
+  WriteArchive(layout, kMon8, {{0, "000001", MakeDay(kMon8, 1)}});
   StatusRecorder recorder;
-  EXPECT_EQ(engine.ConvertTickRange(kTue9, kMon8), 0);
+  EXPECT_EQ(engine.ConvertTickRange(kTue9, kMon8).outcome, Outcome::kNothingToDo);
   EXPECT_EQ(recorder.lines, std::vector<std::string>{"创建转档索引表!"});
-  EXPECT_FALSE(PathExists(TickIndexPath("sz000001")));
+  EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000001")));
   EXPECT_EQ(ReadRunLog().find("分笔数据转档"), std::string::npos);
 }
 
 TEST_F(ReviewConvert, ProgressEndsAtTheLastSecuritysShare) {
-  WriteArchive(kMon8, {{0, "000001", MakeDay(kMon8, 1)}, {0, "000002", MakeDay(kMon8, 2)},
-                       {0, "000003", MakeDay(kMon8, 3)}, {0, "000004", MakeDay(kMon8, 4)}});
+  WriteArchive(layout, kMon8,
+               {{0, "000001", MakeDay(kMon8, 1)},
+                {0, "000002", MakeDay(kMon8, 2)},
+                {0, "000003", MakeDay(kMon8, 3)},
+                {0, "000004", MakeDay(kMon8, 4)}});
   engine.ConvertTickRange(kMon8, kMon8);
   EXPECT_DOUBLE_EQ(ProgressFraction(), 0.75);
 }
@@ -111,7 +115,8 @@ const std::vector<StoredDay> kDays = {MakeDay(kWed3, 1), MakeDay(kThu4, 2), Make
 class ReviewDelete : public ::testing::Test {
  protected:
   TestTree tree;
-  TickEngine engine;
+  DataLayout layout = tree.layout();
+  TickEngine engine{layout};
 };
 
 TEST_F(ReviewDelete, RangeEdgesAreInclusiveAndEntriesKeepTheirFields) {
@@ -119,31 +124,33 @@ TEST_F(ReviewDelete, RangeEdgesAreInclusiveAndEntriesKeepTheirFields) {
   days[3].refPrice = 123.456;
   days[3].priceDecimals = 4;
   days[3].spare = 0x5A;
-  WritePair("sh600000", days);
-  EXPECT_EQ(engine.DeleteTickRange(kThu4, kFri5), 1);
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sh600000")), IndexBytes({days[0], days[3]}, 0));
-  EXPECT_EQ(ReadFileBytes(TickDataPath("sh600000")), DataBytes({days[0], days[3]}));
+  WritePair(layout, "sh600000", days);
+  EXPECT_EQ(engine.DeleteTickRange(kThu4, kFri5).outcome, Outcome::kDone);
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sh600000")), IndexBytes({days[0], days[3]}, 0));
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sh600000")), DataBytes({days[0], days[3]}));
 }
 
-TEST_F(ReviewDelete, MessagesNameEachStemFromTheFirstEightCharacters) {
-  WritePair("sz000001", kDays);
-  WriteFileBytes(TickStoreDir() + "sz0000029.vid", IndexBytes(kDays));
-  WritePair("sz000002", kDays);
+// Only exact names are visited: sz0000029.vid is not a security's index.
+TEST_F(ReviewDelete, MessagesNameEachExactStem) {
+  WritePair(layout, "sz000001", kDays);
+  WriteFileBytes(layout.TickStoreDir() + "sz0000029.vid", IndexBytes(kDays));
+  WritePair(layout, "sz000002", kDays);
   StatusRecorder recorder;
-  EXPECT_EQ(engine.DeleteTickRange(kWed3, kWed3), 1);
-  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在删除20240103-20240103时间段的分笔数据...",
-                                                      "正在删除股票sz000001分笔数据", "正在删除股票sz000002分笔数据",
-                                                      "正在删除股票sz000002分笔数据", "删除分笔数据完成!"}));
+  EXPECT_EQ(engine.DeleteTickRange(kWed3, kWed3).outcome, Outcome::kDone);
+  EXPECT_EQ(recorder.lines,
+            (std::vector<std::string>{"正在删除20240103-20240103时间段的分笔数据...", "正在删除股票sz000001分笔数据",
+                                      "正在删除股票sz000002分笔数据", "删除分笔数据完成!"}));
+  EXPECT_EQ(ReadFileBytes(layout.TickStoreDir() + "sz0000029.vid"), IndexBytes(kDays));
   const std::vector<StoredDay> kept(kDays.begin() + 1, kDays.end());
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000002")), IndexBytes(kept, 0));
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000002")), IndexBytes(kept, 0));
   EXPECT_NE(ReadRunLog().find("删除分笔数据完成!"), std::string::npos);
 }
 
 TEST_F(ReviewDelete, EmptyOrDotFilesAreNotCounted) {
-  WriteFileBytes(TickStoreDir() + "sz000001.vid", {});
-  WriteFileBytes(TickStoreDir() + ".sz000002.vid", IndexBytes(kDays));
-  EXPECT_EQ(engine.DeleteTickRange(kWed3, kWed3), 0);
-  EXPECT_EQ(engine.CheckTickFiles(), 0);
+  WriteFileBytes(layout.TickStoreDir() + "sz000001.vid", {});
+  WriteFileBytes(layout.TickStoreDir() + ".sz000002.vid", IndexBytes(kDays));
+  EXPECT_EQ(engine.DeleteTickRange(kWed3, kWed3).outcome, Outcome::kNothingToDo);
+  EXPECT_EQ(engine.CheckTickFiles().outcome, Outcome::kNothingToDo);
   EXPECT_EQ(StatusText(), "路径不存在或无分笔数据!");
 }
 
@@ -158,17 +165,18 @@ struct RuleCase {
 class ReviewCheckRules : public ::testing::TestWithParam<RuleCase> {
  protected:
   TestTree tree;
-  TickEngine engine;
+  DataLayout layout = tree.layout();
+  TickEngine engine{layout};
 };
 
 TEST_P(ReviewCheckRules, FirstFailingRuleDecides) {
   Bytes index = IndexBytes(kDays), data = DataBytes(kDays);
   GetParam().damage(index, data);
-  WriteFileBytes(TickIndexPath("sh600036"), index);
-  WriteFileBytes(TickDataPath("sh600036"), data);
+  WriteFileBytes(layout.TickIndexFile("sh600036"), index);
+  WriteFileBytes(layout.TickDataFile("sh600036"), data);
   const std::string expected = GetParam().message;
   StatusRecorder recorder;
-  EXPECT_EQ(engine.CheckTickFile("sh600036"), expected.empty() ? 1 : 0);
+  EXPECT_EQ(engine.CheckTickFile("sh600036"), expected.empty());
   if (expected.empty()) {
     EXPECT_TRUE(recorder.lines.empty());
   } else {
@@ -231,29 +239,34 @@ INSTANTIATE_TEST_SUITE_P(
 class ReviewCheckRun : public ::testing::Test {
  protected:
   TestTree tree;
-  TickEngine engine;
+  DataLayout layout = tree.layout();
+  TickEngine engine{layout};
 };
 
 TEST_F(ReviewCheckRun, CancelStopsAfterTheFirstPairAndReturnsWhatWasFound) {
   Bytes data = DataBytes(kDays);
   data.push_back(0);
-  WriteFileBytes(TickIndexPath("sz000001"), IndexBytes(kDays));
-  WriteFileBytes(TickDataPath("sz000001"), data);
-  WriteFileBytes(TickIndexPath("sz000002"), IndexBytes(kDays));
-  WriteFileBytes(TickDataPath("sz000002"), data);
+  WriteFileBytes(layout.TickIndexFile("sz000001"), IndexBytes(kDays));
+  WriteFileBytes(layout.TickDataFile("sz000001"), data);
+  WriteFileBytes(layout.TickIndexFile("sz000002"), IndexBytes(kDays));
+  WriteFileBytes(layout.TickDataFile("sz000002"), data);
   StatusRecorder recorder;
   engine.Cancel();
-  EXPECT_EQ(engine.CheckTickFiles(), 1);
+  const OperationResult result = engine.CheckTickFiles();
+  EXPECT_EQ(result.outcome, Outcome::kCancelled);
+  EXPECT_EQ(result.failedItems, 1);
   EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在检查sz000001分笔数据", "sz000001索引文件和数据文件不匹配!",
                                                       "检查分笔操作被取消!"}));
   EXPECT_NE(ReadRunLog().find("检查分笔操作被取消!"), std::string::npos);
 }
 
 TEST_F(ReviewCheckRun, GoodPairsLeaveOnlyTheirCheckingLines) {
-  WritePair("sz000001", kDays);
-  WritePair("sh600000", kDays);
+  WritePair(layout, "sz000001", kDays);
+  WritePair(layout, "sh600000", kDays);
   StatusRecorder recorder;
-  EXPECT_EQ(engine.CheckTickFiles(), 0);
+  const OperationResult result = engine.CheckTickFiles();
+  EXPECT_EQ(result.outcome, Outcome::kDone);
+  EXPECT_EQ(result.message, "共有0支股票分笔文件出错!");
   EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在检查sh600000分笔数据", "正在检查sz000001分笔数据"}));
   EXPECT_DOUBLE_EQ(ProgressFraction(), 0.5);
 }
@@ -263,43 +276,48 @@ TEST_F(ReviewCheckRun, GoodPairsLeaveOnlyTheirCheckingLines) {
 class ReviewRead : public ::testing::Test {
  protected:
   TestTree tree;
-  TickReader reader;
+  DataLayout layout = tree.layout();
 };
 
-TEST_F(ReviewRead, HeaderDatesOutsideTheAcceptedSpanFail) {
+// Days read whenever the pair's entries are whole (the first five rules of the
+// check); the header's dates decide nothing for a day.
+TEST_F(ReviewRead, HeaderDatesDoNotDecideWhetherADayReads) {
   struct Case {
     std::size_t offset;
     int32_t value;
     bool readable;
   };
-  for (const Case& c : {Case{4, 19900101, true}, Case{4, 19891231, false}, Case{8, 20800101, true},
-                        Case{8, 20800102, false}, Case{8, kWed3 - 1, false}}) {
+  for (const Case& c : {Case{4, 19900101, true}, Case{4, 19891231, true}, Case{8, 20800101, true},
+                        Case{8, 20800102, true}, Case{8, kWed3 - 1, true}, Case{12, 3, false}}) {
     Bytes index = IndexBytes(kDays);
     PutInt(index, c.offset, c.value);
-    WriteFileBytes(TickIndexPath("sz000001"), index);
-    WriteFileBytes(TickDataPath("sz000001"), DataBytes(kDays));
-    EXPECT_EQ(reader.ReadTickDay(0, "000001", kFri5).has_value(), c.readable) << c.offset << " " << c.value;
+    WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+    WriteFileBytes(layout.TickDataFile("sz000001"), DataBytes(kDays));
+    EXPECT_EQ(ReadTickDay(layout, 0, "000001", kFri5).has_value(), c.readable) << c.offset << " " << c.value;
   }
 }
 
-TEST_F(ReviewRead, OnlyTheHeaderCountOfEntriesIsSearched) {
+TEST_F(ReviewRead, AnIndexThatIsNotWholeReadsNoDay) {
   Bytes index = IndexBytes(kDays);
-  index.insert(index.end(), {1, 2, 3});  // trailing bytes are not looked at
-  WriteFileBytes(TickIndexPath("sz000001"), index);
-  WriteFileBytes(TickDataPath("sz000001"), DataBytes(kDays));
-  EXPECT_TRUE(reader.ReadTickDay(0, "000001", kMon8));
-  PutInt(index, 12, 3);
-  WriteFileBytes(TickIndexPath("sz000001"), index);
-  EXPECT_TRUE(reader.ReadTickDay(0, "000001", kFri5));
-  EXPECT_FALSE(reader.ReadTickDay(0, "000001", kMon8));
+  WriteFileBytes(layout.TickDataFile("sz000001"), DataBytes(kDays));
+  index.insert(index.end(), {1, 2, 3});  // not whole entries
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000001", kMon8));
+  index.resize(index.size() - 3);
+  PutInt(index, 12, 3);  // a count that disagrees with the entries
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000001", kFri5));
+  PutInt(index, 12, 4);
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  EXPECT_TRUE(ReadTickDay(layout, 0, "000001", kMon8));
 }
 
 TEST_F(ReviewRead, DayReadsTheRefPriceAndRescalesByItsOwnDecimals) {
   std::vector<StoredDay> days = kDays;
   days[2].priceDecimals = 3;
   days[2].refPrice = 7.125;
-  WritePair("sz000001", days);
-  auto day = reader.ReadTickDay(0, "000001", kFri5);
+  WritePair(layout, "sz000001", days);
+  auto day = ReadTickDay(layout, 0, "000001", kFri5);
   ASSERT_TRUE(day);
   EXPECT_EQ(day->date, kFri5);
   EXPECT_EQ(day->refPrice, 7.125);

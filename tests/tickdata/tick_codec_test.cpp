@@ -86,7 +86,7 @@ Bytes WorkedBlock(const Bytes& tail, int32_t tickCount = 2) {
 TEST(TickBlockDecode, WorkedFiveByteRecord) {
   Bytes block = WorkedBlock({0x8A, 0x81, 0x87, 0x80, 0x80});
   std::vector<TickRecord> ticks;
-  ASSERT_TRUE(DecodeTickBlock(block.data(), block.size(), 2, false, &ticks));
+  ASSERT_TRUE(Decode(block, 2, false, &ticks));
   ASSERT_EQ(ticks.size(), 2u);
   EXPECT_EQ(ticks[0].minute, 570);
   EXPECT_EQ(ticks[0].second, 0);
@@ -102,7 +102,7 @@ TEST(TickBlockDecode, WorkedFiveByteRecord) {
 TEST(TickBlockDecode, MinusOneTimeAndKindGoesBackOneSecondWithKindTwo) {
   Bytes block = WorkedBlock({0xFF, 0x80, 0x80, 0x80, 0x80});
   std::vector<TickRecord> ticks;
-  ASSERT_TRUE(DecodeTickBlock(block.data(), block.size(), 2, false, &ticks));
+  ASSERT_TRUE(Decode(block, 2, false, &ticks));
   EXPECT_EQ(ticks[1].minute, 569);
   EXPECT_EQ(ticks[1].second, 59);
   EXPECT_EQ(ticks[1].kind, 2);
@@ -112,8 +112,8 @@ TEST(TickBlockDecode, ExtraFollowsTheSecurityType) {
   std::vector<TestTick> src = {{34200, 500, 10, 7000, 11, 0}, {34203, 501, 20, 7050, 12, 1}};
   Bytes block = EncodeBlock(src);
   std::vector<TickRecord> running, plain;
-  ASSERT_TRUE(DecodeTickBlock(block.data(), block.size(), 3, true, &running));
-  ASSERT_TRUE(DecodeTickBlock(block.data(), block.size(), 3, false, &plain));
+  ASSERT_TRUE(Decode(block, 3, true, &running));
+  ASSERT_TRUE(Decode(block, 3, false, &plain));
   EXPECT_EQ(running[0].extra, 7000);
   EXPECT_EQ(running[1].extra, 7050);
   EXPECT_EQ(plain[0].extra, 11);
@@ -130,19 +130,19 @@ TEST(TickBlockDecode, ExtraFollowsTheSecurityType) {
 TEST(TickBlockDecode, DamagedBlocksFailTheDay) {
   std::vector<TickRecord> ticks;
   Bytes shortHeader(41, 0);
-  EXPECT_FALSE(DecodeTickBlock(shortHeader.data(), shortHeader.size(), 2, false, &ticks));
+  EXPECT_FALSE(Decode(shortHeader, 2, false, &ticks));
   Bytes zeroCount = WorkedBlock({}, 0);
-  EXPECT_FALSE(DecodeTickBlock(zeroCount.data(), zeroCount.size(), 2, false, &ticks));
+  EXPECT_FALSE(Decode(zeroCount, 2, false, &ticks));
   // Three ticks promised; ten bytes pass the size test but hold one record
   // and four numbers of the next.
   Bytes missingTick = WorkedBlock({0x8A, 0x00, 0xE4, 0x87, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80}, 3);
-  EXPECT_FALSE(DecodeTickBlock(missingTick.data(), missingTick.size(), 2, false, &ticks));
+  EXPECT_FALSE(Decode(missingTick, 2, false, &ticks));
   EXPECT_TRUE(ticks.empty());
   // Enough bytes, but a number never ends.
   Bytes noEnd = WorkedBlock({0x8A, 0x81, 0x87, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
-  EXPECT_FALSE(DecodeTickBlock(noEnd.data(), noEnd.size(), 2, false, &ticks));
+  EXPECT_FALSE(Decode(noEnd, 2, false, &ticks));
   Bytes huge = WorkedBlock({0x8A, 0x81, 0x87, 0x80, 0x80}, 0x7FFFFFFF);
-  EXPECT_FALSE(DecodeTickBlock(huge.data(), huge.size(), 2, false, &ticks));
+  EXPECT_FALSE(Decode(huge, 2, false, &ticks));
 }
 
 TEST(TickBlockDecode, ExtremeTimeAndKindStaysDefined) {
@@ -151,7 +151,7 @@ TEST(TickBlockDecode, ExtremeTimeAndKindStaysDefined) {
   for (int i = 0; i < 4; ++i) tail.push_back(0x80);
   Bytes block = WorkedBlock(tail);
   std::vector<TickRecord> ticks;
-  ASSERT_TRUE(DecodeTickBlock(block.data(), block.size(), 2, false, &ticks));
+  ASSERT_TRUE(Decode(block, 2, false, &ticks));
   // floor(-2^31 / 3) = -715827883, remainder 1.
   EXPECT_EQ(ticks[1].kind, 1);
 }
@@ -179,18 +179,18 @@ TEST(TickBlockUnpack, InflatesOrFallsBackToStoredBytes) {
   Bytes raw = EncodeBlock(SampleTicks(50, 1));
   Bytes out;
   Bytes packed = Compress(raw);
-  ASSERT_TRUE(UnpackTickBlock(packed.data(), packed.size(), static_cast<int32_t>(raw.size()), &out));
+  ASSERT_TRUE(Unpack(packed, static_cast<int32_t>(raw.size()), &out));
   EXPECT_EQ(out, raw);
-  ASSERT_TRUE(UnpackTickBlock(raw.data(), raw.size(), static_cast<int32_t>(raw.size()), &out));
+  ASSERT_TRUE(Unpack(raw, static_cast<int32_t>(raw.size()), &out));
   EXPECT_EQ(out, raw);
   // Larger than twice the declared length: the stored bytes, cut to that buffer.
-  ASSERT_TRUE(UnpackTickBlock(packed.data(), packed.size(), 10, &out));
+  ASSERT_TRUE(Unpack(packed, 10, &out));
   EXPECT_EQ(out, Bytes(packed.begin(), packed.begin() + std::min<std::size_t>(20, packed.size())));
   // A truncated stream does not inflate.
   Bytes cut(packed.begin(), packed.end() - 6);
-  ASSERT_TRUE(UnpackTickBlock(cut.data(), cut.size(), static_cast<int32_t>(raw.size()), &out));
+  ASSERT_TRUE(Unpack(cut, static_cast<int32_t>(raw.size()), &out));
   EXPECT_EQ(out, cut);
-  EXPECT_FALSE(UnpackTickBlock(raw.data(), raw.size(), 0, &out));
+  EXPECT_FALSE(Unpack(raw, 0, &out));
 }
 
 TEST(TickBlockUnpack, ExactFitInflates) {
@@ -199,7 +199,7 @@ TEST(TickBlockUnpack, ExactFitInflates) {
   Bytes packed = Compress(raw);
   Bytes out;
   // 2 x unpackedLength == actual size, odd boundary for the growing buffer.
-  ASSERT_TRUE(UnpackTickBlock(packed.data(), packed.size(), static_cast<int32_t>(raw.size() / 2), &out));
+  ASSERT_TRUE(Unpack(packed, static_cast<int32_t>(raw.size() / 2), &out));
   EXPECT_EQ(out, raw);
 }
 

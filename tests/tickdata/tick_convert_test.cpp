@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "app/settings.h"
 #include "base/text_encoding.h"
@@ -19,15 +20,17 @@ bool LogHas(const std::string& message) { return ReadRunLog().find(message) != s
 
 constexpr int kMon = 20240108, kTue = 20240109, kWed = 20240110, kThu = 20240111;
 
+void PutInt(Bytes& b, std::size_t offset, int32_t v) { std::memcpy(b.data() + offset, &v, 4); }
+
 class ConvertTickRangeTest : public ::testing::Test {
  protected:
   TestTree tree;
-  TickEngine engine;
-  TickReader reader;
+  DataLayout layout = tree.layout();
+  TickEngine engine{layout};
 
   std::vector<StoredDay> PairDays(const std::string& stem) {
-    Bytes index = ReadFileBytes(TickIndexPath(stem));
-    Bytes data = ReadFileBytes(TickDataPath(stem));
+    Bytes index = ReadFileBytes(layout.TickIndexFile(stem));
+    Bytes data = ReadFileBytes(layout.TickDataFile(stem));
     std::vector<StoredDay> days;
     if (index.size() < 16) return days;
     std::size_t offset = 0;
@@ -50,38 +53,40 @@ class ConvertTickRangeTest : public ::testing::Test {
 };
 
 TEST_F(ConvertTickRangeTest, MergesInDateOrderReplacingEqualDays) {
-  WritePair("sz000001", {MakeDay(20240102, 1), MakeDay(kMon, 2), MakeDay(kTue, 3), MakeDay(20240115, 4)});
+  WritePair(layout, "sz000001", {MakeDay(20240102, 1), MakeDay(kMon, 2), MakeDay(kTue, 3), MakeDay(20240115, 4)});
   const StoredDay newMon = MakeDay(kMon, 20), newWed = MakeDay(kWed, 21);
-  WriteArchive(kMon, {{0, "000001", newMon}});
-  WriteArchive(kWed, {{0, "000001", newWed}});
-  engine.ConvertTickRange(kMon, kThu);
+  WriteArchive(layout, kMon, {{0, "000001", newMon}});
+  WriteArchive(layout, kWed, {{0, "000001", newWed}});
+  EXPECT_TRUE(engine.ConvertTickRange(kMon, kThu).done());
   const std::vector<StoredDay> days = PairDays("sz000001");
   EXPECT_EQ(Dates(days), (std::vector<int>{20240102, kMon, kTue, kWed, 20240115}));
   EXPECT_EQ(days[1].stored, newMon.stored);
   EXPECT_EQ(days[1].spare, newMon.spare);
   EXPECT_EQ(days[2].stored, MakeDay(kTue, 3).stored);  // absent from every archive: kept
   EXPECT_EQ(days[3].stored, newWed.stored);
-  Bytes index = ReadFileBytes(TickIndexPath("sz000001"));
+  Bytes index = ReadFileBytes(layout.TickIndexFile("sz000001"));
   EXPECT_EQ(index, IndexBytes(days, 2));
   EXPECT_EQ(StatusText(), "分笔数据转档完成!");
-  auto read = reader.ReadTickDay(0, "000001", kWed);
+  auto read = ReadTickDay(layout, 0, "000001", kWed);
   ASSERT_TRUE(read);
   EXPECT_EQ(read->ticks.size(), 20u);
 }
 
 TEST_F(ConvertTickRangeTest, AnUnreadableArchiveBlockLeavesTheOldDayOfThatDate) {
   const StoredDay oldMon = MakeDay(kMon, 2), oldTue = MakeDay(kTue, 3);
-  WritePair("sz000001", {oldMon, oldTue});
-  WriteArchive(kMon, {{0, "000001", MakeDay(kMon, 20)}});
-  WriteArchive(kTue, {{0, "000001", MakeDay(kTue, 30)}});
+  WritePair(layout, "sz000001", {oldMon, oldTue});
+  WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 20)}});
+  WriteArchive(layout, kTue, {{0, "000001", MakeDay(kTue, 30)}});
   // The Tuesday archive loses its blocks after it was loaded, just before the
   // security is merged (a file cut short underneath the running conversion).
-  const std::string tuesday = tree.historyDir() + "newdatetick/20240109.htc";
+  const std::string tuesday = layout.TickArchiveFile(kTue);
   SetStatusObserver([&](const std::string& line) {
     if (line == "转档sz000001分笔数据...") std::filesystem::resize_file(tuesday, 16 + 30);
   });
-  engine.ConvertTickRange(kMon, kTue);
+  const OperationResult result = engine.ConvertTickRange(kMon, kTue);
   SetStatusObserver(nullptr);
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
+  EXPECT_TRUE(LogHas("sz000001在" + tuesday + "中的分笔数据读取失败!"));
   const std::vector<StoredDay> days = PairDays("sz000001");
   ASSERT_EQ(Dates(days), (std::vector<int>{kMon, kTue}));
   EXPECT_EQ(days[0].stored, MakeDay(kMon, 20).stored);
@@ -90,9 +95,9 @@ TEST_F(ConvertTickRangeTest, AnUnreadableArchiveBlockLeavesTheOldDayOfThatDate) 
 
 TEST_F(ConvertTickRangeTest, OldDayKeptWhereTheSecurityIsAbsentFromThatArchive) {
   const StoredDay oldTue = MakeDay(kTue, 5);
-  WritePair("sh600000", {oldTue});
-  WriteArchive(kMon, {{1, "600000", MakeDay(kMon, 6)}});
-  WriteArchive(kTue, {{0, "000001", MakeDay(kTue, 7)}});
+  WritePair(layout, "sh600000", {oldTue});
+  WriteArchive(layout, kMon, {{1, "600000", MakeDay(kMon, 6)}});
+  WriteArchive(layout, kTue, {{0, "000001", MakeDay(kTue, 7)}});
   engine.ConvertTickRange(kMon, kTue);
   auto days = PairDays("sh600000");
   EXPECT_EQ(Dates(days), (std::vector<int>{kMon, kTue}));
@@ -100,65 +105,153 @@ TEST_F(ConvertTickRangeTest, OldDayKeptWhereTheSecurityIsAbsentFromThatArchive) 
 }
 
 TEST_F(ConvertTickRangeTest, SecurityOnlyInTheSecondArchiveGainsThatDay) {
-  WriteArchive(kMon, {{0, "000001", MakeDay(kMon, 1)}});
-  WriteArchive(kTue, {{0, "000001", MakeDay(kTue, 2)}, {2, "830001", MakeDay(kTue, 3)}});
+  WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1)}});
+  WriteArchive(layout, kTue, {{0, "000001", MakeDay(kTue, 2)}, {2, "830001", MakeDay(kTue, 3)}});
   engine.ConvertTickRange(kMon, kTue);
   EXPECT_EQ(Dates(PairDays("bj830001")), std::vector<int>{kTue});
   EXPECT_EQ(Dates(PairDays("sz000001")), (std::vector<int>{kMon, kTue}));
-  EXPECT_FALSE(PathExists(TickIndexTempPath()));
+  EXPECT_FALSE(PathExists(layout.TickIndexTemp()));
 }
 
 TEST_F(ConvertTickRangeTest, ConvertingTwiceIsByteIdentical) {
-  WritePair("sz000002", {MakeDay(20240103, 1), MakeDay(kTue, 2)});
-  WriteArchive(kMon, {{0, "000002", MakeDay(kMon, 3)}, {1, "600001", MakeDay(kMon, 4)}});
-  WriteArchive(kTue, {{0, "000002", MakeDay(kTue, 5)}});
+  WritePair(layout, "sz000002", {MakeDay(20240103, 1), MakeDay(kTue, 2)});
+  WriteArchive(layout, kMon, {{0, "000002", MakeDay(kMon, 3)}, {1, "600001", MakeDay(kMon, 4)}});
+  WriteArchive(layout, kTue, {{0, "000002", MakeDay(kTue, 5)}});
   engine.ConvertTickRange(kMon, kTue);
-  const Bytes index = ReadFileBytes(TickIndexPath("sz000002")), data = ReadFileBytes(TickDataPath("sz000002"));
-  const Bytes other = ReadFileBytes(TickDataPath("sh600001"));
+  const Bytes index = ReadFileBytes(layout.TickIndexFile("sz000002")),
+              data = ReadFileBytes(layout.TickDataFile("sz000002"));
+  const Bytes other = ReadFileBytes(layout.TickDataFile("sh600001"));
   engine.ConvertTickRange(kMon, kTue);
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000002")), index);
-  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000002")), data);
-  EXPECT_EQ(ReadFileBytes(TickDataPath("sh600001")), other);
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000002")), index);
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000002")), data);
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sh600001")), other);
 }
 
-TEST_F(ConvertTickRangeTest, UnusableOldPairsAreReplacedByTheNewDaysOnly) {
-  const std::vector<StoredDay> old = {MakeDay(20240102, 1), MakeDay(20240103, 2)};
-  WritePair("sz000003", old);
-  Bytes index = IndexBytes(old);
-  index[12] = 3;  // header count disagrees with the length
-  WriteFileBytes(TickIndexPath("sz000003"), index);
-  WritePair("sz000004", old);
-  Bytes data = DataBytes(old);
-  WriteFileBytes(TickDataPath("sz000004"), Bytes(data.begin(), data.end() - 1));  // last block past the end
-  WriteArchive(kMon, {{0, "000003", MakeDay(kMon, 3)}, {0, "000004", MakeDay(kMon, 4)}});
-  engine.ConvertTickRange(kMon, kMon);
-  EXPECT_EQ(Dates(PairDays("sz000003")), std::vector<int>{kMon});
-  EXPECT_EQ(Dates(PairDays("sz000004")), std::vector<int>{kMon});
+// An old pair whose data file holds bytes but that is not sound keeps every
+// byte: the security is reported and skipped, and the run fails. A missing or
+// empty data file has nothing to lose and the pair gets the new days.
+enum class PairForm { kFiles, kNoDataFile, kNoIndexFile, kIndexIsAFolder };
+
+struct OldPairCase {
+  const char* name;
+  std::function<void(Bytes& index, Bytes& data)> damage;
+  PairForm form;
+  bool kept;
+};
+
+class ConvertOldPairTest : public ConvertTickRangeTest, public ::testing::WithParamInterface<OldPairCase> {};
+
+TEST_P(ConvertOldPairTest, DamagedPairsAreLeftUntouchedAndReported) {
+  const OldPairCase& c = GetParam();
+  Bytes index = IndexBytes({MakeDay(20240102, 1), MakeDay(20240103, 2)});
+  Bytes data = DataBytes({MakeDay(20240102, 1), MakeDay(20240103, 2)});
+  c.damage(index, data);
+  const std::string vid = layout.TickIndexFile("sz000232"), vtc = layout.TickDataFile("sz000232");
+  if (c.form == PairForm::kIndexIsAFolder) std::filesystem::create_directory(vid);
+  if (c.form == PairForm::kFiles || c.form == PairForm::kNoDataFile) WriteFileBytes(vid, index);
+  if (c.form != PairForm::kNoDataFile) WriteFileBytes(vtc, data);
+  WritePair(layout, "sz000001", {MakeDay(20240102, 5)});
+  WriteArchive(layout, kMon, {{0, "000232", MakeDay(kMon, 3)}, {0, "000001", MakeDay(kMon, 4)}});
+
+  const OperationResult result = engine.ConvertTickRange(kMon, kMon);
+  EXPECT_EQ(result.message, "分笔数据转档完成!");
+  EXPECT_EQ(Dates(PairDays("sz000001")), (std::vector<int>{20240102, kMon}));
+  if (c.kept) {
+    EXPECT_EQ(result.outcome, Outcome::kFailed);
+    EXPECT_EQ(result.failedItems, 1);
+    EXPECT_TRUE(LogHas("sz000232分笔文件已损坏, 未更新!"));
+    EXPECT_EQ(ReadFileBytes(vtc), data);
+    if (c.form == PairForm::kFiles) {
+      EXPECT_EQ(ReadFileBytes(vid), index);
+    }
+    EXPECT_EQ(std::filesystem::is_directory(vid), c.form == PairForm::kIndexIsAFolder);
+    EXPECT_EQ(PathExists(vid), c.form != PairForm::kNoIndexFile);
+  } else {
+    EXPECT_EQ(result.outcome, Outcome::kDone);
+    EXPECT_EQ(Dates(PairDays("sz000232")), std::vector<int>{kMon});
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, ConvertOldPairTest,
+    ::testing::Values(
+        OldPairCase{"extraIndexByte", [](Bytes& i, Bytes&) { i.push_back(0); }, PairForm::kFiles, true},
+        OldPairCase{"countMismatch", [](Bytes& i, Bytes&) { i[12] = 3; }, PairForm::kFiles, true},
+        OldPairCase{"dataOneByteShort", [](Bytes&, Bytes& d) { d.pop_back(); }, PairForm::kFiles, true},
+        OldPairCase{"dataOneByteLonger", [](Bytes&, Bytes& d) { d.push_back(7); }, PairForm::kFiles, true},
+        OldPairCase{"entryLengthPastTheData", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22 + 8, 1 << 30); },
+                    PairForm::kFiles, true},
+        OldPairCase{"datesOutOfOrder", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22, 20240102); }, PairForm::kFiles, true},
+        OldPairCase{"indexUnreadable", [](Bytes&, Bytes&) {}, PairForm::kIndexIsAFolder, true},
+        OldPairCase{"indexMissing", [](Bytes&, Bytes&) {}, PairForm::kNoIndexFile, true},
+        OldPairCase{"dataMissing", [](Bytes&, Bytes&) {}, PairForm::kNoDataFile, false},
+        OldPairCase{"dataEmpty", [](Bytes&, Bytes& d) { d.clear(); }, PairForm::kFiles, false}),
+    [](const ::testing::TestParamInfo<OldPairCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ConvertTickRangeTest, BadArchivesAndHostileCodesAreSkipped) {
-  WriteArchive(kMon, {{0, "000001", MakeDay(kMon, 1)}, {0, "000002", MakeDay(kTue, 2)}});  // wrong date inside
-  WriteArchive(kTue, {{0, "../../", MakeDay(kTue, 3)}, {5, "000005", MakeDay(kTue, 4)},
-                      {1, "600009", MakeDay(kTue, 5)}});
-  engine.ConvertTickRange(kMon, kTue);
-  EXPECT_FALSE(PathExists(TickIndexPath("sz000001")));
+  WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1)}, {0, "000002", MakeDay(kTue, 2)}});  // wrong date inside
+  WriteArchive(layout, kTue,
+               {{0, "../../", MakeDay(kTue, 3)}, {5, "000005", MakeDay(kTue, 4)}, {1, "600009", MakeDay(kTue, 5)}});
+  EXPECT_EQ(engine.ConvertTickRange(kMon, kTue).outcome, Outcome::kFailed);  // the Monday archive
+  EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000001")));
   EXPECT_EQ(Dates(PairDays("sh600009")), std::vector<int>{kTue});
-  EXPECT_EQ(ListCountedFiles(TickStoreDir(), "*.vid").size(), 1u);
+  EXPECT_EQ(ListCountedFiles(layout.TickStoreDir(), "*.vid").size(), 1u);
 }
 
 TEST_F(ConvertTickRangeTest, NothingToLoadEndsSilently) {
-  engine.ConvertTickRange(20240106, 20240107);  // a weekend
+  EXPECT_EQ(engine.ConvertTickRange(20240106, 20240107).outcome, Outcome::kNothingToDo);  // a weekend
   EXPECT_EQ(StatusText(), "创建转档索引表!");
-  engine.ConvertTickRange(kTue, kMon);
+  EXPECT_EQ(engine.ConvertTickRange(kTue, kMon).outcome, Outcome::kNothingToDo);
   EXPECT_EQ(StatusText(), "创建转档索引表!");
+  EXPECT_EQ(ReadRunLog().find("分笔"), std::string::npos);
 }
 
+// Archives that are there but do not load, and blocks that do not read, are
+// logged with the archive's path and the reason, and the run fails; the rest
+// of the day converts.
+struct ArchiveCase {
+  const char* name;
+  std::function<void(Bytes& archive)> damage;
+  const char* logged;  // after the archive's path
+  bool loads;
+};
+
+class ConvertArchiveFaultTest : public ConvertTickRangeTest, public ::testing::WithParamInterface<ArchiveCase> {};
+
+TEST_P(ConvertArchiveFaultTest, EveryArchiveOrBlockThatFailsIsLoggedAndFailsTheRun) {
+  const ArchiveCase& c = GetParam();
+  const StoredDay oldMon = MakeDay(kMon, 9);
+  WritePair(layout, "sz000002", {oldMon});
+  Bytes archive = ArchiveBytes({{0, "000001", MakeDay(kMon, 1)}, {0, "000002", MakeDay(kMon, 2)}});
+  c.damage(archive);
+  WriteFileBytes(layout.TickArchiveFile(kMon), archive);
+  const OperationResult result = engine.ConvertTickRange(kMon, kMon);
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
+  EXPECT_EQ(result.failedItems, 1);
+  EXPECT_EQ(result.message, c.loads ? "分笔数据转档完成!" : "创建转档索引表!");
+  EXPECT_TRUE(LogHas(c.logged)) << ReadRunLog();
+  EXPECT_EQ(PathExists(layout.TickIndexFile("sz000001")), c.loads);
+  EXPECT_EQ(PairDays("sz000002")[0].stored, oldMon.stored);  // the old day stays
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Archives, ConvertArchiveFaultTest,
+    ::testing::Values(
+        ArchiveCase{"lastBlockOneByteShort", [](Bytes& a) { a.pop_back(); }, "20240108.htc中的分笔数据读取失败!", true},
+        ArchiveCase{"wrongDateInside",
+                    [](Bytes& a) { PutInt(a, a.size() - MakeDay(kMon, 2).stored.size() - 30 + 8, kTue); },
+                    "20240108.htc无法加载(第2条记录日期不符), 已跳过!", false},
+        ArchiveCase{"noSecurities", [](Bytes& a) { PutInt(a, 12, 0); }, "20240108.htc无法加载(证券数目异常), 已跳过!",
+                    false},
+        ArchiveCase{"headerCut", [](Bytes& a) { a.resize(10); }, "20240108.htc无法加载(文件头不完整), 已跳过!", false}),
+    [](const ::testing::TestParamInfo<ArchiveCase>& info) { return std::string(info.param.name); });
+
 TEST_F(ConvertTickRangeTest, CancelFinishesTheCurrentSecurityOnly) {
-  WriteArchive(kMon, {{0, "000001", MakeDay(kMon, 1)}, {0, "000002", MakeDay(kMon, 2)}});
+  WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1)}, {0, "000002", MakeDay(kMon, 2)}});
   engine.Cancel();
-  engine.ConvertTickRange(kMon, kMon);
-  EXPECT_TRUE(PathExists(TickIndexPath("sz000001")));
-  EXPECT_FALSE(PathExists(TickIndexPath("sz000002")));
+  EXPECT_EQ(engine.ConvertTickRange(kMon, kMon).outcome, Outcome::kCancelled);
+  EXPECT_TRUE(PathExists(layout.TickIndexFile("sz000001")));
+  EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000002")));
   EXPECT_EQ(StatusText(), "分笔数据转档被取消!");
   EXPECT_TRUE(LogHas("分笔数据转档被取消!"));
 }

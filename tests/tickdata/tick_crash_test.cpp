@@ -1,15 +1,17 @@
-// A conversion killed at random moments never leaves a security without its
-// data: each pair is the old one, the new one, or one the check reports.
+// A conversion killed inside its writes never leaves a security without its
+// data: each pair is the old one, the new one, or one the check reports. The
+// child process kills itself at a chosen step of the pair writer, so every
+// round dies in the middle of a write, some between the two renames.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <map>
-#include <random>
+#include <vector>
 
 #include "tickdata/tick_engine.h"
+#include "tickdata/tick_pair.h"
 #include "tick_test_support.h"
 
 namespace marbloom::test {
@@ -22,9 +24,20 @@ struct PairBytes {
   bool operator==(const PairBytes&) const = default;
 };
 
+// The writer's steps of the running conversion; at step number g_killAt the
+// process kills itself.
+std::vector<TickWriteStep> g_steps;
+std::size_t g_killAt = 0;
+
+void RecordOrKill(TickWriteStep step) {
+  g_steps.push_back(step);
+  if (g_steps.size() == g_killAt) ::raise(SIGKILL);
+}
+
 class TickCrashTest : public ::testing::Test {
  protected:
   TestTree tree;
+  DataLayout layout = tree.layout();
   std::vector<std::string> codes;
   std::map<std::string, PairBytes> oldPairs, newPairs;
 
@@ -33,19 +46,20 @@ class TickCrashTest : public ::testing::Test {
     std::vector<ArchiveItem> mon, wed;
     for (int i = 0; i < 150; ++i) {
       if (i < 120) {  // the last thirty are new to the store
-        WritePair("sz" + codes[i], {MakeDay(20240102, i), MakeDay(kMon, i + 1, 30), MakeDay(20240112, i + 2)});
+        WritePair(layout, "sz" + codes[i], {MakeDay(20240102, i), MakeDay(kMon, i + 1, 30), MakeDay(20240112, i + 2)});
         oldPairs["sz" + codes[i]] = Snapshot("sz" + codes[i]);
       }
       mon.push_back({0, codes[i], MakeDay(kMon, i + 3, 200)});
       if (i % 2 == 0) wed.push_back({0, codes[i], MakeDay(kWed, i + 4, 300)});
     }
-    WriteArchive(kMon, mon);
-    WriteArchive(kWed, wed);
+    WriteArchive(layout, kMon, mon);
+    WriteArchive(layout, kWed, wed);
   }
+  void TearDown() override { SetTickWriteObserver(nullptr); }
 
-  static PairBytes Snapshot(const std::string& stem) {
-    return {PathExists(TickIndexPath(stem)) ? ReadFileBytes(TickIndexPath(stem)) : Bytes{},
-            PathExists(TickDataPath(stem)) ? ReadFileBytes(TickDataPath(stem)) : Bytes{}};
+  PairBytes Snapshot(const std::string& stem) const {
+    return {PathExists(layout.TickIndexFile(stem)) ? ReadFileBytes(layout.TickIndexFile(stem)) : Bytes{},
+            PathExists(layout.TickDataFile(stem)) ? ReadFileBytes(layout.TickDataFile(stem)) : Bytes{}};
   }
 
   void RestoreOldStore() {
@@ -53,53 +67,65 @@ class TickCrashTest : public ::testing::Test {
       const std::string stem = "sz" + code;
       auto old = oldPairs.find(stem);
       if (old != oldPairs.end()) {
-        WriteFileBytes(TickIndexPath(stem), old->second.index);
-        WriteFileBytes(TickDataPath(stem), old->second.data);
+        WriteFileBytes(layout.TickIndexFile(stem), old->second.index);
+        WriteFileBytes(layout.TickDataFile(stem), old->second.data);
       } else {
-        std::remove(TickIndexPath(stem).c_str());
-        std::remove(TickDataPath(stem).c_str());
+        std::remove(layout.TickIndexFile(stem).c_str());
+        std::remove(layout.TickDataFile(stem).c_str());
       }
     }
   }
 };
 
 TEST_F(TickCrashTest, KilledConversionLeavesOldNewOrReportedPairs) {
-  TickEngine engine;
-  const auto start = std::chrono::steady_clock::now();
-  engine.ConvertTickRange(kMon, kWed);
-  const auto runMicros =
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+  SetTickWriteObserver(RecordOrKill);
+  TickEngine engine(layout);
+  ASSERT_TRUE(engine.ConvertTickRange(kMon, kWed).done());
+  const std::vector<TickWriteStep> steps = g_steps;
   for (const std::string& code : codes) newPairs["sz" + code] = Snapshot("sz" + code);
   ASSERT_NE(newPairs.begin()->second, oldPairs.begin()->second);
 
-  std::mt19937 random(20240108);
-  std::uniform_int_distribution<long> moment(0, std::max<long>(1000, static_cast<long>(runMicros) * 3 / 2));
+  // Kill points spread over the whole run, and right after the data renames
+  // of some securities old and new to the store.
+  std::vector<std::size_t> killAt, dataRenames;
+  for (std::size_t k = 1; k <= 12; ++k) killAt.push_back(k * steps.size() / 13);
+  for (std::size_t k = 0; k < steps.size(); ++k)
+    if (steps[k] == TickWriteStep::kDataRenamed) dataRenames.push_back(k + 1);
+  ASSERT_EQ(dataRenames.size(), codes.size());
+  for (std::size_t security : {0, 59, 119, 120, 149}) killAt.push_back(dataRenames[security]);
+
   int mixed = 0;
-  for (int round = 0; round < 24; ++round) {
+  for (std::size_t round = 0; round < killAt.size(); ++round) {
     RestoreOldStore();
+    g_steps.clear();
+    g_killAt = killAt[round];
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      TickEngine childEngine;
+      TickEngine childEngine(layout);
       childEngine.ConvertTickRange(kMon, kWed);
       ::_exit(0);
     }
-    ::usleep(static_cast<useconds_t>(moment(random)));
-    ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "round " << round << " ran to its end";
+    int mixedThisRound = 0;
     for (const std::string& code : codes) {
       const std::string stem = "sz" + code;
       const PairBytes now = Snapshot(stem);
       const bool hadData = oldPairs.count(stem) != 0;
       if (now == newPairs[stem] || (hadData && now == oldPairs[stem])) continue;
       if (!hadData && now.index.empty() && now.data.empty()) continue;  // not written yet
-      ++mixed;
-      EXPECT_EQ(engine.CheckTickFile(stem), 0) << "round " << round << " " << stem;
+      ++mixedThisRound;
+      EXPECT_FALSE(engine.CheckTickFile(stem)) << "round " << round << " " << stem;
       EXPECT_FALSE(hadData && (now.index.empty() || now.data.empty())) << "round " << round << " " << stem;
     }
+    if (steps[g_killAt - 1] == TickWriteStep::kDataRenamed) {
+      EXPECT_EQ(mixedThisRound, 1) << "round " << round;
+    }
+    mixed += mixedThisRound;
   }
-  RecordProperty("mixedPairs", mixed);
+  EXPECT_GT(mixed, 0);
 }
 
 }  // namespace

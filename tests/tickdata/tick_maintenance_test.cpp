@@ -19,63 +19,69 @@ const std::vector<StoredDay> kDays = {MakeDay(20240102, 1), MakeDay(20240103, 2)
 class DeleteTickRangeTest : public ::testing::Test {
  protected:
   TestTree tree;
-  TickEngine engine;
+  DataLayout layout = tree.layout();
+  TickEngine engine{layout};
 };
 
 TEST_F(DeleteTickRangeTest, RemovesTheRangeAndRewritesWithVersionZero) {
-  WritePair("sz000001", kDays);
-  EXPECT_EQ(engine.DeleteTickRange(20240103, 20240104), 1);
+  WritePair(layout, "sz000001", kDays);
+  EXPECT_EQ(engine.DeleteTickRange(20240103, 20240104).outcome, Outcome::kDone);
   const std::vector<StoredDay> kept = {kDays[0], kDays[3]};
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000001")), IndexBytes(kept, 0));
-  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000001")), DataBytes(kept));
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), IndexBytes(kept, 0));
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), DataBytes(kept));
   EXPECT_EQ(StatusText(), "删除分笔数据完成!");
   EXPECT_TRUE(LogHas("删除分笔数据完成!"));
 }
 
 TEST_F(DeleteTickRangeTest, RangeWithoutEntriesStillRewrites) {
-  WritePair("sz000001", kDays);
-  EXPECT_EQ(engine.DeleteTickRange(20230101, 20230105), 1);
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000001")), IndexBytes(kDays, 0));
-  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000001")), DataBytes(kDays));
+  WritePair(layout, "sz000001", kDays);
+  EXPECT_EQ(engine.DeleteTickRange(20230101, 20230105).outcome, Outcome::kDone);
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), IndexBytes(kDays, 0));
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), DataBytes(kDays));
 }
 
 TEST_F(DeleteTickRangeTest, EmptiedPairIsRemovedWithItsTemporaries) {
-  WritePair("sz000001", kDays);
-  WritePair("sz000002", {kDays[1]});
-  EXPECT_EQ(engine.DeleteTickRange(20240101, 20240105), 1);
-  EXPECT_TRUE(PathExists(TickIndexPath("sz000001")));
-  EXPECT_FALSE(PathExists(TickIndexPath("sz000002")) || PathExists(TickDataPath("sz000002")));
-  EXPECT_EQ(engine.DeleteTickRange(20240101, 20241231), 1);
-  EXPECT_FALSE(PathExists(TickIndexPath("sz000001")) || PathExists(TickDataPath("sz000001")));
-  EXPECT_FALSE(PathExists(TickIndexTempPath()) || PathExists(TickDataTempPath()));
+  WritePair(layout, "sz000001", kDays);
+  WritePair(layout, "sz000002", {kDays[1]});
+  EXPECT_EQ(engine.DeleteTickRange(20240101, 20240105).outcome, Outcome::kDone);
+  EXPECT_TRUE(PathExists(layout.TickIndexFile("sz000001")));
+  EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000002")) || PathExists(layout.TickDataFile("sz000002")));
+  EXPECT_EQ(engine.DeleteTickRange(20240101, 20241231).outcome, Outcome::kDone);
+  EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000001")) || PathExists(layout.TickDataFile("sz000001")));
+  EXPECT_FALSE(PathExists(layout.TickIndexTemp()) || PathExists(layout.TickDataTemp()));
 }
 
 TEST_F(DeleteTickRangeTest, UnusablePairsAreLeftAlone) {
-  WritePair("sz000003", kDays);
+  WritePair(layout, "sz000003", kDays);
   Bytes index = IndexBytes(kDays);
   index[12] = 9;
-  WriteFileBytes(TickIndexPath("sz000003"), index);
-  WritePair("sz000004", kDays);
+  WriteFileBytes(layout.TickIndexFile("sz000003"), index);
+  WritePair(layout, "sz000004", kDays);
   Bytes shortData = DataBytes(kDays);
   shortData.pop_back();
-  WriteFileBytes(TickDataPath("sz000004"), shortData);
-  EXPECT_EQ(engine.DeleteTickRange(20240101, 20240105), 1);
-  EXPECT_EQ(ReadFileBytes(TickIndexPath("sz000003")), index);
-  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000004")), shortData);
+  WriteFileBytes(layout.TickDataFile("sz000004"), shortData);
+  const OperationResult result = engine.DeleteTickRange(20240101, 20240105);
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
+  EXPECT_EQ(result.failedItems, 2);
+  EXPECT_EQ(result.message, "删除分笔数据完成!");
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000003")), index);
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000004")), shortData);
+  EXPECT_TRUE(LogHas("sz000003分笔文件已损坏, 未更新!"));
+  EXPECT_TRUE(LogHas("sz000004分笔文件已损坏, 未更新!"));
 }
 
 TEST_F(DeleteTickRangeTest, EmptyStoreReturnsZeroSilently) {
-  EXPECT_EQ(engine.DeleteTickRange(20240101, 20240105), 0);
+  EXPECT_EQ(engine.DeleteTickRange(20240101, 20240105).outcome, Outcome::kNothingToDo);
   EXPECT_EQ(StatusText(), "正在删除20240101-20240105时间段的分笔数据...");
 }
 
 TEST_F(DeleteTickRangeTest, CancelStopsAfterTheFirstFile) {
-  WritePair("sz000001", kDays);
-  WritePair("sz000002", kDays);
+  WritePair(layout, "sz000001", kDays);
+  WritePair(layout, "sz000002", kDays);
   engine.Cancel();
-  EXPECT_EQ(engine.DeleteTickRange(20240102, 20240102), -3);
-  EXPECT_EQ(ReadFileBytes(TickDataPath("sz000002")), DataBytes(kDays));
-  EXPECT_NE(ReadFileBytes(TickDataPath("sz000001")), DataBytes(kDays));
+  EXPECT_EQ(engine.DeleteTickRange(20240102, 20240102).outcome, Outcome::kCancelled);
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000002")), DataBytes(kDays));
+  EXPECT_NE(ReadFileBytes(layout.TickDataFile("sz000001")), DataBytes(kDays));
   EXPECT_TRUE(LogHas("删除分笔数据操作被取消!"));
 }
 
@@ -92,16 +98,17 @@ constexpr std::size_t kEntry1 = 16 + 22;  // second entry
 class CheckTickFileTest : public ::testing::TestWithParam<CheckCase> {
  protected:
   TestTree tree;
-  TickEngine engine;
+  DataLayout layout = tree.layout();
+  TickEngine engine{layout};
 };
 
 TEST_P(CheckTickFileTest, FirstFailingRuleGivesItsMessage) {
   Bytes index = IndexBytes(kDays), data = DataBytes(kDays);
   GetParam().damage(index, data);
-  WriteFileBytes(TickIndexPath("sz000001"), index);
-  if (!data.empty() || std::string(GetParam().name) != "noData") WriteFileBytes(TickDataPath("sz000001"), data);
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  if (!data.empty() || std::string(GetParam().name) != "noData") WriteFileBytes(layout.TickDataFile("sz000001"), data);
   const std::string expected = std::string(GetParam().message);
-  EXPECT_EQ(engine.CheckTickFile("sz000001"), expected.empty() ? 1 : 0);
+  EXPECT_EQ(engine.CheckTickFile("sz000001"), expected.empty());
   if (!expected.empty()) {
     EXPECT_EQ(StatusText(), expected);
     EXPECT_TRUE(LogHas(expected));
@@ -138,23 +145,32 @@ INSTANTIATE_TEST_SUITE_P(
 class CheckTickFilesTest : public ::testing::Test {
  protected:
   TestTree tree;
-  TickEngine engine;
+  DataLayout layout = tree.layout();
+  TickEngine engine{layout};
 };
 
-TEST_F(CheckTickFilesTest, CountsDamagedPairsUnderTheirStems) {
-  WritePair("sz000001", kDays);
-  WriteFileBytes(TickIndexPath("sz0000029"), IndexBytes(kDays));  // stem sz000002, data file missing
-  WritePair("sh600000", kDays);
+// Only exact names are checked: sz0000029.vid is not a security's index.
+TEST_F(CheckTickFilesTest, CountsDamagedPairsOfExactNames) {
+  WritePair(layout, "sz000001", kDays);
+  WriteFileBytes(layout.TickIndexFile("sz000002"), IndexBytes(kDays));  // data file missing
+  WriteFileBytes(layout.TickIndexFile("sz0000029"), IndexBytes(kDays));
+  WritePair(layout, "sh600000", kDays);
   Bytes data = DataBytes(kDays);
   data.push_back(1);
-  WriteFileBytes(TickDataPath("sh600000"), data);
-  EXPECT_EQ(engine.CheckTickFiles(), 2);
+  WriteFileBytes(layout.TickDataFile("sh600000"), data);
+  const OperationResult result = engine.CheckTickFiles();
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
+  EXPECT_EQ(result.failedItems, 2);
+  EXPECT_EQ(result.message, "共有2支股票分笔文件出错!");
   EXPECT_TRUE(LogHas("sz000002文件打开失败!"));
   EXPECT_TRUE(LogHas("sh600000索引文件和数据文件不匹配!"));
+  EXPECT_FALSE(LogHas("sz0000029"));
 }
 
 TEST_F(CheckTickFilesTest, EmptyStoreIsReported) {
-  EXPECT_EQ(engine.CheckTickFiles(), 0);
+  const OperationResult result = engine.CheckTickFiles();
+  EXPECT_EQ(result.outcome, Outcome::kNothingToDo);
+  EXPECT_EQ(result.failedItems, 0);
   EXPECT_EQ(StatusText(), "路径不存在或无分笔数据!");
   EXPECT_TRUE(LogHas("路径不存在或无分笔数据!"));
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "tickdata/tick_codec.h"
+#include "tickdata/tick_pair.h"
 #include "tickdata/tick_reader.h"
 #include "tick_test_support.h"
 
@@ -10,14 +11,14 @@ namespace {
 class ReadTickDayTest : public ::testing::Test {
  protected:
   TestTree tree;
-  TickReader reader;
+  DataLayout layout = tree.layout();
   std::vector<StoredDay> days = {MakeDay(20240102, 1), MakeDay(20240103, 2, 7), MakeDay(20240104, 3, 40)};
 };
 
 TEST_F(ReadTickDayTest, ReadsEachDayAtItsOffset) {
-  WritePair("sz000001", days);
+  WritePair(layout, "sz000001", days);
   for (std::size_t k = 0; k < days.size(); ++k) {
-    auto day = reader.ReadTickDay(0, "000001", days[k].date);
+    auto day = ReadTickDay(layout, 0, "000001", days[k].date);
     ASSERT_TRUE(day) << k;
     EXPECT_EQ(day->date, days[k].date);
     EXPECT_EQ(day->refPrice, days[k].refPrice);
@@ -31,77 +32,77 @@ TEST_F(ReadTickDayTest, ReadsEachDayAtItsOffset) {
       EXPECT_EQ(day->ticks[i].minute * 60 + day->ticks[i].second, src[i].seconds);
     }
   }
-  EXPECT_FALSE(reader.ReadTickDay(0, "000001", 20240105));
-  EXPECT_FALSE(reader.ReadTickDay(1, "000001", 20240102));
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000001", 20240105));
+  EXPECT_FALSE(ReadTickDay(layout, 1, "000001", 20240102));
 }
 
 TEST_F(ReadTickDayTest, UncompressedBlockIsReadAsStored) {
   Bytes raw = EncodeBlock(SampleTicks(5, 9));
-  WritePair("sh600000", {StoredDay{20240102, raw, static_cast<int32_t>(raw.size())}});
-  auto day = reader.ReadTickDay(1, "600000", 20240102);
+  WritePair(layout, "sh600000", {StoredDay{20240102, raw, static_cast<int32_t>(raw.size())}});
+  auto day = ReadTickDay(layout, 1, "600000", 20240102);
   ASSERT_TRUE(day);
   EXPECT_EQ(day->ticks.size(), 5u);
 }
 
 TEST_F(ReadTickDayTest, RunningExtraTypes) {
   // sz159xxx is type 14: extra carries the running value.
-  WritePair("sz159001", days);
-  auto day = reader.ReadTickDay(0, "159001", 20240102);
+  WritePair(layout, "sz159001", days);
+  auto day = ReadTickDay(layout, 0, "159001", 20240102);
   ASSERT_TRUE(day);
   EXPECT_EQ(day->ticks[3].extra, 5030);
 }
 
 TEST_F(ReadTickDayTest, DamagedPairsFailWithoutReadingOutside) {
   const std::string stem = "sz000002";
-  WritePair(stem, days);
-  Bytes index = ReadFileBytes(TickIndexPath(stem));
-  Bytes data = ReadFileBytes(TickDataPath(stem));
+  WritePair(layout, stem, days);
+  Bytes index = ReadFileBytes(layout.TickIndexFile(stem));
+  Bytes data = ReadFileBytes(layout.TickDataFile(stem));
 
   auto withIndex = [&](std::size_t offset, int32_t value) {
     Bytes copy = index;
     std::memcpy(copy.data() + offset, &value, 4);
-    WriteFileBytes(TickIndexPath(stem), copy);
+    WriteFileBytes(layout.TickIndexFile(stem), copy);
   };
-  withIndex(4, 19891231);  // firstDate too early
-  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  withIndex(4, 19891231);  // header dates are not what decides whether a day reads
+  EXPECT_TRUE(ReadTickDay(layout, 0, "000002", 20240102));
   withIndex(12, 0);  // count 0
-  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000002", 20240102));
   withIndex(12, 4);  // count past the file
-  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000002", 20240102));
   withIndex(12, 0x7FFFFFFF);
-  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000002", 20240102));
   withIndex(16 + 22 * 2 + 8, 1 << 30);  // last block's length past the data file
-  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240104));
-  EXPECT_TRUE(reader.ReadTickDay(0, "000002", 20240102));
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000002", 20240104));
+  EXPECT_TRUE(ReadTickDay(layout, 0, "000002", 20240102));
   withIndex(16 + 8, -5);  // negative length moves later offsets before the file
-  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
-  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240103));
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000002", 20240102));
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000002", 20240103));
   withIndex(16 + 4, 0);  // unpackedLength 0
-  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000002", 20240102));
 
-  WriteFileBytes(TickIndexPath(stem), index);
-  WriteFileBytes(TickDataPath(stem), Bytes(data.begin(), data.end() - 1));
-  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240104));
-  EXPECT_TRUE(reader.ReadTickDay(0, "000002", 20240103));
-  std::remove(TickDataPath(stem).c_str());
-  EXPECT_FALSE(reader.ReadTickDay(0, "000002", 20240102));
+  WriteFileBytes(layout.TickIndexFile(stem), index);
+  WriteFileBytes(layout.TickDataFile(stem), Bytes(data.begin(), data.end() - 1));
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000002", 20240104));
+  EXPECT_TRUE(ReadTickDay(layout, 0, "000002", 20240103));
+  std::remove(layout.TickDataFile(stem).c_str());
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000002", 20240102));
 }
 
 TEST_F(ReadTickDayTest, RefusesCodesThatAreNotSixDigits) {
-  EXPECT_FALSE(reader.ReadTickDay(0, "../x01", 20240102));
-  EXPECT_FALSE(reader.ReadTickDay(3, "000001", 20240102));
+  EXPECT_FALSE(ReadTickDay(layout, 0, "../x01", 20240102));
+  EXPECT_FALSE(ReadTickDay(layout, 3, "000001", 20240102));
 }
 
 class LoadTickArchiveTest : public ::testing::Test {
  protected:
   TestTree tree;
-  TickReader reader;
+  DataLayout layout = tree.layout();
 };
 
 TEST_F(LoadTickArchiveTest, DirectoryHoldsEveryEntryWithItsBlockOffset) {
   std::vector<ArchiveItem> items = {{0, "000001", MakeDay(20240105, 1)}, {1, "600000", MakeDay(20240105, 2)}};
-  WriteArchive(20240105, items);
-  auto archive = reader.LoadTickArchive(20240105);
+  WriteArchive(layout, 20240105, items);
+  auto archive = LoadTickArchive(layout, 20240105).archive;
   ASSERT_TRUE(archive);
   EXPECT_TRUE(archive->file.valid());
   EXPECT_EQ(archive->securityCount, 2);
@@ -117,24 +118,43 @@ TEST_F(LoadTickArchiveTest, DirectoryHoldsEveryEntryWithItsBlockOffset) {
 
 TEST_F(LoadTickArchiveTest, OneBadEntryRejectsTheWholeDay) {
   std::vector<ArchiveItem> items = {{0, "000001", MakeDay(20240105, 1)}, {0, "000002", MakeDay(20240104, 2)}};
-  WriteArchive(20240105, items);
-  EXPECT_FALSE(reader.LoadTickArchive(20240105));
-  EXPECT_FALSE(reader.LoadTickArchive(20240108));  // no file
-  WriteArchive(20240105, {});
-  EXPECT_FALSE(reader.LoadTickArchive(20240105));  // securityCount 0
+  WriteArchive(layout, 20240105, items);
+  EXPECT_FALSE(LoadTickArchive(layout, 20240105).archive);
+  const TickArchiveLoad missing = LoadTickArchive(layout, 20240108);
+  EXPECT_FALSE(missing.archive);  // no file: nothing to report
+  EXPECT_TRUE(missing.failure.empty());
+  WriteArchive(layout, 20240105, {});
+  EXPECT_FALSE(LoadTickArchive(layout, 20240105).archive);  // securityCount 0
 
   Bytes good = ArchiveBytes({{0, "000001", MakeDay(20240105, 1)}});
-  WriteFileBytes(TickArchivePath(20240105), Bytes(good.begin(), good.end() - 1));
-  EXPECT_FALSE(reader.LoadTickArchive(20240105));  // last block cut short
   Bytes huge = good;
   int32_t count = 1 << 30;
   std::memcpy(huge.data() + 12, &count, 4);
-  WriteFileBytes(TickArchivePath(20240105), huge);
-  EXPECT_FALSE(reader.LoadTickArchive(20240105));
+  WriteFileBytes(layout.TickArchiveFile(20240105), huge);
+  EXPECT_FALSE(LoadTickArchive(layout, 20240105).archive);
   Bytes zeroLength = good;
   std::memset(zeroLength.data() + 16 + 16, 0, 4);
-  WriteFileBytes(TickArchivePath(20240105), zeroLength);
-  EXPECT_FALSE(reader.LoadTickArchive(20240105));
+  WriteFileBytes(layout.TickArchiveFile(20240105), zeroLength);
+  const TickArchiveLoad bad = LoadTickArchive(layout, 20240105);
+  EXPECT_FALSE(bad.archive);
+  EXPECT_FALSE(bad.failure.empty());
+}
+
+// The last block may run past the end: the day loads and only that block fails to read.
+TEST_F(LoadTickArchiveTest, LastBlockCutShortLoadsAndFailsOnlyItsRead) {
+  const Bytes good = ArchiveBytes({{0, "000001", MakeDay(20240105, 1)}, {0, "000002", MakeDay(20240105, 2)}});
+  for (std::size_t cut : {std::size_t{1}, MakeDay(20240105, 2).stored.size()}) {
+    WriteFileBytes(layout.TickArchiveFile(20240105),
+                   Bytes(good.begin(), good.end() - static_cast<std::ptrdiff_t>(cut)));
+    const TickArchiveLoad load = LoadTickArchive(layout, 20240105);
+    ASSERT_TRUE(load.archive) << cut;
+    GrowBuffer<uint8_t> block;
+    EXPECT_TRUE(ReadArchiveBlock(*load.archive, load.archive->directory[0], &block));
+    EXPECT_FALSE(ReadArchiveBlock(*load.archive, load.archive->directory[1], &block));
+  }
+  // A block cut short before another entry leaves that entry unreadable: the day is rejected.
+  WriteFileBytes(layout.TickArchiveFile(20240105), Bytes(good.begin(), good.begin() + 16 + 30 + 5));
+  EXPECT_FALSE(LoadTickArchive(layout, 20240105).archive);
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
-// The reused-buffer paths the minute build reads through must give exactly
-// what the one-shot functions give: the number decoder against the plain
-// loop, the unpacker and the per-security reader against UnpackTickBlock and
-// ReadTickDay, the bar builder against the plain per-tick arithmetic, and
-// whole minute files against a build fed by ReadTickDay.
+// The reused-buffer paths every reader goes through: the number decoder
+// against a plain loop, the unpacker and the security reader over sequences
+// of blocks, days and securities, and the bar builder against the plain
+// per-tick arithmetic.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 
-#include "app/settings.h"
 #include "tickdata/minute_day_builder.h"
 #include "tickdata/minute_engine.h"
 #include "tickdata/tick_codec.h"
@@ -34,16 +32,6 @@ bool PlainEndMarked(const uint8_t*& p, const uint8_t* end, U* value) {
     }
   }
   return false;
-}
-
-// Field by field: a tick record has padding.
-bool SameTicks(const TickRecord* a, const TickRecord* b, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if (a[i].minute != b[i].minute || a[i].price != b[i].price || a[i].volume != b[i].volume ||
-        a[i].extra != b[i].extra || a[i].kind != b[i].kind || a[i].second != b[i].second)
-      return false;
-  }
-  return true;
 }
 
 // Random bytes with end bytes at a chosen density, so numbers of every length appear.
@@ -95,129 +83,107 @@ Bytes RandomBlock(std::mt19937& rng, int ticks) {
   return EncodeBlock(src);
 }
 
-TEST(ReusePathsDecoder, BlockIntoReusedBufferAgreesWithTheVectorDecoder) {
-  std::mt19937 rng(11);
-  GrowBuffer<TickRecord> reused;
-  for (int round = 0; round < 600; ++round) {
-    Bytes block = RandomBlock(rng, 1 + static_cast<int>(rng() % 300));
-    // Damage some: cut the tail, flip a byte, or claim more ticks.
-    switch (round % 4) {
-      case 1: block.resize(block.size() - rng() % std::min<std::size_t>(block.size(), 30)); break;
-      case 2: block[rng() % block.size()] ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
-      case 3: block[4] = static_cast<uint8_t>(block[4] + 1 + rng() % 5); break;
-      default: break;
-    }
-    const int decimals = static_cast<int>(rng() % 5);
-    const bool running = round % 2 == 0;
-    std::vector<TickRecord> expected;
-    const bool ok = DecodeTickBlock(block.data(), block.size(), decimals, running, &expected);
-    std::size_t count = 99;
-    ASSERT_EQ(DecodeTickBlock(block.data(), block.size(), decimals, running, &reused, &count), ok) << round;
-    ASSERT_EQ(count, expected.size()) << round;
-    if (count > 0) {
-      ASSERT_TRUE(SameTicks(reused.data(), expected.data(), count)) << round;
-    }
-  }
-}
-
-TEST(ReusePathsUnpacker, AgreesWithUnpackTickBlockAcrossASequence) {
+TEST(ReusePathsUnpacker, EachBlockOfASequenceGivesItsOwnBytes) {
   std::mt19937 rng(3);
   const Bytes small = EncodeBlock(SampleTicks(20, 1));
   const Bytes zeros(200000, 0);  // inflates far past the first buffer size
   const Bytes large = RandomBlock(rng, 3000);
+  Bytes truncated = Compress(large);
+  truncated.resize(truncated.size() / 2);
+  const Bytes packedZeros = Compress(zeros), packedSmall = Compress(small);
   struct Case {
     Bytes stored;
     int32_t unpackedLength;
+    bool ok;
+    Bytes expected;
   };
-  Bytes truncated = Compress(large);
-  truncated.resize(truncated.size() / 2);
   const std::vector<Case> cases = {
-      {Compress(large), static_cast<int32_t>(large.size())},
-      {Compress(small), static_cast<int32_t>(small.size())},
-      {Compress(zeros), static_cast<int32_t>(zeros.size())},
-      {Compress(zeros), 1000},  // needs more than twice its length: the stored bytes, cut
-      {truncated, static_cast<int32_t>(large.size())},
-      {small, static_cast<int32_t>(small.size())},  // not a zlib stream
-      {small, 3},
-      {Compress(large), static_cast<int32_t>(large.size())},
-      {Compress(small), 0},
+      {Compress(large), static_cast<int32_t>(large.size()), true, large},
+      {packedSmall, static_cast<int32_t>(small.size()), true, small},
+      {packedZeros, static_cast<int32_t>(zeros.size()), true, zeros},
+      // Needs more than twice its length: the stored bytes, cut to that.
+      {packedZeros, 1000, true,
+       Bytes(packedZeros.begin(), packedZeros.begin() + std::min<std::size_t>(2000, packedZeros.size()))},
+      {truncated, static_cast<int32_t>(large.size()), true, truncated},
+      {small, static_cast<int32_t>(small.size()), true, small},  // not a zlib stream
+      {small, 3, true, Bytes(small.begin(), small.begin() + 6)},
+      {Compress(large), static_cast<int32_t>(large.size()), true, large},
+      {packedSmall, 0, false, {}},
   };
   TickBlockUnpacker unpacker;
   for (std::size_t k = 0; k < cases.size(); ++k) {
     const Case& c = cases[k];
-    std::vector<uint8_t> expected;
-    const bool ok = UnpackTickBlock(c.stored.data(), c.stored.size(), c.unpackedLength, &expected);
     const uint8_t* out = nullptr;
     std::size_t size = 1;
-    ASSERT_EQ(unpacker.Unpack(c.stored.data(), c.stored.size(), c.unpackedLength, &out, &size), ok) << k;
-    ASSERT_EQ(Bytes(out, out + size), expected) << k;
+    ASSERT_EQ(unpacker.Unpack(c.stored.data(), c.stored.size(), c.unpackedLength, &out, &size), c.ok) << k;
+    ASSERT_EQ(Bytes(out, out + size), c.expected) << k;
   }
 }
 
-// ReadDay of a reader opened once against ReadTickDay, date by date.
-void ExpectReaderMatches(int market, const std::string& code, const std::vector<int32_t>& dates) {
-  TickSecurityReader securityReader;
-  ASSERT_TRUE(securityReader.Open(market, code));
-  for (int32_t date : dates) {
-    std::optional<TickDay> expected = TickReader().ReadTickDay(market, code, date);
-    TickDayView view;
-    ASSERT_EQ(securityReader.ReadDay(date, &view), expected.has_value()) << code << " " << date;
-    if (!expected) continue;
-    EXPECT_EQ(view.date, expected->date);
-    EXPECT_EQ(view.refPrice, expected->refPrice);
-    ASSERT_EQ(view.count, expected->ticks.size());
-    EXPECT_TRUE(SameTicks(view.ticks, expected->ticks.data(), view.count));
-  }
-}
-
-TEST(ReusePathsSecurityReader, EveryDayReadsAsReadTickDayReadsIt) {
+// One reader across securities and days: each day as stored, a repeated date
+// read from its first entry, days that do not read refused.
+TEST(ReusePathsSecurityReader, OneReaderReadsEveryDayOfEverySecurity) {
   TestTree tree;
+  const DataLayout layout = tree.layout();
   std::vector<StoredDay> days = {MakeDay(20240102, 1), MakeDay(20240103, 2, 300), MakeDay(20240104, 3, 5)};
   const Bytes raw = EncodeBlock(SampleTicks(9, 4));
   days.push_back(StoredDay{20240105, raw, static_cast<int32_t>(raw.size())});  // stored, not packed
   days.push_back(MakeDay(20240103, 5, 12));                                     // a repeated date
-  days.push_back(MakeDay(20240101, 6, 30));                                     // going back
-  WritePair("sz159001", days);
-  WritePair("sh600000", days);
-  const std::vector<int32_t> dates = {20240101, 20240102, 20240103, 20240104, 20240105, 20240108};
-  ExpectReaderMatches(0, "159001", dates);
-  ExpectReaderMatches(1, "600000", dates);
-
-  // A damaged block in the middle, a negative length, a missing data file.
-  days[1].stored[days[1].stored.size() / 2] ^= 0xFF;
-  days[2].unpackedLength = -5;
-  WritePair("sz000002", days);
-  ExpectReaderMatches(0, "000002", dates);
-  Bytes index = IndexBytes(days);
-  index[16 + 22 + 11] = 0xF0;  // the second entry's stored length goes negative
-  WriteFileBytes(TickIndexPath("sz000003"), index);
-  WriteFileBytes(TickDataPath("sz000003"), DataBytes(days));
-  ExpectReaderMatches(0, "000003", dates);
-  WriteFileBytes(TickIndexPath("sz000004"), IndexBytes(days));
-  ExpectReaderMatches(0, "000004", dates);
+  WritePair(layout, "sz159001", days);
+  std::vector<StoredDay> damaged = days;
+  damaged[1].stored[damaged[1].stored.size() / 2] ^= 0xFF;  // does not decode
+  damaged[2].unpackedLength = -5;
+  WritePair(layout, "sh600000", damaged);
+  struct Expected {
+    int date;
+    int ticks;  // 0: does not read
+    int seed;
+  };
+  TickSecurityReader reader(layout);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(TickPairIsWhole(reader.Open(0, "159001")));
+    for (const Expected& e : {Expected{20240102, 20, 1}, Expected{20240103, 300, 2}, Expected{20240104, 5, 3},
+                              Expected{20240105, 9, 4}, Expected{20240108, 0, 0}}) {
+      TickDayView view;
+      ASSERT_EQ(reader.ReadDay(e.date, &view), e.ticks > 0) << e.date;
+      if (e.ticks == 0) continue;
+      const std::vector<TestTick> src = SampleTicks(e.ticks, e.seed);
+      ASSERT_EQ(view.count, src.size());
+      EXPECT_EQ(view.ticks[e.ticks - 1].volume, src.back().volume);
+      EXPECT_EQ(view.ticks[e.ticks - 1].price, src.back().price * 100);
+    }
+    ASSERT_TRUE(TickPairIsWhole(reader.Open(1, "600000")));
+    TickDayView view;
+    EXPECT_TRUE(reader.ReadDay(20240102, &view));
+    EXPECT_FALSE(reader.ReadDay(20240103, &view));
+    EXPECT_FALSE(reader.ReadDay(20240104, &view));
+    EXPECT_TRUE(reader.ReadDay(20240105, &view));
+  }
 }
 
-TEST(ReusePathsSecurityReader, IndexDatesOnlyForAWholeIndex) {
+TEST(ReusePathsSecurityReader, EntriesOnlyForAWholeIndex) {
   TestTree tree;
+  const DataLayout layout = tree.layout();
   const std::vector<StoredDay> days = {MakeDay(20240102, 1), MakeDay(20240103, 2)};
-  WritePair("sz000001", days);
-  TickSecurityReader securityReader;
-  ASSERT_TRUE(securityReader.Open(0, "000001"));
-  ASSERT_TRUE(securityReader.IndexDates());
-  EXPECT_EQ(*securityReader.IndexDates(), (std::vector<int32_t>{20240102, 20240103}));
+  WritePair(layout, "sz000001", days);
+  TickSecurityReader securityReader(layout);
+  ASSERT_EQ(securityReader.Open(0, "000001"), TickPairState::kSound);
+  ASSERT_EQ(securityReader.Entries().size(), 2u);
+  const int32_t secondDate = securityReader.Entries()[1].date;  // a packed field: read by value
+  EXPECT_EQ(secondDate, 20240103);
 
   Bytes index = IndexBytes(days);
   index.push_back(0);  // not whole entries
-  WriteFileBytes(TickIndexPath("sz000001"), index);
-  ASSERT_TRUE(securityReader.Open(0, "000001"));
-  EXPECT_FALSE(securityReader.IndexDates());
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  EXPECT_EQ(securityReader.Open(0, "000001"), TickPairState::kBadLength);
+  EXPECT_TRUE(securityReader.Entries().empty());
   index.pop_back();
   index[12] = 3;  // the count disagrees with the entries
-  WriteFileBytes(TickIndexPath("sz000001"), index);
-  ASSERT_TRUE(securityReader.Open(0, "000001"));
-  EXPECT_FALSE(securityReader.IndexDates());
-  EXPECT_FALSE(securityReader.Open(0, "000009"));
-  EXPECT_FALSE(securityReader.Open(0, "../x01"));
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  EXPECT_EQ(securityReader.Open(0, "000001"), TickPairState::kCountMismatch);
+  EXPECT_TRUE(securityReader.Entries().empty());
+  EXPECT_EQ(securityReader.Open(0, "000009"), TickPairState::kNotOpened);
+  EXPECT_EQ(securityReader.Open(0, "../x01"), TickPairState::kNotOpened);
 }
 
 // One day built with the plain per-tick arithmetic: a division per tick and
@@ -270,41 +236,6 @@ TEST(ReusePathsBuilder, TradedBarsAgreeWithThePlainArithmeticForEveryScale) {
         }
       }
     }
-  }
-}
-
-TEST(ReusePathsEngine, WholeStoreAndRangeFilesEqualABuildFedByReadTickDay) {
-  TestTree tree;
-  std::mt19937 rng(9);
-  std::vector<StoredDay> days;
-  for (int k = 0; k < 12; ++k) {
-    const Bytes raw = RandomBlock(rng, 50 + static_cast<int>(rng() % 400));
-    days.push_back(StoredDay{20240301 + k, Compress(raw), static_cast<int32_t>(raw.size()), 9.5 + k, 2, 0});
-  }
-  days[4].stored[days[4].stored.size() / 3] ^= 0x5A;  // a day that does not decode
-  WritePair("sz000001", days);
-  WritePair("sh510050", days);
-  WritePair("sz399001", days);
-
-  auto buildAll = [](MinuteEngine& engine) {
-    std::vector<Bytes> files;
-    for (auto [first, last] : {std::pair{0, 0}, std::pair{20240305, 20240312}}) {
-      EXPECT_EQ(engine.BuildMinuteLines(first, last), 0);
-      for (const char* path : {"sz/minline/sz000001.01", "sh/fzline/sh510050.5", "sz/minline/sz399001.01"})
-        files.push_back(ReadFileBytes(Settings().historyDir + path));
-    }
-    return files;
-  };
-  MinuteEngine fast;
-  const std::vector<Bytes> fastFiles = buildAll(fast);
-  MinuteEngine plain([](int market, std::string_view code, int date) {
-    return TickReader().ReadTickDay(market, code, date);
-  });
-  const std::vector<Bytes> plainFiles = buildAll(plain);
-  ASSERT_EQ(fastFiles.size(), plainFiles.size());
-  for (std::size_t k = 0; k < fastFiles.size(); ++k) {
-    EXPECT_FALSE(fastFiles[k].empty()) << k;
-    EXPECT_EQ(fastFiles[k], plainFiles[k]) << k;
   }
 }
 

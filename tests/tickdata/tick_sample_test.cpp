@@ -1,30 +1,29 @@
 // The sample market's tick archives converted into the store and read back.
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
 #include "common/security_class.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
 #include "tickdata/tick_codec.h"
 #include "tickdata/tick_engine.h"
+#include "tickdata/tick_reader.h"
 
 namespace marbloom::test {
 namespace {
 
 TEST(TickSampleMarket, ConvertedDaysReadBackAsGenerated) {
   TestTree tree;
+  const DataLayout layout = tree.layout();
   sample::SampleOptions options = sample::SampleOptions::Quick(7);
   options.securities = 300;
   constexpr int kDays[] = {20240108, 20240109};
-  for (int date : kDays)
-    ASSERT_TRUE(sample::WriteTickArchive(date, options, Settings().historyDir + "newdatetick/"));
-  TickEngine engine;
-  engine.ConvertTickRange(kDays[0], kDays[1]);
-  TickReader reader;
+  for (int date : kDays) ASSERT_TRUE(sample::WriteTickArchive(date, options, layout.TickArchiveDir()));
+  TickEngine engine(layout);
+  ASSERT_TRUE(engine.ConvertTickRange(kDays[0], kDays[1]).done());
   int checked = 0;
   for (int date : kDays) {
     for (const sample::SampleTickDay& day : sample::TickDays(date, options)) {
-      auto read = reader.ReadTickDay(day.market, day.code, date);
+      auto read = ReadTickDay(layout, day.market, day.code, date);
       ASSERT_TRUE(read) << day.market << day.code << " " << date;
       ASSERT_EQ(read->ticks.size(), day.ticks.size());
       EXPECT_EQ(read->refPrice, day.refPrice);
@@ -42,7 +41,9 @@ TEST(TickSampleMarket, ConvertedDaysReadBackAsGenerated) {
     }
   }
   EXPECT_GT(checked, 400);
-  EXPECT_EQ(engine.CheckTickFiles(), 0);
+  const OperationResult check = engine.CheckTickFiles();
+  EXPECT_TRUE(check.done());
+  EXPECT_EQ(check.failedItems, 0);
 }
 
 }  // namespace

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "common/data_layout.h"
 #include "support/temp_dir.h"
-#include "tickdata/tick_file.h"
+#include "tickdata/tick_codec.h"
 #include "tickdata/tick_formats.h"
 
 namespace marbloom::test {
@@ -125,9 +126,9 @@ inline Bytes DataBytes(const std::vector<StoredDay>& days) {
   return out;
 }
 
-inline void WritePair(const std::string& stem, const std::vector<StoredDay>& days) {
-  WriteFileBytes(TickIndexPath(stem), IndexBytes(days));
-  WriteFileBytes(TickDataPath(stem), DataBytes(days));
+inline void WritePair(const DataLayout& layout, const std::string& stem, const std::vector<StoredDay>& days) {
+  WriteFileBytes(layout.TickIndexFile(stem), IndexBytes(days));
+  WriteFileBytes(layout.TickDataFile(stem), DataBytes(days));
 }
 
 struct ArchiveItem {
@@ -154,8 +155,27 @@ inline Bytes ArchiveBytes(const std::vector<ArchiveItem>& items) {
   return out;
 }
 
-inline void WriteArchive(int32_t date, const std::vector<ArchiveItem>& items) {
-  WriteFileBytes(TickArchivePath(date), ArchiveBytes(items));
+inline void WriteArchive(const DataLayout& layout, int32_t date, const std::vector<ArchiveItem>& items) {
+  WriteFileBytes(layout.TickArchiveFile(date), ArchiveBytes(items));
+}
+
+// A stored block unpacked through the readers' unpacker, as bytes.
+inline bool Unpack(const Bytes& stored, int32_t unpackedLength, Bytes* out) {
+  TickBlockUnpacker unpacker;
+  const uint8_t* unpacked = nullptr;
+  std::size_t size = 0;
+  const bool ok = unpacker.Unpack(stored.data(), stored.size(), unpackedLength, &unpacked, &size);
+  out->assign(unpacked, unpacked + size);
+  return ok;
+}
+
+// An unpacked block decoded through the readers' decoder.
+inline bool Decode(const Bytes& block, int priceDecimals, bool runningExtra, std::vector<TickRecord>* ticks) {
+  GrowBuffer<TickRecord> buffer;
+  std::size_t count = 0;
+  const bool ok = DecodeTickBlock(block.data(), block.size(), priceDecimals, runningExtra, &buffer, &count);
+  ticks->assign(buffer.data(), buffer.data() + count);
+  return ok;
 }
 
 }  // namespace marbloom::test
