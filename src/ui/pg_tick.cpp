@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "app/settings.h"
 #include "base/file_helpers.h"
 #include "base/run_log.h"
 #include "common/code_pattern.h"
@@ -166,14 +167,18 @@ void PgTick::SetInputsEnabled(bool enabled) {
   for (QLineEdit* edit : factors_) edit->setEnabled(enabled);
 }
 
-void PgTick::WithTickEngine(const std::function<void(TickEngine&)>& step) {
-  SlotEngine<TickEngine> engine(Engines());
-  step(*engine);
+OperationResult PgTick::WithTickEngine(const std::function<OperationResult(TickEngine&)>& step) {
+  SlotEngine<TickEngine> engine(Engines(), CurrentLayout());
+  OperationResult result = step(*engine);
+  ShowResult(result);
+  return result;
 }
 
-void PgTick::WithMinuteEngine(const std::function<void(MinuteEngine&)>& step) {
-  SlotEngine<MinuteEngine> engine(Engines());
-  step(*engine);
+OperationResult PgTick::WithMinuteEngine(const std::function<OperationResult(MinuteEngine&)>& step) {
+  SlotEngine<MinuteEngine> engine(Engines(), CurrentLayout(), CurrentMinuteOptions());
+  OperationResult result = step(*engine);
+  ShowResult(result);
+  return result;
 }
 
 bool PgTick::CheckDates() {
@@ -201,29 +206,29 @@ void PgTick::RunOperation() {
   const int first = Dates().first, last = Dates().last;
   switch (request_.entry) {
     case kConvertTicks:
-      return WithTickEngine([&](TickEngine& e) { e.ConvertTickRange(first, last); });
+      WithTickEngine([&](TickEngine& e) { return e.ConvertTickRange(first, last); });
+      return;
     case kBuildMinutes:
-      return WithMinuteEngine([&](MinuteEngine& e) { e.BuildMinuteLines(first, last); });
+      WithMinuteEngine([&](MinuteEngine& e) { return e.BuildMinuteLines(first, last); });
+      return;
     case kRebuildAllMinutes:
-      return WithMinuteEngine([](MinuteEngine& e) { e.BuildMinuteLines(0, 0); });
+      WithMinuteEngine([](MinuteEngine& e) { return e.BuildMinuteLines(0, 0); });
+      return;
     case kDeleteTicks:
-      return WithTickEngine([&](TickEngine& e) { e.DeleteTickRange(first, last); });
+      WithTickEngine([&](TickEngine& e) { return e.DeleteTickRange(first, last); });
+      return;
     case kDeleteMinutes:
       // One engine for both passes: a cancel that ends the first also ends the second.
-      return WithMinuteEngine([&](MinuteEngine& e) {
-        e.DeleteOneMinuteRange(first, last);
-        e.DeleteFiveMinuteRange(first, last);
-      });
-    case kCheckTicks: {
-      SetStatusText("检查分笔文件开始");
-      int damaged = 0;
-      WithTickEngine([&](TickEngine& e) { damaged = e.CheckTickFiles(); });
-      SetStatusTextF("共有%d支股票分笔文件出错!", damaged);
+      WithMinuteEngine([&](MinuteEngine& e) { return e.DeleteMinuteRange(first, last); });
       return;
-    }
+    case kCheckTicks:
+      SetStatusText("检查分笔文件开始");
+      WithTickEngine([](TickEngine& e) { return e.CheckTickFiles(); });
+      return;
     case kModifyMinutes:
-      return WithMinuteEngine(
-          [&](MinuteEngine& e) { e.ModifyMinuteRange(first, last, request_.factors, request_.pattern); });
+      WithMinuteEngine(
+          [&](MinuteEngine& e) { return e.ModifyMinuteRange(first, last, request_.factors, request_.pattern); });
+      return;
     default:
       return;
   }

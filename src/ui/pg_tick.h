@@ -51,9 +51,10 @@ class PgTick : public OperationPage {
   };
 
   void LayOut(int entry);
-  // One engine of each kind for one step of a run, reachable by Cancel.
-  void WithTickEngine(const std::function<void(TickEngine&)>& step);
-  void WithMinuteEngine(const std::function<void(MinuteEngine&)>& step);
+  // One engine of each kind on the current layout for one step of a run,
+  // reachable by Cancel; its result goes to the status line.
+  OperationResult WithTickEngine(const std::function<OperationResult(TickEngine&)>& step);
+  OperationResult WithMinuteEngine(const std::function<OperationResult(MinuteEngine&)>& step);
   bool CheckDates();
 
   int operation_ = 0;
