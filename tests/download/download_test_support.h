@@ -1,8 +1,6 @@
 #pragma once
-// Servers for the download tests: free loopback ports, programs started and
-// stopped by the test (nginx, marbloom-sampled), and the run-log lines a
-// test adds.
-#include <arpa/inet.h>
+// Servers for the download tests: free loopback ports, programs the test
+// starts and stops (nginx, marbloom-sampled), and the run-log lines a test adds.
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -11,10 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -22,84 +19,79 @@ extern char** environ;
 
 namespace marbloom::test {
 
-// A loopback port that nothing listens on right now.
-inline int FreeLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  if (fd >= 0) ::close(fd);
-  return port;
+// Binds (port 0: any free port) or connects a loopback socket; the port, or 0.
+inline int LoopbackSocket(int port, bool connect) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t n = sizeof a;
+  auto* sa = reinterpret_cast<sockaddr*>(&a);
+  const bool ok = connect ? ::connect(fd, sa, n) == 0 : ::bind(fd, sa, n) == 0 && ::getsockname(fd, sa, &n) == 0;
+  ::close(fd);
+  return ok ? ntohs(a.sin_port) : 0;
 }
+inline int FreeLoopbackPort() { return LoopbackSocket(0, false); }
 
-inline bool Accepts(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  if (fd >= 0) ::close(fd);
-  return ok;
-}
-
-// A program run for the length of a test; stopped with SIGTERM at the end.
+// A program run for the length of a test, stopped with SIGTERM.
 class ChildProgram {
  public:
-  ChildProgram() = default;
-  ChildProgram(const ChildProgram&) = delete;
-  ChildProgram& operator=(const ChildProgram&) = delete;
-  ~ChildProgram() { Stop(); }
-
-  // Starts `argv` and waits until it accepts connections on `port` (at most
-  // about 20 s); false when it could not be started or never listened.
-  bool Start(const std::vector<std::string>& argv, int port) {
+  ~ChildProgram() {
+    if (pid_ > 0 && ::kill(pid_, SIGTERM) == 0) ::waitpid(pid_, nullptr, 0);
+  }
+  // Starts `argv` and waits (about 20 s at most) until it accepts on `port`.
+  bool Start(std::vector<std::string> argv, int port) {
     std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (std::string& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
-    if (::posix_spawn(&pid_, args[0], nullptr, nullptr, args.data(), environ) != 0) {
-      pid_ = 0;
-      return false;
-    }
-    for (int i = 0; i < 400; ++i) {
-      if (Accepts(port)) return true;
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = 0;
-        return false;
-      }
+    if (::posix_spawn(&pid_, args[0], nullptr, nullptr, args.data(), environ) != 0) return false;
+    for (int i = 0; i < 400 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
+      if (LoopbackSocket(port, true) == port) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
-  }
-
-  void Stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = 0;
   }
 
  private:
   pid_t pid_ = 0;
 };
 
-// The run-log messages (time stamps removed) written since `before`, the log
-// text read earlier.
-inline std::vector<std::string> NewLogMessages(const std::string& before) {
-  const std::string now = ReadRunLog();
-  std::vector<std::string> lines;
-  std::istringstream in(now.substr(std::min(before.size(), now.size())));
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() >= 11) lines.push_back(line.substr(11));
+// nginx serving `site` on a free loopback port behind HTTP Basic
+// authentication with the client's fixed credentials.
+class NginxServer {
+ public:
+  static bool Available() { return ::access("/usr/sbin/nginx", X_OK) == 0; }
+  bool Start(const std::string& site) {
+    const std::string d = dir_.path(), hash = RunCommand("openssl passwd -apr1 MARLIN39").out;
+    const std::string conf = "daemon off; master_process off; pid " + d + "pid; events {} http { access_log off; "
+                             "client_body_temp_path " + d + "b; proxy_temp_path " + d + "p; fastcgi_temp_path " + d +
+                             "f; uwsgi_temp_path " + d + "u; scgi_temp_path " + d + "s; server { listen 127.0.0.1:" +
+                             std::to_string(port_) + "; root " + site + "; auth_basic on; auth_basic_user_file " + d +
+                             "htpasswd; } }\n";
+    WriteFileBytes(d + "htpasswd", Bytes("BRIMSTONEX52:" + hash));
+    WriteFileBytes(d + "nginx.conf", Bytes(conf));
+    return !hash.empty() && program_.Start({"/usr/sbin/nginx", "-p", d, "-c", d + "nginx.conf", "-e", d + "log"}, port_);
   }
+  std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+ private:
+  static std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+  TempDir dir_;
+  ChildProgram program_;
+  int port_ = FreeLoopbackPort();
+};
+
+// Local noon of a date, as a date picker holds it.
+inline std::time_t NoonOf(int date) {
+  std::tm t{};
+  t.tm_year = date / 10000 - 1900, t.tm_mon = date / 100 % 100 - 1, t.tm_mday = date % 100, t.tm_hour = 12;
+  t.tm_isdst = -1;
+  return std::mktime(&t);
+}
+
+// The run-log messages (time stamps cut) written after the log read `before`.
+inline std::vector<std::string> NewLogMessages(const std::string& before) {
+  std::istringstream in(ReadRunLog().substr(before.size()));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(11, line.size() - 12));
   return lines;
 }
 
