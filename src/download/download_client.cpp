@@ -32,12 +32,6 @@ constexpr const char* kConfigArchive = "downit.zip";
 constexpr const char* kServerUser = "BRIMSTONEX52";
 constexpr const char* kServerPassword = "MARLIN39";
 
-// The unpacking step of a complete download.
-int UnpackDownloaded(const DataLayout& layout, const std::string& fileName, int type) {
-  (void)layout;
-  return UnpackArchive(fileName, type);
-}
-
 void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -215,7 +209,7 @@ void DownloadTransfer::DecideOnHeaders() {
     return Stop(kDownloadMissing, true);
   }
   length_ = length;
-  localPath_ = DownloadClient::LocalDirOf(client_.layout_, type_) + fileName_;
+  localPath_ = ArchiveDownloadDir(client_.layout_, type_) + fileName_;
   file_ = OpenForWriting(localPath_);
   if (!file_) {
     ReportF("%s", kCannotSaveMessage);
@@ -316,7 +310,7 @@ int DownloadTransfer::FinishBody() {
     return kDownloadCancelled;
   }
   return client_.unpack_ ? client_.unpack_(fileName_, type_)
-                         : UnpackDownloaded(client_.layout_, fileName_, type_);
+                         : UnpackArchive(client_.layout_, fileName_, type_);
 }
 
 void DownloadTransfer::Stop(int result, bool missing) {
@@ -337,18 +331,9 @@ DownloadClient::DownloadClient(DataLayout layout, std::string baseUrl)
 
 DownloadClient::~DownloadClient() = default;
 
-std::string DownloadClient::LocalDirOf(const DataLayout& layout, int type) {
-  switch (type) {
-    case kDownloadConfig: return layout.DownDir();
-    case 7: case 9: case kDownloadDaily: return layout.DayZipDir();
-    case 1: case 8: case kDownloadTick: return layout.TickZipDir();
-    default: return {};
-  }
-}
-
 int DownloadClient::StartDownload(int type, int date) {
   lastMissing_.store(false);
-  if (LocalDirOf(layout_, type).empty()) {
+  if (ArchiveDownloadDir(layout_, type).empty()) {
     ReportF("%s", kBadUrlMessage);
     return kDownloadError;
   }

@@ -70,9 +70,6 @@ class DownloadClient {
   const DataLayout& layout() const { return layout_; }
   const std::string& baseUrl() const { return baseUrl_; }
 
-  // The folder an archive of `type` is saved into; empty for an unknown type.
-  static std::string LocalDirOf(const DataLayout& layout, int type);
-
  private:
   friend class DownloadTransfer;
 
