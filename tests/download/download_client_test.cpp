@@ -178,26 +178,18 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
 INSTANTIATE_TEST_SUITE_P(Rows, FaultServerThreaded, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Counts, the 30-entry cap, GBK values, and joined paths too long for a path field.
+// Defaults, the 30-entry cap, GBK values, and a joined path too long for a path field.
 TEST(DownloadConfig, FillsTheTablesFromTheFile) {
   TestTree tree;
-  const std::string base = "http://127.0.0.1/", longBase = base + std::string(211, 'a') + "/";  // 229 characters
-  const struct { std::string base, text; int index; std::string path; } rows[] = {
-      {base, "", 9, base}, {base, "", 10, ""},
-      {base, "[DOWN]\nDOWNNUM=45\nPATH30=日线/\n", 29, base + "日线/"},
-      {longBase, "[down]\ndownnum=12\npath11=d/\nPATH12=tick-archives-of-every-trading-day-here/\n", 10, longBase + "d/"},
-      {longBase, "[DOWN]\nDOWNNUM=12\nPATH12=tick-archives-of-every-trading-day-here/\n", 11, ""},
-  };
-  for (const auto& row : rows) {
-    ClearServerTables();
-    const std::string gbk = Utf8ToGbk(row.text);
-    WriteFileBytes(tree.layout().DownloadConfigFile(), {gbk.begin(), gbk.end()});
-    DownloadConfigLoaded = 0;
-    ReadDownloadConfig(tree.layout(), row.base);
-    EXPECT_EQ(DownloadConfigLoaded.load(), 1);
-    EXPECT_EQ(ServerPath(row.index), row.path) << row.text;
-  }
-  EXPECT_EQ(ServerPath(30), "");
+  const std::string base = "http://127.0.0.1/" + std::string(211, 'a') + "/";  // 229 characters
+  const std::string text = Utf8ToGbk("[down]\ndownnum=45\npath11=d/\nPATH12=tick-archives-of-every-trading-day-here/\n"
+                                     "PATH30=日线/\n");
+  WriteFileBytes(tree.layout().DownloadConfigFile(), {text.begin(), text.end()});
+  ReadDownloadConfig(tree.layout(), base);
+  EXPECT_EQ(DownloadConfigLoaded.exchange(0), 1);
+  const std::pair<int, std::string> entries[] = {{0, base}, {10, base + "d/"}, {11, ""}, {29, base + "日线/"}, {30, ""}};
+  for (const auto& [index, path] : entries) EXPECT_EQ(ServerPath(index), path) << index;
+  ClearServerTables();
 }
 
 }  // namespace
