@@ -54,5 +54,6 @@ void RegisterDailyCommands(CLI::App& app, Context& context);
 void RegisterTickCommands(CLI::App& app, Context& context);
 void RegisterMinuteCommands(CLI::App& app, Context& context);
 void RegisterArchiveCommands(CLI::App& app, Context& context);
+void RegisterDownloadCommands(CLI::App& app, Context& context);
 
 }  // namespace marbloom::cli

@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
   cli::RegisterTickCommands(app, context);
   cli::RegisterMinuteCommands(app, context);
   cli::RegisterArchiveCommands(app, context);
+  cli::RegisterDownloadCommands(app, context);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

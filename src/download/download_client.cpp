@@ -1,0 +1,370 @@
+#include "download/download_client.h"
+
+#include <curl/curl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "base/run_log.h"
+#include "base/unique_fd.h"
+#include "common/shared_state.h"
+#include "download/archive_unpack.h"
+#include "download/download_config.h"
+
+namespace marbloom {
+namespace {
+
+constexpr std::size_t kBufferBytes = 51200;
+constexpr std::size_t kFirstChunkBytes = 10240;
+constexpr std::size_t kMinChunkBytes = 3072;
+constexpr long long kChunkTargetMs = 100;
+constexpr const char* kConfigArchive = "downit.zip";
+// HTTP Basic credentials the server expects of every request.
+constexpr const char* kServerUser = "BRIMSTONEX52";
+constexpr const char* kServerPassword = "MARLIN39";
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string CutAtHash(const std::string& text) { return text.substr(0, text.find('#')); }
+
+std::string DayArchiveName(int date) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%04d%02d%02d.zip", date / 10000, date / 100 % 100, date % 100);
+  return name;
+}
+
+// Reads after the first ask for about 100 ms of data at the rate the first
+// read measured, in whole kilobytes (so totals stay on the kilobyte grid of
+// the progress messages), between 3 and 50 KB.
+std::size_t NextChunkBytes(std::size_t bytes, long long ms) {
+  const long long perTarget = static_cast<long long>(bytes) * kChunkTargetMs / std::max(ms, 1LL);
+  return static_cast<std::size_t>(
+      std::clamp<long long>(perTarget / 1024 * 1024, kMinChunkBytes, kBufferBytes));
+}
+
+bool LooksLikeHtml(const unsigned char* data, std::size_t n) {
+  const char* text = reinterpret_cast<const char*>(data);
+  return n > 6 && (::strncasecmp(text, "<html>", 6) == 0 || ::strncasecmp(text, "<!DOCT", 6) == 0);
+}
+
+bool WriteAll(int fd, const unsigned char* data, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, data, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    data += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+struct CurlUrlDeleter {
+  void operator()(CURLU* u) const { curl_url_cleanup(u); }
+};
+struct CurlDeleter {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+std::string UrlPart(CURLU* url, CURLUPart part) {
+  char* value = nullptr;
+  if (curl_url_get(url, part, &value, 0) != CURLUE_OK || value == nullptr) return {};
+  std::string text = value;
+  curl_free(value);
+  return text;
+}
+
+}  // namespace
+
+// One call of StartDownload, run on the transfer thread.
+class DownloadTransfer {
+ public:
+  DownloadTransfer(DownloadClient& client, int type, std::string url, std::string fileName)
+      : client_(client), type_(type), url_(CutAtHash(url)), fileName_(std::move(fileName)) {}
+
+  int Run();
+
+ private:
+  enum class Stage { kHeaders, kBody, kStopped };
+
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+  bool Configure(CURL* curl, CURLU* url, curl_slist* headers);
+  void DecideOnHeaders();
+  bool Take(const unsigned char* data, std::size_t n);
+  bool FlushChunk();
+  int Finish(CURLcode code);
+  int FinishBody();
+  void Stop(int result, bool missing = false);
+  void DropLocalFile();
+
+  DownloadClient& client_;
+  const int type_;
+  const std::string url_;
+  const std::string fileName_;
+  std::string host_, localPath_;
+  CURL* curl_ = nullptr;
+  Stage stage_ = Stage::kHeaders;
+  int result_ = 0;
+  UniqueFd file_;
+  long long length_ = 0, total_ = 0;
+  std::vector<unsigned char> buffer_ = std::vector<unsigned char>(kBufferBytes);
+  std::size_t buffered_ = 0;
+  std::size_t chunk_ = kFirstChunkBytes;
+  bool firstChunk_ = true;
+  std::chrono::steady_clock::time_point bodyStart_;
+};
+
+int DownloadTransfer::Run() {
+  std::unique_ptr<CURLU, CurlUrlDeleter> url(curl_url());
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, url_.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+    ReportF("%s", kBadUrlMessage);
+    return kDownloadError;
+  }
+  if (::strcasecmp(UrlPart(url.get(), CURLUPART_SCHEME).c_str(), "http") != 0) return kDownloadError;
+  host_ = UrlPart(url.get(), CURLUPART_HOST);
+  std::string object = UrlPart(url.get(), CURLUPART_PATH);
+  if (std::string query = UrlPart(url.get(), CURLUPART_QUERY); !query.empty()) object += "?" + query;
+
+  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+  std::unique_ptr<curl_slist, SlistDeleter> headers(
+      curl_slist_append(curl_slist_append(nullptr, "Cache-Control: no-cache"), "Pragma: no-cache"));
+  if (!curl || !headers || !Configure(curl.get(), url.get(), headers.get())) {
+    SetStatusText(kNoRequestMessage);
+    RunLog("%s %s", kNoRequestMessage, object.c_str());
+    return kDownloadError;
+  }
+  curl_ = curl.get();
+  ReportF("%s", kConnectingMessage);
+  return Finish(curl_easy_perform(curl_));
+}
+
+bool DownloadTransfer::Configure(CURL* curl, CURLU* url, curl_slist* headers) {
+  const DownloadTimings& t = client_.timings_;
+  bool ok = curl_easy_setopt(curl, CURLOPT_CURLU, url) == CURLE_OK;
+  auto set = [&](CURLoption option, auto value) { ok = ok && curl_easy_setopt(curl, option, value) == CURLE_OK; };
+  set(CURLOPT_PROTOCOLS_STR, "http");
+  set(CURLOPT_USERAGENT, client_.userAgent_.c_str());
+  set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+  set(CURLOPT_USERNAME, kServerUser);
+  set(CURLOPT_PASSWORD, kServerPassword);
+  set(CURLOPT_HTTPHEADER, headers);
+  set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connect.count()));
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(t.stallSeconds));
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_FORBID_REUSE, 1L);
+  set(CURLOPT_BUFFERSIZE, static_cast<long>(kBufferBytes));
+  set(CURLOPT_HEADERFUNCTION, &DownloadTransfer::OnHeader);
+  set(CURLOPT_HEADERDATA, this);
+  set(CURLOPT_WRITEFUNCTION, &DownloadTransfer::OnBody);
+  set(CURLOPT_WRITEDATA, this);
+  return ok;
+}
+
+// A blank line ends a header block; informational (1xx) blocks are skipped.
+std::size_t DownloadTransfer::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+  auto* t = static_cast<DownloadTransfer*>(self);
+  const std::size_t n = size * count;
+  const bool blank = (n == 2 && data[0] == '\r') || (n == 1 && data[0] == '\n');
+  if (blank && t->stage_ == Stage::kHeaders) t->DecideOnHeaders();
+  return t->stage_ == Stage::kStopped ? 0 : n;
+}
+
+std::size_t DownloadTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+  auto* t = static_cast<DownloadTransfer*>(self);
+  const std::size_t n = size * count;
+  if (t->stage_ == Stage::kHeaders) t->DecideOnHeaders();
+  if (t->stage_ != Stage::kBody) return 0;
+  return t->Take(reinterpret_cast<const unsigned char*>(data), n) ? n : 0;
+}
+
+// Status, length and local file, once the response's headers are in.
+void DownloadTransfer::DecideOnHeaders() {
+  long status = 0;
+  curl_off_t length = -1;
+  curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (status >= 100 && status < 200) return;
+  if (status / 100 != 2) {
+    if (status == 404) ReportF("%s%s", url_.c_str(), kNotFoundSuffix);
+    return Stop(kDownloadError, status == 404);
+  }
+  if (length <= 0) {
+    ReportF("%s", kEmptyLengthMessage);
+    return Stop(kDownloadMissing, true);
+  }
+  length_ = length;
+  localPath_ = ArchiveDownloadDir(client_.layout_, type_) + fileName_;
+  file_ = OpenForWriting(localPath_);
+  if (!file_) {
+    ReportF("%s", kCannotSaveMessage);
+    return Stop(kDownloadError);
+  }
+  stage_ = Stage::kBody;
+  bodyStart_ = std::chrono::steady_clock::now();
+}
+
+// Gathers body bytes into the buffer and writes each chunk as it fills.
+// Bytes beyond the announced length are not taken.
+bool DownloadTransfer::Take(const unsigned char* data, std::size_t n) {
+  while (n > 0) {
+    const long long wanted = length_ - total_ - static_cast<long long>(buffered_);
+    if (wanted <= 0) return true;
+    const std::size_t room = chunk_ - buffered_;
+    const std::size_t step = std::min({n, room, static_cast<std::size_t>(wanted)});
+    std::copy_n(data, step, buffer_.data() + buffered_);
+    buffered_ += step;
+    data += step;
+    n -= step;
+    if ((buffered_ == chunk_ || total_ + static_cast<long long>(buffered_) == length_) && !FlushChunk()) return false;
+  }
+  return true;
+}
+
+bool DownloadTransfer::FlushChunk() {
+  const std::size_t n = buffered_;
+  buffered_ = 0;
+  if (firstChunk_) {
+    firstChunk_ = false;
+    const auto elapsed = std::chrono::steady_clock::now() - bodyStart_;
+    chunk_ = NextChunkBytes(n, std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+    if (LooksLikeHtml(buffer_.data(), n)) {
+      DropLocalFile();
+      ReportF("%s", kHtmlPageMessage);
+      Stop(kDownloadMissing, true);
+      return false;
+    }
+  }
+  if (!WriteAll(file_.get(), buffer_.data(), n)) {
+    DropLocalFile();
+    ReportF("%s", kTransferErrorMessage);
+    Stop(kDownloadError);
+    return false;
+  }
+  total_ += static_cast<long long>(n);
+  if (total_ % 1024 == 0) {
+    SetStatusTextF("%s有%dK字节，已下载%dK字节.", fileName_.c_str(), static_cast<int>(length_ / 1024),
+                   static_cast<int>(total_ / 1024));
+    SetProgressFraction(static_cast<double>(total_) / static_cast<double>(length_));
+  }
+  if (client_.Cancelled()) {
+    ReportF("%s", kDownloadCancelledMessage);
+    SetProgressFraction(0);
+    DropLocalFile();
+    Stop(kDownloadCancelled);
+    return false;
+  }
+  return true;
+}
+
+int DownloadTransfer::Finish(CURLcode code) {
+  if (stage_ == Stage::kStopped) return result_;
+  if (code == CURLE_OK && stage_ == Stage::kHeaders) DecideOnHeaders();
+  if (stage_ == Stage::kStopped) return result_;
+  if (code == CURLE_OK && total_ == length_) return FinishBody();
+  if (stage_ == Stage::kBody) {
+    DropLocalFile();
+    ReportF("%s", kTransferErrorMessage);
+    return kDownloadError;
+  }
+  curl_off_t connectTime = 0;
+  curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connectTime);
+  if (connectTime == 0) {
+    SetStatusText(kConnectFailedMessage);
+    RunLog("%s %s", kConnectFailedMessage, host_.c_str());
+    return kDownloadError;
+  }
+  long osError = 0;
+  curl_easy_getinfo(curl_, CURLINFO_OS_ERRNO, &osError);
+  SetStatusText(kTransferErrorMessage);
+  RunLog("%s ErrNo:%ld", kTransferErrorMessage, osError);
+  return kDownloadError;
+}
+
+// The whole body is on disk: close it, then unpack unless cancelled.
+int DownloadTransfer::FinishBody() {
+  if (!file_.Close()) {
+    DropLocalFile();
+    ReportF("%s", kTransferErrorMessage);
+    return kDownloadError;
+  }
+  if (client_.Cancelled()) {
+    DropLocalFile();
+    ReportF("%s", kDownloadCancelledMessage);
+    SetProgressFraction(0);
+    return kDownloadCancelled;
+  }
+  return client_.unpack_ ? client_.unpack_(fileName_, type_)
+                         : UnpackArchive(client_.layout_, fileName_, type_);
+}
+
+void DownloadTransfer::Stop(int result, bool missing) {
+  stage_ = Stage::kStopped;
+  result_ = result;
+  client_.lastMissing_.store(missing);
+}
+
+void DownloadTransfer::DropLocalFile() {
+  file_.Close();
+  if (!localPath_.empty()) ::unlink(localPath_.c_str());
+}
+
+DownloadClient::DownloadClient(DataLayout layout, std::string baseUrl)
+    : layout_(std::move(layout)), baseUrl_(std::move(baseUrl)), userAgent_(program_invocation_short_name) {
+  InitCurlOnce();
+}
+
+DownloadClient::~DownloadClient() = default;
+
+int DownloadClient::StartDownload(int type, int date) {
+  lastMissing_.store(false);
+  if (ArchiveDownloadDir(layout_, type).empty()) {
+    ReportF("%s", kBadUrlMessage);
+    return kDownloadError;
+  }
+  const bool config = type == kDownloadConfig;
+  const std::string fileName = config ? kConfigArchive : DayArchiveName(date);
+  DownloadTransfer transfer(*this, type, (config ? baseUrl_ : ServerPath(type)) + fileName, fileName);
+
+  std::mutex mutex;
+  std::condition_variable ended;
+  int result = 0;
+  bool done = false;
+  std::thread thread;
+  try {
+    thread = std::thread([&] {
+      const int r = transfer.Run();
+      std::lock_guard<std::mutex> lock(mutex);
+      result = r;
+      done = true;
+      ended.notify_all();
+    });
+  } catch (const std::system_error&) {
+    ReportF("%s", kTransferErrorMessage);
+    return kDownloadError;
+  }
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!done) ended.wait_for(lock, timings_.poll);
+  }
+  thread.join();
+  SetProgressFraction(0);
+  return result;
+}
+
+}  // namespace marbloom

@@ -1,0 +1,196 @@
+// The download client against an in-process HTTP server misbehaving in one
+// way per row, and the configuration tables read from "downit5.cfg".
+#include "download/download_client.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "base/text_encoding.h"
+#include "common/shared_state.h"
+#include "download/archive_unpack.h"
+#include "download/download_config.h"
+#include "download/download_test_support.h"
+#include "samplegen.h"
+
+namespace marbloom::test {
+namespace {
+
+std::string Filled(std::string text, const std::string& key, const std::string& value) {
+  for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
+  return text;
+}
+
+std::string Noise(std::size_t size) {
+  std::string body(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 2654435761u) >> 13);
+  return body;
+}
+
+struct Server;
+using Handler = std::function<void(Server&, httplib::Response&)>;
+struct Server {
+  std::string archive;                                  // a real daily archive
+  std::function<void()> cancel;                         // cancels the client
+  std::atomic<bool> stopping{false};
+  // Announces `length` bytes, sends body[0, cut), then `atCut` decides whether the rest follows.
+  static Handler Send(std::function<std::string(Server&)> body, long length, std::size_t cut,
+                      std::function<bool(Server&)> atCut = {}) {
+    return [=](Server& s, httplib::Response& res) {
+      const std::string b = body(s);
+      res.set_content_provider(length < 0 ? b.size() : length, "application/zip",
+                               [&s, b, cut, atCut](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (offset < std::min(cut, b.size())) return sink.write(b.data(), std::min(cut, b.size()));
+                                 return atCut && atCut(s) && sink.write(b.data() + cut, b.size() - cut);
+                               });
+    };
+  }
+};
+auto Archive = [](Server& s) { return s.archive; };
+Handler Status(int status) {
+  return [status](Server&, httplib::Response& res) { res.status = status; };
+}
+
+struct Row {
+  const char* name;
+  Handler serve;
+  int result;
+  std::string status;            // {url}: the archive's URL
+  std::vector<std::string> log;  // per call; {zip}: the local archive, "*": any line
+  bool fileLeft = false;
+  bool missing = false;
+  const char* base = "http://127.0.0.1:{port}/";
+  bool cancelFirst = false;
+  int calls = 1;
+};
+void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
+
+const std::string kConnecting = kConnectingMessage, kUnpacked = "准备解压文件 {zip} ";
+const Row kRows[] = {
+    {"archive", Server::Send(Archive, -1, SIZE_MAX), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
+    {"body_longer_than_length",
+     [](Server& s, httplib::Response& res) {
+       Server::Send([](Server& s) { return s.archive + Noise(5000); }, static_cast<long>(s.archive.size()), SIZE_MAX)(s, res);
+     }, 1,
+     "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
+    {"not_a_zip_stays", Server::Send([](Server&) { return Noise(40960); }, -1, SIZE_MAX), -1, kUnpackFailedMessage,
+     {kConnecting, kUnpacked, "*", kUnpackFailedMessage}, true},
+    {"not_found", Status(404), -2, "{url}不存在!", {kConnecting, "{url}不存在!"}, false, true},
+    {"server_error", Status(500), -2, kConnecting, {kConnecting}},
+    {"unauthorized", Status(401), -2, kConnecting, {kConnecting}},
+    {"zero_length", [](Server&, httplib::Response& res) { res.set_content("", "application/zip"); }, -1, kEmptyLengthMessage,
+     {kConnecting, kEmptyLengthMessage}, false, true},
+    {"no_length",
+     [](Server&, httplib::Response& res) {
+       res.set_chunked_content_provider("application/zip", [](std::size_t offset, httplib::DataSink& sink) {
+         return offset == 0 ? sink.write("PK\3\4 chunked", 13) : (sink.done(), true);
+       });
+     },
+     -1, kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}, false, true},
+    {"html_page", Server::Send([](Server&) { return "<!doctype html><html>no such day</html>"; }, -1, SIZE_MAX), -1,
+     kHtmlPageMessage, {kConnecting, kHtmlPageMessage}, false, true},
+    {"short_body", Server::Send([](Server&) { return Noise(10000); }, 20000, 10000), -2, kTransferErrorMessage,
+     {kConnecting, kTransferErrorMessage}},
+    {"dropped_mid_body", Server::Send([](Server&) { return Noise(40960); }, -1, 30000), -2, kTransferErrorMessage,
+     {kConnecting, kTransferErrorMessage}},
+    {"stalled", Server::Send([](Server&) { return Noise(40960); }, -1, 0, [](Server& s) {
+       for (int i = 0; i < 500 && !s.stopping; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+       return false;
+     }), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}},
+    {"cancel_during_transfer", Server::Send([](Server&) { return Noise(204800); }, -1, 102400,
+                                            [](Server& s) { return s.cancel(), true; }),
+     -3, kDownloadCancelledMessage, {kConnecting, kDownloadCancelledMessage}},
+    // One chunk: the file is whole when the cancel is seen, and still deleted.
+    {"cancel_on_last_chunk", Server::Send([](Server&) { return Noise(8000); }, -1, 7999,
+                                          [](Server& s) { return s.cancel(), true; }),
+     -3, kDownloadCancelledMessage, {kConnecting, kDownloadCancelledMessage}},
+    {"two_calls_after_one_cancel", Server::Send(Archive, -1, SIZE_MAX), -3, kDownloadCancelledMessage,
+     {kConnecting, kDownloadCancelledMessage}, false, false, "http://127.0.0.1:{port}/", true, 2},
+    {"refused_port", Status(200), -2, kConnectFailedMessage, {kConnecting, "连接服务器失败! 127.0.0.1"}, false, false,
+     "http://127.0.0.1:{refused}/"},
+    {"bad_url", Status(200), -2, kBadUrlMessage, {kBadUrlMessage}, false, false, ""},
+    {"https_url", Status(200), -2, "", {}, false, false, "https://127.0.0.1:{port}/"},
+};
+
+class FaultServerThreaded : public ::testing::TestWithParam<Row> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sample::WriteDailyArchiveZip(20220505, sample::SampleOptions{3, 60, false}, zips_.path()));
+    server_.archive = ReadFileText(zips_.path() + "20220505.zip");
+    server_.cancel = [this] { client_.Cancel(); };
+    http_.Get("/.*", [this](const httplib::Request& req, httplib::Response& res) {
+      const bool known = req.get_header_value("User-Agent") == program_invocation_short_name &&
+                         req.get_header_value("Authorization") == "Basic QlJJTVNUT05FWDUyOk1BUkxJTjM5";
+      if (known) GetParam().serve(server_, res);
+      else res.status = 401;
+    });
+    port_ = http_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { http_.listen_after_bind(); });
+    while (!http_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1, std::chrono::milliseconds(5)});
+  }
+  void TearDown() override {
+    server_.stopping = true;
+    http_.stop();
+    thread_.join();
+    SetStatusObserver({});
+  }
+  TestTree tree_;
+  TempDir zips_;
+  Server server_;
+  httplib::Server http_;
+  std::thread thread_;
+  int port_ = 0;
+  DownloadClient client_{tree_.layout(), ""};
+};
+
+TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
+  const Row& row = GetParam();
+  const std::string base = Filled(Filled(row.base, "{port}", std::to_string(port_)), "{refused}",
+                                  std::to_string(FreeLoopbackPort()));
+  const std::string config = "[DOWN]\nDOWNNUM=12\nPATH11=d/\n";
+  WriteFileBytes(tree_.layout().DownloadConfigFile(), {config.begin(), config.end()});
+  ReadDownloadConfig(tree_.layout(), base);
+  const std::string url = base + "d/20220505.zip", zip = tree_.layout().DayZipDir() + "20220505.zip";
+  std::vector<std::string> seen, log;
+  SetStatusObserver([&seen](const std::string& line) { seen.push_back(line); });
+  if (row.cancelFirst) client_.Cancel();
+  const std::string logBefore = ReadRunLog();
+  for (int call = 0; call < row.calls; ++call) {
+    EXPECT_EQ(client_.StartDownload(kDownloadDaily, 20220505), row.result);
+    EXPECT_EQ(client_.LastWasMissing(), row.missing);
+    for (const std::string& line : row.log) log.push_back(Filled(Filled(line, "{url}", url), "{zip}", zip));
+  }
+  EXPECT_EQ(StatusText(), Filled(row.status, "{url}", url));
+  const std::vector<std::string> written = NewLogMessages(logBefore);
+  ASSERT_EQ(written.size(), log.size()) << ::testing::PrintToString(written);
+  for (std::size_t i = 0; i < log.size(); ++i) EXPECT_TRUE(log[i] == "*" || log[i] == written[i]) << written[i];
+  EXPECT_EQ(PathExists(zip), row.fileLeft);
+  if (row.result == 1) {
+    EXPECT_EQ(ReadFileText(zip), server_.archive);
+  }
+  if (row.name == std::string("not_a_zip_stays")) {  // progress on whole kilobytes
+    for (const char* line : {"20220505.zip有40K字节，已下载10K字节.", "20220505.zip有40K字节，已下载40K字节."})
+      EXPECT_NE(std::find(seen.begin(), seen.end(), line), seen.end()) << line;
+  }
+  EXPECT_EQ((ReadRunLog() + StatusText()).find("MARLIN39"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FaultServerThreaded, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Defaults, the 30-entry cap, GBK values, and a joined path too long for a path field.
+TEST(DownloadConfig, FillsTheTablesFromTheFile) {
+  TestTree tree;
+  const std::string base = "http://127.0.0.1/" + std::string(211, 'a') + "/";  // 229 characters
+  const std::string text = Utf8ToGbk("[down]\ndownnum=45\npath11=d/\nPATH12=tick-archives-of-every-trading-day-here/\n"
+                                     "PATH30=日线/\n");
+  WriteFileBytes(tree.layout().DownloadConfigFile(), {text.begin(), text.end()});
+  ReadDownloadConfig(tree.layout(), base);
+  EXPECT_EQ(DownloadConfigLoaded.exchange(0), 1);
+  const std::pair<int, std::string> entries[] = {{0, base}, {10, base + "d/"}, {11, ""}, {29, base + "日线/"}, {30, ""}};
+  for (const auto& [index, path] : entries) EXPECT_EQ(ServerPath(index), path) << index;
+  ClearServerTables();
+}
+
+}  // namespace
+}  // namespace marbloom::test

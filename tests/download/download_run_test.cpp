@@ -1,0 +1,63 @@
+// Download runs against nginx serving the sample market's archives behind
+// HTTP Basic authentication: configuration, a week of daily and tick data,
+// unpacking, conversion, minute lines, and cancels at the conversion.
+#include "download/download_run.h"
+
+#include <gtest/gtest.h>
+
+#include "common/shared_state.h"
+#include "download/download_config.h"
+#include "download/download_test_support.h"
+#include "samplegen.h"
+
+namespace marbloom::test {
+namespace {
+
+TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
+  if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  TestTree tree;
+  TempDir site;
+  const sample::SampleOptions sample{7, 150, false};
+  ASSERT_TRUE(sample::WriteServerTree(20220509, 20220513, sample, site.path()));
+  NginxServer nginx;
+  ASSERT_TRUE(nginx.Start(site.path()));
+  DownloadConfigLoaded = 0;
+  DownloadRun run(tree.layout(), nginx.baseUrl(), true, MinuteOptions{});
+  const struct { int kind, first, last; bool cancel; Outcome outcome; const char* message; } rows[] = {
+      {10, 20220509, 20220515, false, Outcome::kDone, "日线转档完成!"},
+      {11, 20220509, 20220515, false, Outcome::kDone, "分钟数据转档完成!"},
+      {10, 20220510, 20220510, true, Outcome::kCancelled, "日线转档被取消!"},
+      // After a cancelled tick conversion the minute build still starts, on a fresh engine.
+      {11, 20220511, 20220511, true, Outcome::kCancelled, "分钟数据转档完成!"},
+  };
+  for (const auto& row : rows) {
+    run.Reset();
+    run.onConverting = [&] {
+      if (row.cancel) run.Cancel();
+    };
+    const OperationResult result = run.Run(DownloadRequest{row.kind, NoonOf(row.first), NoonOf(row.last), true});
+    EXPECT_EQ(result.outcome, row.outcome) << row.kind << " " << row.first;
+    EXPECT_EQ(result.message, row.message);
+  }
+  const DataLayout layout = tree.layout();
+  for (int date = 20220509; date <= 20220513; ++date) {
+    EXPECT_EQ(ReadFileBytes(layout.QuoteFile(2, date)), sample::QuoteFileBytes(date, 2, sample));
+    EXPECT_EQ(ReadFileBytes(layout.TickArchiveFile(date)), sample::TickArchiveBytes(date, sample));
+  }
+  // A security that traded every day of the week has every day converted.
+  for (const sample::SampleTickDay& day : sample::TickDays(20220513, sample)) {
+    bool everyDay = true;
+    for (int date = 20220509; date < 20220513; ++date)
+      everyDay = everyDay && sample::TickDayOf(date, day.market, day.code, sample).has_value();
+    if (!everyDay) continue;
+    EXPECT_EQ(ReadFileBytes(layout.DailyFile(day.market, day.code)).size(), 5 * 32u);
+    EXPECT_TRUE(PathExists(layout.TickDataFile(SecurityStem(day.market, day.code))));
+    EXPECT_EQ(ReadFileBytes(layout.OneMinuteFile(day.market, day.code)).size(), 5 * 240 * 32u);
+    EXPECT_EQ(ReadFileBytes(layout.FiveMinuteFile(day.market, day.code)).size(), 5 * 48 * 32u);
+    break;
+  }
+  DownloadConfigLoaded = 0;
+}
+
+}  // namespace
+}  // namespace marbloom::test

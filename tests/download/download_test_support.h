@@ -1,0 +1,98 @@
+#pragma once
+// Servers for the download tests: free loopback ports, programs the test
+// starts and stops (nginx, marbloom-sampled), and the run-log lines a test adds.
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <sstream>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace marbloom::test {
+
+// Binds (port 0: any free port) or connects a loopback socket; the port, or 0.
+inline int LoopbackSocket(int port, bool connect) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t n = sizeof a;
+  auto* sa = reinterpret_cast<sockaddr*>(&a);
+  const bool ok = connect ? ::connect(fd, sa, n) == 0 : ::bind(fd, sa, n) == 0 && ::getsockname(fd, sa, &n) == 0;
+  ::close(fd);
+  return ok ? ntohs(a.sin_port) : 0;
+}
+inline int FreeLoopbackPort() { return LoopbackSocket(0, false); }
+
+// A program run for the length of a test, stopped with SIGTERM.
+class ChildProgram {
+ public:
+  ~ChildProgram() {
+    if (pid_ > 0 && ::kill(pid_, SIGTERM) == 0) ::waitpid(pid_, nullptr, 0);
+  }
+  // Starts `argv` and waits (about 20 s at most) until it accepts on `port`.
+  bool Start(std::vector<std::string> argv, int port) {
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    if (::posix_spawn(&pid_, args[0], nullptr, nullptr, args.data(), environ) != 0) return false;
+    for (int i = 0; i < 400 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
+      if (LoopbackSocket(port, true) == port) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+ private:
+  pid_t pid_ = 0;
+};
+
+// nginx serving `site` on a free loopback port behind HTTP Basic
+// authentication with the client's fixed credentials.
+class NginxServer {
+ public:
+  static bool Available() { return ::access("/usr/sbin/nginx", X_OK) == 0; }
+  bool Start(const std::string& site) {
+    const std::string d = dir_.path(), hash = RunCommand("openssl passwd -apr1 MARLIN39").out;
+    const std::string conf = "daemon off; master_process off; pid " + d + "pid; events {} http { access_log off; "
+                             "client_body_temp_path " + d + "b; proxy_temp_path " + d + "p; fastcgi_temp_path " + d +
+                             "f; uwsgi_temp_path " + d + "u; scgi_temp_path " + d + "s; server { listen 127.0.0.1:" +
+                             std::to_string(port_) + "; root " + site + "; auth_basic on; auth_basic_user_file " + d +
+                             "htpasswd; } }\n";
+    WriteFileBytes(d + "htpasswd", Bytes("BRIMSTONEX52:" + hash));
+    WriteFileBytes(d + "nginx.conf", Bytes(conf));
+    return !hash.empty() && program_.Start({"/usr/sbin/nginx", "-p", d, "-c", d + "nginx.conf", "-e", d + "log"}, port_);
+  }
+  std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+ private:
+  static std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+  TempDir dir_;
+  ChildProgram program_;
+  int port_ = FreeLoopbackPort();
+};
+
+// Local noon of a date, as a date picker holds it.
+inline std::time_t NoonOf(int date) {
+  std::tm t{};
+  t.tm_year = date / 10000 - 1900, t.tm_mon = date / 100 % 100 - 1, t.tm_mday = date % 100, t.tm_hour = 12;
+  t.tm_isdst = -1;
+  return std::mktime(&t);
+}
+
+// The run-log messages (time stamps cut) written after the log read `before`.
+inline std::vector<std::string> NewLogMessages(const std::string& before) {
+  std::istringstream in(ReadRunLog().substr(before.size()));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(11, line.size() - 12));
+  return lines;
+}
+
+}  // namespace marbloom::test
