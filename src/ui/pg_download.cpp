@@ -8,7 +8,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "app/settings.h"
 #include "common/shared_state.h"
+#include "download/download_run.h"
 #include "ui/status_line.h"
 
 namespace marbloom::ui {
@@ -82,7 +84,6 @@ void PgDownLoad::OnSelectionChanged(int index) {
 }
 
 bool PgDownLoad::PrepareRun() {
-  cancelRequested_ = false;
   cancel_->setText(QString::fromUtf8(Params().cancelCaption));
   convert_ = convertBox_->isChecked();
   runKind_ = kind_;
@@ -91,32 +92,20 @@ bool PgDownLoad::PrepareRun() {
 
 void PgDownLoad::SetInputsEnabled(bool enabled) { convertBox_->setEnabled(enabled); }
 
-void PgDownLoad::OnCancel() { cancelRequested_ = true; }
-
 void PgDownLoad::ShowConvertCancelCaption() {
   PostToWindow([this] { cancel_->setText(QStringLiteral("取消转档")); });
 }
 
-// Until the download run of the core is available, the worker stops after
-// the page's own checks.
+// A fresh run on the current settings; Cancel reaches it through the slot,
+// first the download loop, then the conversion step running at that moment.
 void PgDownLoad::RunOperation() {
-  if (!DataTreeReady) {
-    SetStatusText(kDataGuardMessage);
-    return;
-  }
+  const AppSettings& settings = Settings();
+  SlotEngine<DownloadRun> run(Engines(), CurrentLayout(), settings.downloadBase, settings.minutesAfterTick != 0,
+                              CurrentMinuteOptions());
+  run->onFocusFirstDate = [this] { RequestFocus(first_); };
+  run->onConverting = [this] { ShowConvertCancelCaption(); };
   const PickedDates& picked = Dates();
-  const int first = std::max(picked.first, kFirstSupportedDate);
-  const DateRangeCheck check =
-      CheckDateRange(first, picked.last, SpanDays(picked.firstTime, picked.lastTime), true);
-  if (check != DateRangeCheck::kOk) {
-    ReportF("%s", DateRangeMessage(check));
-    RequestFocus(first_);
-    return;
-  }
-  ReportF("%s", "开始下载...");
-  (void)runKind_;
-  (void)convert_;
-  ReportF("%s", "下载功能尚未接入!");
+  ShowResult(run->Run(DownloadRequest{runKind_, picked.firstTime, picked.lastTime, convert_}));
 }
 
 }  // namespace marbloom::ui

@@ -1,8 +1,7 @@
 #pragma once
 // The download page: daily or tick archives of a date range, fetched and
-// converted on the operation frame's worker.
-#include <atomic>
-
+// converted on the operation frame's worker by the same download run as the
+// command line's.
 #include "ui/operation_page.h"
 
 class QCheckBox;
@@ -28,7 +27,6 @@ class PgDownLoad : public OperationPage {
   bool PrepareRun() override;
   void RunOperation() override;
   void SetInputsEnabled(bool enabled) override;
-  void OnCancel() override;
 
  private:
   // Worker: the cancel button now cancels the conversion.
@@ -37,7 +35,6 @@ class PgDownLoad : public OperationPage {
   int kind_ = kDailyKind;
   bool convert_ = true;       // the "转档" box as Execute read it
   int runKind_ = kDailyKind;  // the kind as Execute read it
-  std::atomic<bool> cancelRequested_{false};
   QCheckBox* convertBox_;  // 2002
 };
 
