@@ -50,6 +50,7 @@ TestTree::TestTree() {
   s.tckv4 = 1;
   DataTreeReady = CreateDataTree(layout(), true);
   EXPECT_EQ(DataTreeReady.load(), 1);
+  DownloadConfigLoaded = 0;  // a new tree fetches its download configuration afresh
   SetStatusText("");
   SetProgressFraction(0);
 }

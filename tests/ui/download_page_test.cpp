@@ -19,7 +19,7 @@
 namespace marbloom::test {
 namespace {
 
-constexpr QDate kMonday(2022, 5, 2), kTuesday(2022, 5, 3);
+const QDate kMonday(2022, 5, 2), kTuesday(2022, 5, 3);
 
 class DownloadPageThreaded : public ::testing::Test {
  protected:
@@ -88,7 +88,6 @@ TEST_F(DownloadPageThreaded, CancelDuringTheConversion) {
   EXPECT_EQ(Status(), "日线转档被取消!");
   ASSERT_TRUE(RunPage(&page_));
   EXPECT_EQ(Status(), "日线转档完成!");
-  EXPECT_EQ(cancel->text(), QStringLiteral("取消下载"));
 }
 
 TEST_F(DownloadPageThreaded, CancelDuringTheDownloadsEndsTheLoop) {
