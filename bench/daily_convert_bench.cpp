@@ -124,7 +124,7 @@ Tree& TheTree() {
           t.securityDays[round] += sample::MarketQuotes(date, market, options).size();
       }
     std::filesystem::create_directories(t.layout.LogDir());
-    SetRunLogDirectory(t.root + "logs/");
+    SetRunLogDirectory(t.layout.LogDir());
     SyncTree(t.root);
     return t;
   }();

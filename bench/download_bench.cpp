@@ -134,7 +134,7 @@ Workplace MakeWorkplace() {
   s.dayZipDir = w.layout.DayZipDir();
   s.tickZipDir = w.layout.TickZipDir();
   SetWorkDirectory(w.work);
-  SetRunLogDirectory(w.work + "logs/");
+  SetRunLogDirectory(w.layout.LogDir());
   for (const std::string& dir : {w.layout.DayZipDir(), w.layout.TickZipDir(), w.layout.LogDir()})
     std::filesystem::create_directories(dir);
   for (const DataLayout::TreeFolder& f : w.layout.TreeFolders()) std::filesystem::create_directories(f.path);
