@@ -23,6 +23,10 @@ constexpr const char* kExitCodes =
     "  5  another operation holds the data tree's writer lock; try again later\n"
     "Progress goes to stderr, results and the final status line to stdout.";
 
+constexpr const char* kExitCodesBrief =
+    "Exit codes: 0 done, 1 failed or nothing to work on, 2 refused, 3 cancelled, 4 data tree not ready, "
+    "5 data tree busy (marbloom-cli --help tells more).";
+
 std::string Lowered(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -62,7 +66,7 @@ void SetUpCommands(CLI::App& app, Context& context) {
 }
 
 CLI::App* WithExample(CLI::App* command, const std::string& example) {
-  command->footer("Example:\n  " + example);
+  command->footer("Example:\n  " + example + "\n\n" + kExitCodesBrief);
   return command;
 }
 

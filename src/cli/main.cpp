@@ -47,9 +47,9 @@ int main(int argc, char** argv) {
   std::string startFailure;
   SetMessageSink([&startFailure](const std::string& text, const std::string&) { startFailure = text; });
   if (!StartUp()) return cli::FinishWith(OperationResult{Outcome::kFailed, startFailure, 0});
+  if (!context.action) return cli::kExitUsage;
   SetStatusObserver([&display](const std::string& line) { display.Status(line); });
   SetMessageSink([](const std::string& text, const std::string&) { cli::ShowError(text); });
-  if (!context.action) return cli::kExitUsage;
   const int code = context.action();
   SetStatusObserver({});
   SetMessageSink({});
