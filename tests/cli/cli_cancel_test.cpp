@@ -17,6 +17,7 @@
 #include "common/calendar.h"
 #include "common/data_layout.h"
 #include "daily/daily_record.h"
+#include "download/download_test_support.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
 
@@ -226,6 +227,44 @@ TEST_F(CliCancelThreaded, QuietRunPrintsOnlyTheFinalStatus) {
   EXPECT_EQ(WaitForExit(child), 0);
   EXPECT_EQ(child.text[0], "日线转档完成!\n");
   EXPECT_EQ(child.text[1], "");
+}
+
+// SIGINT while the days download: the loop ends after the current day, and
+// the days obtained are not converted either; the conversion, started on
+// them, stops at its first item with its own message.
+TEST(CliDownloadCancelThreaded, AnInterruptWhileDownloadingAlsoStopsTheConversion) {
+  TempDir root, site;
+  sample::SampleOptions options = sample::SampleOptions::Quick(5);
+  options.securities = sample::kFullMarketSecurities;
+  ASSERT_TRUE(sample::WriteConfigArchive(site.path()));
+  const int last = 20220513;
+  for (int date = kFirstDay; date <= last; date = NextTradingDay(date))
+    ASSERT_TRUE(sample::WriteDailyArchiveZip(date, options, site.path() + sample::kDailyArchivePath));
+  const int port = FreeLoopbackPort();
+  ChildProgram server;
+  ASSERT_TRUE(server.Start({BuiltProgram("tools/samplegen/marbloom-sampled"), "--port", std::to_string(port),
+                            "--static", site.path()},
+                           port));
+  const std::string program = BuiltProgram("src/cli/marbloom-cli");
+  const DataLayout layout(root.path(), root.path() + "vipdoc/");
+  ASSERT_EQ(RunCommand(program + " -C " + root.path() + " settings set DOMAIN=http://127.0.0.1:" +
+                       std::to_string(port) + "/ VIPDOC=" + layout.HistoryDir())
+                .exitCode,
+            0);
+  Child child = SpawnOnPipes({program, "-C", root.path(), "download", "daily", "--from", std::to_string(kFirstDay),
+                              "--to", std::to_string(last)});
+  ASSERT_GT(child.pid, 0);
+  // The first day is in once the second one is asked for.
+  ASSERT_TRUE(ReadUntil(child, [](const Child& c) { return c.text[1].find("正在下载20220503") != std::string::npos; }));
+  ::kill(child.pid, SIGINT);
+  EXPECT_EQ(WaitForExit(child), 3);
+  EXPECT_EQ(child.text[0], std::string(kCancelled) + "\n");
+  EXPECT_TRUE(PathExists(layout.CodeListFile(0, kFirstDay)));
+  std::size_t records = 0;
+  for (int market = 0; market < 3; ++market)
+    for (const auto& file : std::filesystem::directory_iterator(layout.DailyDir(market)))
+      records += std::filesystem::file_size(file.path()) / sizeof(DailyRecord);
+  EXPECT_LE(records, 1u);
 }
 
 }  // namespace
