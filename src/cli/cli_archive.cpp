@@ -50,7 +50,11 @@ int ShowEntries(const std::string& path) {
 
 int ExtractInto(const std::string& archive, const std::string& dir) {
   std::string reason;
-  const OperationResult result = ExtractArchive(archive, dir, &reason);
+  OperationResult result;
+  {
+    RunningOperation running;
+    result = ExtractArchive(archive, dir, &reason);
+  }
   if (!result.done()) std::fprintf(stderr, "%s\n", reason.c_str());
   return FinishWith(result);
 }
@@ -95,7 +99,11 @@ int ImportArchive(const std::string& archive, const std::string& kind) {
   const std::string dir = ArchiveDownloadDir(layout, type);
   MakeDirTree(dir, false);
   if (!PlaceArchive(archive, dir + name)) return FinishWith(Failed("不能将下载文件存盘!"));
-  OperationResult result = UnpackDownloadedArchive(layout, name, type);
+  OperationResult result;
+  {
+    RunningOperation running;
+    result = UnpackDownloadedArchive(layout, name, type);
+  }
   // The unpacking synced the destination; the placed archive may lie on another file system.
   if (!SyncFileSystemOf(dir) && result.done()) result = Failed("sync failed: " + dir);
   return FinishWith(result);
@@ -106,16 +114,19 @@ int ImportArchive(const std::string& archive, const std::string& kind) {
 void RegisterArchiveCommands(CLI::App& app, Context& context) {
   CLI::App* archive = app.add_subcommand("archive", "look into or unpack ZIP archives");
   archive->require_subcommand(1);
+  WithExample(archive, "marbloom-cli archive list down/dayzip/20220509.zip");
 
   auto listPath = std::make_shared<std::string>();
   CLI::App* list = archive->add_subcommand("list", "list the entries with sizes, CRC, method and time");
   list->add_option("ARCHIVE", *listPath, "the ZIP archive")->required();
+  WithExample(list, "marbloom-cli archive list down/dayzip/20220509.zip");
   list->callback([&context, listPath] { context.action = [listPath] { return ShowEntries(*listPath); }; });
 
   auto extractArgs = std::make_shared<std::vector<std::string>>(2);
   CLI::App* extract = archive->add_subcommand("extract", "unpack every entry into a directory");
   extract->add_option("ARCHIVE", (*extractArgs)[0], "the ZIP archive")->required();
   extract->add_option("DIR", (*extractArgs)[1], "destination directory (created when missing)")->required();
+  WithExample(extract, "marbloom-cli archive extract down/tickzip/20220509.zip /tmp/ticks");
   extract->callback([&context, extractArgs] {
     context.action = [extractArgs] { return ExtractInto((*extractArgs)[0], (*extractArgs)[1]); };
   });
@@ -127,6 +138,7 @@ void RegisterArchiveCommands(CLI::App& app, Context& context) {
   import->add_option("--kind", (*importArgs)[1], "config, daily or tick")
       ->required()
       ->check(CLI::IsMember({"config", "daily", "tick"}));
+  WithExample(import, "marbloom-cli import ~/20220509.zip --kind daily");
   import->callback([&context, importArgs] {
     context.action = [importArgs] { return ImportArchive((*importArgs)[0], (*importArgs)[1]); };
   });

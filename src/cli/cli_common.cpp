@@ -1,14 +1,38 @@
 #include "cli/cli_common.h"
 
+#include <cctype>
 #include <cstdio>
+#include <ctime>
 
-#include "base/run_log.h"
+#include "cli/cli_progress.h"
+#include "cli/cli_signals.h"
 #include "common/calendar.h"
 #include "common/shared_state.h"
 
 namespace marbloom::cli {
+namespace {
 
-std::optional<int> ParseDate(const std::string& text) {
+constexpr const char* kExitCodes =
+    "Exit codes:\n"
+    "  0  done\n"
+    "  1  the operation reported a failure, a check found bad files, or there was nothing to work on\n"
+    "     (a conversion whose range had no downloaded file at all)\n"
+    "  2  usage error, or an input refused by its check (dates, code pattern, settings)\n"
+    "  3  cancelled by Ctrl-C or SIGTERM (the operation stops at its next item; a second one ends at once)\n"
+    "  4  the data tree is not ready (see 'settings show')\n"
+    "  5  another operation holds the data tree's writer lock; try again later\n"
+    "Progress goes to stderr, results and the final status line to stdout.";
+
+constexpr const char* kExitCodesBrief =
+    "Exit codes: 0 done, 1 failed or nothing to work on, 2 refused, 3 cancelled, 4 data tree not ready, "
+    "5 data tree busy (marbloom-cli --help tells more).";
+
+std::string Lowered(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::optional<int> ParseDigits(const std::string& text) {
   std::string digits;
   if (text.size() == 10 && text[4] == '-' && text[7] == '-')
     digits = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
@@ -25,15 +49,62 @@ std::optional<int> ParseDate(const std::string& text) {
   return date;
 }
 
+}  // namespace
+
+void SetUpCommands(CLI::App& app, Context& context) {
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.footer(kExitCodes);
+  app.add_option("-C", context.workDir, "work directory (default: the current directory)");
+  app.add_flag("-q,--quiet", context.quiet, "print only errors and the final status line, no progress");
+  RegisterSettingsCommands(app, context);
+  RegisterDailyCommands(app, context);
+  RegisterTickCommands(app, context);
+  RegisterMinuteCommands(app, context);
+  RegisterArchiveCommands(app, context);
+  RegisterDownloadCommands(app, context);
+}
+
+CLI::App* WithExample(CLI::App* command, const std::string& example) {
+  command->footer("Example:\n  " + example + "\n\n" + kExitCodesBrief);
+  return command;
+}
+
+std::optional<int> ParseDate(const std::string& text, int today) {
+  const std::string word = Lowered(text);
+  if (word == "today") return today;
+  if (word == "yesterday") return AddDays(today, -1, 0);
+  return ParseDigits(text);
+}
+
+std::optional<int> ParseDate(const std::string& text) { return ParseDate(text, LocalDateOf(std::time(nullptr))); }
+
 CLI::Validator DateValidator() {
   return CLI::Validator(
       [](std::string& value) -> std::string {
         auto date = ParseDate(value);
-        if (!date) return "not a date (YYYYMMDD or YYYY-MM-DD): " + value;
+        if (!date) return "not a date: '" + value + "'; give " + kDateForms;
         value = std::to_string(*date);
         return std::string();
       },
       "DATE");
+}
+
+CLI::Option* AddDateOption(CLI::App* command, const std::string& name, std::string& date, const std::string& help) {
+  return command->add_option(name, date, help + " (" + kDateForms + ")")->transform(DateValidator());
+}
+
+RunningOperation::RunningOperation(OperationEngine& engine)
+    : RunningOperation([&engine] { engine.Cancel(); }) {}
+
+RunningOperation::RunningOperation(std::function<void()> cancel) {
+  ProcessCancel().SetTarget(std::move(cancel));
+  BeginProgress();
+}
+
+RunningOperation::~RunningOperation() {
+  EndProgress();
+  ProcessCancel().SetTarget({});
 }
 
 int UsageFailure(const std::string& message) {
@@ -48,14 +119,11 @@ int RequireDataTree(const char* guardMessage) {
 }
 
 int Finish(int code) {
+  EndProgress();
   std::printf("%s\n", StatusText().c_str());
   std::fflush(stdout);
   return code;
 }
-
-}  // namespace marbloom::cli
-
-namespace marbloom::cli {
 
 int ExitCodeOf(const OperationResult& result) {
   switch (result.outcome) {
@@ -70,6 +138,7 @@ int ExitCodeOf(const OperationResult& result) {
 }
 
 int FinishWith(const OperationResult& result) {
+  EndProgress();
   std::printf("%s\n", result.message.c_str());
   std::fflush(stdout);
   return ExitCodeOf(result);

@@ -7,15 +7,16 @@
 #include <optional>
 #include <string>
 
+#include "common/operation_engine.h"
 #include "common/operation_result.h"
 
 namespace marbloom::cli {
 
 enum ExitCode : int {
   kExitDone = 0,
-  kExitFailed = 1,      // the operation reported a failure, or a check found bad files
+  kExitFailed = 1,      // a failure, bad files found, or nothing to work on
   kExitUsage = 2,       // usage or validation error (the page's message)
-  kExitCancelled = 3,   // cancelled (Ctrl-C)
+  kExitCancelled = 3,   // cancelled (Ctrl-C, SIGTERM), also when ended at once
   kExitNotReady = 4,    // the data tree is not ready
   kExitBusy = 5,        // another operation holds the data tree's writer lock
 };
@@ -23,14 +24,45 @@ enum ExitCode : int {
 // What a parsed command line asks for; the action runs after start-up.
 struct Context {
   std::string workDir;                 // -C; empty: the current directory
+  bool quiet = false;                  // --quiet: errors and the final status only
   std::function<int()> action;         // set by the chosen subcommand
 };
 
-// YYYYMMDD or YYYY-MM-DD, a valid calendar date.
+// The whole command tree: the global options, the exit codes and every
+// subsystem's commands.
+void SetUpCommands(CLI::App& app, Context& context);
+
+// Ends the command's help with its example, a whole command line.
+CLI::App* WithExample(CLI::App* command, const std::string& example);
+
+// The date forms a user may type, as the help and the refusal name them.
+inline constexpr const char* kDateForms = "YYYYMMDD, YYYY-MM-DD, today or yesterday";
+
+// A valid calendar date in one of the forms; today and yesterday are taken
+// from `today` (YYYYMMDD).
+std::optional<int> ParseDate(const std::string& text, int today);
+// The same with today's local date.
 std::optional<int> ParseDate(const std::string& text);
 
-// A CLI11 validator for dates in either form.
+// A CLI11 validator for the date forms; it turns the value into YYYYMMDD, so
+// an option added with ->transform() holds the date fixed at parse time.
 CLI::Validator DateValidator();
+
+// A date option in any of the forms, held as YYYYMMDD text.
+CLI::Option* AddDateOption(CLI::App* command, const std::string& name, std::string& date, const std::string& help);
+
+// While alive, the operation runs: Ctrl-C and SIGTERM call its cancel (an
+// engine's Cancel, or what the command gives; nothing when empty) and the
+// progress display shows its status. Ends the display before the command
+// prints its results.
+class RunningOperation {
+ public:
+  explicit RunningOperation(OperationEngine& engine);
+  explicit RunningOperation(std::function<void()> cancel = {});
+  ~RunningOperation();
+  RunningOperation(const RunningOperation&) = delete;
+  RunningOperation& operator=(const RunningOperation&) = delete;
+};
 
 // Prints a validation message as the final status and returns kExitUsage.
 int UsageFailure(const std::string& message);
@@ -39,13 +71,15 @@ int UsageFailure(const std::string& message);
 // message when the tree is not ready, else kExitDone.
 int RequireDataTree(const char* guardMessage);
 
-// Prints the final status line on stdout and returns `code`.
+// Ends the progress display, prints the final status line on stdout and
+// returns `code`.
 int Finish(int code);
 
 // The exit code of an operation's result: done 0, failed or nothing to do 1,
 // invalid input 2, cancelled 3, busy 5.
 int ExitCodeOf(const OperationResult& result);
-// Prints the result's message as the final status line and returns its exit code.
+// Ends the progress display, prints the result's message as the final status
+// line on stdout and returns its exit code.
 int FinishWith(const OperationResult& result);
 
 // Each subsystem adds its commands.

@@ -1,6 +1,7 @@
 // daily convert | delete | scale | check | merge | extract | edit: the entries
 // of the daily page, with its checks and messages, on the same engine calls.
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,6 +25,13 @@ struct DailyArgs {
 
 int Date(const std::string& text) { return ParseDate(text).value_or(0); }
 
+// One engine per command, cancelled by Ctrl-C while its operation runs.
+OperationResult Run(const std::function<OperationResult(DailyEngine&)>& operation) {
+  DailyEngine engine(CurrentLayout());
+  RunningOperation running(engine);
+  return operation(engine);
+}
+
 // The range check of the page; the span limit applies to the conversion only.
 int CheckRange(const DailyArgs& a, bool limitSpan) {
   const DateRangeCheck check =
@@ -33,32 +41,32 @@ int CheckRange(const DailyArgs& a, bool limitSpan) {
 
 int Convert(const DailyArgs& a) {
   if (int code = CheckRange(a, true)) return code;
-  DailyEngine engine(CurrentLayout());
-  return FinishWith(engine.ConvertDailyRange(Date(a.from), Date(a.to)));
+  return FinishWith(Run([&](DailyEngine& engine) { return engine.ConvertDailyRange(Date(a.from), Date(a.to)); }));
 }
 
 int Delete(const DailyArgs& a) {
   if (int code = CheckRange(a, false)) return code;
   const std::string pattern = TrimSpaces(a.codes);
   if (!HasPatternLength(pattern)) return UsageFailure(kCodeFormatMessage);
-  DailyEngine engine(CurrentLayout());
-  return FinishWith(engine.DeleteDailyRange(Date(a.from), Date(a.to), pattern));
+  return FinishWith(
+      Run([&](DailyEngine& engine) { return engine.DeleteDailyRange(Date(a.from), Date(a.to), pattern); }));
 }
 
 int Scale(const DailyArgs& a) {
   const std::string pattern = TrimSpaces(a.codes);
   if (!HasPatternLength(pattern)) return UsageFailure(kPatternLengthMessage);
   if (int code = CheckRange(a, false)) return code;
-  DailyEngine engine(CurrentLayout());
   const DailyFactors factors{a.open, a.high, a.low, a.close, a.volume, a.amount};
-  return FinishWith(CloseWithMessage(engine.ModifyDailyRange(Date(a.from), Date(a.to), factors, pattern),
-                                       "修改个股多日日线数据处理完毕!"));
+  const OperationResult result =
+      Run([&](DailyEngine& engine) { return engine.ModifyDailyRange(Date(a.from), Date(a.to), factors, pattern); });
+  return FinishWith(CloseWithMessage(result, "修改个股多日日线数据处理完毕!"));
 }
 
 int Check() {
-  SetStatusText("检查日线文件开始");
-  DailyEngine engine(CurrentLayout());
-  const OperationResult result = engine.CheckDailyFiles();
+  const OperationResult result = Run([](DailyEngine& engine) {
+    SetStatusText("检查日线文件开始");
+    return engine.CheckDailyFiles();
+  });
   char message[160];
   std::snprintf(message, sizeof message, "共有%d支股票日线文件出错，细节参看日志!", result.failedItems);
   return FinishWith(CloseWithMessage(result, message));
@@ -68,15 +76,15 @@ int Check() {
 int Merge(const DailyArgs& a) {
   const std::string source = TrimSpaces(a.sourceDir);
   if (source.empty()) return UsageFailure("请先选择用于补充的vipdoc源!");
-  DailyEngine engine(CurrentLayout());
-  const OperationResult result = engine.MergeDailyFiles(DataLayout(std::string(), NormalizeDirPath(source)));
+  const DataLayout other(std::string(), NormalizeDirPath(source));
+  const OperationResult result = Run([&](DailyEngine& engine) { return engine.MergeDailyFiles(other); });
   return FinishWith(CloseWithMessage(result, "个股日线合并处理完毕!"));
 }
 
 int Extract(const DailyArgs& a) {
-  DailyEngine engine(CurrentLayout());
   DailyEditFields f;
-  const OperationResult result = engine.ExtractDailyFields(a.codes, Date(a.from), &f);
+  const OperationResult result =
+      Run([&](DailyEngine& engine) { return engine.ExtractDailyFields(a.codes, Date(a.from), &f); });
   if (result.done()) {
     std::printf("开盘价: %.15g\n最高价: %.15g\n最低价: %.15g\n收盘价: %.15g\n", f.open, f.high, f.low, f.close);
     std::printf("成交量: %.15g\n成交金额: %.15g\n上涨家数: %.15g\n下跌家数: %.15g\n", f.volume, f.amount,
@@ -86,8 +94,8 @@ int Extract(const DailyArgs& a) {
 }
 
 int Edit(const DailyArgs& a) {
-  DailyEngine engine(CurrentLayout());
-  return FinishWith(engine.WriteBackDailyFields(TrimSpaces(a.codes), Date(a.from), a.fields));
+  return FinishWith(
+      Run([&](DailyEngine& engine) { return engine.WriteBackDailyFields(TrimSpaces(a.codes), Date(a.from), a.fields); }));
 }
 
 // Every daily command tests the data guard first, as the page does.
@@ -101,8 +109,8 @@ void Bind(CLI::App* command, Context& context, std::shared_ptr<DailyArgs> args, 
 }
 
 void AddRange(CLI::App* command, DailyArgs& a) {
-  command->add_option("--from", a.from, "first date")->required()->check(DateValidator());
-  command->add_option("--to", a.to, "last date")->required()->check(DateValidator());
+  AddDateOption(command, "--from", a.from, "first date")->required();
+  AddDateOption(command, "--to", a.to, "last date")->required();
 }
 
 void AddFactors(CLI::App* command, DailyArgs& a) {
@@ -130,16 +138,22 @@ void AddFields(CLI::App* command, DailyArgs& a) {
 void RegisterDailyCommands(CLI::App& app, Context& context) {
   CLI::App* daily = app.add_subcommand("daily", "daily-line files: convert, delete, scale, check, merge, edit");
   daily->require_subcommand(1);
+  WithExample(daily, "marbloom-cli daily convert --from yesterday --to today");
 
   auto convert = std::make_shared<DailyArgs>();
-  CLI::App* c = daily->add_subcommand("convert", "convert the downloaded daily sources of a date range");
+  CLI::App* c = daily->add_subcommand(
+      "convert",
+      "convert the downloaded daily sources of a date range (at most 31 days apart) into the daily-line files; "
+      "exits 1 when the range holds no source file at all");
   AddRange(c, *convert);
+  WithExample(c, "marbloom-cli daily convert --from 2022-05-09 --to 2022-05-13");
   Bind(c, context, convert, Convert);
 
   auto remove = std::make_shared<DailyArgs>();
-  CLI::App* d = daily->add_subcommand("delete", "delete the records of a date range");
+  CLI::App* d = daily->add_subcommand("delete", "delete the records of a date range from the selected daily files");
   AddRange(d, *remove);
   d->add_option("--codes", remove->codes, "code pattern mmcccccc, '?' for any character")->required();
+  WithExample(d, "marbloom-cli daily delete --from 20220509 --to 20220509 --codes 'sz\?\?\?\?\?\?'");
   Bind(d, context, remove, Delete);
 
   auto scale = std::make_shared<DailyArgs>();
@@ -147,28 +161,40 @@ void RegisterDailyCommands(CLI::App& app, Context& context) {
   AddRange(s, *scale);
   s->add_option("--codes", scale->codes, "code pattern mmcccccc, '?' for any character")->required();
   AddFactors(s, *scale);
+  WithExample(s, "marbloom-cli daily scale --from 20220509 --to 20220513 --codes sh600000 --open 0.5 --high 0.5 "
+                 "--low 0.5 --close 0.5 --volume 2");
   Bind(s, context, scale, Scale);
 
   auto check = std::make_shared<DailyArgs>();
-  Bind(daily->add_subcommand("check", "check every daily file for length and date order"), context, check,
-       [](const DailyArgs&) { return Check(); });
+  CLI::App* k = daily->add_subcommand(
+      "check", "check every daily file for length and date order; exits 1 when a file is bad (see the run log)");
+  WithExample(k, "marbloom-cli daily check");
+  Bind(k, context, check, [](const DailyArgs&) { return Check(); });
 
   auto merge = std::make_shared<DailyArgs>();
-  CLI::App* m = daily->add_subcommand("merge", "merge the daily files of another data tree");
+  CLI::App* m = daily->add_subcommand(
+      "merge",
+      "merge the daily files of another data tree into this one: records this tree lacks are added; a file "
+      "missing from this tree (or damaged here) is MOVED out of the other tree, not copied, so the other tree "
+      "loses it");
   m->add_option("SRC_DIR", merge->sourceDir, "the other tree's vipdoc folder")->required();
+  WithExample(m, "marbloom-cli daily merge /mnt/backup/vipdoc/");
   Bind(m, context, merge, Merge);
 
   auto extract = std::make_shared<DailyArgs>();
   CLI::App* x = daily->add_subcommand("extract", "print one security's stored record of one date");
   x->add_option("CODE", extract->codes, "mmcccccc (sz or sh)")->required();
-  x->add_option("--date", extract->from, "the record's date")->required()->check(DateValidator());
+  AddDateOption(x, "--date", extract->from, "the record's date")->required();
+  WithExample(x, "marbloom-cli daily extract sz000001 --date yesterday");
   Bind(x, context, extract, Extract);
 
   auto edit = std::make_shared<DailyArgs>();
   CLI::App* e = daily->add_subcommand("edit", "write one security's record of one date");
   e->add_option("CODE", edit->codes, "mmcccccc (sz, sh or bj)")->required();
-  e->add_option("--date", edit->from, "the record's date")->required()->check(DateValidator());
+  AddDateOption(e, "--date", edit->from, "the record's date")->required();
   AddFields(e, *edit);
+  WithExample(e, "marbloom-cli daily edit sz000001 --date 2022-05-09 --open 1050 --high 1080 --low 1040 "
+                 "--close 1075 --volume 123456 --amount 13200000");
   Bind(e, context, edit, Edit);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,8 +20,6 @@
 #include "tickdata/minute_files.h"
 
 namespace marbloom::cli {
-
-extern const char* const kTickExitCodes;  // cli_tick.cpp
 
 namespace {
 
@@ -45,21 +44,27 @@ int CheckRange(const MinuteArgs& a, bool limitSpan) {
   return check == DateRangeCheck::kOk ? kExitDone : UsageFailure(DateRangeMessage(check));
 }
 
-MinuteEngine Engine() { return MinuteEngine(CurrentLayout(), CurrentMinuteOptions()); }
+// One engine per command on the current layout and minute options,
+// cancelled by Ctrl-C while its operation runs.
+OperationResult Run(const std::function<OperationResult(MinuteEngine&)>& operation) {
+  MinuteEngine engine(CurrentLayout(), CurrentMinuteOptions());
+  RunningOperation running(engine);
+  return operation(engine);
+}
 
 int Build(const MinuteArgs& a) {
   if (a.all == (!a.from.empty() || !a.to.empty()) || (!a.all && (a.from.empty() || a.to.empty())))
     return UsageFailure("give either --all or both --from and --to");
   if (!a.all)
     if (int code = CheckRange(a, true)) return code;
-  MinuteEngine engine = Engine();
-  return FinishWith(a.all ? engine.BuildMinuteLines(0, 0) : engine.BuildMinuteLines(Date(a.from), Date(a.to)));
+  const int first = a.all ? 0 : Date(a.from), last = a.all ? 0 : Date(a.to);
+  return FinishWith(Run([&](MinuteEngine& engine) { return engine.BuildMinuteLines(first, last); }));
 }
 
 // The page runs the 1-minute delete and then the 5-minute delete.
 int Delete(const MinuteArgs& a) {
   if (int code = CheckRange(a, true)) return code;
-  return FinishWith(Engine().DeleteMinuteRange(Date(a.from), Date(a.to)));
+  return FinishWith(Run([&](MinuteEngine& engine) { return engine.DeleteMinuteRange(Date(a.from), Date(a.to)); }));
 }
 
 // Two market characters and six code characters, each a digit, a letter or
@@ -74,7 +79,8 @@ int Scale(const MinuteArgs& a) {
   if (!HasPatternLength(pattern)) return UsageFailure(kPatternLengthMessage);
   if (!IsCodePattern(pattern)) return UsageFailure(kCodeFormatMessage);
   if (int code = CheckRange(a, false)) return code;
-  return FinishWith(Engine().ModifyMinuteRange(Date(a.from), Date(a.to), a.factors, pattern));
+  return FinishWith(Run(
+      [&](MinuteEngine& engine) { return engine.ModifyMinuteRange(Date(a.from), Date(a.to), a.factors, pattern); }));
 }
 
 void PrintBar(const MinuteBar& bar, int decimals) {
@@ -118,8 +124,8 @@ void Bind(CLI::App* command, Context& context, std::shared_ptr<MinuteArgs> args,
 }
 
 void AddRange(CLI::App* command, MinuteArgs& a, bool required) {
-  CLI::Option* from = command->add_option("--from", a.from, "first date")->check(DateValidator());
-  CLI::Option* to = command->add_option("--to", a.to, "last date")->check(DateValidator());
+  CLI::Option* from = AddDateOption(command, "--from", a.from, "first date");
+  CLI::Option* to = AddDateOption(command, "--to", a.to, "last date");
   if (required) from->required(), to->required();
 }
 
@@ -137,17 +143,19 @@ void AddFactors(CLI::App* command, MinuteArgs& a) {
 void RegisterMinuteCommands(CLI::App& app, Context& context) {
   CLI::App* minutes = app.add_subcommand("minutes", "1-minute and 5-minute line files: build, delete, scale, show");
   minutes->require_subcommand(1);
-  minutes->footer(kTickExitCodes);
+  WithExample(minutes, "marbloom-cli minutes build --from yesterday --to today");
 
   auto build = std::make_shared<MinuteArgs>();
   CLI::App* b = minutes->add_subcommand("build", "build minute lines from the tick store (a range, or --all)");
   AddRange(b, *build, false);
   b->add_flag("--all", build->all, "rebuild every security from its last 500 tick days, replacing the files");
+  WithExample(b, "marbloom-cli minutes build --from 2022-05-09 --to 2022-05-13");
   Bind(b, context, build, Build);
 
   auto remove = std::make_shared<MinuteArgs>();
   CLI::App* d = minutes->add_subcommand("delete", "delete the 1-minute and then the 5-minute bars of a range");
   AddRange(d, *remove, true);
+  WithExample(d, "marbloom-cli minutes delete --from 20220509 --to 20220509");
   Bind(d, context, remove, Delete);
 
   auto scale = std::make_shared<MinuteArgs>();
@@ -155,13 +163,15 @@ void RegisterMinuteCommands(CLI::App& app, Context& context) {
   AddRange(s, *scale, true);
   s->add_option("--codes", scale->codes, "code pattern mmcccccc, '?' for any character")->required();
   AddFactors(s, *scale);
+  WithExample(s, "marbloom-cli minutes scale --from 20220509 --to 20220513 --codes sh600000 --volume 2");
   Bind(s, context, scale, Scale);
 
   auto show = std::make_shared<MinuteArgs>();
   CLI::App* w = minutes->add_subcommand("show", "print the bars of one security's minute file");
   w->add_option("CODE", show->codes, "mmcccccc (sz, sh or bj)")->required();
   w->add_option("--kind", show->kind, "1 or 5 (default 1)")->check(CLI::IsMember({1, 5}));
-  w->add_option("--date", show->from, "only the bars of this date")->check(DateValidator());
+  AddDateOption(w, "--date", show->from, "only the bars of this date");
+  WithExample(w, "marbloom-cli minutes show sz000001 --kind 5 --date yesterday");
   Bind(w, context, show, Show);
 }
 

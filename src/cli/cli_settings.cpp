@@ -62,12 +62,15 @@ int SetSettings(const std::vector<std::string>& assignments) {
 void RegisterSettingsCommands(CLI::App& app, Context& context) {
   CLI::App* settings = app.add_subcommand("settings", "show or change the settings");
   settings->require_subcommand(1);
-  settings->add_subcommand("show", "print the settings and derived directories")
-      ->callback([&context] { context.action = ShowSettings; });
+  WithExample(settings, "marbloom-cli settings show");
+  CLI::App* show = settings->add_subcommand("show", "print the settings and derived directories");
+  WithExample(show, "marbloom-cli -C /srv/quotes/work settings show");
+  show->callback([&context] { context.action = ShowSettings; });
   auto* set = settings->add_subcommand("set", "change settings and confirm them as the settings page does");
   auto assignments = std::make_shared<std::vector<std::string>>();
   set->add_option("assignments", *assignments, "KEY=VALUE (DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4)")
       ->required();
+  WithExample(set, "marbloom-cli settings set VIPDOC=/srv/quotes/vipdoc/ TRANSMIN=1 MINDAYS=120");
   set->callback([&context, assignments] { context.action = [assignments] { return SetSettings(*assignments); }; });
 }
 

@@ -16,12 +16,6 @@
 
 namespace marbloom::cli {
 
-// The exit codes of the tick and minutes commands, for their help.
-extern const char* const kTickExitCodes;
-const char* const kTickExitCodes =
-    "Exit codes: 0 done; 1 a file failed, a check found damaged pairs, or nothing to do; 2 input refused; "
-    "3 cancelled; 4 data tree not ready; 5 another operation is writing the data tree (nothing was changed).";
-
 namespace {
 
 struct DateArgs {
@@ -48,14 +42,16 @@ int RunRanged(const DateArgs& args, RangedOperation operation) {
   const int first = ParseDate(args.from).value_or(0), last = ParseDate(args.to).value_or(0);
   if (int code = CheckRange(first, last)) return code;
   TickEngine engine(CurrentLayout());
+  RunningOperation running(engine);
   return FinishWith(operation(engine, first, last));
 }
 
 // Exit 1 when a pair is damaged, as for any failed item.
 int CheckAll() {
   if (int code = RequireTickDataTree()) return code;
-  SetStatusText("检查分笔文件开始");
   TickEngine engine(CurrentLayout());
+  RunningOperation running(engine);
+  SetStatusText("检查分笔文件开始");
   const OperationResult result = engine.CheckTickFiles();
   SetStatusText(result.message);
   return FinishWith(result);
@@ -89,8 +85,8 @@ int ShowDay(const std::string& security, const std::string& dateText) {
 CLI::App* AddRanged(CLI::App* tick, Context& context, const char* name, const char* help, RangedOperation operation) {
   auto args = std::make_shared<DateArgs>();
   CLI::App* command = tick->add_subcommand(name, help);
-  command->add_option("--from", args->from, "first date")->required()->check(DateValidator());
-  command->add_option("--to", args->to, "last date")->required()->check(DateValidator());
+  AddDateOption(command, "--from", args->from, "first date")->required();
+  AddDateOption(command, "--to", args->to, "last date")->required();
   command->callback([&context, args, operation] {
     context.action = [args, operation] { return RunRanged(*args, operation); };
   });
@@ -102,18 +98,24 @@ CLI::App* AddRanged(CLI::App* tick, Context& context, const char* name, const ch
 void RegisterTickCommands(CLI::App& app, Context& context) {
   CLI::App* tick = app.add_subcommand("tick", "tick store: convert, delete, check, show");
   tick->require_subcommand(1);
-  tick->footer(kTickExitCodes);
-  AddRanged(tick, context, "convert", "merge the downloaded tick archives of a range into the tick store",
-            [](TickEngine& e, int first, int last) { return e.ConvertTickRange(first, last); });
-  AddRanged(tick, context, "delete", "delete a date range from every security's tick files",
-            [](TickEngine& e, int first, int last) { return e.DeleteTickRange(first, last); });
-  tick->add_subcommand("check", "check every tick index/data pair")->callback([&context] {
-    context.action = CheckAll;
-  });
+  WithExample(tick, "marbloom-cli tick convert --from yesterday --to today");
+  CLI::App* convert =
+      AddRanged(tick, context, "convert",
+                "merge the downloaded tick archives of a range into the tick store; exits 1 when the range "
+                "holds no tick archive at all",
+                [](TickEngine& e, int first, int last) { return e.ConvertTickRange(first, last); });
+  WithExample(convert, "marbloom-cli tick convert --from 2022-05-09 --to 2022-05-13");
+  CLI::App* remove = AddRanged(tick, context, "delete", "delete a date range from every security's tick files",
+                               [](TickEngine& e, int first, int last) { return e.DeleteTickRange(first, last); });
+  WithExample(remove, "marbloom-cli tick delete --from 20220509 --to 20220509");
+  CLI::App* check = tick->add_subcommand("check", "check every tick index/data pair; exits 1 when one is damaged");
+  WithExample(check, "marbloom-cli tick check");
+  check->callback([&context] { context.action = CheckAll; });
   auto show = std::make_shared<DateArgs>();
   CLI::App* showCommand = tick->add_subcommand("show", "print one day's decoded ticks of a security");
   showCommand->add_option("security", show->from, "mmcccccc, e.g. sz000001")->required();
-  showCommand->add_option("--date", show->to, "the day")->required()->check(DateValidator());
+  AddDateOption(showCommand, "--date", show->to, "the day")->required();
+  WithExample(showCommand, "marbloom-cli tick show sz000001 --date yesterday");
   showCommand->callback([&context, show] { context.action = [show] { return ShowDay(show->from, show->to); }; });
 }
 

@@ -7,29 +7,23 @@
 #include "app/startup.h"
 #include "base/message_sink.h"
 #include "cli/cli_common.h"
+#include "cli/cli_progress.h"
+#include "cli/cli_signals.h"
 #include "common/shared_state.h"
 
 namespace {
 
-constexpr const char* kExitCodes =
-    "Exit codes: 0 done; 1 failed (a file failed, a check found bad files, nothing to do); 2 usage error or "
-    "input refused; 3 cancelled; 4 data tree not ready; 5 data tree busy (another writing operation holds it).";
+constexpr const char* kCancelNote =
+    "cancelling: the operation stops after its current item (Ctrl-C again ends at once)";
+constexpr const char* kEndedNote = "ended at once";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace marbloom;
   CLI::App app{"marbloom-cli: maintain the history-data tree of the quote client"};
-  app.require_subcommand(1);
-  app.footer(kExitCodes);
   cli::Context context;
-  app.add_option("-C", context.workDir, "work directory (default: the current directory)");
-  cli::RegisterSettingsCommands(app, context);
-  cli::RegisterDailyCommands(app, context);
-  cli::RegisterTickCommands(app, context);
-  cli::RegisterMinuteCommands(app, context);
-  cli::RegisterArchiveCommands(app, context);
-  cli::RegisterDownloadCommands(app, context);
+  cli::SetUpCommands(app, context);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -40,11 +34,24 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot enter work directory %s\n", context.workDir.c_str());
     return cli::kExitUsage;
   }
+  // Before any thread starts, so that only the watcher ever takes the signals.
+  cli::BlockCancelSignals();
+  cli::ProgressDisplay display(cli::ProgressModeFor(context.quiet, STDERR_FILENO), STDERR_FILENO);
+  cli::SignalWatcher signals(
+      [&display](int count) {
+        if (count == 1) return display.Note(kCancelNote);
+        display.Abandon(kEndedNote);
+      },
+      cli::kExitCancelled);
+
   std::string startFailure;
   SetMessageSink([&startFailure](const std::string& text, const std::string&) { startFailure = text; });
   if (!StartUp()) return cli::FinishWith(OperationResult{Outcome::kFailed, startFailure, 0});
-  SetStatusObserver([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
-  SetMessageSink([](const std::string& text, const std::string&) { SetStatusText(text); });
   if (!context.action) return cli::kExitUsage;
-  return context.action();
+  SetStatusObserver([&display](const std::string& line) { display.Status(line); });
+  SetMessageSink([](const std::string& text, const std::string&) { cli::ShowError(text); });
+  const int code = context.action();
+  SetStatusObserver({});
+  SetMessageSink({});
+  return code;
 }
