@@ -1,14 +1,8 @@
 #include "ui_test_support.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QDateTimeEdit>
-#include <QPushButton>
 #include <QTest>
-#include <thread>
+#include <filesystem>
 
 #include "base/message_sink.h"
 #include "common/shared_state.h"
@@ -61,51 +55,24 @@ std::string StatusOf(const QWidget* page, int statusId) {
   return status ? status->text().toStdString() : std::string();
 }
 
-OtherWriter::OtherWriter(const std::string& lockFile) {
-  int ready[2], release[2];
-  if (::pipe(ready) != 0) return;
-  if (::pipe(release) != 0) return;
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    // The child: only system calls until it ends.
-    ::close(ready[0]);
-    ::close(release[1]);
-    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0644);
-    const char held = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 1 : 0;
-    if (::write(ready[1], &held, 1) != 1) ::_exit(1);
-    char byte;
-    while (::read(release[0], &byte, 1) > 0) {
-    }
-    ::_exit(0);
-  }
-  ::close(ready[1]);
-  ::close(release[0]);
-  release_ = release[1];
-  char held = 0;
-  holding_ = pid_ > 0 && ::read(ready[0], &held, 1) == 1 && held == 1;
-  ::close(ready[0]);
-}
-
-OtherWriter::~OtherWriter() {
-  if (release_ >= 0) ::close(release_);
-  if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+int FilesIn(const std::string& dir) {
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) n += entry.is_regular_file() ? 1 : 0;
+  return n;
 }
 
 WorkerGate::WorkerGate(std::string needle) : needle_(std::move(needle)) {
-  SetStatusObserver([this](const std::string& line) { OnStatus(line); });
+  SetStatusObserver([this](const std::string& line) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (reached_ || std::this_thread::get_id() == windowThread_ || line.find(needle_) == std::string::npos) return;
+    reached_ = true;
+    cv_.wait(lock, [this] { return released_; });
+  });
 }
 
 WorkerGate::~WorkerGate() {
   Release();
   SetStatusObserver(nullptr);
-}
-
-void WorkerGate::OnStatus(const std::string& line) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!armed_ || std::this_thread::get_id() == windowThread_ || line.find(needle_) == std::string::npos) return;
-  armed_ = false;
-  reached_ = true;
-  cv_.wait(lock, [this] { return released_; });
 }
 
 bool WorkerGate::WaitReached() {
