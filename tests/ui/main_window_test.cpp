@@ -11,10 +11,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
-#include <filesystem>
 #include <optional>
 
 #include "support/temp_dir.h"
@@ -25,7 +23,6 @@
 #include "ui_test_support.h"
 
 #ifdef MARBLOOM_TEST_HAVE_X11
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #endif
 
@@ -76,27 +73,6 @@ TEST(MainDlgEnd, OkAndCancelBothCloseTheWindow) {
   }
 }
 
-// Locked: neither a click on a tab nor a programmatic switch leaves the page,
-// and the window does not close.
-TEST_F(MainDlgTest, LockedTabsStayOnTheLockedPage) {
-  sheet_->Sheet()->setCurrentIndex(2);
-  sheet_->LockTabs();
-  sheet_->Sheet()->setCurrentIndex(0);
-  EXPECT_EQ(sheet_->GetActiveIndex(), 2);
-  QTabBar* bar = sheet_->Sheet()->tabBar();
-  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(3).center());
-  EXPECT_EQ(sheet_->GetActiveIndex(), 2);
-  QSignalSpy finished(sheet_.get(), &QDialog::finished);
-  EXPECT_FALSE(Button("ctl1")->isEnabled());
-  sheet_->close();
-  EXPECT_EQ(finished.count(), 0);
-  EXPECT_TRUE(sheet_->isVisible());
-  sheet_->UnlockTabs();
-  EXPECT_TRUE(Button("ctl1")->isEnabled());
-  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(3).center());
-  EXPECT_EQ(sheet_->GetActiveIndex(), 3);
-}
-
 // Without "宋体" the fallback font must still draw Chinese text.
 TEST(MainDlgFont, TheDialogFontHasChineseGlyphs) {
   EXPECT_EQ(QFontInfo(QApplication::font()).pointSize(), 9);
@@ -107,123 +83,94 @@ TEST(RunningCopyTitle, PrefixWithoutThePropertiesMark) {
   const std::string prefix = ui::kInstancePrefix;
   const std::string longest = prefix + std::string(229 - 26, 'x');  // 229 GBK bytes: all that is read
   const std::pair<std::string, bool> cases[] = {
-      {prefix + "V4.00", true},           {prefix, true},
-      {prefix + "V9.99 beta", true},      {prefix + "V4.00 属性", false},
-      {prefix + "属性", false},           {prefix.substr(0, prefix.size() - 6), false},
-      {std::string("t").append(prefix, 1), false},    {"", false},
-      {std::string("属性 ").append(prefix), false},          {longest, true},
-      {longest.substr(0, longest.size() - 4) + "属性", false}, {longest + "属性", true},
+      {prefix + "V4.00", true},
+      {prefix, true},
+      {prefix + "V9.99 beta", true},
+      {prefix + "V4.00 属性", false},
+      {prefix + "属性", false},
+      {prefix.substr(0, prefix.size() - 6), false},
+      {std::string("t").append(prefix, 1), false},
+      {"", false},
+      {std::string("属性 ").append(prefix), false},
+      {longest, true},
+      {longest.substr(0, longest.size() - 4) + "属性", false},
+      {longest + "属性", true},
   };
   for (const auto& [title, runningCopy] : cases) EXPECT_EQ(ui::IsRunningCopyTitle(title), runningCopy) << title;
 }
 
 #ifdef MARBLOOM_TEST_HAVE_X11
 
-constexpr int kWaitMs = 60000;  // deadlines against hangs only
-
-// An Xvfb server of this test's own (no window manager), the program started
-// on it, and windows of other programs made here through Xlib.
-class XvfbDesktop : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const CommandResult which = RunCommand("command -v Xvfb");
-    if (which.exitCode != 0) GTEST_SKIP() << "Xvfb is not installed";
-    server_.start(QString::fromStdString(which.out).trimmed(),
-                  {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
-    ASSERT_TRUE(server_.waitForStarted(kWaitMs));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return server_.canReadLine() || server_.state() != QProcess::Running; },
-                                kWaitMs));
-    display_ = ":" + server_.readLine().trimmed().toStdString();
-    x_ = XOpenDisplay(display_.c_str());
-    ASSERT_NE(x_, nullptr) << display_;
-    std::filesystem::create_directories(temp_.path() + "work");
-  }
-
-  void TearDown() override {
-    for (auto& p : programs_) {
-      p->kill();
-      p->waitForFinished(kWaitMs);
-    }
-    if (x_ != nullptr) XCloseDisplay(x_);
-    server_.terminate();
-    server_.waitForFinished(kWaitMs);
-  }
-
-  QProcess* StartProgram() {
-    programs_.push_back(std::make_unique<QProcess>());
-    QProcess* p = programs_.back().get();
+// On an Xvfb server of the test's own (no window manager): the program, and
+// windows of other programs made through Xlib.
+TEST(XvfbDesktop, ASecondCopyEndsAtOnceAndRaisesOrRestoresTheFirst) {
+  constexpr int kWaitMs = 60000;  // deadlines against hangs only
+  const CommandResult which = RunCommand("command -v Xvfb");
+  if (which.exitCode != 0) GTEST_SKIP() << "Xvfb is not installed";
+  QProcess server;  // the destructors of the processes end them
+  server.start(QString::fromStdString(which.out).trimmed(), {"-displayfd", "1", "-screen", "0", "800x600x24"});
+  ASSERT_TRUE(server.waitForStarted(kWaitMs) && server.waitForReadyRead(kWaitMs));
+  const std::string display = ":" + server.readLine().trimmed().toStdString();
+  std::unique_ptr<Display, int (*)(Display*)> x(XOpenDisplay(display.c_str()), XCloseDisplay);
+  ASSERT_NE(x, nullptr) << display;
+  TempDir work;
+  std::vector<std::unique_ptr<QProcess>> programs;
+  auto start = [&] {
+    programs.push_back(std::make_unique<QProcess>());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", QString::fromStdString(display_));
+    env.insert("DISPLAY", QString::fromStdString(display));
     env.insert("QT_QPA_PLATFORM", "xcb");
-    p->setProcessEnvironment(env);
-    p->setWorkingDirectory(QString::fromStdString(temp_.path() + "work"));
-    p->start(QString::fromStdString(BuiltProgram("src/ui/marbloom")), {});
-    EXPECT_TRUE(p->waitForStarted(kWaitMs));
-    return p;
-  }
-
-  // The desktop's windows bottom to top, as the root's children are stacked.
-  std::vector<ui::DesktopWindow> Windows() { return ui::ListDesktopWindows(display_.c_str()); }
-  int StackingIndex(unsigned long id) {
-    const std::vector<ui::DesktopWindow> windows = Windows();
+    programs.back()->setProcessEnvironment(env);
+    programs.back()->setWorkingDirectory(QString::fromStdString(work.path()));
+    programs.back()->start(QString::fromStdString(BuiltProgram("src/ui/marbloom")), {});
+    return programs.back().get();
+  };
+  auto endsAtOnce = [&](QProcess* p) { return p->waitForFinished(kWaitMs) && p->exitCode() == 0; };
+  // The windows bottom to top, as the root's children are stacked.
+  auto stackingIndex = [&](unsigned long id) {
+    const std::vector<ui::DesktopWindow> windows = ui::ListDesktopWindows(display.c_str());
     for (std::size_t i = 0; i < windows.size(); ++i)
       if (windows[i].id == id) return static_cast<int>(i);
     return -1;
-  }
-  std::optional<ui::DesktopWindow> Sheet() {
-    for (const ui::DesktopWindow& w : Windows())
+  };
+  auto sheet = [&]() -> std::optional<ui::DesktopWindow> {
+    for (const ui::DesktopWindow& w : ui::ListDesktopWindows(display.c_str()))
       if (w.title == ui::kSheetTitle) return w;
     return std::nullopt;
-  }
-  bool WaitForShownSheet() {
-    return QTest::qWaitFor([this] { return Sheet() && !Sheet()->minimised; }, kWaitMs);
-  }
-  bool EndsAtOnce(QProcess* p) { return p->waitForFinished(kWaitMs) && p->exitCode() == 0; }
-
-  Window MakeWindow(const std::string& title) {
-    const Window w = XCreateSimpleWindow(x_, DefaultRootWindow(x_), 0, 0, 400, 300, 0, 0, 0);
-    XChangeProperty(x_, w, XInternAtom(x_, "_NET_WM_NAME", False), XInternAtom(x_, "UTF8_STRING", False), 8,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(title.data()),
+  };
+  auto shown = [&] { return QTest::qWaitFor([&] { return sheet() && !sheet()->minimised; }, kWaitMs); };
+  auto makeWindow = [&](const std::string& title) {
+    const Window w = XCreateSimpleWindow(x.get(), DefaultRootWindow(x.get()), 0, 0, 400, 300, 0, 0, 0);
+    XChangeProperty(x.get(), w, XInternAtom(x.get(), "_NET_WM_NAME", False), XInternAtom(x.get(), "UTF8_STRING", False),
+                    8, PropModeReplace, reinterpret_cast<const unsigned char*>(title.data()),
                     static_cast<int>(title.size()));
-    XMapRaised(x_, w);
-    XSync(x_, False);
+    XMapRaised(x.get(), w);
+    XSync(x.get(), False);
     return w;
-  }
+  };
 
-  QProcess server_;
-  std::string display_;
-  Display* x_ = nullptr;
-  TempDir temp_;
-  std::vector<std::unique_ptr<QProcess>> programs_;
-};
+  // Another version's window counts; a properties box does not.
+  const Window other = makeWindow("Trelvo深沪行情数据处理工具V9.99");
+  EXPECT_TRUE(endsAtOnce(start()));
+  XDestroyWindow(x.get(), other);
+  makeWindow("Trelvo深沪行情数据处理工具V4.00 属性");
+  QProcess* first = start();
+  ASSERT_TRUE(shown());
+  const unsigned long id = sheet()->id;
 
-TEST_F(XvfbDesktop, ASecondCopyEndsAtOnceAndRaisesOrRestoresTheFirst) {
-  // A properties box of the program is no running copy.
-  MakeWindow("Trelvo深沪行情数据处理工具V4.00 属性");
-  QProcess* first = StartProgram();
-  ASSERT_TRUE(WaitForShownSheet());
-  const unsigned long sheet = Sheet()->id;
-
-  const Window cover = MakeWindow("cover");
-  ASSERT_GT(StackingIndex(cover), StackingIndex(sheet));
-  EXPECT_TRUE(EndsAtOnce(StartProgram()));
-  XSync(x_, False);
-  EXPECT_GT(StackingIndex(sheet), StackingIndex(cover));
+  const Window cover = makeWindow("cover");
+  ASSERT_GT(stackingIndex(cover), stackingIndex(id));
+  EXPECT_TRUE(endsAtOnce(start()));
+  XSync(x.get(), False);
+  EXPECT_GT(stackingIndex(id), stackingIndex(cover));
 
   // Without a window manager a minimised window is an unmapped one.
-  XUnmapWindow(x_, sheet);
-  XSync(x_, False);
-  ASSERT_TRUE(QTest::qWaitFor([this] { return Sheet() && Sheet()->minimised; }, kWaitMs));
-  EXPECT_TRUE(EndsAtOnce(StartProgram()));
-  EXPECT_TRUE(WaitForShownSheet());
+  XUnmapWindow(x.get(), id);
+  XSync(x.get(), False);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() && sheet()->minimised; }, kWaitMs));
+  EXPECT_TRUE(endsAtOnce(start()));
+  EXPECT_TRUE(shown());
   EXPECT_EQ(first->state(), QProcess::Running);
-}
-
-// Another version's window counts as a running copy too.
-TEST_F(XvfbDesktop, AnotherVersionsWindowCounts) {
-  MakeWindow("Trelvo深沪行情数据处理工具V9.99");
-  EXPECT_TRUE(EndsAtOnce(StartProgram()));
-  EXPECT_FALSE(Sheet());
 }
 
 #endif

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <filesystem>
@@ -35,33 +36,21 @@ namespace {
 
 constexpr int kMonday = 20220502, kTuesday = 20220503;
 
-sample::SampleOptions Options() {
+// Monday's and Tuesday's downloaded files, where the page's conversion reads them.
+void WriteSources(Page page) {
   sample::SampleOptions options = sample::SampleOptions::Quick(7);
   options.securities = 300;
-  return options;
-}
-
-void WriteDailySources() {
+  const std::string& tree = Settings().historyDir;
   for (int date : {kMonday, kTuesday})
-    ASSERT_TRUE(sample::WriteDailySources(date, Options(), Settings().historyDir + "refmhq/"));
-}
-
-void WriteTickArchives() {
-  for (int date : {kMonday, kTuesday})
-    ASSERT_TRUE(sample::WriteTickArchive(date, Options(), Settings().historyDir + "newdatetick/"));
-}
-
-QDate Day(int date) { return QDate(date / 10000, date / 100 % 100, date % 100); }
-
-void Select(ui::OperationPage* page, int entry) {
-  Child<QComboBox>(page, ui::ControlName(page->Params().listId))->setCurrentIndex(entry);
+    ASSERT_TRUE(page == Page::kTick ? sample::WriteTickArchive(date, options, tree + "newdatetick/")
+                                    : sample::WriteDailySources(date, options, tree + "refmhq/"));
 }
 
 // A run of the page on Monday and Tuesday whose status line ends as expected.
 void ExpectRun(ui::OperationPage* page, int entry, const char* status) {
   Select(page, entry);
   const ui::FrameParams& ids = page->Params();
-  SetDates(page, ids.firstPickerId, ids.lastPickerId, Day(kMonday), Day(kTuesday));
+  SetDates(page, kMonday, kTuesday);
   ASSERT_TRUE(RunPage(page));
   EXPECT_EQ(StatusOf(page, ids.statusId), status) << "entry " << entry;
   EXPECT_EQ(Child<QProgressBar>(page, ui::ControlName(ids.progressId))->value(), 0);
@@ -91,7 +80,7 @@ class SampleSite {
 
 TEST(DailyPageRunThreaded, ConvertCheckExtractEditAndDelete) {
   TestTree tree;
-  WriteDailySources();
+  WriteSources(Page::kDaily);
   ui::PgDayLine page;
   auto edit = [&](int id) { return Child<QLineEdit>(&page, ui::ControlName(id)); };
   ExpectRun(&page, 0, "日线转档完成!");
@@ -127,14 +116,14 @@ TEST(DailyPageRunThreaded, ConvertCheckExtractEditAndDelete) {
 
 TEST(TickPageRunThreaded, ConvertBuildMinutesCheckAndDelete) {
   TestTree tree;
-  WriteTickArchives();
+  WriteSources(Page::kTick);
   ui::PgTick page;
   ExpectRun(&page, 0, "分笔数据转档完成!");
-  EXPECT_GT(FilesIn(Settings().historyDir + "newtick/"), 10);
   ExpectRun(&page, 1, "分钟数据转档完成!");
+  ExpectRun(&page, 5, "共有0支股票分笔文件出错!");
+  EXPECT_GT(FilesIn(Settings().historyDir + "newtick/"), 10);
   const int minuteFiles = FilesIn(Settings().historyDir + "sz/minline/");
   EXPECT_GT(minuteFiles, 10);
-  ExpectRun(&page, 5, "共有0支股票分笔文件出错!");
   Select(&page, 4);
   ASSERT_TRUE(RunPage(&page));
   EXPECT_LT(FilesIn(Settings().historyDir + "sz/minline/"), minuteFiles);  // emptied files go
@@ -144,14 +133,14 @@ TEST(TickPageRunThreaded, ConvertBuildMinutesCheckAndDelete) {
 // over the page's own closing message, and nothing is written.
 TEST(DailyPageRunThreaded, AnotherWriterOnTheTreeIsReported) {
   TestTree tree;
-  WriteDailySources();
+  WriteSources(Page::kDaily);
   UniqueFd other(::open(CurrentLayout().WriterLockFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
   ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
   ui::PgDayLine page;
   Child<QLineEdit>(&page, ui::ControlName(3010))->setText("sz??????");
   for (int entry : {0, 3}) {
     Select(&page, entry);
-    SetDates(&page, 3002, 3004, Day(kMonday), Day(kTuesday));
+    SetDates(&page, kMonday, kTuesday);
     ASSERT_TRUE(RunPage(&page));
     EXPECT_NE(StatusOf(&page, 3033).find("正被另一个操作写入"), std::string::npos) << StatusOf(&page, 3033);
   }
@@ -191,8 +180,6 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DownloadPageThreaded, ::testing::ValuesIn(kDownl
 // Cancel while the worker is held at a status line: the cancel button's
 // caption at that moment, the tab lock, then the message the run ends with,
 // the page idle, and a next run that completes with cleared flags.
-enum class Page { kDaily, kTick, kDownload };
-
 struct CancelCase {
   const char* name;
   Page page;
@@ -215,27 +202,19 @@ TEST_P(PageCancelThreaded, CancelLeavesTheRunsMessageAndTheNextRunIsWhole) {
   const CancelCase& c = GetParam();
   TestTree tree;
   std::unique_ptr<SampleSite> site;
-  ui::OperationPage* page = nullptr;
-  switch (c.page) {
-    case Page::kDaily:
-      WriteDailySources();
-      page = new ui::PgDayLine;
-      break;
-    case Page::kTick:
-      WriteTickArchives();
-      page = new ui::PgTick;
-      break;
-    case Page::kDownload:
-      site = std::make_unique<SampleSite>();
-      page = new ui::PgDownLoad;
-      break;
-  }
+  if (c.page == Page::kDownload)
+    site = std::make_unique<SampleSite>();
+  else
+    WriteSources(c.page);
+  ui::OperationPage* page = MakePage(c.page).release();
   ui::MainDlg sheet;
   sheet.AddPage(new QWidget, QStringLiteral("first"));
   sheet.AddPage(page, QStringLiteral("page"));
   sheet.Sheet()->setCurrentIndex(1);
+  sheet.show();
+  QTabBar* bar = sheet.Sheet()->tabBar();
   const ui::FrameParams& ids = page->Params();
-  SetDates(page, ids.firstPickerId, ids.lastPickerId, Day(kMonday), Day(kTuesday));
+  SetDates(page, kMonday, kTuesday);
   auto* cancel = Child<QPushButton>(page, ui::ControlName(ids.cancelId));
   {
     WorkerGate gate(c.gate);
@@ -245,8 +224,12 @@ TEST_P(PageCancelThreaded, CancelLeavesTheRunsMessageAndTheNextRunIsWhole) {
     EXPECT_FALSE(Shown(page, ids.executeId));
     EXPECT_FALSE(Control(page, ids.listId)->isEnabled());
     EXPECT_FALSE(Control(page, ids.firstPickerId)->isEnabled());
+    // The tabs are locked: by a click, by a switch from code; OK and Cancel
+    // are grey and the window does not close.
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
     sheet.Sheet()->setCurrentIndex(0);
     EXPECT_EQ(sheet.GetActiveIndex(), 1);
+    EXPECT_FALSE(Control(&sheet, 1)->isEnabled());
     QSignalSpy finished(&sheet, &QDialog::finished);
     sheet.reject();
     EXPECT_EQ(finished.count(), 0);
@@ -260,7 +243,8 @@ TEST_P(PageCancelThreaded, CancelLeavesTheRunsMessageAndTheNextRunIsWhole) {
   EXPECT_TRUE(Control(page, ids.listId)->isEnabled());
   ASSERT_TRUE(RunPage(page));
   EXPECT_EQ(StatusOf(page, ids.statusId), c.completed);
-  sheet.Sheet()->setCurrentIndex(0);
+  EXPECT_TRUE(Control(&sheet, 1)->isEnabled());
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
   EXPECT_EQ(sheet.GetActiveIndex(), 0);
 }
 

@@ -21,19 +21,7 @@
 namespace marbloom::test {
 namespace {
 
-enum class Page { kDaily, kTick, kDownload };
-
-std::unique_ptr<ui::OperationPage> MakePage(Page page) {
-  if (page == Page::kDaily) return std::make_unique<ui::PgDayLine>();
-  if (page == Page::kTick) return std::make_unique<ui::PgTick>();
-  return std::make_unique<ui::PgDownLoad>();
-}
-
 int CodeId(Page page) { return page == Page::kDaily ? 3010 : page == Page::kTick ? 4011 : 0; }
-
-void Select(ui::OperationPage* page, int entry) {
-  Child<QComboBox>(page, ui::ControlName(page->Params().listId))->setCurrentIndex(entry);
-}
 
 std::set<int> Ids(std::initializer_list<std::pair<int, int>> ranges) {
   std::set<int> ids;
@@ -65,28 +53,23 @@ const LayoutCase kLayouts[] = {
     {"TickModify", Page::kTick, 6, Ids({{4002, 4005}, {4010, 4024}})},
 };
 
-class PageLayout : public ::testing::TestWithParam<LayoutCase> {
- protected:
-  TestTree tree_;
-};
-
 // Each entry is reached from another one, so hiding and showing both count.
-TEST_P(PageLayout, ShowsTheEntrysControlsAndHelpText) {
-  const LayoutCase& c = GetParam();
-  std::unique_ptr<ui::OperationPage> page = MakePage(c.page);
-  const ui::FrameParams& ids = page->Params();
-  Select(page.get(), (c.entry + 3) % Child<QComboBox>(page.get(), ui::ControlName(ids.listId))->count());
-  Select(page.get(), c.entry);
-  for (int id : c.page == Page::kTick ? Ids({{4002, 4005}, {4010, 4024}}) : Ids({{3001, 3029}}))
-    EXPECT_EQ(Shown(page.get(), id), c.shown.count(id) == 1) << "control " << id;
-  for (int id : {ids.listId, ids.progressId, ids.executeId, ids.statusId})
-    EXPECT_TRUE(Shown(page.get(), id)) << "control " << id;
-  const QString help = c.page == Page::kTick ? ui::PgTick::HelpText(c.entry) : ui::PgDayLine::HelpText(c.entry);
-  EXPECT_EQ(StatusOf(page.get(), ids.statusId), help.toStdString());
+TEST(PageLayout, ShowsTheEntrysControlsAndHelpText) {
+  TestTree tree;
+  for (const LayoutCase& c : kLayouts) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<ui::OperationPage> page = MakePage(c.page);
+    const ui::FrameParams& ids = page->Params();
+    Select(page.get(), (c.entry + 3) % Child<QComboBox>(page.get(), ui::ControlName(ids.listId))->count());
+    Select(page.get(), c.entry);
+    for (int id : c.page == Page::kTick ? Ids({{4002, 4005}, {4010, 4024}}) : Ids({{3001, 3029}}))
+      EXPECT_EQ(Shown(page.get(), id), c.shown.count(id) == 1) << "control " << id;
+    for (int id : {ids.listId, ids.progressId, ids.executeId, ids.statusId})
+      EXPECT_TRUE(Shown(page.get(), id)) << "control " << id;
+    const QString help = c.page == Page::kTick ? ui::PgTick::HelpText(c.entry) : ui::PgDayLine::HelpText(c.entry);
+    EXPECT_EQ(StatusOf(page.get(), ids.statusId), help.toStdString());
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Entries, PageLayout, ::testing::ValuesIn(kLayouts),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PageLayoutStatus, ReselectingTheSameEntryKeepsTheStatusLine) {
   TestTree tree;
@@ -139,15 +122,13 @@ const CheckCase kChecks[] = {
     {"TickModifyShortPattern", Page::kTick, 6, 20240103, 20240102, "sz00000", 0, kPatternLengthMessage, kNoFocus},
     {"TickModifyReversed", Page::kTick, 6, 20240103, 20240102, "sz000001", 0, kDateRangeInvalidMessage, kNoFocus},
     {"TickModifyNoSpanLimit", Page::kTick, 6, 20240101, 20240601, "????????", 0, kRuns, kNoFocus},
-    {"TickModifyNotANumber", Page::kTick, 6, 20240101, 20240102, "????????", 4022,
-     "“成交量”不是数字，请改正后再执行!", 4022},
+    {"TickModifyNotANumber", Page::kTick, 6, 20240101, 20240102, "????????", 4022, "“成交量”不是数字，请改正后再执行!",
+     4022},
     {"DownloadRaisedFirstDate", Page::kDownload, 0, 20220420, 20220510, "", 0, kRuns, kNoFocus},
     {"DownloadSpanOnThePickers", Page::kDownload, 0, 20220401, 20220510, "", 0, kDateRangeTooLongMessage, 2003},
     {"DownloadLastBeforeTheFloor", Page::kDownload, 0, 20220301, 20220420, "", 0, kDateRangeInvalidMessage, 2003},
     {"DownloadSpan31", Page::kDownload, 1, 20220501, 20220601, "", 0, kRuns, kNoFocus},
 };
-
-QDate Day(int date) { return QDate(date / 10000, date / 100 % 100, date % 100); }
 
 class PageChecksThreaded : public ::testing::TestWithParam<CheckCase> {
  protected:
@@ -160,7 +141,7 @@ TEST_P(PageChecksThreaded, ReportsTheMessageAndMovesTheFocus) {
   const ui::FrameParams& ids = page->Params();
   page->show();
   Select(page.get(), c.entry);
-  SetDates(page.get(), ids.firstPickerId, ids.lastPickerId, Day(c.first), Day(c.last));
+  SetDates(page.get(), c.first, c.last);
   if (CodeId(c.page) != 0) Child<QLineEdit>(page.get(), ui::ControlName(CodeId(c.page)))->setText(c.code);
   if (c.notANumberId != 0) Child<QLineEdit>(page.get(), ui::ControlName(c.notANumberId))->setText("12a");
   Control(page.get(), ids.listId)->setFocus();
@@ -204,35 +185,30 @@ const RefusalCase kRefusals[] = {
     {"Download", Page::kDownload, kDataGuardMessage, false, "下载功能线程创建失败!", true},
 };
 
-class PageRefusalThreaded : public ::testing::TestWithParam<RefusalCase> {
- protected:
-  void TearDown() override { ui::OperationPage::SetThreadLauncher(nullptr); }
-  TestTree tree_;
-};
+TEST(PageRefusalThreaded, WithoutADataTreeOrAThreadNothingRuns) {
+  TestTree tree;
+  for (const RefusalCase& c : kRefusals) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<ui::OperationPage> page = MakePage(c.page);
+    const ui::FrameParams& ids = page->Params();
+    DataTreeReady = 0;
+    ASSERT_TRUE(RunPage(page.get()));
+    EXPECT_EQ(StatusOf(page.get(), ids.statusId), c.guard);
+    EXPECT_EQ(ReadRunLog().find(c.guard) != std::string::npos, c.guardLogged);
 
-TEST_P(PageRefusalThreaded, WithoutADataTreeOrAThreadNothingRuns) {
-  const RefusalCase& c = GetParam();
-  std::unique_ptr<ui::OperationPage> page = MakePage(c.page);
-  const ui::FrameParams& ids = page->Params();
-  DataTreeReady = 0;
-  ASSERT_TRUE(RunPage(page.get()));
-  EXPECT_EQ(StatusOf(page.get(), ids.statusId), c.guard);
-  EXPECT_EQ(ReadRunLog().find(c.guard) != std::string::npos, c.guardLogged);
-
-  DataTreeReady = 1;
-  ui::OperationPage::SetThreadLauncher([](std::function<void()>) -> std::thread {
-    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-  });
-  page->Execute();
-  EXPECT_FALSE(page->IsRunning() || page->IsBusy());
-  EXPECT_EQ(StatusOf(page.get(), ids.statusId), c.threadFailure);
-  EXPECT_TRUE(Shown(page.get(), ids.executeId));
-  EXPECT_TRUE(Control(page.get(), ids.listId)->isEnabled());
-  EXPECT_EQ(ReadRunLog().find(c.threadFailure) != std::string::npos, c.threadFailureLogged);
+    DataTreeReady = 1;
+    ui::OperationPage::SetThreadLauncher([](std::function<void()>) -> std::thread {
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    page->Execute();
+    ui::OperationPage::SetThreadLauncher(nullptr);
+    EXPECT_FALSE(page->IsRunning() || page->IsBusy());
+    EXPECT_EQ(StatusOf(page.get(), ids.statusId), c.threadFailure);
+    EXPECT_TRUE(Shown(page.get(), ids.executeId));
+    EXPECT_TRUE(Control(page.get(), ids.listId)->isEnabled());
+    EXPECT_EQ(ReadRunLog().find(c.threadFailure) != std::string::npos, c.threadFailureLogged);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Pages, PageRefusalThreaded, ::testing::ValuesIn(kRefusals),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace marbloom::test

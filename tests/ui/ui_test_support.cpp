@@ -1,5 +1,6 @@
 #include "ui_test_support.h"
 
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QTest>
 #include <filesystem>
@@ -7,6 +8,9 @@
 #include "base/message_sink.h"
 #include "common/shared_state.h"
 #include "ui/page_controls.h"
+#include "ui/pg_day_line.h"
+#include "ui/pg_download.h"
+#include "ui/pg_tick.h"
 #include "ui/status_line.h"
 
 namespace marbloom::test {
@@ -36,9 +40,20 @@ bool Shown(const QWidget* root, int id) {
   return control != nullptr && !control->isHidden();
 }
 
-void SetDates(QWidget* page, int firstId, int lastId, QDate first, QDate last) {
-  Child<QDateTimeEdit>(page, ui::ControlName(firstId))->setDateTime(QDateTime(first, QTime(12, 0)));
-  Child<QDateTimeEdit>(page, ui::ControlName(lastId))->setDateTime(QDateTime(last, QTime(12, 0)));
+std::unique_ptr<ui::OperationPage> MakePage(Page page) {
+  if (page == Page::kDaily) return std::make_unique<ui::PgDayLine>();
+  if (page == Page::kTick) return std::make_unique<ui::PgTick>();
+  return std::make_unique<ui::PgDownLoad>();
+}
+
+void Select(ui::OperationPage* page, int entry) {
+  Child<QComboBox>(page, ui::ControlName(page->Params().listId))->setCurrentIndex(entry);
+}
+
+void SetDates(ui::OperationPage* page, int first, int last) {
+  for (auto [id, date] : {std::pair{page->Params().firstPickerId, first}, {page->Params().lastPickerId, last}})
+    Child<QDateTimeEdit>(page, ui::ControlName(id))
+        ->setDateTime(QDateTime(QDate(date / 10000, date / 100 % 100, date % 100), QTime(12, 0)));
 }
 
 bool WaitIdle(ui::OperationPage* page) {

@@ -4,11 +4,11 @@
 // become idle, and a gate that holds a worker at a chosen status line.
 #include <gtest/gtest.h>
 
-#include <QDate>
 #include <QString>
 #include <QWidget>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -45,8 +45,12 @@ QWidget* Control(const QWidget* root, int id);
 // The control's own visibility flag (the page itself need not be shown).
 bool Shown(const QWidget* root, int id);
 
-// Both pickers of a page at noon of the given dates.
-void SetDates(QWidget* page, int firstId, int lastId, QDate first, QDate last);
+enum class Page { kDaily, kTick, kDownload };
+std::unique_ptr<ui::OperationPage> MakePage(Page page);
+void Select(ui::OperationPage* page, int entry);  // an entry of the page's list
+
+// Both pickers of a page at noon of the given dates (YYYYMMDD).
+void SetDates(ui::OperationPage* page, int first, int last);
 
 // Presses Execute and processes events until the page is idle again.
 bool RunPage(ui::OperationPage* page);
