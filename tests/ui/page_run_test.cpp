@@ -6,7 +6,6 @@
 #include <sys/file.h>
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
