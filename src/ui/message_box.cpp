@@ -1,8 +1,8 @@
 #include "ui/message_box.h"
 
 #include <QMessageBox>
-#include <atomic>
 #include <QPushButton>
+#include <atomic>
 
 #include "base/message_sink.h"
 #include "ui/titles.h"

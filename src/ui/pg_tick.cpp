@@ -43,8 +43,8 @@ constexpr const char* kEntries[] = {
 };
 
 constexpr const char* kNote =
-    "注：\r\n    每次按时段进行转档数据，跨度不得超过31个自然日，超过需分批。\r\n"
-    "    若有较长时段数据需要处理，建议直接从其他服务器拷贝。\r\n    只支持2022.5.1之后的数据下载和转档。";
+    "注：\n    每次按时段进行转档数据，跨度不得超过31个自然日，超过需分批。\n"
+    "    若有较长时段数据需要处理，建议直接从其他服务器拷贝。\n    只支持2022.5.1之后的数据下载和转档。";
 
 struct FactorSpec {
   int captionId, editId;
@@ -92,7 +92,7 @@ PgTick::PgTick(QWidget* parent) : OperationPage(kTickFrame, parent) {
     grid->addWidget(factors_[i], 4 + i / 2, (i % 2) * 2 + 1);
   }
   grid->setRowStretch(7, 1);
-  auto* note = NewLabel(QString::fromUtf8(kNote).remove(QLatin1Char('\r')), QStringLiteral("lblNote"), this);
+  auto* note = NewLabel(QString::fromUtf8(kNote), QStringLiteral("lblNote"), this);
   note->setWordWrap(true);
   grid->addWidget(note, 8, 0, 1, 4);
   auto* bottom = new QHBoxLayout;

@@ -1,23 +1,32 @@
-// Runs to completion on a small sample tree, cancel during a run, and the
-// tab lock while a page runs.
+// Runs to completion on small sample data (the download page against an
+// in-process sample server), cancel during a run with the tab lock, and the
+// slot through which Cancel reaches the running engine.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
-#include <QComboBox>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <filesystem>
 #include <memory>
 
 #include "app/settings.h"
+#include "base/unique_fd.h"
+#include "common/operation_engine.h"
 #include "common/shared_state.h"
+#include "sample_server.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
+#include "ui/engine_slot.h"
 #include "ui/main_dlg.h"
 #include "ui/pg_day_line.h"
+#include "ui/pg_download.h"
 #include "ui/pg_tick.h"
 #include "ui_test_support.h"
 
@@ -26,183 +35,204 @@ namespace {
 
 constexpr int kMonday = 20220502, kTuesday = 20220503;
 
-sample::SampleOptions Options() {
+// Monday's and Tuesday's downloaded files, where the page's conversion reads them.
+void WriteSources(Page page) {
   sample::SampleOptions options = sample::SampleOptions::Quick(7);
   options.securities = 300;
-  return options;
-}
-
-void WriteDailySources() {
+  const std::string& tree = Settings().historyDir;
   for (int date : {kMonday, kTuesday})
-    ASSERT_TRUE(sample::WriteDailySources(date, Options(), Settings().historyDir + "refmhq/"));
+    ASSERT_TRUE(page == Page::kTick ? sample::WriteTickArchive(date, options, tree + "newdatetick/")
+                                    : sample::WriteDailySources(date, options, tree + "refmhq/"));
 }
 
-void WriteTickArchives() {
-  for (int date : {kMonday, kTuesday})
-    ASSERT_TRUE(sample::WriteTickArchive(date, Options(), Settings().historyDir + "newdatetick/"));
+// A run of the page on Monday and Tuesday whose status line ends as expected.
+void ExpectRun(ui::OperationPage* page, int entry, const char* status) {
+  Select(page, entry);
+  const ui::FrameParams& ids = page->Params();
+  SetDates(page, kMonday, kTuesday);
+  ASSERT_TRUE(RunPage(page));
+  EXPECT_EQ(StatusOf(page, ids.statusId), status) << "entry " << entry;
+  EXPECT_EQ(Child<QProgressBar>(page, ui::ControlName(ids.progressId))->value(), 0);
+  EXPECT_EQ(ProgressFraction(), 0.0);
 }
 
-int FilesIn(const std::string& dir) {
-  int n = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) n += entry.is_regular_file() ? 1 : 0;
-  return n;
-}
-
-std::string FirstFileStem(const std::string& dir) {
-  std::string first;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    const std::string stem = entry.path().stem().string();
-    if (first.empty() || stem < first) first = stem;
+// The sample archive server on a free port as the download site.
+class SampleSite {
+ public:
+  SampleSite() {
+    sample::ServerOptions options;
+    options.port = 0;
+    options.sample = sample::SampleOptions::Quick(3);
+    options.sample.securities = 200;
+    options.cacheDir = cache_.path();
+    options.log = nullptr;
+    server_ = std::make_unique<sample::SampleServer>(options);
+    EXPECT_TRUE(server_->Start());
+    Settings().downloadBase = "http://127.0.0.1:" + std::to_string(server_->port()) + "/";
   }
-  return first;
-}
+  ~SampleSite() { server_->Stop(); }
 
-QDate Day(int date) { return QDate(date / 10000, date / 100 % 100, date % 100); }
-
-class DailyPageRunThreaded : public ::testing::Test {
- protected:
-  void Select(int entry) { Child<QComboBox>(&page_, ui::ControlName(3000))->setCurrentIndex(entry); }
-  QLineEdit* Edit(int id) { return Child<QLineEdit>(&page_, ui::ControlName(id)); }
-  std::string Status() { return StatusOf(&page_, 3033); }
-
-  TestTree tree_;
-  ui::PgDayLine page_;
+ private:
+  TempDir cache_;
+  std::unique_ptr<sample::SampleServer> server_;
 };
 
-TEST_F(DailyPageRunThreaded, ConvertCheckExtractEditAndDelete) {
-  WriteDailySources();
-  SetDates(&page_, 3002, 3004, Day(kMonday), Day(kTuesday));
-  ASSERT_TRUE(RunPage(&page_));
-  EXPECT_EQ(Status(), "日线转档完成!");
+TEST(DailyPageRunThreaded, ConvertCheckExtractEditAndDelete) {
+  TestTree tree;
+  WriteSources(Page::kDaily);
+  ui::PgDayLine page;
+  auto edit = [&](int id) { return Child<QLineEdit>(&page, ui::ControlName(id)); };
+  ExpectRun(&page, 0, "日线转档完成!");
   EXPECT_GT(FilesIn(Settings().historyDir + "sz/lday/"), 10);
-  EXPECT_EQ(Child<QProgressBar>(&page_, ui::ControlName(3030))->value(), 0);
-  EXPECT_EQ(ProgressFraction(), 0.0);
-
-  Select(4);
-  ASSERT_TRUE(RunPage(&page_));
-  EXPECT_EQ(Status(), "共有0支股票日线文件出错，细节参看日志!");
+  ExpectRun(&page, 4, "共有0支股票日线文件出错，细节参看日志!");
 
   // Extract shows the stored integers; the edit writes the open back truncated.
-  Select(2);
-  const std::string code = FirstFileStem(Settings().historyDir + "sz/lday/");
-  Edit(3010)->setText(QString::fromStdString(code));
-  page_.OnExtract();
-  EXPECT_EQ(Status(), "个股日线提取成功!");
-  EXPECT_NE(Edit(3012)->text(), "1");
-  Edit(3012)->setText("12.7");
-  ASSERT_TRUE(RunPage(&page_));
-  EXPECT_EQ(Status(), "个股日线修改处理完毕!");
-  Edit(3012)->setText("1");
-  page_.OnExtract();
-  EXPECT_EQ(Edit(3012)->text(), "12");
+  Select(&page, 2);
+  std::string code = "sz999999";
+  for (const auto& entry : std::filesystem::directory_iterator(Settings().historyDir + "sz/lday/"))
+    code = std::min(code, entry.path().stem().string());
+  edit(3010)->setText(QString::fromStdString(code));
+  page.OnExtract();
+  EXPECT_EQ(StatusOf(&page, 3033), "个股日线提取成功!");
+  EXPECT_NE(edit(3012)->text(), "1");
+  edit(3012)->setText("12.7");
+  ExpectRun(&page, 2, "个股日线修改处理完毕!");
+  edit(3012)->setText("1");
+  page.OnExtract();
+  EXPECT_EQ(edit(3012)->text(), "12");
 
-  Select(1);
-  Edit(3010)->setText("sz??????");
-  SetDates(&page_, 3002, 3004, Day(kMonday), Day(kMonday));
-  ASSERT_TRUE(RunPage(&page_));
-  Select(2);
-  Edit(3010)->setText(QString::fromStdString(code));
-  page_.OnExtract();
-  EXPECT_EQ(Status(), "无指定个股日线!");
-  EXPECT_EQ(page_.focusWidget(), Edit(3010));
-}
-
-TEST_F(DailyPageRunThreaded, ExtractRefusesBjAndGuardsTheTree) {
-  Select(2);
-  Edit(3010)->setText("bj430001");
-  page_.OnExtract();
-  EXPECT_EQ(Status(), "代码格式不规范!");
+  edit(3010)->setText("sz??????");
+  ExpectRun(&page, 1, "删除日线完成!");
+  Select(&page, 2);
+  edit(3010)->setText(QString::fromStdString(code));
+  page.OnExtract();
+  EXPECT_EQ(StatusOf(&page, 3033), "无指定个股日线!");
+  EXPECT_EQ(page.focusWidget(), edit(3010));
   DataTreeReady = 0;
-  page_.OnExtract();
-  EXPECT_EQ(Status(), kDataGuardMessage);
+  page.OnExtract();
+  EXPECT_EQ(StatusOf(&page, 3033), kDataGuardMessage);
 }
 
 TEST(TickPageRunThreaded, ConvertBuildMinutesCheckAndDelete) {
   TestTree tree;
-  WriteTickArchives();
+  WriteSources(Page::kTick);
   ui::PgTick page;
-  auto* list = Child<QComboBox>(&page, ui::ControlName(4001));
-  SetDates(&page, 4003, 4005, Day(kMonday), Day(kTuesday));
-  ASSERT_TRUE(RunPage(&page));
-  EXPECT_EQ(StatusOf(&page, 4009), "分笔数据转档完成!");
+  ExpectRun(&page, 0, "分笔数据转档完成!");
+  ExpectRun(&page, 1, "分钟数据转档完成!");
+  ExpectRun(&page, 5, "共有0支股票分笔文件出错!");
   EXPECT_GT(FilesIn(Settings().historyDir + "newtick/"), 10);
-
-  list->setCurrentIndex(1);
-  ASSERT_TRUE(RunPage(&page));
-  EXPECT_EQ(StatusOf(&page, 4009), "分钟数据转档完成!");
   const int minuteFiles = FilesIn(Settings().historyDir + "sz/minline/");
   EXPECT_GT(minuteFiles, 10);
-
-  list->setCurrentIndex(5);
+  Select(&page, 4);
   ASSERT_TRUE(RunPage(&page));
-  EXPECT_EQ(StatusOf(&page, 4009), "共有0支股票分笔文件出错!");
-
-  // Deleting every day of the minute files removes them.
-  list->setCurrentIndex(4);
-  ASSERT_TRUE(RunPage(&page));
-  EXPECT_LT(FilesIn(Settings().historyDir + "sz/minline/"), minuteFiles);
+  EXPECT_LT(FilesIn(Settings().historyDir + "sz/minline/"), minuteFiles);  // emptied files go
 }
 
-// Another writer on the tree: the refusal stays in the status line, also
-// where the page has a closing message of its own, and nothing is written.
-TEST_F(DailyPageRunThreaded, AnotherWriterOnTheTreeIsReported) {
-  WriteDailySources();
-  OtherWriter writer(CurrentLayout().WriterLockFile());
-  ASSERT_TRUE(writer.holding());
-  SetDates(&page_, 3002, 3004, Day(kMonday), Day(kTuesday));
+// Another writer holds the tree: the refusal stays in the status line, also
+// over the page's own closing message, and nothing is written.
+TEST(DailyPageRunThreaded, AnotherWriterOnTheTreeIsReported) {
+  TestTree tree;
+  WriteSources(Page::kDaily);
+  UniqueFd other(::open(CurrentLayout().WriterLockFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+  ui::PgDayLine page;
+  Child<QLineEdit>(&page, ui::ControlName(3010))->setText("sz??????");
   for (int entry : {0, 3}) {
-    Select(entry);
-    Edit(3010)->setText("sz??????");
-    ASSERT_TRUE(RunPage(&page_));
-    EXPECT_NE(Status().find("正被另一个操作写入"), std::string::npos) << entry << ": " << Status();
+    Select(&page, entry);
+    SetDates(&page, kMonday, kTuesday);
+    ASSERT_TRUE(RunPage(&page));
+    EXPECT_NE(StatusOf(&page, 3033).find("正被另一个操作写入"), std::string::npos) << StatusOf(&page, 3033);
   }
   EXPECT_EQ(FilesIn(Settings().historyDir + "sz/lday/"), 0);
 }
 
-// Cancel while the worker is held inside the engine: the engine's message
-// stays, the page is idle, and the next run starts with cleared flags.
+struct DownloadCase {
+  const char* name;
+  int kind;  // list entry
+  bool convert;
+  const char* status;
+  const char* filled;  // a folder of the tree that the run fills
+};
+
+const DownloadCase kDownloads[] = {
+    {"Daily", 0, true, "日线转档完成!", "sz/lday/"},
+    {"TickWithMinutes", 1, true, "分钟数据转档完成!", "sz/fzline/"},
+    {"WithoutConvert", 0, false, "下载完成!", "refmhq/"},
+};
+
+class DownloadPageThreaded : public ::testing::TestWithParam<DownloadCase> {};
+
+TEST_P(DownloadPageThreaded, RunsToTheEnd) {
+  const DownloadCase& c = GetParam();
+  TestTree tree;
+  SampleSite site;
+  ui::PgDownLoad page;
+  Child<QCheckBox>(&page, ui::ControlName(2002))->setChecked(c.convert);
+  ExpectRun(&page, c.kind, c.status);
+  EXPECT_GT(FilesIn(Settings().historyDir + c.filled), 10);
+  EXPECT_EQ(FilesIn(Settings().historyDir + "sz/lday/") > 0, c.kind == 0 && c.convert);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DownloadPageThreaded, ::testing::ValuesIn(kDownloads),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Cancel while the worker is held at a status line: the cancel button's
+// caption at that moment, the tab lock, then the message the run ends with,
+// the page idle, and a next run that completes with cleared flags.
 struct CancelCase {
   const char* name;
-  bool tickPage;
+  Page page;
   const char* gate;
+  const char* cancelCaption;
   const char* cancelled;
   const char* completed;
 };
 
 const CancelCase kCancels[] = {
-    {"DailyConvert", false, "正在转换", "日线转档被取消!", "日线转档完成!"},
-    {"TickConvert", true, "分笔数据...", "分笔数据转档被取消!", "分笔数据转档完成!"},
+    {"DailyConvert", Page::kDaily, "正在转换", "取消执行", "日线转档被取消!", "日线转档完成!"},
+    {"TickConvert", Page::kTick, "分笔数据...", "取消执行", "分笔数据转档被取消!", "分笔数据转档完成!"},
+    {"DownloadConversion", Page::kDownload, "正在转换", "取消转档", "日线转档被取消!", "日线转档完成!"},
+    {"DownloadLoop", Page::kDownload, "正在下载", "取消下载", "下载完成!", "日线转档完成!"},
 };
 
 class PageCancelThreaded : public ::testing::TestWithParam<CancelCase> {};
 
-TEST_P(PageCancelThreaded, CancelLeavesTheEnginesMessageAndTheNextRunIsWhole) {
+TEST_P(PageCancelThreaded, CancelLeavesTheRunsMessageAndTheNextRunIsWhole) {
   const CancelCase& c = GetParam();
   TestTree tree;
-  c.tickPage ? WriteTickArchives() : WriteDailySources();
+  std::unique_ptr<SampleSite> site;
+  if (c.page == Page::kDownload)
+    site = std::make_unique<SampleSite>();
+  else
+    WriteSources(c.page);
+  ui::OperationPage* page = MakePage(c.page).release();
   ui::MainDlg sheet;
-  ui::OperationPage* page = c.tickPage ? static_cast<ui::OperationPage*>(new ui::PgTick)
-                                       : static_cast<ui::OperationPage*>(new ui::PgDayLine);
   sheet.AddPage(new QWidget, QStringLiteral("first"));
   sheet.AddPage(page, QStringLiteral("page"));
   sheet.Sheet()->setCurrentIndex(1);
+  sheet.show();
+  QTabBar* bar = sheet.Sheet()->tabBar();
   const ui::FrameParams& ids = page->Params();
-  SetDates(page, ids.firstPickerId, ids.lastPickerId, Day(kMonday), Day(kTuesday));
+  SetDates(page, kMonday, kTuesday);
+  auto* cancel = Child<QPushButton>(page, ui::ControlName(ids.cancelId));
   {
     WorkerGate gate(c.gate);
     page->Execute();
     ASSERT_TRUE(gate.WaitReached());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Shown(page, ids.cancelId); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !cancel->isHidden() && cancel->text() == c.cancelCaption; }));
     EXPECT_FALSE(Shown(page, ids.executeId));
     EXPECT_FALSE(Control(page, ids.listId)->isEnabled());
     EXPECT_FALSE(Control(page, ids.firstPickerId)->isEnabled());
-    EXPECT_TRUE(sheet.TabsLocked());
+    // The tabs are locked: by a click, by a switch from code; OK and Cancel
+    // are grey and the window does not close.
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
     sheet.Sheet()->setCurrentIndex(0);
     EXPECT_EQ(sheet.GetActiveIndex(), 1);
+    EXPECT_FALSE(Control(&sheet, 1)->isEnabled());
     QSignalSpy finished(&sheet, &QDialog::finished);
     sheet.reject();
     EXPECT_EQ(finished.count(), 0);
-    Child<QPushButton>(page, ui::ControlName(ids.cancelId))->click();
+    cancel->click();
     gate.Release();
     ASSERT_TRUE(WaitIdle(page));
   }
@@ -212,12 +242,36 @@ TEST_P(PageCancelThreaded, CancelLeavesTheEnginesMessageAndTheNextRunIsWhole) {
   EXPECT_TRUE(Control(page, ids.listId)->isEnabled());
   ASSERT_TRUE(RunPage(page));
   EXPECT_EQ(StatusOf(page, ids.statusId), c.completed);
-  sheet.Sheet()->setCurrentIndex(0);
+  EXPECT_TRUE(Control(&sheet, 1)->isEnabled());
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
   EXPECT_EQ(sheet.GetActiveIndex(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, PageCancelThreaded, ::testing::ValuesIn(kCancels),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct Engine : OperationEngine {};
+
+TEST(EngineSlot, CancelReachesTheRunningEngineOnlyInItsRunOrPhase) {
+  ui::EngineSlot slot;
+  slot.Cancel();
+  slot.BeginRun();  // a new run forgets the old cancel
+  {
+    ui::SlotEngine<Engine> first(slot);
+    EXPECT_FALSE(first->Cancelled());
+    slot.Cancel();
+    EXPECT_TRUE(first->Cancelled());
+  }
+  slot.Cancel();  // no engine attached: must not reach the destroyed one
+  slot.BeginPhase();
+  {
+    ui::SlotEngine<Engine> second(slot);
+    EXPECT_FALSE(second->Cancelled());
+  }
+  slot.Cancel();  // before the next engine exists: it starts cancelled
+  ui::SlotEngine<Engine> third(slot);
+  EXPECT_TRUE(third->Cancelled());
+}
 
 }  // namespace
 }  // namespace marbloom::test

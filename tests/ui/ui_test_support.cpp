@@ -1,18 +1,16 @@
 #include "ui_test_support.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <QComboBox>
 #include <QDateTimeEdit>
-#include <QPushButton>
 #include <QTest>
-#include <thread>
+#include <filesystem>
 
 #include "base/message_sink.h"
 #include "common/shared_state.h"
 #include "ui/page_controls.h"
+#include "ui/pg_day_line.h"
+#include "ui/pg_download.h"
+#include "ui/pg_tick.h"
 #include "ui/status_line.h"
 
 namespace marbloom::test {
@@ -42,9 +40,20 @@ bool Shown(const QWidget* root, int id) {
   return control != nullptr && !control->isHidden();
 }
 
-void SetDates(QWidget* page, int firstId, int lastId, QDate first, QDate last) {
-  Child<QDateTimeEdit>(page, ui::ControlName(firstId))->setDateTime(QDateTime(first, QTime(12, 0)));
-  Child<QDateTimeEdit>(page, ui::ControlName(lastId))->setDateTime(QDateTime(last, QTime(12, 0)));
+std::unique_ptr<ui::OperationPage> MakePage(Page page) {
+  if (page == Page::kDaily) return std::make_unique<ui::PgDayLine>();
+  if (page == Page::kTick) return std::make_unique<ui::PgTick>();
+  return std::make_unique<ui::PgDownLoad>();
+}
+
+void Select(ui::OperationPage* page, int entry) {
+  Child<QComboBox>(page, ui::ControlName(page->Params().listId))->setCurrentIndex(entry);
+}
+
+void SetDates(ui::OperationPage* page, int first, int last) {
+  for (auto [id, date] : {std::pair{page->Params().firstPickerId, first}, {page->Params().lastPickerId, last}})
+    Child<QDateTimeEdit>(page, ui::ControlName(id))
+        ->setDateTime(QDateTime(QDate(date / 10000, date / 100 % 100, date % 100), QTime(12, 0)));
 }
 
 bool WaitIdle(ui::OperationPage* page) {
@@ -61,51 +70,24 @@ std::string StatusOf(const QWidget* page, int statusId) {
   return status ? status->text().toStdString() : std::string();
 }
 
-OtherWriter::OtherWriter(const std::string& lockFile) {
-  int ready[2], release[2];
-  if (::pipe(ready) != 0) return;
-  if (::pipe(release) != 0) return;
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    // The child: only system calls until it ends.
-    ::close(ready[0]);
-    ::close(release[1]);
-    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0644);
-    const char held = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 1 : 0;
-    if (::write(ready[1], &held, 1) != 1) ::_exit(1);
-    char byte;
-    while (::read(release[0], &byte, 1) > 0) {
-    }
-    ::_exit(0);
-  }
-  ::close(ready[1]);
-  ::close(release[0]);
-  release_ = release[1];
-  char held = 0;
-  holding_ = pid_ > 0 && ::read(ready[0], &held, 1) == 1 && held == 1;
-  ::close(ready[0]);
-}
-
-OtherWriter::~OtherWriter() {
-  if (release_ >= 0) ::close(release_);
-  if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+int FilesIn(const std::string& dir) {
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) n += entry.is_regular_file() ? 1 : 0;
+  return n;
 }
 
 WorkerGate::WorkerGate(std::string needle) : needle_(std::move(needle)) {
-  SetStatusObserver([this](const std::string& line) { OnStatus(line); });
+  SetStatusObserver([this](const std::string& line) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (reached_ || std::this_thread::get_id() == windowThread_ || line.find(needle_) == std::string::npos) return;
+    reached_ = true;
+    cv_.wait(lock, [this] { return released_; });
+  });
 }
 
 WorkerGate::~WorkerGate() {
   Release();
   SetStatusObserver(nullptr);
-}
-
-void WorkerGate::OnStatus(const std::string& line) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!armed_ || std::this_thread::get_id() == windowThread_ || line.find(needle_) == std::string::npos) return;
-  armed_ = false;
-  reached_ = true;
-  cv_.wait(lock, [this] { return released_; });
 }
 
 bool WorkerGate::WaitReached() {

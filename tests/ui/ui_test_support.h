@@ -4,10 +4,11 @@
 // become idle, and a gate that holds a worker at a chosen status line.
 #include <gtest/gtest.h>
 
-#include <QDate>
 #include <QString>
 #include <QWidget>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,8 +24,8 @@ struct RecordedBox {
   ui::BoxIcon icon;
 };
 
-// Every message box of its lifetime lands in `boxes`; `onBox` runs as each
-// box would show (the window thread, like a modal box).
+// Every message box of its lifetime (the core's too) lands in `boxes`;
+// `onBox` runs where the modal box would show.
 class BoxRecorder {
  public:
   BoxRecorder();
@@ -44,29 +45,19 @@ QWidget* Control(const QWidget* root, int id);
 // The control's own visibility flag (the page itself need not be shown).
 bool Shown(const QWidget* root, int id);
 
-// Both pickers of a page at noon of the given dates.
-void SetDates(QWidget* page, int firstId, int lastId, QDate first, QDate last);
+enum class Page { kDaily, kTick, kDownload };
+std::unique_ptr<ui::OperationPage> MakePage(Page page);
+void Select(ui::OperationPage* page, int entry);  // an entry of the page's list
+
+// Both pickers of a page at noon of the given dates (YYYYMMDD).
+void SetDates(ui::OperationPage* page, int first, int last);
 
 // Presses Execute and processes events until the page is idle again.
 bool RunPage(ui::OperationPage* page);
 bool WaitIdle(ui::OperationPage* page);
 
-// The status line of a page as shown.
 std::string StatusOf(const QWidget* page, int statusId);
-
-// Another process holding the data tree's writer lock (a forked child) for
-// the object's lifetime.
-class OtherWriter {
- public:
-  explicit OtherWriter(const std::string& lockFile);
-  ~OtherWriter();
-  bool holding() const { return holding_; }
-
- private:
-  int pid_ = -1;
-  int release_ = -1;  // closing it lets the child end
-  bool holding_ = false;
-};
+int FilesIn(const std::string& dir);
 
 // Holds the worker at its first status line containing `needle`, until
 // Release (or the gate's end).
@@ -79,13 +70,11 @@ class WorkerGate {
   void Release();
 
  private:
-  void OnStatus(const std::string& line);
-
   std::string needle_;
   std::thread::id windowThread_ = std::this_thread::get_id();
   std::mutex mutex_;
   std::condition_variable cv_;
-  bool armed_ = true, reached_ = false, released_ = false;
+  bool reached_ = false, released_ = false;
 };
 
 }  // namespace marbloom::test

@@ -58,15 +58,15 @@ void Pause(int ms) {
   loop.exec();
 }
 
-// Holds the download's worker inside its conversion (the second market of
-// the first day, so the bar shows the first market done) until released.
+// Holds the download's worker inside its tick conversion, at the security
+// `count` of it (so the bar stands part of the way), until released.
 class ConversionGate {
  public:
-  ConversionGate() {
+  explicit ConversionGate(int count) : count_(count) {
     marbloom::SetStatusObserver([this](const std::string& line) {
-      if (std::this_thread::get_id() == window_ || line.find("正在转换") == std::string::npos) return;
+      if (std::this_thread::get_id() == window_ || line.find("分笔数据...") == std::string::npos) return;
       std::unique_lock<std::mutex> lock(mutex_);
-      if (++seen_ != 2) return;
+      if (++seen_ != count_) return;
       cv_.wait(lock, [this] { return released_; });
     });
   }
@@ -76,7 +76,7 @@ class ConversionGate {
   }
   bool Reached() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return seen_ >= 2;
+    return seen_ >= count_;
   }
   void Release() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -85,6 +85,7 @@ class ConversionGate {
   }
 
  private:
+  const int count_;
   std::thread::id window_ = std::this_thread::get_id();
   std::mutex mutex_;
   std::condition_variable cv_;
@@ -92,7 +93,7 @@ class ConversionGate {
   bool released_ = false;
 };
 
-// A daily download of two days from an in-process sample server, pictured
+// A tick download of two days from an in-process sample server, pictured
 // while it converts.
 bool SaveRunningDownload(MainDlg& sheet, const QString& dir, const QString& cache) {
   marbloom::sample::ServerOptions options;
@@ -105,11 +106,12 @@ bool SaveRunningDownload(MainDlg& sheet, const QString& dir, const QString& cach
   marbloom::Settings().downloadBase = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
   sheet.Sheet()->setCurrentIndex(1);
   auto* page = static_cast<marbloom::ui::OperationPage*>(sheet.Sheet()->widget(1));
+  page->findChild<QComboBox*>(QStringLiteral("ctl2000"))->setCurrentIndex(1);
   page->findChild<QDateTimeEdit*>(QStringLiteral("ctl2003"))->setDate(QDate(2022, 5, 2));
   page->findChild<QDateTimeEdit*>(QStringLiteral("ctl2004"))->setDate(QDate(2022, 5, 3));
   bool saved = false;
   {
-    ConversionGate gate;
+    ConversionGate gate(1200);
     page->Execute();
     for (int i = 0; i < 600 && !gate.Reached(); ++i) Pause(100);
     if (gate.Reached()) {

@@ -1,0 +1,216 @@
+// The three operation pages before anything runs: which controls each list
+// entry shows and its help text, every check with its message and focus, the
+// data guard and a thread that cannot be created.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <memory>
+#include <set>
+
+#include "app/settings.h"
+#include "common/code_pattern.h"
+#include "common/date_range.h"
+#include "common/shared_state.h"
+#include "support/temp_dir.h"
+#include "ui/pg_day_line.h"
+#include "ui/pg_download.h"
+#include "ui/pg_tick.h"
+#include "ui/status_line.h"
+#include "ui_test_support.h"
+
+namespace marbloom::test {
+namespace {
+
+int CodeId(Page page) { return page == Page::kDaily ? 3010 : page == Page::kTick ? 4011 : 0; }
+
+std::set<int> Ids(std::initializer_list<std::pair<int, int>> ranges) {
+  std::set<int> ids;
+  for (auto [from, to] : ranges)
+    for (int id = from; id <= to; ++id) ids.insert(id);
+  return ids;
+}
+
+struct LayoutCase {
+  const char* name;
+  Page page;
+  int entry;
+  std::set<int> shown;  // of the page's optional controls
+};
+
+const LayoutCase kLayouts[] = {
+    {"DailyConvert", Page::kDaily, 0, Ids({{3001, 3004}})},
+    {"DailyDelete", Page::kDaily, 1, Ids({{3001, 3004}, {3009, 3010}})},
+    {"DailyEdit", Page::kDaily, 2, Ids({{3001, 3002}, {3008, 3010}, {3012, 3029}})},
+    {"DailyModify", Page::kDaily, 3, Ids({{3001, 3004}, {3009, 3017}, {3020, 3025}})},
+    {"DailyCheck", Page::kDaily, 4, {}},
+    {"DailyMerge", Page::kDaily, 5, Ids({{3005, 3007}})},
+    {"TickConvert", Page::kTick, 0, Ids({{4002, 4005}})},
+    {"TickMinutes", Page::kTick, 1, Ids({{4002, 4005}})},
+    {"TickAllMinutes", Page::kTick, 2, {}},
+    {"TickDeleteTicks", Page::kTick, 3, Ids({{4002, 4005}})},
+    {"TickDeleteMinutes", Page::kTick, 4, Ids({{4002, 4005}})},
+    {"TickCheck", Page::kTick, 5, {}},
+    {"TickModify", Page::kTick, 6, Ids({{4002, 4005}, {4010, 4024}})},
+};
+
+// Each entry is reached from another one, so hiding and showing both count.
+TEST(PageLayout, ShowsTheEntrysControlsAndHelpText) {
+  TestTree tree;
+  for (const LayoutCase& c : kLayouts) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<ui::OperationPage> page = MakePage(c.page);
+    const ui::FrameParams& ids = page->Params();
+    Select(page.get(), (c.entry + 3) % Child<QComboBox>(page.get(), ui::ControlName(ids.listId))->count());
+    Select(page.get(), c.entry);
+    for (int id : c.page == Page::kTick ? Ids({{4002, 4005}, {4010, 4024}}) : Ids({{3001, 3029}}))
+      EXPECT_EQ(Shown(page.get(), id), c.shown.count(id) == 1) << "control " << id;
+    for (int id : {ids.listId, ids.progressId, ids.executeId, ids.statusId})
+      EXPECT_TRUE(Shown(page.get(), id)) << "control " << id;
+    const QString help = c.page == Page::kTick ? ui::PgTick::HelpText(c.entry) : ui::PgDayLine::HelpText(c.entry);
+    EXPECT_EQ(StatusOf(page.get(), ids.statusId), help.toStdString());
+  }
+}
+
+TEST(PageLayoutStatus, ReselectingTheSameEntryKeepsTheStatusLine) {
+  TestTree tree;
+  ui::PgDayLine page;
+  Select(&page, 4);
+  ASSERT_EQ(StatusOf(&page, 3033), ui::PgDayLine::HelpText(4).toStdString());
+  Child<ui::StatusLine>(&page, ui::ControlName(3033))->setText(QStringLiteral("kept"));
+  page.OnSelectionChanged(4);
+  EXPECT_EQ(StatusOf(&page, 3033), "kept");
+  Select(&page, 0);
+  EXPECT_EQ(StatusOf(&page, 3033), "");
+}
+
+constexpr const char* kRuns = nullptr;  // the run went past every check
+constexpr int kNoFocus = 0;
+
+struct CheckCase {
+  const char* name;
+  Page page;
+  int entry;
+  int first, last;  // YYYYMMDD
+  const char* code;
+  int notANumberId;      // a number field left holding text; 0 for none
+  const char* expected;  // the status line after the run
+  int focusId;           // the control given the focus
+};
+
+const CheckCase kChecks[] = {
+    {"DailyConvertSpan31", Page::kDaily, 0, 20220501, 20220601, "", 0, kRuns, kNoFocus},
+    {"DailyConvertSpan32", Page::kDaily, 0, 20220501, 20220602, "", 0, kDateRangeTooLongMessage, 3002},
+    {"DailyConvertReversed", Page::kDaily, 0, 20220503, 20220502, "", 0, kDateRangeInvalidMessage, 3002},
+    {"DailyDeleteDatesFirst", Page::kDaily, 1, 20220503, 20220502, "sz0", 0, kDateRangeInvalidMessage, 3002},
+    {"DailyDeleteShortCode", Page::kDaily, 1, 20220502, 20220503, "sz00000", 0, kCodeFormatMessage, 3010},
+    {"DailyDeleteNoSpanLimit", Page::kDaily, 1, 20220502, 20230503, " sz?????? ", 0, kRuns, kNoFocus},
+    {"DailyEditBadCode", Page::kDaily, 2, 20220502, 20220502, "sz00000a", 0, kCodeFormatMessage, 3010},
+    {"DailyEditNotANumber", Page::kDaily, 2, 20220502, 20220502, "sz000001", 3018,
+     "“上涨家数”不是数字，请改正后再执行!", 3018},
+    {"DailyModifyCodeFirst", Page::kDaily, 3, 20220503, 20220502, "sz00000", 0, kPatternLengthMessage, 3010},
+    {"DailyModifyReversed", Page::kDaily, 3, 20220503, 20220502, "sz??????", 0, kDateRangeInvalidMessage, 3002},
+    {"DailyModifyNotANumber", Page::kDaily, 3, 20220502, 20220503, "sz??????", 3013,
+     "“最高价”不是数字，请改正后再执行!", 3013},
+    {"DailyMergeBlankSource", Page::kDaily, 5, 20220502, 20220503, "", 0, "请先选择用于补充的vipdoc源!", kNoFocus},
+    {"TickConvertSpan31", Page::kTick, 0, 20240101, 20240201, "", 0, kRuns, kNoFocus},
+    {"TickConvertSpan32", Page::kTick, 0, 20240101, 20240202, "", 0, kDateRangeTooLongMessage, 4003},
+    {"TickMinutesReversed", Page::kTick, 1, 20240103, 20240102, "", 0, kDateRangeInvalidMessage, 4003},
+    {"TickAllMinutesNoDates", Page::kTick, 2, 20240103, 20240102, "", 0, kRuns, kNoFocus},
+    {"TickDeleteTicksSpan32", Page::kTick, 3, 20240101, 20240202, "", 0, kDateRangeTooLongMessage, 4003},
+    {"TickDeleteMinutesReversed", Page::kTick, 4, 20240103, 20240102, "", 0, kDateRangeInvalidMessage, 4003},
+    {"TickCheckNoDates", Page::kTick, 5, 20240103, 20240102, "", 0, "共有0支股票分笔文件出错!", kNoFocus},
+    {"TickModifyShortPattern", Page::kTick, 6, 20240103, 20240102, "sz00000", 0, kPatternLengthMessage, kNoFocus},
+    {"TickModifyReversed", Page::kTick, 6, 20240103, 20240102, "sz000001", 0, kDateRangeInvalidMessage, kNoFocus},
+    {"TickModifyNoSpanLimit", Page::kTick, 6, 20240101, 20240601, "????????", 0, kRuns, kNoFocus},
+    {"TickModifyNotANumber", Page::kTick, 6, 20240101, 20240102, "????????", 4022, "“成交量”不是数字，请改正后再执行!",
+     4022},
+    {"DownloadRaisedFirstDate", Page::kDownload, 0, 20220420, 20220510, "", 0, kRuns, kNoFocus},
+    {"DownloadSpanOnThePickers", Page::kDownload, 0, 20220401, 20220510, "", 0, kDateRangeTooLongMessage, 2003},
+    {"DownloadLastBeforeTheFloor", Page::kDownload, 0, 20220301, 20220420, "", 0, kDateRangeInvalidMessage, 2003},
+    {"DownloadSpan31", Page::kDownload, 1, 20220501, 20220601, "", 0, kRuns, kNoFocus},
+};
+
+class PageChecksThreaded : public ::testing::TestWithParam<CheckCase> {
+ protected:
+  TestTree tree_;
+};
+
+TEST_P(PageChecksThreaded, ReportsTheMessageAndMovesTheFocus) {
+  const CheckCase& c = GetParam();
+  Settings().downloadBase = "http://127.0.0.1:9/";  // nothing answers: a download that runs ends at once
+  std::unique_ptr<ui::OperationPage> page = MakePage(c.page);
+  const ui::FrameParams& ids = page->Params();
+  page->show();
+  Select(page.get(), c.entry);
+  SetDates(page.get(), c.first, c.last);
+  if (CodeId(c.page) != 0) Child<QLineEdit>(page.get(), ui::ControlName(CodeId(c.page)))->setText(c.code);
+  if (c.notANumberId != 0) Child<QLineEdit>(page.get(), ui::ControlName(c.notANumberId))->setText("12a");
+  Control(page.get(), ids.listId)->setFocus();
+
+  ASSERT_TRUE(RunPage(page.get()));
+  const std::string status = StatusOf(page.get(), ids.statusId);
+  if (c.expected == kRuns) {
+    for (const char* refusal :
+         {kDateRangeTooLongMessage, kDateRangeInvalidMessage, kPatternLengthMessage, kCodeFormatMessage})
+      EXPECT_NE(status, refusal);
+  } else {
+    EXPECT_EQ(status, c.expected);
+  }
+  QWidget* focus = page->focusWidget();
+  if (c.focusId == kNoFocus)
+    EXPECT_NE(focus, Control(page.get(), ids.firstPickerId));
+  else
+    EXPECT_EQ(focus, Control(page.get(), c.focusId));
+  EXPECT_TRUE(Shown(page.get(), ids.executeId));
+  EXPECT_FALSE(page->IsBusy());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PageChecksThreaded, ::testing::ValuesIn(kChecks),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Per page: the data guard (its message stays in the status line after the
+// page is idle, logged only by the tick page) and the thread that cannot be
+// created (the page's message, idle again).
+struct RefusalCase {
+  const char* name;
+  Page page;
+  const char* guard;
+  bool guardLogged;
+  const char* threadFailure;
+  bool threadFailureLogged;
+};
+
+const RefusalCase kRefusals[] = {
+    {"Daily", Page::kDaily, kDataGuardMessage, false, "日线功能线程创建失败!", false},
+    {"Tick", Page::kTick, kTickDataGuardMessage, true, "分笔功能线程创建失败!", false},
+    {"Download", Page::kDownload, kDataGuardMessage, false, "下载功能线程创建失败!", true},
+};
+
+TEST(PageRefusalThreaded, WithoutADataTreeOrAThreadNothingRuns) {
+  TestTree tree;
+  for (const RefusalCase& c : kRefusals) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<ui::OperationPage> page = MakePage(c.page);
+    const ui::FrameParams& ids = page->Params();
+    DataTreeReady = 0;
+    ASSERT_TRUE(RunPage(page.get()));
+    EXPECT_EQ(StatusOf(page.get(), ids.statusId), c.guard);
+    EXPECT_EQ(ReadRunLog().find(c.guard) != std::string::npos, c.guardLogged);
+
+    DataTreeReady = 1;
+    ui::OperationPage::SetThreadLauncher([](std::function<void()>) -> std::thread {
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    page->Execute();
+    ui::OperationPage::SetThreadLauncher(nullptr);
+    EXPECT_FALSE(page->IsRunning() || page->IsBusy());
+    EXPECT_EQ(StatusOf(page.get(), ids.statusId), c.threadFailure);
+    EXPECT_TRUE(Shown(page.get(), ids.executeId));
+    EXPECT_TRUE(Control(page.get(), ids.listId)->isEnabled());
+    EXPECT_EQ(ReadRunLog().find(c.threadFailure) != std::string::npos, c.threadFailureLogged);
+  }
+}
+
+}  // namespace
+}  // namespace marbloom::test
