@@ -16,6 +16,7 @@
 #include "base/unique_fd.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
+#include "download/partial_file.h"
 #include "download/zip_format.h"
 #include "download/zip_reader.h"
 
@@ -134,15 +135,6 @@ bool CopyEntry(ZipReader& reader, ZipOutputFile& out, const ZipEntryInfo& info, 
   return true;
 }
 
-// The temporary of one entry, removed unless it was renamed into place.
-struct PendingFile {
-  std::string path;
-  bool placed = false;
-  ~PendingFile() {
-    if (!placed) ::unlink(path.c_str());
-  }
-};
-
 enum class EntryOutcome { kPlaced, kSkipped, kDamaged };
 
 // Writes the current entry to its temporary and renames it over `path` once
@@ -150,21 +142,21 @@ enum class EntryOutcome { kPlaced, kSkipped, kDamaged };
 // replaced is skipped with the reason; damage ends the extraction.
 EntryOutcome WriteEntry(ZipReader& reader, const ZipEntryInfo& info, const std::string& name,
                         const std::string& path, std::string& reason) {
-  PendingFile temporary{path + kTemporarySuffix};
+  PartialFile temporary(path + kTemporarySuffix);
   ZipOutputFile out;
-  if (!out.Open(temporary.path)) {
-    reason = ZipFileError("open", errno, temporary.path).what();
+  if (!out.Open(temporary.path())) {
+    reason = ZipFileError("open", errno, temporary.path()).what();
     return EntryOutcome::kSkipped;
   }
   reader.OpenCurrentEntry();
   if (!CopyEntry(reader, out, info, name, reason)) return EntryOutcome::kDamaged;
   reader.CloseCurrentEntry();  // the CRC-32 check
   ZipReader::ApplyEntryStatus(out, info);
-  if (!ReplaceFileAtomically(temporary.path, path)) {
+  if (!ReplaceFileAtomically(temporary.path(), path)) {
     reason = ZipFileError("rename", errno, path).what();
     return EntryOutcome::kSkipped;
   }
-  temporary.placed = true;
+  temporary.Keep();
   return EntryOutcome::kPlaced;
 }
 
@@ -220,6 +212,11 @@ std::string ArchiveDownloadDir(const DataLayout& layout, int type) {
     case 1: case 8: case kDownloadTick: return layout.TickZipDir();
     default: return {};
   }
+}
+
+std::string DownloadedArchivePath(const DataLayout& layout, int type, const std::string& fileName) {
+  const std::string dir = ArchiveDownloadDir(layout, type);
+  return dir.empty() ? std::string() : dir + fileName;
 }
 
 std::string ArchiveDestinationDir(const DataLayout& layout, int type) {
@@ -292,11 +289,10 @@ OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::str
     lock.emplace(layout);
     if (!lock->held()) return lock->Refuse();
   }
-  const std::string dir = ArchiveDownloadDir(layout, type);
-  const std::string path = dir + fileName;
+  const std::string path = DownloadedArchivePath(layout, type, fileName);
   RunLog("准备解压文件 %s ", path.c_str());
   struct stat st {};
-  UniqueFd fd(dir.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd fd(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     SetStatusText(kArchiveMissingMessage);
     RunLog("%s %s", path.c_str(), kArchiveMissingMessage);

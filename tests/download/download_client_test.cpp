@@ -126,7 +126,7 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
     port_ = http_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { http_.listen_after_bind(); });
     while (!http_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1, std::chrono::milliseconds(5)});
+    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1});
   }
   void TearDown() override {
     server_.stopping = true;
