@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <new>
 #include <optional>
+#include <stdexcept>
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
@@ -182,22 +183,30 @@ void ExtractEntries(ZipReader& reader, const std::string& destination, Extractio
   reader.Close();
 }
 
-// The extraction with every failure of the reader and the file layer caught.
-Extraction RunExtraction(const std::string& archivePath, const std::string& destination) {
-  Extraction extraction;
+// Runs `read` on a reader of the archive; the reason when it, the reader or
+// the file layer failed (ZipError and ZipFileError are runtime errors).
+template <class Read>
+std::optional<std::string> WithReader(const std::string& archivePath, Read read) {
   try {
     ZipReader reader(archivePath);
+    read(reader);
+    return std::nullopt;
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  } catch (const std::bad_alloc&) {
+    return "out of memory: " + archivePath;
+  }
+}
+
+Extraction RunExtraction(const std::string& archivePath, const std::string& destination) {
+  Extraction extraction;
+  const std::optional<std::string> failed = WithReader(archivePath, [&](ZipReader& reader) {
     extraction.failure = CheckBeforeWriting(reader, archivePath, destination);
-    if (extraction.failure) return extraction;
+    if (extraction.failure) return;
     MakeDirTree(destination, false);
     ExtractEntries(reader, destination, extraction);
-  } catch (const ZipError& e) {
-    extraction.failure = ExtractFailure{e.what()};
-  } catch (const ZipFileError& e) {
-    extraction.failure = ExtractFailure{e.what()};
-  } catch (const std::bad_alloc&) {
-    extraction.failure = ExtractFailure{"out of memory: " + archivePath};
-  }
+  });
+  if (failed) extraction.failure = ExtractFailure{*failed};
   return extraction;
 }
 
@@ -262,8 +271,7 @@ OperationResult ExtractArchive(const std::string& archivePath, const std::string
 
 bool ListArchive(const std::string& archivePath, std::vector<ArchiveEntry>& entries, std::string* reason) {
   entries.clear();
-  try {
-    ZipReader reader(archivePath);
+  const std::optional<std::string> failed = WithReader(archivePath, [&](ZipReader& reader) {
     reader.GoToFirstEntry();
     do {
       ZipEntryInfo info;
@@ -272,15 +280,9 @@ bool ListArchive(const std::string& archivePath, std::vector<ArchiveEntry>& entr
                                      info.method, info.modificationTime});
     } while (reader.GoToNextEntry());
     reader.Close();
-    return true;
-  } catch (const ZipError& e) {
-    if (reason != nullptr) *reason = e.what();
-  } catch (const ZipFileError& e) {
-    if (reason != nullptr) *reason = e.what();
-  } catch (const std::bad_alloc&) {
-    if (reason != nullptr) *reason = "out of memory: " + archivePath;
-  }
-  return false;
+  });
+  if (failed && reason != nullptr) *reason = *failed;
+  return !failed;
 }
 
 OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::string& fileName, int type) {
