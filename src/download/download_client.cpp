@@ -264,7 +264,7 @@ int DownloadTransfer::Finish(CURLcode code) {
   if (stage_ == Stage::kStopped) return result_;
   if (code == CURLE_OK && stage_ == Stage::kHeaders) DecideOnHeaders();
   if (stage_ == Stage::kStopped) return result_;
-  if (code == CURLE_OK && total_ == length_) return FinishBody();
+  if (code == CURLE_OK && stage_ == Stage::kBody && total_ == length_) return FinishBody();
   if (stage_ == Stage::kBody) {
     ReportF("%s", kTransferErrorMessage);
     return kDownloadError;
