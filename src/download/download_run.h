@@ -43,7 +43,8 @@ class DownloadRun {
   // Runs on the caller's thread until done or cancelled. Refused dates give
   // kInvalid; no day obtained kNothingToDo; a configuration, day or
   // conversion failure kFailed; a cancel kCancelled; else the conversion's
-  // outcome. The message is the last status line.
+  // outcome. The message is the last status line; failedItems counts the
+  // failed days and the conversion's failed items.
   OperationResult Run(const DownloadRequest& request);
 
   // Clears every cancel; called before a run.
