@@ -86,7 +86,6 @@ const Row kRows[] = {
      true},
     {"not_found", Status(404), -2, "{url}不存在!", {kConnecting, "{url}不存在!"}, false, true},
     {"server_error", Status(500), -2, kConnecting, {kConnecting}},
-    {"unauthorized", Status(401), -2, kConnecting, {kConnecting}},
     {"zero_length", [](Server&, httplib::Response& res) { res.set_content("", "application/zip"); }, -1,
      kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}, false, true},
     {"no_length",
@@ -98,8 +97,8 @@ const Row kRows[] = {
      -1, kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}, false, true},
     {"html_page", Send([](Server&) { return "<!doctype html><html>no such day</html>"; }), -1, kHtmlPageMessage,
      {kConnecting, kHtmlPageMessage}, false, true},
-    {"short_body", Send(NoiseOf(10000), 10000), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}},
-    {"dropped_mid_body", Send(NoiseOf(40960), 0, 30000), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}},
+    // A body shorter than its length ends with the connection, as one dropped mid-body does.
+    {"short_body", Send(NoiseOf(30000), 10960), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}},
     {"stalled", Send(NoiseOf(40960), 0, 0, [](Server& s) {
        for (int i = 0; i < 500 && !s.stopping; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
        return false;
