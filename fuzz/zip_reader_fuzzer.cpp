@@ -1,6 +1,7 @@
 // Opens the input as a ZIP archive, walks every entry, reads each to its end,
-// asks whether its data goes on beyond its stated size, and closes the archive. The reader works on files, so the input goes
-// through a temporary file.
+// asks whether its data goes on beyond its stated size, and closes the
+// archive. The reader works on files, so the input goes through a temporary
+// file.
 #include <unistd.h>
 
 #include <cstddef>

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <new>
 #include <optional>
+#include <stdexcept>
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
@@ -16,6 +17,7 @@
 #include "base/unique_fd.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
+#include "download/partial_file.h"
 #include "download/zip_format.h"
 #include "download/zip_reader.h"
 
@@ -134,15 +136,6 @@ bool CopyEntry(ZipReader& reader, ZipOutputFile& out, const ZipEntryInfo& info, 
   return true;
 }
 
-// The temporary of one entry, removed unless it was renamed into place.
-struct PendingFile {
-  std::string path;
-  bool placed = false;
-  ~PendingFile() {
-    if (!placed) ::unlink(path.c_str());
-  }
-};
-
 enum class EntryOutcome { kPlaced, kSkipped, kDamaged };
 
 // Writes the current entry to its temporary and renames it over `path` once
@@ -150,21 +143,21 @@ enum class EntryOutcome { kPlaced, kSkipped, kDamaged };
 // replaced is skipped with the reason; damage ends the extraction.
 EntryOutcome WriteEntry(ZipReader& reader, const ZipEntryInfo& info, const std::string& name,
                         const std::string& path, std::string& reason) {
-  PendingFile temporary{path + kTemporarySuffix};
+  PartialFile temporary(path + kTemporarySuffix);
   ZipOutputFile out;
-  if (!out.Open(temporary.path)) {
-    reason = ZipFileError("open", errno, temporary.path).what();
+  if (!out.Open(temporary.path())) {
+    reason = ZipFileError("open", errno, temporary.path()).what();
     return EntryOutcome::kSkipped;
   }
   reader.OpenCurrentEntry();
   if (!CopyEntry(reader, out, info, name, reason)) return EntryOutcome::kDamaged;
   reader.CloseCurrentEntry();  // the CRC-32 check
   ZipReader::ApplyEntryStatus(out, info);
-  if (!ReplaceFileAtomically(temporary.path, path)) {
+  if (!ReplaceFileAtomically(temporary.path(), path)) {
     reason = ZipFileError("rename", errno, path).what();
     return EntryOutcome::kSkipped;
   }
-  temporary.placed = true;
+  temporary.Keep();
   return EntryOutcome::kPlaced;
 }
 
@@ -190,22 +183,30 @@ void ExtractEntries(ZipReader& reader, const std::string& destination, Extractio
   reader.Close();
 }
 
-// The extraction with every failure of the reader and the file layer caught.
-Extraction RunExtraction(const std::string& archivePath, const std::string& destination) {
-  Extraction extraction;
+// Runs `read` on a reader of the archive; the reason when it, the reader or
+// the file layer failed (ZipError and ZipFileError are runtime errors).
+template <class Read>
+std::optional<std::string> WithReader(const std::string& archivePath, Read read) {
   try {
     ZipReader reader(archivePath);
+    read(reader);
+    return std::nullopt;
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  } catch (const std::bad_alloc&) {
+    return "out of memory: " + archivePath;
+  }
+}
+
+Extraction RunExtraction(const std::string& archivePath, const std::string& destination) {
+  Extraction extraction;
+  const std::optional<std::string> failed = WithReader(archivePath, [&](ZipReader& reader) {
     extraction.failure = CheckBeforeWriting(reader, archivePath, destination);
-    if (extraction.failure) return extraction;
+    if (extraction.failure) return;
     MakeDirTree(destination, false);
     ExtractEntries(reader, destination, extraction);
-  } catch (const ZipError& e) {
-    extraction.failure = ExtractFailure{e.what()};
-  } catch (const ZipFileError& e) {
-    extraction.failure = ExtractFailure{e.what()};
-  } catch (const std::bad_alloc&) {
-    extraction.failure = ExtractFailure{"out of memory: " + archivePath};
-  }
+  });
+  if (failed) extraction.failure = ExtractFailure{*failed};
   return extraction;
 }
 
@@ -220,6 +221,11 @@ std::string ArchiveDownloadDir(const DataLayout& layout, int type) {
     case 1: case 8: case kDownloadTick: return layout.TickZipDir();
     default: return {};
   }
+}
+
+std::string DownloadedArchivePath(const DataLayout& layout, int type, const std::string& fileName) {
+  const std::string dir = ArchiveDownloadDir(layout, type);
+  return dir.empty() ? std::string() : dir + fileName;
 }
 
 std::string ArchiveDestinationDir(const DataLayout& layout, int type) {
@@ -265,8 +271,7 @@ OperationResult ExtractArchive(const std::string& archivePath, const std::string
 
 bool ListArchive(const std::string& archivePath, std::vector<ArchiveEntry>& entries, std::string* reason) {
   entries.clear();
-  try {
-    ZipReader reader(archivePath);
+  const std::optional<std::string> failed = WithReader(archivePath, [&](ZipReader& reader) {
     reader.GoToFirstEntry();
     do {
       ZipEntryInfo info;
@@ -275,15 +280,9 @@ bool ListArchive(const std::string& archivePath, std::vector<ArchiveEntry>& entr
                                      info.method, info.modificationTime});
     } while (reader.GoToNextEntry());
     reader.Close();
-    return true;
-  } catch (const ZipError& e) {
-    if (reason != nullptr) *reason = e.what();
-  } catch (const ZipFileError& e) {
-    if (reason != nullptr) *reason = e.what();
-  } catch (const std::bad_alloc&) {
-    if (reason != nullptr) *reason = "out of memory: " + archivePath;
-  }
-  return false;
+  });
+  if (failed && reason != nullptr) *reason = *failed;
+  return !failed;
 }
 
 OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::string& fileName, int type) {
@@ -292,11 +291,10 @@ OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::str
     lock.emplace(layout);
     if (!lock->held()) return lock->Refuse();
   }
-  const std::string dir = ArchiveDownloadDir(layout, type);
-  const std::string path = dir + fileName;
+  const std::string path = DownloadedArchivePath(layout, type, fileName);
   RunLog("准备解压文件 %s ", path.c_str());
   struct stat st {};
-  UniqueFd fd(dir.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd fd(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     SetStatusText(kArchiveMissingMessage);
     RunLog("%s %s", path.c_str(), kArchiveMissingMessage);

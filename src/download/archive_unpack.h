@@ -28,6 +28,8 @@ inline constexpr int kDownloadTick = 11;
 // in '/'; empty for a type that has no place.
 std::string ArchiveDownloadDir(const DataLayout& layout, int type);
 std::string ArchiveDestinationDir(const DataLayout& layout, int type);
+// The archive `fileName` of a type in its download folder; empty likewise.
+std::string DownloadedArchivePath(const DataLayout& layout, int type, const std::string& fileName);
 
 // The unpacking step after a complete download: the archive `fileName` in the
 // type's download folder is extracted into the type's destination. Types that

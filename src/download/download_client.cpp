@@ -2,11 +2,9 @@
 
 #include <curl/curl.h>
 #include <strings.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <condition_variable>
+#include <cerrno>  // program_invocation_short_name
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -14,11 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/file_helpers.h"
 #include "base/run_log.h"
 #include "base/unique_fd.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
 #include "download/download_config.h"
+#include "download/partial_file.h"
 
 namespace marbloom {
 namespace {
@@ -59,17 +59,6 @@ bool LooksLikeHtml(const unsigned char* data, std::size_t n) {
   return n > 6 && (::strncasecmp(text, "<html>", 6) == 0 || ::strncasecmp(text, "<!DOCT", 6) == 0);
 }
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, data, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    data += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
-}
-
 struct CurlUrlDeleter {
   void operator()(CURLU* u) const { curl_url_cleanup(u); }
 };
@@ -93,8 +82,9 @@ std::string UrlPart(CURLU* url, CURLUPart part) {
 // One call of StartDownload, run on the transfer thread.
 class DownloadTransfer {
  public:
-  DownloadTransfer(DownloadClient& client, int type, std::string url, std::string fileName)
-      : client_(client), type_(type), url_(CutAtHash(url)), fileName_(std::move(fileName)) {}
+  DownloadTransfer(DownloadClient& client, int type, std::string url, std::string fileName, std::string localPath)
+      : client_(client), type_(type), url_(CutAtHash(url)), fileName_(std::move(fileName)),
+        localPath_(std::move(localPath)) {}
 
   int Run();
 
@@ -110,16 +100,17 @@ class DownloadTransfer {
   int Finish(CURLcode code);
   int FinishBody();
   void Stop(int result, bool missing = false);
-  void DropLocalFile();
 
   DownloadClient& client_;
   const int type_;
   const std::string url_;
   const std::string fileName_;
-  std::string host_, localPath_;
+  const std::string localPath_;
+  std::string host_;
   CURL* curl_ = nullptr;
   Stage stage_ = Stage::kHeaders;
   int result_ = 0;
+  PartialFile partial_;  // the local file, once created, until the whole body is in
   UniqueFd file_;
   long long length_ = 0, total_ = 0;
   std::vector<unsigned char> buffer_ = std::vector<unsigned char>(kBufferBytes);
@@ -209,12 +200,12 @@ void DownloadTransfer::DecideOnHeaders() {
     return Stop(kDownloadMissing, true);
   }
   length_ = length;
-  localPath_ = ArchiveDownloadDir(client_.layout_, type_) + fileName_;
   file_ = OpenForWriting(localPath_);
   if (!file_) {
     ReportF("%s", kCannotSaveMessage);
     return Stop(kDownloadError);
   }
+  partial_.Track(localPath_);
   stage_ = Stage::kBody;
   bodyStart_ = std::chrono::steady_clock::now();
 }
@@ -244,14 +235,12 @@ bool DownloadTransfer::FlushChunk() {
     const auto elapsed = std::chrono::steady_clock::now() - bodyStart_;
     chunk_ = NextChunkBytes(n, std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
     if (LooksLikeHtml(buffer_.data(), n)) {
-      DropLocalFile();
       ReportF("%s", kHtmlPageMessage);
       Stop(kDownloadMissing, true);
       return false;
     }
   }
-  if (!WriteAll(file_.get(), buffer_.data(), n)) {
-    DropLocalFile();
+  if (!WriteAllAt(file_.get(), buffer_.data(), n, total_)) {
     ReportF("%s", kTransferErrorMessage);
     Stop(kDownloadError);
     return false;
@@ -265,7 +254,6 @@ bool DownloadTransfer::FlushChunk() {
   if (client_.Cancelled()) {
     ReportF("%s", kDownloadCancelledMessage);
     SetProgressFraction(0);
-    DropLocalFile();
     Stop(kDownloadCancelled);
     return false;
   }
@@ -276,9 +264,8 @@ int DownloadTransfer::Finish(CURLcode code) {
   if (stage_ == Stage::kStopped) return result_;
   if (code == CURLE_OK && stage_ == Stage::kHeaders) DecideOnHeaders();
   if (stage_ == Stage::kStopped) return result_;
-  if (code == CURLE_OK && total_ == length_) return FinishBody();
+  if (code == CURLE_OK && stage_ == Stage::kBody && total_ == length_) return FinishBody();
   if (stage_ == Stage::kBody) {
-    DropLocalFile();
     ReportF("%s", kTransferErrorMessage);
     return kDownloadError;
   }
@@ -299,16 +286,15 @@ int DownloadTransfer::Finish(CURLcode code) {
 // The whole body is on disk: close it, then unpack unless cancelled.
 int DownloadTransfer::FinishBody() {
   if (!file_.Close()) {
-    DropLocalFile();
     ReportF("%s", kTransferErrorMessage);
     return kDownloadError;
   }
   if (client_.Cancelled()) {
-    DropLocalFile();
     ReportF("%s", kDownloadCancelledMessage);
     SetProgressFraction(0);
     return kDownloadCancelled;
   }
+  partial_.Keep();
   return client_.unpack_ ? client_.unpack_(fileName_, type_)
                          : UnpackArchive(client_.layout_, fileName_, type_);
 }
@@ -317,11 +303,6 @@ void DownloadTransfer::Stop(int result, bool missing) {
   stage_ = Stage::kStopped;
   result_ = result;
   client_.lastMissing_.store(missing);
-}
-
-void DownloadTransfer::DropLocalFile() {
-  file_.Close();
-  if (!localPath_.empty()) ::unlink(localPath_.c_str());
 }
 
 DownloadClient::DownloadClient(DataLayout layout, std::string baseUrl)
@@ -333,36 +314,25 @@ DownloadClient::~DownloadClient() = default;
 
 int DownloadClient::StartDownload(int type, int date) {
   lastMissing_.store(false);
-  if (ArchiveDownloadDir(layout_, type).empty()) {
+  const bool config = type == kDownloadConfig;
+  const std::string fileName = config ? kConfigArchive : DayArchiveName(date);
+  std::string localPath = DownloadedArchivePath(layout_, type, fileName);
+  if (localPath.empty()) {
     ReportF("%s", kBadUrlMessage);
     return kDownloadError;
   }
-  const bool config = type == kDownloadConfig;
-  const std::string fileName = config ? kConfigArchive : DayArchiveName(date);
-  DownloadTransfer transfer(*this, type, (config ? baseUrl_ : ServerPath(type)) + fileName, fileName);
-
-  std::mutex mutex;
-  std::condition_variable ended;
-  int result = 0;
-  bool done = false;
-  std::thread thread;
-  try {
-    thread = std::thread([&] {
-      const int r = transfer.Run();
-      std::lock_guard<std::mutex> lock(mutex);
-      result = r;
-      done = true;
-      ended.notify_all();
-    });
-  } catch (const std::system_error&) {
-    ReportF("%s", kTransferErrorMessage);
-    return kDownloadError;
-  }
+  // The transfer, and the local file it leaves behind on failure, ends before
+  // the result is returned.
+  int result = kDownloadError;
   {
-    std::unique_lock<std::mutex> lock(mutex);
-    while (!done) ended.wait_for(lock, timings_.poll);
+    DownloadTransfer transfer(*this, type, (config ? baseUrl_ : ServerPath(type)) + fileName, fileName,
+                              std::move(localPath));
+    try {
+      std::thread([&] { result = transfer.Run(); }).join();
+    } catch (const std::system_error&) {
+      ReportF("%s", kTransferErrorMessage);
+    }
   }
-  thread.join();
   SetProgressFraction(0);
   return result;
 }

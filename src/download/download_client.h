@@ -35,7 +35,6 @@ inline constexpr const char* kDownloadCancelledMessage = "下载被取消!";
 struct DownloadTimings {
   std::chrono::milliseconds connect{10000};  // connection set-up
   int stallSeconds = 15;                     // no byte sent or received for this long ends the transfer
-  std::chrono::milliseconds poll{100};       // the waiting caller looks at the result this often
 };
 
 class DownloadClient {

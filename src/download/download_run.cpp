@@ -62,15 +62,17 @@ OperationResult DownloadRun::Run(const DownloadRequest& request) {
   ReportF("%s", kStartingDownloadMessage);
   if (!DownloadConfigLoaded && !LoadDownloadConfig(client_)) {
     ReportF("%s", kConfigFailedMessage);
-    return Finish(Outcome::kFailed, kConfigFailedMessage);
+    return Finish(Outcome::kFailed, kConfigFailedMessage, 1);
   }
   const Downloads got = DownloadDays(kind, first, last);
   ReportF("%s", kDownloadFinishedMessage);
-  const Outcome outcome = got.failed ? Outcome::kFailed : Outcome::kDone;
-  if (got.first == 0) return Finish(got.failed ? Outcome::kFailed : Outcome::kNothingToDo, kDownloadFinishedMessage);
-  if (!request.convert) return Finish(outcome, kDownloadFinishedMessage);
+  const Outcome outcome = got.failedDays > 0 ? Outcome::kFailed : Outcome::kDone;
+  if (got.first == 0)
+    return Finish(got.failedDays > 0 ? Outcome::kFailed : Outcome::kNothingToDo, kDownloadFinishedMessage,
+                  got.failedDays);
+  if (!request.convert) return Finish(outcome, kDownloadFinishedMessage, got.failedDays);
   const OperationResult converted = Convert(kind, got.first, got.last);
-  return Finish(Worse(outcome, converted.outcome), converted.message);
+  return Finish(Worse(outcome, converted.outcome), converted.message, got.failedDays + converted.failedItems);
 }
 
 OperationResult DownloadRun::Refuse(const char* message) {
@@ -79,9 +81,9 @@ OperationResult DownloadRun::Refuse(const char* message) {
   return OperationResult{Outcome::kInvalid, message, 0};
 }
 
-OperationResult DownloadRun::Finish(Outcome outcome, std::string message) {
+OperationResult DownloadRun::Finish(Outcome outcome, std::string message, int failedItems) {
   if (cancelled_.load()) outcome = Outcome::kCancelled;
-  return OperationResult{outcome, std::move(message), 0};
+  return OperationResult{outcome, std::move(message), failedItems};
 }
 
 // Every weekday of the range; the first and last day obtained.
@@ -99,7 +101,7 @@ DownloadRun::Downloads DownloadRun::DownloadDays(int kind, int first, int last) 
         if (got.first == 0) got.first = day;
         got.last = day;
       } else if (result != kDownloadCancelled && !client_.LastWasMissing()) {
-        got.failed = true;
+        ++got.failedDays;
       }
     }
     if (cancelled_.load()) break;

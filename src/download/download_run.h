@@ -43,7 +43,8 @@ class DownloadRun {
   // Runs on the caller's thread until done or cancelled. Refused dates give
   // kInvalid; no day obtained kNothingToDo; a configuration, day or
   // conversion failure kFailed; a cancel kCancelled; else the conversion's
-  // outcome. The message is the last status line.
+  // outcome. The message is the last status line; failedItems counts the
+  // failed days and the conversion's failed items.
   OperationResult Run(const DownloadRequest& request);
 
   // Clears every cancel; called before a run.
@@ -58,12 +59,10 @@ class DownloadRun {
   std::function<void()> onFocusFirstDate;
   std::function<void()> onConverting;
 
-  DownloadClient& client() { return client_; }
-
  private:
   struct Downloads {
     int first = 0, last = 0;  // the first and last day obtained
-    bool failed = false;      // a day failed otherwise than "no such file"
+    int failedDays = 0;       // days that failed otherwise than "no such file"
   };
   OperationResult Refuse(const char* message);
   Downloads DownloadDays(int kind, int first, int last);
@@ -71,7 +70,7 @@ class DownloadRun {
   // Runs one conversion step on a fresh engine that Cancel can reach.
   template <class Engine, class Step>
   OperationResult RunEngine(std::unique_ptr<Engine> engine, Step step);
-  OperationResult Finish(Outcome outcome, std::string message);
+  OperationResult Finish(Outcome outcome, std::string message, int failedItems);
 
   const DataLayout layout_;
   const bool buildMinutes_;

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
+#include "base/file_helpers.h"
 #include "common/little_endian.h"
 #include "download/zip_format.h"
 
@@ -105,6 +107,7 @@ bool ZipOutputFile::Open(const std::string& path) {
   path_ = path;
   if (!buffer_) buffer_ = std::make_unique<unsigned char[]>(kOutputBufferBytes);
   buffered_ = 0;
+  written_ = 0;
   return true;
 }
 
@@ -121,17 +124,11 @@ void ZipOutputFile::Write(const void* data, std::size_t size) {
 }
 
 void ZipOutputFile::Flush() {
-  std::size_t done = 0;
-  while (done < buffered_) {
-    ssize_t n = ::write(fd_.get(), buffer_.get() + done, buffered_ - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      buffered_ = 0;
-      throw ZipFileError("write", n < 0 ? errno : ENOSPC, path_);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  buffered_ = 0;
+  const std::size_t n = std::exchange(buffered_, 0);
+  errno = 0;
+  if (n > 0 && !WriteAllAt(fd_.get(), buffer_.get(), n, written_))
+    throw ZipFileError("write", errno != 0 ? errno : ENOSPC, path_);
+  written_ += static_cast<int64_t>(n);
 }
 
 void ZipOutputFile::Close() {

@@ -118,6 +118,7 @@ class ZipOutputFile {
   std::string path_;
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t buffered_ = 0;
+  int64_t written_ = 0;  // bytes already in the file
 };
 
 class ZipReader : public ZipMemoryGuard {
