@@ -56,12 +56,9 @@ int Download(int kind, const RunArgs& args) {
   run.Reset();
   const DownloadRequest request{kind, TimeOfDate(ParseDate(args.from).value_or(0)),
                                 TimeOfDate(ParseDate(args.to).value_or(0)), !args.noConvert};
-  // A cancel that came while the days were downloading also stops the
-  // conversion of the days obtained, before its first item.
-  run.onConverting = [&run] {
-    if (ProcessCancel().Requested()) run.Cancel();
-  };
-  RunningOperation running([&run] { run.Cancel(); });
+  // Ctrl-C ends the whole command: no conversion after the downloads, and
+  // no minute build after a cancelled tick conversion.
+  RunningOperation running([&run] { run.CancelAll(); });
   return FinishWith(run.Run(request));
 }
 

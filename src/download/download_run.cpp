@@ -30,6 +30,7 @@ DownloadRun::~DownloadRun() = default;
 
 void DownloadRun::Reset() {
   cancelled_.store(false);
+  stopAll_.store(false);
   client_.Reset();
   std::lock_guard<std::mutex> lock(engineMutex_);
   pendingCancel_ = false;
@@ -43,6 +44,11 @@ void DownloadRun::Cancel() {
     engine_->Cancel();
   else if (converting_)
     pendingCancel_ = true;
+}
+
+void DownloadRun::CancelAll() {
+  stopAll_.store(true);
+  Cancel();
 }
 
 OperationResult DownloadRun::Run(const DownloadRequest& request) {
@@ -142,7 +148,7 @@ OperationResult DownloadRun::RunEngine(std::unique_ptr<Engine> engine, Step step
   {
     std::lock_guard<std::mutex> lock(engineMutex_);
     engine->Reset();
-    if (pendingCancel_) engine->Cancel();
+    if (pendingCancel_ || stopAll_.load()) engine->Cancel();
     pendingCancel_ = false;
     engine_ = engine.get();
   }

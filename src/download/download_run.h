@@ -52,6 +52,10 @@ class DownloadRun {
   // Stops the download loop after the current day, or the conversion that
   // runs now. A fresh engine of a later step starts uncancelled.
   void Cancel();
+  // Stops the whole run: the downloads, and every conversion step, each of
+  // which then stops at its first item with its cancel message (the command
+  // line's Ctrl-C).
+  void CancelAll();
 
   // Called on the running thread: a date check failed (the page moves the
   // focus to the first date), and the conversion starts (the page's cancel
@@ -77,6 +81,7 @@ class DownloadRun {
   const MinuteOptions minuteOptions_;
   DownloadClient client_;
   std::atomic<bool> cancelled_{false};
+  std::atomic<bool> stopAll_{false};
   std::mutex engineMutex_;
   OperationEngine* engine_ = nullptr;  // the engine converting now
   bool converting_ = false;

@@ -23,19 +23,22 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
   ASSERT_TRUE(nginx.Start(site.path()));
   DownloadConfigLoaded = 0;
   DownloadRun run(tree.layout(), nginx.baseUrl(), true, MinuteOptions{});
-  // cancel: 1 once as the conversion starts, 2 also from another thread until the run ends.
+  // cancel: 1 once as the conversion starts, 2 also from another thread until
+  // the run ends, 3 the whole run (CancelAll) as the conversion starts.
   const struct { int kind, first, last, cancel; Outcome outcome; const char* message; } rows[] = {
       {10, 20220509, 20220515, 0, Outcome::kDone, "日线转档完成!"},
       {11, 20220509, 20220515, 0, Outcome::kDone, "分钟数据转档完成!"},
       {10, 20220510, 20220510, 2, Outcome::kCancelled, "日线转档被取消!"},
       // After a cancelled tick conversion the minute build still starts, on a fresh engine.
       {11, 20220511, 20220511, 1, Outcome::kCancelled, "分钟数据转档完成!"},
+      {11, 20220512, 20220512, 3, Outcome::kCancelled, "分钟数据转档被取消!"},
   };
   for (const auto& row : rows) {
     std::atomic<bool> ended{false};
     std::thread canceller;
     run.Reset();
     run.onConverting = [&] {
+      if (row.cancel == 3) return run.CancelAll();
       if (row.cancel > 0) run.Cancel();
       if (row.cancel > 1) canceller = std::thread([&] {
           while (!ended) run.Cancel(), std::this_thread::yield();
