@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "cli/cli_common.h"
 #include "cli/cli_signals.h"
+#include "common/calendar.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
 #include "download/download_config.h"
@@ -20,17 +21,6 @@ struct RunArgs {
   std::string from, to;
   bool noConvert = false;
 };
-
-// Local noon of a date, as a date picker holds it.
-std::time_t TimeOfDate(int date) {
-  std::tm t{};
-  t.tm_year = date / 10000 - 1900;
-  t.tm_mon = date / 100 % 100 - 1;
-  t.tm_mday = date % 100;
-  t.tm_hour = 12;
-  t.tm_isdst = -1;
-  return std::mktime(&t);
-}
 
 int LoadConfig() {
   if (int code = RequireDataTree(kDataGuardMessage)) return code;
@@ -54,8 +44,8 @@ int Download(int kind, const RunArgs& args) {
   const AppSettings& settings = Settings();
   DownloadRun run(CurrentLayout(), settings.downloadBase, settings.minutesAfterTick != 0, CurrentMinuteOptions());
   run.Reset();
-  const DownloadRequest request{kind, TimeOfDate(ParseDate(args.from).value_or(0)),
-                                TimeOfDate(ParseDate(args.to).value_or(0)), !args.noConvert};
+  const DownloadRequest request{kind, LocalNoonOf(ParseDate(args.from).value_or(0)),
+                                LocalNoonOf(ParseDate(args.to).value_or(0)), !args.noConvert};
   // Ctrl-C ends the whole command: no conversion after the downloads, and
   // no minute build after a cancelled tick conversion.
   RunningOperation running([&run] { run.CancelAll(); });

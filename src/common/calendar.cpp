@@ -81,4 +81,14 @@ int LocalDateOf(std::time_t t) {
   return (local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday;
 }
 
+std::time_t LocalNoonOf(int date) {
+  std::tm t{};
+  t.tm_year = date / 10000 - 1900;
+  t.tm_mon = date / 100 % 100 - 1;
+  t.tm_mday = date % 100;
+  t.tm_hour = 12;
+  t.tm_isdst = -1;
+  return std::mktime(&t);
+}
+
 }  // namespace marbloom

@@ -18,5 +18,7 @@ int NextTradingDay(int date);
 
 // The local calendar date of a time value, as YYYYMMDD.
 int LocalDateOf(std::time_t t);
+// Local noon of a date, as a date picker holds it.
+std::time_t LocalNoonOf(int date);
 
 }  // namespace marbloom

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "common/data_layout.h"
 #include "common/operation_result.h"
 
 namespace marbloom {
@@ -29,6 +30,10 @@ class OperationEngine {
  protected:
   // Called at the start of every operation.
   void BeginOperation() { failures_ = 0; }
+  // The end of a writing operation that wrote anything: one flush of the file
+  // system holding the tree, so that an operation that reports done has its
+  // data on disk. A failed flush is logged and counts as a failed item.
+  void FlushTree(const DataLayout& layout);
   // The result of an operation that ran to its end: kDone turns kFailed
   // when items failed; the message stays the operation's own.
   OperationResult Conclude(Outcome outcome, std::string message) const {

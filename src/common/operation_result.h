@@ -23,4 +23,24 @@ struct OperationResult {
   bool done() const { return outcome == Outcome::kDone; }
 };
 
+// Two steps run one after the other as one action: the worse outcome (nothing
+// to do, done, failed, cancelled, invalid, busy, in that order), the failed
+// items of both and the second step's message.
+inline OperationResult CombineSteps(const OperationResult& first, OperationResult second) {
+  auto rank = [](Outcome o) {
+    switch (o) {
+      case Outcome::kNothingToDo: return 0;
+      case Outcome::kDone: return 1;
+      case Outcome::kFailed: return 2;
+      case Outcome::kCancelled: return 3;
+      case Outcome::kInvalid: return 4;
+      case Outcome::kBusy: return 5;
+    }
+    return 5;
+  };
+  if (rank(first.outcome) > rank(second.outcome)) second.outcome = first.outcome;
+  second.failedItems += first.failedItems;
+  return second;
+}
+
 }  // namespace marbloom

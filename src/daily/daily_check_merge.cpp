@@ -150,7 +150,7 @@ OperationResult DailyEngine::MergeDailyFiles(const DataLayout& source) {
   const WalkEnd end = WalkDailyFiles(source, kAllMarkets, "", kMergeTexts, kMergeDone, [&](const SecurityFile& file) {
     MergeDailyFile(source, file.market, file.code);
   });
-  if (end != WalkEnd::kNoFiles) SyncTree();
+  if (end != WalkEnd::kNoFiles) FlushTree(layout_);
   return ConcludeWalk(end, kMergeTexts, kMergeDone);
 }
 

@@ -38,7 +38,7 @@ OperationResult DailyEngine::ConvertDailyRange(int first, int last) {
     const DailyDayEnd end = ConvertDailyDay(date);
     if (end == DailyDayEnd::kCancelled) {
       SetStatusText("日线转档被取消!");
-      SyncTree();
+      FlushTree(layout_);
       return Conclude(Outcome::kCancelled, "日线转档被取消!");
     }
     anySources = anySources || end != DailyDayEnd::kNoSources;
@@ -48,7 +48,7 @@ OperationResult DailyEngine::ConvertDailyRange(int first, int last) {
   }
   SetStatusText("日线转档完成!");
   if (!anySources) return Conclude(Outcome::kNothingToDo, "日线转档完成!");
-  SyncTree();
+  FlushTree(layout_);
   return Conclude(Outcome::kDone, "日线转档完成!");
 }
 

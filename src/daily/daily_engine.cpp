@@ -39,10 +39,4 @@ OperationResult DailyEngine::ConcludeWalk(WalkEnd end, const WalkTexts& texts, c
   return Conclude(Outcome::kDone, done);
 }
 
-void DailyEngine::SyncTree() {
-  if (SyncFileSystemOf(layout_.HistoryDir())) return;
-  RunLog("写入%s文件失败!", layout_.HistoryDir().c_str());
-  NoteFailure();
-}
-
 }  // namespace marbloom

@@ -91,8 +91,6 @@ class DailyEngine : public OperationEngine {
                          const std::function<void(const SecurityFile&)>& visit);
   // The result of a walk: its status message and outcome.
   OperationResult ConcludeWalk(WalkEnd end, const WalkTexts& texts, const char* done);
-  // The end of a writing operation: one flush of the tree's file system.
-  void SyncTree();
 
   bool LoadForEdit(int market, std::string_view code, UniqueFd& fd, std::size_t* count);
   bool CheckOpenedDailyFile(int fd, int market, std::string_view code);

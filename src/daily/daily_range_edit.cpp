@@ -45,7 +45,7 @@ OperationResult DailyEngine::DeleteDailyRange(int first, int last, std::string_v
                                        DeleteDailyRecords(file.market, file.code, static_cast<uint32_t>(first),
                                                           static_cast<uint32_t>(last));
                                      });
-  if (end != WalkEnd::kNoFiles) SyncTree();
+  if (end != WalkEnd::kNoFiles) FlushTree(layout_);
   return ConcludeWalk(end, kDeleteTexts, kDeleteDone);
 }
 
@@ -59,7 +59,7 @@ OperationResult DailyEngine::ModifyDailyRange(int first, int last, const DailyFa
                                        ModifyDailyRecords(file.market, file.code, static_cast<uint32_t>(first),
                                                           static_cast<uint32_t>(last), factors);
                                      });
-  if (end != WalkEnd::kNoFiles) SyncTree();
+  if (end != WalkEnd::kNoFiles) FlushTree(layout_);
   return ConcludeWalk(end, kModifyTexts, kModifyDone);
 }
 

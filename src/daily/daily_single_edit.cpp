@@ -67,7 +67,7 @@ OperationResult DailyEngine::WriteBackDailyFields(std::string_view codeText, int
     record.word30 = Low16(SaturateToInt32(fields.declining));
   }
   const bool stored = WriteDailyRecord(security->market, security->code, record.date, record);
-  if (stored) SyncTree();
+  if (stored) FlushTree(layout_);
   if (!stored || Failures() > 0) {
     const std::string message = "写入" + layout_.DailyFile(security->market, security->code) + "文件失败!";
     SetStatusText(message);

@@ -12,15 +12,6 @@
 #include "tickdata/tick_engine.h"
 
 namespace marbloom {
-namespace {
-
-// The outcome of two steps run one after the other.
-Outcome Worse(Outcome a, Outcome b) {
-  if (a == Outcome::kDone) return b;
-  return b == Outcome::kFailed ? b : a;
-}
-
-}  // namespace
 
 DownloadRun::DownloadRun(DataLayout layout, std::string baseUrl, bool buildMinutes, MinuteOptions minuteOptions)
     : layout_(layout), buildMinutes_(buildMinutes), minuteOptions_(minuteOptions),
@@ -77,8 +68,9 @@ OperationResult DownloadRun::Run(const DownloadRequest& request) {
     return Finish(got.failedDays > 0 ? Outcome::kFailed : Outcome::kNothingToDo, kDownloadFinishedMessage,
                   got.failedDays);
   if (!request.convert) return Finish(outcome, kDownloadFinishedMessage, got.failedDays);
-  const OperationResult converted = Convert(kind, got.first, got.last);
-  return Finish(Worse(outcome, converted.outcome), converted.message, got.failedDays + converted.failedItems);
+  const OperationResult converted =
+      CombineSteps(OperationResult{outcome, "", got.failedDays}, Convert(kind, got.first, got.last));
+  return Finish(converted.outcome, converted.message, converted.failedItems);
 }
 
 OperationResult DownloadRun::Refuse(const char* message) {
@@ -132,8 +124,7 @@ OperationResult DownloadRun::Convert(int kind, int first, int last) {
     if (buildMinutes_) {
       const OperationResult minutes = RunEngine(std::make_unique<MinuteEngine>(layout_, minuteOptions_),
                                                 [&](MinuteEngine& e) { return e.BuildMinuteLines(first, last); });
-      result = OperationResult{Worse(result.outcome, minutes.outcome), minutes.message,
-                               result.failedItems + minutes.failedItems};
+      result = CombineSteps(result, minutes);
     }
   }
   std::lock_guard<std::mutex> lock(engineMutex_);

@@ -10,7 +10,6 @@
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
 #include "tickdata/minute_day_builder.h"
-#include "tickdata/tree_flush.h"
 
 namespace marbloom {
 namespace {
@@ -160,7 +159,7 @@ OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
     SetProgressFraction(static_cast<double>(i) / static_cast<double>(n));
     cancelled = Cancelled();
   }
-  FlushWrittenTree(*this, layout_, wrote_);
+  if (wrote_) FlushTree(layout_);
   const char* message = cancelled ? "分钟数据转档被取消!" : "分钟数据转档完成!";
   ReportF("%s", message);
   return Conclude(cancelled ? Outcome::kCancelled : Outcome::kDone, message);

@@ -15,7 +15,6 @@
 #include "common/tree_lock.h"
 #include "tickdata/minute_engine.h"
 #include "tickdata/minute_files.h"
-#include "tickdata/tree_flush.h"
 
 namespace marbloom {
 namespace {
@@ -53,24 +52,6 @@ std::vector<SecurityFile> FindMinuteFiles(const DataLayout& layout, MinuteKind k
 bool InRange(const MinuteBar& bar, int first, int last) {
   const int date = UnpackMinuteDate(bar.packedDate);
   return date >= first && date <= last;
-}
-
-// The worse of two results of one front action; the second's message.
-OperationResult Worse(const OperationResult& a, OperationResult b) {
-  auto rank = [](Outcome o) {
-    switch (o) {
-      case Outcome::kDone: return 1;
-      case Outcome::kNothingToDo: return 0;
-      case Outcome::kFailed: return 2;
-      case Outcome::kCancelled: return 3;
-      case Outcome::kInvalid: return 4;
-      case Outcome::kBusy: return 5;
-    }
-    return 5;
-  };
-  if (rank(a.outcome) > rank(b.outcome)) b.outcome = a.outcome;
-  b.failedItems += a.failedItems;
-  return b;
 }
 
 }  // namespace
@@ -150,7 +131,7 @@ OperationResult MinuteEngine::DeleteFiveMinuteRange(int first, int last) {
 OperationResult MinuteEngine::DeleteMinuteRange(int first, int last) {
   const OperationResult one = DeleteOneMinuteRange(first, last);
   if (one.outcome == Outcome::kBusy) return one;
-  return Worse(one, DeleteFiveMinuteRange(first, last));
+  return CombineSteps(one, DeleteFiveMinuteRange(first, last));
 }
 
 OperationResult MinuteEngine::DeleteRange(MinuteKind kind, int first, int last) {
@@ -163,7 +144,7 @@ OperationResult MinuteEngine::DeleteRange(MinuteKind kind, int first, int last) 
   const WalkEnd end = VisitSecurityFiles(*this, files, texts.walk, [&](const SecurityFile& file) {
     DeleteMinuteBars(kind, file.market, file.code, first, last);
   });
-  FlushWrittenTree(*this, layout_, wrote_);
+  if (wrote_) FlushTree(layout_);
   if (end == WalkEnd::kNoFiles) return Conclude(Outcome::kNothingToDo, texts.walk.nothingFound);
   if (end == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, texts.walk.cancelled);
   ReportF("%s", texts.done);
@@ -189,7 +170,7 @@ OperationResult MinuteEngine::ModifyMinuteRange(int first, int last, const Minut
   const WalkEnd five = ModifyPass(MinuteKind::kFiveMinute, first, last, factors, pattern);
   const WalkEnd one = five == WalkEnd::kCancelled ? WalkEnd::kCancelled
                                                   : ModifyPass(MinuteKind::kOneMinute, first, last, factors, pattern);
-  FlushWrittenTree(*this, layout_, wrote_);
+  if (wrote_) FlushTree(layout_);
   if (one == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, kModifyCancelled);
   SetStatusText(kModifyDone);
   const bool nothing = five == WalkEnd::kNoFiles && one == WalkEnd::kNoFiles;

@@ -10,7 +10,6 @@
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
-#include "tickdata/tree_flush.h"
 
 namespace marbloom {
 namespace {
@@ -88,7 +87,7 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
     SetProgressFraction(static_cast<double>(i) / static_cast<double>(list.size()));
     cancelled = Cancelled();
   }
-  FlushWrittenTree(*this, layout_, wrote_);
+  if (wrote_) FlushTree(layout_);
   const char* message = cancelled ? "分笔数据转档被取消!" : "分笔数据转档完成!";
   ReportF("%s", message);
   return Conclude(cancelled ? Outcome::kCancelled : Outcome::kDone, message);

@@ -7,7 +7,6 @@
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
 #include "tickdata/tick_engine.h"
-#include "tickdata/tree_flush.h"
 
 namespace marbloom {
 namespace {
@@ -31,7 +30,7 @@ OperationResult TickEngine::DeleteTickRange(int first, int last) {
   const WalkTexts texts{"", "正在删除股票%s分笔数据", "删除分笔数据操作被取消!"};
   const WalkEnd end = VisitSecurityFiles(*this, files, texts,
                                          [&](const SecurityFile& file) { DeleteTickDays(StemOf(file), first, last); });
-  FlushWrittenTree(*this, layout_, wrote_);
+  if (wrote_) FlushTree(layout_);
   if (end == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, texts.cancelled);
   ReportF("%s", "删除分笔数据完成!");
   return Conclude(Outcome::kDone, "删除分笔数据完成!");

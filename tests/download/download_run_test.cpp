@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/calendar.h"
 #include "common/shared_state.h"
 #include "download/download_config.h"
 #include "download/download_test_support.h"
@@ -44,7 +45,7 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
           while (!ended) run.Cancel(), std::this_thread::yield();
         });
     };
-    const OperationResult result = run.Run(DownloadRequest{row.kind, NoonOf(row.first), NoonOf(row.last), true});
+    const OperationResult result = run.Run(DownloadRequest{row.kind, LocalNoonOf(row.first), LocalNoonOf(row.last), true});
     ended = true;
     if (canceller.joinable()) canceller.join();
     EXPECT_EQ(result.outcome, row.outcome) << row.kind << " " << row.first;

@@ -79,14 +79,6 @@ class NginxServer {
   int port_ = FreeLoopbackPort();
 };
 
-// Local noon of a date, as a date picker holds it.
-inline std::time_t NoonOf(int date) {
-  std::tm t{};
-  t.tm_year = date / 10000 - 1900, t.tm_mon = date / 100 % 100 - 1, t.tm_mday = date % 100, t.tm_hour = 12;
-  t.tm_isdst = -1;
-  return std::mktime(&t);
-}
-
 // The run-log messages (time stamps cut) written after the log read `before`.
 inline std::vector<std::string> NewLogMessages(const std::string& before) {
   std::istringstream in(ReadRunLog().substr(before.size()));
