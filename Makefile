@@ -41,7 +41,8 @@ tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARBLOOM_WERROR=ON \
 	  -DMARBLOOM_BUILD_GUI=OFF -DMARBLOOM_SANITIZE=thread
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -R 'Threaded\.'
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp $(TSAN_OPTIONS)" \
+	  ctest --output-on-failure -j $(JOBS) -R 'Threaded\.'
 
 sanitize: asan tsan
 
