@@ -179,7 +179,17 @@ TEST_P(TickScales, TicksAndBarsAreTheSampleTicks) {
       EXPECT_EQ(CellText(bars, *top, ViewColumn::kHigh), barPrice(high));
       EXPECT_EQ(Cell(bars, bars.rows.size() - 1, ViewColumn::kClose), barPrice(barValue(day->ticks.back().price)));
       EXPECT_EQ(Cell(bars, 0, ViewColumn::kDate), "2024-03-12");
+      const std::string csv = DataViewCsv(bars);
+      EXPECT_EQ(csv.substr(0, csv.find('\n')), "date,time,open,high,low,close,volume,amount");
+      EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), bars.rows.size() + 1);
     }
+    const std::string csv = DataViewCsv(ticks);
+    EXPECT_EQ(csv.substr(0, csv.find('\n', csv.find('\n') + 1)),
+              "date,time,price,volume,extra,kind\n2024-03-12," + Cell(ticks, 0, ViewColumn::kTime) + "," +
+                  Cell(ticks, 0, ViewColumn::kPrice) + "," + std::to_string(ticks.rows[0].volume) + "," +
+                  std::to_string(ticks.rows[0].extra) + "," + std::to_string(day->ticks[0].kind));
+    const auto stems = SecuritiesWithData(tree_->layout(), ViewKind::kOneMinute);
+    EXPECT_TRUE(std::binary_search(stems.begin(), stems.end(), SecurityStem(s.market, s.code)));
     ++compared;
   }
   EXPECT_GT(compared, 0);
@@ -220,6 +230,7 @@ struct FileCase {
   std::vector<Shown> rows;
   bool ok;
   const char* message;  // part of the message
+  const char* csv = "";  // how its CSV begins
 };
 
 class DailyFiles : public ::testing::TestWithParam<FileCase> {};
@@ -241,6 +252,9 @@ TEST_P(DailyFiles, RowsFlagsAndVolumes) {
     EXPECT_EQ(view.rows[i].flag, c.rows[i].flag) << i;
     EXPECT_EQ(view.rows[i].volume, c.rows[i].volume) << i;
   }
+  const std::string csv = DataViewCsv(view);
+  EXPECT_EQ(csv.substr(0, std::strlen(c.csv)), c.csv);
+  EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), view.rows.size() + 1);
 }
 
 constexpr RowFlag kOk = RowFlag::kNone, kZero = RowFlag::kZeroDate, kDisorder = RowFlag::kDateNotRising;
@@ -250,12 +264,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, DailyFiles, ::testing::Values(
     FileCase{"lotForms", "000001", {Record(20240311, 50000000, 7, 0xC364), Record(20240312, 3000, 300, 0xC3F4),
         Record(20240313, 3000, 0, 1), Record(20240314, 4000, 0, 0)}, 0, 0, 0,
         {{20240311, kOk, 5000000007}, {20240312, kOk, 1500300}, {20240313, kOk, 3000}, {20240314, kOk, 4000}},
-        true, "共4条"},
+        true, "共4条", "date,open,high,low,close,volume,amount,flag\n"
+        "2024-03-11,10.00,10.50,9.90,10.20,5000000007,345.50,\n"},
     FileCase{"indexCounts", "399001", {Record(20240311, 77, 1200, 0xC3F4)}, 0, 0, 0, {{20240311, kOk, 77}},
-        true, "sz399001日线共1条"},
+        true, "sz399001日线共1条", "date,open,high,low,close,volume,amount,advancing,declining,flag\n"
+        "2024-03-11,10.00,10.50,9.90,10.20,77,345.50,1200,50164,\n"},
     FileCase{"flags", "000001", {Record(0), Record(20240311), Record(20240312), Record(20240312), Record(0),
         Record(20240310)}, 0, 0, 0, {{0, kZero, 1000}, {20240311, kOk, 1000}, {20240312, kOk, 1000},
-        {20240312, kDisorder, 1000}, {0, kZero, 1000}, {20240310, kOk, 1000}}, true, "其中3条日期异常"},
+        {20240312, kDisorder, 1000}, {0, kZero, 1000}, {20240310, kOk, 1000}}, true, "其中3条日期异常",
+        "date,open,high,low,close,volume,amount,flag\n0,10.00,10.50,9.90,10.20,1000,345.50,日期为0\n"},
     FileCase{"rangeKeepsZeroDatesInside", "000001", {Record(20240311), Record(20240312), Record(0),
         Record(20240313), Record(0), Record(20240314)}, 0, 20240312, 20240313,
         {{20240312, kOk, 1000}, {0, kZero, 1000}, {20240313, kOk, 1000}, {0, kZero, 1000}}, true, "共4条"},
@@ -266,53 +283,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, DailyFiles, ::testing::Values(
     FileCase{"missing", "000001", {}, 0, 0, 0, {}, false, "找不到文件"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
-
-// Each kind's CSV: the header, then the record's cells as the table shows them.
-TEST(DataViewCsv, HeaderAndRecordOfEachKind) {
-  TestTree tree;
-  const DailyRecord daily = Record(20240311, 1200, 0, 1);
-  WriteFileBytes(
-      tree.layout().DailyFile(0, "000001"),
-      std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(&daily), reinterpret_cast<const uint8_t*>(&daily + 1)));
-  const MinuteBar bar{PackMinuteDate(20240311), 575, 1000, 1050, 990, 1020, 345.5f, 1200, 0};
-  std::vector<uint8_t> bars(48 * sizeof bar);
-  for (std::size_t i = 0; i < 48; ++i) std::memcpy(bars.data() + i * sizeof bar, &bar, sizeof bar);
-  WriteFileBytes(tree.layout().FiveMinuteFile(0, "000001"), bars);
-  struct Expect {
-    ViewKind kind;
-    const char* head;
-    std::size_t lines;
-  } expects[] = {
-      {ViewKind::kDaily,
-       "date,open,high,low,close,volume,amount,flag\n2024-03-11,10.00,10.50,9.90,10.20,1200,345.50,\n", 2},
-      {ViewKind::kFiveMinute,
-       "date,time,open,high,low,close,volume,amount\n2024-03-11,09:35,10.00,10.50,9.90,10.20,1200,345.50\n", 49},
-  };
-  for (const Expect& e : expects) {
-    const std::string csv = DataViewCsv(ReadDataView(tree.layout(), ViewRequest{0, "000001", e.kind, 0, 0, 0}));
-    EXPECT_EQ(csv.substr(0, std::strlen(e.head)), e.head);
-    EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), e.lines);
-  }
-}
-
-TEST_F(SampleTreeTest, TickCsvAndCompletion) {
-  const sample::SampleSecurity s = OfTypes({2}, 1).front();
-  const auto day = sample::TickDayOf(kDays[0], s.market, s.code, kSample);
-  ASSERT_TRUE(day);
-  const DataView view = Read(s, ViewKind::kTicks, 1, kDays[0], kDays[0]);
-  const std::string csv = DataViewCsv(view);
-  const sample::SampleTick& t = day->ticks.front();
-  char first[160];
-  std::snprintf(first, sizeof first, "date,time,price,volume,extra,kind\n2024-03-11,%02d:%02d:%02d,%s,%u,",
-                t.seconds / 3600, t.seconds / 60 % 60, t.seconds % 60, Fixed(2, t.price / 100.0).c_str(),
-                static_cast<uint32_t>(t.volume));
-  EXPECT_EQ(csv.substr(0, std::strlen(first)), first);
-  EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), day->ticks.size() + 1);
-  for (ViewKind kind : {ViewKind::kDaily, ViewKind::kOneMinute, ViewKind::kTicks}) {
-    const auto stems = SecuritiesWithData(tree_->layout(), kind);
-    EXPECT_TRUE(std::binary_search(stems.begin(), stems.end(), SecurityStem(s.market, s.code)));
-  }
-}
 
 }  // namespace
 }  // namespace marbloom::test
