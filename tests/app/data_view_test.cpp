@@ -239,8 +239,9 @@ TEST_P(DailyFiles, RowsFlagsAndVolumes) {
   const FileCase& c = GetParam();
   TestTree tree;
   if (!c.records.empty() || c.strayBytes > 0) {
-    std::vector<uint8_t> bytes(c.records.size() * sizeof(DailyRecord) + c.strayBytes, 0);
-    std::memcpy(bytes.data(), c.records.data(), c.records.size() * sizeof(DailyRecord));
+    std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(c.records.data()),
+                               reinterpret_cast<const uint8_t*>(c.records.data() + c.records.size()));
+    bytes.resize(bytes.size() + c.strayBytes, 0);
     WriteFileBytes(tree.layout().DailyFile(0, c.code), bytes);
   }
   const DataView view = ReadDataView(tree.layout(), ViewRequest{0, c.code, ViewKind::kDaily, c.first, c.last, 0});
