@@ -16,10 +16,8 @@
 #include "cli/cli_show.h"
 #include "common/code_pattern.h"
 #include "common/date_range.h"
-#include "common/security_class.h"
 #include "common/shared_state.h"
 #include "tickdata/minute_engine.h"
-#include "tickdata/minute_files.h"
 
 namespace marbloom::cli {
 

@@ -1,8 +1,8 @@
 // tick convert | tick delete | tick check | tick show: the tick operations of
-// the tick page, with its checks and messages.
+// the tick page, with its checks and messages; show reads through the data
+// reader.
 #include <cstdio>
 #include <memory>
-#include <span>
 #include <string>
 
 #include "app/settings.h"
