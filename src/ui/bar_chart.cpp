@@ -139,10 +139,10 @@ void BarChart::Rebuild() {
   perBucket_ = std::max(1, (count_ + most - 1) / most);
   buckets_ = count_ > 0 ? (count_ + perBucket_ - 1) / perBucket_ : 0;
   hover_->setText(QString());
+  LabelAxis();
   if (buckets_ == 0) return;
   ticks ? DrawPriceLine() : DrawCandles();
   DrawVolumes();
-  LabelAxis();
   QTimer::singleShot(0, this, &BarChart::AlignPlots);
 }
 
@@ -224,7 +224,7 @@ void BarChart::LabelAxis() {
   auto* axis = AxisOf<QCategoryAxis>(volume_, Qt::Horizontal);
   for (const QString& label : axis->categoriesLabels()) axis->remove(label);
   axis->setRange(-0.5, buckets_ - 0.5);
-  const bool timed = view_->request.kind != ViewKind::kDaily;
+  const bool timed = view_ && view_->request.kind != ViewKind::kDaily;
   const int step = std::max(1, buckets_ / kAxisLabels);
   for (int j = 0; j < buckets_; j += step) {
     const ViewRow& r = view_->rows[static_cast<std::size_t>(start_ + j * perBucket_)];
