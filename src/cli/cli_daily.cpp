@@ -1,5 +1,6 @@
-// daily convert | delete | scale | check | merge | extract | edit: the entries
-// of the daily page, with its checks and messages, on the same engine calls.
+// daily convert | delete | scale | check | merge | extract | edit | show: the
+// entries of the daily page, with its checks and messages, on the same engine
+// calls; show reads through the data reader.
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "app/settings.h"
 #include "base/file_helpers.h"
 #include "cli/cli_common.h"
+#include "cli/cli_show.h"
 #include "common/code_pattern.h"
 #include "common/date_range.h"
 #include "common/shared_state.h"
@@ -136,7 +138,7 @@ void AddFields(CLI::App* command, DailyArgs& a) {
 }  // namespace
 
 void RegisterDailyCommands(CLI::App& app, Context& context) {
-  CLI::App* daily = app.add_subcommand("daily", "daily-line files: convert, delete, scale, check, merge, edit");
+  CLI::App* daily = app.add_subcommand("daily", "daily-line files: convert, delete, scale, check, merge, edit, show");
   daily->require_subcommand(1);
   WithExample(daily, "marbloom-cli daily convert --from yesterday --to today");
 
@@ -187,6 +189,19 @@ void RegisterDailyCommands(CLI::App& app, Context& context) {
   AddDateOption(x, "--date", extract->from, "the record's date")->required();
   WithExample(x, "marbloom-cli daily extract sz000001 --date yesterday");
   Bind(x, context, extract, Extract);
+
+  auto show = std::make_shared<ShowArgs>();
+  CLI::App* w = daily->add_subcommand(
+      "show", "print one security's daily records as real values, a table or CSV, with the records the check "
+              "would report marked; exits 1 when there are none to show or the file is damaged");
+  AddShowOptions(w, *show, false);
+  WithExample(w, "marbloom-cli daily show sh600000 --from 2022-05-01 --to 2022-05-31 --csv");
+  w->callback([&context, show] {
+    context.action = [show] {
+      if (int code = RequireDataTree(kDataGuardMessage)) return code;
+      return ShowRecords(*show, ViewKind::kDaily);
+    };
+  });
 
   auto edit = std::make_shared<DailyArgs>();
   CLI::App* e = daily->add_subcommand("edit", "write one security's record of one date");

@@ -1,5 +1,6 @@
 // minutes build | delete | scale | show: the minute-line entries of the tick
-// page, with its checks and messages, on the same engine calls.
+// page, with its checks and messages, on the same engine calls; show reads
+// through the data reader.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -12,12 +13,11 @@
 #include "base/run_log.h"
 #include "app/settings.h"
 #include "cli/cli_common.h"
+#include "cli/cli_show.h"
 #include "common/code_pattern.h"
 #include "common/date_range.h"
-#include "common/security_class.h"
 #include "common/shared_state.h"
 #include "tickdata/minute_engine.h"
-#include "tickdata/minute_files.h"
 
 namespace marbloom::cli {
 
@@ -83,37 +83,6 @@ int Scale(const MinuteArgs& a) {
       [&](MinuteEngine& engine) { return engine.ModifyMinuteRange(Date(a.from), Date(a.to), a.factors, pattern); }));
 }
 
-void PrintBar(const MinuteBar& bar, int decimals) {
-  const double scale = PriceScale(decimals);
-  std::printf("%d %02d:%02d %.*f %.*f %.*f %.*f %u %.2f\n", UnpackMinuteDate(bar.packedDate), bar.time / 60,
-              bar.time % 60, decimals, bar.open / scale, decimals, bar.high / scale, decimals, bar.low / scale,
-              decimals, bar.close / scale, static_cast<uint32_t>(bar.volume), static_cast<double>(bar.amount));
-}
-
-int Show(const MinuteArgs& a) {
-  const auto security = ParseSingleSecurity(TrimSpaces(a.codes), true);
-  if (!security) return UsageFailure(kCodeFormatMessage);
-  const MinuteKind kind = a.kind == 5 ? MinuteKind::kFiveMinute : MinuteKind::kOneMinute;
-  const std::string path = MinuteFilePath(CurrentLayout(), kind, security->market, security->code);
-  std::vector<MinuteBar> bars;
-  const TailRead read = ReadAllMinuteBars(path, &bars);
-  if (read != TailRead::kRead) {
-    SetStatusTextF(read == TailRead::kNoFile ? "%s分钟线文件不存在!" : "%s分钟线文件已损坏!", path.c_str());
-    return Finish(kExitFailed);
-  }
-  const int decimals = PriceDecimals(security->market, security->code, CurrentMinuteOptions().tckv4);
-  const int date = a.from.empty() ? 0 : Date(a.from);
-  int shown = 0;
-  std::printf("date time open high low close volume amount\n");
-  for (const MinuteBar& bar : bars) {
-    if (date != 0 && UnpackMinuteDate(bar.packedDate) != date) continue;
-    PrintBar(bar, decimals);
-    ++shown;
-  }
-  SetStatusTextF("共%d条分钟线", shown);
-  return Finish(shown > 0 ? kExitDone : kExitFailed);
-}
-
 void Bind(CLI::App* command, Context& context, std::shared_ptr<MinuteArgs> args, int (*run)(const MinuteArgs&)) {
   command->callback([&context, args, run] {
     context.action = [args, run] {
@@ -167,12 +136,18 @@ void RegisterMinuteCommands(CLI::App& app, Context& context) {
   Bind(s, context, scale, Scale);
 
   auto show = std::make_shared<MinuteArgs>();
-  CLI::App* w = minutes->add_subcommand("show", "print the bars of one security's minute file");
-  w->add_option("CODE", show->codes, "mmcccccc (sz, sh or bj)")->required();
+  auto shown = std::make_shared<ShowArgs>();
+  CLI::App* w = minutes->add_subcommand(
+      "show", "print one security's bars as real values, a table or CSV; exits 1 when there are none to show");
+  AddShowOptions(w, *shown, true);
   w->add_option("--kind", show->kind, "1 or 5 (default 1)")->check(CLI::IsMember({1, 5}));
-  AddDateOption(w, "--date", show->from, "only the bars of this date");
-  WithExample(w, "marbloom-cli minutes show sz000001 --kind 5 --date yesterday");
-  Bind(w, context, show, Show);
+  WithExample(w, "marbloom-cli minutes show sz000001 --kind 5 --date yesterday --csv");
+  w->callback([&context, show, shown] {
+    context.action = [show, shown] {
+      if (int code = GuardDataTree()) return code;
+      return ShowRecords(*shown, show->kind == 5 ? ViewKind::kFiveMinute : ViewKind::kOneMinute);
+    };
+  });
 }
 
 }  // namespace marbloom::cli

@@ -1,14 +1,15 @@
 // tick convert | tick delete | tick check | tick show: the tick operations of
-// the tick page, with its checks and messages.
+// the tick page, with its checks and messages; show reads through the data
+// reader.
 #include <cstdio>
 #include <memory>
-#include <span>
 #include <string>
 
 #include "app/settings.h"
 #include "base/file_helpers.h"
 #include "base/run_log.h"
 #include "cli/cli_common.h"
+#include "cli/cli_show.h"
 #include "common/code_pattern.h"
 #include "common/date_range.h"
 #include "common/shared_state.h"
@@ -57,31 +58,6 @@ int CheckAll() {
   return FinishWith(result);
 }
 
-int ShowDay(const std::string& security, const std::string& dateText) {
-  if (int code = RequireTickDataTree()) return code;
-  auto parsed = ParseSingleSecurity(TrimSpaces(security), true);
-  if (!parsed) return UsageFailure(kCodeFormatMessage);
-  const int date = ParseDate(dateText).value_or(0);
-  const std::string stem = SecurityStem(parsed->market, parsed->code);
-  TickSecurityReader reader(CurrentLayout());
-  const TickPairState state = reader.Open(parsed->market, parsed->code);
-  TickDayView day;
-  if (!TickPairIsWhole(state)) {
-    SetStatusTextF(TickPairMessage(state), stem.c_str());
-    return Finish(kExitFailed);
-  }
-  if (!reader.ReadDay(date, &day)) {
-    SetStatusTextF("%s在%d没有可读的分笔数据!", stem.c_str(), date);
-    return Finish(kExitFailed);
-  }
-  std::printf("time\tprice\tvolume\textra\tkind\n");
-  for (const TickRecord& t : std::span(day.ticks, day.count))
-    std::printf("%02d:%02d:%02d\t%d\t%d\t%d\t%d\n", t.minute / 60, t.minute % 60, t.second, t.price, t.volume,
-                t.extra, t.kind);
-  SetStatusTextF("%s %d: %zu笔分笔数据", stem.c_str(), date, day.count);
-  return Finish(kExitDone);
-}
-
 CLI::App* AddRanged(CLI::App* tick, Context& context, const char* name, const char* help, RangedOperation operation) {
   auto args = std::make_shared<DateArgs>();
   CLI::App* command = tick->add_subcommand(name, help);
@@ -111,12 +87,18 @@ void RegisterTickCommands(CLI::App& app, Context& context) {
   CLI::App* check = tick->add_subcommand("check", "check every tick index/data pair; exits 1 when one is damaged");
   WithExample(check, "marbloom-cli tick check");
   check->callback([&context] { context.action = CheckAll; });
-  auto show = std::make_shared<DateArgs>();
-  CLI::App* showCommand = tick->add_subcommand("show", "print one day's decoded ticks of a security");
-  showCommand->add_option("security", show->from, "mmcccccc, e.g. sz000001")->required();
-  AddDateOption(showCommand, "--date", show->to, "the day")->required();
+  auto show = std::make_shared<ShowArgs>();
+  CLI::App* showCommand = tick->add_subcommand(
+      "show", "print a security's decoded ticks of a day (or a range) as real values, a table or CSV; exits 1 "
+              "when there are none to show");
+  AddShowOptions(showCommand, *show, true);
   WithExample(showCommand, "marbloom-cli tick show sz000001 --date yesterday");
-  showCommand->callback([&context, show] { context.action = [show] { return ShowDay(show->from, show->to); }; });
+  showCommand->callback([&context, show] {
+    context.action = [show] {
+      if (int code = RequireTickDataTree()) return code;
+      return ShowRecords(*show, ViewKind::kTicks);
+    };
+  });
 }
 
 }  // namespace marbloom::cli

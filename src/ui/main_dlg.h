@@ -1,5 +1,5 @@
 #pragma once
-// The main window: a modal tabbed dialog with the four pages and OK/Cancel,
+// The main window: a modal tabbed dialog with the pages and OK/Cancel,
 // either of which ends the program. While a page runs an operation (or the
 // settings are being confirmed) the tabs are locked to that page; Esc and
 // Enter never close the window or press a button on any page.

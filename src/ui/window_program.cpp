@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "ui/main_dlg.h"
 #include "ui/message_box.h"
+#include "ui/pg_browse.h"
 #include "ui/pg_config.h"
 #include "ui/pg_day_line.h"
 #include "ui/pg_download.h"
@@ -29,6 +30,7 @@ std::unique_ptr<MainDlg> CreateMainDlg() {
   sheet->AddPage(new PgDownLoad, QStringLiteral("数据下载"));
   sheet->AddPage(new PgDayLine, QStringLiteral("日线数据处理"));
   sheet->AddPage(new PgTick, QStringLiteral("分时数据处理"));
+  sheet->AddPage(new PgBrowse, QStringLiteral("数据浏览"));
   return sheet;
 }
 

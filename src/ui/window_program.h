@@ -10,7 +10,8 @@ class MainDlg;
 // font Debian ships (WenQuanYi Micro Hei).
 void ApplyDialogFont();
 
-// The sheet with its four pages in tab order.
+// The sheet with its pages in tab order: the four operation and settings
+// pages, then the data tab.
 std::unique_ptr<MainDlg> CreateMainDlg();
 
 // Single-instance rule (X11 only), work directory, settings, quiet data

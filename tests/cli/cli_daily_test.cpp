@@ -352,5 +352,36 @@ TEST_F(CliDaily, MergeOnAFullDiskKeepsEveryRecordAndExitsOne) {
   EXPECT_TRUE(FilesBelow(history_ + "sz/lday/") == before);
 }
 
+// show: real values as a table (records the check would report marked) or
+// as CSV alone on stdout; missing files, empty ranges and bad ranges refused.
+TEST_F(CliDaily, ShowPrintsRealValuesAsATableOrCsv) {
+  WriteDaily("sz000001", {Day(20240108, 1000), Day(20240109, 1010), Day(20240109, 1020)});
+  const struct {
+    std::string args, out;
+    int exitCode;
+  } cases[] = {
+      {"daily show sz000001 --csv",
+       "date,open,high,low,close,volume,amount,flag\n2024-01-08,9.90,10.20,9.80,10.00,3000,250000.00,\n"
+       "2024-01-09,10.00,10.30,9.90,10.10,3000,250000.00,\n2024-01-09,10.10,10.40,10.00,10.20,3000,250000.00,"
+       "日期顺序紊乱\n",
+       0},
+      {"daily show SZ000001 --from 2024-01-09 --to 20240109",
+       "      date   open   high    low  close  volume     amount  flag\n"
+       "2024-01-09  10.00  10.30   9.90  10.10    3000  250000.00\n"
+       "2024-01-09  10.10  10.40  10.00  10.20    3000  250000.00  日期顺序紊乱\n"
+       "sz000001日线共2条,其中1条日期异常\n",
+       0},
+      {"daily show sz000002", "找不到文件" + DailyPath("sz000002") + "\n", 1},
+      {"daily show sz000001 --from 20240201", "sz000001在所选日期内没有日线数据!\n", 1},
+      {"daily show sz000001 --from 20240110 --to 20240109", kRangeInvalid, 2},
+      {"daily show sz00001", kCodeFormat, 2},
+  };
+  for (const auto& c : cases) {
+    const CommandResult r = Cli(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args;
+    EXPECT_EQ(r.out, c.out) << c.args;
+  }
+}
+
 }  // namespace
 }  // namespace marbloom::test

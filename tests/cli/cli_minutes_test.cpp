@@ -2,6 +2,8 @@
 // tick store converted from a small sample market.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <cstring>
 #include <sstream>
@@ -101,21 +103,25 @@ TEST_F(CliMinutes, ShowPrintsTheBarsOfOneDayAndKind) {
   std::string line, first, last;
   int count = 0;
   std::getline(lines, line);
-  EXPECT_EQ(line, "date time open high low close volume amount");
+  std::istringstream header(line);
+  std::string word, words;
+  while (header >> word) words += word + ' ';
+  EXPECT_EQ(words, "date time open high low close volume amount ");
   while (std::getline(lines, line)) {
     if (count == 0) first = line;
-    if (line.rfind("20240109 ", 0) == 0) ++count, last = line;
+    if (line.rfind("2024-01-09  ", 0) == 0) ++count, last = line;
   }
   EXPECT_EQ(count, 240);
-  EXPECT_EQ(first.substr(0, 15), "20240109 09:31 ");
-  EXPECT_EQ(last.substr(0, 15), "20240109 15:00 ");
-  EXPECT_NE(one.out.find("共240条分钟线\n"), std::string::npos);
+  EXPECT_EQ(first.substr(0, 19), "2024-01-09  09:31  ");
+  EXPECT_EQ(last.substr(0, 19), "2024-01-09  15:00  ");
+  EXPECT_NE(one.out.find(stem_ + "1分钟线共240条\n"), std::string::npos);
 
-  auto five = Cli("minutes show " + stem_ + " --kind 5");
+  auto five = Cli("minutes show " + stem_ + " --kind 5 --csv");
   EXPECT_EQ(five.exitCode, 0);
-  EXPECT_NE(five.out.find("共96条分钟线\n"), std::string::npos);
-  EXPECT_NE(five.out.find("20240108 11:30 "), std::string::npos);
-  EXPECT_NE(five.out.find("20240108 13:05 "), std::string::npos);
+  EXPECT_EQ(five.out.substr(0, five.out.find('\n')), "date,time,open,high,low,close,volume,amount");
+  EXPECT_EQ(std::count(five.out.begin(), five.out.end(), '\n'), 97);  // the header and 96 bars; status on stderr
+  EXPECT_NE(five.out.find("2024-01-08,11:30,"), std::string::npos);
+  EXPECT_NE(five.out.find("2024-01-08,13:05,"), std::string::npos);
   EXPECT_EQ(Cli("minutes show " + stem_ + " --kind 3").exitCode, 2);
   EXPECT_EQ(Cli("minutes show " + stem_ + " --date 20240110").exitCode, 1);
 }

@@ -2,6 +2,8 @@
 // small sample market, and the tick page's checks in front of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -91,10 +93,11 @@ TEST_F(CliTick, ShowPrintsOneLinePerTickThenTheCount) {
   std::size_t lines = 0;
   for (char c : show.out) lines += c == '\n';
   EXPECT_EQ(lines, sample.ticks.size() + 2);  // heading, ticks, final status
-  EXPECT_EQ(show.out.substr(0, show.out.find('\n')), "time\tprice\tvolume\textra\tkind");
-  EXPECT_NE(show.out.find(stem + " 20240108: " + std::to_string(sample.ticks.size()) + "笔分笔数据\n"),
-            std::string::npos)
+  EXPECT_NE(show.out.find(stem + "分笔共" + std::to_string(sample.ticks.size()) + "条\n"), std::string::npos)
       << show.out;
+  auto csv = Cli("tick show " + stem + " --from 20240108 --csv");
+  EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "date,time,price,volume,extra,kind");
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), static_cast<long>(sample.ticks.size()) + 1);
 }
 
 TEST_F(CliTick, CheckExitsOneAndLogsTheReasonForADamagedPair) {
@@ -416,9 +419,10 @@ TEST_F(TickCli, ConvertShowCheckDelete) {
   auto show = Cli("tick show SZ000001 --date 2024-01-08");
   EXPECT_EQ(show.exitCode, 0);
   // SampleTicks(3, 1): prices 998, 999, 1000 in cents, volumes 100..102.
-  EXPECT_EQ(show.out.substr(0, show.out.find("sz000001")),
-            "time\tprice\tvolume\textra\tkind\n09:30:00\t99800\t100\t1\t0\n"
-            "09:30:03\t99900\t101\t2\t1\n09:30:06\t100000\t102\t3\t2\n");
+  EXPECT_EQ(show.out,
+            "      date      time  price  volume  extra  kind\n2024-01-08  09:30:00   9.98     100      1     0\n"
+            "2024-01-08  09:30:03   9.99     101      2     1\n2024-01-08  09:30:06  10.00     102      3     2\n"
+            "sz000001分笔共3条\n");
   EXPECT_EQ(Cli("tick show sz000001 --date 20240109").exitCode, 1);
   EXPECT_EQ(Cli("tick show sz00001 --date 20240108").out, "代码格式不规范!\n");
 

@@ -41,6 +41,14 @@ class MainDlgTest : public ::testing::Test {
   std::unique_ptr<ui::MainDlg> sheet_;
 };
 
+// The four pages keep their order; the data tab comes after them.
+TEST_F(MainDlgTest, TabsInOrder) {
+  const QStringList pages = {"PgConfig", "PgDownLoad", "PgDayLine", "PgTick", "PgBrowse"};
+  ASSERT_EQ(sheet_->Sheet()->count(), pages.size());
+  for (int i = 0; i < pages.size(); ++i) EXPECT_EQ(sheet_->Sheet()->widget(i)->objectName(), pages[i]);
+  EXPECT_EQ(sheet_->Sheet()->tabText(4), QStringLiteral("数据浏览"));
+}
+
 // Every page, every key: the window stays open and no button is pressed.
 TEST_F(MainDlgTest, EscAndEnterDoNothingOnAnyPage) {
   QSignalSpy finished(sheet_.get(), &QDialog::finished);

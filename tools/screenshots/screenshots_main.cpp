@@ -1,9 +1,11 @@
 // marbloom-screenshots OUTDIR: renders every tab of the window, the layout
-// of every list entry and a running download to PNG files in OUTDIR, using a
-// scratch work directory and an in-process sample server, so no real
-// settings or data are touched.
+// of every list entry, a running download and the data tab showing sample
+// data to PNG files in OUTDIR, using a scratch work directory and an
+// in-process sample server, so no real settings or data are touched.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QDir>
 #include <QTabWidget>
 #include <QDateTimeEdit>
@@ -18,7 +20,12 @@
 
 #include "app/settings.h"
 #include "app/startup.h"
+#include "common/calendar.h"
 #include "common/shared_state.h"
+#include "daily/daily_engine.h"
+#include "samplegen.h"
+#include "tickdata/tick_engine.h"
+#include "ui/pg_browse.h"
 #include "sample_server.h"
 #include "ui/main_dlg.h"
 #include "ui/operation_page.h"
@@ -124,6 +131,39 @@ bool SaveRunningDownload(MainDlg& sheet, const QString& dir, const QString& cach
   return saved;
 }
 
+// A Shenzhen share of the sample that traded on `date`, as "sz000006".
+QString SampleShare(const marbloom::sample::SampleOptions& sample, int date) {
+  for (const marbloom::sample::SampleSecurity& s : marbloom::sample::SecurityUniverse(date, sample))
+    if (s.market == 0 && s.type == 2 && marbloom::sample::TickDayOf(date, 0, s.code, sample))
+      return QString::fromStdString("sz" + s.code);
+  return QString();
+}
+
+// The data tab on a share: three months of daily lines, then one day of ticks.
+bool SaveBrowseTab(MainDlg& sheet, const QString& dir) {
+  const marbloom::DataLayout layout = marbloom::CurrentLayout();
+  const marbloom::sample::SampleOptions sample = marbloom::sample::SampleOptions::Quick(1);
+  constexpr int kFirst = 20220502, kLast = 20220729, kTickDay = 20220729;
+  for (int date = kFirst; date <= kLast; date = marbloom::NextTradingDay(date))
+    if (!marbloom::sample::WriteDailySources(date, sample, layout.DailySourceDir())) return false;
+  if (!marbloom::sample::WriteTickArchive(kTickDay, sample, layout.TickArchiveDir())) return false;
+  marbloom::DailyEngine(layout).ConvertDailyRange(kFirst, kLast);
+  marbloom::TickEngine(layout).ConvertTickRange(kTickDay, kTickDay);
+  const int tab = sheet.Sheet()->count() - 1;
+  sheet.Sheet()->setCurrentIndex(tab);
+  sheet.resize(900, 760);
+  auto* page = static_cast<marbloom::ui::PgBrowse*>(sheet.Sheet()->widget(tab));
+  page->findChild<QLineEdit*>(QStringLiteral("ctl5001"))->setText(SampleShare(sample, kTickDay));
+  page->Show();
+  if (!Save(sheet, dir, QStringLiteral("tab5-browse"))) return false;
+  page->findChild<QComboBox*>(QStringLiteral("ctl5002"))->setCurrentIndex(3);
+  page->findChild<QCheckBox*>(QStringLiteral("ctl5005"))->setChecked(false);
+  page->findChild<QDateTimeEdit*>(QStringLiteral("ctl5003"))->setDate(QDate(2022, 7, 29));
+  page->findChild<QDateTimeEdit*>(QStringLiteral("ctl5004"))->setDate(QDate(2022, 7, 29));
+  page->Show();
+  return Save(sheet, dir, QStringLiteral("browse-ticks"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -150,6 +190,6 @@ int main(int argc, char** argv) {
   bool ok = SaveEntries(*sheet, 1, QStringLiteral("ctl2000"), out, QStringLiteral("download")) &&
             SaveEntries(*sheet, 2, QStringLiteral("ctl3000"), out, QStringLiteral("daily")) &&
             SaveEntries(*sheet, 3, QStringLiteral("ctl4001"), out, QStringLiteral("tick")) &&
-            SaveRunningDownload(*sheet, out, scratch.path() + QStringLiteral("/cache"));
+            SaveRunningDownload(*sheet, out, scratch.path() + QStringLiteral("/cache")) && SaveBrowseTab(*sheet, out);
   return ok ? 0 : 1;
 }

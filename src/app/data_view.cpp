@@ -1,0 +1,460 @@
+#include "app/data_view.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+#include "base/file_helpers.h"
+#include "base/unique_fd.h"
+#include "common/market.h"
+#include "common/security_class.h"
+#include "common/security_walk.h"
+#include "daily/daily_record.h"
+#include "tickdata/minute_day_builder.h"
+#include "tickdata/minute_files.h"
+#include "tickdata/tick_pair.h"
+#include "tickdata/tick_reader.h"
+
+namespace marbloom {
+namespace {
+
+// Daily files are read in pieces of this size (whole records), so a file of
+// any length needs no more memory than one piece besides the kept rows.
+constexpr std::size_t kDailyPiece = std::size_t{1} << 20;
+static_assert(kDailyPiece % kDailyRecordSize == 0);
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string StemOf(const ViewRequest& r) { return SecurityStem(r.market, r.code); }
+
+bool InRange(const ViewRequest& r, uint32_t date) {
+  return (r.first <= 0 || date >= static_cast<uint32_t>(r.first)) &&
+         (r.last <= 0 || date <= static_cast<uint32_t>(r.last));
+}
+
+// Adds a row unless the row limit is reached; false then.
+bool Keep(DataView& view, const ViewRow& row) {
+  if (view.rows.size() >= kMaxViewRows) {
+    view.truncated = true;
+    return false;
+  }
+  view.rows.push_back(row);
+  if (row.flag != RowFlag::kNone) ++view.flaggedRows;
+  return true;
+}
+
+// Ends a read that failed; false.
+bool Fail(DataView& view, std::string message) {
+  view.ok = false;
+  view.message = std::move(message);
+  return false;
+}
+
+// A file that cannot be opened: missing, or there but unreadable.
+bool FailOpen(DataView& view, const std::string& path) {
+  return Fail(view, errno == ENOENT ? Format("找不到文件%s", path.c_str()) : Format("读取%s文件失败!", path.c_str()));
+}
+
+int DecimalsOfScale(int scale) {
+  int decimals = 0;
+  for (int s = scale; s >= 10; s /= 10) ++decimals;
+  return decimals;
+}
+
+// The record's date as the daily check judges it against the one before.
+RowFlag DailyFlag(uint32_t date, uint32_t before, bool first) {
+  if (date == 0) return RowFlag::kZeroDate;
+  if (!first && date <= before) return RowFlag::kDateNotRising;
+  return RowFlag::kNone;
+}
+
+// Byte 30 keeps only the low 8 bits of the lot size. Lot sizes are multiples
+// of ten (10, 100, 200, 500, 1000, ...) and above the remainder, so the
+// smallest such size with these low bits is taken; the stored bits alone
+// when none fits.
+int64_t LotSizeOf(uint8_t lowBits, uint16_t remainder) {
+  for (int64_t lot = lowBits == 0 ? 256 : lowBits; lot <= 32767; lot += 256)
+    if (lot % 10 == 0 && lot > remainder) return lot;
+  return lowBits;
+}
+
+ViewRow DailyRow(const DailyRecord& r, bool index) {
+  ViewRow row;
+  row.date = r.date;
+  row.open = r.open;
+  row.high = r.high;
+  row.low = r.low;
+  row.close = r.close;
+  row.amount = r.amount;
+  row.volume = r.volume;
+  if (index) {
+    row.advancing = r.word28;
+    row.declining = r.word30;
+  } else if ((r.word30 >> 8) == kLotFormMarker) {
+    row.volume = int64_t{r.volume} * LotSizeOf(static_cast<uint8_t>(r.word30 & 0xFF), r.word28) + r.word28;
+  }
+  return row;
+}
+
+// Zero dates between shown records are shown too: they sit inside the range
+// as the file holds it, and they are what the check reports.
+bool ReadDaily(const DataLayout& layout, DataView& view) {
+  const ViewRequest& r = view.request;
+  view.decimals = DecimalsOfScale(PriceScale(PriceDecimals(r.market, r.code, r.tckv4)));
+  view.index = IsIndexType(ClassifySecurity(r.market, r.code)) != 0;
+  const std::string path = layout.DailyFile(r.market, r.code);
+  UniqueFd fd = OpenForReading(path);
+  if (!fd) return FailOpen(view, path);
+  const int64_t length = FileLength(fd.get());
+  if (length < 0) return Fail(view, Format("读取%s文件失败!", path.c_str()));
+  if (length < static_cast<int64_t>(kDailyRecordSize)) return Fail(view, Format("%s文件无数据!", path.c_str()));
+  std::vector<uint8_t> piece;
+  uint32_t before = 0;
+  bool lastShown = false;
+  const int64_t whole = length - length % static_cast<int64_t>(kDailyRecordSize);
+  for (int64_t offset = 0; offset < whole && !view.truncated; offset += static_cast<int64_t>(kDailyPiece)) {
+    const std::size_t size = static_cast<std::size_t>(std::min<int64_t>(whole - offset, kDailyPiece));
+    piece.resize(size);
+    if (!ReadAllAt(fd.get(), piece.data(), size, offset)) return Fail(view, Format("读取%s文件失败!", path.c_str()));
+    for (std::size_t i = 0; i < size / kDailyRecordSize; ++i) {
+      DailyRecord record;
+      std::memcpy(&record, piece.data() + i * kDailyRecordSize, sizeof record);
+      const RowFlag flag = DailyFlag(record.date, before, offset == 0 && i == 0);
+      before = record.date;
+      lastShown = InRange(r, record.date) || (record.date == 0 && lastShown);
+      if (!lastShown) continue;
+      ViewRow row = DailyRow(record, view.index);
+      row.flag = flag;
+      if (!Keep(view, row)) break;
+    }
+  }
+  if (length != whole) {
+    const std::string c(r.code);
+    return Fail(view, Format("%s%s日线文件长度异常!", kMarketPrefix[r.market], c.c_str()));
+  }
+  return true;
+}
+
+bool ReadMinutes(const DataLayout& layout, DataView& view) {
+  const ViewRequest& r = view.request;
+  view.decimals = DecimalsOfScale(MinuteScalesOf(r.market, r.code, r.tckv4).priceScale);
+  const MinuteKind kind = r.kind == ViewKind::kOneMinute ? MinuteKind::kOneMinute : MinuteKind::kFiveMinute;
+  const std::string path = MinuteFilePath(layout, kind, r.market, r.code);
+  UniqueFd fd = OpenForReading(path);
+  if (!fd) return FailOpen(view, path);
+  std::vector<MinuteBar> bars;
+  const TailRead read = ReadAllMinuteBars(fd.get(), &bars);
+  if (read == TailRead::kNoFile) return Fail(view, Format("%s文件无数据!", path.c_str()));
+  if (read != TailRead::kRead) return Fail(view, Format("%s分钟线文件已损坏!", path.c_str()));
+  for (const MinuteBar& bar : bars) {
+    const uint32_t date = static_cast<uint32_t>(UnpackMinuteDate(bar.packedDate));
+    if (!InRange(r, date)) continue;
+    ViewRow row;
+    row.date = date;
+    row.time = bar.time;
+    row.open = bar.open;
+    row.high = bar.high;
+    row.low = bar.low;
+    row.close = bar.close;
+    row.volume = static_cast<uint32_t>(bar.volume);
+    row.amount = bar.amount;
+    if (!Keep(view, row)) break;
+  }
+  return true;
+}
+
+int64_t PowerOfTen(int n) {
+  int64_t p = 1;
+  while (n-- > 0) p *= 10;
+  return p;
+}
+
+// Tick prices are in 0.0001 units; they are shown with the security's
+// decimals, or more where a price needs them.
+void ScaleTickPrices(DataView& view) {
+  int decimals = std::min(view.decimals, 4);
+  for (const ViewRow& row : view.rows)
+    while (decimals < 4 && row.close % PowerOfTen(4 - decimals) != 0) ++decimals;
+  const int64_t divisor = PowerOfTen(4 - decimals);
+  for (ViewRow& row : view.rows) row.open = row.high = row.low = row.close = row.close / divisor;
+  view.decimals = decimals;
+}
+
+// Why a pair's days cannot all be trusted: a file missing, or the check's
+// message for the pair.
+std::string TickPairProblem(const DataLayout& layout, TickPairState state, const std::string& stem) {
+  for (const std::string& path : {layout.TickIndexFile(stem), layout.TickDataFile(stem)})
+    if (state == TickPairState::kNotOpened && !FileExists(path)) return Format("找不到文件%s", path.c_str());
+  char text[256];
+  std::snprintf(text, sizeof text, TickPairMessage(state), stem.c_str());
+  return text;
+}
+
+void KeepTicks(DataView& view, const TickDayView& day) {
+  for (std::size_t i = 0; i < day.count; ++i) {
+    const TickRecord& t = day.ticks[i];
+    ViewRow row;
+    row.date = static_cast<uint32_t>(day.date);
+    row.time = t.minute * 60 + t.second;
+    row.open = row.high = row.low = row.close = t.price;
+    row.volume = static_cast<uint32_t>(t.volume);
+    row.extra = t.extra;
+    row.tickKind = t.kind;
+    if (!Keep(view, row)) return;
+  }
+}
+
+// Every day of the range that the index lists; a pair the check would fault
+// shows what can be read, with the check's message.
+bool ReadTicks(const DataLayout& layout, DataView& view) {
+  const ViewRequest& r = view.request;
+  const std::string stem = StemOf(r);
+  view.decimals = PriceDecimals(r.market, r.code, r.tckv4);
+  TickSecurityReader reader(layout);
+  const TickPairState state = reader.Open(r.market, r.code);
+  if (!TickPairIsWhole(state)) return Fail(view, TickPairProblem(layout, state, stem));
+  std::set<int32_t> seen;
+  int unreadable = 0;
+  for (const TickIndexEntry& entry : reader.Entries()) {
+    const int32_t date = entry.date;
+    if (view.truncated || !InRange(r, static_cast<uint32_t>(date)) || !seen.insert(date).second) continue;
+    TickDayView day;
+    if (reader.ReadDay(date, &day))
+      KeepTicks(view, day);
+    else
+      ++unreadable;
+  }
+  ScaleTickPrices(view);
+  if (state != TickPairState::kSound) return Fail(view, TickPairProblem(layout, state, stem));
+  if (unreadable > 0) return Fail(view, Format("%s有%d天分笔数据无法读取!", stem.c_str(), unreadable));
+  return true;
+}
+
+std::string Summary(const DataView& view) {
+  const std::string stem = StemOf(view.request);
+  const char* kind = ViewKindName(view.request.kind);
+  if (view.rows.empty()) return Format("%s在所选日期内没有%s数据!", stem.c_str(), kind);
+  std::string text = Format("%s%s共%zu条", stem.c_str(), kind, view.rows.size());
+  if (view.flaggedRows > 0) text += Format(",其中%d条日期异常", view.flaggedRows);
+  if (view.truncated) text += ",记录过多,只显示这些,请缩小日期范围";
+  return text;
+}
+
+bool IsCalendarDate(uint32_t date) {
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const uint32_t year = date / 10000, month = date / 100 % 100, day = date % 100;
+  if (year < 1900 || year > 2999 || month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= static_cast<uint32_t>(month == 2 && !leap ? 28 : kDays[month - 1]);
+}
+
+// Bars: "09:31" from the minute of the day; ticks: "09:30:03" from the second.
+std::string FormatTime(int32_t value, bool seconds) {
+  const int32_t day = seconds ? 86400 : 1440;
+  if (value < 0 || value >= day) return std::to_string(value);
+  if (!seconds) return Format("%02d:%02d", value / 60, value % 60);
+  return Format("%02d:%02d:%02d", value / 3600, value / 60 % 60, value % 60);
+}
+
+const char* FlagText(RowFlag flag) {
+  switch (flag) {
+    case RowFlag::kZeroDate:
+      return "日期为0";
+    case RowFlag::kDateNotRising:
+      return "日期顺序紊乱";
+    default:
+      return "";
+  }
+}
+
+struct ColumnText {
+  const char* name;
+  const char* caption;
+};
+constexpr ColumnText kColumnTexts[] = {
+    {"date", "日期"},       {"time", "时间"},          {"open", "开盘价"},        {"high", "最高价"},
+    {"low", "最低价"},      {"close", "收盘价"},       {"price", "成交价"},       {"volume", "成交量"},
+    {"amount", "成交金额"}, {"advancing", "上涨家数"}, {"declining", "下跌家数"}, {"extra", "附加值"},
+    {"kind", "性质"},       {"flag", "检查"},
+};
+
+}  // namespace
+
+const char* ViewKindName(ViewKind kind) {
+  switch (kind) {
+    case ViewKind::kOneMinute:
+      return "1分钟线";
+    case ViewKind::kFiveMinute:
+      return "5分钟线";
+    case ViewKind::kTicks:
+      return "分笔";
+    default:
+      return "日线";
+  }
+}
+
+DataView ReadDataView(const DataLayout& layout, const ViewRequest& request) {
+  DataView view;
+  view.request = request;
+  if (!IsValidMarket(request.market) || request.code.size() != 6) {
+    view.message = "代码格式不规范!";
+    return view;
+  }
+  bool read = false;
+  switch (request.kind) {
+    case ViewKind::kDaily:
+      read = ReadDaily(layout, view);
+      break;
+    case ViewKind::kOneMinute:
+    case ViewKind::kFiveMinute:
+      read = ReadMinutes(layout, view);
+      break;
+    case ViewKind::kTicks:
+      read = ReadTicks(layout, view);
+      break;
+  }
+  if (!read) return view;
+  view.ok = !view.rows.empty();
+  view.message = Summary(view);
+  return view;
+}
+
+std::vector<std::string> SecuritiesWithData(const DataLayout& layout, ViewKind kind) {
+  std::vector<std::string> stems;
+  auto add = [&stems](const SecurityFileList& list) {
+    for (const SecurityFile& f : list.files) stems.push_back(SecurityStem(f.market, f.code));
+  };
+  if (kind == ViewKind::kTicks) {
+    add(ListSecurityFiles(layout.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension));
+  } else {
+    for (int market = 0; market < kMarketCount; ++market) {
+      if (kind == ViewKind::kDaily)
+        add(ListSecurityFiles(layout.DailyDir(market), market, "", DataLayout::kDailyExtension));
+      else if (kind == ViewKind::kOneMinute)
+        add(ListSecurityFiles(layout.OneMinuteDir(market), market, "", DataLayout::kOneMinuteExtension));
+      else
+        add(ListSecurityFiles(layout.FiveMinuteDir(market), market, "", DataLayout::kFiveMinuteExtension));
+    }
+  }
+  std::sort(stems.begin(), stems.end());
+  stems.erase(std::unique(stems.begin(), stems.end()), stems.end());
+  return stems;
+}
+
+std::vector<ViewColumn> ColumnsOf(const DataView& view) {
+  using C = ViewColumn;
+  switch (view.request.kind) {
+    case ViewKind::kTicks:
+      return {C::kDate, C::kTime, C::kPrice, C::kVolume, C::kExtra, C::kKind};
+    case ViewKind::kOneMinute:
+    case ViewKind::kFiveMinute:
+      return {C::kDate, C::kTime, C::kOpen, C::kHigh, C::kLow, C::kClose, C::kVolume, C::kAmount};
+    default:
+      break;
+  }
+  std::vector<ViewColumn> columns = {C::kDate, C::kOpen, C::kHigh, C::kLow, C::kClose, C::kVolume, C::kAmount};
+  if (view.index) columns.insert(columns.end(), {C::kAdvancing, C::kDeclining});
+  columns.push_back(C::kFlag);
+  return columns;
+}
+
+const char* ColumnName(ViewColumn column) { return kColumnTexts[static_cast<int>(column)].name; }
+const char* ColumnCaption(ViewColumn column) { return kColumnTexts[static_cast<int>(column)].caption; }
+
+std::string FormatViewDate(uint32_t date) {
+  if (!IsCalendarDate(date)) return std::to_string(date);
+  return Format("%04u-%02u-%02u", date / 10000, date / 100 % 100, date % 100);
+}
+
+std::string FormatScaled(int64_t value, int decimals) {
+  const int64_t scale = PowerOfTen(decimals);
+  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  const char* sign = value < 0 ? "-" : "";
+  const unsigned long long whole = magnitude / static_cast<uint64_t>(scale);
+  if (decimals <= 0) return Format("%s%llu", sign, whole);
+  const unsigned long long part = magnitude % static_cast<uint64_t>(scale);
+  return Format("%s%llu.%0*llu", sign, whole, decimals, part);
+}
+
+std::string CellText(const DataView& view, const ViewRow& row, ViewColumn column) {
+  const bool ticks = view.request.kind == ViewKind::kTicks;
+  switch (column) {
+    case ViewColumn::kDate:
+      return FormatViewDate(row.date);
+    case ViewColumn::kTime:
+      return FormatTime(row.time, ticks);
+    case ViewColumn::kOpen:
+      return FormatScaled(row.open, view.decimals);
+    case ViewColumn::kHigh:
+      return FormatScaled(row.high, view.decimals);
+    case ViewColumn::kLow:
+      return FormatScaled(row.low, view.decimals);
+    case ViewColumn::kClose:
+    case ViewColumn::kPrice:
+      return FormatScaled(row.close, view.decimals);
+    case ViewColumn::kVolume:
+      return std::to_string(row.volume);
+    case ViewColumn::kAmount:
+      return Format("%.2f", row.amount);
+    case ViewColumn::kAdvancing:
+      return std::to_string(row.advancing);
+    case ViewColumn::kDeclining:
+      return std::to_string(row.declining);
+    case ViewColumn::kExtra:
+      return std::to_string(row.extra);
+    case ViewColumn::kKind:
+      return std::to_string(row.tickKind);
+    case ViewColumn::kFlag:
+      return FlagText(row.flag);
+  }
+  return std::string();
+}
+
+std::string DataViewCsv(const DataView& view) {
+  const std::vector<ViewColumn> columns = ColumnsOf(view);
+  std::string csv;
+  for (std::size_t c = 0; c < columns.size(); ++c) (csv += c ? "," : "") += ColumnName(columns[c]);
+  csv += '\n';
+  for (const ViewRow& row : view.rows) {
+    for (std::size_t c = 0; c < columns.size(); ++c) (csv += c ? "," : "") += CellText(view, row, columns[c]);
+    csv += '\n';
+  }
+  return csv;
+}
+
+// Numbers right-aligned; the flag, last, left as it is.
+std::string DataViewTable(const DataView& view) {
+  const std::vector<ViewColumn> columns = ColumnsOf(view);
+  std::vector<std::size_t> widths(columns.size());
+  for (std::size_t c = 0; c < columns.size(); ++c) widths[c] = std::strlen(ColumnName(columns[c]));
+  for (const ViewRow& row : view.rows)
+    for (std::size_t c = 0; c < columns.size(); ++c)
+      if (columns[c] != ViewColumn::kFlag) widths[c] = std::max(widths[c], CellText(view, row, columns[c]).size());
+  auto line = [&](auto cell) {
+    std::string text;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const std::string value = cell(columns[c]);
+      if (c > 0) text += "  ";
+      if (columns[c] != ViewColumn::kFlag) text.append(widths[c] - std::min(widths[c], value.size()), ' ');
+      text += value;
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text + '\n';
+  };
+  std::string table = line([](ViewColumn c) { return std::string(ColumnName(c)); });
+  for (const ViewRow& row : view.rows) table += line([&](ViewColumn c) { return CellText(view, row, c); });
+  return table;
+}
+
+}  // namespace marbloom

@@ -1,0 +1,333 @@
+#include "ui/bar_chart.h"
+
+#include <QBarSet>
+#include <QCandlestickSeries>
+#include <QCandlestickSet>
+#include <QCategoryAxis>
+#include <QChart>
+#include <QChartView>
+#include <QGraphicsLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QStackedBarSeries>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+namespace marbloom::ui {
+namespace {
+
+constexpr int kMaxCandles = 600;
+constexpr int kMaxLinePoints = 1500;
+constexpr int kMinWindow = 5;
+constexpr int kAxisLabels = 6;
+constexpr double kZoomStep = 0.8;
+// Rising red, falling green, as the quote client shows them.
+const QColor kRising(0xd0, 0x28, 0x28);
+const QColor kFalling(0x18, 0x90, 0x48);
+
+double Real(int64_t value, int decimals) { return static_cast<double>(value) / std::pow(10.0, decimals); }
+
+QChart* NewChart() {
+  auto* chart = new QChart;
+  chart->legend()->hide();
+  chart->setMargins(QMargins(4, 4, 4, 4));
+  chart->layout()->setContentsMargins(0, 0, 0, 0);
+  chart->setBackgroundRoundness(0);
+  return chart;
+}
+
+QChartView* NewChartView(QChart* chart, const QString& name, QWidget* parent) {
+  auto* view = new QChartView(chart, parent);
+  view->setObjectName(name);
+  view->setRenderHint(QPainter::Antialiasing, false);
+  view->setMouseTracking(true);
+  return view;
+}
+
+// Each chart's axes are made once; the series come and go.
+QValueAxis* ValueAxis(QChart* chart, Qt::Alignment where, bool labels) {
+  auto* axis = new QValueAxis;
+  axis->setLabelsVisible(labels);
+  axis->setGridLineVisible(where == Qt::AlignLeft);
+  chart->addAxis(axis, where);
+  return axis;
+}
+
+template <class Axis>
+Axis* AxisOf(QChart* chart, Qt::Orientation orientation) {
+  return static_cast<Axis*>(chart->axes(orientation).value(0));
+}
+
+void Attach(QChart* chart, QAbstractSeries* series) {
+  chart->addSeries(series);
+  for (QAbstractAxis* axis : chart->axes()) series->attachAxis(axis);
+}
+
+}  // namespace
+
+// Neighbouring rows drawn as one bar.
+struct BarChart::Bucket {
+  ViewRow row;  // first row's date and time, open; last row's close; extremes; sums
+  int rows = 0;
+};
+
+BarChart::BarChart(QWidget* parent) : QWidget(parent), price_(NewChart()), volume_(NewChart()) {
+  setObjectName(QStringLiteral("barChart"));
+  hover_ = new QLabel(this);
+  hover_->setObjectName(QStringLiteral("lblBarValues"));
+  hover_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  priceView_ = NewChartView(price_, QStringLiteral("priceChart"), this);
+  volumeView_ = NewChartView(volume_, QStringLiteral("volumeChart"), this);
+  ValueAxis(price_, Qt::AlignBottom, false);
+  ValueAxis(price_, Qt::AlignLeft, true);
+  auto* dates = new QCategoryAxis;
+  dates->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  dates->setGridLineVisible(false);
+  volume_->addAxis(dates, Qt::AlignBottom);
+  QValueAxis* volumes = ValueAxis(volume_, Qt::AlignLeft, true);
+  volumes->setLabelFormat(QStringLiteral("%.0f"));
+  volumes->setTickCount(3);
+  for (QChartView* v : {priceView_, volumeView_}) v->viewport()->installEventFilter(this);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(hover_);
+  layout->addWidget(priceView_, 3);
+  layout->addWidget(volumeView_, 1);
+  priceView_->setMinimumHeight(120);
+  volumeView_->setMinimumHeight(90);
+  Rebuild();
+}
+
+void BarChart::SetView(const DataView* view) {
+  view_ = view;
+  start_ = 0;
+  count_ = view ? static_cast<int>(view->rows.size()) : 0;
+  Rebuild();
+}
+
+BarChart::Bucket BarChart::BucketAt(int index) const {
+  const int first = start_ + index * perBucket_;
+  const int end = std::min(first + perBucket_, start_ + count_);
+  Bucket b;
+  b.row = view_->rows[static_cast<std::size_t>(first)];
+  b.row.volume = 0;
+  b.row.amount = 0;
+  for (int i = first; i < end; ++i) {
+    const ViewRow& r = view_->rows[static_cast<std::size_t>(i)];
+    b.row.high = std::max(b.row.high, r.high);
+    b.row.low = std::min(b.row.low, r.low);
+    b.row.close = r.close;
+    b.row.volume += r.volume;
+    b.row.amount += r.amount;
+  }
+  b.rows = end - first;
+  return b;
+}
+
+void BarChart::Rebuild() {
+  price_->removeAllSeries();
+  volume_->removeAllSeries();
+  const bool ticks = view_ && view_->request.kind == ViewKind::kTicks;
+  const int most = ticks ? kMaxLinePoints : kMaxCandles;
+  perBucket_ = std::max(1, (count_ + most - 1) / most);
+  buckets_ = count_ > 0 ? (count_ + perBucket_ - 1) / perBucket_ : 0;
+  hover_->setText(QString());
+  LabelAxis();
+  if (buckets_ == 0) return;
+  ticks ? DrawPriceLine() : DrawCandles();
+  DrawVolumes();
+  QTimer::singleShot(0, this, &BarChart::AlignPlots);
+}
+
+// A little room above and below, on round numbers.
+void BarChart::SetPriceRange(double low, double high) {
+  const double pad = std::max((high - low) * 0.05, std::pow(10.0, -view_->decimals));
+  auto* axis = AxisOf<QValueAxis>(price_, Qt::Vertical);
+  axis->setRange(low - pad, high + pad);
+  axis->applyNiceNumbers();
+  axis->setLabelFormat(QStringLiteral("%.") + QString::number(view_->decimals) + QLatin1Char('f'));
+}
+
+void BarChart::DrawCandles() {
+  auto* series = new QCandlestickSeries;
+  series->setIncreasingColor(kRising);
+  series->setDecreasingColor(kFalling);
+  series->setBodyOutlineVisible(false);
+  series->setCapsVisible(false);
+  double low = INFINITY, high = -INFINITY;
+  for (int j = 0; j < buckets_; ++j) {
+    const ViewRow r = BucketAt(j).row;
+    const int d = view_->decimals;
+    series->append(new QCandlestickSet(Real(r.open, d), Real(r.high, d), Real(r.low, d), Real(r.close, d), j));
+    low = std::min(low, Real(r.low, d));
+    high = std::max(high, Real(r.high, d));
+  }
+  Attach(price_, series);
+  SetPriceRange(low, high);
+}
+
+void BarChart::DrawPriceLine() {
+  auto* series = new QLineSeries;
+  series->setColor(QColor(0x20, 0x40, 0xa0));
+  QList<QPointF> points;
+  double low = INFINITY, high = -INFINITY;
+  for (int j = 0; j < buckets_; ++j) {
+    const double close = Real(BucketAt(j).row.close, view_->decimals);
+    points.append(QPointF(j, close));
+    low = std::min(low, close);
+    high = std::max(high, close);
+  }
+  series->replace(points);
+  Attach(price_, series);
+  SetPriceRange(low, high);
+}
+
+// Bars of rising records red, of falling ones green (ticks: against the
+// record before).
+void BarChart::DrawVolumes() {
+  auto* up = new QBarSet(QString());
+  auto* down = new QBarSet(QString());
+  up->setColor(kRising);
+  down->setColor(kFalling);
+  up->setBorderColor(kRising);
+  down->setBorderColor(kFalling);
+  double most = 0;
+  int64_t before = BucketAt(0).row.open;
+  const bool ticks = view_->request.kind == ViewKind::kTicks;
+  for (int j = 0; j < buckets_; ++j) {
+    const ViewRow r = BucketAt(j).row;
+    const double v = static_cast<double>(r.volume);
+    const bool rising = r.close >= (ticks ? before : r.open);
+    *up << (rising ? v : 0.0);
+    *down << (rising ? 0.0 : v);
+    before = r.close;
+    most = std::max(most, v);
+  }
+  auto* series = new QStackedBarSeries;
+  series->setBarWidth(0.8);
+  series->append(up);
+  series->append(down);
+  Attach(volume_, series);
+  AxisOf<QValueAxis>(volume_, Qt::Vertical)->setRange(0, most > 0 ? most * 1.1 : 1);
+}
+
+// Both horizontal axes span the buckets; the lower one names a few of them.
+void BarChart::LabelAxis() {
+  AxisOf<QValueAxis>(price_, Qt::Horizontal)->setRange(-0.5, buckets_ - 0.5);
+  auto* axis = AxisOf<QCategoryAxis>(volume_, Qt::Horizontal);
+  for (const QString& label : axis->categoriesLabels()) axis->remove(label);
+  axis->setRange(-0.5, buckets_ - 0.5);
+  const bool timed = view_ && view_->request.kind != ViewKind::kDaily;
+  const int step = std::max(1, buckets_ / kAxisLabels);
+  for (int j = 0; j < buckets_; j += step) {
+    const ViewRow& r = view_->rows[static_cast<std::size_t>(start_ + j * perBucket_)];
+    QString label = QString::fromStdString(CellText(*view_, r, ViewColumn::kDate));
+    if (timed) label = label.mid(5) + QLatin1Char(' ') + QString::fromStdString(CellText(*view_, r, ViewColumn::kTime));
+    if (!axis->categoriesLabels().contains(label)) axis->append(label, j);
+  }
+}
+
+// The two plots share their left and right edges, whatever their labels take.
+void BarChart::AlignPlots() {
+  for (QChart* chart : {price_, volume_}) {
+    chart->setPlotArea(QRectF());
+    chart->layout()->activate();
+  }
+  const QRectF a = price_->plotArea(), b = volume_->plotArea();
+  const qreal left = std::max(a.left(), b.left()), right = std::min(a.right(), b.right());
+  if (right <= left) return;
+  price_->setPlotArea(QRectF(left, a.top(), right - left, a.height()));
+  volume_->setPlotArea(QRectF(left, b.top(), right - left, b.height()));
+}
+
+void BarChart::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  QTimer::singleShot(0, this, &BarChart::AlignPlots);
+}
+
+double BarChart::PlotFraction(int x) const {
+  const QRectF area = price_->plotArea();
+  const QPointF scene = priceView_->mapToScene(QPoint(x, 0));
+  return area.width() > 0 ? (price_->mapFromScene(scene).x() - area.left()) / area.width() : 0;
+}
+
+void BarChart::HoverAt(int x) {
+  if (buckets_ == 0) return;
+  const int j = std::clamp(static_cast<int>(std::floor(PlotFraction(x) * buckets_)), 0, buckets_ - 1);
+  const Bucket b = BucketAt(j);
+  QStringList parts;
+  if (b.rows > 1) parts << QStringLiteral("%1条合并").arg(b.rows);
+  for (ViewColumn c : ColumnsOf(*view_))
+    if (c != ViewColumn::kFlag)
+      parts << QString::fromUtf8(ColumnCaption(c)) + QLatin1Char(' ') +
+                   QString::fromStdString(CellText(*view_, b.row, c));
+  hover_->setText(parts.join(QStringLiteral("  ")));
+}
+
+QString BarChart::HoverText() const { return hover_->text(); }
+
+void BarChart::Zoom(int steps, double anchor) {
+  const int total = view_ ? static_cast<int>(view_->rows.size()) : 0;
+  if (total == 0 || steps == 0) return;
+  const int least = std::min(kMinWindow, total);
+  int count = static_cast<int>(std::lround(count_ * std::pow(kZoomStep, steps)));
+  if (count == count_) count += steps > 0 ? -1 : 1;
+  count = std::clamp(count, least, total);
+  anchor = std::clamp(anchor, 0.0, 1.0);
+  const double anchorRow = start_ + anchor * count_;
+  start_ = std::clamp(static_cast<int>(std::lround(anchorRow - anchor * count)), 0, total - count);
+  count_ = count;
+  Rebuild();
+}
+
+void BarChart::Pan(int rows) {
+  const int total = view_ ? static_cast<int>(view_->rows.size()) : 0;
+  const int start = std::clamp(start_ + rows, 0, std::max(0, total - count_));
+  if (start == start_) return;
+  start_ = start;
+  Rebuild();
+}
+
+bool BarChart::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != priceView_->viewport() && watched != volumeView_->viewport())
+    return QWidget::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::Wheel: {
+      auto* wheel = static_cast<QWheelEvent*>(event);
+      const int delta = wheel->angleDelta().y();
+      if (delta != 0) Zoom(delta > 0 ? 1 : -1, PlotFraction(static_cast<int>(wheel->position().x())));
+      return true;
+    }
+    case QEvent::MouseButtonPress: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->button() != Qt::LeftButton) break;
+      dragX_ = static_cast<int>(mouse->position().x());
+      dragStart_ = start_;
+      return true;
+    }
+    case QEvent::MouseMove: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      const int x = static_cast<int>(mouse->position().x());
+      const double width = price_->plotArea().width();
+      if (dragX_ >= 0 && (mouse->buttons() & Qt::LeftButton) && width > 0)
+        Pan(dragStart_ - static_cast<int>(std::lround((x - dragX_) / width * count_)) - start_);
+      HoverAt(x);
+      return true;
+    }
+    case QEvent::MouseButtonRelease:
+      dragX_ = -1;
+      return true;
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace marbloom::ui

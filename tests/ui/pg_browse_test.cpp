@@ -1,0 +1,138 @@
+// The data tab on a sample tree: a daily chart and table, the CSV export
+// through the file chooser seam, zoom and drag, refusals, and the tab lock.
+#include "ui/pg_browse.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <algorithm>
+
+#include "common/calendar.h"
+#include "common/security_class.h"
+#include "daily/daily_engine.h"
+#include "samplegen.h"
+#include "support/temp_dir.h"
+#include "ui/bar_chart.h"
+#include "ui/main_dlg.h"
+#include "ui/status_line.h"
+#include "ui/window_program.h"
+#include "ui_test_support.h"
+
+namespace marbloom::test {
+namespace {
+
+constexpr int kFirst = 20220502, kLast = 20220513;
+
+// Ten days of daily lines converted once for the suite; a page per test.
+class PgBrowseTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    tree_ = new TestTree;
+    const auto sample = sample::SampleOptions::Quick();
+    for (int date = kFirst; date <= kLast; date = NextTradingDay(date))
+      ASSERT_TRUE(sample::WriteDailySources(date, sample, tree_->layout().DailySourceDir()));
+    DailyEngine(tree_->layout()).ConvertDailyRange(kFirst, kLast);
+    for (const sample::SampleQuote& q : sample::MarketQuotes(kFirst, 0, sample))
+      if (ClassifySecurity(0, q.code) == 2 && q.open > 0 && quote_.code.empty()) quote_ = q;
+  }
+  static void TearDownTestSuite() { delete tree_; }
+  void SetUp() override {
+    page_.resize(800, 600);
+    page_.show();
+  }
+  void ShowCode(const std::string& code) {
+    Child<QLineEdit>(&page_, "ctl5001")->setText(QString::fromStdString(code));
+    Child<QPushButton>(&page_, "ctl5006")->click();
+  }
+  QString Cell(int row, int column) {
+    QAbstractItemModel* model = Child<QTableView>(&page_, "ctl5009")->model();
+    return model->data(model->index(row, column)).toString();
+  }
+
+  static TestTree* tree_;
+  static sample::SampleQuote quote_;  // of a share that traded on the first day
+  ui::PgBrowse page_;
+};
+TestTree* PgBrowseTest::tree_ = nullptr;
+sample::SampleQuote PgBrowseTest::quote_;
+
+TEST_F(PgBrowseTest, ShowsTheDailyChartAndTable) {
+  ShowCode("sz" + quote_.code);
+  const DataView& view = page_.View();
+  ASSERT_TRUE(view.ok) << view.message;
+  const int rows = static_cast<int>(view.rows.size());
+  EXPECT_GE(rows, 8);
+  EXPECT_EQ(page_.Chart()->DrawnBars(), rows);
+  EXPECT_EQ(Child<QTableView>(&page_, "ctl5009")->model()->rowCount(), rows);
+  EXPECT_EQ(Cell(0, 0), QStringLiteral("2022-05-02"));
+  EXPECT_EQ(Cell(0, 4), QString::number(quote_.close, 'f', 2));
+  EXPECT_EQ(StatusOf(&page_, 5010), view.message);
+
+  page_.Chart()->Zoom(3, 1.0);
+  EXPECT_EQ(page_.Chart()->WindowCount(), 5);
+  EXPECT_EQ(page_.Chart()->WindowStart(), rows - 5);
+  page_.Chart()->Pan(-100);
+  EXPECT_EQ(page_.Chart()->WindowStart(), 0);
+  page_.Chart()->HoverAt(page_.Chart()->width() / 2);
+  EXPECT_TRUE(page_.Chart()->HoverText().contains(QStringLiteral("2022-05-0")))
+      << page_.Chart()->HoverText().toStdString();
+  page_.Chart()->Zoom(-10, 0.5);
+  EXPECT_EQ(page_.Chart()->WindowCount(), rows);
+}
+
+TEST_F(PgBrowseTest, ExportWritesWhatTheTableShows) {
+  ShowCode("sz" + quote_.code);
+  TempDir out;
+  QString suggested;
+  ui::PgBrowse::SetFileChooser([&](QWidget*, const QString& path) {
+    suggested = path;
+    return QString::fromStdString(out.path() + "x.csv");
+  });
+  Child<QPushButton>(&page_, "ctl5007")->click();
+  ui::PgBrowse::SetFileChooser(nullptr);
+  EXPECT_TRUE(suggested.endsWith(QString::fromStdString("sz" + quote_.code + "-day.csv")));
+  const std::string csv = ReadFileText(out.path() + "x.csv");
+  EXPECT_EQ(csv, DataViewCsv(page_.View()));
+  EXPECT_EQ(csv.substr(0, 44), "date,open,high,low,close,volume,amount,flag\n");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), static_cast<long>(page_.View().rows.size()) + 1);
+}
+
+TEST_F(PgBrowseTest, RefusalsAreShownInTheStatusLine) {
+  const struct { const char *code, *status; } cases[] = {{"sz00001", "代码格式不规范"}, {"sz999999", "找不到文件"}};
+  for (const auto& c : cases) {
+    ShowCode(c.code);
+    EXPECT_NE(StatusOf(&page_, 5010).find(c.status), std::string::npos) << StatusOf(&page_, 5010);
+    EXPECT_FALSE(Control(&page_, 5007)->isEnabled()) << c.code;
+  }
+  Child<QCheckBox>(&page_, "ctl5005")->setChecked(false);
+  Child<QDateTimeEdit>(&page_, "ctl5003")->setDate(QDate(2022, 5, 9));
+  Child<QDateTimeEdit>(&page_, "ctl5004")->setDate(QDate(2022, 5, 2));
+  ShowCode("sz" + quote_.code);
+  EXPECT_EQ(StatusOf(&page_, 5010), "日期区间不合法!");
+}
+
+TEST(PgBrowseSheet, UnreachableWhileAnotherPageRuns) {
+  TestTree tree;
+  std::unique_ptr<ui::MainDlg> sheet = ui::CreateMainDlg();
+  sheet->show();
+  sheet->Sheet()->setCurrentIndex(2);
+  sheet->LockTabs();
+  QTabBar* bar = sheet->Sheet()->tabBar();
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(4).center());
+  sheet->Sheet()->setCurrentIndex(4);
+  EXPECT_EQ(sheet->GetActiveIndex(), 2);
+  sheet->UnlockTabs();
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(4).center());
+  EXPECT_EQ(sheet->Sheet()->currentWidget()->objectName(), QStringLiteral("PgBrowse"));
+}
+
+}  // namespace
+}  // namespace marbloom::test
