@@ -1,8 +1,6 @@
 // minutes build | delete | scale | show: the minute-line entries of the tick
 // page, with its checks and messages, on the same engine calls; show reads
 // through the data reader.
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -67,17 +65,10 @@ int Delete(const MinuteArgs& a) {
   return FinishWith(Run([&](MinuteEngine& engine) { return engine.DeleteMinuteRange(Date(a.from), Date(a.to)); }));
 }
 
-// Two market characters and six code characters, each a digit, a letter or
-// '?': nothing a file-name search would read as more than one name.
-bool IsCodePattern(std::string_view pattern) {
-  auto allowed = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '?'; };
-  return std::all_of(pattern.begin(), pattern.end(), allowed);
-}
-
 int Scale(const MinuteArgs& a) {
   const std::string pattern = TrimSpaces(a.codes);
   if (!HasPatternLength(pattern)) return UsageFailure(kPatternLengthMessage);
-  if (!IsCodePattern(pattern)) return UsageFailure(kCodeFormatMessage);
+  if (!HasPatternCharacters(pattern)) return UsageFailure(kCodeFormatMessage);
   if (int code = CheckRange(a, false)) return code;
   return FinishWith(Run(
       [&](MinuteEngine& engine) { return engine.ModifyMinuteRange(Date(a.from), Date(a.to), a.factors, pattern); }));

@@ -1,5 +1,8 @@
 #include "common/code_pattern.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace marbloom {
 namespace {
 
@@ -17,6 +20,11 @@ std::array<bool, 3> SelectMarkets(std::string_view pattern) {
 }
 
 bool HasPatternLength(std::string_view pattern) { return pattern.size() == 8; }
+
+bool HasPatternCharacters(std::string_view pattern) {
+  auto allowed = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '?'; };
+  return std::all_of(pattern.begin(), pattern.end(), allowed);
+}
 
 std::string CodePart(std::string_view pattern) {
   return pattern.size() >= 2 ? std::string(pattern.substr(2)) : std::string();

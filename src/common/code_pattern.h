@@ -19,6 +19,10 @@ std::array<bool, 3> SelectMarkets(std::string_view pattern);
 // The eight-character rule of the pages (the text as trimmed by the caller).
 bool HasPatternLength(std::string_view pattern);
 
+// Every character a digit, a letter or '?': nothing a file-name search would
+// read as more than one name.
+bool HasPatternCharacters(std::string_view pattern);
+
 // The six code characters of a pattern, as a file-name pattern.
 std::string CodePart(std::string_view pattern);
 

@@ -57,25 +57,24 @@ std::string DataLayout::MarketDir(int market, std::string_view folder) const {
 }
 
 std::string DataLayout::DailyDir(int market) const { return MarketDir(market, kDaily); }
-std::string DataLayout::DailyFile(int market, std::string_view code) const {
-  std::string path = DailyDir(market);
-  path.append(kMarketPrefix[market]).append(code).append(kDailyExtension);
+std::string DataLayout::SecurityFile(std::string path, int market, std::string_view code, std::string_view ext) {
+  path.append(kMarketPrefix[market]).append(code).append(ext);
   return path;
+}
+
+std::string DataLayout::DailyFile(int market, std::string_view code) const {
+  return SecurityFile(DailyDir(market), market, code, kDailyExtension);
 }
 
 std::string DataLayout::OneMinuteDir(int market) const { return MarketDir(market, kOneMinute); }
 std::string DataLayout::OneMinuteFile(int market, std::string_view code) const {
-  std::string path = OneMinuteDir(market);
-  path.append(kMarketPrefix[market]).append(code).append(kOneMinuteExtension);
-  return path;
+  return SecurityFile(OneMinuteDir(market), market, code, kOneMinuteExtension);
 }
 std::string DataLayout::OneMinuteTemp(int market) const { return OneMinuteDir(market) + "min1.tmp"; }
 
 std::string DataLayout::FiveMinuteDir(int market) const { return MarketDir(market, kFiveMinute); }
 std::string DataLayout::FiveMinuteFile(int market, std::string_view code) const {
-  std::string path = FiveMinuteDir(market);
-  path.append(kMarketPrefix[market]).append(code).append(kFiveMinuteExtension);
-  return path;
+  return SecurityFile(FiveMinuteDir(market), market, code, kFiveMinuteExtension);
 }
 std::string DataLayout::FiveMinuteTemp(int market) const { return FiveMinuteDir(market) + "min5.tmp"; }
 

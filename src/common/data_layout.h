@@ -80,6 +80,8 @@ class DataLayout {
 
  private:
   std::string MarketDir(int market, std::string_view folder) const;
+  // dir + "sz000001" + ext
+  static std::string SecurityFile(std::string dir, int market, std::string_view code, std::string_view ext);
 
   std::string workDir_;
   std::string historyDir_;

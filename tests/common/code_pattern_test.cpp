@@ -24,6 +24,10 @@ TEST(CodePattern, LengthRuleAndCodePart) {
   EXPECT_FALSE(HasPatternLength("sz00000"));
   EXPECT_FALSE(HasPatternLength("sz0000001"));
   EXPECT_EQ(CodePart("??000001"), "000001");
+  EXPECT_TRUE(HasPatternCharacters("sZ60?0a1"));
+  for (const char* wide : {"sz00*001", "sz0/0001", "sz00 001", "sz[00001"}) {
+    EXPECT_FALSE(HasPatternCharacters(wide)) << wide;
+  }
 }
 
 TEST(CodePattern, SingleSecurity) {
