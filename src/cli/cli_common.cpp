@@ -118,10 +118,20 @@ int RequireDataTree(const char* guardMessage) {
   return Finish(kExitNotReady);
 }
 
-int Finish(int code) {
+namespace {
+
+// The final status line on standard output, unless the progress display has
+// just written it into the same file.
+void PrintFinalLine(const std::string& line) {
   EndProgress();
-  std::printf("%s\n", StatusText().c_str());
+  if (!ProgressShowed(line)) std::printf("%s\n", PrintableText(line).c_str());
   std::fflush(stdout);
+}
+
+}  // namespace
+
+int Finish(int code) {
+  PrintFinalLine(StatusText());
   return code;
 }
 
@@ -138,9 +148,7 @@ int ExitCodeOf(const OperationResult& result) {
 }
 
 int FinishWith(const OperationResult& result) {
-  EndProgress();
-  std::printf("%s\n", result.message.c_str());
-  std::fflush(stdout);
+  PrintFinalLine(result.message);
   return ExitCodeOf(result);
 }
 

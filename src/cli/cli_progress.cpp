@@ -1,6 +1,7 @@
 #include "cli/cli_progress.h"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -202,6 +203,14 @@ void ProgressDisplay::Abandon(std::string_view text) {
   static_cast<void>(written);
 }
 
+bool ProgressDisplay::LastLineOnStdoutIs(std::string_view line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (mode_ != ProgressMode::kLines || printed_ != line) return false;
+  struct stat ours{}, out{};
+  return ::fstat(fd_, &ours) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 && ours.st_dev == out.st_dev &&
+         ours.st_ino == out.st_ino;
+}
+
 // Redraws at most once per period, at once when the status changed.
 void ProgressDisplay::Tick() {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -263,5 +272,7 @@ void ShowError(std::string_view text) {
 void ShowNote(std::string_view text) {
   if (g_display) g_display->Note(text);
 }
+
+bool ProgressShowed(std::string_view line) { return g_display && g_display->LastLineOnStdoutIs(line); }
 
 }  // namespace marbloom::cli

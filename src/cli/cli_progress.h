@@ -51,6 +51,9 @@ class ProgressDisplay {
   // For a program that ends at once: `text` on a line of its own, written
   // without the lock, so it can be used while another thread writes.
   void Abandon(std::string_view text);
+  // The line-per-status display last wrote `line` into the file that
+  // standard output also writes to (`2>&1` into one log).
+  bool LastLineOnStdoutIs(std::string_view line);
 
  private:
   void Tick();
@@ -76,5 +79,8 @@ void BeginProgress();
 void EndProgress();
 void ShowError(std::string_view text);
 void ShowNote(std::string_view text);
+// The final status line `line` need not be printed again: the display has
+// just written it to the same file.
+bool ProgressShowed(std::string_view line);
 
 }  // namespace marbloom::cli

@@ -54,6 +54,10 @@ TEST(CliDates, TheCommandLineNamesTheOptionOfABadDate) {
   const CommandResult none = RunCommand(cli + "daily convert --from yesterday --to today 2>/dev/null");
   EXPECT_EQ(none.exitCode, 1);
   EXPECT_EQ(none.out, "日线转档完成!\n");
+  // Progress and results in one log: the final line is there once.
+  const std::string log = RunCommand(cli + "daily convert --from yesterday --to today 2>&1").out;
+  EXPECT_EQ(log.find("日线转档完成!"), log.rfind("日线转档完成!")) << log;
+  EXPECT_NE(log.find("日线转档完成!"), std::string::npos) << log;
 }
 
 struct WidthCase {
