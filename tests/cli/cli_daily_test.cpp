@@ -11,7 +11,7 @@
 #include "base/run_log.h"
 #include "app/settings.h"
 #include "common/tree_lock.h"
-#include "daily/small_disk.h"
+#include "support/small_disk.h"
 #include "daily/daily_record.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"

@@ -7,7 +7,7 @@
 #include <functional>
 #include <map>
 
-#include "daily/small_disk.h"
+#include "support/small_disk.h"
 #include "daily_test_util.h"
 
 namespace marbloom::test {

@@ -1,7 +1,8 @@
 #pragma once
 // A small tmpfs mounted on a temporary folder for the length of a test, so
 // that operations can run on a file system that is full. Mounting needs root
-// (the sandbox and CI have it); tests skip where it is refused.
+// (the sandbox and CI have it); tests skip where it is refused. FileSizeLimit
+// (temp_dir.h) is the lighter stand-in where one process's writes are enough.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
