@@ -198,7 +198,8 @@ void ProgressDisplay::Note(std::string_view text) {
 }
 
 void ProgressDisplay::Abandon(std::string_view text) {
-  const std::string line = (mode_ == ProgressMode::kTerminal ? "\n" : "") + PrintableText(text) + "\n";
+  std::string line(mode_ == ProgressMode::kTerminal ? 1 : 0, '\n');
+  line.append(PrintableText(text)).push_back('\n');
   const ssize_t written = ::write(fd_, line.data(), line.size());
   static_cast<void>(written);
 }
