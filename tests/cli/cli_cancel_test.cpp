@@ -13,13 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "base/run_log.h"
+#include "cli/cli_test_support.h"
 #include "common/calendar.h"
-#include "common/data_layout.h"
 #include "daily/daily_record.h"
 #include "download/download_test_support.h"
 #include "samplegen.h"
-#include "support/temp_dir.h"
 
 namespace marbloom::test {
 namespace {
@@ -38,42 +36,36 @@ struct Child {
   std::vector<std::string> text;
 };
 
-std::vector<char*> Argv(std::vector<std::string>& args) {
+// Starts `args` writing to two pipes (stdout, stderr), or to one terminal.
+Child Spawn(std::vector<std::string> args, bool terminal = false, bool ignoreInterrupt = false) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  return argv;
-}
-
-Child SpawnOnPipes(std::vector<std::string> args, bool ignoreInterrupt = false) {
+  Child child;
   int out[2], err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
-  std::vector<char*> argv = Argv(args);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::dup2(err[1], STDERR_FILENO);
-    ::close(out[0]), ::close(err[0]), ::close(out[1]), ::close(err[1]);
+  if (terminal) {
+    winsize size{24, 100, 0, 0};
+    int master = -1;
+    child.pid = ::forkpty(&master, nullptr, nullptr, &size);
+    child.fds = {master};
+  } else {
+    if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
+    child.pid = ::fork();
+    if (child.pid == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::dup2(err[1], STDERR_FILENO);
+      ::close(out[0]), ::close(err[0]), ::close(out[1]), ::close(err[1]);
+    }
+    child.fds = {out[0], err[0]};
+  }
+  if (child.pid == 0) {
     if (ignoreInterrupt) ::signal(SIGINT, SIG_IGN);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
-  ::close(out[1]), ::close(err[1]);
-  return Child{pid, {out[0], err[0]}, {"", ""}};
-}
-
-Child SpawnOnTerminal(std::vector<std::string> args) {
-  std::vector<char*> argv = Argv(args);
-  winsize size{};
-  size.ws_row = 24;
-  size.ws_col = 100;
-  int master = -1;
-  const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
-  if (pid == 0) {
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return Child{pid, {master}, {""}};
+  if (!terminal) ::close(out[1]), ::close(err[1]);
+  child.text.resize(child.fds.size());
+  return child;
 }
 
 // Reads whatever the child writes until `done` holds or every stream ended
@@ -110,7 +102,7 @@ int WaitForExit(Child& child) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-class CliCancelThreaded : public ::testing::Test {
+class CliCancelThreaded : public CliTree {
  protected:
   // One set of sources, the size of the whole market, linked into each test's tree.
   static void SetUpTestSuite() {
@@ -127,27 +119,21 @@ class CliCancelThreaded : public ::testing::Test {
   }
 
   void SetUp() override {
-    const std::string history = temp_.path() + "hist/";
-    ASSERT_EQ(RunCommand(Program() + " -C " + temp_.path() + " settings set VIPDOC=" + history).exitCode, 0);
-    layout_ = DataLayout(temp_.path(), history);
-    SetRunLogDirectory(layout_.LogDir());
-    std::filesystem::create_directories(layout_.DailySourceDir());
+    ASSERT_NO_FATAL_FAILURE(CliTree::SetUp());
+    const std::string dir = Layout().DailySourceDir();
+    std::filesystem::create_directories(dir);
     for (const auto& entry : std::filesystem::directory_iterator(sources_->path()))
-      std::filesystem::create_symlink(entry.path(), layout_.DailySourceDir() + entry.path().filename().string());
+      std::filesystem::create_symlink(entry.path(), dir + entry.path().filename().string());
   }
-  void TearDown() override { SetRunLogDirectory(""); }
-  static std::string Program() { return BuiltProgram("src/cli/marbloom-cli"); }
   std::vector<std::string> Convert(int last = kLastDay) const {
     return {Program(), "-C", temp_.path(), "daily", "convert", "--from", std::to_string(kFirstDay), "--to",
             std::to_string(last)};
   }
   // The days the conversion stored for a security that trades every day.
-  std::size_t StoredDays() const { return ReadFileBytes(layout_.DailyFile(0, code_)).size() / sizeof(DailyRecord); }
+  std::size_t StoredDays() const { return ReadFileBytes(Layout().DailyFile(0, code_)).size() / sizeof(DailyRecord); }
 
   static TempDir* sources_;
   static std::string code_;
-  TempDir temp_;
-  DataLayout layout_{"", ""};
 };
 
 TempDir* CliCancelThreaded::sources_ = nullptr;
@@ -162,7 +148,7 @@ struct SignalCase {
 class CliCancelSignalThreaded : public CliCancelThreaded, public ::testing::WithParamInterface<SignalCase> {};
 
 TEST_P(CliCancelSignalThreaded, StopsAtTheNextItemWithExitThree) {
-  Child child = SpawnOnPipes(Convert());
+  Child child = Spawn(Convert());
   ASSERT_GT(child.pid, 0);
   ASSERT_TRUE(ReadUntil(child, [](const Child& c) { return c.text[1].find(kConverting) != std::string::npos; }));
   for (int signal : GetParam().signals) ::kill(child.pid, signal);
@@ -187,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliCancelSignalThreaded,
 // Ctrl-C typed on the terminal: the line discipline sends SIGINT to the
 // program, which was drawing one line in place.
 TEST_F(CliCancelThreaded, CtrlCOnATerminalCancelsARunDrawnInPlace) {
-  Child child = SpawnOnTerminal(Convert());
+  Child child = Spawn(Convert(), true);
   ASSERT_GT(child.pid, 0);
   ASSERT_TRUE(ReadUntil(child, [](const Child& c) {
     return c.text[0].find("\r[#") != std::string::npos && c.text[0].find("% 正在转换") != std::string::npos;
@@ -205,7 +191,7 @@ TEST_F(CliCancelThreaded, CtrlCOnATerminalCancelsARunDrawnInPlace) {
 // Started with SIGINT ignored, as a script's background job is, the program
 // leaves it ignored and converts the whole day.
 TEST_F(CliCancelThreaded, AnInterruptIgnoredAtStartStaysIgnored) {
-  Child child = SpawnOnPipes(Convert(kFirstDay), true);
+  Child child = Spawn(Convert(kFirstDay), false, true);
   ASSERT_GT(child.pid, 0);
   ASSERT_TRUE(ReadUntil(child, [](const Child& c) { return c.text[1].find(kConverting) != std::string::npos; }));
   ::kill(child.pid, SIGINT);
@@ -216,24 +202,21 @@ TEST_F(CliCancelThreaded, AnInterruptIgnoredAtStartStaysIgnored) {
 
 // Quiet: nothing on stderr when all goes well, the final status on stdout.
 TEST_F(CliCancelThreaded, QuietRunPrintsOnlyTheFinalStatus) {
-  std::filesystem::remove_all(layout_.DailySourceDir());
-  sample::SampleOptions options = sample::SampleOptions::Quick(5);
-  options.securities = 200;
-  ASSERT_TRUE(sample::WriteDailySources(kFirstDay, options, layout_.DailySourceDir()));
-  std::vector<std::string> args = Convert(kFirstDay);
-  args.insert(args.begin() + 1, "--quiet");
-  Child child = SpawnOnPipes(args);
-  ASSERT_GT(child.pid, 0);
-  EXPECT_EQ(WaitForExit(child), 0);
-  EXPECT_EQ(child.text[0], "日线转档完成!\n");
-  EXPECT_EQ(child.text[1], "");
+  const CommandResult r = RunCommand(Program() + " --quiet -C " + temp_.path() + " daily convert --from " +
+                                     std::to_string(kFirstDay) + " --to " + std::to_string(kFirstDay) + " 2>" +
+                                     temp_.path() + "stderr");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "日线转档完成!\n");
+  EXPECT_EQ(ReadFileText(temp_.path() + "stderr"), "");
 }
 
 // SIGINT while the days download: the loop ends after the current day, and
 // the days obtained are not converted either; the conversion, started on
 // them, stops at its first item with its own message.
-TEST(CliDownloadCancelThreaded, AnInterruptWhileDownloadingAlsoStopsTheConversion) {
-  TempDir root, site;
+using CliDownloadCancelThreaded = CliTree;
+
+TEST_F(CliDownloadCancelThreaded, AnInterruptWhileDownloadingAlsoStopsTheConversion) {
+  TempDir site;
   sample::SampleOptions options = sample::SampleOptions::Quick(5);
   options.securities = sample::kFullMarketSecurities;
   ASSERT_TRUE(sample::WriteConfigArchive(site.path()));
@@ -242,27 +225,22 @@ TEST(CliDownloadCancelThreaded, AnInterruptWhileDownloadingAlsoStopsTheConversio
     ASSERT_TRUE(sample::WriteDailyArchiveZip(date, options, site.path() + sample::kDailyArchivePath));
   const int port = FreeLoopbackPort();
   ChildProgram server;
-  ASSERT_TRUE(server.Start({BuiltProgram("tools/samplegen/marbloom-sampled"), "--port", std::to_string(port),
-                            "--static", site.path()},
-                           port));
-  const std::string program = BuiltProgram("src/cli/marbloom-cli");
-  const DataLayout layout(root.path(), root.path() + "vipdoc/");
-  ASSERT_EQ(RunCommand(program + " -C " + root.path() + " settings set DOMAIN=http://127.0.0.1:" +
-                       std::to_string(port) + "/ VIPDOC=" + layout.HistoryDir())
-                .exitCode,
-            0);
-  Child child = SpawnOnPipes({program, "-C", root.path(), "download", "daily", "--from", std::to_string(kFirstDay),
-                              "--to", std::to_string(last)});
+  ASSERT_TRUE(server.Start(
+      {BuiltProgram("tools/samplegen/marbloom-sampled"), "--port", std::to_string(port), "--static", site.path()},
+      port));
+  ASSERT_EQ(Cli("settings set DOMAIN=http://127.0.0.1:" + std::to_string(port) + "/").exitCode, 0);
+  Child child = Spawn({Program(), "-C", temp_.path(), "download", "daily", "--from", std::to_string(kFirstDay), "--to",
+                       std::to_string(last)});
   ASSERT_GT(child.pid, 0);
   // The first day is in once the second one is asked for.
   ASSERT_TRUE(ReadUntil(child, [](const Child& c) { return c.text[1].find("正在下载20220503") != std::string::npos; }));
   ::kill(child.pid, SIGINT);
   EXPECT_EQ(WaitForExit(child), 3);
   EXPECT_EQ(child.text[0], std::string(kCancelled) + "\n");
-  EXPECT_TRUE(PathExists(layout.CodeListFile(0, kFirstDay)));
+  EXPECT_TRUE(PathExists(Layout().CodeListFile(0, kFirstDay)));
   std::size_t records = 0;
   for (int market = 0; market < 3; ++market)
-    for (const auto& file : std::filesystem::directory_iterator(layout.DailyDir(market)))
+    for (const auto& file : std::filesystem::directory_iterator(Layout().DailyDir(market)))
       records += std::filesystem::file_size(file.path()) / sizeof(DailyRecord);
   EXPECT_LE(records, 1u);
 }

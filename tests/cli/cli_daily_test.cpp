@@ -4,17 +4,13 @@
 
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "base/run_log.h"
-#include "app/settings.h"
-#include "common/tree_lock.h"
-#include "support/small_disk.h"
+#include "cli/cli_test_support.h"
 #include "daily/daily_record.h"
 #include "samplegen.h"
-#include "support/temp_dir.h"
+#include "support/small_disk.h"
 
 namespace marbloom::test {
 namespace {
@@ -23,7 +19,6 @@ const char* const kRangeInvalid = "日期区间不合法!\n";
 const char* const kRangeTooLong = "日期区间太长!\n";
 const char* const kCodeFormat = "代码格式不规范!\n";
 const char* const kPatternLength = "代码长度错误，请按mmcccccc格式，mm为市场，cccccc为代码!\n";
-const char* const kGuard = "数据初始化错误或目录不可写, 请在'参数设置'中设置正确的路径!";
 
 DailyRecord Day(uint32_t date, int32_t close) {
   DailyRecord r{};
@@ -55,16 +50,16 @@ std::vector<DailyRecord> Records(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
-class CliDaily : public ::testing::Test {
+class CliDaily : public CliTree {
  protected:
-  void SetUp() override {
-    history_ = temp_.path() + "hist/";
-    ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
-    SetRunLogDirectory(temp_.path() + "logs/");
+  static sample::SampleOptions Market(int securities = 30) {
+    sample::SampleOptions options = sample::SampleOptions::Quick(11);
+    options.securities = securities;
+    return options;
   }
-  void TearDown() override { Settings() = AppSettings{}; }
-  CommandResult Cli(const std::string& args) {
-    return RunCommand(BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " + args + " 2>/dev/null");
+  // Quote sources of the sample market for `date`.
+  void WriteSources(int date, int securities = 30) {
+    ASSERT_TRUE(sample::WriteDailySources(date, Market(securities), Layout().DailySourceDir()));
   }
   std::string DailyPath(const std::string& stem) const {
     return history_ + stem.substr(0, 2) + "/lday/" + stem + ".day";
@@ -73,23 +68,17 @@ class CliDaily : public ::testing::Test {
     WriteFileBytes(DailyPath(stem), Bytes(records));
   }
   std::vector<DailyRecord> ReadDaily(const std::string& stem) { return Records(ReadFileBytes(DailyPath(stem))); }
-
-  TempDir temp_;
-  std::string history_;
 };
 
 // ------------------------------------------------------------ happy paths
 
 TEST_F(CliDaily, ConvertedSampleWeekChecksSoundAndRepeatsByteForByte) {
-  sample::SampleOptions options = sample::SampleOptions::Quick(11);
-  options.securities = 60;
-  for (int date = 20220509; date <= 20220513; ++date)
-    ASSERT_TRUE(sample::WriteDailySources(date, options, history_ + "refmhq/"));
+  for (int date = 20220509; date <= 20220513; ++date) WriteSources(date, 60);
   auto convert = Cli("daily convert --from 2022-05-09 --to 20220513");
   EXPECT_EQ(convert.exitCode, 0);
   EXPECT_EQ(convert.out, "日线转档完成!\n");
 
-  const sample::SampleQuote quote = sample::MarketQuotes(20220511, 0, options).front();
+  const sample::SampleQuote quote = sample::MarketQuotes(20220511, 0, Market(60)).front();
   const std::vector<DailyRecord> records = ReadDaily("sz" + quote.code);
   ASSERT_EQ(records.size(), 5u);
   EXPECT_EQ(records[2].date, 20220511u);
@@ -98,8 +87,9 @@ TEST_F(CliDaily, ConvertedSampleWeekChecksSoundAndRepeatsByteForByte) {
   EXPECT_EQ(check.exitCode, 0);
   EXPECT_EQ(check.out, "共有0支股票日线文件出错，细节参看日志!\n");
 
+  // Again over the longest range taken, 31 days apart.
   const std::vector<uint8_t> before = ReadFileBytes(DailyPath("sz" + quote.code));
-  ASSERT_EQ(Cli("daily convert --from 20220511 --to 20220511").exitCode, 0);
+  ASSERT_EQ(Cli("daily convert --from 20220501 --to 20220601").exitCode, 0);
   EXPECT_EQ(ReadFileBytes(DailyPath("sz" + quote.code)), before);
 }
 
@@ -231,101 +221,19 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"daily edit hk000001 --date 20220505 --open 1 --high 1 --low 1 --close 1 --volume 1 --amount 1",
                 2, kCodeFormat}));
 
-TEST_F(CliDaily, ConvertSpanOfExactlyThirtyOneDaysRuns) {
-  sample::SampleOptions options = sample::SampleOptions::Quick(11);
-  options.securities = 30;
-  ASSERT_TRUE(sample::WriteDailySources(20220601, options, history_ + "refmhq/"));
-  auto r = Cli("daily convert --from 20220501 --to 20220601");
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "日线转档完成!\n");
-}
-
-// A history directory that cannot be created leaves the data tree not ready:
-// every daily command stops with the guard message and exit 4, writing nothing.
-TEST_F(CliDaily, DataGuardStopsEveryCommandWhenTheTreeIsNotReady) {
-  WriteFileBytes(temp_.path() + "blocker", {1});
-  const std::string ini = "[PATH]\r\nVIPDOC=" + temp_.path() + "blocker/v/\r\n";
-  WriteFileBytes(DataLayout(temp_.path(), "").SettingsFile(), std::vector<uint8_t>(ini.begin(), ini.end()));
-  WriteFileIn(temp_.path() + "other/sz/lday/sz000001.day", Bytes({Day(20220504, 1)}));
-  for (const std::string& args : std::vector<std::string>{
-           "daily convert --from 20220505 --to 20220505", "daily delete --from 20220505 --to 20220505 --codes sz000001",
-        "daily scale --from 20220505 --to 20220505 --codes sz000001", "daily check",
-        "daily merge " + temp_.path() + "other/", "daily extract sz000001 --date 20220505",
-        "daily edit sz000001 --date 20220505 --open 1 --high 1 --low 1 --close 1 --volume 1 --amount 1"}) {
-    auto r = Cli(args);
-    EXPECT_EQ(r.exitCode, 4) << args;
-    EXPECT_EQ(r.out, std::string(kGuard) + "\n") << args;
-  }
-  EXPECT_TRUE(PathExists(temp_.path() + "other/sz/lday/sz000001.day"));
-}
-
-// Every file below `dir`, by path, with its bytes.
-std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& dir) {
-  std::map<std::string, std::vector<uint8_t>> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
-    if (entry.is_regular_file()) files[entry.path().string()] = ReadFileBytes(entry.path().string());
-  return files;
-}
-
-// ------------------------------------------------------------ another writer
-
-struct WhileLocked {
-  const char* args;  // "SRC" stands for the other tree
-  int exitCode;
-};
-
-class CliDailyWhileLocked : public CliDaily, public ::testing::WithParamInterface<WhileLocked> {};
-
-// Another process holds the tree: writing commands are refused at once with
-// exit 5 and change nothing; reading commands still run.
-TEST_P(CliDailyWhileLocked, WritersAreRefusedAndReadersRun) {
-  sample::SampleOptions options = sample::SampleOptions::Quick(11);
-  options.securities = 30;
-  ASSERT_TRUE(sample::WriteDailySources(20220505, options, DataLayout(temp_.path(), history_).DailySourceDir()));
-  WriteDaily("sz000001", {Day(20220505, 1000), Day(20220506, 1010)});
-  const std::string other = temp_.path() + "other/";
-  WriteFileIn(other + "sz/lday/sz000002.day", Bytes({Day(20220504, 1)}));
-  TreeWriteLock lock(DataLayout(temp_.path(), history_));
-  ASSERT_TRUE(lock.held());
-  const auto before = FilesBelow(temp_.path() + "hist/"), otherBefore = FilesBelow(other);
-
-  std::string args = GetParam().args;
-  if (const std::size_t at = args.find("SRC"); at != std::string::npos) args.replace(at, 3, other);
-  auto r = Cli(args);
-  EXPECT_EQ(r.exitCode, GetParam().exitCode) << args;
-  if (GetParam().exitCode == 5) {
-    EXPECT_NE(r.out.find("正被另一个操作写入"), std::string::npos) << r.out;
-  }
-  EXPECT_TRUE(FilesBelow(temp_.path() + "hist/") == before) << args;
-  EXPECT_TRUE(FilesBelow(other) == otherBefore) << args;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    DailyCommands, CliDailyWhileLocked,
-    ::testing::Values(WhileLocked{"daily convert --from 20220505 --to 20220505", 5},
-                      WhileLocked{"daily delete --from 20220505 --to 20220505 --codes sz??????", 5},
-                      WhileLocked{"daily scale --from 20220505 --to 20220505 --codes sz?????? --close 2", 5},
-                      WhileLocked{"daily merge SRC", 5},
-                      WhileLocked{"daily edit sz000001 --date 20220505 --open 1 --high 1 --low 1 --close 1 "
-                                  "--volume 1 --amount 1",
-                                  5},
-                      WhileLocked{"daily check", 0}, WhileLocked{"daily extract sz000001 --date 20220505", 0}));
-
 // ------------------------------------------------------------ failed files
 
 // A damaged quote file of sz skips sh and bj of that day, and the run fails.
 TEST_F(CliDaily, ConvertOfADamagedSourceFileExitsOne) {
-  sample::SampleOptions options = sample::SampleOptions::Quick(11);
-  options.securities = 30;
-  const DataLayout layout(temp_.path(), history_);
-  ASSERT_TRUE(sample::WriteDailySources(20220505, options, layout.DailySourceDir()));
+  WriteSources(20220505);
+  const DataLayout layout = Layout();
   std::vector<uint8_t> quotes = ReadFileBytes(layout.QuoteFile(0, 20220505));
   quotes.pop_back();
   WriteFileBytes(layout.QuoteFile(0, 20220505), quotes);
   auto r = Cli("daily convert --from 20220505 --to 20220505");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "日线转档完成!\n");
-  EXPECT_FALSE(PathExists(layout.DailyFile(1, sample::MarketQuotes(20220505, 1, options).front().code)));
+  EXPECT_FALSE(PathExists(layout.DailyFile(1, sample::MarketQuotes(20220505, 1, Market()).front().code)));
   EXPECT_NE(ReadRunLog().find("数据格式异常!"), std::string::npos);
 }
 

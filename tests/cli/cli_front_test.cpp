@@ -1,7 +1,9 @@
 // The pieces every command shares: the dates people type, the progress line
-// on a terminal, the cancel request, and a help with an example everywhere.
+// on a terminal, the cancel request, a help with an example everywhere, and the
+// guards of the data tree in front of every command that touches it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,7 +11,10 @@
 #include "cli/cli_common.h"
 #include "cli/cli_progress.h"
 #include "cli/cli_signals.h"
-#include "support/temp_dir.h"
+#include "cli/cli_test_support.h"
+#include "common/tree_lock.h"
+#include "daily/daily_record.h"
+#include "samplegen.h"
 
 namespace marbloom::test {
 namespace {
@@ -49,7 +54,6 @@ TEST(CliDates, TheCommandLineNamesTheOptionOfABadDate) {
     EXPECT_NE(r.out.find(std::string(args).find("--to") != std::string::npos ? "--to: " : "--date: "),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find(cli::kDateForms), std::string::npos) << r.out;
   }
   const CommandResult none = RunCommand(cli + "daily convert --from yesterday --to today 2>/dev/null");
   EXPECT_EQ(none.exitCode, 1);
@@ -145,6 +149,105 @@ TEST(CliHelp, EveryCommandShowsAnExample) {
   EXPECT_NE(app.get_footer().find("Exit codes:"), std::string::npos);
   ASSERT_FALSE(Commands(app).empty());
   for (const CLI::App* command : Commands(app)) ExpectExamples(*command, command->get_name());
+}
+
+// ------------------------------------------------------------ the data tree's guards
+
+// A tree to guard: daily files of one day and sources of the next, a tick store
+// of one day with its minute lines and the archive of the next, and another
+// tree ("SRC" in a command) to merge from.
+class CliGuardedTree : public CliTree {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(CliTree::SetUp());
+    sample::SampleOptions options = sample::SampleOptions::Quick(11);
+    options.securities = 30;
+    for (int date : {20220505, 20220506})
+      ASSERT_TRUE(sample::WriteDailySources(date, options, Layout().DailySourceDir()));
+    for (int date : {20240108, 20240109})
+      ASSERT_TRUE(sample::WriteTickArchive(date, options, Layout().TickArchiveDir()));
+    const DailyRecord old{20220504, 1, 1, 1, 1, 1.0f, 1, 0, 1};
+    std::filesystem::create_directories(other_ + "sz/lday/");
+    WriteFileBytes(other_ + "sz/lday/sz000002.day", std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(&old),
+                                                                          reinterpret_cast<const uint8_t*>(&old + 1)));
+  }
+  std::string Args(std::string args) const {
+    if (const std::size_t at = args.find("SRC"); at != std::string::npos) args.replace(at, 3, other_);
+    return args;
+  }
+  const std::string other_ = temp_.path() + "other/";
+};
+
+struct GuardedCommand {
+  const char* name;
+  const char* args;
+  int exitCode;  // while another process writes the tree
+};
+
+// Another process holds the tree: writing commands are refused at once with
+// exit 5, naming the tree, and change nothing; reading commands still run.
+class CliWriterLock : public CliGuardedTree, public ::testing::WithParamInterface<GuardedCommand> {};
+
+TEST_P(CliWriterLock, WritersAreRefusedAndReadersRun) {
+  ASSERT_EQ(Cli("daily convert --from 20220505 --to 20220505").exitCode, 0);
+  ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
+  ASSERT_EQ(Cli("minutes build --all").exitCode, 0);
+  TreeWriteLock lock(Layout());
+  ASSERT_TRUE(lock.held());
+  const auto before = FilesBelow(history_), otherBefore = FilesBelow(other_);
+  const CommandResult r = Cli(Args(GetParam().args));
+  EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.out;
+  if (GetParam().exitCode == 5) {
+    EXPECT_NE(r.out.find("正被另一个操作写入"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(history_), std::string::npos) << r.out;
+  }
+  EXPECT_TRUE(FilesBelow(history_) == before);
+  EXPECT_TRUE(FilesBelow(other_) == otherBefore);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Commands, CliWriterLock, ::testing::Values(
+    GuardedCommand{"dailyConvert", "daily convert --from 20220506 --to 20220506", 5},
+    GuardedCommand{"dailyDelete", "daily delete --from 20220505 --to 20220505 --codes sz??????", 5},
+    GuardedCommand{"dailyScale", "daily scale --from 20220505 --to 20220505 --codes sz?????? --close 2", 5},
+    GuardedCommand{"dailyMerge", "daily merge SRC", 5},
+    GuardedCommand{"dailyEdit", "daily edit sz000001 --date 20220505 --open 1 --high 1 --low 1 --close 1 --volume 1 "
+                                "--amount 1", 5},
+    GuardedCommand{"tickConvert", "tick convert --from 20240108 --to 20240109", 5},
+    GuardedCommand{"tickDelete", "tick delete --from 20240108 --to 20240108", 5},
+    GuardedCommand{"minutesBuildAll", "minutes build --all", 5},
+    GuardedCommand{"minutesBuildRange", "minutes build --from 20240108 --to 20240108", 5},
+    GuardedCommand{"minutesDelete", "minutes delete --from 20240108 --to 20240108", 5},
+    GuardedCommand{"minutesScale", "minutes scale --codes \"????????\" --from 20240108 --to 20240108 --close 2", 5},
+    GuardedCommand{"dailyCheck", "daily check", 0},
+    GuardedCommand{"dailyExtract", "daily extract sz000001 --date 20220505", 1},  // no such record
+    GuardedCommand{"tickCheck", "tick check", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+// A history directory that cannot be created leaves the data tree not ready:
+// every command of the daily and tick pages stops with its page's guard
+// message and exit 4 (the tick page's logged too), and moves nothing from
+// another tree.
+TEST_F(CliGuardedTree, EveryCommandStopsWhenTheTreeIsNotReady) {
+  BlockHistoryDir(temp_.path());
+  const std::string dailyGuard = "数据初始化错误或目录不可写, 请在'参数设置'中设置正确的路径!";
+  const std::string tickGuard = "数据初始化错误或目录不可写,请在[参数设置]中设置正确的路径!";
+  for (const char* args :
+       {"daily convert --from 20220505 --to 20220505", "daily delete --from 20220505 --to 20220505 --codes sz000001",
+        "daily scale --from 20220505 --to 20220505 --codes sz000001", "daily check", "daily merge SRC",
+        "daily extract sz000001 --date 20220505",
+        "daily edit sz000001 --date 20220505 --open 1 --high 1 --low 1 --close 1 --volume 1 --amount 1",
+        "tick convert --from 20240108 --to 20240108", "tick delete --from 20240108 --to 20240108", "tick check",
+        "tick show sz000001 --date 20240108", "minutes build --all", "minutes build --from 20240108 --to 20240108",
+        "minutes delete --from 20240108 --to 20240108",
+        "minutes scale --codes sz000001 --from 20240108 --to 20240108", "minutes show sz000001"}) {
+    const CommandResult r = Cli(Args(args));
+    EXPECT_EQ(r.exitCode, 4) << args;
+    EXPECT_EQ(r.out, (args[0] == 'd' ? dailyGuard : tickGuard) + "\n") << args;
+  }
+  EXPECT_TRUE(PathExists(other_ + "sz/lday/sz000002.day"));
+  EXPECT_NE(ReadRunLog().find(tickGuard), std::string::npos);
 }
 
 }  // namespace

@@ -3,23 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "base/run_log.h"
-#include "app/settings.h"
+#include "cli/cli_test_support.h"
 #include "common/dir_walk.h"
 #include "common/security_class.h"
-#include "common/tree_lock.h"
 #include "samplegen.h"
-#include "support/temp_dir.h"
-#include "tickdata/tick_test_support.h"
 #include "tickdata/tick_reader.h"
+#include "tickdata/tick_test_support.h"
 
 namespace marbloom::test {
 namespace {
@@ -31,8 +26,8 @@ const char* const kRangeInvalid = "日期区间不合法!";
 const char* const kRangeTooLong = "日期区间太长!";
 const char* const kPatternLength = "代码长度错误，请按mmcccccc格式，mm为市场，cccccc为代码!";
 const char* const kCodeFormat = "代码格式不规范!";
-const char* const kGuard = "数据初始化错误或目录不可写,请在[参数设置]中设置正确的路径!";
-const char* const kGuardLine = "数据初始化错误或目录不可写,请在[参数设置]中设置正确的路径!\n";
+const char* const kConverted = "分笔数据转档完成!\n";
+const char* const kCheckedSound = "共有0支股票分笔文件出错!\n";
 
 SampleOptions SmallMarket() {
   SampleOptions options = SampleOptions::Quick(7);
@@ -40,31 +35,24 @@ SampleOptions SmallMarket() {
   return options;
 }
 
-class CliTick : public ::testing::Test {
+// The first security of Monday's sample ticks.
+std::string FirstStem() {
+  const SampleTickDay day = TickDays(kMon, SmallMarket()).front();
+  return SecurityStem(day.market, day.code);
+}
+
+class CliTick : public CliTree {
  public:
-  void SetUp() override {
-    history_ = temp_.path() + "hist/";
-    ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
-    Settings().historyDir = history_;
-    SetRunLogDirectory(temp_.path() + "logs/");
-  }
-  void TearDown() override { Settings() = AppSettings{}; }
-  CommandResult Cli(const std::string& args) {
-    return RunCommand(BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " + args + " 2>/dev/null");
-  }
-  DataLayout Layout() const { return DataLayout(temp_.path(), history_); }
   void WriteArchives(std::initializer_list<int> dates) {
     for (int date : dates) ASSERT_TRUE(WriteTickArchive(date, SmallMarket(), Layout().TickArchiveDir()));
   }
-  TempDir temp_;
-  std::string history_;
 };
 
 TEST_F(CliTick, ConvertedSampleDaysReadBackTickForTick) {
   WriteArchives({kMon, kTue});
   auto convert = Cli("tick convert --from 2024-01-08 --to 2024-01-12");
   EXPECT_EQ(convert.exitCode, 0);
-  EXPECT_EQ(convert.out, "分笔数据转档完成!\n");
+  EXPECT_EQ(convert.out, kConverted);
   for (int date : {kMon, kTue}) {
     const std::vector<SampleTickDay> days = TickDays(date, SmallMarket());
     ASSERT_FALSE(days.empty());
@@ -80,45 +68,82 @@ TEST_F(CliTick, ConvertedSampleDaysReadBackTickForTick) {
   }
   auto check = Cli("tick check");
   EXPECT_EQ(check.exitCode, 0);
-  EXPECT_EQ(check.out, "共有0支股票分笔文件出错!\n");
+  EXPECT_EQ(check.out, kCheckedSound);
 }
 
-TEST_F(CliTick, ShowPrintsOneLinePerTickThenTheCount) {
-  WriteArchives({kMon});
+// show: a table with the count last, or CSV alone on stdout.
+TEST_F(CliTick, ShowPrintsTheTicksAsATableOrCsv) {
+  WriteArchive(Layout(), kMon, {{0, "000001", MakeDay(kMon, 1, 3)}});
   ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
-  const SampleTickDay sample = TickDays(kMon, SmallMarket()).front();
-  const std::string stem = SecurityStem(sample.market, sample.code);
-  auto show = Cli("tick show " + stem + " --date 20240108");
-  EXPECT_EQ(show.exitCode, 0);
-  std::size_t lines = 0;
-  for (char c : show.out) lines += c == '\n';
-  EXPECT_EQ(lines, sample.ticks.size() + 2);  // heading, ticks, final status
-  EXPECT_NE(show.out.find(stem + "分笔共" + std::to_string(sample.ticks.size()) + "条\n"), std::string::npos)
-      << show.out;
-  auto csv = Cli("tick show " + stem + " --from 20240108 --csv");
-  EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "date,time,price,volume,extra,kind");
-  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), static_cast<long>(sample.ticks.size()) + 1);
+  // SampleTicks(3, 1): prices 998, 999, 1000 in cents, volumes 100..102.
+  const struct {
+    const char* args;
+    int exitCode;
+    const char* out;  // "": not compared
+  } cases[] = {
+      {"SZ000001 --date 2024-01-08", 0,
+       "      date      time  price  volume  extra  kind\n2024-01-08  09:30:00   9.98     100      1     0\n"
+       "2024-01-08  09:30:03   9.99     101      2     1\n2024-01-08  09:30:06  10.00     102      3     2\n"
+       "sz000001分笔共3条\n"},
+      {"sz000001 --from 20240108 --csv", 0,
+       "date,time,price,volume,extra,kind\n2024-01-08,09:30:00,9.98,100,1,0\n2024-01-08,09:30:03,9.99,101,2,1\n"
+       "2024-01-08,09:30:06,10.00,102,3,2\n"},
+      {"sz000001 --date 20240109", 1, ""},
+      {"sz00001 --date 20240108", 2, "代码格式不规范!\n"},
+  };
+  for (const auto& c : cases) {
+    const CommandResult r = Cli(std::string("tick show ") + c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args;
+    EXPECT_TRUE(*c.out == '\0' || r.out == c.out) << c.args << "\n" << r.out;
+  }
 }
 
-TEST_F(CliTick, CheckExitsOneAndLogsTheReasonForADamagedPair) {
-  WriteArchives({kMon});
+// A damaged pair is found by the check, and the conversion leaves its bytes as
+// they are; without its data file it has nothing to lose and is rebuilt.
+TEST_F(CliTick, DamagedPairIsReportedAndKeepsItsBytes) {
+  WriteArchives({kMon, kTue});
   ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
-  const SampleTickDay sample = TickDays(kMon, SmallMarket()).front();
-  const std::string stem = SecurityStem(sample.market, sample.code);
-  std::vector<uint8_t> data = ReadFileBytes(Layout().TickDataFile(stem));
-  data.push_back(0);
-  WriteFileBytes(Layout().TickDataFile(stem), data);
+  const std::string stem = FirstStem(), dataFile = Layout().TickDataFile(stem);
+  std::vector<uint8_t> data = ReadFileBytes(dataFile);
+  data.pop_back();
+  WriteFileBytes(dataFile, data);
+  const std::vector<uint8_t> index = ReadFileBytes(Layout().TickIndexFile(stem));
   auto check = Cli("tick check");
   EXPECT_EQ(check.exitCode, 1);
   EXPECT_EQ(check.out, "共有1支股票分笔文件出错!\n");
   EXPECT_NE(ReadRunLog().find(stem + "索引文件和数据文件不匹配!"), std::string::npos);
+
+  auto convert = Cli("tick convert --from 20240108 --to 20240109");
+  EXPECT_EQ(convert.exitCode, 1);
+  EXPECT_EQ(convert.out, kConverted);
+  EXPECT_EQ(ReadFileBytes(dataFile), data);
+  EXPECT_EQ(ReadFileBytes(Layout().TickIndexFile(stem)), index);
+  EXPECT_NE(ReadRunLog().find(stem + "分笔文件已损坏, 未更新!"), std::string::npos);
+
+  std::filesystem::remove(dataFile);
+  EXPECT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
+  EXPECT_EQ(Cli("tick check").out, kCheckedSound);
 }
 
-TEST_F(CliTick, CheckOfAnEmptyStoreSaysSoAndFindsNothingDamaged) {
-  auto check = Cli("tick check");
-  EXPECT_EQ(check.exitCode, 1);  // nothing to check
-  EXPECT_EQ(check.out, "共有0支股票分笔文件出错!\n");
-  EXPECT_NE(ReadRunLog().find("路径不存在或无分笔数据!"), std::string::npos);
+// Each command on a store with nothing in it: exit 1, its last status.
+TEST_F(CliTick, CommandsOnAnEmptyStoreHaveNothingToDo) {
+  const struct {
+    const char* args;
+    const char* out;
+  } cases[] = {
+      {"tick check", kCheckedSound},
+      // 31 days apart is the longest range the delete takes.
+      {"tick delete --from 2024-01-01 --to 2024-02-01", "正在删除20240101-20240201时间段的分笔数据...\n"},
+      {"tick convert --from 20240101 --to 20240131", "创建转档索引表!\n"},
+  };
+  for (const auto& c : cases) {
+    const CommandResult r = Cli(c.args);
+    EXPECT_EQ(r.exitCode, 1) << c.args;
+    EXPECT_EQ(r.out, c.out) << c.args;
+  }
+  const std::string log = ReadRunLog();
+  EXPECT_NE(log.find("路径不存在或无分笔数据!"), std::string::npos) << log;
+  EXPECT_EQ(log.find("分笔数据转档"), std::string::npos) << log;
 }
 
 TEST_F(CliTick, DeleteRemovesOneDayAndRewritesWithVersionZero) {
@@ -135,20 +160,10 @@ TEST_F(CliTick, DeleteRemovesOneDayAndRewritesWithVersionZero) {
     EXPECT_EQ(index[0] | index[1] | index[2] | index[3], 0);
     EXPECT_TRUE(ReadTickDay(Layout(), sample.market, sample.code, kMon));
   }
-  EXPECT_EQ(Cli("tick check").out, "共有0支股票分笔文件出错!\n");
-}
-
-TEST_F(CliTick, DeleteOnAnEmptyStoreEndsOnItsStartMessage) {
-  auto remove = Cli("tick delete --from 20240101 --to 20240105");
-  EXPECT_EQ(remove.exitCode, 1);  // nothing to do
-  EXPECT_EQ(remove.out, "正在删除20240101-20240105时间段的分笔数据...\n");
-}
-
-TEST_F(CliTick, ConvertWithoutArchivesEndsSilentlyOnTheIndexMessage) {
-  auto convert = Cli("tick convert --from 20240101 --to 20240131");
-  EXPECT_EQ(convert.exitCode, 1);  // nothing to do
-  EXPECT_EQ(convert.out, "创建转档索引表!\n");
-  EXPECT_EQ(ReadRunLog().find("分笔数据转档"), std::string::npos);
+  EXPECT_EQ(Cli("tick check").out, kCheckedSound);
+  // The last day gone, the pair goes too.
+  EXPECT_EQ(Cli("tick delete --from 20240108 --to 20240108").exitCode, 0);
+  EXPECT_FALSE(PathExists(Layout().TickIndexFile(stem)));
 }
 
 // The tick page's checks, command by command: exit 2 and the page's message,
@@ -200,70 +215,7 @@ TEST_F(CliTick, ThirtyOneDaysApartIsAcceptedAndScaleHasNoSpanLimit) {
   EXPECT_EQ(scale.out, "批量修改分钟线完成!\n");
 }
 
-// A history directory that cannot be created leaves the data tree not ready:
-// every tick page command stops with the guard message, exit 4, and logs it.
-TEST_F(CliTick, DataGuardStopsEveryCommandWhenTheTreeIsNotReady) {
-  WriteFileBytes(temp_.path() + "blocker", {1});
-  std::string ini = "[PATH]\r\nVIPDOC=";
-  ini += temp_.path();
-  ini += "blocker/v/\r\n";
-  WriteFileBytes(DataLayout(temp_.path(), "").SettingsFile(), std::vector<uint8_t>(ini.begin(), ini.end()));
-  for (const char* args :
-       {"tick convert --from 20240108 --to 20240108", "tick delete --from 20240108 --to 20240108", "tick check",
-        "tick show sz000001 --date 20240108", "minutes build --all", "minutes build --from 20240108 --to 20240108",
-        "minutes delete --from 20240108 --to 20240108",
-        "minutes scale --codes sz000001 --from 20240108 --to 20240108", "minutes show sz000001"}) {
-    auto r = Cli(args);
-    EXPECT_EQ(r.exitCode, 4) << args;
-    EXPECT_EQ(r.out, kGuardLine) << args;
-  }
-  EXPECT_NE(ReadRunLog().find(kGuard), std::string::npos);
-}
-
 // ---------------------------------------------------------------- faults
-
-// Every file of the history tree but the writer's lock file.
-std::map<std::string, std::vector<uint8_t>> TreeFiles(const std::string& root) {
-  std::map<std::string, std::vector<uint8_t>> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-    if (entry.is_regular_file() && entry.path().filename() != "marbloom.lock")
-      files[entry.path().string()] = ReadFileBytes(entry.path().string());
-  return files;
-}
-
-// While another process holds the tree's writer lock, every writing command is
-// refused at once with exit 5 and changes nothing; reading commands still run.
-struct LockedCommand {
-  const char* name;
-  const char* args;
-};
-
-class CliTickWriterLock : public CliTick, public ::testing::WithParamInterface<LockedCommand> {};
-
-TEST_P(CliTickWriterLock, SecondWriterIsRefusedAndNothingChanges) {
-  WriteArchives({kMon, kTue});
-  ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
-  ASSERT_EQ(Cli("minutes build --all").exitCode, 0);
-  const auto before = TreeFiles(history_);
-  TreeWriteLock lock(Layout());
-  ASSERT_TRUE(lock.held());
-  const CommandResult refused = Cli(GetParam().args);
-  EXPECT_EQ(refused.exitCode, 5) << refused.out;
-  EXPECT_NE(refused.out.find(history_), std::string::npos) << refused.out;  // names the tree
-  EXPECT_TRUE(TreeFiles(history_) == before);
-  EXPECT_EQ(Cli("tick check").exitCode, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Writers, CliTickWriterLock,
-    ::testing::Values(LockedCommand{"tickConvert", "tick convert --from 20240108 --to 20240109"},
-                      LockedCommand{"tickDelete", "tick delete --from 20240108 --to 20240108"},
-                      LockedCommand{"minutesBuildAll", "minutes build --all"},
-                      LockedCommand{"minutesBuildRange", "minutes build --from 20240108 --to 20240108"},
-                      LockedCommand{"minutesDelete", "minutes delete --from 20240108 --to 20240108"},
-                      LockedCommand{"minutesScale",
-                                    "minutes scale --codes \"????????\" --from 20240108 --to 20240108 --close 2"}),
-    [](const ::testing::TestParamInfo<LockedCommand>& info) { return std::string(info.param.name); });
 
 // A run during which a file failed exits 1; its last line stays the
 // operation's own status text.
@@ -285,58 +237,28 @@ TEST_P(CliTickFailingRuns, ExitOneWithTheOperationsStatus) {
   EXPECT_EQ(run.out, std::string(GetParam().status) + "\n");
 }
 
-std::string FirstStem() {
-  const SampleTickDay day = TickDays(kMon, SmallMarket()).front();
-  return SecurityStem(day.market, day.code);
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Faults, CliTickFailingRuns,
-    ::testing::Values(FailingRun{"damagedPair",
-                                 [](CliTick& t) {
-                                   std::vector<uint8_t> index = ReadFileBytes(t.Layout().TickIndexFile(FirstStem()));
-                                   index.push_back(0);
-                                   WriteFileBytes(t.Layout().TickIndexFile(FirstStem()), index);
-                                 },
-                                 "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!"},
-                      FailingRun{
-                          "fullDisk",
-                          [](CliTick& t) { std::filesystem::create_symlink("/dev/full", t.Layout().TickDataTemp()); },
-                          "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!"},
-                      FailingRun{"archiveThatDoesNotLoad",
-                                 [](CliTick& t) {
-                                   std::vector<uint8_t> archive = ReadFileBytes(t.Layout().TickArchiveFile(kTue));
-                                   std::fill(archive.begin() + 12, archive.begin() + 16, 0);
-                                   WriteFileBytes(t.Layout().TickArchiveFile(kTue), archive);
-                                 },
-                                 "tick convert --from 20240108 --to 20240109", "分笔数据转档完成!"},
-                      FailingRun{"minuteFileFullDisk",
-                                 [](CliTick& t) {
-                                   const SampleTickDay day = TickDays(kMon, SmallMarket()).front();
-                                   std::filesystem::create_symlink("/dev/full", t.Layout().OneMinuteTemp(day.market));
-                                 },
-                                 "minutes build --all", "分钟数据转档完成!"},
-                      FailingRun{"damagedPairInTheDelete",
-                                 [](CliTick& t) {
-                                   WriteFileBytes(t.Layout().TickDataFile(FirstStem()), {1, 2, 3});
-                                 },
-                                 "tick delete --from 20240108 --to 20240108", "删除分笔数据完成!"}),
+    ::testing::Values(
+        FailingRun{"fullDisk", [](CliTick& t) { std::filesystem::create_symlink("/dev/full", t.Layout().TickDataTemp()); },
+                   "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!"},
+        FailingRun{"archiveThatDoesNotLoad",
+                   [](CliTick& t) {
+                     std::vector<uint8_t> archive = ReadFileBytes(t.Layout().TickArchiveFile(kTue));
+                     std::fill(archive.begin() + 12, archive.begin() + 16, 0);
+                     WriteFileBytes(t.Layout().TickArchiveFile(kTue), archive);
+                   },
+                   "tick convert --from 20240108 --to 20240109", "分笔数据转档完成!"},
+        FailingRun{"minuteFileFullDisk",
+                   [](CliTick& t) {
+                     const SampleTickDay day = TickDays(kMon, SmallMarket()).front();
+                     std::filesystem::create_symlink("/dev/full", t.Layout().OneMinuteTemp(day.market));
+                   },
+                   "minutes build --all", "分钟数据转档完成!"},
+        FailingRun{"damagedPairInTheDelete",
+                   [](CliTick& t) { WriteFileBytes(t.Layout().TickDataFile(FirstStem()), {1, 2, 3}); },
+                   "tick delete --from 20240108 --to 20240108", "删除分笔数据完成!"}),
     [](const ::testing::TestParamInfo<FailingRun>& info) { return std::string(info.param.name); });
-
-TEST_F(CliTick, DamagedPairKeepsItsBytesThroughTheConversion) {
-  WriteArchives({kMon, kTue});
-  ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
-  const std::string stem = FirstStem();
-  std::vector<uint8_t> data = ReadFileBytes(Layout().TickDataFile(stem));
-  data.pop_back();
-  WriteFileBytes(Layout().TickDataFile(stem), data);
-  const std::vector<uint8_t> index = ReadFileBytes(Layout().TickIndexFile(stem));
-  EXPECT_EQ(Cli("tick convert --from 20240108 --to 20240109").exitCode, 1);
-  EXPECT_EQ(ReadFileBytes(Layout().TickDataFile(stem)), data);
-  EXPECT_EQ(ReadFileBytes(Layout().TickIndexFile(stem)), index);
-  EXPECT_NE(ReadRunLog().find(stem + "分笔文件已损坏, 未更新!"), std::string::npos);
-  EXPECT_EQ(Cli("tick check").out, "共有1支股票分笔文件出错!\n");
-}
 
 // An index no real file has (sparse, or a count past its length) is reported
 // with its security; show exits 1 and the minute build goes on with the rest.
@@ -378,72 +300,6 @@ INSTANTIATE_TEST_SUITE_P(
                       HugeIndex{"countPastTheEntries", 0, 0x7fffffff, "索引文件长度校验异常!"},
                       HugeIndex{"sparseAndCountAgree", 16 + int64_t{22} * 0x7fffffff, 0x7fffffff, "内存申请失败!"}),
     [](const ::testing::TestParamInfo<HugeIndex>& info) { return std::string(info.param.name); });
-
-// ------------------------------------------------- the basics, on a scratch tree
-
-class TickCli : public ::testing::Test {
- protected:
-  void SetUp() override {
-    history_ = temp_.path() + "hist/";
-    ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
-    SetRunLogDirectory(temp_.path() + "logs/");
-  }
-  CommandResult Cli(const std::string& args) {
-    return RunCommand(BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " + args + " 2>/dev/null");
-  }
-  DataLayout Layout() const { return DataLayout(temp_.path(), history_); }
-  TempDir temp_;
-  std::string history_;
-};
-
-TEST_F(TickCli, RefusesBadRangesWithThePageMessages) {
-  auto reversed = Cli("tick convert --from 20240110 --to 20240109");
-  EXPECT_EQ(reversed.exitCode, 2);
-  EXPECT_EQ(reversed.out, "日期区间不合法!\n");
-  auto longest = Cli("tick delete --from 2024-01-01 --to 2024-02-01");  // runs; the store is empty
-  EXPECT_EQ(longest.exitCode, 1);
-  EXPECT_EQ(longest.out, "正在删除20240101-20240201时间段的分笔数据...\n");
-  auto tooLong = Cli("tick delete --from 2024-01-01 --to 2024-02-02");
-  EXPECT_EQ(tooLong.exitCode, 2);
-  EXPECT_EQ(tooLong.out, "日期区间太长!\n");
-  EXPECT_EQ(Cli("tick convert --from 20240230 --to 20240301").exitCode, 2);
-}
-
-TEST_F(TickCli, ConvertShowCheckDelete) {
-  const DataLayout layout = Layout();
-  WriteArchive(layout, 20240108, {{0, "000001", MakeDay(20240108, 1, 3)}});
-  auto convert = Cli("tick convert --from 20240108 --to 20240108");
-  EXPECT_EQ(convert.exitCode, 0);
-  EXPECT_EQ(convert.out, "分笔数据转档完成!\n");
-
-  auto show = Cli("tick show SZ000001 --date 2024-01-08");
-  EXPECT_EQ(show.exitCode, 0);
-  // SampleTicks(3, 1): prices 998, 999, 1000 in cents, volumes 100..102.
-  EXPECT_EQ(show.out,
-            "      date      time  price  volume  extra  kind\n2024-01-08  09:30:00   9.98     100      1     0\n"
-            "2024-01-08  09:30:03   9.99     101      2     1\n2024-01-08  09:30:06  10.00     102      3     2\n"
-            "sz000001分笔共3条\n");
-  EXPECT_EQ(Cli("tick show sz000001 --date 20240109").exitCode, 1);
-  EXPECT_EQ(Cli("tick show sz00001 --date 20240108").out, "代码格式不规范!\n");
-
-  auto check = Cli("tick check");
-  EXPECT_EQ(check.exitCode, 0);
-  EXPECT_EQ(check.out, "共有0支股票分笔文件出错!\n");
-  WriteFileBytes(layout.TickDataFile("sz000001"), {1, 2, 3});
-  auto damaged = Cli("tick check");
-  EXPECT_EQ(damaged.exitCode, 1);
-  EXPECT_EQ(damaged.out, "共有1支股票分笔文件出错!\n");
-
-  // The damaged pair is left as it is; without its data file it has nothing to lose.
-  WriteArchive(layout, 20240108, {{0, "000001", MakeDay(20240108, 1, 3)}});
-  EXPECT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 1);
-  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), (std::vector<uint8_t>{1, 2, 3}));
-  std::remove(layout.TickDataFile("sz000001").c_str());
-  EXPECT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
-  auto remove = Cli("tick delete --from 20240108 --to 20240108");
-  EXPECT_EQ(remove.out, "删除分笔数据完成!\n");
-  EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000001")));
-}
 
 }  // namespace
 }  // namespace marbloom::test
