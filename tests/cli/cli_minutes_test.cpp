@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "base/run_log.h"
 #include "app/settings.h"
+#include "cli/cli_test_support.h"
 #include "common/market.h"
 #include "common/security_class.h"
 #include "samplegen.h"
@@ -39,13 +39,11 @@ std::vector<MinuteBar> Bars(const std::string& path) {
   return bars;
 }
 
-class CliMinutes : public ::testing::Test {
+class CliMinutes : public CliTree {
  protected:
   void SetUp() override {
-    history_ = temp_.path() + "hist/";
-    ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
+    CliTree::SetUp();
     Settings().historyDir = history_;
-    SetRunLogDirectory(temp_.path() + "logs/");
     for (int date : {kMon, kTue}) ASSERT_TRUE(WriteTickArchive(date, SmallMarket(), Layout().TickArchiveDir()));
     ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240109").exitCode, 0);
     // A security that traded on both days.
@@ -58,16 +56,14 @@ class CliMinutes : public ::testing::Test {
     ASSERT_FALSE(code_.empty());
     stem_ = SecurityStem(market_, code_);
   }
-  void TearDown() override { Settings() = AppSettings{}; }
-  CommandResult Cli(const std::string& args) {
-    return RunCommand(BuiltProgram("src/cli/marbloom-cli") + " -C " + temp_.path() + " " + args + " 2>/dev/null");
+  void TearDown() override {
+    Settings() = AppSettings{};
+    CliTree::TearDown();
   }
-  DataLayout Layout() const { return DataLayout(temp_.path(), history_); }
   std::string OnePath() const { return Layout().OneMinuteFile(market_, code_); }
   std::string FivePath() const { return Layout().FiveMinuteFile(market_, code_); }
 
-  TempDir temp_;
-  std::string history_, code_, stem_;
+  std::string code_, stem_;
   int market_ = 0;
 };
 
