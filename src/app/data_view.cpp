@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <set>
 
 #include "base/file_helpers.h"
+#include "base/text_encoding.h"
 #include "base/unique_fd.h"
 #include "common/market.h"
 #include "common/security_class.h"
@@ -25,16 +25,6 @@ namespace {
 // any length needs no more memory than one piece besides the kept rows.
 constexpr std::size_t kDailyPiece = std::size_t{1} << 20;
 static_assert(kDailyPiece % kDailyRecordSize == 0);
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 std::string StemOf(const ViewRequest& r) { return SecurityStem(r.market, r.code); }
 
@@ -63,7 +53,8 @@ bool Fail(DataView& view, std::string message) {
 
 // A file that cannot be opened: missing, or there but unreadable.
 bool FailOpen(DataView& view, const std::string& path) {
-  return Fail(view, errno == ENOENT ? Format("找不到文件%s", path.c_str()) : Format("读取%s文件失败!", path.c_str()));
+  const char* format = errno == ENOENT ? "找不到文件%s" : "读取%s文件失败!";
+  return Fail(view, FormatText(format, path.c_str()));
 }
 
 int DecimalsOfScale(int scale) {
@@ -111,14 +102,15 @@ ViewRow DailyRow(const DailyRecord& r, bool index) {
 // as the file holds it, and they are what the check reports.
 bool ReadDaily(const DataLayout& layout, DataView& view) {
   const ViewRequest& r = view.request;
-  view.decimals = DecimalsOfScale(PriceScale(PriceDecimals(r.market, r.code, r.tckv4)));
+  view.decimals = PriceDecimals(r.market, r.code, r.tckv4);
   view.index = IsIndexType(ClassifySecurity(r.market, r.code)) != 0;
   const std::string path = layout.DailyFile(r.market, r.code);
   UniqueFd fd = OpenForReading(path);
   if (!fd) return FailOpen(view, path);
   const int64_t length = FileLength(fd.get());
-  if (length < 0) return Fail(view, Format("读取%s文件失败!", path.c_str()));
-  if (length < static_cast<int64_t>(kDailyRecordSize)) return Fail(view, Format("%s文件无数据!", path.c_str()));
+  if (length < 0) return Fail(view, FormatText("读取%s文件失败!", path.c_str()));
+  if (length < static_cast<int64_t>(kDailyRecordSize))
+    return Fail(view, FormatText("%s文件无数据!", path.c_str()));
   std::vector<uint8_t> piece;
   uint32_t before = 0;
   bool lastShown = false;
@@ -126,7 +118,8 @@ bool ReadDaily(const DataLayout& layout, DataView& view) {
   for (int64_t offset = 0; offset < whole && !view.truncated; offset += static_cast<int64_t>(kDailyPiece)) {
     const std::size_t size = static_cast<std::size_t>(std::min<int64_t>(whole - offset, kDailyPiece));
     piece.resize(size);
-    if (!ReadAllAt(fd.get(), piece.data(), size, offset)) return Fail(view, Format("读取%s文件失败!", path.c_str()));
+    if (!ReadAllAt(fd.get(), piece.data(), size, offset))
+      return Fail(view, FormatText("读取%s文件失败!", path.c_str()));
     for (std::size_t i = 0; i < size / kDailyRecordSize; ++i) {
       DailyRecord record;
       std::memcpy(&record, piece.data() + i * kDailyRecordSize, sizeof record);
@@ -141,7 +134,7 @@ bool ReadDaily(const DataLayout& layout, DataView& view) {
   }
   if (length != whole) {
     const std::string c(r.code);
-    return Fail(view, Format("%s%s日线文件长度异常!", kMarketPrefix[r.market], c.c_str()));
+    return Fail(view, FormatText("%s%s日线文件长度异常!", kMarketPrefix[r.market], c.c_str()));
   }
   return true;
 }
@@ -155,8 +148,8 @@ bool ReadMinutes(const DataLayout& layout, DataView& view) {
   if (!fd) return FailOpen(view, path);
   std::vector<MinuteBar> bars;
   const TailRead read = ReadAllMinuteBars(fd.get(), &bars);
-  if (read == TailRead::kNoFile) return Fail(view, Format("%s文件无数据!", path.c_str()));
-  if (read != TailRead::kRead) return Fail(view, Format("%s分钟线文件已损坏!", path.c_str()));
+  if (read == TailRead::kNoFile) return Fail(view, FormatText("%s文件无数据!", path.c_str()));
+  if (read != TailRead::kRead) return Fail(view, FormatText("%s分钟线文件已损坏!", path.c_str()));
   for (const MinuteBar& bar : bars) {
     const uint32_t date = static_cast<uint32_t>(UnpackMinuteDate(bar.packedDate));
     if (!InRange(r, date)) continue;
@@ -195,7 +188,7 @@ void ScaleTickPrices(DataView& view) {
 // message for the pair.
 std::string TickPairProblem(const DataLayout& layout, TickPairState state, const std::string& stem) {
   for (const std::string& path : {layout.TickIndexFile(stem), layout.TickDataFile(stem)})
-    if (state == TickPairState::kNotOpened && !FileExists(path)) return Format("找不到文件%s", path.c_str());
+    if (state == TickPairState::kNotOpened && !FileExists(path)) return FormatText("找不到文件%s", path.c_str());
   char text[256];
   std::snprintf(text, sizeof text, TickPairMessage(state), stem.c_str());
   return text;
@@ -237,16 +230,16 @@ bool ReadTicks(const DataLayout& layout, DataView& view) {
   }
   ScaleTickPrices(view);
   if (state != TickPairState::kSound) return Fail(view, TickPairProblem(layout, state, stem));
-  if (unreadable > 0) return Fail(view, Format("%s有%d天分笔数据无法读取!", stem.c_str(), unreadable));
+  if (unreadable > 0) return Fail(view, FormatText("%s有%d天分笔数据无法读取!", stem.c_str(), unreadable));
   return true;
 }
 
 std::string Summary(const DataView& view) {
   const std::string stem = StemOf(view.request);
   const char* kind = ViewKindName(view.request.kind);
-  if (view.rows.empty()) return Format("%s在所选日期内没有%s数据!", stem.c_str(), kind);
-  std::string text = Format("%s%s共%zu条", stem.c_str(), kind, view.rows.size());
-  if (view.flaggedRows > 0) text += Format(",其中%d条日期异常", view.flaggedRows);
+  if (view.rows.empty()) return FormatText("%s在所选日期内没有%s数据!", stem.c_str(), kind);
+  std::string text = FormatText("%s%s共%zu条", stem.c_str(), kind, view.rows.size());
+  if (view.flaggedRows > 0) text += FormatText(",其中%d条日期异常", view.flaggedRows);
   if (view.truncated) text += ",记录过多,只显示这些,请缩小日期范围";
   return text;
 }
@@ -263,8 +256,8 @@ bool IsCalendarDate(uint32_t date) {
 std::string FormatTime(int32_t value, bool seconds) {
   const int32_t day = seconds ? 86400 : 1440;
   if (value < 0 || value >= day) return std::to_string(value);
-  if (!seconds) return Format("%02d:%02d", value / 60, value % 60);
-  return Format("%02d:%02d:%02d", value / 3600, value / 60 % 60, value % 60);
+  if (!seconds) return FormatText("%02d:%02d", value / 60, value % 60);
+  return FormatText("%02d:%02d:%02d", value / 3600, value / 60 % 60, value % 60);
 }
 
 const char* FlagText(RowFlag flag) {
@@ -374,7 +367,7 @@ const char* ColumnCaption(ViewColumn column) { return kColumnTexts[static_cast<i
 
 std::string FormatViewDate(uint32_t date) {
   if (!IsCalendarDate(date)) return std::to_string(date);
-  return Format("%04u-%02u-%02u", date / 10000, date / 100 % 100, date % 100);
+  return FormatText("%04u-%02u-%02u", date / 10000, date / 100 % 100, date % 100);
 }
 
 std::string FormatScaled(int64_t value, int decimals) {
@@ -382,9 +375,9 @@ std::string FormatScaled(int64_t value, int decimals) {
   const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   const char* sign = value < 0 ? "-" : "";
   const unsigned long long whole = magnitude / static_cast<uint64_t>(scale);
-  if (decimals <= 0) return Format("%s%llu", sign, whole);
+  if (decimals <= 0) return FormatText("%s%llu", sign, whole);
   const unsigned long long part = magnitude % static_cast<uint64_t>(scale);
-  return Format("%s%llu.%0*llu", sign, whole, decimals, part);
+  return FormatText("%s%llu.%0*llu", sign, whole, decimals, part);
 }
 
 std::string CellText(const DataView& view, const ViewRow& row, ViewColumn column) {
@@ -406,7 +399,7 @@ std::string CellText(const DataView& view, const ViewRow& row, ViewColumn column
     case ViewColumn::kVolume:
       return std::to_string(row.volume);
     case ViewColumn::kAmount:
-      return Format("%.2f", row.amount);
+      return FormatText("%.2f", row.amount);
     case ViewColumn::kAdvancing:
       return std::to_string(row.advancing);
     case ViewColumn::kDeclining:

@@ -37,10 +37,9 @@ void SetRunLogClock(std::function<std::time_t()> clock) {
 }
 
 void RunLog(const char* format, ...) {
-  char message[1024];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(message, sizeof message, format, args);
+  const std::string message = FormatTextV(format, args);
   va_end(args);
   // The message buffer holds 256 bytes of GBK text, terminator included.
   std::string gbk = CutGbk(Utf8ToGbk(message), 255);

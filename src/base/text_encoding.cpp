@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace marbloom {
 namespace {
@@ -92,6 +93,30 @@ std::string FitUtf8ToGbkBytes(std::string_view utf8, std::size_t maxBytes) {
   std::string gbk = Utf8ToGbk(utf8);
   if (gbk.size() <= maxBytes) return std::string(utf8);
   return GbkToUtf8(CutGbk(gbk, maxBytes));
+}
+
+std::string FormatTextV(const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  char small[256];
+  const int n = std::vsnprintf(small, sizeof small, format, args);
+  std::string text;
+  if (n > 0 && static_cast<std::size_t>(n) < sizeof small) {
+    text.assign(small, static_cast<std::size_t>(n));
+  } else if (n > 0) {
+    text.resize(static_cast<std::size_t>(n));
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+  }
+  va_end(again);
+  return text;
+}
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatTextV(format, args);
+  va_end(args);
+  return text;
 }
 
 }  // namespace marbloom

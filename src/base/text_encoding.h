@@ -1,6 +1,7 @@
 #pragma once
 // Text lives in memory as UTF-8; the settings file, the downloaded configuration
 // and the run log are GBK on disk. These helpers convert at that boundary.
+#include <cstdarg>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -24,5 +25,9 @@ std::string CutGbk(std::string_view gbk, std::size_t maxBytes);
 
 // The longest prefix of a UTF-8 text whose GBK form fits in maxBytes.
 std::string FitUtf8ToGbkBytes(std::string_view utf8, std::size_t maxBytes);
+
+// printf into a string of whatever length the text needs.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatTextV(const char* format, va_list args);
 
 }  // namespace marbloom

@@ -15,12 +15,6 @@ std::string g_statusText;
 std::function<void(const std::string&)> g_observer;
 std::atomic<double> g_progress{0.0};
 
-std::string Format(const char* format, va_list args) {
-  char buffer[1024];
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  return buffer;
-}
-
 }  // namespace
 
 std::atomic<int> DataTreeReady{0};
@@ -40,7 +34,7 @@ void SetStatusText(std::string_view utf8) {
 void SetStatusTextF(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string text = Format(format, args);
+  std::string text = FormatTextV(format, args);
   va_end(args);
   SetStatusText(text);
 }
@@ -48,7 +42,7 @@ void SetStatusTextF(const char* format, ...) {
 void ReportF(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string text = Format(format, args);
+  std::string text = FormatTextV(format, args);
   va_end(args);
   SetStatusText(text);
   RunLog("%s", text.c_str());

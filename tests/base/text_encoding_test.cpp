@@ -55,5 +55,12 @@ TEST(TextEncoding, ExactConversionRefusesWhatWouldBeReplaced) {
   for (const char* text : {"a😀", "a\xC3", "\x80", "x\xE6\xB7"}) EXPECT_EQ(Utf8ToGbkExactly(text), std::nullopt) << text;
 }
 
+// Messages carry paths of any length: nothing is cut, short or long.
+TEST(TextEncoding, FormatsTextOfAnyLength) {
+  EXPECT_EQ(FormatText("%s%d!", "读取", 7), "读取7!");
+  const std::string path = "/data/" + std::string(5000, 'x') + "/sz000001.day";
+  EXPECT_EQ(FormatText("找不到文件%s", path.c_str()), "找不到文件" + path);
+}
+
 }  // namespace
 }  // namespace marbloom
