@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <set>
 
 #include "base/file_helpers.h"
 #include "base/text_encoding.h"
 #include "base/unique_fd.h"
+#include "common/calendar.h"
 #include "common/market.h"
 #include "common/security_class.h"
 #include "common/security_walk.h"
@@ -189,9 +189,7 @@ void ScaleTickPrices(DataView& view) {
 std::string TickPairProblem(const DataLayout& layout, TickPairState state, const std::string& stem) {
   for (const std::string& path : {layout.TickIndexFile(stem), layout.TickDataFile(stem)})
     if (state == TickPairState::kNotOpened && !FileExists(path)) return FormatText("找不到文件%s", path.c_str());
-  char text[256];
-  std::snprintf(text, sizeof text, TickPairMessage(state), stem.c_str());
-  return text;
+  return FormatText(TickPairMessage(state), stem.c_str());
 }
 
 void KeepTicks(DataView& view, const TickDayView& day) {
@@ -244,12 +242,9 @@ std::string Summary(const DataView& view) {
   return text;
 }
 
+// A date of the years a quote file can hold that the calendar knows.
 bool IsCalendarDate(uint32_t date) {
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const uint32_t year = date / 10000, month = date / 100 % 100, day = date % 100;
-  if (year < 1900 || year > 2999 || month < 1 || month > 12 || day < 1) return false;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return day <= static_cast<uint32_t>(month == 2 && !leap ? 28 : kDays[month - 1]);
+  return date >= 19000101 && date <= 29991231 && DateToDayNumber(static_cast<int>(date)) != 0;
 }
 
 // Bars: "09:31" from the minute of the day; ticks: "09:30:03" from the second.

@@ -256,6 +256,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, DailyFiles, ::testing::Values(
     FileCase{"rangeKeepsZeroDatesInside", "000001", {Record(20240311), Record(20240312), Record(0),
         Record(20240313), Record(0), Record(20240314)}, 0, 20240312, 20240313,
         {{20240312, kOk, 1000}, {0, kZero, 1000}, {20240313, kOk, 1000}, {0, kZero, 1000}}, true, "共4条"},
+    FileCase{"impossibleDateAsStored", "000001", {Record(20230229)}, 0, 0, 0, {{20230229, kOk, 1000}}, true, "共1条",
+        "date,open,high,low,close,volume,amount,flag\n20230229,"},
     FileCase{"nothingInRange", "000001", {Record(20240311)}, 0, 20240401, 20240430, {}, false, "没有日线数据"},
     FileCase{"strayBytes", "000001", {Record(20240311)}, 1, 0, 0, {{20240311, kOk, 1000}}, false,
         "sz000001日线文件长度异常"},
