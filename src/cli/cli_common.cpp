@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/run_log.h"
 #include "cli/cli_progress.h"
 #include "cli/cli_signals.h"
 #include "common/calendar.h"
@@ -116,6 +117,11 @@ int RequireDataTree(const char* guardMessage) {
   if (DataTreeReady) return kExitDone;
   SetStatusText(guardMessage);
   return Finish(kExitNotReady);
+}
+
+int RequireTickDataTree() {
+  if (!DataTreeReady) RunLog("%s", kTickDataGuardMessage);
+  return RequireDataTree(kTickDataGuardMessage);
 }
 
 namespace {

@@ -70,6 +70,8 @@ int UsageFailure(const std::string& message);
 // The data guard of the pages: returns kExitNotReady after printing the
 // message when the tree is not ready, else kExitDone.
 int RequireDataTree(const char* guardMessage);
+// The tick page's guard, which also writes its message to the run log.
+int RequireTickDataTree();
 
 // Ends the progress display, prints the final status line on stdout and
 // returns `code`.

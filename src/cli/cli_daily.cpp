@@ -190,18 +190,12 @@ void RegisterDailyCommands(CLI::App& app, Context& context) {
   WithExample(x, "marbloom-cli daily extract sz000001 --date yesterday");
   Bind(x, context, extract, Extract);
 
-  auto show = std::make_shared<ShowArgs>();
-  CLI::App* w = daily->add_subcommand(
-      "show", "print one security's daily records as real values, a table or CSV, with the records the check "
-              "would report marked; exits 1 when there are none to show or the file is damaged");
-  AddShowOptions(w, *show, false);
+  CLI::App* w = AddShowCommand(
+      daily, context,
+      "print one security's daily records as real values, a table or CSV, with the records the check would "
+      "report marked; exits 1 when there are none to show or the file is damaged",
+      false, [] { return RequireDataTree(kDataGuardMessage); }, [] { return ViewKind::kDaily; });
   WithExample(w, "marbloom-cli daily show sh600000 --from 2022-05-01 --to 2022-05-31 --csv");
-  w->callback([&context, show] {
-    context.action = [show] {
-      if (int code = RequireDataTree(kDataGuardMessage)) return code;
-      return ShowRecords(*show, ViewKind::kDaily);
-    };
-  });
 
   auto edit = std::make_shared<DailyArgs>();
   CLI::App* e = daily->add_subcommand("edit", "write one security's record of one date");

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/file_helpers.h"
-#include "base/run_log.h"
 #include "app/settings.h"
 #include "cli/cli_common.h"
 #include "cli/cli_show.h"
@@ -24,17 +23,10 @@ namespace {
 struct MinuteArgs {
   std::string from, to, codes;
   bool all = false;
-  int kind = 1;
   MinuteFactors factors;
 };
 
 int Date(const std::string& text) { return ParseDate(text).value_or(0); }
-
-// The tick page tests the data tree first and logs its message.
-int GuardDataTree() {
-  if (!DataTreeReady) RunLog("%s", kTickDataGuardMessage);
-  return RequireDataTree(kTickDataGuardMessage);
-}
 
 int CheckRange(const MinuteArgs& a, bool limitSpan) {
   const DateRangeCheck check =
@@ -77,7 +69,7 @@ int Scale(const MinuteArgs& a) {
 void Bind(CLI::App* command, Context& context, std::shared_ptr<MinuteArgs> args, int (*run)(const MinuteArgs&)) {
   command->callback([&context, args, run] {
     context.action = [args, run] {
-      if (int code = GuardDataTree()) return code;
+      if (int code = RequireTickDataTree()) return code;
       return run(*args);
     };
   });
@@ -126,19 +118,13 @@ void RegisterMinuteCommands(CLI::App& app, Context& context) {
   WithExample(s, "marbloom-cli minutes scale --from 20220509 --to 20220513 --codes sh600000 --volume 2");
   Bind(s, context, scale, Scale);
 
-  auto show = std::make_shared<MinuteArgs>();
-  auto shown = std::make_shared<ShowArgs>();
-  CLI::App* w = minutes->add_subcommand(
-      "show", "print one security's bars as real values, a table or CSV; exits 1 when there are none to show");
-  AddShowOptions(w, *shown, true);
-  w->add_option("--kind", show->kind, "1 or 5 (default 1)")->check(CLI::IsMember({1, 5}));
+  auto kind = std::make_shared<int>(1);
+  CLI::App* w = AddShowCommand(
+      minutes, context,
+      "print one security's bars as real values, a table or CSV; exits 1 when there are none to show", true,
+      RequireTickDataTree, [kind] { return *kind == 5 ? ViewKind::kFiveMinute : ViewKind::kOneMinute; });
+  w->add_option("--kind", *kind, "1 or 5 (default 1)")->check(CLI::IsMember({1, 5}));
   WithExample(w, "marbloom-cli minutes show sz000001 --kind 5 --date yesterday --csv");
-  w->callback([&context, show, shown] {
-    context.action = [show, shown] {
-      if (int code = GuardDataTree()) return code;
-      return ShowRecords(*shown, show->kind == 5 ? ViewKind::kFiveMinute : ViewKind::kOneMinute);
-    };
-  });
 }
 
 }  // namespace marbloom::cli

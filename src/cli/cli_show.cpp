@@ -1,6 +1,7 @@
 #include "cli/cli_show.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "app/settings.h"
 #include "base/file_helpers.h"
@@ -45,6 +46,20 @@ int ShowRecords(const ShowArgs& args, ViewKind kind) {
   std::fflush(stdout);
   view.ok ? ShowNote(view.message) : ShowError(view.message);
   return code;
+}
+
+CLI::App* AddShowCommand(CLI::App* parent, Context& context, const std::string& help, bool withDate,
+                         int (*guard)(), std::function<ViewKind()> kind) {
+  auto args = std::make_shared<ShowArgs>();
+  CLI::App* show = parent->add_subcommand("show", help);
+  AddShowOptions(show, *args, withDate);
+  show->callback([&context, args, guard, kind] {
+    context.action = [args, guard, kind] {
+      if (int code = guard()) return code;
+      return ShowRecords(*args, kind());
+    };
+  });
+  return show;
 }
 
 }  // namespace marbloom::cli

@@ -7,7 +7,6 @@
 
 #include "app/settings.h"
 #include "base/file_helpers.h"
-#include "base/run_log.h"
 #include "cli/cli_common.h"
 #include "cli/cli_show.h"
 #include "common/code_pattern.h"
@@ -22,13 +21,6 @@ namespace {
 struct DateArgs {
   std::string from, to;
 };
-
-// The page's guard, also written to the run log.
-int RequireTickDataTree() {
-  if (DataTreeReady) return kExitDone;
-  RunLog("%s", kTickDataGuardMessage);
-  return RequireDataTree(kTickDataGuardMessage);
-}
 
 // The page's range checks: order, then at most 31 days apart. 0 when fine.
 int CheckRange(int first, int last) {
@@ -87,18 +79,12 @@ void RegisterTickCommands(CLI::App& app, Context& context) {
   CLI::App* check = tick->add_subcommand("check", "check every tick index/data pair; exits 1 when one is damaged");
   WithExample(check, "marbloom-cli tick check");
   check->callback([&context] { context.action = CheckAll; });
-  auto show = std::make_shared<ShowArgs>();
-  CLI::App* showCommand = tick->add_subcommand(
-      "show", "print a security's decoded ticks of a day (or a range) as real values, a table or CSV; exits 1 "
-              "when there are none to show");
-  AddShowOptions(showCommand, *show, true);
-  WithExample(showCommand, "marbloom-cli tick show sz000001 --date yesterday");
-  showCommand->callback([&context, show] {
-    context.action = [show] {
-      if (int code = RequireTickDataTree()) return code;
-      return ShowRecords(*show, ViewKind::kTicks);
-    };
-  });
+  CLI::App* show = AddShowCommand(
+      tick, context,
+      "print a security's decoded ticks of a day (or a range) as real values, a table or CSV; exits 1 when "
+      "there are none to show",
+      true, RequireTickDataTree, [] { return ViewKind::kTicks; });
+  WithExample(show, "marbloom-cli tick show sz000001 --date yesterday");
 }
 
 }  // namespace marbloom::cli
