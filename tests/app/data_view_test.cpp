@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
 
+#include "base/text_encoding.h"
 #include "common/security_class.h"
 #include "daily/daily_engine.h"
 #include "samplegen.h"
@@ -26,11 +26,7 @@ namespace {
 const std::vector<int> kDays{20240311, 20240312, 20240313};
 const sample::SampleOptions kSample = sample::SampleOptions::Quick();
 
-std::string Fixed(int decimals, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
+std::string Fixed(int decimals, double value) { return FormatText("%.*f", decimals, value); }
 
 int64_t PowerOf10(int n) { return n <= 0 ? 1 : 10 * PowerOf10(n - 1); }
 
@@ -154,11 +150,12 @@ TEST_P(TickScales, TicksAndBarsAreTheSampleTicks) {
     ASSERT_EQ(ticks.rows.size(), day->ticks.size());
     const double unit = std::pow(10, day->priceDecimals);
     const int decimals = PriceDecimals(s.market, s.code, 1);
-    // A tick price (10^-priceDecimals units) as a bar stores it.
-    const auto barValue = [&](int64_t p) {
-      return decimals >= day->priceDecimals ? p * PowerOf10(decimals - day->priceDecimals)
-                                            : p / PowerOf10(day->priceDecimals - decimals);
-    };
+    // The last tick's price as a bar stores it (a bar keeps `decimals` places) and shows it.
+    const int64_t last = day->ticks.back().price;
+    const int tickDecimals = day->priceDecimals;
+    const int64_t stored = decimals >= tickDecimals ? last * PowerOf10(decimals - tickDecimals)
+                                                    : last / PowerOf10(tickDecimals - decimals);
+    const std::string lastClose = Fixed(decimals, static_cast<double>(stored) / PowerOf10(decimals));
     for (std::size_t i = 0; i < day->ticks.size(); ++i) {
       const sample::SampleTick& t = day->ticks[i];
       EXPECT_EQ(Cell(ticks, i, ViewColumn::kPrice), Fixed(ticks.decimals, t.price / unit));
@@ -166,14 +163,12 @@ TEST_P(TickScales, TicksAndBarsAreTheSampleTicks) {
       EXPECT_EQ(ticks.rows[i].volume, static_cast<uint32_t>(t.volume));
       EXPECT_EQ(ticks.rows[i].tickKind, t.kind);
     }
-    const auto barPrice = [&](int64_t v) { return Fixed(decimals, static_cast<double>(v) / PowerOf10(decimals)); };
     for (ViewKind kind : {ViewKind::kOneMinute, ViewKind::kFiveMinute}) {
       const DataView bars = Read(s, kind, 1, kDays[1], kDays[1]);
       ASSERT_EQ(bars.rows.size(), kind == ViewKind::kOneMinute ? 240u : 48u);
-      EXPECT_EQ(Cell(bars, bars.rows.size() - 1, ViewColumn::kClose), barPrice(barValue(day->ticks.back().price)));
+      EXPECT_EQ(Cell(bars, bars.rows.size() - 1, ViewColumn::kClose), lastClose);
       EXPECT_EQ(Cell(bars, 0, ViewColumn::kDate), "2024-03-12");
       const std::string csv = DataViewCsv(bars);
-      EXPECT_EQ(csv.substr(0, csv.find('\n')), "date,time,open,high,low,close,volume,amount");
       EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), bars.rows.size() + 1);
     }
     const auto stems = SecuritiesWithData(tree_->layout(), ViewKind::kOneMinute);

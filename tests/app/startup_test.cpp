@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "base/message_sink.h"
 #include "app/settings.h"
@@ -120,13 +121,10 @@ TEST_P(SettingsConfirmation, ChangesNothing) {
   const AppSettings before = Settings();
   AppSettings entered = before;
   r.enter(entered, temp_.path());
-  OperationResult result;
-  if (r.fileLimit > 0) {
-    test::FileSizeLimit full(r.fileLimit);
-    result = ConfirmSettings(entered);
-  } else {
-    result = ConfirmSettings(entered);
-  }
+  std::optional<test::FileSizeLimit> full;
+  if (r.fileLimit > 0) full.emplace(r.fileLimit);
+  const OperationResult result = ConfirmSettings(entered);
+  full.reset();
   EXPECT_EQ(result.outcome, r.outcome);
   EXPECT_NE(result.message.find(r.messagePart), std::string::npos) << result.message;
   EXPECT_EQ(test::ReadFileText(SettingsFilePath()), fileBefore);
