@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <optional>
 
@@ -61,47 +60,38 @@ TEST_F(StartUpDirectory, RefusesAWorkDirectoryOf231Characters) {
 }
 
 // A start with no work directory named: the current directory when it holds
-// a settings file, else the per-user one (XDG_DATA_HOME taken only when
-// absolute), created with the tree inside it unless its settings name one.
+// a settings file, else the per-user one (XDG_DATA_HOME only when absolute),
+// created with the tree inside it unless its settings name one.
 TEST_F(StartUpDirectory, ChoosesTheCurrentOrThePerUserWorkDirectory) {
   struct Case {
-    const char* xdgDataHome;   // "xdg": the temp folder's xdg/; nullptr: unset
-    const char* current;       // settings file in the current directory; nullptr: none
-    const char* user;          // settings file in the per-user directory before the start; nullptr: none
-    const char* workDir;       // expected, under the temp folder
-    const char* historyDir;    // expected, as loaded
+    const char* xdgDataHome;    // "xdg": the temp folder's xdg/
+    std::string current, user;  // settings files in the current and the per-user directory; "-": none
+    const char* workDir;        // expected, under the temp folder
+    const char* historyDir;     // expected, as loaded
   };
   const std::vector<Case> cases = {
-      {"xdg", "", nullptr, "cur/", "../data/vipdoc/"},
-      {"xdg", nullptr, nullptr, "xdg/marbloom/", "data/vipdoc/"},
-      {nullptr, nullptr, nullptr, "home/.local/share/marbloom/", "data/vipdoc/"},
-      {"relative", nullptr, "[PATH]\r\nDOMAIN=http://h/\r\n", "home/.local/share/marbloom/", "data/vipdoc/"},
-      {"xdg", nullptr, "[PATH]\r\nVIPDOC=named\\\r\n", "xdg/marbloom/", "named/"},
+      {"xdg", "", "-", "cur/", "../data/vipdoc/"},
+      {"xdg", "-", "-", "xdg/marbloom/", "data/vipdoc/"},
+      {"relative", "-", "[PATH]\r\nDOMAIN=h\r\n", "home/.local/share/marbloom/", "data/vipdoc/"},
+      {"xdg", "-", "[PATH]\r\nVIPDOC=named\\\r\n", "xdg/marbloom/", "named/"},
   };
-  const std::string t = temp_.path();
-  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  const std::string xdgBefore = xdg ? xdg : "";
+  const std::string t = temp_.path(), home = std::getenv("HOME") ? std::getenv("HOME") : "";
   ::setenv("HOME", (t + "home").c_str(), 1);
-  auto write = [](const std::string& file, const char* text) {
-    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
-    test::WriteFileBytes(file, std::vector<uint8_t>(text, text + std::strlen(text)));
-  };
   for (const Case& c : cases) {
     for (const char* dir : {"xdg/", "home/", "cur/"}) test::RemoveTree(t + dir);
     std::filesystem::create_directories(t + "cur/");
-    if (c.current) write(t + "cur/marbloom.ini", c.current);
-    if (c.user) write(t + c.workDir + "marbloom.ini", c.user);
-    if (c.xdgDataHome == nullptr) ::unsetenv("XDG_DATA_HOME");
-    else ::setenv("XDG_DATA_HOME", (std::string(c.xdgDataHome) == "xdg" ? t + "xdg" : c.xdgDataHome).c_str(), 1);
+    if (c.current != "-") test::WriteFileBytes(t + "cur/marbloom.ini", {c.current.begin(), c.current.end()});
+    if (c.user != "-") std::filesystem::create_directories(t + c.workDir);
+    if (c.user != "-") test::WriteFileBytes(t + c.workDir + "marbloom.ini", {c.user.begin(), c.user.end()});
+    ::setenv("XDG_DATA_HOME", (c.xdgDataHome == std::string("xdg") ? t + "xdg" : c.xdgDataHome).c_str(), 1);
     std::filesystem::current_path(t + "cur/");
-    if (!EnterWorkDirectory("") || !StartUp()) ADD_FAILURE() << c.workDir;
+    EXPECT_TRUE(EnterWorkDirectory("") && StartUp() && DataTreeReady) << c.workDir;
     EXPECT_EQ(WorkDirectory(), t + c.workDir);
     EXPECT_EQ(Settings().historyDir, c.historyDir) << c.workDir;
-    EXPECT_TRUE(DataTreeReady && test::PathExists(WorkDirectory() + c.historyDir + "sz/lday/")) << c.workDir;
+    EXPECT_TRUE(test::PathExists(WorkDirectory() + c.historyDir + "sz/lday/")) << c.workDir;
   }
-  xdg ? ::setenv("XDG_DATA_HOME", xdgBefore.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
   ::setenv("HOME", home.c_str(), 1);
+  ::unsetenv("XDG_DATA_HOME");
   SetRunLogDirectory("");
 }
 
