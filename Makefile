@@ -1,5 +1,6 @@
 # Top-level commands. `make run` starts the program, `make test` installs what
-# is missing, builds and runs every test.
+# is missing, builds and runs every test, `make package` makes the Debian
+# package from the same build.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
@@ -8,7 +9,7 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test sanitize asan tsan bench fuzz clean
+.PHONY: all deps build run test package sanitize asan tsan bench fuzz clean
 
 all: build
 
@@ -24,6 +25,12 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# $(BUILD)/marbloom_<version>_amd64.deb, made from the build the tests use
+# (the programs are stripped on their way into it); scripts/package-test
+# checks it.
+package: build
+	cmake --build $(BUILD) --target package
 
 # Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer.
 asan: deps

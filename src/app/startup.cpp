@@ -1,10 +1,14 @@
 #include "app/startup.h"
 
+#include <pwd.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include "app/data_tree.h"
 #include "base/file_helpers.h"
 #include "base/message_sink.h"
+#include "base/profile_file.h"
 #include "base/run_log.h"
 #include "common/shared_state.h"
 
@@ -13,6 +17,36 @@ namespace {
 
 constexpr std::size_t kWorkDirBuffer = 240;
 constexpr std::size_t kWorkDirLimit = 230;
+
+// An environment path is taken only when absolute, as the XDG rule says.
+std::string AbsolutePathOrEmpty(const char* path) {
+  return path != nullptr && path[0] == '/' ? std::string(path) : std::string();
+}
+
+std::string HomeDirectory() {
+  std::string home = AbsolutePathOrEmpty(std::getenv("HOME"));
+  if (home.empty())
+    if (const passwd* user = ::getpwuid(::getuid()); user != nullptr) home = AbsolutePathOrEmpty(user->pw_dir);
+  return home;
+}
+
+bool Fatal(const std::string& message) {
+  ShowMessage(message, "严重错误");
+  return false;
+}
+
+// Enters the per-user work directory, creating it and naming the history
+// directory inside it in its settings file when that names none.
+bool EnterUserWorkDirectory() {
+  const std::string dir = UserWorkDirectory();
+  const std::string failed = "创建工作目录" + dir + "失败或者权限不足!";
+  if (dir.empty() || !MakeDirTree(dir, true) || ::chdir(dir.c_str()) != 0) return Fatal(failed);
+  const std::string settingsFile = DataLayout(dir, std::string()).SettingsFile();
+  if (!ProfileHasKey(settingsFile, "PATH", "VIPDOC") &&
+      !ProfileWriteString(settingsFile, "PATH", "VIPDOC", kUserHistoryDir))
+    return Fatal(failed);
+  return true;
+}
 
 OperationResult Failed(const std::string& message) {
   RunLog("%s", message.c_str());
@@ -30,6 +64,24 @@ bool InitWorkDirectory() {
     return false;
   }
   SetWorkDirectory(dir);
+  return true;
+}
+
+std::string UserWorkDirectory() {
+  std::string base = AbsolutePathOrEmpty(std::getenv("XDG_DATA_HOME"));
+  if (base.empty()) {
+    const std::string home = HomeDirectory();
+    if (home.empty()) return std::string();
+    base = home + "/.local/share";
+  }
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return (base == "/" ? base : base + "/") + "marbloom/";
+}
+
+bool EnterWorkDirectory(const std::string& given) {
+  if (given.empty())
+    return FileExists(DataLayout(std::string(), std::string()).SettingsFile()) || EnterUserWorkDirectory();
+  if (::chdir(given.c_str()) != 0) return Fatal("无法进入工作目录" + given + "!");
   return true;
 }
 

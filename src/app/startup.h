@@ -1,6 +1,7 @@
 #pragma once
 // The start-up sequence shared by the window program and the command line:
-// work directory from the current directory, settings, data tree.
+// work directory from the current directory, settings, data tree; and the
+// choice of that directory when the user names none.
 #include "app/settings.h"
 #include "common/operation_result.h"
 
@@ -9,6 +10,21 @@ namespace marbloom {
 // Takes the current directory as the work directory ('/' separators, trailing
 // '/'). Longer than 230 characters: the fatal message and false.
 bool InitWorkDirectory();
+
+// The per-user work directory "$XDG_DATA_HOME/marbloom/", where XDG_DATA_HOME
+// defaults to "$HOME/.local/share" (also when it is empty or relative); empty
+// when no home is known.
+std::string UserWorkDirectory();
+
+// The history directory inside the per-user work directory.
+inline constexpr const char* kUserHistoryDir = "data/vipdoc/";
+
+// Makes the work directory the user named the current directory, or with none
+// named (`given` empty) chooses one: the current directory when it holds a
+// settings file, otherwise the per-user work directory, created on first use,
+// whose settings file gets kUserHistoryDir as VIPDOC unless it names one. False
+// after the message when the directory cannot be entered, created or written.
+bool EnterWorkDirectory(const std::string& given);
 
 // InitWorkDirectory, LoadSettings and the quiet CreateDataTree, whose result
 // becomes DataTreeReady. False when the program cannot go on.

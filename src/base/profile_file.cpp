@@ -115,6 +115,10 @@ std::string ProfileReadString(const std::string& file, std::string_view section,
   return GbkToUtf8(CutGbk(gbk, bufferSize - 1));
 }
 
+bool ProfileHasKey(const std::string& file, std::string_view section, std::string_view key) {
+  return Find(ReadLines(file), Utf8ToGbk(section), Utf8ToGbk(key)).keyLine >= 0;
+}
+
 int ProfileReadInt(const std::string& file, std::string_view section, std::string_view key,
                    int defaultValue) {
   std::vector<std::string> lines = ReadLines(file);

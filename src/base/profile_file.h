@@ -15,6 +15,9 @@ namespace marbloom {
 std::string ProfileReadString(const std::string& file, std::string_view section, std::string_view key,
                               std::string_view defaultValue, std::size_t bufferSize);
 
+// Whether the file holds the key in the section (with any value).
+bool ProfileHasKey(const std::string& file, std::string_view section, std::string_view key);
+
 // The leading decimal number of the value (optional sign); text gives 0.
 int ProfileReadInt(const std::string& file, std::string_view section, std::string_view key,
                    int defaultValue);

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "base/run_log.h"
+#include "base/version.h"
 #include "cli/cli_progress.h"
 #include "cli/cli_signals.h"
 #include "common/calendar.h"
@@ -56,7 +57,12 @@ void SetUpCommands(CLI::App& app, Context& context) {
   app.require_subcommand(1);
   app.fallthrough();
   app.footer(kExitCodes);
-  app.add_option("-C", context.workDir, "work directory (default: the current directory)");
+  app.set_version_flag("--version", std::string("marbloom-cli ") + ProgramVersion());
+  app.add_option("-C", context.workDir,
+                 "work directory (default: the current directory when it holds marbloom.ini, otherwise "
+                 "$XDG_DATA_HOME/marbloom, that is ~/.local/share/marbloom, created on first use with the "
+                 "history directory data/vipdoc/ inside it)")
+      ->type_name("DIR");
   app.add_flag("-q,--quiet", context.quiet, "print only errors and the final status line, no progress");
   RegisterSettingsCommands(app, context);
   RegisterDailyCommands(app, context);

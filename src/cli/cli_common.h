@@ -23,7 +23,7 @@ enum ExitCode : int {
 
 // What a parsed command line asks for; the action runs after start-up.
 struct Context {
-  std::string workDir;                 // -C; empty: the current directory
+  std::string workDir;                 // -C; empty: chosen by EnterWorkDirectory
   bool quiet = false;                  // --quiet: errors and the final status only
   std::function<int()> action;         // set by the chosen subcommand
 };

@@ -1,7 +1,6 @@
 // marbloom-cli: the engines of the window program, driven from the command line.
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 #include "app/startup.h"
@@ -30,10 +29,6 @@ int main(int argc, char** argv) {
     int code = app.exit(e);
     return code == 0 ? cli::kExitDone : cli::kExitUsage;
   }
-  if (!context.workDir.empty() && ::chdir(context.workDir.c_str()) != 0) {
-    std::fprintf(stderr, "cannot enter work directory %s\n", context.workDir.c_str());
-    return cli::kExitUsage;
-  }
   // Before any thread starts, so that only the watcher ever takes the signals.
   cli::BlockCancelSignals();
   cli::ProgressDisplay display(cli::ProgressModeFor(context.quiet, STDERR_FILENO), STDERR_FILENO);
@@ -46,6 +41,10 @@ int main(int argc, char** argv) {
 
   std::string startFailure;
   SetMessageSink([&startFailure](const std::string& text, const std::string&) { startFailure = text; });
+  // A work directory named by -C that cannot be entered is a usage error.
+  if (!EnterWorkDirectory(context.workDir))
+    return cli::FinishWith(
+        OperationResult{context.workDir.empty() ? Outcome::kFailed : Outcome::kInvalid, startFailure, 0});
   if (!StartUp()) return cli::FinishWith(OperationResult{Outcome::kFailed, startFailure, 0});
   if (!context.action) return cli::kExitUsage;
   SetStatusObserver([&display](const std::string& line) { display.Status(line); });

@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QTabBar>
+#include <QTabWidget>
 
 #include "app/startup.h"
+#include "base/version.h"
 #include "ui/main_dlg.h"
 #include "ui/message_box.h"
 #include "ui/pg_browse.h"
@@ -34,12 +37,13 @@ std::unique_ptr<MainDlg> CreateMainDlg() {
   return sheet;
 }
 
-int RunWindowProgram() {
+int RunWindowProgram(const std::string& workDir) {
   if (QGuiApplication::platformName() == QLatin1String("xcb") && ActivateRunningCopy()) return 0;
   ApplyDialogFont();
   RouteCoreMessagesToBoxes();
-  if (!StartUp()) return 0;
+  if (!EnterWorkDirectory(workDir) || !StartUp()) return 0;
   std::unique_ptr<MainDlg> sheet = CreateMainDlg();
+  sheet->Sheet()->tabBar()->setToolTip(QStringLiteral("marbloom ") + QString::fromUtf8(ProgramVersion()));
   sheet->exec();
   return 0;
 }

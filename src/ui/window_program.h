@@ -1,6 +1,7 @@
 #pragma once
 // The window program's start-up after the application object exists.
 #include <memory>
+#include <string>
 
 namespace marbloom::ui {
 
@@ -14,8 +15,9 @@ void ApplyDialogFont();
 // pages, then the data tab.
 std::unique_ptr<MainDlg> CreateMainDlg();
 
-// Single-instance rule (X11 only), work directory, settings, quiet data
-// tree, then the modal sheet. Returns the process exit code.
-int RunWindowProgram();
+// Single-instance rule (X11 only), work directory (`workDir`, or chosen when
+// empty), settings, quiet data tree, then the modal sheet, whose tabs show
+// the version as their tooltip. Returns the process exit code.
+int RunWindowProgram(const std::string& workDir);
 
 }  // namespace marbloom::ui

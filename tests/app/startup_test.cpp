@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 
 #include "base/message_sink.h"
+#include "base/run_log.h"
 #include "app/settings.h"
 #include "common/shared_state.h"
 #include "support/temp_dir.h"
@@ -55,6 +57,42 @@ TEST_F(StartUpDirectory, RefusesAWorkDirectoryOf231Characters) {
   EXPECT_EQ(StartUp(), 0);
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0], "严重错误:工作目录名太长,无法打开配置文件!");
+}
+
+// A start with no work directory named: the current directory when it holds
+// a settings file, else the per-user one (XDG_DATA_HOME only when absolute),
+// created with the tree inside it unless its settings name one.
+TEST_F(StartUpDirectory, ChoosesTheCurrentOrThePerUserWorkDirectory) {
+  struct Case {
+    const char* xdgDataHome;    // "xdg": the temp folder's xdg/
+    std::string current, user;  // settings files in the current and the per-user directory; "-": none
+    const char* workDir;        // expected, under the temp folder
+    const char* historyDir;     // expected, as loaded
+  };
+  const std::vector<Case> cases = {
+      {"xdg", "", "-", "cur/", "../data/vipdoc/"},
+      {"xdg", "-", "-", "xdg/marbloom/", "data/vipdoc/"},
+      {"relative", "-", "[PATH]\r\nDOMAIN=h\r\n", "home/.local/share/marbloom/", "data/vipdoc/"},
+      {"xdg", "-", "[PATH]\r\nVIPDOC=named\\\r\n", "xdg/marbloom/", "named/"},
+  };
+  const std::string t = temp_.path(), home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("HOME", (t + "home").c_str(), 1);
+  for (const Case& c : cases) {
+    for (const char* dir : {"xdg/", "home/", "cur/"}) test::RemoveTree(t + dir);
+    std::filesystem::create_directories(t + "cur/");
+    if (c.current != "-") test::WriteFileBytes(t + "cur/marbloom.ini", {c.current.begin(), c.current.end()});
+    if (c.user != "-") std::filesystem::create_directories(t + c.workDir);
+    if (c.user != "-") test::WriteFileBytes(t + c.workDir + "marbloom.ini", {c.user.begin(), c.user.end()});
+    ::setenv("XDG_DATA_HOME", (c.xdgDataHome == std::string("xdg") ? t + "xdg" : c.xdgDataHome).c_str(), 1);
+    std::filesystem::current_path(t + "cur/");
+    EXPECT_TRUE(EnterWorkDirectory("") && StartUp() && DataTreeReady) << c.workDir;
+    EXPECT_EQ(WorkDirectory(), t + c.workDir);
+    EXPECT_EQ(Settings().historyDir, c.historyDir) << c.workDir;
+    EXPECT_TRUE(test::PathExists(WorkDirectory() + c.historyDir + "sz/lday/")) << c.workDir;
+  }
+  ::setenv("HOME", home.c_str(), 1);
+  ::unsetenv("XDG_DATA_HOME");
+  SetRunLogDirectory("");
 }
 
 // A confirmation that is refused or cannot save changes nothing: the file, the

@@ -105,7 +105,8 @@ TEST(XvfbDesktop, ASecondCopyEndsAtOnceAndRaisesOrRestoresTheFirst) {
     env.insert("QT_QPA_PLATFORM", "xcb");
     programs.back()->setProcessEnvironment(env);
     programs.back()->setWorkingDirectory(QString::fromStdString(work.path()));
-    programs.back()->start(QString::fromStdString(BuiltProgram("src/ui/marbloom")), {});
+    programs.back()->start(QString::fromStdString(BuiltProgram("src/ui/marbloom")),
+                           {"-C", QString::fromStdString(work.path())});
     return programs.back().get();
   };
   auto endsAtOnce = [&](QProcess* p) { return p->waitForFinished(kWaitMs) && p->exitCode() == 0; };

@@ -1,6 +1,6 @@
 // marbloom-sampled: the sample archive server.
 //   marbloom-sampled [--port P] [--seed S] [--securities N] [--full]
-//                    [--cache DIR] [--static DIR]
+//                    [--cache DIR] [--static DIR] [--version]
 // Runs until SIGINT or SIGTERM.
 #include <CLI/CLI.hpp>
 
@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <pthread.h>
 
+#include "base/version.h"
 #include "sample_server.h"
 
 int main(int argc, char** argv) {
   using namespace marbloom::sample;
   CLI::App app{"Serves the sample market's archives over HTTP on the loopback interface."};
+  app.set_version_flag("--version", std::string("marbloom-sampled ") + marbloom::ProgramVersion());
   ServerOptions options;
   bool full = false;
   app.add_option("--port", options.port, "port (default 8650)")->check(CLI::Range(1, 65535));
