@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <filesystem>
@@ -147,6 +148,15 @@ TEST_F(PgConfigTest, BrowseTakesTheChosenFolderAndKeepsTheTextOnCancel) {
   Child<QPushButton>(page_, ui::ControlName(1001))->click();
   EXPECT_EQ(Edit(1000)->text(), QStringLiteral("/chosen/folder"));
   EXPECT_EQ(startedAt, QStringList({QString::fromStdString(tree_.historyDir()), QStringLiteral("/chosen/folder")}));
+
+  // Written as the settings file keeps it (relative, backslashes): the
+  // dialog opens at the history directory.
+  QString relative =
+      QDir(QString::fromStdString(WorkDirectory())).relativeFilePath(QString::fromStdString(tree_.historyDir()));
+  Edit(1000)->setText(relative.replace(QLatin1Char('/'), QLatin1Char('\\')) + QLatin1Char('\\'));
+  ui::FolderPicker picker(Edit(1000)->text(), 0, page_);
+  EXPECT_EQ(picker.StartFolder() + QLatin1Char('/'), QString::fromStdString(tree_.historyDir()))
+      << relative.toStdString();
 
   // The daily page's source folder takes '/' separators and a trailing '/'.
   answer = QStringLiteral("D:\\other\\vipdoc");
