@@ -1,7 +1,6 @@
 // Runs to completion on small sample data (the download page against an
-// in-process sample server, with its day counter), cancel during a run with
-// the tab lock, closing the window during a run, and the slot through which
-// Cancel reaches the running engine.
+// in-process sample server), cancel and closing during a run with the tab
+// lock, and the slot through which Cancel reaches the running engine.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -178,30 +177,6 @@ TEST_P(DownloadPageThreaded, RunsToTheEnd) {
 INSTANTIATE_TEST_SUITE_P(Kinds, DownloadPageThreaded, ::testing::ValuesIn(kDownloads),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Held at each day's download: the counter names the day of three, and the
-// bar stands for the whole range; the counter is gone when the page is idle.
-TEST(DownloadCounterThreaded, CountsTheDaysOfTheRange) {
-  TestTree tree;
-  SampleSite site;
-  ui::PgDownLoad page;
-  SetDates(&page, kMonday, kMonday + 2);
-  auto* counter = Child<QLabel>(&page, "lblRunPosition");
-  auto* bar = Child<QProgressBar>(&page, ui::ControlName(2005));
-  WorkerGate gate("正在下载");
-  page.Execute();
-  for (int day = 1; day <= 3; ++day) {
-    ASSERT_TRUE(gate.WaitReached()) << day;
-    const QString expected = QStringLiteral("第%1/3天 %2").arg(day).arg(kMonday + day - 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return counter->text() == expected; })) << counter->text().toStdString();
-    EXPECT_GE(bar->value(), (day - 1) * 33) << day;
-    gate.Pass();
-  }
-  gate.Release();
-  ASSERT_TRUE(WaitIdle(&page));
-  EXPECT_EQ(StatusOf(&page, 2006), "日线转档完成!");
-  EXPECT_TRUE(counter->text().isEmpty());
-}
-
 // Cancel while the worker is held at a status line: the cancel button's
 // caption at that moment, the tab lock, then the message the run ends with,
 // the page idle, and a next run that completes with cleared flags.
@@ -255,12 +230,10 @@ TEST_P(PageCancelThreaded, CancelLeavesTheRunsMessageAndTheNextRunIsWhole) {
     sheet.Sheet()->setCurrentIndex(0);
     EXPECT_EQ(sheet.GetActiveIndex(), 1);
     BoxRecorder no;
-    QSignalSpy finished(&sheet, &QDialog::finished);
     sheet.reject();
-    EXPECT_EQ(finished.count(), 0);
+    EXPECT_TRUE(sheet.isVisible() && page->IsBusy());
     ASSERT_EQ(no.boxes.size(), 1u);
     EXPECT_EQ(no.boxes[0].icon, ui::BoxIcon::kQuestion);
-    EXPECT_TRUE(page->IsBusy());
     cancel->click();
     gate.Release();
     ASSERT_TRUE(WaitIdle(page));
@@ -279,27 +252,35 @@ TEST_P(PageCancelThreaded, CancelLeavesTheRunsMessageAndTheNextRunIsWhole) {
 INSTANTIATE_TEST_SUITE_P(Pages, PageCancelThreaded, ::testing::ValuesIn(kCancels),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Closing during a download, Yes: the whole run stops (the day obtained is
-// not converted), its worker has ended, and the window closes.
-TEST(MainDlgCloseThreaded, YesStopsTheWholeRunAndCloses) {
+// A three-day download held at each day: the counter names the day of three
+// and the bar stands for the whole range. Closing on the third day, Yes:
+// the whole run stops (the days obtained are not converted), its worker has
+// ended and the window closes.
+TEST(DownloadCounterThreaded, CountsTheDaysThenClosingStopsTheWholeRun) {
   TestTree tree;
   SampleSite site;
   auto* page = new ui::PgDownLoad;
   ui::MainDlg sheet;
   sheet.AddPage(page, QStringLiteral("page"));
   sheet.show();
-  SetDates(page, kMonday, kTuesday);
-  WorkerGate gate("正在下载20220503");
+  SetDates(page, kMonday, kMonday + 2);
+  auto* counter = Child<QLabel>(page, "lblRunPosition");
+  WorkerGate gate("正在下载");
+  page->Execute();
+  for (int day = 1; day <= 3; ++day) {
+    if (day > 1) gate.Pass();
+    ASSERT_TRUE(gate.WaitReached()) << day;
+    const QString expected = QStringLiteral("第%1/3天 %2").arg(day).arg(kMonday + day - 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter->text() == expected; })) << counter->text().toStdString();
+    EXPECT_GE(Child<QProgressBar>(page, ui::ControlName(2005))->value(), (day - 1) * 33) << day;
+  }
   BoxRecorder yes;
   yes.answer = true;
   yes.onBox = [&] { gate.Release(); };
-  page->Execute();
-  ASSERT_TRUE(gate.WaitReached());
-  QSignalSpy finished(&sheet, &QDialog::finished);
   sheet.reject();
-  EXPECT_EQ(finished.count(), 1);
-  EXPECT_FALSE(page->IsRunning() || page->IsBusy());
+  EXPECT_FALSE(sheet.isVisible() || page->IsRunning() || page->IsBusy());
   EXPECT_EQ(StatusOf(page, 2006), "日线转档被取消!");
+  EXPECT_TRUE(counter->text().isEmpty());
 }
 
 struct Engine : OperationEngine {};

@@ -1,6 +1,6 @@
 // The data tab on a sample tree: a daily chart and table, the chart at
-// several window sizes, Show from the button and from Enter, the CSV export
-// through the file chooser seam, zoom and drag, and refusals.
+// several sizes, Show by click and Enter, the CSV export through the file
+// chooser seam, zoom and drag, and refusals.
 #include "ui/pg_browse.h"
 
 #include <gtest/gtest.h>
@@ -53,16 +53,14 @@ class PgBrowseTest : public ::testing::Test {
     Child<QLineEdit>(&page_, "ctl5001")->setText(QString::fromStdString(code));
     Child<QPushButton>(&page_, "ctl5006")->click();
   }
-  // The axis labels a chart view shows.
-  QStringList Labels(const char* chart, bool* allInside = nullptr) {
+  // The axis labels a chart view shows; those outside it are marked "cut".
+  QStringList Labels(const char* chart) {
     auto* view = Child<QChartView>(&page_, chart);
     QStringList labels;
-    for (QGraphicsItem* item : view->scene()->items()) {
-      auto* text = dynamic_cast<QGraphicsTextItem*>(item);
-      if (text == nullptr || !text->isVisible() || text->toPlainText().isEmpty()) continue;
-      labels << text->toPlainText();
-      if (allInside) *allInside &= QRectF(view->rect()).contains(text->sceneBoundingRect());
-    }
+    for (QGraphicsItem* item : view->scene()->items())
+      if (auto* text = dynamic_cast<QGraphicsTextItem*>(item);
+          text && text->isVisible() && !text->toPlainText().isEmpty())
+        labels << text->toPlainText() + (QRectF(view->rect()).contains(text->sceneBoundingRect()) ? "" : "cut");
     return labels;
   }
   QString Cell(int row, int column) {
@@ -102,7 +100,7 @@ TEST_F(PgBrowseTest, ShowsTheDailyChartAndTable) {
 }
 
 // Larger and smaller: the plots fill their charts, and every axis label is
-// whole and inside its chart.
+// whole (not elided) and inside its chart.
 TEST_F(PgBrowseTest, TheChartFollowsTheWindowAndCutsNoLabel) {
   ShowCode("sz" + quote_.code);
   for (QSize size : {QSize(1400, 1000), QSize(560, 480), QSize(900, 700)}) {
@@ -111,21 +109,18 @@ TEST_F(PgBrowseTest, TheChartFollowsTheWindowAndCutsNoLabel) {
       auto* view = Child<QChartView>(&page_, name);
       auto settled = [&] {
         const QRectF plot = view->chart()->plotArea();
-        bool inside = true;
-        const QStringList labels = Labels(name, &inside);
+        const QStringList labels = Labels(name);
         return view->width() - plot.right() < 50 && view->height() - plot.bottom() < 50 && plot.left() < 120 &&
-               labels.size() >= 3 && inside &&
-               labels.filter(QRegularExpression(QStringLiteral("\\.\\.\\.|…"))).isEmpty();
+               labels.size() >= 3 && labels.filter(QRegularExpression(QStringLiteral("\\.\\.\\.|…|cut"))).isEmpty();
       };
       EXPECT_TRUE(QTest::qWaitFor(settled))
-          << name << " at " << size.width() << ": " << Labels(name).join(QLatin1Char(' ')).toStdString();
+          << name << " " << size.width() << ": " << Labels(name).join(' ').toStdString();
     }
   }
 }
 
-// In the window: with the completion list open the first click on 显示
-// shows; Enter in an empty code field shows the hinted code, the first with
-// data.
+// In the window: the first click on 显示 shows while the completion list is
+// open; Enter in an empty code field shows its hint, the first code with data.
 TEST_F(PgBrowseTest, ShowOnTheFirstClickAndOnEnter) {
   ui::MainDlg sheet;
   auto* page = new ui::PgBrowse;
@@ -146,7 +141,6 @@ TEST_F(PgBrowseTest, ShowOnTheFirstClickAndOnEnter) {
   QTest::keyClick(code, Qt::Key_Return);
   EXPECT_EQ(SecurityStem(page->View().request.market, page->View().request.code),
             code->placeholderText().toStdString());
-  EXPECT_TRUE(sheet.isVisible());
 }
 
 TEST_F(PgBrowseTest, ExportWritesWhatTheTableShows) {
@@ -164,8 +158,8 @@ TEST_F(PgBrowseTest, ExportWritesWhatTheTableShows) {
   EXPECT_EQ(csv, DataViewCsv(page_.View()));
 }
 
-// A refused code or range: its message, nothing to export, and nothing left
-// of the security shown before.
+// A refused code or range: its message, nothing to export, nothing left of
+// the security before.
 TEST_F(PgBrowseTest, RefusalsAreShownInTheStatusLine) {
   ShowCode("sz" + quote_.code);
   ShowCode("sz999999");
