@@ -232,8 +232,7 @@ TEST_P(DailyFiles, RowsFlagsAndVolumes) {
   EXPECT_EQ(static_cast<std::size_t>(std::count(csv.begin(), csv.end(), '\n')), view.rows.size() + 1);
 }
 
-constexpr RowFlag kOk = RowFlag::kNone, kZero = RowFlag::kZeroDate, kDisorder = RowFlag::kDateNotRising,
-                  kNotADate = RowFlag::kNotADate;
+constexpr RowFlag kOk = RowFlag::kNone, kZero = RowFlag::kZeroDate, kDisorder = RowFlag::kDateNotRising;
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, DailyFiles, ::testing::Values(
     // Lot form: lots x lot size + remainder, the lot size from its low 8 bits (0x64 = 100, 0xF4 = 500).
@@ -253,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DailyFiles, ::testing::Values(
         Record(20240313), Record(0), Record(20240314)}, 0, 20240312, 20240313,
         {{20240312, kOk, 1000}, {0, kZero, 1000}, {20240313, kOk, 1000}, {0, kZero, 1000}}, true, "共4条"},
     FileCase{"impossibleDateAsStoredAndFlagged", "000001", {Record(20230229), Record(20231399)}, 0, 0, 0,
-        {{20230229, kNotADate, 1000}, {20231399, kNotADate, 1000}}, true, "其中2条日期异常",
+        {{20230229, RowFlag::kNotADate, 1000}, {20231399, RowFlag::kNotADate, 1000}}, true, "其中2条日期异常",
         "date,open,high,low,close,volume,amount,flag\n20230229,"},
     FileCase{"nothingInRange", "000001", {Record(20240311)}, 0, 20240401, 20240430, {}, false, "没有日线数据"},
     FileCase{"strayBytes", "000001", {Record(20240311)}, 1, 0, 0, {{20240311, kOk, 1000}}, false,

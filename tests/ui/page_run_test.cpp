@@ -1,6 +1,6 @@
 // Runs to completion on small sample data (the download page against an
-// in-process sample server), cancel and closing during a run with the tab
-// lock, and the slot through which Cancel reaches the running engine.
+// in-process sample server), cancel during a run with the tab lock, and the
+// slot through which Cancel reaches the running engine.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -232,8 +232,7 @@ TEST_P(PageCancelThreaded, CancelLeavesTheRunsMessageAndTheNextRunIsWhole) {
     BoxRecorder no;
     sheet.reject();
     EXPECT_TRUE(sheet.isVisible() && page->IsBusy());
-    ASSERT_EQ(no.boxes.size(), 1u);
-    EXPECT_EQ(no.boxes[0].icon, ui::BoxIcon::kQuestion);
+    EXPECT_TRUE(no.boxes.size() == 1 && no.boxes[0].icon == ui::BoxIcon::kQuestion);
     cancel->click();
     gate.Release();
     ASSERT_TRUE(WaitIdle(page));
@@ -252,10 +251,9 @@ TEST_P(PageCancelThreaded, CancelLeavesTheRunsMessageAndTheNextRunIsWhole) {
 INSTANTIATE_TEST_SUITE_P(Pages, PageCancelThreaded, ::testing::ValuesIn(kCancels),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A three-day download held at each day: the counter names the day of three
-// and the bar stands for the whole range. Closing on the third day, Yes:
-// the whole run stops (the days obtained are not converted), its worker has
-// ended and the window closes.
+// Held at each day of three: the counter names it, the bar covers the range.
+// Closing then, Yes: the whole run stops (the days obtained are not
+// converted), its worker has ended and the window closes.
 TEST(DownloadCounterThreaded, CountsTheDaysThenClosingStopsTheWholeRun) {
   TestTree tree;
   SampleSite site;

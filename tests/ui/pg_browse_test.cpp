@@ -1,6 +1,5 @@
-// The data tab on a sample tree: a daily chart and table, the chart at
-// several sizes, Show by click and Enter, the CSV export through the file
-// chooser seam, zoom and drag, and refusals.
+// The data tab on a sample tree: a daily chart and table, the CSV export
+// through the file chooser seam, zoom and drag, and refusals.
 #include "ui/pg_browse.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +13,6 @@
 #include <QGraphicsTextItem>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 
@@ -111,7 +109,8 @@ TEST_F(PgBrowseTest, TheChartFollowsTheWindowAndCutsNoLabel) {
         const QRectF plot = view->chart()->plotArea();
         const QStringList labels = Labels(name);
         return view->width() - plot.right() < 50 && view->height() - plot.bottom() < 50 && plot.left() < 120 &&
-               labels.size() >= 3 && labels.filter(QRegularExpression(QStringLiteral("\\.\\.\\.|…|cut"))).isEmpty();
+               labels.size() >= 3 && labels.filter("...").isEmpty() && labels.filter("…").isEmpty() &&
+               labels.filter("cut").isEmpty();
       };
       EXPECT_TRUE(QTest::qWaitFor(settled))
           << name << " " << size.width() << ": " << Labels(name).join(' ').toStdString();
@@ -158,8 +157,7 @@ TEST_F(PgBrowseTest, ExportWritesWhatTheTableShows) {
   EXPECT_EQ(csv, DataViewCsv(page_.View()));
 }
 
-// A refused code or range: its message, nothing to export, nothing left of
-// the security before.
+// A refused code or range: its message, and nothing to export.
 TEST_F(PgBrowseTest, RefusalsAreShownInTheStatusLine) {
   ShowCode("sz" + quote_.code);
   ShowCode("sz999999");
