@@ -1,6 +1,7 @@
-# Top-level commands. `make run` starts the program, `make test` installs what
-# is missing, builds and runs every test, `make package` makes the Debian
-# package from the same build.
+# Top-level commands. `make run` installs what is missing, builds the programs
+# it runs and starts the window; `make test` installs what is missing, builds
+# and runs every test; `make package` makes the Debian package from the same
+# build.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
@@ -9,18 +10,24 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test package sanitize asan tsan bench fuzz clean
+.PHONY: all deps configure build run test package sanitize asan tsan bench fuzz clean
 
 all: build
 
 deps:
 	@bash scripts/install-deps
 
-build: deps
-	cmake -S . -B $(BUILD) -G Ninja -DMARBLOOM_WERROR=ON $(CMAKE_FLAGS)
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The window, the command line and the sample server only: no test programs.
+RUN_TARGETS = marbloom marbloom-cli marbloom-sampled
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja -DMARBLOOM_WERROR=ON $(CMAKE_FLAGS)
+
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS)
 	@bash scripts/run
 
 test: build

@@ -63,10 +63,14 @@ int DecimalsOfScale(int scale) {
   return decimals;
 }
 
-// The record's date as the daily check judges it against the one before.
+bool IsCalendarDate(uint32_t date);
+
+// The record's date as the daily check judges it against the one before,
+// and whether the calendar knows it.
 RowFlag DailyFlag(uint32_t date, uint32_t before, bool first) {
   if (date == 0) return RowFlag::kZeroDate;
   if (!first && date <= before) return RowFlag::kDateNotRising;
+  if (!IsCalendarDate(date)) return RowFlag::kNotADate;
   return RowFlag::kNone;
 }
 
@@ -261,6 +265,8 @@ const char* FlagText(RowFlag flag) {
       return "日期为0";
     case RowFlag::kDateNotRising:
       return "日期顺序紊乱";
+    case RowFlag::kNotADate:
+      return "日期无效";
     default:
       return "";
   }

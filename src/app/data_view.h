@@ -27,8 +27,9 @@ struct ViewRequest {
   int tckv4 = 0;            // the TCKV4 setting: decimals of the ten-unit group
 };
 
-// What the daily check would report about a record.
-enum class RowFlag : uint8_t { kNone, kZeroDate, kDateNotRising };
+// What the daily check would report about a record, and a date that is no
+// day of the calendar (20221399).
+enum class RowFlag : uint8_t { kNone, kZeroDate, kDateNotRising, kNotADate };
 
 // One record. Prices are integers in units of 10^-decimals of the view (a
 // tick's single price is in all four); volume and amount as the file holds

@@ -88,11 +88,14 @@ OperationResult DownloadRun::Finish(Outcome outcome, std::string message, int fa
 DownloadRun::Downloads DownloadRun::DownloadDays(int kind, int first, int last) {
   Downloads got;
   if (cancelled_.load()) return got;
+  int weekdays = 0, done = 0;  // for onDay
+  for (int day = first; day != 0 && day <= last; day = NextTradingDay(day)) weekdays += DayOfWeek(day) % 6 != 0;
   for (int day = first; day != 0 && day <= last; day = NextTradingDay(day)) {
     const int weekday = DayOfWeek(day);
     if (weekday == 6 || weekday == 0) {
       ReportF("%s", kWeekendMessage);
     } else {
+      if (onDay) onDay(++done, weekdays, day);
       ReportF(kind == kDownloadTick ? "正在下载%08d四代分笔数据文件..." : "正在下载%08d四代日线数据文件...", day);
       const int result = client_.StartDownload(kind, day);
       if (result > 0) {

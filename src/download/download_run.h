@@ -62,6 +62,9 @@ class DownloadRun {
   // button then cancels the conversion).
   std::function<void()> onFocusFirstDate;
   std::function<void()> onConverting;
+  // Called on the running thread before each weekday's download: its place
+  // among the weekdays of the range (from 1), their number, and its date.
+  std::function<void(int day, int days, int date)> onDay;
 
  private:
   struct Downloads {

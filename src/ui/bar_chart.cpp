@@ -6,6 +6,7 @@
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -24,8 +25,10 @@ namespace {
 constexpr int kMaxCandles = 600;
 constexpr int kMaxLinePoints = 1500;
 constexpr int kMinWindow = 5;
-constexpr int kAxisLabels = 6;
 constexpr double kZoomStep = 0.8;
+// Room beside a label's text: the axis' padding and tick marks.
+constexpr qreal kLabelRoom = 16;
+constexpr qreal kEdge = 4;
 // Rising red, falling green, as the quote client shows them.
 const QColor kRising(0xd0, 0x28, 0x28);
 const QColor kFalling(0x18, 0x90, 0x48);
@@ -37,7 +40,9 @@ QChart* NewChart() {
   chart->legend()->hide();
   chart->setMargins(QMargins(4, 4, 4, 4));
   chart->layout()->setContentsMargins(0, 0, 0, 0);
-  chart->setBackgroundRoundness(0);
+  // A chart with a fixed plot area keeps its background at its first size;
+  // the view paints the background instead, at every size.
+  chart->setBackgroundVisible(false);
   return chart;
 }
 
@@ -45,6 +50,8 @@ QChartView* NewChartView(QChart* chart, const QString& name, QWidget* parent) {
   auto* view = new QChartView(chart, parent);
   view->setObjectName(name);
   view->setRenderHint(QPainter::Antialiasing, false);
+  view->setBackgroundBrush(Qt::white);
+  view->setFrameShape(QFrame::NoFrame);
   view->setMouseTracking(true);
   return view;
 }
@@ -66,6 +73,21 @@ Axis* AxisOf(QChart* chart, Qt::Orientation orientation) {
 void Attach(QChart* chart, QAbstractSeries* series) {
   chart->addSeries(series);
   for (QAbstractAxis* axis : chart->axes()) series->attachAxis(axis);
+}
+
+// The width of the widest label a value axis draws: its ticks in its format.
+qreal WidestLabel(const QValueAxis* axis) {
+  if (!axis->labelsVisible()) return 0;
+  const QFontMetricsF metrics(axis->labelsFont());
+  const QByteArray format = axis->labelFormat().toLatin1();
+  const int ticks = std::max(2, axis->tickCount());
+  qreal widest = 0;
+  for (int i = 0; i < ticks; ++i) {
+    const double value = axis->min() + (axis->max() - axis->min()) * i / (ticks - 1);
+    const QString text = format.isEmpty() ? QString::number(value) : QString::asprintf(format.constData(), value);
+    widest = std::max(widest, metrics.horizontalAdvance(text));
+  }
+  return widest;
 }
 
 }  // namespace
@@ -92,7 +114,10 @@ BarChart::BarChart(QWidget* parent) : QWidget(parent), price_(NewChart()), volum
   QValueAxis* volumes = ValueAxis(volume_, Qt::AlignLeft, true);
   volumes->setLabelFormat(QStringLiteral("%.0f"));
   volumes->setTickCount(3);
-  for (QChartView* v : {priceView_, volumeView_}) v->viewport()->installEventFilter(this);
+  for (QChartView* v : {priceView_, volumeView_}) {
+    v->viewport()->installEventFilter(this);
+    v->installEventFilter(this);
+  }
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -139,11 +164,17 @@ void BarChart::Rebuild() {
   perBucket_ = std::max(1, (count_ + most - 1) / most);
   buckets_ = count_ > 0 ? (count_ + perBucket_ - 1) / perBucket_ : 0;
   hover_->setText(QString());
-  LabelAxis();
-  if (buckets_ == 0) return;
-  ticks ? DrawPriceLine() : DrawCandles();
-  DrawVolumes();
-  QTimer::singleShot(0, this, &BarChart::AlignPlots);
+  // An empty chart keeps no axis of what it showed before.
+  for (QChart* chart : {price_, volume_}) {
+    auto* axis = AxisOf<QValueAxis>(chart, Qt::Vertical);
+    axis->setLabelsVisible(buckets_ > 0);
+    axis->setRange(0, 1);
+  }
+  if (buckets_ > 0) {
+    ticks ? DrawPriceLine() : DrawCandles();
+    DrawVolumes();
+  }
+  AlignPlots();
 }
 
 // A little room above and below, on round numbers.
@@ -218,38 +249,83 @@ void BarChart::DrawVolumes() {
   AxisOf<QValueAxis>(volume_, Qt::Vertical)->setRange(0, most > 0 ? most * 1.1 : 1);
 }
 
-// Both horizontal axes span the buckets; the lower one names a few of them.
-void BarChart::LabelAxis() {
+// Both horizontal axes span the buckets; the lower one names as many as fit
+// in `width` without cutting a label: the dates of the window ("05-09", the
+// year where it changes; for bars and ticks the first record of each day),
+// or, within one day, the times.
+void BarChart::LabelAxis(qreal width) {
   AxisOf<QValueAxis>(price_, Qt::Horizontal)->setRange(-0.5, buckets_ - 0.5);
   auto* axis = AxisOf<QCategoryAxis>(volume_, Qt::Horizontal);
   for (const QString& label : axis->categoriesLabels()) axis->remove(label);
   axis->setRange(-0.5, buckets_ - 0.5);
-  const bool timed = view_ && view_->request.kind != ViewKind::kDaily;
-  const int step = std::max(1, buckets_ / kAxisLabels);
-  for (int j = 0; j < buckets_; j += step) {
-    const ViewRow& r = view_->rows[static_cast<std::size_t>(start_ + j * perBucket_)];
-    QString label = QString::fromStdString(CellText(*view_, r, ViewColumn::kDate));
-    if (timed) label = label.mid(5) + QLatin1Char(' ') + QString::fromStdString(CellText(*view_, r, ViewColumn::kTime));
-    if (!axis->categoriesLabels().contains(label)) axis->append(label, j);
+  if (buckets_ == 0 || width <= 0) return;
+  auto rowAt = [this](int j) -> const ViewRow& {
+    return view_->rows[static_cast<std::size_t>(start_ + j * perBucket_)];
+  };
+  const bool timed = view_->request.kind != ViewKind::kDaily;
+  const bool byTime = timed && rowAt(0).date == view_->rows[static_cast<std::size_t>(start_ + count_ - 1)].date;
+  const QFontMetricsF metrics(axis->labelsFont());
+  // The axis gives each of n labels width / (n + 1), less its padding.
+  const qreal widest = metrics.horizontalAdvance(QString::fromLatin1(byTime ? "00:00:00" : "0000-00-00")) + kLabelRoom;
+  const int most = std::max(1, static_cast<int>(width / widest) - 1);
+  const qreal spacing = width / most, perBucket = width / buckets_;
+  qreal lastX = -spacing;
+  QString lastYear;
+  for (int j = 0; j < buckets_ && axis->count() < most; ++j) {
+    const ViewRow& r = rowAt(j);
+    if (timed && !byTime && j > 0 && r.date == rowAt(j - 1).date) continue;
+    if ((j + 0.5) * perBucket - lastX < spacing) continue;
+    QString label = QString::fromStdString(CellText(*view_, r, byTime ? ViewColumn::kTime : ViewColumn::kDate));
+    if (!byTime && label.size() == 10 && label[4] == QLatin1Char('-')) {
+      const QString year = label.left(4);
+      if (year == lastYear) label = label.mid(5);
+      lastYear = year;
+    }
+    if (axis->categoriesLabels().contains(label)) continue;
+    axis->append(label, j);
+    lastX = (j + 0.5) * perBucket;
   }
 }
 
-// The two plots share their left and right edges, whatever their labels take.
+// Both plots fill their charts and share their left and right edges: room on
+// the left for the widest label of either value axis, half a date label on
+// the right and half a text line above and below the prices, a line of
+// dates below the volumes.
 void BarChart::AlignPlots() {
-  for (QChart* chart : {price_, volume_}) {
-    chart->setPlotArea(QRectF());
-    chart->layout()->activate();
-  }
-  const QRectF a = price_->plotArea(), b = volume_->plotArea();
-  const qreal left = std::max(a.left(), b.left()), right = std::min(a.right(), b.right());
-  if (right <= left) return;
-  price_->setPlotArea(QRectF(left, a.top(), right - left, a.height()));
-  volume_->setPlotArea(QRectF(left, b.top(), right - left, b.height()));
+  alignPending_ = false;
+  const qreal widest = std::max(WidestLabel(AxisOf<QValueAxis>(price_, Qt::Vertical)),
+                                WidestLabel(AxisOf<QValueAxis>(volume_, Qt::Vertical)));
+  const QFontMetricsF dates(AxisOf<QCategoryAxis>(volume_, Qt::Horizontal)->labelsFont());
+  const qreal halfDate = dates.horizontalAdvance(QStringLiteral("0000-00-00")) / 2;
+  const qreal left = std::max(widest + kLabelRoom, halfDate + kEdge), right = halfDate + kEdge;
+  const qreal line = dates.height();
+  const QRectF price(left, line / 2 + kEdge, price_->size().width() - left - right,
+                     price_->size().height() - line - 2 * kEdge);
+  const QRectF volume(left, line / 2 + kEdge, price.width(),
+                      volume_->size().height() - 1.5 * line - kLabelRoom - kEdge);
+  if (price.width() <= 0 || price.height() <= 0 || volume.height() <= 0) return LabelAxis(0);
+  LabelAxis(price.width());
+  price_->setPlotArea(price);
+  volume_->setPlotArea(volume);
+  for (QChart* chart : {price_, volume_}) chart->layout()->invalidate();
 }
 
+void BarChart::ScheduleAlign() {
+  if (alignPending_) return;
+  alignPending_ = true;
+  QTimer::singleShot(0, this, &BarChart::AlignPlots);
+}
+
+// The charts take their views' sizes in the views' own resize; the plots
+// follow right after.
 void BarChart::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  QTimer::singleShot(0, this, &BarChart::AlignPlots);
+  ScheduleAlign();
+}
+
+void BarChart::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) ScheduleAlign();
 }
 
 double BarChart::PlotFraction(int x) const {
@@ -296,6 +372,7 @@ void BarChart::Pan(int rows) {
 }
 
 bool BarChart::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize && (watched == priceView_ || watched == volumeView_)) ScheduleAlign();
   if (watched != priceView_->viewport() && watched != volumeView_->viewport())
     return QWidget::eventFilter(watched, event);
   switch (event->type()) {

@@ -5,7 +5,9 @@
 // dragging moves across the dates, and the values of the bar under the
 // pointer are shown above the charts. A window of more records than fit is
 // drawn in buckets of neighbouring records (first open, highest high, lowest
-// low, last close, summed volume).
+// low, last close, summed volume). The plots fill the charts at every size:
+// their edges are set from the widest label of either value axis, and the
+// date labels are as many as fit, shortened by the span shown.
 #include <QWidget>
 
 #include "app/data_view.h"
@@ -45,6 +47,7 @@ class BarChart : public QWidget {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   struct Bucket;
@@ -54,8 +57,9 @@ class BarChart : public QWidget {
   void DrawCandles();
   void DrawPriceLine();
   void DrawVolumes();
-  void LabelAxis();
+  void LabelAxis(qreal width);
   void AlignPlots();
+  void ScheduleAlign();
   double PlotFraction(int x) const;
 
   const DataView* view_ = nullptr;
@@ -67,6 +71,7 @@ class BarChart : public QWidget {
   QChartView* volumeView_;
   QLabel* hover_;
   int dragX_ = -1, dragStart_ = 0;
+  bool alignPending_ = false;
 };
 
 }  // namespace marbloom::ui

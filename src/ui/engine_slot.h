@@ -3,7 +3,8 @@
 // Each run creates its engines afresh; the slot makes sure a Cancel from the
 // window thread never meets a destroyed engine, and that a Cancel pressed
 // before the worker's engine exists still reaches it when it starts. Any
-// object with a Cancel() fits (the engines, a download run).
+// object with a Cancel() fits (the engines, a download run); one that also
+// has CancelAll() (a download run) stops all its steps on CancelAll.
 #include <functional>
 #include <mutex>
 #include <utility>
@@ -16,6 +17,7 @@ class EngineSlot {
   void BeginRun() {
     std::lock_guard<std::mutex> lock(mutex_);
     cancelRequested_ = false;
+    stopAll_ = false;
   }
 
   // Window thread: cancels the running engine and any engine attached later
@@ -26,17 +28,35 @@ class EngineSlot {
     if (cancel_) cancel_();
   }
 
-  // Worker: a new phase whose engine must be cancelled again by the user
-  // (the minute build after a cancelled tick conversion of a download).
-  void BeginPhase() { BeginRun(); }
+  // Window thread, when the window closes: stops the whole run, its later
+  // phases and steps included.
+  void CancelAll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelRequested_ = true;
+    stopAll_ = true;
+    if (cancelAll_) cancelAll_();
+  }
 
-  // Worker: the engine `key` runs now and stops through `cancel` (called at
-  // once when a cancel came first).
-  void Attach(const void* key, std::function<void()> cancel) {
+  // Worker: a new phase whose engine must be cancelled again by the user
+  // (the minute build after a cancelled tick conversion of a download),
+  // unless the whole run is being stopped.
+  void BeginPhase() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelRequested_ = stopAll_;
+  }
+
+  // Worker: the engine `key` runs now and stops through `cancel`, or through
+  // `cancelAll` when the whole run is stopped (either called at once when
+  // its cancel came first).
+  void Attach(const void* key, std::function<void()> cancel, std::function<void()> cancelAll = nullptr) {
     std::lock_guard<std::mutex> lock(mutex_);
     key_ = key;
     cancel_ = std::move(cancel);
-    if (cancelRequested_) cancel_();
+    cancelAll_ = cancelAll ? std::move(cancelAll) : cancel_;
+    if (stopAll_)
+      cancelAll_();
+    else if (cancelRequested_)
+      cancel_();
   }
 
   void Detach(const void* key) {
@@ -44,6 +64,7 @@ class EngineSlot {
     if (key_ != key) return;
     key_ = nullptr;
     cancel_ = nullptr;
+    cancelAll_ = nullptr;
   }
 
   bool CancelRequested() const {
@@ -55,7 +76,9 @@ class EngineSlot {
   mutable std::mutex mutex_;
   const void* key_ = nullptr;
   std::function<void()> cancel_;
+  std::function<void()> cancelAll_;
   bool cancelRequested_ = false;
+  bool stopAll_ = false;
 };
 
 // An engine that lives in a slot for the scope of one worker step.
@@ -64,7 +87,10 @@ class SlotEngine {
  public:
   template <class... Args>
   explicit SlotEngine(EngineSlot& slot, Args&&... args) : slot_(slot), engine_(std::forward<Args>(args)...) {
-    slot_.Attach(&engine_, [this] { engine_.Cancel(); });
+    if constexpr (requires(Engine& e) { e.CancelAll(); })
+      slot_.Attach(&engine_, [this] { engine_.Cancel(); }, [this] { engine_.CancelAll(); });
+    else
+      slot_.Attach(&engine_, [this] { engine_.Cancel(); });
   }
   ~SlotEngine() { slot_.Detach(&engine_); }
   SlotEngine(const SlotEngine&) = delete;

@@ -1,9 +1,12 @@
 #include "ui/folder_picker.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 
+#include "app/settings.h"
 #include "base/text_encoding.h"
 
 namespace marbloom::ui {
@@ -35,6 +38,14 @@ int FolderPicker::Browse() {
   return kFolderChosen;
 }
 
+QString FolderPicker::StartFolder() const {
+  QString path = initialFolder_.trimmed();
+  path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  QString folder = QDir::cleanPath(QDir(QString::fromStdString(WorkDirectory())).absoluteFilePath(path));
+  while (!QFileInfo(folder).isDir() && QFileInfo(folder).path() != folder) folder = QFileInfo(folder).path();
+  return folder;
+}
+
 void FolderPicker::OnInitialized() {
   statusText_ = Shorten(initialFolder_);
   if (statusSink_) statusSink_(statusText_);
@@ -53,7 +64,7 @@ QString FolderPicker::Shorten(const QString& path) {
 }
 
 std::optional<QString> RunFolderDialog(FolderPicker& picker) {
-  QFileDialog dialog(picker.Owner(), QStringLiteral("浏览文件夹"), picker.InitialFolder());
+  QFileDialog dialog(picker.Owner(), QStringLiteral("浏览文件夹"), picker.StartFolder());
   dialog.setObjectName(QStringLiteral("folderDialog"));
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);

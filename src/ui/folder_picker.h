@@ -28,6 +28,10 @@ class FolderPicker {
   QString GetPath() const { return result_; }
 
   QString InitialFolder() const { return initialFolder_; }
+  // Where the dialog opens: the initial folder read as the settings file
+  // may keep it ('\' separators, relative to the work directory), or the
+  // nearest folder above it that exists.
+  QString StartFolder() const;
   QWidget* Owner() const { return owner_; }
   int Flags() const { return flags_; }
 

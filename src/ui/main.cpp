@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     if (arg == "-C" && i + 1 == argc) return std::fputs("marbloom: -C needs a directory\n", stderr), 2;
     if (arg == "-C") workDir = argv[++i];
   }
+  marbloom::ui::PrepareRuntimeDirectory();
   QApplication app(argc, argv);
   QApplication::setApplicationVersion(QString::fromUtf8(marbloom::ProgramVersion()));
   QApplication::setDesktopFileName(QStringLiteral("marbloom"));

@@ -2,21 +2,27 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "ui/message_box.h"
+#include "ui/operation_page.h"
 #include "ui/titles.h"
 
 namespace marbloom::ui {
 namespace {
 
-bool IsSwallowedKey(const QEvent* event) {
+constexpr const char* kTakesEnter = "marbloomTakesEnter";
+
+bool IsSwallowedKey(const QObject* watched, const QEvent* event) {
   if (event->type() != QEvent::KeyPress) return false;
   const int key = static_cast<const QKeyEvent*>(event)->key();
-  return key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter;
+  if (key == Qt::Key_Escape) return true;
+  return (key == Qt::Key_Return || key == Qt::Key_Enter) && !watched->property(kTakesEnter).toBool();
 }
 
 bool IsTabSwitchInput(const QEvent* event) {
@@ -64,26 +70,37 @@ void MainDlg::AddPage(QWidget* page, const QString& caption) { tabs_->addTab(pag
 
 int MainDlg::GetActiveIndex() const { return tabs_->currentIndex(); }
 
-// OK and Cancel are greyed while locked, so the refusal to close is visible.
 void MainDlg::LockTabs() {
   lockedPage_ = GetActiveIndex();
   tabsLocked_ = 1;
-  buttons_->setEnabled(false);
 }
 
-void MainDlg::UnlockTabs() {
-  tabsLocked_ = 0;
-  buttons_->setEnabled(true);
-}
+void MainDlg::UnlockTabs() { tabsLocked_ = 0; }
 
 void MainDlg::done(int result) {
-  if (tabsLocked_) return;
+  if (tabsLocked_ && !StopRunningOperation()) return;
   QDialog::done(result);
+}
+
+// True when the window may close: the user agreed and the run has ended.
+bool MainDlg::StopRunningOperation() {
+  auto* page = qobject_cast<OperationPage*>(tabs_->widget(lockedPage_));
+  if (page == nullptr || !page->IsRunning() || closing_) return false;
+  if (!AskYesNo(this, QStringLiteral("操作正在进行，是否取消操作并退出程序?"), QString())) return false;
+  closing_ = true;
+  QEventLoop wait;
+  connect(page, &OperationPage::runFinished, &wait, &QEventLoop::quit);
+  if (page->IsRunning()) {
+    page->CancelAll();
+    wait.exec();
+  }
+  closing_ = false;
+  return true;
 }
 
 bool MainDlg::eventFilter(QObject* watched, QEvent* event) {
   if (watched == tabs_->tabBar() && tabsLocked_ && IsTabSwitchInput(event)) return true;
-  if (IsSwallowedKey(event)) {
+  if (IsSwallowedKey(watched, event)) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget != nullptr && widget->window() == this) return true;
   }
@@ -93,6 +110,8 @@ bool MainDlg::eventFilter(QObject* watched, QEvent* event) {
 void MainDlg::SnapBack(int index) {
   if (tabsLocked_ && index != lockedPage_) tabs_->setCurrentIndex(lockedPage_);
 }
+
+void LetEnterThrough(QWidget* field) { field->setProperty(kTakesEnter, true); }
 
 MainDlg* SheetOf(QWidget* page) { return page ? qobject_cast<MainDlg*>(page->window()) : nullptr; }
 

@@ -2,7 +2,8 @@
 // The main window: a modal tabbed dialog with the pages and OK/Cancel,
 // either of which ends the program. While a page runs an operation (or the
 // settings are being confirmed) the tabs are locked to that page; Esc and
-// Enter never close the window or press a button on any page.
+// Enter never close the window or press a button on any page (Enter reaches
+// only a field that takes it, see LetEnterThrough).
 #include <QDialog>
 
 class QDialogButtonBox;
@@ -27,8 +28,9 @@ class MainDlg : public QDialog {
   bool TabsLocked() const { return tabsLocked_ != 0; }
   int LockedPage() const { return lockedPage_; }
 
-  // Closing is refused while the tabs are locked: a running operation ends
-  // (or is cancelled) first, so no worker outlives its page.
+  // Closing while an operation runs asks first: Yes cancels the whole run,
+  // waits for its worker to stop, then closes; No keeps it running. So no
+  // worker outlives its page. Refused while the settings are confirmed.
   void done(int result) override;
 
  protected:
@@ -36,12 +38,18 @@ class MainDlg : public QDialog {
 
  private:
   void SnapBack(int index);
+  bool StopRunningOperation();
 
   QTabWidget* tabs_;
   QDialogButtonBox* buttons_;
   int tabsLocked_ = 0;
   int lockedPage_ = 0;
+  bool closing_ = false;
 };
+
+// Enter typed into `field` reaches it (a search field that acts on Enter);
+// Esc stays swallowed.
+void LetEnterThrough(QWidget* field);
 
 // The sheet a page sits in; nothing for a page shown on its own.
 MainDlg* SheetOf(QWidget* page);

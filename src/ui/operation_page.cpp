@@ -104,6 +104,11 @@ void OperationPage::Cancel() {
   engines_.Cancel();
 }
 
+void OperationPage::CancelAll() {
+  OnCancel();
+  engines_.CancelAll();
+}
+
 void OperationPage::PostToWindow(std::function<void()> call) {
   QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
 }

@@ -62,6 +62,8 @@ class OperationPage : public QWidget {
  public slots:
   void Execute();
   void Cancel();
+  // The window closes: the whole run stops (a download's conversion too).
+  void CancelAll();
 
  signals:
   // The page is idle again after a run (or after a refused start).
@@ -92,8 +94,8 @@ class OperationPage : public QWidget {
   // Either thread: an operation's final message becomes the status line.
   void ShowResult(const OperationResult& result);
 
-  // Window thread.
-  void RefreshFromSharedState();
+  // Window thread. The timer's copy into the bar and the status line.
+  virtual void RefreshFromSharedState();
   void SetRunningMode(bool running);
   void ShowStatus(const QString& text);
 

@@ -8,9 +8,12 @@
 #include <QDateTimeEdit>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QAbstractItemView>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
@@ -22,6 +25,7 @@
 #include "common/code_pattern.h"
 #include "common/date_range.h"
 #include "ui/bar_chart.h"
+#include "ui/main_dlg.h"
 #include "ui/page_controls.h"
 #include "ui/status_line.h"
 
@@ -89,6 +93,19 @@ QString ChooseFile(QWidget* page, const QString& suggested) {
   return QFileDialog::getSaveFileName(page, QStringLiteral("导出CSV"), suggested, QStringLiteral("CSV (*.csv)"));
 }
 
+// "sz000006 · 1分钟线 · 7,680 条" for a read that found records; the
+// reader's own message otherwise (why nothing is shown).
+QString StatusSentence(const DataView& view) {
+  if (!view.ok) return QString::fromStdString(view.message);
+  const ViewRequest& r = view.request;
+  QStringList parts = {QString::fromStdString(SecurityStem(r.market, r.code)), QString::fromUtf8(ViewKindName(r.kind)),
+                       QLocale(QLocale::Chinese, QLocale::China).toString(static_cast<qlonglong>(view.rows.size())) +
+                           QStringLiteral(" 条")};
+  if (view.flaggedRows > 0) parts << QStringLiteral("其中%1条日期异常").arg(view.flaggedRows);
+  if (view.truncated) parts << QStringLiteral("记录过多,只显示这些,请缩小日期范围");
+  return parts.join(QStringLiteral(" · "));
+}
+
 }  // namespace
 
 void PgBrowse::SetFileChooser(FileChooser chooser) { Chooser() = std::move(chooser); }
@@ -96,7 +113,7 @@ void PgBrowse::SetFileChooser(FileChooser chooser) { Chooser() = std::move(choos
 PgBrowse::PgBrowse(QWidget* parent) : QWidget(parent), view_(std::make_unique<DataView>()) {
   setObjectName(QStringLiteral("PgBrowse"));
   code_ = NewEdit(5001, this);
-  code_->setPlaceholderText(QStringLiteral("sz000001"));
+  LetEnterThrough(code_);
   kind_ = new QComboBox(this);
   kind_->setObjectName(ControlName(5002));
   for (ViewKind kind : kKinds) kind_->addItem(QString::fromUtf8(ViewKindName(kind)));
@@ -124,6 +141,9 @@ PgBrowse::PgBrowse(QWidget* parent) : QWidget(parent), view_(std::make_unique<Da
   completer_->setCaseSensitivity(Qt::CaseInsensitive);
   completer_->setFilterMode(Qt::MatchContains);
   code_->setCompleter(completer_);
+  // A click on 显示 while the list is open closes it and shows at once.
+  completer_->popup()->setAttribute(Qt::WA_NoMouseReplay);
+  completer_->popup()->installEventFilter(this);
 
   auto* grid = new QGridLayout(this);
   grid->addWidget(NewLabel(QStringLiteral("股票代码:"), QStringLiteral("lblCode"), this), 0, 0);
@@ -157,6 +177,7 @@ PgBrowse::PgBrowse(QWidget* parent) : QWidget(parent), view_(std::make_unique<Da
   datesFollow(true);
   connect(allDates_, &QCheckBox::toggled, this, datesFollow);
   connect(show_, &QPushButton::clicked, this, &PgBrowse::Show);
+  connect(code_, &QLineEdit::returnPressed, this, &PgBrowse::Show);
   connect(export_, &QPushButton::clicked, this, &PgBrowse::ExportCsv);
   connect(kind_, &QComboBox::currentIndexChanged, this, &PgBrowse::RefreshCompletion);
 }
@@ -170,17 +191,32 @@ void PgBrowse::showEvent(QShowEvent* event) {
   RefreshCompletion();
 }
 
-// The codes that have a file of the chosen kind in the tree.
+bool PgBrowse::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == completer_->popup() && event->type() == QEvent::MouseButtonPress) {
+    const QPoint at = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+    if (show_->isEnabled() && show_->rect().contains(show_->mapFromGlobal(at))) {
+      completer_->popup()->hide();
+      QMetaObject::invokeMethod(this, &PgBrowse::Show, Qt::QueuedConnection);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// The codes that have a file of the chosen kind in the tree; the first is
+// the code field's hint, and what an empty field shows.
 void PgBrowse::RefreshCompletion() {
   QStringList stems;
   for (const std::string& stem : SecuritiesWithData(CurrentLayout(), Kind())) stems << QString::fromStdString(stem);
   static_cast<QStringListModel*>(completer_->model())->setStringList(stems);
+  code_->setPlaceholderText(stems.value(0));
 }
 
 void PgBrowse::ShowStatus(const QString& text) { status_->setText(text); }
 
 bool PgBrowse::ReadRequest(ViewRequest* request) {
-  const auto security = ParseSingleSecurity(TrimSpaces(code_->text().toStdString()), true);
+  const QString code = code_->text().trimmed().isEmpty() ? code_->placeholderText() : code_->text();
+  const auto security = ParseSingleSecurity(TrimSpaces(code.toStdString()), true);
   if (!security) {
     ShowStatus(QString::fromUtf8(kCodeFormatMessage));
     code_->setFocus(Qt::OtherFocusReason);
@@ -215,7 +251,7 @@ void PgBrowse::Show() {
   chart_->SetView(view_.get());
   table_->resizeColumnsToContents();
   export_->setEnabled(!view_->rows.empty());
-  ShowStatus(QString::fromStdString(view_->message));
+  ShowStatus(StatusSentence(*view_));
 }
 
 void PgBrowse::ExportCsv() {

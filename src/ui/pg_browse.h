@@ -1,8 +1,9 @@
 #pragma once
 // The data tab: one security's daily, 1-minute, 5-minute or tick records of a
 // date range as a chart and a table of real values, and the table exported
-// as CSV. It only reads the tree, afresh on every Show; while another page
-// runs an operation the locked tabs keep it out of reach.
+// as CSV. It only reads the tree, afresh on every Show (the button, or Enter
+// in the code field); while another page runs an operation the locked tabs
+// keep it out of reach.
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -45,6 +46,7 @@ class PgBrowse : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   ViewKind Kind() const;

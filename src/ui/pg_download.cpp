@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/settings.h"
 #include "common/shared_state.h"
@@ -58,7 +59,9 @@ PgDownLoad::PgDownLoad(QWidget* parent) : OperationPage(kDownloadFrame, parent) 
   auto* note = NewLabel(QString::fromUtf8(kNote), QStringLiteral("lblNote"), this);
   note->setWordWrap(true);
   grid->addWidget(note, 4, 0, 1, 4);
+  position_ = NewLabel(QString(), QStringLiteral("lblRunPosition"), this);
   auto* bottom = new QHBoxLayout;
+  bottom->addWidget(position_);
   bottom->addWidget(progress_, 1);
   bottom->addWidget(buttonPair_);
   grid->addLayout(bottom, 5, 0, 1, 4);
@@ -93,7 +96,30 @@ bool PgDownLoad::PrepareRun() {
 void PgDownLoad::SetInputsEnabled(bool enabled) { convertBox_->setEnabled(enabled); }
 
 void PgDownLoad::ShowConvertCancelCaption() {
-  PostToWindow([this] { cancel_->setText(QStringLiteral("取消转档")); });
+  PostToWindow([this] {
+    cancel_->setText(QStringLiteral("取消转档"));
+    SetPosition(RunPosition{.converting = true});
+  });
+}
+
+void PgDownLoad::SetPosition(const RunPosition& position) {
+  shown_ = position;
+  RefreshFromSharedState();
+}
+
+// While downloading, the bar covers the whole range: the days done and the
+// part of the current archive.
+void PgDownLoad::RefreshFromSharedState() {
+  OperationPage::RefreshFromSharedState();
+  if (shown_.converting) {
+    position_->setText(QStringLiteral("转档"));
+  } else if (shown_.days > 0) {
+    position_->setText(QStringLiteral("第%1/%2天 %3").arg(shown_.day).arg(shown_.days).arg(shown_.date));
+    const double whole = (shown_.day - 1 + ProgressFraction()) / shown_.days;
+    progress_->setValue(std::clamp(static_cast<int>(whole * 100), 0, 99));
+  } else {
+    position_->clear();
+  }
 }
 
 // A fresh run on the current settings; Cancel reaches it through the slot,
@@ -104,8 +130,12 @@ void PgDownLoad::RunOperation() {
                               CurrentMinuteOptions());
   run->onFocusFirstDate = [this] { RequestFocus(first_); };
   run->onConverting = [this] { ShowConvertCancelCaption(); };
+  run->onDay = [this](int day, int days, int date) {
+    PostToWindow([this, position = RunPosition{day, days, date}] { SetPosition(position); });
+  };
   const PickedDates& picked = Dates();
   ShowResult(run->Run(DownloadRequest{runKind_, picked.firstTime, picked.lastTime, convert_}));
+  PostToWindow([this] { SetPosition(RunPosition{}); });  // before the page returns to idle
 }
 
 }  // namespace marbloom::ui

@@ -1,10 +1,18 @@
 #include "ui/window_program.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTranslator>
 
 #include "app/startup.h"
 #include "base/version.h"
@@ -18,6 +26,27 @@
 #include "ui/single_instance.h"
 
 namespace marbloom::ui {
+
+void PrepareRuntimeDirectory() {
+  if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) return;
+  const QByteArray dir = QFile::encodeName(QDir::tempPath()) + "/runtime-" + QByteArray::number(::getuid());
+  ::mkdir(dir.constData(), 0700);
+  struct stat st {};
+  // Only a folder of our own that nobody else can enter.
+  if (::lstat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return;
+  if ((st.st_mode & 0777) != 0700 && ::chmod(dir.constData(), 0700) != 0) return;
+  qputenv("XDG_RUNTIME_DIR", dir);
+}
+
+void LoadQtTranslations() {
+  static QTranslator translator;
+  const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  const QLocale system = QLocale::system();
+  const QLocale chinese = system.language() == QLocale::Chinese ? system : QLocale(QLocale::Chinese, QLocale::China);
+  if (translator.load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"), dir) ||
+      translator.load(QStringLiteral("qtbase_zh_CN"), dir))
+    QCoreApplication::installTranslator(&translator);
+}
 
 void ApplyDialogFont() {
   const QStringList families = QFontDatabase::families();
@@ -40,6 +69,7 @@ std::unique_ptr<MainDlg> CreateMainDlg() {
 int RunWindowProgram(const std::string& workDir) {
   if (QGuiApplication::platformName() == QLatin1String("xcb") && ActivateRunningCopy()) return 0;
   ApplyDialogFont();
+  LoadQtTranslations();
   RouteCoreMessagesToBoxes();
   if (!EnterWorkDirectory(workDir) || !StartUp()) return 0;
   std::unique_ptr<MainDlg> sheet = CreateMainDlg();

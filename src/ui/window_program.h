@@ -7,6 +7,15 @@ namespace marbloom::ui {
 
 class MainDlg;
 
+// Before the application object: a session without XDG_RUNTIME_DIR (a root
+// shell, a container) gets the private folder Qt would fall back to, made
+// with mode 0700, so Qt starts without a warning.
+void PrepareRuntimeDirectory();
+
+// Qt's own texts (file dialogs, standard buttons) in the system's Chinese,
+// or in simplified Chinese on any other system, like the rest of the window.
+void LoadQtTranslations();
+
 // The dialog font: "宋体" 9 point where the desktop has it, otherwise a CJK
 // font Debian ships (WenQuanYi Micro Hei).
 void ApplyDialogFont();

@@ -6,6 +6,7 @@
 #include <sys/file.h>
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -223,15 +224,15 @@ TEST_P(PageCancelThreaded, CancelLeavesTheRunsMessageAndTheNextRunIsWhole) {
     EXPECT_FALSE(Shown(page, ids.executeId));
     EXPECT_FALSE(Control(page, ids.listId)->isEnabled());
     EXPECT_FALSE(Control(page, ids.firstPickerId)->isEnabled());
-    // The tabs are locked: by a click, by a switch from code; OK and Cancel
-    // are grey and the window does not close.
+    // The tabs are locked: by a click, by a switch from code. Closing asks,
+    // and No keeps the run going.
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
     sheet.Sheet()->setCurrentIndex(0);
     EXPECT_EQ(sheet.GetActiveIndex(), 1);
-    EXPECT_FALSE(Control(&sheet, 1)->isEnabled());
-    QSignalSpy finished(&sheet, &QDialog::finished);
+    BoxRecorder no;
     sheet.reject();
-    EXPECT_EQ(finished.count(), 0);
+    EXPECT_TRUE(sheet.isVisible() && page->IsBusy());
+    EXPECT_TRUE(no.boxes.size() == 1 && no.boxes[0].icon == ui::BoxIcon::kQuestion);
     cancel->click();
     gate.Release();
     ASSERT_TRUE(WaitIdle(page));
@@ -249,6 +250,36 @@ TEST_P(PageCancelThreaded, CancelLeavesTheRunsMessageAndTheNextRunIsWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Pages, PageCancelThreaded, ::testing::ValuesIn(kCancels),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Held at each day of three: the counter names it, the bar covers the range.
+// Closing then, Yes: the whole run stops (the days obtained are not
+// converted), its worker has ended and the window closes.
+TEST(DownloadCounterThreaded, CountsTheDaysThenClosingStopsTheWholeRun) {
+  TestTree tree;
+  SampleSite site;
+  auto* page = new ui::PgDownLoad;
+  ui::MainDlg sheet;
+  sheet.AddPage(page, QStringLiteral("page"));
+  sheet.show();
+  SetDates(page, kMonday, kMonday + 2);
+  auto* counter = Child<QLabel>(page, "lblRunPosition");
+  WorkerGate gate("正在下载");
+  page->Execute();
+  for (int day = 1; day <= 3; ++day) {
+    if (day > 1) gate.Pass();
+    ASSERT_TRUE(gate.WaitReached()) << day;
+    const QString expected = QStringLiteral("第%1/3天 %2").arg(day).arg(kMonday + day - 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter->text() == expected; })) << counter->text().toStdString();
+    EXPECT_GE(Child<QProgressBar>(page, ui::ControlName(2005))->value(), (day - 1) * 33) << day;
+  }
+  BoxRecorder yes;
+  yes.answer = true;
+  yes.onBox = [&] { gate.Release(); };
+  sheet.reject();
+  EXPECT_FALSE(sheet.isVisible() || page->IsRunning() || page->IsBusy());
+  EXPECT_EQ(StatusOf(page, 2006), "日线转档被取消!");
+  EXPECT_TRUE(counter->text().isEmpty());
+}
 
 struct Engine : OperationEngine {};
 

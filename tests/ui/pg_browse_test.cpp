@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDateTimeEdit>
+#include <QGraphicsTextItem>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 
 #include "common/calendar.h"
 #include "common/security_class.h"
@@ -17,6 +22,7 @@
 #include "samplegen.h"
 #include "support/temp_dir.h"
 #include "ui/bar_chart.h"
+#include "ui/main_dlg.h"
 #include "ui_test_support.h"
 
 namespace marbloom::test {
@@ -45,6 +51,16 @@ class PgBrowseTest : public ::testing::Test {
     Child<QLineEdit>(&page_, "ctl5001")->setText(QString::fromStdString(code));
     Child<QPushButton>(&page_, "ctl5006")->click();
   }
+  // The axis labels a chart view shows; those outside it are marked "cut".
+  QStringList Labels(const char* chart) {
+    auto* view = Child<QChartView>(&page_, chart);
+    QStringList labels;
+    for (QGraphicsItem* item : view->scene()->items())
+      if (auto* text = dynamic_cast<QGraphicsTextItem*>(item);
+          text && text->isVisible() && !text->toPlainText().isEmpty())
+        labels << text->toPlainText() + (QRectF(view->rect()).contains(text->sceneBoundingRect()) ? "" : "cut");
+    return labels;
+  }
   QString Cell(int row, int column) {
     QAbstractItemModel* model = Child<QTableView>(&page_, "ctl5009")->model();
     return model->data(model->index(row, column)).toString();
@@ -67,7 +83,7 @@ TEST_F(PgBrowseTest, ShowsTheDailyChartAndTable) {
   EXPECT_EQ(Child<QTableView>(&page_, "ctl5009")->model()->rowCount(), rows);
   EXPECT_EQ(Cell(0, 0), QStringLiteral("2022-05-02"));
   EXPECT_EQ(Cell(0, 4), QString::number(quote_.close, 'f', 2));
-  EXPECT_EQ(StatusOf(&page_, 5010), view.message);
+  EXPECT_EQ(StatusOf(&page_, 5010), "sz" + quote_.code + " · 日线 · " + std::to_string(rows) + " 条");
 
   page_.Chart()->Zoom(3, 1.0);
   EXPECT_EQ(page_.Chart()->WindowCount(), 5);
@@ -79,6 +95,51 @@ TEST_F(PgBrowseTest, ShowsTheDailyChartAndTable) {
       << page_.Chart()->HoverText().toStdString();
   page_.Chart()->Zoom(-10, 0.5);
   EXPECT_EQ(page_.Chart()->WindowCount(), rows);
+}
+
+// Larger and smaller: the plots fill their charts, and every axis label is
+// whole (not elided) and inside its chart.
+TEST_F(PgBrowseTest, TheChartFollowsTheWindowAndCutsNoLabel) {
+  ShowCode("sz" + quote_.code);
+  for (QSize size : {QSize(1400, 1000), QSize(560, 480), QSize(900, 700)}) {
+    page_.resize(size);
+    for (const char* name : {"priceChart", "volumeChart"}) {
+      auto* view = Child<QChartView>(&page_, name);
+      auto settled = [&] {
+        const QRectF plot = view->chart()->plotArea();
+        const QStringList labels = Labels(name);
+        return view->width() - plot.right() < 50 && view->height() - plot.bottom() < 50 && plot.left() < 120 &&
+               labels.size() >= 3 && labels.filter("...").isEmpty() && labels.filter("…").isEmpty() &&
+               labels.filter("cut").isEmpty();
+      };
+      EXPECT_TRUE(QTest::qWaitFor(settled))
+          << name << " " << size.width() << ": " << Labels(name).join(' ').toStdString();
+    }
+  }
+}
+
+// In the window: the first click on 显示 shows while the completion list is
+// open; Enter in an empty code field shows its hint, the first code with data.
+TEST_F(PgBrowseTest, ShowOnTheFirstClickAndOnEnter) {
+  ui::MainDlg sheet;
+  auto* page = new ui::PgBrowse;
+  sheet.AddPage(page, QStringLiteral("数据浏览"));
+  sheet.show();
+  auto* code = Child<QLineEdit>(page, "ctl5001");
+  code->setFocus();
+  QTest::keyClicks(code, QString::fromStdString("sz" + quote_.code));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return code->completer()->popup()->isVisible(); }));
+  // The press lands on the open list, as the desktop delivers it.
+  QWidget* popup = code->completer()->popup();
+  auto* show = Child<QPushButton>(page, "ctl5006");
+  QTest::mouseClick(popup, Qt::LeftButton, {}, popup->mapFromGlobal(show->mapToGlobal(show->rect().center())));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return page->View().request.code == quote_.code; }));
+
+  code->clear();
+  EXPECT_EQ(code->placeholderText().toStdString(), SecuritiesWithData(tree_->layout(), ViewKind::kDaily).at(0));
+  QTest::keyClick(code, Qt::Key_Return);
+  EXPECT_EQ(SecurityStem(page->View().request.market, page->View().request.code),
+            code->placeholderText().toStdString());
 }
 
 TEST_F(PgBrowseTest, ExportWritesWhatTheTableShows) {
@@ -98,9 +159,12 @@ TEST_F(PgBrowseTest, ExportWritesWhatTheTableShows) {
 
 // A refused code or range: its message, and nothing to export.
 TEST_F(PgBrowseTest, RefusalsAreShownInTheStatusLine) {
+  ShowCode("sz" + quote_.code);
   ShowCode("sz999999");
   EXPECT_NE(StatusOf(&page_, 5010).find("找不到文件"), std::string::npos) << StatusOf(&page_, 5010);
   EXPECT_FALSE(Control(&page_, 5007)->isEnabled());
+  EXPECT_EQ(Child<QTableView>(&page_, "ctl5009")->model()->rowCount(), 0);
+  EXPECT_EQ(Labels("priceChart") + Labels("volumeChart"), QStringList());
   Child<QCheckBox>(&page_, "ctl5005")->setChecked(false);
   Child<QDateTimeEdit>(&page_, "ctl5003")->setDate(QDate(2022, 5, 9));
   Child<QDateTimeEdit>(&page_, "ctl5004")->setDate(QDate(2022, 5, 2));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <filesystem>
@@ -147,6 +148,11 @@ TEST_F(PgConfigTest, BrowseTakesTheChosenFolderAndKeepsTheTextOnCancel) {
   Child<QPushButton>(page_, ui::ControlName(1001))->click();
   EXPECT_EQ(Edit(1000)->text(), QStringLiteral("/chosen/folder"));
   EXPECT_EQ(startedAt, QStringList({QString::fromStdString(tree_.historyDir()), QStringLiteral("/chosen/folder")}));
+
+  // As the settings file keeps it (relative, backslashes): opens at the tree.
+  const QString history = QString::fromStdString(tree_.historyDir());
+  QString relative = QDir(QString::fromStdString(WorkDirectory())).relativeFilePath(history).replace('/', '\\');
+  EXPECT_EQ(ui::FolderPicker(relative + '\\', 0, page_).StartFolder() + '/', history) << relative.toStdString();
 
   // The daily page's source folder takes '/' separators and a trailing '/'.
   answer = QStringLiteral("D:\\other\\vipdoc");

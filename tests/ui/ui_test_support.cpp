@@ -25,6 +25,7 @@ BoxRecorder::BoxRecorder() {
   ui::SetMessageBoxFunction([this](QWidget*, const QString& text, const QString& caption, ui::BoxIcon icon) {
     boxes.push_back({text, caption, icon});
     if (onBox) onBox();
+    return answer;
   });
 }
 
@@ -79,9 +80,11 @@ int FilesIn(const std::string& dir) {
 WorkerGate::WorkerGate(std::string needle) : needle_(std::move(needle)) {
   SetStatusObserver([this](const std::string& line) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (reached_ || std::this_thread::get_id() == windowThread_ || line.find(needle_) == std::string::npos) return;
+    if (reached_ || released_ || std::this_thread::get_id() == windowThread_ || line.find(needle_) == std::string::npos)
+      return;
     reached_ = true;
-    cv_.wait(lock, [this] { return released_; });
+    const int ticket = ++held_;
+    cv_.wait(lock, [this, ticket] { return released_ || passed_ >= ticket; });
   });
 }
 
@@ -97,6 +100,13 @@ bool WorkerGate::WaitReached() {
         return reached_;
       },
       kWaitMs);
+}
+
+void WorkerGate::Pass() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  reached_ = false;
+  ++passed_;
+  cv_.notify_all();
 }
 
 void WorkerGate::Release() {

@@ -25,13 +25,14 @@ struct RecordedBox {
 };
 
 // Every message box of its lifetime (the core's too) lands in `boxes`;
-// `onBox` runs where the modal box would show.
+// `onBox` runs where the modal box would show; a question gets `answer`.
 class BoxRecorder {
  public:
   BoxRecorder();
   ~BoxRecorder();
   std::vector<RecordedBox> boxes;
   std::function<void()> onBox;
+  bool answer = false;
 };
 
 template <class T>
@@ -60,13 +61,15 @@ std::string StatusOf(const QWidget* page, int statusId);
 int FilesIn(const std::string& dir);
 
 // Holds the worker at its first status line containing `needle`, until
-// Release (or the gate's end).
+// Pass (which holds it again at the next such line) or Release (or the
+// gate's end).
 class WorkerGate {
  public:
   explicit WorkerGate(std::string needle);
   ~WorkerGate();
   // Window thread: processes events until the worker waits at the gate.
   bool WaitReached();
+  void Pass();
   void Release();
 
  private:
@@ -75,6 +78,7 @@ class WorkerGate {
   std::mutex mutex_;
   std::condition_variable cv_;
   bool reached_ = false, released_ = false;
+  int held_ = 0, passed_ = 0;
 };
 
 }  // namespace marbloom::test

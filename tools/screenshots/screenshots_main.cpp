@@ -1,11 +1,13 @@
 // marbloom-screenshots OUTDIR: renders every tab of the window, the layout
-// of every list entry, a running download and the data tab showing sample
-// data to PNG files in OUTDIR, using a scratch work directory and an
+// of every list entry, the settings page's folder chooser (in Qt's own
+// texts), a running download and the data tab showing sample data to PNG
+// files in OUTDIR, using a scratch work directory and an
 // in-process sample server, so no real settings or data are touched.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QDir>
 #include <QTabWidget>
 #include <QDateTimeEdit>
@@ -14,6 +16,7 @@
 #include <QTimer>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -35,7 +38,7 @@ namespace {
 
 using marbloom::ui::MainDlg;
 
-bool Save(MainDlg& sheet, const QString& dir, const QString& name) {
+bool Save(QWidget& sheet, const QString& dir, const QString& name) {
   QApplication::processEvents();
   const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
   if (!sheet.grab().save(path)) {
@@ -65,13 +68,27 @@ void Pause(int ms) {
   loop.exec();
 }
 
-// Holds the download's worker inside its tick conversion, at the security
-// `count` of it (so the bar stands part of the way), until released.
+// The folder chooser opened from the settings page, pictured and closed.
+bool SaveFolderDialog(MainDlg& sheet, const QString& dir) {
+  sheet.Sheet()->setCurrentIndex(0);
+  bool saved = false;
+  QTimer::singleShot(500, &sheet, [&] {
+    if (QWidget* dialog = QApplication::activeModalWidget()) {
+      saved = Save(*dialog, dir, QStringLiteral("settings-folder-dialog"));
+      dialog->close();
+    }
+  });
+  sheet.Sheet()->widget(0)->findChild<QPushButton*>(QStringLiteral("ctl1001"))->click();
+  return saved;
+}
+
+// Holds the download's worker at the `count`th status line holding `needle`
+// (in its tick conversion, so the bar stands part of the way), until released.
 class ConversionGate {
  public:
-  explicit ConversionGate(int count) : count_(count) {
-    marbloom::SetStatusObserver([this](const std::string& line) {
-      if (std::this_thread::get_id() == window_ || line.find("分笔数据...") == std::string::npos) return;
+  ConversionGate(const char* needle, int count) : count_(count) {
+    marbloom::SetStatusObserver([this, needle](const std::string& line) {
+      if (std::this_thread::get_id() == window_ || line.find(needle) == std::string::npos) return;
       std::unique_lock<std::mutex> lock(mutex_);
       if (++seen_ != count_) return;
       cv_.wait(lock, [this] { return released_; });
@@ -117,14 +134,19 @@ bool SaveRunningDownload(MainDlg& sheet, const QString& dir, const QString& cach
   page->findChild<QDateTimeEdit*>(QStringLiteral("ctl2003"))->setDate(QDate(2022, 5, 2));
   page->findChild<QDateTimeEdit*>(QStringLiteral("ctl2004"))->setDate(QDate(2022, 5, 3));
   bool saved = false;
-  {
-    ConversionGate gate(1200);
-    page->Execute();
+  auto pictureAt = [&](ConversionGate& gate, const QString& name) {
     for (int i = 0; i < 600 && !gate.Reached(); ++i) Pause(100);
-    if (gate.Reached()) {
-      Pause(300);  // a few timer ticks copy the progress and the status
-      saved = Save(sheet, dir, QStringLiteral("download-running"));
-    }
+    if (!gate.Reached()) return false;
+    Pause(300);  // a few timer ticks copy the progress and the status
+    return Save(sheet, dir, name);
+  };
+  {
+    auto days = std::make_unique<ConversionGate>("正在下载20220503", 1);
+    page->Execute();
+    saved = pictureAt(*days, QStringLiteral("download-days"));
+    days.reset();
+    ConversionGate converting("分笔数据...", 1200);
+    saved = pictureAt(converting, QStringLiteral("download-running")) && saved;
   }
   while (page->IsRunning()) Pause(100);
   server.Stop();
@@ -178,6 +200,7 @@ int main(int argc, char** argv) {
   QDir().mkpath(scratch.path() + QStringLiteral("/work"));
   if (!scratch.isValid() || ::chdir(qPrintable(scratch.path() + QStringLiteral("/work"))) != 0) return 1;
   marbloom::ui::ApplyDialogFont();
+  marbloom::ui::LoadQtTranslations();
   if (!marbloom::StartUp()) return 1;
 
   std::unique_ptr<MainDlg> sheet = marbloom::ui::CreateMainDlg();
@@ -187,7 +210,7 @@ int main(int argc, char** argv) {
     sheet->Sheet()->setCurrentIndex(i);
     if (!Save(*sheet, out, QString::fromLatin1(tabs[i]))) return 1;
   }
-  bool ok = SaveEntries(*sheet, 1, QStringLiteral("ctl2000"), out, QStringLiteral("download")) &&
+  bool ok = SaveFolderDialog(*sheet, out) && SaveEntries(*sheet, 1, QStringLiteral("ctl2000"), out, QStringLiteral("download")) &&
             SaveEntries(*sheet, 2, QStringLiteral("ctl3000"), out, QStringLiteral("daily")) &&
             SaveEntries(*sheet, 3, QStringLiteral("ctl4001"), out, QStringLiteral("tick")) &&
             SaveRunningDownload(*sheet, out, scratch.path() + QStringLiteral("/cache")) && SaveBrowseTab(*sheet, out);
