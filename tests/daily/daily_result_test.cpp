@@ -36,6 +36,7 @@ void TwoSoundFilesAndOneDamaged(const DataLayout& layout) {
 
 OperationResult ConvertMay5(DailyEngine& e) { return e.ConvertDailyRange(20220505, 20220505); }
 OperationResult DeleteAll(DailyEngine& e) { return e.DeleteDailyRange(20220505, 20220505, "????????"); }
+OperationResult MergeOther(DailyEngine& e) { return e.MergeDailyFiles(DataLayout(std::string(), OtherTree(e.Layout()))); }
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, DailyResultTest,
@@ -92,10 +93,17 @@ INSTANTIATE_TEST_SUITE_P(
                      WriteDaily(other, 0, "000001", {Rec(20220505)});
                      WriteFileBytes(other.DailyFile(0, "000002"), std::vector<uint8_t>(33, 1));
                    },
-                   [](DailyEngine& e) {
-                     return e.MergeDailyFiles(DataLayout(std::string(), OtherTree(e.Layout())));
+                   MergeOther, Outcome::kFailed, 1},
+        // Dates that do not rise make a file damaged on either side: neither merged into nor moved.
+        ResultCase{"MergeWithFilesWhoseDatesDoNotRiseFails",
+                   [](const DataLayout& l) {
+                     const DataLayout other(std::string(), OtherTree(l));
+                     std::filesystem::create_directories(other.DailyDir(0));
+                     WriteDaily(other, 0, "000001", {Rec(20220505)});
+                     WriteDaily(l, 0, "000001", {Rec(20220506), Rec(20220504)});
+                     WriteDaily(other, 0, "000002", {Rec(20220505), Rec(20220505)});
                    },
-                   Outcome::kFailed, 1}),
+                   MergeOther, Outcome::kFailed, 2}),
     [](const ::testing::TestParamInfo<ResultCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
