@@ -70,7 +70,11 @@ int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int
     const int date = entries[k].date;
     // A file's blocks must rise strictly; an index that repeats or goes back is not followed.
     if (date <= lastBuilt) continue;
-    if (!BuildOneDay(security, date, scales, built_.bars.get() + built_.days * kOneMinuteBarsPerDay)) continue;
+    if (!BuildOneDay(security, date, scales, built_.bars.get() + built_.days * kOneMinuteBarsPerDay)) {
+      RunLog(kUnreadableTickDay, SecurityStem(security.market, security.code).c_str(), date);
+      NoteFailure();
+      continue;
+    }
     ++built_.days;
     lastBuilt = date;
   }

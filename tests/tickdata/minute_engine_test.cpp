@@ -114,12 +114,13 @@ TEST_F(MinuteEngineTest, RangeModeOnlyReadsTheDaysOfTheRange) {
                                              "sz000001:" + std::to_string(dates[5])}));
 }
 
-TEST_F(MinuteEngineTest, UnreadableDaysAreSkipped) {
+TEST_F(MinuteEngineTest, UnreadableDaysAreReportedAndSkipped) {
   auto dates = Weekdays(20240101, 3);
   WriteTickIndex(layout, "sz000001", dates);
   unreadable.insert(dates[1]);
-  engine.BuildMinuteLines(dates[0], dates[2]);
+  EXPECT_EQ(engine.BuildMinuteLines(dates[0], dates[2]).outcome, Outcome::kFailed);
   EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), (std::vector<int>{dates[0], dates[2]}));
+  EXPECT_NE(test::ReadRunLog().find("sz000001的" + std::to_string(dates[1]) + "分笔数据无法解码!"), std::string::npos);
 }
 
 TEST_F(MinuteEngineTest, RangeModeLeavesADamagedMinuteFileAlone) {

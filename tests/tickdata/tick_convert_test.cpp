@@ -243,7 +243,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "20240108.htc无法加载(第2条记录日期不符), 已跳过!", false},
         ArchiveCase{"noSecurities", [](Bytes& a) { PutInt(a, 12, 0); }, "20240108.htc无法加载(证券数目异常), 已跳过!",
                     false},
-        ArchiveCase{"headerCut", [](Bytes& a) { a.resize(10); }, "20240108.htc无法加载(文件头不完整), 已跳过!", false}),
+        ArchiveCase{"headerCut", [](Bytes& a) { a.resize(10); }, "20240108.htc无法加载(文件头不完整), 已跳过!", false},
+        ArchiveCase{"noSuchMarket", [](Bytes& a) { a[a.size() - MakeDay(kMon, 2).stored.size() - 30] = 3; },
+                    "20240108.htc中有1条记录的市场或代码无效, 已跳过!", true}),
     [](const ::testing::TestParamInfo<ArchiveCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ConvertTickRangeTest, CancelFinishesTheCurrentSecurityOnly) {
