@@ -235,11 +235,10 @@ TEST_P(DailyFiles, RowsFlagsAndVolumes) {
 constexpr RowFlag kOk = RowFlag::kNone, kZero = RowFlag::kZeroDate, kDisorder = RowFlag::kDateNotRising;
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, DailyFiles, ::testing::Values(
-    // Lot form: lots x lot size + remainder, the lot size from its low 8 bits (0x64 = 100, 0xF4 = 500,
-    // 0xD0 = 2000, 0x88 = 5000).
+    // Lot form: lots x lot size + remainder, the lot size from its low 8 bits (0x64 = 100, 0xF4 = 500).
     FileCase{"lotForms", "000001", {Record(20240311, 50000000, 7, 0xC364), Record(20240312, 3000, 300, 0xC3F4),
-        Record(20240313, 3000, 0, 1), Record(20240314, 4000, 0, 0), Record(20240315, 3, 0, 0xC3D0),
-        Record(20240318, 3, 9, 0xC388)}, 0, 0, 0,
+        Record(20240313, 3000, 0, 1), Record(20240314, 4000, 0, 0), Record(20240315, 3, 0, 0xC3D0),  // 2000
+        Record(20240318, 3, 9, 0xC388)}, 0, 0, 0,  // 5000
         {{20240311, kOk, 5000000007}, {20240312, kOk, 1500300}, {20240313, kOk, 3000}, {20240314, kOk, 4000},
         {20240315, kOk, 6000}, {20240318, kOk, 15009}},
         true, "共6条", "date,open,high,low,close,volume,amount,flag\n"

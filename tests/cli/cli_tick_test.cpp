@@ -41,17 +41,6 @@ std::string FirstStem() {
   return SecurityStem(day.market, day.code);
 }
 
-std::string FirstOneMinuteFile(const DataLayout& layout) {
-  const SampleTickDay day = TickDays(kMon, SmallMarket()).front();
-  return layout.OneMinuteFile(day.market, day.code);
-}
-
-// Moves the file aside in its folder and puts a link to it in its place.
-void LinkToACopy(const std::string& path) {
-  std::filesystem::rename(path, path + ".copy");
-  std::filesystem::create_symlink(path + ".copy", path);
-}
-
 class CliTick : public CliTree {
  public:
   void WriteArchives(std::initializer_list<int> dates) {
@@ -268,22 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "minutes build --all", "分钟数据转档完成!"},
         FailingRun{"damagedPairInTheDelete",
                    [](CliTick& t) { WriteFileBytes(t.Layout().TickDataFile(FirstStem()), {1, 2, 3}); },
-                   "tick delete --from 20240108 --to 20240108", "删除分笔数据完成!"},
-        // Files that are links (here to the tree's own copies) are never followed by a writer.
-        FailingRun{"linkedTickDataFile", [](CliTick& t) { LinkToACopy(t.Layout().TickDataFile(FirstStem())); },
-                   "tick delete --from 20240108 --to 20240108", "删除分笔数据完成!"},
-        FailingRun{"linkedMinuteFileInTheBuild",
-                   [](CliTick& t) {
-                     ASSERT_EQ(t.Cli("minutes build --all").exitCode, 0);
-                     LinkToACopy(FirstOneMinuteFile(t.Layout()));
-                   },
-                   "minutes build --all", "分钟数据转档完成!"},
-        FailingRun{"linkedMinuteFileInTheScale",
-                   [](CliTick& t) {
-                     ASSERT_EQ(t.Cli("minutes build --all").exitCode, 0);
-                     LinkToACopy(FirstOneMinuteFile(t.Layout()));
-                   },
-                   "minutes scale --codes \"????????\" --from 20240108 --to 20240108 --close 2", "批量修改分钟线完成!"}),
+                   "tick delete --from 20240108 --to 20240108", "删除分笔数据完成!"}),
     [](const ::testing::TestParamInfo<FailingRun>& info) { return std::string(info.param.name); });
 
 // An index no real file has (sparse, or a count past its length) is reported

@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "base/run_log.h"
 #include "support/temp_dir.h"
 
 namespace marbloom {
@@ -35,13 +34,11 @@ TEST(TreeWriteLock, OneWriterPerTreeAcrossProcessesNestedHoldersShare) {
 }
 
 TEST(TreeWriteLock, RefusalNamesTheTree) {
-  test::TempDir logs;  // the refusal is logged: not into the folder the tests run from
-  SetRunLogDirectory(logs.path());
+  test::TestTree tree;  // the refusal is logged into its folder, not where the tests run
   const DataLayout missing("/nonexistent/", "/nonexistent/vipdoc/");
   TreeWriteLock lock(missing);
   ASSERT_FALSE(lock.held());
   OperationResult refused = lock.Refuse();
-  SetRunLogDirectory("");
   EXPECT_EQ(refused.outcome, Outcome::kFailed);
   EXPECT_NE(refused.message.find("/nonexistent/vipdoc/"), std::string::npos);
 }

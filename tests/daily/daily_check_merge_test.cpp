@@ -144,7 +144,7 @@ class DailyMergeTest : public DailyCheckTest {
   DailyMergeTest() {
     for (int market = 0; market < 3; ++market) std::filesystem::create_directories(source.DailyDir(market));
   }
-  std::string SourceFile(int market, const std::string& code) const { return source.DailyFile(market, code); }
+  std::string SourceFile(int market, const std::string& code) { return source.DailyFile(market, code); }
   DataLayout source{std::string(), tree.root() + "other/"};
 };
 
@@ -205,78 +205,45 @@ TEST_F(DailyMergeTest, FailedMoveIsLogged) {
   EXPECT_TRUE(PathExists(SourceFile(2, "830001")));
 }
 
-// ----------------------------------------------------------- merge killed
-
-// The merge's write steps so far; at step number g_killAt (0: never) the
-// process kills itself.
-std::vector<DailyWriteStep> g_steps;
-std::size_t g_killAt = 0;
-using FileBytes = std::vector<uint8_t>;
-
-void RecordOrKill(DailyWriteStep step) {
-  g_steps.push_back(step);
-  if (g_steps.size() == g_killAt) ::raise(SIGKILL);
+std::size_t g_writes = 0, g_killAt = 0;  // the merge's writes so far; the one it dies at (0: none)
+void CountOrKill(DailyWriteStep) {
+  if (++g_writes == g_killAt) ::raise(SIGKILL);
 }
 
-class DailyMergeKillTest : public DailyMergeTest {
- protected:
-  void TearDown() override {
-    SetDailyWriteObserver(nullptr);
-    DailyMergeTest::TearDown();
-  }
-  // Twenty securities whose other-tree records go before, between (one a
-  // tie) and after this tree's, change nothing, or have no file here.
-  void Populate() const {
-    for (int i = 0; i < 20; ++i) {
-      const std::string code = Code(i);
-      std::remove(DailyFilePath(0, code).c_str());
-      if (i % 5 != 4) WriteDaily(0, code, {Rec(20220502, i), Rec(20220504, i), Rec(20220506, i)});
-      const std::vector<std::vector<DailyRecord>> gains = {{Rec(20220401, 7)},
-                                                           {Rec(20220509, 7), Rec(20220510, 7)},
-                                                           {Rec(20220503, 7), Rec(20220504, 99)},
-                                                           {Rec(20220504, i)},
-                                                           {Rec(20220505, 7)}};
-      WriteFileBytes(SourceFile(0, code), Bytes(gains[static_cast<std::size_t>(i % 5)]));
+// Killed at each of its writes, the merge leaves each security's two files as they were or as the whole
+// merge leaves them, and the next merge ends there. The other tree's records go before, after and between
+// (one a tie) this tree's, change nothing, or have no file here.
+TEST_F(DailyMergeTest, KilledInsideAWriteLeavesOldOrNewFilesAndTheNextMergeFinishes) {
+  const std::vector<std::vector<DailyRecord>> gains = {
+      {Rec(20220401)}, {Rec(20220509), Rec(20220510)}, {Rec(20220503), Rec(20220504, 9)}, {Rec(20220504)}, {Rec(1)}};
+  auto files = [&](bool populate) {  // each security's (target, source) bytes, written anew first when asked
+    std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> both;
+    for (std::size_t i = 0; i < gains.size(); ++i) {
+      const std::string code = "00000" + std::to_string(i), t = DailyFilePath(0, code), s = SourceFile(0, code);
+      if (populate) {
+        std::remove(t.c_str());
+        if (i != 4) WriteDaily(0, code, {Rec(20220502), Rec(20220504)});
+        WriteFileBytes(s, Bytes(gains[i]));
+      }
+      both.emplace_back(ReadFileBytes(t), ReadFileBytes(s));
     }
-  }
-  static std::string Code(int i) { return std::to_string(1000001 + i).substr(1); }
-  // One security's files in both trees (empty where there is none).
-  std::pair<FileBytes, FileBytes> Files(int i) const {
-    auto read = [](const std::string& path) { return PathExists(path) ? ReadFileBytes(path) : FileBytes{}; };
-    return {read(DailyFilePath(0, Code(i))), read(SourceFile(0, Code(i)))};
-  }
-};
-
-// Killed inside any of its writes (a temporary complete, a file replaced,
-// appended to or moved in), the merge leaves each security's files as they
-// were or as the whole merge leaves them, and the next merge ends there too:
-// no record is lost or doubled.
-TEST_F(DailyMergeKillTest, KilledInsideAWriteLeavesOldOrNewFilesAndTheNextMergeFinishes) {
-  Populate();
-  std::vector<std::pair<FileBytes, FileBytes>> before, after;
-  for (int i = 0; i < 20; ++i) before.push_back(Files(i));
-  SetDailyWriteObserver(RecordOrKill);
+    return both;
+  };
+  const auto before = files(true);
   ASSERT_TRUE(engine.MergeDailyFiles(source).done());
-  for (int i = 0; i < 20; ++i) after.push_back(Files(i));
-  const std::size_t steps = g_steps.size();
-  ASSERT_EQ(steps, 24u);
-  for (std::size_t k = 1; k <= steps; ++k) {
-    Populate();
-    g_steps.clear();
-    g_killAt = k;
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      DailyEngine(layout).MergeDailyFiles(source);
-      ::_exit(0);
+  const auto after = files(false);
+  for (g_killAt = 1; g_killAt <= 6; ++g_killAt) {  // two inserts (a temporary, its rename), an append, a move
+    files(true);
+    if (::fork() == 0) {
+      SetDailyWriteObserver(CountOrKill);
+      ::_exit(DailyEngine(layout).MergeDailyFiles(source).done() ? 0 : 1);
     }
-    g_killAt = 0;
     int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "step " << k << " ran to its end";
-    for (int i = 0; i < 20; ++i) EXPECT_TRUE(Files(i) == before[i] || Files(i) == after[i]) << k << " " << i;
-    EXPECT_TRUE(DailyEngine(layout).MergeDailyFiles(source).done());
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(Files(i), after[i]) << k << " " << i;
+    ::wait(&status);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "write " << g_killAt << " not reached";
+    const auto now = files(false);
+    for (std::size_t i = 0; i < now.size(); ++i) EXPECT_TRUE(now[i] == before[i] || now[i] == after[i]) << i;
+    EXPECT_TRUE(DailyEngine(layout).MergeDailyFiles(source).done() && files(false) == after) << g_killAt;
   }
 }
 

@@ -1,6 +1,5 @@
 // Every writing path of the record store on a full file system: a change that
-// needs room (one that grows a file, or moves records and so replaces it
-// whole) fails as a whole, leaves each file exactly as it was (a file it
+// needs room fails as a whole, leaves each file exactly as it was (a file it
 // would have made does not appear) and is reported; a change that fits in
 // place ends as it does on a roomy disk.
 #include <gtest/gtest.h>
@@ -82,30 +81,6 @@ TEST_P(DailyFullDiskTest, ChangeNeedingRoomFailsWholeAndOneInPlaceGoesThrough) {
   EXPECT_EQ(result.failedItems, GetParam().failedFiles);
   EXPECT_EQ(DailyFiles(full), before);
   EXPECT_EQ(CountOccurrences(LogText(), "写入" + disk.path()), GetParam().failedFiles);
-}
-
-// The same changes on a tree whose files are links to files outside it, and
-// a link among the other tree's files: no writer follows a link, each is
-// reported and left as it is, and none is moved into the tree.
-TEST_P(DailyFullDiskTest, LinkedFilesAreReportedAndNeverWrittenThrough) {
-  TestTree tree;
-  TempDir outside, sourceDir;
-  const DataLayout source(std::string(), sourceDir.path());
-  Populate(tree.layout());
-  for (const Security& s : kSecurities) {
-    std::filesystem::create_directories(source.DailyDir(s.market));
-    WriteDaily(source, s.market, s.code, {Rec(20200102, 7)});
-    std::filesystem::rename(tree.layout().DailyFile(s.market, s.code), outside.path() + s.code);
-    std::filesystem::create_symlink(outside.path() + s.code, tree.layout().DailyFile(s.market, s.code));
-  }
-  std::filesystem::create_symlink(outside.path() + "000001", source.DailyFile(0, "000009"));
-  DailyEngine engine(tree.layout());
-  EXPECT_EQ(GetParam().run(engine, source).outcome, Outcome::kFailed);
-  for (const Security& s : kSecurities) {
-    EXPECT_TRUE(std::filesystem::is_symlink(tree.layout().DailyFile(s.market, s.code)));
-    EXPECT_EQ(ReadFileBytes(outside.path() + s.code), Bytes(PageOfRecords()));
-  }
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(tree.layout().DailyFile(0, "000009"))));
 }
 
 const DailyEditFields kFields{10, 12, 9, 11, 500, 5000, 0, 0};

@@ -131,6 +131,10 @@ TEST_F(MinuteEngineTest, RangeModeLeavesADamagedMinuteFileAlone) {
   EXPECT_EQ(test::ReadFileBytes(OnePath()), damaged);
   EXPECT_NE(test::ReadRunLog().find("sz000001.01文件已损坏, 未更新!"), std::string::npos);
   EXPECT_EQ(ReadBars(FivePath()).size(), static_cast<std::size_t>(kFive));
+  std::filesystem::create_symlink(OnePath(), OnePath("000002"));  // nor does the whole-store mode replace a link
+  WriteTickIndex(layout, "sz000002", {20240315});
+  EXPECT_EQ(engine.BuildMinuteLines(0, 0).outcome, Outcome::kFailed);
+  EXPECT_TRUE(std::filesystem::is_symlink(OnePath("000002")));
 }
 
 TEST_F(MinuteEngineTest, UnusableTickIndexBuildsNothing) {
