@@ -1,7 +1,4 @@
 // Range delete and batch modify of daily files selected by a code pattern.
-#include <unistd.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
