@@ -74,11 +74,12 @@ RowFlag DailyFlag(uint32_t date, uint32_t before, bool first) {
   return RowFlag::kNone;
 }
 
-// Byte 30 keeps only the low 8 bits of the lot size. Lot sizes are multiples
-// of ten (10, 100, 200, 500, 1000, ...) and above the remainder, so the
-// smallest such size with these low bits is taken; the stored bits alone
-// when none fits.
+// Byte 30 keeps only the low 8 bits of the lot size, above the remainder.
+// The lot sizes markets use come first; then the smallest multiple of ten
+// with these low bits; the stored bits alone when none fits.
 int64_t LotSizeOf(uint8_t lowBits, uint16_t remainder) {
+  for (int64_t lot : {100, 200, 500, 1000, 2000, 5000, 10000, 20000})
+    if ((lot & 0xFF) == lowBits && lot > remainder) return lot;
   for (int64_t lot = lowBits == 0 ? 256 : lowBits; lot <= 32767; lot += 256)
     if (lot % 10 == 0 && lot > remainder) return lot;
   return lowBits;

@@ -104,10 +104,11 @@ bool SyncFileSystemOf(const std::string& path) {
 bool MoveFileAnywhere(const std::string& source, const std::string& target) {
   if (std::rename(source.c_str(), target.c_str()) == 0) return true;
   if (errno != EXDEV) return false;
-  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  int in = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in < 0) return false;
   std::string temp = target + ".part";
-  int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  ::unlink(temp.c_str());
+  int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
     ::close(in);
     return false;

@@ -1,7 +1,10 @@
 #include "base/unique_fd.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace marbloom {
 
@@ -20,13 +23,30 @@ bool UniqueFd::Close() {
   return ok;
 }
 
-UniqueFd OpenForReading(const std::string& path) { return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)); }
+namespace {
 
-UniqueFd OpenForUpdate(const std::string& path) { return UniqueFd(::open(path.c_str(), O_RDWR | O_CLOEXEC)); }
-
-UniqueFd OpenForWriting(const std::string& path) {
-  return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+// Opens without following a link in the last part (and without waiting on a
+// pipe or device), and keeps the file only when it is a regular one.
+UniqueFd OpenRegular(const std::string& path, int flags) {
+  UniqueFd fd(::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+  struct stat st;
+  if (fd && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+    fd.Close();
+    errno = ELOOP;
+  }
+  return fd;
 }
+
+}  // namespace
+
+UniqueFd OpenForReading(const std::string& path, FileKind kind) {
+  if (kind == FileKind::kRegularOnly) return OpenRegular(path, O_RDONLY);
+  return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+UniqueFd OpenForUpdate(const std::string& path) { return OpenRegular(path, O_RDWR); }
+
+UniqueFd OpenForWriting(const std::string& path) { return OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC); }
 
 UniqueFd OpenNewTemporary(const std::string& path) {
   ::unlink(path.c_str());

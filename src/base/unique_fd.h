@@ -26,11 +26,16 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-// Read-only.
-UniqueFd OpenForReading(const std::string& path);
-// Reading and writing an existing file.
+// The writers of the data tree never follow a symbolic link out of it: every
+// open for update or writing, and a read with kRegularOnly, refuses a link or
+// anything but a regular file. Only a missing file fails with errno ENOENT.
+enum class FileKind { kAny, kRegularOnly };
+
+// Read-only; kRegularOnly for a file of the tree that a writer reads.
+UniqueFd OpenForReading(const std::string& path, FileKind kind = FileKind::kAny);
+// Reading and writing an existing regular file.
 UniqueFd OpenForUpdate(const std::string& path);
-// Created or truncated, for writing.
+// A regular file created or truncated, for writing.
 UniqueFd OpenForWriting(const std::string& path);
 // A temporary for writing: whatever file lies at `path` is removed first and
 // the file is created anew, so that a stale temporary left read-only by a

@@ -40,12 +40,12 @@ int RunRanged(const DateArgs& args, RangedOperation operation) {
 }
 
 // Exit 1 when a pair is damaged, as for any failed item.
-int CheckAll() {
+int CheckAll(bool deep) {
   if (int code = RequireTickDataTree()) return code;
   TickEngine engine(CurrentLayout());
   RunningOperation running(engine);
   SetStatusText("检查分笔文件开始");
-  const OperationResult result = engine.CheckTickFiles();
+  const OperationResult result = engine.CheckTickFiles(deep);
   SetStatusText(result.message);
   return FinishWith(result);
 }
@@ -77,8 +77,10 @@ void RegisterTickCommands(CLI::App& app, Context& context) {
                                [](TickEngine& e, int first, int last) { return e.DeleteTickRange(first, last); });
   WithExample(remove, "marbloom-cli tick delete --from 20220509 --to 20220509");
   CLI::App* check = tick->add_subcommand("check", "check every tick index/data pair; exits 1 when one is damaged");
-  WithExample(check, "marbloom-cli tick check");
-  check->callback([&context] { context.action = CheckAll; });
+  auto deep = std::make_shared<bool>(false);
+  check->add_flag("--deep", *deep, "also inflate and decode every stored block (slow)");
+  WithExample(check, "marbloom-cli tick check --deep");
+  check->callback([&context, deep] { context.action = [deep] { return CheckAll(*deep); }; });
   CLI::App* show = AddShowCommand(
       tick, context,
       "print a security's decoded ticks of a day (or a range) as real values, a table or CSV; exits 1 when "

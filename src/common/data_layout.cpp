@@ -66,6 +66,8 @@ std::string DataLayout::DailyFile(int market, std::string_view code) const {
   return SecurityFile(DailyDir(market), market, code, kDailyExtension);
 }
 
+std::string DataLayout::DailyTemp(int market) const { return DailyDir(market) + "day.tmp"; }
+
 std::string DataLayout::OneMinuteDir(int market) const { return MarketDir(market, kOneMinute); }
 std::string DataLayout::OneMinuteFile(int market, std::string_view code) const {
   return SecurityFile(OneMinuteDir(market), market, code, kOneMinuteExtension);

@@ -34,6 +34,7 @@ class DataLayout {
   // History tree: daily lines.
   std::string DailyDir(int market) const;                          // <mm>/lday/
   std::string DailyFile(int market, std::string_view code) const;  // <mm>/lday/<mm><code>.day
+  std::string DailyTemp(int market) const;                         // <mm>/lday/day.tmp
   static constexpr std::string_view kDailyExtension = ".day";
 
   // Minute lines; each kind has one temporary per market folder.

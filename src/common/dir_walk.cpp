@@ -42,9 +42,10 @@ std::vector<WalkEntry> ListCountedFiles(const std::string& dir, std::string_view
     std::string_view name = e->d_name;
     if (name.empty() || name[0] == '.' || !WildcardMatch(pattern, name)) continue;
     struct stat st;
-    if (::fstatat(dfd, e->d_name, &st, 0) != 0) continue;
-    if (S_ISDIR(st.st_mode) || st.st_size == 0) continue;
-    entries.push_back({std::string(name), static_cast<int64_t>(st.st_size)});
+    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    const bool regular = S_ISREG(st.st_mode);
+    if (S_ISDIR(st.st_mode) || (regular && st.st_size == 0)) continue;
+    entries.push_back({std::string(name), static_cast<int64_t>(st.st_size), regular});
   }
   ::closedir(d);
   std::sort(entries.begin(), entries.end(),

@@ -1,7 +1,9 @@
 #pragma once
 // Directory walks: the files of a folder whose names match a pattern ('?' one
 // character, '*' any run, letter case ignored) and that count as data files:
-// not a directory, name not starting with '.', size not zero.
+// not a directory, name not starting with '.', size not zero. A symbolic link
+// is not followed: it and any other entry that is not a regular file count,
+// whatever their size, marked as not regular.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,6 +14,7 @@ namespace marbloom {
 struct WalkEntry {
   std::string name;  // file name without the directory
   int64_t size = 0;
+  bool regular = true;
 };
 
 bool WildcardMatch(std::string_view pattern, std::string_view name);

@@ -1,5 +1,6 @@
 #include "common/security_walk.h"
 
+#include "base/run_log.h"
 #include "common/dir_walk.h"
 #include "common/market.h"
 #include "common/shared_state.h"
@@ -44,7 +45,9 @@ SecurityFileList ListSecurityFiles(const std::string& dir, int market, std::stri
     if (IsSecurityFileName(entry.name, extension, &file.market, &file.code) &&
         (market == kAnyMarket || file.market == market)) {
       file.name = std::move(entry.name);
+      file.path = dir + file.name;
       file.size = entry.size;
+      file.regular = entry.regular;
       list.files.push_back(std::move(file));
     } else {
       list.strays.push_back(std::move(entry.name));
@@ -53,7 +56,7 @@ SecurityFileList ListSecurityFiles(const std::string& dir, int market, std::stri
   return list;
 }
 
-WalkEnd VisitSecurityFiles(const OperationEngine& engine, const std::vector<SecurityFile>& files,
+WalkEnd VisitSecurityFiles(OperationEngine& engine, const std::vector<SecurityFile>& files,
                            const WalkTexts& texts, const std::function<void(const SecurityFile&)>& visit) {
   if (files.empty()) {
     ReportF("%s", texts.nothingFound);
@@ -62,7 +65,12 @@ WalkEnd VisitSecurityFiles(const OperationEngine& engine, const std::vector<Secu
   const double total = static_cast<double>(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     SetStatusTextF(texts.perFile, files[i].name.substr(0, 8).c_str());
-    visit(files[i]);
+    if (files[i].regular) {
+      visit(files[i]);
+    } else {
+      RunLog("%s不是普通文件, 未处理!", files[i].path.c_str());
+      engine.NoteFailure();
+    }
     SetProgressFraction(static_cast<double>(i) / total);
     if (engine.Cancelled()) {
       ReportF("%s", texts.cancelled);

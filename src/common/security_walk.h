@@ -19,7 +19,9 @@ struct SecurityFile {
   int market = 0;
   std::string code;  // the six code characters
   std::string name;  // the file name without its folder
+  std::string path;  // folder and name
   int64_t size = 0;
+  bool regular = true;  // false: a symbolic link or another kind of file
 };
 
 struct SecurityFileList {
@@ -50,8 +52,9 @@ struct WalkTexts {
 enum class WalkEnd { kNoFiles, kCancelled, kDone };
 
 // Visits the files one by one: status, the visit, progress (files done /
-// all files), and the cancel test after each file.
-WalkEnd VisitSecurityFiles(const OperationEngine& engine, const std::vector<SecurityFile>& files,
+// all files), and the cancel test after each file. A file that is not a
+// regular one is damaged: it is logged, counted as failed and not visited.
+WalkEnd VisitSecurityFiles(OperationEngine& engine, const std::vector<SecurityFile>& files,
                            const WalkTexts& texts, const std::function<void(const SecurityFile&)>& visit);
 
 }  // namespace marbloom

@@ -1,8 +1,10 @@
 // Check of every daily file, and merge of another tree's daily files.
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <new>
+#include <optional>
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
@@ -27,21 +29,6 @@ bool IsWholeRecords(int64_t length) { return length > 0 && length % static_cast<
 // any length never needs more memory than one piece; a whole-record multiple.
 constexpr std::size_t kCheckPiece = std::size_t{1} << 20;
 static_assert(kCheckPiece % kDailyRecordSize == 0);
-
-// True when every date is above the one before it (`before` is the date ahead
-// of the first one, 0 at the start of a file), which also rules out any 0.
-// Branch-free: sound files are the rule, and the exact fault is looked for
-// only when this fails.
-bool DatesRise(const uint8_t* base, std::size_t n, uint32_t before) {
-  unsigned fault = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    uint32_t date;
-    std::memcpy(&date, base + i * kDailyRecordSize, sizeof date);
-    fault |= date <= before;
-    before = date;
-  }
-  return fault == 0;
-}
 
 // The first date fault among n records that follow `before` (0 and `first` at
 // the start of a file), reported; true when none.
@@ -143,11 +130,17 @@ bool DailyEngine::CheckOpenedDailyFile(int fd, int market, std::string_view code
   return true;
 }
 
+// The merge empties files out of the other tree, so it holds that tree's
+// writer lock as well as this one's, taken once there is something to merge
+// and never waited for: two merges in opposite directions refuse each other.
 OperationResult DailyEngine::MergeDailyFiles(const DataLayout& source) {
   BeginOperation();
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
-  const WalkEnd end = WalkDailyFiles(source, kAllMarkets, "", kMergeTexts, kMergeDone, [&](const SecurityFile& file) {
+  const std::vector<SecurityFile> files = ListDailyFiles(source, kAllMarkets, "");
+  std::optional<TreeWriteLock> sourceLock;
+  if (!files.empty() && !sourceLock.emplace(source).held()) return sourceLock->Refuse();
+  const WalkEnd end = VisitDailyFiles(files, kMergeTexts, kMergeDone, [&](const SecurityFile& file) {
     MergeDailyFile(source, file.market, file.code);
   });
   if (end != WalkEnd::kNoFiles) FlushTree(layout_);
@@ -156,69 +149,77 @@ OperationResult DailyEngine::MergeDailyFiles(const DataLayout& source) {
 
 // Every source file that is not merged or moved, and every target that
 // cannot be written, counts as failed; a damaged target replaced by its
-// source does not.
+// source does not. Only regular files are read or moved, and a file whose
+// dates do not rise is damaged on either side.
 void DailyEngine::MergeDailyFile(const DataLayout& source, int market, std::string_view code) {
   const std::string sourcePath = source.DailyFile(market, code);
   const std::string targetPath = layout_.DailyFile(market, code);
-  UniqueFd sourceFd = OpenForReading(sourcePath);
+  UniqueFd sourceFd = OpenForReading(sourcePath, FileKind::kRegularOnly);
   if (!sourceFd) {
     ReportF("%s文件打开失败!", sourcePath.c_str());
     NoteFailure();
     return;
   }
   const int64_t sourceLength = FileLength(sourceFd.get());
-  if (!IsWholeRecords(sourceLength)) {
+  const std::size_t ns = static_cast<std::size_t>(std::max<int64_t>(sourceLength, 0)) / kDailyRecordSize;
+  if (!IsWholeRecords(sourceLength) || !ReadPrefix(sourceFd.get(), ns * kDailyRecordSize, 0, buffer_) ||
+      !DatesRise(buffer_.data(), ns, 0)) {
     ReportF("%s文件已损坏!", sourcePath.c_str());
     NoteFailure();
     return;
   }
+  sourceFd.Close();
   UniqueFd target = OpenForUpdate(targetPath);
-  if (!target) {
-    sourceFd.Close();
+  if (!target && errno == ENOENT) {
     MoveIntoPlace(sourcePath, targetPath);
     return;
   }
-  const int64_t targetLength = FileLength(target.get());
+  const int64_t targetLength = target ? FileLength(target.get()) : -1;
+  if (!target || targetLength < 0) {
+    RunLog("读取%s文件失败!", targetPath.c_str());
+    NoteFailure();
+    return;
+  }
   if (!IsWholeRecords(targetLength)) {
     ReportF("%s文件已损坏,直接覆盖!", targetPath.c_str());
-    sourceFd.Close();
     target.Close();
     MoveIntoPlace(sourcePath, targetPath);
     return;
   }
-  const std::size_t ns = static_cast<std::size_t>(sourceLength) / kDailyRecordSize;
   const std::size_t nt = static_cast<std::size_t>(targetLength) / kDailyRecordSize;
   if (!TryResize(mergeResult_, (ns + nt) * kDailyRecordSize, 2 * kMaxWholeFileBytes)) {
     SetStatusTextF("%s%s内存请求失败!", kMarketName[market], std::string(code).c_str());
     NoteFailure();
     return;
   }
-  if (!ReadPrefix(sourceFd.get(), ns * kDailyRecordSize, 0, buffer_)) {
-    ReportF("%s文件打开失败!", sourcePath.c_str());
-    NoteFailure();
-    return;
-  }
-  sourceFd.Close();
   if (!ReadPrefix(target.get(), nt * kDailyRecordSize, 0, mergeTarget_)) {
     RunLog("读取%s文件失败!", targetPath.c_str());
     NoteFailure();
     return;
   }
+  if (!DatesRise(mergeTarget_.data(), nt, 0)) {
+    RunLog(kDisorderedDailyFile, targetPath.c_str());
+    NoteFailure();
+    return;
+  }
   const std::size_t total = MergeRecords(buffer_, ns, mergeTarget_, nt, mergeResult_);
-  WriteMergedTail(target.get(), targetPath, nt, total);
+  WriteMerged(target.get(), market, code, nt, total);
 }
 
-// The merged records from the first one that differs from the target on;
-// the records the target gains are written before any of its records moves.
-void DailyEngine::WriteMergedTail(int fd, const std::string& targetPath, std::size_t nt, std::size_t total) {
-  std::size_t same = 0;
-  while (same < nt && std::memcmp(mergeResult_.data() + same * kDailyRecordSize,
-                                  mergeTarget_.data() + same * kDailyRecordSize, kDailyRecordSize) == 0)
-    ++same;
-  if (same == total) return;
-  if (WriteChange(fd, mergeResult_.data() + same * kDailyRecordSize, (total - same) * kDailyRecordSize,
-                  static_cast<int64_t>(same * kDailyRecordSize), static_cast<int64_t>(nt * kDailyRecordSize),
-                  mergeTarget_.data() + same * kDailyRecordSize))
+// Records the target only gains at its end are appended in place; any other
+// change moves its records and replaces the whole file.
+void DailyEngine::WriteMerged(int fd, int market, std::string_view code, std::size_t nt, std::size_t total) {
+  const std::string targetPath = layout_.DailyFile(market, code);
+  const bool prefixKept = std::memcmp(mergeResult_.data(), mergeTarget_.data(), nt * kDailyRecordSize) == 0;
+  if (prefixKept && total == nt) return;
+  const auto targetLength = static_cast<int64_t>(nt * kDailyRecordSize);
+  if (prefixKept && WriteChange(fd, mergeResult_.data() + nt * kDailyRecordSize, (total - nt) * kDailyRecordSize,
+                                targetLength, targetLength, nullptr)) {
+    ObserveDailyWrite(DailyWriteStep::kAppended);
+    return;
+  }
+  if (!prefixKept &&
+      ReplaceDailyFile(layout_.DailyTemp(market), targetPath, mergeResult_.data(), total * kDailyRecordSize))
     return;
   RunLog("写入%s文件失败!", targetPath.c_str());
   NoteFailure();
@@ -226,7 +227,10 @@ void DailyEngine::WriteMergedTail(int fd, const std::string& targetPath, std::si
 
 // Moves the source over the target, across file systems when needed.
 void DailyEngine::MoveIntoPlace(const std::string& source, const std::string& target) {
-  if (MoveFileAnywhere(source, target)) return;
+  if (MoveFileAnywhere(source, target)) {
+    ObserveDailyWrite(DailyWriteStep::kMoved);
+    return;
+  }
   RunLog("写入%s文件失败!", target.c_str());
   NoteFailure();
 }

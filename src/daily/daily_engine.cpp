@@ -14,9 +14,8 @@ namespace marbloom {
 
 DailyEngine::DailyEngine(DataLayout layout) : layout_(std::move(layout)) {}
 
-WalkEnd DailyEngine::WalkDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets,
-                                    std::string_view codePattern, const WalkTexts& texts, const char* done,
-                                    const std::function<void(const SecurityFile&)>& visit) {
+std::vector<SecurityFile> DailyEngine::ListDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets,
+                                                      std::string_view codePattern) const {
   std::vector<SecurityFile> files;
   for (int market = 0; market < kMarketCount; ++market) {
     if (!markets[market]) continue;
@@ -25,9 +24,20 @@ WalkEnd DailyEngine::WalkDailyFiles(const DataLayout& tree, const std::array<boo
     for (const std::string& stray : list.strays) RunLog("%s%s不是日线文件名,已跳过!", dir.c_str(), stray.c_str());
     files.insert(files.end(), std::make_move_iterator(list.files.begin()), std::make_move_iterator(list.files.end()));
   }
+  return files;
+}
+
+WalkEnd DailyEngine::VisitDailyFiles(const std::vector<SecurityFile>& files, const WalkTexts& texts, const char* done,
+                                     const std::function<void(const SecurityFile&)>& visit) {
   const WalkEnd end = VisitSecurityFiles(*this, files, texts, visit);
   if (end == WalkEnd::kDone) SetStatusText(done);
   return end;
+}
+
+WalkEnd DailyEngine::WalkDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets,
+                                    std::string_view codePattern, const WalkTexts& texts, const char* done,
+                                    const std::function<void(const SecurityFile&)>& visit) {
+  return VisitDailyFiles(ListDailyFiles(tree, markets, codePattern), texts, done, visit);
 }
 
 OperationResult DailyEngine::ConcludeWalk(WalkEnd end, const WalkTexts& texts, const char* done) {

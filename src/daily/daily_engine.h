@@ -86,25 +86,32 @@ class DailyEngine : public OperationEngine {
   // Lists the daily files of the selected markets under `tree` (strays
   // logged once) and visits them; `done` goes to the status line when the
   // walk ends without a cancel.
+  std::vector<SecurityFile> ListDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets,
+                                           std::string_view codePattern) const;
+  WalkEnd VisitDailyFiles(const std::vector<SecurityFile>& files, const WalkTexts& texts, const char* done,
+                          const std::function<void(const SecurityFile&)>& visit);
   WalkEnd WalkDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets, std::string_view codePattern,
                          const WalkTexts& texts, const char* done,
                          const std::function<void(const SecurityFile&)>& visit);
   // The result of a walk: its status message and outcome.
   OperationResult ConcludeWalk(WalkEnd end, const WalkTexts& texts, const char* done);
 
+  enum class Placement { kStored, kFailed, kDisordered };
+
   bool LoadForEdit(int market, std::string_view code, UniqueFd& fd, std::size_t* count);
   bool CheckOpenedDailyFile(int fd, int market, std::string_view code);
-  bool StoreInOrder(const std::string& path, uint32_t key, const DailyRecord& record, const char* openFailureFormat);
-  bool PlaceInOrder(int fd, int64_t length, uint32_t key, const DailyRecord& record);
+  bool StoreInOrder(int market, std::string_view code, uint32_t key, const DailyRecord& record,
+                    const char* openFailureFormat);
+  Placement PlaceInOrder(int fd, int64_t length, uint32_t key, const DailyRecord& record, int market,
+                         std::string_view code);
   bool DaySourcesExist(int date) const;
   DailyDayEnd ConvertMarketDay(int market, int date, bool dayHasSources);
   DailyDayEnd ConvertPair(int market, int date, const std::string& codePath);
-  void WriteMergedTail(int fd, const std::string& targetPath, std::size_t targetCount, std::size_t total);
+  void WriteMerged(int fd, int market, std::string_view code, std::size_t targetCount, std::size_t total);
   void MoveIntoPlace(const std::string& source, const std::string& target);
 
   DataLayout layout_;
   std::vector<uint8_t> buffer_;       // one daily file (plus one record)
-  std::vector<uint8_t> undo_;         // the bytes a change overwrites, put back when it fails
   std::vector<uint8_t> codeList_;     // the code list of one market and day
   std::vector<uint8_t> quotes_;       // the quote file of one market and day
   std::vector<uint8_t> mergeTarget_;  // merge: the target file and the result

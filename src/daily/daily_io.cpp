@@ -49,6 +49,40 @@ bool WriteChange(int fd, const uint8_t* fresh, std::size_t size, int64_t from, i
   return false;
 }
 
+namespace {
+DailyWriteObserver g_writeObserver = nullptr;
+}  // namespace
+
+void SetDailyWriteObserver(DailyWriteObserver observer) { g_writeObserver = observer; }
+
+void ObserveDailyWrite(DailyWriteStep step) {
+  if (g_writeObserver != nullptr) g_writeObserver(step);
+}
+
+bool ReplaceDailyFile(const std::string& temp, const std::string& path, const uint8_t* data, std::size_t size) {
+  UniqueFd file = OpenNewTemporary(temp);
+  bool written = file && WriteAllAt(file.get(), data, size, 0);
+  if (written) ObserveDailyWrite(DailyWriteStep::kTemporaryWritten);
+  written = file.Close() && written && ReplaceFileAtomically(temp, path);
+  if (written) {
+    ObserveDailyWrite(DailyWriteStep::kReplaced);
+    return true;
+  }
+  ::unlink(temp.c_str());
+  return false;
+}
+
+bool DatesRise(const uint8_t* base, std::size_t n, uint32_t before) {
+  unsigned fault = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    uint32_t date;
+    std::memcpy(&date, base + i * kDailyRecordSize, sizeof date);
+    fault |= date <= before;
+    before = date;
+  }
+  return fault == 0;
+}
+
 bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit) {
   // A damaged or hostile file must not make us allocate whatever its length says.
   if (size > limit) return false;

@@ -30,6 +30,26 @@ UniqueFd OpenOrCreateForUpdate(const std::string& path, bool* created);
 bool WriteChange(int fd, const uint8_t* fresh, std::size_t size, int64_t from, int64_t oldLength,
                  const uint8_t* old);
 
+// Steps of a daily file's change, reported to an observer that crash tests
+// use to stop the process inside a write.
+enum class DailyWriteStep { kTemporaryWritten, kReplaced, kAppended, kMoved };
+using DailyWriteObserver = void (*)(DailyWriteStep);
+void SetDailyWriteObserver(DailyWriteObserver observer);
+void ObserveDailyWrite(DailyWriteStep step);
+
+// A change that moves records already in a file (an insert before its end, a
+// merge, a delete, a batch modify) writes the whole new file to the folder's
+// temporary `temp` and renames it over `path`, so that a crash leaves the old
+// file or the new one. False when it failed; the file is then as it was.
+bool ReplaceDailyFile(const std::string& temp, const std::string& path, const uint8_t* data, std::size_t size);
+
+// True when every date of the n records is above the one before it (`before`
+// is the date ahead of the first one, 0 at the start of a file), which also
+// rules out any 0. A file whose dates do not rise is damaged: records are
+// never stored or merged into it. Branch-free: sound files are the rule.
+bool DatesRise(const uint8_t* base, std::size_t n, uint32_t before);
+inline constexpr const char* kDisorderedDailyFile = "%s文件日期顺序紊乱, 未更新!";
+
 // Resizes `buffer` unless `size` exceeds `limit` or memory runs out; false then.
 bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit);
 // Reads the first `size` bytes of the file into `buffer`, which is resized to

@@ -1,7 +1,4 @@
 // Range delete and batch modify of daily files selected by a code pattern.
-#include <unistd.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -85,68 +82,47 @@ bool DailyEngine::LoadForEdit(int market, std::string_view code, UniqueFd& fd, s
   return false;
 }
 
-// Keeps the records dated outside the range (and not 0). Records before the
-// first removed one stay where they are, so only the rest is written; a
-// failed write or truncation puts the old records back.
+// Keeps the records dated outside the range (and not 0); the file is
+// replaced whole, or removed when no record is kept.
 void DailyEngine::DeleteDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last) {
   UniqueFd fd;
   std::size_t n = 0;
   if (!LoadForEdit(market, code, fd, &n)) return;
-  std::size_t firstMoved = 0;
-  while (firstMoved < n && DateAt(buffer_, firstMoved) != 0 && !InRange(DateAt(buffer_, firstMoved), first, last))
-    ++firstMoved;
-  if (firstMoved == n) return;
-  undo_.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(firstMoved * kDailyRecordSize), buffer_.end());
-  std::size_t kept = firstMoved;
-  for (std::size_t i = firstMoved; i < n; ++i) {
+  fd.Close();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < n; ++i) {
     const uint32_t date = DateAt(buffer_, i);
     if (date == 0 || InRange(date, first, last)) continue;
-    PutRecordAt(buffer_, kept++, RecordAt(buffer_, i));
+    if (kept != i) PutRecordAt(buffer_, kept, RecordAt(buffer_, i));
+    ++kept;
   }
+  if (kept == n) return;
   const std::string path = layout_.DailyFile(market, code);
-  if (kept == 0) {
-    fd.Close();
-    if (std::remove(path.c_str()) == 0) return;
-  } else {
-    const auto from = static_cast<int64_t>(firstMoved * kDailyRecordSize);
-    const auto length = static_cast<int64_t>(n * kDailyRecordSize);
-    if (WriteChange(fd.get(), buffer_.data() + firstMoved * kDailyRecordSize, (kept - firstMoved) * kDailyRecordSize,
-                    from, length, undo_.data())) {
-      if (::ftruncate(fd.get(), static_cast<off_t>(kept * kDailyRecordSize)) == 0) return;
-      WriteAllAt(fd.get(), undo_.data(), undo_.size(), from);
-    }
-  }
+  if (kept == 0 ? std::remove(path.c_str()) == 0
+                : ReplaceDailyFile(layout_.DailyTemp(market), path, buffer_.data(), kept * kDailyRecordSize))
+    return;
   RunLog(kWriteFailed, path.c_str());
   NoteFailure();
 }
 
-// Scales the records of the range in place; only the span from the first to
-// the last changed record is written back.
+// Scales the records of the range and replaces the file whole.
 void DailyEngine::ModifyDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last,
                                      const DailyFactors& factors) {
   UniqueFd fd;
   std::size_t n = 0;
   if (!LoadForEdit(market, code, fd, &n)) return;
-  std::size_t low = n, high = 0;
+  fd.Close();
+  bool changed = false;
   for (std::size_t i = 0; i < n; ++i) {
-    if (!InRange(DateAt(buffer_, i), first, last)) continue;
-    low = std::min(low, i);
-    high = i;
-  }
-  if (low == n) return;
-  const std::size_t begin = low * kDailyRecordSize, size = (high - low + 1) * kDailyRecordSize;
-  undo_.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(begin),
-               buffer_.begin() + static_cast<std::ptrdiff_t>(begin + size));
-  for (std::size_t i = low; i <= high; ++i) {
     if (!InRange(DateAt(buffer_, i), first, last)) continue;
     DailyRecord record = RecordAt(buffer_, i);
     ScaleRecord(record, factors);
     PutRecordAt(buffer_, i, record);
+    changed = true;
   }
-  if (WriteChange(fd.get(), buffer_.data() + begin, size, static_cast<int64_t>(begin),
-                  static_cast<int64_t>(n * kDailyRecordSize), undo_.data()))
-    return;
-  RunLog(kWriteFailed, layout_.DailyFile(market, code).c_str());
+  const std::string path = layout_.DailyFile(market, code);
+  if (!changed || ReplaceDailyFile(layout_.DailyTemp(market), path, buffer_.data(), n * kDailyRecordSize)) return;
+  RunLog(kWriteFailed, path.c_str());
   NoteFailure();
 }
 

@@ -27,20 +27,21 @@ std::size_t ScanFor(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t 
 }  // namespace
 
 bool DailyEngine::StoreDailyRecord(int market, std::string_view code, const DailyRecord& record) {
-  return StoreInOrder(layout_.DailyFile(market, code), record.date, record, kCreateFailed);
+  return StoreInOrder(market, code, record.date, record, kCreateFailed);
 }
 
 bool DailyEngine::WriteDailyRecord(int market, std::string_view code, uint32_t date, const DailyRecord& record) {
-  return StoreInOrder(layout_.DailyFile(market, code), date, record, kWriteFailed);
+  return StoreInOrder(market, code, date, record, kWriteFailed);
 }
 
 // Same bytes as reading the whole file, inserting in memory and rewriting it
-// from offset 0, but only the changed part is written: one record when
-// appending or replacing, the records from the insertion point on when
-// inserting. A write that fails leaves the file as it was (a file made here
-// is removed again).
-bool DailyEngine::StoreInOrder(const std::string& path, uint32_t key, const DailyRecord& record,
+// from offset 0. Appending or replacing writes the one record in place; an
+// insert moves records and rewrites the file through its temporary. A write
+// that fails leaves the file as it was (a file made here is removed again);
+// a file whose dates do not rise is reported and left alone.
+bool DailyEngine::StoreInOrder(int market, std::string_view code, uint32_t key, const DailyRecord& record,
                                const char* openFailureFormat) {
+  const std::string path = layout_.DailyFile(market, code);
   bool created = false;
   UniqueFd fd = OpenOrCreateForUpdate(path, &created);
   if (!fd) {
@@ -49,32 +50,37 @@ bool DailyEngine::StoreInOrder(const std::string& path, uint32_t key, const Dail
     return false;
   }
   const int64_t length = FileLength(fd.get());
-  if (length >= 0 && PlaceInOrder(fd.get(), length, key, record)) return true;
+  const Placement placed = length < 0 ? Placement::kFailed : PlaceInOrder(fd.get(), length, key, record, market, code);
+  if (placed == Placement::kStored) return true;
   fd.Close();
   if (created) ::unlink(path.c_str());
-  RunLog(kWriteFailed, path.c_str());
+  RunLog(placed == Placement::kDisordered ? kDisorderedDailyFile : kWriteFailed, path.c_str());
   NoteFailure();
   return false;
 }
 
 // The whole file is read (a partial last record too), so that a failed write
 // can put back every byte it covered.
-bool DailyEngine::PlaceInOrder(int fd, int64_t length, uint32_t key, const DailyRecord& record) {
+DailyEngine::Placement DailyEngine::PlaceInOrder(int fd, int64_t length, uint32_t key, const DailyRecord& record,
+                                                 int market, std::string_view code) {
   constexpr std::size_t kSize = kDailyRecordSize;
   const auto* fresh = reinterpret_cast<const uint8_t*>(&record);
   const std::size_t size = static_cast<std::size_t>(length);
   const std::size_t n = size / kSize;
-  if (!ReadPrefix(fd, size, (n + 1) * kSize - size, buffer_)) return false;
-  if (n == 0) return WriteChange(fd, fresh, kSize, 0, length, buffer_.data());
+  auto written = [](bool ok) { return ok ? Placement::kStored : Placement::kFailed; };
+  if (!ReadPrefix(fd, size, (n + 1) * kSize - size, buffer_)) return Placement::kFailed;
+  if (n == 0) return written(WriteChange(fd, fresh, kSize, 0, length, buffer_.data()));
+  if (!DatesRise(buffer_.data(), n, 0)) return Placement::kDisordered;
   const std::size_t i = ScanFor(buffer_, n, key);
-  const auto at = static_cast<int64_t>(i * kSize);
-  if (i == n || DateAt(buffer_, i) == key) return WriteChange(fd, fresh, kSize, at, length, buffer_.data() + i * kSize);
-  undo_.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(i * kSize),
-               buffer_.begin() + static_cast<std::ptrdiff_t>(size));
+  if (i == n || DateAt(buffer_, i) == key) {
+    const bool ok = WriteChange(fd, fresh, kSize, static_cast<int64_t>(i * kSize), length, buffer_.data() + i * kSize);
+    if (ok && i == n) ObserveDailyWrite(DailyWriteStep::kAppended);
+    return written(ok);
+  }
   uint8_t* base = buffer_.data();
   std::memmove(base + (i + 1) * kSize, base + i * kSize, (n - i) * kSize);
   PutRecordAt(buffer_, i, record);
-  return WriteChange(fd, base + i * kSize, (n + 1 - i) * kSize, at, length, undo_.data());
+  return written(ReplaceDailyFile(layout_.DailyTemp(market), layout_.DailyFile(market, code), base, (n + 1) * kSize));
 }
 
 bool DailyEngine::ReadDailyRecord(int market, std::string_view code, uint32_t date, DailyRecord* out) {

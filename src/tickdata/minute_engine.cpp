@@ -1,6 +1,7 @@
 #include "tickdata/minute_engine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -69,7 +70,11 @@ int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int
     const int date = entries[k].date;
     // A file's blocks must rise strictly; an index that repeats or goes back is not followed.
     if (date <= lastBuilt) continue;
-    if (!BuildOneDay(security, date, scales, built_.bars.get() + built_.days * kOneMinuteBarsPerDay)) continue;
+    if (!BuildOneDay(security, date, scales, built_.bars.get() + built_.days * kOneMinuteBarsPerDay)) {
+      RunLog(kUnreadableTickDay, SecurityStem(security.market, security.code).c_str(), date);
+      NoteFailure();
+      continue;
+    }
     ++built_.days;
     lastBuilt = date;
   }
@@ -110,19 +115,24 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
   const std::string path = MinuteFilePath(layout_, kind, security.market, security.code);
   const MinuteBar* result = fresh_.bars.get();
   int count = fresh_.days;
+  int held = 0;
+  bool damaged = false;
   if (first > 0 || last > 0) {
     const int capacity = kWorkBufferBars / info.barsPerDay;
     int retention = kind == MinuteKind::kOneMinute ? options_.oneMinuteDays : options_.fiveMinuteDays;
     retention = std::clamp(retention, 1, capacity);
-    int held = 0;
-    if (ReadNewestDays(path, info, retention, built_.bars.get(), &held) == TailRead::kDamaged) {
-      FileFailed("%s%s%s文件已损坏, 未更新!", kind, security.market, security.code);
-      return false;
-    }
+    damaged = ReadNewestDays(path, info, retention, built_.bars.get(), &held) == TailRead::kDamaged;
     if (held > 0) {
       count = MergeMinuteDays(built_.bars.get(), held, retention, fresh_.bars.get(), fresh_.days, info.barsPerDay);
       result = built_.bars.get();
     }
+  } else {
+    // The old file is replaced unread, but never when it is a link or no regular file.
+    damaged = !OpenForReading(path, FileKind::kRegularOnly) && errno != ENOENT;
+  }
+  if (damaged) {
+    FileFailed("%s%s%s文件已损坏, 未更新!", kind, security.market, security.code);
+    return false;
   }
   wrote_ = true;
   if (ReplaceMinuteFile(MinuteTempPath(layout_, kind, security.market), path, result, count, info)) return true;

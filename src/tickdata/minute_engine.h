@@ -62,7 +62,8 @@ class MinuteEngine : public OperationEngine {
   const std::vector<TickSecurity>& TickSecurities() const { return securities_; }
 
   // Builds the chosen tick days of one security into the built days buffer.
-  // A pair whose index cannot be read is reported and builds nothing.
+  // A pair whose index cannot be read is reported and builds nothing; a day
+  // whose block does not read or decode is reported and skipped.
   int BuildSecurityDays(const TickSecurity& security, int first, int last);
   const MinuteBar* BuiltDays() const { return built_.bars.get(); }
 

@@ -89,7 +89,7 @@ int MergeMinuteDays(MinuteBar* days, int count, int retention, const MinuteBar* 
 TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int maxDays, MinuteBar* days,
                         int* count) {
   *count = 0;
-  UniqueFd file = OpenForReading(path);
+  UniqueFd file = OpenForReading(path, FileKind::kRegularOnly);
   if (!file) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
   int64_t length = FileLength(file.get());
   TailRead result = TailRead::kRead;

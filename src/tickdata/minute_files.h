@@ -42,7 +42,8 @@ enum class TailRead { kRead, kNoFile, kDamaged };
 
 // Reads the newest min(maxDays, days in file) day blocks of `path` into `days`.
 // A missing or empty file gives kNoFile and no days; a length that is not a
-// multiple of the block size, or a failed read, gives kDamaged.
+// multiple of the block size, a failed read, or anything but a regular file
+// (a symbolic link is not followed) gives kDamaged.
 TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int maxDays, MinuteBar* days,
                         int* count);
 

@@ -1,5 +1,6 @@
 #include "tickdata/tick_engine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -32,7 +33,7 @@ TickIndexEntry IndexEntryOf(const TickArchive& archive, const TickArchiveItem& i
 
 }  // namespace
 
-TickEngine::TickEngine(DataLayout layout) : layout_(std::move(layout)) {}
+TickEngine::TickEngine(DataLayout layout) : layout_(std::move(layout)), reader_(layout_) {}
 
 std::vector<TickArchive> TickEngine::LoadArchives(int first, int last) {
   std::vector<TickArchive> archives;
@@ -51,11 +52,20 @@ std::vector<TickArchive> TickEngine::LoadArchives(int first, int last) {
   return archives;
 }
 
-std::vector<TickEngine::ListedSecurity> TickEngine::ListSecurities(const std::vector<TickArchive>& archives) const {
+// Entries whose market or code names no security are not converted; each
+// archive holding any is logged once and fails the run.
+std::vector<TickEngine::ListedSecurity> TickEngine::ListSecurities(const std::vector<TickArchive>& archives) {
   std::vector<ListedSecurity> list;
   std::unordered_map<int64_t, std::size_t> seen;
   for (std::size_t j = 0; j < archives.size(); ++j) {
     const auto& directory = archives[j].directory;
+    const auto unstorable = std::count_if(directory.begin(), directory.end(),
+                                          [](const TickArchiveItem& item) { return !Storable(item); });
+    if (unstorable > 0) {
+      RunLog("%s中有%d条记录的市场或代码无效, 已跳过!", layout_.TickArchiveFile(archives[j].date).c_str(),
+             static_cast<int>(unstorable));
+      NoteFailure();
+    }
     for (std::size_t k = 0; k < directory.size(); ++k) {
       if (!Storable(directory[k])) continue;
       auto [it, added] = seen.try_emplace(SecurityKey(directory[k]), list.size());

@@ -34,10 +34,14 @@ class TickEngine : public OperationEngine {
   bool DeleteTickDays(std::string_view stem, int first, int last);
 
   // Checks every pair; failedItems is the number of damaged pairs (each
-  // logged with its reason) and the message the page's count line.
-  OperationResult CheckTickFiles();
+  // logged with its reason) and the message the page's count line. `deep`
+  // also inflates and decodes every block of each good pair.
+  OperationResult CheckTickFiles(bool deep = false);
   // True for a good pair; false when damaged, the reason reported.
   bool CheckTickFile(std::string_view stem);
+  // True when every block of the security's pair inflates and decodes; each
+  // day that does not is reported.
+  bool CheckTickBlocks(int market, std::string_view code);
 
   // A security of the conversion's list: where it sits in each loaded archive
   // (1-based; 0 when absent).
@@ -49,7 +53,7 @@ class TickEngine : public OperationEngine {
 
  private:
   std::vector<TickArchive> LoadArchives(int first, int last);
-  std::vector<ListedSecurity> ListSecurities(const std::vector<TickArchive>& archives) const;
+  std::vector<ListedSecurity> ListSecurities(const std::vector<TickArchive>& archives);
   void MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first);
   bool OldPairUsable(const TickPair& pair, std::string_view stem);
   bool WriteFailed(std::string_view stem);  // logs and counts; always false
@@ -57,6 +61,7 @@ class TickEngine : public OperationEngine {
 
   DataLayout layout_;
   TickPair old_;               // the pair being rewritten
+  TickSecurityReader reader_;  // the pair whose blocks the deep check decodes
   GrowBuffer<uint8_t> block_;  // reused for every archive block
   bool wrote_ = false;         // the running operation changed the tree
 };

@@ -52,11 +52,11 @@ bool TickEngine::DeleteTickDays(std::string_view stem, int first, int last) {
   return Replace(writer, stem, TickPairWriter::WhenEmpty::kRemoveOldPair);
 }
 
-OperationResult TickEngine::CheckTickFiles() {
+OperationResult TickEngine::CheckTickFiles(bool deep) {
   BeginOperation();
   const WalkTexts texts{"路径不存在或无分笔数据!", "正在检查%s分笔数据", "检查分笔操作被取消!"};
   const WalkEnd end = VisitSecurityFiles(*this, IndexFiles(layout_), texts, [&](const SecurityFile& file) {
-    if (!CheckTickFile(StemOf(file))) NoteFailure();
+    if (!CheckTickFile(StemOf(file)) || (deep && !CheckTickBlocks(file.market, file.code))) NoteFailure();
   });
   char message[64];
   std::snprintf(message, sizeof message, "共有%d支股票分笔文件出错!", Failures());
@@ -71,6 +71,23 @@ bool TickEngine::CheckTickFile(std::string_view stem) {
   if (state == TickPairState::kSound) return true;
   ReportF(TickPairMessage(state), std::string(stem).c_str());
   return false;
+}
+
+// The pair is judged again by the reader that decodes its days.
+bool TickEngine::CheckTickBlocks(int market, std::string_view code) {
+  const std::string stem = SecurityStem(market, code);
+  if (const TickPairState state = reader_.Open(market, code); state != TickPairState::kSound) {
+    ReportF(TickPairMessage(state), stem.c_str());
+    return false;
+  }
+  bool sound = true;
+  TickDayView day;
+  for (const TickIndexEntry& entry : reader_.Entries()) {
+    if (reader_.ReadDay(entry.date, &day)) continue;
+    ReportF(kUnreadableTickDay, stem.c_str(), entry.date);
+    sound = false;
+  }
+  return sound;
 }
 
 }  // namespace marbloom

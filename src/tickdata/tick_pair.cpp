@@ -66,11 +66,14 @@ const char* TickPairMessage(TickPairState state) {
 
 TickPairState TickPair::Load(const DataLayout& layout, std::string_view stem) {
   data_.Close();
-  UniqueFd index = OpenForReading(layout.TickIndexFile(stem));
-  data_ = OpenForReading(layout.TickDataFile(stem));
+  // A link or any other file that is not a regular one is never followed:
+  // the pair does not open, and it is not taken for absent either.
+  UniqueFd index = OpenForReading(layout.TickIndexFile(stem), FileKind::kRegularOnly);
+  const bool indexRefused = !index.valid() && errno != ENOENT;
+  data_ = OpenForReading(layout.TickDataFile(stem), FileKind::kRegularOnly);
   const bool dataMissing = !data_.valid() && errno == ENOENT;
   dataLength_ = data_.valid() ? FileLength(data_.get()) : -1;
-  dataAbsent_ = dataMissing || dataLength_ == 0;
+  dataAbsent_ = (dataMissing || dataLength_ == 0) && !indexRefused;
   blocksPositive_ = false;
   header_ = TickIndexHeader{};
   entries_.clear();

@@ -55,7 +55,8 @@ class TickPair {
   bool Whole() const { return TickPairIsWhole(state_); }
   // Sound, and every block has a positive length: what a rewrite may copy from.
   bool Rewritable() const { return state_ == TickPairState::kSound && blocksPositive_; }
-  // The data file is missing or empty: the pair holds nothing to lose.
+  // The data file is missing or empty, and the index is missing or opens:
+  // the pair holds nothing to lose.
   bool DataAbsent() const { return dataAbsent_; }
 
   const TickIndexHeader& header() const { return header_; }

@@ -57,6 +57,10 @@ class TickSecurityReader {
   std::unique_ptr<State> state_;
 };
 
+// A listed day whose block cannot be read, inflated or decoded: "%s" is the
+// security's stem, "%d" the day.
+inline constexpr const char* kUnreadableTickDay = "%s的%d分笔数据无法解码!";
+
 // One day of one security as a TickSecurityReader reads it, or nothing.
 std::optional<TickDay> ReadTickDay(const DataLayout& layout, int market, std::string_view code, int date);
 

@@ -178,6 +178,7 @@ struct GuardedCommand {
   const char* name;
   const char* args;
   int exitCode;  // while another process writes the tree
+  bool otherTree = false;  // the tree merged from is the one being written
 };
 
 // Another process holds the tree: writing commands are refused at once with
@@ -188,14 +189,14 @@ TEST_P(CliWriterLock, WritersAreRefusedAndReadersRun) {
   ASSERT_EQ(Cli("daily convert --from 20220505 --to 20220505").exitCode, 0);
   ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
   ASSERT_EQ(Cli("minutes build --all").exitCode, 0);
-  TreeWriteLock lock(Layout());
+  TreeWriteLock lock(GetParam().otherTree ? DataLayout(std::string(), other_) : Layout());
   ASSERT_TRUE(lock.held());
   const auto before = FilesBelow(history_), otherBefore = FilesBelow(other_);
   const CommandResult r = Cli(Args(GetParam().args));
   EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.out;
   if (GetParam().exitCode == 5) {
     EXPECT_NE(r.out.find("正被另一个操作写入"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(history_), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(GetParam().otherTree ? other_ : history_), std::string::npos) << r.out;
   }
   EXPECT_TRUE(FilesBelow(history_) == before);
   EXPECT_TRUE(FilesBelow(other_) == otherBefore);
@@ -207,6 +208,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, CliWriterLock, ::testing::Values(
     GuardedCommand{"dailyDelete", "daily delete --from 20220505 --to 20220505 --codes sz??????", 5},
     GuardedCommand{"dailyScale", "daily scale --from 20220505 --to 20220505 --codes sz?????? --close 2", 5},
     GuardedCommand{"dailyMerge", "daily merge SRC", 5},
+    GuardedCommand{"dailyMergeFromATreeBeingWritten", "daily merge SRC", 5, true},
     GuardedCommand{"dailyEdit", "daily edit sz000001 --date 20220505 --open 1 --high 1 --low 1 --close 1 --volume 1 "
                                 "--amount 1", 5},
     GuardedCommand{"tickConvert", "tick convert --from 20240108 --to 20240109", 5},

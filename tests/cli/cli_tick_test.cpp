@@ -66,7 +66,7 @@ TEST_F(CliTick, ConvertedSampleDaysReadBackTickForTick) {
       EXPECT_EQ(day->ticks.back().minute, last.seconds / 60);
     }
   }
-  auto check = Cli("tick check");
+  auto check = Cli("tick check --deep");
   EXPECT_EQ(check.exitCode, 0);
   EXPECT_EQ(check.out, kCheckedSound);
 }

@@ -34,6 +34,7 @@ TEST(TreeWriteLock, OneWriterPerTreeAcrossProcessesNestedHoldersShare) {
 }
 
 TEST(TreeWriteLock, RefusalNamesTheTree) {
+  test::TestTree tree;  // the refusal is logged into its folder, not where the tests run
   const DataLayout missing("/nonexistent/", "/nonexistent/vipdoc/");
   TreeWriteLock lock(missing);
   ASSERT_FALSE(lock.held());

@@ -1,7 +1,10 @@
 // Check of the daily files and merge from another tree.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "daily/daily_io.h"
 #include "daily_test_util.h"
 
 namespace marbloom::test {
@@ -200,6 +203,48 @@ TEST_F(DailyMergeTest, FailedMoveIsLogged) {
   engine.MergeDailyFile(source, 2, "830001");
   EXPECT_NE(LogText().find("写入" + DailyFilePath(2, "830001") + "文件失败!"), std::string::npos);
   EXPECT_TRUE(PathExists(SourceFile(2, "830001")));
+}
+
+std::size_t g_writes = 0, g_killAt = 0;  // the merge's writes so far; the one it dies at (0: none)
+void CountOrKill(DailyWriteStep) {
+  if (++g_writes == g_killAt) ::raise(SIGKILL);
+}
+
+// Killed at each of its writes, the merge leaves each security's two files as they were or as the whole
+// merge leaves them, and the next merge ends there. The other tree's records go before, after and between
+// (one a tie) this tree's, change nothing, or have no file here.
+TEST_F(DailyMergeTest, KilledInsideAWriteLeavesOldOrNewFilesAndTheNextMergeFinishes) {
+  const std::vector<std::vector<DailyRecord>> gains = {
+      {Rec(20220401)}, {Rec(20220509), Rec(20220510)}, {Rec(20220503), Rec(20220504, 9)}, {Rec(20220504)}, {Rec(1)}};
+  auto files = [&](bool populate) {  // each security's (target, source) bytes, written anew first when asked
+    std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> both;
+    for (std::size_t i = 0; i < gains.size(); ++i) {
+      const std::string code = "00000" + std::to_string(i), t = DailyFilePath(0, code), s = SourceFile(0, code);
+      if (populate) {
+        std::remove(t.c_str());
+        if (i != 4) WriteDaily(0, code, {Rec(20220502), Rec(20220504)});
+        WriteFileBytes(s, Bytes(gains[i]));
+      }
+      both.emplace_back(ReadFileBytes(t), ReadFileBytes(s));
+    }
+    return both;
+  };
+  const auto before = files(true);
+  ASSERT_TRUE(engine.MergeDailyFiles(source).done());
+  const auto after = files(false);
+  for (g_killAt = 1; g_killAt <= 6; ++g_killAt) {  // two inserts (a temporary, its rename), an append, a move
+    files(true);
+    if (::fork() == 0) {
+      SetDailyWriteObserver(CountOrKill);
+      ::_exit(DailyEngine(layout).MergeDailyFiles(source).done() ? 0 : 1);
+    }
+    int status = 0;
+    ::wait(&status);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "write " << g_killAt << " not reached";
+    const auto now = files(false);
+    for (std::size_t i = 0; i < now.size(); ++i) EXPECT_TRUE(now[i] == before[i] || now[i] == after[i]) << i;
+    EXPECT_TRUE(DailyEngine(layout).MergeDailyFiles(source).done() && files(false) == after) << g_killAt;
+  }
 }
 
 }  // namespace

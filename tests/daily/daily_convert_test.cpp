@@ -98,6 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
                  Expect(1005000, 1005000, 1005000, 1005000, 1234, 0, kOrdinary)},
         RuleCase{"HugeVolumeUsesLotForm", 1, Stock("600000", 10, 5000000000LL),
                  Expect(1000, 1000, 1000, 1000, 50000000, 0, kLot100)},
+        RuleCase{"VolumeAtTheThresholdKeepsOrdinaryForm", 1, Stock("600000", 10, 4290000000LL),
+                 Expect(1000, 1000, 1000, 1000, 4290000000u, 0, kOrdinary)},
         RuleCase{"LotFormKeepsRemainder", 1,
                  With(Stock("600000", 10, 5000000123LL), [](SourceEntry& e) { e.lot = 200; }),
                  Expect(1000, 1000, 1000, 1000, 25000000, 123, kLot200)},

@@ -108,16 +108,16 @@ INSTANTIATE_TEST_SUITE_P(
                        return e.WriteBackDailyFields("sh600000", 20220511, kFields);
                      },
                      0},
-        FullDiskCase{"ModifyScalesInPlace",
+        FullDiskCase{"ModifyReplacesEachFile",
                      [](DailyEngine& e, const DataLayout&) {
                        return e.ModifyDailyRange(20220101, 20221231, DailyFactors{2, 2, 2, 2, 2, 2}, "????????");
                      },
-                     0},
-        FullDiskCase{"DeleteShrinks",
+                     3},
+        FullDiskCase{"DeleteReplacesEachFile",
                      [](DailyEngine& e, const DataLayout&) {
                        return e.DeleteDailyRange(20220401, 20220430, "????????");
                      },
-                     0}),
+                     3}),
     [](const ::testing::TestParamInfo<FullDiskCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

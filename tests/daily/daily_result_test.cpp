@@ -32,6 +32,7 @@ void TwoSoundFilesAndOneDamaged(const DataLayout& layout) {
   WriteDaily(layout, 0, "000001", {Rec(20220505)});
   WriteDaily(layout, 1, "600000", {Rec(20220506), Rec(20220505)});
   WriteFileBytes(layout.DailyFile(0, "000002"), std::vector<uint8_t>(100, 7));
+  std::filesystem::create_symlink(layout.DailyFile(0, "000001"), layout.DailyFile(0, "000003"));  // damaged too
 }
 
 OperationResult ConvertMay5(DailyEngine& e) { return e.ConvertDailyRange(20220505, 20220505); }
@@ -56,12 +57,13 @@ INSTANTIATE_TEST_SUITE_P(
                      std::filesystem::remove(l.QuoteFile(2, 20220505));
                    },
                    ConvertMay5, Outcome::kFailed, 1},
-        ResultCase{"ConvertWithAQuoteFileMissingFails",
+        ResultCase{"ConvertWithAQuoteFileMissingOrIntoALinkFails",
                    [](const DataLayout& l) {
                      WriteEveryMarket(l, 20220505);
                      std::filesystem::remove(l.QuoteFile(1, 20220505));
+                     std::filesystem::create_symlink(l.DailyFile(0, "000901"), l.DailyFile(2, "830901"));
                    },
-                   ConvertMay5, Outcome::kFailed, 1},
+                   ConvertMay5, Outcome::kFailed, 2},
         ResultCase{"ConvertOfAPairWithAnUnsafeCodeFails",
                    [](const DataLayout& l) {
                      WriteEveryMarket(l, 20220505);
@@ -73,29 +75,34 @@ INSTANTIATE_TEST_SUITE_P(
                    [](DailyEngine& e) { return e.ConvertDailyRange(20220506, 20220509); }, Outcome::kDone, 0},
         ResultCase{"ConvertOfARangeWithoutSourcesHasNothingToDo", [](const DataLayout&) {}, ConvertMay5,
                    Outcome::kNothingToDo, 0},
-        ResultCase{"DeleteLeavesADamagedFileAndFails", TwoSoundFilesAndOneDamaged, DeleteAll, Outcome::kFailed, 1},
+        ResultCase{"DeleteLeavesADamagedFileAndFails", TwoSoundFilesAndOneDamaged, DeleteAll, Outcome::kFailed, 2},
         ResultCase{"ModifyLeavesADamagedFileAndFails", TwoSoundFilesAndOneDamaged,
                    [](DailyEngine& e) { return e.ModifyDailyRange(20220505, 20220505, DailyFactors{}, "sz??????"); },
-                   Outcome::kFailed, 1},
+                   Outcome::kFailed, 2},
         ResultCase{"DeleteOfNoFileHasNothingToDo", TwoSoundFilesAndOneDamaged,
                    [](DailyEngine& e) { return e.DeleteDailyRange(20220505, 20220505, "bj??????"); },
                    Outcome::kNothingToDo, 0},
         ResultCase{"CheckCountsBadFiles", TwoSoundFilesAndOneDamaged,
-                   [](DailyEngine& e) { return e.CheckDailyFiles(); }, Outcome::kFailed, 2},
+                   [](DailyEngine& e) { return e.CheckDailyFiles(); }, Outcome::kFailed, 3},
         ResultCase{"CheckOfASoundTreeIsDone",
                    [](const DataLayout& l) { WriteDaily(l, 2, "830001", {Rec(20220505)}); },
                    [](DailyEngine& e) { return e.CheckDailyFiles(); }, Outcome::kDone, 0},
+        // Dates that do not rise, or a link, damage a file too, on either side: neither merged into nor moved.
         ResultCase{"MergeOfADamagedSourceFails",
                    [](const DataLayout& l) {
                      const DataLayout other(std::string(), OtherTree(l));
                      std::filesystem::create_directories(other.DailyDir(0));
                      WriteDaily(other, 0, "000001", {Rec(20220505)});
                      WriteFileBytes(other.DailyFile(0, "000002"), std::vector<uint8_t>(33, 1));
+                     WriteDaily(other, 0, "000003", {Rec(20220505), Rec(20220505)});
+                     WriteDaily(other, 0, "000004", {Rec(20220505)});
+                     WriteDaily(l, 0, "000004", {Rec(20220506), Rec(20220504)});
+                     std::filesystem::create_symlink(other.DailyFile(0, "000004"), other.DailyFile(0, "000005"));
                    },
                    [](DailyEngine& e) {
                      return e.MergeDailyFiles(DataLayout(std::string(), OtherTree(e.Layout())));
                    },
-                   Outcome::kFailed, 1}),
+                   Outcome::kFailed, 4}),
     [](const ::testing::TestParamInfo<ResultCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -79,12 +79,10 @@ TEST_F(DailyStoreTest, TrailingPartialRecordIsCoveredOnGrowthAndKeptOnReplace) {
   EXPECT_EQ(ReadFileBytes(path), Bytes({Rec(20220505, 55), Rec(20220506)}));
 }
 
-TEST_F(DailyStoreTest, OutOfOrderFileGetsRecordBeforeFirstNotSmallerDate) {
+TEST_F(DailyStoreTest, OutOfOrderFileIsDamagedAndLeftAlone) {
   WriteDaily(0, "000001", {Rec(20220505), Rec(20220503), Rec(20220509)});
-  engine.StoreDailyRecord(0, "000001", Rec(20220504));
-  EXPECT_EQ(Dates(path), (std::vector<uint32_t>{20220504, 20220505, 20220503, 20220509}));
-  engine.StoreDailyRecord(0, "000001", Rec(20220503, 77));
-  EXPECT_EQ(Dates(path), (std::vector<uint32_t>{20220503, 20220504, 20220505, 20220503, 20220509}));
+  EXPECT_FALSE(engine.StoreDailyRecord(0, "000001", Rec(20220510)));
+  EXPECT_EQ(Dates(path), (std::vector<uint32_t>{20220505, 20220503, 20220509}));
 }
 
 TEST_F(DailyStoreTest, DatesCompareUnsigned) {
@@ -118,7 +116,7 @@ TEST_F(DailyStoreTest, RandomStoresMatchWholeFileRewrite) {
   for (int round = 0; round < 40; ++round) {
     std::vector<uint8_t> file(random() % 200);
     for (uint8_t& b : file) b = static_cast<uint8_t>(random());
-    for (std::size_t at = 0; at + 4 <= file.size(); at += 32) StoreLE<uint32_t>(&file[at], 20220500 + random() % 20);
+    for (std::size_t at = 0; at + 4 <= file.size(); at += 32) StoreLE<uint32_t>(&file[at], 20220500 + at / 8);
     WriteFileBytes(path, file);
     for (int k = 0; k < 6; ++k) {
       DailyRecord rec = Rec(20220500 + random() % 22, static_cast<int32_t>(random() % 5000));

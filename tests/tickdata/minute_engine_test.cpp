@@ -114,12 +114,13 @@ TEST_F(MinuteEngineTest, RangeModeOnlyReadsTheDaysOfTheRange) {
                                              "sz000001:" + std::to_string(dates[5])}));
 }
 
-TEST_F(MinuteEngineTest, UnreadableDaysAreSkipped) {
+TEST_F(MinuteEngineTest, UnreadableDaysAreReportedAndSkipped) {
   auto dates = Weekdays(20240101, 3);
   WriteTickIndex(layout, "sz000001", dates);
   unreadable.insert(dates[1]);
-  engine.BuildMinuteLines(dates[0], dates[2]);
+  EXPECT_EQ(engine.BuildMinuteLines(dates[0], dates[2]).outcome, Outcome::kFailed);
   EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), (std::vector<int>{dates[0], dates[2]}));
+  EXPECT_NE(test::ReadRunLog().find("sz000001的" + std::to_string(dates[1]) + "分笔数据无法解码!"), std::string::npos);
 }
 
 TEST_F(MinuteEngineTest, RangeModeLeavesADamagedMinuteFileAlone) {
@@ -130,6 +131,10 @@ TEST_F(MinuteEngineTest, RangeModeLeavesADamagedMinuteFileAlone) {
   EXPECT_EQ(test::ReadFileBytes(OnePath()), damaged);
   EXPECT_NE(test::ReadRunLog().find("sz000001.01文件已损坏, 未更新!"), std::string::npos);
   EXPECT_EQ(ReadBars(FivePath()).size(), static_cast<std::size_t>(kFive));
+  std::filesystem::create_symlink(OnePath(), OnePath("000002"));  // nor does the whole-store mode replace a link
+  WriteTickIndex(layout, "sz000002", {20240315});
+  EXPECT_EQ(engine.BuildMinuteLines(0, 0).outcome, Outcome::kFailed);
+  EXPECT_TRUE(std::filesystem::is_symlink(OnePath("000002")));
 }
 
 TEST_F(MinuteEngineTest, UnusableTickIndexBuildsNothing) {

@@ -317,6 +317,7 @@ TEST_F(ReviewRead, DayReadsTheRefPriceAndRescalesByItsOwnDecimals) {
   days[2].priceDecimals = 3;
   days[2].refPrice = 7.125;
   WritePair(layout, "sz000001", days);
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000001", kSat6));  // between two stored days
   auto day = ReadTickDay(layout, 0, "000001", kFri5);
   ASSERT_TRUE(day);
   EXPECT_EQ(day->date, kFri5);

@@ -130,7 +130,7 @@ TEST_F(ConvertTickRangeTest, ConvertingTwiceIsByteIdentical) {
 // An old pair whose data file holds bytes but that is not sound keeps every
 // byte: the security is reported and skipped, and the run fails. A missing or
 // empty data file has nothing to lose and the pair gets the new days.
-enum class PairForm { kFiles, kNoDataFile, kNoIndexFile, kIndexIsAFolder };
+enum class PairForm { kFiles, kNoDataFile, kNoIndexFile, kIndexIsAFolder, kDataIsALink };
 
 struct OldPairCase {
   const char* name;
@@ -148,7 +148,8 @@ TEST_P(ConvertOldPairTest, DamagedPairsAreLeftUntouchedAndReported) {
   c.damage(index, data);
   const std::string vid = layout.TickIndexFile("sz000232"), vtc = layout.TickDataFile("sz000232");
   if (c.form == PairForm::kIndexIsAFolder) std::filesystem::create_directory(vid);
-  if (c.form == PairForm::kFiles || c.form == PairForm::kNoDataFile) WriteFileBytes(vid, index);
+  if (c.form != PairForm::kNoIndexFile && c.form != PairForm::kIndexIsAFolder) WriteFileBytes(vid, index);
+  if (c.form == PairForm::kDataIsALink) std::filesystem::create_symlink(vtc + ".copy", vtc);
   if (c.form != PairForm::kNoDataFile) WriteFileBytes(vtc, data);
   WritePair(layout, "sz000001", {MakeDay(20240102, 5)});
   WriteArchive(layout, kMon, {{0, "000232", MakeDay(kMon, 3)}, {0, "000001", MakeDay(kMon, 4)}});
@@ -184,6 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
         OldPairCase{"datesOutOfOrder", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22, 20240102); }, PairForm::kFiles, true},
         OldPairCase{"indexUnreadable", [](Bytes&, Bytes&) {}, PairForm::kIndexIsAFolder, true},
         OldPairCase{"indexMissing", [](Bytes&, Bytes&) {}, PairForm::kNoIndexFile, true},
+        OldPairCase{"dataIsALink", [](Bytes&, Bytes&) {}, PairForm::kDataIsALink, true},
         OldPairCase{"dataMissing", [](Bytes&, Bytes&) {}, PairForm::kNoDataFile, false},
         OldPairCase{"dataEmpty", [](Bytes&, Bytes& d) { d.clear(); }, PairForm::kFiles, false}),
     [](const ::testing::TestParamInfo<OldPairCase>& info) { return std::string(info.param.name); });
@@ -243,7 +245,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "20240108.htc无法加载(第2条记录日期不符), 已跳过!", false},
         ArchiveCase{"noSecurities", [](Bytes& a) { PutInt(a, 12, 0); }, "20240108.htc无法加载(证券数目异常), 已跳过!",
                     false},
-        ArchiveCase{"headerCut", [](Bytes& a) { a.resize(10); }, "20240108.htc无法加载(文件头不完整), 已跳过!", false}),
+        ArchiveCase{"headerCut", [](Bytes& a) { a.resize(10); }, "20240108.htc无法加载(文件头不完整), 已跳过!", false},
+        ArchiveCase{"noSuchMarket", [](Bytes& a) { a[a.size() - MakeDay(kMon, 2).stored.size() - 30] = 3; },
+                    "20240108.htc中有1条记录的市场或代码无效, 已跳过!", true}),
     [](const ::testing::TestParamInfo<ArchiveCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ConvertTickRangeTest, CancelFinishesTheCurrentSecurityOnly) {

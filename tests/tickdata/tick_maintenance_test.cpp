@@ -165,6 +165,10 @@ TEST_F(CheckTickFilesTest, CountsDamagedPairsOfExactNames) {
   EXPECT_TRUE(LogHas("sz000002文件打开失败!"));
   EXPECT_TRUE(LogHas("sh600000索引文件和数据文件不匹配!"));
   EXPECT_FALSE(LogHas("sz0000029"));
+  std::vector<StoredDay> days = kDays;  // a block that does not decode: only the deep check finds it
+  days[2].stored = Compress(Bytes(days[2].unpackedLength, 0xFF));
+  WritePair(layout, "sz000003", days);
+  EXPECT_EQ(engine.CheckTickFiles(true).failedItems, 3);
 }
 
 TEST_F(CheckTickFilesTest, EmptyStoreIsReported) {
