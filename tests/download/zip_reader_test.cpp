@@ -434,10 +434,10 @@ TEST(ZipEntryMode, DosAndUnixAttributes) {
   EXPECT_EQ(EntryFileMode(dos, 0100664), 0444u);
   ZipEntryInfo unixInfo;
   unixInfo.versionMadeBy = 0x031E;
-  unixInfo.externalAttributes = 0100750u << 16;
-  EXPECT_EQ(EntryFileMode(unixInfo, 0644), 0750u);
-  unixInfo.externalAttributes = (0104000u << 16) | 0x01;  // setuid, no rights, read-only
-  EXPECT_EQ(EntryFileMode(unixInfo, 0644), 0400u);
+  unixInfo.externalAttributes = 0104777u << 16;  // setuid, writable by all: the creation mode stays
+  EXPECT_EQ(EntryFileMode(unixInfo, 0644), 0644u);
+  unixInfo.externalAttributes = (0100600u << 16) | 0x01;
+  EXPECT_EQ(EntryFileMode(unixInfo, 0640), 0440u);
 }
 
 }  // namespace
