@@ -359,13 +359,13 @@ struct EntryDamage {
 void PrintTo(const EntryDamage& d, std::ostream* os) { *os << d.name; }
 
 const EntryDamage kEntryDamages[] = {
-    {"bad_crc", 0, [](BuiltZip& z) { z.bytes[z.dataOffsets[0] + 4000] ^= 1; }},
     // Good entries after the damaged one are not written either.
-    {"bad_crc_before_good_entries", 8, [](BuiltZip& z) { z.bytes[z.dataOffsets[0] + 100] ^= 1; }, 0, 2},
+    {"bad_crc", 0, [](BuiltZip& z) { z.bytes[z.dataOffsets[0] + 4000] ^= 1; }, 0, 2},
     // Holds 5000 bytes but claims a million.
     {"stated_size_larger_than_the_data", 8, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 5000), 1000000); }},
     // Claims its first 100 bytes, with their CRC, but its data goes on.
-    {"deflated_data_beyond_the_stated_size", 8, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 100), 100); }},
+    {"deflated_data_beyond_the_stated_size", 8, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 100), 100); },
+     0, 2},
     {"stored_data_beyond_the_stated_size", 0, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 100), 100); }},
     {"disk_full", 0, [](BuiltZip&) {}, 3000},
     // States 10 TB in all, no entry beyond its kind's bound: refused before
