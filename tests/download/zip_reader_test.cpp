@@ -436,8 +436,6 @@ TEST(ZipEntryMode, DosAndUnixAttributes) {
   unixInfo.versionMadeBy = 0x031E;
   unixInfo.externalAttributes = 0104777u << 16;  // setuid, writable by all: the creation mode stays
   EXPECT_EQ(EntryFileMode(unixInfo, 0644), 0644u);
-  unixInfo.externalAttributes = (0100600u << 16) | 0x01;
-  EXPECT_EQ(EntryFileMode(unixInfo, 0640), 0440u);
 }
 
 }  // namespace
