@@ -8,7 +8,9 @@
 //   road:     marbloom-sampled --full (archives cached in
 //             $MARBLOOM_BENCH_SAMPLED_CACHE, default /tmp/marbloom-sampled-full/):
 //             daily and tick archive download, their unpacking, daily and
-//             tick conversion, minute lines; each stage's seconds.
+//             tick conversion, minute lines; each stage's seconds;
+//   config:   a two-million-line configuration loaded against one plain
+//             read of it; target load_vs_one_read <= 5.
 // MARBLOOM_BENCH_DOWNLOAD_MB changes the archive size.
 #include <benchmark/benchmark.h>
 #include <arpa/inet.h>
@@ -256,6 +258,35 @@ void BM_FullMarketDayRoad(benchmark::State& state) {
   state.counters["total"] = total;
 }
 
+// A configuration of two million lines, its paths at the end: loading it
+// against one plain line-by-line read of the same file, measured in the
+// same run; target load_vs_one_read <= 5 (the file is parsed once, not once
+// per key).
+void BM_HugeConfigLoad(benchmark::State& state) {
+  Workplace w = MakeWorkplace();
+  std::string text = "[DOWN]\r\nDOWNNUM=30\r\n";
+  for (int i = 0; i < 2000000; ++i) text += "X" + std::to_string(i) + "=filler\r\n";
+  for (int i = 1; i <= 30; ++i) text += "PATH" + std::to_string(100 + i).substr(1) + "=d/\r\n";
+  WriteText(w.layout.DownloadConfigFile(), text);
+  double load = 0, read = 0;
+  for (auto _ : state) {
+    Clock::time_point start = Clock::now();
+    std::ifstream in(w.layout.DownloadConfigFile(), std::ios::binary);
+    std::size_t lines = 0;
+    for (std::string line; std::getline(in, line);) ++lines;
+    benchmark::DoNotOptimize(lines);
+    read = SecondsSince(start);
+    start = Clock::now();
+    ReadDownloadConfig(w.layout, "http://127.0.0.1/");
+    load = SecondsSince(start);
+  }
+  if (ServerPath(29) != "http://127.0.0.1/d/") Fail("the configuration did not load");
+  std::filesystem::remove_all(w.root);
+  state.counters["load_s"] = load;
+  state.counters["load_vs_one_read"] = load / read;
+}
+
+BENCHMARK(BM_HugeConfigLoad)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_TransferVsCurl)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_FullMarketDayRoad)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 

@@ -15,12 +15,14 @@ bool IsBlank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
 }  // namespace
 
-std::string TrimSpaces(std::string_view s) {
+std::string_view TrimmedView(std::string_view s) {
   std::size_t begin = 0, end = s.size();
   while (begin < end && IsBlank(s[begin])) ++begin;
   while (end > begin && IsBlank(s[end - 1])) --end;
-  return std::string(s.substr(begin, end - begin));
+  return s.substr(begin, end - begin);
 }
+
+std::string TrimSpaces(std::string_view s) { return std::string(TrimmedView(s)); }
 
 std::string NormalizeDirPath(std::string_view path, std::size_t capacity) {
   std::string out(path);

@@ -16,6 +16,7 @@ inline constexpr std::size_t kMaxWholeFileBytes = std::size_t{256} << 20;
 
 // Without the space, LF, CR and tab at both ends.
 std::string TrimSpaces(std::string_view s);
+std::string_view TrimmedView(std::string_view s);
 
 // Backslashes become '/', and a '/' is appended when it and the terminator fit
 // in `capacity` bytes. An empty path is left alone.

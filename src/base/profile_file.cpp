@@ -24,6 +24,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string LowerAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return text;
+}
+
 // The file as GBK lines without their line ends.
 std::vector<std::string> ReadLines(const std::string& file) {
   std::vector<std::string> lines;
@@ -104,35 +110,64 @@ std::string Unquote(const std::string& value) {
 
 }  // namespace
 
-std::string ProfileReadString(const std::string& file, std::string_view section, std::string_view key,
-                              std::string_view defaultValue, std::size_t bufferSize) {
-  std::string gbkSection = Utf8ToGbk(section), gbkKey = Utf8ToGbk(key);
-  std::vector<std::string> lines = ReadLines(file);
-  Location loc = Find(lines, gbkSection, gbkKey);
-  std::string gbk = loc.keyLine >= 0 ? Unquote(KeyValue(lines[loc.keyLine])->second)
-                                     : TrimSpaces(Utf8ToGbk(defaultValue));
+ProfileSection::ProfileSection(const std::string& file, std::string_view section,
+                               const std::vector<std::string>& keys) {
+  for (const std::string& key : keys) values_.emplace(LowerAscii(Utf8ToGbk(key)), std::nullopt);
+  const std::string gbkSection = Utf8ToGbk(section);
+  std::ifstream in(file, std::ios::binary);
+  bool inside = false;
+  for (std::string line; std::getline(in, line);) {
+    const std::string_view text = TrimmedView(line);
+    if (auto name = text.starts_with('[') ? SectionName(line) : std::nullopt) {
+      if (inside) break;  // the first matching section is the one used
+      inside = EqualsNoCase(*name, gbkSection);
+      continue;
+    }
+    const std::size_t eq = text.find('=');
+    if (!inside || eq == std::string_view::npos) continue;
+    auto it = values_.find(LowerAscii(std::string(TrimmedView(text.substr(0, eq)))));
+    if (it != values_.end() && !it->second)  // the first one wins
+      it->second = std::string(TrimmedView(text.substr(eq + 1)));
+  }
+}
+
+std::optional<std::string> ProfileSection::Raw(std::string_view key) const {
+  auto it = values_.find(LowerAscii(Utf8ToGbk(key)));
+  return it == values_.end() ? std::nullopt : it->second;
+}
+
+std::string ProfileSection::ReadString(std::string_view key, std::string_view defaultValue,
+                                       std::size_t bufferSize) const {
+  const std::optional<std::string> raw = Raw(key);
+  std::string gbk = raw ? Unquote(*raw) : TrimSpaces(Utf8ToGbk(defaultValue));
   if (bufferSize == 0) return std::string();
   return GbkToUtf8(CutGbk(gbk, bufferSize - 1));
 }
 
-bool ProfileHasKey(const std::string& file, std::string_view section, std::string_view key) {
-  return Find(ReadLines(file), Utf8ToGbk(section), Utf8ToGbk(key)).keyLine >= 0;
-}
-
-int ProfileReadInt(const std::string& file, std::string_view section, std::string_view key,
-                   int defaultValue) {
-  std::vector<std::string> lines = ReadLines(file);
-  Location loc = Find(lines, Utf8ToGbk(section), Utf8ToGbk(key));
-  if (loc.keyLine < 0) return defaultValue;
-  std::string value = KeyValue(lines[loc.keyLine])->second;
+int ProfileSection::ReadInt(std::string_view key, int defaultValue) const {
+  const std::optional<std::string> value = Raw(key);
+  if (!value) return defaultValue;
   std::size_t i = 0;
   bool negative = false;
-  if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
+  if (i < value->size() && ((*value)[i] == '-' || (*value)[i] == '+')) negative = (*value)[i++] == '-';
   uint32_t n = 0;  // wraps like the 32-bit original
-  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
-    n = n * 10u + static_cast<uint32_t>(value[i] - '0');
+  for (; i < value->size() && (*value)[i] >= '0' && (*value)[i] <= '9'; ++i)
+    n = n * 10u + static_cast<uint32_t>((*value)[i] - '0');
   if (negative) n = 0u - n;
   return static_cast<int>(n);
+}
+
+std::string ProfileReadString(const std::string& file, std::string_view section, std::string_view key,
+                              std::string_view defaultValue, std::size_t bufferSize) {
+  return ProfileSection(file, section, {std::string(key)}).ReadString(key, defaultValue, bufferSize);
+}
+
+bool ProfileHasKey(const std::string& file, std::string_view section, std::string_view key) {
+  return ProfileSection(file, section, {std::string(key)}).Has(key);
+}
+
+int ProfileReadInt(const std::string& file, std::string_view section, std::string_view key, int defaultValue) {
+  return ProfileSection(file, section, {std::string(key)}).ReadInt(key, defaultValue);
 }
 
 bool ProfileWriteStrings(const std::string& file, const std::vector<ProfileEntry>& entries) {

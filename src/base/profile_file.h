@@ -5,13 +5,36 @@
 // write updates the key in place (creating file, section or key as needed)
 // while every other line is kept. Files are GBK on disk; values are UTF-8 here.
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace marbloom {
 
-// Reads at most bufferSize - 1 bytes of the value's GBK form.
+// Chosen keys of one section, read with one pass over the file: a loader that
+// asks for many keys of a long file reads it once, not once per key, and
+// keeps only the values it asked for.
+class ProfileSection {
+ public:
+  ProfileSection(const std::string& file, std::string_view section, const std::vector<std::string>& keys);
+
+  // Reads at most bufferSize - 1 bytes of the value's GBK form.
+  std::string ReadString(std::string_view key, std::string_view defaultValue, std::size_t bufferSize) const;
+  // The leading decimal number of the value (optional sign); text gives 0.
+  int ReadInt(std::string_view key, int defaultValue) const;
+  // Whether the section holds the key (with any value).
+  bool Has(std::string_view key) const { return Raw(key).has_value(); }
+
+ private:
+  // The key's value as stored (GBK, trimmed, quotes kept); nothing when the
+  // key is missing or was not asked for.
+  std::optional<std::string> Raw(std::string_view key) const;
+  std::unordered_map<std::string, std::optional<std::string>> values_;  // by lower-case GBK key
+};
+
+// One key read on its own.
 std::string ProfileReadString(const std::string& file, std::string_view section, std::string_view key,
                               std::string_view defaultValue, std::size_t bufferSize);
 

@@ -95,6 +95,37 @@ std::string FitUtf8ToGbkBytes(std::string_view utf8, std::size_t maxBytes) {
   return GbkToUtf8(CutGbk(gbk, maxBytes));
 }
 
+namespace {
+
+// Bytes of the control character at `at` (1 for C0 and DEL, 2 for C1 in
+// UTF-8), 0 for anything else.
+std::size_t ControlBytesAt(std::string_view text, std::size_t at) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  if (c < 0x20 || c == 0x7F) return 1;
+  const bool c1 = c == 0xC2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) >= 0x80 &&
+                  static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+  return c1 ? 2 : 0;
+}
+
+}  // namespace
+
+bool HasControlCharacters(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size(); ++i)
+    if (ControlBytesAt(utf8, i) > 0) return true;
+  return false;
+}
+
+std::string PrintableText(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const std::size_t n = ControlBytesAt(utf8, i);
+    out += n > 0 ? '?' : utf8[i];
+    if (n == 2) ++i;
+  }
+  return out;
+}
+
 std::string FormatTextV(const char* format, va_list args) {
   va_list again;
   va_copy(again, args);

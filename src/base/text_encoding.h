@@ -26,6 +26,13 @@ std::string CutGbk(std::string_view gbk, std::size_t maxBytes);
 // The longest prefix of a UTF-8 text whose GBK form fits in maxBytes.
 std::string FitUtf8ToGbkBytes(std::string_view utf8, std::size_t maxBytes);
 
+// True when the UTF-8 text holds a control character (C0, DEL or C1), which
+// printed as it stands could move a terminal's cursor or recolour it.
+bool HasControlCharacters(std::string_view utf8);
+// The text with each control character as one '?', so that text from a
+// server or an archive, printed or logged, stays one plain line.
+std::string PrintableText(std::string_view utf8);
+
 // printf into a string of whatever length the text needs.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string FormatTextV(const char* format, va_list args);

@@ -11,6 +11,7 @@
 
 #include "app/settings.h"
 #include "base/file_helpers.h"
+#include "base/text_encoding.h"
 #include "cli/cli_common.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
@@ -19,14 +20,6 @@
 namespace marbloom::cli {
 namespace {
 
-// Control characters of a name shown as '?', so that one entry stays one
-// line and a name cannot send escape sequences to the terminal.
-std::string PrintableName(std::string name) {
-  for (char& c : name)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return name;
-}
-
 void PrintEntry(const ArchiveEntry& entry) {
   std::time_t t = entry.modified;
   std::tm tm{};
@@ -34,7 +27,7 @@ void PrintEntry(const ArchiveEntry& entry) {
   if (::localtime_r(&t, &tm) != nullptr) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
   const char* method = entry.method == 0 ? "stored" : entry.method == 8 ? "deflated" : "other";
   std::printf("%10u %10u %08x %-8s %s %s\n", entry.size, entry.packedSize, entry.crc32, method, when,
-              PrintableName(entry.name).c_str());
+              PrintableText(entry.name).c_str());
 }
 
 OperationResult Failed(const std::string& message) { return OperationResult{Outcome::kFailed, message, 1}; }
@@ -55,7 +48,7 @@ int ExtractInto(const std::string& archive, const std::string& dir) {
     RunningOperation running;
     result = ExtractArchive(archive, dir, &reason);
   }
-  if (!result.done()) std::fprintf(stderr, "%s\n", reason.c_str());
+  if (!result.done()) std::fprintf(stderr, "%s\n", PrintableText(reason).c_str());
   return FinishWith(result);
 }
 

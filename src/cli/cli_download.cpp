@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/settings.h"
+#include "base/text_encoding.h"
 #include "cli/cli_common.h"
 #include "cli/cli_signals.h"
 #include "common/calendar.h"
@@ -34,8 +35,10 @@ int LoadConfig() {
     ReportF("%s", kConfigFailedMessage);
     return Finish(client.Cancelled() ? kExitCancelled : kExitFailed);
   }
+  // Server text, shown without credentials and without control characters.
   for (int i = 0; i < kServerTableEntries; ++i)
-    if (std::string path = ServerPath(i); !path.empty()) std::printf("PATH%02d=%s\n", i + 1, path.c_str());
+    if (std::string path = ServerPath(i); !path.empty())
+      std::printf("PATH%02d=%s\n", i + 1, PrintableText(RedactedUrl(path)).c_str());
   return Finish(kExitDone);
 }
 

@@ -32,7 +32,12 @@ std::string ArchiveDestinationDir(const DataLayout& layout, int type);
 std::string DownloadedArchivePath(const DataLayout& layout, int type, const std::string& fileName);
 
 // The unpacking step after a complete download: the archive `fileName` in the
-// type's download folder is extracted into the type's destination. Types that
+// type's download folder is extracted into the type's destination. From the
+// configuration archive only the configuration file is taken (every other
+// entry is logged and left out). A day archive is refused before anything is
+// written when an entry states more bytes than any real file of its kind, or
+// when its name gives a day ("YYYYMMDD.zip") and it holds none of that day's
+// data files (failed with a message naming the day). Types that
 // unpack into the history tree hold its writer lock meanwhile (a download run
 // of this process that holds it already shares it). Reports through the
 // status line and the run log; done with "下载成功!", failed with the message

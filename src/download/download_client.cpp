@@ -69,15 +69,24 @@ struct SlistDeleter {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
-std::string UrlPart(CURLU* url, CURLUPart part) {
+std::string UrlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
   char* value = nullptr;
-  if (curl_url_get(url, part, &value, 0) != CURLUE_OK || value == nullptr) return {};
+  if (curl_url_get(url, part, &value, flags) != CURLUE_OK || value == nullptr) return {};
   std::string text = value;
   curl_free(value);
   return text;
 }
 
 }  // namespace
+
+std::string RedactedUrl(std::string_view url) {
+  std::string text(url);
+  const std::size_t scheme = text.find("://");
+  const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t at = text.substr(start, text.find('/', start) - start).rfind('@');
+  if (at != std::string::npos) text.erase(start, at + 1);
+  return text.substr(0, text.find_first_of("?#"));
+}
 
 // One call of StartDownload, run on the transfer thread.
 class DownloadTransfer {
@@ -93,6 +102,7 @@ class DownloadTransfer {
 
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
   bool Configure(CURL* curl, CURLU* url, curl_slist* headers);
   void DecideOnHeaders();
   bool Take(const unsigned char* data, std::size_t n);
@@ -107,6 +117,7 @@ class DownloadTransfer {
   const std::string fileName_;
   const std::string localPath_;
   std::string host_;
+  std::string user_, password_;
   CURL* curl_ = nullptr;
   Stage stage_ = Stage::kHeaders;
   int result_ = 0;
@@ -126,10 +137,17 @@ int DownloadTransfer::Run() {
     ReportF("%s", kBadUrlMessage);
     return kDownloadError;
   }
-  if (::strcasecmp(UrlPart(url.get(), CURLUPART_SCHEME).c_str(), "http") != 0) return kDownloadError;
+  const std::string scheme = UrlPart(url.get(), CURLUPART_SCHEME);
+  if (::strcasecmp(scheme.c_str(), "http") != 0 && ::strcasecmp(scheme.c_str(), "https") != 0) return kDownloadError;
   host_ = UrlPart(url.get(), CURLUPART_HOST);
-  std::string object = UrlPart(url.get(), CURLUPART_PATH);
-  if (std::string query = UrlPart(url.get(), CURLUPART_QUERY); !query.empty()) object += "?" + query;
+  const std::string object = UrlPart(url.get(), CURLUPART_PATH);  // the query is not logged
+  // Credentials written in the URL are the ones the server asked for.
+  user_ = UrlPart(url.get(), CURLUPART_USER, CURLU_URLDECODE);
+  password_ = UrlPart(url.get(), CURLUPART_PASSWORD, CURLU_URLDECODE);
+  if (user_.empty() && password_.empty()) {
+    user_ = kServerUser;
+    password_ = kServerPassword;
+  }
 
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   std::unique_ptr<curl_slist, SlistDeleter> headers(
@@ -148,15 +166,21 @@ bool DownloadTransfer::Configure(CURL* curl, CURLU* url, curl_slist* headers) {
   const DownloadTimings& t = client_.timings_;
   bool ok = curl_easy_setopt(curl, CURLOPT_CURLU, url) == CURLE_OK;
   auto set = [&](CURLoption option, auto value) { ok = ok && curl_easy_setopt(curl, option, value) == CURLE_OK; };
-  set(CURLOPT_PROTOCOLS_STR, "http");
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_SSL_VERIFYPEER, 1L);
+  set(CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!client_.caFile_.empty()) set(CURLOPT_CAINFO, client_.caFile_.c_str());
   set(CURLOPT_USERAGENT, client_.userAgent_.c_str());
   set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-  set(CURLOPT_USERNAME, kServerUser);
-  set(CURLOPT_PASSWORD, kServerPassword);
+  set(CURLOPT_USERNAME, user_.c_str());
+  set(CURLOPT_PASSWORD, password_.c_str());
   set(CURLOPT_HTTPHEADER, headers);
   set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.connect.count()));
-  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
   set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(t.stallSeconds));
+  set(CURLOPT_NOPROGRESS, 0L);
+  set(CURLOPT_XFERINFOFUNCTION, &DownloadTransfer::OnProgress);
+  set(CURLOPT_XFERINFODATA, this);
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_FORBID_REUSE, 1L);
   set(CURLOPT_BUFFERSIZE, static_cast<long>(kBufferBytes));
@@ -184,6 +208,12 @@ std::size_t DownloadTransfer::OnBody(char* data, std::size_t size, std::size_t c
   return t->Take(reinterpret_cast<const unsigned char*>(data), n) ? n : 0;
 }
 
+// Called at least once a second, also while nothing arrives: a cancel ends
+// the transfer at once, wherever it is.
+int DownloadTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<DownloadTransfer*>(self)->client_.Cancelled() ? 1 : 0;
+}
+
 // Status, length and local file, once the response's headers are in.
 void DownloadTransfer::DecideOnHeaders() {
   long status = 0;
@@ -192,7 +222,7 @@ void DownloadTransfer::DecideOnHeaders() {
   curl_easy_getinfo(curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   if (status >= 100 && status < 200) return;
   if (status / 100 != 2) {
-    if (status == 404) ReportF("%s%s", url_.c_str(), kNotFoundSuffix);
+    if (status == 404) ReportF("%s%s", RedactedUrl(url_).c_str(), kNotFoundSuffix);
     return Stop(kDownloadError, status == 404);
   }
   if (length <= 0) {
@@ -265,6 +295,16 @@ int DownloadTransfer::Finish(CURLcode code) {
   if (code == CURLE_OK && stage_ == Stage::kHeaders) DecideOnHeaders();
   if (stage_ == Stage::kStopped) return result_;
   if (code == CURLE_OK && stage_ == Stage::kBody && total_ == length_) return FinishBody();
+  if (code == CURLE_ABORTED_BY_CALLBACK) {
+    ReportF("%s", kDownloadCancelledMessage);
+    SetProgressFraction(0);
+    return kDownloadCancelled;
+  }
+  if (code == CURLE_PEER_FAILED_VERIFICATION) {
+    SetStatusText(kCertificateFailedMessage);
+    RunLog("%s %s", kCertificateFailedMessage, host_.c_str());
+    return kDownloadError;
+  }
   if (stage_ == Stage::kBody) {
     ReportF("%s", kTransferErrorMessage);
     return kDownloadError;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "common/data_layout.h"
 
@@ -30,11 +31,19 @@ inline constexpr const char* kEmptyLengthMessage = "下载出错或无相应文�
 inline constexpr const char* kCannotSaveMessage = "不能将下载文件存盘!";
 inline constexpr const char* kHtmlPageMessage = "无相应文件可供下载!";
 inline constexpr const char* kDownloadCancelledMessage = "下载被取消!";
+inline constexpr const char* kCertificateFailedMessage = "服务器证书验证失败!";
+
+// A URL as it may be shown or logged: without its user information and
+// without its query (either may carry credentials or a token) or fragment.
+std::string RedactedUrl(std::string_view url);
+
+// A transfer slower than this for the stall time is abandoned.
+inline constexpr long kStallBytesPerSecond = 1024;
 
 // How long the client waits. Tests shorten them.
 struct DownloadTimings {
   std::chrono::milliseconds connect{10000};  // connection set-up
-  int stallSeconds = 15;                     // no byte sent or received for this long ends the transfer
+  int stallSeconds = 15;                     // below kStallBytesPerSecond this long ends the transfer
 };
 
 class DownloadClient {
@@ -63,6 +72,9 @@ class DownloadClient {
   bool LastWasMissing() const { return lastMissing_.load(); }
 
   void SetTimings(const DownloadTimings& timings) { timings_ = timings; }
+  // Test seam: trust the certificate authorities of this file instead of
+  // the system's store. Verification itself is never turned off.
+  void SetTrustedCertificates(std::string caFile) { caFile_ = std::move(caFile); }
   // Replaces the unpacking step (a benchmark measures the transfer alone).
   void SetUnpackStep(UnpackStep step) { unpack_ = std::move(step); }
 
@@ -76,6 +88,7 @@ class DownloadClient {
   std::string baseUrl_;
   std::string userAgent_;
   DownloadTimings timings_;
+  std::string caFile_;
   UnpackStep unpack_;
   std::atomic<bool> cancel_{false};
   std::atomic<bool> lastMissing_{false};

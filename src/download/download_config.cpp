@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "base/file_helpers.h"
 #include "base/profile_file.h"
@@ -35,11 +36,23 @@ std::string EntryOf(const std::array<std::string, kServerTableEntries>& table, i
   return table[static_cast<std::size_t>(index)];
 }
 
-// Base URL and value joined; empty (and logged) when too long for a path field.
-std::string JoinServerPath(const std::string& baseUrl, const std::string& value, const char* key) {
-  std::string joined = baseUrl + value;
+// A value as the server sent it (at most 229 characters); nothing, and
+// logged, when it holds a control character, a NUL or bytes that are not GBK
+// (those became U+FFFD on the way in).
+std::optional<std::string> ServerValue(const ProfileSection& config, const char* key) {
+  std::string value = config.ReadString(key, "", kValueBuffer);
+  if (!HasControlCharacters(value) && value.find("\xEF\xBF\xBD") == std::string::npos) return value;
+  RunLog("下载配置%s含有无效字符, 已忽略!", key);
+  return std::nullopt;
+}
+
+// Base URL and value joined; empty (and logged) when the value was refused or
+// the join is too long for a path field.
+std::string JoinServerPath(const std::string& baseUrl, const std::optional<std::string>& value, const char* key) {
+  if (!value) return {};
+  std::string joined = baseUrl + *value;
   if (Utf8ToGbk(joined).size() < kPathCapacity) return joined;
-  RunLog("下载配置%s过长, 已忽略: %s", key, joined.c_str());
+  RunLog("下载配置%s过长, 已忽略: %s", key, RedactedUrl(joined).c_str());
   return {};
 }
 
@@ -55,14 +68,15 @@ void ClearServerTables() {
 }
 
 void ReadDownloadConfig(const DataLayout& layout, const std::string& baseUrl) {
-  const std::string file = layout.DownloadConfigFile();
-  const int count = std::min(ProfileReadInt(file, "DOWN", "DOWNNUM", kDefaultConfigEntries), kServerTableEntries);
+  std::vector<std::string> keys{"DOWNNUM"};
+  for (int i = 1; i <= kServerTableEntries; ++i)
+    for (const char* kind : {"PATH", "FILE"}) keys.push_back(FormatText("%s%02d", kind, i));
+  const ProfileSection config(layout.DownloadConfigFile(), "DOWN", keys);  // one pass over the file
+  const int count = std::min(config.ReadInt("DOWNNUM", kDefaultConfigEntries), kServerTableEntries);
   for (int i = 1; i <= count; ++i) {
-    char pathKey[16], fileKey[16];
-    std::snprintf(pathKey, sizeof pathKey, "PATH%02d", i);
-    std::snprintf(fileKey, sizeof fileKey, "FILE%02d", i);
-    std::string path = JoinServerPath(baseUrl, ProfileReadString(file, "DOWN", pathKey, "", kValueBuffer), pathKey);
-    std::string name = ProfileReadString(file, "DOWN", fileKey, "", kValueBuffer);
+    const std::string pathKey = FormatText("PATH%02d", i), fileKey = FormatText("FILE%02d", i);
+    std::string path = JoinServerPath(baseUrl, ServerValue(config, pathKey.c_str()), pathKey.c_str());
+    std::string name = ServerValue(config, fileKey.c_str()).value_or("");
     std::lock_guard<std::mutex> lock(Tables().mutex);
     Tables().paths[static_cast<std::size_t>(i - 1)] = std::move(path);
     Tables().files[static_cast<std::size_t>(i - 1)] = std::move(name);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/run_log.h"
 #include "common/calendar.h"
 #include "common/date_range.h"
 #include "common/shared_state.h"
@@ -67,9 +68,15 @@ OperationResult DownloadRun::Run(const DownloadRequest& request) {
   if (got.first == 0)
     return Finish(got.failedDays > 0 ? Outcome::kFailed : Outcome::kNothingToDo, kDownloadFinishedMessage,
                   got.failedDays);
-  if (!request.convert) return Finish(outcome, kDownloadFinishedMessage, got.failedDays);
-  const OperationResult converted =
-      CombineSteps(OperationResult{outcome, "", got.failedDays}, Convert(kind, got.first, got.last));
+  // After a cancel of the whole run no conversion step starts.
+  if (!request.convert || stopAll_.load()) return Finish(outcome, kDownloadFinishedMessage, got.failedDays);
+  OperationResult conversion = Convert(kind, got.first, got.last);
+  if (conversion.outcome == Outcome::kNothingToDo) {  // days obtained, and none of them reached the tree
+    for (int day : got.days) RunLog("%08d的数据未能转档!", day);
+    conversion.outcome = Outcome::kFailed;
+    conversion.failedItems += static_cast<int>(got.days.size());
+  }
+  const OperationResult converted = CombineSteps(OperationResult{outcome, "", got.failedDays}, conversion);
   return Finish(converted.outcome, converted.message, converted.failedItems);
 }
 
@@ -101,6 +108,7 @@ DownloadRun::Downloads DownloadRun::DownloadDays(int kind, int first, int last) 
       if (result > 0) {
         if (got.first == 0) got.first = day;
         got.last = day;
+        got.days.push_back(day);
       } else if (result != kDownloadCancelled && !client_.LastWasMissing()) {
         ++got.failedDays;
       }

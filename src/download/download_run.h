@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/data_layout.h"
 #include "common/operation_engine.h"
@@ -42,9 +43,10 @@ class DownloadRun {
 
   // Runs on the caller's thread until done or cancelled. Refused dates give
   // kInvalid; no day obtained kNothingToDo; a configuration, day or
-  // conversion failure kFailed; a cancel kCancelled; else the conversion's
-  // outcome. The message is the last status line; failedItems counts the
-  // failed days and the conversion's failed items.
+  // conversion failure kFailed (also a conversion that found nothing of the
+  // days obtained); a cancel kCancelled; else the conversion's outcome. The
+  // message is the last status line; failedItems counts the failed days and
+  // the conversion's failed items.
   OperationResult Run(const DownloadRequest& request);
 
   // Clears every cancel; called before a run.
@@ -52,9 +54,9 @@ class DownloadRun {
   // Stops the download loop after the current day, or the conversion that
   // runs now. A fresh engine of a later step starts uncancelled.
   void Cancel();
-  // Stops the whole run: the downloads, and every conversion step, each of
-  // which then stops at its first item with its cancel message (the command
-  // line's Ctrl-C).
+  // Stops the whole run (the command line's Ctrl-C): during the downloads no
+  // conversion step starts afterwards; during a conversion it and every later
+  // step stop at their first item with their cancel message.
   void CancelAll();
 
   // Called on the running thread: a date check failed (the page moves the
@@ -66,10 +68,14 @@ class DownloadRun {
   // among the weekdays of the range (from 1), their number, and its date.
   std::function<void(int day, int days, int date)> onDay;
 
+  // The run's download client, for its test seams.
+  DownloadClient& client() { return client_; }
+
  private:
   struct Downloads {
     int first = 0, last = 0;  // the first and last day obtained
     int failedDays = 0;       // days that failed otherwise than "no such file"
+    std::vector<int> days;    // every day obtained
   };
   OperationResult Refuse(const char* message);
   Downloads DownloadDays(int kind, int first, int last);

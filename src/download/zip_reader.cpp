@@ -56,8 +56,6 @@ std::time_t DosDateTimeToTime(uint32_t dosDateTime) {
 
 unsigned EntryFileMode(const ZipEntryInfo& info, unsigned currentMode) {
   unsigned mode = currentMode & 0777;
-  unsigned unixMode = info.externalAttributes >> 16;
-  if ((info.versionMadeBy >> 8) == zipfmt::kMadeByUnix && unixMode != 0) mode = (unixMode & 0777) | S_IRUSR;
   if (info.externalAttributes & zipfmt::kDosReadOnly) mode &= ~0222u;
   return mode;
 }

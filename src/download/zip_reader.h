@@ -69,9 +69,9 @@ struct ZipEntryInfo {
 // DOS date (high half) and time (low half) as local calendar time.
 std::time_t DosDateTimeToTime(uint32_t dosDateTime);
 
-// Permission bits for an extracted file: the Unix mode of archives made on
-// Unix (always readable by the owner), else the file's current bits; the DOS
-// read-only bit takes every write permission away.
+// Permission bits for an extracted file: the ones it was created with (the
+// process umask's default), whatever mode the archive states; only the DOS
+// read-only bit counts, and it can only take every write permission away.
 unsigned EntryFileMode(const ZipEntryInfo& info, unsigned currentMode);
 
 // Tracks the blocks that zlib holds, so that an entry abandoned after a

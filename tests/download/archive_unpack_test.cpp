@@ -170,14 +170,16 @@ TEST(ZipExtraction, ReadOnlyEntryUnpacksTwice) {
   std::string archive = dir.path() + "a.zip";
   BuildEntry ro{"ro.txt", {'r'}};
   ro.external = 0x01;
-  BuildEntry unixMode{"mode.txt", {'u'}};
+  BuildEntry unixMode{"mode.txt", {'u'}};  // setuid and writable by all: the archive's mode is not taken
   unixMode.madeBy = 0x031E;
-  unixMode.external = 0100640u << 16;
+  unixMode.external = 0104777u << 16;
   WriteFileBytes(archive, BuildZip({ro, unixMode}).bytes);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
   for (int run = 0; run < 2; ++run) {
     ASSERT_TRUE(ExtractArchive(archive, dir.path() + "out/").done()) << run;
     EXPECT_EQ(ModeOf(dir.path() + "out/ro.txt") & 0222, 0u);
-    EXPECT_EQ(ModeOf(dir.path() + "out/mode.txt"), 0640u);
+    EXPECT_EQ(ModeOf(dir.path() + "out/mode.txt"), 0666u & ~mask);
   }
   EXPECT_EQ(ReadFileText(dir.path() + "out/ro.txt"), "r");
 }
@@ -233,12 +235,25 @@ TEST(ZipUnpack, TickArchiveGoesToNewdatetick) {
   EXPECT_EQ(ReadFileBytes(tree.historyDir() + "newdatetick/20220505.htc"), htc);
 }
 
-TEST(ZipUnpack, ConfigArchiveOverwritesTheOlderConfiguration) {
+// Nothing but the configuration comes out of the configuration archive: every
+// other name is logged and leaves the work directory as it was.
+TEST(ZipUnpack, ConfigArchiveOverwritesTheOlderConfigurationAndNothingElse) {
   TestTree tree;
-  WriteFileBytes(tree.workDir() + "downit5.cfg", Bytes(500, 'o'));
-  WriteFileBytes(Settings().downDir + "downit.zip", BuildZip({{"downit5.cfg", {'n', 'e', 'w'}}}).bytes);
+  const std::string work = tree.workDir();
+  WriteFileBytes(work + "downit5.cfg", Bytes(500, 'o'));
+  WriteFileBytes(work + "marbloom.ini", {'i'});
+  std::vector<BuildEntry> entries{{"downit5.cfg", {'n', 'e', 'w'}}};
+  const char* others[] = {"marbloom.ini", ".ssh/authorized_keys", "down/dayzip/20220505.zip/", "logs/x.log",
+                          "../up.txt", "sub/downit5.cfg", "DOWNIT5.CFG", "e\x1b[2Jsc"};
+  for (const char* name : others) entries.push_back({name, {'x'}});
+  WriteFileBytes(Settings().downDir + "downit.zip", BuildZip(entries).bytes);
   EXPECT_EQ(UnpackArchive(tree.layout(), "downit.zip", kDownloadConfig), 1);
-  EXPECT_EQ(ReadFileText(tree.workDir() + "downit5.cfg"), "new");
+  EXPECT_EQ(ReadFileText(work + "downit5.cfg"), "new");
+  EXPECT_EQ(ReadFileText(work + "marbloom.ini"), "i");
+  for (const char* name : others) {
+    EXPECT_FALSE(PathExists(work + name) && std::string(name) != "marbloom.ini") << name;
+    EXPECT_NE(LogText().find(PrintableText(std::string("已忽略压缩包中的") + name)), std::string::npos) << name;
+  }
 }
 
 TEST(ZipUnpack, MissingArchiveAsksForADownload) {
@@ -266,6 +281,32 @@ TEST(ZipUnpack, BadCrcInTheLastEntryFailsAfterTheOthersAreWritten) {
   EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
   EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
   EXPECT_FALSE(PathExists(tree.historyDir() + "refmhq/sz220505.md1"));
+}
+
+// A day archive is refused before anything is written when it holds no data
+// of its day, or an entry larger than any real file of its kind.
+TEST(ZipUnpack, DayArchivesWithoutTheirDayOrBeyondRealSizesWriteNothing) {
+  const struct {
+    int type;
+    std::vector<BuildEntry> entries;
+    const char* status;
+  } rows[] = {
+      {kDownloadDaily, {{"sz220506.cod", {'c'}}, {"sz220506.md1", {'q'}}}, "下载文件中没有20220505的数据!"},
+      {kDownloadDaily, {{"readme.txt", {'r'}}, {"SZ220505.COD", {'c'}}}, "下载文件中没有20220505的数据!"},
+      {kDownloadTick, {{"20220506.htc", {'t'}}, {"sub/20220505.htc", {'t'}}},
+       "下载文件中没有20220505的数据!"},
+      // Honest zeros, a little more than the bound of a code list.
+      {kDownloadDaily, {{"sz220505.md1", {'q'}}, {"sz220505.cod", Bytes((32u << 20) + 1, 0), 8}},
+       kUnpackFailedMessage},
+  };
+  for (const auto& row : rows) {
+    TestTree tree;
+    const DataLayout layout = tree.layout();
+    WriteFileBytes(ArchiveDownloadDir(layout, row.type) + "20220505.zip", BuildZip(row.entries).bytes);
+    EXPECT_EQ(UnpackArchive(layout, "20220505.zip", row.type), -1) << row.entries[0].name;
+    EXPECT_EQ(StatusText(), row.status);
+    EXPECT_TRUE(std::filesystem::is_empty(ArchiveDestinationDir(layout, row.type))) << row.entries[0].name;
+  }
 }
 
 TEST(ZipUnpack, DamagedArchiveFails) {
@@ -316,17 +357,21 @@ struct EntryDamage {
 void PrintTo(const EntryDamage& d, std::ostream* os) { *os << d.name; }
 
 const EntryDamage kEntryDamages[] = {
-    {"bad_crc", 0, [](BuiltZip& z) { z.bytes[z.dataOffsets[0] + 4000] ^= 1; }},
+    // Good entries after the damaged one are not written either.
+    {"bad_crc", 0, [](BuiltZip& z) { z.bytes[z.dataOffsets[0] + 4000] ^= 1; }, 0, 2},
     // Holds 5000 bytes but claims a million.
     {"stated_size_larger_than_the_data", 8, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 5000), 1000000); }},
     // Claims its first 100 bytes, with their CRC, but its data goes on.
-    {"deflated_data_beyond_the_stated_size", 8, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 100), 100); }},
+    {"deflated_data_beyond_the_stated_size", 8, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 100), 100); },
+     0, 2},
     {"stored_data_beyond_the_stated_size", 0, [](BuiltZip& z) { RestateEntry(z, 0, CrcOf(kNewData, 100), 100); }},
     {"disk_full", 0, [](BuiltZip&) {}, 3000},
-    // States 21 TB in all: refused before anything is written.
+    // States 10 TB in all, no entry beyond its kind's bound: refused before
+    // anything is written (a day archive only: the configuration archive
+    // gives one entry, which cannot state that much).
     {"larger_than_the_free_space", 0,
      [](BuiltZip& z) {
-       for (std::size_t i = 0; i < z.localOffsets.size(); ++i) RestateEntry(z, i, 0, 0xFFFFFFFFu);
+       for (std::size_t i = 0; i < z.localOffsets.size(); ++i) RestateEntry(z, i, 0, i == 0 ? 100u << 20 : 2u << 30);
      },
      0, 4999, "磁盘空间不足"},
 };
@@ -338,10 +383,11 @@ TEST_P(ZipEntryDamage, LeavesTheFileItWouldReplace) {
   TestTree tree;
   const DataLayout layout = tree.layout();
   const std::string name = type == kDownloadConfig ? "downit5.cfg" : "sz220505.md1";
+  if (damage.fillers > 100 && type == kDownloadConfig) GTEST_SKIP();
   const std::string target = ArchiveDestinationDir(layout, type) + name;
   WriteFileBytes(target, {'o', 'l', 'd'});
   std::vector<BuildEntry> entries{{name, kNewData, damage.method}};
-  for (int i = 0; i < damage.fillers; ++i) entries.push_back({"f" + std::to_string(i), {'x'}});
+  for (int i = 0; i < damage.fillers; ++i) entries.push_back({"f" + std::to_string(i) + ".htc", {'x'}});
   BuiltZip z = BuildZip(entries);
   damage.apply(z);
   WriteFileBytes(ArchiveDownloadDir(layout, type) + "a.zip", z.bytes);
@@ -352,6 +398,7 @@ TEST_P(ZipEntryDamage, LeavesTheFileItWouldReplace) {
   EXPECT_NE(StatusText().find(damage.status), std::string::npos) << StatusText();
   EXPECT_EQ(ReadFileText(target), "old");
   EXPECT_FALSE(PathExists(target + ".part"));
+  EXPECT_FALSE(PathExists(ArchiveDestinationDir(layout, type) + "f0.htc"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ZipEntryDamage,

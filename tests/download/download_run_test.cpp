@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/calendar.h"
 #include "common/shared_state.h"
 #include "download/download_config.h"
@@ -67,6 +69,34 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
     EXPECT_EQ(ReadFileBytes(layout.OneMinuteFile(day.market, day.code)).size(), 5 * 240 * 32u);
     EXPECT_EQ(ReadFileBytes(layout.FiveMinuteFile(day.market, day.code)).size(), 5 * 48 * 32u);
     break;
+  }
+  // An archive holding another day's data fails the run, naming the day.
+  const std::string daily = site.path() + sample::kDailyArchivePath;
+  std::filesystem::copy_file(daily + "20220512.zip", daily + "20220513.zip",
+                             std::filesystem::copy_options::overwrite_existing);
+  run.Reset();
+  EXPECT_EQ(run.Run(DownloadRequest{10, LocalNoonOf(20220513), LocalNoonOf(20220513), true}).outcome, Outcome::kFailed);
+  EXPECT_NE(ReadRunLog().find("下载文件中没有20220513的数据!"), std::string::npos);
+  DownloadConfigLoaded = 0;
+}
+
+// Over HTTPS the server's certificate is verified: the run goes through when
+// its authority is trusted, and fails with its own message when not.
+TEST(DownloadRunNginxThreaded, HttpsNeedsAVerifiedCertificate) {
+  if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  TestTree tree;
+  TempDir site;
+  ASSERT_TRUE(sample::WriteServerTree(20220509, 20220509, sample::SampleOptions{7, 50, false}, site.path()));
+  NginxServer nginx;
+  ASSERT_TRUE(nginx.Start(site.path(), true));
+  for (const bool trusted : {true, false}) {
+    DownloadConfigLoaded = 0;
+    DownloadRun run(tree.layout(), nginx.baseUrl(), false, MinuteOptions{});
+    if (trusted) run.client().SetTrustedCertificates(nginx.caFile());
+    run.Reset();
+    const OperationResult result = run.Run(DownloadRequest{10, LocalNoonOf(20220509), LocalNoonOf(20220509), true});
+    EXPECT_EQ(result.outcome, trusted ? Outcome::kDone : Outcome::kFailed);
+    EXPECT_EQ(ReadRunLog().find("服务器证书验证失败! 127.0.0.1") != std::string::npos, !trusted);
   }
   DownloadConfigLoaded = 0;
 }

@@ -55,28 +55,43 @@ class ChildProgram {
 };
 
 // nginx serving `site` on a free loopback port behind HTTP Basic
-// authentication with the client's fixed credentials.
+// authentication with the client's fixed credentials; with `tls`, over HTTPS
+// with a certificate for 127.0.0.1 from a certificate authority made for the
+// test (caFile()).
 class NginxServer {
  public:
   static bool Available() { return ::access("/usr/sbin/nginx", X_OK) == 0; }
-  bool Start(const std::string& site) {
+  bool Start(const std::string& site, bool tls = false) {
     const std::string d = dir_.path(), hash = RunCommand("openssl passwd -apr1 MARLIN39").out;
+    tls_ = tls;
+    if (tls && RunCommand("cd " + d + " && K='-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes' && "
+                          "openssl req -x509 $K -keyout ca.key -out ca.pem -days 2 -subj /CN=test-ca && "
+                          "openssl req $K -keyout tls.key -out tls.csr -subj /CN=127.0.0.1 && "
+                          "echo subjectAltName=IP:127.0.0.1 > ext && openssl x509 -req -in tls.csr -CA ca.pem "
+                          "-CAkey ca.key -CAcreateserial -days 2 -extfile ext -out tls.pem 2>&1").exitCode != 0)
+      return false;
+    const std::string listen = std::to_string(port_) + (tls ? " ssl; ssl_certificate " + d + "tls.pem; "
+                                                        "ssl_certificate_key " + d + "tls.key" : "");
     const std::string conf = "daemon off; master_process off; pid " + d + "pid; events {} http { access_log off; "
                              "client_body_temp_path " + d + "b; proxy_temp_path " + d + "p; fastcgi_temp_path " + d +
                              "f; uwsgi_temp_path " + d + "u; scgi_temp_path " + d + "s; server { listen 127.0.0.1:" +
-                             std::to_string(port_) + "; root " + site + "; auth_basic on; auth_basic_user_file " + d +
+                             listen + "; root " + site + "; auth_basic on; auth_basic_user_file " + d +
                              "htpasswd; } }\n";
     WriteFileBytes(d + "htpasswd", Bytes("BRIMSTONEX52:" + hash));
     WriteFileBytes(d + "nginx.conf", Bytes(conf));
     return !hash.empty() && program_.Start({"/usr/sbin/nginx", "-p", d, "-c", d + "nginx.conf", "-e", d + "log"}, port_);
   }
-  std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  std::string baseUrl() const {
+    return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + "/";
+  }
+  std::string caFile() const { return dir_.path() + "ca.pem"; }
 
  private:
   static std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
   TempDir dir_;
   ChildProgram program_;
   int port_ = FreeLoopbackPort();
+  bool tls_ = false;
 };
 
 // The run-log messages (time stamps cut) written after the log read `before`.

@@ -434,10 +434,8 @@ TEST(ZipEntryMode, DosAndUnixAttributes) {
   EXPECT_EQ(EntryFileMode(dos, 0100664), 0444u);
   ZipEntryInfo unixInfo;
   unixInfo.versionMadeBy = 0x031E;
-  unixInfo.externalAttributes = 0100750u << 16;
-  EXPECT_EQ(EntryFileMode(unixInfo, 0644), 0750u);
-  unixInfo.externalAttributes = (0104000u << 16) | 0x01;  // setuid, no rights, read-only
-  EXPECT_EQ(EntryFileMode(unixInfo, 0644), 0400u);
+  unixInfo.externalAttributes = 0104777u << 16;  // setuid, writable by all: the creation mode stays
+  EXPECT_EQ(EntryFileMode(unixInfo, 0644), 0644u);
 }
 
 }  // namespace

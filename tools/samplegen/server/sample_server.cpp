@@ -1,13 +1,22 @@
 // The sample archive server on cpp-httplib.
 #include "sample_server.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "common/calendar.h"
 
@@ -50,11 +59,153 @@ bool IsRegularFile(const std::string& path) {
   return fs::is_regular_file(path, ec);
 }
 
+using Clock = std::chrono::steady_clock;
+
+// A connection's socket as the request reader and response writer use it,
+// each wait bounded by the server's timeouts.
+class SocketStream final : public httplib::Stream {
+ public:
+  SocketStream(int fd, int readMs, int writeMs) : fd_(fd), readMs_(readMs), writeMs_(writeMs) {}
+  bool is_readable() const override { return Wait(POLLIN, readMs_); }
+  bool is_writable() const override { return Wait(POLLOUT, writeMs_); }
+  ssize_t read(char* data, std::size_t size) override { return is_readable() ? ::recv(fd_, data, size, 0) : -1; }
+  using httplib::Stream::write;
+  ssize_t write(const char* data, std::size_t size) override {
+    return is_writable() ? ::send(fd_, data, size, MSG_NOSIGNAL) : -1;
+  }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(::getpeername, ip, port); }
+  void get_local_ip_and_port(std::string& ip, int& port) const override { Address(::getsockname, ip, port); }
+  socket_t socket() const override { return fd_; }
+
+ private:
+  bool Wait(short events, int ms) const {
+    pollfd p{fd_, events, 0};
+    int n;
+    while ((n = ::poll(&p, 1, ms)) < 0 && errno == EINTR) {}
+    return n > 0 && (p.revents & (events | POLLHUP)) != 0;
+  }
+  void Address(int (*get)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+    sockaddr_in a{};
+    socklen_t n = sizeof a;
+    char text[INET_ADDRSTRLEN] = "";
+    if (get(fd_, reinterpret_cast<sockaddr*>(&a), &n) == 0) ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+    ip = text;
+    port = ntohs(a.sin_port);
+  }
+  int fd_, readMs_, writeMs_;
+};
+
+enum class Head { kWaiting, kComplete, kGone };
+
+// Whether the request head (up to its blank line) has arrived, without taking it.
+Head PeekHead(int fd) {
+  char buffer[16384];
+  const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
+  if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return Head::kGone;
+  if (n < 0) return Head::kWaiting;
+  const std::string_view text(buffer, static_cast<std::size_t>(n));
+  const bool complete = text.find("\r\n\r\n") != text.npos || text.find("\n\n") != text.npos;
+  return complete || n == sizeof buffer ? Head::kComplete : Head::kWaiting;  // a head too long fails at once
+}
+
+// Serves one request per connection, and gives a worker only to a connection
+// whose request head is complete: until then it waits in a waiting room that
+// one thread polls, and is dropped when its head has not arrived in full by
+// the deadline. Clients that trickle their heads hold no worker, however many
+// they are, and cannot keep the ready ones waiting.
+class GatedServer : public httplib::Server {
+ public:
+  GatedServer(int workers, int headDeadlineSeconds) : headDeadline_(headDeadlineSeconds) {
+    new_task_queue = [this, workers] {
+      auto* pool = new httplib::ThreadPool(static_cast<std::size_t>(workers));
+      pool_.store(pool);
+      return pool;
+    };
+  }
+  ~GatedServer() override { CloseRoom(); }
+
+  void OpenRoom() { room_ = std::thread([this] { WatchRoom(); }); }
+  // Drops every waiting connection; before stop(), so that nothing is
+  // handed to the workers as they end.
+  void CloseRoom() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closed_ = true;
+    }
+    if (room_.joinable()) room_.join();
+  }
+
+ private:
+  struct Waiting {
+    int fd;
+    Clock::time_point deadline;
+  };
+
+  // Runs on a worker for each accepted connection.
+  bool process_and_close_socket(socket_t fd) override {
+    const Head head = PeekHead(fd);
+    if (head == Head::kComplete) return Serve(fd);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (head == Head::kGone || closed_) return ::close(fd), false;
+    waiting_.push_back({fd, Clock::now() + headDeadline_});
+    return true;
+  }
+
+  bool Serve(int fd) {
+    SocketStream stream(fd, static_cast<int>(read_timeout_sec_ * 1000), static_cast<int>(write_timeout_sec_ * 1000));
+    bool closed = false;
+    const bool served = process_request(stream, true, closed, nullptr);
+    ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+    return served;
+  }
+
+  void WatchRoom() {
+    for (;;) {
+      std::vector<Waiting> waiting;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_) break;
+        waiting.swap(waiting_);
+      }
+      std::vector<pollfd> fds;
+      for (const Waiting& w : waiting) fds.push_back({w.fd, POLLIN, 0});
+      ::poll(fds.data(), fds.size(), 20);  // also how soon new arrivals are looked at
+      std::vector<Waiting> still;
+      for (const Waiting& w : waiting) {
+        const Head head = PeekHead(w.fd);
+        if (head == Head::kComplete) {
+          const int fd = w.fd;
+          pool_.load()->enqueue([this, fd] { Serve(fd); });
+        } else if (head == Head::kGone || Clock::now() >= w.deadline) {
+          ::close(w.fd);
+        } else {
+          still.push_back(w);
+        }
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      waiting_.insert(waiting_.end(), still.begin(), still.end());
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Waiting& w : waiting_) ::close(w.fd);
+    waiting_.clear();
+  }
+
+  const std::chrono::seconds headDeadline_;
+  std::atomic<httplib::TaskQueue*> pool_{nullptr};
+  std::mutex mutex_;
+  std::vector<Waiting> waiting_;
+  bool closed_ = false;
+  std::thread room_;
+};
+
 }  // namespace
 
 struct SampleServer::Impl {
+  explicit Impl(ServerOptions o)
+      : options(std::move(o)), http(std::max(1, options.workers), options.headDeadlineSeconds) {}
   ServerOptions options;
-  httplib::Server http;
+  GatedServer http;
   std::thread thread;
   std::mutex generateMutex;
   std::mutex logMutex;
@@ -161,13 +312,9 @@ struct SampleServer::Impl {
   }
 };
 
-SampleServer::SampleServer(ServerOptions options) : impl_(std::make_unique<Impl>()) {
-  impl_->options = std::move(options);
-  const auto workers = static_cast<std::size_t>(std::max(1, impl_->options.workers));
-  impl_->http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+SampleServer::SampleServer(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {
   impl_->http.set_read_timeout(impl_->options.readTimeoutSeconds, 0);
   impl_->http.set_write_timeout(impl_->options.writeTimeoutSeconds, 0);
-  impl_->http.set_keep_alive_timeout(impl_->options.readTimeoutSeconds);
   impl_->http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { impl_->Handle(req, res); });
   impl_->http.set_logger([this](const httplib::Request& req, const httplib::Response& res) { impl_->Log(req, res); });
 }
@@ -182,12 +329,14 @@ bool SampleServer::Start() {
     i.boundPort = i.http.bind_to_port(i.options.host.c_str(), i.options.port) ? i.options.port : -1;
   }
   if (i.boundPort <= 0) return false;
+  i.http.OpenRoom();
   i.thread = std::thread([&i] { i.http.listen_after_bind(); });
   return true;
 }
 
 void SampleServer::Stop() {
   if (!impl_->thread.joinable()) return;
+  impl_->http.CloseRoom();
   impl_->http.stop();
   impl_->thread.join();
 }

@@ -13,16 +13,17 @@
 
 namespace marbloom::sample {
 
-// Workers that serve connections at once. A client that trickles its request
-// holds one until its read times out, so there are far more of them than
-// downloads run at a time, and slow clients cannot starve the rest.
+// Workers that serve requests at once. A connection takes one only once its
+// request head is complete, so clients that trickle their heads cannot starve
+// the rest, however many connect.
 inline constexpr int kServerWorkers = 64;
 
 struct ServerOptions {
   std::string host = "127.0.0.1";
   int port = kDefaultServerPort;  // 0: any free port
   int workers = kServerWorkers;
-  int readTimeoutSeconds = 5;     // for each read of a request; a silent client is dropped
+  int headDeadlineSeconds = 10;   // for the whole request head; a slower client is dropped
+  int readTimeoutSeconds = 5;     // for each read of a request
   int writeTimeoutSeconds = 15;   // for each write of a reply
   SampleOptions sample;
   std::string cacheDir = "sampled-cache/";  // generated archives
