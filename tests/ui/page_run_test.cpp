@@ -277,7 +277,7 @@ TEST(DownloadCounterThreaded, CountsTheDaysThenClosingStopsTheWholeRun) {
   yes.onBox = [&] { gate.Release(); };
   sheet.reject();
   EXPECT_FALSE(sheet.isVisible() || page->IsRunning() || page->IsBusy());
-  EXPECT_EQ(StatusOf(page, 2006), "日线转档被取消!");
+  EXPECT_EQ(StatusOf(page, 2006), "下载完成!");
   EXPECT_TRUE(counter->text().isEmpty());
 }
 
