@@ -91,18 +91,20 @@ int Update(const UpdateArgs& args) {
 void AddUpdate(CLI::App& app, Context& context) {
   auto args = std::make_shared<UpdateArgs>();
   CLI::App* command = app.add_subcommand(
-      "update",
-      "bring the tree to the latest day the server has: download and convert every weekday after the last day "
-      "that is completely in the tree (recorded in update.ini in the work directory and checked against the "
-      "tree), in runs of at most 31 days; a day's data is on the server after 17:30 China time. Days the "
-      "server lacks before a day it has are holidays; the newest days it lacks are not published yet (exit 0, "
-      "fetched by the next run). A failed day stops its kind there with exit 1; the next run resumes there");
+      "update", "download and convert every day after the last complete one, up to the latest the server has");
   command->add_flag("--daily", args->daily, "daily data (both kinds when neither --daily nor --tick is given)");
   command->add_flag("--tick", args->tick, "tick data, with minute lines when TRANSMIN is set");
   AddDateOption(command, "--from", args->from, "first day instead of the day after the last complete day");
   AddDateOption(command, "--to", args->to, "last day instead of the latest day the server can have");
   command->add_flag("--dry-run", args->dryRun, "print the days each kind would fetch, and why, and change nothing");
   WithExample(command, "marbloom-cli --quiet update");
+  command->footer(
+      "The last day of each kind that is completely in the tree is recorded in update.ini in the work directory\n"
+      "and checked against the tree. The latest day is today from 17:30 China time on a weekday, else the\n"
+      "weekday before; days are fetched in runs of at most 31 days. A day the server lacks before one it has is\n"
+      "a holiday; the newest days it lacks are not published yet (exit 0, fetched by the next run). Any other\n"
+      "failure stops that kind at that day with exit 1; the next run resumes there.\n\n" +
+      command->get_footer());
   command->callback([&context, args] {
     context.action = [args] { return Update(*args); };
   });
