@@ -126,7 +126,7 @@ TEST(CatchUpThreaded, BringsTheTreeToTheNewestPublishedDay) {
   for (std::size_t i = 0; i < dailyDates.size(); ++i) std::memcpy(&dailyDates[i], &records[i * 32], 4);
   TickPair pair;
   pair.Load(layout, SecurityStem(1, index));
-  for (const TickIndexEntry& entry : pair.entries()) tickDates.push_back(entry.date);
+  for (const TickIndexEntry& entry : pair.entries()) tickDates.push_back(int{entry.date});
   EXPECT_EQ(dailyDates, Weekdays(20231212, 20240329, 20240101));
   EXPECT_EQ(tickDates, dailyDates);
   DownloadConfigLoaded = 0;
