@@ -158,7 +158,7 @@ std::vector<std::string> DescribePlan(const CatchUpPlan& plan, std::time_t now) 
     lines.push_back(FormatText("%s: 下载%08d至%08d的%d个工作日.", name, run.first, run.last, weekdays));
   }
   const MarketTime market = MarketTimeAt(now);
-  if (plan.latest < market.date && !IsWeekend(market.date) && market.minute < kPublishedMinute)
+  if (!IsWeekend(market.date) && market.minute < kPublishedMinute && plan.latest == PreviousWeekday(market.date))
     lines.push_back(FormatText("%s: %08d的数据北京时间17:30之后才发布, 本次不下载.", name, market.date));
   return lines;
 }
