@@ -1,5 +1,6 @@
 // download config | download daily | download tick: the download page's run
-// from the command line, as a scheduled after-close update runs it.
+// from the command line; update: the catch-up a scheduled after-close run
+// starts, which needs no dates.
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -10,8 +11,10 @@
 #include "cli/cli_common.h"
 #include "cli/cli_signals.h"
 #include "common/calendar.h"
+#include "common/date_range.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
+#include "download/catch_up.h"
 #include "download/download_config.h"
 #include "download/download_run.h"
 
@@ -55,6 +58,58 @@ int Download(int kind, const RunArgs& args) {
   return FinishWith(run.Run(request));
 }
 
+struct UpdateArgs {
+  bool daily = false, tick = false, dryRun = false;
+  std::string from, to;
+};
+
+int Update(const UpdateArgs& args) {
+  if (int code = RequireDataTree(kDataGuardMessage)) return code;
+  CatchUpRequest request;
+  request.daily = args.daily || !args.tick;
+  request.tick = args.tick || !args.daily;
+  request.from = ParseDate(args.from).value_or(0);
+  request.to = ParseDate(args.to).value_or(0);
+  request.now = std::time(nullptr);
+  if (request.from != 0 && request.to != 0 && request.from > request.to)
+    return UsageFailure(kDateRangeInvalidMessage);
+  if (args.dryRun) {
+    for (const int kind : {kDownloadDaily, kDownloadTick})
+      if (kind == kDownloadDaily ? request.daily : request.tick)
+        for (const std::string& line : DescribePlan(PlanCatchUp(CurrentLayout(), kind, request), request.now))
+          std::printf("%s\n", PrintableText(line).c_str());
+    SetStatusText("试运行, 未做任何改动.");
+    return Finish(kExitDone);
+  }
+  const AppSettings& settings = Settings();
+  CatchUp update(CurrentLayout(), settings.downloadBase, settings.minutesAfterTick != 0, CurrentMinuteOptions());
+  update.Reset();
+  RunningOperation running([&update] { update.CancelAll(); });
+  return FinishWith(update.Run(request));
+}
+
+void AddUpdate(CLI::App& app, Context& context) {
+  auto args = std::make_shared<UpdateArgs>();
+  CLI::App* command = app.add_subcommand(
+      "update", "download and convert every day after the last complete one, up to the latest the server has");
+  command->add_flag("--daily", args->daily, "daily data (both kinds when neither --daily nor --tick is given)");
+  command->add_flag("--tick", args->tick, "tick data, with minute lines when TRANSMIN is set");
+  AddDateOption(command, "--from", args->from, "first day instead of the day after the last complete day");
+  AddDateOption(command, "--to", args->to, "last day instead of the latest day the server can have");
+  command->add_flag("--dry-run", args->dryRun, "print the days each kind would fetch, and why, and change nothing");
+  WithExample(command, "marbloom-cli --quiet update");
+  command->footer(
+      "The last day of each kind that is completely in the tree is recorded in update.ini in the work directory\n"
+      "and checked against the tree. The latest day is today from 17:30 China time on a weekday, else the\n"
+      "weekday before; days are fetched in runs of at most 31 days. A day the server lacks before one it has is\n"
+      "a holiday; the newest days it lacks are not published yet (exit 0, fetched by the next run). Any other\n"
+      "failure stops that kind at that day with exit 1; the next run resumes there.\n\n" +
+      command->get_footer());
+  command->callback([&context, args] {
+    context.action = [args] { return Update(*args); };
+  });
+}
+
 void AddRun(CLI::App* download, Context& context, const char* name, int kind, const char* help,
             const char* example) {
   auto args = std::make_shared<RunArgs>();
@@ -80,6 +135,7 @@ void RegisterDownloadCommands(CLI::App& app, Context& context) {
   WithExample(config, "marbloom-cli download config");
   config->callback([&context] { context.action = LoadConfig; });
 
+  AddUpdate(app, context);
   AddRun(download, context, "daily", kDownloadDaily,
          "download the daily data of each weekday, then convert it into daily lines; exits 1 when no day "
          "could be obtained (a holiday, or not on the server yet)",

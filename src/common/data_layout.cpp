@@ -45,6 +45,7 @@ DataLayout::DataLayout(std::string workDir, std::string historyDir)
 
 std::string DataLayout::SettingsFile() const { return Joined(workDir_, "marbloom.ini"); }
 std::string DataLayout::DownloadConfigFile() const { return Joined(workDir_, "downit5.cfg"); }
+std::string DataLayout::UpdateStateFile() const { return Joined(workDir_, "update.ini"); }
 std::string DataLayout::DownDir() const { return Joined(workDir_, kDown); }
 std::string DataLayout::DayZipDir() const { return DownDir() + kDayZip; }
 std::string DataLayout::TickZipDir() const { return DownDir() + kTickZip; }

@@ -4,7 +4,7 @@
 // engine, the unpacking, the data-tree creation, the fronts and the sample
 // tools take their paths from a DataLayout.
 //
-//   <work>/       marbloom.ini, downit5.cfg, down/ (dayzip/, tickzip/), logs/
+//   <work>/       marbloom.ini, downit5.cfg, update.ini, down/ (dayzip/, tickzip/), logs/
 //   <history>/    sz/ sh/ bj/ each with lday/ (daily), minline/ (1-minute),
 //                 fzline/ (5-minute); refmhq/ (daily sources), newtick/ (tick
 //                 store), newdatetick/ (daily tick archives), datetick/, tick/
@@ -26,6 +26,7 @@ class DataLayout {
   // Work directory.
   std::string SettingsFile() const;          // marbloom.ini
   std::string DownloadConfigFile() const;    // downit5.cfg, unpacked from the configuration archive
+  std::string UpdateStateFile() const;       // update.ini: the last complete day of each kind
   std::string DownDir() const;               // down/
   std::string DayZipDir() const;             // down/dayzip/
   std::string TickZipDir() const;            // down/tickzip/

@@ -80,6 +80,14 @@ OperationResult DownloadRun::Run(const DownloadRequest& request) {
   return Finish(converted.outcome, converted.message, converted.failedItems);
 }
 
+OperationResult DownloadRun::ConvertDays(int kind, int first, int last) {
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  const OperationResult result = Convert(kind == kDownloadTick ? kDownloadTick : kDownloadDaily, first, last);
+  const Outcome outcome = result.outcome == Outcome::kNothingToDo ? Outcome::kFailed : result.outcome;
+  return Finish(outcome, result.message, result.failedItems);
+}
+
 OperationResult DownloadRun::Refuse(const char* message) {
   ReportF("%s", message);
   if (onFocusFirstDate) onFocusFirstDate();

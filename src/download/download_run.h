@@ -48,6 +48,11 @@ class DownloadRun {
   // message is the last status line; failedItems counts the failed days and
   // the conversion's failed items.
   OperationResult Run(const DownloadRequest& request);
+  // Converts days already unpacked into the tree as a run converts the days
+  // it obtained (a catch-up downloads day by day, then converts in batches):
+  // the same steps and cancels; a range none of whose days reached the tree
+  // is kFailed.
+  OperationResult ConvertDays(int kind, int first, int last);
 
   // Clears every cancel; called before a run.
   void Reset();

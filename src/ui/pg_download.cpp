@@ -8,9 +8,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <algorithm>
+#include <ctime>
 
 #include "app/settings.h"
 #include "common/shared_state.h"
+#include "download/catch_up_plan.h"
 #include "download/download_run.h"
 #include "ui/status_line.h"
 
@@ -73,6 +75,21 @@ PgDownLoad::PgDownLoad(QWidget* parent) : OperationPage(kDownloadFrame, parent) 
   list_->addItem(QStringLiteral("分笔数据(分时线和分笔成交)"));
   list_->setCurrentIndex(0);
   connect(list_, &QComboBox::currentIndexChanged, this, &PgDownLoad::OnSelectionChanged);
+  ShowCatchUpDates();
+}
+
+// The dates a catch-up of daily data would take first: from the day after
+// the last complete day to the latest day the server can have, within 31
+// days; the latest day alone when the tree is up to date.
+void PgDownLoad::ShowCatchUpDates() {
+  if (!DataTreeReady) return;
+  const CatchUpPlan plan = PlanCatchUp(CurrentLayout(), kDailyKind, CatchUpRequest{.now = std::time(nullptr)});
+  const DayRange range = plan.runs.empty() ? DayRange{plan.latest, plan.latest} : plan.runs.front();
+  auto show = [](QDateTimeEdit* picker, int date) {
+    picker->setDateTime(QDateTime(QDate(date / 10000, date / 100 % 100, date % 100), QTime(12, 0)));
+  };
+  show(first_, range.first);
+  show(last_, range.last);
 }
 
 PgDownLoad::~PgDownLoad() { StopWorker(); }

@@ -3,7 +3,8 @@
 // converted on the operation frame's worker by the same download run as the
 // command line's. Beside the bar it shows where the run stands as a whole
 // ("第3/12天 20220509" while downloading, the bar then covering every day),
-// then the conversion with its own progress.
+// then the conversion with its own progress. It opens with the dates a
+// catch-up would fetch first.
 #include "ui/operation_page.h"
 
 class QCheckBox;
@@ -33,6 +34,7 @@ class PgDownLoad : public OperationPage {
   void RefreshFromSharedState() override;
 
  private:
+  void ShowCatchUpDates();
   // Worker: the cancel button now cancels the conversion.
   void ShowConvertCancelCaption();
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 
+#include "cli/cli_test_support.h"
 #include "download/download_test_support.h"
 #include "samplegen.h"
 
@@ -58,6 +59,13 @@ TEST(CliDownloadThreaded, TwoWeeksFromTheSampleServer) {
   EXPECT_EQ(dates, (std::set<uint32_t>{20220509, 20220510, 20220511, 20220512, 20220513, 20220516, 20220517,
                                        20220518, 20220519}));
   EXPECT_TRUE(PathExists(history + "newdatetick/20220510.htc"));
+  // The catch-up after the tree's last day, 20220519: a dry run names the
+  // next day and changes nothing; the run finds it not published (exit 0).
+  const auto tree = FilesBelow(root.path());
+  const CommandResult dry = RunCommand(cli + "update --dry-run --daily --to 20220520 2>/dev/null");
+  EXPECT_TRUE(dry.exitCode == 0 && dry.out.find("20220520") != std::string::npos && FilesBelow(root.path()) == tree);
+  EXPECT_EQ(RunCommand(cli + "--quiet update --daily --to 20220520").exitCode, 0);
+  EXPECT_NE(ReadFileText(root.path() + "update.ini").find("LAST=20220519"), std::string::npos);
 }
 
 }  // namespace

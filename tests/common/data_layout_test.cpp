@@ -15,6 +15,7 @@ TEST(DataLayout, NamesEveryPathOfTheTree) {
       {l.SettingsFile(), "/w/marbloom.ini"},     {l.DownloadConfigFile(), "/w/downit5.cfg"},
       {l.DayZipDir(), "/w/down/dayzip/"},        {l.TickZipDir(), "/w/down/tickzip/"},
       {l.LogDir(), "/w/logs/"},                  {l.DailyFile(0, "000001"), "/h/sz/lday/sz000001.day"},
+      {l.UpdateStateFile(), "/w/update.ini"},
       {l.OneMinuteFile(1, "600000"), "/h/sh/minline/sh600000.01"},
       {l.FiveMinuteFile(2, "430047"), "/h/bj/fzline/bj430047.5"},
       {l.OneMinuteTemp(0), "/h/sz/minline/min1.tmp"}, {l.FiveMinuteTemp(0), "/h/sz/fzline/min5.tmp"},

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDateTimeEdit>
 #include <QLineEdit>
+#include <cstring>
 #include <memory>
 #include <set>
 
@@ -58,6 +60,17 @@ TEST(PageLayout, ShowsTheEntrysControlsAndHelpText) {
     const QString help = c.page == Page::kTick ? ui::PgTick::HelpText(c.entry) : ui::PgDayLine::HelpText(c.entry);
     EXPECT_EQ(StatusOf(page.get(), ids.statusId), help.toStdString());
   }
+}
+
+// The download page opens on the days after the tree's last complete day.
+TEST(PageLayout, DownloadOpensOnTheCatchUpDates) {
+  TestTree tree;
+  const uint32_t date = 20240105;  // a Friday, in an index's daily file
+  std::vector<uint8_t> record(32, 0);
+  std::memcpy(record.data(), &date, sizeof date);
+  WriteFileBytes(tree.layout().DailyFile(1, "000001"), record);
+  ui::PgDownLoad page;
+  EXPECT_EQ(Child<QDateTimeEdit>(&page, ui::ControlName(2003))->date(), QDate(2024, 1, 8));
 }
 
 constexpr const char* kRuns = nullptr;  // the run went past every check

@@ -1,0 +1,49 @@
+#pragma once
+// A catch-up: brings each kind of data to the newest day the server has,
+// through the download run the page and `download` use. For each kind it
+// fetches the planned weekdays one at a time, so that it learns the server's
+// answer for each: a day the server lacks is a holiday once a later day
+// arrives, and "not published yet" when no later day does. The days obtained
+// in a run of the plan are converted in one batch (with TRANSMIN one minute
+// build per batch); only a batch that fails is converted again day by day, to
+// find the day that fails. The state file follows every day converted
+// without failure.
+#include <string>
+
+#include "common/data_layout.h"
+#include "common/operation_result.h"
+#include "download/catch_up_plan.h"
+#include "download/download_run.h"
+
+namespace marbloom {
+
+class CatchUp {
+ public:
+  // As a DownloadRun; `buildMinutes` is TRANSMIN.
+  CatchUp(DataLayout layout, std::string baseUrl, bool buildMinutes, MinuteOptions minuteOptions);
+
+  // Runs on the caller's thread, holding the tree's writer lock throughout.
+  // Done when every kind asked for is up to date, also when the newest days
+  // are not published yet; failed when a day of a kind failed (the kind stops
+  // there, keeping every day before it; the other kind still runs);
+  // cancelled at once by CancelAll, without converting the days obtained.
+  OperationResult Run(const CatchUpRequest& request);
+
+  void Reset() { run_.Reset(); }
+  void CancelAll() { run_.CancelAll(); }
+
+  // The download run, for its client's test seams.
+  DownloadRun& run() { return run_; }
+
+ private:
+  OperationResult UpdateKind(const CatchUpPlan& plan);
+  // Converts the days obtained; the day that failed in *failedDay.
+  OperationResult Convert(int kind, const std::vector<int>& days, CatchUpState& state, int* failedDay);
+  void Save(int kind, const CatchUpState& state);
+
+  const DataLayout layout_;
+  DownloadRun run_;
+  int stateFailures_ = 0;
+};
+
+}  // namespace marbloom

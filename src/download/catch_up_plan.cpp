@@ -1,0 +1,166 @@
+#include "download/catch_up_plan.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "base/file_helpers.h"
+#include "base/profile_file.h"
+#include "base/text_encoding.h"
+#include "base/unique_fd.h"
+#include "common/calendar.h"
+#include "common/date_range.h"
+#include "common/market.h"
+#include "common/security_class.h"
+#include "common/security_walk.h"
+#include "daily/daily_record.h"
+#include "download/archive_unpack.h"
+#include "tickdata/tick_pair.h"
+
+namespace marbloom {
+namespace {
+
+const char* StateSection(int kind) { return kind == kDownloadTick ? "TICK" : "DAILY"; }
+
+bool IsWeekend(int date) { return DayOfWeek(date) % 6 == 0; }
+
+// The index securities among the files, or all of them when there is none.
+std::vector<SecurityFile> IndexFilesOrAll(std::vector<SecurityFile> files) {
+  std::vector<SecurityFile> indexes;
+  for (const SecurityFile& file : files)
+    if (file.regular && IsIndexType(ClassifySecurity(file.market, file.code))) indexes.push_back(file);
+  return indexes.empty() ? files : indexes;
+}
+
+// The date of a daily file's last record; 0 when it has none.
+int LastDailyDate(const std::string& path) {
+  const UniqueFd fd = OpenForReading(path, FileKind::kRegularOnly);
+  const int64_t length = fd ? FileLength(fd.get()) : -1;
+  uint32_t date = 0;
+  if (length < static_cast<int64_t>(sizeof(DailyRecord)) || length % sizeof(DailyRecord) != 0 ||
+      !ReadAllAt(fd.get(), &date, sizeof date, length - static_cast<int64_t>(sizeof(DailyRecord))))
+    return 0;
+  return DateToDayNumber(static_cast<int>(date)) != 0 ? static_cast<int>(date) : 0;
+}
+
+int LatestDailyDate(const DataLayout& layout) {
+  std::vector<SecurityFile> files;
+  for (int market = 0; market < kMarketCount; ++market) {
+    SecurityFileList list = ListSecurityFiles(layout.DailyDir(market), market, "", DataLayout::kDailyExtension);
+    files.insert(files.end(), list.files.begin(), list.files.end());
+  }
+  int latest = 0;
+  for (const SecurityFile& file : IndexFilesOrAll(std::move(files)))
+    if (file.regular) latest = std::max(latest, LastDailyDate(file.path));
+  return latest;
+}
+
+int LatestTickDate(const DataLayout& layout) {
+  SecurityFileList list =
+      ListSecurityFiles(layout.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension);
+  int latest = 0;
+  for (const SecurityFile& file : IndexFilesOrAll(std::move(list.files))) {
+    TickPair pair;
+    pair.Load(layout, SecurityStem(file.market, file.code));
+    if (!pair.Whole()) continue;
+    for (const TickIndexEntry& entry : pair.entries())
+      if (DateToDayNumber(entry.date) != 0) latest = std::max(latest, static_cast<int>(entry.date));
+  }
+  return latest;
+}
+
+}  // namespace
+
+MarketTime MarketTimeAt(std::time_t now) {
+  const std::time_t shifted = now + kMarketUtcOffsetSeconds;
+  std::tm t{};
+  gmtime_r(&shifted, &t);
+  return MarketTime{(t.tm_year + 1900) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday, t.tm_hour * 60 + t.tm_min};
+}
+
+int PreviousWeekday(int date) {
+  int day = AddDays(date, -1, 0);
+  while (day != 0 && IsWeekend(day)) day = AddDays(day, -1, 0);
+  return day;
+}
+
+int LatestServerDay(std::time_t now) {
+  const MarketTime market = MarketTimeAt(now);
+  if (!IsWeekend(market.date) && market.minute >= kPublishedMinute) return market.date;
+  return PreviousWeekday(market.date);
+}
+
+CatchUpState ReadCatchUpState(const DataLayout& layout, int kind) {
+  const ProfileSection section(layout.UpdateStateFile(), StateSection(kind), {"LAST", "TRYING"});
+  CatchUpState state;
+  state.known = section.Has("LAST");
+  state.last = std::max(0, section.ReadInt("LAST", 0));
+  state.trying = std::max(0, section.ReadInt("TRYING", 0));
+  return state;
+}
+
+bool WriteCatchUpState(const DataLayout& layout, int kind, const CatchUpState& state) {
+  const std::string section = StateSection(kind);
+  return ProfileWriteStrings(layout.UpdateStateFile(), {{section, "LAST", std::to_string(state.last)},
+                                                        {section, "TRYING", std::to_string(state.trying)}});
+}
+
+int LatestDateInTree(const DataLayout& layout, int kind) {
+  return kind == kDownloadTick ? LatestTickDate(layout) : LatestDailyDate(layout);
+}
+
+LastCompleteDay FindLastCompleteDay(const DataLayout& layout, int kind) {
+  const CatchUpState state = ReadCatchUpState(layout, kind);
+  const int tree = LatestDateInTree(layout, kind);
+  LastCompleteDay day{tree, LastDaySource::kTree};
+  if (state.known && (tree == state.last || (tree > state.last && tree <= state.trying)))
+    day = LastCompleteDay{state.last, LastDaySource::kState};
+  if (day.date == 0) day.source = LastDaySource::kNone;
+  return day;
+}
+
+CatchUpPlan PlanCatchUp(const DataLayout& layout, int kind, const CatchUpRequest& request) {
+  CatchUpPlan plan;
+  plan.kind = kind;
+  plan.lastComplete = FindLastCompleteDay(layout, kind);
+  plan.latest = request.to != 0 ? request.to : LatestServerDay(request.now);
+  int first = request.from;
+  if (first == 0 && plan.lastComplete.date != 0) first = NextTradingDay(plan.lastComplete.date);
+  if (first == 0) {
+    plan.fromScratch = true;
+    first = AddDays(plan.latest, -kMaxSpanDays, 0);
+  }
+  first = std::max(first, kFirstSupportedDate);
+  if (IsWeekend(first)) first = NextTradingDay(first);
+  while (first != 0 && first <= plan.latest) {
+    const int last = std::min(AddDays(first, kMaxSpanDays, 0), plan.latest);
+    plan.runs.push_back(DayRange{first, last});
+    first = NextTradingDay(last);
+  }
+  return plan;
+}
+
+const char* CatchUpKindName(int kind) { return kind == kDownloadTick ? "分笔数据" : "日线数据"; }
+
+std::vector<std::string> DescribePlan(const CatchUpPlan& plan, std::time_t now) {
+  const char* name = CatchUpKindName(plan.kind);
+  std::vector<std::string> lines;
+  const LastCompleteDay& last = plan.lastComplete;
+  if (last.date == 0)
+    lines.push_back(plan.fromScratch ? FormatText("%s: 数据目录中尚无数据, 从31个自然日前开始.", name)
+                                     : FormatText("%s: 数据目录中尚无数据.", name));
+  else
+    lines.push_back(FormatText("%s: 最后完整的日期为%08d(据%s).", name, last.date,
+                               last.source == LastDaySource::kState ? "更新状态文件" : "数据目录"));
+  if (plan.runs.empty()) lines.push_back(FormatText("%s: 已是最新, 无需下载.", name));
+  for (const DayRange& run : plan.runs) {
+    int weekdays = 0;
+    for (int day = run.first; day != 0 && day <= run.last; day = NextTradingDay(day)) ++weekdays;
+    lines.push_back(FormatText("%s: 下载%08d至%08d的%d个工作日.", name, run.first, run.last, weekdays));
+  }
+  const MarketTime market = MarketTimeAt(now);
+  if (!IsWeekend(market.date) && market.minute < kPublishedMinute && plan.latest == PreviousWeekday(market.date))
+    lines.push_back(FormatText("%s: %08d的数据北京时间17:30之后才发布, 本次不下载.", name, market.date));
+  return lines;
+}
+
+}  // namespace marbloom

@@ -1,0 +1,136 @@
+// The catch-up on a machine far from the market: the market's clock, the
+// runs of a plan, and a tree brought up to date run after run from the sample
+// server serving chosen days.
+#include "download/catch_up.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "common/calendar.h"
+#include "common/security_class.h"
+#include "common/shared_state.h"
+#include "download/archive_unpack.h"
+#include "sample_server.h"
+#include "samplegen.h"
+#include "support/temp_dir.h"
+#include "tickdata/tick_pair.h"
+
+namespace marbloom::test {
+namespace {
+
+// The machine's time zone while alive: eight hours behind UTC, the market eight ahead.
+class FarFromTheMarket {
+  const char* old_ = std::getenv("TZ");
+  const std::string saved_ = old_ ? old_ : "";
+
+ public:
+  FarFromTheMarket() { ::setenv("TZ", "America/Los_Angeles", 1), ::tzset(); }
+  ~FarFromTheMarket() { old_ ? ::setenv("TZ", saved_.c_str(), 1) : ::unsetenv("TZ"), ::tzset(); }
+};
+
+std::time_t ChinaTime(int date, int hhmm) {
+  return (DateToDayNumber(date) - DateToDayNumber(19700101)) * 86400L + (hhmm / 100 * 60 + hhmm % 100) * 60 -
+         kMarketUtcOffsetSeconds;
+}
+
+std::vector<int> Weekdays(int first, int last, int except) {
+  std::vector<int> days;
+  for (int day = first; first != 0 && day <= last; day = NextTradingDay(day))
+    if (day != except) days.push_back(day);
+  return days;
+}
+
+TEST(CatchUpPlan, MarketClockAndRunsOfAtMost31Days) {
+  FarFromTheMarket zone;
+  const struct { int date, hhmm, latest; } clock[] = {  // Friday 01:29 and 01:30 on the machine; Saturday
+      {20240105, 1729, 20240104}, {20240105, 1730, 20240105}, {20240106, 900, 20240105}};
+  for (const auto& row : clock) EXPECT_EQ(LatestServerDay(ChinaTime(row.date, row.hhmm)), row.latest) << row.hhmm;
+  TestTree tree;
+  std::vector<int> ends;
+  for (const DayRange& run : PlanCatchUp(tree.layout(), kDownloadDaily, {.from = 20240102, .to = 20240329}).runs)
+    ends.insert(ends.end(), {run.first, run.last});
+  EXPECT_EQ(ends, (std::vector<int>{20240102, 20240202, 20240205, 20240307, 20240308, 20240329}));
+}
+
+TEST(CatchUpThreaded, BringsTheTreeToTheNewestPublishedDay) {
+  namespace fs = std::filesystem;
+  FarFromTheMarket zone;
+  TestTree tree;
+  const DataLayout layout = tree.layout();
+  TempDir site;
+  const sample::SampleOptions sample{3, 40, false};
+  ASSERT_TRUE(sample::WriteServerTree(20231211, 20240329, sample, site.path()));
+  const std::string daily = site.path() + sample::kDailyArchivePath, ticks = site.path() + sample::kTickArchivePath;
+  auto remove = [&](int date) {
+    fs::remove(daily + sample::DayArchiveName(date));
+    fs::remove(ticks + sample::DayArchiveName(date));
+  };
+  remove(20240101);  // a holiday
+  sample::ServerOptions options;
+  options.port = 0, options.staticDir = site.path(), options.log = nullptr;
+  sample::SampleServer server(options);
+  ASSERT_TRUE(server.Start());
+  DownloadConfigLoaded = 0;
+  CatchUp update(layout, "http://127.0.0.1:" + std::to_string(server.port()) + "/", true, MinuteOptions{});
+  // A non-index security whose daily file a directory replaces: its conversion fails.
+  std::string blocked;
+  for (const sample::SampleSecurity& s : sample::MarketUniverse(20240129, 0, sample))
+    if (blocked.empty() && !IsIndexType(s.type)) blocked = layout.DailyFile(0, s.code);
+
+  // A conversion fails in the rows that damage an archive or block a file.
+  enum Change { kNone, kUnpublished, kDamaged, kBlocked, kNoState };
+  const struct { const char* what; int date, hhmm; Change change; int dailyLast, tickLast, from, to; } rows[] = {
+      {"an empty tree, 31 days back, a holiday", 20240115, 1000, kNone, 20240112, 20240112, 20231212, 20240112},
+      {"up to date", 20240115, 1000, kNone, 20240112, 20240112, 0, 0},
+      {"a week behind, with a weekend", 20240119, 1800, kNone, 20240119, 20240119, 20240115, 20240119},
+      {"the newest day not published", 20240122, 1800, kUnpublished, 20240119, 20240119, 0, 0},
+      {"then published", 20240122, 1800, kNone, 20240122, 20240122, 20240122, 20240122},
+      {"a damaged daily archive", 20240126, 1800, kDamaged, 20240123, 20240126, 20240123, 20240124},
+      {"resumes there", 20240126, 1800, kNone, 20240126, 20240126, 20240124, 20240126},
+      {"a daily conversion fails halfway", 20240130, 1800, kBlocked, 20240126, 20240130, 20240129, 20240130},
+      {"the day is done again", 20240130, 1800, kNone, 20240130, 20240130, 20240129, 20240130},
+      {"the state file rebuilt", 20240130, 1800, kNoState, 20240130, 20240130, 0, 0},
+      {"two months behind", 20240329, 1800, kNone, 20240329, 20240329, 20240131, 20240329},
+      {"then nothing to do", 20240329, 1800, kNone, 20240329, 20240329, 0, 0},
+  };
+  for (const auto& row : rows) {
+    for (const auto& file : fs::directory_iterator(layout.DayZipDir())) fs::remove(file);
+    if (row.change == kUnpublished) remove(row.date);
+    if (row.change == kDamaged) WriteFileBytes(daily + sample::DayArchiveName(20240124), {'P', 'K', 3, 4, 0});
+    if (row.change == kBlocked) fs::remove(blocked), fs::create_directory(blocked);
+    if (row.change == kNoState) fs::remove(layout.UpdateStateFile());
+    update.Reset();
+    const bool fails = row.change == kDamaged || row.change == kBlocked;
+    EXPECT_EQ(update.Run(CatchUpRequest{.now = ChinaTime(row.date, row.hhmm)}).outcome,
+              fails ? Outcome::kFailed : Outcome::kDone) << row.what;
+    EXPECT_EQ(ReadCatchUpState(layout, kDownloadDaily).last, row.dailyLast) << row.what;
+    EXPECT_EQ(ReadCatchUpState(layout, kDownloadTick).last, row.tickLast) << row.what;
+    std::vector<int> fetched;  // the daily archives downloaded
+    for (const auto& file : fs::directory_iterator(layout.DayZipDir()))
+      fetched.push_back(std::stoi(file.path().stem().string()));
+    std::sort(fetched.begin(), fetched.end());
+    EXPECT_EQ(fetched, Weekdays(row.from, row.to, 20240101)) << row.what;
+    const bool restore = row.change == kUnpublished || row.change == kDamaged;  // the site as it was
+    ASSERT_TRUE(!restore || sample::WriteServerTree(20240122, 20240124, sample, site.path()));
+    if (row.change == kBlocked) fs::remove(blocked);
+  }
+  // Every weekday but the holiday is in the tree once, as an index's daily lines and ticks.
+  std::string index = "999999";
+  for (const sample::SampleSecurity& s : sample::MarketUniverse(20240329, 1, sample))
+    if (IsIndexType(s.type)) index = std::min(index, s.code);
+  const std::vector<uint8_t> records = ReadFileBytes(layout.DailyFile(1, index));
+  std::vector<int> dailyDates(records.size() / 32), tickDates;
+  for (std::size_t i = 0; i < dailyDates.size(); ++i) std::memcpy(&dailyDates[i], &records[i * 32], 4);
+  TickPair pair;
+  pair.Load(layout, SecurityStem(1, index));
+  for (const TickIndexEntry& entry : pair.entries()) tickDates.push_back(int{entry.date});
+  EXPECT_EQ(dailyDates, Weekdays(20231212, 20240329, 20240101));
+  EXPECT_EQ(tickDates, dailyDates);
+  DownloadConfigLoaded = 0;
+}
+
+}  // namespace
+}  // namespace marbloom::test
