@@ -29,7 +29,7 @@ int Date(const std::string& text) { return ParseDate(text).value_or(0); }
 
 // One engine per command, cancelled by Ctrl-C while its operation runs.
 OperationResult Run(const std::function<OperationResult(DailyEngine&)>& operation) {
-  DailyEngine engine(CurrentLayout());
+  DailyEngine engine(CurrentLayout(), DataTreeReady != 0);
   RunningOperation running(engine);
   return operation(engine);
 }

@@ -12,7 +12,7 @@
 
 namespace marbloom {
 
-DailyEngine::DailyEngine(DataLayout layout) : layout_(std::move(layout)) {}
+DailyEngine::DailyEngine(DataLayout layout, bool treeReady) : layout_(std::move(layout)), treeReady_(treeReady) {}
 
 std::vector<SecurityFile> DailyEngine::ListDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets,
                                                       std::string_view codePattern) const {

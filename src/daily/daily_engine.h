@@ -44,7 +44,9 @@ enum class DailyDayEnd {
 
 class DailyEngine : public OperationEngine {
  public:
-  explicit DailyEngine(DataLayout layout);
+  // `treeReady`: the data tree was created and probed; the single-record
+  // extract refuses to run on a tree that was not.
+  explicit DailyEngine(DataLayout layout, bool treeReady = true);
 
   const DataLayout& Layout() const { return layout_; }
 
@@ -111,6 +113,7 @@ class DailyEngine : public OperationEngine {
   void MoveIntoPlace(const std::string& source, const std::string& target);
 
   DataLayout layout_;
+  bool treeReady_;
   std::vector<uint8_t> buffer_;       // one daily file (plus one record)
   std::vector<uint8_t> codeList_;     // the code list of one market and day
   std::vector<uint8_t> quotes_;       // the quote file of one market and day

@@ -213,7 +213,7 @@ void PgDayLine::OnExtract() {
     return;
   }
   DailyEditFields fields;
-  DailyEngine engine(CurrentLayout());
+  DailyEngine engine(CurrentLayout(), DataTreeReady != 0);
   const int date = ReadPickers(first_, last_).first;
   const OperationResult result = engine.ExtractDailyFields(code_->text().toStdString(), date, &fields);
   if (result.done()) {
