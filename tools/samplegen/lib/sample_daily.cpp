@@ -48,7 +48,7 @@ SampleQuote QuoteOf(const Profile& p, int date, const SampleOptions& options) {
   q.high = s.high;
   q.low = s.low;
   q.volume = VolumeOf(p, s, rng);
-  const double perUnit = (s.open + s.close) / 2 * (p.security.type == 10 || p.security.type == 58 ? 100 : 1);
+  const double perUnit = (s.open + s.close) / 2 * (p.repo ? 100 : 1);
   q.amount = static_cast<double>(q.volume) * perUnit * (0.98 + 0.04 * rng.Uniform());
   if (IsIndexSecurity(p)) {
     q.advancing = static_cast<uint16_t>(rng.Below(2500));
