@@ -42,6 +42,14 @@ enum class DailyDayEnd {
   kCancelled,
 };
 
+// The daily operations a front ends with a closing message of its own, which
+// replaces the operation's last status line, also after a cancel: the batch
+// modify, the check (the count of bad files) and the merge. The window's
+// daily page and the command line both close through CloseDailyOperation.
+enum class DailyClosing { kModify, kCheck, kMerge };
+inline constexpr const char* kDailyCheckStartMessage = "检查日线文件开始";
+OperationResult CloseDailyOperation(DailyClosing operation, OperationResult result);
+
 class DailyEngine : public OperationEngine {
  public:
   // `treeReady`: the data tree was created and probed; the single-record

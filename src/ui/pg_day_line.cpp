@@ -314,16 +314,15 @@ void PgDayLine::RunModify() {
   StartRun();
   const OperationResult result = WithEngine(
       [&](DailyEngine& e) { return e.ModifyDailyRange(Dates().first, Dates().last, factors, request_.code); });
-  ShowResult(CloseWithMessage(result, "修改个股多日日线数据处理完毕!"));
+  ShowResult(CloseDailyOperation(DailyClosing::kModify, result));
   EndRun();
 }
 
 void PgDayLine::RunCheck() {
-  SetStatusText("检查日线文件开始");
+  SetStatusText(kDailyCheckStartMessage);
   StartRun();
   const OperationResult result = WithEngine([](DailyEngine& e) { return e.CheckDailyFiles(); });
-  ShowResult(CloseWithMessage(
-      result, QStringLiteral("共有%1支股票日线文件出错，细节参看日志!").arg(result.failedItems).toStdString()));
+  ShowResult(CloseDailyOperation(DailyClosing::kCheck, result));
   EndRun();
 }
 
@@ -335,7 +334,7 @@ void PgDayLine::RunMerge() {
   StartRun();
   const DataLayout source(std::string(), NormalizeDirPath(request_.sourceDir));
   const OperationResult result = WithEngine([&](DailyEngine& e) { return e.MergeDailyFiles(source); });
-  ShowResult(CloseWithMessage(result, "个股日线合并处理完毕!"));
+  ShowResult(CloseDailyOperation(DailyClosing::kMerge, result));
   EndRun();
 }
 
