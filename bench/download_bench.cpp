@@ -186,7 +186,7 @@ void BM_TransferVsCurl(benchmark::State& state) {
       start = Clock::now();
       if (!client.StartDownload(kDownloadConfig, 0).done()) Fail("DownloadClient failed: " + StatusText());
       ours.push_back(SecondsSince(start));
-      if (std::filesystem::file_size(w.layout.ConfigArchiveFile()) != static_cast<std::uintmax_t>(bytes))
+      if (std::filesystem::file_size(w.layout.DownDir() + DataLayout::kConfigArchiveName) != static_cast<std::uintmax_t>(bytes))
         Fail("incomplete download");
     }
   }

@@ -46,7 +46,6 @@ DataLayout::DataLayout(std::string workDir, std::string historyDir)
 std::string DataLayout::SettingsFile() const { return Joined(workDir_, "marbloom.ini"); }
 std::string DataLayout::DownloadConfigFile() const { return Joined(workDir_, kConfigFileName); }
 std::string DataLayout::DownDir() const { return Joined(workDir_, kDown); }
-std::string DataLayout::ConfigArchiveFile() const { return DownDir() + kConfigArchiveName; }
 std::string DataLayout::DayZipDir() const { return DownDir() + kDayZip; }
 std::string DataLayout::TickZipDir() const { return DownDir() + kTickZip; }
 std::string DataLayout::LogDir() const { return Joined(workDir_, kLogs); }

@@ -28,7 +28,6 @@ class DataLayout {
   std::string SettingsFile() const;          // marbloom.ini
   std::string DownloadConfigFile() const;    // downit5.cfg, unpacked from the configuration archive
   std::string DownDir() const;               // down/
-  std::string ConfigArchiveFile() const;     // down/downit.zip
   std::string DayZipDir() const;             // down/dayzip/
   std::string TickZipDir() const;            // down/tickzip/
   std::string LogDir() const;                // logs/

@@ -170,7 +170,7 @@ bool DownloadTransfer::Configure(CURL* curl, CURLU* url, curl_slist* headers) {
   set(CURLOPT_PROTOCOLS_STR, "http,https");
   set(CURLOPT_SSL_VERIFYPEER, 1L);
   set(CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!client_.caFile_.empty()) set(CURLOPT_CAINFO, client_.caFile_.c_str());
+  if (!client_.server_.caFile.empty()) set(CURLOPT_CAINFO, client_.server_.caFile.c_str());
   set(CURLOPT_USERAGENT, client_.userAgent_.c_str());
   set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
   set(CURLOPT_USERNAME, user_.c_str());

@@ -49,6 +49,9 @@ struct DownloadServer {
   std::string baseUrl;
   std::string user;
   std::string password;
+  // Certificate authorities to trust instead of the system's store (a test's
+  // own); verification itself is never turned off.
+  std::string caFile = {};
 };
 
 class DownloadClient {
@@ -80,9 +83,6 @@ class DownloadClient {
   const DownloadConfig& config() const { return config_; }
 
   void SetTimings(const DownloadTimings& timings) { timings_ = timings; }
-  // Test seam: trust the certificate authorities of this file instead of
-  // the system's store. Verification itself is never turned off.
-  void SetTrustedCertificates(std::string caFile) { caFile_ = std::move(caFile); }
   // Replaces the unpacking step (a benchmark measures the transfer alone).
   void SetUnpackStep(UnpackStep step) { unpack_ = std::move(step); }
 
@@ -97,7 +97,6 @@ class DownloadClient {
   DownloadConfig config_;
   std::string userAgent_;
   DownloadTimings timings_;
-  std::string caFile_;
   UnpackStep unpack_;
   std::atomic<bool> cancel_{false};
 };

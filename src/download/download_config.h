@@ -50,7 +50,6 @@ class DownloadConfigCache {
     std::lock_guard<std::mutex> lock(mutex_);
     return config_;
   }
-  bool Loaded() const { return Get().has_value(); }
   void Keep(const DownloadConfig& config) {
     std::lock_guard<std::mutex> lock(mutex_);
     config_ = config;

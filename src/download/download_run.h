@@ -100,9 +100,6 @@ class DownloadRun {
   // among the weekdays of the range (from 1), their number, and its date.
   std::function<void(int day, int days, int date)> onDay;
 
-  // The run's download client, for its test seams.
-  DownloadClient& client() { return client_; }
-
  private:
   DownloadRunResult Refuse(const char* message);
   OperationResult LoadConfig();

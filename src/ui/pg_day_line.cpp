@@ -198,7 +198,7 @@ bool PgDayLine::ReadFields(int count, DailyEditFields* fields) {
 }
 
 void PgDayLine::OnBrowse() {
-  FolderPicker picker(sourceDir_->text(), 0, this);
+  FolderPicker picker(sourceDir_->text(), this);
   if (picker.Browse() != kFolderChosen) return;
   QString folder = picker.GetPath().replace(QLatin1Char('\\'), QLatin1Char('/'));
   if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');

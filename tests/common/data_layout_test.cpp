@@ -24,7 +24,7 @@ TEST(DataLayout, NamesEveryPathOfTheTree) {
       {l.TickDataFile("sz000001"), "/h/newtick/sz000001.vtc"},
       {l.TickIndexTemp(), "/h/newtick/vid.tmp"},  {l.TickDataTemp(), "/h/newtick/vtc.tmp"},
       {l.TickArchiveFile(20220505), "/h/newdatetick/20220505.htc"},
-      {l.ConfigArchiveFile(), "/w/down/downit.zip"}, {DataLayout::DayArchiveName(20220505), "20220505.zip"},
+      {DataLayout::DayArchiveName(20220505), "20220505.zip"},
   };
   for (const auto& [actual, expected] : paths) EXPECT_EQ(actual, expected);
 }

@@ -113,8 +113,9 @@ TEST(DownloadRunNginxThreaded, HttpsNeedsAVerifiedCertificate) {
   NginxServer nginx;
   ASSERT_TRUE(nginx.Start(site.path(), true));
   for (const bool trusted : {true, false}) {
-    DownloadRun run(SetupFor(tree, nginx, false, nullptr));
-    if (trusted) run.client().SetTrustedCertificates(nginx.caFile());
+    DownloadRunSetup setup = SetupFor(tree, nginx, false, nullptr);
+    if (trusted) setup.server.caFile = nginx.caFile();
+    DownloadRun run(setup);
     run.Reset();
     const OperationResult result = run.Run(DownloadRequest{10, LocalNoonOf(20220509), LocalNoonOf(20220509), true});
     EXPECT_EQ(result.outcome, trusted ? Outcome::kDone : Outcome::kFailed);
