@@ -61,33 +61,44 @@ DownloadRunResult DownloadRun::Run(const DownloadRequest& request) {
   }
   std::vector<DownloadDay> days = DownloadDays(kind, first, last);
   ReportF("%s", kDownloadFinishedMessage);
-  int obtainedFirst = 0, obtainedLast = 0, failedDays = 0;
-  for (const DownloadDay& day : days) {
-    if (day.fetched.done()) {
-      if (obtainedFirst == 0) obtainedFirst = day.date;
-      obtainedLast = day.date;
-    }
-    // A day the server has not got is no failure, nor is a cancelled one.
-    failedDays += day.fetched.outcome == Outcome::kFailed || day.fetched.outcome == Outcome::kBusy;
-  }
-  const OperationResult downloads{failedDays > 0 ? Outcome::kFailed : Outcome::kDone, kDownloadFinishedMessage,
-                                  failedDays};
-  if (obtainedFirst == 0) {
-    const Outcome none = failedDays > 0 ? Outcome::kFailed : Outcome::kNothingToDo;
-    return Finish(OperationResult{none, kDownloadFinishedMessage, failedDays}, std::move(days));
+  const DayTally tally = TallyDays(days);
+  const OperationResult downloads{tally.failed > 0 ? Outcome::kFailed : Outcome::kDone, kDownloadFinishedMessage,
+                                  tally.failed};
+  if (tally.obtained == 0) {
+    const Outcome none = tally.failed > 0 ? Outcome::kFailed : Outcome::kNothingToDo;
+    return Finish(OperationResult{none, kDownloadFinishedMessage, tally.failed}, std::move(days));
   }
   // After a cancel of the whole run no conversion step starts.
   if (!request.convert || stopAll_.load()) return Finish(downloads, std::move(days));
-  OperationResult conversion = Convert(kind, obtainedFirst, obtainedLast);
-  if (conversion.outcome == Outcome::kNothingToDo) {  // days obtained, and none of them reached the tree
+  const OperationResult conversion = ConvertObtained(kind, tally, days);
+  return Finish(CombineSteps(downloads, conversion), std::move(days));
+}
+
+// Converts the range from the first to the last day obtained and marks the
+// days that reached the tree; a conversion that found nothing of them fails.
+OperationResult DownloadRun::ConvertObtained(int kind, const DayTally& tally, std::vector<DownloadDay>& days) {
+  OperationResult conversion = Convert(kind, tally.first, tally.last);
+  if (conversion.outcome == Outcome::kNothingToDo) {
     for (const DownloadDay& day : days)
       if (day.fetched.done()) RunLog("%08d的数据未能转档!", day.date);
     conversion.outcome = Outcome::kFailed;
-    conversion.failedItems += static_cast<int>(
-        std::count_if(days.begin(), days.end(), [](const DownloadDay& day) { return day.fetched.done(); }));
+    conversion.failedItems += tally.obtained;
   }
   for (DownloadDay& day : days) day.reachedTree = day.fetched.done() && conversion.done();
-  return Finish(CombineSteps(downloads, conversion), std::move(days));
+  return conversion;
+}
+
+// A day the server has not got is no failure, nor is a cancelled one.
+DownloadRun::DayTally DownloadRun::TallyDays(const std::vector<DownloadDay>& days) {
+  DayTally tally;
+  for (const DownloadDay& day : days) {
+    if (day.fetched.done()) {
+      if (tally.obtained++ == 0) tally.first = day.date;
+      tally.last = day.date;
+    }
+    tally.failed += day.fetched.outcome == Outcome::kFailed || day.fetched.outcome == Outcome::kBusy;
+  }
+  return tally;
 }
 
 // The configuration the front keeps, or a fresh one from the server, which

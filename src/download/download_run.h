@@ -101,9 +101,15 @@ class DownloadRun {
   std::function<void(int day, int days, int date)> onDay;
 
  private:
+  struct DayTally {
+    int first = 0, last = 0;  // the first and last day obtained
+    int obtained = 0, failed = 0;
+  };
   DownloadRunResult Refuse(const char* message);
   OperationResult LoadConfig();
   std::vector<DownloadDay> DownloadDays(int kind, int first, int last);
+  static DayTally TallyDays(const std::vector<DownloadDay>& days);
+  OperationResult ConvertObtained(int kind, const DayTally& tally, std::vector<DownloadDay>& days);
   OperationResult Convert(int kind, int first, int last);
   // Runs one conversion step on a fresh engine that Cancel can reach.
   template <class Engine, class Step>
