@@ -132,15 +132,11 @@ Workplace MakeWorkplace() {
   w.layout = DataLayout(w.work, w.history);
   AppSettings& s = Settings();
   s.historyDir = w.history;
-  s.downDir = w.layout.DownDir();
-  s.dayZipDir = w.layout.DayZipDir();
-  s.tickZipDir = w.layout.TickZipDir();
   SetWorkDirectory(w.work);
   SetRunLogDirectory(w.layout.LogDir());
   for (const std::string& dir : {w.layout.DayZipDir(), w.layout.TickZipDir(), w.layout.LogDir()})
     std::filesystem::create_directories(dir);
   for (const DataLayout::TreeFolder& f : w.layout.TreeFolders()) std::filesystem::create_directories(f.path);
-  DataTreeReady = 1;
   return w;
 }
 
@@ -155,7 +151,7 @@ void BM_TransferVsCurl(benchmark::State& state) {
   {
     std::vector<char> block(1 << 20);
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>((i * 2654435761u) >> 17);
-    std::ofstream out(site + "downit.zip", std::ios::binary);
+    std::ofstream out(site + DataLayout::kConfigArchiveName, std::ios::binary);
     for (long long m = 0; m < megabytes; ++m) out.write(block.data(), static_cast<std::streamsize>(block.size()));
   }
   const std::string hash = [] {
@@ -176,10 +172,11 @@ void BM_TransferVsCurl(benchmark::State& state) {
                 site + ";\n  auth_basic \"marbloom\";\n  auth_basic_user_file " + nginx + "htpasswd;\n }\n}\n");
   const pid_t server = Spawn({"/usr/sbin/nginx", "-p", nginx, "-c", nginx + "nginx.conf", "-e", nginx + "error.log"}, port);
   const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
-  const std::string curl = "curl -s -u BRIMSTONEX52:MARLIN39 -o " + w.root + "curl.zip " + base + "downit.zip";
+  const std::string curl = std::string("curl -s -u ") + kDefaultServerUser + ":" + kDefaultServerPassword + " -o " +
+                           w.root + "curl.zip " + base + DataLayout::kConfigArchiveName;
 
-  DownloadClient client(w.layout, base);
-  client.SetUnpackStep([](const std::string&, int) { return 1; });
+  DownloadClient client(w.layout, DownloadServer{base, kDefaultServerUser, kDefaultServerPassword});
+  client.SetUnpackStep([](const std::string&, int) { return OperationResult{}; });
   std::vector<double> ours, theirs;
   for (auto _ : state) {
     for (int round = 0; round < kRounds; ++round) {
@@ -187,9 +184,9 @@ void BM_TransferVsCurl(benchmark::State& state) {
       if (std::system(curl.c_str()) != 0) Fail("curl failed");
       theirs.push_back(SecondsSince(start));
       start = Clock::now();
-      if (client.StartDownload(kDownloadConfig, 0) != 1) Fail("DownloadClient failed: " + StatusText());
+      if (!client.StartDownload(kDownloadConfig, 0).done()) Fail("DownloadClient failed: " + StatusText());
       ours.push_back(SecondsSince(start));
-      if (std::filesystem::file_size(w.layout.DownDir() + "downit.zip") != static_cast<std::uintmax_t>(bytes))
+      if (std::filesystem::file_size(w.layout.DownDir() + DataLayout::kConfigArchiveName) != static_cast<std::uintmax_t>(bytes))
         Fail("incomplete download");
     }
   }
@@ -219,12 +216,12 @@ void BM_FullMarketDayRoad(benchmark::State& state) {
   std::vector<Stage> stages;
   for (auto _ : state) {
     Workplace w = MakeWorkplace();
-    DownloadClient client(w.layout, base);
-    if (!LoadDownloadConfig(client)) Fail("no configuration");
+    DownloadClient client(w.layout, DownloadServer{base, kDefaultServerUser, kDefaultServerPassword});
+    if (!LoadDownloadConfig(client).done()) Fail("no configuration");
     double unpackSeconds = 0;
     client.SetUnpackStep([&](const std::string& name, int type) {
       const Clock::time_point start = Clock::now();
-      const int result = UnpackArchive(w.layout, name, type);
+      OperationResult result = UnpackDownloadedArchive(w.layout, name, type);
       unpackSeconds = SecondsSince(start);
       return result;
     });
@@ -233,7 +230,7 @@ void BM_FullMarketDayRoad(benchmark::State& state) {
     stages.clear();
     for (int kind : {kDownloadDaily, kDownloadTick}) {
       const Clock::time_point start = Clock::now();
-      if (client.StartDownload(kind, kRoadDay) != 1) Fail("download failed: " + StatusText());
+      if (!client.StartDownload(kind, kRoadDay).done()) Fail("download failed: " + StatusText());
       const double total = SecondsSince(start);
       stages.push_back({kind == kDownloadDaily ? "download daily" : "download tick", total - unpackSeconds});
       stages.push_back({kind == kDownloadDaily ? "unpack daily" : "unpack tick", unpackSeconds});
@@ -269,6 +266,7 @@ void BM_HugeConfigLoad(benchmark::State& state) {
   for (int i = 1; i <= 30; ++i) text += "PATH" + std::to_string(100 + i).substr(1) + "=d/\r\n";
   WriteText(w.layout.DownloadConfigFile(), text);
   double load = 0, read = 0;
+  DownloadConfig config;
   for (auto _ : state) {
     Clock::time_point start = Clock::now();
     std::ifstream in(w.layout.DownloadConfigFile(), std::ios::binary);
@@ -277,10 +275,10 @@ void BM_HugeConfigLoad(benchmark::State& state) {
     benchmark::DoNotOptimize(lines);
     read = SecondsSince(start);
     start = Clock::now();
-    ReadDownloadConfig(w.layout, "http://127.0.0.1/");
+    config = ReadDownloadConfig(w.layout, "http://127.0.0.1/");
     load = SecondsSince(start);
   }
-  if (ServerPath(29) != "http://127.0.0.1/d/") Fail("the configuration did not load");
+  if (config.ServerPath(29) != "http://127.0.0.1/d/") Fail("the configuration did not load");
   std::filesystem::remove_all(w.root);
   state.counters["load_s"] = load;
   state.counters["load_vs_one_read"] = load / read;

@@ -112,7 +112,7 @@ Store& TheStore() {
       for (const sample::SampleTickDay& day : sample::TickDays(s.dates[d], options)) {
         std::vector<uint8_t> stored =
             sample::StoreTickBlock(sample::EncodeTickBlock(day.ticks, day.reserved), !day.storedUncompressed);
-        AddDay(pairs[kMarketPrefix[day.market] + day.code], day, s.dates[d], stored);
+        AddDay(pairs[SecurityStem(day.market, day.code)], day, s.dates[d], stored);
         s.blocks.push_back({static_cast<int>(d), day.unpackedLength, day.ticks.size(), std::move(stored)});
       }
     }

@@ -131,7 +131,7 @@ Store& TheStore() {
     std::map<std::string, std::size_t> byStem;
     for (std::size_t j = 0; j < st.archives.size(); ++j)
       for (const TickArchiveItem& item : st.archives[j].directory) {
-        const std::string stem = std::string(kMarketPrefix[item.market]) + item.code;
+        const std::string stem = SecurityStem(item.market, item.code);
         auto [it, added] = byStem.try_emplace(stem, st.securities.size());
         if (added) st.securities.push_back(Security{item.market, item.code, stem, {}, {}});
         st.securities[it->second].newBlocks.push_back(&item);

@@ -67,11 +67,13 @@ bool IsCalendarDate(uint32_t date);
 
 // The record's date as the daily check judges it against the one before,
 // and whether the calendar knows it.
-RowFlag DailyFlag(uint32_t date, uint32_t before, bool first) {
-  if (date == 0) return RowFlag::kZeroDate;
-  if (!first && date <= before) return RowFlag::kDateNotRising;
-  if (!IsCalendarDate(date)) return RowFlag::kNotADate;
-  return RowFlag::kNone;
+RowFlag DailyFlag(uint32_t date, uint32_t before) {
+  switch (DailyDateFaultOf(date, before)) {
+    case DailyDateFault::kZero: return RowFlag::kZeroDate;
+    case DailyDateFault::kNotRising: return RowFlag::kDateNotRising;
+    case DailyDateFault::kNone: break;
+  }
+  return IsCalendarDate(date) ? RowFlag::kNone : RowFlag::kNotADate;
 }
 
 // Byte 30 keeps only the low 8 bits of the lot size, above the remainder.
@@ -128,7 +130,7 @@ bool ReadDaily(const DataLayout& layout, DataView& view) {
     for (std::size_t i = 0; i < size / kDailyRecordSize; ++i) {
       DailyRecord record;
       std::memcpy(&record, piece.data() + i * kDailyRecordSize, sizeof record);
-      const RowFlag flag = DailyFlag(record.date, before, offset == 0 && i == 0);
+      const RowFlag flag = DailyFlag(record.date, before);
       before = record.date;
       lastShown = InRange(r, record.date) || (record.date == 0 && lastShown);
       if (!lastShown) continue;

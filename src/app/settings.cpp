@@ -50,6 +50,23 @@ MinuteOptions CurrentMinuteOptions() {
   return MinuteOptions{s.minuteDays, s.fiveMinuteDays, s.tckv4};
 }
 
+std::atomic<int> DataTreeReady{0};
+
+DownloadConfigCache& KeptDownloadConfig() {
+  static DownloadConfigCache config;
+  return config;
+}
+
+DownloadServer CurrentDownloadServer() {
+  return DownloadServer{Settings().downloadBase, kDefaultServerUser, kDefaultServerPassword};
+}
+
+DownloadRunSetup CurrentDownloadSetup() {
+  const AppSettings& s = Settings();
+  return DownloadRunSetup{CurrentLayout(),           DataTreeReady != 0,     CurrentDownloadServer(),
+                          s.minutesAfterTick != 0,   CurrentMinuteOptions(), &KeptDownloadConfig()};
+}
+
 void LoadSettings(AppSettings& settings) {
   settings = AppSettings{};
   const std::string file = SettingsFilePath();
@@ -58,12 +75,7 @@ void LoadSettings(AppSettings& settings) {
   settings.historyDir = NormalizeDirPath(
       TrimSpaces(ProfileReadString(file, "PATH", "VIPDOC", kDefaultHistoryDir, kSettingTextBuffer)),
       kPathCapacity);
-  const DataLayout layout(g_workDirectory, settings.historyDir);
-  settings.downDir = layout.DownDir();
-  settings.dayZipDir = layout.DayZipDir();
-  settings.tickZipDir = layout.TickZipDir();
-  settings.logDir = layout.LogDir();
-  SetRunLogDirectory(settings.logDir);
+  SetRunLogDirectory(DataLayout(g_workDirectory, settings.historyDir).LogDir());
   settings.minuteDays = std::clamp(ProfileReadInt(file, "CTRL", "MINDAYS", 120), 50, 500);
   settings.fiveMinuteDays = std::clamp(settings.minuteDays * 5, 50, 500);
   settings.minutesAfterTick = ProfileReadInt(file, "CTRL", "TRANSMIN", 1);

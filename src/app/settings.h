@@ -1,9 +1,15 @@
 #pragma once
 // The settings record, its profile file "marbloom.ini" in the work directory,
-// and the work directory itself.
+// the work directory itself, and what the fronts keep beside the settings for
+// the engines they build: whether the data tree is ready and the download
+// configuration.
+#include <atomic>
 #include <string>
 
 #include "common/data_layout.h"
+#include "download/download_client.h"
+#include "download/download_config.h"
+#include "download/download_run.h"
 #include "tickdata/minute_engine.h"
 
 namespace marbloom {
@@ -11,14 +17,14 @@ namespace marbloom {
 // Base URL of the sample archive server that ships with the program.
 inline constexpr const char* kDefaultDownloadBase = "http://127.0.0.1:8650/";
 inline constexpr const char* kDefaultHistoryDir = "..\\data\\vipdoc\\";
+// HTTP Basic credentials the download server expects; a base URL that names
+// its own credentials sends those instead.
+inline constexpr const char* kDefaultServerUser = "BRIMSTONEX52";
+inline constexpr const char* kDefaultServerPassword = "MARLIN39";
 
 struct AppSettings {
   std::string downloadBase;  // DOMAIN
   std::string historyDir;    // VIPDOC, '/' separators, trailing '/'
-  std::string downDir;       // the work directory's DataLayout::DownDir()
-  std::string dayZipDir;     // ... DayZipDir()
-  std::string tickZipDir;    // ... TickZipDir()
-  std::string logDir;        // ... LogDir()
   int minuteDays = 0;        // MINDAYS clamped to 50..500
   int fiveMinuteDays = 0;    // 5 x minuteDays clamped to 50..500
   int minutesAfterTick = 0;  // TRANSMIN
@@ -40,6 +46,17 @@ std::string SettingsFilePath();
 DataLayout CurrentLayout();
 // The retention days and TCKV4 of the settings, for a minute engine.
 MinuteOptions CurrentMinuteOptions();
+
+// Whether the data tree of the settings was created and probed (start-up and
+// every settings confirmation set it); engines are told, they never read it.
+extern std::atomic<int> DataTreeReady;
+// The download configuration the fronts keep between download runs; the
+// settings confirmation forgets it.
+DownloadConfigCache& KeptDownloadConfig();
+// The download server of the settings, with the built-in credentials.
+DownloadServer CurrentDownloadServer();
+// A download run on the current settings, tree readiness and kept configuration.
+DownloadRunSetup CurrentDownloadSetup();
 
 // Reads the settings file; a missing file or key gives the defaults.
 void LoadSettings(AppSettings& settings);

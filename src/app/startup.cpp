@@ -101,7 +101,7 @@ OperationResult ConfirmSettings(const AppSettings& entered) {
   const bool ready = CreateDataTree(CurrentLayout(), false, &failure);
   DataTreeReady = ready;
   if (!ready) return OperationResult{Outcome::kFailed, failure, 1};
-  DownloadConfigLoaded = 0;
+  KeptDownloadConfig().Forget();
   if (!SyncFileSystemOf(WorkDirectory())) return Failed("设置文件" + SettingsFilePath() + "写入磁盘失败!");
   return OperationResult{Outcome::kDone, "设置已更改!", 0};
 }

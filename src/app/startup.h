@@ -34,8 +34,8 @@ bool StartUp();
 // would not read back as entered is refused (kInvalid) and nothing changes. A
 // settings file that cannot be written fails with the file as it was.
 // Otherwise the settings are saved and loaded again, and the data tree is
-// created with messages: DataTreeReady follows it, a good tree clears
-// DownloadConfigLoaded and ends done ("设置已更改!"), a bad one fails with the
+// created with messages: DataTreeReady follows it, a good tree forgets the
+// kept download configuration and ends done ("设置已更改!"), a bad one fails with the
 // tree's message (already shown through the message sink).
 OperationResult ConfirmSettings(const AppSettings& entered);
 

@@ -108,7 +108,7 @@ bool MoveFileAnywhere(const std::string& source, const std::string& target) {
   if (errno != EXDEV) return false;
   int in = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in < 0) return false;
-  std::string temp = target + ".part";
+  std::string temp = target + kPartialFileSuffix;
   ::unlink(temp.c_str());
   int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {

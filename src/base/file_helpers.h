@@ -36,6 +36,10 @@ bool WriteAllAt(int fd, const void* data, std::size_t size, int64_t offset);
 // Reads exactly `size` bytes at `offset`; false on a short or failed read.
 bool ReadAllAt(int fd, void* data, std::size_t size, int64_t offset);
 
+// What a temporary beside the file it will replace adds to that file's name
+// (an unpacked entry, a copied archive, a file moved across file systems).
+inline constexpr const char* kPartialFileSuffix = ".part";
+
 // The one way a file is replaced: `source`, a temporary in the same folder
 // that is complete and closed, is renamed over `target` in one atomic step.
 bool ReplaceFileAtomically(const std::string& source, const std::string& target);

@@ -65,7 +65,7 @@ bool PlaceArchive(const std::string& source, const std::string& target) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (fs::equivalent(source, target, ec)) return true;
-  const std::string temporary = target + ".part";
+  const std::string temporary = target + kPartialFileSuffix;
   fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, ec);
   std::error_code sourceError, copyError;
   const auto sourceSize = fs::file_size(source, sourceError);
@@ -85,7 +85,7 @@ int ImportArchive(const std::string& archive, const std::string& kind) {
   TreeWriteLock lock(layout);
   if (!lock.held()) return FinishWith(lock.Refuse());
   const int type = ImportKinds().at(kind);
-  const std::string name = type == kDownloadConfig ? std::string("downit.zip")
+  const std::string name = type == kDownloadConfig ? std::string(DataLayout::kConfigArchiveName)
                                                    : std::filesystem::path(archive).filename().string();
   std::error_code ec;
   if (!std::filesystem::is_regular_file(archive, ec)) return FinishWith(Failed(kArchiveMissingMessage));

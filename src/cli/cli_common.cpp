@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/settings.h"
 #include "base/run_log.h"
 #include "base/version.h"
 #include "cli/cli_progress.h"

@@ -29,7 +29,7 @@ int Date(const std::string& text) { return ParseDate(text).value_or(0); }
 
 // One engine per command, cancelled by Ctrl-C while its operation runs.
 OperationResult Run(const std::function<OperationResult(DailyEngine&)>& operation) {
-  DailyEngine engine(CurrentLayout());
+  DailyEngine engine(CurrentLayout(), DataTreeReady != 0);
   RunningOperation running(engine);
   return operation(engine);
 }
@@ -61,17 +61,15 @@ int Scale(const DailyArgs& a) {
   const DailyFactors factors{a.open, a.high, a.low, a.close, a.volume, a.amount};
   const OperationResult result =
       Run([&](DailyEngine& engine) { return engine.ModifyDailyRange(Date(a.from), Date(a.to), factors, pattern); });
-  return FinishWith(CloseWithMessage(result, "修改个股多日日线数据处理完毕!"));
+  return FinishWith(CloseDailyOperation(DailyClosing::kModify, result));
 }
 
 int Check() {
   const OperationResult result = Run([](DailyEngine& engine) {
-    SetStatusText("检查日线文件开始");
+    SetStatusText(kDailyCheckStartMessage);
     return engine.CheckDailyFiles();
   });
-  char message[160];
-  std::snprintf(message, sizeof message, "共有%d支股票日线文件出错，细节参看日志!", result.failedItems);
-  return FinishWith(CloseWithMessage(result, message));
+  return FinishWith(CloseDailyOperation(DailyClosing::kCheck, result));
 }
 
 // The folder picker turns '\' into '/' and ends the folder with '/'.
@@ -80,7 +78,7 @@ int Merge(const DailyArgs& a) {
   if (source.empty()) return UsageFailure("请先选择用于补充的vipdoc源!");
   const DataLayout other(std::string(), NormalizeDirPath(source));
   const OperationResult result = Run([&](DailyEngine& engine) { return engine.MergeDailyFiles(other); });
-  return FinishWith(CloseWithMessage(result, "个股日线合并处理完毕!"));
+  return FinishWith(CloseDailyOperation(DailyClosing::kMerge, result));
 }
 
 int Extract(const DailyArgs& a) {

@@ -28,27 +28,26 @@ struct RunArgs {
 
 int LoadConfig() {
   if (int code = RequireDataTree(kDataGuardMessage)) return code;
-  DownloadClient client(CurrentLayout(), Settings().downloadBase);
-  bool loaded = false;
+  DownloadClient client(CurrentLayout(), CurrentDownloadServer());
+  OperationResult loaded;
   {
     RunningOperation running([&client] { client.Cancel(); });
     loaded = LoadDownloadConfig(client);
   }
-  if (!loaded) {
+  if (!loaded.done()) {
     ReportF("%s", kConfigFailedMessage);
-    return Finish(client.Cancelled() ? kExitCancelled : kExitFailed);
+    return Finish(loaded.outcome == Outcome::kCancelled ? kExitCancelled : kExitFailed);
   }
   // Server text, shown without credentials and without control characters.
   for (int i = 0; i < kServerTableEntries; ++i)
-    if (std::string path = ServerPath(i); !path.empty())
+    if (std::string path = client.config().ServerPath(i); !path.empty())
       std::printf("PATH%02d=%s\n", i + 1, PrintableText(RedactedUrl(path)).c_str());
   return Finish(kExitDone);
 }
 
 int Download(int kind, const RunArgs& args) {
   if (int code = RequireDataTree(kDataGuardMessage)) return code;
-  const AppSettings& settings = Settings();
-  DownloadRun run(CurrentLayout(), settings.downloadBase, settings.minutesAfterTick != 0, CurrentMinuteOptions());
+  DownloadRun run(CurrentDownloadSetup());
   run.Reset();
   const DownloadRequest request{kind, LocalNoonOf(ParseDate(args.from).value_or(0)),
                                 LocalNoonOf(ParseDate(args.to).value_or(0)), !args.noConvert};
@@ -81,8 +80,7 @@ int Update(const UpdateArgs& args) {
     SetStatusText("试运行, 未做任何改动.");
     return Finish(kExitDone);
   }
-  const AppSettings& settings = Settings();
-  CatchUp update(CurrentLayout(), settings.downloadBase, settings.minutesAfterTick != 0, CurrentMinuteOptions());
+  CatchUp update(CurrentDownloadSetup());
   update.Reset();
   RunningOperation running([&update] { update.CancelAll(); });
   return FinishWith(update.Run(request));

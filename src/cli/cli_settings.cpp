@@ -18,9 +18,10 @@ int ShowSettings() {
   const AppSettings& s = Settings();
   std::printf("DOMAIN=%s\nVIPDOC=%s\nMINDAYS=%d\nTRANSMIN=%d\nTCKV4=%d\n", s.downloadBase.c_str(),
               s.historyDir.c_str(), s.minuteDays, s.minutesAfterTick, s.tckv4);
+  const DataLayout layout = CurrentLayout();
   std::printf("FIVEMINDAYS=%d\nWORKDIR=%s\nDOWNDIR=%s\nDAYZIPDIR=%s\nTICKZIPDIR=%s\nLOGDIR=%s\n",
-              s.fiveMinuteDays, WorkDirectory().c_str(), s.downDir.c_str(), s.dayZipDir.c_str(),
-              s.tickZipDir.c_str(), s.logDir.c_str());
+              s.fiveMinuteDays, WorkDirectory().c_str(), layout.DownDir().c_str(), layout.DayZipDir().c_str(),
+              layout.TickZipDir().c_str(), layout.LogDir().c_str());
   std::printf("DATATREE=%d\n", DataTreeReady.load());
   return kExitDone;
 }

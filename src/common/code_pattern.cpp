@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/market.h"
+
 namespace marbloom {
 namespace {
 
@@ -13,10 +15,11 @@ char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c
 }  // namespace
 
 std::array<bool, 3> SelectMarkets(std::string_view pattern) {
-  if (pattern.size() < 2) return {false, false, false};
-  char a = pattern[0], b = pattern[1];
-  return {Matches(a, 's') && Matches(b, 'z'), Matches(a, 's') && Matches(b, 'h'),
-          Matches(a, 'b') && Matches(b, 'j')};
+  std::array<bool, 3> selected{false, false, false};
+  if (pattern.size() < 2) return selected;
+  for (int market = 0; market < kMarketCount; ++market)
+    selected[market] = Matches(pattern[0], kMarketPrefix[market][0]) && Matches(pattern[1], kMarketPrefix[market][1]);
+  return selected;
 }
 
 bool HasPatternLength(std::string_view pattern) { return pattern.size() == 8; }
@@ -39,9 +42,11 @@ bool IsSixDigitCode(std::string_view code) {
 
 std::optional<SingleSecurity> ParseSingleSecurity(std::string_view text, bool allowBj) {
   if (text.size() != 8) return std::nullopt;
-  std::string prefix{Lower(text[0]), Lower(text[1])};
-  int market = prefix == "sz" ? 0 : prefix == "sh" ? 1 : (prefix == "bj" && allowBj) ? 2 : -1;
-  if (market < 0 || !IsSixDigitCode(text.substr(2))) return std::nullopt;
+  const std::string prefix{Lower(text[0]), Lower(text[1])};
+  const int markets = allowBj ? kMarketCount : 2;  // bj is the last market
+  int market = 0;
+  while (market < markets && prefix != kMarketPrefix[market]) ++market;
+  if (market == markets || !IsSixDigitCode(text.substr(2))) return std::nullopt;
   return SingleSecurity{market, std::string(text.substr(2))};
 }
 

@@ -44,12 +44,28 @@ DataLayout::DataLayout(std::string workDir, std::string historyDir)
     : workDir_(std::move(workDir)), historyDir_(std::move(historyDir)) {}
 
 std::string DataLayout::SettingsFile() const { return Joined(workDir_, "marbloom.ini"); }
-std::string DataLayout::DownloadConfigFile() const { return Joined(workDir_, "downit5.cfg"); }
+std::string DataLayout::DownloadConfigFile() const { return Joined(workDir_, kConfigFileName); }
 std::string DataLayout::UpdateStateFile() const { return Joined(workDir_, "update.ini"); }
 std::string DataLayout::DownDir() const { return Joined(workDir_, kDown); }
 std::string DataLayout::DayZipDir() const { return DownDir() + kDayZip; }
 std::string DataLayout::TickZipDir() const { return DownDir() + kTickZip; }
 std::string DataLayout::LogDir() const { return Joined(workDir_, kLogs); }
+
+std::string DataLayout::DayArchiveName(int date) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%04d%02d%02d.zip", date / 10000, date / 100 % 100, date % 100);
+  return name;
+}
+
+int DataLayout::DateOfDayArchive(std::string_view name) {
+  if (name.size() != 12 || !name.ends_with(".zip")) return 0;
+  int date = 0;
+  for (char c : name.substr(0, 8)) {
+    if (c < '0' || c > '9') return 0;
+    date = date * 10 + (c - '0');
+  }
+  return date;
+}
 
 std::string DataLayout::MarketDir(int market, std::string_view folder) const {
   std::string dir = historyDir_;
@@ -109,8 +125,6 @@ std::string DataLayout::TickArchiveDir() const { return Joined(historyDir_, kTic
 std::string DataLayout::TickArchiveFile(int date) const {
   return TickArchiveDir() + std::to_string(date) + ".htc";
 }
-std::string DataLayout::OldTickArchiveDir() const { return Joined(historyDir_, kOldTickArchives); }
-std::string DataLayout::OldTickStoreDir() const { return Joined(historyDir_, kOldTickStore); }
 
 std::string DataLayout::WriterLockFile() const { return Joined(historyDir_, "marbloom.lock"); }
 

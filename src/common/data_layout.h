@@ -4,7 +4,8 @@
 // engine, the unpacking, the data-tree creation, the fronts and the sample
 // tools take their paths from a DataLayout.
 //
-//   <work>/       marbloom.ini, downit5.cfg, update.ini, down/ (dayzip/, tickzip/), logs/
+//   <work>/       marbloom.ini, downit5.cfg, update.ini, down/ (downit.zip, dayzip/ and
+//                 tickzip/ holding <YYYYMMDD>.zip), logs/
 //   <history>/    sz/ sh/ bj/ each with lday/ (daily), minline/ (1-minute),
 //                 fzline/ (5-minute); refmhq/ (daily sources), newtick/ (tick
 //                 store), newdatetick/ (daily tick archives), datetick/, tick/
@@ -31,6 +32,14 @@ class DataLayout {
   std::string DayZipDir() const;             // down/dayzip/
   std::string TickZipDir() const;            // down/tickzip/
   std::string LogDir() const;                // logs/
+
+  // The archives the download server publishes: the configuration archive
+  // under the base URL, one archive per day under a kind's server path.
+  static constexpr const char* kConfigArchiveName = "downit.zip";
+  static constexpr const char* kConfigFileName = "downit5.cfg";  // its one entry
+  static std::string DayArchiveName(int date);  // <YYYYMMDD>.zip
+  // The date a day archive's name gives, or 0 for any other name.
+  static int DateOfDayArchive(std::string_view name);
 
   // History tree: daily lines.
   std::string DailyDir(int market) const;                          // <mm>/lday/
@@ -63,11 +72,9 @@ class DataLayout {
   static constexpr std::string_view kTickDataExtension = ".vtc";
 
   // Daily tick archives: newdatetick/<date>.htc; the older datetick/ and tick/
-  // folders are kept for the quote client.
+  // folders are made for the quote client and never written.
   std::string TickArchiveDir() const;
   std::string TickArchiveFile(int date) const;
-  std::string OldTickArchiveDir() const;  // datetick/
-  std::string OldTickStoreDir() const;    // tick/
 
   // The lock file that admits one writing operation at a time to the tree.
   std::string WriterLockFile() const;

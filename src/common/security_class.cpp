@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <initializer_list>
 
 namespace marbloom {
 namespace {
@@ -96,25 +97,26 @@ const TypeTable& MarketTable(int market) {
 
 constexpr int8_t kDefaultTypes[3] = {49, 99, 119};
 
-bool IsTenUnitType(int type) {
-  switch (type) {
-    case 7: case 8: case 9: case 10: case 55: case 56: case 57: case 58: case 64: case 112:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool IsThreeDecimalHundredUnitType(int type) {
-  switch (type) {
-    case 11: case 12: case 14: case 53: case 59: case 60: case 61: case 62:
-      return true;
-    default:
-      return false;
-  }
+bool OneOf(int type, std::initializer_list<int> types) {
+  for (int t : types)
+    if (t == type) return true;
+  return false;
 }
 
 }  // namespace
+
+bool TypeIn(int type, TypeSet set) {
+  switch (set) {
+    case TypeSet::kIndex: return OneOf(type, {1, 51, 101});
+    case TypeSet::kThreeDecimals: return OneOf(type, {5, 54, 11, 12, 14, 53, 59, 60, 61, 62});
+    case TypeSet::kTenUnit: return OneOf(type, {7, 8, 9, 10, 55, 56, 57, 58, 64, 112});
+    case TypeSet::kUnitVolume: return OneOf(type, {1, 51, 101, 5, 54});
+    case TypeSet::kAmountFromVolume: return OneOf(type, {10, 58});
+    case TypeSet::kCloseOnly: return OneOf(type, {12, 60, 62});
+    case TypeSet::kRunningExtra: return OneOf(type, {12, 14, 60, 62});
+  }
+  return false;
+}
 
 int8_t ClassifySecurity(int market, std::string_view code) {
   if (market < 0 || market > 2) return 0;
@@ -128,22 +130,23 @@ int8_t ClassifySecurity(int market, std::string_view code) {
 }
 
 int PriceDecimals(int market, std::string_view code, int tckv4) {
-  int type = ClassifySecurity(market, code);
-  if (type == 5 || type == 54 || IsThreeDecimalHundredUnitType(type)) return 3;
-  if (IsTenUnitType(type)) return tckv4 != 0 ? 4 : 3;
+  const int type = ClassifySecurity(market, code);
+  if (TypeIn(type, TypeSet::kThreeDecimals)) return 3;
+  if (TypeIn(type, TypeSet::kTenUnit)) return tckv4 != 0 ? 4 : 3;
   return 2;
 }
 
+// Of the types counted one by one, only the sh indexes "888..." (type 101)
+// begin with 888; those count in hundreds.
 int VolumeUnit(int market, std::string_view code) {
-  int type = ClassifySecurity(market, code);
-  if (type == 1 || type == 51 || type == 5 || type == 54) return 1;
-  if (type == 101) return code.substr(0, 3) == "888" ? 100 : 1;
-  if (IsTenUnitType(type)) return 10;
+  const int type = ClassifySecurity(market, code);
+  if (TypeIn(type, TypeSet::kUnitVolume)) return code.substr(0, 3) == "888" ? 100 : 1;
+  if (TypeIn(type, TypeSet::kTenUnit)) return 10;
   return 100;
 }
 
 int16_t DailyVolumeDivisor(int market, std::string_view code) {
-  return IsTenUnitType(ClassifySecurity(market, code)) ? 10 : 1;
+  return TypeIn(ClassifySecurity(market, code), TypeSet::kTenUnit) ? 10 : 1;
 }
 
 int PriceScale(int decimals) {
@@ -151,8 +154,8 @@ int PriceScale(int decimals) {
   return decimals >= 0 && decimals <= 4 ? kScales[decimals] : 100;
 }
 
-int IsIndexType(int type) { return type == 1 || type == 51 || type == 101 ? 1 : 0; }
+int IsIndexType(int type) { return TypeIn(type, TypeSet::kIndex) ? 1 : 0; }
 
-int IsVolumeAmountType(int type) { return type == 10 || type == 58 ? 1 : 0; }
+int IsVolumeAmountType(int type) { return TypeIn(type, TypeSet::kAmountFromVolume) ? 1 : 0; }
 
 }  // namespace marbloom

@@ -17,9 +17,6 @@ std::atomic<double> g_progress{0.0};
 
 }  // namespace
 
-std::atomic<int> DataTreeReady{0};
-std::atomic<int> DownloadConfigLoaded{0};
-
 void SetStatusText(std::string_view utf8) {
   std::string text = FitUtf8ToGbkBytes(utf8, 259);
   std::function<void(const std::string&)> observer;

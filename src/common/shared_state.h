@@ -1,7 +1,8 @@
 #pragma once
-// Process-wide state shared by the engines and the pages: the status line,
-// the progress fraction and the two readiness flags. The window thread reads
-// what the worker writes, so the text is guarded and the numbers are atomic.
+// Process-wide state shared by the engines and the pages: the status line and
+// the progress fraction, the one channel from the engines to the fronts. The
+// window thread reads what the worker writes, so the text is guarded and the
+// number is atomic.
 #include <atomic>
 #include <functional>
 #include <string>
@@ -29,9 +30,6 @@ double ProgressFraction();
 // Called on the writing thread after every status change (the command line
 // prints each line). Empty to stop.
 void SetStatusObserver(std::function<void(const std::string&)> observer);
-
-extern std::atomic<int> DataTreeReady;
-extern std::atomic<int> DownloadConfigLoaded;
 
 // Data guard messages of the pages.
 inline constexpr const char* kDataGuardMessage =

@@ -38,18 +38,16 @@ bool DatesInOrder(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t be
   const std::string c(code);
   for (std::size_t i = 0; i < n; ++i, first = false) {
     const uint32_t date = DateAt(buffer, i);
-    if (date == 0 && first) {
-      ReportF("%s%s首个日线日期为0!", kMarketName[market], c.c_str());
-      return false;
-    }
-    if (date == 0) {
-      ReportF("%s%s,%d后的日线日期为0!", kMarketName[market], c.c_str(), static_cast<int>(before));
-      return false;
-    }
-    if (!first && date <= before) {
-      ReportF("%s%s,%d后的日线日期为%d,顺序紊乱!", kMarketName[market], c.c_str(), static_cast<int>(before),
-              static_cast<int>(date));
-      return false;
+    switch (DailyDateFaultOf(date, before)) {
+      case DailyDateFault::kNone: break;
+      case DailyDateFault::kZero:
+        if (first) ReportF("%s%s首个日线日期为0!", kMarketName[market], c.c_str());
+        else ReportF("%s%s,%d后的日线日期为0!", kMarketName[market], c.c_str(), static_cast<int>(before));
+        return false;
+      case DailyDateFault::kNotRising:
+        ReportF("%s%s,%d后的日线日期为%d,顺序紊乱!", kMarketName[market], c.c_str(), static_cast<int>(before),
+                static_cast<int>(date));
+        return false;
     }
     before = date;
   }

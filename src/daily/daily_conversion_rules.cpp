@@ -13,8 +13,6 @@ namespace {
 
 constexpr double kEpsilon = static_cast<double>(kPriceEpsilon);
 
-bool IsFilledType(int type) { return type == 12 || type == 60 || type == 62; }
-
 // Funds quoted by close only: missing prices take the close.
 bool ApplyFillRule(QuoteRecord& q) {
   if (!(q.close > kEpsilon)) return false;
@@ -35,7 +33,7 @@ bool HasAuxiliary(const QuoteRecord& q) {
 }
 
 bool YieldsRecord(const CodeListRecord& c, QuoteRecord& q) {
-  if (IsFilledType(c.securityType) && !ApplyFillRule(q)) return false;
+  if (TypeIn(c.securityType, TypeSet::kCloseOnly) && !ApplyFillRule(q)) return false;
   if (q.status == 0 && AnyPriceMissing(q)) return false;
   if (q.close < kEpsilon) return false;
   if (!IsIndexType(c.securityType) && q.volume == 0 && AnyPriceMissing(q)) return HasAuxiliary(q);

@@ -7,12 +7,25 @@
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
+#include "base/text_encoding.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 
 namespace marbloom {
 
-DailyEngine::DailyEngine(DataLayout layout) : layout_(std::move(layout)) {}
+OperationResult CloseDailyOperation(DailyClosing operation, OperationResult result) {
+  switch (operation) {
+    case DailyClosing::kModify: return CloseWithMessage(std::move(result), "修改个股多日日线数据处理完毕!");
+    case DailyClosing::kCheck: {
+      const std::string message = FormatText("共有%d支股票日线文件出错，细节参看日志!", result.failedItems);
+      return CloseWithMessage(std::move(result), message);
+    }
+    case DailyClosing::kMerge: return CloseWithMessage(std::move(result), "个股日线合并处理完毕!");
+  }
+  return result;
+}
+
+DailyEngine::DailyEngine(DataLayout layout, bool treeReady) : layout_(std::move(layout)), treeReady_(treeReady) {}
 
 std::vector<SecurityFile> DailyEngine::ListDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets,
                                                       std::string_view codePattern) const {

@@ -42,9 +42,19 @@ enum class DailyDayEnd {
   kCancelled,
 };
 
+// The daily operations a front ends with a closing message of its own, which
+// replaces the operation's last status line, also after a cancel: the batch
+// modify, the check (the count of bad files) and the merge. The window's
+// daily page and the command line both close through CloseDailyOperation.
+enum class DailyClosing { kModify, kCheck, kMerge };
+inline constexpr const char* kDailyCheckStartMessage = "检查日线文件开始";
+OperationResult CloseDailyOperation(DailyClosing operation, OperationResult result);
+
 class DailyEngine : public OperationEngine {
  public:
-  explicit DailyEngine(DataLayout layout);
+  // `treeReady`: the data tree was created and probed; the single-record
+  // extract refuses to run on a tree that was not.
+  explicit DailyEngine(DataLayout layout, bool treeReady = true);
 
   const DataLayout& Layout() const { return layout_; }
 
@@ -111,6 +121,7 @@ class DailyEngine : public OperationEngine {
   void MoveIntoPlace(const std::string& source, const std::string& target);
 
   DataLayout layout_;
+  bool treeReady_;
   std::vector<uint8_t> buffer_;       // one daily file (plus one record)
   std::vector<uint8_t> codeList_;     // the code list of one market and day
   std::vector<uint8_t> quotes_;       // the quote file of one market and day

@@ -77,7 +77,7 @@ bool DatesRise(const uint8_t* base, std::size_t n, uint32_t before) {
   for (std::size_t i = 0; i < n; ++i) {
     uint32_t date;
     std::memcpy(&date, base + i * kDailyRecordSize, sizeof date);
-    fault |= date <= before;
+    fault |= DailyDateFaultOf(date, before) != DailyDateFault::kNone;
     before = date;
   }
   return fault == 0;

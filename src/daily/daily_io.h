@@ -43,10 +43,10 @@ void ObserveDailyWrite(DailyWriteStep step);
 // file or the new one. False when it failed; the file is then as it was.
 bool ReplaceDailyFile(const std::string& temp, const std::string& path, const uint8_t* data, std::size_t size);
 
-// True when every date of the n records is above the one before it (`before`
-// is the date ahead of the first one, 0 at the start of a file), which also
-// rules out any 0. A file whose dates do not rise is damaged: records are
-// never stored or merged into it. Branch-free: sound files are the rule.
+// True when the dates of the n records keep the date rule (`before` is the
+// date ahead of the first one, 0 at the start of a file). A file whose dates
+// do not is damaged: records are never stored or merged into it. Branch-free:
+// sound files are the rule.
 bool DatesRise(const uint8_t* base, std::size_t n, uint32_t before);
 inline constexpr const char* kDisorderedDailyFile = "%s文件日期顺序紊乱, 未更新!";
 

@@ -43,6 +43,15 @@ inline constexpr std::size_t kDailyRecordSize = sizeof(DailyRecord);
 inline constexpr uint8_t kOrdinaryMultiplier = 1;
 inline constexpr uint8_t kLotFormMarker = 0xC3;
 
+// The date rule of a daily file: no record is dated 0, and each date is above
+// the one before it (`before`: the date ahead of the record, 0 for the first
+// record of a file). The check, the store, the merge and the data view all
+// judge dates by it.
+enum class DailyDateFault { kNone, kZero, kNotRising };
+constexpr DailyDateFault DailyDateFaultOf(uint32_t date, uint32_t before) {
+  return date == 0 ? DailyDateFault::kZero : date <= before ? DailyDateFault::kNotRising : DailyDateFault::kNone;
+}
+
 inline uint16_t PackMultiplierMarker(uint8_t multiplier, uint8_t marker) {
   return static_cast<uint16_t>(multiplier | (marker << 8));
 }

@@ -15,7 +15,7 @@ bool IsEditIndexCode(int market, std::string_view code) {
 
 OperationResult DailyEngine::ExtractDailyFields(std::string_view codeText, int date, DailyEditFields* fields) {
   BeginOperation();
-  if (!DataTreeReady) {
+  if (!treeReady_) {
     SetStatusText(kDataGuardMessage);
     return Conclude(Outcome::kInvalid, kDataGuardMessage);
   }

@@ -28,7 +28,7 @@ namespace {
 
 constexpr uint32_t kCopyPieceBytes = 4096;
 // An entry is written under its own name with this added, then renamed.
-constexpr const char* kTemporarySuffix = ".part";
+constexpr const char* kTemporarySuffix = kPartialFileSuffix;
 
 // The most bytes an entry of a day archive may state, by the kind of file its
 // name gives: over ten times that file's size for the sample generator's
@@ -281,14 +281,6 @@ OperationResult Extract(const std::string& archivePath, const std::string& desti
   return OperationResult{Outcome::kFailed, extraction.failure->status, 1};
 }
 
-// "YYYYMMDD.zip": the day; anything else 0.
-int DayOfArchiveName(const std::string& fileName) {
-  if (fileName.size() != 12 || !fileName.ends_with(".zip")) return 0;
-  for (int i = 0; i < 8; ++i)
-    if (!std::isdigit(static_cast<unsigned char>(fileName[static_cast<std::size_t>(i)]))) return 0;
-  return std::stoi(fileName.substr(0, 8));
-}
-
 // The configuration archive gives its configuration file and nothing else; a
 // day archive is bounded and, when its name gives the day, must hold that
 // day's data files.
@@ -300,7 +292,7 @@ ExtractRules RulesFor(const DataLayout& layout, int type, const std::string& fil
     return rules;
   }
   rules.boundSizes = true;
-  const int day = DayOfArchiveName(fileName);
+  const int day = DataLayout::DateOfDayArchive(fileName);
   std::vector<std::string> files;
   if (dir == layout.DailySourceDir()) {
     for (int market = 0; market < kMarketCount; ++market)
@@ -321,8 +313,8 @@ bool WritesIntoTree(int type) { return type != kDownloadConfig; }
 std::string ArchiveDownloadDir(const DataLayout& layout, int type) {
   switch (type) {
     case kDownloadConfig: return layout.DownDir();
-    case 7: case 9: case kDownloadDaily: return layout.DayZipDir();
-    case 1: case 8: case kDownloadTick: return layout.TickZipDir();
+    case kDownloadDaily: return layout.DayZipDir();
+    case kDownloadTick: return layout.TickZipDir();
     default: return {};
   }
 }
@@ -335,9 +327,8 @@ std::string DownloadedArchivePath(const DataLayout& layout, int type, const std:
 std::string ArchiveDestinationDir(const DataLayout& layout, int type) {
   switch (type) {
     case kDownloadConfig: return layout.WorkDir();
-    case 1: return layout.OldTickArchiveDir();
-    case 7: case 9: case kDownloadDaily: return layout.DailySourceDir();
-    case 8: case kDownloadTick: return layout.TickArchiveDir();
+    case kDownloadDaily: return layout.DailySourceDir();
+    case kDownloadTick: return layout.TickArchiveDir();
     default: return {};
   }
 }
@@ -403,10 +394,6 @@ OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::str
   if (!result.done() && reason != result.message) RunLog("%s", reason.c_str());
   ReportF("%s", result.message.c_str());
   return result;
-}
-
-int UnpackArchive(const DataLayout& layout, const std::string& fileName, int type) {
-  return UnpackDownloadedArchive(layout, fileName, type).done() ? 1 : -1;
 }
 
 }  // namespace marbloom

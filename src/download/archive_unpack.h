@@ -19,7 +19,7 @@ inline constexpr const char* kUnpackFailedMessage = "解压失败，请检查Zip
 inline constexpr const char* kUnpackDoneMessage = "下载成功!";
 
 // Download types (see the download client): -1 the configuration archive,
-// 10 daily data, 11 tick data; 1, 7, 8, 9 are kept for older servers.
+// 10 daily data, 11 tick data.
 inline constexpr int kDownloadConfig = -1;
 inline constexpr int kDownloadDaily = 10;
 inline constexpr int kDownloadTick = 11;
@@ -43,8 +43,6 @@ std::string DownloadedArchivePath(const DataLayout& layout, int type, const std:
 // status line and the run log; done with "下载成功!", failed with the message
 // it showed, busy when another operation writes the tree.
 OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::string& fileName, int type);
-// The same as the download's result: 1 on success, -1 on any failure.
-int UnpackArchive(const DataLayout& layout, const std::string& fileName, int type);
 
 // Writes every entry of the archive under `destination` (created when
 // missing). Before anything is written the whole central directory is read:

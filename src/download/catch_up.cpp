@@ -19,8 +19,7 @@ OperationResult Reported(Outcome outcome, const std::string& message, int failed
 
 }  // namespace
 
-CatchUp::CatchUp(DataLayout layout, std::string baseUrl, bool buildMinutes, MinuteOptions minuteOptions)
-    : layout_(layout), run_(std::move(layout), std::move(baseUrl), buildMinutes, minuteOptions) {}
+CatchUp::CatchUp(DownloadRunSetup setup) : layout_(setup.layout), run_(std::move(setup)) {}
 
 OperationResult CatchUp::Run(const CatchUpRequest& request) {
   TreeWriteLock lock(layout_);

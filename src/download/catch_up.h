@@ -19,8 +19,8 @@ namespace marbloom {
 
 class CatchUp {
  public:
-  // As a DownloadRun; `buildMinutes` is TRANSMIN.
-  CatchUp(DataLayout layout, std::string baseUrl, bool buildMinutes, MinuteOptions minuteOptions);
+  // Built on what a DownloadRun is built on.
+  explicit CatchUp(DownloadRunSetup setup);
 
   // Runs on the caller's thread, holding the tree's writer lock throughout.
   // Done when every kind asked for is up to date, also when the newest days

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "base/file_helpers.h"
@@ -17,7 +15,6 @@
 #include "base/unique_fd.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
-#include "download/download_config.h"
 #include "download/partial_file.h"
 
 namespace marbloom {
@@ -27,10 +24,6 @@ constexpr std::size_t kBufferBytes = 51200;
 constexpr std::size_t kFirstChunkBytes = 10240;
 constexpr std::size_t kMinChunkBytes = 3072;
 constexpr long long kChunkTargetMs = 100;
-constexpr const char* kConfigArchive = "downit.zip";
-// HTTP Basic credentials the server expects of every request.
-constexpr const char* kServerUser = "BRIMSTONEX52";
-constexpr const char* kServerPassword = "MARLIN39";
 
 void InitCurlOnce() {
   static std::once_flag once;
@@ -38,12 +31,6 @@ void InitCurlOnce() {
 }
 
 std::string CutAtHash(const std::string& text) { return text.substr(0, text.find('#')); }
-
-std::string DayArchiveName(int date) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%04d%02d%02d.zip", date / 10000, date / 100 % 100, date % 100);
-  return name;
-}
 
 // Reads after the first ask for about 100 ms of data at the rate the first
 // read measured, in whole kilobytes (so totals stay on the kilobyte grid of
@@ -69,6 +56,23 @@ struct SlistDeleter {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
+OperationResult Ended(Outcome outcome, std::string message) {
+  return OperationResult{outcome, std::move(message), outcome == Outcome::kFailed ? 1 : 0};
+}
+
+// Shown and logged.
+OperationResult Reported(Outcome outcome, std::string message) {
+  ReportF("%s", message.c_str());
+  return Ended(outcome, std::move(message));
+}
+
+// Shown, and logged with a detail.
+OperationResult ReportedWith(Outcome outcome, const char* message, const std::string& detail) {
+  SetStatusText(message);
+  RunLog("%s %s", message, detail.c_str());
+  return Ended(outcome, message);
+}
+
 std::string UrlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
   char* value = nullptr;
   if (curl_url_get(url, part, &value, flags) != CURLUE_OK || value == nullptr) return {};
@@ -88,14 +92,14 @@ std::string RedactedUrl(std::string_view url) {
   return text.substr(0, text.find_first_of("?#"));
 }
 
-// One call of StartDownload, run on the transfer thread.
+// One call of StartDownload.
 class DownloadTransfer {
  public:
   DownloadTransfer(DownloadClient& client, int type, std::string url, std::string fileName, std::string localPath)
       : client_(client), type_(type), url_(CutAtHash(url)), fileName_(std::move(fileName)),
         localPath_(std::move(localPath)) {}
 
-  int Run();
+  OperationResult Run();
 
  private:
   enum class Stage { kHeaders, kBody, kStopped };
@@ -107,9 +111,10 @@ class DownloadTransfer {
   void DecideOnHeaders();
   bool Take(const unsigned char* data, std::size_t n);
   bool FlushChunk();
-  int Finish(CURLcode code);
-  int FinishBody();
-  void Stop(int result, bool missing = false);
+  OperationResult Finish(CURLcode code);
+  OperationResult FinishBody();
+  void Stop(OperationResult result);
+  OperationResult Cancelled();
 
   DownloadClient& client_;
   const int type_;
@@ -120,7 +125,7 @@ class DownloadTransfer {
   std::string user_, password_;
   CURL* curl_ = nullptr;
   Stage stage_ = Stage::kHeaders;
-  int result_ = 0;
+  OperationResult result_;  // once stopped
   PartialFile partial_;  // the local file, once created, until the whole body is in
   UniqueFd file_;
   long long length_ = 0, total_ = 0;
@@ -131,32 +136,28 @@ class DownloadTransfer {
   std::chrono::steady_clock::time_point bodyStart_;
 };
 
-int DownloadTransfer::Run() {
+OperationResult DownloadTransfer::Run() {
   std::unique_ptr<CURLU, CurlUrlDeleter> url(curl_url());
-  if (!url || curl_url_set(url.get(), CURLUPART_URL, url_.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
-    ReportF("%s", kBadUrlMessage);
-    return kDownloadError;
-  }
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, url_.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
+    return Reported(Outcome::kFailed, kBadUrlMessage);
   const std::string scheme = UrlPart(url.get(), CURLUPART_SCHEME);
-  if (::strcasecmp(scheme.c_str(), "http") != 0 && ::strcasecmp(scheme.c_str(), "https") != 0) return kDownloadError;
+  if (::strcasecmp(scheme.c_str(), "http") != 0 && ::strcasecmp(scheme.c_str(), "https") != 0)
+    return Ended(Outcome::kFailed, "");
   host_ = UrlPart(url.get(), CURLUPART_HOST);
   const std::string object = UrlPart(url.get(), CURLUPART_PATH);  // the query is not logged
   // Credentials written in the URL are the ones the server asked for.
   user_ = UrlPart(url.get(), CURLUPART_USER, CURLU_URLDECODE);
   password_ = UrlPart(url.get(), CURLUPART_PASSWORD, CURLU_URLDECODE);
   if (user_.empty() && password_.empty()) {
-    user_ = kServerUser;
-    password_ = kServerPassword;
+    user_ = client_.server_.user;
+    password_ = client_.server_.password;
   }
 
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   std::unique_ptr<curl_slist, SlistDeleter> headers(
       curl_slist_append(curl_slist_append(nullptr, "Cache-Control: no-cache"), "Pragma: no-cache"));
-  if (!curl || !headers || !Configure(curl.get(), url.get(), headers.get())) {
-    SetStatusText(kNoRequestMessage);
-    RunLog("%s %s", kNoRequestMessage, object.c_str());
-    return kDownloadError;
-  }
+  if (!curl || !headers || !Configure(curl.get(), url.get(), headers.get()))
+    return ReportedWith(Outcome::kFailed, kNoRequestMessage, object);
   curl_ = curl.get();
   ReportF("%s", kConnectingMessage);
   return Finish(curl_easy_perform(curl_));
@@ -169,7 +170,7 @@ bool DownloadTransfer::Configure(CURL* curl, CURLU* url, curl_slist* headers) {
   set(CURLOPT_PROTOCOLS_STR, "http,https");
   set(CURLOPT_SSL_VERIFYPEER, 1L);
   set(CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!client_.caFile_.empty()) set(CURLOPT_CAINFO, client_.caFile_.c_str());
+  if (!client_.server_.caFile.empty()) set(CURLOPT_CAINFO, client_.server_.caFile.c_str());
   set(CURLOPT_USERAGENT, client_.userAgent_.c_str());
   set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
   set(CURLOPT_USERNAME, user_.c_str());
@@ -221,20 +222,12 @@ void DownloadTransfer::DecideOnHeaders() {
   curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_getinfo(curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   if (status >= 100 && status < 200) return;
-  if (status / 100 != 2) {
-    if (status == 404) ReportF("%s%s", RedactedUrl(url_).c_str(), kNotFoundSuffix);
-    return Stop(kDownloadError, status == 404);
-  }
-  if (length <= 0) {
-    ReportF("%s", kEmptyLengthMessage);
-    return Stop(kDownloadMissing, true);
-  }
+  if (status == 404) return Stop(Reported(Outcome::kNothingToDo, RedactedUrl(url_) + kNotFoundSuffix));
+  if (status / 100 != 2) return Stop(Ended(Outcome::kFailed, ""));
+  if (length <= 0) return Stop(Reported(Outcome::kNothingToDo, kEmptyLengthMessage));
   length_ = length;
   file_ = OpenForWriting(localPath_);
-  if (!file_) {
-    ReportF("%s", kCannotSaveMessage);
-    return Stop(kDownloadError);
-  }
+  if (!file_) return Stop(Reported(Outcome::kFailed, kCannotSaveMessage));
   partial_.Track(localPath_);
   stage_ = Stage::kBody;
   bodyStart_ = std::chrono::steady_clock::now();
@@ -265,14 +258,12 @@ bool DownloadTransfer::FlushChunk() {
     const auto elapsed = std::chrono::steady_clock::now() - bodyStart_;
     chunk_ = NextChunkBytes(n, std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
     if (LooksLikeHtml(buffer_.data(), n)) {
-      ReportF("%s", kHtmlPageMessage);
-      Stop(kDownloadMissing, true);
+      Stop(Reported(Outcome::kNothingToDo, kHtmlPageMessage));
       return false;
     }
   }
   if (!WriteAllAt(file_.get(), buffer_.data(), n, total_)) {
-    ReportF("%s", kTransferErrorMessage);
-    Stop(kDownloadError);
+    Stop(Reported(Outcome::kFailed, kTransferErrorMessage));
     return false;
   }
   total_ += static_cast<long long>(n);
@@ -282,96 +273,69 @@ bool DownloadTransfer::FlushChunk() {
     SetProgressFraction(static_cast<double>(total_) / static_cast<double>(length_));
   }
   if (client_.Cancelled()) {
-    ReportF("%s", kDownloadCancelledMessage);
-    SetProgressFraction(0);
-    Stop(kDownloadCancelled);
+    Stop(Cancelled());
     return false;
   }
   return true;
 }
 
-int DownloadTransfer::Finish(CURLcode code) {
+OperationResult DownloadTransfer::Finish(CURLcode code) {
   if (stage_ == Stage::kStopped) return result_;
   if (code == CURLE_OK && stage_ == Stage::kHeaders) DecideOnHeaders();
   if (stage_ == Stage::kStopped) return result_;
   if (code == CURLE_OK && stage_ == Stage::kBody && total_ == length_) return FinishBody();
-  if (code == CURLE_ABORTED_BY_CALLBACK) {
-    ReportF("%s", kDownloadCancelledMessage);
-    SetProgressFraction(0);
-    return kDownloadCancelled;
-  }
-  if (code == CURLE_PEER_FAILED_VERIFICATION) {
-    SetStatusText(kCertificateFailedMessage);
-    RunLog("%s %s", kCertificateFailedMessage, host_.c_str());
-    return kDownloadError;
-  }
-  if (stage_ == Stage::kBody) {
-    ReportF("%s", kTransferErrorMessage);
-    return kDownloadError;
-  }
+  if (code == CURLE_ABORTED_BY_CALLBACK) return Cancelled();
+  if (code == CURLE_PEER_FAILED_VERIFICATION) return ReportedWith(Outcome::kFailed, kCertificateFailedMessage, host_);
+  if (stage_ == Stage::kBody) return Reported(Outcome::kFailed, kTransferErrorMessage);
   curl_off_t connectTime = 0;
   curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connectTime);
-  if (connectTime == 0) {
-    SetStatusText(kConnectFailedMessage);
-    RunLog("%s %s", kConnectFailedMessage, host_.c_str());
-    return kDownloadError;
-  }
+  if (connectTime == 0) return ReportedWith(Outcome::kFailed, kConnectFailedMessage, host_);
   long osError = 0;
   curl_easy_getinfo(curl_, CURLINFO_OS_ERRNO, &osError);
   SetStatusText(kTransferErrorMessage);
   RunLog("%s ErrNo:%ld", kTransferErrorMessage, osError);
-  return kDownloadError;
+  return Ended(Outcome::kFailed, kTransferErrorMessage);
 }
 
 // The whole body is on disk: close it, then unpack unless cancelled.
-int DownloadTransfer::FinishBody() {
-  if (!file_.Close()) {
-    ReportF("%s", kTransferErrorMessage);
-    return kDownloadError;
-  }
-  if (client_.Cancelled()) {
-    ReportF("%s", kDownloadCancelledMessage);
-    SetProgressFraction(0);
-    return kDownloadCancelled;
-  }
+OperationResult DownloadTransfer::FinishBody() {
+  if (!file_.Close()) return Reported(Outcome::kFailed, kTransferErrorMessage);
+  if (client_.Cancelled()) return Cancelled();
   partial_.Keep();
   return client_.unpack_ ? client_.unpack_(fileName_, type_)
-                         : UnpackArchive(client_.layout_, fileName_, type_);
+                         : UnpackDownloadedArchive(client_.layout_, fileName_, type_);
 }
 
-void DownloadTransfer::Stop(int result, bool missing) {
+void DownloadTransfer::Stop(OperationResult result) {
   stage_ = Stage::kStopped;
-  result_ = result;
-  client_.lastMissing_.store(missing);
+  result_ = std::move(result);
 }
 
-DownloadClient::DownloadClient(DataLayout layout, std::string baseUrl)
-    : layout_(std::move(layout)), baseUrl_(std::move(baseUrl)), userAgent_(program_invocation_short_name) {
+OperationResult DownloadTransfer::Cancelled() {
+  SetProgressFraction(0);
+  return Reported(Outcome::kCancelled, kDownloadCancelledMessage);
+}
+
+DownloadClient::DownloadClient(DataLayout layout, DownloadServer server)
+    : layout_(std::move(layout)), server_(std::move(server)), userAgent_(program_invocation_short_name) {
   InitCurlOnce();
 }
 
 DownloadClient::~DownloadClient() = default;
 
-int DownloadClient::StartDownload(int type, int date) {
-  lastMissing_.store(false);
+OperationResult DownloadClient::StartDownload(int type, int date) {
   const bool config = type == kDownloadConfig;
-  const std::string fileName = config ? kConfigArchive : DayArchiveName(date);
+  const std::string fileName = config ? DataLayout::kConfigArchiveName : DataLayout::DayArchiveName(date);
   std::string localPath = DownloadedArchivePath(layout_, type, fileName);
-  if (localPath.empty()) {
-    ReportF("%s", kBadUrlMessage);
-    return kDownloadError;
-  }
-  // The transfer, and the local file it leaves behind on failure, ends before
-  // the result is returned.
-  int result = kDownloadError;
+  if (localPath.empty()) return Reported(Outcome::kFailed, kBadUrlMessage);
+  // The transfer runs on the calling thread; a cancel from another thread
+  // reaches it through the progress callback. It, and the local file it
+  // leaves behind on failure, ends before the result is returned.
+  OperationResult result;
   {
-    DownloadTransfer transfer(*this, type, (config ? baseUrl_ : ServerPath(type)) + fileName, fileName,
-                              std::move(localPath));
-    try {
-      std::thread([&] { result = transfer.Run(); }).join();
-    } catch (const std::system_error&) {
-      ReportF("%s", kTransferErrorMessage);
-    }
+    DownloadTransfer transfer(*this, type, (config ? server_.baseUrl : config_.ServerPath(type)) + fileName,
+                              fileName, std::move(localPath));
+    result = transfer.Run();
   }
   SetProgressFraction(0);
   return result;

@@ -2,8 +2,8 @@
 // The HTTP download client: fetches the configuration archive or one trading
 // day's archive from the download server into the download area, streaming
 // the body to disk, and hands the complete file to the unpacking step. Each
-// call runs the transfer on a thread of its own while the caller waits;
-// Cancel and Reset may be called from any thread.
+// call runs the transfer on the calling thread; Cancel and Reset may be
+// called from any other thread.
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -11,14 +11,10 @@
 #include <string_view>
 
 #include "common/data_layout.h"
+#include "common/operation_result.h"
+#include "download/download_config.h"
 
 namespace marbloom {
-
-// Results of StartDownload.
-inline constexpr int kDownloadOk = 1;
-inline constexpr int kDownloadMissing = -1;    // no such file on the server, or unpacking failed
-inline constexpr int kDownloadError = -2;      // URL, connection, request, transfer or local file
-inline constexpr int kDownloadCancelled = -3;
 
 // Messages of the client.
 inline constexpr const char* kBadUrlMessage = "下载位置有误!";
@@ -46,52 +42,63 @@ struct DownloadTimings {
   int stallSeconds = 15;                     // below kStallBytesPerSecond this long ends the transfer
 };
 
+// Where the client fetches from: the base URL (the DOMAIN setting, under
+// which the configuration archive lies) and the credentials it sends when
+// the URL itself names none.
+struct DownloadServer {
+  std::string baseUrl;
+  std::string user;
+  std::string password;
+  // Certificate authorities to trust instead of the system's store (a test's
+  // own); verification itself is never turned off.
+  std::string caFile = {};
+};
+
 class DownloadClient {
  public:
-  // Unpacks a complete archive of a type; 1 on success, -1 on failure.
-  using UnpackStep = std::function<int(const std::string& fileName, int type)>;
+  // Unpacks a complete archive of a type (the result of the download).
+  using UnpackStep = std::function<OperationResult(const std::string& fileName, int type)>;
 
-  // `baseUrl` is the DOMAIN setting: the configuration archive lies directly under it.
-  DownloadClient(DataLayout layout, std::string baseUrl);
+  DownloadClient(DataLayout layout, DownloadServer server);
   virtual ~DownloadClient();
   DownloadClient(const DownloadClient&) = delete;
   DownloadClient& operator=(const DownloadClient&) = delete;
 
-  // Fetches the archive of `type` (-1 the configuration, 10 daily, 11 tick;
-  // 1, 7, 8, 9 older kinds) for `date` (YYYYMMDD, ignored for -1) and unpacks
-  // it. Blocks until the transfer has ended; one of the results above.
-  int StartDownload(int type, int date);
+  // Fetches the archive of `type` (-1 the configuration, 10 daily, 11 tick)
+  // for `date` (YYYYMMDD, ignored for -1) and unpacks it; returns when the
+  // transfer has ended. Done: obtained and unpacked. Nothing to do: the
+  // server has no such file (404, an empty length or an error page).
+  // Failed: the URL, the connection, the transfer, the local file or the
+  // unpacking. Cancelled; or busy when another operation writes the tree.
+  // The message is the call's last status line.
+  OperationResult StartDownload(int type, int date);
 
   // Cancel stays in force for every later call until Reset.
   void Cancel() { cancel_.store(true); }
   void Reset() { cancel_.store(false); }
   bool Cancelled() const { return cancel_.load(); }
 
-  // True when the last call ended because the server has no such file (404,
-  // an empty length or an error page), as opposed to a fault.
-  bool LastWasMissing() const { return lastMissing_.load(); }
+  // Where the day archives lie on the server (see LoadDownloadConfig).
+  void SetConfig(DownloadConfig config) { config_ = std::move(config); }
+  const DownloadConfig& config() const { return config_; }
 
   void SetTimings(const DownloadTimings& timings) { timings_ = timings; }
-  // Test seam: trust the certificate authorities of this file instead of
-  // the system's store. Verification itself is never turned off.
-  void SetTrustedCertificates(std::string caFile) { caFile_ = std::move(caFile); }
   // Replaces the unpacking step (a benchmark measures the transfer alone).
   void SetUnpackStep(UnpackStep step) { unpack_ = std::move(step); }
 
   const DataLayout& layout() const { return layout_; }
-  const std::string& baseUrl() const { return baseUrl_; }
+  const DownloadServer& server() const { return server_; }
 
  private:
   friend class DownloadTransfer;
 
   DataLayout layout_;
-  std::string baseUrl_;
+  DownloadServer server_;
+  DownloadConfig config_;
   std::string userAgent_;
   DownloadTimings timings_;
-  std::string caFile_;
   UnpackStep unpack_;
   std::atomic<bool> cancel_{false};
-  std::atomic<bool> lastMissing_{false};
 };
 
 }  // namespace marbloom

@@ -1,8 +1,6 @@
 #include "download/download_config.h"
 
 #include <algorithm>
-#include <array>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -18,23 +16,6 @@ namespace marbloom {
 namespace {
 
 constexpr std::size_t kValueBuffer = 230;  // at most 229 characters of a value
-
-struct ServerTables {
-  std::mutex mutex;
-  std::array<std::string, kServerTableEntries> paths;
-  std::array<std::string, kServerTableEntries> files;
-};
-
-ServerTables& Tables() {
-  static ServerTables tables;
-  return tables;
-}
-
-std::string EntryOf(const std::array<std::string, kServerTableEntries>& table, int index) {
-  if (index < 0 || index >= kServerTableEntries) return {};
-  std::lock_guard<std::mutex> lock(Tables().mutex);
-  return table[static_cast<std::size_t>(index)];
-}
 
 // A value as the server sent it (at most 229 characters); nothing, and
 // logged, when it holds a control character, a NUL or bytes that are not GBK
@@ -58,37 +39,24 @@ std::string JoinServerPath(const std::string& baseUrl, const std::optional<std::
 
 }  // namespace
 
-std::string ServerPath(int index) { return EntryOf(Tables().paths, index); }
-std::string ServerFile(int index) { return EntryOf(Tables().files, index); }
-
-void ClearServerTables() {
-  std::lock_guard<std::mutex> lock(Tables().mutex);
-  Tables().paths.fill({});
-  Tables().files.fill({});
-}
-
-void ReadDownloadConfig(const DataLayout& layout, const std::string& baseUrl) {
+DownloadConfig ReadDownloadConfig(const DataLayout& layout, const std::string& baseUrl) {
   std::vector<std::string> keys{"DOWNNUM"};
-  for (int i = 1; i <= kServerTableEntries; ++i)
-    for (const char* kind : {"PATH", "FILE"}) keys.push_back(FormatText("%s%02d", kind, i));
-  const ProfileSection config(layout.DownloadConfigFile(), "DOWN", keys);  // one pass over the file
-  const int count = std::min(config.ReadInt("DOWNNUM", kDefaultConfigEntries), kServerTableEntries);
+  for (int i = 1; i <= kServerTableEntries; ++i) keys.push_back(FormatText("PATH%02d", i));
+  const ProfileSection file(layout.DownloadConfigFile(), "DOWN", keys);  // one pass over the file
+  const int count = std::min(file.ReadInt("DOWNNUM", kDefaultConfigEntries), kServerTableEntries);
+  DownloadConfig config;
   for (int i = 1; i <= count; ++i) {
-    const std::string pathKey = FormatText("PATH%02d", i), fileKey = FormatText("FILE%02d", i);
-    std::string path = JoinServerPath(baseUrl, ServerValue(config, pathKey.c_str()), pathKey.c_str());
-    std::string name = ServerValue(config, fileKey.c_str()).value_or("");
-    std::lock_guard<std::mutex> lock(Tables().mutex);
-    Tables().paths[static_cast<std::size_t>(i - 1)] = std::move(path);
-    Tables().files[static_cast<std::size_t>(i - 1)] = std::move(name);
+    const std::string key = FormatText("PATH%02d", i);
+    config.serverPaths[static_cast<std::size_t>(i - 1)] = JoinServerPath(baseUrl, ServerValue(file, key.c_str()), key.c_str());
   }
-  DownloadConfigLoaded = 1;
+  return config;
 }
 
-bool LoadDownloadConfig(DownloadClient& client) {
+OperationResult LoadDownloadConfig(DownloadClient& client) {
   ReportF("%s", kLoadingConfigMessage);
-  if (client.StartDownload(kDownloadConfig, 0) <= 0) return false;
-  ReadDownloadConfig(client.layout(), client.baseUrl());
-  return true;
+  OperationResult result = client.StartDownload(kDownloadConfig, 0);
+  if (result.done()) client.SetConfig(ReadDownloadConfig(client.layout(), client.server().baseUrl));
+  return result;
 }
 
 }  // namespace marbloom

@@ -1,11 +1,15 @@
 #pragma once
 // The download configuration: the server publishes "downit.zip" under the
 // base URL, holding "downit5.cfg", which says where each kind of day archive
-// lies. Loaded once into the process-wide server path and file tables and
-// kept until the settings are confirmed again (DownloadConfigLoaded).
+// lies. A front keeps the configuration it loaded between its download runs
+// until the settings are confirmed again.
+#include <array>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "common/data_layout.h"
+#include "common/operation_result.h"
 
 namespace marbloom {
 
@@ -15,22 +19,49 @@ inline constexpr int kServerTableEntries = 30;
 inline constexpr int kDefaultConfigEntries = 10;
 inline constexpr const char* kLoadingConfigMessage = "下载配置文件...";
 
-// Entry `index` (0-based) of the tables; empty when never filled or out of range.
-// A download of type t reads server path entry t.
-std::string ServerPath(int index);
-std::string ServerFile(int index);
-// Empties both tables (program start; tests).
-void ClearServerTables();
+// Where the server keeps each kind of day archive: entry i-1 is the base URL
+// followed by PATH<i> of the configuration file; a download of type t reads
+// entry t.
+struct DownloadConfig {
+  std::array<std::string, kServerTableEntries> serverPaths;
 
-// Fills the tables from the work directory's "downit5.cfg": entry i-1 of the
-// server paths becomes `baseUrl` + PATH<i>, of the files FILE<i>, for i up to
-// DOWNNUM (default 10, at most 30). A joined path too long for a path field
-// is refused (the entry left empty, logged). Sets DownloadConfigLoaded.
-void ReadDownloadConfig(const DataLayout& layout, const std::string& baseUrl);
+  // Empty when never filled or out of range.
+  std::string ServerPath(int index) const {
+    return index >= 0 && index < kServerTableEntries ? serverPaths[static_cast<std::size_t>(index)] : std::string();
+  }
+};
+
+// The configuration in the work directory's "downit5.cfg": entries 0 to
+// DOWNNUM-1 (default 10, at most 30) filled, the others empty. A joined path
+// too long for a path field is refused (the entry left empty, logged).
+DownloadConfig ReadDownloadConfig(const DataLayout& layout, const std::string& baseUrl);
 
 // Fetches the configuration archive with `client` (unpacked into the work
-// directory) and reads it. False when it could not be downloaded or unpacked;
-// the tables and the flag then stay as they were.
-bool LoadDownloadConfig(DownloadClient& client);
+// directory), reads it and gives it to the client. The download's result;
+// when it is not done the client keeps the configuration it had.
+OperationResult LoadDownloadConfig(DownloadClient& client);
+
+// The configuration a front keeps between its download runs: the first run
+// that needs it loads it, later runs use it until the settings change.
+// Safe from any thread.
+class DownloadConfigCache {
+ public:
+  std::optional<DownloadConfig> Get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return config_;
+  }
+  void Keep(const DownloadConfig& config) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    config_ = config;
+  }
+  void Forget() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    config_.reset();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::optional<DownloadConfig> config_;
+};
 
 }  // namespace marbloom

@@ -9,14 +9,11 @@
 #include "common/tree_lock.h"
 #include "daily/daily_engine.h"
 #include "download/archive_unpack.h"
-#include "download/download_config.h"
 #include "tickdata/tick_engine.h"
 
 namespace marbloom {
 
-DownloadRun::DownloadRun(DataLayout layout, std::string baseUrl, bool buildMinutes, MinuteOptions minuteOptions)
-    : layout_(layout), buildMinutes_(buildMinutes), minuteOptions_(minuteOptions),
-      client_(std::move(layout), std::move(baseUrl)) {}
+DownloadRun::DownloadRun(DownloadRunSetup setup) : setup_(std::move(setup)), client_(setup_.layout, setup_.server) {}
 
 DownloadRun::~DownloadRun() = default;
 
@@ -43,10 +40,10 @@ void DownloadRun::CancelAll() {
   Cancel();
 }
 
-OperationResult DownloadRun::Run(const DownloadRequest& request) {
-  if (!DataTreeReady) {
+DownloadRunResult DownloadRun::Run(const DownloadRequest& request) {
+  if (!setup_.treeReady) {
     SetStatusText(kDataGuardMessage);
-    return OperationResult{Outcome::kFailed, kDataGuardMessage, 0};
+    return DownloadRunResult{{Outcome::kFailed, kDataGuardMessage, 0}, {}};
   }
   const int kind = request.kind == kDownloadTick ? kDownloadTick : kDownloadDaily;
   const int first = std::max(LocalDateOf(request.firstTime), kFirstSupportedDate);
@@ -55,54 +52,92 @@ OperationResult DownloadRun::Run(const DownloadRequest& request) {
       CheckDateRange(first, last, SpanDays(request.firstTime, request.lastTime), true);
   if (check != DateRangeCheck::kOk) return Refuse(DateRangeMessage(check));
 
-  TreeWriteLock lock(layout_);
-  if (!lock.held()) return lock.Refuse();
+  TreeWriteLock lock(setup_.layout);
+  if (!lock.held()) return DownloadRunResult{lock.Refuse(), {}};
   ReportF("%s", kStartingDownloadMessage);
-  if (!DownloadConfigLoaded && !LoadDownloadConfig(client_)) {
+  if (const OperationResult config = LoadConfig(); !config.done()) {
     ReportF("%s", kConfigFailedMessage);
-    return Finish(Outcome::kFailed, kConfigFailedMessage, 1);
+    return Finish(OperationResult{Outcome::kFailed, kConfigFailedMessage, 1}, {});
   }
-  const Downloads got = DownloadDays(kind, first, last);
+  std::vector<DownloadDay> days = DownloadDays(kind, first, last);
   ReportF("%s", kDownloadFinishedMessage);
-  const Outcome outcome = got.failedDays > 0 ? Outcome::kFailed : Outcome::kDone;
-  if (got.first == 0)
-    return Finish(got.failedDays > 0 ? Outcome::kFailed : Outcome::kNothingToDo, kDownloadFinishedMessage,
-                  got.failedDays);
-  // After a cancel of the whole run no conversion step starts.
-  if (!request.convert || stopAll_.load()) return Finish(outcome, kDownloadFinishedMessage, got.failedDays);
-  OperationResult conversion = Convert(kind, got.first, got.last);
-  if (conversion.outcome == Outcome::kNothingToDo) {  // days obtained, and none of them reached the tree
-    for (int day : got.days) RunLog("%08d的数据未能转档!", day);
-    conversion.outcome = Outcome::kFailed;
-    conversion.failedItems += static_cast<int>(got.days.size());
+  const DayTally tally = TallyDays(days);
+  const OperationResult downloads{tally.failed > 0 ? Outcome::kFailed : Outcome::kDone, kDownloadFinishedMessage,
+                                  tally.failed};
+  if (tally.obtained == 0) {
+    const Outcome none = tally.failed > 0 ? Outcome::kFailed : Outcome::kNothingToDo;
+    return Finish(OperationResult{none, kDownloadFinishedMessage, tally.failed}, std::move(days));
   }
-  const OperationResult converted = CombineSteps(OperationResult{outcome, "", got.failedDays}, conversion);
-  return Finish(converted.outcome, converted.message, converted.failedItems);
+  // After a cancel of the whole run no conversion step starts.
+  if (!request.convert || stopAll_.load()) return Finish(downloads, std::move(days));
+  const OperationResult conversion = ConvertObtained(kind, tally, days);
+  return Finish(CombineSteps(downloads, conversion), std::move(days));
 }
 
 OperationResult DownloadRun::ConvertDays(int kind, int first, int last) {
-  TreeWriteLock lock(layout_);
+  TreeWriteLock lock(setup_.layout);
   if (!lock.held()) return lock.Refuse();
-  const OperationResult result = Convert(kind == kDownloadTick ? kDownloadTick : kDownloadDaily, first, last);
-  const Outcome outcome = result.outcome == Outcome::kNothingToDo ? Outcome::kFailed : result.outcome;
-  return Finish(outcome, result.message, result.failedItems);
+  OperationResult result = Convert(kind == kDownloadTick ? kDownloadTick : kDownloadDaily, first, last);
+  if (result.outcome == Outcome::kNothingToDo) result.outcome = Outcome::kFailed;
+  return Finish(std::move(result), {});
 }
 
-OperationResult DownloadRun::Refuse(const char* message) {
+// Converts the range from the first to the last day obtained and marks the
+// days that reached the tree; a conversion that found nothing of them fails.
+OperationResult DownloadRun::ConvertObtained(int kind, const DayTally& tally, std::vector<DownloadDay>& days) {
+  OperationResult conversion = Convert(kind, tally.first, tally.last);
+  if (conversion.outcome == Outcome::kNothingToDo) {
+    for (const DownloadDay& day : days)
+      if (day.fetched.done()) RunLog("%08d的数据未能转档!", day.date);
+    conversion.outcome = Outcome::kFailed;
+    conversion.failedItems += tally.obtained;
+  }
+  for (DownloadDay& day : days) day.reachedTree = day.fetched.done() && conversion.done();
+  return conversion;
+}
+
+// A day the server has not got is no failure, nor is a cancelled one.
+DownloadRun::DayTally DownloadRun::TallyDays(const std::vector<DownloadDay>& days) {
+  DayTally tally;
+  for (const DownloadDay& day : days) {
+    if (day.fetched.done()) {
+      if (tally.obtained++ == 0) tally.first = day.date;
+      tally.last = day.date;
+    }
+    tally.failed += day.fetched.outcome == Outcome::kFailed || day.fetched.outcome == Outcome::kBusy;
+  }
+  return tally;
+}
+
+// The configuration the front keeps, or a fresh one from the server, which
+// the front then keeps.
+OperationResult DownloadRun::LoadConfig() {
+  if (setup_.config != nullptr) {
+    if (std::optional<DownloadConfig> kept = setup_.config->Get()) {
+      client_.SetConfig(std::move(*kept));
+      return OperationResult{};
+    }
+  }
+  OperationResult loaded = LoadDownloadConfig(client_);
+  if (loaded.done() && setup_.config != nullptr) setup_.config->Keep(client_.config());
+  return loaded;
+}
+
+DownloadRunResult DownloadRun::Refuse(const char* message) {
   ReportF("%s", message);
   if (onFocusFirstDate) onFocusFirstDate();
-  return OperationResult{Outcome::kInvalid, message, 0};
+  return DownloadRunResult{{Outcome::kInvalid, message, 0}, {}};
 }
 
-OperationResult DownloadRun::Finish(Outcome outcome, std::string message, int failedItems) {
-  if (cancelled_.load()) outcome = Outcome::kCancelled;
-  return OperationResult{outcome, std::move(message), failedItems};
+DownloadRunResult DownloadRun::Finish(OperationResult result, std::vector<DownloadDay> days) {
+  if (cancelled_.load()) result.outcome = Outcome::kCancelled;
+  return DownloadRunResult{std::move(result), std::move(days)};
 }
 
-// Every weekday of the range; the first and last day obtained.
-DownloadRun::Downloads DownloadRun::DownloadDays(int kind, int first, int last) {
-  Downloads got;
-  if (cancelled_.load()) return got;
+// Every weekday of the range, in date order, until a cancel.
+std::vector<DownloadDay> DownloadRun::DownloadDays(int kind, int first, int last) {
+  std::vector<DownloadDay> days;
+  if (cancelled_.load()) return days;
   int weekdays = 0, done = 0;  // for onDay
   for (int day = first; day != 0 && day <= last; day = NextTradingDay(day)) weekdays += DayOfWeek(day) % 6 != 0;
   for (int day = first; day != 0 && day <= last; day = NextTradingDay(day)) {
@@ -112,18 +147,11 @@ DownloadRun::Downloads DownloadRun::DownloadDays(int kind, int first, int last) 
     } else {
       if (onDay) onDay(++done, weekdays, day);
       ReportF(kind == kDownloadTick ? "正在下载%08d四代分笔数据文件..." : "正在下载%08d四代日线数据文件...", day);
-      const int result = client_.StartDownload(kind, day);
-      if (result > 0) {
-        if (got.first == 0) got.first = day;
-        got.last = day;
-        got.days.push_back(day);
-      } else if (result != kDownloadCancelled && !client_.LastWasMissing()) {
-        ++got.failedDays;
-      }
+      days.push_back(DownloadDay{day, client_.StartDownload(kind, day), false});
     }
     if (cancelled_.load()) break;
   }
-  return got;
+  return days;
 }
 
 OperationResult DownloadRun::Convert(int kind, int first, int last) {
@@ -135,13 +163,13 @@ OperationResult DownloadRun::Convert(int kind, int first, int last) {
   if (onConverting) onConverting();
   OperationResult result;
   if (kind == kDownloadDaily) {
-    result = RunEngine(std::make_unique<DailyEngine>(layout_),
+    result = RunEngine(std::make_unique<DailyEngine>(setup_.layout),
                        [&](DailyEngine& e) { return e.ConvertDailyRange(first, last); });
   } else {
-    result = RunEngine(std::make_unique<TickEngine>(layout_),
+    result = RunEngine(std::make_unique<TickEngine>(setup_.layout),
                        [&](TickEngine& e) { return e.ConvertTickRange(first, last); });
-    if (buildMinutes_) {
-      const OperationResult minutes = RunEngine(std::make_unique<MinuteEngine>(layout_, minuteOptions_),
+    if (setup_.buildMinutes) {
+      const OperationResult minutes = RunEngine(std::make_unique<MinuteEngine>(setup_.layout, setup_.minuteOptions),
                                                 [&](MinuteEngine& e) { return e.BuildMinuteLines(first, last); });
       result = CombineSteps(result, minutes);
     }

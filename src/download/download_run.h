@@ -16,6 +16,7 @@
 #include "common/operation_engine.h"
 #include "common/operation_result.h"
 #include "download/download_client.h"
+#include "download/download_config.h"
 #include "tickdata/minute_engine.h"
 
 namespace marbloom {
@@ -25,6 +26,18 @@ inline constexpr const char* kConfigFailedMessage = "网络故障,下载配置�
 inline constexpr const char* kWeekendMessage = "周末无数据.";
 inline constexpr const char* kDownloadFinishedMessage = "下载完成!";
 
+// What a run works with, as the front builds it from its settings and state.
+struct DownloadRunSetup {
+  DataLayout layout;
+  bool treeReady = false;  // the data tree was created and probed; else the data guard refuses
+  DownloadServer server;   // the base URL (DOMAIN) and the built-in credentials
+  bool buildMinutes = false;  // TRANSMIN: a tick run that converts also builds minute lines
+  MinuteOptions minuteOptions;
+  // The configuration kept between the front's runs; without one every run
+  // fetches it.
+  DownloadConfigCache* config = nullptr;
+};
+
 struct DownloadRequest {
   int kind = 10;  // 10 daily data, 11 tick data
   // The two date pickers' values; their local dates are the range.
@@ -33,10 +46,29 @@ struct DownloadRequest {
   bool convert = true;
 };
 
+// One weekday of a run's range, as the run left it.
+struct DownloadDay {
+  int date = 0;
+  // Its download: done when obtained and unpacked; nothing to do when the
+  // server has no such file (its "不存在!", an empty length or an error
+  // page); failed, cancelled, or busy. The message is what the download
+  // reported last (empty when it showed nothing).
+  OperationResult fetched;
+  // Its data reached the tree: it was obtained, and the conversion that
+  // covered it ran and ended done in every step (never without conversion).
+  bool reachedTree = false;
+};
+
+// The run's outcome and, in date order, every weekday it tried: a cancel
+// leaves the later days out, refused dates, the data guard or a failed
+// configuration leave none.
+struct DownloadRunResult : OperationResult {
+  std::vector<DownloadDay> days;
+};
+
 class DownloadRun {
  public:
-  // `buildMinutes` is TRANSMIN: a tick run that converts also builds minute lines.
-  DownloadRun(DataLayout layout, std::string baseUrl, bool buildMinutes, MinuteOptions minuteOptions);
+  explicit DownloadRun(DownloadRunSetup setup);
   ~DownloadRun();
   DownloadRun(const DownloadRun&) = delete;
   DownloadRun& operator=(const DownloadRun&) = delete;
@@ -47,7 +79,7 @@ class DownloadRun {
   // days obtained); a cancel kCancelled; else the conversion's outcome. The
   // message is the last status line; failedItems counts the failed days and
   // the conversion's failed items.
-  OperationResult Run(const DownloadRequest& request);
+  DownloadRunResult Run(const DownloadRequest& request);
   // Converts days already unpacked into the tree as a run converts the days
   // it obtained (a catch-up downloads day by day, then converts in batches):
   // the same steps and cancels; a range none of whose days reached the tree
@@ -73,26 +105,23 @@ class DownloadRun {
   // among the weekdays of the range (from 1), their number, and its date.
   std::function<void(int day, int days, int date)> onDay;
 
-  // The run's download client, for its test seams.
-  DownloadClient& client() { return client_; }
-
  private:
-  struct Downloads {
+  struct DayTally {
     int first = 0, last = 0;  // the first and last day obtained
-    int failedDays = 0;       // days that failed otherwise than "no such file"
-    std::vector<int> days;    // every day obtained
+    int obtained = 0, failed = 0;
   };
-  OperationResult Refuse(const char* message);
-  Downloads DownloadDays(int kind, int first, int last);
+  DownloadRunResult Refuse(const char* message);
+  OperationResult LoadConfig();
+  std::vector<DownloadDay> DownloadDays(int kind, int first, int last);
+  static DayTally TallyDays(const std::vector<DownloadDay>& days);
+  OperationResult ConvertObtained(int kind, const DayTally& tally, std::vector<DownloadDay>& days);
   OperationResult Convert(int kind, int first, int last);
   // Runs one conversion step on a fresh engine that Cancel can reach.
   template <class Engine, class Step>
   OperationResult RunEngine(std::unique_ptr<Engine> engine, Step step);
-  OperationResult Finish(Outcome outcome, std::string message, int failedItems);
+  DownloadRunResult Finish(OperationResult result, std::vector<DownloadDay> days);
 
-  const DataLayout layout_;
-  const bool buildMinutes_;
-  const MinuteOptions minuteOptions_;
+  const DownloadRunSetup setup_;
   DownloadClient client_;
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> stopAll_{false};

@@ -65,7 +65,6 @@ class MinuteEngine : public OperationEngine {
   // A pair whose index cannot be read is reported and builds nothing; a day
   // whose block does not read or decode is reported and skipped.
   int BuildSecurityDays(const TickSecurity& security, int first, int last);
-  const MinuteBar* BuiltDays() const { return built_.bars.get(); }
 
   // Merge the new 1-minute days (and the 5-minute days derived from them)
   // into the security's files; false when the file was left alone.

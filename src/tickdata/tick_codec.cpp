@@ -78,10 +78,6 @@ int32_t RescaleTickPrice(int32_t price, int priceDecimals) {
   return static_cast<int32_t>(static_cast<uint32_t>(price) * kFactor[priceDecimals]);
 }
 
-bool UsesRunningExtra(int securityType) {
-  return securityType == 12 || securityType == 14 || securityType == 60 || securityType == 62;
-}
-
 namespace {
 
 // The tick count of a block, or 0 when the block cannot hold it: the header,

@@ -85,12 +85,11 @@ class TickBlockUnpacker {
 // Prices in 10^-decimals units to 0.0001 units (wrapping to 32 bits).
 int32_t RescaleTickPrice(int32_t price, int priceDecimals);
 
-// Types 12, 14, 60 and 62 carry the running value in `extra`, the rest the plain value.
-bool UsesRunningExtra(int securityType);
-
 // Decodes an unpacked block into a reused buffer, prices rescaled: `*count`
 // ticks on success; false and no ticks for a block that is too short or
-// malformed anywhere.
+// malformed anywhere. `runningExtra`: the security's type is in
+// TypeSet::kRunningExtra, whose blocks carry the running value in `extra`,
+// the rest the plain value.
 bool DecodeTickBlock(const uint8_t* block, std::size_t size, int priceDecimals, bool runningExtra,
                      GrowBuffer<TickRecord>* ticks, std::size_t* count);
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/run_log.h"
+#include "base/text_encoding.h"
 #include "common/security_walk.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
@@ -24,9 +25,10 @@ OperationResult TickEngine::DeleteTickRange(int first, int last) {
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
   wrote_ = false;
-  SetStatusTextF("正在删除%d-%d时间段的分笔数据...", first, last);
+  const std::string deleting = FormatText("正在删除%d-%d时间段的分笔数据...", first, last);
+  SetStatusText(deleting);
   const std::vector<SecurityFile> files = IndexFiles(layout_);
-  if (files.empty()) return Conclude(Outcome::kNothingToDo, StatusText());
+  if (files.empty()) return Conclude(Outcome::kNothingToDo, deleting);
   const WalkTexts texts{"", "正在删除股票%s分笔数据", "删除分笔数据操作被取消!"};
   const WalkEnd end = VisitSecurityFiles(*this, files, texts,
                                          [&](const SecurityFile& file) { DeleteTickDays(StemOf(file), first, last); });

@@ -40,7 +40,7 @@ TickPairState TickSecurityReader::Open(int market, std::string_view code) {
     return st.pair.state();
   }
   const TickPairState state = st.pair.Load(st.layout, SecurityStem(market, code));
-  st.runningExtra = UsesRunningExtra(ClassifySecurity(market, code));
+  st.runningExtra = TypeIn(ClassifySecurity(market, code), TypeSet::kRunningExtra);
   const std::vector<TickIndexEntry>& entries = st.pair.entries();
   st.byDate.resize(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) st.byDate[i] = static_cast<uint32_t>(i);

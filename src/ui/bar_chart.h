@@ -32,7 +32,6 @@ class BarChart : public QWidget {
   int WindowCount() const { return count_; }
   // Candles or line points drawn, and how many rows each gathers.
   int DrawnBars() const { return buckets_; }
-  int RowsPerBar() const { return perBucket_; }
   // The values shown for the bar under the pointer.
   QString HoverText() const;
 

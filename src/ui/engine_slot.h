@@ -67,11 +67,6 @@ class EngineSlot {
     cancelAll_ = nullptr;
   }
 
-  bool CancelRequested() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return cancelRequested_;
-  }
-
  private:
   mutable std::mutex mutex_;
   const void* key_ = nullptr;

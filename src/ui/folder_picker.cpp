@@ -24,8 +24,8 @@ FolderPicker::Chooser& CurrentChooser() {
 
 void FolderPicker::SetChooser(Chooser chooser) { CurrentChooser() = std::move(chooser); }
 
-FolderPicker::FolderPicker(const QString& initialFolder, int flags, QWidget* owner)
-    : initialFolder_(initialFolder), flags_(flags), owner_(owner) {}
+FolderPicker::FolderPicker(const QString& initialFolder, QWidget* owner)
+    : initialFolder_(initialFolder), owner_(owner) {}
 
 int FolderPicker::Browse() {
   result_ = initialFolder_;

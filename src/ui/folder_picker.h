@@ -21,7 +21,7 @@ class FolderPicker {
   using Chooser = std::function<std::optional<QString>(FolderPicker& picker)>;
   static void SetChooser(Chooser chooser);
 
-  FolderPicker(const QString& initialFolder, int flags, QWidget* owner);
+  FolderPicker(const QString& initialFolder, QWidget* owner);
 
   // kFolderChosen with the chosen folder in GetPath, else kFolderCancelled.
   int Browse();
@@ -33,7 +33,6 @@ class FolderPicker {
   // nearest folder above it that exists.
   QString StartFolder() const;
   QWidget* Owner() const { return owner_; }
-  int Flags() const { return flags_; }
 
   // The dialog opened: the initial folder is selected and shown.
   void OnInitialized();
@@ -48,7 +47,6 @@ class FolderPicker {
 
  private:
   QString initialFolder_;
-  int flags_;
   QWidget* owner_;
   QString result_;
   QString statusText_;

@@ -26,7 +26,6 @@ class MainDlg : public QDialog {
   void LockTabs();
   void UnlockTabs();
   bool TabsLocked() const { return tabsLocked_ != 0; }
-  int LockedPage() const { return lockedPage_; }
 
   // Closing while an operation runs asks first: Yes cancels the whole run,
   // waits for its worker to stop, then closes; No keeps it running. So no

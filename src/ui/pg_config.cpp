@@ -111,7 +111,7 @@ void PgConfig::InitFromSettings() {
 }
 
 void PgConfig::OnBrowse() {
-  FolderPicker picker(historyDir_->text(), 0, this);
+  FolderPicker picker(historyDir_->text(), this);
   if (picker.Browse() == kFolderChosen) historyDir_->setText(picker.GetPath());
 }
 

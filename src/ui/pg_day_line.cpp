@@ -198,7 +198,7 @@ bool PgDayLine::ReadFields(int count, DailyEditFields* fields) {
 }
 
 void PgDayLine::OnBrowse() {
-  FolderPicker picker(sourceDir_->text(), 0, this);
+  FolderPicker picker(sourceDir_->text(), this);
   if (picker.Browse() != kFolderChosen) return;
   QString folder = picker.GetPath().replace(QLatin1Char('\\'), QLatin1Char('/'));
   if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
@@ -213,7 +213,7 @@ void PgDayLine::OnExtract() {
     return;
   }
   DailyEditFields fields;
-  DailyEngine engine(CurrentLayout());
+  DailyEngine engine(CurrentLayout(), DataTreeReady != 0);
   const int date = ReadPickers(first_, last_).first;
   const OperationResult result = engine.ExtractDailyFields(code_->text().toStdString(), date, &fields);
   if (result.done()) {
@@ -314,16 +314,15 @@ void PgDayLine::RunModify() {
   StartRun();
   const OperationResult result = WithEngine(
       [&](DailyEngine& e) { return e.ModifyDailyRange(Dates().first, Dates().last, factors, request_.code); });
-  ShowResult(CloseWithMessage(result, "修改个股多日日线数据处理完毕!"));
+  ShowResult(CloseDailyOperation(DailyClosing::kModify, result));
   EndRun();
 }
 
 void PgDayLine::RunCheck() {
-  SetStatusText("检查日线文件开始");
+  SetStatusText(kDailyCheckStartMessage);
   StartRun();
   const OperationResult result = WithEngine([](DailyEngine& e) { return e.CheckDailyFiles(); });
-  ShowResult(CloseWithMessage(
-      result, QStringLiteral("共有%1支股票日线文件出错，细节参看日志!").arg(result.failedItems).toStdString()));
+  ShowResult(CloseDailyOperation(DailyClosing::kCheck, result));
   EndRun();
 }
 
@@ -335,7 +334,7 @@ void PgDayLine::RunMerge() {
   StartRun();
   const DataLayout source(std::string(), NormalizeDirPath(request_.sourceDir));
   const OperationResult result = WithEngine([&](DailyEngine& e) { return e.MergeDailyFiles(source); });
-  ShowResult(CloseWithMessage(result, "个股日线合并处理完毕!"));
+  ShowResult(CloseDailyOperation(DailyClosing::kMerge, result));
   EndRun();
 }
 

@@ -24,7 +24,6 @@ class PgDayLine : public OperationPage {
   explicit PgDayLine(QWidget* parent = nullptr);
   ~PgDayLine() override;
 
-  int CurrentEntry() const { return currentEntry_; }
   // The help text an entry puts into the status line when it is laid out.
   static QString HelpText(int entry);
 

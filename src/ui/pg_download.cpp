@@ -142,9 +142,7 @@ void PgDownLoad::RefreshFromSharedState() {
 // A fresh run on the current settings; Cancel reaches it through the slot,
 // first the download loop, then the conversion step running at that moment.
 void PgDownLoad::RunOperation() {
-  const AppSettings& settings = Settings();
-  SlotEngine<DownloadRun> run(Engines(), CurrentLayout(), settings.downloadBase, settings.minutesAfterTick != 0,
-                              CurrentMinuteOptions());
+  SlotEngine<DownloadRun> run(Engines(), CurrentDownloadSetup());
   run->onFocusFirstDate = [this] { RequestFocus(first_); };
   run->onConverting = [this] { ShowConvertCancelCaption(); };
   run->onDay = [this](int day, int days, int date) {

@@ -32,7 +32,6 @@ class PgTick : public OperationPage {
   explicit PgTick(QWidget* parent = nullptr);
   ~PgTick() override;
 
-  int CurrentEntry() const { return operation_; }
   static QString HelpText(int entry);
 
  public slots:

@@ -5,6 +5,7 @@
 #include "app/data_tree.h"
 #include "base/message_sink.h"
 #include "base/profile_file.h"
+#include "base/run_log.h"
 #include "support/temp_dir.h"
 
 namespace marbloom {
@@ -36,10 +37,10 @@ TEST_F(SettingsFile, MissingFileGivesDefaults) {
   EXPECT_EQ(s.fiveMinuteDays, 500);
   EXPECT_EQ(s.minutesAfterTick, 1);
   EXPECT_EQ(s.tckv4, 1);
-  EXPECT_EQ(s.downDir, temp_.path() + "down/");
-  EXPECT_EQ(s.dayZipDir, temp_.path() + "down/dayzip/");
-  EXPECT_EQ(s.tickZipDir, temp_.path() + "down/tickzip/");
-  EXPECT_EQ(s.logDir, temp_.path() + "logs/");
+  EXPECT_EQ(CurrentLayout().DownDir(), temp_.path() + "down/");
+  EXPECT_EQ(CurrentLayout().DayZipDir(), temp_.path() + "down/dayzip/");
+  EXPECT_EQ(CurrentLayout().TickZipDir(), temp_.path() + "down/tickzip/");
+  EXPECT_EQ(RunLogDirectory(), temp_.path() + "logs/");
 }
 
 TEST_F(SettingsFile, MinuteDaysAreClampedAndDeriveFiveMinuteDays) {

@@ -25,6 +25,7 @@ TEST(DataLayout, NamesEveryPathOfTheTree) {
       {l.TickDataFile("sz000001"), "/h/newtick/sz000001.vtc"},
       {l.TickIndexTemp(), "/h/newtick/vid.tmp"},  {l.TickDataTemp(), "/h/newtick/vtc.tmp"},
       {l.TickArchiveFile(20220505), "/h/newdatetick/20220505.htc"},
+      {DataLayout::DayArchiveName(20220505), "20220505.zip"},
   };
   for (const auto& [actual, expected] : paths) EXPECT_EQ(actual, expected);
 }

@@ -42,8 +42,8 @@ TEST_F(DailySingleEditTest, ExtractRefusesBjCodesAndReportsMissingRecords) {
   EXPECT_EQ(StatusText(), "代码格式不规范!");
   EXPECT_EQ(engine.ExtractDailyFields("sz000001", 20220505, &fields).outcome, Outcome::kNothingToDo);
   EXPECT_EQ(StatusText(), "无指定个股日线!");
-  DataTreeReady = 0;
-  EXPECT_EQ(engine.ExtractDailyFields("sz000001", 20220505, &fields).outcome, Outcome::kInvalid);
+  DailyEngine notReady(layout, false);
+  EXPECT_EQ(notReady.ExtractDailyFields("sz000001", 20220505, &fields).outcome, Outcome::kInvalid);
   EXPECT_EQ(StatusText(), kDataGuardMessage);
 }
 

@@ -22,6 +22,11 @@
 namespace marbloom::test {
 namespace {
 
+// The unpacking step as the download client once saw it: 1 done, -1 otherwise.
+int UnpackArchive(const DataLayout& layout, const std::string& fileName, int type) {
+  return UnpackDownloadedArchive(layout, fileName, type).done() ? 1 : -1;
+}
+
 const std::vector<SourceFile> kTree = {
     {"sz220505.cod", PatternBytes(15000, 1, true)},
     {"sz220505.md1", PatternBytes(70000, 2, false)},
@@ -217,20 +222,20 @@ TEST(ZipExtraction, MissingArchiveFails) {
 
 TEST(ZipUnpack, DailyArchiveGoesToRefmhq) {
   TestTree tree;
-  WriteFileBytes(Settings().dayZipDir + "20220505.zip", BuildZip({{"sz220505.cod", {'c'}}}).bytes);
+  WriteFileBytes(tree.layout().DayZipDir() + "20220505.zip", BuildZip({{"sz220505.cod", {'c'}}}).bytes);
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), 1);
   EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
   EXPECT_EQ(StatusText(), "下载成功!");
   std::string log = LogText();
-  EXPECT_NE(log.find("准备解压文件 " + Settings().dayZipDir + "20220505.zip"), std::string::npos);
+  EXPECT_NE(log.find("准备解压文件 " + tree.layout().DayZipDir() + "20220505.zip"), std::string::npos);
   EXPECT_NE(log.find("下载成功!"), std::string::npos);
-  EXPECT_TRUE(PathExists(Settings().dayZipDir + "20220505.zip"));  // the archive stays
+  EXPECT_TRUE(PathExists(tree.layout().DayZipDir() + "20220505.zip"));  // the archive stays
 }
 
 TEST(ZipUnpack, TickArchiveGoesToNewdatetick) {
   TestTree tree;
   Bytes htc = PatternBytes(100000, 5, false);
-  WriteFileBytes(Settings().tickZipDir + "20220505.zip", BuildZip({{"20220505.htc", htc, 8}}).bytes);
+  WriteFileBytes(tree.layout().TickZipDir() + "20220505.zip", BuildZip({{"20220505.htc", htc, 8}}).bytes);
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadTick), 1);
   EXPECT_EQ(ReadFileBytes(tree.historyDir() + "newdatetick/20220505.htc"), htc);
 }
@@ -246,7 +251,7 @@ TEST(ZipUnpack, ConfigArchiveOverwritesTheOlderConfigurationAndNothingElse) {
   const char* others[] = {"marbloom.ini", ".ssh/authorized_keys", "down/dayzip/20220505.zip/", "logs/x.log",
                           "../up.txt", "sub/downit5.cfg", "DOWNIT5.CFG", "e\x1b[2Jsc"};
   for (const char* name : others) entries.push_back({name, {'x'}});
-  WriteFileBytes(Settings().downDir + "downit.zip", BuildZip(entries).bytes);
+  WriteFileBytes(tree.layout().DownDir() + "downit.zip", BuildZip(entries).bytes);
   EXPECT_EQ(UnpackArchive(tree.layout(), "downit.zip", kDownloadConfig), 1);
   EXPECT_EQ(ReadFileText(work + "downit5.cfg"), "new");
   EXPECT_EQ(ReadFileText(work + "marbloom.ini"), "i");
@@ -260,12 +265,12 @@ TEST(ZipUnpack, MissingArchiveAsksForADownload) {
   TestTree tree;
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), -1);
   EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
-  EXPECT_NE(LogText().find(Settings().dayZipDir + "20220505.zip 文件不存在，请先下载!"), std::string::npos);
+  EXPECT_NE(LogText().find(tree.layout().DayZipDir() + "20220505.zip 文件不存在，请先下载!"), std::string::npos);
 }
 
 TEST(ZipUnpack, FifoInPlaceOfTheArchiveFailsWithoutBlocking) {
   TestTree tree;
-  std::string fifo = Settings().dayZipDir + "20220505.zip";
+  std::string fifo = tree.layout().DayZipDir() + "20220505.zip";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), -1);
   EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
@@ -276,7 +281,7 @@ TEST(ZipUnpack, BadCrcInTheLastEntryFailsAfterTheOthersAreWritten) {
   TestTree tree;
   BuiltZip z = BuildZip({{"sz220505.cod", {'c'}}, {"sz220505.md1", PatternBytes(5000, 4, true)}});
   z.bytes[z.dataOffsets[1] + 10] ^= 1;
-  WriteFileBytes(Settings().dayZipDir + "20220505.zip", z.bytes);
+  WriteFileBytes(tree.layout().DayZipDir() + "20220505.zip", z.bytes);
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), -1);
   EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
   EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
@@ -311,27 +316,24 @@ TEST(ZipUnpack, DayArchivesWithoutTheirDayOrBeyondRealSizesWriteNothing) {
 
 TEST(ZipUnpack, DamagedArchiveFails) {
   TestTree tree;
-  WriteFileBytes(Settings().tickZipDir + "20220506.zip", PatternBytes(3000, 8, false));
+  WriteFileBytes(tree.layout().TickZipDir() + "20220506.zip", PatternBytes(3000, 8, false));
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220506.zip", kDownloadTick), -1);
   EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
 }
 
 TEST(ZipUnpack, PlacesByType) {
   TestTree tree;
-  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), -1), Settings().downDir);
+  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), -1), tree.layout().DownDir());
   EXPECT_EQ(ArchiveDestinationDir(tree.layout(), -1), tree.workDir());
-  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), 1), Settings().tickZipDir);
-  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), 1), tree.historyDir() + "datetick/");
-  for (int t : {7, 9, 10}) {
-    EXPECT_EQ(ArchiveDownloadDir(tree.layout(), t), Settings().dayZipDir);
-    EXPECT_EQ(ArchiveDestinationDir(tree.layout(), t), tree.historyDir() + "refmhq/");
+  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), 10), tree.layout().DayZipDir());
+  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), 10), tree.historyDir() + "refmhq/");
+  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), 11), tree.layout().TickZipDir());
+  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), 11), tree.historyDir() + "newdatetick/");
+  for (int t : {1, 5, 7, 8, 9}) {  // kinds no server publishes have no place
+    EXPECT_EQ(ArchiveDownloadDir(tree.layout(), t), "");
+    EXPECT_EQ(ArchiveDestinationDir(tree.layout(), t), "");
+    EXPECT_EQ(UnpackArchive(tree.layout(), "x.zip", t), -1);
   }
-  for (int t : {8, 11}) {
-    EXPECT_EQ(ArchiveDownloadDir(tree.layout(), t), Settings().tickZipDir);
-    EXPECT_EQ(ArchiveDestinationDir(tree.layout(), t), tree.historyDir() + "newdatetick/");
-  }
-  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), 5), "");
-  EXPECT_EQ(UnpackArchive(tree.layout(), "x.zip", 5), -1);
 }
 
 // ---------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/settings.h"
 #include "common/calendar.h"
 #include "common/security_class.h"
 #include "common/shared_state.h"
@@ -73,8 +74,9 @@ TEST(CatchUpThreaded, BringsTheTreeToTheNewestPublishedDay) {
   options.port = 0, options.staticDir = site.path(), options.log = nullptr;
   sample::SampleServer server(options);
   ASSERT_TRUE(server.Start());
-  DownloadConfigLoaded = 0;
-  CatchUp update(layout, "http://127.0.0.1:" + std::to_string(server.port()) + "/", true, MinuteOptions{});
+  CatchUp update(DownloadRunSetup{layout, true,
+                                  {"http://127.0.0.1:" + std::to_string(server.port()) + "/", kDefaultServerUser, kDefaultServerPassword},
+                                  true, MinuteOptions{}, nullptr});
   // A non-index security whose daily file a directory replaces: its conversion fails.
   std::string blocked;
   for (const sample::SampleSecurity& s : sample::MarketUniverse(20240129, 0, sample))
@@ -129,7 +131,6 @@ TEST(CatchUpThreaded, BringsTheTreeToTheNewestPublishedDay) {
   for (const TickIndexEntry& entry : pair.entries()) tickDates.push_back(int{entry.date});
   EXPECT_EQ(dailyDates, Weekdays(20231212, 20240329, 20240101));
   EXPECT_EQ(tickDates, dailyDates);
-  DownloadConfigLoaded = 0;
 }
 
 }  // namespace

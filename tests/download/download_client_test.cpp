@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "app/settings.h"
 #include "base/text_encoding.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
@@ -79,7 +80,7 @@ using LocalSide = std::function<std::shared_ptr<void>(const DataLayout&)>;
 struct Row {
   const char* name;
   Handler serve;
-  int result;
+  int result;                    // 1 obtained, -1 or -2 failed (or, with `missing`, not on the server), -3 cancelled
   std::string status;            // {url}: the archive's URL
   std::vector<std::string> log;  // per call; {zip}: the local archive, "*": any line
   bool fileLeft = false;
@@ -90,6 +91,11 @@ struct Row {
   const char* auth = "Basic QlJJTVNUT05FWDUyOk1BUkxJTjM5";  // the credentials the server expects
 };
 void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
+
+Outcome ExpectedOutcome(const Row& r) {
+  if (r.missing) return Outcome::kNothingToDo;
+  return r.result == 1 ? Outcome::kDone : r.result == -3 ? Outcome::kCancelled : Outcome::kFailed;
+}
 
 const std::string kConnecting = kConnectingMessage, kUnpacked = "准备解压文件 {zip} ";
 const std::string kPort = "http://127.0.0.1:{port}/";
@@ -180,7 +186,7 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
   httplib::Server http_;
   std::thread thread_;
   int port_ = 0;
-  DownloadClient client_{tree_.layout(), ""};
+  DownloadClient client_{tree_.layout(), DownloadServer{"", kDefaultServerUser, kDefaultServerPassword}};
 };
 
 TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
@@ -189,7 +195,7 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
   const std::string base = Filled(fill(row.base), "{refused}", std::to_string(FreeLoopbackPort()));
   const std::string config = "[DOWN]\nDOWNNUM=12\nPATH11=d/\n";
   WriteFileBytes(tree_.layout().DownloadConfigFile(), {config.begin(), config.end()});
-  ReadDownloadConfig(tree_.layout(), base);
+  client_.SetConfig(ReadDownloadConfig(tree_.layout(), base));
   const std::string url = base + "d/20220505.zip", zip = tree_.layout().DayZipDir() + "20220505.zip";
   std::vector<std::string> seen, log;
   SetStatusObserver([&seen](const std::string& line) { seen.push_back(line); });
@@ -198,8 +204,7 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
   {
     const std::shared_ptr<void> local = row.local ? row.local(tree_.layout()) : nullptr;
     for (int call = 0; call < std::max(row.callsAfterCancel, 1); ++call) {
-      EXPECT_EQ(client_.StartDownload(kDownloadDaily, 20220505), row.result);
-      EXPECT_EQ(client_.LastWasMissing(), row.missing);
+      EXPECT_EQ(client_.StartDownload(kDownloadDaily, 20220505).outcome, ExpectedOutcome(row));
       for (const std::string& line : row.log) log.push_back(Filled(Filled(fill(line), "{url}", url), "{zip}", zip));
     }
   }
@@ -221,7 +226,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, FaultServerThreaded, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Defaults, the 30-entry cap, GBK values, a joined path too long for a path
-// field, and values holding a control character, a NUL or bytes that are not GBK.
+// field, and values holding a control character, a NUL or bytes that are not
+// GBK; a later configuration with fewer entries leaves none of the earlier.
 TEST(DownloadConfig, FillsTheTablesFromTheFile) {
   TestTree tree;
   const std::string base = "http://127.0.0.1/" + std::string(211, 'a') + "/";  // 229 characters
@@ -229,12 +235,14 @@ TEST(DownloadConfig, FillsTheTablesFromTheFile) {
                                      "PATH30=日线/\nPATH02=a\x1b[2J\nPATH03=a") +
                            std::string("\0b\nPATH04=\x81\x20\n", 13);
   WriteFileBytes(tree.layout().DownloadConfigFile(), {text.begin(), text.end()});
-  ReadDownloadConfig(tree.layout(), base);
-  EXPECT_EQ(DownloadConfigLoaded.exchange(0), 1);
+  const DownloadConfig config = ReadDownloadConfig(tree.layout(), base);
   const std::pair<int, std::string> entries[] = {{0, base}, {1, ""}, {2, ""}, {3, ""}, {4, base},
                                                  {10, base + "d/"}, {11, ""}, {29, base + "日线/"}, {30, ""}};
-  for (const auto& [index, path] : entries) EXPECT_EQ(ServerPath(index), path) << index;
-  ClearServerTables();
+  for (const auto& [index, path] : entries) EXPECT_EQ(config.ServerPath(index), path) << index;
+  WriteFileBytes(tree.layout().DownloadConfigFile(), {'x'});  // no section: ten bare base URLs
+  const DownloadConfig later = ReadDownloadConfig(tree.layout(), base);
+  EXPECT_EQ(later.ServerPath(9), base);
+  EXPECT_EQ(later.ServerPath(10), "");
 }
 
 }  // namespace

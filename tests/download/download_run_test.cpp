@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "app/settings.h"
 #include "common/calendar.h"
 #include "common/shared_state.h"
 #include "download/download_config.h"
@@ -16,6 +17,12 @@
 namespace marbloom::test {
 namespace {
 
+DownloadRunSetup SetupFor(const TestTree& tree, const NginxServer& nginx, bool buildMinutes,
+                          DownloadConfigCache* config) {
+  return DownloadRunSetup{tree.layout(), true, {nginx.baseUrl(), kDefaultServerUser, kDefaultServerPassword},
+                          buildMinutes, MinuteOptions{}, config};
+}
+
 TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
   if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
   TestTree tree;
@@ -24,8 +31,8 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
   ASSERT_TRUE(sample::WriteServerTree(20220509, 20220513, sample, site.path()));
   NginxServer nginx;
   ASSERT_TRUE(nginx.Start(site.path()));
-  DownloadConfigLoaded = 0;
-  DownloadRun run(tree.layout(), nginx.baseUrl(), true, MinuteOptions{});
+  DownloadConfigCache config;
+  DownloadRun run(SetupFor(tree, nginx, true, &config));
   // cancel: 1 once as the conversion starts, 2 also from another thread until
   // the run ends, 3 the whole run (CancelAll) as the conversion starts.
   const struct { int kind, first, last, cancel; Outcome outcome; const char* message; } rows[] = {
@@ -47,11 +54,19 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
           while (!ended) run.Cancel(), std::this_thread::yield();
         });
     };
-    const OperationResult result = run.Run(DownloadRequest{row.kind, LocalNoonOf(row.first), LocalNoonOf(row.last), true});
+    const DownloadRunResult result =
+        run.Run(DownloadRequest{row.kind, LocalNoonOf(row.first), LocalNoonOf(row.last), true});
     ended = true;
     if (canceller.joinable()) canceller.join();
     EXPECT_EQ(result.outcome, row.outcome) << row.kind << " " << row.first;
     EXPECT_EQ(result.message, row.message);
+    EXPECT_EQ(result.days.size(), static_cast<std::size_t>(std::min(row.last, 20220513) - row.first + 1));
+    for (const DownloadDay& day : result.days) {
+      EXPECT_TRUE(day.fetched.done()) << day.date;
+      EXPECT_EQ(day.reachedTree, row.outcome == Outcome::kDone) << day.date;
+    }
+    // The configuration is fetched once and kept for the later runs.
+    std::filesystem::remove(site.path() + DataLayout::kConfigArchiveName);
   }
   const DataLayout layout = tree.layout();
   for (int date = 20220509; date <= 20220513; ++date) {
@@ -70,14 +85,22 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
     EXPECT_EQ(ReadFileBytes(layout.FiveMinuteFile(day.market, day.code)).size(), 5 * 48 * 32u);
     break;
   }
-  // An archive holding another day's data fails the run, naming the day.
+  // An archive holding another day's data fails the run, naming the day; a
+  // day the server has not got is missing, no failure.
   const std::string daily = site.path() + sample::kDailyArchivePath;
   std::filesystem::copy_file(daily + "20220512.zip", daily + "20220513.zip",
                              std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::remove(daily + "20220512.zip");
   run.Reset();
-  EXPECT_EQ(run.Run(DownloadRequest{10, LocalNoonOf(20220513), LocalNoonOf(20220513), true}).outcome, Outcome::kFailed);
+  const DownloadRunResult last = run.Run(DownloadRequest{10, LocalNoonOf(20220512), LocalNoonOf(20220513), true});
+  EXPECT_EQ(last.outcome, Outcome::kFailed);
+  EXPECT_EQ(last.failedItems, 1);  // the missing day is no failure
   EXPECT_NE(ReadRunLog().find("下载文件中没有20220513的数据!"), std::string::npos);
-  DownloadConfigLoaded = 0;
+  ASSERT_EQ(last.days.size(), 2u);
+  EXPECT_EQ(last.days[0].fetched.outcome, Outcome::kNothingToDo);
+  EXPECT_EQ(last.days[0].fetched.message, nginx.baseUrl() + sample::kDailyArchivePath + "20220512.zip不存在!");
+  EXPECT_EQ(last.days[1].fetched.outcome, Outcome::kFailed);
+  EXPECT_FALSE(last.days[1].reachedTree);
 }
 
 // Over HTTPS the server's certificate is verified: the run goes through when
@@ -90,15 +113,14 @@ TEST(DownloadRunNginxThreaded, HttpsNeedsAVerifiedCertificate) {
   NginxServer nginx;
   ASSERT_TRUE(nginx.Start(site.path(), true));
   for (const bool trusted : {true, false}) {
-    DownloadConfigLoaded = 0;
-    DownloadRun run(tree.layout(), nginx.baseUrl(), false, MinuteOptions{});
-    if (trusted) run.client().SetTrustedCertificates(nginx.caFile());
+    DownloadRunSetup setup = SetupFor(tree, nginx, false, nullptr);
+    if (trusted) setup.server.caFile = nginx.caFile();
+    DownloadRun run(setup);
     run.Reset();
     const OperationResult result = run.Run(DownloadRequest{10, LocalNoonOf(20220509), LocalNoonOf(20220509), true});
     EXPECT_EQ(result.outcome, trusted ? Outcome::kDone : Outcome::kFailed);
     EXPECT_EQ(ReadRunLog().find("服务器证书验证失败! 127.0.0.1") != std::string::npos, !trusted);
   }
-  DownloadConfigLoaded = 0;
 }
 
 }  // namespace

@@ -39,18 +39,14 @@ TestTree::TestTree() {
   s = AppSettings{};
   s.downloadBase = kDefaultDownloadBase;
   s.historyDir = historyDir_;
-  s.downDir = workDir_ + "down/";
-  s.dayZipDir = workDir_ + "down/dayzip/";
-  s.tickZipDir = workDir_ + "down/tickzip/";
-  s.logDir = workDir_ + "logs/";
-  SetRunLogDirectory(s.logDir);
+  SetRunLogDirectory(workDir_ + "logs/");
   s.minuteDays = 120;
   s.fiveMinuteDays = 500;
   s.minutesAfterTick = 1;
   s.tckv4 = 1;
   DataTreeReady = CreateDataTree(layout(), true);
   EXPECT_EQ(DataTreeReady.load(), 1);
-  DownloadConfigLoaded = 0;  // a new tree fetches its download configuration afresh
+  KeptDownloadConfig().Forget();  // a new tree fetches its download configuration afresh
   SetStatusText("");
   SetProgressFraction(0);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/security_class.h"
 #include "tickdata/tick_codec.h"
 #include "tick_test_support.h"
 
@@ -119,12 +120,12 @@ TEST(TickBlockDecode, ExtraFollowsTheSecurityType) {
   EXPECT_EQ(plain[0].extra, 11);
   EXPECT_EQ(plain[1].extra, 12);
   EXPECT_EQ(running[1].price, 5010);
-  EXPECT_TRUE(UsesRunningExtra(12));
-  EXPECT_TRUE(UsesRunningExtra(14));
-  EXPECT_TRUE(UsesRunningExtra(60));
-  EXPECT_TRUE(UsesRunningExtra(62));
-  EXPECT_FALSE(UsesRunningExtra(2));
-  EXPECT_FALSE(UsesRunningExtra(52));
+  EXPECT_TRUE(TypeIn(12, TypeSet::kRunningExtra));
+  EXPECT_TRUE(TypeIn(14, TypeSet::kRunningExtra));
+  EXPECT_TRUE(TypeIn(60, TypeSet::kRunningExtra));
+  EXPECT_TRUE(TypeIn(62, TypeSet::kRunningExtra));
+  EXPECT_FALSE(TypeIn(2, TypeSet::kRunningExtra));
+  EXPECT_FALSE(TypeIn(52, TypeSet::kRunningExtra));
 }
 
 TEST(TickBlockDecode, DamagedBlocksFailTheDay) {

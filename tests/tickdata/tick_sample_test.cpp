@@ -27,7 +27,7 @@ TEST(TickSampleMarket, ConvertedDaysReadBackAsGenerated) {
       ASSERT_TRUE(read) << day.market << day.code << " " << date;
       ASSERT_EQ(read->ticks.size(), day.ticks.size());
       EXPECT_EQ(read->refPrice, day.refPrice);
-      const bool running = UsesRunningExtra(ClassifySecurity(day.market, day.code));
+      const bool running = TypeIn(ClassifySecurity(day.market, day.code), TypeSet::kRunningExtra);
       for (std::size_t i = 0; i < day.ticks.size(); ++i) {
         const sample::SampleTick& t = day.ticks[i];
         const TickRecord& r = read->ticks[i];

@@ -28,7 +28,7 @@ class PgConfigTest : public ::testing::Test {
     sheet_.AddPage(page_, QStringLiteral("设置页面"));
     sheet_.show();
     boxes_.onBox = [this] { lockedDuringBox_ = sheet_.TabsLocked(); };
-    DownloadConfigLoaded = 1;
+    KeptDownloadConfig().Keep(DownloadConfig{});
   }
   void TearDown() override { ui::FolderPicker::SetChooser(nullptr); }
   QLineEdit* Edit(int id) { return Child<QLineEdit>(page_, ui::ControlName(id)); }
@@ -104,7 +104,7 @@ TEST_F(PgConfigTest, ConfirmSavesReloadsAndReArmsTheDownload) {
   EXPECT_EQ(Settings().minutesAfterTick, 0);
   EXPECT_EQ(Settings().tckv4, 1);
   EXPECT_EQ(DataTreeReady.load(), 1);
-  EXPECT_EQ(DownloadConfigLoaded.load(), 0);
+  EXPECT_FALSE(KeptDownloadConfig().Get());
   EXPECT_NE(ReadFileText(SettingsFilePath()).find("hist\\vipdoc"), std::string::npos);
   EXPECT_EQ(Edit(1000)->text().toStdString(), typed);  // kept as typed
 }
@@ -117,7 +117,7 @@ TEST_F(PgConfigTest, AnUnwritableHistoryDirectoryLeavesThePagesRefusing) {
   EXPECT_TRUE(lockedDuringBox_);
   EXPECT_FALSE(sheet_.TabsLocked());
   EXPECT_EQ(DataTreeReady.load(), 0);
-  EXPECT_EQ(DownloadConfigLoaded.load(), 1);
+  EXPECT_TRUE(KeptDownloadConfig().Get());
   EXPECT_TRUE(Saved());
 }
 
@@ -152,7 +152,7 @@ TEST_F(PgConfigTest, BrowseTakesTheChosenFolderAndKeepsTheTextOnCancel) {
   // As the settings file keeps it (relative, backslashes): opens at the tree.
   const QString history = QString::fromStdString(tree_.historyDir());
   QString relative = QDir(QString::fromStdString(WorkDirectory())).relativeFilePath(history).replace('/', '\\');
-  EXPECT_EQ(ui::FolderPicker(relative + '\\', 0, page_).StartFolder() + '/', history) << relative.toStdString();
+  EXPECT_EQ(ui::FolderPicker(relative + '\\', page_).StartFolder() + '/', history) << relative.toStdString();
 
   // The daily page's source folder takes '/' separators and a trailing '/'.
   answer = QStringLiteral("D:\\other\\vipdoc");

@@ -157,7 +157,7 @@ bool SaveRunningDownload(MainDlg& sheet, const QString& dir, const QString& cach
 QString SampleShare(const marbloom::sample::SampleOptions& sample, int date) {
   for (const marbloom::sample::SampleSecurity& s : marbloom::sample::SecurityUniverse(date, sample))
     if (s.market == 0 && s.type == 2 && marbloom::sample::TickDayOf(date, 0, s.code, sample))
-      return QString::fromStdString("sz" + s.code);
+      return QString::fromStdString(marbloom::SecurityStem(0, s.code));
   return QString();
 }
 

@@ -39,7 +39,7 @@ bool EnsureDir(const std::string& dir, std::string* error) {
 
 // Written beside the target under a temporary name, then renamed over it.
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size, std::string* error) {
-  const std::string temp = path + ".part";
+  const std::string temp = path + kPartialFileSuffix;
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -118,11 +118,7 @@ bool CheckDate(int date, std::string* error) {
 
 }  // namespace
 
-std::string DayArchiveName(int date) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%04d%02d%02d.zip", date / 10000, date / 100 % 100, date % 100);
-  return name;
-}
+std::string DayArchiveName(int date) { return DataLayout::DayArchiveName(date); }
 
 bool IsServedDate(int date, int today) {
   if (DateToDayNumber(date) == 0 || date < kFirstServedDate || date > today) return false;

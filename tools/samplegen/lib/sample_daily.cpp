@@ -1,6 +1,5 @@
 // The daily source files of the sample market: one quote per security and
 // day, written as the code list and quote file of each market.
-#include <cstdio>
 #include <cstring>
 
 #include "common/little_endian.h"
@@ -49,7 +48,7 @@ SampleQuote QuoteOf(const Profile& p, int date, const SampleOptions& options) {
   q.high = s.high;
   q.low = s.low;
   q.volume = VolumeOf(p, s, rng);
-  const double perUnit = (s.open + s.close) / 2 * (p.security.type == 10 || p.security.type == 58 ? 100 : 1);
+  const double perUnit = (s.open + s.close) / 2 * (p.repo ? 100 : 1);
   q.amount = static_cast<double>(q.volume) * perUnit * (0.98 + 0.04 * rng.Uniform());
   if (IsIndexSecurity(p)) {
     q.advancing = static_cast<uint16_t>(rng.Below(2500));
@@ -89,11 +88,8 @@ void WriteQuoteRecord(uint8_t* r, const SampleQuote& q, Rng& rng) {
   }
 }
 
-std::string SourceFileName(int date, int market, const char* extension) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%s%06d%s", kMarketPrefix[market], date % 1000000, extension);
-  return name;
-}
+// A source file's name within the tree's daily source folder.
+std::string SourceFileName(const std::string& path) { return path.substr(DataLayout().DailySourceDir().size()); }
 
 }  // namespace
 
@@ -137,7 +133,7 @@ std::vector<uint8_t> QuoteFileBytes(int date, int market, const SampleOptions& o
   return bytes;
 }
 
-std::string CodeListFileName(int date, int market) { return SourceFileName(date, market, ".cod"); }
-std::string QuoteFileName(int date, int market) { return SourceFileName(date, market, ".md1"); }
+std::string CodeListFileName(int date, int market) { return SourceFileName(DataLayout().CodeListFile(market, date)); }
+std::string QuoteFileName(int date, int market) { return SourceFileName(DataLayout().QuoteFile(market, date)); }
 
 }  // namespace marbloom::sample

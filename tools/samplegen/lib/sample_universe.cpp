@@ -54,26 +54,12 @@ int TotalWeight() {
   return total;
 }
 
-bool IsTenUnitType(int type) {
-  switch (type) {
-    case 7: case 8: case 9: case 10: case 55: case 56: case 57: case 58: case 64: case 112:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool IsThreeDecimalType(int type) {
-  switch (type) {
-    case 5: case 54: case 11: case 12: case 14: case 53: case 59: case 60: case 61: case 62:
-      return true;
-    default:
-      return false;
-  }
-}
+bool IsTenUnitType(int type) { return TypeIn(type, TypeSet::kTenUnit); }
+bool IsThreeDecimalType(int type) { return TypeIn(type, TypeSet::kThreeDecimals); }
+bool IsRepoType(int type) { return TypeIn(type, TypeSet::kAmountFromVolume); }
 
 uint8_t DecimalsOfType(int type) {
-  if (type == 10 || type == 58) return 3;  // repos quote a rate
+  if (IsRepoType(type)) return 3;  // repos quote a rate
   if (IsTenUnitType(type)) return 4;
   if (IsThreeDecimalType(type)) return 3;
   return 2;
@@ -88,7 +74,7 @@ int16_t LotSizeOf(int type, Rng& rng) {
 
 double BasePriceOf(int type, Rng& rng) {
   if (IsIndexType(type)) return 800.0 + rng.Uniform() * 12000.0;
-  if (type == 10 || type == 58) return 1.0 + rng.Uniform() * 4.0;     // repo rate
+  if (IsRepoType(type)) return 1.0 + rng.Uniform() * 4.0;             // repo rate
   if (IsTenUnitType(type)) return 95.0 + rng.Uniform() * 40.0;        // bond price
   if (IsThreeDecimalType(type)) return 0.4 + rng.Uniform() * 4.0;     // fund unit
   return 2.0 + std::exp(rng.Uniform() * 5.0);                         // shares 3 .. 150
@@ -112,8 +98,8 @@ Profile MakeProfile(const SampleOptions& options, int market, const std::string&
   p.volatility = index ? 0.012 : IsTenUnitType(p.security.type) ? 0.006 : 0.025;
   p.liquidity = rng.Uniform();
   const int type = p.security.type;
-  p.closeOnly = (type == 12 || type == 60 || type == 62) && rng.OneIn(3);
-  p.repo = (type == 10 || type == 58);
+  p.closeOnly = TypeIn(type, TypeSet::kCloseOnly) && rng.OneIn(3);
+  p.repo = IsRepoType(type);
   p.listDate = 0;
   p.delistDate = 0;
   if (!index && rng.OneIn(150)) p.listDate = DateAfterStart(rng.Below(1500));

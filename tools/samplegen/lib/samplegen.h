@@ -78,8 +78,8 @@ inline constexpr int kDefaultServerPort = 8650;
 // of "downit5.cfg"), relative to the base URL.
 inline constexpr const char* kDailyArchivePath = "daily/";
 inline constexpr const char* kTickArchivePath = "ticks/";
-inline constexpr const char* kConfigArchiveName = "downit.zip";
-inline constexpr const char* kConfigFileName = "downit5.cfg";
+inline constexpr const char* kConfigArchiveName = DataLayout::kConfigArchiveName;
+inline constexpr const char* kConfigFileName = DataLayout::kConfigFileName;
 
 struct SampleOptions {
   uint64_t seed = 1;

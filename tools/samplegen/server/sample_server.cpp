@@ -32,13 +32,8 @@ std::string WithSlash(std::string dir) {
 
 // "<prefix>YYYYMMDD.zip" → the date, else 0.
 int DateOfArchivePath(const std::string& path, const std::string& prefix) {
-  if (path.size() != prefix.size() + 12 || path.compare(0, prefix.size(), prefix) != 0) return 0;
-  const std::string name = path.substr(prefix.size());
-  if (name.compare(8, 4, ".zip") != 0) return 0;
-  for (int i = 0; i < 8; ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-  }
-  return std::stoi(name.substr(0, 8));
+  if (path.compare(0, prefix.size(), prefix) != 0) return 0;
+  return DataLayout::DateOfDayArchive(std::string_view(path).substr(prefix.size()));
 }
 
 // A relative path without empty, "." or ".." parts and without backslashes.
