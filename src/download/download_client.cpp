@@ -12,9 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "base/file_helpers.h"
+#include "base/file_system.h"
 #include "base/run_log.h"
-#include "base/unique_fd.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
 #include "download/download_config.h"
@@ -121,8 +120,8 @@ class DownloadTransfer {
   CURL* curl_ = nullptr;
   Stage stage_ = Stage::kHeaders;
   int result_ = 0;
-  PartialFile partial_;  // the local file, once created, until the whole body is in
-  UniqueFd file_;
+  PartialFile partial_{client_.layout().Files()};  // the local file, once created, until the whole body is in
+  File file_;
   long long length_ = 0, total_ = 0;
   std::vector<unsigned char> buffer_ = std::vector<unsigned char>(kBufferBytes);
   std::size_t buffered_ = 0;
@@ -230,7 +229,7 @@ void DownloadTransfer::DecideOnHeaders() {
     return Stop(kDownloadMissing, true);
   }
   length_ = length;
-  file_ = OpenForWriting(localPath_);
+  file_ = client_.layout().Files().Open(localPath_, OpenMode::kWrite);
   if (!file_) {
     ReportF("%s", kCannotSaveMessage);
     return Stop(kDownloadError);
@@ -270,7 +269,7 @@ bool DownloadTransfer::FlushChunk() {
       return false;
     }
   }
-  if (!WriteAllAt(file_.get(), buffer_.data(), n, total_)) {
+  if (!file_.Write(buffer_.data(), n, total_)) {
     ReportF("%s", kTransferErrorMessage);
     Stop(kDownloadError);
     return false;

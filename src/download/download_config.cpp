@@ -71,7 +71,7 @@ void ReadDownloadConfig(const DataLayout& layout, const std::string& baseUrl) {
   std::vector<std::string> keys{"DOWNNUM"};
   for (int i = 1; i <= kServerTableEntries; ++i)
     for (const char* kind : {"PATH", "FILE"}) keys.push_back(FormatText("%s%02d", kind, i));
-  const ProfileSection config(layout.DownloadConfigFile(), "DOWN", keys);  // one pass over the file
+  const ProfileSection config(layout.Files(), layout.DownloadConfigFile(), "DOWN", keys);  // one pass over the file
   const int count = std::min(config.ReadInt("DOWNNUM", kDefaultConfigEntries), kServerTableEntries);
   for (int i = 1; i <= count; ++i) {
     const std::string pathKey = FormatText("PATH%02d", i), fileKey = FormatText("FILE%02d", i);
