@@ -170,11 +170,17 @@ void BM_DailyConvertFiveDays(benchmark::State& state) {
   double floorUs = 1e300, convertUs = 1e300, total = 0;
   for (auto _ : state) {
     for (int round = 0; round < kRounds; ++round) {
+      std::vector<uintmax_t> lengths;
+      for (const std::string& path : tree.files) lengths.push_back(std::filesystem::file_size(path));
       Clock::time_point start = Clock::now();
       for (int day = 0; day < kDays; ++day)
         for (const std::string& path : tree.files) TouchFile(path, true);
       SyncTree(tree.root);
       floorUs = std::min(floorUs, Seconds(start) * 1e6 / (static_cast<double>(tree.files.size()) * kDays));
+      // The floor's copies of each last record would stop the dates rising, and
+      // the conversion would refuse the files: they go again, untimed.
+      for (std::size_t i = 0; i < tree.files.size(); ++i) std::filesystem::resize_file(tree.files[i], lengths[i]);
+      SyncTree(tree.root);
 
       DailyEngine engine(tree.layout);
       start = Clock::now();

@@ -31,8 +31,7 @@
 #include "base/run_log.h"
 #include "common/calendar.h"
 #include "common/market.h"
-#include "base/file_helpers.h"
-#include "base/unique_fd.h"
+#include "base/file_system.h"
 #include "samplegen.h"
 #include "tickdata/minute_engine.h"
 #include "tickdata/tick_formats.h"
@@ -169,11 +168,12 @@ void WriteFloor(const Store& store) {
   for (std::size_t i = 0; i < store.daysPerSecurity.size(); ++i) {
     const std::size_t days = static_cast<std::size_t>(store.daysPerSecurity[i]);
     for (std::size_t dayBytes : {kOneMinuteBlockBytes, kFiveMinuteBlockBytes}) {
-      UniqueFd file = OpenForWriting(store.root + "floor/" + std::to_string(i) + "." + std::to_string(dayBytes));
-      if (!WriteAllAt(file.get(), bytes.data(), days * dayBytes, 0)) Fail("floor write");
+      const std::string path = store.root + "floor/" + std::to_string(i) + "." + std::to_string(dayBytes);
+      File file = RealFileSystem().Open(path, OpenMode::kWrite);
+      if (!file.Write(bytes.data(), days * dayBytes, 0)) Fail("floor write");
     }
   }
-  if (!SyncFileSystemOf(store.root)) Fail("syncfs failed");
+  if (!RealFileSystem().SyncFileSystem(store.root)) Fail("syncfs failed");
 }
 
 void Report(benchmark::State& state, double runSeconds, double inflateSeconds, double floorSeconds, std::size_t ticks,

@@ -83,7 +83,7 @@ std::vector<int> HistoryDates() {
 
 std::vector<uint8_t> ReadBlock(const TickArchive& archive, const TickArchiveItem& item) {
   std::vector<uint8_t> block(static_cast<std::size_t>(item.dataLength));
-  if (!ReadAllAt(archive.file.get(), block.data(), block.size(), item.blockOffset)) Fail("archive read");
+  if (!archive.file.ReadAll(block.data(), block.size(), item.blockOffset)) Fail("archive read");
   return block;
 }
 
@@ -102,8 +102,10 @@ void WriteOldPair(const Store& store, const Security& s, const std::string& dir)
   }
   TickIndexHeader h{2, dates.front(), dates.back(), static_cast<int32_t>(dates.size())};
   std::memcpy(index.data(), &h, sizeof h);
-  UniqueFd vid = OpenForWriting(dir + s.stem + ".vid"), vtc = OpenForWriting(dir + s.stem + ".vtc");
-  if (!WriteAllAt(vid.get(), index.data(), index.size(), 0) || !WriteAllAt(vtc.get(), data.data(), data.size(), 0))
+  FileSystem& files = RealFileSystem();
+  File vid = files.Open(dir + s.stem + ".vid", OpenMode::kWrite);
+  File vtc = files.Open(dir + s.stem + ".vtc", OpenMode::kWrite);
+  if (!vid.Write(index.data(), index.size(), 0) || !vtc.Write(data.data(), data.size(), 0))
     Fail("cannot write the store");
 }
 
@@ -153,17 +155,18 @@ Store& TheStore() {
 void FloorOnce(Store& st) {
   std::vector<uint8_t> buffer;
   for (const Security& s : st.securities) {
-    UniqueFd in = OpenForReading(st.root + "base/" + s.stem + ".vtc");
-    UniqueFd out = OpenForWriting(st.root + "floor/" + s.stem + ".vtc");
-    const int64_t oldLength = FileLength(in.get());
-    if (!CopyFileRange(in.get(), 0, out.get(), 0, oldLength)) Fail("copy_file_range");
+    FileSystem& files = RealFileSystem();
+    const File in = files.Open(st.root + "base/" + s.stem + ".vtc", OpenMode::kRead);
+    File out = files.Open(st.root + "floor/" + s.stem + ".vtc", OpenMode::kWrite);
+    const int64_t oldLength = in.Length();
+    if (!files.Copy(in, 0, out, 0, oldLength)) Fail("copy_file_range");
     int64_t at = oldLength;
     for (std::size_t k = 0; k < s.newBlocks.size(); ++k) {
       const TickArchiveItem& item = *s.newBlocks[k];
       buffer.resize(static_cast<std::size_t>(item.dataLength));
-      if (!ReadAllAt(st.archives[static_cast<std::size_t>(s.newArchive[k])].file.get(), buffer.data(), buffer.size(),
-                     item.blockOffset) ||
-          !WriteAllAt(out.get(), buffer.data(), buffer.size(), at))
+      if (!st.archives[static_cast<std::size_t>(s.newArchive[k])].file.ReadAll(buffer.data(), buffer.size(),
+                                                                               item.blockOffset) ||
+          !out.Write(buffer.data(), buffer.size(), at))
         Fail("floor write");
       at += item.dataLength;
     }

@@ -42,8 +42,8 @@ bool SetUpTree() {
   g_tree = dir;
   std::atexit(RemoveTree);
   g_layout = marbloom::DataLayout(g_tree + "/", g_tree + "/");
-  marbloom::MakeDirTree(g_layout.TickStoreDir(), 0);
-  marbloom::MakeDirTree(g_layout.TickArchiveDir(), 0);
+  marbloom::MakeDirTree(g_layout.Files(), g_layout.TickStoreDir(), 0);
+  marbloom::MakeDirTree(g_layout.Files(), g_layout.TickArchiveDir(), 0);
   return true;
 }
 

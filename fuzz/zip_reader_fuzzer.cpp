@@ -38,7 +38,7 @@ bool WriteInput(const std::string& path, const uint8_t* data, size_t size) {
 }
 
 void ReadAll(const std::string& path) {
-  marbloom::ZipReader reader(path);
+  marbloom::ZipReader reader(marbloom::RealFileSystem(), path);
   reader.GoToFirstEntry();
   std::vector<char> piece(4096);
   do {

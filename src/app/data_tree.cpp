@@ -7,7 +7,7 @@ namespace marbloom {
 
 bool CreateDataTree(const DataLayout& layout, bool quiet, std::string* failure) {
   for (const DataLayout::TreeFolder& folder : layout.TreeFolders()) {
-    if (MakeDirTree(folder.path, true)) continue;
+    if (MakeDirTree(layout.Files(), folder.path, true)) continue;
     const std::string message = "创建" + folder.label + "目录失败或者权限不足!";
     if (failure != nullptr) *failure = message;
     if (!quiet) ShowMessage(message);

@@ -7,7 +7,6 @@
 
 #include "base/file_helpers.h"
 #include "base/text_encoding.h"
-#include "base/unique_fd.h"
 #include "common/calendar.h"
 #include "common/market.h"
 #include "common/security_class.h"
@@ -112,9 +111,9 @@ bool ReadDaily(const DataLayout& layout, DataView& view) {
   view.decimals = PriceDecimals(r.market, r.code, r.tckv4);
   view.index = IsIndexType(ClassifySecurity(r.market, r.code)) != 0;
   const std::string path = layout.DailyFile(r.market, r.code);
-  UniqueFd fd = OpenForReading(path);
-  if (!fd) return FailOpen(view, path);
-  const int64_t length = FileLength(fd.get());
+  const File file = layout.Files().Open(path, OpenMode::kRead);
+  if (!file) return FailOpen(view, path);
+  const int64_t length = file.Length();
   if (length < 0) return Fail(view, FormatText("读取%s文件失败!", path.c_str()));
   if (length < static_cast<int64_t>(kDailyRecordSize))
     return Fail(view, FormatText("%s文件无数据!", path.c_str()));
@@ -125,7 +124,7 @@ bool ReadDaily(const DataLayout& layout, DataView& view) {
   for (int64_t offset = 0; offset < whole && !view.truncated; offset += static_cast<int64_t>(kDailyPiece)) {
     const std::size_t size = static_cast<std::size_t>(std::min<int64_t>(whole - offset, kDailyPiece));
     piece.resize(size);
-    if (!ReadAllAt(fd.get(), piece.data(), size, offset))
+    if (!file.ReadAll(piece.data(), size, offset))
       return Fail(view, FormatText("读取%s文件失败!", path.c_str()));
     for (std::size_t i = 0; i < size / kDailyRecordSize; ++i) {
       DailyRecord record;
@@ -151,10 +150,10 @@ bool ReadMinutes(const DataLayout& layout, DataView& view) {
   view.decimals = DecimalsOfScale(MinuteScalesOf(r.market, r.code, r.tckv4).priceScale);
   const MinuteKind kind = r.kind == ViewKind::kOneMinute ? MinuteKind::kOneMinute : MinuteKind::kFiveMinute;
   const std::string path = MinuteFilePath(layout, kind, r.market, r.code);
-  UniqueFd fd = OpenForReading(path);
-  if (!fd) return FailOpen(view, path);
+  const File file = layout.Files().Open(path, OpenMode::kRead);
+  if (!file) return FailOpen(view, path);
   std::vector<MinuteBar> bars;
-  const TailRead read = ReadAllMinuteBars(fd.get(), &bars);
+  const TailRead read = ReadAllMinuteBars(file, &bars);
   if (read == TailRead::kNoFile) return Fail(view, FormatText("%s文件无数据!", path.c_str()));
   if (read != TailRead::kRead) return Fail(view, FormatText("%s分钟线文件已损坏!", path.c_str()));
   for (const MinuteBar& bar : bars) {
@@ -195,7 +194,8 @@ void ScaleTickPrices(DataView& view) {
 // message for the pair.
 std::string TickPairProblem(const DataLayout& layout, TickPairState state, const std::string& stem) {
   for (const std::string& path : {layout.TickIndexFile(stem), layout.TickDataFile(stem)})
-    if (state == TickPairState::kNotOpened && !FileExists(path)) return FormatText("找不到文件%s", path.c_str());
+    if (state == TickPairState::kNotOpened && !layout.Files().Exists(path))
+      return FormatText("找不到文件%s", path.c_str());
   return FormatText(TickPairMessage(state), stem.c_str());
 }
 
@@ -333,15 +333,16 @@ std::vector<std::string> SecuritiesWithData(const DataLayout& layout, ViewKind k
     for (const SecurityFile& f : list.files) stems.push_back(SecurityStem(f.market, f.code));
   };
   if (kind == ViewKind::kTicks) {
-    add(ListSecurityFiles(layout.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension));
+    add(ListSecurityFiles(layout.Files(), layout.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension));
   } else {
+    FileSystem& files = layout.Files();
     for (int market = 0; market < kMarketCount; ++market) {
       if (kind == ViewKind::kDaily)
-        add(ListSecurityFiles(layout.DailyDir(market), market, "", DataLayout::kDailyExtension));
+        add(ListSecurityFiles(files, layout.DailyDir(market), market, "", DataLayout::kDailyExtension));
       else if (kind == ViewKind::kOneMinute)
-        add(ListSecurityFiles(layout.OneMinuteDir(market), market, "", DataLayout::kOneMinuteExtension));
+        add(ListSecurityFiles(files, layout.OneMinuteDir(market), market, "", DataLayout::kOneMinuteExtension));
       else
-        add(ListSecurityFiles(layout.FiveMinuteDir(market), market, "", DataLayout::kFiveMinuteExtension));
+        add(ListSecurityFiles(files, layout.FiveMinuteDir(market), market, "", DataLayout::kFiveMinuteExtension));
     }
   }
   std::sort(stems.begin(), stems.end());

@@ -67,27 +67,28 @@ DownloadRunSetup CurrentDownloadSetup() {
                           s.minutesAfterTick != 0,   CurrentMinuteOptions(), &KeptDownloadConfig()};
 }
 
-void LoadSettings(AppSettings& settings) {
+void LoadSettings(AppSettings& settings, FileSystem& files) {
   settings = AppSettings{};
   const std::string file = SettingsFilePath();
   settings.downloadBase =
-      TrimSpaces(ProfileReadString(file, "PATH", "DOMAIN", kDefaultDownloadBase, kSettingTextBuffer));
+      TrimSpaces(ProfileReadString(files, file, "PATH", "DOMAIN", kDefaultDownloadBase, kSettingTextBuffer));
   settings.historyDir = NormalizeDirPath(
-      TrimSpaces(ProfileReadString(file, "PATH", "VIPDOC", kDefaultHistoryDir, kSettingTextBuffer)),
+      TrimSpaces(ProfileReadString(files, file, "PATH", "VIPDOC", kDefaultHistoryDir, kSettingTextBuffer)),
       kPathCapacity);
   SetRunLogDirectory(DataLayout(g_workDirectory, settings.historyDir).LogDir());
-  settings.minuteDays = std::clamp(ProfileReadInt(file, "CTRL", "MINDAYS", 120), 50, 500);
+  settings.minuteDays = std::clamp(ProfileReadInt(files, file, "CTRL", "MINDAYS", 120), 50, 500);
   settings.fiveMinuteDays = std::clamp(settings.minuteDays * 5, 50, 500);
-  settings.minutesAfterTick = ProfileReadInt(file, "CTRL", "TRANSMIN", 1);
-  settings.tckv4 = ProfileReadInt(file, "CTRL", "TCKV4", 1);
+  settings.minutesAfterTick = ProfileReadInt(files, file, "CTRL", "TRANSMIN", 1);
+  settings.tckv4 = ProfileReadInt(files, file, "CTRL", "TCKV4", 1);
 }
 
-bool SaveSettings(const AppSettings& settings) {
-  return ProfileWriteStrings(SettingsFilePath(), {{"PATH", "DOMAIN", settings.downloadBase},
-                                                  {"PATH", "VIPDOC", settings.historyDir},
-                                                  {"CTRL", "MINDAYS", std::to_string(settings.minuteDays)},
-                                                  {"CTRL", "TRANSMIN", std::to_string(settings.minutesAfterTick)},
-                                                  {"CTRL", "TCKV4", std::to_string(settings.tckv4)}});
+bool SaveSettings(const AppSettings& settings, FileSystem& files) {
+  return ProfileWriteStrings(files, SettingsFilePath(),
+                             {{"PATH", "DOMAIN", settings.downloadBase},
+                              {"PATH", "VIPDOC", settings.historyDir},
+                              {"CTRL", "MINDAYS", std::to_string(settings.minuteDays)},
+                              {"CTRL", "TRANSMIN", std::to_string(settings.minutesAfterTick)},
+                              {"CTRL", "TCKV4", std::to_string(settings.tckv4)}});
 }
 
 std::string SettingTextProblem(const AppSettings& settings) {

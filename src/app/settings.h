@@ -41,8 +41,8 @@ void SetWorkDirectory(const std::string& dir);
 // Path of the settings file over the work directory.
 std::string SettingsFilePath();
 
-// The layout of the work directory and of the settings' history directory;
-// the fronts build every engine on it.
+// The layout of the work directory and of the settings' history directory,
+// over the real file system; the fronts build every engine on it.
 DataLayout CurrentLayout();
 // The retention days and TCKV4 of the settings, for a minute engine.
 MinuteOptions CurrentMinuteOptions();
@@ -59,10 +59,10 @@ DownloadServer CurrentDownloadServer();
 DownloadRunSetup CurrentDownloadSetup();
 
 // Reads the settings file; a missing file or key gives the defaults.
-void LoadSettings(AppSettings& settings);
+void LoadSettings(AppSettings& settings, FileSystem& files);
 // Writes DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4 in one replacement of the
 // file; false, with the file as it was, when it could not be written.
-bool SaveSettings(const AppSettings& settings);
+bool SaveSettings(const AppSettings& settings, FileSystem& files);
 
 // The text settings are read back into 230-byte GBK buffers and trimmed. Why
 // DOMAIN or VIPDOC would not read back as entered (longer than

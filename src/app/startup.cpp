@@ -37,13 +37,13 @@ bool Fatal(const std::string& message) {
 
 // Enters the per-user work directory, creating it and naming the history
 // directory inside it in its settings file when that names none.
-bool EnterUserWorkDirectory() {
+bool EnterUserWorkDirectory(FileSystem& files) {
   const std::string dir = UserWorkDirectory();
   const std::string failed = "创建工作目录" + dir + "失败或者权限不足!";
-  if (dir.empty() || !MakeDirTree(dir, true) || ::chdir(dir.c_str()) != 0) return Fatal(failed);
+  if (dir.empty() || !MakeDirTree(files, dir, true) || ::chdir(dir.c_str()) != 0) return Fatal(failed);
   const std::string settingsFile = DataLayout(dir, std::string()).SettingsFile();
-  if (!ProfileHasKey(settingsFile, "PATH", "VIPDOC") &&
-      !ProfileWriteString(settingsFile, "PATH", "VIPDOC", kUserHistoryDir))
+  if (!ProfileHasKey(files, settingsFile, "PATH", "VIPDOC") &&
+      !ProfileWriteString(files, settingsFile, "PATH", "VIPDOC", kUserHistoryDir))
     return Fatal(failed);
   return true;
 }
@@ -78,31 +78,31 @@ std::string UserWorkDirectory() {
   return (base == "/" ? base : base + "/") + "marbloom/";
 }
 
-bool EnterWorkDirectory(const std::string& given) {
+bool EnterWorkDirectory(const std::string& given, FileSystem& files) {
   if (given.empty())
-    return FileExists(DataLayout(std::string(), std::string()).SettingsFile()) || EnterUserWorkDirectory();
+    return files.Exists(DataLayout(std::string(), std::string()).SettingsFile()) || EnterUserWorkDirectory(files);
   if (::chdir(given.c_str()) != 0) return Fatal("无法进入工作目录" + given + "!");
   return true;
 }
 
-bool StartUp() {
+bool StartUp(FileSystem& files) {
   if (!InitWorkDirectory()) return false;
-  LoadSettings(Settings());
-  DataTreeReady = CreateDataTree(CurrentLayout(), true);
+  LoadSettings(Settings(), files);
+  DataTreeReady = CreateDataTree(CurrentLayout().WithFiles(files), true);
   return true;
 }
 
-OperationResult ConfirmSettings(const AppSettings& entered) {
+OperationResult ConfirmSettings(const AppSettings& entered, FileSystem& files) {
   if (std::string problem = SettingTextProblem(entered); !problem.empty())
     return OperationResult{Outcome::kInvalid, problem, 0};
-  if (!SaveSettings(entered)) return Failed("设置文件" + SettingsFilePath() + "写入失败, 设置未更改!");
-  LoadSettings(Settings());
+  if (!SaveSettings(entered, files)) return Failed("设置文件" + SettingsFilePath() + "写入失败, 设置未更改!");
+  LoadSettings(Settings(), files);
   std::string failure;
-  const bool ready = CreateDataTree(CurrentLayout(), false, &failure);
+  const bool ready = CreateDataTree(CurrentLayout().WithFiles(files), false, &failure);
   DataTreeReady = ready;
   if (!ready) return OperationResult{Outcome::kFailed, failure, 1};
   KeptDownloadConfig().Forget();
-  if (!SyncFileSystemOf(WorkDirectory())) return Failed("设置文件" + SettingsFilePath() + "写入磁盘失败!");
+  if (!files.SyncFileSystem(WorkDirectory())) return Failed("设置文件" + SettingsFilePath() + "写入磁盘失败!");
   return OperationResult{Outcome::kDone, "设置已更改!", 0};
 }
 

@@ -24,11 +24,12 @@ inline constexpr const char* kUserHistoryDir = "data/vipdoc/";
 // settings file, otherwise the per-user work directory, created on first use,
 // whose settings file gets kUserHistoryDir as VIPDOC unless it names one. False
 // after the message when the directory cannot be entered, created or written.
-bool EnterWorkDirectory(const std::string& given);
+// The fronts pass the real file system to these start-up calls.
+bool EnterWorkDirectory(const std::string& given, FileSystem& files);
 
 // InitWorkDirectory, LoadSettings and the quiet CreateDataTree, whose result
 // becomes DataTreeReady. False when the program cannot go on.
-bool StartUp();
+bool StartUp(FileSystem& files);
 
 // The settings confirmation with the values the user entered. A text that
 // would not read back as entered is refused (kInvalid) and nothing changes. A
@@ -37,6 +38,6 @@ bool StartUp();
 // created with messages: DataTreeReady follows it, a good tree forgets the
 // kept download configuration and ends done ("设置已更改!"), a bad one fails with the
 // tree's message (already shown through the message sink).
-OperationResult ConfirmSettings(const AppSettings& entered);
+OperationResult ConfirmSettings(const AppSettings& entered, FileSystem& files);
 
 }  // namespace marbloom

@@ -1,17 +1,16 @@
 #include "base/profile_file.h"
 
-#include <unistd.h>
-
-#include <fstream>
+#include <cerrno>
 #include <optional>
 #include <vector>
 
 #include "base/file_helpers.h"
 #include "base/text_encoding.h"
-#include "base/unique_fd.h"
 
 namespace marbloom {
 namespace {
+
+constexpr std::size_t kPiece = 16384;
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -30,15 +29,31 @@ std::string LowerAscii(std::string text) {
   return text;
 }
 
-// The file as GBK lines without their line ends.
-std::vector<std::string> ReadLines(const std::string& file) {
+// The file's bytes: empty for a missing file, nothing when it cannot be read.
+std::optional<std::string> ReadText(FileSystem& files, const std::string& file) {
+  const File in = files.Open(file, OpenMode::kRead);
+  if (!in) return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
+  std::string text;
+  for (;;) {
+    const std::size_t at = text.size();
+    text.resize(at + kPiece);
+    const int64_t n = in.Read(text.data() + at, kPiece, static_cast<int64_t>(at));
+    if (n < 0) return std::nullopt;
+    text.resize(at + static_cast<std::size_t>(n));
+    if (n < static_cast<int64_t>(kPiece)) return text;
+  }
+}
+
+// The text's lines without their line ends; a last line needs none.
+std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return lines;
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+    lines.push_back(std::move(line));
+    start = end + 1;
   }
   return lines;
 }
@@ -110,13 +125,12 @@ std::string Unquote(const std::string& value) {
 
 }  // namespace
 
-ProfileSection::ProfileSection(const std::string& file, std::string_view section,
+ProfileSection::ProfileSection(FileSystem& files, const std::string& file, std::string_view section,
                                const std::vector<std::string>& keys) {
   for (const std::string& key : keys) values_.emplace(LowerAscii(Utf8ToGbk(key)), std::nullopt);
   const std::string gbkSection = Utf8ToGbk(section);
-  std::ifstream in(file, std::ios::binary);
   bool inside = false;
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : SplitLines(ReadText(files, file).value_or(std::string()))) {
     const std::string_view text = TrimmedView(line);
     if (auto name = text.starts_with('[') ? SectionName(line) : std::nullopt) {
       if (inside) break;  // the first matching section is the one used
@@ -157,40 +171,42 @@ int ProfileSection::ReadInt(std::string_view key, int defaultValue) const {
   return static_cast<int>(n);
 }
 
-std::string ProfileReadString(const std::string& file, std::string_view section, std::string_view key,
-                              std::string_view defaultValue, std::size_t bufferSize) {
-  return ProfileSection(file, section, {std::string(key)}).ReadString(key, defaultValue, bufferSize);
+std::string ProfileReadString(FileSystem& files, const std::string& file, std::string_view section,
+                              std::string_view key, std::string_view defaultValue, std::size_t bufferSize) {
+  return ProfileSection(files, file, section, {std::string(key)}).ReadString(key, defaultValue, bufferSize);
 }
 
-bool ProfileHasKey(const std::string& file, std::string_view section, std::string_view key) {
-  return ProfileSection(file, section, {std::string(key)}).Has(key);
+bool ProfileHasKey(FileSystem& files, const std::string& file, std::string_view section, std::string_view key) {
+  return ProfileSection(files, file, section, {std::string(key)}).Has(key);
 }
 
-int ProfileReadInt(const std::string& file, std::string_view section, std::string_view key, int defaultValue) {
-  return ProfileSection(file, section, {std::string(key)}).ReadInt(key, defaultValue);
+int ProfileReadInt(FileSystem& files, const std::string& file, std::string_view section, std::string_view key,
+                   int defaultValue) {
+  return ProfileSection(files, file, section, {std::string(key)}).ReadInt(key, defaultValue);
 }
 
-bool ProfileWriteStrings(const std::string& file, const std::vector<ProfileEntry>& entries) {
+bool ProfileWriteStrings(FileSystem& files, const std::string& file, const std::vector<ProfileEntry>& entries) {
   // A file that exists but cannot be read is not replaced by its few new lines.
-  if (FileExists(file) && !std::ifstream(file, std::ios::binary)) return false;
-  std::vector<std::string> lines = ReadLines(file);
+  const std::optional<std::string> old = ReadText(files, file);
+  if (!old) return false;
+  std::vector<std::string> lines = SplitLines(*old);
   for (const ProfileEntry& e : entries) SetLine(lines, Utf8ToGbk(e.section), Utf8ToGbk(e.key), Utf8ToGbk(e.value));
   std::string text;
   for (const std::string& line : lines) text.append(line).append("\r\n");
   const std::string temp = file + ".new";
-  UniqueFd out = OpenNewTemporary(temp);
-  bool written = out.valid() && WriteAllAt(out.get(), text.data(), text.size(), 0);
+  File out = OpenNewTemporary(files, temp);
+  bool written = out.valid() && out.Write(text.data(), text.size(), 0);
   written = out.Close() && written;
-  if (!written || !ReplaceFileAtomically(temp, file)) {
-    ::unlink(temp.c_str());
+  if (!written || !files.Rename(temp, file)) {
+    files.Remove(temp);
     return false;
   }
   return true;
 }
 
-bool ProfileWriteString(const std::string& file, std::string_view section, std::string_view key,
+bool ProfileWriteString(FileSystem& files, const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value) {
-  return ProfileWriteStrings(file, {{std::string(section), std::string(key), std::string(value)}});
+  return ProfileWriteStrings(files, file, {{std::string(section), std::string(key), std::string(value)}});
 }
 
 }  // namespace marbloom

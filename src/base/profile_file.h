@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/file_system.h"
+
 namespace marbloom {
 
 // Chosen keys of one section, read with one pass over the file: a loader that
@@ -18,7 +20,8 @@ namespace marbloom {
 // keeps only the values it asked for.
 class ProfileSection {
  public:
-  ProfileSection(const std::string& file, std::string_view section, const std::vector<std::string>& keys);
+  ProfileSection(FileSystem& files, const std::string& file, std::string_view section,
+                 const std::vector<std::string>& keys);
 
   // Reads at most bufferSize - 1 bytes of the value's GBK form.
   std::string ReadString(std::string_view key, std::string_view defaultValue, std::size_t bufferSize) const;
@@ -35,14 +38,14 @@ class ProfileSection {
 };
 
 // One key read on its own.
-std::string ProfileReadString(const std::string& file, std::string_view section, std::string_view key,
-                              std::string_view defaultValue, std::size_t bufferSize);
+std::string ProfileReadString(FileSystem& files, const std::string& file, std::string_view section,
+                              std::string_view key, std::string_view defaultValue, std::size_t bufferSize);
 
 // Whether the file holds the key in the section (with any value).
-bool ProfileHasKey(const std::string& file, std::string_view section, std::string_view key);
+bool ProfileHasKey(FileSystem& files, const std::string& file, std::string_view section, std::string_view key);
 
 // The leading decimal number of the value (optional sign); text gives 0.
-int ProfileReadInt(const std::string& file, std::string_view section, std::string_view key,
+int ProfileReadInt(FileSystem& files, const std::string& file, std::string_view section, std::string_view key,
                    int defaultValue);
 
 struct ProfileEntry {
@@ -52,8 +55,8 @@ struct ProfileEntry {
 // Sets every entry, in order, in one replacement of the file: the new text is
 // written completely to a temporary beside it, which is then renamed over it.
 // False, with the file as it was, when that fails.
-bool ProfileWriteStrings(const std::string& file, const std::vector<ProfileEntry>& entries);
-bool ProfileWriteString(const std::string& file, std::string_view section, std::string_view key,
+bool ProfileWriteStrings(FileSystem& files, const std::string& file, const std::vector<ProfileEntry>& entries);
+bool ProfileWriteString(FileSystem& files, const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value);
 
 }  // namespace marbloom

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/file_system.h"
 #include "base/text_encoding.h"
 
 namespace marbloom {
@@ -50,13 +51,14 @@ void RunLog(const char* format, ...) {
   char fileName[512];
   std::snprintf(fileName, sizeof fileName, "%s%04d%02d%02d.log", RunLogDirectory().c_str(),
                 local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-  std::FILE* f = std::fopen(fileName, "a+");
-  if (f == nullptr) return;
+  // Always the real file system: the log is no part of a tree, and the lines
+  // that report a failed file call must not fail with it.
+  File file = RealFileSystem().Open(fileName, OpenMode::kAppend);
+  if (!file) return;
   char line[320];
   int n = std::snprintf(line, sizeof line, "%02d:%02d:%02d   %s\r\n", local.tm_hour, local.tm_min,
                         local.tm_sec, gbk.c_str());
-  if (n > 0) std::fwrite(line, 1, static_cast<std::size_t>(n), f);
-  std::fclose(f);
+  if (n > 0) file.Write(line, static_cast<std::size_t>(n), 0);
 }
 
 }  // namespace marbloom

@@ -35,7 +35,7 @@ OperationResult Failed(const std::string& message) { return OperationResult{Outc
 int ShowEntries(const std::string& path) {
   std::vector<ArchiveEntry> entries;
   std::string reason;
-  if (!ListArchive(path, entries, &reason)) return FinishWith(Failed(reason));
+  if (!ListArchive(RealFileSystem(), path, entries, &reason)) return FinishWith(Failed(reason));
   std::printf("%10s %10s %-8s %-8s %-19s %s\n", "size", "packed", "crc32", "method", "time", "name");
   for (const ArchiveEntry& entry : entries) PrintEntry(entry);
   return kExitDone;
@@ -46,7 +46,7 @@ int ExtractInto(const std::string& archive, const std::string& dir) {
   OperationResult result;
   {
     RunningOperation running;
-    result = ExtractArchive(archive, dir, &reason);
+    result = ExtractArchive(RealFileSystem(), archive, dir, &reason);
   }
   if (!result.done()) std::fprintf(stderr, "%s\n", PrintableText(reason).c_str());
   return FinishWith(result);
@@ -70,7 +70,7 @@ bool PlaceArchive(const std::string& source, const std::string& target) {
   std::error_code sourceError, copyError;
   const auto sourceSize = fs::file_size(source, sourceError);
   const bool complete = !ec && !sourceError && fs::file_size(temporary, copyError) == sourceSize && !copyError;
-  if (!complete || !ReplaceFileAtomically(temporary, target)) {
+  if (!complete || !RealFileSystem().Rename(temporary, target)) {
     fs::remove(temporary, ec);
     return false;
   }
@@ -90,7 +90,7 @@ int ImportArchive(const std::string& archive, const std::string& kind) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(archive, ec)) return FinishWith(Failed(kArchiveMissingMessage));
   const std::string dir = ArchiveDownloadDir(layout, type);
-  MakeDirTree(dir, false);
+  MakeDirTree(layout.Files(), dir, false);
   if (!PlaceArchive(archive, dir + name)) return FinishWith(Failed("不能将下载文件存盘!"));
   OperationResult result;
   {
@@ -98,7 +98,7 @@ int ImportArchive(const std::string& archive, const std::string& kind) {
     result = UnpackDownloadedArchive(layout, name, type);
   }
   // The unpacking synced the destination; the placed archive may lie on another file system.
-  if (!SyncFileSystemOf(dir) && result.done()) result = Failed("sync failed: " + dir);
+  if (!layout.Files().SyncFileSystem(dir) && result.done()) result = Failed("sync failed: " + dir);
   return FinishWith(result);
 }
 

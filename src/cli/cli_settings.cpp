@@ -55,7 +55,7 @@ int SetSettings(const std::vector<std::string>& assignments) {
       return UsageFailure("unknown setting: " + key);
     }
   }
-  return FinishWith(ConfirmSettings(s));
+  return FinishWith(ConfirmSettings(s, RealFileSystem()));
 }
 
 }  // namespace

@@ -42,10 +42,10 @@ int main(int argc, char** argv) {
   std::string startFailure;
   SetMessageSink([&startFailure](const std::string& text, const std::string&) { startFailure = text; });
   // A work directory named by -C that cannot be entered is a usage error.
-  if (!EnterWorkDirectory(context.workDir))
+  if (!EnterWorkDirectory(context.workDir, RealFileSystem()))
     return cli::FinishWith(
         OperationResult{context.workDir.empty() ? Outcome::kFailed : Outcome::kInvalid, startFailure, 0});
-  if (!StartUp()) return cli::FinishWith(OperationResult{Outcome::kFailed, startFailure, 0});
+  if (!StartUp(RealFileSystem())) return cli::FinishWith(OperationResult{Outcome::kFailed, startFailure, 0});
   if (!context.action) return cli::kExitUsage;
   SetStatusObserver([&display](const std::string& line) { display.Status(line); });
   SetMessageSink([](const std::string& text, const std::string&) { cli::ShowError(text); });

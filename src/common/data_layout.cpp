@@ -40,8 +40,10 @@ std::string Label(std::string_view folder) {
 
 }  // namespace
 
-DataLayout::DataLayout(std::string workDir, std::string historyDir)
-    : workDir_(std::move(workDir)), historyDir_(std::move(historyDir)) {}
+DataLayout::DataLayout(std::string workDir, std::string historyDir, FileSystem& files)
+    : workDir_(std::move(workDir)), historyDir_(std::move(historyDir)), files_(&files) {}
+
+DataLayout DataLayout::WithFiles(FileSystem& files) const { return DataLayout(workDir_, historyDir_, files); }
 
 std::string DataLayout::SettingsFile() const { return Joined(workDir_, "marbloom.ini"); }
 std::string DataLayout::DownloadConfigFile() const { return Joined(workDir_, kConfigFileName); }

@@ -2,7 +2,9 @@
 // Every path of the work directory and of the history-data tree. The names of
 // the tree's folders and fixed files are spelled here and nowhere else; every
 // engine, the unpacking, the data-tree creation, the fronts and the sample
-// tools take their paths from a DataLayout.
+// tools take their paths from a DataLayout. The layout also carries the file
+// system its files are reached through: an engine built on a layout makes
+// every file call through Files().
 //
 //   <work>/       marbloom.ini, downit5.cfg, update.ini, down/ (downit.zip, dayzip/ and
 //                 tickzip/ holding <YYYYMMDD>.zip), logs/
@@ -13,16 +15,21 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_system.h"
+
 namespace marbloom {
 
 class DataLayout {
  public:
   DataLayout() = default;
   // Both directories end in '/' (or are empty for the current directory).
-  DataLayout(std::string workDir, std::string historyDir);
+  DataLayout(std::string workDir, std::string historyDir, FileSystem& files = RealFileSystem());
 
   const std::string& WorkDir() const { return workDir_; }
   const std::string& HistoryDir() const { return historyDir_; }
+  FileSystem& Files() const { return *files_; }
+  // The same paths over another file system (a test's fault injector, a journal).
+  DataLayout WithFiles(FileSystem& files) const;
 
   // Work directory.
   std::string SettingsFile() const;          // marbloom.ini
@@ -94,6 +101,7 @@ class DataLayout {
 
   std::string workDir_;
   std::string historyDir_;
+  FileSystem* files_ = &RealFileSystem();
 };
 
 // A security's stem in the tick store: market prefix and code, e.g. "sz000001".

@@ -1,9 +1,5 @@
 #include "common/dir_walk.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 
 namespace marbloom {
@@ -33,30 +29,25 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-std::vector<WalkEntry> ListCountedFiles(const std::string& dir, std::string_view pattern) {
+std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& dir, std::string_view pattern) {
+  std::vector<DirEntry> found;
+  files.List(dir, [pattern](std::string_view name) { return !name.starts_with('.') && WildcardMatch(pattern, name); },
+             &found);
   std::vector<WalkEntry> entries;
-  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-  if (d == nullptr) return entries;
-  int dfd = ::dirfd(d);
-  while (dirent* e = ::readdir(d)) {
-    std::string_view name = e->d_name;
-    if (name.empty() || name[0] == '.' || !WildcardMatch(pattern, name)) continue;
-    struct stat st;
-    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    const bool regular = S_ISREG(st.st_mode);
-    if (S_ISDIR(st.st_mode) || (regular && st.st_size == 0)) continue;
-    entries.push_back({std::string(name), static_cast<int64_t>(st.st_size), regular});
+  for (DirEntry& e : found) {
+    const bool regular = e.kind == DirEntry::Kind::kRegular;
+    if (e.kind == DirEntry::Kind::kDirectory || (regular && e.size == 0)) continue;
+    entries.push_back({std::move(e.name), e.size, regular});
   }
-  ::closedir(d);
   std::sort(entries.begin(), entries.end(),
             [](const WalkEntry& a, const WalkEntry& b) { return a.name < b.name; });
   return entries;
 }
 
-std::vector<WalkEntry> ListCountedFiles(const std::string& searchPath) {
+std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& searchPath) {
   std::size_t slash = searchPath.rfind('/');
-  if (slash == std::string::npos) return ListCountedFiles(std::string(), searchPath);
-  return ListCountedFiles(searchPath.substr(0, slash + 1), std::string_view(searchPath).substr(slash + 1));
+  if (slash == std::string::npos) return ListCountedFiles(files, std::string(), searchPath);
+  return ListCountedFiles(files, searchPath.substr(0, slash + 1), std::string_view(searchPath).substr(slash + 1));
 }
 
 }  // namespace marbloom

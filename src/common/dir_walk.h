@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_system.h"
+
 namespace marbloom {
 
 struct WalkEntry {
@@ -21,9 +23,9 @@ bool WildcardMatch(std::string_view pattern, std::string_view name);
 
 // Counted files of `dir` (ending in '/') matching `pattern`, sorted by name.
 // A missing or unreadable folder gives none.
-std::vector<WalkEntry> ListCountedFiles(const std::string& dir, std::string_view pattern);
+std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& dir, std::string_view pattern);
 
 // The same for a search path "dir/pattern" as the engines format it.
-std::vector<WalkEntry> ListCountedFiles(const std::string& searchPath);
+std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& searchPath);
 
 }  // namespace marbloom

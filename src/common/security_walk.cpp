@@ -37,10 +37,10 @@ bool IsSecurityFileName(std::string_view name, std::string_view extension, int* 
   return true;
 }
 
-SecurityFileList ListSecurityFiles(const std::string& dir, int market, std::string_view codePattern,
-                                   std::string_view extension) {
+SecurityFileList ListSecurityFiles(FileSystem& files, const std::string& dir, int market,
+                                   std::string_view codePattern, std::string_view extension) {
   SecurityFileList list;
-  for (WalkEntry& entry : ListCountedFiles(dir, Pattern(market, codePattern, extension))) {
+  for (WalkEntry& entry : ListCountedFiles(files, dir, Pattern(market, codePattern, extension))) {
     SecurityFile file;
     if (IsSecurityFileName(entry.name, extension, &file.market, &file.code) &&
         (market == kAnyMarket || file.market == market)) {

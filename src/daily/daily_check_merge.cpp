@@ -81,14 +81,15 @@ std::size_t MergeRecords(const std::vector<uint8_t>& source, std::size_t ns, con
 // kernel the walk down the whole history path for every one of them.
 OperationResult DailyEngine::CheckDailyFiles() {
   BeginOperation();
-  std::array<UniqueFd, kMarketCount> folders;
+  FileSystem& files = layout_.Files();
+  std::array<File, kMarketCount> folders;
   for (int market = 0; market < kMarketCount; ++market)
-    folders[market] = UniqueFd(::open(layout_.DailyDir(market).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    folders[market] = files.Open(layout_.DailyDir(market), OpenMode::kDirectory);
   const WalkEnd end = WalkDailyFiles(layout_, kAllMarkets, "", kCheckTexts, kCheckDone, [&](const SecurityFile& file) {
     bool sound;
     if (folders[file.market]) {
-      UniqueFd fd(::openat(folders[file.market].get(), file.name.c_str(), O_RDONLY | O_CLOEXEC));
-      sound = CheckOpenedDailyFile(fd.get(), file.market, file.code);
+      sound = CheckOpenedDailyFile(files.Open(file.name, OpenMode::kRead, &folders[file.market]), file.market,
+                                   file.code);
     } else {
       sound = CheckDailyFile(file.market, file.code);
     }
@@ -98,13 +99,12 @@ OperationResult DailyEngine::CheckDailyFiles() {
 }
 
 bool DailyEngine::CheckDailyFile(int market, std::string_view code) {
-  UniqueFd fd = OpenForReading(layout_.DailyFile(market, code));
-  return CheckOpenedDailyFile(fd.get(), market, code);
+  return CheckOpenedDailyFile(layout_.Files().Open(layout_.DailyFile(market, code), OpenMode::kRead), market, code);
 }
 
-bool DailyEngine::CheckOpenedDailyFile(int fd, int market, std::string_view code) {
+bool DailyEngine::CheckOpenedDailyFile(const File& file, int market, std::string_view code) {
   const std::string c(code);
-  const int64_t length = fd >= 0 ? FileLength(fd) : -1;
+  const int64_t length = file.Length();
   if (length < 0) {
     ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
     return false;
@@ -117,7 +117,7 @@ bool DailyEngine::CheckOpenedDailyFile(int fd, int market, std::string_view code
   for (int64_t offset = 0; offset < length; offset += static_cast<int64_t>(kCheckPiece)) {
     const std::size_t size = static_cast<std::size_t>(std::min<int64_t>(length - offset, kCheckPiece));
     buffer_.resize(std::max(buffer_.size(), size));
-    if (!ReadAllAt(fd, buffer_.data(), size, offset)) {
+    if (!file.ReadAll(buffer_.data(), size, offset)) {
       ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
       return false;
     }
@@ -152,27 +152,27 @@ OperationResult DailyEngine::MergeDailyFiles(const DataLayout& source) {
 void DailyEngine::MergeDailyFile(const DataLayout& source, int market, std::string_view code) {
   const std::string sourcePath = source.DailyFile(market, code);
   const std::string targetPath = layout_.DailyFile(market, code);
-  UniqueFd sourceFd = OpenForReading(sourcePath, FileKind::kRegularOnly);
-  if (!sourceFd) {
+  File sourceFile = source.Files().Open(sourcePath, OpenMode::kReadRegular);
+  if (!sourceFile) {
     ReportF("%s文件打开失败!", sourcePath.c_str());
     NoteFailure();
     return;
   }
-  const int64_t sourceLength = FileLength(sourceFd.get());
+  const int64_t sourceLength = sourceFile.Length();
   const std::size_t ns = static_cast<std::size_t>(std::max<int64_t>(sourceLength, 0)) / kDailyRecordSize;
-  if (!IsWholeRecords(sourceLength) || !ReadPrefix(sourceFd.get(), ns * kDailyRecordSize, 0, buffer_) ||
+  if (!IsWholeRecords(sourceLength) || !ReadPrefix(sourceFile, ns * kDailyRecordSize, 0, buffer_) ||
       !DatesRise(buffer_.data(), ns, 0)) {
     ReportF("%s文件已损坏!", sourcePath.c_str());
     NoteFailure();
     return;
   }
-  sourceFd.Close();
-  UniqueFd target = OpenForUpdate(targetPath);
+  sourceFile.Close();
+  File target = layout_.Files().Open(targetPath, OpenMode::kUpdate);
   if (!target && errno == ENOENT) {
     MoveIntoPlace(sourcePath, targetPath);
     return;
   }
-  const int64_t targetLength = target ? FileLength(target.get()) : -1;
+  const int64_t targetLength = target.Length();
   if (!target || targetLength < 0) {
     RunLog("读取%s文件失败!", targetPath.c_str());
     NoteFailure();
@@ -190,7 +190,7 @@ void DailyEngine::MergeDailyFile(const DataLayout& source, int market, std::stri
     NoteFailure();
     return;
   }
-  if (!ReadPrefix(target.get(), nt * kDailyRecordSize, 0, mergeTarget_)) {
+  if (!ReadPrefix(target, nt * kDailyRecordSize, 0, mergeTarget_)) {
     RunLog("读取%s文件失败!", targetPath.c_str());
     NoteFailure();
     return;
@@ -201,23 +201,21 @@ void DailyEngine::MergeDailyFile(const DataLayout& source, int market, std::stri
     return;
   }
   const std::size_t total = MergeRecords(buffer_, ns, mergeTarget_, nt, mergeResult_);
-  WriteMerged(target.get(), market, code, nt, total);
+  WriteMerged(target, market, code, nt, total);
 }
 
 // Records the target only gains at its end are appended in place; any other
 // change moves its records and replaces the whole file.
-void DailyEngine::WriteMerged(int fd, int market, std::string_view code, std::size_t nt, std::size_t total) {
+void DailyEngine::WriteMerged(File& file, int market, std::string_view code, std::size_t nt, std::size_t total) {
   const std::string targetPath = layout_.DailyFile(market, code);
   const bool prefixKept = std::memcmp(mergeResult_.data(), mergeTarget_.data(), nt * kDailyRecordSize) == 0;
   if (prefixKept && total == nt) return;
   const auto targetLength = static_cast<int64_t>(nt * kDailyRecordSize);
-  if (prefixKept && WriteChange(fd, mergeResult_.data() + nt * kDailyRecordSize, (total - nt) * kDailyRecordSize,
-                                targetLength, targetLength, nullptr)) {
-    ObserveDailyWrite(DailyWriteStep::kAppended);
+  if (prefixKept && WriteChange(file, mergeResult_.data() + nt * kDailyRecordSize, (total - nt) * kDailyRecordSize,
+                                targetLength, targetLength, nullptr))
     return;
-  }
-  if (!prefixKept &&
-      ReplaceDailyFile(layout_.DailyTemp(market), targetPath, mergeResult_.data(), total * kDailyRecordSize))
+  if (!prefixKept && ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), targetPath, mergeResult_.data(),
+                                      total * kDailyRecordSize))
     return;
   RunLog("写入%s文件失败!", targetPath.c_str());
   NoteFailure();
@@ -225,10 +223,7 @@ void DailyEngine::WriteMerged(int fd, int market, std::string_view code, std::si
 
 // Moves the source over the target, across file systems when needed.
 void DailyEngine::MoveIntoPlace(const std::string& source, const std::string& target) {
-  if (MoveFileAnywhere(source, target)) {
-    ObserveDailyWrite(DailyWriteStep::kMoved);
-    return;
-  }
+  if (MoveFileAnywhere(layout_.Files(), source, target)) return;
   RunLog("写入%s文件失败!", target.c_str());
   NoteFailure();
 }

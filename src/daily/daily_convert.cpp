@@ -62,8 +62,9 @@ DailyDayEnd DailyEngine::ConvertDailyDay(int date) {
 }
 
 bool DailyEngine::DaySourcesExist(int date) const {
+  FileSystem& files = layout_.Files();
   for (int market = 0; market < kMarketCount; ++market)
-    if (FileExists(layout_.CodeListFile(market, date)) || FileExists(layout_.QuoteFile(market, date))) return true;
+    if (files.Exists(layout_.CodeListFile(market, date)) || files.Exists(layout_.QuoteFile(market, date))) return true;
   return false;
 }
 
@@ -71,27 +72,27 @@ bool DailyEngine::DaySourcesExist(int date) const {
 DailyDayEnd DailyEngine::ConvertMarketDay(int market, int date, bool dayHasSources) {
   const std::string codePath = layout_.CodeListFile(market, date);
   const std::string quotePath = layout_.QuoteFile(market, date);
-  UniqueFd codeFile = OpenForReading(codePath);
+  File codeFile = layout_.Files().Open(codePath, OpenMode::kRead);
   if (!codeFile) {
     ReportF("找不到文件%s", codePath.c_str());
     if (dayHasSources) NoteFailure();
     return DailyDayEnd::kConverted;
   }
-  UniqueFd quoteFile = OpenForReading(quotePath);
+  File quoteFile = layout_.Files().Open(quotePath, OpenMode::kRead);
   if (!quoteFile) {
     ReportF("找不到文件:%s", quotePath.c_str());
     NoteFailure();
     return DailyDayEnd::kConverted;
   }
-  const int64_t codeLength = FileLength(codeFile.get());
-  const int64_t quoteLength = FileLength(quoteFile.get());
+  const int64_t codeLength = codeFile.Length();
+  const int64_t quoteLength = quoteFile.Length();
   if (!IsWellFormedPair(codeLength, quoteLength)) {
     RunLog("%s或者%s数据格式异常!", codePath.c_str(), quotePath.c_str());
     NoteFailure();
     return DailyDayEnd::kMalformed;
   }
-  if (!ReadPrefix(codeFile.get(), static_cast<std::size_t>(codeLength), kCodeListRecordSize, codeList_) ||
-      !ReadPrefix(quoteFile.get(), static_cast<std::size_t>(quoteLength), kQuoteRecordSize, quotes_)) {
+  if (!ReadPrefix(codeFile, static_cast<std::size_t>(codeLength), kCodeListRecordSize, codeList_) ||
+      !ReadPrefix(quoteFile, static_cast<std::size_t>(quoteLength), kQuoteRecordSize, quotes_)) {
     RunLog("读取%s或者%s文件失败!", codePath.c_str(), quotePath.c_str());
     NoteFailure();
     return DailyDayEnd::kConverted;

@@ -33,7 +33,7 @@ std::vector<SecurityFile> DailyEngine::ListDailyFiles(const DataLayout& tree, co
   for (int market = 0; market < kMarketCount; ++market) {
     if (!markets[market]) continue;
     const std::string dir = tree.DailyDir(market);
-    SecurityFileList list = ListSecurityFiles(dir, market, codePattern, DataLayout::kDailyExtension);
+    SecurityFileList list = ListSecurityFiles(tree.Files(), dir, market, codePattern, DataLayout::kDailyExtension);
     for (const std::string& stray : list.strays) RunLog("%s%s不是日线文件名,已跳过!", dir.c_str(), stray.c_str());
     files.insert(files.end(), std::make_move_iterator(list.files.begin()), std::make_move_iterator(list.files.end()));
   }

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/unique_fd.h"
+#include "base/file_system.h"
 #include "common/data_layout.h"
 #include "common/operation_engine.h"
 #include "common/security_walk.h"
@@ -108,16 +108,16 @@ class DailyEngine : public OperationEngine {
 
   enum class Placement { kStored, kFailed, kDisordered };
 
-  bool LoadForEdit(int market, std::string_view code, UniqueFd& fd, std::size_t* count);
-  bool CheckOpenedDailyFile(int fd, int market, std::string_view code);
+  bool LoadForEdit(int market, std::string_view code, File& file, std::size_t* count);
+  bool CheckOpenedDailyFile(const File& file, int market, std::string_view code);
   bool StoreInOrder(int market, std::string_view code, uint32_t key, const DailyRecord& record,
                     const char* openFailureFormat);
-  Placement PlaceInOrder(int fd, int64_t length, uint32_t key, const DailyRecord& record, int market,
+  Placement PlaceInOrder(File& file, int64_t length, uint32_t key, const DailyRecord& record, int market,
                          std::string_view code);
   bool DaySourcesExist(int date) const;
   DailyDayEnd ConvertMarketDay(int market, int date, bool dayHasSources);
   DailyDayEnd ConvertPair(int market, int date, const std::string& codePath);
-  void WriteMerged(int fd, int market, std::string_view code, std::size_t targetCount, std::size_t total);
+  void WriteMerged(File& file, int market, std::string_view code, std::size_t targetCount, std::size_t total);
   void MoveIntoPlace(const std::string& source, const std::string& target);
 
   DataLayout layout_;

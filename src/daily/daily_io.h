@@ -1,9 +1,6 @@
 #pragma once
 // File access shared by the daily operations: whole-file reads into reusable
 // buffers and record access inside those buffers.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -13,35 +10,25 @@
 #include <vector>
 
 #include "base/file_helpers.h"
-#include "base/unique_fd.h"
+#include "base/file_system.h"
 #include "daily/daily_record.h"
 
 namespace marbloom {
-
-// Opens an existing file for update, or creates it empty (`created` tells
-// which). An existing file that cannot be opened for update is never truncated.
-UniqueFd OpenOrCreateForUpdate(const std::string& path, bool* created);
 
 // Writes `size` bytes of `fresh` at `from` into a file of `oldLength` bytes,
 // where `old` holds the file's bytes from `from` up to the end of the write or
 // of the file, whichever comes first. The part that grows the file is written
 // first, so a full disk fails the change before any existing byte moves; when
 // a write fails, the old bytes and length are put back and false is returned.
-bool WriteChange(int fd, const uint8_t* fresh, std::size_t size, int64_t from, int64_t oldLength,
+bool WriteChange(File& file, const uint8_t* fresh, std::size_t size, int64_t from, int64_t oldLength,
                  const uint8_t* old);
-
-// Steps of a daily file's change, reported to an observer that crash tests
-// use to stop the process inside a write.
-enum class DailyWriteStep { kTemporaryWritten, kReplaced, kAppended, kMoved };
-using DailyWriteObserver = void (*)(DailyWriteStep);
-void SetDailyWriteObserver(DailyWriteObserver observer);
-void ObserveDailyWrite(DailyWriteStep step);
 
 // A change that moves records already in a file (an insert before its end, a
 // merge, a delete, a batch modify) writes the whole new file to the folder's
 // temporary `temp` and renames it over `path`, so that a crash leaves the old
 // file or the new one. False when it failed; the file is then as it was.
-bool ReplaceDailyFile(const std::string& temp, const std::string& path, const uint8_t* data, std::size_t size);
+bool ReplaceDailyFile(FileSystem& files, const std::string& temp, const std::string& path, const uint8_t* data,
+                      std::size_t size);
 
 // True when the dates of the n records keep the date rule (`before` is the
 // date ahead of the first one, 0 at the start of a file). A file whose dates
@@ -55,7 +42,7 @@ bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit
 // Reads the first `size` bytes of the file into `buffer`, which is resized to
 // size + `spare` bytes with the spare part zeroed. False on a short read.
 // A read larger than kMaxWholeFileBytes fails instead of allocating it.
-bool ReadPrefix(int fd, std::size_t size, std::size_t spare, std::vector<uint8_t>& buffer);
+bool ReadPrefix(const File& file, std::size_t size, std::size_t spare, std::vector<uint8_t>& buffer);
 
 inline uint32_t DateAt(const std::vector<uint8_t>& buffer, std::size_t index) {
   uint32_t date;

@@ -63,16 +63,16 @@ OperationResult DailyEngine::ModifyDailyRange(int first, int last, const DailyFa
 // Opens a daily file for update and reads its records. A file that cannot be
 // opened, read, or whose length is not a positive multiple of 32 is left
 // alone and counts as failed (a missing one was deleted meanwhile and does not).
-bool DailyEngine::LoadForEdit(int market, std::string_view code, UniqueFd& fd, std::size_t* count) {
+bool DailyEngine::LoadForEdit(int market, std::string_view code, File& file, std::size_t* count) {
   const std::string path = layout_.DailyFile(market, code);
-  fd = OpenForUpdate(path);
-  if (!fd) {
+  file = layout_.Files().Open(path, OpenMode::kUpdate);
+  if (!file) {
     if (errno == ENOENT) return false;
     RunLog("读取%s文件失败!", path.c_str());
-  } else if (const int64_t length = FileLength(fd.get());
+  } else if (const int64_t length = file.Length();
              length <= 0 || length % static_cast<int64_t>(kDailyRecordSize) != 0) {
     RunLog("%s%s日线文件长度异常!", kMarketPrefix[market], std::string(code).c_str());
-  } else if (!ReadPrefix(fd.get(), static_cast<std::size_t>(length), 0, buffer_)) {
+  } else if (!ReadPrefix(file, static_cast<std::size_t>(length), 0, buffer_)) {
     RunLog("读取%s文件失败!", path.c_str());
   } else {
     *count = static_cast<std::size_t>(length) / kDailyRecordSize;
@@ -85,10 +85,10 @@ bool DailyEngine::LoadForEdit(int market, std::string_view code, UniqueFd& fd, s
 // Keeps the records dated outside the range (and not 0); the file is
 // replaced whole, or removed when no record is kept.
 void DailyEngine::DeleteDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last) {
-  UniqueFd fd;
+  File file;
   std::size_t n = 0;
-  if (!LoadForEdit(market, code, fd, &n)) return;
-  fd.Close();
+  if (!LoadForEdit(market, code, file, &n)) return;
+  file.Close();
   std::size_t kept = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const uint32_t date = DateAt(buffer_, i);
@@ -98,8 +98,9 @@ void DailyEngine::DeleteDailyRecords(int market, std::string_view code, uint32_t
   }
   if (kept == n) return;
   const std::string path = layout_.DailyFile(market, code);
-  if (kept == 0 ? std::remove(path.c_str()) == 0
-                : ReplaceDailyFile(layout_.DailyTemp(market), path, buffer_.data(), kept * kDailyRecordSize))
+  if (kept == 0 ? layout_.Files().Remove(path)
+                : ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), path, buffer_.data(),
+                                   kept * kDailyRecordSize))
     return;
   RunLog(kWriteFailed, path.c_str());
   NoteFailure();
@@ -108,10 +109,10 @@ void DailyEngine::DeleteDailyRecords(int market, std::string_view code, uint32_t
 // Scales the records of the range and replaces the file whole.
 void DailyEngine::ModifyDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last,
                                      const DailyFactors& factors) {
-  UniqueFd fd;
+  File file;
   std::size_t n = 0;
-  if (!LoadForEdit(market, code, fd, &n)) return;
-  fd.Close();
+  if (!LoadForEdit(market, code, file, &n)) return;
+  file.Close();
   bool changed = false;
   for (std::size_t i = 0; i < n; ++i) {
     if (!InRange(DateAt(buffer_, i), first, last)) continue;
@@ -121,7 +122,9 @@ void DailyEngine::ModifyDailyRecords(int market, std::string_view code, uint32_t
     changed = true;
   }
   const std::string path = layout_.DailyFile(market, code);
-  if (!changed || ReplaceDailyFile(layout_.DailyTemp(market), path, buffer_.data(), n * kDailyRecordSize)) return;
+  if (!changed ||
+      ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), path, buffer_.data(), n * kDailyRecordSize))
+    return;
   RunLog(kWriteFailed, path.c_str());
   NoteFailure();
 }

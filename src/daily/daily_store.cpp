@@ -1,6 +1,4 @@
 // The record store: one record put in date order, one record read by date.
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 
@@ -43,17 +41,17 @@ bool DailyEngine::StoreInOrder(int market, std::string_view code, uint32_t key, 
                                const char* openFailureFormat) {
   const std::string path = layout_.DailyFile(market, code);
   bool created = false;
-  UniqueFd fd = OpenOrCreateForUpdate(path, &created);
-  if (!fd) {
+  File file = OpenOrCreateForUpdate(layout_.Files(), path, &created);
+  if (!file) {
     RunLog(openFailureFormat, path.c_str());
     NoteFailure();
     return false;
   }
-  const int64_t length = FileLength(fd.get());
-  const Placement placed = length < 0 ? Placement::kFailed : PlaceInOrder(fd.get(), length, key, record, market, code);
+  const int64_t length = file.Length();
+  const Placement placed = length < 0 ? Placement::kFailed : PlaceInOrder(file, length, key, record, market, code);
   if (placed == Placement::kStored) return true;
-  fd.Close();
-  if (created) ::unlink(path.c_str());
+  file.Close();
+  if (created) layout_.Files().Remove(path);
   RunLog(placed == Placement::kDisordered ? kDisorderedDailyFile : kWriteFailed, path.c_str());
   NoteFailure();
   return false;
@@ -61,44 +59,44 @@ bool DailyEngine::StoreInOrder(int market, std::string_view code, uint32_t key, 
 
 // The whole file is read (a partial last record too), so that a failed write
 // can put back every byte it covered.
-DailyEngine::Placement DailyEngine::PlaceInOrder(int fd, int64_t length, uint32_t key, const DailyRecord& record,
+DailyEngine::Placement DailyEngine::PlaceInOrder(File& file, int64_t length, uint32_t key, const DailyRecord& record,
                                                  int market, std::string_view code) {
   constexpr std::size_t kSize = kDailyRecordSize;
   const auto* fresh = reinterpret_cast<const uint8_t*>(&record);
   const std::size_t size = static_cast<std::size_t>(length);
   const std::size_t n = size / kSize;
   auto written = [](bool ok) { return ok ? Placement::kStored : Placement::kFailed; };
-  if (!ReadPrefix(fd, size, (n + 1) * kSize - size, buffer_)) return Placement::kFailed;
-  if (n == 0) return written(WriteChange(fd, fresh, kSize, 0, length, buffer_.data()));
+  if (!ReadPrefix(file, size, (n + 1) * kSize - size, buffer_)) return Placement::kFailed;
+  if (n == 0) return written(WriteChange(file, fresh, kSize, 0, length, buffer_.data()));
   if (!DatesRise(buffer_.data(), n, 0)) return Placement::kDisordered;
   const std::size_t i = ScanFor(buffer_, n, key);
   if (i == n || DateAt(buffer_, i) == key) {
-    const bool ok = WriteChange(fd, fresh, kSize, static_cast<int64_t>(i * kSize), length, buffer_.data() + i * kSize);
-    if (ok && i == n) ObserveDailyWrite(DailyWriteStep::kAppended);
-    return written(ok);
+    return written(
+        WriteChange(file, fresh, kSize, static_cast<int64_t>(i * kSize), length, buffer_.data() + i * kSize));
   }
   uint8_t* base = buffer_.data();
   std::memmove(base + (i + 1) * kSize, base + i * kSize, (n - i) * kSize);
   PutRecordAt(buffer_, i, record);
-  return written(ReplaceDailyFile(layout_.DailyTemp(market), layout_.DailyFile(market, code), base, (n + 1) * kSize));
+  return written(ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), layout_.DailyFile(market, code), base,
+                                  (n + 1) * kSize));
 }
 
 bool DailyEngine::ReadDailyRecord(int market, std::string_view code, uint32_t date, DailyRecord* out) {
   const std::string path = layout_.DailyFile(market, code);
-  UniqueFd fd = OpenForReading(path);
-  if (!fd) {
+  const File file = layout_.Files().Open(path, OpenMode::kRead);
+  if (!file) {
     if (errno != ENOENT) NoteFailure();
     RunLog(kReadFailed, path.c_str());
     return false;
   }
-  const int64_t length = FileLength(fd.get());
+  const int64_t length = file.Length();
   if (length < static_cast<int64_t>(kDailyRecordSize)) {
     if (length < 0) NoteFailure();
     RunLog(length < 0 ? kReadFailed : kNoData, path.c_str());
     return false;
   }
   const std::size_t n = static_cast<std::size_t>(length) / kDailyRecordSize;
-  if (!ReadPrefix(fd.get(), n * kDailyRecordSize, 0, buffer_)) {
+  if (!ReadPrefix(file, n * kDailyRecordSize, 0, buffer_)) {
     NoteFailure();
     RunLog(kReadFailed, path.c_str());
     return false;

@@ -1,10 +1,5 @@
 #include "download/archive_unpack.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -15,7 +10,6 @@
 #include "base/file_helpers.h"
 #include "base/run_log.h"
 #include "base/text_encoding.h"
-#include "base/unique_fd.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
@@ -85,13 +79,13 @@ bool IsValidUtf8(std::string_view s) {
 // Creates the directories a name implies: at each backslash and, once no
 // backslash follows, at each forward slash. Each is created with its parents;
 // failures (for example because it exists) are ignored.
-void CreateEntryDirectories(const std::string& destination, const std::string& name) {
+void CreateEntryDirectories(FileSystem& files, const std::string& destination, const std::string& name) {
   std::size_t start = 0;
   for (;;) {
     std::size_t sep = name.find('\\', start);
     if (sep == std::string::npos) sep = name.find('/', start);
     if (sep == std::string::npos) return;
-    MakeDirTree(destination + name.substr(0, sep), false);
+    MakeDirTree(files, destination + name.substr(0, sep), false);
     start = sep + 1;
   }
 }
@@ -113,11 +107,9 @@ std::string CurrentEntryName(ZipReader& reader, ZipEntryInfo& info) {
 
 // Bytes free to an unprivileged writer on the file system of `path`, or of its
 // nearest existing parent; nothing when that cannot be learnt.
-std::optional<uint64_t> FreeBytesAt(std::string path) {
+std::optional<uint64_t> FreeBytesAt(FileSystem& files, std::string path) {
   for (;;) {
-    struct statvfs fs {};
-    if (::statvfs(path.empty() ? "." : path.c_str(), &fs) == 0)
-      return static_cast<uint64_t>(fs.f_bavail) * static_cast<uint64_t>(fs.f_frsize);
+    if (const int64_t free = files.FreeSpace(path); free >= 0) return static_cast<uint64_t>(free);
     while (!path.empty() && path.back() == '/') path.pop_back();
     const std::size_t slash = path.rfind('/');
     if (errno != ENOENT || path.empty()) return std::nullopt;
@@ -137,7 +129,7 @@ struct ExtractFailure {
 // destination, an entry larger than any real file of its kind, a day archive
 // without the day's data, and a stated total that does not fit in the free
 // space there.
-std::optional<ExtractFailure> CheckBeforeWriting(ZipReader& reader, const std::string& archivePath,
+std::optional<ExtractFailure> CheckBeforeWriting(FileSystem& files, ZipReader& reader, const std::string& archivePath,
                                                  const std::string& destination, const ExtractRules& rules) {
   uint64_t total = 0;
   bool holdsTheDay = false;
@@ -165,7 +157,7 @@ std::optional<ExtractFailure> CheckBeforeWriting(ZipReader& reader, const std::s
     const std::string message = FormatText("下载文件中没有%08d的数据!", rules.day);
     return ExtractFailure{message, message};
   }
-  const std::optional<uint64_t> free = FreeBytesAt(destination);
+  const std::optional<uint64_t> free = FreeBytesAt(files, destination);
   if (!free || total <= *free) return std::nullopt;
   const std::string message = "磁盘空间不足, 未解压" + archivePath + ": 需要" + std::to_string(total) + "字节, " +
                               destination + "只有" + std::to_string(*free) + "字节可用!";
@@ -197,11 +189,11 @@ enum class EntryOutcome { kPlaced, kSkipped, kDamaged };
 // Writes the current entry to its temporary and renames it over `path` once
 // its size and CRC-32 are right. An entry whose file cannot be created or
 // replaced is skipped with the reason; damage ends the extraction.
-EntryOutcome WriteEntry(ZipReader& reader, const ZipEntryInfo& info, const std::string& name,
+EntryOutcome WriteEntry(FileSystem& files, ZipReader& reader, const ZipEntryInfo& info, const std::string& name,
                         const std::string& path, std::string& reason) {
-  PartialFile temporary(path + kTemporarySuffix);
+  PartialFile temporary(files, path + kTemporarySuffix);
   ZipOutputFile out;
-  if (!out.Open(temporary.path())) {
+  if (!out.Open(files, temporary.path())) {
     reason = ZipFileError("open", errno, temporary.path()).what();
     return EntryOutcome::kSkipped;
   }
@@ -209,7 +201,7 @@ EntryOutcome WriteEntry(ZipReader& reader, const ZipEntryInfo& info, const std::
   if (!CopyEntry(reader, out, info, name, reason)) return EntryOutcome::kDamaged;
   reader.CloseCurrentEntry();  // the CRC-32 check
   ZipReader::ApplyEntryStatus(out, info);
-  if (!ReplaceFileAtomically(temporary.path(), path)) {
+  if (!files.Rename(temporary.path(), path)) {
     reason = ZipFileError("rename", errno, path).what();
     return EntryOutcome::kSkipped;
   }
@@ -222,17 +214,17 @@ struct Extraction {
   std::optional<ExtractFailure> failure;
 };
 
-void ExtractEntries(ZipReader& reader, const std::string& destination, const ExtractRules& rules,
+void ExtractEntries(FileSystem& files, ZipReader& reader, const std::string& destination, const ExtractRules& rules,
                     Extraction& extraction) {
   reader.GoToFirstEntry();
   do {
     ZipEntryInfo info;
     const std::string name = CurrentEntryName(reader, info);
     if (!rules.Takes(name)) continue;
-    CreateEntryDirectories(destination, name);
+    CreateEntryDirectories(files, destination, name);
     if (IsDirectoryName(name)) continue;
     std::string reason;
-    switch (WriteEntry(reader, info, name, EntryPath(destination, name), reason)) {
+    switch (WriteEntry(files, reader, info, name, EntryPath(destination, name), reason)) {
       case EntryOutcome::kPlaced: ++extraction.placed; break;
       case EntryOutcome::kSkipped: extraction.failure = ExtractFailure{reason}; break;
       case EntryOutcome::kDamaged: extraction.failure = ExtractFailure{reason}; return;
@@ -244,9 +236,9 @@ void ExtractEntries(ZipReader& reader, const std::string& destination, const Ext
 // Runs `read` on a reader of the archive; the reason when it, the reader or
 // the file layer failed (ZipError and ZipFileError are runtime errors).
 template <class Read>
-std::optional<std::string> WithReader(const std::string& archivePath, Read read) {
+std::optional<std::string> WithReader(FileSystem& files, const std::string& archivePath, Read read) {
   try {
-    ZipReader reader(archivePath);
+    ZipReader reader(files, archivePath);
     read(reader);
     return std::nullopt;
   } catch (const std::runtime_error& e) {
@@ -256,25 +248,26 @@ std::optional<std::string> WithReader(const std::string& archivePath, Read read)
   }
 }
 
-Extraction RunExtraction(const std::string& archivePath, const std::string& destination, const ExtractRules& rules) {
+Extraction RunExtraction(FileSystem& files, const std::string& archivePath, const std::string& destination,
+                         const ExtractRules& rules) {
   Extraction extraction;
-  const std::optional<std::string> failed = WithReader(archivePath, [&](ZipReader& reader) {
-    extraction.failure = CheckBeforeWriting(reader, archivePath, destination, rules);
+  const std::optional<std::string> failed = WithReader(files, archivePath, [&](ZipReader& reader) {
+    extraction.failure = CheckBeforeWriting(files, reader, archivePath, destination, rules);
     if (extraction.failure) return;
-    MakeDirTree(destination, false);
-    ExtractEntries(reader, destination, rules, extraction);
+    MakeDirTree(files, destination, false);
+    ExtractEntries(files, reader, destination, rules, extraction);
   });
   if (failed) extraction.failure = ExtractFailure{*failed};
   return extraction;
 }
 
-OperationResult Extract(const std::string& archivePath, const std::string& destination, std::string* reason,
-                        const ExtractRules& rules) {
+OperationResult Extract(FileSystem& files, const std::string& archivePath, const std::string& destination,
+                        std::string* reason, const ExtractRules& rules) {
   std::string dest = destination;
   if (dest.empty() || dest.back() != '/') dest += '/';
-  Extraction extraction = RunExtraction(archivePath, dest, rules);
+  Extraction extraction = RunExtraction(files, archivePath, dest, rules);
   // One sync for everything placed, also when a later entry failed.
-  if (extraction.placed > 0 && !SyncFileSystemOf(dest) && !extraction.failure)
+  if (extraction.placed > 0 && !files.SyncFileSystem(dest) && !extraction.failure)
     extraction.failure = ExtractFailure{"sync failed: " + dest};
   if (!extraction.failure) return OperationResult{Outcome::kDone, kUnpackDoneMessage, 0};
   if (reason != nullptr) *reason = extraction.failure->reason;
@@ -352,13 +345,15 @@ std::string DecodeEntryName(std::string_view stored, unsigned flag) {
   return GbkToUtf8(name);
 }
 
-OperationResult ExtractArchive(const std::string& archivePath, const std::string& destination, std::string* reason) {
-  return Extract(archivePath, destination, reason, ExtractRules{});
+OperationResult ExtractArchive(FileSystem& files, const std::string& archivePath, const std::string& destination,
+                               std::string* reason) {
+  return Extract(files, archivePath, destination, reason, ExtractRules{});
 }
 
-bool ListArchive(const std::string& archivePath, std::vector<ArchiveEntry>& entries, std::string* reason) {
+bool ListArchive(FileSystem& files, const std::string& archivePath, std::vector<ArchiveEntry>& entries,
+                 std::string* reason) {
   entries.clear();
-  const std::optional<std::string> failed = WithReader(archivePath, [&](ZipReader& reader) {
+  const std::optional<std::string> failed = WithReader(files, archivePath, [&](ZipReader& reader) {
     reader.GoToFirstEntry();
     do {
       ZipEntryInfo info;
@@ -380,17 +375,14 @@ OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::str
   }
   const std::string path = DownloadedArchivePath(layout, type, fileName);
   RunLog("准备解压文件 %s ", path.c_str());
-  struct stat st {};
-  UniqueFd fd(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (path.empty() || !layout.Files().Open(path, OpenMode::kReadRegular)) {
     SetStatusText(kArchiveMissingMessage);
     RunLog("%s %s", path.c_str(), kArchiveMissingMessage);
     return OperationResult{Outcome::kFailed, kArchiveMissingMessage, 1};
   }
-  fd.Close();
   std::string reason;
   OperationResult result =
-      Extract(path, ArchiveDestinationDir(layout, type), &reason, RulesFor(layout, type, fileName));
+      Extract(layout.Files(), path, ArchiveDestinationDir(layout, type), &reason, RulesFor(layout, type, fileName));
   if (!result.done() && reason != result.message) RunLog("%s", reason.c_str());
   ReportF("%s", result.message.c_str());
   return result;

@@ -54,7 +54,7 @@ OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::str
 // destination's file system. Done with "下载成功!"; failed with
 // "解压失败，请检查Zip文件!" or a message naming the archive that does not fit;
 // `reason` (optional) then says what went wrong.
-OperationResult ExtractArchive(const std::string& archivePath, const std::string& destination,
+OperationResult ExtractArchive(FileSystem& files, const std::string& archivePath, const std::string& destination,
                                std::string* reason = nullptr);
 
 // One entry of an archive as its central directory states it.
@@ -68,7 +68,8 @@ struct ArchiveEntry {
 };
 
 // Every entry of the archive; false with the reason when it cannot be read.
-bool ListArchive(const std::string& archivePath, std::vector<ArchiveEntry>& entries, std::string* reason);
+bool ListArchive(FileSystem& files, const std::string& archivePath, std::vector<ArchiveEntry>& entries,
+                 std::string* reason);
 
 // Names that would land outside the destination: absolute, with a drive
 // letter, or with a ".." part (either separator).

@@ -6,7 +6,7 @@
 #include "base/file_helpers.h"
 #include "base/profile_file.h"
 #include "base/text_encoding.h"
-#include "base/unique_fd.h"
+#include "base/file_system.h"
 #include "common/calendar.h"
 #include "common/date_range.h"
 #include "common/market.h"
@@ -32,12 +32,12 @@ std::vector<SecurityFile> IndexFilesOrAll(std::vector<SecurityFile> files) {
 }
 
 // The date of a daily file's last record; 0 when it has none.
-int LastDailyDate(const std::string& path) {
-  const UniqueFd fd = OpenForReading(path, FileKind::kRegularOnly);
-  const int64_t length = fd ? FileLength(fd.get()) : -1;
+int LastDailyDate(FileSystem& files, const std::string& path) {
+  const File in = files.Open(path, OpenMode::kReadRegular);
+  const int64_t length = in ? in.Length() : -1;
   uint32_t date = 0;
   if (length < static_cast<int64_t>(sizeof(DailyRecord)) || length % sizeof(DailyRecord) != 0 ||
-      !ReadAllAt(fd.get(), &date, sizeof date, length - static_cast<int64_t>(sizeof(DailyRecord))))
+      !in.ReadAll(&date, sizeof date, length - static_cast<int64_t>(sizeof(DailyRecord))))
     return 0;
   return DateToDayNumber(static_cast<int>(date)) != 0 ? static_cast<int>(date) : 0;
 }
@@ -45,18 +45,18 @@ int LastDailyDate(const std::string& path) {
 int LatestDailyDate(const DataLayout& layout) {
   std::vector<SecurityFile> files;
   for (int market = 0; market < kMarketCount; ++market) {
-    SecurityFileList list = ListSecurityFiles(layout.DailyDir(market), market, "", DataLayout::kDailyExtension);
+    SecurityFileList list = ListSecurityFiles(layout.Files(), layout.DailyDir(market), market, "", DataLayout::kDailyExtension);
     files.insert(files.end(), list.files.begin(), list.files.end());
   }
   int latest = 0;
   for (const SecurityFile& file : IndexFilesOrAll(std::move(files)))
-    if (file.regular) latest = std::max(latest, LastDailyDate(file.path));
+    if (file.regular) latest = std::max(latest, LastDailyDate(layout.Files(), file.path));
   return latest;
 }
 
 int LatestTickDate(const DataLayout& layout) {
   SecurityFileList list =
-      ListSecurityFiles(layout.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension);
+      ListSecurityFiles(layout.Files(), layout.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension);
   int latest = 0;
   for (const SecurityFile& file : IndexFilesOrAll(std::move(list.files))) {
     TickPair pair;
@@ -90,7 +90,7 @@ int LatestServerDay(std::time_t now) {
 }
 
 CatchUpState ReadCatchUpState(const DataLayout& layout, int kind) {
-  const ProfileSection section(layout.UpdateStateFile(), StateSection(kind), {"LAST", "TRYING"});
+  const ProfileSection section(layout.Files(), layout.UpdateStateFile(), StateSection(kind), {"LAST", "TRYING"});
   CatchUpState state;
   state.known = section.Has("LAST");
   state.last = std::max(0, section.ReadInt("LAST", 0));
@@ -100,7 +100,7 @@ CatchUpState ReadCatchUpState(const DataLayout& layout, int kind) {
 
 bool WriteCatchUpState(const DataLayout& layout, int kind, const CatchUpState& state) {
   const std::string section = StateSection(kind);
-  return ProfileWriteStrings(layout.UpdateStateFile(), {{section, "LAST", std::to_string(state.last)},
+  return ProfileWriteStrings(layout.Files(), layout.UpdateStateFile(), {{section, "LAST", std::to_string(state.last)},
                                                         {section, "TRYING", std::to_string(state.trying)}});
 }
 

@@ -10,9 +10,8 @@
 #include <mutex>
 #include <vector>
 
-#include "base/file_helpers.h"
+#include "base/file_system.h"
 #include "base/run_log.h"
-#include "base/unique_fd.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
 #include "download/partial_file.h"
@@ -126,8 +125,8 @@ class DownloadTransfer {
   CURL* curl_ = nullptr;
   Stage stage_ = Stage::kHeaders;
   OperationResult result_;  // once stopped
-  PartialFile partial_;  // the local file, once created, until the whole body is in
-  UniqueFd file_;
+  PartialFile partial_{client_.layout().Files()};  // the local file, once created, until the whole body is in
+  File file_;
   long long length_ = 0, total_ = 0;
   std::vector<unsigned char> buffer_ = std::vector<unsigned char>(kBufferBytes);
   std::size_t buffered_ = 0;
@@ -226,7 +225,7 @@ void DownloadTransfer::DecideOnHeaders() {
   if (status / 100 != 2) return Stop(Ended(Outcome::kFailed, ""));
   if (length <= 0) return Stop(Reported(Outcome::kNothingToDo, kEmptyLengthMessage));
   length_ = length;
-  file_ = OpenForWriting(localPath_);
+  file_ = client_.layout().Files().Open(localPath_, OpenMode::kWrite);
   if (!file_) return Stop(Reported(Outcome::kFailed, kCannotSaveMessage));
   partial_.Track(localPath_);
   stage_ = Stage::kBody;
@@ -262,7 +261,7 @@ bool DownloadTransfer::FlushChunk() {
       return false;
     }
   }
-  if (!WriteAllAt(file_.get(), buffer_.data(), n, total_)) {
+  if (!file_.Write(buffer_.data(), n, total_)) {
     Stop(Reported(Outcome::kFailed, kTransferErrorMessage));
     return false;
   }

@@ -42,7 +42,7 @@ std::string JoinServerPath(const std::string& baseUrl, const std::optional<std::
 DownloadConfig ReadDownloadConfig(const DataLayout& layout, const std::string& baseUrl) {
   std::vector<std::string> keys{"DOWNNUM"};
   for (int i = 1; i <= kServerTableEntries; ++i) keys.push_back(FormatText("PATH%02d", i));
-  const ProfileSection file(layout.DownloadConfigFile(), "DOWN", keys);  // one pass over the file
+  const ProfileSection file(layout.Files(), layout.DownloadConfigFile(), "DOWN", keys);  // one pass over the file
   const int count = std::min(file.ReadInt("DOWNNUM", kDefaultConfigEntries), kServerTableEntries);
   DownloadConfig config;
   for (int i = 1; i <= count; ++i) {

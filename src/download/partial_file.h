@@ -2,16 +2,16 @@
 // A file being written that is removed again unless it is kept: a download's
 // archive until its whole body is on disk, an extracted entry's temporary
 // until it has been renamed into place.
-#include <unistd.h>
-
 #include <string>
 #include <utility>
+
+#include "base/file_system.h"
 
 namespace marbloom {
 
 class PartialFile {
  public:
-  explicit PartialFile(std::string path = {}) : path_(std::move(path)) {}
+  explicit PartialFile(FileSystem& files, std::string path = {}) : files_(files), path_(std::move(path)) {}
   ~PartialFile() { Remove(); }
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
@@ -25,11 +25,12 @@ class PartialFile {
   // The file stays.
   void Keep() { path_.clear(); }
   void Remove() {
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (!path_.empty()) files_.Remove(path_);
     path_.clear();
   }
 
  private:
+  FileSystem& files_;
   std::string path_;
 };
 

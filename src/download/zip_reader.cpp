@@ -1,8 +1,5 @@
 #include "download/zip_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -12,7 +9,6 @@
 #include <new>
 #include <utility>
 
-#include "base/file_helpers.h"
 #include "common/little_endian.h"
 #include "download/zip_format.h"
 
@@ -91,17 +87,18 @@ void ZipMemoryGuard::TrackedFree(void* opaque, void* block) {
 // Output file
 
 ZipOutputFile::~ZipOutputFile() {
-  if (!fd_.valid()) return;
+  if (!file_.valid()) return;
   try {
     Flush();
   } catch (const ZipFileError&) {
   }
 }
 
-bool ZipOutputFile::Open(const std::string& path) {
-  if (fd_.valid()) Close();
-  fd_ = OpenNewTemporary(path);
-  if (!fd_.valid()) return false;
+bool ZipOutputFile::Open(FileSystem& files, const std::string& path) {
+  if (file_.valid()) Close();
+  files_ = &files;
+  file_ = OpenNewTemporary(files, path);
+  if (!file_.valid()) return false;
   path_ = path;
   if (!buffer_) buffer_ = std::make_unique<unsigned char[]>(kOutputBufferBytes);
   buffered_ = 0;
@@ -124,20 +121,20 @@ void ZipOutputFile::Write(const void* data, std::size_t size) {
 void ZipOutputFile::Flush() {
   const std::size_t n = std::exchange(buffered_, 0);
   errno = 0;
-  if (n > 0 && !WriteAllAt(fd_.get(), buffer_.get(), n, written_))
+  if (n > 0 && !file_.Write(buffer_.get(), n, written_))
     throw ZipFileError("write", errno != 0 ? errno : ENOSPC, path_);
   written_ += static_cast<int64_t>(n);
 }
 
 void ZipOutputFile::Close() {
-  if (!fd_.valid()) return;
+  if (!file_.valid()) return;
   try {
     Flush();
   } catch (...) {
-    fd_.Close();
+    file_.Close();
     throw;
   }
-  const int error = fd_.Close() ? 0 : errno;
+  const int error = file_.Close() ? 0 : errno;
   if (error != 0) throw ZipFileError("close", error, path_);
 }
 
@@ -164,38 +161,21 @@ struct ZipReader::ReadState {
   }
 };
 
-ZipReader::ZipReader(const std::string& path) : path_(path) {
-  // Non-blocking, so that a FIFO in place of the archive cannot hang the open.
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) throw ZipFileError("open", errno, path_);
-  try {
-    ReadEndRecord();
-    GoToFirstEntry();
-  } catch (...) {
-    ::close(fd_);
-    fd_ = -1;
-    throw;
-  }
+ZipReader::ZipReader(FileSystem& files, const std::string& path)
+    : path_(path), file_(files.Open(path, OpenMode::kRead)) {
+  if (!file_) throw ZipFileError("open", errno, path_);
+  ReadEndRecord();
+  GoToFirstEntry();
 }
 
-ZipReader::~ZipReader() {
-  read_.reset();
-  if (fd_ >= 0) ::close(fd_);
-}
+ZipReader::~ZipReader() { read_.reset(); }
 
 void ZipReader::Fail(int code) const { throw ZipError(code, path_); }
 
 void ZipReader::ReadExactly(uint64_t position, void* data, std::size_t size) const {
-  auto* bytes = static_cast<unsigned char*>(data);
-  while (size > 0) {
-    ssize_t n = ::pread(fd_, bytes, size, static_cast<off_t>(position));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw ZipFileError("read", errno, path_);
-    if (n == 0) Fail(kZipBadArchive);  // the archive ends inside a record or entry
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-    position += static_cast<uint64_t>(n);
-  }
+  const int64_t n = file_.Read(data, size, static_cast<int64_t>(position));
+  if (n < 0) throw ZipFileError("read", errno, path_);
+  if (n < static_cast<int64_t>(size)) Fail(kZipBadArchive);  // the archive ends inside a record or entry
 }
 
 // Steps back through the last 65535 bytes in overlapping windows and returns
@@ -216,9 +196,9 @@ uint64_t ZipReader::FindEndRecord(uint64_t fileLength) const {
 }
 
 void ZipReader::ReadEndRecord() {
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) throw ZipFileError("stat", errno, path_);
-  endRecordPosition_ = FindEndRecord(static_cast<uint64_t>(st.st_size));
+  const int64_t length = file_.Length();
+  if (length < 0) throw ZipFileError("stat", errno, path_);
+  endRecordPosition_ = FindEndRecord(static_cast<uint64_t>(length));
   zipfmt::EndRecord end{};
   ReadExactly(endRecordPosition_, &end, sizeof end);
   if (end.entriesTotal != end.entriesThisDisk || end.thisDisk != 0 || end.centralDisk != 0) Fail(kZipBadArchive);
@@ -417,16 +397,14 @@ void ZipReader::CloseCurrentEntry() {
 }
 
 void ZipReader::Close() {
-  if (fd_ < 0) return;
+  if (!file_) return;
   try {
     CloseCurrentEntry();
   } catch (...) {
-    ::close(fd_);
-    fd_ = -1;
+    file_.Close();
     throw;
   }
-  ::close(fd_);
-  fd_ = -1;
+  file_.Close();
 }
 
 // ---------------------------------------------------------------------------
@@ -435,16 +413,8 @@ void ZipReader::Close() {
 void ZipReader::ApplyEntryStatus(ZipOutputFile& file, const ZipEntryInfo& info) {
   std::string path = file.path();
   file.Close();
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_NOW;
-  times[1].tv_sec = info.modificationTime;
-  times[1].tv_nsec = 0;
-  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) throw ZipFileError("utimensat", errno, path);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return;
-  unsigned mode = EntryFileMode(info, static_cast<unsigned>(st.st_mode));
-  if (mode != (st.st_mode & 0777)) ::chmod(path.c_str(), static_cast<mode_t>(mode));
+  if (!file.files_->Stamp(path, info.modificationTime, EntryFileMode(info, 0777)))
+    throw ZipFileError("utimensat", errno, path);
 }
 
 }  // namespace marbloom

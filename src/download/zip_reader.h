@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "base/unique_fd.h"
+#include "base/file_system.h"
 
 namespace marbloom {
 
@@ -97,7 +97,8 @@ class ZipMemoryGuard {
 
 // An extracted file being written: created anew on Open (whatever lay at
 // the path is removed first), written through a buffer, closed by
-// ZipReader::ApplyEntryStatus or destruction.
+// ZipReader::ApplyEntryStatus or destruction. Its calls go through the file
+// system it was opened on.
 class ZipOutputFile {
  public:
   ZipOutputFile() = default;
@@ -106,15 +107,17 @@ class ZipOutputFile {
   ZipOutputFile& operator=(const ZipOutputFile&) = delete;
 
   // False with errno set when the file cannot be created.
-  bool Open(const std::string& path);
-  bool IsOpen() const { return fd_.valid(); }
+  bool Open(FileSystem& files, const std::string& path);
+  bool IsOpen() const { return file_.valid(); }
   const std::string& path() const { return path_; }
   void Write(const void* data, std::size_t size);  // raises ZipFileError
   void Close();                                    // flushes; raises ZipFileError
 
  private:
+  friend class ZipReader;
   void Flush();
-  UniqueFd fd_;
+  FileSystem* files_ = nullptr;
+  File file_;
   std::string path_;
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t buffered_ = 0;
@@ -124,12 +127,12 @@ class ZipOutputFile {
 class ZipReader : public ZipMemoryGuard {
  public:
   // Opens the archive, finds the end record and makes entry 0 current.
-  explicit ZipReader(const std::string& path);
+  ZipReader(FileSystem& files, const std::string& path);
   ~ZipReader() override;
   ZipReader(const ZipReader&) = delete;
   ZipReader& operator=(const ZipReader&) = delete;
 
-  bool IsClosed() const { return fd_ < 0; }
+  bool IsClosed() const { return !file_.valid(); }
   uint32_t EntryCount() const { return entryCount_; }
   uint64_t BytesBeforeArchive() const { return bytesBefore_; }
 
@@ -169,7 +172,7 @@ class ZipReader : public ZipMemoryGuard {
   void FillInput();
 
   std::string path_;
-  int fd_ = -1;
+  File file_;
   uint32_t entryCount_ = 0;
   uint32_t commentLength_ = 0;
   uint64_t bytesBefore_ = 0;

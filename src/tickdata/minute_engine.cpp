@@ -42,7 +42,7 @@ MinuteEngine::MinuteEngine(DataLayout layout, MinuteOptions options, TickDaySour
 bool MinuteEngine::ListTickSecurities() {
   securities_.clear();
   const SecurityFileList listed =
-      ListSecurityFiles(layout_.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension);
+      ListSecurityFiles(layout_.Files(), layout_.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension);
   for (const SecurityFile& file : listed.files) {
     if (!IsSixDigitCode(file.code)) continue;  // the store holds only digit codes
     TickSecurity security;
@@ -121,21 +121,22 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
     const int capacity = kWorkBufferBars / info.barsPerDay;
     int retention = kind == MinuteKind::kOneMinute ? options_.oneMinuteDays : options_.fiveMinuteDays;
     retention = std::clamp(retention, 1, capacity);
-    damaged = ReadNewestDays(path, info, retention, built_.bars.get(), &held) == TailRead::kDamaged;
+    damaged = ReadNewestDays(layout_.Files(), path, info, retention, built_.bars.get(), &held) == TailRead::kDamaged;
     if (held > 0) {
       count = MergeMinuteDays(built_.bars.get(), held, retention, fresh_.bars.get(), fresh_.days, info.barsPerDay);
       result = built_.bars.get();
     }
   } else {
     // The old file is replaced unread, but never when it is a link or no regular file.
-    damaged = !OpenForReading(path, FileKind::kRegularOnly) && errno != ENOENT;
+    damaged = !layout_.Files().Open(path, OpenMode::kReadRegular) && errno != ENOENT;
   }
   if (damaged) {
     FileFailed("%s%s%s文件已损坏, 未更新!", kind, security.market, security.code);
     return false;
   }
   wrote_ = true;
-  if (ReplaceMinuteFile(MinuteTempPath(layout_, kind, security.market), path, result, count, info)) return true;
+  if (ReplaceMinuteFile(layout_.Files(), MinuteTempPath(layout_, kind, security.market), path, result, count, info))
+    return true;
   FileFailed("%s%s%s文件写入失败, 保留原文件!", kind, security.market, security.code);
   return false;
 }

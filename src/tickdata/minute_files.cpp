@@ -6,7 +6,6 @@
 #include <new>
 
 #include "base/file_helpers.h"
-#include "base/unique_fd.h"
 
 namespace marbloom {
 namespace {
@@ -86,12 +85,12 @@ int MergeMinuteDays(MinuteBar* days, int count, int retention, const MinuteBar* 
   return count;
 }
 
-TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int maxDays, MinuteBar* days,
-                        int* count) {
+TailRead ReadNewestDays(FileSystem& files, const std::string& path, const MinuteFileKind& kind, int maxDays,
+                        MinuteBar* days, int* count) {
   *count = 0;
-  UniqueFd file = OpenForReading(path, FileKind::kRegularOnly);
+  const File file = files.Open(path, OpenMode::kReadRegular);
   if (!file) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
-  int64_t length = FileLength(file.get());
+  int64_t length = file.Length();
   TailRead result = TailRead::kRead;
   if (length == 0) {
     result = TailRead::kNoFile;
@@ -101,7 +100,7 @@ TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int
     int64_t held = length / static_cast<int64_t>(kind.blockBytes);
     int n = static_cast<int>(held < maxDays ? held : maxDays);
     int64_t offset = (held - n) * static_cast<int64_t>(kind.blockBytes);
-    if (ReadAllAt(file.get(), days, static_cast<std::size_t>(n) * kind.blockBytes, offset))
+    if (file.ReadAll(days, static_cast<std::size_t>(n) * kind.blockBytes, offset))
       *count = n;
     else
       result = TailRead::kDamaged;
@@ -109,9 +108,9 @@ TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int
   return result;
 }
 
-TailRead ReadAllMinuteBars(int fd, std::vector<MinuteBar>* bars) {
+TailRead ReadAllMinuteBars(const File& file, std::vector<MinuteBar>* bars) {
   bars->clear();
-  const int64_t length = FileLength(fd);
+  const int64_t length = file.Length();
   if (length == 0) return TailRead::kNoFile;
   if (length < 0 || length % static_cast<int64_t>(sizeof(MinuteBar)) != 0 ||
       static_cast<uint64_t>(length) > kMaxWholeFileBytes)
@@ -121,25 +120,25 @@ TailRead ReadAllMinuteBars(int fd, std::vector<MinuteBar>* bars) {
   } catch (const std::bad_alloc&) {
     return TailRead::kDamaged;
   }
-  if (ReadAllAt(fd, bars->data(), static_cast<std::size_t>(length), 0)) return TailRead::kRead;
+  if (file.ReadAll(bars->data(), static_cast<std::size_t>(length), 0)) return TailRead::kRead;
   bars->clear();
   return TailRead::kDamaged;
 }
 
-TailRead ReadAllMinuteBars(const std::string& path, std::vector<MinuteBar>* bars) {
+TailRead ReadAllMinuteBars(FileSystem& files, const std::string& path, std::vector<MinuteBar>* bars) {
   bars->clear();
-  UniqueFd file = OpenForReading(path);
+  const File file = files.Open(path, OpenMode::kRead);
   if (!file) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
-  return ReadAllMinuteBars(file.get(), bars);
+  return ReadAllMinuteBars(file, bars);
 }
 
-bool ReplaceMinuteFile(const std::string& temp, const std::string& path, const MinuteBar* days, int count,
-                       const MinuteFileKind& kind) {
-  UniqueFd file = OpenForWriting(temp);
+bool ReplaceMinuteFile(FileSystem& files, const std::string& temp, const std::string& path, const MinuteBar* days,
+                       int count, const MinuteFileKind& kind) {
+  File file = files.Open(temp, OpenMode::kWrite);
   if (!file) return false;
-  const bool written = WriteAllAt(file.get(), days, static_cast<std::size_t>(count) * kind.blockBytes, 0);
-  if (file.Close() && written && ReplaceFileAtomically(temp, path)) return true;
-  std::remove(temp.c_str());
+  const bool written = file.Write(days, static_cast<std::size_t>(count) * kind.blockBytes, 0);
+  if (file.Close() && written && files.Rename(temp, path)) return true;
+  files.Remove(temp);
   return false;
 }
 

@@ -44,18 +44,18 @@ enum class TailRead { kRead, kNoFile, kDamaged };
 // A missing or empty file gives kNoFile and no days; a length that is not a
 // multiple of the block size, a failed read, or anything but a regular file
 // (a symbolic link is not followed) gives kDamaged.
-TailRead ReadNewestDays(const std::string& path, const MinuteFileKind& kind, int maxDays, MinuteBar* days,
-                        int* count);
+TailRead ReadNewestDays(FileSystem& files, const std::string& path, const MinuteFileKind& kind, int maxDays,
+                        MinuteBar* days, int* count);
 
 // Every bar of a file for reading; kDamaged when its length is not a
 // multiple of 32, larger than kMaxWholeFileBytes, or the read fails.
-TailRead ReadAllMinuteBars(const std::string& path, std::vector<MinuteBar>* bars);
+TailRead ReadAllMinuteBars(FileSystem& files, const std::string& path, std::vector<MinuteBar>* bars);
 // The same for a file already open.
-TailRead ReadAllMinuteBars(int fd, std::vector<MinuteBar>* bars);
+TailRead ReadAllMinuteBars(const File& file, std::vector<MinuteBar>* bars);
 
 // Writes `count` days to `temp`, closes it and renames it over `path`. On
 // failure the temporary is removed and the old file is left as it was.
-bool ReplaceMinuteFile(const std::string& temp, const std::string& path, const MinuteBar* days, int count,
-                       const MinuteFileKind& kind);
+bool ReplaceMinuteFile(FileSystem& files, const std::string& temp, const std::string& path, const MinuteBar* days,
+                       int count, const MinuteFileKind& kind);
 
 }  // namespace marbloom

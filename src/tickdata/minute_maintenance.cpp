@@ -1,13 +1,10 @@
 // Range delete and batch modify of the minute-line files, bar by bar in place.
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "base/file_helpers.h"
-#include "base/unique_fd.h"
 #include "common/code_pattern.h"
 #include "common/market.h"
 #include "common/scaled_value.h"
@@ -42,7 +39,8 @@ std::vector<SecurityFile> FindMinuteFiles(const DataLayout& layout, MinuteKind k
   for (int market = 0; market < kMarketCount; ++market) {
     if (!markets[static_cast<std::size_t>(market)]) continue;
     SecurityFileList listed =
-        ListSecurityFiles(MinuteDirectory(layout, kind, market), market, codePattern, KindInfo(kind).extension);
+        ListSecurityFiles(layout.Files(), MinuteDirectory(layout, kind, market), market, codePattern,
+                          KindInfo(kind).extension);
     found.insert(found.end(), std::make_move_iterator(listed.files.begin()),
                  std::make_move_iterator(listed.files.end()));
   }
@@ -58,17 +56,17 @@ bool InRange(const MinuteBar& bar, int first, int last) {
 
 // An open minute file read whole.
 struct MinuteEngine::LoadedBars {
-  UniqueFd file;
+  File file;
   std::vector<MinuteBar> bars;
 };
 
 bool MinuteEngine::LoadBars(MinuteKind kind, int market, std::string_view code, LoadedBars& loaded) {
-  loaded.file = OpenForUpdate(MinuteFilePath(layout_, kind, market, code));
+  loaded.file = layout_.Files().Open(MinuteFilePath(layout_, kind, market, code), OpenMode::kUpdate);
   if (!loaded.file) {
     if (errno != ENOENT) FileFailed("%s%s%s文件打开失败!", kind, market, code);
     return false;
   }
-  switch (ReadAllMinuteBars(loaded.file.get(), &loaded.bars)) {
+  switch (ReadAllMinuteBars(loaded.file, &loaded.bars)) {
     case TailRead::kRead: return true;
     case TailRead::kNoFile: return false;
     case TailRead::kDamaged: break;
@@ -88,13 +86,13 @@ void MinuteEngine::DeleteMinuteBars(MinuteKind kind, int market, std::string_vie
   wrote_ = true;
   if (kept.empty()) {
     loaded.file.Close();
-    if (std::remove(MinuteFilePath(layout_, kind, market, code).c_str()) != 0)
+    if (!layout_.Files().Remove(MinuteFilePath(layout_, kind, market, code)))
       FileFailed("%s%s%s文件写入失败!", kind, market, code);
     return;
   }
   const std::size_t bytes = kept.size() * sizeof(MinuteBar);
-  if (!WriteAllAt(loaded.file.get(), kept.data(), bytes, 0) ||
-      ::ftruncate(loaded.file.get(), static_cast<off_t>(bytes)) != 0 || !loaded.file.Close())
+  if (!loaded.file.Write(kept.data(), bytes, 0) || !loaded.file.Truncate(static_cast<int64_t>(bytes)) ||
+      !loaded.file.Close())
     FileFailed("%s%s%s文件写入失败!", kind, market, code);
 }
 
@@ -115,7 +113,7 @@ void MinuteEngine::ModifyMinuteBars(MinuteKind kind, int market, std::string_vie
   }
   if (!changed) return;
   wrote_ = true;
-  if (!WriteAllAt(loaded.file.get(), loaded.bars.data(), loaded.bars.size() * sizeof(MinuteBar), 0) ||
+  if (!loaded.file.Write(loaded.bars.data(), loaded.bars.size() * sizeof(MinuteBar), 0) ||
       !loaded.file.Close())
     FileFailed("%s%s%s文件写入失败!", kind, market, code);
 }

@@ -13,7 +13,8 @@ namespace marbloom {
 namespace {
 
 std::vector<SecurityFile> IndexFiles(const DataLayout& layout) {
-  return ListSecurityFiles(layout.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension).files;
+  return ListSecurityFiles(layout.Files(), layout.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension)
+      .files;
 }
 
 std::string StemOf(const SecurityFile& file) { return SecurityStem(file.market, file.code); }

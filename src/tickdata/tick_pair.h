@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/unique_fd.h"
+#include "base/file_system.h"
 #include "common/data_layout.h"
 #include "tickdata/tick_formats.h"
 
@@ -63,11 +63,11 @@ class TickPair {
   const std::vector<TickIndexEntry>& entries() const { return entries_; }
   // Where entry k's block starts in the data file (the lengths before it summed).
   int64_t BlockOffset(std::size_t k) const { return offsets_[k]; }
-  int dataFile() const { return data_.get(); }
+  const File& dataFile() const { return data_; }
   int64_t dataLength() const { return dataLength_; }
 
  private:
-  TickPairState Judge(const UniqueFd& index);
+  TickPairState Judge(const File& index);
 
   TickPairState state_ = TickPairState::kNotOpened;
   bool dataAbsent_ = true;
@@ -75,15 +75,9 @@ class TickPair {
   TickIndexHeader header_{};
   std::vector<TickIndexEntry> entries_;
   std::vector<int64_t> offsets_;
-  UniqueFd data_;
+  File data_;
   int64_t dataLength_ = -1;
 };
-
-// Steps of a pair's rewrite, reported to an observer that crash tests use to
-// stop the process inside a write.
-enum class TickWriteStep { kBlockWritten, kTemporariesClosed, kDataRenamed, kIndexRenamed };
-using TickWriteObserver = void (*)(TickWriteStep);
-void SetTickWriteObserver(TickWriteObserver observer);
 
 // Writes the new version of one pair into the temporaries and then puts it
 // in place with ReplaceTickFiles. Days must be added in increasing date order.
@@ -112,13 +106,10 @@ class TickPairWriter {
  private:
   DataLayout layout_;
   int32_t version_;
-  UniqueFd indexFile_, dataFile_;
+  File indexFile_, dataFile_;
   std::vector<TickIndexEntry> entries_;
   int64_t dataLength_ = 0;
   bool failed_ = false;
 };
-
-// Copies `length` bytes between two files in the kernel where it can.
-bool CopyFileRange(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t length);
 
 }  // namespace marbloom

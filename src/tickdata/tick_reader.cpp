@@ -65,7 +65,7 @@ bool TickSecurityReader::ReadDay(int date, TickDayView* day) {
     return false;
   const std::size_t storedLength = static_cast<std::size_t>(entry.dataLength);
   uint8_t* stored = st.stored.Reserve(storedLength);
-  if (!ReadAllAt(st.pair.dataFile(), stored, storedLength, offset)) return false;
+  if (!st.pair.dataFile().ReadAll(stored, storedLength, offset)) return false;
   const uint8_t* unpacked = nullptr;
   std::size_t unpackedSize = 0;
   if (!st.unpacker.Unpack(stored, storedLength, entry.unpackedLength, &unpacked, &unpackedSize)) return false;
@@ -103,15 +103,15 @@ std::string EntryFailure(const char* what, std::size_t k) {
 TickArchiveLoad LoadTickArchive(const DataLayout& layout, int date) {
   TickArchiveLoad load;
   TickArchive archive;
-  archive.file = OpenForReading(layout.TickArchiveFile(date));
+  archive.file = layout.Files().Open(layout.TickArchiveFile(date), OpenMode::kRead);
   if (!archive.file.valid()) {
     if (errno != ENOENT) load.failure = "文件无法打开";
     return load;
   }
-  const int fd = archive.file.get();
-  archive.fileLength = FileLength(fd);
+  const File& file = archive.file;
+  archive.fileLength = file.Length();
   uint8_t header[kTickArchiveHeaderSize];
-  if (archive.fileLength < 0 || !ReadAllAt(fd, header, sizeof header, 0)) {
+  if (archive.fileLength < 0 || !file.ReadAll(header, sizeof header, 0)) {
     load.failure = "文件头不完整";
     return load;
   }
@@ -128,7 +128,7 @@ TickArchiveLoad LoadTickArchive(const DataLayout& layout, int date) {
   int64_t offset = kTickArchiveHeaderSize;
   for (std::size_t k = 0; k < archive.directory.size(); ++k) {
     TickArchiveEntry e;
-    if (!ReadAllAt(fd, &e, sizeof e, offset)) {
+    if (!file.ReadAll(&e, sizeof e, offset)) {
       load.failure = EntryFailure("不完整", k);
       return load;
     }
@@ -156,7 +156,7 @@ TickArchiveLoad LoadTickArchive(const DataLayout& layout, int date) {
 bool ReadArchiveBlock(const TickArchive& archive, const TickArchiveItem& item, GrowBuffer<uint8_t>* block) {
   if (item.dataLength <= 0 || item.blockOffset > archive.fileLength - item.dataLength) return false;
   const std::size_t length = static_cast<std::size_t>(item.dataLength);
-  return ReadAllAt(archive.file.get(), block->Reserve(length), length, item.blockOffset);
+  return archive.file.ReadAll(block->Reserve(length), length, item.blockOffset);
 }
 
 }  // namespace marbloom

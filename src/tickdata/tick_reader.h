@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/unique_fd.h"
+#include "base/file_system.h"
 #include "common/data_layout.h"
 #include "tickdata/tick_codec.h"
 #include "tickdata/tick_pair.h"
@@ -80,7 +80,7 @@ struct TickArchiveItem {
 // A loaded archive: the open file and its directory in file order. The last
 // block may run past the end of the file; reading it then fails.
 struct TickArchive {
-  UniqueFd file;
+  File file;
   int64_t fileLength = 0;
   int32_t date = 0;
   int32_t securityCount = 0;

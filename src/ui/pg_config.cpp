@@ -152,7 +152,7 @@ void PgConfig::OnConfirm() {
   if (!ReadEntries(&entered)) return;
   LockSheetTabs(this, true);
   const int shownBefore = CoreMessagesShown();
-  const OperationResult result = ConfirmSettings(entered);
+  const OperationResult result = ConfirmSettings(entered, RealFileSystem());
   LockSheetTabs(this, false);
   if (result.done()) {
     ShowMessageBox(this, QString::fromStdString(result.message), QStringLiteral("系统设置"), BoxIcon::kInformation);

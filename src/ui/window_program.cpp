@@ -71,7 +71,7 @@ int RunWindowProgram(const std::string& workDir) {
   ApplyDialogFont();
   LoadQtTranslations();
   RouteCoreMessagesToBoxes();
-  if (!EnterWorkDirectory(workDir) || !StartUp()) return 0;
+  if (!EnterWorkDirectory(workDir, RealFileSystem()) || !StartUp(RealFileSystem())) return 0;
   std::unique_ptr<MainDlg> sheet = CreateMainDlg();
   sheet->Sheet()->tabBar()->setToolTip(QStringLiteral("marbloom ") + QString::fromUtf8(ProgramVersion()));
   sheet->exec();

@@ -19,11 +19,11 @@ class SettingsFile : public ::testing::Test {
     Settings() = AppSettings{};
   }
   void Put(const char* section, const char* key, const char* value) {
-    ProfileWriteString(SettingsFilePath(), section, key, value);
+    ProfileWriteString(RealFileSystem(), SettingsFilePath(), section, key, value);
   }
   AppSettings Load() {
     AppSettings s;
-    LoadSettings(s);
+    LoadSettings(s, RealFileSystem());
     return s;
   }
   test::TempDir temp_;
@@ -69,7 +69,7 @@ TEST_F(SettingsFile, SaveWritesTheFiveKeysOnly) {
   s.minuteDays = 77;
   s.minutesAfterTick = 0;
   s.tckv4 = 0;
-  ASSERT_TRUE(SaveSettings(s));
+  ASSERT_TRUE(SaveSettings(s, RealFileSystem()));
   EXPECT_EQ(test::ReadFileText(SettingsFilePath()),
             "[PATH]\r\nDOMAIN=http://h/\r\nVIPDOC=D:\\v\r\n[CTRL]\r\nMINDAYS=77\r\nTRANSMIN=0\r\nTCKV4=0\r\n");
   AppSettings back = Load();
@@ -83,7 +83,7 @@ class DataTree : public SettingsFile {};
 
 TEST_F(DataTree, CreatesAllDirectories) {
   Put("PATH", "VIPDOC", (temp_.path() + "hist").c_str());
-  LoadSettings(Settings());
+  LoadSettings(Settings(), RealFileSystem());
   EXPECT_TRUE(CreateDataTree(CurrentLayout(), true));
   for (const char* d : {"down/", "down/dayzip/", "down/tickzip/", "logs/"})
     EXPECT_TRUE(test::PathExists(temp_.path() + d)) << d;
@@ -96,7 +96,7 @@ TEST_F(DataTree, CreatesAllDirectories) {
 TEST_F(DataTree, UnwritableHistoryReportsTheFirstHistoryRow) {
   test::WriteFileBytes(temp_.path() + "blocker", {1});
   Put("PATH", "VIPDOC", (temp_.path() + "blocker/vipdoc").c_str());
-  LoadSettings(Settings());
+  LoadSettings(Settings(), RealFileSystem());
   std::vector<std::string> shown;
   SetMessageSink([&](const std::string& text, const std::string&) { shown.push_back(text); });
   std::string failure;

@@ -12,6 +12,7 @@
 #include "base/run_log.h"
 #include "app/settings.h"
 #include "common/shared_state.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace marbloom {
@@ -43,7 +44,7 @@ class StartUpDirectory : public ::testing::Test {
 TEST_F(StartUpDirectory, AcceptsAWorkDirectoryOf230Characters) {
   std::string dir = DirectoryOfLength(230);
   std::filesystem::current_path(dir);
-  ASSERT_EQ(StartUp(), 1);
+  ASSERT_EQ(StartUp(RealFileSystem()), 1);
   EXPECT_EQ(WorkDirectory(), dir + "/");
   EXPECT_EQ(WorkDirectory().size(), 230u);
 }
@@ -54,7 +55,7 @@ TEST_F(StartUpDirectory, RefusesAWorkDirectoryOf231Characters) {
   SetMessageSink([this](const std::string& text, const std::string& caption) {
     shown_.push_back(caption + ":" + text);
   });
-  EXPECT_EQ(StartUp(), 0);
+  EXPECT_EQ(StartUp(RealFileSystem()), 0);
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0], "严重错误:工作目录名太长,无法打开配置文件!");
 }
@@ -85,7 +86,8 @@ TEST_F(StartUpDirectory, ChoosesTheCurrentOrThePerUserWorkDirectory) {
     if (c.user != "-") test::WriteFileBytes(t + c.workDir + "marbloom.ini", {c.user.begin(), c.user.end()});
     ::setenv("XDG_DATA_HOME", (c.xdgDataHome == std::string("xdg") ? t + "xdg" : c.xdgDataHome).c_str(), 1);
     std::filesystem::current_path(t + "cur/");
-    EXPECT_TRUE(EnterWorkDirectory("") && StartUp() && DataTreeReady) << c.workDir;
+    EXPECT_TRUE(EnterWorkDirectory("", RealFileSystem()) && StartUp(RealFileSystem()) && DataTreeReady)
+        << c.workDir;
     EXPECT_EQ(WorkDirectory(), t + c.workDir);
     EXPECT_EQ(Settings().historyDir, c.historyDir) << c.workDir;
     EXPECT_TRUE(test::PathExists(WorkDirectory() + c.historyDir + "sz/lday/")) << c.workDir;
@@ -102,7 +104,7 @@ struct Refusal {
   std::function<void(AppSettings&, const std::string& root)> enter;
   Outcome outcome;
   const char* messagePart;
-  uint64_t fileLimit = 0;  // non-zero: no file may grow past this, as on a full disk
+  int64_t fileLimit = 0;  // non-zero: no room after this many bytes, as on a full disk
 };
 
 void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
@@ -140,10 +142,10 @@ class SettingsConfirmation : public ::testing::TestWithParam<Refusal> {
   void SetUp() override {
     SetWorkDirectory(temp_.path());
     AppSettings s;
-    LoadSettings(s);
+    LoadSettings(s, RealFileSystem());
     s.historyDir = temp_.path() + "hist/";
-    ASSERT_TRUE(SaveSettings(s));
-    LoadSettings(Settings());
+    ASSERT_TRUE(SaveSettings(s, RealFileSystem()));
+    LoadSettings(Settings(), RealFileSystem());
   }
   void TearDown() override {
     SetWorkDirectory("");
@@ -159,10 +161,9 @@ TEST_P(SettingsConfirmation, ChangesNothing) {
   const AppSettings before = Settings();
   AppSettings entered = before;
   r.enter(entered, temp_.path());
-  std::optional<test::FileSizeLimit> full;
-  if (r.fileLimit > 0) full.emplace(r.fileLimit);
-  const OperationResult result = ConfirmSettings(entered);
-  full.reset();
+  test::FaultFileSystem files;
+  if (r.fileLimit > 0) files.NoSpaceAfter(r.fileLimit);
+  const OperationResult result = ConfirmSettings(entered, files);
   EXPECT_EQ(result.outcome, r.outcome);
   EXPECT_NE(result.message.find(r.messagePart), std::string::npos) << result.message;
   EXPECT_EQ(test::ReadFileText(SettingsFilePath()), fileBefore);
@@ -180,7 +181,7 @@ TEST_F(SettingsConfirmation, TextsThatFitAreSavedAndReadBack) {
   entered.historyDir = Padded(temp_.path(), 224, 'v') + "\\行情";  // 229 GBK bytes
   entered.downloadBase = Padded("http://h/", 229, 'd');
   entered.minuteDays = 200;
-  const OperationResult result = ConfirmSettings(entered);
+  const OperationResult result = ConfirmSettings(entered, RealFileSystem());
   EXPECT_EQ(result.outcome, Outcome::kDone);
   EXPECT_EQ(result.message, "设置已更改!");
   EXPECT_EQ(Settings().historyDir, Padded(temp_.path(), 224, 'v') + "/行情/");

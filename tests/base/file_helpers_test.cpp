@@ -15,6 +15,8 @@ namespace {
 using test::PathExists;
 using test::TempDir;
 
+FileSystem& files = RealFileSystem();
+
 TEST(TrimSpaces, TrimsBlanksAtBothEnds) {
   const struct {
     const char* in;
@@ -40,10 +42,10 @@ TEST(NormalizeDirPath, LeavesAFullBufferWithoutSeparator) {
 
 TEST(MakeDirTree, CreatesEveryLevelAndLeavesNoProbe) {
   TempDir temp;
-  EXPECT_TRUE(MakeDirTree(temp.path() + "a\\b\\c", true));
+  EXPECT_TRUE(MakeDirTree(files, temp.path() + "a\\b\\c", true));
   EXPECT_TRUE(PathExists(temp.path() + "a/b/c"));
   EXPECT_FALSE(PathExists(temp.path() + "a/b/c/$.tmp"));
-  EXPECT_TRUE(MakeDirTree(temp.path() + "x/y", false));
+  EXPECT_TRUE(MakeDirTree(files, temp.path() + "x/y", false));
   EXPECT_TRUE(PathExists(temp.path() + "x/y"));
 }
 
@@ -51,44 +53,43 @@ TEST(MakeDirTree, FailsOnlyThroughTheProbe) {
   TempDir temp;
   test::WriteFileBytes(temp.path() + "file", {1});
   // A directory below a regular file can be neither created nor written.
-  EXPECT_FALSE(MakeDirTree(temp.path() + "file/sub/", true));
-  EXPECT_TRUE(MakeDirTree(temp.path() + "file/sub/", false));
+  EXPECT_FALSE(MakeDirTree(files, temp.path() + "file/sub/", true));
+  EXPECT_TRUE(MakeDirTree(files, temp.path() + "file/sub/", false));
   std::string tooLong = temp.path();
   tooLong.append(kPathCapacity, 'l');
-  EXPECT_FALSE(MakeDirTree(tooLong, false));
+  EXPECT_FALSE(MakeDirTree(files, tooLong, false));
 }
 
 TEST(MakeDirTree, ReadOnlyDirectoryFailsTheProbe) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
   TempDir temp;
   std::string dir = temp.path() + "ro/";
-  ASSERT_TRUE(MakeDirTree(dir, true));
+  ASSERT_TRUE(MakeDirTree(files, dir, true));
   ::chmod(dir.c_str(), 0555);
-  EXPECT_FALSE(MakeDirTree(dir, true));
-  EXPECT_TRUE(MakeDirTree(dir, false));
+  EXPECT_FALSE(MakeDirTree(files, dir, true));
+  EXPECT_TRUE(MakeDirTree(files, dir, false));
   ::chmod(dir.c_str(), 0755);
 }
 
 TEST(FileLength, KeepsThePosition) {
   TempDir temp;
   test::WriteFileBytes(temp.path() + "f", std::vector<uint8_t>(100, 7));
-  int fd = ::open((temp.path() + "f").c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  ::lseek(fd, 10, SEEK_SET);
-  EXPECT_EQ(FileLength(fd), 100);
-  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 10);
-  ::close(fd);
-  EXPECT_EQ(FileLength(-1), -1);
+  const File file = files.Open(temp.path() + "f", OpenMode::kRead);
+  ASSERT_TRUE(file.valid());
+  ::lseek(file.handle(), 10, SEEK_SET);
+  EXPECT_EQ(file.Length(), 100);
+  EXPECT_EQ(::lseek(file.handle(), 0, SEEK_CUR), 10);
+  EXPECT_EQ(File().Length(), -1);
 }
 
 TEST(MoveFileAnywhere, MovesAndReplaces) {
   TempDir temp;
   test::WriteFileBytes(temp.path() + "a", {1, 2, 3});
   test::WriteFileBytes(temp.path() + "b", {9});
-  EXPECT_TRUE(MoveFileAnywhere(temp.path() + "a", temp.path() + "b"));
+  EXPECT_TRUE(MoveFileAnywhere(files, temp.path() + "a", temp.path() + "b"));
   EXPECT_FALSE(PathExists(temp.path() + "a"));
   EXPECT_EQ(test::ReadFileBytes(temp.path() + "b"), (std::vector<uint8_t>{1, 2, 3}));
-  EXPECT_FALSE(MoveFileAnywhere(temp.path() + "missing", temp.path() + "c"));
+  EXPECT_FALSE(MoveFileAnywhere(files, temp.path() + "missing", temp.path() + "c"));
 }
 
 
@@ -103,7 +104,7 @@ TEST(MoveFileAnywhere, CopiesAcrossFileSystems) {
   std::vector<uint8_t> bytes(200000);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
   test::WriteFileBytes(source, bytes);
-  EXPECT_TRUE(MoveFileAnywhere(source, temp.path() + "moved"));
+  EXPECT_TRUE(MoveFileAnywhere(files, source, temp.path() + "moved"));
   EXPECT_FALSE(PathExists(source));
   EXPECT_EQ(test::ReadFileBytes(temp.path() + "moved"), bytes);
   EXPECT_FALSE(PathExists(temp.path() + "moved.part"));

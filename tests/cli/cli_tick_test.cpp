@@ -9,10 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_common.h"
 #include "cli/cli_test_support.h"
 #include "common/dir_walk.h"
 #include "common/security_class.h"
 #include "samplegen.h"
+#include "support/fault_file_system.h"
+#include "tickdata/minute_engine.h"
+#include "tickdata/tick_engine.h"
 #include "tickdata/tick_reader.h"
 #include "tickdata/tick_test_support.h"
 
@@ -181,7 +185,7 @@ TEST_P(CliTickPageChecks, RefusedWithThePageMessage) {
   auto r = Cli(GetParam().args);
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_EQ(r.out, std::string(GetParam().message) + "\n");
-  EXPECT_TRUE(ListCountedFiles(Layout().TickStoreDir(), "*").empty());
+  EXPECT_TRUE(ListCountedFiles(RealFileSystem(), Layout().TickStoreDir(), "*").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -224,6 +228,9 @@ struct FailingRun {
   std::function<void(CliTick&)> setUp;
   const char* args;
   const char* status;
+  // Set: the engine call of the command, run in this process on a disk that
+  // is full (the fault seam's), its result shown as the command shows it.
+  std::function<OperationResult(const DataLayout&)> onFullDisk = {};
 };
 
 class CliTickFailingRuns : public CliTick, public ::testing::WithParamInterface<FailingRun> {};
@@ -232,7 +239,15 @@ TEST_P(CliTickFailingRuns, ExitOneWithTheOperationsStatus) {
   WriteArchives({kMon, kTue});
   ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
   GetParam().setUp(*this);
-  const CommandResult run = Cli(GetParam().args);
+  CommandResult run;
+  if (GetParam().onFullDisk) {
+    FaultFileSystem disk;
+    disk.NoSpaceAfter(0);
+    const OperationResult result = GetParam().onFullDisk(Layout().WithFiles(disk));
+    run = {cli::ExitCodeOf(result), result.message + "\n"};
+  } else {
+    run = Cli(GetParam().args);
+  }
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, std::string(GetParam().status) + "\n");
 }
@@ -240,8 +255,8 @@ TEST_P(CliTickFailingRuns, ExitOneWithTheOperationsStatus) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, CliTickFailingRuns,
     ::testing::Values(
-        FailingRun{"fullDisk", [](CliTick& t) { std::filesystem::create_symlink("/dev/full", t.Layout().TickDataTemp()); },
-                   "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!"},
+        FailingRun{"fullDisk", [](CliTick&) {}, "tick convert --from 20240109 --to 20240109", "分笔数据转档完成!",
+                   [](const DataLayout& l) { return TickEngine(l).ConvertTickRange(kTue, kTue); }},
         FailingRun{"archiveThatDoesNotLoad",
                    [](CliTick& t) {
                      std::vector<uint8_t> archive = ReadFileBytes(t.Layout().TickArchiveFile(kTue));
@@ -249,12 +264,8 @@ INSTANTIATE_TEST_SUITE_P(
                      WriteFileBytes(t.Layout().TickArchiveFile(kTue), archive);
                    },
                    "tick convert --from 20240108 --to 20240109", "分笔数据转档完成!"},
-        FailingRun{"minuteFileFullDisk",
-                   [](CliTick& t) {
-                     const SampleTickDay day = TickDays(kMon, SmallMarket()).front();
-                     std::filesystem::create_symlink("/dev/full", t.Layout().OneMinuteTemp(day.market));
-                   },
-                   "minutes build --all", "分钟数据转档完成!"},
+        FailingRun{"minuteFileFullDisk", [](CliTick&) {}, "minutes build --all", "分钟数据转档完成!",
+                   [](const DataLayout& l) { return MinuteEngine(l, MinuteOptions{}).BuildMinuteLines(0, 0); }},
         FailingRun{"damagedPairInTheDelete",
                    [](CliTick& t) { WriteFileBytes(t.Layout().TickDataFile(FirstStem()), {1, 2, 3}); },
                    "tick delete --from 20240108 --to 20240108", "删除分笔数据完成!"}),

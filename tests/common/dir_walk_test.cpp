@@ -28,13 +28,13 @@ TEST(ListCountedFiles, SkipsDirectoriesHiddenAndEmptyFilesAndSorts) {
   test::WriteFileBytes(temp.path() + ".sz000004.day", {1});
   std::filesystem::create_directory(temp.path() + "sz000005.day");
   test::WriteFileBytes(temp.path() + "sh600000.day", {1});
-  auto entries = ListCountedFiles(temp.path(), "sz*.day");
+  auto entries = ListCountedFiles(RealFileSystem(), temp.path(), "sz*.day");
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].name, "SZ000001.DAY");
   EXPECT_EQ(entries[0].size, 2);
   EXPECT_EQ(entries[1].name, "sz000002.day");
-  EXPECT_EQ(ListCountedFiles(temp.path() + "sz??????.day").size(), 2u);
-  EXPECT_TRUE(ListCountedFiles(temp.path() + "missing/", "*").empty());
+  EXPECT_EQ(ListCountedFiles(RealFileSystem(), temp.path() + "sz??????.day").size(), 2u);
+  EXPECT_TRUE(ListCountedFiles(RealFileSystem(), temp.path() + "missing/", "*").empty());
 }
 
 }  // namespace

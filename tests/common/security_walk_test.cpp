@@ -22,14 +22,14 @@ TEST(SecurityWalk, OnlyExactNamesAreListedAndTheRestAreStrays) {
                            "sz00001.day", "sz0000-1.day", "sz000003.DAY"})
     test::WriteFileBytes(dir.path() + name, {1});
   test::WriteFileBytes(dir.path() + "sz000004.day", {});  // empty files do not count
-  SecurityFileList sz = ListSecurityFiles(dir.path(), 0, "", ".day");
+  SecurityFileList sz = ListSecurityFiles(RealFileSystem(), dir.path(), 0, "", ".day");
   EXPECT_EQ(Names(sz.files), (std::vector<std::string>{"sz000001.day", "sz00000a.day"}));
   EXPECT_EQ(sz.strays.size(), 5u);  // _old, SZ, short, '-', .DAY
   EXPECT_EQ(sz.files[1].code, "00000a");
 
-  EXPECT_EQ(Names(ListSecurityFiles(dir.path(), kAnyMarket, "00000?", ".day").files),
+  EXPECT_EQ(Names(ListSecurityFiles(RealFileSystem(), dir.path(), kAnyMarket, "00000?", ".day").files),
             (std::vector<std::string>{"sz000001.day", "sz00000a.day"}));
-  SecurityFileList any = ListSecurityFiles(dir.path(), kAnyMarket, "", ".day");
+  SecurityFileList any = ListSecurityFiles(RealFileSystem(), dir.path(), kAnyMarket, "", ".day");
   EXPECT_EQ(any.files.front().market, 1);  // sh600000 sorts first
 }
 

@@ -205,12 +205,7 @@ TEST_F(DailyMergeTest, FailedMoveIsLogged) {
   EXPECT_TRUE(PathExists(SourceFile(2, "830001")));
 }
 
-std::size_t g_writes = 0, g_killAt = 0;  // the merge's writes so far; the one it dies at (0: none)
-void CountOrKill(DailyWriteStep) {
-  if (++g_writes == g_killAt) ::raise(SIGKILL);
-}
-
-// Killed at each of its writes, the merge leaves each security's two files as they were or as the whole
+// Killed at each of its changes (the fault seam's crash point), the merge leaves each security's two files as they were or as the whole
 // merge leaves them, and the next merge ends there. The other tree's records go before, after and between
 // (one a tie) this tree's, change nothing, or have no file here.
 TEST_F(DailyMergeTest, KilledInsideAWriteLeavesOldOrNewFilesAndTheNextMergeFinishes) {
@@ -230,20 +225,23 @@ TEST_F(DailyMergeTest, KilledInsideAWriteLeavesOldOrNewFilesAndTheNextMergeFinis
     return both;
   };
   const auto before = files(true);
-  ASSERT_TRUE(engine.MergeDailyFiles(source).done());
+  ASSERT_TRUE(DailyEngine(layout.WithFiles(faults)).MergeDailyFiles(source).done());
   const auto after = files(false);
-  for (g_killAt = 1; g_killAt <= 6; ++g_killAt) {  // two inserts (a temporary, its rename), an append, a move
+  // Two inserts (a temporary, its rename), an append, a move, and the flush.
+  ASSERT_GE(faults.Changes().size(), 6u);
+  for (std::size_t killAt = 1; killAt <= faults.Changes().size(); ++killAt) {
     files(true);
     if (::fork() == 0) {
-      SetDailyWriteObserver(CountOrKill);
-      ::_exit(DailyEngine(layout).MergeDailyFiles(source).done() ? 0 : 1);
+      FaultFileSystem crashing;
+      crashing.CrashAt(killAt);
+      ::_exit(DailyEngine(layout.WithFiles(crashing)).MergeDailyFiles(source).done() ? 0 : 1);
     }
     int status = 0;
     ::wait(&status);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "write " << g_killAt << " not reached";
+    ASSERT_TRUE(WIFSIGNALED(status)) << "change " << killAt << " not reached";
     const auto now = files(false);
     for (std::size_t i = 0; i < now.size(); ++i) EXPECT_TRUE(now[i] == before[i] || now[i] == after[i]) << i;
-    EXPECT_TRUE(DailyEngine(layout).MergeDailyFiles(source).done() && files(false) == after) << g_killAt;
+    EXPECT_TRUE(DailyEngine(layout).MergeDailyFiles(source).done() && files(false) == after) << killAt;
   }
 }
 

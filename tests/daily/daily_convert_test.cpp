@@ -270,7 +270,7 @@ TEST(DailyConvertThreaded, CancelFromAnotherThreadStopsBetweenSecurities) {
   worker.join();
   EXPECT_TRUE(result == Outcome::kDone || result == Outcome::kCancelled);
   // Whatever was stored is whole.
-  for (const WalkEntry& e : ListCountedFiles(tree.layout().DailyDir(0), "*.day")) EXPECT_EQ(e.size, 32);
+  for (const WalkEntry& e : ListCountedFiles(RealFileSystem(), tree.layout().DailyDir(0), "*.day")) EXPECT_EQ(e.size, 32);
 }
 
 }  // namespace

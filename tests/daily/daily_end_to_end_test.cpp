@@ -62,7 +62,7 @@ std::optional<DailyRecord> Expected(const sample::SampleSecurity& s, sample::Sam
 std::map<std::string, std::vector<uint8_t>> Snapshot(const DataLayout& layout) {
   std::map<std::string, std::vector<uint8_t>> files;
   for (int market = 0; market < 3; ++market)
-    for (const WalkEntry& e : ListCountedFiles(layout.DailyDir(market), "*"))
+    for (const WalkEntry& e : ListCountedFiles(layout.Files(), layout.DailyDir(market), "*"))
       files[e.name] = ReadFileBytes(layout.DailyDir(market) + e.name);
   return files;
 }

@@ -1,13 +1,12 @@
-// Every writing path of the record store on a full file system: a change that
-// needs room fails as a whole, leaves each file exactly as it was (a file it
-// would have made does not appear) and is reported; a change that fits in
-// place ends as it does on a roomy disk.
+// Every writing path of the record store on a full file system (the fault
+// seam's): a change that needs room fails as a whole, leaves each file exactly
+// as it was (a file it would have made does not appear) and is reported; a
+// change that fits in place ends as it does on a roomy disk.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
 
-#include "support/small_disk.h"
 #include "daily_test_util.h"
 
 namespace marbloom::test {
@@ -53,9 +52,8 @@ struct FullDiskCase {
 class DailyFullDiskTest : public ::testing::TestWithParam<FullDiskCase> {};
 
 TEST_P(DailyFullDiskTest, ChangeNeedingRoomFailsWholeAndOneInPlaceGoesThrough) {
-  SmallDisk disk(std::size_t{1} << 20);
-  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
-  TestTree roomy;
+  TestTree roomy, small;
+  FaultFileSystem disk;
   TempDir sourceDir;
   const DataLayout source(std::string(), sourceDir.path());
   for (const Security& s : kSecurities) {
@@ -66,10 +64,10 @@ TEST_P(DailyFullDiskTest, ChangeNeedingRoomFailsWholeAndOneInPlaceGoesThrough) {
   DailyEngine roomyEngine(roomy.layout());
   ASSERT_EQ(GetParam().run(roomyEngine, source).outcome, Outcome::kDone);
 
-  const DataLayout full(roomy.workDir(), disk.path() + "vipdoc/");
+  const DataLayout full = small.layout().WithFiles(disk);
   Populate(full);
   const auto before = DailyFiles(full);
-  disk.Fill();
+  disk.NoSpaceAfter(0);
   DailyEngine engine(full);
   const OperationResult result = GetParam().run(engine, source);
   if (GetParam().failedFiles == 0) {
@@ -80,7 +78,7 @@ TEST_P(DailyFullDiskTest, ChangeNeedingRoomFailsWholeAndOneInPlaceGoesThrough) {
   EXPECT_EQ(result.outcome, Outcome::kFailed);
   EXPECT_EQ(result.failedItems, GetParam().failedFiles);
   EXPECT_EQ(DailyFiles(full), before);
-  EXPECT_EQ(CountOccurrences(LogText(), "写入" + disk.path()), GetParam().failedFiles);
+  EXPECT_EQ(CountOccurrences(LogText(), "写入" + small.historyDir()), GetParam().failedFiles);
 }
 
 const DailyEditFields kFields{10, 12, 9, 11, 500, 5000, 0, 0};

@@ -89,8 +89,9 @@ TEST_F(DailySingleEditTest, WriteBackRejectsMalformedCodes) {
 
 TEST_F(DailySingleEditTest, FailedWriteIsNotReportedAsDone) {
   const std::string path = DailyFilePath(0, "000001");
-  ASSERT_EQ(::symlink("/dev/full", path.c_str()), 0);
-  EXPECT_EQ(engine.WriteBackDailyFields("sz000001", 20220505, fields).outcome, Outcome::kFailed);
+  faults.NoSpaceAfter(0);
+  EXPECT_EQ(DailyEngine(layout.WithFiles(faults)).WriteBackDailyFields("sz000001", 20220505, fields).outcome,
+            Outcome::kFailed);
   EXPECT_EQ(StatusText(), "写入" + path + "文件失败!");
 }
 

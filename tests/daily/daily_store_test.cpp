@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
 #include <random>
 
 #include "common/little_endian.h"
@@ -139,9 +140,35 @@ TEST_F(DailyStoreTest, CreateFailureIsLoggedAndNothingIsMade) {
 }
 
 TEST_F(DailyStoreTest, FailedWriteIsLoggedAndNotReportedAsStored) {
-  ASSERT_EQ(::symlink("/dev/full", path.c_str()), 0);
-  EXPECT_FALSE(engine.WriteDailyRecord(0, "000001", 20220505, Rec(20220505)));
+  faults.NoSpaceAfter(0);
+  EXPECT_FALSE(DailyEngine(layout.WithFiles(faults)).WriteDailyRecord(0, "000001", 20220505, Rec(20220505)));
   EXPECT_NE(LogText().find("写入" + path + "文件失败!"), std::string::npos);
+}
+
+// The fault seam's own table: each injected failure fails an insert (a
+// temporary renamed over the file) and leaves the file as it was.
+TEST_F(DailyStoreTest, EachInjectedFaultFailsTheInsertAndKeepsTheFile) {
+  WriteDaily(0, "000001", {Rec(20220503), Rec(20220506)});
+  const std::vector<uint8_t> before = ReadFileBytes(path);
+  using Crash = FaultFileSystem::Crash;
+  const std::function<void(FaultFileSystem&)> rows[] = {
+      [](FaultFileSystem& f) { f.NoSpaceAfter(32); },  // the temporary's second record
+      [](FaultFileSystem& f) { f.FailRenames(".day"); },
+      [](FaultFileSystem& f) { f.ShortReads(".day"); },
+      // Stopped at the removal of a stale temporary, its creation, its write, its rename.
+      [](FaultFileSystem& f) { f.CrashAt(1, Crash::kFailLater); },
+      [](FaultFileSystem& f) { f.CrashAt(2, Crash::kFailLater); },
+      [](FaultFileSystem& f) { f.CrashAt(3, Crash::kFailLater); },
+      [](FaultFileSystem& f) { f.CrashAt(4, Crash::kFailLater); },
+  };
+  for (std::size_t row = 0; row < std::size(rows); ++row) {
+    FaultFileSystem files;
+    rows[row](files);
+    EXPECT_FALSE(DailyEngine(layout.WithFiles(files)).StoreDailyRecord(0, "000001", Rec(20220505))) << row;
+    EXPECT_EQ(ReadFileBytes(path), before) << row;
+  }
+  EXPECT_TRUE(DailyEngine(layout.WithFiles(faults)).StoreDailyRecord(0, "000001", Rec(20220505)));
+  EXPECT_EQ(faults.Changes().size(), 4u);
 }
 
 TEST_F(DailyStoreTest, EntryThatCannotBeOpenedForUpdateIsLeftAlone) {

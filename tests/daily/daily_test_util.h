@@ -16,6 +16,7 @@
 #include "common/shared_state.h"
 #include "daily/daily_engine.h"
 #include "daily/daily_source_formats.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace marbloom::test {
@@ -114,7 +115,8 @@ inline void WriteEveryMarket(const DataLayout& layout, int date) {
   WriteSourcePair(layout, 2, date, {Stock("830901", 10)});
 }
 
-// A fresh data tree and a daily engine on it.
+// A fresh data tree and a daily engine on it; `faults` fails the calls of an
+// engine built on layout.WithFiles(faults).
 class DailyTreeTest : public ::testing::Test {
  protected:
   void TearDown() override { SetStatusObserver(nullptr); }
@@ -132,6 +134,7 @@ class DailyTreeTest : public ::testing::Test {
   TestTree tree;
   DataLayout layout = tree.layout();
   DailyEngine engine{layout};
+  FaultFileSystem faults;
 };
 
 }  // namespace marbloom::test

@@ -13,10 +13,10 @@
 
 #include "app/settings.h"
 #include "base/text_encoding.h"
-#include "base/unique_fd.h"
 #include "common/shared_state.h"
 #include "download/zip_reader.h"
 #include "download/zip_test_support.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace marbloom::test {
@@ -98,7 +98,7 @@ TEST_P(ZipWriters, ExtractedBytesEqualTheOriginals) {
   WriteSourceTree(src, kTree);
   ASSERT_TRUE(GetParam().write(archive, src));
   std::string reason;
-  ASSERT_TRUE(ExtractArchive(archive, out, &reason).done()) << reason;
+  ASSERT_TRUE(ExtractArchive(RealFileSystem(), archive, out, &reason).done()) << reason;
   EXPECT_TRUE(SameTree(out, kTree));
 }
 
@@ -136,7 +136,7 @@ TEST(ZipExtraction, ClimbingNamesFailAndWriteNothing) {
     std::string archive = tree.root() + "bad.zip";
     WriteFileBytes(archive, BuildZip({{"ok.txt", {'o'}}, {bad, {'x'}}}).bytes);
     std::string out = tree.root() + "dest/inner/";
-    EXPECT_FALSE(ExtractArchive(archive, out).done()) << bad;
+    EXPECT_FALSE(ExtractArchive(RealFileSystem(), archive, out).done()) << bad;
     EXPECT_FALSE(PathExists(out + "ok.txt"));
     EXPECT_FALSE(PathExists(tree.root() + "dest/escape.txt")) << bad;
     EXPECT_FALSE(PathExists("/tmp/marbloom-escape.txt"));
@@ -152,7 +152,7 @@ TEST(ZipExtraction, DirectoriesComeFromBothSeparators) {
                                     {"mix\\ed/path/f.txt", {'m'}},
                                     {"a/b/c/d.txt", {'d'}}})
                               .bytes);
-  ASSERT_TRUE(ExtractArchive(archive, dir.path() + "out").done());
+  ASSERT_TRUE(ExtractArchive(RealFileSystem(), archive, dir.path() + "out").done());
   EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "out/only/dir"));
   EXPECT_EQ(ReadFileText(dir.path() + "out/one/two/three.txt"), "3");
   EXPECT_EQ(ReadFileText(dir.path() + "out/mix/ed/path/f.txt"), "m");
@@ -165,7 +165,7 @@ TEST(ZipExtraction, GbkNamesBecomeUtf8AndFlaggedNamesStay) {
   BuildEntry gbk{"\xC8\xD5\xCF\xDF.txt", {'g'}};  // 日线 in GBK
   BuildEntry flagged{"分笔.txt", {'f'}, 0, 0x800};
   WriteFileBytes(archive, BuildZip({gbk, flagged}).bytes);
-  ASSERT_TRUE(ExtractArchive(archive, dir.path() + "out/").done());
+  ASSERT_TRUE(ExtractArchive(RealFileSystem(), archive, dir.path() + "out/").done());
   EXPECT_EQ(ReadFileText(dir.path() + "out/日线.txt"), "g");
   EXPECT_EQ(ReadFileText(dir.path() + "out/分笔.txt"), "f");
 }
@@ -182,7 +182,7 @@ TEST(ZipExtraction, ReadOnlyEntryUnpacksTwice) {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   for (int run = 0; run < 2; ++run) {
-    ASSERT_TRUE(ExtractArchive(archive, dir.path() + "out/").done()) << run;
+    ASSERT_TRUE(ExtractArchive(RealFileSystem(), archive, dir.path() + "out/").done()) << run;
     EXPECT_EQ(ModeOf(dir.path() + "out/ro.txt") & 0222, 0u);
     EXPECT_EQ(ModeOf(dir.path() + "out/mode.txt"), 0666u & ~mask);
   }
@@ -193,7 +193,7 @@ TEST(ZipExtraction, FileGetsTheEntryTime) {
   TempDir dir;
   std::string archive = dir.path() + "a.zip";
   WriteFileBytes(archive, BuildZip({{"t.txt", {'t'}}}).bytes);
-  ASSERT_TRUE(ExtractArchive(archive, dir.path() + "out/").done());
+  ASSERT_TRUE(ExtractArchive(RealFileSystem(), archive, dir.path() + "out/").done());
   struct stat st {};
   ASSERT_EQ(::stat((dir.path() + "out/t.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, DosDateTimeToTime(0x54A54BC7));
@@ -205,7 +205,7 @@ TEST(ZipExtraction, UnwritableEntryFailsTheExtractionButTheOthersAreWritten) {
   WriteFileBytes(archive, BuildZip({{"blocked", {'b'}}, {"after.txt", {'a'}}}).bytes);
   std::filesystem::create_directories(dir.path() + "out/blocked");
   std::string reason;
-  EXPECT_FALSE(ExtractArchive(archive, dir.path() + "out/", &reason).done());
+  EXPECT_FALSE(ExtractArchive(RealFileSystem(), archive, dir.path() + "out/", &reason).done());
   EXPECT_NE(reason.find("blocked"), std::string::npos) << reason;
   EXPECT_EQ(ReadFileText(dir.path() + "out/after.txt"), "a");
 }
@@ -213,7 +213,7 @@ TEST(ZipExtraction, UnwritableEntryFailsTheExtractionButTheOthersAreWritten) {
 TEST(ZipExtraction, MissingArchiveFails) {
   TempDir dir;
   std::string reason;
-  EXPECT_FALSE(ExtractArchive(dir.path() + "none.zip", dir.path() + "out/", &reason).done());
+  EXPECT_FALSE(ExtractArchive(RealFileSystem(), dir.path() + "none.zip", dir.path() + "out/", &reason).done());
   EXPECT_NE(reason.find("none.zip"), std::string::npos);
 }
 
@@ -274,7 +274,7 @@ TEST(ZipUnpack, FifoInPlaceOfTheArchiveFailsWithoutBlocking) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), -1);
   EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
-  EXPECT_FALSE(ExtractArchive(fifo, tree.root() + "out/").done());
+  EXPECT_FALSE(ExtractArchive(RealFileSystem(), fifo, tree.root() + "out/").done());
 }
 
 TEST(ZipUnpack, BadCrcInTheLastEntryFailsAfterTheOthersAreWritten) {
@@ -351,7 +351,7 @@ struct EntryDamage {
   const char* name;
   uint16_t method;
   std::function<void(BuiltZip&)> apply;
-  uint64_t fileLimit = 0;  // non-zero: no file may grow past this, as on a full disk
+  int64_t fileLimit = 0;  // non-zero: no room after this many bytes, as on a full disk
   int fillers = 0;
   const char* status = kUnpackFailedMessage;  // what the status line holds
 };
@@ -393,10 +393,9 @@ TEST_P(ZipEntryDamage, LeavesTheFileItWouldReplace) {
   BuiltZip z = BuildZip(entries);
   damage.apply(z);
   WriteFileBytes(ArchiveDownloadDir(layout, type) + "a.zip", z.bytes);
-  std::optional<FileSizeLimit> full;
-  if (damage.fileLimit > 0) full.emplace(damage.fileLimit);
-  EXPECT_EQ(UnpackArchive(layout, "a.zip", type), -1);
-  full.reset();
+  FaultFileSystem files;
+  if (damage.fileLimit > 0) files.NoSpaceAfter(damage.fileLimit);
+  EXPECT_EQ(UnpackArchive(layout.WithFiles(files), "a.zip", type), -1);
   EXPECT_NE(StatusText().find(damage.status), std::string::npos) << StatusText();
   EXPECT_EQ(ReadFileText(target), "old");
   EXPECT_FALSE(PathExists(target + ".part"));
@@ -417,8 +416,8 @@ TEST(ZipUnpack, TakesTheTreeWriterLock) {
   const DataLayout layout = tree.layout();
   WriteFileBytes(layout.DayZipDir() + "20220505.zip", BuildZip({{"sz220505.cod", {'n'}}}).bytes);
   WriteFileBytes(layout.DailySourceDir() + "sz220505.cod", {'o'});
-  UniqueFd other(::open(layout.WriterLockFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+  const File other = RealFileSystem().Open(layout.WriterLockFile(), OpenMode::kAppend);
+  ASSERT_EQ(::flock(other.handle(), LOCK_EX | LOCK_NB), 0);
   EXPECT_EQ(UnpackDownloadedArchive(layout, "20220505.zip", kDownloadDaily).outcome, Outcome::kBusy);
   EXPECT_EQ(ReadFileText(layout.DailySourceDir() + "sz220505.cod"), "o");
 }

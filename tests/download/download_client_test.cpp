@@ -14,6 +14,7 @@
 #include "download/download_config.h"
 #include "download/download_test_support.h"
 #include "samplegen.h"
+#include "support/fault_file_system.h"
 
 namespace marbloom::test {
 namespace {
@@ -74,7 +75,8 @@ Handler Trickle(bool restFollows, std::function<void(Server&)> first = {}) {
   };
 }
 
-// What the local side is like while the calls run (the guard it returns lives as long).
+// What the local side is like while the calls run (the guard it returns lives
+// as long); the layout's file system is the fixture's fault seam.
 using LocalSide = std::function<std::shared_ptr<void>(const DataLayout&)>;
 
 struct Row {
@@ -154,7 +156,10 @@ const Row kRows[] = {
        return std::shared_ptr<void>();
      }},
     {"local_disk_full", Send(NoiseOf(40960)), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}, false,
-     false, kPort.c_str(), 0, [](const DataLayout&) { return std::make_shared<FileSizeLimit>(20000); }},
+     false, kPort.c_str(), 0, [](const DataLayout& l) {
+       static_cast<FaultFileSystem&>(l.Files()).NoSpaceAfter(20000);
+       return std::shared_ptr<void>();
+     }},
 };
 
 class FaultServerThreaded : public ::testing::TestWithParam<Row> {
@@ -186,7 +191,8 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
   httplib::Server http_;
   std::thread thread_;
   int port_ = 0;
-  DownloadClient client_{tree_.layout(), DownloadServer{"", kDefaultServerUser, kDefaultServerPassword}};
+  FaultFileSystem files_;
+  DownloadClient client_{tree_.layout().WithFiles(files_), DownloadServer{"", kDefaultServerUser, kDefaultServerPassword}};
 };
 
 TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
@@ -202,7 +208,7 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
   if (row.callsAfterCancel > 0) client_.Cancel();
   const std::string logBefore = ReadRunLog();
   {
-    const std::shared_ptr<void> local = row.local ? row.local(tree_.layout()) : nullptr;
+    const std::shared_ptr<void> local = row.local ? row.local(client_.layout()) : nullptr;
     for (int call = 0; call < std::max(row.callsAfterCancel, 1); ++call) {
       EXPECT_EQ(client_.StartDownload(kDownloadDaily, 20220505).outcome, ExpectedOutcome(row));
       for (const std::string& line : row.log) log.push_back(Filled(Filled(fill(line), "{url}", url), "{zip}", zip));

@@ -62,7 +62,7 @@ int CodeOf(const std::function<void()>& action) {
 
 TEST(ZipReader, DecodesInfoZipHeadersFieldByField) {
   TempDir dir;
-  ZipReader reader(Save(dir, kInfoZipStored));
+  ZipReader reader(RealFileSystem(), Save(dir, kInfoZipStored));
   EXPECT_EQ(reader.EntryCount(), 1u);
   EXPECT_EQ(reader.BytesBeforeArchive(), 0u);
   ZipEntryInfo info;
@@ -100,7 +100,7 @@ TEST(ZipReader, EntryTimeIsLocalTime) {
 
 TEST(ZipReader, ShortNameBufferGetsExactlyItsSizeWithoutTerminator) {
   TempDir dir;
-  ZipReader reader(Save(dir, kInfoZipStored));
+  ZipReader reader(RealFileSystem(), Save(dir, kInfoZipStored));
   char buffer[8];
   std::memset(buffer, '#', sizeof buffer);
   reader.GetCurrentEntryInfo(nullptr, buffer, 5);
@@ -113,7 +113,7 @@ TEST(ZipReader, PrefixShiftsEveryOffset) {
   TempDir dir;
   Bytes bytes(777 + kInfoZipStored.size(), 0x90);
   std::memcpy(bytes.data() + 777, kInfoZipStored.data(), kInfoZipStored.size());
-  ZipReader reader(Save(dir, bytes));
+  ZipReader reader(RealFileSystem(), Save(dir, bytes));
   EXPECT_EQ(reader.BytesBeforeArchive(), 777u);
   Bytes text = ReadEntry(reader);
   EXPECT_EQ(std::string(text.begin(), text.end()), "hello, zip\n");
@@ -124,7 +124,7 @@ TEST(ZipReader, TwoArchivesBackToBackReadTheLastOne) {
   BuiltZip second = BuildZip({{"second.txt", {'2'}}});
   Bytes bytes = kInfoZipStored;
   bytes.insert(bytes.end(), second.bytes.begin(), second.bytes.end());
-  ZipReader reader(Save(dir, bytes));
+  ZipReader reader(RealFileSystem(), Save(dir, bytes));
   EXPECT_EQ(reader.BytesBeforeArchive(), kInfoZipStored.size());
   EXPECT_EQ(EntryName(reader), "second.txt");
 }
@@ -135,7 +135,7 @@ TEST(ZipReader, FindsTheEndRecordAcrossWindowEdges) {
   TempDir dir;
   for (std::size_t comment : {0, 1, 997, 998, 999, 1000, 1001, 1002, 1003, 2022, 2023, 2024, 2025, 65513}) {
     BuiltZip z = BuildZip({{"a", {'a'}}}, std::string(comment, 'c'));
-    ZipReader reader(Save(dir, z.bytes));
+    ZipReader reader(RealFileSystem(), Save(dir, z.bytes));
     EXPECT_EQ(EntryName(reader), "a") << comment;
   }
 }
@@ -149,7 +149,7 @@ TEST(ZipReader, WalksManyEntriesWithCommentAndDescriptors) {
     e.flag = i % 4 == 1 ? 8 : 0;
     entries.push_back(e);
   }
-  ZipReader reader(Save(dir, BuildZip(entries, std::string(3000, 'c')).bytes));
+  ZipReader reader(RealFileSystem(), Save(dir, BuildZip(entries, std::string(3000, 'c')).bytes));
   reader.GoToFirstEntry();
   int i = 0;
   do {
@@ -165,7 +165,7 @@ TEST(ZipReader, ReadBeyondTheEntryDeliversWhatIsLeftThenZero) {
   TempDir dir;
   Bytes data = PatternBytes(8192, 3, true);
   for (uint16_t method : {0, 8}) {
-    ZipReader reader(Save(dir, BuildZip({{"x", data, method}}).bytes));
+    ZipReader reader(RealFileSystem(), Save(dir, BuildZip({{"x", data, method}}).bytes));
     reader.OpenCurrentEntry();
     Bytes buffer(10000);
     EXPECT_EQ(reader.ReadCurrentEntry(buffer.data(), 10000), 8192u);
@@ -179,14 +179,14 @@ TEST(ZipReader, DeflatedStreamShorterThanStatedSizeIsNotChecked) {
   TempDir dir;
   BuiltZip z = BuildZip({{"x", {'h', 'i'}, 8}});
   for (uint32_t at : {z.localOffsets[0] + 22, z.centralOffset + 24}) Put32(z.bytes, at, 10);
-  ZipReader reader(Save(dir, z.bytes));
+  ZipReader reader(RealFileSystem(), Save(dir, z.bytes));
   EXPECT_EQ(ReadEntry(reader), (Bytes{'h', 'i'}));
   EXPECT_NO_THROW(reader.Close());
 }
 
 TEST(ZipReader, DecompressorBlocksAreTrackedAndReleased) {
   TempDir dir;
-  ZipReader reader(Save(dir, BuildZip({{"x", PatternBytes(50000, 1, true), 8}}).bytes));
+  ZipReader reader(RealFileSystem(), Save(dir, BuildZip({{"x", PatternBytes(50000, 1, true), 8}}).bytes));
   reader.OpenCurrentEntry();
   char buffer[100];
   reader.ReadCurrentEntry(buffer, sizeof buffer);
@@ -200,14 +200,14 @@ TEST(ZipReader, DecompressorBlocksAreTrackedAndReleased) {
 
 TEST(ZipReader, OperationsOutOfOrder) {
   TempDir dir;
-  ZipReader reader(Save(dir, kInfoZipStored));
+  ZipReader reader(RealFileSystem(), Save(dir, kInfoZipStored));
   char buffer[4];
   EXPECT_EQ(CodeOf([&] { reader.ReadCurrentEntry(buffer, 4); }), kZipOutOfOrder);
   EXPECT_NO_THROW(reader.CloseCurrentEntry());
 }
 
 TEST(ZipReader, MissingFileIsAFileError) {
-  EXPECT_THROW(ZipReader("/nonexistent/dir/a.zip"), ZipFileError);
+  EXPECT_THROW(ZipReader(RealFileSystem(), "/nonexistent/dir/a.zip"), ZipFileError);
 }
 
 // ---------------------------------------------------------------------------
@@ -241,7 +241,7 @@ TEST_P(ZipDamage, SurfacesWithTheExpectedCode) {
   std::string path = Save(dir, z.bytes);
   Stage reached = Stage::kOpen;
   int code = CodeOf([&] {
-    ZipReader reader(path);
+    ZipReader reader(RealFileSystem(), path);
     reached = Stage::kOpenEntry;
     reader.OpenCurrentEntry();
     reached = Stage::kRead;
@@ -326,11 +326,11 @@ TEST(ZipReader, DescriptorEntryChecksTheCentralCrc) {
   TempDir dir;
   BuildEntry e{"d.bin", kData, 8, 8};
   BuiltZip z = BuildZip({e});
-  ZipReader good(Save(dir, z.bytes, "good.zip"));
+  ZipReader good(RealFileSystem(), Save(dir, z.bytes, "good.zip"));
   EXPECT_EQ(ReadEntry(good), kData);
   EXPECT_NO_THROW(good.Close());
   z.bytes[z.centralOffset + 16] ^= 1;
-  ZipReader bad(Save(dir, z.bytes, "bad.zip"));
+  ZipReader bad(RealFileSystem(), Save(dir, z.bytes, "bad.zip"));
   ReadEntry(bad);
   EXPECT_EQ(CodeOf([&] { bad.Close(); }), kZipBadCrc);
   EXPECT_TRUE(bad.IsClosed());
@@ -340,7 +340,7 @@ TEST(ZipReader, CrcOfAWholeMultipleOfThePieceIsCheckedWhenTheNextEntryOpens) {
   TempDir dir;
   BuiltZip z = BuildZip({{"a", PatternBytes(8192, 2, false)}, {"b", {'b'}}});
   z.bytes[z.dataOffsets[0] + 8191] ^= 1;
-  ZipReader reader(Save(dir, z.bytes));
+  ZipReader reader(RealFileSystem(), Save(dir, z.bytes));
   reader.OpenCurrentEntry();
   char buffer[4096];
   EXPECT_EQ(reader.ReadCurrentEntry(buffer, 4096), 4096u);
@@ -353,14 +353,14 @@ TEST(ZipReader, EmptyArchiveIsRejectedAtOpening) {
   TempDir dir;
   std::string path = dir.path() + "empty.zip";
   ASSERT_EQ(Shell("python3 -c \"import zipfile; zipfile.ZipFile('" + path + "', 'w').close()\""), 0);
-  EXPECT_EQ(CodeOf([&] { ZipReader reader(path); }), kZipBadArchive);
+  EXPECT_EQ(CodeOf([&] { ZipReader reader(RealFileSystem(), path); }), kZipBadArchive);
 }
 
 TEST(ZipReader, ErrorCarriesCodeAndPath) {
   TempDir dir;
   std::string path = Save(dir, Bytes(100, 0));
   try {
-    ZipReader reader(path);
+    ZipReader reader(RealFileSystem(), path);
     FAIL();
   } catch (const ZipError& e) {
     EXPECT_EQ(e.code(), kZipBadArchive);
@@ -377,7 +377,7 @@ TEST(ZipHostile, DeflateStreamThatNeverEndsStopsWhenItsDataRunsOut) {
   BuiltZip z = BuildZip({{"x", emptyBlocks}});
   for (uint32_t at : {8u, z.centralOffset + 10}) Put16(z.bytes, at, 8);
   for (uint32_t at : {22u, z.centralOffset + 24}) Put32(z.bytes, at, 0xFFFFFFF0u);
-  ZipReader reader(Save(dir, z.bytes));
+  ZipReader reader(RealFileSystem(), Save(dir, z.bytes));
   reader.OpenCurrentEntry();
   char buffer[4096];
   EXPECT_EQ(CodeOf([&] { reader.ReadCurrentEntry(buffer, sizeof buffer); }), Z_BUF_ERROR);
@@ -390,7 +390,7 @@ TEST(ZipHostile, ArchiveCutAtAnyLengthIsABadArchive) {
     Bytes cut(z.bytes.begin(), z.bytes.begin() + static_cast<std::ptrdiff_t>(length));
     std::string path = Save(dir, cut);
     EXPECT_EQ(CodeOf([&] {
-                ZipReader reader(path);
+                ZipReader reader(RealFileSystem(), path);
                 do ReadEntry(reader);
                 while (reader.GoToNextEntry());
                 reader.Close();
@@ -404,7 +404,7 @@ TEST(ZipHostile, EntryCountBeyondTheCentralDirectoryEndsAtTheFirstMissingHeader)
   TempDir dir;
   BuiltZip z = BuildZip({{"a", {'a'}}, {"b", {'b'}}});
   for (uint32_t at : {z.endOffset + 8, z.endOffset + 10}) Put16(z.bytes, at, 65535);
-  ZipReader reader(Save(dir, z.bytes));
+  ZipReader reader(RealFileSystem(), Save(dir, z.bytes));
   EXPECT_EQ(reader.EntryCount(), 65535u);
   EXPECT_TRUE(reader.GoToNextEntry());
   EXPECT_EQ(EntryName(reader), "b");
@@ -415,7 +415,7 @@ TEST(ZipHostile, NameReachingPastTheFileIsABadArchive) {
   TempDir dir;
   BuiltZip z = BuildZip({{"a", {'a'}}});
   Put16(z.bytes, z.centralOffset + 28, 65535);
-  ZipReader reader(Save(dir, z.bytes));
+  ZipReader reader(RealFileSystem(), Save(dir, z.bytes));
   std::vector<char> name(65537);
   EXPECT_EQ(CodeOf([&] { reader.GetCurrentEntryInfo(nullptr, name.data(), 65536); }), kZipBadArchive);
 }
@@ -424,7 +424,7 @@ TEST(ZipHostile, FifoInPlaceOfTheArchiveDoesNotBlock) {
   TempDir dir;
   std::string fifo = dir.path() + "pipe.zip";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(CodeOf([&] { ZipReader reader(fifo); }), kZipBadArchive);
+  EXPECT_EQ(CodeOf([&] { ZipReader reader(RealFileSystem(), fifo); }), kZipBadArchive);
 }
 
 TEST(ZipEntryMode, DosAndUnixAttributes) {

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -80,7 +78,7 @@ bool PathExists(const std::string& path) { return std::filesystem::exists(path);
 std::string ReadRunLog() {
   std::string text;
   const std::string dir = RunLogDirectory();
-  for (const WalkEntry& e : ListCountedFiles(dir, "*.log")) text += GbkToUtf8(ReadFileText(dir + e.name));
+  for (const WalkEntry& e : ListCountedFiles(RealFileSystem(), dir, "*.log")) text += GbkToUtf8(ReadFileText(dir + e.name));
   return text;
 }
 
@@ -112,27 +110,6 @@ CommandResult RunCommand(const std::string& command) {
 
 std::string BuiltProgram(const std::string& relativePath) {
   return std::string(MARBLOOM_TEST_BINARY_DIR) + "/" + relativePath;
-}
-
-}  // namespace marbloom::test
-
-namespace marbloom::test {
-
-FileSizeLimit::FileSizeLimit(uint64_t bytes) {
-  previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit limit {};
-  ::getrlimit(RLIMIT_FSIZE, &limit);
-  previousSoft_ = limit.rlim_cur;
-  limit.rlim_cur = bytes;
-  if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) throw std::runtime_error("setrlimit failed");
-}
-
-FileSizeLimit::~FileSizeLimit() {
-  struct rlimit limit {};
-  ::getrlimit(RLIMIT_FSIZE, &limit);
-  limit.rlim_cur = previousSoft_;
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  std::signal(SIGXFSZ, previousHandler_);
 }
 
 }  // namespace marbloom::test

@@ -57,21 +57,3 @@ std::string ReadRunLog();
 void RemoveTree(const std::string& path);
 
 }  // namespace marbloom::test
-
-namespace marbloom::test {
-
-// While alive, no file of this process can grow beyond `bytes`: a write past
-// the limit fails as on a full disk (the SIGXFSZ signal is ignored meanwhile).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(uint64_t bytes);
-  ~FileSizeLimit();
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  uint64_t previousSoft_ = 0;
-  void (*previousHandler_)(int) = nullptr;
-};
-
-}  // namespace marbloom::test

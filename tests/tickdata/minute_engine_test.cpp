@@ -33,7 +33,7 @@ class MinuteEngineTest : public ::testing::Test {
   MinuteEngineTest() {
     for (int market = 0; market < 3; ++market)
       for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
-        MakeDirTree(MinuteDirectory(layout, kind, market), 0);
+        MakeDirTree(layout.Files(), MinuteDirectory(layout, kind, market), 0);
   }
   MinuteEngine::TickDaySource Source() {
     return [this](int market, std::string_view code, int date) -> std::optional<TickDay> {

@@ -31,7 +31,7 @@ class MinuteMaintenance : public ::testing::Test {
   void SetUp() override {
     for (int market = 0; market < 3; ++market)
       for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
-        MakeDirTree(MinuteDirectory(layout, kind, market), 0);
+        MakeDirTree(layout.Files(), MinuteDirectory(layout, kind, market), 0);
   }
   // Files of four days under the given market and code.
   std::string Put(MinuteKind kind, int market, const std::string& code) {
@@ -65,7 +65,7 @@ TEST_F(MinuteMaintenance, AFileClaimingMoreThanMemoryHoldsIsLeftAlone) {
   engine.ModifyMinuteRange(20240301, 20240331, MinuteFactors{2, 2, 2, 2, 2, 2}, "sz000001");
   EXPECT_EQ(StatusText(), "批量修改分钟线完成!");
   std::vector<MinuteBar> bars;
-  EXPECT_EQ(ReadAllMinuteBars(path, &bars), TailRead::kDamaged);
+  EXPECT_EQ(ReadAllMinuteBars(RealFileSystem(), path, &bars), TailRead::kDamaged);
   EXPECT_TRUE(bars.empty());
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);

@@ -92,7 +92,7 @@ inline void WriteTickIndex(const DataLayout& layout, const std::string& stem, co
     TickIndexEntry entry{dates[i], 42, 42, 10.0, 2, 0};
     std::memcpy(bytes.data() + sizeof header + i * sizeof entry, &entry, sizeof entry);
   }
-  MakeDirTree(layout.TickStoreDir(), 0);
+  MakeDirTree(layout.Files(), layout.TickStoreDir(), 0);
   WriteFileBytes(layout.TickIndexFile(stem), bytes);
   WriteFileBytes(layout.TickDataFile(stem), std::vector<uint8_t>(42 * dates.size()));
 }

@@ -26,7 +26,7 @@ class ReviewMinuteBuild : public ::testing::Test {
   ReviewMinuteBuild() {
     for (int market = 0; market < 3; ++market)
       for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
-        MakeDirTree(MinuteDirectory(layout, kind, market), 0);
+        MakeDirTree(layout.Files(), MinuteDirectory(layout, kind, market), 0);
   }
   MinuteEngine::TickDaySource Source() {
     return [this](int, std::string_view, int date) -> std::optional<TickDay> {
@@ -123,7 +123,7 @@ class ReviewMinuteModify : public ::testing::Test {
   void SetUp() override {
     for (int market = 0; market < 3; ++market)
       for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
-        MakeDirTree(MinuteDirectory(layout, kind, market), 0);
+        MakeDirTree(layout.Files(), MinuteDirectory(layout, kind, market), 0);
   }
   // One 5-minute day of bars whose fields are `bar`, dated `date`.
   std::string PutFive(int market, const char* code, int date, const MinuteBar& bar) {

@@ -197,7 +197,7 @@ TEST_F(ConvertTickRangeTest, BadArchivesAndHostileCodesAreSkipped) {
   EXPECT_EQ(engine.ConvertTickRange(kMon, kTue).outcome, Outcome::kFailed);  // the Monday archive
   EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000001")));
   EXPECT_EQ(Dates(PairDays("sh600009")), std::vector<int>{kTue});
-  EXPECT_EQ(ListCountedFiles(layout.TickStoreDir(), "*.vid").size(), 1u);
+  EXPECT_EQ(ListCountedFiles(layout.Files(), layout.TickStoreDir(), "*.vid").size(), 1u);
 }
 
 TEST_F(ConvertTickRangeTest, NothingToLoadEndsSilently) {

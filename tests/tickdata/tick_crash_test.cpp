@@ -1,7 +1,7 @@
 // A conversion killed inside its writes never leaves a security without its
 // data: each pair is the old one, the new one, or one the check reports. The
-// child process kills itself at a chosen step of the pair writer, so every
-// round dies in the middle of a write, some between the two renames.
+// child process dies at a chosen change of the fault seam, so every round
+// dies in the middle of a write, some between the two renames.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,8 +10,8 @@
 #include <map>
 #include <vector>
 
+#include "support/fault_file_system.h"
 #include "tickdata/tick_engine.h"
-#include "tickdata/tick_pair.h"
 #include "tick_test_support.h"
 
 namespace marbloom::test {
@@ -24,15 +24,8 @@ struct PairBytes {
   bool operator==(const PairBytes&) const = default;
 };
 
-// The writer's steps of the running conversion; at step number g_killAt the
-// process kills itself.
-std::vector<TickWriteStep> g_steps;
-std::size_t g_killAt = 0;
-
-void RecordOrKill(TickWriteStep step) {
-  g_steps.push_back(step);
-  if (g_steps.size() == g_killAt) ::raise(SIGKILL);
-}
+// The rename that puts a new data file in place.
+bool IsDataRename(const std::string& change) { return change.starts_with("rename ") && change.ends_with(".vtc"); }
 
 class TickCrashTest : public ::testing::Test {
  protected:
@@ -55,8 +48,6 @@ class TickCrashTest : public ::testing::Test {
     WriteArchive(layout, kMon, mon);
     WriteArchive(layout, kWed, wed);
   }
-  void TearDown() override { SetTickWriteObserver(nullptr); }
-
   PairBytes Snapshot(const std::string& stem) const {
     return {PathExists(layout.TickIndexFile(stem)) ? ReadFileBytes(layout.TickIndexFile(stem)) : Bytes{},
             PathExists(layout.TickDataFile(stem)) ? ReadFileBytes(layout.TickDataFile(stem)) : Bytes{}};
@@ -78,32 +69,31 @@ class TickCrashTest : public ::testing::Test {
 };
 
 TEST_F(TickCrashTest, KilledConversionLeavesOldNewOrReportedPairs) {
-  SetTickWriteObserver(RecordOrKill);
-  TickEngine engine(layout);
+  FaultFileSystem recorder;
+  TickEngine engine(layout.WithFiles(recorder));
   ASSERT_TRUE(engine.ConvertTickRange(kMon, kWed).done());
-  const std::vector<TickWriteStep> steps = g_steps;
+  const std::vector<std::string> steps = recorder.Changes();
   for (const std::string& code : codes) newPairs["sz" + code] = Snapshot("sz" + code);
   ASSERT_NE(newPairs.begin()->second, oldPairs.begin()->second);
 
   // Kill points spread over the whole run, and right after the data renames
-  // of some securities old and new to the store.
+  // of some securities old and new to the store (at the change that follows).
   std::vector<std::size_t> killAt, dataRenames;
   for (std::size_t k = 1; k <= 12; ++k) killAt.push_back(k * steps.size() / 13);
   for (std::size_t k = 0; k < steps.size(); ++k)
-    if (steps[k] == TickWriteStep::kDataRenamed) dataRenames.push_back(k + 1);
+    if (IsDataRename(steps[k])) dataRenames.push_back(k + 2);
   ASSERT_EQ(dataRenames.size(), codes.size());
   for (std::size_t security : {0, 59, 119, 120, 149}) killAt.push_back(dataRenames[security]);
 
   int mixed = 0;
   for (std::size_t round = 0; round < killAt.size(); ++round) {
     RestoreOldStore();
-    g_steps.clear();
-    g_killAt = killAt[round];
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      TickEngine childEngine(layout);
-      childEngine.ConvertTickRange(kMon, kWed);
+      FaultFileSystem crashing;
+      crashing.CrashAt(killAt[round]);
+      TickEngine(layout.WithFiles(crashing)).ConvertTickRange(kMon, kWed);
       ::_exit(0);
     }
     int status = 0;
@@ -120,7 +110,7 @@ TEST_F(TickCrashTest, KilledConversionLeavesOldNewOrReportedPairs) {
       EXPECT_FALSE(engine.CheckTickFile(stem)) << "round " << round << " " << stem;
       EXPECT_FALSE(hadData && (now.index.empty() || now.data.empty())) << "round " << round << " " << stem;
     }
-    if (steps[g_killAt - 1] == TickWriteStep::kDataRenamed) {
+    if (IsDataRename(steps[killAt[round] - 2])) {
       EXPECT_EQ(mixedThisRound, 1) << "round " << round;
     }
     mixed += mixedThisRound;

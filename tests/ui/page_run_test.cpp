@@ -18,7 +18,6 @@
 #include <memory>
 
 #include "app/settings.h"
-#include "base/unique_fd.h"
 #include "common/operation_engine.h"
 #include "common/shared_state.h"
 #include "sample_server.h"
@@ -134,8 +133,8 @@ TEST(TickPageRunThreaded, ConvertBuildMinutesCheckAndDelete) {
 TEST(DailyPageRunThreaded, AnotherWriterOnTheTreeIsReported) {
   TestTree tree;
   WriteSources(Page::kDaily);
-  UniqueFd other(::open(CurrentLayout().WriterLockFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+  const File other = RealFileSystem().Open(CurrentLayout().WriterLockFile(), OpenMode::kAppend);
+  ASSERT_EQ(::flock(other.handle(), LOCK_EX | LOCK_NB), 0);
   ui::PgDayLine page;
   Child<QLineEdit>(&page, ui::ControlName(3010))->setText("sz??????");
   for (int entry : {0, 3}) {

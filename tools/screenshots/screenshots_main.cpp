@@ -201,7 +201,7 @@ int main(int argc, char** argv) {
   if (!scratch.isValid() || ::chdir(qPrintable(scratch.path() + QStringLiteral("/work"))) != 0) return 1;
   marbloom::ui::ApplyDialogFont();
   marbloom::ui::LoadQtTranslations();
-  if (!marbloom::StartUp()) return 1;
+  if (!marbloom::StartUp(marbloom::RealFileSystem())) return 1;
 
   std::unique_ptr<MainDlg> sheet = marbloom::ui::CreateMainDlg();
   sheet->show();

@@ -49,7 +49,7 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
       return Fail(error, "cannot write " + path);
     }
   }
-  if (!ReplaceFileAtomically(temp, path)) {
+  if (!RealFileSystem().Rename(temp, path)) {
     std::remove(temp.c_str());
     return Fail(error, "cannot rename " + temp + " to " + path);
   }

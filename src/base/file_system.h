@@ -1,0 +1,147 @@
+#pragma once
+// The one seam for file I/O. Every file call of the engines, the unpacking,
+// the download area and the settings goes through a FileSystem: the real one
+// (RealFileSystem) calls the operating system; a wrapper around it sees every
+// open, write, rename and removal, so that tests can fail chosen calls and a
+// journal can record what a run changes. One virtual call per operation,
+// never per byte.
+//
+// A failed call returns false (or -1) and leaves the reason in errno; ENOENT
+// always means that nothing lies at the path.
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace marbloom {
+
+class FileSystem;
+
+// How a file is opened. Writers of the data tree never follow a symbolic
+// link: every mode but kRead and kAppend refuses a link and anything that is
+// not a regular file (errno ELOOP), so that such a file counts as damaged and
+// is never written through. Opens never wait on a pipe or a device.
+enum class OpenMode {
+  kRead,             // reading; links followed (downloaded archives, work files, shown data)
+  kReadRegular,      // reading a file of the tree that a writer reads
+  kUpdate,           // reading and writing an existing file
+  kCreateExclusive,  // reading and writing a new file; fails (EEXIST) when anything lies at the path
+  kWrite,            // writing; created when missing, emptied when there
+  kAppend,           // every write goes to the end; created when missing (the run log)
+  kDirectory,        // a folder, to open files inside it by name
+};
+
+// An open file, closed when it goes out of scope. Its calls go through the
+// FileSystem that opened it. Reads and writes name their offset: a file has
+// no position.
+class File {
+ public:
+  File() = default;
+  File(FileSystem& owner, int handle) : owner_(&owner), handle_(handle) {}
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File() { Close(); }
+
+  bool valid() const { return handle_ >= 0; }
+  explicit operator bool() const { return valid(); }
+  // The number the implementation knows the file by (the real one: its descriptor).
+  int handle() const { return handle_; }
+  // Gives the number up without closing it: a wrapper that opened the file
+  // through the FileSystem it wraps keeps it as File(*this, inner.Release()).
+  int Release();
+
+  // Up to `size` bytes at `offset`: the count, short only at the end of the
+  // file, or -1.
+  int64_t Read(void* data, std::size_t size, int64_t offset) const;
+  // Exactly `size` bytes at `offset`; false on a short or failed read.
+  bool ReadAll(void* data, std::size_t size, int64_t offset) const {
+    return Read(data, size, offset) == static_cast<int64_t>(size);
+  }
+  // All of `size` bytes at `offset`; false when any of them failed.
+  bool Write(const void* data, std::size_t size, int64_t offset);
+  bool Truncate(int64_t length);
+  // The length in bytes, or -1.
+  int64_t Length() const;
+  // Writes the file's data to disk.
+  bool Sync();
+  // Closes now; false when the close reported an error. A closed file is not valid.
+  bool Close();
+
+ private:
+  FileSystem* owner_ = nullptr;
+  int handle_ = -1;
+};
+
+// An entry of a folder. A symbolic link is kOther, whatever it points to.
+struct DirEntry {
+  enum class Kind { kRegular, kDirectory, kOther };
+  std::string name;
+  int64_t size = 0;
+  Kind kind = Kind::kOther;
+};
+
+class FileSystem {
+ public:
+  FileSystem() = default;
+  FileSystem(const FileSystem&) = delete;
+  FileSystem& operator=(const FileSystem&) = delete;
+  virtual ~FileSystem() = default;
+
+  // `path` is relative to `folder` (opened with kDirectory) when one is given.
+  virtual File Open(const std::string& path, OpenMode mode, const File* folder = nullptr) = 0;
+
+  // The calls of an open file (File's own calls come here).
+  virtual int64_t Read(const File& file, void* data, std::size_t size, int64_t offset) = 0;
+  virtual bool Write(File& file, const void* data, std::size_t size, int64_t offset) = 0;
+  virtual bool Truncate(File& file, int64_t length) = 0;
+  virtual int64_t Length(const File& file) = 0;
+  virtual bool Sync(File& file) = 0;
+  virtual bool Close(File& file) = 0;
+  // Copies `length` bytes between two open files, in the kernel where it can;
+  // false when any failed or the source ended early.
+  virtual bool Copy(const File& from, int64_t fromOffset, File& to, int64_t toOffset, int64_t length) = 0;
+
+  // Renames `source` over `target` in one atomic step: the one way a file is
+  // replaced (the source a complete, closed temporary in the same folder).
+  virtual bool Rename(const std::string& source, const std::string& target) = 0;
+  // A second name for an existing file (a hard link).
+  virtual bool Link(const std::string& existing, const std::string& path) = 0;
+  // Removes a file (a link itself, never what it points to).
+  virtual bool Remove(const std::string& path) = 0;
+  // Creates one folder; false also when it exists.
+  virtual bool MakeDir(const std::string& path) = 0;
+  // Whether anything lies at the path (links followed).
+  virtual bool Exists(const std::string& path) = 0;
+  // The entries of `dir` whose names `wanted` takes ("." and ".." never), in
+  // no order; false when the folder cannot be read.
+  virtual bool List(const std::string& dir, const std::function<bool(std::string_view)>& wanted,
+                    std::vector<DirEntry>* entries) = 0;
+  // Bytes free to an unprivileged writer on the file system holding `path`; -1.
+  virtual int64_t FreeSpace(const std::string& path) = 0;
+  // Writes everything cached for the file system holding `path` to disk.
+  virtual bool SyncFileSystem(const std::string& path) = 0;
+  // Sets a file's modification time and clears the permission bits that are
+  // not in `keptModeBits` (an extracted archive entry); false when the time
+  // could not be set.
+  virtual bool Stamp(const std::string& path, std::time_t modified, unsigned keptModeBits) = 0;
+};
+
+// The operating system's file system; it holds no state.
+FileSystem& RealFileSystem();
+
+// A temporary for writing: whatever lies at `path` is removed first and the
+// file is created anew, so that a stale temporary left read-only by a killed
+// run cannot block it.
+File OpenNewTemporary(FileSystem& files, const std::string& path);
+
+// Opens an existing regular file for update, or creates it empty (`created`
+// tells which). An existing file that cannot be opened for update is never
+// emptied.
+File OpenOrCreateForUpdate(FileSystem& files, const std::string& path, bool* created);
+
+}  // namespace marbloom
