@@ -1,5 +1,6 @@
 #include "base/profile_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <vector>
@@ -29,31 +30,40 @@ std::string LowerAscii(std::string text) {
   return text;
 }
 
-// The file's bytes: empty for a missing file, nothing when it cannot be read.
+// The file's bytes, read at once: empty for a missing file, nothing when it
+// cannot be read.
 std::optional<std::string> ReadText(FileSystem& files, const std::string& file) {
   const File in = files.Open(file, OpenMode::kRead);
   if (!in) return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
-  std::string text;
-  for (;;) {
-    const std::size_t at = text.size();
-    text.resize(at + kPiece);
-    const int64_t n = in.Read(text.data() + at, kPiece, static_cast<int64_t>(at));
+  // Room for the length the file states and more, so that a read that stops
+  // short shows the end; a file that grew meanwhile gets more room.
+  std::string text(static_cast<std::size_t>(std::max<int64_t>(in.Length(), 0)) + kPiece, '\0');
+  for (std::size_t have = 0;; text.resize(2 * text.size())) {
+    const int64_t n = in.Read(text.data() + have, text.size() - have, static_cast<int64_t>(have));
     if (n < 0) return std::nullopt;
-    text.resize(at + static_cast<std::size_t>(n));
-    if (n < static_cast<int64_t>(kPiece)) return text;
+    have += static_cast<std::size_t>(n);
+    if (have < text.size()) {
+      text.resize(have);
+      return text;
+    }
   }
 }
 
-// The text's lines without their line ends; a last line needs none.
-std::vector<std::string> SplitLines(const std::string& text) {
+// Takes the next line off `rest`, without its LF; a last line needs none.
+std::string_view NextLine(std::string_view& rest) {
+  const std::size_t end = std::min(rest.find('\n'), rest.size());
+  const std::string_view line = rest.substr(0, end);
+  rest.remove_prefix(std::min(end + 1, rest.size()));
+  return line;
+}
+
+// The text's lines without their line ends.
+std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-    start = end + 1;
+  while (!text.empty()) {
+    std::string_view line = NextLine(text);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    lines.emplace_back(line);
   }
   return lines;
 }
@@ -130,9 +140,10 @@ ProfileSection::ProfileSection(FileSystem& files, const std::string& file, std::
   for (const std::string& key : keys) values_.emplace(LowerAscii(Utf8ToGbk(key)), std::nullopt);
   const std::string gbkSection = Utf8ToGbk(section);
   bool inside = false;
-  for (const std::string& line : SplitLines(ReadText(files, file).value_or(std::string()))) {
-    const std::string_view text = TrimmedView(line);
-    if (auto name = text.starts_with('[') ? SectionName(line) : std::nullopt) {
+  const std::string whole = ReadText(files, file).value_or(std::string());
+  for (std::string_view rest = whole; !rest.empty();) {
+    const std::string_view text = TrimmedView(NextLine(rest));
+    if (auto name = text.starts_with('[') ? SectionName(std::string(text)) : std::nullopt) {
       if (inside) break;  // the first matching section is the one used
       inside = EqualsNoCase(*name, gbkSection);
       continue;
