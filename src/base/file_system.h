@@ -21,9 +21,10 @@ namespace marbloom {
 class FileSystem;
 
 // How a file is opened. Writers of the data tree never follow a symbolic
-// link: every mode but kRead and kAppend refuses a link and anything that is
+// link: kReadRegular, kUpdate and kWrite refuse a link and anything that is
 // not a regular file (errno ELOOP), so that such a file counts as damaged and
-// is never written through. Opens never wait on a pipe or a device.
+// is never written through, and kCreateExclusive fails on whatever lies at
+// the path. Opens never wait on a pipe or a device.
 enum class OpenMode {
   kRead,             // reading; links followed (downloaded archives, work files, shown data)
   kReadRegular,      // reading a file of the tree that a writer reads

@@ -239,15 +239,12 @@ TEST_P(CliTickFailingRuns, ExitOneWithTheOperationsStatus) {
   WriteArchives({kMon, kTue});
   ASSERT_EQ(Cli("tick convert --from 20240108 --to 20240108").exitCode, 0);
   GetParam().setUp(*this);
-  CommandResult run;
-  if (GetParam().onFullDisk) {
-    FaultFileSystem disk;
-    disk.NoSpaceAfter(0);
-    const OperationResult result = GetParam().onFullDisk(Layout().WithFiles(disk));
-    run = {cli::ExitCodeOf(result), result.message + "\n"};
-  } else {
-    run = Cli(GetParam().args);
-  }
+  FaultFileSystem disk;
+  disk.NoSpaceAfter(0);
+  const auto& onFullDisk = GetParam().onFullDisk;
+  const OperationResult result = onFullDisk ? onFullDisk(Layout().WithFiles(disk)) : OperationResult{};
+  const CommandResult run =
+      onFullDisk ? CommandResult{cli::ExitCodeOf(result), result.message + "\n"} : Cli(GetParam().args);
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, std::string(GetParam().status) + "\n");
 }

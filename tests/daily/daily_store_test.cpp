@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <functional>
 #include <random>
 
 #include "common/little_endian.h"
@@ -146,24 +145,19 @@ TEST_F(DailyStoreTest, FailedWriteIsLoggedAndNotReportedAsStored) {
 }
 
 // The fault seam's own table: each injected failure fails an insert (a
-// temporary renamed over the file) and leaves the file as it was.
+// temporary renamed over the file) and leaves the file as it was. Rows: no
+// room for the temporary's second record, a failed rename, a short read, then
+// a stop at each change: a stale temporary's removal, its creation, its
+// write, its rename.
 TEST_F(DailyStoreTest, EachInjectedFaultFailsTheInsertAndKeepsTheFile) {
   WriteDaily(0, "000001", {Rec(20220503), Rec(20220506)});
   const std::vector<uint8_t> before = ReadFileBytes(path);
-  using Crash = FaultFileSystem::Crash;
-  const std::function<void(FaultFileSystem&)> rows[] = {
-      [](FaultFileSystem& f) { f.NoSpaceAfter(32); },  // the temporary's second record
-      [](FaultFileSystem& f) { f.FailRenames(".day"); },
-      [](FaultFileSystem& f) { f.ShortReads(".day"); },
-      // Stopped at the removal of a stale temporary, its creation, its write, its rename.
-      [](FaultFileSystem& f) { f.CrashAt(1, Crash::kFailLater); },
-      [](FaultFileSystem& f) { f.CrashAt(2, Crash::kFailLater); },
-      [](FaultFileSystem& f) { f.CrashAt(3, Crash::kFailLater); },
-      [](FaultFileSystem& f) { f.CrashAt(4, Crash::kFailLater); },
-  };
-  for (std::size_t row = 0; row < std::size(rows); ++row) {
+  for (std::size_t row = 0; row < 7; ++row) {
     FaultFileSystem files;
-    rows[row](files);
+    if (row == 0) files.NoSpaceAfter(32);
+    if (row == 1) files.FailRenames(".day");
+    if (row == 2) files.ShortReads(".day");
+    if (row >= 3) files.CrashAt(row - 2, FaultFileSystem::Crash::kFailLater);
     EXPECT_FALSE(DailyEngine(layout.WithFiles(files)).StoreDailyRecord(0, "000001", Rec(20220505))) << row;
     EXPECT_EQ(ReadFileBytes(path), before) << row;
   }
