@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <thread>
 
 #include "common/journal_file_system.h"
 #include "common/undo_engine.h"
@@ -92,6 +93,28 @@ TEST_F(UndoJournal, EveryKindOfChangeComesBackAndTheUndoItselfCanBeUndone) {
   ASSERT_EQ(NewestRun(), 2);
   EXPECT_TRUE(Undo(2).done());
   EXPECT_EQ(Snapshot(), after);
+}
+
+// Workers of one run appending in place and making new files at once.
+using UndoJournalThreaded = UndoJournal;
+TEST_F(UndoJournalThreaded, WorkersOfOneRunAreAllTakenBack) {
+  const Tree before = Snapshot();
+  {
+    JournalFileSystem journal(RealFileSystem(), layout, "workers", "");
+    std::vector<std::thread> workers;
+    for (const char* name : {"a", "b", "c", "d"})
+      workers.emplace_back([&, name] {
+        for (int i = 0; i < 50; ++i) {
+          File old = journal.Open(PathOf(name), OpenMode::kUpdate);
+          EXPECT_TRUE(old.Write("z", 1, old.Length()));
+          File made = journal.Open(PathOf(std::string(name) + std::to_string(i)), OpenMode::kCreateExclusive);
+          EXPECT_TRUE(made.Write("n", 1, 0));
+        }
+      });
+    for (std::thread& worker : workers) worker.join();
+  }
+  EXPECT_TRUE(Undo(1).done());
+  EXPECT_EQ(Snapshot(), before);
 }
 
 TEST_F(UndoJournal, ALaterRunOnTheSameFilesBlocksTheUndoUnlessForced) {

@@ -1,0 +1,26 @@
+#pragma once
+// What the daily and tick pages share for their undo entry and their repair
+// button: the last run of the tree's undo journal, its undo on the worker,
+// and the question before a repair.
+#include <QString>
+
+#include "common/operation_result.h"
+#include "ui/engine_slot.h"
+
+class QWidget;
+
+namespace marbloom::ui {
+
+inline constexpr const char* kUndoEntry = "撤销上次操作";
+
+// The newest run of the current tree's journal, or 0.
+int LastJournalRun();
+// The status line of the undo entry: the last run's operation, time and
+// number of files, or that there is nothing to undo.
+QString LastJournalRunText();
+// Worker thread: takes run `id` back with an engine the slot can cancel.
+OperationResult UndoJournalRun(EngineSlot& engines, int id);
+// Window thread: true when the user confirms a repair changing `files` files.
+bool ConfirmRepair(QWidget* owner, int files);
+
+}  // namespace marbloom::ui
