@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "base/run_log.h"
 #include "common/journal_file_system.h"
 #include "common/undo_engine.h"
 #include "support/fault_file_system.h"
@@ -27,9 +28,11 @@ class UndoJournal : public ::testing::Test {
   DataLayout layout{temp.path() + "work/", temp.path() + "hist/"};
 
   void SetUp() override {
+    SetRunLogDirectory(temp.path() + "logs/");
     std::filesystem::create_directories(layout.HistoryDir() + "sz/lday");
     for (const char* name : {"a", "b", "c", "d", "f", "g", "h"}) Put(name, {1, 2, 3, 4, 5, 6});
   }
+  void TearDown() override { SetRunLogDirectory(""); }
   std::string PathOf(const std::string& name) const { return layout.HistoryDir() + "sz/lday/" + name; }
   void Put(const std::string& name, const std::vector<uint8_t>& bytes) { WriteFileBytes(PathOf(name), bytes); }
 
