@@ -82,6 +82,11 @@ PgDayLine::PgDayLine(QWidget* parent) : OperationPage(kDailyFrame, parent) {
   factorsNote_ = NewLabel(QStringLiteral("（以下均为变动乘数）"), ControlName(3011), this);
   extract_ = NewButton(QStringLiteral("提取"), 3008, this);
   repair_ = NewButton(QStringLiteral("修复"), 3034, this);
+  keepRunsCaption_ = NewLabel(QStringLiteral("撤销记录保留次数:"), ControlName(3035), this);
+  keepRuns_ = NewEdit(3036, this);
+  keepBytesCaption_ = NewLabel(QStringLiteral("最多占用(字节, 可带K/M/G):"), ControlName(3037), this);
+  keepBytes_ = NewEdit(3038, this);
+  saveLimits_ = NewButton(QStringLiteral("保存上限"), 3039, this);
   for (int i = 0; i < 8; ++i) {
     numbers_[i].caption = NewLabel(QString::fromUtf8(kNumbers[i].caption), ControlName(kNumbers[i].captionId), this);
     numbers_[i].edit = NewEdit(kNumbers[i].editId, this);
@@ -102,6 +107,11 @@ PgDayLine::PgDayLine(QWidget* parent) : OperationPage(kDailyFrame, parent) {
   grid->addWidget(code_, 3, 1);
   grid->addWidget(extract_, 3, 3, Qt::AlignLeft);
   grid->addWidget(repair_, 1, 4);
+  grid->addWidget(keepRunsCaption_, 2, 0);
+  grid->addWidget(keepRuns_, 2, 1);
+  grid->addWidget(keepBytesCaption_, 3, 0);
+  grid->addWidget(keepBytes_, 3, 1);
+  grid->addWidget(saveLimits_, 3, 3, Qt::AlignLeft);
   grid->addWidget(factorsNote_, 4, 0, 1, 4);
   for (int i = 0; i < 6; ++i) {
     grid->addWidget(numbers_[i].caption, 5 + i / 2, (i % 2) * 2);
@@ -132,6 +142,7 @@ PgDayLine::PgDayLine(QWidget* parent) : OperationPage(kDailyFrame, parent) {
   connect(browse_, &QPushButton::clicked, this, &PgDayLine::OnBrowse);
   connect(extract_, &QPushButton::clicked, this, &PgDayLine::OnExtract);
   connect(repair_, &QPushButton::clicked, this, &PgDayLine::OnRepair);
+  connect(saveLimits_, &QPushButton::clicked, this, &PgDayLine::OnSaveLimits);
 }
 
 PgDayLine::~PgDayLine() { StopWorker(); }
@@ -183,7 +194,21 @@ void PgDayLine::LayOut(int entry) {
   sourceDir_->setVisible(entry == kMerge);
   browse_->setVisible(entry == kMerge);
   repair_->setVisible(entry == kCheck && damagedFiles_ > 0);
+  for (QWidget* w : {static_cast<QWidget*>(keepRunsCaption_), static_cast<QWidget*>(keepRuns_),
+                     static_cast<QWidget*>(keepBytesCaption_), static_cast<QWidget*>(keepBytes_),
+                     static_cast<QWidget*>(saveLimits_)})
+    w->setVisible(entry == kUndo);
+  if (entry == kUndo) {
+    keepRuns_->setText(JournalRunsText());
+    keepBytes_->setText(JournalBytesText());
+  }
   ShowStatus(entry == kUndo ? LastJournalRunText() : HelpText(entry));
+}
+
+void PgDayLine::OnSaveLimits() {
+  if (IsRunning()) return;
+  SaveJournalLimits(keepRuns_->text(), keepBytes_->text());
+  RefreshFromSharedState();
 }
 
 void PgDayLine::ShowRepair(int damagedFiles) {
@@ -273,7 +298,9 @@ void PgDayLine::SetInputsEnabled(bool enabled) {
   for (QWidget* w : {static_cast<QWidget*>(sourceDir_), static_cast<QWidget*>(browse_),
                      static_cast<QWidget*>(code_), static_cast<QWidget*>(extract_)})
     w->setEnabled(enabled);
-  repair_->setEnabled(enabled);
+  for (QWidget* w : {static_cast<QWidget*>(repair_), static_cast<QWidget*>(keepRuns_),
+                     static_cast<QWidget*>(keepBytes_), static_cast<QWidget*>(saveLimits_)})
+    w->setEnabled(enabled);
   for (const NumberRow& row : numbers_) row.edit->setEnabled(enabled);
 }
 

@@ -33,6 +33,7 @@ class PgDayLine : public OperationPage {
   void OnBrowse();
   void OnExtract();
   void OnRepair();
+  void OnSaveLimits();
 
  protected:
   bool PrepareRun() override;
@@ -85,6 +86,12 @@ class PgDayLine : public OperationPage {
   QLabel* factorsNote_;    // 3011
   QPushButton* extract_;   // 3008
   QPushButton* repair_;    // 3034
+  // The undo entry's bounds of the journal: runs 3036, bytes 3038, save 3039.
+  QLabel* keepRunsCaption_;
+  QLineEdit* keepRuns_;
+  QLabel* keepBytesCaption_;
+  QLineEdit* keepBytes_;
+  QPushButton* saveLimits_;
   int damagedFiles_ = 0;   // found by the last check
   bool repairAsked_ = false;
   // open, high, low, close, volume, amount, advancing, declining

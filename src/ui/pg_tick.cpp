@@ -76,7 +76,7 @@ PgTick::PgTick(QWidget* parent) : OperationPage(kTickFrame, parent) {
   codeCaption_ = NewLabel(QStringLiteral("股票代码:"), ControlName(4010), this);
   code_ = NewEdit(4011, this);
   factorsNote_ = NewLabel(QStringLiteral("（以下均为变动乘数）"), ControlName(4012), this);
-  repair_ = NewButton(QStringLiteral("修复"), 4025, this);
+  repair_ = NewButton(QStringLiteral("修复"), 4026, this);
   for (int i = 0; i < 6; ++i) {
     factorCaptions_[i] = NewLabel(QString::fromUtf8(kFactors[i].caption), ControlName(kFactors[i].captionId), this);
     factors_[i] = NewEdit(kFactors[i].editId, this);

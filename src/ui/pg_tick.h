@@ -74,7 +74,7 @@ class PgTick : public OperationPage {
   QLabel* factorsNote_;  // 4012
   std::array<QLabel*, 6> factorCaptions_{};
   std::array<QLineEdit*, 6> factors_{};
-  QPushButton* repair_;  // 4025
+  QPushButton* repair_;  // 4026
   int damagedFiles_ = 0;  // found by the last check
   bool repairAsked_ = false;
 };

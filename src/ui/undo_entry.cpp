@@ -1,6 +1,7 @@
 #include "ui/undo_entry.h"
 
 #include "app/settings.h"
+#include "common/shared_state.h"
 #include "common/undo_engine.h"
 #include "ui/message_box.h"
 
@@ -27,6 +28,30 @@ OperationResult UndoJournalRun(EngineSlot& engines, int id) {
 
 bool ConfirmRepair(QWidget* owner, int files) {
   return AskYesNo(owner, QStringLiteral("修复将改动%1个文件(可以撤销), 是否修复?").arg(files), QStringLiteral("修复"));
+}
+
+QString JournalRunsText() { return QString::number(ReadJournalLimits(CurrentLayout()).runs); }
+
+QString JournalBytesText() { return QString::number(ReadJournalLimits(CurrentLayout()).bytes); }
+
+bool SaveJournalLimits(const QString& runs, const QString& bytes) {
+  bool number = false;
+  JournalLimits limits;
+  limits.runs = runs.trimmed().toInt(&number);
+  const std::optional<int64_t> size = ParseByteSize(bytes.trimmed().toStdString());
+  if (!number || limits.runs <= 0 || !size) {
+    SetStatusText("保留次数须为正整数, 占用上限须为字节数或带K/M/G的数!");
+    return false;
+  }
+  limits.bytes = *size;
+  const DataLayout layout = CurrentLayout();
+  if (!WriteJournalLimits(layout, limits)) {
+    SetStatusText("无法保存撤销记录的上限!");
+    return false;
+  }
+  PruneJournal(layout);
+  SetStatusText("撤销记录的上限已保存。");
+  return true;
 }
 
 }  // namespace marbloom::ui

@@ -23,4 +23,11 @@ OperationResult UndoJournalRun(EngineSlot& engines, int id);
 // Window thread: true when the user confirms a repair changing `files` files.
 bool ConfirmRepair(QWidget* owner, int files);
 
+// The journal's bounds as the undo entry's two fields show them, and their
+// saving from those fields: false, with the status line saying why, when a
+// field does not read or the bounds cannot be stored.
+QString JournalRunsText();
+QString JournalBytesText();
+bool SaveJournalLimits(const QString& runs, const QString& bytes);
+
 }  // namespace marbloom::ui

@@ -20,6 +20,7 @@
 #include "app/settings.h"
 #include "common/operation_engine.h"
 #include "common/shared_state.h"
+#include "common/undo_journal.h"
 #include "sample_server.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
@@ -153,6 +154,13 @@ TEST(DailyPageRunThreaded, CheckOffersRepairAndTheUndoEntryTakesItBack) {
   Select(&page, ui::PgDayLine::kUndo);
   ASSERT_TRUE(RunPage(&page));
   EXPECT_EQ(ReadFileBytes(file), damaged);
+
+  // The same entry sets the journal's bounds.
+  Child<QLineEdit>(&page, ui::ControlName(3036))->setText("3");
+  Child<QLineEdit>(&page, ui::ControlName(3038))->setText("1G");
+  page.OnSaveLimits();
+  EXPECT_EQ(ReadJournalLimits(CurrentLayout()).runs, 3);
+  EXPECT_EQ(ReadJournalLimits(CurrentLayout()).bytes, int64_t{1} << 30);
 }
 
 // Another writer holds the tree: the refusal stays in the status line, also
