@@ -8,6 +8,7 @@
 //
 //   convert: five days converted, ending with the conversion's own syncfs of
 //            the tree (three rounds, one week each, the fastest counts);
+//            ratio_journal: the same weeks again with the undo journal on;
 //   floor:   per file and day open + read the file + write 32 bytes at its
 //            end + close, then syncfs;
 //   check:   CheckDailyFiles over the tree; floor: open + read + close of
@@ -33,6 +34,7 @@
 
 #include "base/run_log.h"
 #include "common/calendar.h"
+#include "common/journal_file_system.h"
 #include "common/data_layout.h"
 #include "common/market.h"
 #include "common/shared_state.h"
@@ -167,7 +169,7 @@ void TouchFile(const std::string& path, bool append) {
 
 void BM_DailyConvertFiveDays(benchmark::State& state) {
   Tree& tree = TheTree();
-  double floorUs = 1e300, convertUs = 1e300, total = 0;
+  double floorUs = 1e300, convertUs = 1e300, journalUs = 1e300, total = 0;
   for (auto _ : state) {
     for (int round = 0; round < kRounds; ++round) {
       std::vector<uintmax_t> lengths;
@@ -182,18 +184,30 @@ void BM_DailyConvertFiveDays(benchmark::State& state) {
       for (std::size_t i = 0; i < tree.files.size(); ++i) std::filesystem::resize_file(tree.files[i], lengths[i]);
       SyncTree(tree.root);
 
+      for (std::size_t i = 0; i < tree.files.size(); ++i) lengths[i] = std::filesystem::file_size(tree.files[i]);
       DailyEngine engine(tree.layout);
       start = Clock::now();
       if (!engine.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done()) Fail("conversion");
       const double seconds = Seconds(start);
       total += seconds;
       convertUs = std::min(convertUs, seconds * 1e6 / static_cast<double>(tree.securityDays[round]));
+
+      // The same week again, untimed back to where it began, with the undo journal on.
+      for (std::size_t i = 0; i < tree.files.size(); ++i) std::filesystem::resize_file(tree.files[i], lengths[i]);
+      SyncTree(tree.root);
+      JournalFileSystem journal(RealFileSystem(), tree.layout, "bench", "");
+      DailyEngine journalled(tree.layout.WithFiles(journal));
+      start = Clock::now();
+      if (!journalled.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done())
+        Fail("journalled conversion");
+      journalUs = std::min(journalUs, Seconds(start) * 1e6 / static_cast<double>(tree.securityDays[round]));
     }
     state.SetIterationTime(total);
   }
   state.counters["us_per_security_day"] = convertUs;
   state.counters["floor_us_per_security_day"] = floorUs;
   state.counters["ratio"] = convertUs / floorUs;
+  state.counters["ratio_journal"] = journalUs / floorUs;
   state.counters["securities"] = static_cast<double>(tree.files.size());
 }
 

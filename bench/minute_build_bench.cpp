@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "base/run_log.h"
+#include "common/journal_file_system.h"
 #include "common/calendar.h"
 #include "common/market.h"
 #include "base/file_system.h"
@@ -188,7 +189,7 @@ void Report(benchmark::State& state, double runSeconds, double inflateSeconds, d
 
 void RunAgainstFloor(benchmark::State& state, int firstDayIndex, int first, int last) {
   Store& store = TheStore();
-  double inflateSeconds = 0, floorSeconds = 0, runSeconds = 0;
+  double inflateSeconds = 0, floorSeconds = 0, runSeconds = 0, journalSeconds = 0;
   std::size_t ticks = 0, blocks = 0;
   for (auto _ : state) {
     Clock::time_point start = Clock::now();
@@ -201,8 +202,15 @@ void RunAgainstFloor(benchmark::State& state, int firstDayIndex, int first, int 
     if (!engine.BuildMinuteLines(first, last).done()) Fail("minute build did not run");
     runSeconds = Seconds(start);
     state.SetIterationTime(runSeconds);
+    // Again with the undo journal on.
+    JournalFileSystem journal(RealFileSystem(), store.layout, "bench", "");
+    MinuteEngine journalled(store.layout.WithFiles(journal), store.options);
+    start = Clock::now();
+    if (!journalled.BuildMinuteLines(first, last).done()) Fail("journalled minute build did not run");
+    journalSeconds = Seconds(start);
   }
   Report(state, runSeconds, inflateSeconds, floorSeconds, ticks, blocks);
+  state.counters["ratio_journal"] = journalSeconds / floorSeconds;
   state.counters["securities"] = static_cast<double>(store.securities);
 }
 

@@ -27,6 +27,7 @@
 #include "base/run_log.h"
 #include "base/file_helpers.h"
 #include "common/calendar.h"
+#include "common/journal_file_system.h"
 #include "common/market.h"
 #include "samplegen.h"
 #include "tickdata/tick_engine.h"
@@ -250,8 +251,24 @@ void BM_ReadTickDay(benchmark::State& state) {
   if (st.inflateSeconds > 0) state.counters["ratio_vs_inflate"] = seconds / st.inflateSeconds;
 }
 
+// The same with the undo journal on, one journalled run per conversion.
+void BM_ConvertTickRangeJournalled(benchmark::State& state) {
+  Store& st = TheStore();
+  const auto start = Clock::now();
+  for (auto _ : state) {
+    JournalFileSystem journal(RealFileSystem(), st.layout, "bench", "");
+    TickEngine engine(st.layout.WithFiles(journal));
+    if (!engine.ConvertTickRange(kFirstDay, kLastDay).done()) Fail("conversion failed");
+  }
+  const double seconds =
+      std::chrono::duration<double>(Clock::now() - start).count() / static_cast<double>(state.iterations());
+  state.SetBytesProcessed(state.iterations() * st.outputBytes);
+  if (st.floorSeconds > 0) state.counters["ratio_vs_floor"] = seconds / st.floorSeconds;
+}
+
 BENCHMARK(BM_CopyFloor)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_ConvertTickRange)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_ConvertTickRangeJournalled)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_InflateFloor)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 BENCHMARK(BM_ReadTickDay)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 

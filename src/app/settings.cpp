@@ -8,6 +8,7 @@
 #include "base/profile_file.h"
 #include "base/run_log.h"
 #include "base/text_encoding.h"
+#include "common/journal_file_system.h"
 
 namespace marbloom {
 namespace {
@@ -43,7 +44,20 @@ void SetWorkDirectory(const std::string& dir) { g_workDirectory = dir; }
 
 std::string SettingsFilePath() { return DataLayout(g_workDirectory, std::string()).SettingsFile(); }
 
-DataLayout CurrentLayout() { return DataLayout(g_workDirectory, Settings().historyDir); }
+std::atomic<FileSystem*> g_treeFiles{nullptr};
+
+DataLayout CurrentLayout() {
+  FileSystem* files = g_treeFiles.load();
+  return DataLayout(g_workDirectory, Settings().historyDir, files != nullptr ? *files : RealFileSystem());
+}
+
+JournalledRun::JournalledRun(std::string operation, std::string arguments)
+    : files_(std::make_unique<JournalFileSystem>(RealFileSystem(), CurrentLayout(), std::move(operation),
+                                                 std::move(arguments))) {
+  g_treeFiles.store(files_.get());
+}
+
+JournalledRun::~JournalledRun() { g_treeFiles.store(nullptr); }
 
 MinuteOptions CurrentMinuteOptions() {
   const AppSettings& s = Settings();

@@ -4,6 +4,7 @@
 // the engines they build: whether the data tree is ready and the download
 // configuration.
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "common/data_layout.h"
@@ -42,8 +43,24 @@ void SetWorkDirectory(const std::string& dir);
 std::string SettingsFilePath();
 
 // The layout of the work directory and of the settings' history directory,
-// over the real file system; the fronts build every engine on it.
+// over the real file system (over the journal while a JournalledRun lives);
+// the fronts build every engine on it.
 DataLayout CurrentLayout();
+
+// While alive, CurrentLayout() reaches the tree through the undo journal of
+// one writing run (common/journal_file_system.h), so that what the run
+// changes can be taken back. The fronts make one around each operation they
+// start; a run that changes nothing leaves nothing in the journal.
+class JournalledRun {
+ public:
+  JournalledRun(std::string operation, std::string arguments);
+  ~JournalledRun();
+  JournalledRun(const JournalledRun&) = delete;
+  JournalledRun& operator=(const JournalledRun&) = delete;
+
+ private:
+  std::unique_ptr<FileSystem> files_;
+};
 // The retention days and TCKV4 of the settings, for a minute engine.
 MinuteOptions CurrentMinuteOptions();
 

@@ -71,6 +71,22 @@ void SetUpCommands(CLI::App& app, Context& context) {
   RegisterMinuteCommands(app, context);
   RegisterArchiveCommands(app, context);
   RegisterDownloadCommands(app, context);
+  RegisterUndoCommands(app, context);
+}
+
+std::string CommandNames(const CLI::App& app) {
+  std::string names;
+  for (const CLI::App* command = &app; !command->get_subcommands().empty();) {
+    command = command->get_subcommands().front();
+    names += (names.empty() ? "" : " ") + command->get_name();
+  }
+  return names;
+}
+
+std::string ArgumentText(int argc, char** argv) {
+  std::string text;
+  for (int i = 1; i < argc; ++i) text += (i > 1 ? " " : "") + std::string(argv[i]);
+  return text;
 }
 
 CLI::App* WithExample(CLI::App* command, const std::string& example) {

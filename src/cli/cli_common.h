@@ -26,11 +26,17 @@ struct Context {
   std::string workDir;                 // -C; empty: chosen by EnterWorkDirectory
   bool quiet = false;                  // --quiet: errors and the final status only
   std::function<int()> action;         // set by the chosen subcommand
+  std::string operation;               // what the undo journal calls the run; empty: the command's names
 };
 
 // The whole command tree: the global options, the exit codes and every
 // subsystem's commands.
 void SetUpCommands(CLI::App& app, Context& context);
+
+// The names of the chosen command and its subcommands ("daily delete").
+std::string CommandNames(const CLI::App& app);
+// The command line after the program's name, as one text.
+std::string ArgumentText(int argc, char** argv);
 
 // Ends the command's help with its example, a whole command line.
 CLI::App* WithExample(CLI::App* command, const std::string& example);
@@ -91,5 +97,6 @@ void RegisterTickCommands(CLI::App& app, Context& context);
 void RegisterMinuteCommands(CLI::App& app, Context& context);
 void RegisterArchiveCommands(CLI::App& app, Context& context);
 void RegisterDownloadCommands(CLI::App& app, Context& context);
+void RegisterUndoCommands(CLI::App& app, Context& context);
 
 }  // namespace marbloom::cli

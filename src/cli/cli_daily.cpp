@@ -21,6 +21,7 @@ namespace {
 
 struct DailyArgs {
   std::string from, to, codes, sourceDir;
+  bool repair = false;
   float open = 1, high = 1, low = 1, close = 1, volume = 1, amount = 1;
   DailyEditFields fields;
 };
@@ -64,7 +65,8 @@ int Scale(const DailyArgs& a) {
   return FinishWith(CloseDailyOperation(DailyClosing::kModify, result));
 }
 
-int Check() {
+int Check(const DailyArgs& a) {
+  if (a.repair) return FinishWith(Run([](DailyEngine& engine) { return engine.RepairDailyFiles(); }));
   const OperationResult result = Run([](DailyEngine& engine) {
     SetStatusText(kDailyCheckStartMessage);
     return engine.CheckDailyFiles();
@@ -168,8 +170,12 @@ void RegisterDailyCommands(CLI::App& app, Context& context) {
   auto check = std::make_shared<DailyArgs>();
   CLI::App* k = daily->add_subcommand(
       "check", "check every daily file for length and date order; exits 1 when a file is bad (see the run log)");
-  WithExample(k, "marbloom-cli daily check");
-  Bind(k, context, check, [](const DailyArgs&) { return Check(); });
+  k->add_flag("--repair", check->repair,
+              "mend the bad files: a partial record at the end is cut off, records dated 0 dropped, the rest sorted, "
+              "of one date the record written last kept; each file's repair is in the run log, and 'undo' takes "
+              "the repair back");
+  WithExample(k, "marbloom-cli daily check --repair");
+  Bind(k, context, check, Check);
 
   auto merge = std::make_shared<DailyArgs>();
   CLI::App* m = daily->add_subcommand(

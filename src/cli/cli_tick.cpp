@@ -40,10 +40,11 @@ int RunRanged(const DateArgs& args, RangedOperation operation) {
 }
 
 // Exit 1 when a pair is damaged, as for any failed item.
-int CheckAll(bool deep) {
+int CheckAll(bool deep, bool repair) {
   if (int code = RequireTickDataTree()) return code;
   TickEngine engine(CurrentLayout());
   RunningOperation running(engine);
+  if (repair) return FinishWith(engine.RepairTickFiles(deep));
   SetStatusText("检查分笔文件开始");
   const OperationResult result = engine.CheckTickFiles(deep);
   SetStatusText(result.message);
@@ -78,9 +79,13 @@ void RegisterTickCommands(CLI::App& app, Context& context) {
   WithExample(remove, "marbloom-cli tick delete --from 20220509 --to 20220509");
   CLI::App* check = tick->add_subcommand("check", "check every tick index/data pair; exits 1 when one is damaged");
   auto deep = std::make_shared<bool>(false);
+  auto repair = std::make_shared<bool>(false);
   check->add_flag("--deep", *deep, "also inflate and decode every stored block (slow)");
-  WithExample(check, "marbloom-cli tick check --deep");
-  check->callback([&context, deep] { context.action = [deep] { return CheckAll(*deep); }; });
+  check->add_flag("--repair", *repair,
+                  "rebuild each damaged pair from the days that can still be read (with --deep: that also decode); "
+                  "the lost days and each pair's repair are in the run log, and 'undo' takes the repair back");
+  WithExample(check, "marbloom-cli tick check --deep --repair");
+  check->callback([&context, deep, repair] { context.action = [deep, repair] { return CheckAll(*deep, *repair); }; });
   CLI::App* show = AddShowCommand(
       tick, context,
       "print a security's decoded ticks of a day (or a range) as real values, a table or CSV; exits 1 when "

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "app/settings.h"
 #include "app/startup.h"
 #include "base/message_sink.h"
 #include "cli/cli_common.h"
@@ -49,7 +50,13 @@ int main(int argc, char** argv) {
   if (!context.action) return cli::kExitUsage;
   SetStatusObserver([&display](const std::string& line) { display.Status(line); });
   SetMessageSink([](const std::string& text, const std::string&) { cli::ShowError(text); });
-  const int code = context.action();
+  // Every command runs inside one journalled run: a command that changes
+  // the tree can be undone, one that only reads leaves nothing behind.
+  const int code = [&] {
+    JournalledRun run(context.operation.empty() ? cli::CommandNames(app) : context.operation,
+                      cli::ArgumentText(argc, argv));
+    return context.action();
+  }();
   SetStatusObserver({});
   SetMessageSink({});
   return code;

@@ -130,6 +130,8 @@ std::string DataLayout::TickArchiveFile(int date) const {
 
 std::string DataLayout::WriterLockFile() const { return Joined(historyDir_, "marbloom.lock"); }
 
+std::string DataLayout::UndoDir() const { return Joined(historyDir_, kUndoFolderName).append("/"); }
+
 std::vector<DataLayout::TreeFolder> DataLayout::TreeFolders() const {
   std::vector<TreeFolder> folders = {
       {DownDir(), Label(kDown)},

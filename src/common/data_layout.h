@@ -10,7 +10,8 @@
 //                 tickzip/ holding <YYYYMMDD>.zip), logs/
 //   <history>/    sz/ sh/ bj/ each with lday/ (daily), minline/ (1-minute),
 //                 fzline/ (5-minute); refmhq/ (daily sources), newtick/ (tick
-//                 store), newdatetick/ (daily tick archives), datetick/, tick/
+//                 store), newdatetick/ (daily tick archives), datetick/, tick/,
+//                 .marbloom-undo/ (the undo journal)
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +86,11 @@ class DataLayout {
 
   // The lock file that admits one writing operation at a time to the tree.
   std::string WriterLockFile() const;
+
+  // The undo journal: one hidden folder in the history directory, on the
+  // tree's own file system, which no walk of the tree enters.
+  static constexpr std::string_view kUndoFolderName = ".marbloom-undo";
+  std::string UndoDir() const;  // .marbloom-undo/
 
   // The folders the data-tree creation makes and probes, in its order, each
   // with the label its failure message shows ("sz\fzline", "refmhq", ...).

@@ -82,6 +82,12 @@ class DailyEngine : public OperationEngine {
   // CheckDailyFile is true for a sound file (a fault has been reported otherwise).
   OperationResult CheckDailyFiles();
   bool CheckDailyFile(int market, std::string_view code);
+  // Mends every file the check reports: a partial record at the end is cut
+  // off, records dated 0 are dropped, the rest sorted by date, and of records
+  // sharing a date the one written last is kept; a file left without a record
+  // is removed. Each change is reported file by file, and the mended files
+  // are checked again (failedItems: files still bad or not written).
+  OperationResult RepairDailyFiles();
 
   // Merge of the daily files of another tree into this one.
   OperationResult MergeDailyFiles(const DataLayout& source);

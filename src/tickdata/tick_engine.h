@@ -10,6 +10,7 @@
 
 #include "common/data_layout.h"
 #include "common/operation_engine.h"
+#include "common/security_walk.h"
 #include "tickdata/tick_codec.h"
 #include "tickdata/tick_reader.h"
 
@@ -42,6 +43,13 @@ class TickEngine : public OperationEngine {
   // True when every block of the security's pair inflates and decodes; each
   // day that does not is reported.
   bool CheckTickBlocks(int market, std::string_view code);
+  // Rebuilds every damaged pair (with `deep`, also a pair whose blocks do not
+  // all decode) from what can still be read: each entry whose block lies
+  // inside the data file (and with `deep` inflates and decodes) is kept, in
+  // date order under a new header; every other day is reported as lost. A
+  // pair left without a day is removed. The rebuilt pairs are checked again
+  // (failedItems: pairs still damaged or not written).
+  OperationResult RepairTickFiles(bool deep);
 
   // A security of the conversion's list: where it sits in each loaded archive
   // (1-based; 0 when absent).
@@ -57,6 +65,11 @@ class TickEngine : public OperationEngine {
   void MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first);
   bool OldPairUsable(const TickPair& pair, std::string_view stem);
   bool WriteFailed(std::string_view stem);  // logs and counts; always false
+  // Whether the pair needs a repair; reports nothing.
+  bool PairNeedsRepair(const SecurityFile& file, bool deep);
+  // Rebuilds one pair; false when it could not be read or written, or is
+  // still damaged (reported and counted).
+  bool RebuildPair(const SecurityFile& file, bool deep);
   bool Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty);
 
   DataLayout layout_;

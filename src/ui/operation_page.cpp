@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <system_error>
 
+#include "app/settings.h"
 #include "base/run_log.h"
 #include "common/shared_state.h"
 #include "ui/main_dlg.h"
@@ -84,9 +85,17 @@ void OperationPage::Execute() {
   timer_.start();
   if (SwitchesAtExecute()) SetRunningMode(true);
   busy_ = true;
+  // The run is journalled under the name of the entry it runs, so that
+  // what it changes can be undone.
+  std::string operation = journalOperation_.empty() ? list_->currentText().toStdString() : journalOperation_;
+  std::string arguments = std::to_string(dates_.first) + "-" + std::to_string(dates_.last);
+  journalOperation_.clear();
   try {
-    worker_ = Launch([this] {
-      RunOperation();
+    worker_ = Launch([this, operation = std::move(operation), arguments = std::move(arguments)] {
+      {
+        JournalledRun journal(operation, arguments);
+        RunOperation();
+      }
       busy_ = false;
       PostToWindow([this] { WorkerEnded(); });
     });

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
 
 #include "common/operation_result.h"
@@ -100,6 +101,9 @@ class OperationPage : public QWidget {
   void ShowStatus(const QString& text);
 
   EngineSlot& Engines() { return engines_; }
+  // What the undo journal calls the next run; PrepareRun may set it (empty:
+  // the list entry's text).
+  std::string journalOperation_;
   // The pickers as Execute read them.
   const PickedDates& Dates() const { return dates_; }
   // The status line's text when a check of the date range failed; false then.

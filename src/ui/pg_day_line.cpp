@@ -7,13 +7,16 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <utility>
 
 #include "app/settings.h"
 #include "base/file_helpers.h"
 #include "common/code_pattern.h"
 #include "common/shared_state.h"
+#include "common/undo_engine.h"
 #include "ui/folder_picker.h"
 #include "ui/status_line.h"
+#include "ui/undo_entry.h"
 
 namespace marbloom::ui {
 namespace {
@@ -38,6 +41,7 @@ const FrameParams kDailyFrame = {
 constexpr const char* kEntries[] = {
     "转档指定时间段日线数据(要求已经下载)", "删除指定区间日线数据", "手工修改日线数据",
     "批量修改日线数据",                     "日线数据检查(日期信息顺序)", "合并日线文件",
+    kUndoEntry,
 };
 
 constexpr const char* kPatternHelp =
@@ -77,6 +81,12 @@ PgDayLine::PgDayLine(QWidget* parent) : OperationPage(kDailyFrame, parent) {
   code_ = NewEdit(3010, this);
   factorsNote_ = NewLabel(QStringLiteral("（以下均为变动乘数）"), ControlName(3011), this);
   extract_ = NewButton(QStringLiteral("提取"), 3008, this);
+  repair_ = NewButton(QStringLiteral("修复"), 3034, this);
+  keepRunsCaption_ = NewLabel(QStringLiteral("撤销记录保留次数:"), ControlName(3035), this);
+  keepRuns_ = NewEdit(3036, this);
+  keepBytesCaption_ = NewLabel(QStringLiteral("最多占用(字节, 可带K/M/G):"), ControlName(3037), this);
+  keepBytes_ = NewEdit(3038, this);
+  saveLimits_ = NewButton(QStringLiteral("保存上限"), 3039, this);
   for (int i = 0; i < 8; ++i) {
     numbers_[i].caption = NewLabel(QString::fromUtf8(kNumbers[i].caption), ControlName(kNumbers[i].captionId), this);
     numbers_[i].edit = NewEdit(kNumbers[i].editId, this);
@@ -96,6 +106,12 @@ PgDayLine::PgDayLine(QWidget* parent) : OperationPage(kDailyFrame, parent) {
   grid->addWidget(codeCaption_, 3, 0);
   grid->addWidget(code_, 3, 1);
   grid->addWidget(extract_, 3, 3, Qt::AlignLeft);
+  grid->addWidget(repair_, 1, 4);
+  grid->addWidget(keepRunsCaption_, 2, 0);
+  grid->addWidget(keepRuns_, 2, 1);
+  grid->addWidget(keepBytesCaption_, 3, 0);
+  grid->addWidget(keepBytes_, 3, 1);
+  grid->addWidget(saveLimits_, 3, 3, Qt::AlignLeft);
   grid->addWidget(factorsNote_, 4, 0, 1, 4);
   for (int i = 0; i < 6; ++i) {
     grid->addWidget(numbers_[i].caption, 5 + i / 2, (i % 2) * 2);
@@ -125,6 +141,8 @@ PgDayLine::PgDayLine(QWidget* parent) : OperationPage(kDailyFrame, parent) {
   connect(list_, &QComboBox::currentIndexChanged, this, &PgDayLine::OnSelectionChanged);
   connect(browse_, &QPushButton::clicked, this, &PgDayLine::OnBrowse);
   connect(extract_, &QPushButton::clicked, this, &PgDayLine::OnExtract);
+  connect(repair_, &QPushButton::clicked, this, &PgDayLine::OnRepair);
+  connect(saveLimits_, &QPushButton::clicked, this, &PgDayLine::OnSaveLimits);
 }
 
 PgDayLine::~PgDayLine() { StopWorker(); }
@@ -175,7 +193,33 @@ void PgDayLine::LayOut(int entry) {
   sourceCaption_->setVisible(entry == kMerge);
   sourceDir_->setVisible(entry == kMerge);
   browse_->setVisible(entry == kMerge);
-  ShowStatus(HelpText(entry));
+  repair_->setVisible(entry == kCheck && damagedFiles_ > 0);
+  for (QWidget* w : {static_cast<QWidget*>(keepRunsCaption_), static_cast<QWidget*>(keepRuns_),
+                     static_cast<QWidget*>(keepBytesCaption_), static_cast<QWidget*>(keepBytes_),
+                     static_cast<QWidget*>(saveLimits_)})
+    w->setVisible(entry == kUndo);
+  if (entry == kUndo) {
+    keepRuns_->setText(JournalRunsText());
+    keepBytes_->setText(JournalBytesText());
+  }
+  ShowStatus(entry == kUndo ? LastJournalRunText() : HelpText(entry));
+}
+
+void PgDayLine::OnSaveLimits() {
+  if (IsRunning()) return;
+  SaveJournalLimits(keepRuns_->text(), keepBytes_->text());
+  RefreshFromSharedState();
+}
+
+void PgDayLine::ShowRepair(int damagedFiles) {
+  damagedFiles_ = damagedFiles;
+  repair_->setVisible(currentEntry_ == kCheck && damagedFiles_ > 0);
+}
+
+void PgDayLine::OnRepair() {
+  if (IsRunning() || damagedFiles_ == 0 || !ConfirmRepair(this, damagedFiles_)) return;
+  repairAsked_ = true;
+  Execute();
 }
 
 void PgDayLine::PushFields(const DailyEditFields& fields) {
@@ -235,6 +279,15 @@ bool PgDayLine::PrepareRun() {
   request.entry = currentEntry_;
   request.code = TrimSpaces(code_->text().toStdString());
   request.sourceDir = TrimSpaces(sourceDir_->text().toStdString());
+  request.repair = std::exchange(repairAsked_, false) && request.entry == kCheck;
+  if (request.entry == kUndo) {
+    request.undoRun = LastJournalRun();
+    if (request.undoRun == 0) {
+      ShowStatus(LastJournalRunText());
+      return false;
+    }
+    journalOperation_ = UndoOperationName(request.undoRun);
+  }
   const int numbers = request.entry == kEdit ? 8 : request.entry == kModify ? 6 : 0;
   if (!ReadFields(numbers, &request.fields)) return false;
   request_ = std::move(request);
@@ -244,6 +297,9 @@ bool PgDayLine::PrepareRun() {
 void PgDayLine::SetInputsEnabled(bool enabled) {
   for (QWidget* w : {static_cast<QWidget*>(sourceDir_), static_cast<QWidget*>(browse_),
                      static_cast<QWidget*>(code_), static_cast<QWidget*>(extract_)})
+    w->setEnabled(enabled);
+  for (QWidget* w : {static_cast<QWidget*>(repair_), static_cast<QWidget*>(keepRuns_),
+                     static_cast<QWidget*>(keepBytes_), static_cast<QWidget*>(saveLimits_)})
     w->setEnabled(enabled);
   for (const NumberRow& row : numbers_) row.edit->setEnabled(enabled);
 }
@@ -280,6 +336,7 @@ void PgDayLine::RunOperation() {
     case kModify: return RunModify();
     case kCheck: return RunCheck();
     case kMerge: return RunMerge();
+    case kUndo: return RunUndo();
     default: return;
   }
 }
@@ -319,10 +376,23 @@ void PgDayLine::RunModify() {
 }
 
 void PgDayLine::RunCheck() {
-  SetStatusText(kDailyCheckStartMessage);
   StartRun();
+  if (request_.repair) {
+    WithEngine([](DailyEngine& e) { return e.RepairDailyFiles(); });
+    PostToWindow([this] { ShowRepair(0); });
+    return EndRun();
+  }
+  SetStatusText(kDailyCheckStartMessage);
   const OperationResult result = WithEngine([](DailyEngine& e) { return e.CheckDailyFiles(); });
   ShowResult(CloseDailyOperation(DailyClosing::kCheck, result));
+  const int damaged = result.done() || result.outcome == Outcome::kFailed ? result.failedItems : 0;
+  PostToWindow([this, damaged] { ShowRepair(damaged); });
+  EndRun();
+}
+
+void PgDayLine::RunUndo() {
+  StartRun();
+  ShowResult(UndoJournalRun(Engines(), request_.undoRun));
   EndRun();
 }
 

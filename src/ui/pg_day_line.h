@@ -1,7 +1,8 @@
 #pragma once
-// The daily page: six daily-line functions in one list, the inputs each one
-// needs, and the run on the operation frame's worker. "提取" reads one
-// record into the number fields on the window thread.
+// The daily page: six daily-line functions and the undo of the last run in
+// one list, the inputs each one needs, and the run on the operation frame's
+// worker. "提取" reads one record into the number fields on the window
+// thread; "修复" appears on the check entry after a check found bad files.
 #include <array>
 #include <functional>
 #include <string>
@@ -19,7 +20,7 @@ class PgDayLine : public OperationPage {
   Q_OBJECT
 
  public:
-  enum Entry { kConvert, kDelete, kEdit, kModify, kCheck, kMerge, kEntryCount };
+  enum Entry { kConvert, kDelete, kEdit, kModify, kCheck, kMerge, kUndo, kEntryCount };
 
   explicit PgDayLine(QWidget* parent = nullptr);
   ~PgDayLine() override;
@@ -31,6 +32,8 @@ class PgDayLine : public OperationPage {
   void OnSelectionChanged(int index);
   void OnBrowse();
   void OnExtract();
+  void OnRepair();
+  void OnSaveLimits();
 
  protected:
   bool PrepareRun() override;
@@ -49,6 +52,8 @@ class PgDayLine : public OperationPage {
     std::string code;       // trimmed
     std::string sourceDir;  // trimmed
     DailyEditFields fields;
+    bool repair = false;  // the check entry mends instead of checking
+    int undoRun = 0;
   };
 
   void LayOut(int entry);
@@ -66,6 +71,8 @@ class PgDayLine : public OperationPage {
   void RunModify();
   void RunCheck();
   void RunMerge();
+  void RunUndo();
+  void ShowRepair(int damagedFiles);
 
   int currentEntry_ = 0;
   Request request_;
@@ -78,6 +85,15 @@ class PgDayLine : public OperationPage {
   QLineEdit* code_;        // 3010
   QLabel* factorsNote_;    // 3011
   QPushButton* extract_;   // 3008
+  QPushButton* repair_;    // 3034
+  // The undo entry's bounds of the journal: runs 3036, bytes 3038, save 3039.
+  QLabel* keepRunsCaption_;
+  QLineEdit* keepRuns_;
+  QLabel* keepBytesCaption_;
+  QLineEdit* keepBytes_;
+  QPushButton* saveLimits_;
+  int damagedFiles_ = 0;   // found by the last check
+  bool repairAsked_ = false;
   // open, high, low, close, volume, amount, advancing, declining
   std::array<NumberRow, 8> numbers_{};
   std::array<QLabel*, 2> indexNotes_{};  // 3028, 3029

@@ -7,13 +7,16 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <utility>
 
 #include "app/settings.h"
 #include "base/file_helpers.h"
 #include "base/run_log.h"
 #include "common/code_pattern.h"
 #include "common/shared_state.h"
+#include "common/undo_engine.h"
 #include "ui/status_line.h"
+#include "ui/undo_entry.h"
 
 namespace marbloom::ui {
 namespace {
@@ -39,7 +42,7 @@ constexpr const char* kEntries[] = {
     "转档指定时间段分笔数据(要求已经下载)", "转档指定时间段分钟数据(要求分笔已转档)",
     "转档全部分钟数据(直接覆盖原有分钟数据)", "删除指定区间分笔数据",
     "删除指定区间分钟数据",                 "分笔数据检查",
-    "批量修改分钟数据",
+    "批量修改分钟数据",                     kUndoEntry,
 };
 
 constexpr const char* kNote =
@@ -60,7 +63,9 @@ float* FactorOf(MinuteFactors& f, int i) {
   return fields[i];
 }
 
-bool UsesDates(int entry) { return entry != PgTick::kRebuildAllMinutes && entry != PgTick::kCheckTicks; }
+bool UsesDates(int entry) {
+  return entry != PgTick::kRebuildAllMinutes && entry != PgTick::kCheckTicks && entry != PgTick::kUndo;
+}
 
 }  // namespace
 
@@ -71,6 +76,7 @@ PgTick::PgTick(QWidget* parent) : OperationPage(kTickFrame, parent) {
   codeCaption_ = NewLabel(QStringLiteral("股票代码:"), ControlName(4010), this);
   code_ = NewEdit(4011, this);
   factorsNote_ = NewLabel(QStringLiteral("（以下均为变动乘数）"), ControlName(4012), this);
+  repair_ = NewButton(QStringLiteral("修复"), 4026, this);
   for (int i = 0; i < 6; ++i) {
     factorCaptions_[i] = NewLabel(QString::fromUtf8(kFactors[i].caption), ControlName(kFactors[i].captionId), this);
     factors_[i] = NewEdit(kFactors[i].editId, this);
@@ -84,6 +90,7 @@ PgTick::PgTick(QWidget* parent) : OperationPage(kTickFrame, parent) {
   grid->addWidget(first_, 1, 1);
   grid->addWidget(dash_, 1, 2, Qt::AlignCenter);
   grid->addWidget(last_, 1, 3);
+  grid->addWidget(repair_, 1, 3);
   grid->addWidget(codeCaption_, 2, 0);
   grid->addWidget(code_, 2, 1);
   grid->addWidget(factorsNote_, 3, 0, 1, 4);
@@ -108,6 +115,7 @@ PgTick::PgTick(QWidget* parent) : OperationPage(kTickFrame, parent) {
   list_->setCurrentIndex(0);
   LayOut(0);
   connect(list_, &QComboBox::currentIndexChanged, this, &PgTick::OnSelectionChanged);
+  connect(repair_, &QPushButton::clicked, this, &PgTick::OnRepair);
 }
 
 PgTick::~PgTick() { StopWorker(); }
@@ -139,13 +147,34 @@ void PgTick::LayOut(int entry) {
     factorCaptions_[i]->setVisible(modify);
     factors_[i]->setVisible(modify);
   }
-  ShowStatus(HelpText(entry));
+  repair_->setVisible(entry == kCheckTicks && damagedFiles_ > 0);
+  ShowStatus(entry == kUndo ? LastJournalRunText() : HelpText(entry));
+}
+
+void PgTick::ShowRepair(int damagedFiles) {
+  damagedFiles_ = damagedFiles;
+  repair_->setVisible(operation_ == kCheckTicks && damagedFiles_ > 0);
+}
+
+void PgTick::OnRepair() {
+  if (IsRunning() || damagedFiles_ == 0 || !ConfirmRepair(this, damagedFiles_)) return;
+  repairAsked_ = true;
+  Execute();
 }
 
 bool PgTick::PrepareRun() {
   Request request;
   request.entry = operation_;
   request.pattern = TrimSpaces(code_->text().toStdString());
+  request.repair = std::exchange(repairAsked_, false) && request.entry == kCheckTicks;
+  if (request.entry == kUndo) {
+    request.undoRun = LastJournalRun();
+    if (request.undoRun == 0) {
+      ShowStatus(LastJournalRunText());
+      return false;
+    }
+    journalOperation_ = UndoOperationName(request.undoRun);
+  }
   if (request.entry == kModifyMinutes) {
     for (int i = 0; i < 6; ++i) {
       const std::optional<double> value = ReadNumber(factors_[i]);
@@ -164,6 +193,7 @@ bool PgTick::PrepareRun() {
 
 void PgTick::SetInputsEnabled(bool enabled) {
   code_->setEnabled(enabled);
+  repair_->setEnabled(enabled);
   for (QLineEdit* edit : factors_) edit->setEnabled(enabled);
 }
 
@@ -222,16 +252,28 @@ void PgTick::RunOperation() {
       WithMinuteEngine([&](MinuteEngine& e) { return e.DeleteMinuteRange(first, last); });
       return;
     case kCheckTicks:
-      SetStatusText("检查分笔文件开始");
-      WithTickEngine([](TickEngine& e) { return e.CheckTickFiles(); });
-      return;
+      return RunCheck();
     case kModifyMinutes:
       WithMinuteEngine(
           [&](MinuteEngine& e) { return e.ModifyMinuteRange(first, last, request_.factors, request_.pattern); });
       return;
+    case kUndo:
+      ShowResult(UndoJournalRun(Engines(), request_.undoRun));
+      return;
     default:
       return;
   }
+}
+
+void PgTick::RunCheck() {
+  if (request_.repair) {
+    WithTickEngine([](TickEngine& e) { return e.RepairTickFiles(false); });
+    return PostToWindow([this] { ShowRepair(0); });
+  }
+  SetStatusText("检查分笔文件开始");
+  const OperationResult result = WithTickEngine([](TickEngine& e) { return e.CheckTickFiles(); });
+  const int damaged = result.done() || result.outcome == Outcome::kFailed ? result.failedItems : 0;
+  PostToWindow([this, damaged] { ShowRepair(damaged); });
 }
 
 }  // namespace marbloom::ui

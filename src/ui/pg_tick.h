@@ -1,6 +1,8 @@
 #pragma once
-// The tick page: seven tick and minute-line operations in one list, a date
-// range, a code pattern and six multipliers, run on the operation frame.
+// The tick page: seven tick and minute-line operations and the undo of the
+// last run in one list, a date range, a code pattern and six multipliers, run
+// on the operation frame; "修复" appears on the check entry after a check
+// found damaged pairs.
 #include <array>
 #include <functional>
 #include <string>
@@ -11,6 +13,7 @@
 
 class QLabel;
 class QLineEdit;
+class QPushButton;
 
 namespace marbloom::ui {
 
@@ -26,6 +29,7 @@ class PgTick : public OperationPage {
     kDeleteMinutes,
     kCheckTicks,
     kModifyMinutes,
+    kUndo,
     kEntryCount
   };
 
@@ -36,6 +40,7 @@ class PgTick : public OperationPage {
 
  public slots:
   void OnSelectionChanged(int index);
+  void OnRepair();
 
  protected:
   bool PrepareRun() override;
@@ -47,6 +52,8 @@ class PgTick : public OperationPage {
     int entry = 0;
     std::string pattern;  // trimmed
     MinuteFactors factors;
+    bool repair = false;  // the check entry mends instead of checking
+    int undoRun = 0;
   };
 
   void LayOut(int entry);
@@ -55,6 +62,8 @@ class PgTick : public OperationPage {
   OperationResult WithTickEngine(const std::function<OperationResult(TickEngine&)>& step);
   OperationResult WithMinuteEngine(const std::function<OperationResult(MinuteEngine&)>& step);
   bool CheckDates();
+  void RunCheck();
+  void ShowRepair(int damagedFiles);
 
   int operation_ = 0;
   Request request_;
@@ -65,6 +74,9 @@ class PgTick : public OperationPage {
   QLabel* factorsNote_;  // 4012
   std::array<QLabel*, 6> factorCaptions_{};
   std::array<QLineEdit*, 6> factors_{};
+  QPushButton* repair_;  // 4026
+  int damagedFiles_ = 0;  // found by the last check
+  bool repairAsked_ = false;
 };
 
 }  // namespace marbloom::ui

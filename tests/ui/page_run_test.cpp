@@ -20,6 +20,7 @@
 #include "app/settings.h"
 #include "common/operation_engine.h"
 #include "common/shared_state.h"
+#include "common/undo_journal.h"
 #include "sample_server.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
@@ -126,6 +127,40 @@ TEST(TickPageRunThreaded, ConvertBuildMinutesCheckAndDelete) {
   Select(&page, 4);
   ASSERT_TRUE(RunPage(&page));
   EXPECT_LT(FilesIn(Settings().historyDir + "sz/minline/"), minuteFiles);  // emptied files go
+}
+
+// A check that finds a bad file offers the repair, which asks first; the
+// last entry then takes the repair back.
+TEST(DailyPageRunThreaded, CheckOffersRepairAndTheUndoEntryTakesItBack) {
+  TestTree tree;
+  WriteSources(Page::kDaily);
+  ui::PgDayLine page;
+  ExpectRun(&page, ui::PgDayLine::kConvert, "日线转档完成!");
+  const std::string file = std::filesystem::directory_iterator(Settings().historyDir + "sz/lday/")->path().string();
+  std::vector<uint8_t> damaged = ReadFileBytes(file);
+  damaged.resize(damaged.size() + 5, 1);
+  WriteFileBytes(file, damaged);
+  auto* repair = Child<QPushButton>(&page, ui::ControlName(3034));
+  ExpectRun(&page, ui::PgDayLine::kCheck, "共有1支股票日线文件出错，细节参看日志!");
+  ASSERT_FALSE(repair->isHidden());
+  BoxRecorder boxes;
+  boxes.answer = true;
+  page.OnRepair();
+  ASSERT_TRUE(WaitIdle(&page));
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("1个文件")));
+  EXPECT_EQ(ReadFileBytes(file).size(), damaged.size() - 5);
+  EXPECT_TRUE(repair->isHidden());
+  Select(&page, ui::PgDayLine::kUndo);
+  ASSERT_TRUE(RunPage(&page));
+  EXPECT_EQ(ReadFileBytes(file), damaged);
+
+  // The same entry sets the journal's bounds.
+  Child<QLineEdit>(&page, ui::ControlName(3036))->setText("3");
+  Child<QLineEdit>(&page, ui::ControlName(3038))->setText("1G");
+  page.OnSaveLimits();
+  EXPECT_EQ(ReadJournalLimits(CurrentLayout()).runs, 3);
+  EXPECT_EQ(ReadJournalLimits(CurrentLayout()).bytes, int64_t{1} << 30);
 }
 
 // Another writer holds the tree: the refusal stays in the status line, also

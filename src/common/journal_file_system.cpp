@@ -1,0 +1,294 @@
+#include "common/journal_file_system.h"
+
+#include <cerrno>
+#include <ctime>
+#include <utility>
+
+#include "common/tree_lock.h"
+
+namespace marbloom {
+
+using Lock = std::lock_guard<std::mutex>;
+using Kept = JournalFileSystem::State::Kept;
+
+namespace {
+
+JournalEntry Entry(JournalEntry::Kind kind, int64_t length = -1, int store = 0) {
+  JournalEntry entry;
+  entry.kind = kind;
+  entry.length = length;
+  entry.store = store;
+  return entry;
+}
+
+bool Writes(OpenMode mode) { return mode == OpenMode::kUpdate || mode == OpenMode::kAppend; }
+
+}  // namespace
+
+JournalFileSystem::JournalFileSystem(FileSystem& inner, const DataLayout& layout, std::string operation,
+                                     std::string arguments)
+    : inner_(inner),
+      tree_(layout.HistoryDir()),
+      undoDir_(layout.UndoDir()),
+      lockFile_(layout.WriterLockFile()),
+      journal_(layout.WithFiles(inner)),
+      operation_(std::move(operation)),
+      arguments_(std::move(arguments)) {}
+
+JournalFileSystem::~JournalFileSystem() { Finish(); }
+
+int JournalFileSystem::RunId() const {
+  Lock lock(mutex_);
+  return runId_;
+}
+
+void JournalFileSystem::Finish() {
+  Lock lock(mutex_);
+  if (finished_) return;
+  finished_ = true;
+  if (!manifest_) return;
+  manifest_.Close();
+  // Under the writer lock, so that no other process's run is dropped while it writes.
+  TreeWriteLock writer(journal_);
+  if (writer.held()) PruneJournal(journal_);
+}
+
+bool JournalFileSystem::InTree(const std::string& path) const {
+  return path.size() > tree_.size() && path.compare(0, tree_.size(), tree_) == 0 && !path.starts_with(undoDir_) &&
+         path != lockFile_;
+}
+
+bool JournalFileSystem::Journalled(const std::string& path) const { return !finished_ && InTree(path); }
+
+bool JournalFileSystem::Begin() {
+  if (manifest_) return true;
+  inner_.MakeDir(undoDir_);
+  JournalRun run;
+  run.id = NextJournalRunId(journal_);
+  run.time = static_cast<int64_t>(std::time(nullptr));
+  run.operation = operation_;
+  run.arguments = arguments_;
+  run.tree = tree_;
+  for (int attempt = 0; attempt < 100 && !manifest_; ++attempt, ++run.id) {
+    manifest_ = inner_.Open(JournalRunFile(journal_, run.id), OpenMode::kCreateExclusive);
+    if (!manifest_ && errno != EEXIST) return false;
+  }
+  if (!manifest_) return false;
+  --run.id;
+  const std::string header = JournalHeader(run);
+  if (!inner_.Write(manifest_, header.data(), header.size(), 0) || !inner_.Sync(manifest_)) {
+    manifest_.Close();
+    inner_.Remove(JournalRunFile(journal_, run.id));
+    return false;
+  }
+  manifestLength_ = static_cast<int64_t>(header.size());
+  runId_ = run.id;
+  return true;
+}
+
+bool JournalFileSystem::Note(const std::string& path, JournalEntry entry) {
+  entry.outsideTree = !InTree(path);
+  entry.path = entry.outsideTree ? path : path.substr(tree_.size());
+  const std::string line = JournalLine(entry);
+  if (!inner_.Write(manifest_, line.data(), line.size(), manifestLength_)) return false;
+  manifestLength_ += static_cast<int64_t>(line.size());
+  return true;
+}
+
+bool JournalFileSystem::NoteCreated(const std::string& path, State& state) {
+  if (!Begin() || !Note(path, Entry(JournalEntry::Kind::kCreated))) return false;
+  state.kept = Kept::kCreated;
+  return true;
+}
+
+bool JournalFileSystem::NoteGrown(const std::string& path, State& state, int64_t length) {
+  if (!Begin() || !Note(path, Entry(JournalEntry::Kind::kGrown, length))) return false;
+  state = State{Kept::kGrown, length};
+  return true;
+}
+
+bool JournalFileSystem::Keep(const std::string& path, State& state, int64_t length, bool link) {
+  if (!Begin()) return false;
+  const int store = ++stores_;
+  const std::string kept = JournalStoreFile(journal_, runId_, store);
+  if (!link || !inner_.Link(path, kept)) {
+    File from = inner_.Open(path, OpenMode::kReadRegular);
+    const int64_t size = from ? (length >= 0 ? length : inner_.Length(from)) : -1;
+    if (size < 0) return false;
+    File to = OpenNewTemporary(inner_, kept);
+    if (!to || !inner_.Copy(from, 0, to, 0, size) || !to.Close()) {
+      const int error = errno;
+      inner_.Remove(kept);
+      errno = error;
+      return false;
+    }
+  }
+  if (!Note(path, Entry(JournalEntry::Kind::kSaved, length, store))) return false;
+  state = State{Kept::kWhole, -1};
+  return true;
+}
+
+bool JournalFileSystem::KeepBeforeReplace(const std::string& path) {
+  State& state = StateOf(path);
+  if (state.kept == Kept::kGrown) return Keep(path, state, state.length, true);
+  if (state.kept != Kept::kNothing) return true;
+  File probe = inner_.Open(path, OpenMode::kReadRegular);
+  if (probe) {
+    probe.Close();
+    return Keep(path, state, -1, true);
+  }
+  if (errno == ENOENT) return NoteCreated(path, state);
+  return true;  // a link or no regular file: the call itself refuses it or touches no data
+}
+
+bool JournalFileSystem::KeepBeforeChange(const File& file, OpenFile& open, int64_t from) {
+  State& state = *open.state;
+  if (state.kept == Kept::kCreated || state.kept == Kept::kWhole) return true;
+  if (state.kept == Kept::kGrown) return open.append || from >= state.length || Keep(open.path, state, state.length, false);
+  const int64_t length = inner_.Length(file);
+  if (length < 0) return false;
+  if (open.append || from >= length) return NoteGrown(open.path, state, length);
+  return Keep(open.path, state, length, false);
+}
+
+bool JournalFileSystem::KeepSource(const std::string& path) {
+  State& state = StateOf(path);
+  if (state.kept == Kept::kGrown) return Keep(path, state, state.length, false);
+  if (state.kept != Kept::kNothing || !inner_.Exists(path)) return true;
+  return Keep(path, state, -1, false);
+}
+
+JournalFileSystem::OpenFile* JournalFileSystem::Tracked(const File& file) {
+  if (finished_) return nullptr;
+  auto it = open_.find(file.handle());
+  return it == open_.end() || it->second.state == nullptr ? nullptr : &it->second;
+}
+
+File JournalFileSystem::Open(const std::string& path, OpenMode mode, const File* folder) {
+  Lock lock(mutex_);
+  std::string full = path;
+  if (folder != nullptr) {
+    auto it = folders_.find(folder->handle());
+    full = it == folders_.end() ? std::string() : it->second + path;
+  }
+  const bool journalled = Journalled(full);
+  if (journalled && mode == OpenMode::kCreateExclusive && StateOf(full).kept == Kept::kNothing &&
+      !inner_.Exists(full) && !NoteCreated(full, StateOf(full)))
+    return File();
+  if (journalled && mode == OpenMode::kWrite) {
+    // An existing file is kept by a link and the open makes a new one, so
+    // that emptying it cannot reach the kept bytes.
+    const bool had = StateOf(full).kept == Kept::kNothing || StateOf(full).kept == Kept::kGrown;
+    if (!KeepBeforeReplace(full)) return File();
+    if (had && StateOf(full).kept == Kept::kWhole && !inner_.Remove(full)) return File();
+  }
+  File file = inner_.Open(path, mode, folder);
+  if (!file) return file;
+  if (mode == OpenMode::kDirectory) {
+    folders_[file.handle()] = full.empty() || full.back() == '/' ? full : full + "/";
+  } else {
+    OpenFile& open = open_[file.handle()];
+    open = OpenFile{full, journalled && Writes(mode) ? &StateOf(full) : nullptr, mode == OpenMode::kAppend};
+  }
+  return File(*this, file.Release());
+}
+
+int64_t JournalFileSystem::Read(const File& file, void* data, std::size_t size, int64_t offset) {
+  return inner_.Read(file, data, size, offset);
+}
+
+bool JournalFileSystem::Write(File& file, const void* data, std::size_t size, int64_t offset) {
+  {
+    Lock lock(mutex_);
+    OpenFile* open = Tracked(file);
+    if (open != nullptr && !KeepBeforeChange(file, *open, offset)) return false;
+  }
+  return inner_.Write(file, data, size, offset);
+}
+
+bool JournalFileSystem::Truncate(File& file, int64_t length) {
+  {
+    Lock lock(mutex_);
+    OpenFile* open = Tracked(file);
+    if (open != nullptr) {
+      const int64_t now = inner_.Length(file);
+      if (now < 0 || !KeepBeforeChange(file, *open, length < now ? length : now)) return false;
+    }
+  }
+  return inner_.Truncate(file, length);
+}
+
+int64_t JournalFileSystem::Length(const File& file) { return inner_.Length(file); }
+
+bool JournalFileSystem::Sync(File& file) { return inner_.Sync(file); }
+
+bool JournalFileSystem::Close(File& file) {
+  {
+    Lock lock(mutex_);
+    open_.erase(file.handle());
+    folders_.erase(file.handle());
+  }
+  return inner_.Close(file);
+}
+
+bool JournalFileSystem::Copy(const File& from, int64_t fromOffset, File& to, int64_t toOffset, int64_t length) {
+  {
+    Lock lock(mutex_);
+    OpenFile* open = Tracked(to);
+    if (open != nullptr && !KeepBeforeChange(to, *open, toOffset)) return false;
+  }
+  return inner_.Copy(from, fromOffset, to, toOffset, length);
+}
+
+bool JournalFileSystem::Rename(const std::string& source, const std::string& target) {
+  {
+    Lock lock(mutex_);
+    const bool into = Journalled(target);
+    if (into && !KeepBeforeReplace(target)) return false;
+    // A file renamed away from its place in the tree, or into the tree from
+    // elsewhere (another tree's file moved by a merge), must come back to
+    // where it was. It is copied: a link would share the bytes that later
+    // writes to its new name change.
+    if ((into || Journalled(source)) && !finished_ && !KeepSource(source)) return false;
+  }
+  return inner_.Rename(source, target);
+}
+
+bool JournalFileSystem::Link(const std::string& existing, const std::string& path) {
+  {
+    Lock lock(mutex_);
+    if (Journalled(path) && !KeepBeforeReplace(path)) return false;
+  }
+  return inner_.Link(existing, path);
+}
+
+bool JournalFileSystem::Remove(const std::string& path) {
+  {
+    Lock lock(mutex_);
+    if (Journalled(path) && StateOf(path).kept != Kept::kCreated) {
+      // Nothing there: nothing to keep and nothing to note.
+      if (StateOf(path).kept == Kept::kNothing && !inner_.Exists(path)) return inner_.Remove(path);
+      if (!KeepBeforeReplace(path)) return false;
+    }
+  }
+  return inner_.Remove(path);
+}
+
+bool JournalFileSystem::MakeDir(const std::string& path) { return inner_.MakeDir(path); }
+
+bool JournalFileSystem::Exists(const std::string& path) { return inner_.Exists(path); }
+
+bool JournalFileSystem::List(const std::string& dir, const std::function<bool(std::string_view)>& wanted,
+                             std::vector<DirEntry>* entries) {
+  return inner_.List(dir, wanted, entries);
+}
+
+int64_t JournalFileSystem::FreeSpace(const std::string& path) { return inner_.FreeSpace(path); }
+
+bool JournalFileSystem::SyncFileSystem(const std::string& path) { return inner_.SyncFileSystem(path); }
+
+bool JournalFileSystem::Stamp(const std::string& path, std::time_t modified, unsigned keptModeBits) {
+  return inner_.Stamp(path, modified, keptModeBits);
+}
+
+}  // namespace marbloom

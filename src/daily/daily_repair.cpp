@@ -1,0 +1,110 @@
+// Repair of the daily files the check reports.
+#include <algorithm>
+#include <array>
+#include <numeric>
+#include <string>
+
+#include "base/run_log.h"
+#include "common/market.h"
+#include "common/shared_state.h"
+#include "common/tree_lock.h"
+#include "daily/daily_engine.h"
+#include "daily/daily_io.h"
+
+namespace marbloom {
+namespace {
+
+constexpr WalkTexts kRepairTexts = {"路径不存在或无日线数据!", "正在修复%s日线", "本次修复日线操作被取消!"};
+constexpr const char* kRepairDone = "修复日线完成!";
+
+// What a repair changed in one file.
+struct DailyMend {
+  int64_t cutBytes = 0;
+  std::size_t zeroDates = 0, duplicates = 0;
+  bool sorted = false;
+
+  std::string Describe() const {
+    std::string text;
+    auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+    if (cutBytes > 0) add("截去末尾" + std::to_string(cutBytes) + "字节");
+    if (zeroDates > 0) add("删除" + std::to_string(zeroDates) + "条日期为0的记录");
+    if (sorted) add("按日期重新排序");
+    if (duplicates > 0) add("删除" + std::to_string(duplicates) + "条日期重复的记录(保留后写入的)");
+    return text;
+  }
+};
+
+// The whole records of `buffer` (`length` bytes) mended; `mend` tells how.
+std::vector<uint8_t> MendRecords(const std::vector<uint8_t>& buffer, int64_t length, DailyMend* mend) {
+  const std::size_t n = static_cast<std::size_t>(length) / kDailyRecordSize;
+  mend->cutBytes = length - static_cast<int64_t>(n * kDailyRecordSize);
+  std::vector<std::size_t> order;
+  order.reserve(n);
+  for (std::size_t i = 0; i < n; ++i)
+    if (DateAt(buffer, i) != 0) order.push_back(i);
+  mend->zeroDates = n - order.size();
+  mend->sorted = !std::is_sorted(order.begin(), order.end(),
+                                 [&](std::size_t a, std::size_t b) { return DateAt(buffer, a) < DateAt(buffer, b); });
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return DateAt(buffer, a) < DateAt(buffer, b); });
+  std::vector<uint8_t> out;
+  out.reserve(order.size() * kDailyRecordSize);
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    // Of one date, the record written last (the highest position) stays.
+    if (k + 1 < order.size() && DateAt(buffer, order[k + 1]) == DateAt(buffer, order[k])) {
+      ++mend->duplicates;
+      continue;
+    }
+    const uint8_t* record = buffer.data() + order[k] * kDailyRecordSize;
+    out.insert(out.end(), record, record + kDailyRecordSize);
+  }
+  return out;
+}
+
+}  // namespace
+
+OperationResult DailyEngine::RepairDailyFiles() {
+  BeginOperation();
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  FileSystem& files = layout_.Files();
+  int repaired = 0;
+  const WalkEnd end = WalkDailyFiles(layout_, {true, true, true}, "", kRepairTexts, kRepairDone,
+                                     [&](const SecurityFile& file) {
+    const std::string name = kMarketPrefix[file.market] + file.code;
+    if (!file.regular) {
+      ReportF("%s日线文件不是普通文件, 无法修复!", name.c_str());
+      return NoteFailure();
+    }
+    File in = files.Open(file.path, OpenMode::kReadRegular);
+    const int64_t length = in ? in.Length() : -1;
+    if (length < 0 || !ReadPrefix(in, static_cast<std::size_t>(length), 0, buffer_)) {
+      ReportF("%s日线文件打开失败!", name.c_str());
+      return NoteFailure();
+    }
+    in.Close();
+    if (length > 0 && length % kDailyRecordSize == 0 &&
+        DatesRise(buffer_.data(), static_cast<std::size_t>(length) / kDailyRecordSize, 0))
+      return;  // sound
+    DailyMend mend;
+    const std::vector<uint8_t> mended = MendRecords(buffer_, length, &mend);
+    const bool written = mended.empty() ? files.Remove(file.path)
+                                        : ReplaceDailyFile(files, layout_.DailyTemp(file.market), file.path,
+                                                           mended.data(), mended.size());
+    if (!written) {
+      ReportF("%s日线文件写入失败, 未修复!", name.c_str());
+      return NoteFailure();
+    }
+    ++repaired;
+    if (mended.empty()) ReportF("%s日线文件没有可用的记录, 已删除!", name.c_str());
+    else ReportF("%s日线文件已修复: %s", name.c_str(), mend.Describe().c_str());
+    if (!mended.empty() && !CheckDailyFile(file.market, file.code)) NoteFailure();
+  });
+  if (repaired > 0) FlushTree(layout_);
+  if (end != WalkEnd::kDone) return ConcludeWalk(end, kRepairTexts, kRepairDone);
+  const std::string message = "修复日线完成, 共修复" + std::to_string(repaired) + "个文件!";
+  SetStatusText(message);
+  return Conclude(Outcome::kDone, message);
+}
+
+}  // namespace marbloom

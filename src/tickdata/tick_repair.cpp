@@ -1,0 +1,129 @@
+// Repair of the tick store's damaged pairs from what can still be read.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/file_helpers.h"
+#include "base/run_log.h"
+#include "common/security_class.h"
+#include "common/shared_state.h"
+#include "common/tree_lock.h"
+#include "tickdata/tick_engine.h"
+
+namespace marbloom {
+namespace {
+
+// An entry of a damaged index with the place its block had in the data file.
+struct Salvaged {
+  TickIndexEntry entry;
+  int64_t offset;
+};
+
+bool ReadWhole(const File& file, std::vector<uint8_t>* bytes) {
+  const int64_t length = file ? file.Length() : -1;
+  if (length < 0 || length > static_cast<int64_t>(kMaxWholeFileBytes)) return false;
+  bytes->resize(static_cast<std::size_t>(length));
+  return file.ReadAll(bytes->data(), bytes->size(), 0);
+}
+
+}  // namespace
+
+bool TickEngine::PairNeedsRepair(const SecurityFile& file, bool deep) {
+  if (old_.Load(layout_, SecurityStem(file.market, file.code)) != TickPairState::kSound) return true;
+  if (!deep || reader_.Open(file.market, file.code) != TickPairState::kSound) return deep;
+  TickDayView day;
+  for (const TickIndexEntry& entry : reader_.Entries())
+    if (!reader_.ReadDay(entry.date, &day)) return true;
+  return false;
+}
+
+bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
+  const std::string stem = SecurityStem(file.market, file.code);
+  FileSystem& files = layout_.Files();
+  std::vector<uint8_t> index;
+  if (!ReadWhole(files.Open(layout_.TickIndexFile(stem), OpenMode::kReadRegular), &index)) {
+    ReportF("%s分笔索引文件无法读取, 未修复!", stem.c_str());
+    NoteFailure();
+    return false;
+  }
+  const File data = files.Open(layout_.TickDataFile(stem), OpenMode::kReadRegular);
+  const int64_t dataLength = data ? data.Length() : 0;
+  TickIndexHeader header{};
+  if (index.size() >= sizeof header) std::memcpy(&header, index.data(), sizeof header);
+  const int32_t version = header.version == 0 ? 0 : 2;
+
+  const bool runningExtra = TypeIn(ClassifySecurity(file.market, file.code), TypeSet::kRunningExtra);
+  std::vector<Salvaged> kept;
+  std::vector<int32_t> lost;
+  std::vector<uint8_t> block;
+  GrowBuffer<TickRecord> ticks;
+  TickBlockUnpacker unpacker;
+  int64_t offset = 0;
+  for (std::size_t at = sizeof header; at + sizeof(TickIndexEntry) <= index.size(); at += sizeof(TickIndexEntry)) {
+    TickIndexEntry entry;
+    std::memcpy(&entry, index.data() + at, sizeof entry);
+    bool readable = entry.date > 0 && entry.unpackedLength > 0 && entry.dataLength > 0 &&
+                    offset + entry.dataLength <= dataLength;
+    if (readable && deep) {
+      block.resize(static_cast<std::size_t>(entry.dataLength));
+      const uint8_t* unpacked = nullptr;
+      std::size_t size = 0, count = 0;
+      readable = data.ReadAll(block.data(), block.size(), offset) &&
+                 unpacker.Unpack(block.data(), block.size(), entry.unpackedLength, &unpacked, &size) &&
+                 DecodeTickBlock(unpacked, size, entry.priceDecimals, runningExtra, &ticks, &count);
+    }
+    if (readable) kept.push_back({entry, offset});
+    else lost.push_back(entry.date);
+    if (entry.dataLength > 0) offset += entry.dataLength;
+  }
+  // In date order; of one date the entry written last stays.
+  std::stable_sort(kept.begin(), kept.end(), [](const Salvaged& a, const Salvaged& b) { return a.entry.date < b.entry.date; });
+  kept.erase(std::unique(kept.rbegin(), kept.rend(),
+                         [](const Salvaged& a, const Salvaged& b) { return a.entry.date == b.entry.date; })
+                 .base(),
+             kept.end());
+
+  TickPairWriter writer(layout_, version);
+  if (!writer.Open()) return WriteFailed(stem);
+  for (const Salvaged& s : kept) {
+    block.resize(static_cast<std::size_t>(s.entry.dataLength));
+    if (!data.ReadAll(block.data(), block.size(), s.offset)) {
+      lost.push_back(s.entry.date);
+      continue;
+    }
+    writer.AddBlock(s.entry, block.data(), block.size());
+  }
+  wrote_ = true;
+  if (!writer.ReplaceTickFiles(stem, TickPairWriter::WhenEmpty::kRemoveOldPair)) return WriteFailed(stem);
+  for (int32_t date : lost) ReportF("%s的%d分笔数据已丢失!", stem.c_str(), static_cast<int>(date));
+  ReportF("%s分笔文件已修复: 保留%d天, 丢失%d天", stem.c_str(), writer.count(), static_cast<int>(lost.size()));
+  if (writer.count() == 0 || (CheckTickFile(stem) && (!deep || CheckTickBlocks(file.market, file.code)))) return true;
+  NoteFailure();
+  return false;
+}
+
+OperationResult TickEngine::RepairTickFiles(bool deep) {
+  BeginOperation();
+  TreeWriteLock lock(layout_);
+  if (!lock.held()) return lock.Refuse();
+  wrote_ = false;
+  int repaired = 0;
+  const WalkTexts texts{"路径不存在或无分笔数据!", "正在修复%s分笔数据", "修复分笔操作被取消!"};
+  const std::vector<SecurityFile> indexes =
+      ListSecurityFiles(layout_.Files(), layout_.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension)
+          .files;
+  const WalkEnd end = VisitSecurityFiles(*this, indexes, texts, [&](const SecurityFile& file) {
+    if (!PairNeedsRepair(file, deep)) return;
+    if (RebuildPair(file, deep)) ++repaired;
+  });
+  if (wrote_) FlushTree(layout_);
+  const std::string message = "修复分笔完成, 共修复" + std::to_string(repaired) + "个文件!";
+  const Outcome outcome = end == WalkEnd::kNoFiles     ? Outcome::kNothingToDo
+                          : end == WalkEnd::kCancelled ? Outcome::kCancelled
+                                                       : Outcome::kDone;
+  if (outcome == Outcome::kDone) SetStatusText(message);
+  return Conclude(outcome, outcome == Outcome::kDone ? message : StatusText());
+}
+
+}  // namespace marbloom

@@ -1,0 +1,193 @@
+// The undo journal: each way a run changes a file is taken back byte for
+// byte, an undo can itself be undone, later runs block an undo unless forced,
+// the journal keeps its bounds, and an undo killed anywhere leaves each file
+// as before or after it and is completed by a second one.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <thread>
+
+#include "base/run_log.h"
+#include "common/journal_file_system.h"
+#include "common/undo_engine.h"
+#include "support/fault_file_system.h"
+#include "support/temp_dir.h"
+
+namespace marbloom::test {
+namespace {
+
+using Tree = std::map<std::string, std::vector<uint8_t>>;
+
+class UndoJournal : public ::testing::Test {
+ protected:
+  TempDir temp;
+  DataLayout layout{temp.path() + "work/", temp.path() + "hist/"};
+
+  void SetUp() override {
+    SetRunLogDirectory(temp.path() + "logs/");
+    std::filesystem::create_directories(layout.HistoryDir() + "sz/lday");
+    for (const char* name : {"a", "b", "c", "d", "f", "g", "h"}) Put(name, {1, 2, 3, 4, 5, 6});
+  }
+  void TearDown() override { SetRunLogDirectory(""); }
+  std::string PathOf(const std::string& name) const { return layout.HistoryDir() + "sz/lday/" + name; }
+  void Put(const std::string& name, const std::vector<uint8_t>& bytes) { WriteFileBytes(PathOf(name), bytes); }
+
+  Tree Snapshot() const {
+    Tree files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(layout.HistoryDir()))
+      if (e.is_regular_file() && e.path().string().find("/.marbloom-undo/") == std::string::npos &&
+          e.path().filename() != "marbloom.lock")
+        files[e.path().string()] = ReadFileBytes(e.path().string());
+    return files;
+  }
+
+  // One run touching files in every way the engines do.
+  void ChangeEverything(FileSystem& inner = RealFileSystem()) {
+    JournalFileSystem journal(inner, layout, "test run", "--all");
+    FileSystem& fs = journal;
+    const uint8_t more[3] = {9, 9, 9};
+    File a = fs.Open(PathOf("a"), OpenMode::kUpdate);  // appended
+    ASSERT_TRUE(a.Write(more, 3, 6));
+    File b = fs.Open(PathOf("b"), OpenMode::kUpdate);  // changed inside
+    ASSERT_TRUE(b.Write(more, 2, 1));
+    File c = OpenNewTemporary(fs, PathOf("c.tmp"));  // replaced by a rename
+    ASSERT_TRUE(c.Write(more, 3, 0) && c.Close());
+    ASSERT_TRUE(fs.Rename(PathOf("c.tmp"), PathOf("c")));
+    ASSERT_TRUE(fs.Remove(PathOf("d")));
+    File e = fs.Open(PathOf("e"), OpenMode::kCreateExclusive);  // new
+    ASSERT_TRUE(e.Write(more, 3, 0));
+    File f = fs.Open(PathOf("f"), OpenMode::kWrite);  // emptied and written
+    ASSERT_TRUE(f.Write(more, 1, 0));
+    File g = fs.Open(PathOf("g"), OpenMode::kUpdate);  // cut
+    ASSERT_TRUE(g.Truncate(2));
+    File h = fs.Open(PathOf("h"), OpenMode::kUpdate);  // appended, then changed inside
+    ASSERT_TRUE(h.Write(more, 3, 6) && h.Write(more, 3, 4));
+    ASSERT_TRUE(fs.Rename(PathOf("h"), PathOf("h2")));  // and moved
+  }
+
+  OperationResult Undo(int id, bool force = false, FileSystem& inner = RealFileSystem()) {
+    JournalFileSystem journal(inner, layout, UndoOperationName(id), "");
+    UndoEngine engine(layout.WithFiles(journal));
+    return engine.UndoRun(id, force);
+  }
+  int NewestRun() const {
+    const std::vector<JournalRun> runs = ReadJournal(layout);
+    return runs.empty() ? 0 : runs.front().id;
+  }
+};
+
+TEST_F(UndoJournal, EveryKindOfChangeComesBackAndTheUndoItselfCanBeUndone) {
+  const Tree before = Snapshot();
+  ChangeEverything();
+  const Tree after = Snapshot();
+  ASSERT_NE(after, before);
+  ASSERT_EQ(NewestRun(), 1);
+  const std::optional<JournalRun> run = ReadJournalRun(layout, 1);
+  ASSERT_TRUE(run);
+  EXPECT_EQ(run->operation, "test run");
+  EXPECT_EQ(run->entries.size(), 10u);  // c.tmp and h2 made, the other eight kept
+
+  EXPECT_TRUE(Undo(1).done());
+  EXPECT_EQ(Snapshot(), before);
+  ASSERT_EQ(NewestRun(), 2);
+  EXPECT_TRUE(Undo(2).done());
+  EXPECT_EQ(Snapshot(), after);
+}
+
+// Workers of one run appending in place and making new files at once.
+using UndoJournalThreaded = UndoJournal;
+TEST_F(UndoJournalThreaded, WorkersOfOneRunAreAllTakenBack) {
+  const Tree before = Snapshot();
+  {
+    JournalFileSystem journal(RealFileSystem(), layout, "workers", "");
+    std::vector<std::thread> workers;
+    for (const char* name : {"a", "b", "c", "d"})
+      workers.emplace_back([&, name] {
+        for (int i = 0; i < 50; ++i) {
+          File old = journal.Open(PathOf(name), OpenMode::kUpdate);
+          EXPECT_TRUE(old.Write("z", 1, old.Length()));
+          File made = journal.Open(PathOf(std::string(name) + std::to_string(i)), OpenMode::kCreateExclusive);
+          EXPECT_TRUE(made.Write("n", 1, 0));
+        }
+      });
+    for (std::thread& worker : workers) worker.join();
+  }
+  EXPECT_TRUE(Undo(1).done());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(UndoJournal, ALaterRunOnTheSameFilesBlocksTheUndoUnlessForced) {
+  const Tree before = Snapshot();
+  ChangeEverything();
+  {
+    JournalFileSystem journal(RealFileSystem(), layout, "later", "");
+    File b = journal.Open(PathOf("b"), OpenMode::kUpdate);
+    ASSERT_TRUE(b.Write("x", 1, 0));
+  }
+  const Tree later = Snapshot();
+  const OperationResult refused = Undo(1);
+  EXPECT_EQ(refused.outcome, Outcome::kInvalid);
+  EXPECT_NE(refused.message.find('2'), std::string::npos) << refused.message;
+  EXPECT_EQ(Snapshot(), later);
+  EXPECT_TRUE(Undo(1, true).done());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(UndoJournal, TheOldestRunsGoBeyondTheBounds) {
+  ASSERT_TRUE(WriteJournalLimits(layout, JournalLimits{2, int64_t{1} << 40}));
+  for (int i = 0; i < 3; ++i) {
+    JournalFileSystem journal(RealFileSystem(), layout, "run", "");
+    ASSERT_TRUE(journal.Remove(PathOf(std::string(1, static_cast<char>('a' + i)))));
+  }
+  std::vector<int> ids;
+  for (const JournalRun& r : ReadJournal(layout)) ids.push_back(r.id);
+  EXPECT_EQ(ids, (std::vector<int>{3, 2}));
+
+  ASSERT_TRUE(WriteJournalLimits(layout, JournalLimits{20, 1}));
+  PruneJournal(layout);  // the newest stays whatever it holds
+  EXPECT_EQ(NewestRun(), 3);
+  EXPECT_EQ(ReadJournal(layout).size(), 1u);
+}
+
+TEST_F(UndoJournal, AnUndoKilledAnywhereLeavesEachFileBeforeOrAfterAndASecondOneEndsIt) {
+  const Tree before = Snapshot();
+  ChangeEverything();
+  const Tree after = Snapshot();
+  const auto same = [](const Tree& tree, const std::string& path, const std::optional<std::vector<uint8_t>>& bytes) {
+    auto it = tree.find(path);
+    return it == tree.end() ? !bytes : bytes && it->second == *bytes;
+  };
+  for (std::size_t crashAt = 1;; ++crashAt) {
+    ASSERT_LT(crashAt, 200u);
+    RemoveTree(layout.HistoryDir());
+    SetUp();
+    ChangeEverything();
+    const pid_t child = fork();
+    if (child == 0) {
+      FaultFileSystem fault;
+      fault.CrashAt(crashAt);
+      _exit(Undo(1, false, fault).done() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status)) break;  // past the undo's last change
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    Tree now = Snapshot();
+    std::erase_if(now, [](const auto& file) { return file.first.ends_with(".part"); });
+    for (const std::string& path : {PathOf("a"), PathOf("b"), PathOf("c"), PathOf("d"), PathOf("e"), PathOf("f"),
+                                    PathOf("g"), PathOf("h"), PathOf("h2")}) {
+      std::optional<std::vector<uint8_t>> bytes;
+      if (now.contains(path)) bytes = now[path];
+      EXPECT_TRUE(same(before, path, bytes) || same(after, path, bytes)) << path << " at change " << crashAt;
+    }
+    ASSERT_TRUE(Undo(1).done()) << crashAt;
+    EXPECT_EQ(Snapshot(), before) << crashAt;
+  }
+}
+
+}  // namespace
+}  // namespace marbloom::test
