@@ -105,8 +105,10 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
 
 bool TickEngine::OldPairUsable(const TickPair& pair, std::string_view stem) {
   // A pair that holds data but is not sound is left as it is: rewriting it
-  // would lose its days.
-  if (pair.Rewritable() || pair.DataAbsent()) return true;
+  // would lose its days. Blocks past the index are an append that was not
+  // committed, once every block the index lists is known to decode (a data
+  // file renamed in without its index would not).
+  if (pair.Rewritable() || pair.DataAbsent() || (pair.UncommittedTail() && ListedBlocksDecode(pair))) return true;
   RunLog("%s分笔文件已损坏, 未更新!", std::string(stem).c_str());
   NoteFailure();
   return false;
@@ -120,30 +122,39 @@ bool TickEngine::WriteFailed(std::string_view stem) {
 
 bool TickEngine::Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty) {
   wrote_ = true;
-  return writer.ReplaceTickFiles(stem, whenEmpty) || WriteFailed(stem);
+  return writer.ReplaceTickFiles(whenEmpty) || WriteFailed(stem);
 }
 
-// Old days before `first`, then each archive day in date order replacing an
-// old day of the same date, old days in between kept, the rest appended.
+// Days later than every stored one are appended to the pair; otherwise the
+// pair is rewritten: old days before `first`, then each archive day in date
+// order replacing an old day of the same date, old days in between kept, the
+// rest appended. A pair that holds nothing is written new.
 void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives,
                                int first) {
   const std::string stem = SecurityStem(security.market, security.code);
   old_.Load(layout_, stem);
   if (!OldPairUsable(old_, stem)) return;
-  const std::size_t oldCount = old_.Rewritable() ? old_.entries().size() : 0;
-  TickPairWriter writer(layout_, 2);
-  if (!writer.Open()) {
+  const std::size_t oldCount = old_.DataAbsent() ? 0 : old_.entries().size();
+  std::size_t firstArchive = 0;
+  while (firstArchive < archives.size() && security.position[firstArchive] <= 0) ++firstArchive;
+  const bool appending = oldCount > 0 && firstArchive < archives.size() &&
+                         archives[firstArchive].date > old_.entries().back().date;
+  TickPairWriter writer(layout_, 2, stem);
+  const bool opened = appending                ? writer.OpenAppend(old_)
+                      : old_.NothingWritten() ? writer.OpenNew()
+                                               : writer.Open();
+  if (!opened) {
     WriteFailed(stem);
     return;
   }
-  std::size_t k = 0;
+  std::size_t k = appending ? oldCount : 0;
   auto copyOldBefore = [&](int date) {
     const std::size_t start = k;
     while (k < oldCount && old_.entries()[k].date < date) ++k;
     writer.CopyOldDays(old_, start, k);
   };
   copyOldBefore(first);
-  for (std::size_t j = 0; j < archives.size(); ++j) {
+  for (std::size_t j = firstArchive; j < archives.size(); ++j) {
     if (security.position[j] <= 0) continue;
     const TickArchive& archive = archives[j];
     const TickArchiveItem& item = archive.directory[static_cast<std::size_t>(security.position[j] - 1)];

@@ -41,8 +41,9 @@ OperationResult TickEngine::DeleteTickRange(int first, int last) {
 
 bool TickEngine::DeleteTickDays(std::string_view stem, int first, int last) {
   old_.Load(layout_, stem);
-  if (!old_.Rewritable()) return OldPairUsable(old_, stem);  // nothing to delete, or damaged
-  TickPairWriter writer(layout_, 0);
+  if (!OldPairUsable(old_, stem)) return false;  // damaged, left as it is
+  if (old_.DataAbsent()) return true;            // nothing to delete
+  TickPairWriter writer(layout_, 0, stem);
   if (!writer.Open()) return WriteFailed(stem);
   const std::vector<TickIndexEntry>& entries = old_.entries();
   std::size_t k = 0;

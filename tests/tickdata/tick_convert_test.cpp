@@ -129,7 +129,9 @@ TEST_F(ConvertTickRangeTest, ConvertingTwiceIsByteIdentical) {
 
 // An old pair whose data file holds bytes but that is not sound keeps every
 // byte: the security is reported and skipped, and the run fails. A missing or
-// empty data file has nothing to lose and the pair gets the new days.
+// empty data file, or one beside no index, has nothing to lose and the pair
+// gets the new days; bytes past the blocks the index lists are an append
+// never committed, cut before the new day is appended.
 enum class PairForm { kFiles, kNoDataFile, kNoIndexFile, kIndexIsAFolder, kDataIsALink };
 
 struct OldPairCase {
@@ -137,6 +139,7 @@ struct OldPairCase {
   std::function<void(Bytes& index, Bytes& data)> damage;
   PairForm form;
   bool kept;
+  std::vector<int> daysAfter = {20240108};
 };
 
 class ConvertOldPairTest : public ConvertTickRangeTest, public ::testing::WithParamInterface<OldPairCase> {};
@@ -169,7 +172,8 @@ TEST_P(ConvertOldPairTest, DamagedPairsAreLeftUntouchedAndReported) {
     EXPECT_EQ(PathExists(vid), c.form != PairForm::kNoIndexFile);
   } else {
     EXPECT_EQ(result.outcome, Outcome::kDone);
-    EXPECT_EQ(Dates(PairDays("sz000232")), std::vector<int>{kMon});
+    EXPECT_EQ(Dates(PairDays("sz000232")), c.daysAfter);
+    EXPECT_EQ(engine.CheckTickFiles().failedItems, 0);
   }
 }
 
@@ -179,12 +183,15 @@ INSTANTIATE_TEST_SUITE_P(
         OldPairCase{"extraIndexByte", [](Bytes& i, Bytes&) { i.push_back(0); }, PairForm::kFiles, true},
         OldPairCase{"countMismatch", [](Bytes& i, Bytes&) { i[12] = 3; }, PairForm::kFiles, true},
         OldPairCase{"dataOneByteShort", [](Bytes&, Bytes& d) { d.pop_back(); }, PairForm::kFiles, true},
-        OldPairCase{"dataOneByteLonger", [](Bytes&, Bytes& d) { d.push_back(7); }, PairForm::kFiles, true},
+        OldPairCase{"dataOneByteLonger", [](Bytes&, Bytes& d) { d.push_back(7); }, PairForm::kFiles, false,
+                    {20240102, 20240103, kMon}},
+        OldPairCase{"dataLongerUnlisted", [](Bytes&, Bytes& d) { d.insert(d.begin(), 7); }, PairForm::kFiles, true},
         OldPairCase{"entryLengthPastTheData", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22 + 8, 1 << 30); },
                     PairForm::kFiles, true},
         OldPairCase{"datesOutOfOrder", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22, 20240102); }, PairForm::kFiles, true},
         OldPairCase{"indexUnreadable", [](Bytes&, Bytes&) {}, PairForm::kIndexIsAFolder, true},
-        OldPairCase{"indexMissing", [](Bytes&, Bytes&) {}, PairForm::kNoIndexFile, true},
+        OldPairCase{"indexMissing", [](Bytes&, Bytes&) {}, PairForm::kNoIndexFile, false},
+        OldPairCase{"indexEmpty", [](Bytes& i, Bytes&) { i.clear(); }, PairForm::kFiles, false},
         OldPairCase{"dataIsALink", [](Bytes&, Bytes&) {}, PairForm::kDataIsALink, true},
         OldPairCase{"dataMissing", [](Bytes&, Bytes&) {}, PairForm::kNoDataFile, false},
         OldPairCase{"dataEmpty", [](Bytes&, Bytes& d) { d.clear(); }, PairForm::kFiles, false}),
