@@ -117,25 +117,31 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
   int count = fresh_.days;
   int held = 0;
   bool damaged = false;
+  bool replaces = true;
   if (first > 0 || last > 0) {
     const int capacity = kWorkBufferBars / info.barsPerDay;
     int retention = kind == MinuteKind::kOneMinute ? options_.oneMinuteDays : options_.fiveMinuteDays;
     retention = std::clamp(retention, 1, capacity);
-    damaged = ReadNewestDays(layout_.Files(), path, info, retention, built_.bars.get(), &held) == TailRead::kDamaged;
+    const TailRead read = ReadNewestDays(layout_.Files(), path, info, retention, built_.bars.get(), &held);
+    damaged = read == TailRead::kDamaged;
+    replaces = read != TailRead::kNoFile;
     if (held > 0) {
       count = MergeMinuteDays(built_.bars.get(), held, retention, fresh_.bars.get(), fresh_.days, info.barsPerDay);
       result = built_.bars.get();
     }
   } else {
     // The old file is replaced unread, but never when it is a link or no regular file.
-    damaged = !layout_.Files().Open(path, OpenMode::kReadRegular) && errno != ENOENT;
+    const File old = layout_.Files().Open(path, OpenMode::kReadRegular);
+    damaged = !old && errno != ENOENT;
+    replaces = old && old.Length() != 0;
   }
   if (damaged) {
     FileFailed("%s%s%s文件已损坏, 未更新!", kind, security.market, security.code);
     return false;
   }
   wrote_ = true;
-  if (ReplaceMinuteFile(layout_.Files(), MinuteTempPath(layout_, kind, security.market), path, result, count, info))
+  if (ReplaceMinuteFile(layout_.Files(), MinuteTempPath(layout_, kind, security.market), path, result, count, info,
+                        replaces))
     return true;
   FileFailed("%s%s%s文件写入失败, 保留原文件!", kind, security.market, security.code);
   return false;
