@@ -90,68 +90,80 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
   const std::vector<TickArchive> archives = LoadArchives(first, last);
   if (archives.empty()) return Conclude(Failures() > 0 ? Outcome::kFailed : Outcome::kNothingToDo, kIndexing);
   const std::vector<ListedSecurity> list = ListSecurities(archives);
+  std::vector<std::unique_ptr<Worker>> workers;
+  for (int w = 0; w < Workers(); ++w) workers.push_back(std::make_unique<Worker>(w));
+  std::vector<ItemReport> reports(list.size());
   bool cancelled = false;
-  for (std::size_t i = 0; i < list.size() && !cancelled; ++i) {
-    SetStatusTextF("转档%s%s分笔数据...", kMarketPrefix[list[i].market], list[i].code);
-    MergeSecurity(list[i], archives, first);
-    SetProgressFraction(static_cast<double>(i) / static_cast<double>(list.size()));
-    cancelled = Cancelled();
-  }
+  RunOrdered(
+      list.size(), Workers(),
+      [&](std::size_t i) { SetStatusTextF("转档%s%s分笔数据...", kMarketPrefix[list[i].market], list[i].code); },
+      [&](std::size_t i, int w) { MergeSecurity(list[i], archives, first, *workers[w], reports[i]); },
+      [&](std::size_t i) {
+        Deliver(reports[i]);
+        SetProgressFraction(static_cast<double>(i) / static_cast<double>(list.size()));
+        cancelled = Cancelled();
+        return !cancelled;
+      });
   if (wrote_) FlushTree(layout_);
   const char* message = cancelled ? "分笔数据转档被取消!" : "分笔数据转档完成!";
   ReportF("%s", message);
   return Conclude(cancelled ? Outcome::kCancelled : Outcome::kDone, message);
 }
 
-bool TickEngine::OldPairUsable(const TickPair& pair, std::string_view stem) {
+void TickEngine::Deliver(ItemReport& report) {
+  wrote_ = wrote_ || report.wrote;
+  report.Deliver(*this);
+}
+
+bool TickEngine::OldPairUsable(const TickPair& pair, std::string_view stem, ItemReport& report) {
   // A pair that holds data but is not sound is left as it is: rewriting it
   // would lose its days. Blocks past the index are an append that was not
   // committed, once every block the index lists is known to decode (a data
   // file renamed in without its index would not).
   if (pair.Rewritable() || pair.DataAbsent() || (pair.UncommittedTail() && ListedBlocksDecode(pair))) return true;
-  RunLog("%s分笔文件已损坏, 未更新!", std::string(stem).c_str());
-  NoteFailure();
+  report.Fail("%s分笔文件已损坏, 未更新!", std::string(stem).c_str());
   return false;
 }
 
-bool TickEngine::WriteFailed(std::string_view stem) {
-  RunLog("%s分笔文件写入失败, 保留原文件!", std::string(stem).c_str());
-  NoteFailure();
+bool TickEngine::WriteFailed(std::string_view stem, ItemReport& report) {
+  report.Fail("%s分笔文件写入失败, 保留原文件!", std::string(stem).c_str());
   return false;
 }
 
-bool TickEngine::Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty) {
-  wrote_ = true;
-  return writer.ReplaceTickFiles(whenEmpty) || WriteFailed(stem);
+bool TickEngine::Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty,
+                         ItemReport& report) {
+  report.wrote = true;
+  return writer.ReplaceTickFiles(whenEmpty) || WriteFailed(stem, report);
 }
 
 // Days later than every stored one are appended to the pair; otherwise the
 // pair is rewritten: old days before `first`, then each archive day in date
 // order replacing an old day of the same date, old days in between kept, the
 // rest appended. A pair that holds nothing is written new.
-void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives,
-                               int first) {
+void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first,
+                               Worker& worker, ItemReport& report) const {
   const std::string stem = SecurityStem(security.market, security.code);
-  old_.Load(layout_, stem);
-  if (!OldPairUsable(old_, stem)) return;
-  const std::size_t oldCount = old_.DataAbsent() ? 0 : old_.entries().size();
+  TickPair& old = worker.old;
+  old.Load(layout_, stem);
+  if (!OldPairUsable(old, stem, report)) return;
+  const std::size_t oldCount = old.DataAbsent() ? 0 : old.entries().size();
   std::size_t firstArchive = 0;
   while (firstArchive < archives.size() && security.position[firstArchive] <= 0) ++firstArchive;
   const bool appending = oldCount > 0 && firstArchive < archives.size() &&
-                         archives[firstArchive].date > old_.entries().back().date;
-  TickPairWriter writer(layout_, 2, stem);
-  const bool opened = appending                ? writer.OpenAppend(old_)
-                      : old_.NothingWritten() ? writer.OpenNew()
+                         archives[firstArchive].date > old.entries().back().date;
+  TickPairWriter writer(layout_, 2, stem, worker.index);
+  const bool opened = appending                ? writer.OpenAppend(old)
+                      : old.NothingWritten() ? writer.OpenNew()
                                                : writer.Open();
   if (!opened) {
-    WriteFailed(stem);
+    WriteFailed(stem, report);
     return;
   }
   std::size_t k = appending ? oldCount : 0;
   auto copyOldBefore = [&](int date) {
     const std::size_t start = k;
-    while (k < oldCount && old_.entries()[k].date < date) ++k;
-    writer.CopyOldDays(old_, start, k);
+    while (k < oldCount && old.entries()[k].date < date) ++k;
+    writer.CopyOldDays(old, start, k);
   };
   copyOldBefore(first);
   for (std::size_t j = firstArchive; j < archives.size(); ++j) {
@@ -161,17 +173,16 @@ void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector
     copyOldBefore(archive.date);
     // An old day of the same date gives way only once the new block is in
     // hand: a block that cannot be read leaves the old day where it was.
-    const bool replacesOldDay = k < oldCount && old_.entries()[k].date == archive.date;
-    if (!ReadArchiveBlock(archive, item, &block_)) {
-      RunLog("%s在%s中的分笔数据读取失败!", stem.c_str(), layout_.TickArchiveFile(archive.date).c_str());
-      NoteFailure();
+    const bool replacesOldDay = k < oldCount && old.entries()[k].date == archive.date;
+    if (!ReadArchiveBlock(archive, item, &worker.block)) {
+      report.Fail("%s在%s中的分笔数据读取失败!", stem.c_str(), layout_.TickArchiveFile(archive.date).c_str());
       continue;
     }
-    writer.AddBlock(IndexEntryOf(archive, item), block_.data(), static_cast<std::size_t>(item.dataLength));
+    writer.AddBlock(IndexEntryOf(archive, item), worker.block.data(), static_cast<std::size_t>(item.dataLength));
     if (replacesOldDay) ++k;
   }
-  writer.CopyOldDays(old_, k, oldCount);
-  Replace(writer, stem, TickPairWriter::WhenEmpty::kKeepOldPair);
+  writer.CopyOldDays(old, k, oldCount);
+  Replace(writer, stem, TickPairWriter::WhenEmpty::kKeepOldPair, report);
 }
 
 }  // namespace marbloom

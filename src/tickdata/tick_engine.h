@@ -5,6 +5,7 @@
 // returns each operation's result.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -22,7 +23,7 @@ class TickEngine : public OperationEngine {
   explicit TickEngine(DataLayout layout);
 
   // Merges the archives of the trading days first..last into every listed
-  // security's pair. Archives that are there but do not load, damaged pairs,
+  // security's pair, the securities shared among Workers() threads. Archives that are there but do not load, damaged pairs,
   // blocks that do not read and pairs that cannot be written are logged and
   // fail the run; the status text stays "分笔数据转档完成!".
   OperationResult ConvertTickRange(int first, int last);
@@ -52,17 +53,28 @@ class TickEngine : public OperationEngine {
   };
 
  private:
+  // What a worker of the conversion keeps from security to security.
+  struct Worker {
+    explicit Worker(int i) : index(i) {}
+    int index;                  // picks the worker's temporaries
+    TickPair old;               // the pair being written
+    GrowBuffer<uint8_t> block;  // reused for every archive block
+  };
+
   std::vector<TickArchive> LoadArchives(int first, int last);
   std::vector<ListedSecurity> ListSecurities(const std::vector<TickArchive>& archives);
-  void MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first);
-  bool OldPairUsable(const TickPair& pair, std::string_view stem);
-  bool WriteFailed(std::string_view stem);  // logs and counts; always false
-  bool Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty);
+  void MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first,
+                     Worker& worker, ItemReport& report) const;
+  static bool OldPairUsable(const TickPair& pair, std::string_view stem, ItemReport& report);
+  static bool WriteFailed(std::string_view stem, ItemReport& report);  // logs and counts; always false
+  static bool Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty,
+                      ItemReport& report);
+  bool DeleteDays(std::string_view stem, int first, int last, ItemReport& report);
+  void Deliver(ItemReport& report);
 
   DataLayout layout_;
-  TickPair old_;               // the pair being rewritten
+  TickPair old_;               // the pair the range delete or the check looks at
   TickSecurityReader reader_;  // the pair whose blocks the deep check decodes
-  GrowBuffer<uint8_t> block_;  // reused for every archive block
   bool wrote_ = false;         // the running operation changed the tree
 };
 

@@ -78,7 +78,9 @@ TEST_F(ConvertTickRangeTest, AnUnreadableArchiveBlockLeavesTheOldDayOfThatDate) 
   WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 20)}});
   WriteArchive(layout, kTue, {{0, "000001", MakeDay(kTue, 30)}});
   // The Tuesday archive loses its blocks after it was loaded, just before the
-  // security is merged (a file cut short underneath the running conversion).
+  // security is merged (a file cut short underneath the running conversion:
+  // one worker, so that the status comes before the merge).
+  engine.SetWorkers(1);
   const std::string tuesday = layout.TickArchiveFile(kTue);
   SetStatusObserver([&](const std::string& line) {
     if (line == "转档sz000001分笔数据...") std::filesystem::resize_file(tuesday, 16 + 30);
@@ -259,6 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ConvertTickRangeTest, CancelFinishesTheCurrentSecurityOnly) {
   WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1)}, {0, "000002", MakeDay(kMon, 2)}});
+  engine.SetWorkers(1);  // more would have started the second security already
   engine.Cancel();
   EXPECT_EQ(engine.ConvertTickRange(kMon, kMon).outcome, Outcome::kCancelled);
   EXPECT_TRUE(PathExists(layout.TickIndexFile("sz000001")));
