@@ -8,6 +8,7 @@
 #include "base/run_log.h"
 #include "common/code_pattern.h"
 #include "common/market.h"
+#include "common/security_class.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
 #include "tickdata/minute_day_builder.h"
@@ -89,10 +90,52 @@ bool MinuteEngine::BuildOneDay(const TickSecurity& security, int date, const Min
     return true;
   }
   TickDayView day;
-  if (!worker.reader.ReadDay(date, &day) || day.count == 0) return false;
+  const HeldBlock* held = nullptr;
+  if (worker.held)
+    for (const HeldBlock& block : *worker.held)
+      if (block.entry.date == date) held = &block;
+  if (held ? !DecodeHeldDay(security, *held, worker, &day) : !worker.reader.ReadDay(date, &day)) return false;
+  if (day.count == 0) return false;
   day.date = date;
   BuildMinuteDay(day, scales, bars);
   return true;
+}
+
+// A held block as TickSecurityReader::ReadDay would give it from the store.
+bool MinuteEngine::DecodeHeldDay(const TickSecurity& security, const HeldBlock& block, Worker& worker,
+                                 TickDayView* day) {
+  const TickIndexEntry& entry = block.entry;
+  const uint8_t* unpacked = nullptr;
+  std::size_t unpackedSize = 0, count = 0;
+  const bool runningExtra = TypeIn(ClassifySecurity(security.market, security.code), TypeSet::kRunningExtra);
+  if (!worker.unpacker.Unpack(block.bytes, static_cast<std::size_t>(entry.dataLength), entry.unpackedLength,
+                              &unpacked, &unpackedSize) ||
+      !DecodeTickBlock(unpacked, unpackedSize, entry.priceDecimals, runningExtra, &worker.ticks, &count))
+    return false;
+  *day = TickDayView{entry.date, entry.refPrice, worker.ticks.data(), count};
+  return true;
+}
+
+void MinuteEngine::PrepareWorkers(int workers) {
+  while (workers_.size() < static_cast<std::size_t>(workers))
+    workers_.push_back(std::make_unique<Worker>(layout_, static_cast<int>(workers_.size())));
+}
+
+ItemReport MinuteEngine::BuildAhead(int market, const char* code, int first, int last,
+                                    const std::vector<HeldBlock>& held, int worker) {
+  TickSecurity security;
+  security.market = static_cast<int16_t>(market);
+  std::memcpy(security.code, code, sizeof security.code);
+  Worker& w = *workers_[static_cast<std::size_t>(worker)];
+  ItemReport report;
+  w.held = &held;
+  BuildSecurity(security, first, last, w, report);
+  w.held = nullptr;
+  return report;
+}
+
+void MinuteEngine::KeepBuiltAhead(int market, const char* code, ItemReport report) {
+  builtAhead_[SecurityStem(market, code)] = std::move(report);
 }
 
 void MinuteEngine::BuildSecurity(const TickSecurity& security, int first, int last, Worker& worker,
@@ -161,21 +204,31 @@ OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
   wrote_ = false;
   SetStatusText("创建转档索引表!");
   if (!ListTickSecurities()) {
+    builtAhead_.clear();
     ReportF("%s", "分笔文件索引表加载失败!");
     return Conclude(Outcome::kNothingToDo, "分笔文件索引表加载失败!");
   }
   const std::size_t n = securities_.size();
   const int workers = source_ ? 1 : Workers();
-  while (workers_.size() < static_cast<std::size_t>(workers))
-    workers_.push_back(std::make_unique<Worker>(layout_, static_cast<int>(workers_.size())));
+  PrepareWorkers(workers);
   std::vector<ItemReport> reports(n);
+  std::vector<char> ahead(n, 0);
+  for (std::size_t i = 0; i < n && !builtAhead_.empty(); ++i) {
+    auto it = builtAhead_.find(SecurityStem(securities_[i].market, securities_[i].code));
+    if (it == builtAhead_.end()) continue;
+    reports[i] = std::move(it->second);
+    ahead[i] = 1;
+  }
+  builtAhead_.clear();
   bool cancelled = false;
   RunOrdered(
       n, workers,
       [&](std::size_t i) {
         SetStatusTextF("正在转档%s%s分钟线", kMarketName[securities_[i].market], securities_[i].code);
       },
-      [&](std::size_t i, int w) { BuildSecurity(securities_[i], first, last, *workers_[w], reports[i]); },
+      [&](std::size_t i, int w) {
+        if (!ahead[i]) BuildSecurity(securities_[i], first, last, *workers_[w], reports[i]);
+      },
       [&](std::size_t i) {
         wrote_ = wrote_ || reports[i].wrote;
         reports[i].Deliver(*this);

@@ -4,7 +4,9 @@
 // status text, the progress fraction and the run log.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <string>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -59,6 +61,24 @@ class MinuteEngine : public OperationEngine {
   // tick store lists no security.
   OperationResult BuildMinuteLines(int first, int last);
 
+  // A stored block a tick conversion holds, with its index entry.
+  struct HeldBlock {
+    TickIndexEntry entry;
+    const uint8_t* bytes;
+  };
+  // For a tick conversion that minute lines follow: makes room for `workers`
+  // workers, each used by one thread at a time.
+  void PrepareWorkers(int workers);
+  // Builds one security's minute files now, on worker `worker`, for the next
+  // BuildMinuteLines(first, last): the days of `held` from those blocks (the
+  // ones just committed to the security's pair), the other days from the
+  // tick store. The returned report goes to KeepBuiltAhead.
+  ItemReport BuildAhead(int market, const char* code, int first, int last, const std::vector<HeldBlock>& held,
+                        int worker);
+  // Called on the engine's thread: the next BuildMinuteLines takes the
+  // security as built, delivering `report` in its turn, when it lists it.
+  void KeepBuiltAhead(int market, const char* code, ItemReport report);
+
   // Lists the tick store's index files; false when nothing is listed.
   bool ListTickSecurities();
   const std::vector<TickSecurity>& TickSecurities() const { return securities_; }
@@ -92,6 +112,9 @@ class MinuteEngine : public OperationEngine {
     WorkBuffer built;           // days built from ticks, then a file's held days while merging
     WorkBuffer fresh;           // the new 1-minute days, then the derived 5-minute days
     WorkBuffer copy;            // the 1-minute days while 5-minute bars are derived
+    const std::vector<HeldBlock>* held = nullptr;  // blocks in hand, read before the store
+    TickBlockUnpacker unpacker;                    // for the held blocks
+    GrowBuffer<TickRecord> ticks;
   };
   struct LoadedBars;
 
@@ -104,6 +127,7 @@ class MinuteEngine : public OperationEngine {
                         ItemReport& report) const;
   bool BuildOneDay(const TickSecurity& security, int date, const MinuteScales& scales, Worker& worker,
                    MinuteBar* bars) const;
+  static bool DecodeHeldDay(const TickSecurity& security, const HeldBlock& block, Worker& worker, TickDayView* day);
   // Merges the worker's fresh days (of the kind's bar length) into the file
   // and replaces it; false when the file was left alone.
   bool WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last, Worker& worker,
@@ -118,6 +142,7 @@ class MinuteEngine : public OperationEngine {
   TickDaySource source_;
   std::vector<TickSecurity> securities_;
   std::vector<std::unique_ptr<Worker>> workers_;  // made by the first build, kept for the next
+  std::map<std::string, ItemReport> builtAhead_;  // by stem, for the next build
   bool wrote_ = false;  // the running operation changed the tree
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -93,12 +94,21 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
   std::vector<std::unique_ptr<Worker>> workers;
   for (int w = 0; w < Workers(); ++w) workers.push_back(std::make_unique<Worker>(w));
   std::vector<ItemReport> reports(list.size());
+  std::vector<std::optional<ItemReport>> minuteReports(minutes_ ? list.size() : 0);
+  if (minutes_) minutes_->PrepareWorkers(Workers());
+  auto merge = [&](std::size_t i, int w) {
+    Worker& worker = *workers[w];
+    if (MergeSecurity(list[i], archives, first, worker, reports[i]) && minutes_)
+      minuteReports[i] = minutes_->BuildAhead(list[i].market, list[i].code, first, last, worker.held, w);
+  };
   bool cancelled = false;
   RunOrdered(
       list.size(), Workers(),
       [&](std::size_t i) { SetStatusTextF("转档%s%s分笔数据...", kMarketPrefix[list[i].market], list[i].code); },
-      [&](std::size_t i, int w) { MergeSecurity(list[i], archives, first, *workers[w], reports[i]); },
+      merge,
       [&](std::size_t i) {
+        if (minutes_ && minuteReports[i])
+          minutes_->KeepBuiltAhead(list[i].market, list[i].code, std::move(*minuteReports[i]));
         Deliver(reports[i]);
         SetProgressFraction(static_cast<double>(i) / static_cast<double>(list.size()));
         cancelled = Cancelled();
@@ -140,12 +150,13 @@ bool TickEngine::Replace(TickPairWriter& writer, std::string_view stem, TickPair
 // pair is rewritten: old days before `first`, then each archive day in date
 // order replacing an old day of the same date, old days in between kept, the
 // rest appended. A pair that holds nothing is written new.
-void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first,
+bool TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first,
                                Worker& worker, ItemReport& report) const {
   const std::string stem = SecurityStem(security.market, security.code);
   TickPair& old = worker.old;
+  worker.held.clear();
   old.Load(layout_, stem);
-  if (!OldPairUsable(old, stem, report)) return;
+  if (!OldPairUsable(old, stem, report)) return false;
   const std::size_t oldCount = old.DataAbsent() ? 0 : old.entries().size();
   std::size_t firstArchive = 0;
   while (firstArchive < archives.size() && security.position[firstArchive] <= 0) ++firstArchive;
@@ -155,10 +166,7 @@ void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector
   const bool opened = appending                ? writer.OpenAppend(old)
                       : old.NothingWritten() ? writer.OpenNew()
                                                : writer.Open();
-  if (!opened) {
-    WriteFailed(stem, report);
-    return;
-  }
+  if (!opened) return WriteFailed(stem, report);
   std::size_t k = appending ? oldCount : 0;
   auto copyOldBefore = [&](int date) {
     const std::size_t start = k;
@@ -174,15 +182,17 @@ void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector
     // An old day of the same date gives way only once the new block is in
     // hand: a block that cannot be read leaves the old day where it was.
     const bool replacesOldDay = k < oldCount && old.entries()[k].date == archive.date;
-    if (!ReadArchiveBlock(archive, item, &worker.block)) {
+    GrowBuffer<uint8_t>& block = worker.blocks[j];
+    if (!ReadArchiveBlock(archive, item, &block)) {
       report.Fail("%s在%s中的分笔数据读取失败!", stem.c_str(), layout_.TickArchiveFile(archive.date).c_str());
       continue;
     }
-    writer.AddBlock(IndexEntryOf(archive, item), worker.block.data(), static_cast<std::size_t>(item.dataLength));
+    writer.AddBlock(IndexEntryOf(archive, item), block.data(), static_cast<std::size_t>(item.dataLength));
+    worker.held.push_back({IndexEntryOf(archive, item), block.data()});
     if (replacesOldDay) ++k;
   }
   writer.CopyOldDays(old, k, oldCount);
-  Replace(writer, stem, TickPairWriter::WhenEmpty::kKeepOldPair, report);
+  return Replace(writer, stem, TickPairWriter::WhenEmpty::kKeepOldPair, report);
 }
 
 }  // namespace marbloom

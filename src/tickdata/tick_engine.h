@@ -11,6 +11,7 @@
 
 #include "common/data_layout.h"
 #include "common/operation_engine.h"
+#include "tickdata/minute_engine.h"
 #include "tickdata/tick_codec.h"
 #include "tickdata/tick_reader.h"
 
@@ -27,6 +28,11 @@ class TickEngine : public OperationEngine {
   // blocks that do not read and pairs that cannot be written are logged and
   // fail the run; the status text stays "分笔数据转档完成!".
   OperationResult ConvertTickRange(int first, int last);
+  // Minute lines follow the next conversions: each security whose pair was
+  // written has its minute files built by `minutes` right away, from the
+  // blocks in hand, for minutes->BuildMinuteLines(first, last) to take. Null
+  // stops it. `minutes` must outlive the conversions.
+  void FollowWithMinutes(MinuteEngine* minutes) { minutes_ = minutes; }
 
   // Deletes the days first..last from every pair.
   OperationResult DeleteTickRange(int first, int last);
@@ -57,13 +63,15 @@ class TickEngine : public OperationEngine {
   struct Worker {
     explicit Worker(int i) : index(i) {}
     int index;                  // picks the worker's temporaries
-    TickPair old;               // the pair being written
-    GrowBuffer<uint8_t> block;  // reused for every archive block
+    TickPair old;  // the pair being written
+    std::array<GrowBuffer<uint8_t>, kMaxLoadedTickArchives> blocks;  // one per archive, reused
+    std::vector<MinuteEngine::HeldBlock> held;                       // the blocks written
   };
 
   std::vector<TickArchive> LoadArchives(int first, int last);
   std::vector<ListedSecurity> ListSecurities(const std::vector<TickArchive>& archives);
-  void MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first,
+  // True when the pair was written with the days in worker.held.
+  bool MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first,
                      Worker& worker, ItemReport& report) const;
   static bool OldPairUsable(const TickPair& pair, std::string_view stem, ItemReport& report);
   static bool WriteFailed(std::string_view stem, ItemReport& report);  // logs and counts; always false
@@ -76,6 +84,7 @@ class TickEngine : public OperationEngine {
   TickPair old_;               // the pair the range delete or the check looks at
   TickSecurityReader reader_;  // the pair whose blocks the deep check decodes
   bool wrote_ = false;         // the running operation changed the tree
+  MinuteEngine* minutes_ = nullptr;
 };
 
 }  // namespace marbloom

@@ -1,10 +1,13 @@
-// The tick conversion and the minute build on several workers write the same
-// bytes, log the same lines and show the same status lines as on one.
+// The tick conversion and the minute build on several workers, and the
+// minute build done during the conversion from the blocks in hand, write the
+// same bytes, log the same lines and show the same status lines as one
+// worker doing one step after the other.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/run_log.h"
@@ -27,7 +30,7 @@ struct RunOutput {
 // Securities new to the store, appended to, rewritten (a day between stored
 // ones), damaged, and one holding an append never committed; two archive
 // days; then the minute build, twice, so that the second replaces files.
-RunOutput ConvertAndBuild(int workers) {
+RunOutput ConvertAndBuild(int workers, bool onePass) {
   TestTree tree;
   const DataLayout layout = tree.layout();
   std::vector<ArchiveItem> mon, tue;
@@ -47,9 +50,10 @@ RunOutput ConvertAndBuild(int workers) {
   StatusRecorder status;
   TickEngine ticks(layout);
   ticks.SetWorkers(workers);
-  EXPECT_EQ(ticks.ConvertTickRange(kMon, kTue).failedItems, 1);
   MinuteEngine minutes(layout, MinuteOptions{});
   minutes.SetWorkers(workers);
+  if (onePass) ticks.FollowWithMinutes(&minutes);
+  EXPECT_EQ(ticks.ConvertTickRange(kMon, kTue).failedItems, 1);
   for (int run = 0; run < 2; ++run) EXPECT_TRUE(minutes.BuildMinuteLines(kMon, kTue).done());
   RunOutput out{{}, ReadRunLog(), status.lines};
   for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.historyDir()))
@@ -60,13 +64,13 @@ RunOutput ConvertAndBuild(int workers) {
 
 TEST(EngineWorkersThreaded, EveryWorkerCountGivesTheOneWorkerTreeLogAndStatus) {
   SetRunLogClock([] { return std::time_t{1704700000}; });
-  const RunOutput one = ConvertAndBuild(1);
+  const RunOutput one = ConvertAndBuild(1, false);
   EXPECT_GT(one.files.size(), 150u);
-  for (int workers : {2, 4}) {
-    const RunOutput many = ConvertAndBuild(workers);
-    EXPECT_TRUE(many.files == one.files) << workers << " workers";
-    EXPECT_EQ(many.log, one.log) << workers << " workers";
-    EXPECT_EQ(many.status, one.status) << workers << " workers";
+  for (auto [workers, onePass] : {std::pair{2, false}, {4, false}, {1, true}, {2, true}, {4, true}}) {
+    const RunOutput many = ConvertAndBuild(workers, onePass);
+    EXPECT_TRUE(many.files == one.files) << workers << " workers, one pass " << onePass;
+    EXPECT_EQ(many.log, one.log) << workers << " workers, one pass " << onePass;
+    EXPECT_EQ(many.status, one.status) << workers << " workers, one pass " << onePass;
   }
   SetRunLogClock(nullptr);
 }
