@@ -119,7 +119,7 @@ class TickPairWriter {
   // An append to `pair` (usable, with days): its days stay where they are and
   // an uncommitted tail is cut off first. False leaves the pair alone.
   bool OpenAppend(const TickPair& pair);
-  // A new pair at its final names; whatever lies there is unreadable (DataAbsent).
+  // A new pair at its final names, for a pair with NothingWritten.
   bool OpenNew();
   // One day and its stored block.
   void AddBlock(const TickIndexEntry& entry, const uint8_t* block, std::size_t size);
