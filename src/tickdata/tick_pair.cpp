@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "base/file_helpers.h"
@@ -117,7 +118,7 @@ bool TickPairWriter::OpenAppend(const TickPair& pair) {
   way_ = Way::kAppend;
   dataFile_ = layout_.Files().Open(layout_.TickDataFile(stem_), OpenMode::kUpdate);
   if (!dataFile_.valid()) return false;
-  dataLength_ = pair.committedLength();
+  dataLength_ = committedLength_ = pair.committedLength();
   // The tail of an append that was not committed goes before anything is added.
   if (dataFile_.Length() != dataLength_ && !dataFile_.Truncate(dataLength_)) {
     dataFile_.Close();
@@ -157,14 +158,21 @@ void TickPairWriter::CopyOldDays(const TickPair& pair, std::size_t from, std::si
   dataLength_ += length;
 }
 
+// The header and the entries in one write: a new pair's index is either
+// there whole or empty.
 bool TickPairWriter::WriteIndex(File& file) {
   const TickIndexHeader header{version_, entries_.front().date, entries_.back().date, count()};
-  return file.Write(&header, sizeof header, 0) &&
-         file.Write(entries_.data(), entries_.size() * sizeof(TickIndexEntry), sizeof header);
+  std::vector<uint8_t> bytes(sizeof header + entries_.size() * sizeof(TickIndexEntry));
+  std::memcpy(bytes.data(), &header, sizeof header);
+  std::memcpy(bytes.data() + sizeof header, entries_.data(), entries_.size() * sizeof(TickIndexEntry));
+  return file.Write(bytes.data(), bytes.size(), 0);
 }
 
 // The data file grew in place; the new index replacing the old one commits it.
+// A failed append takes its blocks off again where it can; what stays is a
+// tail the next write cuts.
 bool TickPairWriter::CommitAppend() {
+  if (failed_) dataFile_.Truncate(committedLength_);
   const bool dataClosed = dataFile_.Close();
   if (failed_ || !dataClosed) return false;
   if (entries_.size() == keptEntries_) return true;
@@ -173,6 +181,7 @@ bool TickPairWriter::CommitAppend() {
   const bool written = indexFile_.valid() && WriteIndex(indexFile_);
   if (indexFile_.Close() && written && files.Rename(indexTemp_, layout_.TickIndexFile(stem_))) return true;
   files.Remove(indexTemp_);
+  files.Open(layout_.TickDataFile(stem_), OpenMode::kUpdate).Truncate(committedLength_);
   return false;
 }
 

@@ -153,7 +153,8 @@ class TickPairWriter {
   Way way_ = Way::kRewrite;
   File indexFile_, dataFile_;
   std::vector<TickIndexEntry> entries_;
-  std::size_t keptEntries_ = 0;  // an append: the pair's own days, already committed
+  std::size_t keptEntries_ = 0;     // an append: the pair's own days, already committed
+  int64_t committedLength_ = 0;     // an append: the bytes of those days
   int64_t dataLength_ = 0;
   bool failed_ = false;
 };

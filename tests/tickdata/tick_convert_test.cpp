@@ -7,6 +7,7 @@
 #include "base/text_encoding.h"
 #include "common/dir_walk.h"
 #include "common/shared_state.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 #include "tickdata/tick_engine.h"
 #include "tick_test_support.h"
@@ -198,6 +199,23 @@ INSTANTIATE_TEST_SUITE_P(
         OldPairCase{"dataMissing", [](Bytes&, Bytes&) {}, PairForm::kNoDataFile, false},
         OldPairCase{"dataEmpty", [](Bytes&, Bytes& d) { d.clear(); }, PairForm::kFiles, false}),
     [](const ::testing::TestParamInfo<OldPairCase>& info) { return std::string(info.param.name); });
+
+// An append whose blocks or index do not get written leaves the pair's bytes
+// as they were, for a full disk as for a failed commit.
+TEST_F(ConvertTickRangeTest, FailedAppendLeavesThePairAsItWas) {
+  WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1, 400)}});
+  for (bool diskFull : {true, false}) {
+    WritePair(layout, "sz000001", {MakeDay(20240102, 5), MakeDay(20240105, 6)});
+    const Bytes index = ReadFileBytes(layout.TickIndexFile("sz000001"));
+    const Bytes data = ReadFileBytes(layout.TickDataFile("sz000001"));
+    FaultFileSystem faults;
+    diskFull ? faults.NoSpaceAfter(100) : faults.FailRenames(".vid");
+    EXPECT_EQ(TickEngine(layout.WithFiles(faults)).ConvertTickRange(kMon, kMon).failedItems, 1);
+    EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), index) << diskFull;
+    EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), data) << diskFull;
+  }
+  EXPECT_TRUE(LogHas("sz000001分笔文件写入失败, 保留原文件!"));
+}
 
 TEST_F(ConvertTickRangeTest, BadArchivesAndHostileCodesAreSkipped) {
   WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1)}, {0, "000002", MakeDay(kTue, 2)}});  // wrong date inside
