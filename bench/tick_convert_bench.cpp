@@ -9,9 +9,15 @@
 //   floor:   per security copy_file_range of its old data file into a new
 //            file, then pread + append of its new blocks, then syncfs;
 //   read:    ReadTickDay of every security for one day (a reader per call);
-//   floor:   zlib uncompress of the same stored blocks alone.
+//   floor:   zlib uncompress of the same stored blocks alone;
+//   history: ConvertTickRange of the week's first day into a store holding
+//            240 earlier days per security (the day appended) against the
+//            same day into an empty store; target ratio_vs_empty <= 1.2.
+//            Each round starts from the same store (restored untimed).
+// The output names the file system the store lies on.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -75,9 +81,9 @@ void SyncTree(const std::string& root) {
   ::close(fd);
 }
 
-std::vector<int> HistoryDates() {
+std::vector<int> HistoryDates(int days = kHistoryDays) {
   std::vector<int> dates;
-  for (int d = AddDays(kFirstDay, -1, 0); static_cast<int>(dates.size()) < kHistoryDays; d = AddDays(d, -1, 0))
+  for (int d = AddDays(kFirstDay, -1, 0); static_cast<int>(dates.size()) < days; d = AddDays(d, -1, 0))
     if (DayOfWeek(d) != 0 && DayOfWeek(d) != 6) dates.insert(dates.begin(), d);
   return dates;
 }
@@ -88,10 +94,10 @@ std::vector<uint8_t> ReadBlock(const TickArchive& archive, const TickArchiveItem
   return block;
 }
 
-// 120 days of old blocks per security, cycled from its blocks of the week.
-void WriteOldPair(const Store& store, const Security& s, const std::string& dir) {
+// 120 (or `days`) days of old blocks per security, cycled from its blocks of the week.
+void WriteOldPair(const Store& store, const Security& s, const std::string& dir, int days = kHistoryDays) {
   std::vector<uint8_t> index(sizeof(TickIndexHeader)), data;
-  const std::vector<int> dates = HistoryDates();
+  const std::vector<int> dates = HistoryDates(days);
   for (std::size_t k = 0; k < dates.size(); ++k) {
     const std::size_t pick = k % s.newBlocks.size();
     const TickArchiveItem& item = *s.newBlocks[pick];
@@ -266,11 +272,87 @@ void BM_ConvertTickRangeJournalled(benchmark::State& state) {
   if (st.floorSeconds > 0) state.counters["ratio_vs_floor"] = seconds / st.floorSeconds;
 }
 
+// Two trees beside the store, each with the first day's archive: one whose
+// store holds 240 days per security, one with an empty store.
+struct HistoryTrees {
+  DataLayout full, empty;
+  std::string base;  // the 240-day pairs as written
+  double emptySeconds = 0;
+};
+
+HistoryTrees& TheHistoryTrees() {
+  static HistoryTrees trees = [] {
+    Store& st = TheStore();
+    HistoryTrees t;
+    t.full = DataLayout(st.root + "full/", st.root + "full/vipdoc/");
+    t.empty = DataLayout(st.root + "empty/", st.root + "empty/vipdoc/");
+    t.base = st.root + "base240/";
+    std::filesystem::create_directories(t.base);
+    for (const DataLayout* l : {&t.full, &t.empty}) {
+      for (const std::string& dir : {l->TickStoreDir(), l->TickArchiveDir(), l->LogDir()})
+        std::filesystem::create_directories(dir);
+      std::filesystem::create_hard_link(st.layout.TickArchiveFile(kFirstDay), l->TickArchiveFile(kFirstDay));
+    }
+    for (const Security& s : st.securities) {
+      WriteOldPair(st, s, t.base, 240);
+      std::filesystem::copy_file(t.base + s.stem + ".vid", t.full.TickIndexFile(s.stem));
+      std::filesystem::copy_file(t.base + s.stem + ".vtc", t.full.TickDataFile(s.stem));
+    }
+    SyncTree(st.root);
+    struct statfs fs{};
+    ::statfs(st.root.c_str(), &fs);
+    std::printf("tick bench: store on %s (statfs type 0x%lx)\n", st.root.c_str(),
+                static_cast<unsigned long>(fs.f_type));
+    return t;
+  }();
+  return trees;
+}
+
+void BM_DayIntoEmptyStore(benchmark::State& state) {
+  HistoryTrees& t = TheHistoryTrees();
+  TickEngine engine(t.empty);
+  double seconds = 0;
+  for (auto _ : state) {
+    std::filesystem::remove_all(t.empty.TickStoreDir());
+    std::filesystem::create_directories(t.empty.TickStoreDir());
+    SyncTree(t.empty.HistoryDir());
+    const auto start = Clock::now();
+    if (!engine.ConvertTickRange(kFirstDay, kFirstDay).done()) Fail("conversion failed");
+    seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  t.emptySeconds = seconds / static_cast<double>(state.iterations());
+}
+
+void BM_DayInto240DayStore(benchmark::State& state) {
+  HistoryTrees& t = TheHistoryTrees();
+  Store& st = TheStore();
+  TickEngine engine(t.full);
+  double seconds = 0;
+  for (auto _ : state) {
+    for (const Security& s : st.securities) {
+      std::filesystem::copy_file(t.base + s.stem + ".vid", t.full.TickIndexFile(s.stem),
+                                 std::filesystem::copy_options::overwrite_existing);
+      std::filesystem::resize_file(t.full.TickDataFile(s.stem), std::filesystem::file_size(t.base + s.stem + ".vtc"));
+    }
+    SyncTree(t.full.HistoryDir());
+    const auto start = Clock::now();
+    if (!engine.ConvertTickRange(kFirstDay, kFirstDay).done()) Fail("conversion failed");
+    const double round = std::chrono::duration<double>(Clock::now() - start).count();
+    seconds += round;
+    state.SetIterationTime(round);
+  }
+  if (t.emptySeconds > 0) state.counters["ratio_vs_empty"] = seconds / static_cast<double>(state.iterations()) / t.emptySeconds;
+  state.counters["workers"] = engine.Workers();
+}
+
 BENCHMARK(BM_CopyFloor)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_ConvertTickRange)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_ConvertTickRangeJournalled)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_InflateFloor)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 BENCHMARK(BM_ReadTickDay)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(BM_DayIntoEmptyStore)->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
+BENCHMARK(BM_DayInto240DayStore)->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // The tick block path on arbitrary bytes: a four-byte unpacked length, a
 // price-decimals byte, then the stored block (zlib stream or raw), through
-// the one unpacker and decoder the readers use, with their buffers reused.
+// the one unpacker (whole-block inflation) and decoder the readers use, with
+// their buffers reused.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

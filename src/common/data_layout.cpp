@@ -1,6 +1,7 @@
 #include "common/data_layout.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
 
 #include "common/market.h"
@@ -36,6 +37,11 @@ std::string Label(std::string_view folder) {
   for (char& c : label)
     if (c == '/') c = '\\';
   return label;
+}
+
+// A fixed temporary's name for a worker: "<base>.tmp", "<base><n>.tmp" for n > 0.
+std::string WorkerTemp(std::string_view base, int worker) {
+  return std::string(base).append(worker > 0 ? std::to_string(worker) : "").append(".tmp");
 }
 
 }  // namespace
@@ -91,13 +97,17 @@ std::string DataLayout::OneMinuteDir(int market) const { return MarketDir(market
 std::string DataLayout::OneMinuteFile(int market, std::string_view code) const {
   return SecurityFile(OneMinuteDir(market), market, code, kOneMinuteExtension);
 }
-std::string DataLayout::OneMinuteTemp(int market) const { return OneMinuteDir(market) + "min1.tmp"; }
+std::string DataLayout::OneMinuteTemp(int market, int worker) const {
+  return OneMinuteDir(market) + WorkerTemp("min1", worker);
+}
 
 std::string DataLayout::FiveMinuteDir(int market) const { return MarketDir(market, kFiveMinute); }
 std::string DataLayout::FiveMinuteFile(int market, std::string_view code) const {
   return SecurityFile(FiveMinuteDir(market), market, code, kFiveMinuteExtension);
 }
-std::string DataLayout::FiveMinuteTemp(int market) const { return FiveMinuteDir(market) + "min5.tmp"; }
+std::string DataLayout::FiveMinuteTemp(int market, int worker) const {
+  return FiveMinuteDir(market) + WorkerTemp("min5", worker);
+}
 
 std::string DataLayout::DailySourceDir() const { return Joined(historyDir_, kDailySources); }
 
@@ -120,8 +130,8 @@ std::string DataLayout::TickIndexFile(std::string_view stem) const {
 std::string DataLayout::TickDataFile(std::string_view stem) const {
   return TickStoreDir().append(stem).append(kTickDataExtension);
 }
-std::string DataLayout::TickIndexTemp() const { return TickStoreDir() + "vid.tmp"; }
-std::string DataLayout::TickDataTemp() const { return TickStoreDir() + "vtc.tmp"; }
+std::string DataLayout::TickIndexTemp(int worker) const { return TickStoreDir() + WorkerTemp("vid", worker); }
+std::string DataLayout::TickDataTemp(int worker) const { return TickStoreDir() + WorkerTemp("vtc", worker); }
 
 std::string DataLayout::TickArchiveDir() const { return Joined(historyDir_, kTickArchives); }
 std::string DataLayout::TickArchiveFile(int date) const {

@@ -55,13 +55,14 @@ class DataLayout {
   std::string DailyTemp(int market) const;                         // <mm>/lday/day.tmp
   static constexpr std::string_view kDailyExtension = ".day";
 
-  // Minute lines; each kind has one temporary per market folder.
+  // Minute lines; each kind has one temporary per market folder and worker
+  // (worker 0 has the plain name, worker n > 0 the name with n before ".tmp").
   std::string OneMinuteDir(int market) const;                          // <mm>/minline/
   std::string OneMinuteFile(int market, std::string_view code) const;  // <mm>/minline/<mm><code>.01
-  std::string OneMinuteTemp(int market) const;                         // <mm>/minline/min1.tmp
+  std::string OneMinuteTemp(int market, int worker = 0) const;         // <mm>/minline/min1.tmp
   std::string FiveMinuteDir(int market) const;                         // <mm>/fzline/
   std::string FiveMinuteFile(int market, std::string_view code) const; // <mm>/fzline/<mm><code>.5
-  std::string FiveMinuteTemp(int market) const;                        // <mm>/fzline/min5.tmp
+  std::string FiveMinuteTemp(int market, int worker = 0) const;        // <mm>/fzline/min5.tmp
   static constexpr std::string_view kOneMinuteExtension = ".01";
   static constexpr std::string_view kFiveMinuteExtension = ".5";
 
@@ -70,12 +71,13 @@ class DataLayout {
   std::string CodeListFile(int market, int date) const;
   std::string QuoteFile(int market, int date) const;
 
-  // Tick store: newtick/<stem>.vid and .vtc, rewritten through vid.tmp and vtc.tmp.
+  // Tick store: newtick/<stem>.vid and .vtc, rewritten through vid.tmp and
+  // vtc.tmp (named per worker like the minute temporaries).
   std::string TickStoreDir() const;
   std::string TickIndexFile(std::string_view stem) const;
   std::string TickDataFile(std::string_view stem) const;
-  std::string TickIndexTemp() const;
-  std::string TickDataTemp() const;
+  std::string TickIndexTemp(int worker = 0) const;
+  std::string TickDataTemp(int worker = 0) const;
   static constexpr std::string_view kTickIndexExtension = ".vid";
   static constexpr std::string_view kTickDataExtension = ".vtc";
 

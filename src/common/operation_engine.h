@@ -8,6 +8,7 @@
 
 #include "common/data_layout.h"
 #include "common/operation_result.h"
+#include "common/ordered_work.h"
 
 namespace marbloom {
 
@@ -27,6 +28,10 @@ class OperationEngine {
   void NoteFailure() { ++failures_; }
   int Failures() const { return failures_; }
 
+  // The threads the per-security work of an operation runs on (at least one).
+  void SetWorkers(int workers) { workers_ = workers < 1 ? 1 : workers; }
+  int Workers() const { return workers_; }
+
  protected:
   // Called at the start of every operation.
   void BeginOperation() { failures_ = 0; }
@@ -44,6 +49,7 @@ class OperationEngine {
  private:
   std::atomic<int> cancelFlag_{0};
   int failures_ = 0;
+  int workers_ = DefaultWorkerCount();
 };
 
 }  // namespace marbloom

@@ -166,11 +166,16 @@ OperationResult DownloadRun::Convert(int kind, int first, int last) {
     result = RunEngine(std::make_unique<DailyEngine>(setup_.layout),
                        [&](DailyEngine& e) { return e.ConvertDailyRange(first, last); });
   } else {
-    result = RunEngine(std::make_unique<TickEngine>(setup_.layout),
-                       [&](TickEngine& e) { return e.ConvertTickRange(first, last); });
-    if (setup_.buildMinutes) {
-      const OperationResult minutes = RunEngine(std::make_unique<MinuteEngine>(setup_.layout, setup_.minuteOptions),
-                                                [&](MinuteEngine& e) { return e.BuildMinuteLines(first, last); });
+    // The minute files of each converted security are built while its blocks
+    // are in hand; the minute step then reports them in its own order.
+    auto minuteEngine =
+        setup_.buildMinutes ? std::make_unique<MinuteEngine>(setup_.layout, setup_.minuteOptions) : nullptr;
+    auto tickEngine = std::make_unique<TickEngine>(setup_.layout);
+    tickEngine->FollowWithMinutes(minuteEngine.get());
+    result = RunEngine(std::move(tickEngine), [&](TickEngine& e) { return e.ConvertTickRange(first, last); });
+    if (minuteEngine) {
+      const OperationResult minutes =
+          RunEngine(std::move(minuteEngine), [&](MinuteEngine& e) { return e.BuildMinuteLines(first, last); });
       result = CombineSteps(result, minutes);
     }
   }

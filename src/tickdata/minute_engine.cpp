@@ -8,6 +8,7 @@
 #include "base/run_log.h"
 #include "common/code_pattern.h"
 #include "common/market.h"
+#include "common/security_class.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
 #include "tickdata/minute_day_builder.h"
@@ -34,10 +35,7 @@ std::pair<std::size_t, std::size_t> ChooseEntries(const std::vector<TickIndexEnt
 }  // namespace
 
 MinuteEngine::MinuteEngine(DataLayout layout, MinuteOptions options, TickDaySource source)
-    : layout_(std::move(layout)), options_(options), source_(std::move(source)), reader_(layout_) {
-  for (WorkBuffer* buffer : {&built_, &fresh_, &copy_})
-    buffer->bars = std::make_unique_for_overwrite<MinuteBar[]>(kWorkBufferBars);
-}
+    : layout_(std::move(layout)), options_(options), source_(std::move(source)) {}
 
 bool MinuteEngine::ListTickSecurities() {
   securities_.clear();
@@ -53,15 +51,16 @@ bool MinuteEngine::ListTickSecurities() {
   return !securities_.empty();
 }
 
-int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int last) {
-  built_.days = 0;
-  const TickPairState state = reader_.Open(security.market, security.code);
+int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int last, Worker& worker,
+                                    ItemReport& report) const {
+  WorkBuffer& built = worker.built;
+  built.days = 0;
+  const TickPairState state = worker.reader.Open(security.market, security.code);
   if (!TickPairIsWhole(state)) {
-    RunLog(TickPairMessage(state), SecurityStem(security.market, security.code).c_str());
-    NoteFailure();
+    report.Fail(TickPairMessage(state), SecurityStem(security.market, security.code).c_str());
     return 0;
   }
-  const std::vector<TickIndexEntry>& entries = reader_.Entries();
+  const std::vector<TickIndexEntry>& entries = worker.reader.Entries();
   const MinuteScales scales = MinuteScalesOf(security.market, security.code, options_.tckv4);
   auto [begin, end] = ChooseEntries(entries, first, last);
   if (end - begin > static_cast<std::size_t>(kMaxBuiltDays)) begin = end - kMaxBuiltDays;
@@ -70,20 +69,19 @@ int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int
     const int date = entries[k].date;
     // A file's blocks must rise strictly; an index that repeats or goes back is not followed.
     if (date <= lastBuilt) continue;
-    if (!BuildOneDay(security, date, scales, built_.bars.get() + built_.days * kOneMinuteBarsPerDay)) {
-      RunLog(kUnreadableTickDay, SecurityStem(security.market, security.code).c_str(), date);
-      NoteFailure();
+    if (!BuildOneDay(security, date, scales, worker, built.bars.get() + built.days * kOneMinuteBarsPerDay)) {
+      report.Fail(kUnreadableTickDay, SecurityStem(security.market, security.code).c_str(), date);
       continue;
     }
-    ++built_.days;
+    ++built.days;
     lastBuilt = date;
   }
-  return built_.days;
+  return built.days;
 }
 
 // One day from the tick source into `bars`; false when the day has no ticks.
-bool MinuteEngine::BuildOneDay(const TickSecurity& security, int date, const MinuteScales& scales,
-                               MinuteBar* bars) {
+bool MinuteEngine::BuildOneDay(const TickSecurity& security, int date, const MinuteScales& scales, Worker& worker,
+                               MinuteBar* bars) const {
   if (source_) {
     std::optional<TickDay> day = source_(security.market, security.code, date);
     if (!day || day->ticks.empty()) return false;
@@ -92,52 +90,105 @@ bool MinuteEngine::BuildOneDay(const TickSecurity& security, int date, const Min
     return true;
   }
   TickDayView day;
-  if (!reader_.ReadDay(date, &day) || day.count == 0) return false;
+  const HeldBlock* held = nullptr;
+  if (worker.held)
+    for (const HeldBlock& block : *worker.held)
+      if (block.entry.date == date) held = &block;
+  if (held ? !DecodeHeldDay(security, *held, worker, &day) : !worker.reader.ReadDay(date, &day)) return false;
+  if (day.count == 0) return false;
   day.date = date;
   BuildMinuteDay(day, scales, bars);
   return true;
 }
 
-bool MinuteEngine::WriteOneMinuteFile(const TickSecurity& security, int first, int last) {
-  return WriteMinuteFile(MinuteKind::kOneMinute, security, first, last);
+// A held block as TickSecurityReader::ReadDay would give it from the store.
+bool MinuteEngine::DecodeHeldDay(const TickSecurity& security, const HeldBlock& block, Worker& worker,
+                                 TickDayView* day) {
+  const TickIndexEntry& entry = block.entry;
+  const uint8_t* unpacked = nullptr;
+  std::size_t unpackedSize = 0, count = 0;
+  const bool runningExtra = TypeIn(ClassifySecurity(security.market, security.code), TypeSet::kRunningExtra);
+  if (!worker.unpacker.Unpack(block.bytes, static_cast<std::size_t>(entry.dataLength), entry.unpackedLength,
+                              &unpacked, &unpackedSize) ||
+      !DecodeTickBlock(unpacked, unpackedSize, entry.priceDecimals, runningExtra, &worker.ticks, &count))
+    return false;
+  *day = TickDayView{entry.date, entry.refPrice, worker.ticks.data(), count};
+  return true;
 }
 
-bool MinuteEngine::WriteFiveMinuteFile(const TickSecurity& security, int first, int last) {
-  std::memcpy(copy_.bars.get(), fresh_.bars.get(), static_cast<std::size_t>(fresh_.days) * kOneMinuteBlockBytes);
-  copy_.days = fresh_.days;
-  DeriveFiveMinuteDays(copy_.bars.get(), copy_.days, fresh_.bars.get());
-  return WriteMinuteFile(MinuteKind::kFiveMinute, security, first, last);
+void MinuteEngine::PrepareWorkers(int workers) {
+  while (workers_.size() < static_cast<std::size_t>(workers))
+    workers_.push_back(std::make_unique<Worker>(layout_, static_cast<int>(workers_.size())));
 }
 
-// Merges the fresh days (of the kind's bar length) into the file and replaces it.
-bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last) {
+ItemReport MinuteEngine::BuildAhead(int market, const char* code, int first, int last,
+                                    const std::vector<HeldBlock>& held, int worker) {
+  TickSecurity security;
+  security.market = static_cast<int16_t>(market);
+  std::memcpy(security.code, code, sizeof security.code);
+  Worker& w = *workers_[static_cast<std::size_t>(worker)];
+  ItemReport report;
+  w.held = &held;
+  BuildSecurity(security, first, last, w, report);
+  w.held = nullptr;
+  return report;
+}
+
+void MinuteEngine::KeepBuiltAhead(int market, const char* code, ItemReport report) {
+  builtAhead_[SecurityStem(market, code)] = std::move(report);
+}
+
+void MinuteEngine::BuildSecurity(const TickSecurity& security, int first, int last, Worker& worker,
+                                 ItemReport& report) const {
+  if (BuildSecurityDays(security, first, last, worker, report) <= 0) return;
+  const std::size_t days = static_cast<std::size_t>(worker.built.days);
+  std::memcpy(worker.fresh.bars.get(), worker.built.bars.get(), days * kOneMinuteBlockBytes);
+  worker.fresh.days = worker.built.days;
+  WriteMinuteFile(MinuteKind::kOneMinute, security, first, last, worker, report);
+  std::memcpy(worker.copy.bars.get(), worker.fresh.bars.get(), days * kOneMinuteBlockBytes);
+  worker.copy.days = worker.fresh.days;
+  DeriveFiveMinuteDays(worker.copy.bars.get(), worker.copy.days, worker.fresh.bars.get());
+  WriteMinuteFile(MinuteKind::kFiveMinute, security, first, last, worker, report);
+}
+
+bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last,
+                                   Worker& worker, ItemReport& report) const {
   const MinuteFileKind& info = KindInfo(kind);
   const std::string path = MinuteFilePath(layout_, kind, security.market, security.code);
-  const MinuteBar* result = fresh_.bars.get();
-  int count = fresh_.days;
+  WorkBuffer& built = worker.built;
+  const WorkBuffer& fresh = worker.fresh;
+  const MinuteBar* result = fresh.bars.get();
+  int count = fresh.days;
   int held = 0;
   bool damaged = false;
+  bool replaces = true;
   if (first > 0 || last > 0) {
     const int capacity = kWorkBufferBars / info.barsPerDay;
     int retention = kind == MinuteKind::kOneMinute ? options_.oneMinuteDays : options_.fiveMinuteDays;
     retention = std::clamp(retention, 1, capacity);
-    damaged = ReadNewestDays(layout_.Files(), path, info, retention, built_.bars.get(), &held) == TailRead::kDamaged;
+    const TailRead read = ReadNewestDays(layout_.Files(), path, info, retention, built.bars.get(), &held);
+    damaged = read == TailRead::kDamaged;
+    replaces = read != TailRead::kNoFile;
     if (held > 0) {
-      count = MergeMinuteDays(built_.bars.get(), held, retention, fresh_.bars.get(), fresh_.days, info.barsPerDay);
-      result = built_.bars.get();
+      count = MergeMinuteDays(built.bars.get(), held, retention, fresh.bars.get(), fresh.days, info.barsPerDay);
+      result = built.bars.get();
     }
   } else {
     // The old file is replaced unread, but never when it is a link or no regular file.
-    damaged = !layout_.Files().Open(path, OpenMode::kReadRegular) && errno != ENOENT;
+    const File old = layout_.Files().Open(path, OpenMode::kReadRegular);
+    damaged = !old && errno != ENOENT;
+    replaces = old && old.Length() != 0;
   }
+  const char* extension = info.extension;
   if (damaged) {
-    FileFailed("%s%s%s文件已损坏, 未更新!", kind, security.market, security.code);
+    report.Fail("%s%s%s文件已损坏, 未更新!", kMarketPrefix[security.market], security.code, extension);
     return false;
   }
-  wrote_ = true;
-  if (ReplaceMinuteFile(layout_.Files(), MinuteTempPath(layout_, kind, security.market), path, result, count, info))
-    return true;
-  FileFailed("%s%s%s文件写入失败, 保留原文件!", kind, security.market, security.code);
+  report.wrote = true;
+  const std::string temp = kind == MinuteKind::kOneMinute ? layout_.OneMinuteTemp(security.market, worker.index)
+                                                          : layout_.FiveMinuteTemp(security.market, worker.index);
+  if (ReplaceMinuteFile(layout_.Files(), temp, path, result, count, info, replaces)) return true;
+  report.Fail("%s%s%s文件写入失败, 保留原文件!", kMarketPrefix[security.market], security.code, extension);
   return false;
 }
 
@@ -153,23 +204,38 @@ OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
   wrote_ = false;
   SetStatusText("创建转档索引表!");
   if (!ListTickSecurities()) {
+    builtAhead_.clear();
     ReportF("%s", "分笔文件索引表加载失败!");
     return Conclude(Outcome::kNothingToDo, "分笔文件索引表加载失败!");
   }
   const std::size_t n = securities_.size();
-  bool cancelled = false;
-  for (std::size_t i = 0; i < n && !cancelled; ++i) {
-    const TickSecurity& security = securities_[i];
-    SetStatusTextF("正在转档%s%s分钟线", kMarketName[security.market], security.code);
-    if (BuildSecurityDays(security, first, last) > 0) {
-      std::memcpy(fresh_.bars.get(), built_.bars.get(), static_cast<std::size_t>(built_.days) * kOneMinuteBlockBytes);
-      fresh_.days = built_.days;
-      WriteOneMinuteFile(security, first, last);
-      WriteFiveMinuteFile(security, first, last);
-    }
-    SetProgressFraction(static_cast<double>(i) / static_cast<double>(n));
-    cancelled = Cancelled();
+  const int workers = source_ ? 1 : Workers();
+  PrepareWorkers(workers);
+  std::vector<ItemReport> reports(n);
+  std::vector<char> ahead(n, 0);
+  for (std::size_t i = 0; i < n && !builtAhead_.empty(); ++i) {
+    auto it = builtAhead_.find(SecurityStem(securities_[i].market, securities_[i].code));
+    if (it == builtAhead_.end()) continue;
+    reports[i] = std::move(it->second);
+    ahead[i] = 1;
   }
+  builtAhead_.clear();
+  bool cancelled = false;
+  RunOrdered(
+      n, workers,
+      [&](std::size_t i) {
+        SetStatusTextF("正在转档%s%s分钟线", kMarketName[securities_[i].market], securities_[i].code);
+      },
+      [&](std::size_t i, int w) {
+        if (!ahead[i]) BuildSecurity(securities_[i], first, last, *workers_[w], reports[i]);
+      },
+      [&](std::size_t i) {
+        wrote_ = wrote_ || reports[i].wrote;
+        reports[i].Deliver(*this);
+        SetProgressFraction(static_cast<double>(i) / static_cast<double>(n));
+        cancelled = Cancelled();
+        return !cancelled;
+      });
   if (wrote_) FlushTree(layout_);
   const char* message = cancelled ? "分钟数据转档被取消!" : "分钟数据转档完成!";
   ReportF("%s", message);

@@ -4,7 +4,9 @@
 // status text, the progress fraction and the run log.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <string>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -43,7 +45,8 @@ class MinuteEngine : public OperationEngine {
     char code[7] = {};
     int32_t present = 1;
   };
-  // Reads one tick day of a security; without one the engine reads the tick store.
+  // Reads one tick day of a security; without one the engine reads the tick
+  // store. A source is called from the engine's own thread only (one worker).
   using TickDaySource = std::function<std::optional<TickDay>(int market, std::string_view code, int date)>;
 
   static constexpr std::size_t kWorkBufferBytes = 3840000;
@@ -53,23 +56,32 @@ class MinuteEngine : public OperationEngine {
   MinuteEngine(DataLayout layout, MinuteOptions options, TickDaySource source = {});
 
   // first = last = 0: every security's last 500 tick days replace its minute
-  // files. Otherwise the days within first..last are merged into them.
-  // Nothing to do when the tick store lists no security.
+  // files. Otherwise the days within first..last are merged into them. The
+  // securities are shared among Workers() threads. Nothing to do when the
+  // tick store lists no security.
   OperationResult BuildMinuteLines(int first, int last);
+
+  // A stored block a tick conversion holds, with its index entry.
+  struct HeldBlock {
+    TickIndexEntry entry;
+    const uint8_t* bytes;
+  };
+  // For a tick conversion that minute lines follow: makes room for `workers`
+  // workers, each used by one thread at a time.
+  void PrepareWorkers(int workers);
+  // Builds one security's minute files now, on worker `worker`, for the next
+  // BuildMinuteLines(first, last): the days of `held` from those blocks (the
+  // ones just committed to the security's pair), the other days from the
+  // tick store. The returned report goes to KeepBuiltAhead.
+  ItemReport BuildAhead(int market, const char* code, int first, int last, const std::vector<HeldBlock>& held,
+                        int worker);
+  // Called on the engine's thread: the next BuildMinuteLines takes the
+  // security as built, delivering `report` in its turn, when it lists it.
+  void KeepBuiltAhead(int market, const char* code, ItemReport report);
 
   // Lists the tick store's index files; false when nothing is listed.
   bool ListTickSecurities();
   const std::vector<TickSecurity>& TickSecurities() const { return securities_; }
-
-  // Builds the chosen tick days of one security into the built days buffer.
-  // A pair whose index cannot be read is reported and builds nothing; a day
-  // whose block does not read or decode is reported and skipped.
-  int BuildSecurityDays(const TickSecurity& security, int first, int last);
-
-  // Merge the new 1-minute days (and the 5-minute days derived from them)
-  // into the security's files; false when the file was left alone.
-  bool WriteOneMinuteFile(const TickSecurity& security, int first, int last);
-  bool WriteFiveMinuteFile(const TickSecurity& security, int first, int last);
 
   OperationResult DeleteOneMinuteRange(int first, int last);
   OperationResult DeleteFiveMinuteRange(int first, int last);
@@ -88,13 +100,38 @@ class MinuteEngine : public OperationEngine {
 
  private:
   struct WorkBuffer {
+    WorkBuffer() : bars(std::make_unique_for_overwrite<MinuteBar[]>(kWorkBufferBars)) {}
     std::unique_ptr<MinuteBar[]> bars;
     int days = 0;
   };
+  // What a worker of the build keeps from security to security.
+  struct Worker {
+    Worker(const DataLayout& layout, int i) : index(i), reader(layout) {}
+    int index;                  // picks the worker's temporaries
+    TickSecurityReader reader;  // the security being built, its pair judged once
+    WorkBuffer built;           // days built from ticks, then a file's held days while merging
+    WorkBuffer fresh;           // the new 1-minute days, then the derived 5-minute days
+    WorkBuffer copy;            // the 1-minute days while 5-minute bars are derived
+    const std::vector<HeldBlock>* held = nullptr;  // blocks in hand, read before the store
+    TickBlockUnpacker unpacker;                    // for the held blocks
+    GrowBuffer<TickRecord> ticks;
+  };
   struct LoadedBars;
 
-  bool BuildOneDay(const TickSecurity& security, int date, const MinuteScales& scales, MinuteBar* bars);
-  bool WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last);
+  // One security: its chosen tick days built, then both files written.
+  void BuildSecurity(const TickSecurity& security, int first, int last, Worker& worker, ItemReport& report) const;
+  // Builds the chosen tick days of one security into the worker's built
+  // days. A pair whose index cannot be read is reported and builds nothing;
+  // a day whose block does not read or decode is reported and skipped.
+  int BuildSecurityDays(const TickSecurity& security, int first, int last, Worker& worker,
+                        ItemReport& report) const;
+  bool BuildOneDay(const TickSecurity& security, int date, const MinuteScales& scales, Worker& worker,
+                   MinuteBar* bars) const;
+  static bool DecodeHeldDay(const TickSecurity& security, const HeldBlock& block, Worker& worker, TickDayView* day);
+  // Merges the worker's fresh days (of the kind's bar length) into the file
+  // and replaces it; false when the file was left alone.
+  bool WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last, Worker& worker,
+                       ItemReport& report) const;
   OperationResult DeleteRange(MinuteKind kind, int first, int last);
   WalkEnd ModifyPass(MinuteKind kind, int first, int last, const MinuteFactors& factors, std::string_view pattern);
   bool LoadBars(MinuteKind kind, int market, std::string_view code, LoadedBars& loaded);
@@ -103,11 +140,9 @@ class MinuteEngine : public OperationEngine {
   DataLayout layout_;
   MinuteOptions options_;
   TickDaySource source_;
-  TickSecurityReader reader_;  // the security being built, its pair judged once
   std::vector<TickSecurity> securities_;
-  WorkBuffer built_;  // days built from ticks, then a file's held days while merging
-  WorkBuffer fresh_;  // the new 1-minute days, then the derived 5-minute days
-  WorkBuffer copy_;   // the 1-minute days while 5-minute bars are derived
+  std::vector<std::unique_ptr<Worker>> workers_;  // made by the first build, kept for the next
+  std::map<std::string, ItemReport> builtAhead_;  // by stem, for the next build
   bool wrote_ = false;  // the running operation changed the tree
 };
 

@@ -133,12 +133,13 @@ TailRead ReadAllMinuteBars(FileSystem& files, const std::string& path, std::vect
 }
 
 bool ReplaceMinuteFile(FileSystem& files, const std::string& temp, const std::string& path, const MinuteBar* days,
-                       int count, const MinuteFileKind& kind) {
-  File file = files.Open(temp, OpenMode::kWrite);
+                       int count, const MinuteFileKind& kind, bool replaces) {
+  const std::string& target = replaces ? temp : path;
+  File file = files.Open(target, OpenMode::kWrite);
   if (!file) return false;
   const bool written = file.Write(days, static_cast<std::size_t>(count) * kind.blockBytes, 0);
-  if (file.Close() && written && files.Rename(temp, path)) return true;
-  files.Remove(temp);
+  if (file.Close() && written && (!replaces || files.Rename(temp, path))) return true;
+  files.Remove(target);
   return false;
 }
 

@@ -53,9 +53,13 @@ TailRead ReadAllMinuteBars(FileSystem& files, const std::string& path, std::vect
 // The same for a file already open.
 TailRead ReadAllMinuteBars(const File& file, std::vector<MinuteBar>* bars);
 
-// Writes `count` days to `temp`, closes it and renames it over `path`. On
-// failure the temporary is removed and the old file is left as it was.
+// Writes `count` days as the file at `path`. A file that holds days
+// (`replaces`) is replaced: the days go to `temp`, which is closed and
+// renamed over it; on failure the temporary is removed and the old file is
+// left as it was. A missing or empty file is written in place (a new file
+// holds only days of the run writing it, which a run that did not end
+// writes again); on failure it is removed.
 bool ReplaceMinuteFile(FileSystem& files, const std::string& temp, const std::string& path, const MinuteBar* days,
-                       int count, const MinuteFileKind& kind);
+                       int count, const MinuteFileKind& kind, bool replaces = true);
 
 }  // namespace marbloom

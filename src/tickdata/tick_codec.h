@@ -57,8 +57,8 @@ class GrowBuffer {
   std::size_t capacity_ = 0;
 };
 
-// Unpacks stored blocks one after another with one inflate state, reset
-// between blocks, and one output buffer that only grows. A block inflates
+// Unpacks stored blocks one after another with one decompressor, each block
+// inflated whole, and one output buffer that only grows. A block inflates
 // into at most 2 x unpackedLength bytes; when it does not inflate (bad
 // stream, or larger than that) the result is the stored bytes themselves, cut
 // to the same limit. Unpack is false only for unpackedLength <= 0 or nothing

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -90,77 +91,108 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
   const std::vector<TickArchive> archives = LoadArchives(first, last);
   if (archives.empty()) return Conclude(Failures() > 0 ? Outcome::kFailed : Outcome::kNothingToDo, kIndexing);
   const std::vector<ListedSecurity> list = ListSecurities(archives);
+  std::vector<std::unique_ptr<Worker>> workers;
+  for (int w = 0; w < Workers(); ++w) workers.push_back(std::make_unique<Worker>(w));
+  std::vector<ItemReport> reports(list.size());
+  std::vector<std::optional<ItemReport>> minuteReports(minutes_ ? list.size() : 0);
+  if (minutes_) minutes_->PrepareWorkers(Workers());
+  auto merge = [&](std::size_t i, int w) {
+    Worker& worker = *workers[w];
+    if (MergeSecurity(list[i], archives, first, worker, reports[i]) && minutes_)
+      minuteReports[i] = minutes_->BuildAhead(list[i].market, list[i].code, first, last, worker.held, w);
+  };
   bool cancelled = false;
-  for (std::size_t i = 0; i < list.size() && !cancelled; ++i) {
-    SetStatusTextF("转档%s%s分笔数据...", kMarketPrefix[list[i].market], list[i].code);
-    MergeSecurity(list[i], archives, first);
-    SetProgressFraction(static_cast<double>(i) / static_cast<double>(list.size()));
-    cancelled = Cancelled();
-  }
+  RunOrdered(
+      list.size(), Workers(),
+      [&](std::size_t i) { SetStatusTextF("转档%s%s分笔数据...", kMarketPrefix[list[i].market], list[i].code); },
+      merge,
+      [&](std::size_t i) {
+        if (minutes_ && minuteReports[i])
+          minutes_->KeepBuiltAhead(list[i].market, list[i].code, std::move(*minuteReports[i]));
+        Deliver(reports[i]);
+        SetProgressFraction(static_cast<double>(i) / static_cast<double>(list.size()));
+        cancelled = Cancelled();
+        return !cancelled;
+      });
   if (wrote_) FlushTree(layout_);
   const char* message = cancelled ? "分笔数据转档被取消!" : "分笔数据转档完成!";
   ReportF("%s", message);
   return Conclude(cancelled ? Outcome::kCancelled : Outcome::kDone, message);
 }
 
-bool TickEngine::OldPairUsable(const TickPair& pair, std::string_view stem) {
+void TickEngine::Deliver(ItemReport& report) {
+  wrote_ = wrote_ || report.wrote;
+  report.Deliver(*this);
+}
+
+bool TickEngine::OldPairUsable(const TickPair& pair, std::string_view stem, ItemReport& report) {
   // A pair that holds data but is not sound is left as it is: rewriting it
-  // would lose its days.
-  if (pair.Rewritable() || pair.DataAbsent()) return true;
-  RunLog("%s分笔文件已损坏, 未更新!", std::string(stem).c_str());
-  NoteFailure();
+  // would lose its days. Blocks past the index are an append that was not
+  // committed, once every block the index lists is known to decode (a data
+  // file renamed in without its index would not).
+  if (pair.Rewritable() || pair.DataAbsent() || (pair.UncommittedTail() && ListedBlocksDecode(pair))) return true;
+  report.Fail("%s分笔文件已损坏, 未更新!", std::string(stem).c_str());
   return false;
 }
 
-bool TickEngine::WriteFailed(std::string_view stem) {
-  RunLog("%s分笔文件写入失败, 保留原文件!", std::string(stem).c_str());
-  NoteFailure();
+bool TickEngine::WriteFailed(std::string_view stem, ItemReport& report) {
+  report.Fail("%s分笔文件写入失败, 保留原文件!", std::string(stem).c_str());
   return false;
 }
 
-bool TickEngine::Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty) {
-  wrote_ = true;
-  return writer.ReplaceTickFiles(stem, whenEmpty) || WriteFailed(stem);
+bool TickEngine::Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty,
+                         ItemReport& report) {
+  report.wrote = true;
+  return writer.ReplaceTickFiles(whenEmpty) || WriteFailed(stem, report);
 }
 
-// Old days before `first`, then each archive day in date order replacing an
-// old day of the same date, old days in between kept, the rest appended.
-void TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives,
-                               int first) {
+// Days later than every stored one are appended to the pair; otherwise the
+// pair is rewritten: old days before `first`, then each archive day in date
+// order replacing an old day of the same date, old days in between kept, the
+// rest appended. A pair that holds nothing is written new.
+bool TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first,
+                               Worker& worker, ItemReport& report) const {
   const std::string stem = SecurityStem(security.market, security.code);
-  old_.Load(layout_, stem);
-  if (!OldPairUsable(old_, stem)) return;
-  const std::size_t oldCount = old_.Rewritable() ? old_.entries().size() : 0;
-  TickPairWriter writer(layout_, 2);
-  if (!writer.Open()) {
-    WriteFailed(stem);
-    return;
-  }
-  std::size_t k = 0;
+  TickPair& old = worker.old;
+  worker.held.clear();
+  old.Load(layout_, stem);
+  if (!OldPairUsable(old, stem, report)) return false;
+  const std::size_t oldCount = old.DataAbsent() ? 0 : old.entries().size();
+  std::size_t firstArchive = 0;
+  while (firstArchive < archives.size() && security.position[firstArchive] <= 0) ++firstArchive;
+  const bool appending = oldCount > 0 && firstArchive < archives.size() &&
+                         archives[firstArchive].date > old.entries().back().date;
+  TickPairWriter writer(layout_, 2, stem, worker.index);
+  const bool opened = appending                ? writer.OpenAppend(old)
+                      : old.NothingWritten() ? writer.OpenNew()
+                                               : writer.Open();
+  if (!opened) return WriteFailed(stem, report);
+  std::size_t k = appending ? oldCount : 0;
   auto copyOldBefore = [&](int date) {
     const std::size_t start = k;
-    while (k < oldCount && old_.entries()[k].date < date) ++k;
-    writer.CopyOldDays(old_, start, k);
+    while (k < oldCount && old.entries()[k].date < date) ++k;
+    writer.CopyOldDays(old, start, k);
   };
   copyOldBefore(first);
-  for (std::size_t j = 0; j < archives.size(); ++j) {
+  for (std::size_t j = firstArchive; j < archives.size(); ++j) {
     if (security.position[j] <= 0) continue;
     const TickArchive& archive = archives[j];
     const TickArchiveItem& item = archive.directory[static_cast<std::size_t>(security.position[j] - 1)];
     copyOldBefore(archive.date);
     // An old day of the same date gives way only once the new block is in
     // hand: a block that cannot be read leaves the old day where it was.
-    const bool replacesOldDay = k < oldCount && old_.entries()[k].date == archive.date;
-    if (!ReadArchiveBlock(archive, item, &block_)) {
-      RunLog("%s在%s中的分笔数据读取失败!", stem.c_str(), layout_.TickArchiveFile(archive.date).c_str());
-      NoteFailure();
+    const bool replacesOldDay = k < oldCount && old.entries()[k].date == archive.date;
+    GrowBuffer<uint8_t>& block = worker.blocks[j];
+    if (!ReadArchiveBlock(archive, item, &block)) {
+      report.Fail("%s在%s中的分笔数据读取失败!", stem.c_str(), layout_.TickArchiveFile(archive.date).c_str());
       continue;
     }
-    writer.AddBlock(IndexEntryOf(archive, item), block_.data(), static_cast<std::size_t>(item.dataLength));
+    writer.AddBlock(IndexEntryOf(archive, item), block.data(), static_cast<std::size_t>(item.dataLength));
+    worker.held.push_back({IndexEntryOf(archive, item), block.data()});
     if (replacesOldDay) ++k;
   }
-  writer.CopyOldDays(old_, k, oldCount);
-  Replace(writer, stem, TickPairWriter::WhenEmpty::kKeepOldPair);
+  writer.CopyOldDays(old, k, oldCount);
+  return Replace(writer, stem, TickPairWriter::WhenEmpty::kKeepOldPair, report);
 }
 
 }  // namespace marbloom

@@ -5,12 +5,14 @@
 // returns each operation's result.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "common/data_layout.h"
 #include "common/operation_engine.h"
 #include "common/security_walk.h"
+#include "tickdata/minute_engine.h"
 #include "tickdata/tick_codec.h"
 #include "tickdata/tick_reader.h"
 
@@ -23,10 +25,15 @@ class TickEngine : public OperationEngine {
   explicit TickEngine(DataLayout layout);
 
   // Merges the archives of the trading days first..last into every listed
-  // security's pair. Archives that are there but do not load, damaged pairs,
+  // security's pair, the securities shared among Workers() threads. Archives that are there but do not load, damaged pairs,
   // blocks that do not read and pairs that cannot be written are logged and
   // fail the run; the status text stays "分笔数据转档完成!".
   OperationResult ConvertTickRange(int first, int last);
+  // Minute lines follow the next conversions: each security whose pair was
+  // written has its minute files built by `minutes` right away, from the
+  // blocks in hand, for minutes->BuildMinuteLines(first, last) to take. Null
+  // stops it. `minutes` must outlive the conversions.
+  void FollowWithMinutes(MinuteEngine* minutes) { minutes_ = minutes; }
 
   // Deletes the days first..last from every pair.
   OperationResult DeleteTickRange(int first, int last);
@@ -60,23 +67,37 @@ class TickEngine : public OperationEngine {
   };
 
  private:
+  // What a worker of the conversion keeps from security to security.
+  struct Worker {
+    explicit Worker(int i) : index(i) {}
+    int index;                  // picks the worker's temporaries
+    TickPair old;  // the pair being written
+    std::array<GrowBuffer<uint8_t>, kMaxLoadedTickArchives> blocks;  // one per archive, reused
+    std::vector<MinuteEngine::HeldBlock> held;                       // the blocks written
+  };
+
   std::vector<TickArchive> LoadArchives(int first, int last);
   std::vector<ListedSecurity> ListSecurities(const std::vector<TickArchive>& archives);
-  void MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first);
-  bool OldPairUsable(const TickPair& pair, std::string_view stem);
-  bool WriteFailed(std::string_view stem);  // logs and counts; always false
+  // True when the pair was written with the days in worker.held.
+  bool MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first,
+                     Worker& worker, ItemReport& report) const;
+  static bool OldPairUsable(const TickPair& pair, std::string_view stem, ItemReport& report);
+  static bool WriteFailed(std::string_view stem, ItemReport& report);  // logs and counts; always false
+  static bool Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty,
+                      ItemReport& report);
+  bool DeleteDays(std::string_view stem, int first, int last, ItemReport& report);
+  void Deliver(ItemReport& report);
   // Whether the pair needs a repair; reports nothing.
   bool PairNeedsRepair(const SecurityFile& file, bool deep);
   // Rebuilds one pair; false when it could not be read or written, or is
   // still damaged (reported and counted).
   bool RebuildPair(const SecurityFile& file, bool deep);
-  bool Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty);
 
   DataLayout layout_;
-  TickPair old_;               // the pair being rewritten
+  TickPair old_;               // the pair the range delete or the check looks at
   TickSecurityReader reader_;  // the pair whose blocks the deep check decodes
-  GrowBuffer<uint8_t> block_;  // reused for every archive block
   bool wrote_ = false;         // the running operation changed the tree
+  MinuteEngine* minutes_ = nullptr;
 };
 
 }  // namespace marbloom

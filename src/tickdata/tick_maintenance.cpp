@@ -40,10 +40,18 @@ OperationResult TickEngine::DeleteTickRange(int first, int last) {
 }
 
 bool TickEngine::DeleteTickDays(std::string_view stem, int first, int last) {
+  ItemReport report;
+  const bool deleted = DeleteDays(stem, first, last, report);
+  Deliver(report);
+  return deleted;
+}
+
+bool TickEngine::DeleteDays(std::string_view stem, int first, int last, ItemReport& report) {
   old_.Load(layout_, stem);
-  if (!old_.Rewritable()) return OldPairUsable(old_, stem);  // nothing to delete, or damaged
-  TickPairWriter writer(layout_, 0);
-  if (!writer.Open()) return WriteFailed(stem);
+  if (!OldPairUsable(old_, stem, report)) return false;  // damaged, left as it is
+  if (old_.DataAbsent()) return true;                    // nothing to delete
+  TickPairWriter writer(layout_, 0, stem);
+  if (!writer.Open()) return WriteFailed(stem, report);
   const std::vector<TickIndexEntry>& entries = old_.entries();
   std::size_t k = 0;
   while (k < entries.size()) {
@@ -52,7 +60,7 @@ bool TickEngine::DeleteTickDays(std::string_view stem, int first, int last) {
     writer.CopyOldDays(old_, start, k);
     while (k < entries.size() && entries[k].date >= first && entries[k].date <= last) ++k;
   }
-  return Replace(writer, stem, TickPairWriter::WhenEmpty::kRemoveOldPair);
+  return Replace(writer, stem, TickPairWriter::WhenEmpty::kRemoveOldPair, report);
 }
 
 OperationResult TickEngine::CheckTickFiles(bool deep) {

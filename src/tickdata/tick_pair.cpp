@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "base/file_helpers.h"
@@ -53,7 +54,11 @@ TickPairState TickPair::Load(const DataLayout& layout, std::string_view stem) {
   data_ = layout.Files().Open(layout.TickDataFile(stem), OpenMode::kReadRegular);
   const bool dataMissing = !data_.valid() && errno == ENOENT;
   dataLength_ = data_.Length();
-  dataAbsent_ = (dataMissing || dataLength_ == 0) && !indexRefused;
+  // A new pair's index is written last: a data file beside no index or an
+  // empty one is what a write killed before it left, and nothing reads it.
+  indexUnwritten_ = !indexRefused && (!index.valid() || index.Length() == 0) && (data_.valid() || dataMissing);
+  dataAbsent_ = ((dataMissing || dataLength_ == 0) && !indexRefused) || indexUnwritten_;
+  committedLength_ = 0;
   blocksPositive_ = false;
   header_ = TickIndexHeader{};
   entries_.clear();
@@ -87,19 +92,47 @@ TickPairState TickPair::Judge(const File& index) {
     offset += entries_[k].dataLength;
     if (entries_[k].dataLength <= 0) blocksPositive_ = false;
   }
+  committedLength_ = offset;
   if (const TickPairState dates = DateRules(header_, entries_); dates != TickPairState::kSound) return dates;
   return offset == dataLength_ ? TickPairState::kSound : TickPairState::kDataMismatch;
 }
 
-TickPairWriter::TickPairWriter(const DataLayout& layout, int32_t version) : layout_(layout), version_(version) {}
+TickPairWriter::TickPairWriter(const DataLayout& layout, int32_t version, std::string_view stem, int worker)
+    : layout_(layout),
+      version_(version),
+      stem_(stem),
+      indexTemp_(layout.TickIndexTemp(worker)),
+      dataTemp_(layout.TickDataTemp(worker)) {}
 
 bool TickPairWriter::Open() {
-  indexFile_ = layout_.Files().Open(layout_.TickIndexTemp(), OpenMode::kWrite);
-  dataFile_ = layout_.Files().Open(layout_.TickDataTemp(), OpenMode::kWrite);
+  way_ = Way::kRewrite;
+  indexFile_ = layout_.Files().Open(indexTemp_, OpenMode::kWrite);
+  dataFile_ = layout_.Files().Open(dataTemp_, OpenMode::kWrite);
   if (indexFile_.valid() && dataFile_.valid()) return true;
   indexFile_.Close();
   dataFile_.Close();
   return false;
+}
+
+bool TickPairWriter::OpenAppend(const TickPair& pair) {
+  way_ = Way::kAppend;
+  dataFile_ = layout_.Files().Open(layout_.TickDataFile(stem_), OpenMode::kUpdate);
+  if (!dataFile_.valid()) return false;
+  dataLength_ = committedLength_ = pair.committedLength();
+  // The tail of an append that was not committed goes before anything is added.
+  if (dataFile_.Length() != dataLength_ && !dataFile_.Truncate(dataLength_)) {
+    dataFile_.Close();
+    return false;
+  }
+  entries_ = pair.entries();
+  keptEntries_ = entries_.size();
+  return true;
+}
+
+bool TickPairWriter::OpenNew() {
+  way_ = Way::kNew;
+  dataFile_ = layout_.Files().Open(layout_.TickDataFile(stem_), OpenMode::kWrite);
+  return dataFile_.valid();
 }
 
 void TickPairWriter::AddBlock(const TickIndexEntry& entry, const uint8_t* block, std::size_t size) {
@@ -125,26 +158,66 @@ void TickPairWriter::CopyOldDays(const TickPair& pair, std::size_t from, std::si
   dataLength_ += length;
 }
 
-bool TickPairWriter::ReplaceTickFiles(std::string_view stem, WhenEmpty whenEmpty) {
-  if (!failed_ && !entries_.empty()) {
-    const TickIndexHeader header{version_, entries_.front().date, entries_.back().date, count()};
-    failed_ = !indexFile_.Write(&header, sizeof header, 0) ||
-              !indexFile_.Write(entries_.data(), entries_.size() * sizeof(TickIndexEntry), sizeof header);
+// The header and the entries in one write: a new pair's index is either
+// there whole or empty.
+bool TickPairWriter::WriteIndex(File& file) {
+  const TickIndexHeader header{version_, entries_.front().date, entries_.back().date, count()};
+  std::vector<uint8_t> bytes(sizeof header + entries_.size() * sizeof(TickIndexEntry));
+  std::memcpy(bytes.data(), &header, sizeof header);
+  std::memcpy(bytes.data() + sizeof header, entries_.data(), entries_.size() * sizeof(TickIndexEntry));
+  return file.Write(bytes.data(), bytes.size(), 0);
+}
+
+// The data file grew in place; the new index replacing the old one commits it.
+// A failed append takes its blocks off again where it can; what stays is a
+// tail the next write cuts.
+bool TickPairWriter::CommitAppend() {
+  if (failed_) dataFile_.Truncate(committedLength_);
+  const bool dataClosed = dataFile_.Close();
+  if (failed_ || !dataClosed) return false;
+  if (entries_.size() == keptEntries_) return true;
+  FileSystem& files = layout_.Files();
+  indexFile_ = files.Open(indexTemp_, OpenMode::kWrite);
+  const bool written = indexFile_.valid() && WriteIndex(indexFile_);
+  if (indexFile_.Close() && written && files.Rename(indexTemp_, layout_.TickIndexFile(stem_))) return true;
+  files.Remove(indexTemp_);
+  files.Open(layout_.TickDataFile(stem_), OpenMode::kUpdate).Truncate(committedLength_);
+  return false;
+}
+
+// The index goes last: until it is there, the data file reads as nothing.
+bool TickPairWriter::CommitNew() {
+  const bool dataClosed = dataFile_.Close();
+  FileSystem& files = layout_.Files();
+  if (!failed_ && dataClosed && !entries_.empty()) {
+    const std::string index = layout_.TickIndexFile(stem_);
+    indexFile_ = files.Open(index, OpenMode::kWrite);
+    const bool written = indexFile_.valid() && WriteIndex(indexFile_);
+    if (indexFile_.Close() && written) return true;
+    files.Remove(index);
   }
+  files.Remove(layout_.TickDataFile(stem_));
+  return !failed_ && dataClosed && entries_.empty();
+}
+
+bool TickPairWriter::ReplaceTickFiles(WhenEmpty whenEmpty) {
+  if (way_ == Way::kAppend) return CommitAppend();
+  if (way_ == Way::kNew) return CommitNew();
+  if (!failed_ && !entries_.empty()) failed_ = !WriteIndex(indexFile_);
   const bool indexClosed = indexFile_.Close();
   const bool closed = dataFile_.Close() && indexClosed;
   FileSystem& files = layout_.Files();
   bool replaced = !failed_ && closed;
   if (replaced && !entries_.empty()) {
-    replaced = files.Rename(layout_.TickDataTemp(), layout_.TickDataFile(stem)) &&
-               files.Rename(layout_.TickIndexTemp(), layout_.TickIndexFile(stem));
+    replaced = files.Rename(dataTemp_, layout_.TickDataFile(stem_)) &&
+               files.Rename(indexTemp_, layout_.TickIndexFile(stem_));
     if (replaced) return true;
   } else if (replaced && whenEmpty == WhenEmpty::kRemoveOldPair) {
-    files.Remove(layout_.TickIndexFile(stem));
-    files.Remove(layout_.TickDataFile(stem));
+    files.Remove(layout_.TickIndexFile(stem_));
+    files.Remove(layout_.TickDataFile(stem_));
   }
-  files.Remove(layout_.TickIndexTemp());
-  files.Remove(layout_.TickDataTemp());
+  files.Remove(indexTemp_);
+  files.Remove(dataTemp_);
   return replaced;
 }
 

@@ -79,6 +79,27 @@ bool TickSecurityReader::ReadDay(int date, TickDayView* day) {
   return true;
 }
 
+bool ListedBlocksDecode(const TickPair& pair) {
+  TickBlockUnpacker unpacker;
+  GrowBuffer<uint8_t> stored;
+  GrowBuffer<TickRecord> ticks;
+  for (std::size_t k = 0; k < pair.entries().size(); ++k) {
+    const TickIndexEntry& entry = pair.entries()[k];
+    const int64_t offset = pair.BlockOffset(k);
+    if (entry.dataLength <= 0 || offset > pair.dataLength() - entry.dataLength ||
+        static_cast<uint64_t>(entry.dataLength) > kMaxWholeFileBytes)
+      return false;
+    const std::size_t length = static_cast<std::size_t>(entry.dataLength);
+    const uint8_t* unpacked = nullptr;
+    std::size_t unpackedSize = 0, count = 0;
+    if (!pair.dataFile().ReadAll(stored.Reserve(length), length, offset) ||
+        !unpacker.Unpack(stored.data(), length, entry.unpackedLength, &unpacked, &unpackedSize) ||
+        !DecodeTickBlock(unpacked, unpackedSize, entry.priceDecimals, false, &ticks, &count) || count == 0)
+      return false;
+  }
+  return true;
+}
+
 std::optional<TickDay> ReadTickDay(const DataLayout& layout, int market, std::string_view code, int date) {
   TickSecurityReader reader(layout);
   TickDayView view;

@@ -61,6 +61,9 @@ class TickSecurityReader {
 // security's stem, "%d" the day.
 inline constexpr const char* kUnreadableTickDay = "%s的%d分笔数据无法解码!";
 
+// Every block `pair` lists (its entries loaded) unpacks and decodes.
+bool ListedBlocksDecode(const TickPair& pair);
+
 // One day of one security as a TickSecurityReader reads it, or nothing.
 std::optional<TickDay> ReadTickDay(const DataLayout& layout, int market, std::string_view code, int date);
 

@@ -84,8 +84,13 @@ bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
                  .base(),
              kept.end());
 
-  TickPairWriter writer(layout_, version);
-  if (!writer.Open()) return WriteFailed(stem);
+  TickPairWriter writer(layout_, version, stem);
+  ItemReport report;
+  if (!writer.Open()) {
+    WriteFailed(stem, report);
+    Deliver(report);
+    return false;
+  }
   for (const Salvaged& s : kept) {
     block.resize(static_cast<std::size_t>(s.entry.dataLength));
     if (!data.ReadAll(block.data(), block.size(), s.offset)) {
@@ -94,8 +99,9 @@ bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
     }
     writer.AddBlock(s.entry, block.data(), block.size());
   }
-  wrote_ = true;
-  if (!writer.ReplaceTickFiles(stem, TickPairWriter::WhenEmpty::kRemoveOldPair)) return WriteFailed(stem);
+  const bool replaced = Replace(writer, stem, TickPairWriter::WhenEmpty::kRemoveOldPair, report);
+  Deliver(report);
+  if (!replaced) return false;
   for (int32_t date : lost) ReportF("%s的%d分笔数据已丢失!", stem.c_str(), static_cast<int>(date));
   ReportF("%s分笔文件已修复: 保留%d天, 丢失%d天", stem.c_str(), writer.count(), static_cast<int>(lost.size()));
   if (writer.count() == 0 || (CheckTickFile(stem) && (!deep || CheckTickBlocks(file.market, file.code)))) return true;

@@ -24,6 +24,7 @@ TEST(DataLayout, NamesEveryPathOfTheTree) {
       {l.TickIndexFile("sz000001"), "/h/newtick/sz000001.vid"},
       {l.TickDataFile("sz000001"), "/h/newtick/sz000001.vtc"},
       {l.TickIndexTemp(), "/h/newtick/vid.tmp"},  {l.TickDataTemp(), "/h/newtick/vtc.tmp"},
+      {l.TickDataTemp(3), "/h/newtick/vtc3.tmp"}, {l.FiveMinuteTemp(0, 1), "/h/sz/fzline/min51.tmp"},
       {l.TickArchiveFile(20220505), "/h/newdatetick/20220505.htc"},
       {DataLayout::DayArchiveName(20220505), "20220505.zip"},
   };

@@ -11,6 +11,7 @@
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "tickdata/minute_engine.h"
+#include "support/fault_file_system.h"
 #include "tickdata/minute_test_support.h"
 
 namespace marbloom {
@@ -69,6 +70,20 @@ TEST_F(MinuteEngineTest, WholeStoreWritesTheLast500TickDaysOverTheOldFiles) {
   EXPECT_EQ(reads.size(), 500u);
   EXPECT_EQ(StatusText(), "分钟数据转档完成!");
   EXPECT_FALSE(test::PathExists(MinuteTempPath(layout, MinuteKind::kOneMinute, 0)));
+}
+
+TEST_F(MinuteEngineTest, OnlyFilesThatHoldDaysAreReplacedThroughTheTemporary) {
+  WriteTickIndex(layout, "sz000001", {20240315});
+  WriteTickIndex(layout, "sz000002", {20240315});
+  WriteBars(OnePath("000002"), MakeDays({20240314}, kOne));
+  test::FaultFileSystem recorder;
+  MinuteEngine(layout.WithFiles(recorder), MinuteOptions{50, 250, 1}, Source()).BuildMinuteLines(20240315, 20240315);
+  std::vector<std::string> renames;
+  for (const std::string& change : recorder.Changes())
+    if (change.starts_with("rename ")) renames.push_back(change);
+  EXPECT_EQ(renames, std::vector<std::string>{"rename " + MinuteTempPath(layout, MinuteKind::kOneMinute, 0) + " " +
+                                              OnePath("000002")});
+  EXPECT_EQ(DayDates(ReadBars(OnePath("000001")), kOne), std::vector<int>{20240315});
 }
 
 TEST_F(MinuteEngineTest, BuiltDayCarriesTheTradeInItsSlot) {

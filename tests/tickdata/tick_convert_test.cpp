@@ -7,6 +7,7 @@
 #include "base/text_encoding.h"
 #include "common/dir_walk.h"
 #include "common/shared_state.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 #include "tickdata/tick_engine.h"
 #include "tick_test_support.h"
@@ -78,7 +79,9 @@ TEST_F(ConvertTickRangeTest, AnUnreadableArchiveBlockLeavesTheOldDayOfThatDate) 
   WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 20)}});
   WriteArchive(layout, kTue, {{0, "000001", MakeDay(kTue, 30)}});
   // The Tuesday archive loses its blocks after it was loaded, just before the
-  // security is merged (a file cut short underneath the running conversion).
+  // security is merged (a file cut short underneath the running conversion:
+  // one worker, so that the status comes before the merge).
+  engine.SetWorkers(1);
   const std::string tuesday = layout.TickArchiveFile(kTue);
   SetStatusObserver([&](const std::string& line) {
     if (line == "转档sz000001分笔数据...") std::filesystem::resize_file(tuesday, 16 + 30);
@@ -129,7 +132,9 @@ TEST_F(ConvertTickRangeTest, ConvertingTwiceIsByteIdentical) {
 
 // An old pair whose data file holds bytes but that is not sound keeps every
 // byte: the security is reported and skipped, and the run fails. A missing or
-// empty data file has nothing to lose and the pair gets the new days.
+// empty data file, or one beside no index, has nothing to lose and the pair
+// gets the new days; bytes past the blocks the index lists are an append
+// never committed, cut before the new day is appended.
 enum class PairForm { kFiles, kNoDataFile, kNoIndexFile, kIndexIsAFolder, kDataIsALink };
 
 struct OldPairCase {
@@ -137,6 +142,7 @@ struct OldPairCase {
   std::function<void(Bytes& index, Bytes& data)> damage;
   PairForm form;
   bool kept;
+  std::vector<int> daysAfter = {20240108};
 };
 
 class ConvertOldPairTest : public ConvertTickRangeTest, public ::testing::WithParamInterface<OldPairCase> {};
@@ -169,7 +175,8 @@ TEST_P(ConvertOldPairTest, DamagedPairsAreLeftUntouchedAndReported) {
     EXPECT_EQ(PathExists(vid), c.form != PairForm::kNoIndexFile);
   } else {
     EXPECT_EQ(result.outcome, Outcome::kDone);
-    EXPECT_EQ(Dates(PairDays("sz000232")), std::vector<int>{kMon});
+    EXPECT_EQ(Dates(PairDays("sz000232")), c.daysAfter);
+    EXPECT_EQ(engine.CheckTickFiles().failedItems, 0);
   }
 }
 
@@ -179,16 +186,36 @@ INSTANTIATE_TEST_SUITE_P(
         OldPairCase{"extraIndexByte", [](Bytes& i, Bytes&) { i.push_back(0); }, PairForm::kFiles, true},
         OldPairCase{"countMismatch", [](Bytes& i, Bytes&) { i[12] = 3; }, PairForm::kFiles, true},
         OldPairCase{"dataOneByteShort", [](Bytes&, Bytes& d) { d.pop_back(); }, PairForm::kFiles, true},
-        OldPairCase{"dataOneByteLonger", [](Bytes&, Bytes& d) { d.push_back(7); }, PairForm::kFiles, true},
+        OldPairCase{"dataOneByteLonger", [](Bytes&, Bytes& d) { d.push_back(7); }, PairForm::kFiles, false,
+                    {20240102, 20240103, kMon}},
+        OldPairCase{"dataLongerUnlisted", [](Bytes&, Bytes& d) { d.insert(d.begin(), 7); }, PairForm::kFiles, true},
         OldPairCase{"entryLengthPastTheData", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22 + 8, 1 << 30); },
                     PairForm::kFiles, true},
         OldPairCase{"datesOutOfOrder", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22, 20240102); }, PairForm::kFiles, true},
         OldPairCase{"indexUnreadable", [](Bytes&, Bytes&) {}, PairForm::kIndexIsAFolder, true},
-        OldPairCase{"indexMissing", [](Bytes&, Bytes&) {}, PairForm::kNoIndexFile, true},
+        OldPairCase{"indexMissing", [](Bytes&, Bytes&) {}, PairForm::kNoIndexFile, false},
+        OldPairCase{"indexEmpty", [](Bytes& i, Bytes&) { i.clear(); }, PairForm::kFiles, false},
         OldPairCase{"dataIsALink", [](Bytes&, Bytes&) {}, PairForm::kDataIsALink, true},
         OldPairCase{"dataMissing", [](Bytes&, Bytes&) {}, PairForm::kNoDataFile, false},
         OldPairCase{"dataEmpty", [](Bytes&, Bytes& d) { d.clear(); }, PairForm::kFiles, false}),
     [](const ::testing::TestParamInfo<OldPairCase>& info) { return std::string(info.param.name); });
+
+// An append whose blocks or index do not get written leaves the pair's bytes
+// as they were, for a full disk as for a failed commit.
+TEST_F(ConvertTickRangeTest, FailedAppendLeavesThePairAsItWas) {
+  WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1, 400)}});
+  for (bool diskFull : {true, false}) {
+    WritePair(layout, "sz000001", {MakeDay(20240102, 5), MakeDay(20240105, 6)});
+    const Bytes index = ReadFileBytes(layout.TickIndexFile("sz000001"));
+    const Bytes data = ReadFileBytes(layout.TickDataFile("sz000001"));
+    FaultFileSystem faults;
+    diskFull ? faults.NoSpaceAfter(100) : faults.FailRenames(".vid");
+    EXPECT_EQ(TickEngine(layout.WithFiles(faults)).ConvertTickRange(kMon, kMon).failedItems, 1);
+    EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), index) << diskFull;
+    EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), data) << diskFull;
+  }
+  EXPECT_TRUE(LogHas("sz000001分笔文件写入失败, 保留原文件!"));
+}
 
 TEST_F(ConvertTickRangeTest, BadArchivesAndHostileCodesAreSkipped) {
   WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1)}, {0, "000002", MakeDay(kTue, 2)}});  // wrong date inside
@@ -252,6 +279,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ConvertTickRangeTest, CancelFinishesTheCurrentSecurityOnly) {
   WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1)}, {0, "000002", MakeDay(kMon, 2)}});
+  engine.SetWorkers(1);  // more would have started the second security already
   engine.Cancel();
   EXPECT_EQ(engine.ConvertTickRange(kMon, kMon).outcome, Outcome::kCancelled);
   EXPECT_TRUE(PathExists(layout.TickIndexFile("sz000001")));
