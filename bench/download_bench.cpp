@@ -407,21 +407,33 @@ void BuildHistory(const Workplace& w, const std::string& base, const std::vector
   }
 }
 
+// Removed at exit, also when a failure ends the bench early.
+std::vector<std::string> g_leftovers;
+pid_t g_server = 0;
+void RemoveLeftovers() {
+  if (g_server != 0) Stop(g_server);
+  for (const std::string& root : g_leftovers) std::filesystem::remove_all(root);
+}
+
 void BM_ScaledDayRoadInto60DayTree(benchmark::State& state) {
   const char* env = std::getenv("MARBLOOM_BENCH_ROAD_SECURITIES");
   const int securities = env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : 1000;
   char pattern[] = "/tmp/marbloom-road-history-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) Fail("mkdtemp failed");
   const std::string root = std::string(pattern) + "/";
+  g_leftovers.push_back(root);
+  std::atexit(RemoveLeftovers);
   const std::string cache = root + "cache/", tree = root + "vipdoc/", links = root + "snapshot/";
   std::filesystem::create_directories(cache);
   const int port = FreePort();
   const pid_t server = Spawn({BuiltProgram("tools/samplegen/marbloom-sampled"), "--full", "--securities",
                               std::to_string(securities), "--port", std::to_string(port), "--cache", cache},
                              port);
+  g_server = server;
   const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
 
   Workplace builder = MakeWorkplace(tree);
+  g_leftovers.push_back(builder.root);
   for (const DataLayout::TreeFolder& f : builder.layout.TreeFolders()) std::filesystem::create_directories(f.path);
   const std::vector<int> days = EarlierDays(kHistoryRoadDay, kHistoryDays);
   BuildHistory(builder, base, days);
@@ -454,6 +466,7 @@ void BM_ScaledDayRoadInto60DayTree(benchmark::State& state) {
   }
   changes = RestoreSnapshot(tree, links, snapshot);
   Stop(server);
+  g_server = 0;
   const std::string fs = FileSystemName(root);
   std::filesystem::remove_all(root);
 
