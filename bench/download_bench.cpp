@@ -11,6 +11,9 @@
 //             tick conversion (minute files built from the blocks in hand,
 //             as the download run does), the minute step; each stage's
 //             seconds; target for the stages after the downloads < 3.5 s;
+//   history:  the same road over a scaled market (1,000 securities) into an
+//             empty tree and into a tree holding 60 earlier days, medians
+//             per stage and their ratio, the file system named;
 //   config:   a two-million-line configuration loaded against one plain
 //             read of it; target load_vs_one_read <= 5.
 // MARBLOOM_BENCH_DOWNLOAD_MB changes the archive size.
@@ -21,6 +24,8 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,11 +35,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/settings.h"
+#include "common/calendar.h"
 #include "base/run_log.h"
 #include "common/shared_state.h"
 #include "daily/daily_engine.h"
@@ -123,14 +130,15 @@ struct Workplace {
   DataLayout layout;
 };
 
-// A work directory and data tree under a fresh temporary folder.
-Workplace MakeWorkplace() {
+// A work directory and data tree under a fresh temporary folder; the tree
+// elsewhere when `history` is given.
+Workplace MakeWorkplace(const std::string& history = "") {
   char pattern[] = "/tmp/marbloom-download-bench-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) Fail("mkdtemp failed");
   Workplace w;
   w.root = std::string(pattern) + "/";
   w.work = w.root + "work/";
-  w.history = w.root + "vipdoc/";
+  w.history = history.empty() ? w.root + "vipdoc/" : history;
   w.layout = DataLayout(w.work, w.history);
   AppSettings& s = Settings();
   s.historyDir = w.history;
@@ -206,6 +214,46 @@ struct Stage {
   double seconds;
 };
 
+// One day's road into the tree of `w`, stage by stage: both downloads with
+// their unpacking, daily conversion, tick conversion with the minute files
+// built from the blocks in hand (as the download run does it), then the
+// minute step. The downloads run once untimed first to fill the server's cache.
+std::vector<Stage> RunRoad(const Workplace& w, const std::string& base, int day, int* workers) {
+  DownloadClient client(w.layout, DownloadServer{base, kDefaultServerUser, kDefaultServerPassword});
+  if (!LoadDownloadConfig(client).done()) Fail("no configuration");
+  double unpackSeconds = 0;
+  client.SetUnpackStep([&](const std::string& name, int type) {
+    const Clock::time_point start = Clock::now();
+    OperationResult result = UnpackDownloadedArchive(w.layout, name, type);
+    unpackSeconds = SecondsSince(start);
+    return result;
+  });
+  client.StartDownload(kDownloadDaily, day);  // fills the server's cache; not timed
+  client.StartDownload(kDownloadTick, day);
+  std::vector<Stage> stages;
+  for (int kind : {kDownloadDaily, kDownloadTick}) {
+    const Clock::time_point start = Clock::now();
+    if (!client.StartDownload(kind, day).done()) Fail("download failed: " + StatusText());
+    const double total = SecondsSince(start);
+    stages.push_back({kind == kDownloadDaily ? "download daily" : "download tick", total - unpackSeconds});
+    stages.push_back({kind == kDownloadDaily ? "unpack daily" : "unpack tick", unpackSeconds});
+  }
+  Clock::time_point start = Clock::now();
+  DailyEngine(w.layout).ConvertDailyRange(day, day);
+  stages.push_back({"convert daily", SecondsSince(start)});
+  MinuteEngine minutes(w.layout, MinuteOptions{});
+  TickEngine ticks(w.layout);
+  ticks.FollowWithMinutes(&minutes);
+  start = Clock::now();
+  ticks.ConvertTickRange(day, day);
+  stages.push_back({"convert tick and minutes", SecondsSince(start)});
+  start = Clock::now();
+  minutes.BuildMinuteLines(day, day);
+  stages.push_back({"minute lines", SecondsSince(start)});
+  if (workers != nullptr) *workers = ticks.Workers();
+  return stages;
+}
+
 void BM_FullMarketDayRoad(benchmark::State& state) {
   const char* env = std::getenv("MARBLOOM_BENCH_SAMPLED_CACHE");
   const std::string cache = env != nullptr ? env : "/tmp/marbloom-sampled-full/";
@@ -218,40 +266,9 @@ void BM_FullMarketDayRoad(benchmark::State& state) {
   std::vector<Stage> stages;
   for (auto _ : state) {
     Workplace w = MakeWorkplace();
-    DownloadClient client(w.layout, DownloadServer{base, kDefaultServerUser, kDefaultServerPassword});
-    if (!LoadDownloadConfig(client).done()) Fail("no configuration");
-    double unpackSeconds = 0;
-    client.SetUnpackStep([&](const std::string& name, int type) {
-      const Clock::time_point start = Clock::now();
-      OperationResult result = UnpackDownloadedArchive(w.layout, name, type);
-      unpackSeconds = SecondsSince(start);
-      return result;
-    });
-    client.StartDownload(kDownloadDaily, kRoadDay);  // fills the server's cache; not timed
-    client.StartDownload(kDownloadTick, kRoadDay);
-    stages.clear();
-    for (int kind : {kDownloadDaily, kDownloadTick}) {
-      const Clock::time_point start = Clock::now();
-      if (!client.StartDownload(kind, kRoadDay).done()) Fail("download failed: " + StatusText());
-      const double total = SecondsSince(start);
-      stages.push_back({kind == kDownloadDaily ? "download daily" : "download tick", total - unpackSeconds});
-      stages.push_back({kind == kDownloadDaily ? "unpack daily" : "unpack tick", unpackSeconds});
-    }
-    Clock::time_point start = Clock::now();
-    DailyEngine(w.layout).ConvertDailyRange(kRoadDay, kRoadDay);
-    stages.push_back({"convert daily", SecondsSince(start)});
-    // As the download run does it: the minute files built during the tick
-    // conversion from the blocks in hand, then reported by the minute step.
-    MinuteEngine minutes(w.layout, MinuteOptions{});
-    TickEngine ticks(w.layout);
-    ticks.FollowWithMinutes(&minutes);
-    start = Clock::now();
-    ticks.ConvertTickRange(kRoadDay, kRoadDay);
-    stages.push_back({"convert tick and minutes", SecondsSince(start)});
-    start = Clock::now();
-    minutes.BuildMinuteLines(kRoadDay, kRoadDay);
-    stages.push_back({"minute lines", SecondsSince(start)});
-    state.counters["workers"] = ticks.Workers();
+    int workers = 0;
+    stages = RunRoad(w, base, kRoadDay, &workers);
+    state.counters["workers"] = workers;
     std::filesystem::remove_all(w.root);
   }
   Stop(server);
@@ -263,6 +280,218 @@ void BM_FullMarketDayRoad(benchmark::State& state) {
   state.counters["total"] = total;
 }
 
+// The same road over a scaled market, into an empty tree and into a tree
+// that already holds the 60 trading days before the road's day
+// (20220801).
+//
+// The 60-day tree is built once (untimed) by downloading and converting the
+// earlier days one by one; their tick archives are removed afterwards, as
+// the full market's 60 days would not fit the machine. Every file of that
+// tree is then hard-linked into a snapshot folder with its length and first
+// bytes. After a round the tree goes back to the snapshot: new files are
+// removed, files replaced by a rename are linked again from the snapshot,
+// files appended in place are cut back to their length (their first bytes
+// checked). Rounds alternate between the trees; the medians per stage and
+// their ratio (60-day tree / empty tree) are reported, with the file system.
+// MARBLOOM_BENCH_ROAD_SECURITIES sets the market's size (default 1000).
+// The road's day here lies 60 weekdays after the first day the sample
+// server publishes.
+constexpr int kHistoryRoadDay = 20220801, kHistoryDays = 60, kHistoryRounds = 3, kHeadBytes = 64;
+
+struct SnapshotFile {
+  std::uintmax_t size = 0;
+  ino_t inode = 0;
+  std::string head;
+};
+
+std::string Head(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(kHeadBytes, '\0');
+  in.read(head.data(), kHeadBytes);
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  return head;
+}
+
+ino_t InodeOf(const std::filesystem::path& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+using Snapshot = std::map<std::string, SnapshotFile>;  // by path relative to the tree
+
+Snapshot TakeSnapshot(const std::string& tree, const std::string& links) {
+  Snapshot snapshot;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(tree)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string rel = std::filesystem::relative(entry.path(), tree).string();
+    snapshot[rel] = SnapshotFile{entry.file_size(), InodeOf(entry.path()), Head(entry.path())};
+    std::filesystem::create_directories(std::filesystem::path(links + rel).parent_path());
+    std::filesystem::create_hard_link(entry.path(), links + rel);
+  }
+  return snapshot;
+}
+
+// What a round changed in the tree, as its restore found it.
+struct RoundChanges {
+  std::size_t added = 0, replaced = 0, appended = 0;
+};
+
+RoundChanges RestoreSnapshot(const std::string& tree, const std::string& links, const Snapshot& snapshot) {
+  RoundChanges changes;
+  std::vector<std::filesystem::path> added;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(tree))
+    if (entry.is_regular_file() && snapshot.count(std::filesystem::relative(entry.path(), tree).string()) == 0)
+      added.push_back(entry.path());
+  for (const std::filesystem::path& path : added) std::filesystem::remove(path);
+  changes.added = added.size();
+  for (const auto& [rel, file] : snapshot) {
+    const std::filesystem::path path = tree + rel;
+    if (InodeOf(links + rel) != file.inode) Fail("the snapshot of " + rel + " was replaced");
+    if (InodeOf(path) != file.inode) {
+      std::filesystem::remove(path);
+      std::filesystem::create_hard_link(links + rel, path);
+      ++changes.replaced;
+    } else if (std::filesystem::file_size(path) != file.size) {
+      std::filesystem::resize_file(path, file.size);
+      ++changes.appended;
+    }
+    if (std::filesystem::file_size(path) != file.size || Head(path) != file.head)
+      Fail(rel + " was changed in place, not only appended to");
+  }
+  return changes;
+}
+
+void SyncTree(const std::string& root) {
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 || ::syncfs(fd) != 0) Fail("syncfs failed");
+  ::close(fd);
+}
+
+std::string FileSystemName(const std::string& path) {
+  struct statfs fs{};
+  if (::statfs(path.c_str(), &fs) != 0) return "unknown";
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "0x%lx", static_cast<unsigned long>(fs.f_type));
+  const char* name = fs.f_type == 0xEF53 ? "ext2/3/4" : fs.f_type == 0x01021994 ? "tmpfs" : fs.f_type == 0x58465342 ? "xfs"
+                     : fs.f_type == 0x9123683E ? "btrfs" : fs.f_type == 0x794C7630 ? "overlayfs" : "other";
+  return std::string(name) + " (statfs type " + hex + ")";
+}
+
+// The `count` weekdays before `day`, oldest first (the sample market trades
+// on every weekday).
+std::vector<int> EarlierDays(int day, int count) {
+  std::vector<int> days;
+  for (int d = AddDays(day, -1, 0); static_cast<int>(days.size()) < count; d = AddDays(d, -1, 0))
+    if (DayOfWeek(d) != 0 && DayOfWeek(d) != 6) days.insert(days.begin(), d);
+  return days;
+}
+
+// Downloads and converts `days` into the tree of `w`, one day at a time,
+// dropping each day's archives once converted.
+void BuildHistory(const Workplace& w, const std::string& base, const std::vector<int>& days) {
+  DownloadClient client(w.layout, DownloadServer{base, kDefaultServerUser, kDefaultServerPassword});
+  if (!LoadDownloadConfig(client).done()) Fail("no configuration");
+  client.SetUnpackStep([&](const std::string& name, int type) { return UnpackDownloadedArchive(w.layout, name, type); });
+  for (int d : days) {
+    if (!client.StartDownload(kDownloadDaily, d).done() || !client.StartDownload(kDownloadTick, d).done())
+      Fail("history download failed: " + StatusText());
+    if (!DailyEngine(w.layout).ConvertDailyRange(d, d).done()) Fail("history daily conversion failed");
+    MinuteEngine minutes(w.layout, MinuteOptions{});
+    TickEngine ticks(w.layout);
+    ticks.FollowWithMinutes(&minutes);
+    if (!ticks.ConvertTickRange(d, d).done()) Fail("history tick conversion failed");
+    minutes.BuildMinuteLines(d, d);
+    std::filesystem::remove_all(w.layout.DownDir());
+    std::filesystem::remove(w.layout.TickArchiveFile(d));
+    for (const std::string& dir : {w.layout.DayZipDir(), w.layout.TickZipDir()}) std::filesystem::create_directories(dir);
+  }
+}
+
+// Removed at exit, also when a failure ends the bench early.
+std::vector<std::string> g_leftovers;
+pid_t g_server = 0;
+void RemoveLeftovers() {
+  if (g_server != 0) Stop(g_server);
+  for (const std::string& root : g_leftovers) std::filesystem::remove_all(root);
+}
+
+void BM_ScaledDayRoadInto60DayTree(benchmark::State& state) {
+  const char* env = std::getenv("MARBLOOM_BENCH_ROAD_SECURITIES");
+  const int securities = env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : 1000;
+  char pattern[] = "/tmp/marbloom-road-history-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) Fail("mkdtemp failed");
+  const std::string root = std::string(pattern) + "/";
+  g_leftovers.push_back(root);
+  std::atexit(RemoveLeftovers);
+  const std::string cache = root + "cache/", tree = root + "vipdoc/", links = root + "snapshot/";
+  std::filesystem::create_directories(cache);
+  const int port = FreePort();
+  const pid_t server = Spawn({BuiltProgram("tools/samplegen/marbloom-sampled"), "--full", "--securities",
+                              std::to_string(securities), "--port", std::to_string(port), "--cache", cache},
+                             port);
+  g_server = server;
+  const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+
+  Workplace builder = MakeWorkplace(tree);
+  g_leftovers.push_back(builder.root);
+  for (const DataLayout::TreeFolder& f : builder.layout.TreeFolders()) std::filesystem::create_directories(f.path);
+  const std::vector<int> days = EarlierDays(kHistoryRoadDay, kHistoryDays);
+  BuildHistory(builder, base, days);
+  std::filesystem::remove_all(builder.root);
+  const Snapshot snapshot = TakeSnapshot(tree, links);
+  std::uintmax_t treeBytes = 0;
+  for (const auto& [rel, file] : snapshot) treeBytes += file.size;
+
+  std::map<std::string, std::vector<double>> empty, full;
+  std::vector<std::string> order;
+  int workers = 0;
+  RoundChanges changes;
+  for (auto _ : state) {
+    for (int round = 0; round < kHistoryRounds; ++round) {
+      Workplace fresh = MakeWorkplace();
+      SyncTree(fresh.root);
+      for (const Stage& s : RunRoad(fresh, base, kHistoryRoadDay, &workers)) empty[s.name].push_back(s.seconds);
+      std::filesystem::remove_all(fresh.root);
+
+      RestoreSnapshot(tree, links, snapshot);
+      Workplace held = MakeWorkplace(tree);
+      SyncTree(tree);
+      order.clear();
+      for (const Stage& s : RunRoad(held, base, kHistoryRoadDay, &workers)) {
+        full[s.name].push_back(s.seconds);
+        order.push_back(s.name);
+      }
+      std::filesystem::remove_all(held.root);
+    }
+  }
+  changes = RestoreSnapshot(tree, links, snapshot);
+  Stop(server);
+  g_server = 0;
+  const std::string fs = FileSystemName(root);
+  std::filesystem::remove_all(root);
+
+  std::printf("road into a 60-day tree: %d securities, %zu earlier days, tree %.0f MB, on %s\n", securities,
+              days.size(), static_cast<double>(treeBytes) / 1e6, fs.c_str());
+  std::printf("  a round into it added %zu files, replaced %zu and appended to %zu\n", changes.added,
+              changes.replaced, changes.appended);
+  std::printf("  %-26s %10s %10s %8s\n", "stage (median s)", "empty", "60 days", "ratio");
+  double emptyTotal = 0, fullTotal = 0;
+  for (const std::string& name : order) {
+    const double e = Median(empty[name]), f = Median(full[name]);
+    emptyTotal += e;
+    fullTotal += f;
+    std::printf("  %-26s %10.3f %10.3f %8.2f\n", name.c_str(), e, f, e > 0 ? f / e : 0.0);
+    state.counters["empty: " + name] = e;
+    state.counters["60 days: " + name] = f;
+    state.counters["ratio: " + name] = e > 0 ? f / e : 0.0;
+  }
+  std::printf("  %-26s %10.3f %10.3f %8.2f\n", "total", emptyTotal, fullTotal, fullTotal / emptyTotal);
+  state.counters["ratio: total"] = fullTotal / emptyTotal;
+  state.counters["securities"] = securities;
+  state.counters["history days"] = static_cast<double>(days.size());
+  state.counters["workers"] = workers;
+}
+
 // A configuration of two million lines, its paths at the end: loading it
 // against one plain line-by-line read of the same file, measured in the
 // same run; target load_vs_one_read <= 5 (the file is parsed once, not once
@@ -270,7 +499,11 @@ void BM_FullMarketDayRoad(benchmark::State& state) {
 void BM_HugeConfigLoad(benchmark::State& state) {
   Workplace w = MakeWorkplace();
   std::string text = "[DOWN]\r\nDOWNNUM=30\r\n";
-  for (int i = 0; i < 2000000; ++i) text += "X" + std::to_string(i) + "=filler\r\n";
+  for (int i = 0; i < 2000000; ++i) {
+    text += 'X';
+    text += std::to_string(i);
+    text += "=filler\r\n";
+  }
   for (int i = 1; i <= 30; ++i) text += "PATH" + std::to_string(100 + i).substr(1) + "=d/\r\n";
   WriteText(w.layout.DownloadConfigFile(), text);
   double load = 0, read = 0;
@@ -295,6 +528,7 @@ void BM_HugeConfigLoad(benchmark::State& state) {
 BENCHMARK(BM_HugeConfigLoad)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_TransferVsCurl)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_FullMarketDayRoad)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_ScaledDayRoadInto60DayTree)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 }  // namespace
 
