@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -41,6 +42,7 @@ class FaultFileSystem final : public FileSystem {
   }
 
   File Open(const std::string& path, OpenMode mode, const File* folder = nullptr) override {
+    const Guard guard(mutex_);
     const bool creates = mode == OpenMode::kCreateExclusive || mode == OpenMode::kWrite || mode == OpenMode::kAppend;
     if (creates ? !Change("open " + path) : Stopped()) return File();
     File file = inner_.Open(path, mode, folder);
@@ -49,10 +51,12 @@ class FaultFileSystem final : public FileSystem {
     return File(*this, file.Release());
   }
   int64_t Read(const File& file, void* data, std::size_t size, int64_t offset) override {
+    const Guard guard(mutex_);
     const bool shorted = !readFault_.empty() && PathOf(file).find(readFault_) != std::string::npos;
     return Stopped() ? -1 : inner_.Read(file, data, shorted ? size / 2 : size, offset);
   }
   bool Write(File& file, const void* data, std::size_t size, int64_t offset) override {
+    const Guard guard(mutex_);
     if (!Change("write " + PathOf(file))) return false;
     const std::size_t fits = Fitting(file, size, offset);
     if (fits == size) return inner_.Write(file, data, size, offset);
@@ -61,16 +65,25 @@ class FaultFileSystem final : public FileSystem {
     return false;
   }
   bool Truncate(File& file, int64_t length) override {
+    const Guard guard(mutex_);
     return Change("truncate " + PathOf(file)) && inner_.Truncate(file, length);
   }
-  int64_t Length(const File& file) override { return Stopped() ? -1 : inner_.Length(file); }
-  bool Sync(File& file) override { return Change("sync " + PathOf(file)) && inner_.Sync(file); }
+  int64_t Length(const File& file) override {
+    const Guard guard(mutex_);
+    return Stopped() ? -1 : inner_.Length(file);
+  }
+  bool Sync(File& file) override {
+    const Guard guard(mutex_);
+    return Change("sync " + PathOf(file)) && inner_.Sync(file);
+  }
   bool Close(File& file) override {
+    const Guard guard(mutex_);
     paths_.erase(file.handle());
     const bool closed = inner_.Close(file);  // the descriptor goes whatever happened before
     return !Stopped() && closed;
   }
   bool Copy(const File& from, int64_t fromOffset, File& to, int64_t toOffset, int64_t length) override {
+    const Guard guard(mutex_);
     if (!Change("copy " + PathOf(to))) return false;
     if (Fitting(to, static_cast<std::size_t>(length), toOffset) == static_cast<std::size_t>(length))
       return inner_.Copy(from, fromOffset, to, toOffset, length);
@@ -78,6 +91,7 @@ class FaultFileSystem final : public FileSystem {
     return false;
   }
   bool Rename(const std::string& source, const std::string& target) override {
+    const Guard guard(mutex_);
     if (!Change("rename " + source + " " + target)) return false;
     const bool refused = !renameFault_.empty() && (source.find(renameFault_) != std::string::npos ||
                                                    target.find(renameFault_) != std::string::npos);
@@ -86,20 +100,36 @@ class FaultFileSystem final : public FileSystem {
     return false;
   }
   bool Link(const std::string& existing, const std::string& path) override {
+    const Guard guard(mutex_);
     return Change("link " + existing + " " + path) && inner_.Link(existing, path);
   }
-  bool Remove(const std::string& path) override { return Change("remove " + path) && inner_.Remove(path); }
-  bool MakeDir(const std::string& path) override { return Change("mkdir " + path) && inner_.MakeDir(path); }
-  bool Exists(const std::string& path) override { return !Stopped() && inner_.Exists(path); }
+  bool Remove(const std::string& path) override {
+    const Guard guard(mutex_);
+    return Change("remove " + path) && inner_.Remove(path);
+  }
+  bool MakeDir(const std::string& path) override {
+    const Guard guard(mutex_);
+    return Change("mkdir " + path) && inner_.MakeDir(path);
+  }
+  bool Exists(const std::string& path) override {
+    const Guard guard(mutex_);
+    return !Stopped() && inner_.Exists(path);
+  }
   bool List(const std::string& dir, const std::function<bool(std::string_view)>& wanted,
             std::vector<DirEntry>* entries) override {
+    const Guard guard(mutex_);
     return !Stopped() && inner_.List(dir, wanted, entries);
   }
-  int64_t FreeSpace(const std::string& path) override { return Stopped() ? -1 : inner_.FreeSpace(path); }
+  int64_t FreeSpace(const std::string& path) override {
+    const Guard guard(mutex_);
+    return Stopped() ? -1 : inner_.FreeSpace(path);
+  }
   bool SyncFileSystem(const std::string& path) override {
+    const Guard guard(mutex_);
     return Change("syncfs " + path) && inner_.SyncFileSystem(path);
   }
   bool Stamp(const std::string& path, std::time_t modified, unsigned keptModeBits) override {
+    const Guard guard(mutex_);
     return Change("stamp " + path) && inner_.Stamp(path, modified, keptModeBits);
   }
 
@@ -131,6 +161,9 @@ class FaultFileSystem final : public FileSystem {
     return it == paths_.end() ? std::string() : it->second;
   }
 
+  // Engines write from several workers at once; one call at a time here.
+  using Guard = std::lock_guard<std::recursive_mutex>;
+  std::recursive_mutex mutex_;
   FileSystem& inner_;
   std::unordered_map<int, std::string> paths_;
   std::vector<std::string> changes_;
