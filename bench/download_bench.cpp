@@ -258,10 +258,12 @@ std::vector<Stage> RunRoad(const Workplace& w, const std::string& base, int day,
   return stages;
 }
 
-// The day through the update, both kinds and minute lines, into the tree of `w`.
+// The day through the update, both kinds and minute lines, into the tree of
+// `w`, keeping the configuration between downloads as the command line does.
 double RunUpdate(const Workplace& w, const std::string& base, int day) {
+  DownloadConfigCache config;
   CatchUp update(DownloadRunSetup{w.layout, true, {base, kDefaultServerUser, kDefaultServerPassword}, true,
-                                  MinuteOptions{}, nullptr});
+                                  MinuteOptions{}, &config});
   update.Reset();
   const Clock::time_point start = Clock::now();
   if (!update.Run(CatchUpRequest{.from = day, .to = day, .now = std::time(nullptr)}).done())
@@ -280,14 +282,15 @@ void BM_FullMarketDayRoad(benchmark::State& state) {
   const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
   std::vector<Stage> stages;
   for (auto _ : state) {
+    Workplace fresh = MakeWorkplace();
+    state.counters["update"] = RunUpdate(fresh, base, kRoadDay);
+    std::filesystem::remove_all(fresh.root);
+    ::sync();
     Workplace w = MakeWorkplace();
     int workers = 0;
     stages = RunRoad(w, base, kRoadDay, &workers);
     state.counters["workers"] = workers;
     std::filesystem::remove_all(w.root);
-    Workplace fresh = MakeWorkplace();
-    state.counters["update"] = RunUpdate(fresh, base, kRoadDay);
-    std::filesystem::remove_all(fresh.root);
   }
   Stop(server);
   double total = 0;
