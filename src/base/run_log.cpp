@@ -1,5 +1,6 @@
 #include "base/run_log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -14,6 +15,7 @@ namespace {
 std::mutex g_clockMutex;
 std::function<std::time_t()> g_clock;
 std::string g_directory;
+thread_local RunLogHold* t_hold = nullptr;
 
 std::time_t Now() {
   std::lock_guard<std::mutex> lock(g_clockMutex);
@@ -30,6 +32,15 @@ void SetRunLogDirectory(const std::string& directory) {
 std::string RunLogDirectory() {
   std::lock_guard<std::mutex> lock(g_clockMutex);
   return g_directory;
+}
+
+void SetThreadRunLogHold(RunLogHold* hold) { t_hold = hold; }
+
+void WriteRunLogLine(const std::string& file, const std::string& line) {
+  // Always the real file system: the log is no part of a tree, and the lines
+  // that report a failed file call must not fail with it.
+  File out = RealFileSystem().Open(file, OpenMode::kAppend);
+  if (out) out.Write(line.data(), line.size(), 0);
 }
 
 void SetRunLogClock(std::function<std::time_t()> clock) {
@@ -51,14 +62,12 @@ void RunLog(const char* format, ...) {
   char fileName[512];
   std::snprintf(fileName, sizeof fileName, "%s%04d%02d%02d.log", RunLogDirectory().c_str(),
                 local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-  // Always the real file system: the log is no part of a tree, and the lines
-  // that report a failed file call must not fail with it.
-  File file = RealFileSystem().Open(fileName, OpenMode::kAppend);
-  if (!file) return;
   char line[320];
-  int n = std::snprintf(line, sizeof line, "%02d:%02d:%02d   %s\r\n", local.tm_hour, local.tm_min,
-                        local.tm_sec, gbk.c_str());
-  if (n > 0) file.Write(line, static_cast<std::size_t>(n), 0);
+  const int n = std::snprintf(line, sizeof line, "%02d:%02d:%02d   %s\r\n", local.tm_hour, local.tm_min,
+                              local.tm_sec, gbk.c_str());
+  if (n <= 0) return;
+  const std::string text(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
+  if (t_hold == nullptr || !t_hold->Hold(fileName, text)) WriteRunLogLine(fileName, text);
 }
 
 }  // namespace marbloom

@@ -13,6 +13,19 @@ void RunLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void SetRunLogDirectory(const std::string& directory);
 std::string RunLogDirectory();
 
+// Where one thread's lines go instead of the file while it is installed on
+// that thread: each line as it would have been written, with its time.
+class RunLogHold {
+ public:
+  virtual ~RunLogHold() = default;
+  // Keeps the line for later, or false to have it written now.
+  virtual bool Hold(const std::string& file, const std::string& line) = 0;
+};
+// The calling thread's hold; nullptr ends it.
+void SetThreadRunLogHold(RunLogHold* hold);
+// Appends a line as RunLog formatted it to its day file.
+void WriteRunLogLine(const std::string& file, const std::string& line);
+
 // Test seam: the clock the log reads; an empty function restores time().
 void SetRunLogClock(std::function<std::time_t()> clock);
 

@@ -4,10 +4,23 @@
 
 namespace marbloom {
 
-void OperationEngine::FlushTree(const DataLayout& layout) {
-  if (layout.Files().SyncFileSystem(layout.HistoryDir())) return;
+namespace {
+
+bool FlushHistoryTree(const DataLayout& layout) {
+  if (layout.Files().SyncFileSystem(layout.HistoryDir())) return true;
   RunLog("%s数据写入磁盘失败!", layout.HistoryDir().c_str());
-  NoteFailure();
+  return false;
+}
+
+}  // namespace
+
+bool DeferredFlush::Settle(const DataLayout& layout) { return !owed_.exchange(false) || FlushHistoryTree(layout); }
+
+void OperationEngine::FlushTree(const DataLayout& layout) {
+  if (deferredFlush_ != nullptr)
+    deferredFlush_->Owe();
+  else if (!FlushHistoryTree(layout))
+    NoteFailure();
 }
 
 }  // namespace marbloom

@@ -12,6 +12,20 @@
 
 namespace marbloom {
 
+// The flush of a tree that several engines write in one longer run (a
+// download, an update): each engine that wrote owes it, and the run settles
+// it once at its end, before it reports any day as done.
+class DeferredFlush {
+ public:
+  void Owe() { owed_.store(true); }
+  // One flush of the file system holding the tree when an engine owed it;
+  // false when it failed (logged).
+  bool Settle(const DataLayout& layout);
+
+ private:
+  std::atomic<bool> owed_{false};
+};
+
 class OperationEngine {
  public:
   OperationEngine() = default;
@@ -32,12 +46,17 @@ class OperationEngine {
   void SetWorkers(int workers) { workers_ = workers < 1 ? 1 : workers; }
   int Workers() const { return workers_; }
 
+  // The engine's flushes go to `owner`, which settles them at the end of the
+  // longer run it is part of (nullptr: the engine flushes itself).
+  void DeferFlushTo(DeferredFlush* owner) { deferredFlush_ = owner; }
+
  protected:
   // Called at the start of every operation.
   void BeginOperation() { failures_ = 0; }
   // The end of a writing operation that wrote anything: one flush of the file
   // system holding the tree, so that an operation that reports done has its
   // data on disk. A failed flush is logged and counts as a failed item.
+  // Deferred, it is owed to the run instead.
   void FlushTree(const DataLayout& layout);
   // The result of an operation that ran to its end: kDone turns kFailed
   // when items failed; the message stays the operation's own.
@@ -50,6 +69,7 @@ class OperationEngine {
   std::atomic<int> cancelFlag_{0};
   int failures_ = 0;
   int workers_ = DefaultWorkerCount();
+  DeferredFlush* deferredFlush_ = nullptr;
 };
 
 }  // namespace marbloom

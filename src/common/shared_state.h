@@ -4,10 +4,15 @@
 // window thread reads what the worker writes, so the text is guarded and the
 // number is atomic.
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "base/run_log.h"
 #include "common/operation_result.h"
 
 namespace marbloom {
@@ -30,6 +35,40 @@ double ProgressFraction();
 // Called on the writing thread after every status change (the command line
 // prints each line). Empty to stop.
 void SetStatusObserver(std::function<void(const std::string&)> observer);
+
+// What one thread reports (status lines, run-log lines, progress) held back
+// until Release, which replays it in order on the releasing thread; later
+// reports pass straight. A step can so run ahead of its turn on a thread of
+// its own while the log and the status lines read as if it ran after.
+class HeldReports final : public RunLogHold {
+ public:
+  // Holds what the constructing thread reports while alive.
+  class Scope {
+   public:
+    explicit Scope(HeldReports& held);
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+  };
+
+  void Release();
+  void WaitReleased();
+
+  bool Hold(const std::string& file, const std::string& line) override;
+  bool HoldStatus(const std::string& text);
+  bool HoldProgress(double fraction);
+
+ private:
+  struct Entry {
+    bool status = false;
+    std::string file, text;
+  };
+  std::mutex mutex_;
+  std::condition_variable releasedSignal_;
+  bool released_ = false;
+  std::vector<Entry> entries_;
+  std::optional<double> progress_;
+};
 
 // Data guard messages of the pages.
 inline constexpr const char* kDataGuardMessage =

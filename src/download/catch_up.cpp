@@ -1,6 +1,8 @@
 #include "download/catch_up.h"
 
 #include <algorithm>
+#include <thread>
+#include <utility>
 
 #include "base/run_log.h"
 #include "base/text_encoding.h"
@@ -19,30 +21,80 @@ OperationResult Reported(Outcome outcome, const std::string& message, int failed
 
 }  // namespace
 
-CatchUp::CatchUp(DownloadRunSetup setup) : layout_(setup.layout), run_(std::move(setup)) {}
+// A kind run on a thread of its own while the kind before it converts. What
+// it reports is held back until that kind has ended, and it converts only
+// then, so the run log, the status lines and the tree read as if the kinds
+// ran one after the other.
+class CatchUp::KindAhead {
+ public:
+  explicit KindAhead(std::function<OperationResult(HeldReports&)> work)
+      : thread_([this, work = std::move(work)] {
+          HeldReports::Scope scope(held_);
+          result_ = work(held_);
+        }) {}
+  ~KindAhead() { Join(); }
 
+  // Lets its reports out, now that the kind before it has ended, and waits
+  // for its end.
+  OperationResult Join() {
+    held_.Release();
+    if (thread_.joinable()) thread_.join();
+    return result_;
+  }
+
+ private:
+  HeldReports held_;
+  OperationResult result_;
+  std::thread thread_;  // last: it starts once the members it uses exist
+};
+
+CatchUp::CatchUp(DownloadRunSetup setup) : layout_(setup.layout), run_(std::move(setup)) {
+  run_.HoldFlush(true);
+}
+
+CatchUp::~CatchUp() = default;
+
+// The tick kind starts while the daily kind converts its last days; one
+// flush of the tree ends the whole update, and only then does the state file
+// take the days converted.
 OperationResult CatchUp::Run(const CatchUpRequest& request) {
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
   stateFailures_ = 0;
+  std::unique_ptr<KindAhead> ahead;
   OperationResult result{Outcome::kNothingToDo, "", 0};
   std::string message;
   for (const int kind : {kDownloadDaily, kDownloadTick}) {
     if (!(kind == kDownloadDaily ? request.daily : request.tick)) continue;
-    const CatchUpPlan plan = PlanCatchUp(layout_, kind, request);
-    for (const std::string& line : DescribePlan(plan, request.now)) ReportF("%s", line.c_str());
-    const OperationResult one = UpdateKind(plan);
-    if (one.outcome == Outcome::kCancelled) return one;
+    OperationResult one;
+    if (kind == kDownloadTick && ahead) {
+      one = ahead->Join();
+    } else {
+      one = UpdateKind(kind, request, [&](bool lastRun) {
+        if (kind == kDownloadDaily && request.tick && lastRun && !ahead)
+          ahead = std::make_unique<KindAhead>([this, &request](HeldReports& held) {
+            return UpdateKind(kDownloadTick, request, [&held](bool) { held.WaitReleased(); });
+          });
+      });
+    }
+    if (one.outcome == Outcome::kCancelled) {
+      if (ahead) ahead->Join();
+      SettleCommits();
+      return one;
+    }
     message += (message.empty() ? "" : " ") + one.message;
     result = CombineSteps(result, one);
   }
+  if (const OperationResult settled = SettleCommits(); !settled.done()) result = CombineSteps(settled, result);
+  std::lock_guard<std::mutex> guard(stateMutex_);
   if (stateFailures_ > 0) result = CombineSteps(result, OperationResult{Outcome::kFailed, "", stateFailures_});
   result.message = message;
   return result;
 }
 
-OperationResult CatchUp::UpdateKind(const CatchUpPlan& plan) {
-  const int kind = plan.kind;
+OperationResult CatchUp::UpdateKind(int kind, const CatchUpRequest& request, const BeforeConverting& beforeConverting) {
+  const CatchUpPlan plan = PlanCatchUp(layout_, kind, request);
+  for (const std::string& line : DescribePlan(plan, request.now)) ReportF("%s", line.c_str());
   const char* name = CatchUpKindName(kind);
   const CatchUpState stored = ReadCatchUpState(layout_, kind);
   CatchUpState state = stored;
@@ -72,6 +124,7 @@ OperationResult CatchUp::UpdateKind(const CatchUpPlan& plan) {
     }
     if (stop.outcome == Outcome::kCancelled) return stop;  // the days obtained stay unconverted
     if (!obtained.empty()) {
+      beforeConverting(&range == &plan.runs.back());
       int failedDay = 0;
       const OperationResult converted = Convert(kind, obtained, state, &failedDay);
       if (converted.outcome == Outcome::kCancelled) return converted;
@@ -92,8 +145,15 @@ OperationResult CatchUp::UpdateKind(const CatchUpPlan& plan) {
 }
 
 // One batch; a batch that fails is done again day by day, so that every day
-// before the one that fails is recorded.
+// before the one that fails is recorded. The days converted are committed
+// to the state file after the flush that puts them on disk.
 OperationResult CatchUp::Convert(int kind, const std::vector<int>& days, CatchUpState& state, int* failedDay) {
+  // The batch before, of a plan of several runs, is settled first: the state
+  // file never names a day later than the days on disk.
+  if (const OperationResult settled = CommitPending(kind) ? SettleCommits() : OperationResult{}; !settled.done()) {
+    *failedDay = days.front();
+    return settled;
+  }
   state.trying = std::max(state.trying, days.back());
   Save(kind, state);
   OperationResult result = run_.ConvertDays(kind, days.front(), days.back());
@@ -105,7 +165,7 @@ OperationResult CatchUp::Convert(int kind, const std::vector<int>& days, CatchUp
         return result;
       }
       state.last = std::max(state.last, day);
-      Save(kind, state);
+      Commit(kind, state);
     }
   } else if (!result.done()) {
     *failedDay = days.front();
@@ -113,14 +173,41 @@ OperationResult CatchUp::Convert(int kind, const std::vector<int>& days, CatchUp
   }
   state.last = std::max(state.last, days.back());
   if (state.trying <= days.back()) state.trying = 0;
-  Save(kind, state);
+  Commit(kind, state);
   return result;
 }
 
 void CatchUp::Save(int kind, const CatchUpState& state) {
+  std::lock_guard<std::mutex> guard(stateMutex_);
   if (WriteCatchUpState(layout_, kind, state)) return;
   RunLog("写入%s失败!", layout_.UpdateStateFile().c_str());
   ++stateFailures_;
+}
+
+void CatchUp::Commit(int kind, const CatchUpState& state) {
+  std::lock_guard<std::mutex> guard(stateMutex_);
+  committed_[kind == kDownloadTick] = state;
+}
+
+bool CatchUp::CommitPending(int kind) {
+  std::lock_guard<std::mutex> guard(stateMutex_);
+  return committed_[kind == kDownloadTick].has_value();
+}
+
+// The flush owed by the conversions so far, then the states they committed;
+// after a failed flush the states keep their trying day, so that the next
+// update does those days again.
+OperationResult CatchUp::SettleCommits() {
+  const OperationResult flushed = run_.SettleFlush();
+  for (const int kind : {kDownloadDaily, kDownloadTick}) {
+    std::optional<CatchUpState> state;
+    {
+      std::lock_guard<std::mutex> guard(stateMutex_);
+      state = std::exchange(committed_[kind == kDownloadTick], std::nullopt);
+    }
+    if (state && flushed.done()) Save(kind, *state);
+  }
+  return flushed;
 }
 
 }  // namespace marbloom

@@ -6,8 +6,15 @@
 // arrives, and "not published yet" when no later day does. The days obtained
 // in a run of the plan are converted in one batch (with TRANSMIN one minute
 // build per batch); only a batch that fails is converted again day by day, to
-// find the day that fails. The state file follows every day converted
-// without failure.
+// find the day that fails. The tick kind starts on a thread of its own while
+// the daily kind converts its last batch (what it reports comes after the
+// daily kind's lines, and it converts after it). One flush of the tree ends
+// the update; the state file takes the days converted without failure only
+// after that flush.
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "common/data_layout.h"
@@ -21,8 +28,10 @@ class CatchUp {
  public:
   // Built on what a DownloadRun is built on.
   explicit CatchUp(DownloadRunSetup setup);
+  ~CatchUp();
 
-  // Runs on the caller's thread, holding the tree's writer lock throughout.
+  // Runs on the caller's thread (and a second one, see above), holding the
+  // tree's writer lock throughout.
   // Done when every kind asked for is up to date, also when the newest days
   // are not published yet; failed when a day of a kind failed (the kind stops
   // there, keeping every day before it; the other kind still runs);
@@ -36,14 +45,24 @@ class CatchUp {
   DownloadRun& run() { return run_; }
 
  private:
-  OperationResult UpdateKind(const CatchUpPlan& plan);
+  class KindAhead;
+  // Called before each batch of a kind is converted; true for the plan's last run.
+  using BeforeConverting = std::function<void(bool lastRun)>;
+  OperationResult UpdateKind(int kind, const CatchUpRequest& request, const BeforeConverting& beforeConverting);
   // Converts the days obtained; the day that failed in *failedDay.
   OperationResult Convert(int kind, const std::vector<int>& days, CatchUpState& state, int* failedDay);
+  // Writes the state file now.
   void Save(int kind, const CatchUpState& state);
+  // Keeps a state for the next SettleCommits.
+  void Commit(int kind, const CatchUpState& state);
+  bool CommitPending(int kind);
+  OperationResult SettleCommits();
 
   const DataLayout layout_;
   DownloadRun run_;
+  std::mutex stateMutex_;  // the kinds run on two threads
   int stateFailures_ = 0;
+  std::optional<CatchUpState> committed_[2];  // daily, tick
 };
 
 }  // namespace marbloom

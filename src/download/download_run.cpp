@@ -179,9 +179,18 @@ OperationResult DownloadRun::Convert(int kind, int first, int last) {
       result = CombineSteps(result, minutes);
     }
   }
-  std::lock_guard<std::mutex> lock(engineMutex_);
-  converting_ = false;
-  return result;
+  {
+    std::lock_guard<std::mutex> lock(engineMutex_);
+    converting_ = false;
+  }
+  if (holdFlush_) return result;
+  const OperationResult flushed = SettleFlush();
+  return flushed.done() ? result : CombineSteps(flushed, result);
+}
+
+OperationResult DownloadRun::SettleFlush() {
+  if (flush_.Settle(setup_.layout)) return OperationResult{};
+  return OperationResult{Outcome::kFailed, "", 1};
 }
 
 // The engine is reachable by Cancel from before it starts until after it
@@ -191,6 +200,7 @@ OperationResult DownloadRun::RunEngine(std::unique_ptr<Engine> engine, Step step
   {
     std::lock_guard<std::mutex> lock(engineMutex_);
     engine->Reset();
+    engine->DeferFlushTo(&flush_);
     if (pendingCancel_ || stopAll_.load()) engine->Cancel();
     pendingCancel_ = false;
     engine_ = engine.get();

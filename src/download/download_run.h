@@ -86,6 +86,14 @@ class DownloadRun {
   // is kFailed.
   OperationResult ConvertDays(int kind, int first, int last);
 
+  // The conversions' writes reach the disk with one flush at the end of each
+  // run or ConvertDays, before it reports. A holder that strings several of
+  // them together (the update) holds the flush and settles it once itself.
+  void HoldFlush(bool hold) { holdFlush_ = hold; }
+  // The flush held so far, when any conversion wrote: done, or failed with
+  // its failure logged.
+  OperationResult SettleFlush();
+
   // Clears every cancel; called before a run.
   void Reset();
   // Stops the download loop after the current day, or the conversion that
@@ -129,6 +137,8 @@ class DownloadRun {
   OperationEngine* engine_ = nullptr;  // the engine converting now
   bool converting_ = false;
   bool pendingCancel_ = false;  // a cancel between two conversion steps
+  DeferredFlush flush_;
+  bool holdFlush_ = false;
 };
 
 }  // namespace marbloom

@@ -16,7 +16,9 @@
 #include "download/archive_unpack.h"
 #include "sample_server.h"
 #include "samplegen.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
+#include "tickdata/minute_test_support.h"
 #include "tickdata/tick_pair.h"
 
 namespace marbloom::test {
@@ -131,6 +133,70 @@ TEST(CatchUpThreaded, BringsTheTreeToTheNewestPublishedDay) {
   for (const TickIndexEntry& entry : pair.entries()) tickDates.push_back(int{entry.date});
   EXPECT_EQ(dailyDates, Weekdays(20231212, 20240329, 20240101));
   EXPECT_EQ(tickDates, dailyDates);
+}
+
+// The tick kind runs ahead on its own thread while the daily kind converts:
+// the tree, the run log, the status lines and the state file are those of
+// the kinds run one after the other; a failed final flush commits no day.
+TEST(CatchUpThreaded, BothKindsTogetherAsOneAfterTheOther) {
+  namespace fs = std::filesystem;
+  SetRunLogClock([] { return std::time_t{1705000000}; });
+  TempDir site;
+  ASSERT_TRUE(sample::WriteServerTree(20240102, 20240112, sample::SampleOptions{2, 30, false}, site.path()));
+  sample::ServerOptions options;
+  options.port = 0, options.staticDir = site.path(), options.log = nullptr;
+  sample::SampleServer server(options);
+  ASSERT_TRUE(server.Start());
+  struct Output {
+    std::map<std::string, std::vector<uint8_t>> files;
+    std::string log;
+    std::vector<std::string> status;
+    Outcome outcome;
+  };
+  auto update = [&](std::vector<CatchUpRequest> requests, std::size_t failFlushAt) {
+    TestTree tree;
+    FaultFileSystem files;
+    const DataLayout layout(tree.workDir(), tree.historyDir(), files);
+    if (failFlushAt > 0) files.CrashAt(failFlushAt, FaultFileSystem::Crash::kFailOne);
+    CatchUp catchUp(DownloadRunSetup{layout, true, {"http://127.0.0.1:" + std::to_string(server.port()) + "/",
+                    kDefaultServerUser, kDefaultServerPassword}, true, MinuteOptions{}, nullptr});
+    StatusRecorder status;
+    Output out{{}, "", {}, Outcome::kDone};
+    for (CatchUpRequest& request : requests) {
+      request.from = 20240108, request.now = ChinaTime(20240112, 1800);
+      out.outcome = catchUp.Run(request).outcome;
+    }
+    out.log = ReadRunLog(), out.status = status.lines;
+    auto strip = [&](std::string& text) {  // the trees' own folders left out
+      for (std::size_t at; (at = text.find(tree.root())) != std::string::npos;) text.erase(at, tree.root().size());
+    };
+    strip(out.log);
+    std::for_each(out.status.begin(), out.status.end(), strip);
+    for (const auto& entry : fs::recursive_directory_iterator(tree.root()))
+      if (entry.is_regular_file() && entry.path().string().find("/logs/") == std::string::npos)
+        out.files[entry.path().string().substr(tree.root().size())] = ReadFileBytes(entry.path().string());
+    std::size_t flush = 0;  // the call that flushes the tree
+    for (std::size_t i = 0; i < files.Changes().size() && flush == 0; ++i)
+      if (files.Changes()[i] == "syncfs " + tree.historyDir()) flush = i + 1;
+    return std::pair{out, flush};
+  };
+  auto committed = [](const Output& out) {  // the kinds whose last day the state file names
+    const std::vector<uint8_t>& state = out.files.at("work/update.ini");
+    const std::string text(state.begin(), state.end()), day = "LAST=20240112";
+    return text.find(day) == std::string::npos ? 0 : 1 + (text.find(day) != text.rfind(day));
+  };
+  const Output apart = update({{.daily = true, .tick = false}, {.daily = false, .tick = true}}, 0).first;
+  const auto [together, flush] = update({CatchUpRequest{}}, 0);
+  EXPECT_EQ(together.outcome, Outcome::kDone);
+  EXPECT_GT(together.files.size(), 100u);
+  EXPECT_TRUE(together.files == apart.files);
+  EXPECT_EQ(together.log, apart.log);
+  EXPECT_EQ(together.status, apart.status);
+  EXPECT_EQ(committed(together), 2);
+  const Output unflushed = update({CatchUpRequest{}}, flush).first;
+  EXPECT_EQ(unflushed.outcome, Outcome::kFailed);
+  EXPECT_EQ(committed(unflushed), 0);
+  SetRunLogClock(nullptr);
 }
 
 }  // namespace

@@ -34,8 +34,9 @@ class FaultFileSystem final : public FileSystem {
   // in the order they came: "write <path>", "rename <from> <to>" and so on.
   const std::vector<std::string>& Changes() const { return changes_; }
   // At change `call`, before it is made, the process dies (SIGKILL), or with
-  // kFailLater that change and every call after it fail with EIO.
-  enum class Crash { kKill, kFailLater };
+  // kFailLater that change and every call after it fail with EIO, or with
+  // kFailOne that change alone.
+  enum class Crash { kKill, kFailLater, kFailOne };
   void CrashAt(std::size_t call, Crash how = Crash::kKill) {
     crashAt_ = call;
     crash_ = how;
@@ -144,7 +145,7 @@ class FaultFileSystem final : public FileSystem {
     changes_.push_back(what);
     if (changes_.size() != crashAt_) return true;
     if (crash_ == Crash::kKill) ::raise(SIGKILL);
-    stopped_ = true;
+    stopped_ = crash_ == Crash::kFailLater;
     errno = EIO;
     return false;
   }
