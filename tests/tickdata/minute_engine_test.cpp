@@ -95,7 +95,8 @@ TEST_F(MinuteEngineTest, DaysBuiltAgainAsHeldLeaveAFileWithinItsRetentionUntouch
     MinuteEngine(layout.WithFiles(recorder), MinuteOptions{retention, 250, 1}, Source())
         .BuildMinuteLines(dates[50], dates[52]);
     EXPECT_EQ(recorder.Changes().empty(), retention == 60);
-    EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), std::vector<int>(dates.end() - std::min(53, retention), dates.end()));
+    const std::vector<int> kept(dates.end() - std::min(53, retention), dates.end());
+    EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), kept);
   }
   EXPECT_EQ(DayDates(ReadBars(FivePath()), kFive), dates);
 }
