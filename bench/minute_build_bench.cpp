@@ -8,11 +8,16 @@
 // MARBLOOM_BENCH_MINUTE_QUICK=1 (short days) shrink it for quick runs.
 //
 //   whole store: BuildMinuteLines(0, 0), every security's days into fresh files;
-//   range:       BuildMinuteLines over the last five days, merged into them;
-//   floor:       uncompress() of each stored block the run reads, then one
-//                write of each security's two minute files' bytes and syncfs,
-//                as the build ends with one (ratio_inflate_only leaves the
-//                writes out).
+//   range again: BuildMinuteLines over the last five days, which the files
+//                already hold as the whole-store run wrote them;
+//   range new:   the same five days after each file was cut back before them
+//                (untimed), so that they are merged in as new days;
+//   floor:       uncompress() of each stored block the run reads, then the
+//                bytes the run must change put on disk: one write of each
+//                security's two minute files and syncfs, as the build ends
+//                with one (a merge rewrites the whole file), or nothing when
+//                the files already hold the range's days (range again: its
+//                ratio is ratio_inflate_only).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -187,15 +192,36 @@ void Report(benchmark::State& state, double runSeconds, double inflateSeconds, d
   state.counters["security_days"] = static_cast<double>(blocks);
 }
 
-void RunAgainstFloor(benchmark::State& state, int firstDayIndex, int first, int last) {
+// Cuts every minute file back by its newest `days` day blocks and flushes the
+// tree, so that a run finds those days new.
+void CutMinuteFiles(const Store& store, int days) {
+  for (int market = 0; market < kMarketCount; ++market) {
+    for (const auto& [dir, block] : {std::pair{store.layout.OneMinuteDir(market), kOneMinuteBlockBytes},
+                                     std::pair{store.layout.FiveMinuteDir(market), kFiveMinuteBlockBytes}}) {
+      for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::uintmax_t size = entry.file_size();
+        const std::uintmax_t cut = static_cast<std::uintmax_t>(days) * block;
+        std::filesystem::resize_file(entry.path(), size > cut ? size - cut : 0);
+      }
+    }
+  }
+  if (!RealFileSystem().SyncFileSystem(store.root)) Fail("syncfs failed");
+}
+
+// cutDays > 0: the range's days are new to the files (cut back before each
+// run) and the floor writes them whole; 0: the files hold them already and
+// the floor writes nothing.
+void RunAgainstFloor(benchmark::State& state, int firstDayIndex, int first, int last, int cutDays) {
   Store& store = TheStore();
   double inflateSeconds = 0, floorSeconds = 0, runSeconds = 0, journalSeconds = 0;
   std::size_t ticks = 0, blocks = 0;
+  const bool whole = first == 0 && last == 0;
   for (auto _ : state) {
+    if (cutDays > 0) CutMinuteFiles(store, cutDays);
     Clock::time_point start = Clock::now();
     ticks = InflateFloor(store, firstDayIndex, &blocks);
     inflateSeconds = Seconds(start);
-    WriteFloor(store);
+    if (whole || cutDays > 0) WriteFloor(store);
     floorSeconds = Seconds(start);
     MinuteEngine engine(store.layout, store.options);
     start = Clock::now();
@@ -203,6 +229,7 @@ void RunAgainstFloor(benchmark::State& state, int firstDayIndex, int first, int 
     runSeconds = Seconds(start);
     state.SetIterationTime(runSeconds);
     // Again with the undo journal on.
+    if (cutDays > 0) CutMinuteFiles(store, cutDays);
     JournalFileSystem journal(RealFileSystem(), store.layout, "bench", "");
     MinuteEngine journalled(store.layout.WithFiles(journal), store.options);
     start = Clock::now();
@@ -214,17 +241,23 @@ void RunAgainstFloor(benchmark::State& state, int firstDayIndex, int first, int 
   state.counters["securities"] = static_cast<double>(store.securities);
 }
 
-void BM_MinuteWholeStore(benchmark::State& state) { RunAgainstFloor(state, 0, 0, 0); }
+void BM_MinuteWholeStore(benchmark::State& state) { RunAgainstFloor(state, 0, 0, 0, 0); }
 
-void BM_MinuteRangeFiveDays(benchmark::State& state) {
+// The last five days; `cutDays` as RunAgainstFloor takes it.
+void RunLastFiveDays(benchmark::State& state, int cutDays) {
   Store& store = TheStore();
   const int n = static_cast<int>(store.dates.size());
   const int firstIndex = n > 5 ? n - 5 : 0;
-  RunAgainstFloor(state, firstIndex, store.dates[static_cast<std::size_t>(firstIndex)], store.dates.back());
+  RunAgainstFloor(state, firstIndex, store.dates[static_cast<std::size_t>(firstIndex)], store.dates.back(),
+                  cutDays);
 }
+
+void BM_MinuteRangeFiveDays(benchmark::State& state) { RunLastFiveDays(state, 0); }
+void BM_MinuteRangeFiveNewDays(benchmark::State& state) { RunLastFiveDays(state, 5); }
 
 BENCHMARK(BM_MinuteWholeStore)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MinuteRangeFiveDays)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MinuteRangeFiveNewDays)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

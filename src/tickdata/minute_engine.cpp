@@ -166,6 +166,9 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
     const int capacity = kWorkBufferBars / info.barsPerDay;
     int retention = kind == MinuteKind::kOneMinute ? options_.oneMinuteDays : options_.fiveMinuteDays;
     retention = std::clamp(retention, 1, capacity);
+    // Days built again as the file holds them: a rewrite would give the same bytes.
+    if (HoldsFreshDays(layout_.Files(), path, info, retention, fresh.bars.get(), fresh.days, built.bars.get()))
+      return true;
     const TailRead read = ReadNewestDays(layout_.Files(), path, info, retention, built.bars.get(), &held);
     damaged = read == TailRead::kDamaged;
     replaces = read != TailRead::kNoFile;

@@ -129,7 +129,8 @@ class MinuteEngine : public OperationEngine {
                    MinuteBar* bars) const;
   static bool DecodeHeldDay(const TickSecurity& security, const HeldBlock& block, Worker& worker, TickDayView* day);
   // Merges the worker's fresh days (of the kind's bar length) into the file
-  // and replaces it; false when the file was left alone.
+  // and replaces it, unless it already ends with them byte for byte; false
+  // when the file could not be brought up to date.
   bool WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last, Worker& worker,
                        ItemReport& report) const;
   OperationResult DeleteRange(MinuteKind kind, int first, int last);

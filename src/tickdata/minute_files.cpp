@@ -1,5 +1,6 @@
 #include "tickdata/minute_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -106,6 +107,32 @@ TailRead ReadNewestDays(FileSystem& files, const std::string& path, const Minute
       result = TailRead::kDamaged;
   }
   return result;
+}
+
+bool HoldsFreshDays(FileSystem& files, const std::string& path, const MinuteFileKind& kind, int retention,
+                    const MinuteBar* fresh, int freshCount, MinuteBar* scratch) {
+  if (freshCount <= 0) return false;
+  const File file = files.Open(path, OpenMode::kReadRegular);
+  const int64_t length = file ? file.Length() : -1;
+  const auto block = static_cast<int64_t>(kind.blockBytes);
+  // A file beyond its retention loses days to any merge.
+  if (length <= 0 || length % block != 0 || length / block > retention) return false;
+  const int held = static_cast<int>(length / block);
+  const int n = std::min(held, freshCount + 1);
+  if (!file.ReadAll(scratch, static_cast<std::size_t>(n) * kind.blockBytes, length - n * block)) return false;
+  const int first = BlockDate(fresh);
+  int k = 0;  // the next fresh day to find
+  for (int i = 0; i < n; ++i) {
+    const MinuteBar* day = scratch + i * kind.barsPerDay;
+    const int date = BlockDate(day);
+    if (i > 0 && date <= BlockDate(day - kind.barsPerDay)) return false;
+    if (date < first) continue;  // the held day before the fresh ones
+    if (k == freshCount || date != BlockDate(fresh + k * kind.barsPerDay) ||
+        std::memcmp(day, fresh + k * kind.barsPerDay, kind.blockBytes) != 0)
+      return false;
+    ++k;
+  }
+  return k == freshCount;
 }
 
 TailRead ReadAllMinuteBars(const File& file, std::vector<MinuteBar>* bars) {

@@ -47,6 +47,14 @@ enum class TailRead { kRead, kNoFile, kDamaged };
 TailRead ReadNewestDays(FileSystem& files, const std::string& path, const MinuteFileKind& kind, int maxDays,
                         MinuteBar* days, int* count);
 
+// Whether the file at `path`, of at most `retention` days, already ends with
+// the `freshCount` days of `fresh` byte for byte, so that merging them leaves
+// it as it is. Reads only its newest freshCount + 1 blocks into `scratch`
+// (room for min(retention, freshCount + 1) days): the file's days rise, so
+// the day before them is older than every fresh one.
+bool HoldsFreshDays(FileSystem& files, const std::string& path, const MinuteFileKind& kind, int retention,
+                    const MinuteBar* fresh, int freshCount, MinuteBar* scratch);
+
 // Every bar of a file for reading; kDamaged when its length is not a
 // multiple of 32, larger than kMaxWholeFileBytes, or the read fails.
 TailRead ReadAllMinuteBars(FileSystem& files, const std::string& path, std::vector<MinuteBar>* bars);

@@ -86,6 +86,21 @@ TEST_F(MinuteEngineTest, OnlyFilesThatHoldDaysAreReplacedThroughTheTemporary) {
   EXPECT_EQ(DayDates(ReadBars(OnePath("000001")), kOne), std::vector<int>{20240315});
 }
 
+TEST_F(MinuteEngineTest, DaysBuiltAgainAsHeldLeaveAFileWithinItsRetentionUntouched) {
+  auto dates = Weekdays(20240101, 53);
+  WriteTickIndex(layout, "sz000001", dates);
+  MinuteEngine(layout, MinuteOptions{60, 250, 1}, Source()).BuildMinuteLines(dates[0], dates[52]);
+  for (int retention : {60, 50}) {  // the 53 days held fit in 60; 50 drops the oldest three
+    test::FaultFileSystem recorder;
+    MinuteEngine(layout.WithFiles(recorder), MinuteOptions{retention, 250, 1}, Source())
+        .BuildMinuteLines(dates[50], dates[52]);
+    EXPECT_EQ(recorder.Changes().empty(), retention == 60);
+    const std::vector<int> kept(dates.end() - std::min(53, retention), dates.end());
+    EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), kept);
+  }
+  EXPECT_EQ(DayDates(ReadBars(FivePath()), kFive), dates);
+}
+
 TEST_F(MinuteEngineTest, BuiltDayCarriesTheTradeInItsSlot) {
   WriteTickIndex(layout, "sz000001", {20240315});
   engine.BuildMinuteLines(20240315, 20240315);
