@@ -17,6 +17,8 @@
 //   history:  the same road over a scaled market (1,000 securities) into an
 //             empty tree and into a tree holding 60 earlier days, medians
 //             per stage and their ratio, the file system named;
+//   both roads run on a fresh journaled ext4 image, loop-mounted where the
+//             machine allows it (else in /tmp; the output says which);
 //   config:   a two-million-line configuration loaded against one plain
 //             read of it; target load_vs_one_read <= 5.
 // MARBLOOM_BENCH_DOWNLOAD_MB changes the archive size.
@@ -129,18 +131,82 @@ std::string BuiltProgram(const std::string& relative) {
   return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path().string() + "/" + relative;
 }
 
+std::string FileSystemName(const std::string& path) {
+  struct statfs fs{};
+  if (::statfs(path.c_str(), &fs) != 0) return "unknown";
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "0x%lx", static_cast<unsigned long>(fs.f_type));
+  const char* name = fs.f_type == 0xEF53 ? "ext2/3/4" : fs.f_type == 0x01021994 ? "tmpfs" : fs.f_type == 0x58465342 ? "xfs"
+                     : fs.f_type == 0x9123683E ? "btrfs" : fs.f_type == 0x794C7630 ? "overlayfs" : "other";
+  return std::string(name) + " (statfs type " + hex + ")";
+}
+
+// Where the benches' temporary folders go: a journaled ext4 made for the
+// run, a sparse image under /tmp loop-mounted, where the machine allows it
+// (root and a free loop device); else /tmp itself. A fresh file system
+// keeps earlier runs' deletions from slowing the creation of files, and
+// makes runs comparable. MARBLOOM_BENCH_NO_LOOP=1 keeps /tmp.
+class BenchVolume {
+ public:
+  BenchVolume() {
+    char pattern[] = "/tmp/marbloom-bench-volume-XXXXXX";
+    if (std::getenv("MARBLOOM_BENCH_NO_LOOP") != nullptr || ::geteuid() != 0 || ::mkdtemp(pattern) == nullptr)
+      return;
+    base_ = pattern;
+    const std::string image = base_ + "/ext4.img", mount = base_ + "/mnt";
+    const std::string make = "truncate -s 16G " + image + " && mkfs.ext4 -q -F -O has_journal " + image +
+                             " >/dev/null 2>&1 && mkdir " + mount + " && mount -o loop " + image + " " + mount +
+                             " 2>/dev/null";
+    if (std::system(make.c_str()) == 0) {
+      dir_ = mount + "/";
+      return;
+    }
+    std::filesystem::remove_all(base_);
+    base_.clear();
+  }
+  ~BenchVolume() {
+    if (base_.empty()) return;
+    if (!dir_.empty()) std::system(("umount " + dir_ + " 2>/dev/null").c_str());
+    std::filesystem::remove_all(base_);
+  }
+  BenchVolume(const BenchVolume&) = delete;
+  BenchVolume& operator=(const BenchVolume&) = delete;
+
+  // The folder to make temporaries in, ending in '/'.
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string base_, dir_ = "/tmp/";
+};
+
+// One volume for the process, unmounted at exit, also after a failure.
+const std::string& VolumeDir() {
+  static BenchVolume volume;
+  return volume.dir();
+}
+
+std::string VolumeName() {
+  return FileSystemName(VolumeDir()) +
+         (VolumeDir() == "/tmp/" ? " in /tmp" : ", a fresh image with a journal, loop-mounted");
+}
+
 struct Workplace {
   std::string root, work, history;
   DataLayout layout;
 };
 
-// A work directory and data tree under a fresh temporary folder; the tree
-// elsewhere when `history` is given.
-Workplace MakeWorkplace(const std::string& history = "") {
-  char pattern[] = "/tmp/marbloom-download-bench-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) Fail("mkdtemp failed");
+// A fresh temporary folder under `parent`.
+std::string MakeTempDir(const std::string& parent, const std::string& name) {
+  std::string pattern = parent + name + "-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp failed in " + parent);
+  return pattern + "/";
+}
+
+// A work directory and data tree under a fresh temporary folder of `parent`;
+// the tree elsewhere when `history` is given.
+Workplace MakeWorkplace(const std::string& history = "", const std::string& parent = "/tmp/") {
   Workplace w;
-  w.root = std::string(pattern) + "/";
+  w.root = MakeTempDir(parent, "marbloom-download-bench");
   w.work = w.root + "work/";
   w.history = history.empty() ? w.root + "vipdoc/" : history;
   w.layout = DataLayout(w.work, w.history);
@@ -282,16 +348,17 @@ void BM_FullMarketDayRoad(benchmark::State& state) {
   const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
   std::vector<Stage> stages;
   for (auto _ : state) {
-    Workplace w = MakeWorkplace();
+    Workplace w = MakeWorkplace("", VolumeDir());
     int workers = 0;
     stages = RunRoad(w, base, kRoadDay, &workers);
     state.counters["workers"] = workers;
     std::filesystem::remove_all(w.root);
     ::sync();  // the removal's writes stay out of the update's time
-    Workplace fresh = MakeWorkplace();
+    Workplace fresh = MakeWorkplace("", VolumeDir());
     state.counters["update"] = RunUpdate(fresh, base, kRoadDay);
     std::filesystem::remove_all(fresh.root);
   }
+  std::printf("full-market road on %s\n", VolumeName().c_str());
   Stop(server);
   double total = 0;
   for (const Stage& s : stages) {
@@ -388,15 +455,6 @@ void SyncTree(const std::string& root) {
   ::close(fd);
 }
 
-std::string FileSystemName(const std::string& path) {
-  struct statfs fs{};
-  if (::statfs(path.c_str(), &fs) != 0) return "unknown";
-  char hex[32];
-  std::snprintf(hex, sizeof hex, "0x%lx", static_cast<unsigned long>(fs.f_type));
-  const char* name = fs.f_type == 0xEF53 ? "ext2/3/4" : fs.f_type == 0x01021994 ? "tmpfs" : fs.f_type == 0x58465342 ? "xfs"
-                     : fs.f_type == 0x9123683E ? "btrfs" : fs.f_type == 0x794C7630 ? "overlayfs" : "other";
-  return std::string(name) + " (statfs type " + hex + ")";
-}
 
 // The `count` weekdays before `day`, oldest first (the sample market trades
 // on every weekday).
@@ -439,9 +497,7 @@ void RemoveLeftovers() {
 void BM_ScaledDayRoadInto60DayTree(benchmark::State& state) {
   const char* env = std::getenv("MARBLOOM_BENCH_ROAD_SECURITIES");
   const int securities = env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : 1000;
-  char pattern[] = "/tmp/marbloom-road-history-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) Fail("mkdtemp failed");
-  const std::string root = std::string(pattern) + "/";
+  const std::string root = MakeTempDir(VolumeDir(), "marbloom-road-history");
   g_leftovers.push_back(root);
   std::atexit(RemoveLeftovers);
   const std::string cache = root + "cache/", tree = root + "vipdoc/", links = root + "snapshot/";
@@ -453,7 +509,7 @@ void BM_ScaledDayRoadInto60DayTree(benchmark::State& state) {
   g_server = server;
   const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
 
-  Workplace builder = MakeWorkplace(tree);
+  Workplace builder = MakeWorkplace(tree, VolumeDir());
   g_leftovers.push_back(builder.root);
   for (const DataLayout::TreeFolder& f : builder.layout.TreeFolders()) std::filesystem::create_directories(f.path);
   const std::vector<int> days = EarlierDays(kHistoryRoadDay, kHistoryDays);
@@ -469,13 +525,13 @@ void BM_ScaledDayRoadInto60DayTree(benchmark::State& state) {
   RoundChanges changes;
   for (auto _ : state) {
     for (int round = 0; round < kHistoryRounds; ++round) {
-      Workplace fresh = MakeWorkplace();
+      Workplace fresh = MakeWorkplace("", VolumeDir());
       SyncTree(fresh.root);
       for (const Stage& s : RunRoad(fresh, base, kHistoryRoadDay, &workers)) empty[s.name].push_back(s.seconds);
       std::filesystem::remove_all(fresh.root);
 
       RestoreSnapshot(tree, links, snapshot);
-      Workplace held = MakeWorkplace(tree);
+      Workplace held = MakeWorkplace(tree, VolumeDir());
       SyncTree(tree);
       order.clear();
       for (const Stage& s : RunRoad(held, base, kHistoryRoadDay, &workers)) {
@@ -488,7 +544,7 @@ void BM_ScaledDayRoadInto60DayTree(benchmark::State& state) {
   changes = RestoreSnapshot(tree, links, snapshot);
   Stop(server);
   g_server = 0;
-  const std::string fs = FileSystemName(root);
+  const std::string fs = VolumeName();
   std::filesystem::remove_all(root);
 
   std::printf("road into a 60-day tree: %d securities, %zu earlier days, tree %.0f MB, on %s\n", securities,
