@@ -105,13 +105,9 @@ bool MinuteEngine::BuildOneDay(const TickSecurity& security, int date, const Min
 bool MinuteEngine::DecodeHeldDay(const TickSecurity& security, const HeldBlock& block, Worker& worker,
                                  TickDayView* day) {
   const TickIndexEntry& entry = block.entry;
-  const uint8_t* unpacked = nullptr;
-  std::size_t unpackedSize = 0, count = 0;
+  std::size_t count = 0;
   const bool runningExtra = TypeIn(ClassifySecurity(security.market, security.code), TypeSet::kRunningExtra);
-  if (!worker.unpacker.Unpack(block.bytes, static_cast<std::size_t>(entry.dataLength), entry.unpackedLength,
-                              &unpacked, &unpackedSize) ||
-      !DecodeTickBlock(unpacked, unpackedSize, entry.priceDecimals, runningExtra, &worker.ticks, &count))
-    return false;
+  if (!DecodeStoredBlock(block.bytes, entry, runningExtra, worker.unpacker, worker.ticks, &count)) return false;
   *day = TickDayView{entry.date, entry.refPrice, worker.ticks.data(), count};
   return true;
 }

@@ -15,6 +15,42 @@
 
 namespace marbloom {
 
+namespace {
+
+// The buffers a block is read, unpacked and decoded into, reused block after block.
+struct BlockBuffers {
+  GrowBuffer<uint8_t> stored;
+  TickBlockUnpacker unpacker;
+  GrowBuffer<TickRecord> ticks;
+};
+
+// Block k of `pair` decoded into b.ticks (*count of them); false when the
+// block does not lie inside the data file, cannot be read or does not decode.
+bool DecodeListedBlock(const TickPair& pair, std::size_t k, bool runningExtra, BlockBuffers& b, std::size_t* count) {
+  const TickIndexEntry& entry = pair.entries()[k];
+  const int64_t offset = pair.BlockOffset(k);
+  if (entry.unpackedLength <= 0 || entry.dataLength <= 0) return false;
+  // The block must lie inside the data file before anything is allocated for it.
+  if (offset < 0 || offset > pair.dataLength() - entry.dataLength ||
+      static_cast<uint64_t>(entry.dataLength) > kMaxWholeFileBytes)
+    return false;
+  const std::size_t storedLength = static_cast<std::size_t>(entry.dataLength);
+  uint8_t* stored = b.stored.Reserve(storedLength);
+  return pair.dataFile().ReadAll(stored, storedLength, offset) &&
+         DecodeStoredBlock(stored, entry, runningExtra, b.unpacker, b.ticks, count);
+}
+
+}  // namespace
+
+bool DecodeStoredBlock(const uint8_t* stored, const TickIndexEntry& entry, bool runningExtra,
+                       TickBlockUnpacker& unpacker, GrowBuffer<TickRecord>& ticks, std::size_t* count) {
+  const uint8_t* unpacked = nullptr;
+  std::size_t unpackedSize = 0;
+  return unpacker.Unpack(stored, static_cast<std::size_t>(entry.dataLength), entry.unpackedLength, &unpacked,
+                         &unpackedSize) &&
+         DecodeTickBlock(unpacked, unpackedSize, entry.priceDecimals, runningExtra, &ticks, count);
+}
+
 // What a security reader holds between days.
 struct TickSecurityReader::State {
   explicit State(DataLayout l) : layout(std::move(l)) {}
@@ -22,9 +58,7 @@ struct TickSecurityReader::State {
   TickPair pair;
   bool runningExtra = false;
   std::vector<uint32_t> byDate;  // entry numbers sorted by date, file order within a date
-  GrowBuffer<uint8_t> stored;
-  TickBlockUnpacker unpacker;
-  GrowBuffer<TickRecord> ticks;
+  BlockBuffers buffers;
 };
 
 TickSecurityReader::TickSecurityReader(DataLayout layout) : state_(std::make_unique<State>(std::move(layout))) {}
@@ -56,47 +90,21 @@ bool TickSecurityReader::ReadDay(int date, TickDayView* day) {
   auto it = std::lower_bound(st.byDate.begin(), st.byDate.end(), date,
                              [&](uint32_t k, int d) { return entries[k].date < d; });
   if (it == st.byDate.end() || entries[*it].date != date) return false;
-  const TickIndexEntry entry = entries[*it];
-  const int64_t offset = st.pair.BlockOffset(*it);
-  if (entry.unpackedLength <= 0 || entry.dataLength <= 0) return false;
-  // The block must lie inside the data file before anything is allocated for it.
-  if (offset < 0 || offset > st.pair.dataLength() - entry.dataLength ||
-      static_cast<uint64_t>(entry.dataLength) > kMaxWholeFileBytes)
-    return false;
-  const std::size_t storedLength = static_cast<std::size_t>(entry.dataLength);
-  uint8_t* stored = st.stored.Reserve(storedLength);
-  if (!st.pair.dataFile().ReadAll(stored, storedLength, offset)) return false;
-  const uint8_t* unpacked = nullptr;
-  std::size_t unpackedSize = 0;
-  if (!st.unpacker.Unpack(stored, storedLength, entry.unpackedLength, &unpacked, &unpackedSize)) return false;
+  const TickIndexEntry& entry = entries[*it];
   std::size_t count = 0;
-  if (!DecodeTickBlock(unpacked, unpackedSize, entry.priceDecimals, st.runningExtra, &st.ticks, &count))
-    return false;
+  if (!DecodeListedBlock(st.pair, *it, st.runningExtra, st.buffers, &count)) return false;
   day->date = entry.date;
   day->refPrice = entry.refPrice;
-  day->ticks = st.ticks.data();
+  day->ticks = st.buffers.ticks.data();
   day->count = count;
   return true;
 }
 
 bool ListedBlocksDecode(const TickPair& pair) {
-  TickBlockUnpacker unpacker;
-  GrowBuffer<uint8_t> stored;
-  GrowBuffer<TickRecord> ticks;
-  for (std::size_t k = 0; k < pair.entries().size(); ++k) {
-    const TickIndexEntry& entry = pair.entries()[k];
-    const int64_t offset = pair.BlockOffset(k);
-    if (entry.dataLength <= 0 || offset > pair.dataLength() - entry.dataLength ||
-        static_cast<uint64_t>(entry.dataLength) > kMaxWholeFileBytes)
-      return false;
-    const std::size_t length = static_cast<std::size_t>(entry.dataLength);
-    const uint8_t* unpacked = nullptr;
-    std::size_t unpackedSize = 0, count = 0;
-    if (!pair.dataFile().ReadAll(stored.Reserve(length), length, offset) ||
-        !unpacker.Unpack(stored.data(), length, entry.unpackedLength, &unpacked, &unpackedSize) ||
-        !DecodeTickBlock(unpacked, unpackedSize, entry.priceDecimals, false, &ticks, &count) || count == 0)
-      return false;
-  }
+  BlockBuffers buffers;
+  std::size_t count = 0;
+  for (std::size_t k = 0; k < pair.entries().size(); ++k)
+    if (!DecodeListedBlock(pair, k, false, buffers, &count) || count == 0) return false;
   return true;
 }
 

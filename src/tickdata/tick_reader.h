@@ -61,6 +61,11 @@ class TickSecurityReader {
 // security's stem, "%d" the day.
 inline constexpr const char* kUnreadableTickDay = "%s的%d分笔数据无法解码!";
 
+// The stored block of `entry` (entry.dataLength bytes at `stored`) unpacked
+// and decoded into `ticks`, *count of them; false when it does not decode.
+bool DecodeStoredBlock(const uint8_t* stored, const TickIndexEntry& entry, bool runningExtra,
+                       TickBlockUnpacker& unpacker, GrowBuffer<TickRecord>& ticks, std::size_t* count);
+
 // Every block `pair` lists (its entries loaded) unpacks and decodes.
 bool ListedBlocksDecode(const TickPair& pair);
 
