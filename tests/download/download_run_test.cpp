@@ -13,6 +13,7 @@
 #include "download/download_config.h"
 #include "download/download_test_support.h"
 #include "samplegen.h"
+#include "support/fault_file_system.h"
 
 namespace marbloom::test {
 namespace {
@@ -68,6 +69,16 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
     // The configuration is fetched once and kept for the later runs.
     std::filesystem::remove(site.path() + DataLayout::kConfigArchiveName);
   }
+  // A tick run whose one flush of the tree fails brings no day to the tree.
+  FaultFileSystem faults;
+  faults.FailFlushes(tree.historyDir());
+  DownloadRunSetup faulty = SetupFor(tree, nginx, true, &config);
+  faulty.layout = DataLayout(tree.workDir(), tree.historyDir(), faults);
+  const DownloadRunResult unflushed =
+      DownloadRun(faulty).Run(DownloadRequest{11, LocalNoonOf(20220513), LocalNoonOf(20220513), true});
+  EXPECT_EQ(unflushed.outcome, Outcome::kFailed);
+  ASSERT_EQ(unflushed.days.size(), 1u);
+  EXPECT_FALSE(unflushed.days[0].reachedTree);
   const DataLayout layout = tree.layout();
   for (int date = 20220509; date <= 20220513; ++date) {
     EXPECT_EQ(ReadFileBytes(layout.QuoteFile(2, date)), sample::QuoteFileBytes(date, 2, sample));

@@ -26,6 +26,8 @@ class FaultFileSystem final : public FileSystem {
   void NoSpaceAfter(int64_t bytes) { spaceLeft_ = bytes; }
   // Renames whose source or target path holds `part` fail with EIO.
   void FailRenames(const std::string& part) { renameFault_ = part; }
+  // Flushes of the file system through `path` itself fail with EIO.
+  void FailFlushes(const std::string& path) { flushFault_ = path; }
   // Reads of files whose path holds `part` deliver half of what they ask for.
   void ShortReads(const std::string& part) { readFault_ = part; }
 
@@ -127,6 +129,7 @@ class FaultFileSystem final : public FileSystem {
   }
   bool SyncFileSystem(const std::string& path) override {
     const Guard guard(mutex_);
+    if (!flushFault_.empty() && path == flushFault_) return (errno = EIO, false);
     return Change("syncfs " + path) && inner_.SyncFileSystem(path);
   }
   bool Stamp(const std::string& path, std::time_t modified, unsigned keptModeBits) override {
@@ -169,7 +172,7 @@ class FaultFileSystem final : public FileSystem {
   std::unordered_map<int, std::string> paths_;
   std::vector<std::string> changes_;
   int64_t spaceLeft_ = -1;  // -1: no limit
-  std::string renameFault_, readFault_;
+  std::string renameFault_, readFault_, flushFault_;
   std::size_t crashAt_ = 0;
   Crash crash_ = Crash::kKill;
   bool stopped_ = false;
