@@ -1,6 +1,9 @@
 #include "common/operation_engine.h"
 
 #include "base/run_log.h"
+#include "base/text_encoding.h"
+#include "common/calendar.h"
+#include "common/shared_state.h"
 
 namespace marbloom {
 
@@ -14,6 +17,12 @@ bool FlushHistoryTree(const DataLayout& layout) {
 
 }  // namespace
 
+std::string FailedClosing(const std::string& message, int failures) {
+  const std::size_t done = message.find("完成");
+  if (done == std::string::npos || failures <= 0 || message.find("未能") != std::string::npos) return message;
+  return FormatText("%s未能全部完成, 有%d项出错, 细节参看日志!", message.substr(0, done).c_str(), failures);
+}
+
 bool DeferredFlush::Settle(const DataLayout& layout) { return !owed_.exchange(false) || FlushHistoryTree(layout); }
 
 void OperationEngine::FlushTree(const DataLayout& layout) {
@@ -21,6 +30,19 @@ void OperationEngine::FlushTree(const DataLayout& layout) {
     deferredFlush_->Owe();
   else if (!FlushHistoryTree(layout))
     NoteFailure();
+}
+
+int OperationEngine::MarketToday() const { return MarketTimeAt(now_ != 0 ? now_ : std::time(nullptr)).date; }
+
+OperationResult OperationEngine::ConcludeShown(Outcome outcome, std::string message, bool log) {
+  OperationResult result = Conclude(outcome, std::move(message));
+  if (result.outcome == Outcome::kFailed && outcome == Outcome::kDone)
+    result.message = FailedClosing(result.message, failures_);
+  if (log)
+    ReportF("%s", result.message.c_str());
+  else
+    SetStatusText(result.message);
+  return result;
 }
 
 }  // namespace marbloom

@@ -3,6 +3,7 @@
 // the worker once per day, file or security, and the count of items that
 // failed during the running operation.
 #include <atomic>
+#include <ctime>
 #include <string>
 #include <utility>
 
@@ -26,6 +27,11 @@ class DeferredFlush {
   std::atomic<bool> owed_{false};
 };
 
+// The closing message of an operation whose `failures` items failed: a
+// "…完成" message becomes "…未能全部完成" with the count, so that no run with
+// failures ends on a line that claims it completed; others stay as they are.
+std::string FailedClosing(const std::string& message, int failures);
+
 class OperationEngine {
  public:
   OperationEngine() = default;
@@ -46,6 +52,13 @@ class OperationEngine {
   void SetWorkers(int workers) { workers_ = workers < 1 ? 1 : workers; }
   int Workers() const { return workers_; }
 
+  // The time the engine takes the market's today from: the caller's clock
+  // (0, the default: the system's clock at each reading).
+  void SetNow(std::time_t now) { now_ = now; }
+  // The market's date now (China time), YYYYMMDD: no record of the tree may
+  // be dated after it.
+  int MarketToday() const;
+
   // The engine's flushes go to `owner`, which settles them at the end of the
   // longer run it is part of (nullptr: the engine flushes itself).
   void DeferFlushTo(DeferredFlush* owner) { deferredFlush_ = owner; }
@@ -64,11 +77,16 @@ class OperationEngine {
     if (outcome == Outcome::kDone && failures_ > 0) outcome = Outcome::kFailed;
     return OperationResult{outcome, std::move(message), failures_};
   }
+  // The end of a run whose closing message claims completion: Conclude, with
+  // the message turned by FailedClosing when items failed, shown in the
+  // status line and, when `log`, written to the run log.
+  OperationResult ConcludeShown(Outcome outcome, std::string message, bool log);
 
  private:
   std::atomic<int> cancelFlag_{0};
   int failures_ = 0;
   int workers_ = DefaultWorkerCount();
+  std::time_t now_ = 0;
   DeferredFlush* deferredFlush_ = nullptr;
 };
 

@@ -46,10 +46,9 @@ OperationResult DailyEngine::ConvertDailyRange(int first, int last) {
     if (next <= date) break;
     date = next;
   }
-  SetStatusText("日线转档完成!");
-  if (!anySources) return Conclude(Outcome::kNothingToDo, "日线转档完成!");
+  if (!anySources) return ConcludeShown(Outcome::kNothingToDo, "日线转档完成!", false);
   FlushTree(layout_);
-  return Conclude(Outcome::kDone, "日线转档完成!");
+  return ConcludeShown(Outcome::kDone, "日线转档完成!", false);
 }
 
 DailyDayEnd DailyEngine::ConvertDailyDay(int date) {

@@ -37,7 +37,7 @@ OperationResult DailyEngine::DeleteDailyRange(int first, int last, std::string_v
   BeginOperation();
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
-  const WalkEnd end = WalkDailyFiles(layout_, SelectMarkets(pattern), CodePart(pattern), kDeleteTexts, kDeleteDone,
+  const WalkEnd end = WalkDailyFiles(layout_, SelectMarkets(pattern), CodePart(pattern), kDeleteTexts,
                                      [&](const SecurityFile& file) {
                                        DeleteDailyRecords(file.market, file.code, static_cast<uint32_t>(first),
                                                           static_cast<uint32_t>(last));
@@ -51,7 +51,7 @@ OperationResult DailyEngine::ModifyDailyRange(int first, int last, const DailyFa
   BeginOperation();
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
-  const WalkEnd end = WalkDailyFiles(layout_, SelectMarkets(pattern), CodePart(pattern), kModifyTexts, kModifyDone,
+  const WalkEnd end = WalkDailyFiles(layout_, SelectMarkets(pattern), CodePart(pattern), kModifyTexts,
                                      [&](const SecurityFile& file) {
                                        ModifyDailyRecords(file.market, file.code, static_cast<uint32_t>(first),
                                                           static_cast<uint32_t>(last), factors);

@@ -145,8 +145,7 @@ OperationResult MinuteEngine::DeleteRange(MinuteKind kind, int first, int last) 
   if (wrote_) FlushTree(layout_);
   if (end == WalkEnd::kNoFiles) return Conclude(Outcome::kNothingToDo, texts.walk.nothingFound);
   if (end == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, texts.walk.cancelled);
-  ReportF("%s", texts.done);
-  return Conclude(Outcome::kDone, texts.done);
+  return ConcludeShown(Outcome::kDone, texts.done, true);
 }
 
 WalkEnd MinuteEngine::ModifyPass(MinuteKind kind, int first, int last, const MinuteFactors& factors,
@@ -170,9 +169,8 @@ OperationResult MinuteEngine::ModifyMinuteRange(int first, int last, const Minut
                                                   : ModifyPass(MinuteKind::kOneMinute, first, last, factors, pattern);
   if (wrote_) FlushTree(layout_);
   if (one == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, kModifyCancelled);
-  SetStatusText(kModifyDone);
   const bool nothing = five == WalkEnd::kNoFiles && one == WalkEnd::kNoFiles;
-  return Conclude(nothing ? Outcome::kNothingToDo : Outcome::kDone, kModifyDone);
+  return ConcludeShown(nothing ? Outcome::kNothingToDo : Outcome::kDone, kModifyDone, false);
 }
 
 }  // namespace marbloom

@@ -35,8 +35,7 @@ OperationResult TickEngine::DeleteTickRange(int first, int last) {
                                          [&](const SecurityFile& file) { DeleteTickDays(StemOf(file), first, last); });
   if (wrote_) FlushTree(layout_);
   if (end == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, texts.cancelled);
-  ReportF("%s", "删除分笔数据完成!");
-  return Conclude(Outcome::kDone, "删除分笔数据完成!");
+  return ConcludeShown(Outcome::kDone, "删除分笔数据完成!", true);
 }
 
 bool TickEngine::DeleteTickDays(std::string_view stem, int first, int last) {
