@@ -62,8 +62,6 @@ int DecimalsOfScale(int scale) {
   return decimals;
 }
 
-bool IsCalendarDate(uint32_t date);
-
 // The record's date as the daily check judges it against the one before,
 // and whether the calendar knows it.
 RowFlag DailyFlag(uint32_t date, uint32_t before) {
@@ -72,7 +70,7 @@ RowFlag DailyFlag(uint32_t date, uint32_t before) {
     case DailyDateFault::kNotRising: return RowFlag::kDateNotRising;
     case DailyDateFault::kNone: break;
   }
-  return IsCalendarDate(date) ? RowFlag::kNone : RowFlag::kNotADate;
+  return IsCalendarDate(static_cast<int>(date)) ? RowFlag::kNone : RowFlag::kNotADate;
 }
 
 // Byte 30 keeps only the low 8 bits of the lot size, above the remainder.
@@ -214,14 +212,15 @@ void KeepTicks(DataView& view, const TickDayView& day) {
 }
 
 // Every day of the range that the index lists; a pair the check would fault
-// shows what can be read, with the check's message.
+// shows what can be read, with the check's message, when its blocks lie
+// where its index says (TickPairReadable), and nothing otherwise.
 bool ReadTicks(const DataLayout& layout, DataView& view) {
   const ViewRequest& r = view.request;
   const std::string stem = StemOf(r);
   view.decimals = PriceDecimals(r.market, r.code, r.tckv4);
   TickSecurityReader reader(layout);
   const TickPairState state = reader.Open(r.market, r.code);
-  if (!TickPairIsWhole(state)) return Fail(view, TickPairProblem(layout, state, stem));
+  if (!reader.Readable()) return Fail(view, TickPairProblem(layout, state, stem));
   std::set<int32_t> seen;
   int unreadable = 0;
   for (const TickIndexEntry& entry : reader.Entries()) {
@@ -247,11 +246,6 @@ std::string Summary(const DataView& view) {
   if (view.flaggedRows > 0) text += FormatText(",其中%d条日期异常", view.flaggedRows);
   if (view.truncated) text += ",记录过多,只显示这些,请缩小日期范围";
   return text;
-}
-
-// A date of the years a quote file can hold that the calendar knows.
-bool IsCalendarDate(uint32_t date) {
-  return date >= 19000101 && date <= 29991231 && DateToDayNumber(static_cast<int>(date)) != 0;
 }
 
 // Bars: "09:31" from the minute of the day; ticks: "09:30:03" from the second.
@@ -371,7 +365,7 @@ const char* ColumnName(ViewColumn column) { return kColumnTexts[static_cast<int>
 const char* ColumnCaption(ViewColumn column) { return kColumnTexts[static_cast<int>(column)].caption; }
 
 std::string FormatViewDate(uint32_t date) {
-  if (!IsCalendarDate(date)) return std::to_string(date);
+  if (!IsCalendarDate(static_cast<int>(date))) return std::to_string(date);
   return FormatText("%04u-%02u-%02u", date / 10000, date / 100 % 100, date % 100);
 }
 

@@ -1,6 +1,7 @@
 #include "common/calendar.h"
 
 #include <cstdlib>
+#include <ctime>
 
 namespace marbloom {
 namespace {
@@ -40,6 +41,15 @@ int DateToDayNumber(int date) {
   int year = date / 10000, month = date / 100 % 100, day = date % 100;
   if (month < 1 || month > 12 || day < 1 || day > MonthLength(year, month)) return 0;
   return DaysBeforeYear(year) + DaysBeforeMonth(year, month) + day;
+}
+
+bool IsCalendarDate(int date) { return date >= 19000101 && date <= 29991231 && DateToDayNumber(date) != 0; }
+
+MarketTime MarketTimeAt(std::time_t now) {
+  const std::time_t shifted = now + kMarketUtcOffsetSeconds;
+  std::tm t{};
+  gmtime_r(&shifted, &t);
+  return MarketTime{(t.tm_year + 1900) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday, t.tm_hour * 60 + t.tm_min};
 }
 
 int DayNumberToDate(int n) {

@@ -16,6 +16,18 @@ int AddDays(int date, int n, int reverse);
 // The next date after `date` that is not a Saturday or a Sunday; 0 on bad input.
 int NextTradingDay(int date);
 
+// A date of the years a data file can hold (1900 to 2999) that the calendar knows.
+bool IsCalendarDate(int date);
+
+// The market's clock is China time, UTC+8 the whole year (China has had no
+// daylight saving time since 1991), whatever the machine's time zone.
+inline constexpr int kMarketUtcOffsetSeconds = 8 * 3600;
+struct MarketTime {
+  int date = 0;    // YYYYMMDD
+  int minute = 0;  // of the day
+};
+MarketTime MarketTimeAt(std::time_t now);
+
 // The local calendar date of a time value, as YYYYMMDD.
 int LocalDateOf(std::time_t t);
 // Local noon of a date, as a date picker holds it.

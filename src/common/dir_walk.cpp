@@ -29,14 +29,15 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& dir, std::string_view pattern) {
+std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& dir, std::string_view pattern,
+                                        bool withEmpty) {
   std::vector<DirEntry> found;
   files.List(dir, [pattern](std::string_view name) { return !name.starts_with('.') && WildcardMatch(pattern, name); },
              &found);
   std::vector<WalkEntry> entries;
   for (DirEntry& e : found) {
     const bool regular = e.kind == DirEntry::Kind::kRegular;
-    if (e.kind == DirEntry::Kind::kDirectory || (regular && e.size == 0)) continue;
+    if (e.kind == DirEntry::Kind::kDirectory || (regular && e.size == 0 && !withEmpty)) continue;
     entries.push_back({std::move(e.name), e.size, regular});
   }
   std::sort(entries.begin(), entries.end(),

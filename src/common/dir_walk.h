@@ -21,9 +21,11 @@ struct WalkEntry {
 
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
-// Counted files of `dir` (ending in '/') matching `pattern`, sorted by name.
-// A missing or unreadable folder gives none.
-std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& dir, std::string_view pattern);
+// Counted files of `dir` (ending in '/') matching `pattern`, sorted by name,
+// and with `withEmpty` the empty ones too (a check reports them). A missing
+// or unreadable folder gives none.
+std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& dir, std::string_view pattern,
+                                        bool withEmpty = false);
 
 // The same for a search path "dir/pattern" as the engines format it.
 std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& searchPath);

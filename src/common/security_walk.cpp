@@ -38,9 +38,9 @@ bool IsSecurityFileName(std::string_view name, std::string_view extension, int* 
 }
 
 SecurityFileList ListSecurityFiles(FileSystem& files, const std::string& dir, int market,
-                                   std::string_view codePattern, std::string_view extension) {
+                                   std::string_view codePattern, std::string_view extension, bool withEmpty) {
   SecurityFileList list;
-  for (WalkEntry& entry : ListCountedFiles(files, dir, Pattern(market, codePattern, extension))) {
+  for (WalkEntry& entry : ListCountedFiles(files, dir, Pattern(market, codePattern, extension), withEmpty)) {
     SecurityFile file;
     if (IsSecurityFileName(entry.name, extension, &file.market, &file.code) &&
         (market == kAnyMarket || file.market == market)) {

@@ -34,9 +34,11 @@ inline constexpr int kAnyMarket = -1;
 // Lists the counted files of `dir` named "<mm><codePattern><extension>" for
 // `market` (kAnyMarket: all three prefixes, as in the tick store). The code
 // pattern has six characters, '?' matching any one; empty means every code.
-// Letter case is ignored by the pattern, not by the exact-name rule.
+// Letter case is ignored by the pattern, not by the exact-name rule. Empty
+// files are left out unless `withEmpty`.
 SecurityFileList ListSecurityFiles(FileSystem& files, const std::string& dir, int market,
-                                   std::string_view codePattern, std::string_view extension);
+                                   std::string_view codePattern, std::string_view extension,
+                                   bool withEmpty = false);
 
 // True for "<mm><cccccc><ext>" as above; the market and code when wanted.
 bool IsSecurityFileName(std::string_view name, std::string_view extension, int* market = nullptr,

@@ -8,6 +8,7 @@
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
+#include "common/calendar.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
@@ -54,6 +55,20 @@ bool DatesInOrder(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t be
   return true;
 }
 
+// The first of n records whose date the calendar does not know, reported
+// (`before`: the date ahead of them, 0 at the start of a file); true when none.
+bool DatesAreDays(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t before, int market,
+                  std::string_view code) {
+  for (std::size_t i = 0; i < n; before = DateAt(buffer, i++)) {
+    const uint32_t date = DateAt(buffer, i);
+    if (IsCalendarDate(static_cast<int>(date))) continue;
+    if (before == 0) ReportF("%s%s首个日线日期%u无效!", kMarketName[market], std::string(code).c_str(), date);
+    else ReportF("%s%s,%u后的日线日期%u无效!", kMarketName[market], std::string(code).c_str(), before, date);
+    return false;
+  }
+  return true;
+}
+
 // Source records win on equal dates; neither side is sorted first.
 std::size_t MergeRecords(const std::vector<uint8_t>& source, std::size_t ns, const std::vector<uint8_t>& target,
                          std::size_t nt, std::vector<uint8_t>& result) {
@@ -85,7 +100,7 @@ OperationResult DailyEngine::CheckDailyFiles() {
   std::array<File, kMarketCount> folders;
   for (int market = 0; market < kMarketCount; ++market)
     folders[market] = files.Open(layout_.DailyDir(market), OpenMode::kDirectory);
-  const WalkEnd end = WalkDailyFiles(layout_, kAllMarkets, "", kCheckTexts, kCheckDone, [&](const SecurityFile& file) {
+  const WalkEnd end = WalkDailyFiles(layout_, kAllMarkets, "", kCheckTexts, [&](const SecurityFile& file) {
     bool sound;
     if (folders[file.market]) {
       sound = CheckOpenedDailyFile(files.Open(file.name, OpenMode::kRead, &folders[file.market]), file.market,
@@ -94,8 +109,11 @@ OperationResult DailyEngine::CheckDailyFiles() {
       sound = CheckDailyFile(file.market, file.code);
     }
     if (!sound) NoteFailure();
-  });
-  return ConcludeWalk(end, kCheckTexts, kCheckDone);
+  }, true);
+  // The check completes whatever it finds: the bad files are its result.
+  if (end != WalkEnd::kDone) return ConcludeWalk(end, kCheckTexts, kCheckDone);
+  SetStatusText(kCheckDone);
+  return Conclude(Outcome::kDone, kCheckDone);
 }
 
 bool DailyEngine::CheckDailyFile(int market, std::string_view code) {
@@ -122,8 +140,14 @@ bool DailyEngine::CheckOpenedDailyFile(const File& file, int market, std::string
       return false;
     }
     const std::size_t n = size / kDailyRecordSize;
-    if (!DatesInOrder(buffer_, n, before, offset == 0, market, code)) return false;
+    if (!DatesInOrder(buffer_, n, before, offset == 0, market, code) || !DatesAreDays(buffer_, n, before, market, code))
+      return false;
     before = DateAt(buffer_, n - 1);
+  }
+  // The dates rise: the last is the newest.
+  if (before > static_cast<uint32_t>(MarketToday())) {
+    ReportF("%s%s日线日期%u晚于今天!", kMarketName[market], c.c_str(), before);
+    return false;
   }
   return true;
 }
@@ -138,7 +162,7 @@ OperationResult DailyEngine::MergeDailyFiles(const DataLayout& source) {
   const std::vector<SecurityFile> files = ListDailyFiles(source, kAllMarkets, "");
   std::optional<TreeWriteLock> sourceLock;
   if (!files.empty() && !sourceLock.emplace(source).held()) return sourceLock->Refuse();
-  const WalkEnd end = VisitDailyFiles(files, kMergeTexts, kMergeDone, [&](const SecurityFile& file) {
+  const WalkEnd end = VisitDailyFiles(files, kMergeTexts, [&](const SecurityFile& file) {
     MergeDailyFile(source, file.market, file.code);
   });
   if (end != WalkEnd::kNoFiles) FlushTree(layout_);

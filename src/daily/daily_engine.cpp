@@ -28,29 +28,28 @@ OperationResult CloseDailyOperation(DailyClosing operation, OperationResult resu
 DailyEngine::DailyEngine(DataLayout layout, bool treeReady) : layout_(std::move(layout)), treeReady_(treeReady) {}
 
 std::vector<SecurityFile> DailyEngine::ListDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets,
-                                                      std::string_view codePattern) const {
+                                                      std::string_view codePattern, bool withEmpty) const {
   std::vector<SecurityFile> files;
   for (int market = 0; market < kMarketCount; ++market) {
     if (!markets[market]) continue;
     const std::string dir = tree.DailyDir(market);
-    SecurityFileList list = ListSecurityFiles(tree.Files(), dir, market, codePattern, DataLayout::kDailyExtension);
+    SecurityFileList list =
+        ListSecurityFiles(tree.Files(), dir, market, codePattern, DataLayout::kDailyExtension, withEmpty);
     for (const std::string& stray : list.strays) RunLog("%s%s不是日线文件名,已跳过!", dir.c_str(), stray.c_str());
     files.insert(files.end(), std::make_move_iterator(list.files.begin()), std::make_move_iterator(list.files.end()));
   }
   return files;
 }
 
-WalkEnd DailyEngine::VisitDailyFiles(const std::vector<SecurityFile>& files, const WalkTexts& texts, const char* done,
+WalkEnd DailyEngine::VisitDailyFiles(const std::vector<SecurityFile>& files, const WalkTexts& texts,
                                      const std::function<void(const SecurityFile&)>& visit) {
-  const WalkEnd end = VisitSecurityFiles(*this, files, texts, visit);
-  if (end == WalkEnd::kDone) SetStatusText(done);
-  return end;
+  return VisitSecurityFiles(*this, files, texts, visit);
 }
 
 WalkEnd DailyEngine::WalkDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets,
-                                    std::string_view codePattern, const WalkTexts& texts, const char* done,
-                                    const std::function<void(const SecurityFile&)>& visit) {
-  return VisitDailyFiles(ListDailyFiles(tree, markets, codePattern), texts, done, visit);
+                                    std::string_view codePattern, const WalkTexts& texts,
+                                    const std::function<void(const SecurityFile&)>& visit, bool withEmpty) {
+  return VisitDailyFiles(ListDailyFiles(tree, markets, codePattern, withEmpty), texts, visit);
 }
 
 OperationResult DailyEngine::ConcludeWalk(WalkEnd end, const WalkTexts& texts, const char* done) {
@@ -59,7 +58,7 @@ OperationResult DailyEngine::ConcludeWalk(WalkEnd end, const WalkTexts& texts, c
     case WalkEnd::kCancelled: return Conclude(Outcome::kCancelled, texts.cancelled);
     case WalkEnd::kDone: break;
   }
-  return Conclude(Outcome::kDone, done);
+  return ConcludeShown(Outcome::kDone, done, false);
 }
 
 }  // namespace marbloom

@@ -50,6 +50,9 @@ enum class DailyClosing { kModify, kCheck, kMerge };
 inline constexpr const char* kDailyCheckStartMessage = "检查日线文件开始";
 OperationResult CloseDailyOperation(DailyClosing operation, OperationResult result);
 
+// The single-record edit refuses a date the tree cannot hold.
+inline constexpr const char* kEditDateMessage = "日期无效或晚于今天, 不能写入日线!";
+
 class DailyEngine : public OperationEngine {
  public:
   // `treeReady`: the data tree was created and probed; the single-record
@@ -78,15 +81,19 @@ class DailyEngine : public OperationEngine {
   void ModifyDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last,
                           const DailyFactors& factors);
 
-  // Check of every daily file: failedItems is the number of bad files.
+  // Check of every daily file, empty ones included: failedItems is the
+  // number of bad files. Besides the date rule, every date must be a calendar
+  // date no later than the market's today.
   // CheckDailyFile is true for a sound file (a fault has been reported otherwise).
   OperationResult CheckDailyFiles();
   bool CheckDailyFile(int market, std::string_view code);
   // Mends every file the check reports: a partial record at the end is cut
-  // off, records dated 0 are dropped, the rest sorted by date, and of records
-  // sharing a date the one written last is kept; a file left without a record
-  // is removed. Each change is reported file by file, and the mended files
-  // are checked again (failedItems: files still bad or not written).
+  // off, records dated 0, on no calendar day or after the market's today are
+  // dropped (reported as lost), the rest sorted by date, and of records
+  // sharing a date the one written last is kept. A file without a whole
+  // record is removed; one whose records are all unusable is left alone and
+  // counted as failed. Each change is reported file by file, and the mended
+  // files are checked again (failedItems: files still bad or not written).
   OperationResult RepairDailyFiles();
 
   // Merge of the daily files of another tree into this one.
@@ -94,22 +101,23 @@ class DailyEngine : public OperationEngine {
   void MergeDailyFile(const DataLayout& source, int market, std::string_view code);
 
   // Single-record edit. Extract fills the fields from the record of `date`
-  // (sz and sh only); WriteBack stores the fields as one record.
+  // (sz and sh only); WriteBack stores the fields as one record, refused
+  // (kEditDateMessage) for a date after the market's today.
   OperationResult ExtractDailyFields(std::string_view codeText, int date, DailyEditFields* fields);
   OperationResult WriteBackDailyFields(std::string_view codeText, int date, const DailyEditFields& fields);
 
  private:
   // Lists the daily files of the selected markets under `tree` (strays
-  // logged once) and visits them; `done` goes to the status line when the
-  // walk ends without a cancel.
+  // logged once; empty files only `withEmpty`) and visits them.
   std::vector<SecurityFile> ListDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets,
-                                           std::string_view codePattern) const;
-  WalkEnd VisitDailyFiles(const std::vector<SecurityFile>& files, const WalkTexts& texts, const char* done,
+                                           std::string_view codePattern, bool withEmpty = false) const;
+  WalkEnd VisitDailyFiles(const std::vector<SecurityFile>& files, const WalkTexts& texts,
                           const std::function<void(const SecurityFile&)>& visit);
   WalkEnd WalkDailyFiles(const DataLayout& tree, const std::array<bool, 3>& markets, std::string_view codePattern,
-                         const WalkTexts& texts, const char* done,
-                         const std::function<void(const SecurityFile&)>& visit);
-  // The result of a walk: its status message and outcome.
+                         const WalkTexts& texts, const std::function<void(const SecurityFile&)>& visit,
+                         bool withEmpty = false);
+  // The result of a walk: its outcome and closing message, which a walk that
+  // ran to its end (`done`, or its failures) shows in the status line.
   OperationResult ConcludeWalk(WalkEnd end, const WalkTexts& texts, const char* done);
 
   enum class Placement { kStored, kFailed, kDisordered };

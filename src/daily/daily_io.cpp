@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/file_helpers.h"
+#include "common/calendar.h"
 
 namespace marbloom {
 
@@ -52,6 +53,20 @@ bool DatesRise(const uint8_t* base, std::size_t n, uint32_t before) {
     before = date;
   }
   return fault == 0;
+}
+
+bool IsDailyRecordDate(uint32_t date, int today) {
+  return date <= static_cast<uint32_t>(today) && IsCalendarDate(static_cast<int>(date));
+}
+
+bool DailyDatesSound(const uint8_t* base, std::size_t n, int today) {
+  if (!DatesRise(base, n, 0)) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    uint32_t date;
+    std::memcpy(&date, base + i * kDailyRecordSize, sizeof date);
+    if (!IsDailyRecordDate(date, today)) return false;
+  }
+  return true;
 }
 
 bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit) {

@@ -35,6 +35,11 @@ bool ReplaceDailyFile(FileSystem& files, const std::string& temp, const std::str
 // do not is damaged: records are never stored or merged into it. Branch-free:
 // sound files are the rule.
 bool DatesRise(const uint8_t* base, std::size_t n, uint32_t before);
+// A date a daily record may carry: a calendar date no later than `today`.
+bool IsDailyRecordDate(uint32_t date, int today);
+// The dates of the n records of a whole file keep the date rule and each is
+// a date a record may carry.
+bool DailyDatesSound(const uint8_t* base, std::size_t n, int today);
 inline constexpr const char* kDisorderedDailyFile = "%s文件日期顺序紊乱, 未更新!";
 
 // Resizes `buffer` unless `size` exceeds `limit` or memory runs out; false then.

@@ -20,7 +20,7 @@ constexpr const char* kRepairDone = "修复日线完成!";
 // What a repair changed in one file.
 struct DailyMend {
   int64_t cutBytes = 0;
-  std::size_t zeroDates = 0, duplicates = 0;
+  std::size_t zeroDates = 0, badDates = 0, duplicates = 0;
   bool sorted = false;
 
   std::string Describe() const {
@@ -28,6 +28,7 @@ struct DailyMend {
     auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
     if (cutBytes > 0) add("截去末尾" + std::to_string(cutBytes) + "字节");
     if (zeroDates > 0) add("删除" + std::to_string(zeroDates) + "条日期为0的记录");
+    if (badDates > 0) add("删除" + std::to_string(badDates) + "条日期无效或晚于今天的记录");
     if (sorted) add("按日期重新排序");
     if (duplicates > 0) add("删除" + std::to_string(duplicates) + "条日期重复的记录(保留后写入的)");
     return text;
@@ -35,14 +36,17 @@ struct DailyMend {
 };
 
 // The whole records of `buffer` (`length` bytes) mended; `mend` tells how.
-std::vector<uint8_t> MendRecords(const std::vector<uint8_t>& buffer, int64_t length, DailyMend* mend) {
+// Records dated 0, on no calendar day or after `today` are dropped.
+std::vector<uint8_t> MendRecords(const std::vector<uint8_t>& buffer, int64_t length, int today, DailyMend* mend) {
   const std::size_t n = static_cast<std::size_t>(length) / kDailyRecordSize;
   mend->cutBytes = length - static_cast<int64_t>(n * kDailyRecordSize);
   std::vector<std::size_t> order;
   order.reserve(n);
-  for (std::size_t i = 0; i < n; ++i)
-    if (DateAt(buffer, i) != 0) order.push_back(i);
-  mend->zeroDates = n - order.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const uint32_t date = DateAt(buffer, i);
+    if (IsDailyRecordDate(date, today)) order.push_back(i);
+    else ++(date == 0 ? mend->zeroDates : mend->badDates);
+  }
   mend->sorted = !std::is_sorted(order.begin(), order.end(),
                                  [&](std::size_t a, std::size_t b) { return DateAt(buffer, a) < DateAt(buffer, b); });
   std::stable_sort(order.begin(), order.end(),
@@ -68,8 +72,9 @@ OperationResult DailyEngine::RepairDailyFiles() {
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
   FileSystem& files = layout_.Files();
+  const int today = MarketToday();
   int repaired = 0;
-  const WalkEnd end = WalkDailyFiles(layout_, {true, true, true}, "", kRepairTexts, kRepairDone,
+  const WalkEnd end = WalkDailyFiles(layout_, {true, true, true}, "", kRepairTexts,
                                      [&](const SecurityFile& file) {
     const std::string name = kMarketPrefix[file.market] + file.code;
     if (!file.regular) {
@@ -83,11 +88,15 @@ OperationResult DailyEngine::RepairDailyFiles() {
       return NoteFailure();
     }
     in.Close();
-    if (length > 0 && length % kDailyRecordSize == 0 &&
-        DatesRise(buffer_.data(), static_cast<std::size_t>(length) / kDailyRecordSize, 0))
-      return;  // sound
+    const std::size_t records = static_cast<std::size_t>(length) / kDailyRecordSize;
+    if (length > 0 && length % kDailyRecordSize == 0 && DailyDatesSound(buffer_.data(), records, today)) return;
     DailyMend mend;
-    const std::vector<uint8_t> mended = MendRecords(buffer_, length, &mend);
+    const std::vector<uint8_t> mended = MendRecords(buffer_, length, today, &mend);
+    if (mended.empty() && records > 0) {
+      // Not one record to keep: whatever the file is, it stays for the user to judge.
+      ReportF("%s日线文件没有可用的记录, 未修复!", name.c_str());
+      return NoteFailure();
+    }
     const bool written = mended.empty() ? files.Remove(file.path)
                                         : ReplaceDailyFile(files, layout_.DailyTemp(file.market), file.path,
                                                            mended.data(), mended.size());
@@ -96,15 +105,13 @@ OperationResult DailyEngine::RepairDailyFiles() {
       return NoteFailure();
     }
     ++repaired;
-    if (mended.empty()) ReportF("%s日线文件没有可用的记录, 已删除!", name.c_str());
+    if (mended.empty()) ReportF("%s日线文件没有记录, 已删除!", name.c_str());
     else ReportF("%s日线文件已修复: %s", name.c_str(), mend.Describe().c_str());
     if (!mended.empty() && !CheckDailyFile(file.market, file.code)) NoteFailure();
-  });
+  }, true);
   if (repaired > 0) FlushTree(layout_);
   if (end != WalkEnd::kDone) return ConcludeWalk(end, kRepairTexts, kRepairDone);
-  const std::string message = "修复日线完成, 共修复" + std::to_string(repaired) + "个文件!";
-  SetStatusText(message);
-  return Conclude(Outcome::kDone, message);
+  return ConcludeShown(Outcome::kDone, "修复日线完成, 共修复" + std::to_string(repaired) + "个文件!", false);
 }
 
 }  // namespace marbloom

@@ -51,6 +51,11 @@ OperationResult DailyEngine::WriteBackDailyFields(std::string_view codeText, int
     SetStatusText(kCodeFormatMessage);
     return Conclude(Outcome::kInvalid, kCodeFormatMessage);
   }
+  // A record after today would pass for the tree's newest day.
+  if (!IsDailyRecordDate(static_cast<uint32_t>(date), MarketToday())) {
+    SetStatusText(kEditDateMessage);
+    return Conclude(Outcome::kInvalid, kEditDateMessage);
+  }
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
   DailyRecord record{};

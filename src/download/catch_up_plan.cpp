@@ -70,13 +70,6 @@ int LatestTickDate(const DataLayout& layout) {
 
 }  // namespace
 
-MarketTime MarketTimeAt(std::time_t now) {
-  const std::time_t shifted = now + kMarketUtcOffsetSeconds;
-  std::tm t{};
-  gmtime_r(&shifted, &t);
-  return MarketTime{(t.tm_year + 1900) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday, t.tm_hour * 60 + t.tm_min};
-}
-
 int PreviousWeekday(int date) {
   int day = AddDays(date, -1, 0);
   while (day != 0 && IsWeekend(day)) day = AddDays(day, -1, 0);

@@ -11,21 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "common/calendar.h"
 #include "common/data_layout.h"
 
 namespace marbloom {
 
-// The market's clock is China time, UTC+8 the whole year (China has had no
-// daylight saving time since 1991), whatever the machine's time zone.
-inline constexpr int kMarketUtcOffsetSeconds = 8 * 3600;
-// A day's archives are on the server after 17:30 market time.
+// A day's archives are on the server after 17:30 market time (MarketTimeAt).
 inline constexpr int kPublishedMinute = 17 * 60 + 30;
-
-struct MarketTime {
-  int date = 0;    // YYYYMMDD
-  int minute = 0;  // of the day
-};
-MarketTime MarketTimeAt(std::time_t now);
 
 // The weekday before `date`.
 int PreviousWeekday(int date);

@@ -222,7 +222,9 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"daily edit sz00000? --date 20220505 --open 1 --high 1 --low 1 --close 1 --volume 1 --amount 1",
                 2, kCodeFormat},
         Refusal{"daily edit hk000001 --date 20220505 --open 1 --high 1 --low 1 --close 1 --volume 1 --amount 1",
-                2, kCodeFormat}));
+                2, kCodeFormat},
+        Refusal{"daily edit sz000001 --date 20991231 --open 1 --high 1 --low 1 --close 1 --volume 1 --amount 1",
+                2, "日期无效或晚于今天, 不能写入日线!\n"}));
 
 // ------------------------------------------------------------ failed files
 
@@ -235,7 +237,7 @@ TEST_F(CliDaily, ConvertOfADamagedSourceFileExitsOne) {
   WriteFileBytes(layout.QuoteFile(0, 20220505), quotes);
   auto r = Cli("daily convert --from 20220505 --to 20220505");
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, "日线转档完成!\n");
+  EXPECT_EQ(r.out.find("完成!"), std::string::npos) << r.out;
   EXPECT_FALSE(PathExists(layout.DailyFile(1, sample::MarketQuotes(20220505, 1, Market()).front().code)));
   EXPECT_NE(ReadRunLog().find("数据格式异常!"), std::string::npos);
 }
