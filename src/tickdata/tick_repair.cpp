@@ -27,6 +27,16 @@ bool ReadWhole(const File& file, std::vector<uint8_t>* bytes) {
   return file.ReadAll(bytes->data(), bytes->size(), 0);
 }
 
+// In date order; of one date the entry written last (the latest in the
+// index) stays.
+void KeepLastOfEachDate(std::vector<Salvaged>& kept) {
+  std::stable_sort(kept.begin(), kept.end(), [](const Salvaged& a, const Salvaged& b) { return a.entry.date < b.entry.date; });
+  std::vector<Salvaged> last;
+  for (std::size_t k = 0; k < kept.size(); ++k)
+    if (k + 1 == kept.size() || kept[k + 1].entry.date != kept[k].entry.date) last.push_back(kept[k]);
+  kept.swap(last);
+}
+
 }  // namespace
 
 bool TickEngine::PairNeedsRepair(const SecurityFile& file, bool deep) {
@@ -67,22 +77,21 @@ bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
                     offset + entry.dataLength <= dataLength;
     if (readable && deep) {
       block.resize(static_cast<std::size_t>(entry.dataLength));
-      const uint8_t* unpacked = nullptr;
-      std::size_t size = 0, count = 0;
+      std::size_t count = 0;
       readable = data.ReadAll(block.data(), block.size(), offset) &&
-                 unpacker.Unpack(block.data(), block.size(), entry.unpackedLength, &unpacked, &size) &&
-                 DecodeTickBlock(unpacked, size, entry.priceDecimals, runningExtra, &ticks, &count);
+                 DecodeStoredBlock(block.data(), entry, runningExtra, unpacker, ticks, &count) && count > 0;
     }
     if (readable) kept.push_back({entry, offset});
     else lost.push_back(entry.date);
     if (entry.dataLength > 0) offset += entry.dataLength;
   }
-  // In date order; of one date the entry written last stays.
-  std::stable_sort(kept.begin(), kept.end(), [](const Salvaged& a, const Salvaged& b) { return a.entry.date < b.entry.date; });
-  kept.erase(std::unique(kept.rbegin(), kept.rend(),
-                         [](const Salvaged& a, const Salvaged& b) { return a.entry.date == b.entry.date; })
-                 .base(),
-             kept.end());
+  KeepLastOfEachDate(kept);
+  if (kept.empty() && !lost.empty()) {
+    // Nothing readable to put in its place: the pair stays for another try.
+    ReportF("%s分笔文件没有可读的数据, 未修复!", stem.c_str());
+    NoteFailure();
+    return false;
+  }
 
   TickPairWriter writer(layout_, version, stem);
   ItemReport report;
@@ -124,12 +133,9 @@ OperationResult TickEngine::RepairTickFiles(bool deep) {
     if (RebuildPair(file, deep)) ++repaired;
   });
   if (wrote_) FlushTree(layout_);
-  const std::string message = "修复分笔完成, 共修复" + std::to_string(repaired) + "个文件!";
-  const Outcome outcome = end == WalkEnd::kNoFiles     ? Outcome::kNothingToDo
-                          : end == WalkEnd::kCancelled ? Outcome::kCancelled
-                                                       : Outcome::kDone;
-  if (outcome == Outcome::kDone) SetStatusText(message);
-  return Conclude(outcome, outcome == Outcome::kDone ? message : StatusText());
+  if (end == WalkEnd::kNoFiles) return Conclude(Outcome::kNothingToDo, texts.nothingFound);
+  if (end == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, texts.cancelled);
+  return ConcludeShown(Outcome::kDone, "修复分笔完成, 共修复" + std::to_string(repaired) + "个文件!", false);
 }
 
 }  // namespace marbloom

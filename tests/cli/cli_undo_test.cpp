@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <algorithm>
 #include <functional>
+#include <sstream>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -128,66 +130,119 @@ void Patch(const std::string& path, const std::function<void(std::vector<uint8_t
 
 void PutInt(std::vector<uint8_t>& bytes, std::size_t at, int32_t value) { std::memcpy(bytes.data() + at, &value, 4); }
 
+// A damage, and which days the repair keeps: each (before, after) pair is a
+// day of the sample tree and the date it has after the repair (a relabelled
+// entry or record keeps its data under the date it was given). Without
+// `mends` the file holds nothing usable and the repair must leave it alone.
 struct RepairCase {
   const char* name;
   std::function<void(UndoTree&)> damage;
   const char* repair;
   const char* check;
+  std::vector<std::pair<int, int>> kept;
+  bool mends = true;
 };
 
-class CliRepair : public UndoTree, public ::testing::WithParamInterface<RepairCase> {};
+class CliRepair : public UndoTree, public ::testing::WithParamInterface<RepairCase> {
+ protected:
+  bool Daily() const { return std::string(GetParam().repair).starts_with("daily"); }
+  std::string Stem() const { return Daily() ? "sz" + code_ : tickStem_; }
+  // One day's records as `show` prints them in CSV, the date column cut.
+  std::string DayRows(int date) const {
+    const std::string d = std::to_string(date);
+    std::istringstream csv(Cli(std::string(Daily() ? "daily" : "tick") + " show " + Stem() + " --from " + d +
+                               " --to " + d + " --csv").out);
+    std::string rows, line;
+    for (std::getline(csv, line); std::getline(csv, line);) rows += line.substr(line.find(',')) + "\n";
+    return rows;
+  }
+  std::vector<int> SampleDays() const {
+    return Daily() ? std::vector<int>{20220509, 20220510} : std::vector<int>{20240108, 20240109};
+  }
+};
 
-TEST_P(CliRepair, RepairedReportedCheckedCleanAndUndoneToTheDamage) {
+TEST_P(CliRepair, KeepsEveryReadableDayAndIsUndoneToTheDamage) {
+  std::map<int, std::string> before;
+  for (int date : SampleDays()) before[date] = DayRows(date);
   GetParam().damage(*this);
   ASSERT_NE(Cli(GetParam().check).exitCode, 0);
   const Files damaged = Trees();
   const CommandResult repair = Cli(GetParam().repair);
-  EXPECT_EQ(repair.exitCode, 0) << repair.out;
-  const std::string log = ReadRunLog();
-  const std::string stem = std::string(GetParam().repair).starts_with("daily") ? "sz" + code_ : tickStem_;
-  EXPECT_NE(log.find(stem + (std::string(GetParam().repair).starts_with("daily") ? "日线文件已修复" : "分笔文件已修复")),
-            std::string::npos)
-      << log;
+  EXPECT_EQ(repair.exitCode == 0, GetParam().mends) << repair.out;
+  EXPECT_NE(ReadRunLog().find(Stem()), std::string::npos);
+  if (!GetParam().mends) {
+    EXPECT_EQ(Trees(), damaged);
+    return;
+  }
+  for (const auto& [was, is] : GetParam().kept) EXPECT_EQ(DayRows(is), before[was]) << was;
+  const std::string all = Cli(std::string(Daily() ? "daily" : "tick") + " show " + Stem() + " --csv").out;
+  std::size_t rows = 0;
+  for (const auto& [was, is] : GetParam().kept) rows += std::count(before[was].begin(), before[was].end(), '\n');
+  EXPECT_EQ(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')), rows + (rows > 0)) << all;
   EXPECT_EQ(Cli(GetParam().check).exitCode, 0);
   EXPECT_EQ(Cli("undo " + std::to_string(NewestRun())).exitCode, 0);
   EXPECT_EQ(Trees(), damaged);
 }
 
 constexpr std::size_t kEntry = 16;  // the first index entry; the second follows 22 bytes on
+const std::vector<std::pair<int, int>> kBothDays = {{20220509, 20220509}, {20220510, 20220510}};
+const std::vector<std::pair<int, int>> kBothTickDays = {{20240108, 20240108}, {20240109, 20240109}};
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, CliRepair,
     ::testing::Values(
         RepairCase{"DailyPartialRecord", [](UndoTree& t) { Patch(t.DailyFile(), [](auto& b) { b.resize(b.size() + 5, 7); }); },
-                   "daily check --repair", "daily check"},
+                   "daily check --repair", "daily check", kBothDays},
         RepairCase{"DailyZeroDate", [](UndoTree& t) { Patch(t.DailyFile(), [](auto& b) { PutInt(b, 0, 0); }); },
-                   "daily check --repair", "daily check"},
+                   "daily check --repair", "daily check", {{20220510, 20220510}}},
+        RepairCase{"DailyNotACalendarDate", [](UndoTree& t) { Patch(t.DailyFile(), [](auto& b) { PutInt(b, 0, 20221345); }); },
+                   "daily check --repair", "daily check", {{20220510, 20220510}}},
+        RepairCase{"DailyAfterToday", [](UndoTree& t) { Patch(t.DailyFile(), [](auto& b) { PutInt(b, 32, 20991231); }); },
+                   "daily check --repair", "daily check", {{20220509, 20220509}}},
         RepairCase{"DailyOutOfOrder", [](UndoTree& t) { Patch(t.DailyFile(), [](auto& b) { PutInt(b, 32, 20220505); }); },
-                   "daily check --repair", "daily check"},
+                   "daily check --repair", "daily check", {{20220509, 20220509}, {20220510, 20220505}}},
         RepairCase{"DailySameDateTwice",
                    [](UndoTree& t) { Patch(t.DailyFile(), [](auto& b) { b.insert(b.end(), b.end() - 32, b.end()); }); },
-                   "daily check --repair", "daily check"},
+                   "daily check --repair", "daily check", kBothDays},
+        RepairCase{"DailyEmpty", [](UndoTree& t) { Patch(t.DailyFile(), [](auto& b) { b.clear(); }); },
+                   "daily check --repair", "daily check", {}},
+        RepairCase{"DailyRandomBytes",
+                   [](UndoTree& t) {
+                     Patch(t.DailyFile(), [](auto& b) {
+                       for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 131 + 97);
+                     });
+                   },
+                   "daily check --repair", "daily check", {}, false},
+        RepairCase{"TickUncommittedTail",
+                   [](UndoTree& t) { Patch(t.Layout().TickDataFile(t.tickStem_), [](auto& b) { b.resize(b.size() + 900, 3); }); },
+                   "tick check --repair", "tick check", kBothTickDays},
         RepairCase{"TickCount", [](UndoTree& t) { Patch(t.Layout().TickIndexFile(t.tickStem_), [](auto& b) { PutInt(b, 12, 5); }); },
-                   "tick check --repair", "tick check"},
+                   "tick check --repair", "tick check", kBothTickDays},
         RepairCase{"TickHeaderDates",
                    [](UndoTree& t) { Patch(t.Layout().TickIndexFile(t.tickStem_), [](auto& b) { PutInt(b, 4, 0); }); },
-                   "tick check --repair", "tick check"},
+                   "tick check --repair", "tick check", kBothTickDays},
+        RepairCase{"TickEntryDatedZero",
+                   [](UndoTree& t) { Patch(t.Layout().TickIndexFile(t.tickStem_), [](auto& b) { PutInt(b, kEntry, 0); }); },
+                   "tick check --repair", "tick check", {{20240109, 20240109}}},
         RepairCase{"TickPartialEntry",
                    [](UndoTree& t) { Patch(t.Layout().TickIndexFile(t.tickStem_), [](auto& b) { b.resize(b.size() + 7); }); },
-                   "tick check --repair", "tick check"},
+                   "tick check --repair", "tick check", kBothTickDays},
+        RepairCase{"TickIndexCut",
+                   [](UndoTree& t) { Patch(t.Layout().TickIndexFile(t.tickStem_), [](auto& b) { b.resize(b.size() - 7); }); },
+                   "tick check --repair", "tick check", {{20240108, 20240108}}},
         RepairCase{"TickOutOfOrder",
                    [](UndoTree& t) {
                      Patch(t.Layout().TickIndexFile(t.tickStem_), [](auto& b) { PutInt(b, kEntry + 22, 20240105); });
                    },
-                   "tick check --repair", "tick check"},
-        RepairCase{"TickDataCut",
-                   [](UndoTree& t) { Patch(t.Layout().TickDataFile(t.tickStem_), [](auto& b) { b.resize(b.size() - 3); }); },
-                   "tick check --repair", "tick check"},
+                   "tick check --repair", "tick check", {{20240108, 20240108}, {20240109, 20240105}}},
+        RepairCase{"TickDataShortByOneByte",
+                   [](UndoTree& t) { Patch(t.Layout().TickDataFile(t.tickStem_), [](auto& b) { b.resize(b.size() - 1); }); },
+                   "tick check --repair", "tick check", {{20240108, 20240108}}},
         RepairCase{"TickBlockGarbled",
                    [](UndoTree& t) {
                      Patch(t.Layout().TickDataFile(t.tickStem_), [](auto& b) { std::fill(b.begin(), b.begin() + 8, 0x5a); });
                    },
-                   "tick check --deep --repair", "tick check --deep"}),
+                   "tick check --deep --repair", "tick check --deep", {{20240109, 20240109}}}),
     [](const ::testing::TestParamInfo<RepairCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
