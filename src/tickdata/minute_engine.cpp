@@ -56,7 +56,7 @@ int MinuteEngine::BuildSecurityDays(const TickSecurity& security, int first, int
   WorkBuffer& built = worker.built;
   built.days = 0;
   const TickPairState state = worker.reader.Open(security.market, security.code);
-  if (!TickPairIsWhole(state)) {
+  if (!worker.reader.Readable()) {
     report.Fail(TickPairMessage(state), SecurityStem(security.market, security.code).c_str());
     return 0;
   }
@@ -94,21 +94,11 @@ bool MinuteEngine::BuildOneDay(const TickSecurity& security, int date, const Min
   if (worker.held)
     for (const HeldBlock& block : *worker.held)
       if (block.entry.date == date) held = &block;
-  if (held ? !DecodeHeldDay(security, *held, worker, &day) : !worker.reader.ReadDay(date, &day)) return false;
+  if (held) day = TickDayView{held->entry.date, held->entry.refPrice, held->ticks, held->count};
+  else if (!worker.reader.ReadDay(date, &day)) return false;
   if (day.count == 0) return false;
   day.date = date;
   BuildMinuteDay(day, scales, bars);
-  return true;
-}
-
-// A held block as TickSecurityReader::ReadDay would give it from the store.
-bool MinuteEngine::DecodeHeldDay(const TickSecurity& security, const HeldBlock& block, Worker& worker,
-                                 TickDayView* day) {
-  const TickIndexEntry& entry = block.entry;
-  std::size_t count = 0;
-  const bool runningExtra = TypeIn(ClassifySecurity(security.market, security.code), TypeSet::kRunningExtra);
-  if (!DecodeStoredBlock(block.bytes, entry, runningExtra, worker.unpacker, worker.ticks, &count)) return false;
-  *day = TickDayView{entry.date, entry.refPrice, worker.ticks.data(), count};
   return true;
 }
 
@@ -236,9 +226,8 @@ OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
         return !cancelled;
       });
   if (wrote_) FlushTree(layout_);
-  const char* message = cancelled ? "分钟数据转档被取消!" : "分钟数据转档完成!";
-  ReportF("%s", message);
-  return Conclude(cancelled ? Outcome::kCancelled : Outcome::kDone, message);
+  return ConcludeShown(cancelled ? Outcome::kCancelled : Outcome::kDone,
+                       cancelled ? "分钟数据转档被取消!" : "分钟数据转档完成!", true);
 }
 
 }  // namespace marbloom

@@ -61,10 +61,13 @@ class MinuteEngine : public OperationEngine {
   // tick store lists no security.
   OperationResult BuildMinuteLines(int first, int last);
 
-  // A stored block a tick conversion holds, with its index entry.
+  // A stored block a tick conversion holds, with its index entry and its
+  // ticks, which the conversion decoded before it stored the block.
   struct HeldBlock {
     TickIndexEntry entry;
     const uint8_t* bytes;
+    const TickRecord* ticks;
+    std::size_t count;
   };
   // For a tick conversion that minute lines follow: makes room for `workers`
   // workers, each used by one thread at a time.
@@ -113,7 +116,6 @@ class MinuteEngine : public OperationEngine {
     WorkBuffer fresh;           // the new 1-minute days, then the derived 5-minute days
     WorkBuffer copy;            // the 1-minute days while 5-minute bars are derived
     const std::vector<HeldBlock>* held = nullptr;  // blocks in hand, read before the store
-    TickBlockUnpacker unpacker;                    // for the held blocks
     GrowBuffer<TickRecord> ticks;
   };
   struct LoadedBars;
@@ -127,7 +129,6 @@ class MinuteEngine : public OperationEngine {
                         ItemReport& report) const;
   bool BuildOneDay(const TickSecurity& security, int date, const MinuteScales& scales, Worker& worker,
                    MinuteBar* bars) const;
-  static bool DecodeHeldDay(const TickSecurity& security, const HeldBlock& block, Worker& worker, TickDayView* day);
   // Merges the worker's fresh days (of the kind's bar length) into the file
   // and replaces it, unless it already ends with them byte for byte; false
   // when the file could not be brought up to date.

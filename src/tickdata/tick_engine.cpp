@@ -10,6 +10,7 @@
 #include "common/calendar.h"
 #include "common/code_pattern.h"
 #include "common/market.h"
+#include "common/security_class.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
 
@@ -115,9 +116,8 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
         return !cancelled;
       });
   if (wrote_) FlushTree(layout_);
-  const char* message = cancelled ? "分笔数据转档被取消!" : "分笔数据转档完成!";
-  ReportF("%s", message);
-  return Conclude(cancelled ? Outcome::kCancelled : Outcome::kDone, message);
+  return ConcludeShown(cancelled ? Outcome::kCancelled : Outcome::kDone,
+                       cancelled ? "分笔数据转档被取消!" : "分笔数据转档完成!", true);
 }
 
 void TickEngine::Deliver(ItemReport& report) {
@@ -153,6 +153,7 @@ bool TickEngine::Replace(TickPairWriter& writer, std::string_view stem, TickPair
 bool TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first,
                                Worker& worker, ItemReport& report) const {
   const std::string stem = SecurityStem(security.market, security.code);
+  const bool runningExtra = TypeIn(ClassifySecurity(security.market, security.code), TypeSet::kRunningExtra);
   TickPair& old = worker.old;
   worker.held.clear();
   old.Load(layout_, stem);
@@ -187,8 +188,14 @@ bool TickEngine::MergeSecurity(const ListedSecurity& security, const std::vector
       report.Fail("%s在%s中的分笔数据读取失败!", stem.c_str(), layout_.TickArchiveFile(archive.date).c_str());
       continue;
     }
-    writer.AddBlock(IndexEntryOf(archive, item), block.data(), static_cast<std::size_t>(item.dataLength));
-    worker.held.push_back({IndexEntryOf(archive, item), block.data()});
+    const TickIndexEntry entry = IndexEntryOf(archive, item);
+    std::size_t count = 0;
+    if (!DecodeStoredBlock(block.data(), entry, runningExtra, worker.unpacker, worker.ticks[j], &count) || count == 0) {
+      report.Fail("%s在%s中的分笔数据无法解码, 未转档!", stem.c_str(), layout_.TickArchiveFile(archive.date).c_str());
+      continue;
+    }
+    writer.AddBlock(entry, block.data(), static_cast<std::size_t>(item.dataLength));
+    worker.held.push_back({entry, block.data(), worker.ticks[j].data(), count});
     if (replacesOldDay) ++k;
   }
   writer.CopyOldDays(old, k, oldCount);

@@ -25,10 +25,11 @@ class TickEngine : public OperationEngine {
   explicit TickEngine(DataLayout layout);
 
   // Merges the archives of the trading days first..last into every listed
-  // security's pair, the securities shared among Workers() threads. Archives
-  // that are there but do not load, damaged pairs, blocks that do not read
-  // and pairs that cannot be written are logged and fail the run; the status
-  // text stays "分笔数据转档完成!".
+  // security's pair, the securities shared among Workers() threads. Each
+  // block is decoded before it is stored. Archives that are there but do not
+  // load, damaged pairs, blocks that do not read or decode (not stored; an
+  // old day of their date stays) and pairs that cannot be written are logged
+  // and fail the run.
   OperationResult ConvertTickRange(int first, int last);
   // Minute lines follow the next conversions: each security whose pair was
   // written has its minute files built by `minutes` right away, from the
@@ -73,8 +74,10 @@ class TickEngine : public OperationEngine {
     explicit Worker(int i) : index(i) {}
     int index;     // picks the worker's temporaries
     TickPair old;  // the pair being written
-    std::array<GrowBuffer<uint8_t>, kMaxLoadedTickArchives> blocks;  // one per archive, reused
-    std::vector<MinuteEngine::HeldBlock> held;                       // the blocks written
+    std::array<GrowBuffer<uint8_t>, kMaxLoadedTickArchives> blocks;     // one per archive, reused
+    std::array<GrowBuffer<TickRecord>, kMaxLoadedTickArchives> ticks;  // their ticks, decoded
+    TickBlockUnpacker unpacker;
+    std::vector<MinuteEngine::HeldBlock> held;  // the blocks written
   };
 
   std::vector<TickArchive> LoadArchives(int first, int last);

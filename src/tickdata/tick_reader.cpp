@@ -57,6 +57,7 @@ struct TickSecurityReader::State {
   DataLayout layout;
   TickPair pair;
   bool runningExtra = false;
+  bool readable = false;
   std::vector<uint32_t> byDate;  // entry numbers sorted by date, file order within a date
   BlockBuffers buffers;
 };
@@ -64,18 +65,25 @@ struct TickSecurityReader::State {
 TickSecurityReader::TickSecurityReader(DataLayout layout) : state_(std::make_unique<State>(std::move(layout))) {}
 TickSecurityReader::~TickSecurityReader() = default;
 
-const std::vector<TickIndexEntry>& TickSecurityReader::Entries() const { return state_->pair.entries(); }
+bool TickSecurityReader::Readable() const { return state_->readable; }
+
+const std::vector<TickIndexEntry>& TickSecurityReader::Entries() const {
+  static const std::vector<TickIndexEntry> kNone;
+  return state_->readable ? state_->pair.entries() : kNone;
+}
 
 TickPairState TickSecurityReader::Open(int market, std::string_view code) {
   State& st = *state_;
   st.byDate.clear();
+  st.readable = false;
   if (!IsValidMarket(market) || !IsSixDigitCode(code)) {
     st.pair = TickPair();
     return st.pair.state();
   }
   const TickPairState state = st.pair.Load(st.layout, SecurityStem(market, code));
   st.runningExtra = TypeIn(ClassifySecurity(market, code), TypeSet::kRunningExtra);
-  const std::vector<TickIndexEntry>& entries = st.pair.entries();
+  st.readable = TickPairReadable(st.pair);
+  const std::vector<TickIndexEntry>& entries = Entries();
   st.byDate.resize(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) st.byDate[i] = static_cast<uint32_t>(i);
   std::stable_sort(st.byDate.begin(), st.byDate.end(),
@@ -108,10 +116,16 @@ bool ListedBlocksDecode(const TickPair& pair) {
   return true;
 }
 
+bool TickPairReadable(const TickPair& pair) {
+  if (!pair.Whole()) return false;
+  return pair.committedLength() == pair.dataLength() || (pair.UncommittedTail() && ListedBlocksDecode(pair));
+}
+
 std::optional<TickDay> ReadTickDay(const DataLayout& layout, int market, std::string_view code, int date) {
   TickSecurityReader reader(layout);
   TickDayView view;
-  if (!TickPairIsWhole(reader.Open(market, code)) || !reader.ReadDay(date, &view)) return std::nullopt;
+  reader.Open(market, code);
+  if (!reader.ReadDay(date, &view)) return std::nullopt;
   TickDay day;
   day.date = view.date;
   day.refPrice = view.refPrice;

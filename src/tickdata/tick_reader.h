@@ -40,11 +40,13 @@ class TickSecurityReader {
   TickSecurityReader(const TickSecurityReader&) = delete;
   TickSecurityReader& operator=(const TickSecurityReader&) = delete;
 
-  // Opens and judges the security's pair; its days can be read when the pair
-  // is whole (TickPair::Whole). A market or code that names no file of the
-  // store gives kNotOpened.
+  // Opens and judges the security's pair; its days can be read when it is
+  // Readable. A market or code that names no file of the store gives
+  // kNotOpened.
   TickPairState Open(int market, std::string_view code);
-  // The entries of the open pair in file order (none unless it is whole).
+  // The open pair's blocks lie where its index says (TickPairReadable).
+  bool Readable() const;
+  // The entries of the open pair in file order (none unless it is readable).
   const std::vector<TickIndexEntry>& Entries() const;
 
   // The day of `date` (the first entry of that date), or false when it
@@ -68,6 +70,15 @@ bool DecodeStoredBlock(const uint8_t* stored, const TickIndexEntry& entry, bool 
 
 // Every block `pair` lists (its entries loaded) unpacks and decodes.
 bool ListedBlocksDecode(const TickPair& pair);
+
+// The blocks of `pair` lie where its index says, so that a reader may take
+// its days: the index is whole and its blocks fill the data file exactly
+// (faults of the index's own dates aside), or they are followed by an
+// uncommitted append and every one of them decodes. A data file that does
+// not match its index otherwise (a rewrite cut short between its renames:
+// the new data file beside the old index) is read by nothing but the check
+// and the repair.
+bool TickPairReadable(const TickPair& pair);
 
 // One day of one security as a TickSecurityReader reads it, or nothing.
 std::optional<TickDay> ReadTickDay(const DataLayout& layout, int market, std::string_view code, int date);

@@ -161,7 +161,7 @@ TEST_P(ConvertOldPairTest, DamagedPairsAreLeftUntouchedAndReported) {
   WriteArchive(layout, kMon, {{0, "000232", MakeDay(kMon, 3)}, {0, "000001", MakeDay(kMon, 4)}});
 
   const OperationResult result = engine.ConvertTickRange(kMon, kMon);
-  EXPECT_EQ(result.message, "分笔数据转档完成!");
+  EXPECT_EQ(result.message == "分笔数据转档完成!", !c.kept) << result.message;
   EXPECT_EQ(Dates(PairDays("sz000001")), (std::vector<int>{20240102, kMon}));
   if (c.kept) {
     EXPECT_EQ(result.outcome, Outcome::kFailed);
@@ -257,7 +257,7 @@ TEST_P(ConvertArchiveFaultTest, EveryArchiveOrBlockThatFailsIsLoggedAndFailsTheR
   const OperationResult result = engine.ConvertTickRange(kMon, kMon);
   EXPECT_EQ(result.outcome, Outcome::kFailed);
   EXPECT_EQ(result.failedItems, 1);
-  EXPECT_EQ(result.message, c.loads ? "分笔数据转档完成!" : "创建转档索引表!");
+  EXPECT_EQ(result.message.find("完成!"), std::string::npos) << result.message;
   EXPECT_TRUE(LogHas(c.logged)) << ReadRunLog();
   EXPECT_EQ(PathExists(layout.TickIndexFile("sz000001")), c.loads);
   EXPECT_EQ(PairDays("sz000002")[0].stored, oldMon.stored);  // the old day stays
@@ -267,6 +267,11 @@ INSTANTIATE_TEST_SUITE_P(
     Archives, ConvertArchiveFaultTest,
     ::testing::Values(
         ArchiveCase{"lastBlockOneByteShort", [](Bytes& a) { a.pop_back(); }, "20240108.htc中的分笔数据读取失败!", true},
+        ArchiveCase{"blockDoesNotDecode",
+                    [](Bytes& a) {
+                      std::fill_n(a.end() - static_cast<std::ptrdiff_t>(MakeDay(kMon, 2).stored.size()), 8, 0x5a);
+                    },
+                    "20240108.htc中的分笔数据无法解码, 未转档!", true},
         ArchiveCase{"wrongDateInside",
                     [](Bytes& a) { PutInt(a, a.size() - MakeDay(kMon, 2).stored.size() - 30 + 8, kTue); },
                     "20240108.htc无法加载(第2条记录日期不符), 已跳过!", false},
