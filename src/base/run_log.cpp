@@ -15,6 +15,7 @@ namespace {
 std::mutex g_clockMutex;
 std::function<std::time_t()> g_clock;
 std::string g_directory;
+std::function<void(const std::string&)> g_observer;
 thread_local RunLogHold* t_hold = nullptr;
 
 std::time_t Now() {
@@ -43,6 +44,11 @@ void WriteRunLogLine(const std::string& file, const std::string& line) {
   if (out) out.Write(line.data(), line.size(), 0);
 }
 
+void SetRunLogObserver(std::function<void(const std::string& message)> observer) {
+  std::lock_guard<std::mutex> lock(g_clockMutex);
+  g_observer = std::move(observer);
+}
+
 void SetRunLogClock(std::function<std::time_t()> clock) {
   std::lock_guard<std::mutex> lock(g_clockMutex);
   g_clock = std::move(clock);
@@ -53,6 +59,10 @@ void RunLog(const char* format, ...) {
   va_start(args, format);
   const std::string message = FormatTextV(format, args);
   va_end(args);
+  {
+    std::lock_guard<std::mutex> lock(g_clockMutex);
+    if (g_observer) g_observer(message);
+  }
   // The message buffer holds 256 bytes of GBK text, terminator included.
   std::string gbk = CutGbk(Utf8ToGbk(message), 255);
 

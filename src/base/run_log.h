@@ -26,6 +26,11 @@ void SetThreadRunLogHold(RunLogHold* hold);
 // Appends a line as RunLog formatted it to its day file.
 void WriteRunLogLine(const std::string& file, const std::string& line);
 
+// Called with every message logged from now on (UTF-8, without its time),
+// on the logging thread; empty to stop. The command line keeps them to tell
+// the cause of a failure.
+void SetRunLogObserver(std::function<void(const std::string& message)> observer);
+
 // Test seam: the clock the log reads; an empty function restores time().
 void SetRunLogClock(std::function<std::time_t()> clock);
 

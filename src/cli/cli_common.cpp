@@ -150,9 +150,11 @@ int RequireTickDataTree() {
 namespace {
 
 // The final status line on standard output, unless the progress display has
-// just written it into the same file.
-void PrintFinalLine(const std::string& line) {
+// just written it into the same file; after a failure, quiet first tells its
+// cause on standard error.
+void PrintFinalLine(const std::string& line, bool failed) {
   EndProgress();
+  if (failed) ShowFailureCause();
   if (!ProgressShowed(line)) std::printf("%s\n", PrintableText(line).c_str());
   std::fflush(stdout);
 }
@@ -160,7 +162,7 @@ void PrintFinalLine(const std::string& line) {
 }  // namespace
 
 int Finish(int code) {
-  PrintFinalLine(StatusText());
+  PrintFinalLine(StatusText(), code == kExitFailed);
   return code;
 }
 
@@ -177,7 +179,7 @@ int ExitCodeOf(const OperationResult& result) {
 }
 
 int FinishWith(const OperationResult& result) {
-  PrintFinalLine(result.message);
+  PrintFinalLine(result.message, ExitCodeOf(result) == kExitFailed);
   return ExitCodeOf(result);
 }
 

@@ -17,6 +17,8 @@ namespace {
 
 constexpr auto kTickPeriod = std::chrono::milliseconds(100);
 constexpr int kDefaultColumns = 80;
+// Quiet shows this many of a failed operation's last run-log lines.
+constexpr std::size_t kCauseLines = 20;
 
 ProgressDisplay* g_display = nullptr;
 
@@ -197,6 +199,24 @@ void ProgressDisplay::Note(std::string_view text) {
   if (mode_ != ProgressMode::kQuiet) Error(text);
 }
 
+void ProgressDisplay::Logged(const std::string& message) {
+  if (mode_ != ProgressMode::kQuiet) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  logged_.push_back(message);
+  if (logged_.size() > kCauseLines) {
+    logged_.pop_front();
+    ++dropped_;
+  }
+}
+
+void ProgressDisplay::ShowCause() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (dropped_ > 0) WriteLocked("(前" + std::to_string(dropped_) + "行见运行日志)\n");
+  for (const std::string& line : logged_) WriteLocked(PrintableText(line) + "\n");
+  logged_.clear();
+  dropped_ = 0;
+}
+
 void ProgressDisplay::Abandon(std::string_view text) {
   std::string line(mode_ == ProgressMode::kTerminal ? 1 : 0, '\n');
   line.append(PrintableText(text)).push_back('\n');
@@ -272,6 +292,10 @@ void ShowError(std::string_view text) {
 
 void ShowNote(std::string_view text) {
   if (g_display) g_display->Note(text);
+}
+
+void ShowFailureCause() {
+  if (g_display) g_display->ShowCause();
 }
 
 bool ProgressShowed(std::string_view line) { return g_display && g_display->LastLineOnStdoutIs(line); }

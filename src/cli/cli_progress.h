@@ -4,6 +4,7 @@
 // pipe or file each status line is written once as it changes; quiet shows
 // nothing but errors. Standard output is left to results.
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -48,6 +49,12 @@ class ProgressDisplay {
   // A line that is shown in every mode (errors) or unless quiet (notes).
   void Error(std::string_view text);
   void Note(std::string_view text);
+  // A run-log line of the operation: quiet keeps the last ones, to tell the
+  // cause of a failure, which nothing else would show.
+  void Logged(const std::string& message);
+  // Quiet: the kept lines on a line each (the earlier ones counted), then
+  // forgets them.
+  void ShowCause();
   // For a program that ends at once: `text` on a line of its own, written
   // without the lock, so it can be used while another thread writes.
   void Abandon(std::string_view text);
@@ -71,6 +78,8 @@ class ProgressDisplay {
   bool stopping_ = false;
   std::string status_;   // the latest status line
   std::string printed_;  // kLines: the last line written; kTerminal: the line on screen
+  std::deque<std::string> logged_;  // kQuiet: the last run-log lines
+  std::size_t dropped_ = 0;         // and how many came before them
   std::thread ticker_;
 };
 
@@ -79,6 +88,8 @@ void BeginProgress();
 void EndProgress();
 void ShowError(std::string_view text);
 void ShowNote(std::string_view text);
+// Quiet: the run-log lines that tell why the operation failed.
+void ShowFailureCause();
 // The final status line `line` need not be printed again: the display has
 // just written it to the same file.
 bool ProgressShowed(std::string_view line);

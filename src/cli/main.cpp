@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
   if (!StartUp(RealFileSystem())) return cli::FinishWith(OperationResult{Outcome::kFailed, startFailure, 0});
   if (!context.action) return cli::kExitUsage;
   SetStatusObserver([&display](const std::string& line) { display.Status(line); });
+  SetRunLogObserver([&display](const std::string& message) { display.Logged(message); });
   SetMessageSink([](const std::string& text, const std::string&) { cli::ShowError(text); });
   // Every command runs inside one journalled run: a command that changes
   // the tree can be undone, one that only reads leaves nothing behind.
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
     return context.action();
   }();
   SetStatusObserver({});
+  SetRunLogObserver({});
   SetMessageSink({});
   return code;
 }
