@@ -6,6 +6,7 @@
 #include <httplib.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "app/settings.h"
 #include "base/text_encoding.h"
@@ -56,21 +57,33 @@ Body Archive() {
 Body NoiseOf(std::size_t size) {
   return [size](Server&) { return Noise(size); };
 }
+// Sends the body 64 KB at a time without a length: chunked, or until the connection closes.
+Handler Unsized(Body body, bool chunked) {
+  return [=](Server& s, httplib::Response& res) {
+    auto b = std::make_shared<std::string>(body(s));
+    auto send = [b](std::size_t offset, httplib::DataSink& sink) {
+      if (offset >= b->size()) return sink.done(), true;
+      return sink.write(b->data() + offset, std::min<std::size_t>(65536, b->size() - offset));
+    };
+    if (chunked) return res.set_chunked_content_provider("application/zip", send);
+    res.set_content_provider("application/zip", send);
+  };
+}
 Handler Status(int status) {
   return [status](Server&, httplib::Response& res) { res.status = status; };
 }
 bool CancelThenSend(Server& s) { return s.cancel(), true; }
-// Sends the archive two bytes every 100 ms for 3 s, then the rest or nothing
-// more; `first` runs as the body starts.
-Handler Trickle(bool restFollows, std::function<void(Server&)> first = {}) {
+// Sends the archive `step` bytes every 100 ms up to `slow` bytes (2 and 60:
+// for 3 s), then the rest or nothing more; `first` runs as the body starts.
+Handler Trickle(bool restFollows, std::function<void(Server&)> first = {}, std::size_t step = 2, std::size_t slow = 60) {
   return [=](Server& s, httplib::Response& res) {
     res.set_content_provider(s.archive.size(), "application/zip",
-                             [&s, restFollows, first](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                             [=, &s](std::size_t offset, std::size_t, httplib::DataSink& sink) {
                                if (offset == 0 && first) first(s);
                                const std::size_t rest = s.archive.size() - offset;
-                               if (offset >= 60) return restFollows && sink.write(&s.archive[offset], rest);
+                               if (offset >= slow) return restFollows && sink.write(&s.archive[offset], rest);
                                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                               return !s.stopping && sink.write(&s.archive[offset], 2);
+                               return !s.stopping && sink.write(&s.archive[offset], std::min(step, rest));
                              });
   };
 }
@@ -91,6 +104,7 @@ struct Row {
   int callsAfterCancel = 0;  // 0: one call, no cancel before it
   LocalSide local = {};
   const char* auth = "Basic QlJJTVNUT05FWDUyOk1BUkxJTjM5";  // the credentials the server expects
+  int type = kDownloadDaily;
 };
 void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 
@@ -100,6 +114,8 @@ Outcome ExpectedOutcome(const Row& r) {
 }
 
 const std::string kConnecting = kConnectingMessage, kUnpacked = "准备解压文件 {zip} ";
+const std::string kStatus500 = FormatText(kHttpStatusFormat, 500L, "{url}"),
+                  kStatus302 = FormatText(kHttpStatusFormat, 302L, "{url}");
 const std::string kPort = "http://127.0.0.1:{port}/";
 const Row kRows[] = {
     {"archive", Send(Archive()), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
@@ -108,29 +124,30 @@ const Row kRows[] = {
     {"not_a_zip_stays", Send(NoiseOf(40960)), -1, kUnpackFailedMessage, {kConnecting, kUnpacked, "*", kUnpackFailedMessage},
      true},
     {"not_found", Status(404), -2, "{url}不存在!", {kConnecting, "{url}不存在!"}, false, true},
-    {"server_error", Status(500), -2, kConnecting, {kConnecting}},
+    {"server_error", Status(500), -2, kStatus500, {kConnecting, kStatus500}},
     {"redirect_not_followed",
      [](Server&, httplib::Response& res) { res.status = 302, res.set_header("Location", "http://127.0.0.1:1/x.zip"); },
-     -2, kConnecting, {kConnecting}},
+     -2, kStatus302, {kConnecting, kStatus302}},
+    // Only a 404 says that the server lacks the day.
     {"zero_length", [](Server&, httplib::Response& res) { res.set_content("", "application/zip"); }, -1,
-     kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}, false, true},
-    {"no_length",
-     [](Server&, httplib::Response& res) {
-       res.set_chunked_content_provider("application/zip", [](std::size_t offset, httplib::DataSink& sink) {
-         return offset == 0 ? sink.write("PK\3\4 chunked", 13) : (sink.done(), true);
-       });
-     },
-     -1, kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}, false, true},
+     kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}},
+    {"chunked", Unsized(Archive(), true), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
+    {"until_closed", Unsized(Archive(), false), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
+    {.name = "chunked_beyond_bound", .serve = Unsized(NoiseOf((16 << 20) + 1), true), .result = -2,
+     .status = kTooLargeMessage, .log = {kConnecting, kTooLargeMessage}, .type = kDownloadConfig},
+    {"announced_beyond_bound", Send(NoiseOf(1000), 10L << 30), -2, kTooLargeMessage, {kConnecting, kTooLargeMessage}},
     {"html_page", Send([](Server&) { return "<!doctype html><html>no such day</html>"; }), -1, kHtmlPageMessage,
-     {kConnecting, kHtmlPageMessage}, false, true},
+     {kConnecting, kHtmlPageMessage}},
     // A body shorter than its length ends with the connection, as one dropped mid-body does.
     {"short_body", Send(NoiseOf(30000), 10960), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}},
     {"stalled", Send(NoiseOf(40960), 0, 0, [](Server& s) {
        for (int i = 0; i < 500 && !s.stopping; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
        return false;
-     }), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}},
+     }), -2, kStalledMessage, {kConnecting, kStalledMessage}},
     // Faster than a byte a second, slower than a kilobyte: a stall all the same.
-    {"trickling", Trickle(true), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}},
+    {"trickling", Trickle(true), -2, kStalledMessage, {kConnecting, kStalledMessage}},
+    // Three kilobytes a second never stall, yet stay under the average rate.
+    {"slow_on_average", Trickle(true, {}, 300, SIZE_MAX), -2, kStalledMessage, {kConnecting, kStalledMessage}},
     {"cancel_while_trickling", Trickle(false, [](Server& s) { s.cancel(); }), -3, kDownloadCancelledMessage,
      {kConnecting, kDownloadCancelledMessage}},
     {"cancel_during_transfer", Send(NoiseOf(204800), 0, 102400, CancelThenSend), -3, kDownloadCancelledMessage,
@@ -167,17 +184,17 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
   void SetUp() override {
     ASSERT_TRUE(sample::WriteDailyArchiveZip(20220505, sample::SampleOptions{3, 60, false}, zips_.path()));
     server_.archive = ReadFileText(zips_.path() + "20220505.zip");
-    server_.cancel = [this] { client_.Cancel(); };
+    server_.cancel = [this] { client_->Cancel(); };
     http_.Get("/.*", [this](const httplib::Request& req, httplib::Response& res) {
       const bool known = req.get_header_value("User-Agent") == program_invocation_short_name &&
                          req.get_header_value("Authorization") == GetParam().auth;
       if (known) GetParam().serve(server_, res);
       else res.status = 401;
     });
+    http_.set_keep_alive_max_count(1);  // a body without a length ends as the connection closes
     port_ = http_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { http_.listen_after_bind(); });
     while (!http_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1});
   }
   void TearDown() override {
     server_.stopping = true;
@@ -192,7 +209,7 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
   std::thread thread_;
   int port_ = 0;
   FaultFileSystem files_;
-  DownloadClient client_{tree_.layout().WithFiles(files_), DownloadServer{"", kDefaultServerUser, kDefaultServerPassword}};
+  std::optional<DownloadClient> client_;  // on the row's base URL
 };
 
 TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
@@ -201,16 +218,20 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
   const std::string base = Filled(fill(row.base), "{refused}", std::to_string(FreeLoopbackPort()));
   const std::string config = "[DOWN]\nDOWNNUM=12\nPATH11=d/\n";
   WriteFileBytes(tree_.layout().DownloadConfigFile(), {config.begin(), config.end()});
-  client_.SetConfig(ReadDownloadConfig(tree_.layout(), base));
-  const std::string url = base + "d/20220505.zip", zip = tree_.layout().DayZipDir() + "20220505.zip";
+  client_.emplace(tree_.layout().WithFiles(files_), DownloadServer{base, kDefaultServerUser, kDefaultServerPassword});
+  client_->SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1, 1});
+  client_->SetConfig(ReadDownloadConfig(tree_.layout(), base));
+  const std::string url = base + "d/20220505.zip";
+  const std::string zip = DownloadedArchivePath(
+      tree_.layout(), row.type, row.type == kDownloadDaily ? "20220505.zip" : DataLayout::kConfigArchiveName);
   std::vector<std::string> seen, log;
   SetStatusObserver([&seen](const std::string& line) { seen.push_back(line); });
-  if (row.callsAfterCancel > 0) client_.Cancel();
+  if (row.callsAfterCancel > 0) client_->Cancel();
   const std::string logBefore = ReadRunLog();
   {
-    const std::shared_ptr<void> local = row.local ? row.local(client_.layout()) : nullptr;
+    const std::shared_ptr<void> local = row.local ? row.local(client_->layout()) : nullptr;
     for (int call = 0; call < std::max(row.callsAfterCancel, 1); ++call) {
-      EXPECT_EQ(client_.StartDownload(kDownloadDaily, 20220505).outcome, ExpectedOutcome(row));
+      EXPECT_EQ(client_->StartDownload(row.type, 20220505).outcome, ExpectedOutcome(row));
       for (const std::string& line : row.log) log.push_back(Filled(Filled(fill(line), "{url}", url), "{zip}", zip));
     }
   }
