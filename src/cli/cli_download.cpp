@@ -34,9 +34,11 @@ int LoadConfig() {
     RunningOperation running([&client] { client.Cancel(); });
     loaded = LoadDownloadConfig(client);
   }
+  // A cancelled fetch ends with the client's cancel message.
+  if (loaded.outcome == Outcome::kCancelled) return Finish(kExitCancelled);
   if (!loaded.done()) {
     ReportF("%s", kConfigFailedMessage);
-    return Finish(loaded.outcome == Outcome::kCancelled ? kExitCancelled : kExitFailed);
+    return Finish(kExitFailed);
   }
   // Server text, shown without credentials and without control characters.
   for (int i = 0; i < kServerTableEntries; ++i)
