@@ -101,9 +101,11 @@ void AddUpdate(CLI::App& app, Context& context) {
   command->footer(
       "The last day of each kind that is completely in the tree is recorded in update.ini in the work directory\n"
       "and checked against the tree. The latest day is today from 17:30 China time on a weekday, else the\n"
-      "weekday before; days are fetched in runs of at most 31 days. A day the server lacks before one it has is\n"
-      "a holiday; the newest days it lacks are not published yet (exit 0, fetched by the next run). Any other\n"
-      "failure stops that kind at that day with exit 1; the next run resumes there.\n\n" +
+      "weekday before; days are fetched in runs of at most 31 days. A day the server lacks (a 404) before one it\n"
+      "has is a holiday; the two newest weekdays up to the latest day, when it lacks them, are not published yet\n"
+      "(exit 0, fetched by the next run). An older day it lacks with none after it, and any other failure, stop\n"
+      "that kind at that day with exit 1; the next run resumes there. Without update.ini the newest day that\n"
+      "every index security holds is fetched again. --dry-run creates and writes nothing.\n\n" +
       command->get_footer());
   command->callback([&context, args] {
     context.action = [args] { return Update(*args); };

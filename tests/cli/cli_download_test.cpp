@@ -60,11 +60,13 @@ TEST(CliDownloadThreaded, TwoWeeksFromTheSampleServer) {
                                        20220518, 20220519}));
   EXPECT_TRUE(PathExists(history + "newdatetick/20220510.htc"));
   // The catch-up after the tree's last day, 20220519: a dry run names the
-  // next day and changes nothing; the run finds it not published (exit 0).
+  // next day and changes nothing; the run fails on that day, long past and
+  // with none after it on the server, naming its URL.
   const auto tree = FilesBelow(root.path());
   const CommandResult dry = RunCommand(cli + "update --dry-run --daily --to 20220520 2>/dev/null");
   EXPECT_TRUE(dry.exitCode == 0 && dry.out.find("20220520") != std::string::npos && FilesBelow(root.path()) == tree);
-  EXPECT_EQ(RunCommand(cli + "--quiet update --daily --to 20220520").exitCode, 0);
+  const CommandResult update = RunCommand(cli + "--quiet update --daily --to 20220520");
+  EXPECT_TRUE(update.exitCode == 1 && update.out.find(daily + "20220520.zip") != std::string::npos) << update.out;
   EXPECT_NE(ReadFileText(root.path() + "update.ini").find("LAST=20220519"), std::string::npos);
 }
 
