@@ -65,7 +65,10 @@ struct UpdateArgs {
 };
 
 int Update(const UpdateArgs& args) {
-  if (int code = RequireDataTree(kDataGuardMessage)) return code;
+  // A dry run only reads: start-up has left the tree as it was, and a tree
+  // that is missing reads as one without data.
+  if (!args.dryRun)
+    if (int code = RequireDataTree(kDataGuardMessage)) return code;
   CatchUpRequest request;
   request.daily = args.daily || !args.tick;
   request.tick = args.tick || !args.daily;
@@ -108,6 +111,7 @@ void AddUpdate(CLI::App& app, Context& context) {
       "every index security holds is fetched again. --dry-run creates and writes nothing.\n\n" +
       command->get_footer());
   command->callback([&context, args] {
+    context.changesNothing = args->dryRun;
     context.action = [args] { return Update(*args); };
   });
 }
