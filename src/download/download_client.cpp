@@ -33,6 +33,10 @@ void InitCurlOnce() {
 
 std::string CutAtHash(const std::string& text) { return text.substr(0, text.find('#')); }
 
+std::string ArchiveFileName(int type, int date) {
+  return type == kDownloadConfig ? DataLayout::kConfigArchiveName : DataLayout::DayArchiveName(date);
+}
+
 // Reads after the first ask for about 100 ms of data at the rate the first
 // read measured, in whole kilobytes (so totals stay on the kilobyte grid of
 // the progress messages), between 3 and 50 KB.
@@ -300,8 +304,7 @@ bool DownloadTransfer::FlushChunk() {
   return true;
 }
 
-// A length the answer did not announce is its whole body: an empty one is no
-// archive.
+// On the kilobyte grid; without an announced length, the bytes so far alone.
 void DownloadTransfer::ShowProgress() const {
   if (length_ < 0) return SetStatusTextF("%s已下载%dK字节.", fileName_.c_str(), static_cast<int>(total_ / 1024));
   SetStatusTextF("%s有%dK字节，已下载%dK字节.", fileName_.c_str(), static_cast<int>(length_ / 1024),
@@ -312,6 +315,8 @@ void DownloadTransfer::ShowProgress() const {
 OperationResult DownloadTransfer::Finish(CURLcode code) {
   if (stage_ == Stage::kStopped) return result_;
   if (code == CURLE_OK && stage_ == Stage::kHeaders) DecideOnHeaders();
+  // Without an announced length the whole answer is the body; an empty one is
+  // no archive.
   if (code == CURLE_OK && stage_ == Stage::kBody && length_ < 0) {
     if (buffered_ > 0 && !FlushChunk()) return result_;
     if (total_ == 0) return Reported(Outcome::kFailed, kEmptyLengthMessage);
@@ -360,14 +365,6 @@ DownloadClient::DownloadClient(DataLayout layout, DownloadServer server)
 }
 
 DownloadClient::~DownloadClient() = default;
-
-namespace {
-
-std::string ArchiveFileName(int type, int date) {
-  return type == kDownloadConfig ? DataLayout::kConfigArchiveName : DataLayout::DayArchiveName(date);
-}
-
-}  // namespace
 
 std::string DownloadClient::Url(int type, int date) const {
   return (type == kDownloadConfig ? server_.baseUrl : config_.ServerPath(type)) + ArchiveFileName(type, date);
