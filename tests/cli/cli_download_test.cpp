@@ -15,7 +15,7 @@ namespace marbloom::test {
 namespace {
 
 // Every path below `dir`, folders included, with its size and modification time.
-std::map<std::string, std::pair<std::uintmax_t, std::filesystem::file_time_type>> EntriesBelow(const std::string& dir) {
+auto EntriesBelow(const std::string& dir) {
   std::map<std::string, std::pair<std::uintmax_t, std::filesystem::file_time_type>> entries;
   for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
     entries[e.path().string()] = {e.is_regular_file() ? e.file_size() : 0, e.last_write_time()};
@@ -68,9 +68,7 @@ TEST(CliDownloadThreaded, TwoWeeksFromTheSampleServer) {
                                        20220518, 20220519}));
   EXPECT_TRUE(PathExists(history + "newdatetick/20220510.htc"));
   // The catch-up after the tree's last day, 20220519: a dry run names the
-  // next day and changes nothing, not even a folder missing from the tree or
-  // a time; the run fails on that day, long past and with none after it on
-  // the server, naming its URL.
+  // next day and changes nothing on disk; the run fails on it (long past, none after), naming its URL.
   std::filesystem::remove_all(history + "bj/fzline");
   const auto tree = EntriesBelow(root.path());
   const CommandResult dry = RunCommand(cli + "update --dry-run --daily --to 20220520 2>/dev/null");

@@ -6,7 +6,6 @@
 #include <httplib.h>
 
 #include <filesystem>
-#include <optional>
 
 #include "app/settings.h"
 #include "base/text_encoding.h"
@@ -57,16 +56,13 @@ Body Archive() {
 Body NoiseOf(std::size_t size) {
   return [size](Server&) { return Noise(size); };
 }
-// Sends the body 64 KB at a time without a length: chunked, or until the connection closes.
-Handler Unsized(Body body, bool chunked) {
+// Sends the body in chunks of 64 KB, without a length.
+Handler Chunked(Body body) {
   return [=](Server& s, httplib::Response& res) {
-    auto b = std::make_shared<std::string>(body(s));
-    auto send = [b](std::size_t offset, httplib::DataSink& sink) {
-      if (offset >= b->size()) return sink.done(), true;
-      return sink.write(b->data() + offset, std::min<std::size_t>(65536, b->size() - offset));
-    };
-    if (chunked) return res.set_chunked_content_provider("application/zip", send);
-    res.set_content_provider("application/zip", send);
+    res.set_chunked_content_provider("application/zip", [b = body(s)](std::size_t offset, httplib::DataSink& sink) {
+      if (offset >= b.size()) return sink.done(), true;
+      return sink.write(b.data() + offset, std::min<std::size_t>(65536, b.size() - offset));
+    });
   };
 }
 Handler Status(int status) {
@@ -128,12 +124,10 @@ const Row kRows[] = {
     {"redirect_not_followed",
      [](Server&, httplib::Response& res) { res.status = 302, res.set_header("Location", "http://127.0.0.1:1/x.zip"); },
      -2, kStatus302, {kConnecting, kStatus302}},
-    // Only a 404 says that the server lacks the day.
     {"zero_length", [](Server&, httplib::Response& res) { res.set_content("", "application/zip"); }, -1,
      kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}},
-    {"chunked", Unsized(Archive(), true), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
-    {"until_closed", Unsized(Archive(), false), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
-    {.name = "chunked_beyond_bound", .serve = Unsized(NoiseOf((16 << 20) + 1), true), .result = -2,
+    {"chunked", Chunked(Archive()), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
+    {.name = "chunked_beyond_bound", .serve = Chunked(NoiseOf((16 << 20) + 1)), .result = -2,
      .status = kTooLargeMessage, .log = {kConnecting, kTooLargeMessage}, .type = kDownloadConfig},
     {"announced_beyond_bound", Send(NoiseOf(1000), 10L << 30), -2, kTooLargeMessage, {kConnecting, kTooLargeMessage}},
     {"html_page", Send([](Server&) { return "<!doctype html><html>no such day</html>"; }), -1, kHtmlPageMessage,
@@ -146,7 +140,6 @@ const Row kRows[] = {
      }), -2, kStalledMessage, {kConnecting, kStalledMessage}},
     // Faster than a byte a second, slower than a kilobyte: a stall all the same.
     {"trickling", Trickle(true), -2, kStalledMessage, {kConnecting, kStalledMessage}},
-    // Three kilobytes a second never stall, yet stay under the average rate.
     {"slow_on_average", Trickle(true, {}, 300, SIZE_MAX), -2, kStalledMessage, {kConnecting, kStalledMessage}},
     {"cancel_while_trickling", Trickle(false, [](Server& s) { s.cancel(); }), -3, kDownloadCancelledMessage,
      {kConnecting, kDownloadCancelledMessage}},
@@ -184,17 +177,16 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
   void SetUp() override {
     ASSERT_TRUE(sample::WriteDailyArchiveZip(20220505, sample::SampleOptions{3, 60, false}, zips_.path()));
     server_.archive = ReadFileText(zips_.path() + "20220505.zip");
-    server_.cancel = [this] { client_->Cancel(); };
+    server_.cancel = [this] { client_.Cancel(); };
     http_.Get("/.*", [this](const httplib::Request& req, httplib::Response& res) {
       const bool known = req.get_header_value("User-Agent") == program_invocation_short_name &&
                          req.get_header_value("Authorization") == GetParam().auth;
       if (known) GetParam().serve(server_, res);
       else res.status = 401;
     });
-    http_.set_keep_alive_max_count(1);  // a body without a length ends as the connection closes
-    port_ = http_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { http_.listen_after_bind(); });
     while (!http_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1, 1});
   }
   void TearDown() override {
     server_.stopping = true;
@@ -207,9 +199,10 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
   Server server_;
   httplib::Server http_;
   std::thread thread_;
-  int port_ = 0;
+  int port_ = http_.bind_to_any_port("127.0.0.1");
   FaultFileSystem files_;
-  std::optional<DownloadClient> client_;  // on the row's base URL
+  DownloadClient client_{tree_.layout().WithFiles(files_),
+                         DownloadServer{Filled(kPort, "{port}", std::to_string(port_)), kDefaultServerUser, kDefaultServerPassword}};
 };
 
 TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
@@ -218,20 +211,18 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
   const std::string base = Filled(fill(row.base), "{refused}", std::to_string(FreeLoopbackPort()));
   const std::string config = "[DOWN]\nDOWNNUM=12\nPATH11=d/\n";
   WriteFileBytes(tree_.layout().DownloadConfigFile(), {config.begin(), config.end()});
-  client_.emplace(tree_.layout().WithFiles(files_), DownloadServer{base, kDefaultServerUser, kDefaultServerPassword});
-  client_->SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1, 1});
-  client_->SetConfig(ReadDownloadConfig(tree_.layout(), base));
+  client_.SetConfig(ReadDownloadConfig(tree_.layout(), base));
   const std::string url = base + "d/20220505.zip";
   const std::string zip = DownloadedArchivePath(
       tree_.layout(), row.type, row.type == kDownloadDaily ? "20220505.zip" : DataLayout::kConfigArchiveName);
   std::vector<std::string> seen, log;
   SetStatusObserver([&seen](const std::string& line) { seen.push_back(line); });
-  if (row.callsAfterCancel > 0) client_->Cancel();
+  if (row.callsAfterCancel > 0) client_.Cancel();
   const std::string logBefore = ReadRunLog();
   {
-    const std::shared_ptr<void> local = row.local ? row.local(client_->layout()) : nullptr;
+    const std::shared_ptr<void> local = row.local ? row.local(client_.layout()) : nullptr;
     for (int call = 0; call < std::max(row.callsAfterCancel, 1); ++call) {
-      EXPECT_EQ(client_->StartDownload(row.type, 20220505).outcome, ExpectedOutcome(row));
+      EXPECT_EQ(client_.StartDownload(row.type, 20220505).outcome, ExpectedOutcome(row));
       for (const std::string& line : row.log) log.push_back(Filled(Filled(fill(line), "{url}", url), "{zip}", zip));
     }
   }
