@@ -85,10 +85,10 @@ bool EnterWorkDirectory(const std::string& given, FileSystem& files) {
   return true;
 }
 
-bool StartUp(FileSystem& files) {
+bool StartUp(FileSystem& files, bool createTree) {
   if (!InitWorkDirectory()) return false;
   LoadSettings(Settings(), files);
-  DataTreeReady = CreateDataTree(CurrentLayout().WithFiles(files), true);
+  DataTreeReady = createTree && CreateDataTree(CurrentLayout().WithFiles(files), true);
   return true;
 }
 

@@ -28,8 +28,10 @@ inline constexpr const char* kUserHistoryDir = "data/vipdoc/";
 bool EnterWorkDirectory(const std::string& given, FileSystem& files);
 
 // InitWorkDirectory, LoadSettings and the quiet CreateDataTree, whose result
-// becomes DataTreeReady. False when the program cannot go on.
-bool StartUp(FileSystem& files);
+// becomes DataTreeReady. False when the program cannot go on. Without
+// `createTree` (a command that changes nothing) the tree is neither created
+// nor probed, and DataTreeReady stays 0.
+bool StartUp(FileSystem& files, bool createTree = true);
 
 // The settings confirmation with the values the user entered. A text that
 // would not read back as entered is refused (kInvalid) and nothing changes. A

@@ -27,6 +27,7 @@ struct Context {
   bool quiet = false;                  // --quiet: errors and the final status only
   std::function<int()> action;         // set by the chosen subcommand
   std::string operation;               // what the undo journal calls the run; empty: the command's names
+  bool changesNothing = false;         // start-up neither creates nor probes the data tree (a dry run)
 };
 
 // The whole command tree: the global options, the exit codes and every

@@ -34,9 +34,11 @@ int LoadConfig() {
     RunningOperation running([&client] { client.Cancel(); });
     loaded = LoadDownloadConfig(client);
   }
+  // A cancelled fetch ends with the client's cancel message.
+  if (loaded.outcome == Outcome::kCancelled) return Finish(kExitCancelled);
   if (!loaded.done()) {
     ReportF("%s", kConfigFailedMessage);
-    return Finish(loaded.outcome == Outcome::kCancelled ? kExitCancelled : kExitFailed);
+    return Finish(kExitFailed);
   }
   // Server text, shown without credentials and without control characters.
   for (int i = 0; i < kServerTableEntries; ++i)
@@ -63,7 +65,10 @@ struct UpdateArgs {
 };
 
 int Update(const UpdateArgs& args) {
-  if (int code = RequireDataTree(kDataGuardMessage)) return code;
+  // A dry run only reads: start-up has left the tree as it was, and a tree
+  // that is missing reads as one without data.
+  if (!args.dryRun)
+    if (int code = RequireDataTree(kDataGuardMessage)) return code;
   CatchUpRequest request;
   request.daily = args.daily || !args.tick;
   request.tick = args.tick || !args.daily;
@@ -99,11 +104,14 @@ void AddUpdate(CLI::App& app, Context& context) {
   command->footer(
       "The last day of each kind that is completely in the tree is recorded in update.ini in the work directory\n"
       "and checked against the tree. The latest day is today from 17:30 China time on a weekday, else the\n"
-      "weekday before; days are fetched in runs of at most 31 days. A day the server lacks before one it has is\n"
-      "a holiday; the newest days it lacks are not published yet (exit 0, fetched by the next run). Any other\n"
-      "failure stops that kind at that day with exit 1; the next run resumes there.\n\n" +
+      "weekday before; days are fetched in runs of at most 31 days. A day the server lacks (a 404) before one it\n"
+      "has is a holiday; the two newest weekdays up to the latest day, when it lacks them, are not published yet\n"
+      "(exit 0, fetched by the next run). An older day it lacks with none after it, and any other failure, stop\n"
+      "that kind at that day with exit 1; the next run resumes there. Without update.ini the newest day that\n"
+      "every index security holds is fetched again. --dry-run creates and writes nothing.\n\n" +
       command->get_footer());
   command->callback([&context, args] {
+    context.changesNothing = args->dryRun;
     context.action = [args] { return Update(*args); };
   });
 }

@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
   if (!EnterWorkDirectory(context.workDir, RealFileSystem()))
     return cli::FinishWith(
         OperationResult{context.workDir.empty() ? Outcome::kFailed : Outcome::kInvalid, startFailure, 0});
-  if (!StartUp(RealFileSystem())) return cli::FinishWith(OperationResult{Outcome::kFailed, startFailure, 0});
+  if (!StartUp(RealFileSystem(), !context.changesNothing))
+    return cli::FinishWith(OperationResult{Outcome::kFailed, startFailure, 0});
   if (!context.action) return cli::kExitUsage;
   SetStatusObserver([&display](const std::string& line) { display.Status(line); });
   SetRunLogObserver([&display](const std::string& message) { display.Logged(message); });

@@ -29,6 +29,7 @@ constexpr const char* kTemporarySuffix = kPartialFileSuffix;
 // full market (code lists 2.1 MB, quote files 7.2 MB, the tick archive
 // 192 MB; each as if one market held every security). No real file states
 // more; anything else in a day archive is read by nothing.
+constexpr uint64_t kOtherEntryBound = uint64_t{16} << 20;
 struct EntryBound {
   std::string_view suffix;
   uint64_t maxBytes;
@@ -37,7 +38,7 @@ constexpr EntryBound kEntryBounds[] = {
     {".cod", uint64_t{32} << 20},
     {".md1", uint64_t{128} << 20},
     {".htc", uint64_t{2} << 30},
-    {"", uint64_t{16} << 20},
+    {"", kOtherEntryBound},
 };
 
 uint64_t EntryBoundOf(std::string_view name) {
@@ -315,6 +316,17 @@ std::string ArchiveDownloadDir(const DataLayout& layout, int type) {
 std::string DownloadedArchivePath(const DataLayout& layout, int type, const std::string& fileName) {
   const std::string dir = ArchiveDownloadDir(layout, type);
   return dir.empty() ? std::string() : dir + fileName;
+}
+
+// A daily archive holds a code list and a quote file per market, a tick
+// archive one day's tick file; each may hold a little more that nothing reads.
+uint64_t DownloadedArchiveBound(int type) {
+  switch (type) {
+    case kDownloadConfig: return kOtherEntryBound;
+    case kDownloadDaily: return kMarketCount * (EntryBoundOf(".cod") + EntryBoundOf(".md1")) + kOtherEntryBound;
+    case kDownloadTick: return EntryBoundOf(".htc") + kOtherEntryBound;
+    default: return 0;
+  }
 }
 
 std::string ArchiveDestinationDir(const DataLayout& layout, int type) {

@@ -30,6 +30,10 @@ std::string ArchiveDownloadDir(const DataLayout& layout, int type);
 std::string ArchiveDestinationDir(const DataLayout& layout, int type);
 // The archive `fileName` of a type in its download folder; empty likewise.
 std::string DownloadedArchivePath(const DataLayout& layout, int type, const std::string& fileName);
+// The most bytes a downloaded archive of a type may have: every entry it can
+// hold at its kind's bound (see UnpackDownloadedArchive); 0 for a type that
+// has no place.
+uint64_t DownloadedArchiveBound(int type);
 
 // The unpacking step after a complete download: the archive `fileName` in the
 // type's download folder is extracted into the type's destination. From the

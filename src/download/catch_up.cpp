@@ -138,10 +138,17 @@ OperationResult CatchUp::UpdateKind(int kind, const CatchUpRequest& request, con
       return Reported(stop.outcome, message, std::max(1, stop.failedItems));
     }
   }
-  if (!missing.empty())
+  if (missing.empty()) return Reported(Outcome::kDone, FormatText("%s已更新到%08d.", name, state.last));
+  if (missing.front() >= OldestUnpublishedDay(request.now))
     return Reported(Outcome::kDone, FormatText("%s已更新到%08d; 服务器尚未发布%08d的数据, 下次更新再取.", name,
                                                state.last, missing.front()));
-  return Reported(Outcome::kDone, FormatText("%s已更新到%08d.", name, state.last));
+  // Too old to be unpublished, and no later day to make it a holiday: the
+  // server, or the path the configuration gives, lacks it.
+  const std::string url = run_.ShownDayUrl(kind, missing.front());
+  return Reported(Outcome::kFailed,
+                  FormatText("%s在%08d未能完成: 服务器没有该日及其后的数据(%s), 之前的日期均已保留, 下次更新从该日继续.",
+                             name, missing.front(), url.c_str()),
+                  1);
 }
 
 // One batch; a batch that fails is done again day by day, so that every day

@@ -2,11 +2,13 @@
 // A catch-up: brings each kind of data to the newest day the server has,
 // through the download run the page and `download` use. For each kind it
 // fetches the planned weekdays one at a time, so that it learns the server's
-// answer for each: a day the server lacks is a holiday once a later day
-// arrives, and "not published yet" when no later day does. The days obtained
-// in a run of the plan are converted in one batch (with TRANSMIN one minute
-// build per batch); only a batch that fails is converted again day by day, to
-// find the day that fails. The tick kind starts on a thread of its own while
+// answer for each: a day the server lacks (a 404, nothing else) is a holiday
+// once a later day arrives; when no later day does, it is "not published
+// yet" if it is one of the two newest weekdays by the market's clock
+// (OldestUnpublishedDay), else a failure that names the server's path. The
+// days obtained in a run of the plan are converted in one batch (with
+// TRANSMIN one minute build per batch); only a batch that fails is converted
+// again day by day, to find the day that fails. The tick kind starts on a thread of its own while
 // the daily kind converts its last batch (what it reports comes after the
 // daily kind's lines, and it converts after it). One flush of the tree ends
 // the update; the state file takes the days converted without failure only
@@ -33,8 +35,9 @@ class CatchUp {
   // Runs on the caller's thread (and a second one, see above), holding the
   // tree's writer lock throughout.
   // Done when every kind asked for is up to date, also when the newest days
-  // are not published yet; failed when a day of a kind failed (the kind stops
-  // there, keeping every day before it; the other kind still runs);
+  // are not published yet; failed when a day of a kind failed or is missing
+  // without being one of the newest (the kind stops there, keeping every day
+  // before it; the other kind still runs);
   // cancelled at once by CancelAll, without converting the days obtained.
   OperationResult Run(const CatchUpRequest& request);
 

@@ -23,6 +23,24 @@ const char* StateSection(int kind) { return kind == kDownloadTick ? "TICK" : "DA
 
 bool IsWeekend(int date) { return DayOfWeek(date) % 6 == 0; }
 
+// A file whose newest date lies this long before the tree's newest has ended
+// (a discontinued index); one that a stopped conversion did not reach lies at
+// most one run behind.
+constexpr int kActiveSpanDays = 2 * kMaxSpanDays;
+
+bool IsDateUpTo(uint32_t date, int today) {
+  return date <= static_cast<uint32_t>(today) && DateToDayNumber(static_cast<int>(date)) != 0;
+}
+
+TreeDates DatesOf(const std::vector<int>& newestOfEachFile) {
+  TreeDates dates;
+  for (const int date : newestOfEachFile) dates.newest = std::max(dates.newest, date);
+  const int active = AddDays(dates.newest, -kActiveSpanDays, 0);
+  for (const int date : newestOfEachFile)
+    if (date != 0 && date >= active && (dates.heldByAll == 0 || date < dates.heldByAll)) dates.heldByAll = date;
+  return dates;
+}
+
 // The index securities among the files, or all of them when there is none.
 std::vector<SecurityFile> IndexFilesOrAll(std::vector<SecurityFile> files) {
   std::vector<SecurityFile> indexes;
@@ -31,41 +49,51 @@ std::vector<SecurityFile> IndexFilesOrAll(std::vector<SecurityFile> files) {
   return indexes.empty() ? files : indexes;
 }
 
-// The date of a daily file's last record; 0 when it has none.
-int LastDailyDate(FileSystem& files, const std::string& path) {
+// The newest date up to `today` of a daily file's records, looked for from
+// its end (records are in date order); 0 when it has none.
+int LastDailyDate(FileSystem& files, const std::string& path, int today) {
+  constexpr int64_t kRecord = sizeof(DailyRecord), kPieceRecords = 64;
   const File in = files.Open(path, OpenMode::kReadRegular);
-  const int64_t length = in ? in.Length() : -1;
-  uint32_t date = 0;
-  if (length < static_cast<int64_t>(sizeof(DailyRecord)) || length % sizeof(DailyRecord) != 0 ||
-      !in.ReadAll(&date, sizeof date, length - static_cast<int64_t>(sizeof(DailyRecord))))
-    return 0;
-  return DateToDayNumber(static_cast<int>(date)) != 0 ? static_cast<int>(date) : 0;
+  int64_t end = in ? in.Length() : -1;
+  if (end < kRecord || end % kRecord != 0) return 0;
+  std::vector<DailyRecord> piece;
+  while (end > 0) {
+    const int64_t n = std::min(kPieceRecords, end / kRecord);
+    piece.resize(static_cast<std::size_t>(n));
+    end -= n * kRecord;
+    if (!in.ReadAll(piece.data(), static_cast<std::size_t>(n * kRecord), end)) return 0;
+    for (auto record = piece.rbegin(); record != piece.rend(); ++record)
+      if (IsDateUpTo(record->date, today)) return static_cast<int>(record->date);
+  }
+  return 0;
 }
 
-int LatestDailyDate(const DataLayout& layout) {
+TreeDates DailyDatesInTree(const DataLayout& layout, int today) {
   std::vector<SecurityFile> files;
   for (int market = 0; market < kMarketCount; ++market) {
     SecurityFileList list = ListSecurityFiles(layout.Files(), layout.DailyDir(market), market, "", DataLayout::kDailyExtension);
     files.insert(files.end(), list.files.begin(), list.files.end());
   }
-  int latest = 0;
+  std::vector<int> newest;
   for (const SecurityFile& file : IndexFilesOrAll(std::move(files)))
-    if (file.regular) latest = std::max(latest, LastDailyDate(layout.Files(), file.path));
-  return latest;
+    if (file.regular) newest.push_back(LastDailyDate(layout.Files(), file.path, today));
+  return DatesOf(newest);
 }
 
-int LatestTickDate(const DataLayout& layout) {
+TreeDates TickDatesInTree(const DataLayout& layout, int today) {
   SecurityFileList list =
       ListSecurityFiles(layout.Files(), layout.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension);
-  int latest = 0;
+  std::vector<int> newest;
   for (const SecurityFile& file : IndexFilesOrAll(std::move(list.files))) {
     TickPair pair;
     pair.Load(layout, SecurityStem(file.market, file.code));
     if (!pair.Whole()) continue;
+    int latest = 0;
     for (const TickIndexEntry& entry : pair.entries())
-      if (DateToDayNumber(entry.date) != 0) latest = std::max(latest, static_cast<int>(entry.date));
+      if (IsDateUpTo(static_cast<uint32_t>(entry.date), today)) latest = std::max(latest, static_cast<int>(entry.date));
+    newest.push_back(latest);
   }
-  return latest;
+  return DatesOf(newest);
 }
 
 }  // namespace
@@ -97,15 +125,17 @@ bool WriteCatchUpState(const DataLayout& layout, int kind, const CatchUpState& s
                                                         {section, "TRYING", std::to_string(state.trying)}});
 }
 
-int LatestDateInTree(const DataLayout& layout, int kind) {
-  return kind == kDownloadTick ? LatestTickDate(layout) : LatestDailyDate(layout);
+int OldestUnpublishedDay(std::time_t now) { return PreviousWeekday(LatestServerDay(now)); }
+
+TreeDates DatesInTree(const DataLayout& layout, int kind, int today) {
+  return kind == kDownloadTick ? TickDatesInTree(layout, today) : DailyDatesInTree(layout, today);
 }
 
-LastCompleteDay FindLastCompleteDay(const DataLayout& layout, int kind) {
+LastCompleteDay FindLastCompleteDay(const DataLayout& layout, int kind, int today) {
   const CatchUpState state = ReadCatchUpState(layout, kind);
-  const int tree = LatestDateInTree(layout, kind);
-  LastCompleteDay day{tree, LastDaySource::kTree};
-  if (state.known && (tree == state.last || (tree > state.last && tree <= state.trying)))
+  const TreeDates tree = DatesInTree(layout, kind, today);
+  LastCompleteDay day{tree.heldByAll == 0 ? 0 : PreviousWeekday(tree.heldByAll), LastDaySource::kTree};
+  if (state.known && (tree.newest == state.last || (tree.newest > state.last && tree.newest <= state.trying)))
     day = LastCompleteDay{state.last, LastDaySource::kState};
   if (day.date == 0) day.source = LastDaySource::kNone;
   return day;
@@ -114,7 +144,7 @@ LastCompleteDay FindLastCompleteDay(const DataLayout& layout, int kind) {
 CatchUpPlan PlanCatchUp(const DataLayout& layout, int kind, const CatchUpRequest& request) {
   CatchUpPlan plan;
   plan.kind = kind;
-  plan.lastComplete = FindLastCompleteDay(layout, kind);
+  plan.lastComplete = FindLastCompleteDay(layout, kind, MarketTimeAt(request.now).date);
   plan.latest = request.to != 0 ? request.to : LatestServerDay(request.now);
   int first = request.from;
   if (first == 0 && plan.lastComplete.date != 0) first = NextTradingDay(plan.lastComplete.date);

@@ -6,7 +6,16 @@
 //
 // The last complete day is kept in the work directory's state file, which a
 // catch-up writes only after a conversion ended without failure, and is
-// checked against the tree's own files each time.
+// checked against the tree's own files each time. Without a state (the file
+// lost, or a second work directory on the same tree) the tree alone cannot
+// tell whether its newest days are complete: a conversion that stopped
+// halfway leaves a day that only some securities hold (the daily conversion
+// goes day by day, the tick conversion security by security over its days).
+// The last complete day is then the weekday before the newest day that every
+// index security still active holds, so that the plan fetches and converts
+// that day again: cheap (one day more, converting a day twice changes
+// nothing), and the securities a stopped conversion did not reach are never
+// left with a gap. Dates after the market's today are no data of the tree.
 #include <ctime>
 #include <string>
 #include <vector>
@@ -24,6 +33,11 @@ int PreviousWeekday(int date);
 // The newest day whose archives the server can have at `now`: the market's
 // today from 17:30 on a weekday, else the weekday before.
 int LatestServerDay(std::time_t now);
+// The oldest day whose archives may still be unpublished at `now`: the
+// weekday before LatestServerDay. A day the server lacks, with no later day
+// on it, is "not published yet" from this day on; an older one is a failure
+// (a holiday is known as one only once a later day arrives).
+int OldestUnpublishedDay(std::time_t now);
 
 // What the state file keeps of a kind: the last day converted without
 // failure, and the newest day of a conversion that started and has not ended
@@ -37,22 +51,32 @@ CatchUpState ReadCatchUpState(const DataLayout& layout, int kind);
 // Replaces the state file as a whole; false when that failed.
 bool WriteCatchUpState(const DataLayout& layout, int kind, const CatchUpState& state);
 
-// The newest date of a kind in the tree: of the index securities' daily
-// files, or of the index securities in the tick store (of every file when
-// there is no index security); 0 when there is none.
-int LatestDateInTree(const DataLayout& layout, int kind);
+// The dates of a kind in the tree, from the index securities' daily files or
+// the index securities in the tick store (every file when there is no index
+// security), each file giving its newest date up to `today`, the market's
+// today (a later date is a mistake in the tree, never a day's data): the
+// newest of them, and the newest day every active file holds (the oldest
+// of the files' dates, leaving out files that ended more than two runs of a
+// plan before the newest: a discontinued index). 0 when there is none.
+struct TreeDates {
+  int newest = 0;
+  int heldByAll = 0;
+};
+TreeDates DatesInTree(const DataLayout& layout, int kind, int today);
 
 enum class LastDaySource { kNone, kState, kTree };
 struct LastCompleteDay {
   int date = 0;  // 0: no data
   LastDaySource source = LastDaySource::kNone;
 };
-// The state's last day checked against the tree: a tree that ends before it
-// (restored from elsewhere, dates deleted) or after both its last and its
-// trying day (converted by hand) moves it to the tree's date; a tree that
-// ends between the two holds a conversion that failed halfway, which keeps
-// the state's day. Without a state the tree's date is taken.
-LastCompleteDay FindLastCompleteDay(const DataLayout& layout, int kind);
+// The state's last day checked against the tree's newest date up to `today`:
+// a tree that ends before it (restored from elsewhere, dates deleted) or
+// after both its last and its trying day (converted by hand) moves it to the
+// tree; a tree that ends between the two holds a conversion that failed
+// halfway, which keeps the state's day. Without a state the tree is taken.
+// Taken from the tree, it is the weekday before the newest day every active
+// file holds (see above).
+LastCompleteDay FindLastCompleteDay(const DataLayout& layout, int kind, int today);
 
 struct CatchUpRequest {
   bool daily = true;

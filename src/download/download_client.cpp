@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>  // program_invocation_short_name
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 
 #include "base/file_system.h"
 #include "base/run_log.h"
+#include "base/text_encoding.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
 #include "download/partial_file.h"
@@ -30,6 +32,10 @@ void InitCurlOnce() {
 }
 
 std::string CutAtHash(const std::string& text) { return text.substr(0, text.find('#')); }
+
+std::string ArchiveFileName(int type, int date) {
+  return type == kDownloadConfig ? DataLayout::kConfigArchiveName : DataLayout::DayArchiveName(date);
+}
 
 // Reads after the first ask for about 100 ms of data at the rate the first
 // read measured, in whole kilobytes (so totals stay on the kilobyte grid of
@@ -110,6 +116,8 @@ class DownloadTransfer {
   void DecideOnHeaders();
   bool Take(const unsigned char* data, std::size_t n);
   bool FlushChunk();
+  void ShowProgress() const;
+  bool BelowAverageRate() const;
   OperationResult Finish(CURLcode code);
   OperationResult FinishBody();
   void Stop(OperationResult result);
@@ -120,6 +128,7 @@ class DownloadTransfer {
   const std::string url_;
   const std::string fileName_;
   const std::string localPath_;
+  const uint64_t bound_ = DownloadedArchiveBound(type_);
   std::string host_;
   std::string user_, password_;
   CURL* curl_ = nullptr;
@@ -127,7 +136,7 @@ class DownloadTransfer {
   OperationResult result_;  // once stopped
   PartialFile partial_{client_.layout().Files()};  // the local file, once created, until the whole body is in
   File file_;
-  long long length_ = 0, total_ = 0;
+  long long length_ = 0, total_ = 0;  // length_ -1: unknown, the body ends with the answer
   std::vector<unsigned char> buffer_ = std::vector<unsigned char>(kBufferBytes);
   std::size_t buffered_ = 0;
   std::size_t chunk_ = kFirstChunkBytes;
@@ -209,9 +218,21 @@ std::size_t DownloadTransfer::OnBody(char* data, std::size_t size, std::size_t c
 }
 
 // Called at least once a second, also while nothing arrives: a cancel ends
-// the transfer at once, wherever it is.
+// the transfer at once, wherever it is, and so does a body too slow on average.
 int DownloadTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return static_cast<DownloadTransfer*>(self)->client_.Cancelled() ? 1 : 0;
+  auto* t = static_cast<DownloadTransfer*>(self);
+  if (t->client_.Cancelled()) return 1;
+  if (t->stage_ != Stage::kBody || !t->BelowAverageRate()) return 0;
+  t->Stop(Reported(Outcome::kFailed, kStalledMessage));
+  return 1;
+}
+
+bool DownloadTransfer::BelowAverageRate() const {
+  const DownloadTimings& t = client_.timings_;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - bodyStart_).count();
+  return seconds >= t.averageAfterSeconds &&
+         static_cast<double>(total_ + static_cast<long long>(buffered_)) <
+             seconds * static_cast<double>(t.minAverageBytesPerSecond);
 }
 
 // Status, length and local file, once the response's headers are in.
@@ -221,10 +242,13 @@ void DownloadTransfer::DecideOnHeaders() {
   curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_getinfo(curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   if (status >= 100 && status < 200) return;
+  // Only a 404 says that the server lacks the file.
   if (status == 404) return Stop(Reported(Outcome::kNothingToDo, RedactedUrl(url_) + kNotFoundSuffix));
-  if (status / 100 != 2) return Stop(Ended(Outcome::kFailed, ""));
-  if (length <= 0) return Stop(Reported(Outcome::kNothingToDo, kEmptyLengthMessage));
-  length_ = length;
+  if (status != 200)
+    return Stop(Reported(Outcome::kFailed, FormatText(kHttpStatusFormat, status, RedactedUrl(url_).c_str())));
+  if (length == 0) return Stop(Reported(Outcome::kFailed, kEmptyLengthMessage));
+  if (length > 0 && static_cast<uint64_t>(length) > bound_) return Stop(Reported(Outcome::kFailed, kTooLargeMessage));
+  length_ = length < 0 ? -1 : length;
   file_ = client_.layout().Files().Open(localPath_, OpenMode::kWrite);
   if (!file_) return Stop(Reported(Outcome::kFailed, kCannotSaveMessage));
   partial_.Track(localPath_);
@@ -233,10 +257,16 @@ void DownloadTransfer::DecideOnHeaders() {
 }
 
 // Gathers body bytes into the buffer and writes each chunk as it fills.
-// Bytes beyond the announced length are not taken.
+// Bytes beyond the announced length are not taken; without one, the body may
+// not grow beyond the type's bound.
 bool DownloadTransfer::Take(const unsigned char* data, std::size_t n) {
+  const long long held = total_ + static_cast<long long>(buffered_);
+  if (length_ < 0 && static_cast<uint64_t>(held) + n > bound_) {
+    Stop(Reported(Outcome::kFailed, kTooLargeMessage));
+    return false;
+  }
   while (n > 0) {
-    const long long wanted = length_ - total_ - static_cast<long long>(buffered_);
+    const long long wanted = length_ < 0 ? LLONG_MAX : length_ - total_ - static_cast<long long>(buffered_);
     if (wanted <= 0) return true;
     const std::size_t room = chunk_ - buffered_;
     const std::size_t step = std::min({n, room, static_cast<std::size_t>(wanted)});
@@ -257,7 +287,7 @@ bool DownloadTransfer::FlushChunk() {
     const auto elapsed = std::chrono::steady_clock::now() - bodyStart_;
     chunk_ = NextChunkBytes(n, std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
     if (LooksLikeHtml(buffer_.data(), n)) {
-      Stop(Reported(Outcome::kNothingToDo, kHtmlPageMessage));
+      Stop(Reported(Outcome::kFailed, kHtmlPageMessage));
       return false;
     }
   }
@@ -266,11 +296,7 @@ bool DownloadTransfer::FlushChunk() {
     return false;
   }
   total_ += static_cast<long long>(n);
-  if (total_ % 1024 == 0) {
-    SetStatusTextF("%s有%dK字节，已下载%dK字节.", fileName_.c_str(), static_cast<int>(length_ / 1024),
-                   static_cast<int>(total_ / 1024));
-    SetProgressFraction(static_cast<double>(total_) / static_cast<double>(length_));
-  }
+  if (total_ % 1024 == 0) ShowProgress();
   if (client_.Cancelled()) {
     Stop(Cancelled());
     return false;
@@ -278,14 +304,32 @@ bool DownloadTransfer::FlushChunk() {
   return true;
 }
 
+// On the kilobyte grid; without an announced length, the bytes so far alone.
+void DownloadTransfer::ShowProgress() const {
+  if (length_ < 0) return SetStatusTextF("%s已下载%dK字节.", fileName_.c_str(), static_cast<int>(total_ / 1024));
+  SetStatusTextF("%s有%dK字节，已下载%dK字节.", fileName_.c_str(), static_cast<int>(length_ / 1024),
+                 static_cast<int>(total_ / 1024));
+  SetProgressFraction(static_cast<double>(total_) / static_cast<double>(length_));
+}
+
 OperationResult DownloadTransfer::Finish(CURLcode code) {
   if (stage_ == Stage::kStopped) return result_;
   if (code == CURLE_OK && stage_ == Stage::kHeaders) DecideOnHeaders();
+  // Without an announced length the whole answer is the body; an empty one is
+  // no archive.
+  if (code == CURLE_OK && stage_ == Stage::kBody && length_ < 0) {
+    if (buffered_ > 0 && !FlushChunk()) return result_;
+    if (total_ == 0) return Reported(Outcome::kFailed, kEmptyLengthMessage);
+    length_ = total_;
+  }
   if (stage_ == Stage::kStopped) return result_;
   if (code == CURLE_OK && stage_ == Stage::kBody && total_ == length_) return FinishBody();
-  if (code == CURLE_ABORTED_BY_CALLBACK) return Cancelled();
+  // Whatever else ended a transfer that was cancelled (a connection or a
+  // handshake cut short), it ends as cancelled.
+  if (code == CURLE_ABORTED_BY_CALLBACK || client_.Cancelled()) return Cancelled();
   if (code == CURLE_PEER_FAILED_VERIFICATION) return ReportedWith(Outcome::kFailed, kCertificateFailedMessage, host_);
-  if (stage_ == Stage::kBody) return Reported(Outcome::kFailed, kTransferErrorMessage);
+  if (stage_ == Stage::kBody)
+    return Reported(Outcome::kFailed, code == CURLE_OPERATION_TIMEDOUT ? kStalledMessage : kTransferErrorMessage);
   curl_off_t connectTime = 0;
   curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connectTime);
   if (connectTime == 0) return ReportedWith(Outcome::kFailed, kConnectFailedMessage, host_);
@@ -322,9 +366,14 @@ DownloadClient::DownloadClient(DataLayout layout, DownloadServer server)
 
 DownloadClient::~DownloadClient() = default;
 
+std::string DownloadClient::Url(int type, int date) const {
+  return (type == kDownloadConfig ? server_.baseUrl : config_.ServerPath(type)) + ArchiveFileName(type, date);
+}
+
+std::string DownloadClient::ShownUrl(int type, int date) const { return RedactedUrl(Url(type, date)); }
+
 OperationResult DownloadClient::StartDownload(int type, int date) {
-  const bool config = type == kDownloadConfig;
-  const std::string fileName = config ? DataLayout::kConfigArchiveName : DataLayout::DayArchiveName(date);
+  const std::string fileName = ArchiveFileName(type, date);
   std::string localPath = DownloadedArchivePath(layout_, type, fileName);
   if (localPath.empty()) return Reported(Outcome::kFailed, kBadUrlMessage);
   // The transfer runs on the calling thread; a cancel from another thread
@@ -332,8 +381,7 @@ OperationResult DownloadClient::StartDownload(int type, int date) {
   // leaves behind on failure, ends before the result is returned.
   OperationResult result;
   {
-    DownloadTransfer transfer(*this, type, (config ? server_.baseUrl : config_.ServerPath(type)) + fileName,
-                              fileName, std::move(localPath));
+    DownloadTransfer transfer(*this, type, Url(type, date), fileName, std::move(localPath));
     result = transfer.Run();
   }
   SetProgressFraction(0);

@@ -28,6 +28,10 @@ inline constexpr const char* kCannotSaveMessage = "不能将下载文件存盘!"
 inline constexpr const char* kHtmlPageMessage = "无相应文件可供下载!";
 inline constexpr const char* kDownloadCancelledMessage = "下载被取消!";
 inline constexpr const char* kCertificateFailedMessage = "服务器证书验证失败!";
+inline constexpr const char* kStalledMessage = "下载速度过慢, 已中止!";
+inline constexpr const char* kTooLargeMessage = "下载文件超过应有的大小, 已中止!";
+// Any answer but 200 and 404: the status and the URL.
+inline constexpr const char* kHttpStatusFormat = "下载出错! 服务器应答%ld: %s";
 
 // A URL as it may be shown or logged: without its user information and
 // without its query (either may carry credentials or a token) or fragment.
@@ -36,10 +40,19 @@ std::string RedactedUrl(std::string_view url);
 // A transfer slower than this for the stall time is abandoned.
 inline constexpr long kStallBytesPerSecond = 1024;
 
-// How long the client waits. Tests shorten them.
+// How long the client waits. Tests shorten them. Two rules end a transfer as
+// stalled: under kStallBytesPerSecond for stallSeconds, and, from
+// averageAfterSeconds after its body started on, an average rate since that
+// start under minAverageBytesPerSecond. A transfer thus ends by a deadline
+// that its type's size bound (DownloadedArchiveBound) sets: about 9 hours
+// for a daily archive, 36 for a tick archive at the bound; a trickle just
+// above the stall rate ends after a minute. A cancel ends it at once
+// whatever the rules.
 struct DownloadTimings {
   std::chrono::milliseconds connect{10000};  // connection set-up
   int stallSeconds = 15;                     // below kStallBytesPerSecond this long ends the transfer
+  int averageAfterSeconds = 60;
+  long minAverageBytesPerSecond = 16 * 1024;
 };
 
 // Where the client fetches from: the base URL (the DOMAIN setting, under
@@ -67,11 +80,16 @@ class DownloadClient {
   // Fetches the archive of `type` (-1 the configuration, 10 daily, 11 tick)
   // for `date` (YYYYMMDD, ignored for -1) and unpacks it; returns when the
   // transfer has ended. Done: obtained and unpacked. Nothing to do: the
-  // server has no such file (404, an empty length or an error page).
-  // Failed: the URL, the connection, the transfer, the local file or the
-  // unpacking. Cancelled; or busy when another operation writes the tree.
-  // The message is the call's last status line.
+  // server has no such file (404, and only that). Failed: the URL, the
+  // connection, any other answer, the transfer (stalled, cut short or
+  // beyond the type's size bound), a body that is empty or an error page,
+  // the local file or the unpacking. Cancelled; or busy when another
+  // operation writes the tree. The answer's length may be unknown (chunked,
+  // or until the connection closes). The message is the call's last status
+  // line.
   OperationResult StartDownload(int type, int date);
+  // The archive's URL as it may be shown (see RedactedUrl).
+  std::string ShownUrl(int type, int date) const;
 
   // Cancel stays in force for every later call until Reset.
   void Cancel() { cancel_.store(true); }
@@ -91,6 +109,7 @@ class DownloadClient {
 
  private:
   friend class DownloadTransfer;
+  std::string Url(int type, int date) const;
 
   DataLayout layout_;
   DownloadServer server_;

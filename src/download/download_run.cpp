@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/run_log.h"
+#include "base/text_encoding.h"
 #include "common/calendar.h"
 #include "common/date_range.h"
 #include "common/shared_state.h"
@@ -56,22 +57,34 @@ DownloadRunResult DownloadRun::Run(const DownloadRequest& request) {
   if (!lock.held()) return DownloadRunResult{lock.Refuse(), {}};
   ReportF("%s", kStartingDownloadMessage);
   if (const OperationResult config = LoadConfig(); !config.done()) {
+    if (config.outcome == Outcome::kCancelled) return Finish(config, {});
     ReportF("%s", kConfigFailedMessage);
     return Finish(OperationResult{Outcome::kFailed, kConfigFailedMessage, 1}, {});
   }
   std::vector<DownloadDay> days = DownloadDays(kind, first, last);
-  ReportF("%s", kDownloadFinishedMessage);
   const DayTally tally = TallyDays(days);
-  const OperationResult downloads{tally.failed > 0 ? Outcome::kFailed : Outcome::kDone, kDownloadFinishedMessage,
-                                  tally.failed};
-  if (tally.obtained == 0) {
-    const Outcome none = tally.failed > 0 ? Outcome::kFailed : Outcome::kNothingToDo;
-    return Finish(OperationResult{none, kDownloadFinishedMessage, tally.failed}, std::move(days));
-  }
+  const OperationResult downloads = CloseDownloads(tally);
   // After a cancel of the whole run no conversion step starts.
-  if (!request.convert || stopAll_.load()) return Finish(downloads, std::move(days));
-  const OperationResult conversion = ConvertObtained(kind, tally, days);
-  return Finish(CombineSteps(downloads, conversion), std::move(days));
+  if (tally.obtained == 0 || !request.convert || stopAll_.load()) return Finish(downloads, std::move(days));
+  OperationResult result = CombineSteps(downloads, ConvertObtained(kind, tally, days));
+  if (downloads.outcome != Outcome::kDone) result.message = downloads.message;
+  return Finish(std::move(result), std::move(days));
+}
+
+// The download loop's closing line: the cancel (shown once), the count of
+// the days that failed, or "下载完成!".
+OperationResult DownloadRun::CloseDownloads(const DayTally& tally) {
+  if (cancelled_.load()) {
+    if (!tally.cancelShown) ReportF("%s", kDownloadCancelledMessage);
+    return OperationResult{Outcome::kCancelled, kDownloadCancelledMessage, tally.failed};
+  }
+  if (tally.failed > 0) {
+    const std::string message = FormatText(kDaysFailedFormat, tally.failed);
+    ReportF("%s", message.c_str());
+    return OperationResult{Outcome::kFailed, message, tally.failed};
+  }
+  ReportF("%s", kDownloadFinishedMessage);
+  return OperationResult{tally.obtained > 0 ? Outcome::kDone : Outcome::kNothingToDo, kDownloadFinishedMessage, 0};
 }
 
 OperationResult DownloadRun::ConvertDays(int kind, int first, int last) {
@@ -106,6 +119,7 @@ DownloadRun::DayTally DownloadRun::TallyDays(const std::vector<DownloadDay>& day
     }
     tally.failed += day.fetched.outcome == Outcome::kFailed || day.fetched.outcome == Outcome::kBusy;
   }
+  tally.cancelShown = !days.empty() && days.back().fetched.outcome == Outcome::kCancelled;
   return tally;
 }
 

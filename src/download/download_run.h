@@ -25,6 +25,8 @@ inline constexpr const char* kStartingDownloadMessage = "开始下载...";
 inline constexpr const char* kConfigFailedMessage = "网络故障,下载配置文件失败!";
 inline constexpr const char* kWeekendMessage = "周末无数据.";
 inline constexpr const char* kDownloadFinishedMessage = "下载完成!";
+// The closing line of a download loop in which days failed.
+inline constexpr const char* kDaysFailedFormat = "下载结束, 有%d天下载失败!";
 
 // What a run works with, as the front builds it from its settings and state.
 struct DownloadRunSetup {
@@ -50,9 +52,8 @@ struct DownloadRequest {
 struct DownloadDay {
   int date = 0;
   // Its download: done when obtained and unpacked; nothing to do when the
-  // server has no such file (its "不存在!", an empty length or an error
-  // page); failed, cancelled, or busy. The message is what the download
-  // reported last (empty when it showed nothing).
+  // server has no such file (its 404, "不存在!"); failed, cancelled, or
+  // busy. The message is what the download reported last.
   OperationResult fetched;
   // Its data reached the tree: it was obtained, and the conversion that
   // covered it ran and ended done in every step (never without conversion).
@@ -76,15 +77,21 @@ class DownloadRun {
   // Runs on the caller's thread until done or cancelled. Refused dates give
   // kInvalid; no day obtained kNothingToDo; a configuration, day or
   // conversion failure kFailed (also a conversion that found nothing of the
-  // days obtained); a cancel kCancelled; else the conversion's outcome. The
-  // message is the last status line; failedItems counts the failed days and
-  // the conversion's failed items.
+  // days obtained); a cancel kCancelled; else the conversion's outcome.
+  // failedItems counts the failed days and the conversion's failed items.
+  // The download loop closes with "下载完成!" only when no day failed and
+  // no cancel came, else with the count of failed days or the cancel; the
+  // message is that closing line when it is not "下载完成!" (also after a
+  // conversion of the days obtained), else the conversion's last line.
   DownloadRunResult Run(const DownloadRequest& request);
   // Converts days already unpacked into the tree as a run converts the days
   // it obtained (a catch-up downloads day by day, then converts in batches):
   // the same steps and cancels; a range none of whose days reached the tree
   // is kFailed.
   OperationResult ConvertDays(int kind, int first, int last);
+
+  // The archive of a kind and day on the server, as it may be shown.
+  std::string ShownDayUrl(int kind, int date) const { return client_.ShownUrl(kind, date); }
 
   // The conversions' writes reach the disk with one flush at the end of each
   // run or ConvertDays, before it reports. A holder that strings several of
@@ -117,11 +124,13 @@ class DownloadRun {
   struct DayTally {
     int first = 0, last = 0;  // the first and last day obtained
     int obtained = 0, failed = 0;
+    bool cancelShown = false;  // the last day tried ended with the client's cancel message
   };
   DownloadRunResult Refuse(const char* message);
   OperationResult LoadConfig();
   std::vector<DownloadDay> DownloadDays(int kind, int first, int last);
   static DayTally TallyDays(const std::vector<DownloadDay>& days);
+  OperationResult CloseDownloads(const DayTally& tally);
   OperationResult ConvertObtained(int kind, const DayTally& tally, std::vector<DownloadDay>& days);
   OperationResult Convert(int kind, int first, int last);
   // Runs one conversion step on a fresh engine that Cancel can reach.

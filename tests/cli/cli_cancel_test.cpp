@@ -235,7 +235,7 @@ TEST_F(CliDownloadCancelThreaded, AnInterruptWhileDownloadingAlsoStopsTheConvers
   ASSERT_TRUE(ReadUntil(child, [](const Child& c) { return c.text[1].find("正在下载20220503") != std::string::npos; }));
   ::kill(child.pid, SIGINT);
   EXPECT_EQ(WaitForExit(child), 3);
-  EXPECT_EQ(child.text[0], "下载完成!\n");
+  EXPECT_EQ(child.text[0], "下载被取消!\n");
   EXPECT_TRUE(PathExists(Layout().CodeListFile(0, kFirstDay)));
   std::size_t records = 0;
   for (int market = 0; market < 3; ++market)

@@ -14,6 +14,14 @@
 namespace marbloom::test {
 namespace {
 
+// Every path below `dir`, folders included, with its size and modification time.
+auto EntriesBelow(const std::string& dir) {
+  std::map<std::string, std::pair<std::uintmax_t, std::filesystem::file_time_type>> entries;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    entries[e.path().string()] = {e.is_regular_file() ? e.file_size() : 0, e.last_write_time()};
+  return entries;
+}
+
 TEST(CliDownloadThreaded, TwoWeeksFromTheSampleServer) {
   TempDir root, site;
   const std::string history = root.path() + "vipdoc/";
@@ -60,11 +68,13 @@ TEST(CliDownloadThreaded, TwoWeeksFromTheSampleServer) {
                                        20220518, 20220519}));
   EXPECT_TRUE(PathExists(history + "newdatetick/20220510.htc"));
   // The catch-up after the tree's last day, 20220519: a dry run names the
-  // next day and changes nothing; the run finds it not published (exit 0).
-  const auto tree = FilesBelow(root.path());
+  // next day and changes nothing on disk; the run fails on it (long past, none after), naming its URL.
+  std::filesystem::remove_all(history + "bj/fzline");
+  const auto tree = EntriesBelow(root.path());
   const CommandResult dry = RunCommand(cli + "update --dry-run --daily --to 20220520 2>/dev/null");
-  EXPECT_TRUE(dry.exitCode == 0 && dry.out.find("20220520") != std::string::npos && FilesBelow(root.path()) == tree);
-  EXPECT_EQ(RunCommand(cli + "--quiet update --daily --to 20220520").exitCode, 0);
+  EXPECT_TRUE(dry.exitCode == 0 && dry.out.find("20220520") != std::string::npos && EntriesBelow(root.path()) == tree);
+  const CommandResult update = RunCommand(cli + "--quiet update --daily --to 20220520");
+  EXPECT_TRUE(update.exitCode == 1 && update.out.find(daily + "20220520.zip") != std::string::npos) << update.out;
   EXPECT_NE(ReadFileText(root.path() + "update.ini").find("LAST=20220519"), std::string::npos);
 }
 

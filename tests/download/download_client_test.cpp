@@ -56,21 +56,30 @@ Body Archive() {
 Body NoiseOf(std::size_t size) {
   return [size](Server&) { return Noise(size); };
 }
+// Sends the body in chunks of 64 KB, without a length.
+Handler Chunked(Body body) {
+  return [=](Server& s, httplib::Response& res) {
+    res.set_chunked_content_provider("application/zip", [b = body(s)](std::size_t offset, httplib::DataSink& sink) {
+      if (offset >= b.size()) return sink.done(), true;
+      return sink.write(b.data() + offset, std::min<std::size_t>(65536, b.size() - offset));
+    });
+  };
+}
 Handler Status(int status) {
   return [status](Server&, httplib::Response& res) { res.status = status; };
 }
 bool CancelThenSend(Server& s) { return s.cancel(), true; }
-// Sends the archive two bytes every 100 ms for 3 s, then the rest or nothing
-// more; `first` runs as the body starts.
-Handler Trickle(bool restFollows, std::function<void(Server&)> first = {}) {
+// Sends the archive `step` bytes every 100 ms up to `slow` bytes (2 and 60:
+// for 3 s), then the rest or nothing more; `first` runs as the body starts.
+Handler Trickle(bool restFollows, std::function<void(Server&)> first = {}, std::size_t step = 2, std::size_t slow = 60) {
   return [=](Server& s, httplib::Response& res) {
     res.set_content_provider(s.archive.size(), "application/zip",
-                             [&s, restFollows, first](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                             [=, &s](std::size_t offset, std::size_t, httplib::DataSink& sink) {
                                if (offset == 0 && first) first(s);
                                const std::size_t rest = s.archive.size() - offset;
-                               if (offset >= 60) return restFollows && sink.write(&s.archive[offset], rest);
+                               if (offset >= slow) return restFollows && sink.write(&s.archive[offset], rest);
                                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                               return !s.stopping && sink.write(&s.archive[offset], 2);
+                               return !s.stopping && sink.write(&s.archive[offset], std::min(step, rest));
                              });
   };
 }
@@ -91,6 +100,7 @@ struct Row {
   int callsAfterCancel = 0;  // 0: one call, no cancel before it
   LocalSide local = {};
   const char* auth = "Basic QlJJTVNUT05FWDUyOk1BUkxJTjM5";  // the credentials the server expects
+  int type = kDownloadDaily;
 };
 void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 
@@ -100,6 +110,8 @@ Outcome ExpectedOutcome(const Row& r) {
 }
 
 const std::string kConnecting = kConnectingMessage, kUnpacked = "准备解压文件 {zip} ";
+const std::string kStatus500 = FormatText(kHttpStatusFormat, 500L, "{url}"),
+                  kStatus302 = FormatText(kHttpStatusFormat, 302L, "{url}");
 const std::string kPort = "http://127.0.0.1:{port}/";
 const Row kRows[] = {
     {"archive", Send(Archive()), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
@@ -108,29 +120,27 @@ const Row kRows[] = {
     {"not_a_zip_stays", Send(NoiseOf(40960)), -1, kUnpackFailedMessage, {kConnecting, kUnpacked, "*", kUnpackFailedMessage},
      true},
     {"not_found", Status(404), -2, "{url}不存在!", {kConnecting, "{url}不存在!"}, false, true},
-    {"server_error", Status(500), -2, kConnecting, {kConnecting}},
+    {"server_error", Status(500), -2, kStatus500, {kConnecting, kStatus500}},
     {"redirect_not_followed",
      [](Server&, httplib::Response& res) { res.status = 302, res.set_header("Location", "http://127.0.0.1:1/x.zip"); },
-     -2, kConnecting, {kConnecting}},
+     -2, kStatus302, {kConnecting, kStatus302}},
     {"zero_length", [](Server&, httplib::Response& res) { res.set_content("", "application/zip"); }, -1,
-     kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}, false, true},
-    {"no_length",
-     [](Server&, httplib::Response& res) {
-       res.set_chunked_content_provider("application/zip", [](std::size_t offset, httplib::DataSink& sink) {
-         return offset == 0 ? sink.write("PK\3\4 chunked", 13) : (sink.done(), true);
-       });
-     },
-     -1, kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}, false, true},
+     kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}},
+    {"chunked", Chunked(Archive()), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
+    {.name = "chunked_beyond_bound", .serve = Chunked(NoiseOf((16 << 20) + 1)), .result = -2,
+     .status = kTooLargeMessage, .log = {kConnecting, kTooLargeMessage}, .type = kDownloadConfig},
+    {"announced_beyond_bound", Send(NoiseOf(1000), 10L << 30), -2, kTooLargeMessage, {kConnecting, kTooLargeMessage}},
     {"html_page", Send([](Server&) { return "<!doctype html><html>no such day</html>"; }), -1, kHtmlPageMessage,
-     {kConnecting, kHtmlPageMessage}, false, true},
+     {kConnecting, kHtmlPageMessage}},
     // A body shorter than its length ends with the connection, as one dropped mid-body does.
     {"short_body", Send(NoiseOf(30000), 10960), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}},
     {"stalled", Send(NoiseOf(40960), 0, 0, [](Server& s) {
        for (int i = 0; i < 500 && !s.stopping; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
        return false;
-     }), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}},
+     }), -2, kStalledMessage, {kConnecting, kStalledMessage}},
     // Faster than a byte a second, slower than a kilobyte: a stall all the same.
-    {"trickling", Trickle(true), -2, kTransferErrorMessage, {kConnecting, kTransferErrorMessage}},
+    {"trickling", Trickle(true), -2, kStalledMessage, {kConnecting, kStalledMessage}},
+    {"slow_on_average", Trickle(true, {}, 300, SIZE_MAX), -2, kStalledMessage, {kConnecting, kStalledMessage}},
     {"cancel_while_trickling", Trickle(false, [](Server& s) { s.cancel(); }), -3, kDownloadCancelledMessage,
      {kConnecting, kDownloadCancelledMessage}},
     {"cancel_during_transfer", Send(NoiseOf(204800), 0, 102400, CancelThenSend), -3, kDownloadCancelledMessage,
@@ -174,10 +184,9 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
       if (known) GetParam().serve(server_, res);
       else res.status = 401;
     });
-    port_ = http_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { http_.listen_after_bind(); });
     while (!http_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1});
+    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1, 1});
   }
   void TearDown() override {
     server_.stopping = true;
@@ -190,9 +199,10 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
   Server server_;
   httplib::Server http_;
   std::thread thread_;
-  int port_ = 0;
+  int port_ = http_.bind_to_any_port("127.0.0.1");
   FaultFileSystem files_;
-  DownloadClient client_{tree_.layout().WithFiles(files_), DownloadServer{"", kDefaultServerUser, kDefaultServerPassword}};
+  DownloadClient client_{tree_.layout().WithFiles(files_),
+                         DownloadServer{Filled(kPort, "{port}", std::to_string(port_)), kDefaultServerUser, kDefaultServerPassword}};
 };
 
 TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
@@ -202,7 +212,9 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
   const std::string config = "[DOWN]\nDOWNNUM=12\nPATH11=d/\n";
   WriteFileBytes(tree_.layout().DownloadConfigFile(), {config.begin(), config.end()});
   client_.SetConfig(ReadDownloadConfig(tree_.layout(), base));
-  const std::string url = base + "d/20220505.zip", zip = tree_.layout().DayZipDir() + "20220505.zip";
+  const std::string url = base + "d/20220505.zip";
+  const std::string zip = DownloadedArchivePath(
+      tree_.layout(), row.type, row.type == kDownloadDaily ? "20220505.zip" : DataLayout::kConfigArchiveName);
   std::vector<std::string> seen, log;
   SetStatusObserver([&seen](const std::string& line) { seen.push_back(line); });
   if (row.callsAfterCancel > 0) client_.Cancel();
@@ -210,7 +222,7 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
   {
     const std::shared_ptr<void> local = row.local ? row.local(client_.layout()) : nullptr;
     for (int call = 0; call < std::max(row.callsAfterCancel, 1); ++call) {
-      EXPECT_EQ(client_.StartDownload(kDownloadDaily, 20220505).outcome, ExpectedOutcome(row));
+      EXPECT_EQ(client_.StartDownload(row.type, 20220505).outcome, ExpectedOutcome(row));
       for (const std::string& line : row.log) log.push_back(Filled(Filled(fill(line), "{url}", url), "{zip}", zip));
     }
   }

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "app/settings.h"
+#include "base/text_encoding.h"
 #include "common/calendar.h"
 #include "common/shared_state.h"
 #include "download/download_config.h"
@@ -106,6 +107,7 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
   const DownloadRunResult last = run.Run(DownloadRequest{10, LocalNoonOf(20220512), LocalNoonOf(20220513), true});
   EXPECT_EQ(last.outcome, Outcome::kFailed);
   EXPECT_EQ(last.failedItems, 1);  // the missing day is no failure
+  EXPECT_EQ(last.message, FormatText(kDaysFailedFormat, 1));
   EXPECT_NE(ReadRunLog().find("下载文件中没有20220513的数据!"), std::string::npos);
   ASSERT_EQ(last.days.size(), 2u);
   EXPECT_EQ(last.days[0].fetched.outcome, Outcome::kNothingToDo);
@@ -132,6 +134,10 @@ TEST(DownloadRunNginxThreaded, HttpsNeedsAVerifiedCertificate) {
     EXPECT_EQ(result.outcome, trusted ? Outcome::kDone : Outcome::kFailed);
     EXPECT_EQ(ReadRunLog().find("服务器证书验证失败! 127.0.0.1") != std::string::npos, !trusted);
   }
+  DownloadRun cancelled(SetupFor(tree, nginx, false, nullptr));  // a cancelled connection is no network failure
+  cancelled.Cancel();
+  EXPECT_EQ(cancelled.Run(DownloadRequest{10, LocalNoonOf(20220509), LocalNoonOf(20220509), true}).message,
+            kDownloadCancelledMessage);
 }
 
 }  // namespace

@@ -227,7 +227,7 @@ const CancelCase kCancels[] = {
     {"DailyConvert", Page::kDaily, "正在转换", "取消执行", "日线转档被取消!", "日线转档完成!"},
     {"TickConvert", Page::kTick, "分笔数据...", "取消执行", "分笔数据转档被取消!", "分笔数据转档完成!"},
     {"DownloadConversion", Page::kDownload, "正在转换", "取消转档", "日线转档被取消!", "日线转档完成!"},
-    {"DownloadLoop", Page::kDownload, "正在下载", "取消下载", "下载完成!", "日线转档完成!"},
+    {"DownloadLoop", Page::kDownload, "正在下载", "取消下载", "下载被取消!", "日线转档完成!"},
 };
 
 class PageCancelThreaded : public ::testing::TestWithParam<CancelCase> {};
@@ -311,7 +311,7 @@ TEST(DownloadCounterThreaded, CountsTheDaysThenClosingStopsTheWholeRun) {
   yes.onBox = [&] { gate.Release(); };
   sheet.reject();
   EXPECT_FALSE(sheet.isVisible() || page->IsRunning() || page->IsBusy());
-  EXPECT_EQ(StatusOf(page, 2006), "下载完成!");
+  EXPECT_EQ(StatusOf(page, 2006), "下载被取消!");
   EXPECT_TRUE(counter->text().isEmpty());
 }
 
