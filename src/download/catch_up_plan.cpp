@@ -12,6 +12,7 @@
 #include "common/market.h"
 #include "common/security_class.h"
 #include "common/security_walk.h"
+#include "daily/daily_io.h"
 #include "daily/daily_record.h"
 #include "download/archive_unpack.h"
 #include "tickdata/tick_pair.h"
@@ -27,10 +28,6 @@ bool IsWeekend(int date) { return DayOfWeek(date) % 6 == 0; }
 // (a discontinued index); one that a stopped conversion did not reach lies at
 // most one run behind.
 constexpr int kActiveSpanDays = 2 * kMaxSpanDays;
-
-bool IsDateUpTo(uint32_t date, int today) {
-  return date <= static_cast<uint32_t>(today) && DateToDayNumber(static_cast<int>(date)) != 0;
-}
 
 TreeDates DatesOf(const std::vector<int>& newestOfEachFile) {
   TreeDates dates;
@@ -63,7 +60,7 @@ int LastDailyDate(FileSystem& files, const std::string& path, int today) {
     end -= n * kRecord;
     if (!in.ReadAll(piece.data(), static_cast<std::size_t>(n * kRecord), end)) return 0;
     for (auto record = piece.rbegin(); record != piece.rend(); ++record)
-      if (IsDateUpTo(record->date, today)) return static_cast<int>(record->date);
+      if (IsDailyRecordDate(record->date, today)) return static_cast<int>(record->date);
   }
   return 0;
 }
@@ -90,7 +87,7 @@ TreeDates TickDatesInTree(const DataLayout& layout, int today) {
     if (!pair.Whole()) continue;
     int latest = 0;
     for (const TickIndexEntry& entry : pair.entries())
-      if (IsDateUpTo(static_cast<uint32_t>(entry.date), today)) latest = std::max(latest, static_cast<int>(entry.date));
+      if (IsDailyRecordDate(static_cast<uint32_t>(entry.date), today)) latest = std::max(latest, static_cast<int>(entry.date));
     newest.push_back(latest);
   }
   return DatesOf(newest);

@@ -11,6 +11,7 @@
 
 #include "ui/message_box.h"
 #include "ui/operation_page.h"
+#include "ui/pg_config.h"
 #include "ui/titles.h"
 
 namespace marbloom::ui {
@@ -79,14 +80,20 @@ void MainDlg::UnlockTabs() { tabsLocked_ = 0; }
 
 void MainDlg::done(int result) {
   if (tabsLocked_ && !StopRunningOperation()) return;
+  if (result == QDialog::Accepted && !SettingsSettled()) return;
   QDialog::done(result);
 }
 
-// True when the window may close: the user agreed and the run has ended.
+// True when the window may close: the user agreed and the run has ended. A
+// run that ends while the question is open makes it moot: the question goes
+// away and the window stays, showing how the run ended.
 bool MainDlg::StopRunningOperation() {
   auto* page = qobject_cast<OperationPage*>(tabs_->widget(lockedPage_));
   if (page == nullptr || !page->IsRunning() || closing_) return false;
-  if (!AskYesNo(this, QStringLiteral("操作正在进行，是否取消操作并退出程序?"), QString())) return false;
+  const QMetaObject::Connection moot = connect(page, &OperationPage::runFinished, this, [] { DismissQuestion(); });
+  const bool yes = AskYesNo(this, QStringLiteral("操作正在进行，是否取消操作并退出程序?"), QString());
+  disconnect(moot);
+  if (!yes) return false;
   closing_ = true;
   QEventLoop wait;
   connect(page, &OperationPage::runFinished, &wait, &QEventLoop::quit);
@@ -96,6 +103,15 @@ bool MainDlg::StopRunningOperation() {
   }
   closing_ = false;
   return true;
+}
+
+// 确定 with settings entered but not confirmed asks whether to save them:
+// Yes confirms them (the window stays when that fails), No leaves them.
+bool MainDlg::SettingsSettled() {
+  auto* settings = findChild<PgConfig*>();
+  if (settings == nullptr || !settings->HasUnconfirmedEntries()) return true;
+  if (!AskYesNo(this, QStringLiteral("参数设置已修改但尚未确认, 是否保存?"), QString())) return true;
+  return settings->Confirm();
 }
 
 bool MainDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -29,7 +29,8 @@ class MainDlg : public QDialog {
 
   // Closing while an operation runs asks first: Yes cancels the whole run,
   // waits for its worker to stop, then closes; No keeps it running. So no
-  // worker outlives its page. Refused while the settings are confirmed.
+  // worker outlives its page. Refused while the settings are confirmed. 确定
+  // with settings not confirmed asks whether to save them.
   void done(int result) override;
 
  protected:
@@ -38,6 +39,7 @@ class MainDlg : public QDialog {
  private:
   void SnapBack(int index);
   bool StopRunningOperation();
+  bool SettingsSettled();
 
   QTabWidget* tabs_;
   QDialogButtonBox* buttons_;

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <atomic>
+#include <utility>
 
 #include "base/message_sink.h"
 #include "ui/titles.h"
@@ -11,6 +12,9 @@ namespace marbloom::ui {
 namespace {
 
 std::atomic<int> g_coreMessages{0};
+// The question open now (window thread only), and whether it was dismissed.
+QMessageBox* g_openQuestion = nullptr;
+bool g_dismissed = false;
 
 MessageBoxFunction& Function() {
   static MessageBoxFunction function;
@@ -25,14 +29,23 @@ namespace {
 
 bool Box(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon) {
   const QString title = caption.isEmpty() ? QString::fromUtf8(kSheetTitle) : caption;
-  if (Function()) return Function()(owner, text, title, icon);
-  if (icon == BoxIcon::kQuestion) {
+  if (icon == BoxIcon::kQuestion) g_dismissed = false;
+  bool answer;
+  if (Function()) {
+    answer = Function()(owner, text, title, icon);
+  } else if (icon == BoxIcon::kQuestion) {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, owner);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
     box.button(QMessageBox::No)->setText(QStringLiteral("否"));
     box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    g_openQuestion = &box;
+    answer = box.exec() == QMessageBox::Yes;
+    g_openQuestion = nullptr;
+  } else {
+    answer = true;
   }
+  if (icon == BoxIcon::kQuestion) return answer && !std::exchange(g_dismissed, false);
+  if (Function()) return answer;
   QMessageBox box(icon == BoxIcon::kInformation ? QMessageBox::Information : QMessageBox::Warning, title, text,
                   QMessageBox::Ok, owner);
   box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
@@ -58,5 +71,10 @@ void RouteCoreMessagesToBoxes() {
 }
 
 int CoreMessagesShown() { return g_coreMessages; }
+
+void DismissQuestion() {
+  g_dismissed = true;
+  if (g_openQuestion != nullptr) g_openQuestion->done(QMessageBox::No);
+}
 
 }  // namespace marbloom::ui

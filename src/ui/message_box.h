@@ -24,6 +24,9 @@ void ShowMessageBox(QWidget* owner, const QString& text, const QString& caption,
 
 // A modal question with Yes and No (No the default); true for Yes.
 bool AskYesNo(QWidget* owner, const QString& text, const QString& caption);
+// Closes the question open now as answered No: what it asked about ended
+// meanwhile. Its AskYesNo then answers false, also from a replaced function.
+void DismissQuestion();
 
 // The core's ShowMessage becomes a warning box without an owner.
 void RouteCoreMessagesToBoxes();

@@ -108,6 +108,7 @@ void PgConfig::InitFromSettings() {
   minutesAfterTick_->setChecked(s.minutesAfterTick != 0);
   days_->setText(QString::number(s.minuteDays));
   tckv4_->setChecked(s.tckv4 != 0);
+  confirmed_ = Entries();
 }
 
 void PgConfig::OnBrowse() {
@@ -147,9 +148,18 @@ bool PgConfig::ReadEntries(AppSettings* entered) {
   return true;
 }
 
-void PgConfig::OnConfirm() {
+QStringList PgConfig::Entries() const {
+  return {domain_->text(), historyDir_->text(), days_->text(), QString::number(minutesAfterTick_->isChecked()),
+          QString::number(tckv4_->isChecked())};
+}
+
+bool PgConfig::HasUnconfirmedEntries() const { return Entries() != confirmed_; }
+
+void PgConfig::OnConfirm() { Confirm(); }
+
+bool PgConfig::Confirm() {
   AppSettings entered = Settings();
-  if (!ReadEntries(&entered)) return;
+  if (!ReadEntries(&entered)) return false;
   LockSheetTabs(this, true);
   const int shownBefore = CoreMessagesShown();
   const OperationResult result = ConfirmSettings(entered, RealFileSystem());
@@ -160,6 +170,8 @@ void PgConfig::OnConfirm() {
     // A failure the core has not shown yet (the settings file not written).
     ShowMessageBox(this, QString::fromStdString(result.message), QString(), BoxIcon::kWarning);
   }
+  if (result.done()) confirmed_ = Entries();
+  return result.done();
 }
 
 }  // namespace marbloom::ui

@@ -1,6 +1,7 @@
 #pragma once
 // The settings page: the five stored settings, changed only when the user
 // presses "设置确认", which saves, reloads and rebuilds the data tree.
+#include <QStringList>
 #include <QWidget>
 #include <optional>
 
@@ -24,12 +25,20 @@ class PgConfig : public QWidget {
  public:
   explicit PgConfig(QWidget* parent = nullptr);
 
+  // The entries differ from the settings in force.
+  bool HasUnconfirmedEntries() const;
+  // What "设置确认" does; true when the settings were saved.
+  bool Confirm();
+
  public slots:
   void OnBrowse();
   void OnConfirm();
 
  private:
   void InitFromSettings();
+  // The entries as texts, to tell whether they changed since they were
+  // loaded or confirmed (`confirmed_`).
+  QStringList Entries() const;
   // Reads and checks the entries in the order of the page; false after
   // telling the user what is wrong.
   bool ReadEntries(AppSettings* entered);
@@ -42,6 +51,7 @@ class PgConfig : public QWidget {
   QCheckBox* minutesAfterTick_;  // 1003
   QCheckBox* tckv4_;       // 4025
   QPushButton* confirm_;   // 1004
+  QStringList confirmed_;
 };
 
 }  // namespace marbloom::ui
