@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "support/temp_dir.h"
 
 namespace marbloom {
@@ -41,6 +43,15 @@ TEST(TreeWriteLock, RefusalNamesTheTree) {
   OperationResult refused = lock.Refuse();
   EXPECT_EQ(refused.outcome, Outcome::kFailed);
   EXPECT_NE(refused.message.find("/nonexistent/vipdoc/"), std::string::npos);
+}
+
+// A link at the lock file's place is refused: nothing is made where it points.
+TEST(TreeWriteLock, ALinkAtTheLockFileIsRefused) {
+  test::TempDir dir;
+  const DataLayout layout(dir.path(), dir.path());
+  std::filesystem::create_symlink(dir.path() + "elsewhere", layout.WriterLockFile());
+  EXPECT_FALSE(TreeWriteLock(layout).held());
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "elsewhere"));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The undo journal: each way a run changes a file is taken back byte for
-// byte, an undo can itself be undone, later runs block an undo unless forced,
-// the journal keeps its bounds, and an undo killed anywhere leaves each file
-// as before or after it and is completed by a second one.
+// byte (a file moved in from the source tree too), an undo can itself be
+// undone, later runs block an undo unless forced, the journal keeps its
+// bounds, an undo killed anywhere leaves each file as before or after it
+// and is completed by a second one, and a manifest from elsewhere changes
+// nothing.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,25 +31,31 @@ class UndoJournal : public ::testing::Test {
 
   void SetUp() override {
     SetRunLogDirectory(temp.path() + "logs/");
+    std::filesystem::create_directories(temp.path() + "logs/");
     std::filesystem::create_directories(layout.HistoryDir() + "sz/lday");
     for (const char* name : {"a", "b", "c", "d", "f", "g", "h"}) Put(name, {1, 2, 3, 4, 5, 6});
+    std::filesystem::create_directories(Other() + "sz/lday");
+    WriteFileBytes(Other() + "sz/lday/m", {8, 8});
   }
+  std::string Other() const { return temp.path() + "other/"; }
   void TearDown() override { SetRunLogDirectory(""); }
   std::string PathOf(const std::string& name) const { return layout.HistoryDir() + "sz/lday/" + name; }
   void Put(const std::string& name, const std::vector<uint8_t>& bytes) { WriteFileBytes(PathOf(name), bytes); }
 
+  // Both trees' files, the journal and the lock files left out.
   Tree Snapshot() const {
     Tree files;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(layout.HistoryDir()))
-      if (e.is_regular_file() && e.path().string().find("/.marbloom-undo/") == std::string::npos &&
-          e.path().filename() != "marbloom.lock")
-        files[e.path().string()] = ReadFileBytes(e.path().string());
+    for (const std::string& dir : {layout.HistoryDir(), Other()})
+      for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (e.is_regular_file() && e.path().string().find("/.marbloom-undo/") == std::string::npos &&
+            e.path().filename() != "marbloom.lock")
+          files[e.path().string()] = ReadFileBytes(e.path().string());
     return files;
   }
 
   // One run touching files in every way the engines do.
   void ChangeEverything(FileSystem& inner = RealFileSystem()) {
-    JournalFileSystem journal(inner, layout, "test run", "--all");
+    JournalFileSystem journal(inner, layout, "test run", "--all", Other());
     FileSystem& fs = journal;
     const uint8_t more[3] = {9, 9, 9};
     File a = fs.Open(PathOf("a"), OpenMode::kUpdate);  // appended
@@ -67,6 +75,7 @@ class UndoJournal : public ::testing::Test {
     File h = fs.Open(PathOf("h"), OpenMode::kUpdate);  // appended, then changed inside
     ASSERT_TRUE(h.Write(more, 3, 6) && h.Write(more, 3, 4));
     ASSERT_TRUE(fs.Rename(PathOf("h"), PathOf("h2")));  // and moved
+    ASSERT_TRUE(fs.Rename(Other() + "sz/lday/m", PathOf("m")));  // moved in from the source tree
   }
 
   OperationResult Undo(int id, bool force = false, FileSystem& inner = RealFileSystem()) {
@@ -89,7 +98,7 @@ TEST_F(UndoJournal, EveryKindOfChangeComesBackAndTheUndoItselfCanBeUndone) {
   const std::optional<JournalRun> run = ReadJournalRun(layout, 1);
   ASSERT_TRUE(run);
   EXPECT_EQ(run->operation, "test run");
-  EXPECT_EQ(run->entries.size(), 10u);  // c.tmp and h2 made, the other eight kept
+  EXPECT_EQ(run->entries.size(), 12u);  // c.tmp, h2 and m made, the other eight and the source's m kept
 
   EXPECT_TRUE(Undo(1).done());
   EXPECT_EQ(Snapshot(), before);
@@ -178,8 +187,9 @@ TEST_F(UndoJournal, AnUndoKilledAnywhereLeavesEachFileBeforeOrAfterAndASecondOne
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
     Tree now = Snapshot();
     std::erase_if(now, [](const auto& file) { return file.first.ends_with(".part"); });
+    EXPECT_TRUE(now.contains(PathOf("m")) || now.contains(Other() + "sz/lday/m")) << "at change " << crashAt;
     for (const std::string& path : {PathOf("a"), PathOf("b"), PathOf("c"), PathOf("d"), PathOf("e"), PathOf("f"),
-                                    PathOf("g"), PathOf("h"), PathOf("h2")}) {
+                                    PathOf("g"), PathOf("h"), PathOf("h2"), PathOf("m"), Other() + "sz/lday/m"}) {
       std::optional<std::vector<uint8_t>> bytes;
       if (now.contains(path)) bytes = now[path];
       EXPECT_TRUE(same(before, path, bytes) || same(after, path, bytes)) << path << " at change " << crashAt;
@@ -188,6 +198,150 @@ TEST_F(UndoJournal, AnUndoKilledAnywhereLeavesEachFileBeforeOrAfterAndASecondOne
     EXPECT_EQ(Snapshot(), before) << crashAt;
   }
 }
+
+
+// A later run cut short a file the run had appended to: a forced undo leaves
+// that file as it found it, puts every other file back, and fails.
+TEST_F(UndoJournal, AForcedUndoOverAFileALaterRunCutShortRestoresTheRestAndFails) {
+  Tree expected = Snapshot();
+  ChangeEverything();
+  {
+    JournalFileSystem journal(RealFileSystem(), layout, "later", "");
+    ASSERT_TRUE(journal.Open(PathOf("a"), OpenMode::kUpdate).Truncate(3));
+  }
+  expected[PathOf("a")] = ReadFileBytes(PathOf("a"));
+  const OperationResult forced = Undo(1, true);
+  EXPECT_EQ(forced.outcome, Outcome::kFailed);
+  EXPECT_EQ(forced.failedItems, 1);
+  EXPECT_EQ(Snapshot(), expected);
+}
+
+// Later work on a file the undo would put back into the source tree.
+TEST_F(UndoJournal, ALaterFileInTheSourceTreeBlocksTheUndoUnlessForced) {
+  const Tree before = Snapshot();
+  ChangeEverything();
+  WriteFileBytes(Other() + "sz/lday/m", {5});
+  const Tree later = Snapshot();
+  EXPECT_EQ(Undo(1).outcome, Outcome::kInvalid);
+  EXPECT_EQ(Snapshot(), later);
+  EXPECT_TRUE(Undo(1, true).done());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+// The bounds never drop the run that the newest run (an undo that failed
+// part-way) undoes, so that a second undo can finish it.
+TEST_F(UndoJournal, AnUndoCutShortKeepsItsRunWhateverTheBounds) {
+  const Tree before = Snapshot();
+  ChangeEverything();
+  ASSERT_TRUE(WriteJournalLimits(layout, JournalLimits{1, int64_t{1} << 40}));
+  FaultFileSystem fault;
+  fault.FailRenames(PathOf("c"));
+  EXPECT_FALSE(Undo(1, false, fault).done());
+  EXPECT_TRUE(Undo(1).done());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+// Names the journal never writes are neither counted nor removed, and an
+// id beyond the journal's range does not stop it.
+TEST_F(UndoJournal, NamesTheJournalNeverWritesStopNothingAndStay) {
+  std::filesystem::create_directories(layout.UndoDir());
+  const std::vector<std::string> foreign = {"2147483647.x", "99999999999.run", "05.run", "7.run.bak", "8.x"};
+  for (const std::string& name : foreign) WriteFileBytes(layout.UndoDir() + name, {1});
+  ASSERT_TRUE(WriteJournalLimits(layout, JournalLimits{1, int64_t{1} << 40}));
+  for (const char* name : {"a", "b"}) {
+    JournalFileSystem journal(RealFileSystem(), layout, "run", "");
+    ASSERT_TRUE(journal.Remove(PathOf(name)));
+  }
+  EXPECT_EQ(NewestRun(), 2);
+  for (const std::string& name : foreign) EXPECT_TRUE(PathExists(layout.UndoDir() + name)) << name;
+}
+
+TEST_F(UndoJournal, AJournalFolderThatIsALinkIsRefusedAndNothingChanges) {
+  const std::string elsewhere = temp.path() + "elsewhere/";
+  std::filesystem::create_directories(elsewhere);
+  std::filesystem::create_directory_symlink(elsewhere, layout.HistoryDir() + ".marbloom-undo");
+  const Tree before = Snapshot();
+  {
+    JournalFileSystem journal(RealFileSystem(), layout, "run", "");
+    EXPECT_FALSE(journal.Remove(PathOf("a")));
+  }
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+}
+
+TEST(JournalLimitsText, OnlyFinitePositiveSizesRead) {
+  for (const char* text : {"nanG", "nan", "inf", "-infK", "-1", "0", "0.0001", "1e30G", "-1e300"})
+    EXPECT_FALSE(ParseByteSize(text)) << text;
+}
+
+// No room for the journal's copy: the change is refused before anything
+// changes and the log names the journal; a change kept by a link costs
+// nothing and goes through.
+TEST_F(UndoJournal, NoRoomForTheJournalRefusesTheChangeAndNamesTheJournal) {
+  FaultFileSystem fault;
+  fault.NoSpaceAfter(4096);
+  JournalFileSystem journal(fault, layout, "run", "");
+  EXPECT_TRUE(journal.Remove(PathOf("c")));
+  EXPECT_FALSE(journal.Open(PathOf("b"), OpenMode::kUpdate).Write("x", 1, 0));
+  EXPECT_EQ(ReadFileBytes(PathOf("b")), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_NE(ReadRunLog().find(layout.UndoDir()), std::string::npos) << ReadRunLog();
+}
+
+TEST_F(UndoJournal, AnUndoWithNoRoomToJournalItselfStillRestores) {
+  const Tree before = Snapshot();
+  ChangeEverything();
+  FaultFileSystem fault;
+  fault.NoSpaceAfter(300);
+  EXPECT_TRUE(Undo(1, false, fault).done());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+// Manifests from elsewhere (a backup disk, another machine, crafted): the
+// whole run is refused before anything changes.
+struct HostileRun {
+  const char* name;
+  std::string line;    // after a sound line; {t} the tree's real folder, {o} another folder
+  std::string victim;  // what the line aims at, under the temporary folder
+};
+
+class HostileManifest : public UndoJournal, public ::testing::WithParamInterface<HostileRun> {
+ protected:
+  static std::string Filled(std::string text, const std::string& name, const std::string& value) {
+    for (std::size_t at; (at = text.find(name)) != std::string::npos;) text.replace(at, name.size(), value);
+    return text;
+  }
+};
+
+TEST_P(HostileManifest, IsRefusedWholeBeforeAnythingChanges) {
+  const std::string tree = std::filesystem::canonical(layout.HistoryDir()).string() + "/";
+  const std::string other = std::filesystem::canonical(Other()).string() + "/";
+  ASSERT_TRUE(WriteJournalLimits(layout, JournalLimits{}));
+  WriteFileBytes(temp.path() + "victim", {7});
+  WriteFileBytes(layout.UndoDir() + "1.1", {9});
+  WriteFileBytes(layout.WriterLockFile(), {});
+  const std::string text = "marbloom-undo 1\nid\t1\ntime\t0\noperation\tx\narguments\t\ntree\t" + tree +
+                           "\ngrown\tT\t2\t-\tsz/lday/b\n" + Filled(Filled(GetParam().line, "{t}", tree), "{o}", other) + "\n";
+  WriteFileBytes(layout.UndoDir() + "1.run", std::vector<uint8_t>(text.begin(), text.end()));
+  const Tree before = Snapshot();
+  const std::string victim = temp.path() + GetParam().victim;
+  const std::vector<uint8_t> aimedAt = ReadFileBytes(victim);
+  EXPECT_EQ(Undo(1).outcome, Outcome::kInvalid);
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_TRUE(PathExists(victim) && ReadFileBytes(victim) == aimedAt) << victim;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Journal, HostileManifest,
+    ::testing::Values(HostileRun{"UpAndOut", "created\tT\t-\t-\t../victim", "victim"},
+                      HostileRun{"EmptyPart", "grown\tT\t0\t-\tsz//lday/a", "hist/sz/lday/a"},
+                      HostileRun{"DotPart", "grown\tT\t0\t-\tsz/./lday/a", "hist/sz/lday/a"},
+                      HostileRun{"TheJournal", "created\tT\t-\t-\t.marbloom-undo/limits", "hist/.marbloom-undo/limits"},
+                      HostileRun{"TheLockFile", "created\tT\t-\t-\tmarbloom.lock", "hist/marbloom.lock"},
+                      HostileRun{"OutsideWithoutASource", "created\tO\t-\t-\t{o}../victim", "victim"},
+                      HostileRun{"OutsideTheSource", "source\t{o}\nsaved\tO\t-1\t1\t{o}../victim", "victim"},
+                      HostileRun{"TheSourceIsTheTree", "source\t{t}\nsaved\tO\t-1\t1\t{t}sz/lday/a", "hist/sz/lday/a"},
+                      HostileRun{"AnotherTree", "tree\t{o}\ngrown\tT\t0\t-\tsz/lday/a", "hist/sz/lday/a"}),
+    [](const ::testing::TestParamInfo<HostileRun>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace marbloom::test
