@@ -27,6 +27,8 @@ struct Context {
   bool quiet = false;                  // --quiet: errors and the final status only
   std::function<int()> action;         // set by the chosen subcommand
   std::string operation;               // what the undo journal calls the run; empty: the command's names
+  std::string sourceTree;              // the other tree a merge moves files out of, for the journal
+  bool noUndo = false;                 // --no-undo: the run is not journalled
 };
 
 // The whole command tree: the global options, the exit codes and every

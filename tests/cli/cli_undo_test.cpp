@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/cli_test_support.h"
+#include "common/tree_lock.h"
 #include "samplegen.h"
 
 namespace marbloom::test {
@@ -116,6 +117,43 @@ INSTANTIATE_TEST_SUITE_P(
                                                "--volume 2"},
                       UndoCase{"Import", "import {zips}20220512.zip --kind daily"}),
     [](const ::testing::TestParamInfo<UndoCase>& info) { return std::string(info.param.name); });
+
+// A merge's undo takes the other tree's writer lock, and keeps later work in
+// that tree unless forced.
+TEST_F(UndoTree, UndoOfAMergeKeepsLaterWorkInTheOtherTreeUnlessForced) {
+  const Files before = Trees();
+  ASSERT_EQ(Cli("daily merge " + Other()).exitCode, 0);
+  const std::string undo = "undo " + std::to_string(NewestRun());
+  WriteFileBytes(Other() + "sh/lday/sh688999.day", DailyBytes({20220506}));
+  const Files later = Trees();
+  EXPECT_EQ(Cli(undo).exitCode, 2);
+  EXPECT_EQ(Trees(), later);
+  {
+    const TreeWriteLock lock(DataLayout(std::string(), Other()));
+    EXPECT_EQ(Cli(undo + " --force").exitCode, 5);
+  }
+  EXPECT_EQ(Cli(undo + " --force").exitCode, 0);
+  EXPECT_EQ(Trees(), before);
+}
+
+// A merge source named relative to the work directory, undone from another
+// work directory that reaches the same tree by another path.
+TEST_F(UndoTree, UndoWorksFromAnotherWorkDirectoryOnTheSameTree) {
+  const Files before = Trees();
+  ASSERT_EQ(Cli("daily merge other/").exitCode, 0);
+  const std::string run = std::to_string(NewestRun()), work = temp_.path() + "a/b/";
+  std::filesystem::create_directories(work);
+  const auto cli = [&](const std::string& args) { return RunCommand(Program() + " -C " + work + " " + args + " 2>/dev/null"); };
+  ASSERT_EQ(cli("settings set VIPDOC=../../hist/").exitCode, 0);
+  EXPECT_EQ(cli("undo " + run).exitCode, 0);
+  EXPECT_EQ(Trees(), before);
+}
+
+TEST_F(UndoTree, NoUndoRunsWithoutTheJournal) {
+  const int newest = NewestRun();
+  ASSERT_EQ(Cli("--no-undo daily delete --from 20220509 --to 20220509 --codes 'sz\?\?\?\?\?\?'").exitCode, 0);
+  EXPECT_EQ(NewestRun(), newest);
+}
 
 // ------------------------------------------------------------ repair
 
