@@ -186,6 +186,14 @@ bool SoundEntry(const DataLayout& layout, const JournalRun& run, const JournalEn
          ChangeablePath(DataLayout(std::string(), run.source), std::string_view(e.path).substr(run.source.size()));
 }
 
+// Whether the folder holding `path`, followed through any link, lies inside
+// the real folder `root` and outside its journal (or is not there at all).
+bool FolderInside(FileSystem& files, const std::string& path, const std::string& root) {
+  const std::string folder = files.RealFolder(path.substr(0, path.rfind('/') + 1));
+  return folder.empty() ||
+         (folder.starts_with(root) && !folder.starts_with(root + std::string(DataLayout::kUndoFolderName) + "/"));
+}
+
 }  // namespace
 
 std::string UndoOperationName(int id) { return "undo " + std::to_string(id); }
@@ -208,7 +216,9 @@ std::string JournalRunProblem(const DataLayout& layout, const JournalRun& run) {
     return "操作" + id + "记录的是数据目录" + run.tree + ", 不是现在的" + layout.HistoryDir() + ", 不能在此撤销!";
   if (!SoundSource(run.source, tree)) return "操作" + id + "的撤销记录中合并来源目录" + run.source + "无效, 未做任何改动!";
   for (const JournalEntry& e : run.entries)
-    if (!SoundEntry(layout, run, e)) return "操作" + id + "的撤销记录含有不能改动的路径" + e.path + ", 未做任何改动!";
+    if (!SoundEntry(layout, run, e) ||
+        !FolderInside(layout.Files(), EntryPath(layout, e), e.outsideTree ? run.source : tree))
+      return "操作" + id + "的撤销记录含有不能改动的路径" + e.path + ", 未做任何改动!";
   return std::string();
 }
 

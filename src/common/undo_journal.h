@@ -31,9 +31,9 @@
 // a backup disk or another machine). An undo takes a run back only when the
 // tree it names is the tree being undone (the same real folder) and every
 // path stays where the journal writes paths: inside the tree, relative, with
-// no empty, "." or ".." part, outside the journal's folder and the lock file;
-// or inside the source named in the header by the same rules. Otherwise
-// nothing at all is put back.
+// no empty, "." or ".." part, outside the journal's folder and the lock file,
+// in a folder that no link leads out of the tree; or inside the source named
+// in the header by the same rules. Otherwise nothing at all is put back.
 //
 // Nothing records the source tree's files after the run; what the run left
 // there follows from the journal. A merge moves files out of it and leaves

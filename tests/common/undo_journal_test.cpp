@@ -319,6 +319,7 @@ TEST_P(HostileManifest, IsRefusedWholeBeforeAnythingChanges) {
   WriteFileBytes(temp.path() + "victim", {7});
   WriteFileBytes(layout.UndoDir() + "1.1", {9});
   WriteFileBytes(layout.WriterLockFile(), {});
+  std::filesystem::create_directory_symlink(temp.path(), layout.HistoryDir() + "out");
   const std::string text = "marbloom-undo 1\nid\t1\ntime\t0\noperation\tx\narguments\t\ntree\t" + tree +
                            "\ngrown\tT\t2\t-\tsz/lday/b\n" + Filled(Filled(GetParam().line, "{t}", tree), "{o}", other) + "\n";
   WriteFileBytes(layout.UndoDir() + "1.run", std::vector<uint8_t>(text.begin(), text.end()));
@@ -333,6 +334,7 @@ TEST_P(HostileManifest, IsRefusedWholeBeforeAnythingChanges) {
 INSTANTIATE_TEST_SUITE_P(
     Journal, HostileManifest,
     ::testing::Values(HostileRun{"UpAndOut", "created\tT\t-\t-\t../victim", "victim"},
+                      HostileRun{"ThroughAFolderLink", "created\tT\t-\t-\tout/victim", "victim"},
                       HostileRun{"EmptyPart", "grown\tT\t0\t-\tsz//lday/a", "hist/sz/lday/a"},
                       HostileRun{"DotPart", "grown\tT\t0\t-\tsz/./lday/a", "hist/sz/lday/a"},
                       HostileRun{"TheJournal", "created\tT\t-\t-\t.marbloom-undo/limits", "hist/.marbloom-undo/limits"},
