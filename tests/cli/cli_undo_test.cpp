@@ -118,12 +118,13 @@ INSTANTIATE_TEST_SUITE_P(
                       UndoCase{"Import", "import {zips}20220512.zip --kind daily"}),
     [](const ::testing::TestParamInfo<UndoCase>& info) { return std::string(info.param.name); });
 
-// A merge's undo takes the other tree's writer lock, and keeps later work in
-// that tree unless forced.
+// A merge from a source named relative to the work directory: its undo
+// takes the other tree's writer lock, keeps later work there unless forced,
+// and runs from another work directory reaching the tree by another path.
 TEST_F(UndoTree, UndoOfAMergeKeepsLaterWorkInTheOtherTreeUnlessForced) {
   const Files before = Trees();
-  ASSERT_EQ(Cli("daily merge " + Other()).exitCode, 0);
-  const std::string undo = "undo " + std::to_string(NewestRun());
+  ASSERT_EQ(Cli("daily merge other/").exitCode, 0);
+  const std::string undo = "undo " + std::to_string(NewestRun()), work = temp_.path() + "a/b/";
   WriteFileBytes(Other() + "sh/lday/sh688999.day", DailyBytes({20220506}));
   const Files later = Trees();
   EXPECT_EQ(Cli(undo).exitCode, 2);
@@ -132,20 +133,9 @@ TEST_F(UndoTree, UndoOfAMergeKeepsLaterWorkInTheOtherTreeUnlessForced) {
     const TreeWriteLock lock(DataLayout(std::string(), Other()));
     EXPECT_EQ(Cli(undo + " --force").exitCode, 5);
   }
-  EXPECT_EQ(Cli(undo + " --force").exitCode, 0);
-  EXPECT_EQ(Trees(), before);
-}
-
-// A merge source named relative to the work directory, undone from another
-// work directory that reaches the same tree by another path.
-TEST_F(UndoTree, UndoWorksFromAnotherWorkDirectoryOnTheSameTree) {
-  const Files before = Trees();
-  ASSERT_EQ(Cli("daily merge other/").exitCode, 0);
-  const std::string run = std::to_string(NewestRun()), work = temp_.path() + "a/b/";
   std::filesystem::create_directories(work);
-  const auto cli = [&](const std::string& args) { return RunCommand(Program() + " -C " + work + " " + args + " 2>/dev/null"); };
-  ASSERT_EQ(cli("settings set VIPDOC=../../hist/").exitCode, 0);
-  EXPECT_EQ(cli("undo " + run).exitCode, 0);
+  ASSERT_EQ(RunCommand(Program() + " -C " + work + " settings set VIPDOC=../../hist/").exitCode, 0);
+  EXPECT_EQ(RunCommand(Program() + " -C " + work + " " + undo + " --force 2>/dev/null").exitCode, 0);
   EXPECT_EQ(Trees(), before);
 }
 
