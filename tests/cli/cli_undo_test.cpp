@@ -118,9 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UndoCase{"Import", "import {zips}20220512.zip --kind daily"}),
     [](const ::testing::TestParamInfo<UndoCase>& info) { return std::string(info.param.name); });
 
-// A merge from a source named relative to the work directory: its undo
-// takes the other tree's writer lock, keeps later work there unless forced,
-// and runs from another work directory reaching the tree by another path.
+// A merge's undo takes the other tree's lock, keeps later work there unless
+// forced, and runs from another work directory on the same tree.
 TEST_F(UndoTree, UndoOfAMergeKeepsLaterWorkInTheOtherTreeUnlessForced) {
   const Files before = Trees();
   ASSERT_EQ(Cli("daily merge other/").exitCode, 0);

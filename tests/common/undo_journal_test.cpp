@@ -1,9 +1,8 @@
 // The undo journal: each way a run changes a file is taken back byte for
-// byte (a file moved in from the source tree too), an undo can itself be
-// undone, later runs block an undo unless forced, the journal keeps its
-// bounds, an undo killed anywhere leaves each file as before or after it
-// and is completed by a second one, and a manifest from elsewhere changes
-// nothing.
+// byte, an undo can itself be undone, later runs block an undo unless forced,
+// the journal keeps its bounds, an undo killed anywhere leaves each file
+// as before or after it and is completed by a second one, and a manifest
+// from elsewhere changes nothing.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,7 +41,6 @@ class UndoJournal : public ::testing::Test {
   std::string PathOf(const std::string& name) const { return layout.HistoryDir() + "sz/lday/" + name; }
   void Put(const std::string& name, const std::vector<uint8_t>& bytes) { WriteFileBytes(PathOf(name), bytes); }
 
-  // Both trees' files, the journal and the lock files left out.
   Tree Snapshot() const {
     Tree files;
     for (const std::string& dir : {layout.HistoryDir(), Other()})
@@ -199,8 +197,6 @@ TEST_F(UndoJournal, AnUndoKilledAnywhereLeavesEachFileBeforeOrAfterAndASecondOne
   }
 }
 
-// A later run cut short a file the run had appended to: a forced undo leaves
-// it as it found it, puts every other file back, and fails.
 TEST_F(UndoJournal, AForcedUndoOverAFileALaterRunCutShortRestoresTheRestAndFails) {
   Tree expected = Snapshot();
   ChangeEverything();
@@ -245,8 +241,6 @@ TEST(JournalLimitsText, OnlyFinitePositiveSizesRead) {
     EXPECT_FALSE(ParseByteSize(text)) << text;
 }
 
-// No room for a copy: the change is refused and the log names the journal; a
-// change kept by a link goes through. An undo goes on without its journal.
 TEST_F(UndoJournal, NoRoomForTheJournalRefusesTheChangeAndNamesTheJournal) {
   FaultFileSystem fault;
   fault.NoSpaceAfter(4096);
@@ -269,8 +263,7 @@ TEST_F(UndoJournal, AnUndoWithNoRoomToJournalItselfStillRestores) {
 // A manifest from elsewhere: refused whole before anything changes.
 struct HostileRun {
   const char* name;
-  std::string line;    // after a sound line; {t} the tree's real folder, {o} another
-  std::string victim;  // what it aims at, in the temporary folder
+  std::string line;  // after a sound line; {t} the tree's real folder, {o} another
 };
 class HostileManifest : public UndoJournal, public ::testing::WithParamInterface<HostileRun> {};
 
@@ -281,29 +274,29 @@ TEST_P(HostileManifest, IsRefusedWholeBeforeAnythingChanges) {
   for (const auto& [key, dir] : {std::pair{"{t}", layout.HistoryDir()}, std::pair{"{o}", Other()}})
     for (std::size_t at; (at = text.find(key)) != std::string::npos;)
       text.replace(at, 3, std::filesystem::canonical(dir).string() + "/");
-  ASSERT_TRUE(WriteJournalLimits(layout, JournalLimits{}));
+  std::filesystem::create_directories(layout.UndoDir());
   WriteFileBytes(layout.UndoDir() + "1.run", std::vector<uint8_t>(text.begin(), text.end()));
-  for (const std::string& file : {temp.path() + "victim", layout.UndoDir() + "1.1", layout.WriterLockFile()})
-    WriteFileBytes(file, {7});
+  const std::vector<std::string> aimedAt = {temp.path() + "victim", layout.UndoDir() + "1.1", layout.WriterLockFile()};
+  for (const std::string& file : aimedAt) WriteFileBytes(file, {7});
   std::filesystem::create_directory_symlink(temp.path(), layout.HistoryDir() + "out");
   const Tree before = Snapshot();
-  const std::string victim = temp.path() + GetParam().victim;
   EXPECT_EQ(Undo(1).outcome, Outcome::kInvalid);
   EXPECT_EQ(Snapshot(), before);
-  EXPECT_TRUE(PathExists(victim) && ReadFileBytes(victim) == std::vector<uint8_t>{7}) << victim;
+  for (const std::string& file : aimedAt)
+    EXPECT_TRUE(PathExists(file) && ReadFileBytes(file) == std::vector<uint8_t>{7}) << file;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Journal, HostileManifest,
-    ::testing::Values(HostileRun{"UpAndOut", "created\tT\t-\t-\t../victim", "victim"},
-                      HostileRun{"ThroughAFolderLink", "created\tT\t-\t-\tout/victim", "victim"},
-                      HostileRun{"EmptyPart", "grown\tT\t0\t-\tsz//lday/a", "victim"},
-                      HostileRun{"TheJournal", "created\tT\t-\t-\t.marbloom-undo/1.1", "hist/.marbloom-undo/1.1"},
-                      HostileRun{"TheLockFile", "created\tT\t-\t-\tmarbloom.lock", "hist/marbloom.lock"},
-                      HostileRun{"OutsideWithoutASource", "created\tO\t-\t-\t{o}../victim", "victim"},
-                      HostileRun{"OutsideTheSource", "source\t{o}\nsaved\tO\t-1\t1\t{o}../victim", "victim"},
-                      HostileRun{"TheSourceIsTheTree", "source\t{t}\nsaved\tO\t-1\t1\t{t}sz/lday/a", "victim"},
-                      HostileRun{"AnotherTree", "tree\t{o}\ngrown\tT\t0\t-\tsz/lday/a", "victim"}),
+    ::testing::Values(HostileRun{"UpAndOut", "created\tT\t-\t-\t../victim"},
+                      HostileRun{"ThroughAFolderLink", "created\tT\t-\t-\tout/victim"},
+                      HostileRun{"EmptyPart", "grown\tT\t0\t-\tsz//lday/a"},
+                      HostileRun{"TheJournal", "created\tT\t-\t-\t.marbloom-undo/1.1"},
+                      HostileRun{"TheLockFile", "created\tT\t-\t-\tmarbloom.lock"},
+                      HostileRun{"OutsideWithoutASource", "created\tO\t-\t-\t{o}../victim"},
+                      HostileRun{"OutsideTheSource", "source\t{o}\nsaved\tO\t-1\t1\t{o}../victim"},
+                      HostileRun{"TheSourceIsTheTree", "source\t{t}\nsaved\tO\t-1\t1\t{t}sz/lday/a"},
+                      HostileRun{"AnotherTree", "tree\t{o}\ngrown\tT\t0\t-\tsz/lday/a"}),
     [](const ::testing::TestParamInfo<HostileRun>& info) { return std::string(info.param.name); });
 
 }  // namespace
