@@ -4,8 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-
 #include "support/temp_dir.h"
 
 namespace marbloom {
@@ -49,9 +47,9 @@ TEST(TreeWriteLock, RefusalNamesTheTree) {
 TEST(TreeWriteLock, ALinkAtTheLockFileIsRefused) {
   test::TempDir dir;
   const DataLayout layout(dir.path(), dir.path());
-  std::filesystem::create_symlink(dir.path() + "elsewhere", layout.WriterLockFile());
+  ASSERT_EQ(::symlink((dir.path() + "elsewhere").c_str(), layout.WriterLockFile().c_str()), 0);
   EXPECT_FALSE(TreeWriteLock(layout).held());
-  EXPECT_FALSE(std::filesystem::exists(dir.path() + "elsewhere"));
+  EXPECT_FALSE(test::PathExists(dir.path() + "elsewhere"));
 }
 
 }  // namespace
