@@ -51,13 +51,17 @@ DataLayout CurrentLayout() {
   return DataLayout(g_workDirectory, Settings().historyDir, files != nullptr ? *files : RealFileSystem());
 }
 
-JournalledRun::JournalledRun(std::string operation, std::string arguments)
+JournalledRun::JournalledRun(std::string operation, std::string arguments, std::string sourceTree)
     : files_(std::make_unique<JournalFileSystem>(RealFileSystem(), CurrentLayout(), std::move(operation),
-                                                 std::move(arguments))) {
+                                                 std::move(arguments), std::move(sourceTree))) {
   g_treeFiles.store(files_.get());
 }
 
 JournalledRun::~JournalledRun() { g_treeFiles.store(nullptr); }
+
+std::string JournalledRun::Problem() const { return files_->Problem(); }
+
+bool JournalledRun::Refused() const { return files_->Refused(); }
 
 MinuteOptions CurrentMinuteOptions() {
   const AppSettings& s = Settings();

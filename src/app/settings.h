@@ -15,6 +15,8 @@
 
 namespace marbloom {
 
+class JournalFileSystem;
+
 // Base URL of the sample archive server that ships with the program.
 inline constexpr const char* kDefaultDownloadBase = "http://127.0.0.1:8650/";
 inline constexpr const char* kDefaultHistoryDir = "..\\data\\vipdoc\\";
@@ -50,16 +52,22 @@ DataLayout CurrentLayout();
 // While alive, CurrentLayout() reaches the tree through the undo journal of
 // one writing run (common/journal_file_system.h), so that what the run
 // changes can be taken back. The fronts make one around each operation they
-// start; a run that changes nothing leaves nothing in the journal.
+// start, naming the other tree of a merge (`sourceTree`, as the merge names
+// it); a run that changes nothing leaves nothing in the journal.
 class JournalledRun {
  public:
-  JournalledRun(std::string operation, std::string arguments);
+  JournalledRun(std::string operation, std::string arguments, std::string sourceTree = std::string());
   ~JournalledRun();
   JournalledRun(const JournalledRun&) = delete;
   JournalledRun& operator=(const JournalledRun&) = delete;
 
+  // Why the journal could not be written, for the front to show, or empty;
+  // and whether the run's changes were refused for it (the run failed).
+  std::string Problem() const;
+  bool Refused() const;
+
  private:
-  std::unique_ptr<FileSystem> files_;
+  std::unique_ptr<JournalFileSystem> files_;
 };
 // The retention days and TCKV4 of the settings, for a minute engine.
 MinuteOptions CurrentMinuteOptions();

@@ -8,8 +8,10 @@
 
 namespace marbloom {
 
-// Opens (creating) the lock file; its descriptor, or -1 with errno. `id`
-// names the file itself (device and inode), whatever path reached it.
+// Opens (creating) the lock file; its descriptor, or -1 with errno. A link or
+// anything but a regular file at the path is refused (ELOOP), so the lock
+// never creates or holds a file elsewhere. `id` names the file itself
+// (device and inode), whatever path reached it.
 int OpenLockFile(const std::string& path, unsigned long long* id);
 // Locks it at once or not at all; false with errno EWOULDBLOCK when another
 // open of the file holds the lock.

@@ -124,6 +124,10 @@ class FileSystem {
                     std::vector<DirEntry>* entries) = 0;
   // Bytes free to an unprivileged writer on the file system holding `path`; -1.
   virtual int64_t FreeSpace(const std::string& path) = 0;
+  // The absolute path of the folder at `path`, every link, "." and ".."
+  // resolved, ending in '/': one text for one folder whatever path reached
+  // it. Empty (errno) when no folder lies there.
+  virtual std::string RealFolder(const std::string& path) = 0;
   // Writes everything cached for the file system holding `path` to disk.
   virtual bool SyncFileSystem(const std::string& path) = 0;
   // Sets a file's modification time and clears the permission bits that are

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 #include "base/file_lock.h"
@@ -150,6 +151,19 @@ class PosixFileSystem final : public FileSystem {
     return static_cast<int64_t>(static_cast<uint64_t>(fs.f_bavail) * static_cast<uint64_t>(fs.f_frsize));
   }
 
+  std::string RealFolder(const std::string& path) override {
+    char* real = ::realpath(PathOrHere(path), nullptr);
+    if (real == nullptr) return std::string();
+    std::string folder(real);
+    std::free(real);
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      errno = ENOTDIR;
+      return std::string();
+    }
+    return folder.ends_with('/') ? folder : folder + "/";
+  }
+
   bool SyncFileSystem(const std::string& path) override {
     const int fd = ::open(PathOrHere(path), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -194,11 +208,12 @@ FileSystem& RealFileSystem() {
 }
 
 int OpenLockFile(const std::string& path, unsigned long long* id) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) return -1;
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
+    errno = ELOOP;
     return -1;
   }
   *id = (static_cast<unsigned long long>(st.st_dev) << 40) ^ static_cast<unsigned long long>(st.st_ino);

@@ -65,6 +65,9 @@ void SetUpCommands(CLI::App& app, Context& context) {
                  "history directory data/vipdoc/ inside it)")
       ->type_name("DIR");
   app.add_flag("-q,--quiet", context.quiet, "print only errors and the final status line, no progress");
+  app.add_flag("--no-undo", context.noUndo,
+               "do not keep what the command changes in the undo journal (for a disk without room for it); the "
+               "run cannot be undone");
   RegisterSettingsCommands(app, context);
   RegisterDailyCommands(app, context);
   RegisterTickCommands(app, context);

@@ -28,6 +28,8 @@ struct Context {
   std::function<int()> action;         // set by the chosen subcommand
   std::string operation;               // what the undo journal calls the run; empty: the command's names
   bool changesNothing = false;         // start-up neither creates nor probes the data tree (a dry run)
+  std::string sourceTree;              // the other tree a merge moves files out of, for the journal
+  bool noUndo = false;                 // --no-undo: the run is not journalled
 };
 
 // The whole command tree: the global options, the exit codes and every

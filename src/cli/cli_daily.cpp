@@ -75,10 +75,12 @@ int Check(const DailyArgs& a) {
 }
 
 // The folder picker turns '\' into '/' and ends the folder with '/'.
+std::string MergeSource(const DailyArgs& a) { return NormalizeDirPath(TrimSpaces(a.sourceDir)); }
+
 int Merge(const DailyArgs& a) {
-  const std::string source = TrimSpaces(a.sourceDir);
+  const std::string source = MergeSource(a);
   if (source.empty()) return UsageFailure("请先选择用于补充的vipdoc源!");
-  const DataLayout other(std::string(), NormalizeDirPath(source));
+  const DataLayout other(std::string(), source);
   const OperationResult result = Run([&](DailyEngine& engine) { return engine.MergeDailyFiles(other); });
   return FinishWith(CloseDailyOperation(DailyClosing::kMerge, result));
 }
@@ -186,6 +188,7 @@ void RegisterDailyCommands(CLI::App& app, Context& context) {
   m->add_option("SRC_DIR", merge->sourceDir, "the other tree's vipdoc folder")->required();
   WithExample(m, "marbloom-cli daily merge /mnt/backup/vipdoc/");
   Bind(m, context, merge, Merge);
+  m->parse_complete_callback([&context, merge] { context.sourceTree = MergeSource(*merge); });
 
   auto extract = std::make_shared<DailyArgs>();
   CLI::App* x = daily->add_subcommand("extract", "print one security's stored record of one date");

@@ -9,6 +9,7 @@
 #include "cli/cli_common.h"
 #include "cli/cli_progress.h"
 #include "common/shared_state.h"
+#include "common/tree_lock.h"
 #include "common/undo_engine.h"
 
 namespace marbloom::cli {
@@ -62,9 +63,12 @@ int Limits(const UndoArgs& a) {
   JournalLimits limits = ReadJournalLimits(layout);
   if (a.keepRuns > 0 || !a.keepBytes.empty()) {
     const std::optional<int64_t> bytes = a.keepBytes.empty() ? limits.bytes : ParseByteSize(a.keepBytes);
-    if (!bytes) return UsageFailure("not a size: '" + a.keepBytes + "'; give bytes or a number ending in K, M or G");
+    if (!bytes)
+      return UsageFailure("not a size: '" + a.keepBytes + "'; give a positive number of bytes, or one ending in K, M or G");
     if (a.keepRuns > 0) limits.runs = a.keepRuns;
     limits.bytes = *bytes;
+    const TreeWriteLock lock(layout);
+    if (!lock.held()) return FinishWith(lock.Refuse());
     if (!WriteJournalLimits(layout, limits)) {
       SetStatusText("无法保存撤销记录的上限!");
       return Finish(kExitFailed);

@@ -16,6 +16,7 @@ namespace {
 constexpr const char* kCancelNote =
     "cancelling: the operation stops after its current item (Ctrl-C again ends at once)";
 constexpr const char* kEndedNote = "ended at once";
+constexpr const char* kNoUndoNote = " (--no-undo runs it without keeping anything to undo it)";
 
 }  // namespace
 
@@ -53,11 +54,16 @@ int main(int argc, char** argv) {
   SetRunLogObserver([&display](const std::string& message) { display.Logged(message); });
   SetMessageSink([](const std::string& text, const std::string&) { cli::ShowError(text); });
   // Every command runs inside one journalled run: a command that changes
-  // the tree can be undone, one that only reads leaves nothing behind.
+  // the tree can be undone, one that only reads leaves nothing behind. A run
+  // whose journal could not be written says so and fails.
   const int code = [&] {
+    if (context.noUndo) return context.action();
     JournalledRun run(context.operation.empty() ? cli::CommandNames(app) : context.operation,
-                      cli::ArgumentText(argc, argv));
-    return context.action();
+                      cli::ArgumentText(argc, argv), context.sourceTree);
+    const int code = context.action();
+    if (const std::string problem = run.Problem(); !problem.empty())
+      cli::ShowError(run.Refused() ? problem + kNoUndoNote : problem);
+    return run.Refused() && code == cli::kExitDone ? cli::kExitFailed : code;
   }();
   SetStatusObserver({});
   SetRunLogObserver({});

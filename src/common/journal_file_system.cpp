@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <ctime>
+#include <optional>
+#include <system_error>
 #include <utility>
 
-#include "common/tree_lock.h"
+#include "base/run_log.h"
 
 namespace marbloom {
 
@@ -26,14 +28,21 @@ bool Writes(OpenMode mode) { return mode == OpenMode::kUpdate || mode == OpenMod
 }  // namespace
 
 JournalFileSystem::JournalFileSystem(FileSystem& inner, const DataLayout& layout, std::string operation,
-                                     std::string arguments)
+                                     std::string arguments, std::string sourceTree)
     : inner_(inner),
       tree_(layout.HistoryDir()),
       undoDir_(layout.UndoDir()),
       lockFile_(layout.WriterLockFile()),
+      source_(std::move(sourceTree)),
       journal_(layout.WithFiles(inner)),
       operation_(std::move(operation)),
-      arguments_(std::move(arguments)) {}
+      arguments_(std::move(arguments)),
+      undoing_(UndoneRunOf(operation_) > 0) {
+  // An undo puts files back into the source tree of the run it undoes.
+  if (undoing_ && source_.empty())
+    if (const std::optional<JournalRun> undone = ReadJournalRun(journal_, UndoneRunOf(operation_)))
+      source_ = undone->source;
+}
 
 JournalFileSystem::~JournalFileSystem() { Finish(); }
 
@@ -42,15 +51,23 @@ int JournalFileSystem::RunId() const {
   return runId_;
 }
 
+std::string JournalFileSystem::Problem() const {
+  Lock lock(mutex_);
+  return problem_;
+}
+
+bool JournalFileSystem::Refused() const {
+  Lock lock(mutex_);
+  return failure_ != 0 && !undoing_;
+}
+
 void JournalFileSystem::Finish() {
   Lock lock(mutex_);
   if (finished_) return;
   finished_ = true;
   if (!manifest_) return;
   manifest_.Close();
-  // Under the writer lock, so that no other process's run is dropped while it writes.
-  TreeWriteLock writer(journal_);
-  if (writer.held()) PruneJournal(journal_);
+  PruneJournal(journal_);
 }
 
 bool JournalFileSystem::InTree(const std::string& path) const {
@@ -58,39 +75,86 @@ bool JournalFileSystem::InTree(const std::string& path) const {
          path != lockFile_;
 }
 
-bool JournalFileSystem::Journalled(const std::string& path) const { return !finished_ && InTree(path); }
+bool JournalFileSystem::InSource(const std::string& path) const {
+  return !source_.empty() && path.size() > source_.size() && path.compare(0, source_.size(), source_) == 0;
+}
+
+bool JournalFileSystem::Journalled(const std::string& path) const {
+  return !finished_ && (InTree(path) || InSource(path));
+}
 
 bool JournalFileSystem::Begin() {
+  if (failure_ != 0) {
+    errno = failure_;
+    return false;
+  }
   if (manifest_) return true;
   inner_.MakeDir(undoDir_);
+  if (!JournalFolderSound(journal_)) {
+    errno = ELOOP;
+    return CannotWrite(undoDir_, "不是数据目录中的真实目录");
+  }
   JournalRun run;
   run.id = NextJournalRunId(journal_);
   run.time = static_cast<int64_t>(std::time(nullptr));
   run.operation = operation_;
   run.arguments = arguments_;
-  run.tree = tree_;
-  for (int attempt = 0; attempt < 100 && !manifest_; ++attempt, ++run.id) {
+  run.tree = inner_.RealFolder(tree_);
+  run.source = source_.empty() ? std::string() : inner_.RealFolder(source_);
+  if (run.tree.empty() || run.source.empty() != source_.empty()) return CannotWrite(undoDir_, "目录的位置无法确定");
+  for (int attempt = 0; !manifest_; ++attempt, ++run.id) {
+    if (attempt == 100 || run.id > kMaxJournalRunId) return CannotWrite(undoDir_, "没有可用的编号");
     manifest_ = inner_.Open(JournalRunFile(journal_, run.id), OpenMode::kCreateExclusive);
-    if (!manifest_ && errno != EEXIST) return false;
+    if (!manifest_ && errno != EEXIST) return CannotWrite(JournalRunFile(journal_, run.id));
   }
-  if (!manifest_) return false;
   --run.id;
   const std::string header = JournalHeader(run);
   if (!inner_.Write(manifest_, header.data(), header.size(), 0) || !inner_.Sync(manifest_)) {
+    const int error = errno;
     manifest_.Close();
     inner_.Remove(JournalRunFile(journal_, run.id));
-    return false;
+    errno = error;
+    return CannotWrite(JournalRunFile(journal_, run.id));
   }
   manifestLength_ = static_cast<int64_t>(header.size());
   runId_ = run.id;
+  realSource_ = run.source;
+  return true;
+}
+
+bool JournalFileSystem::CannotWrite(const std::string& path, const std::string& why) {
+  failure_ = errno != 0 ? errno : EIO;
+  if (problem_.empty()) {
+    problem_ = "撤销记录" + path + "无法写入(" +
+               (why.empty() ? std::error_code(failure_, std::generic_category()).message() : why) + "), " +
+               (undoing_ ? "本次撤销照常进行, 但它本身不能再撤销!" : "为能撤销, 本次操作此后的改动均未进行!");
+    RunLog("%s", problem_.c_str());
+  }
+  errno = failure_;
+  return false;
+}
+
+bool JournalFileSystem::GoOn() {
+  if (!undoing_ || failure_ == 0) return false;
+  if (finished_) return true;
+  // The undo's own journal goes, the manifest first: a run kept in part
+  // could not be taken back whole.
+  finished_ = true;
+  manifest_.Close();
+  if (runId_ != 0) {
+    inner_.Remove(JournalRunFile(journal_, runId_));
+    for (int store = 1; store <= stores_; ++store) inner_.Remove(JournalStoreFile(journal_, runId_, store));
+  }
+  runId_ = 0;
   return true;
 }
 
 bool JournalFileSystem::Note(const std::string& path, JournalEntry entry) {
   entry.outsideTree = !InTree(path);
-  entry.path = entry.outsideTree ? path : path.substr(tree_.size());
+  entry.path = entry.outsideTree ? realSource_ + path.substr(source_.size()) : path.substr(tree_.size());
   const std::string line = JournalLine(entry);
-  if (!inner_.Write(manifest_, line.data(), line.size(), manifestLength_)) return false;
+  if (!inner_.Write(manifest_, line.data(), line.size(), manifestLength_))
+    return CannotWrite(JournalRunFile(journal_, runId_));
   manifestLength_ += static_cast<int64_t>(line.size());
   return true;
 }
@@ -114,18 +178,26 @@ bool JournalFileSystem::Keep(const std::string& path, State& state, int64_t leng
   if (!link || !inner_.Link(path, kept)) {
     File from = inner_.Open(path, OpenMode::kReadRegular);
     const int64_t size = from ? (length >= 0 ? length : inner_.Length(from)) : -1;
-    if (size < 0) return false;
-    File to = OpenNewTemporary(inner_, kept);
-    if (!to || !inner_.Copy(from, 0, to, 0, size) || !to.Close()) {
-      const int error = errno;
-      inner_.Remove(kept);
-      errno = error;
-      return false;
-    }
+    if (size < 0 || !CopyKept(from, kept, size)) return false;
   }
   if (!Note(path, Entry(JournalEntry::Kind::kSaved, length, store))) return false;
   state = State{Kept::kWhole, -1};
   return true;
+}
+
+bool JournalFileSystem::CopyKept(const File& from, const std::string& kept, int64_t size) {
+  const int64_t free = inner_.FreeSpace(undoDir_);
+  if (free >= 0 && free - size < kJournalSpaceMargin) {
+    errno = ENOSPC;
+    return CannotWrite(kept, "磁盘空间不足: 需要" + std::to_string(size) + "字节, 另须留出" +
+                                 std::to_string(kJournalSpaceMargin >> 20) + "M, 只剩" + std::to_string(free) + "字节");
+  }
+  File to = OpenNewTemporary(inner_, kept);
+  if (to && inner_.Copy(from, 0, to, 0, size) && to.Close()) return true;
+  const int error = errno;
+  inner_.Remove(kept);
+  errno = error;
+  return CannotWrite(kept);
 }
 
 bool JournalFileSystem::KeepBeforeReplace(const std::string& path) {
@@ -173,13 +245,13 @@ File JournalFileSystem::Open(const std::string& path, OpenMode mode, const File*
   }
   const bool journalled = Journalled(full);
   if (journalled && mode == OpenMode::kCreateExclusive && StateOf(full).kept == Kept::kNothing &&
-      !inner_.Exists(full) && !NoteCreated(full, StateOf(full)))
+      !inner_.Exists(full) && !NoteCreated(full, StateOf(full)) && !GoOn())
     return File();
   if (journalled && mode == OpenMode::kWrite) {
     // An existing file is kept by a link and the open makes a new one, so
     // that emptying it cannot reach the kept bytes.
     const bool had = StateOf(full).kept == Kept::kNothing || StateOf(full).kept == Kept::kGrown;
-    if (!KeepBeforeReplace(full)) return File();
+    if (!KeepBeforeReplace(full) && !GoOn()) return File();
     if (had && StateOf(full).kept == Kept::kWhole && !inner_.Remove(full)) return File();
   }
   File file = inner_.Open(path, mode, folder);
@@ -201,7 +273,7 @@ bool JournalFileSystem::Write(File& file, const void* data, std::size_t size, in
   {
     Lock lock(mutex_);
     OpenFile* open = Tracked(file);
-    if (open != nullptr && !KeepBeforeChange(file, *open, offset)) return false;
+    if (open != nullptr && !KeepBeforeChange(file, *open, offset) && !GoOn()) return false;
   }
   return inner_.Write(file, data, size, offset);
 }
@@ -212,7 +284,7 @@ bool JournalFileSystem::Truncate(File& file, int64_t length) {
     OpenFile* open = Tracked(file);
     if (open != nullptr) {
       const int64_t now = inner_.Length(file);
-      if (now < 0 || !KeepBeforeChange(file, *open, length < now ? length : now)) return false;
+      if (now < 0 || (!KeepBeforeChange(file, *open, length < now ? length : now) && !GoOn())) return false;
     }
   }
   return inner_.Truncate(file, length);
@@ -235,7 +307,7 @@ bool JournalFileSystem::Copy(const File& from, int64_t fromOffset, File& to, int
   {
     Lock lock(mutex_);
     OpenFile* open = Tracked(to);
-    if (open != nullptr && !KeepBeforeChange(to, *open, toOffset)) return false;
+    if (open != nullptr && !KeepBeforeChange(to, *open, toOffset) && !GoOn()) return false;
   }
   return inner_.Copy(from, fromOffset, to, toOffset, length);
 }
@@ -244,12 +316,12 @@ bool JournalFileSystem::Rename(const std::string& source, const std::string& tar
   {
     Lock lock(mutex_);
     const bool into = Journalled(target);
-    if (into && !KeepBeforeReplace(target)) return false;
-    // A file renamed away from its place in the tree, or into the tree from
-    // elsewhere (another tree's file moved by a merge), must come back to
-    // where it was. It is copied: a link would share the bytes that later
-    // writes to its new name change.
-    if ((into || Journalled(source)) && !finished_ && !KeepSource(source)) return false;
+    if (into && !KeepBeforeReplace(target) && !GoOn()) return false;
+    // A file renamed away from its place in either tree (a merge moves the
+    // source tree's files into this one) must come back to where it was. It
+    // is copied: a link would share the bytes that later writes to its new
+    // name change.
+    if (Journalled(source) && !KeepSource(source) && !GoOn()) return false;
   }
   return inner_.Rename(source, target);
 }
@@ -257,7 +329,7 @@ bool JournalFileSystem::Rename(const std::string& source, const std::string& tar
 bool JournalFileSystem::Link(const std::string& existing, const std::string& path) {
   {
     Lock lock(mutex_);
-    if (Journalled(path) && !KeepBeforeReplace(path)) return false;
+    if (Journalled(path) && !KeepBeforeReplace(path) && !GoOn()) return false;
   }
   return inner_.Link(existing, path);
 }
@@ -268,7 +340,7 @@ bool JournalFileSystem::Remove(const std::string& path) {
     if (Journalled(path) && StateOf(path).kept != Kept::kCreated) {
       // Nothing there: nothing to keep and nothing to note.
       if (StateOf(path).kept == Kept::kNothing && !inner_.Exists(path)) return inner_.Remove(path);
-      if (!KeepBeforeReplace(path)) return false;
+      if (!KeepBeforeReplace(path) && !GoOn()) return false;
     }
   }
   return inner_.Remove(path);
@@ -284,6 +356,8 @@ bool JournalFileSystem::List(const std::string& dir, const std::function<bool(st
 }
 
 int64_t JournalFileSystem::FreeSpace(const std::string& path) { return inner_.FreeSpace(path); }
+
+std::string JournalFileSystem::RealFolder(const std::string& path) { return inner_.RealFolder(path); }
 
 bool JournalFileSystem::SyncFileSystem(const std::string& path) { return inner_.SyncFileSystem(path); }
 

@@ -11,11 +11,18 @@
 //   - a file the run makes: "created".
 // A file first kept by its old length and later written inside it is then
 // copied up to that length. The manifest is written before the run's first
-// change and each line before the change it keeps; a call whose old state
-// cannot be kept fails (errno) and changes nothing. Renames from outside the
-// tree into it (a merge moving files from another tree) keep the source too.
-// Files outside the tree, the journal itself and the lock file pass through.
-// Safe to call from several threads.
+// change and each line before the change it keeps. The files of the source
+// tree the front names (the other tree of a merge, whose files it moves into
+// this one) are kept the same way. Other files outside the tree, the journal
+// itself and the lock file pass through. Safe to call from several threads.
+//
+// A copy is made only when the journal's disk keeps kJournalSpaceMargin free
+// beside it (links cost nothing). When the journal cannot be written (no
+// room, a write error, a journal folder that is a link) the run is told
+// once, in the run log and by Problem(): a run's call then fails (errno) and
+// changes nothing, and so does every later change that needs keeping, so
+// that all the run changed can still be taken back; an undo's own journal is
+// given up instead (the undo goes on, and cannot itself be undone).
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -25,6 +32,8 @@
 #include "common/undo_journal.h"
 
 namespace marbloom {
+
+inline constexpr int64_t kJournalSpaceMargin = int64_t{64} << 20;
 
 class JournalFileSystem final : public FileSystem {
  public:
@@ -36,11 +45,18 @@ class JournalFileSystem final : public FileSystem {
     int64_t length = -1;  // kGrown: the old length
   };
 
-  JournalFileSystem(FileSystem& inner, const DataLayout& layout, std::string operation, std::string arguments);
+  // `sourceTree`: the other tree a merge moves files out of, as the run names
+  // it (empty for none; an undo takes the source of the run it undoes).
+  JournalFileSystem(FileSystem& inner, const DataLayout& layout, std::string operation, std::string arguments,
+                    std::string sourceTree = std::string());
   ~JournalFileSystem() override;
 
   // The run's id once it changed something, else 0.
   int RunId() const;
+  // Why the journal could not be written, or empty; and whether changes of
+  // the run were refused for it.
+  std::string Problem() const;
+  bool Refused() const;
   // Ends the run: closes its manifest and drops the oldest runs beyond the
   // journal's limits. Later changes pass through unjournalled.
   void Finish();
@@ -61,6 +77,7 @@ class JournalFileSystem final : public FileSystem {
   bool List(const std::string& dir, const std::function<bool(std::string_view)>& wanted,
             std::vector<DirEntry>* entries) override;
   int64_t FreeSpace(const std::string& path) override;
+  std::string RealFolder(const std::string& path) override;
   bool SyncFileSystem(const std::string& path) override;
   bool Stamp(const std::string& path, std::time_t modified, unsigned keptModeBits) override;
 
@@ -73,9 +90,18 @@ class JournalFileSystem final : public FileSystem {
 
   bool Journalled(const std::string& path) const;
   bool InTree(const std::string& path) const;
+  bool InSource(const std::string& path) const;
   State& StateOf(const std::string& path) { return states_[path]; }
   // The manifest, made at the first change.
   bool Begin();
+  // The journal file `path` could not be written (errno, or `why`): false,
+  // remembered, and logged once.
+  bool CannotWrite(const std::string& path, const std::string& why = std::string());
+  // After a keep failed: true when the change may go on unjournalled (an
+  // undo, whose own journal is then dropped).
+  bool GoOn();
+  // Copies the first `size` bytes of `from` into the journal as `kept`.
+  bool CopyKept(const File& from, const std::string& kept, int64_t size);
   bool Note(const std::string& path, JournalEntry entry);
   bool NoteCreated(const std::string& path, State& state);
   bool NoteGrown(const std::string& path, State& state, int64_t length);
@@ -92,8 +118,10 @@ class JournalFileSystem final : public FileSystem {
 
   FileSystem& inner_;
   const std::string tree_, undoDir_, lockFile_;
+  std::string source_;
   const DataLayout journal_;
   std::string operation_, arguments_;
+  const bool undoing_;
   mutable std::mutex mutex_;
   std::unordered_map<std::string, State> states_;
   std::unordered_map<int, OpenFile> open_;
@@ -103,6 +131,9 @@ class JournalFileSystem final : public FileSystem {
   int runId_ = 0;
   int stores_ = 0;
   bool finished_ = false;
+  std::string realSource_;
+  std::string problem_;
+  int failure_ = 0;  // errno of the journal's failure, 0 while it works
 };
 
 }  // namespace marbloom

@@ -1,6 +1,9 @@
 #include "common/undo_engine.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <optional>
 #include <set>
 
 #include "base/file_helpers.h"
@@ -17,9 +20,28 @@ std::set<std::string> PathsOf(const JournalRun& run) {
   return paths;
 }
 
-}  // namespace
+// Files put back first, made files removed last, so that a stop half-way
+// never leaves a security with no file (a merge's moved file is back in the
+// source tree before its copy here goes).
+std::vector<const JournalEntry*> RestoreOrder(const JournalRun& run) {
+  std::vector<const JournalEntry*> order;
+  for (const JournalEntry& e : run.entries) order.push_back(&e);
+  std::stable_partition(order.begin(), order.end(),
+                        [](const JournalEntry* e) { return e->kind != JournalEntry::Kind::kCreated; });
+  return order;
+}
 
-std::string UndoOperationName(int id) { return "undo " + std::to_string(id); }
+bool SameBytes(const File& a, const File& b, int64_t length) {
+  std::vector<char> x(std::size_t{1} << 16), y(x.size());
+  for (int64_t at = 0; at < length; at += static_cast<int64_t>(x.size())) {
+    const auto n = static_cast<std::size_t>(std::min<int64_t>(length - at, static_cast<int64_t>(x.size())));
+    if (!a.ReadAll(x.data(), n, at) || !b.ReadAll(y.data(), n, at) || std::memcmp(x.data(), y.data(), n) != 0)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 int LaterRunTouching(const std::vector<JournalRun>& journal, const JournalRun& run) {
   const std::set<std::string> paths = PathsOf(run);
@@ -36,23 +58,25 @@ OperationResult UndoEngine::UndoRun(int id, bool force) {
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
   const std::vector<JournalRun> journal = ReadJournal(layout_);
-  const JournalRun* run = nullptr;
-  for (const JournalRun& r : journal)
-    if (r.id == id) run = &r;
-  if (run == nullptr) {
-    ReportF("撤销记录中没有操作%d!", id);
-    return OperationResult{Outcome::kInvalid, StatusText(), 0};
-  }
-  if (const int later = LaterRunTouching(journal, *run); later != 0 && !force) {
-    ReportF("操作%d之后的操作%d又改动了同样的文件, 请先撤销操作%d!", id, later, later);
-    return OperationResult{Outcome::kInvalid, StatusText(), 0};
-  }
-  const std::size_t count = run->entries.size();
-  for (std::size_t i = 0; i < count; ++i) {
+  const auto found = std::find_if(journal.begin(), journal.end(), [id](const JournalRun& r) { return r.id == id; });
+  if (found == journal.end()) return Refuse("撤销记录中没有操作" + std::to_string(id) + "!");
+  const JournalRun& run = *found;
+  if (std::string problem = JournalRunProblem(layout_, run); !problem.empty()) return Refuse(problem);
+  const bool outside = std::any_of(run.entries.begin(), run.entries.end(), [](const JournalEntry& e) { return e.outsideTree; });
+  std::optional<TreeWriteLock> sourceLock;
+  if (outside && !sourceLock.emplace(DataLayout(std::string(), run.source)).held()) return sourceLock->Refuse();
+  if (const int later = LaterRunTouching(journal, run); later != 0 && !force)
+    return Refuse("操作" + std::to_string(id) + "之后的操作" + std::to_string(later) + "又改动了同样的文件, 请先撤销操作" +
+                  std::to_string(later) + "!");
+  for (const JournalEntry& e : run.entries)
+    if (e.outsideTree && !force && ChangedSince(journal, run, e))
+      return Refuse("操作" + std::to_string(id) + "之后, 合并来源中的文件" + e.path + "又有改动, 撤销会覆盖它!");
+  const std::vector<const JournalEntry*> order = RestoreOrder(run);
+  for (std::size_t i = 0; i < order.size(); ++i) {
     if (Cancelled()) return Conclude(Outcome::kCancelled, "撤销已取消, 再次撤销可以完成它!");
-    SetProgressFraction(static_cast<double>(i) / static_cast<double>(count));
-    if (Restore(*run, run->entries[i])) continue;
-    RunLog("无法恢复文件%s!", EntryPath(layout_, run->entries[i]).c_str());
+    SetProgressFraction(static_cast<double>(i) / static_cast<double>(order.size()));
+    if (Restore(run, *order[i])) continue;
+    RunLog("无法恢复文件%s!", EntryPath(layout_, *order[i]).c_str());
     NoteFailure();
   }
   FlushTree(layout_);
@@ -62,6 +86,33 @@ OperationResult UndoEngine::UndoRun(int id, bool force) {
                                              : "撤销操作" + std::to_string(id) + "完成!";
   SetStatusText(message);
   return Conclude(Outcome::kDone, message);
+}
+
+OperationResult UndoEngine::Refuse(const std::string& message) {
+  ReportF("%s", message.c_str());
+  return OperationResult{Outcome::kInvalid, StatusText(), 0};
+}
+
+bool UndoEngine::ChangedSince(const std::vector<JournalRun>& journal, const JournalRun& run, const JournalEntry& entry) {
+  // What the run left there: nothing, unless it undid a run that had kept
+  // the file, which it then put back.
+  const JournalEntry* left = nullptr;
+  const int undone = UndoneRunOf(run.operation);
+  const auto before = std::find_if(journal.begin(), journal.end(), [undone](const JournalRun& r) { return r.id == undone; });
+  if (before != journal.end())
+    for (const JournalEntry& e : before->entries)
+      if (e.outsideTree && e.path == entry.path) left = &e;
+  return !Holds(entry.path, run, &entry) && !Holds(entry.path, before == journal.end() ? run : *before, left);
+}
+
+bool UndoEngine::Holds(const std::string& path, const JournalRun& run, const JournalEntry* entry) {
+  FileSystem& files = layout_.Files();
+  const File now = files.Open(path, OpenMode::kReadRegular);
+  const bool kept = entry != nullptr && entry->kind == JournalEntry::Kind::kSaved;
+  if (!now) return errno == ENOENT && !kept;
+  const File old = kept ? files.Open(JournalStoreFile(layout_, run.id, entry->store), OpenMode::kReadRegular) : File();
+  const int64_t length = !old ? -1 : entry->length >= 0 ? entry->length : old.Length();
+  return length >= 0 && now.Length() == length && SameBytes(now, old, length);
 }
 
 bool UndoEngine::Restore(const JournalRun& run, const JournalEntry& entry) {

@@ -1,8 +1,9 @@
 #pragma once
 // Takes a run of the undo journal back: every file it touched is put back as
 // it was before the run, byte for byte, as one writing operation under the
-// writer lock. The engine is built on the layout the front journals through,
-// so that an undo is itself a run that can be undone.
+// writer lock (and the source tree's, for a merge). The engine is built on the
+// layout the front journals through, so that an undo is itself a run that can
+// be undone.
 #include <string>
 #include <vector>
 
@@ -12,9 +13,6 @@
 
 namespace marbloom {
 
-// The operation an undo of run `id` is journalled as.
-std::string UndoOperationName(int id);
-
 // The newest run after `run` that touched one of its files, or 0. The undos
 // of `run` itself do not count, so that an undo cut short can be finished.
 int LaterRunTouching(const std::vector<JournalRun>& journal, const JournalRun& run);
@@ -23,12 +21,23 @@ class UndoEngine : public OperationEngine {
  public:
   explicit UndoEngine(DataLayout layout) : layout_(std::move(layout)) {}
 
-  // Refused (kInvalid) when the run is not in the journal, or when a later
-  // run touched its files, unless `force`. A file that cannot be put back is
-  // reported in the run log and counted; the others are put back.
+  // Refused (kInvalid), before anything changes, when the run is not in the
+  // journal or its manifest is not sound (undo_journal.h); and, unless
+  // `force`, when a later run touched its files or a file of the source tree
+  // changed there since the run. Files are put back before the files the run
+  // made are removed. A file that cannot be put back (a file a later run cut
+  // short below what the run found) is left as it is, reported in the run
+  // log and counted: the run then fails; the others are put back.
   OperationResult UndoRun(int id, bool force);
 
  private:
+  OperationResult Refuse(const std::string& message);
+  // Whether the source tree's file of `entry` changed since the run: it
+  // holds neither what the run left there nor what the undo puts there.
+  bool ChangedSince(const std::vector<JournalRun>& journal, const JournalRun& run, const JournalEntry& entry);
+  // Whether `path` holds what `entry` of `run` keeps: the kept bytes, or
+  // nothing for an entry that keeps none (or none given).
+  bool Holds(const std::string& path, const JournalRun& run, const JournalEntry* entry);
   bool Restore(const JournalRun& run, const JournalEntry& entry);
   bool PutBack(const std::string& path, const std::string& kept, int64_t length);
 

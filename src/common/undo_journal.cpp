@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <map>
+
+#include "common/tree_lock.h"
 
 namespace marbloom {
 namespace {
@@ -97,6 +100,7 @@ std::optional<JournalRun> ParseRun(std::string_view text) {
       if (f[0] == "operation") run.operation = Unescaped(f[1]);
       if (f[0] == "arguments") run.arguments = Unescaped(f[1]);
       if (f[0] == "tree") run.tree = Unescaped(f[1]);
+      if (f[0] == "source") run.source = Unescaped(f[1]);
       continue;
     }
     JournalEntry entry;
@@ -110,12 +114,22 @@ std::optional<JournalRun> ParseRun(std::string_view text) {
   return run;
 }
 
-// The run of a journal file's name ("12.run", "12.3"), or 0.
+// A run id or store number as the journal writes it: 1 to kMaxJournalRunId,
+// no sign, no leading zero; 0 for anything else.
+int JournalNumber(std::string_view text) {
+  int number = 0;
+  if (text.empty() || text.size() > 9 || text[0] == '0' || !ParseNumber(text, &number)) return 0;
+  return number > 0 ? number : 0;
+}
+
+// The run of a journal file's name ("12.run", "12.3"), or 0 for a name the
+// journal never writes.
 int RunOfName(std::string_view name) {
   const std::size_t dot = name.find('.');
-  int id = 0;
-  if (dot == std::string_view::npos || !ParseNumber(name.substr(0, dot), &id)) return 0;
-  return id;
+  if (dot == std::string_view::npos) return 0;
+  const std::string_view rest = name.substr(dot + 1);
+  if (rest != kRunSuffix.substr(1) && JournalNumber(rest) == 0) return 0;
+  return JournalNumber(name.substr(0, dot));
 }
 
 struct JournalFiles {
@@ -126,6 +140,7 @@ struct JournalFiles {
 JournalFiles ListJournalFiles(const DataLayout& layout) {
   JournalFiles result;
   std::vector<DirEntry> entries;
+  if (!JournalFolderSound(layout)) return result;
   layout.Files().List(layout.UndoDir(), [](std::string_view name) { return RunOfName(name) > 0; }, &entries);
   for (const DirEntry& e : entries) {
     const int id = RunOfName(e.name);
@@ -135,7 +150,77 @@ JournalFiles ListJournalFiles(const DataLayout& layout) {
   return result;
 }
 
+// A path relative to a folder that stays inside it: no empty, "." or ".." part.
+bool StaysInside(std::string_view path) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = path.find('/', start);
+    const std::string_view part = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
+// A path inside the tree of `tree`, relative to it, that a run may change:
+// neither the journal nor the lock file.
+bool ChangeablePath(const DataLayout& tree, std::string_view path) {
+  const std::string full = tree.HistoryDir() + std::string(path);
+  return StaysInside(path) && !(full + "/").starts_with(tree.UndoDir()) && full != tree.WriterLockFile();
+}
+
+// The source tree as the journal names it: an absolute real folder apart
+// from the tree.
+bool SoundSource(const std::string& source, const std::string& tree) {
+  if (source.empty()) return true;
+  return source.size() > 1 && source.front() == '/' && source.back() == '/' &&
+         StaysInside(std::string_view(source).substr(1, source.size() - 2)) && !source.starts_with(tree) &&
+         !tree.starts_with(source);
+}
+
+bool SoundEntry(const DataLayout& layout, const JournalRun& run, const JournalEntry& e) {
+  if (e.kind == JournalEntry::Kind::kSaved && (e.store <= 0 || e.length < -1)) return false;
+  if (e.kind == JournalEntry::Kind::kGrown && e.length < 0) return false;
+  if (!e.outsideTree) return ChangeablePath(layout, e.path);
+  return e.kind != JournalEntry::Kind::kGrown && !run.source.empty() && e.path.starts_with(run.source) &&
+         ChangeablePath(DataLayout(std::string(), run.source), std::string_view(e.path).substr(run.source.size()));
+}
+
+// Whether the folder holding `path`, followed through any link, lies inside
+// the real folder `root` and outside its journal (or is not there at all).
+bool FolderInside(FileSystem& files, const std::string& path, const std::string& root) {
+  const std::string folder = files.RealFolder(path.substr(0, path.rfind('/') + 1));
+  return folder.empty() ||
+         (folder.starts_with(root) && !folder.starts_with(root + std::string(DataLayout::kUndoFolderName) + "/"));
+}
+
 }  // namespace
+
+std::string UndoOperationName(int id) { return "undo " + std::to_string(id); }
+
+int UndoneRunOf(const std::string& operation) {
+  return operation.starts_with("undo ") ? JournalNumber(std::string_view(operation).substr(5)) : 0;
+}
+
+bool JournalFolderSound(const DataLayout& layout) {
+  std::vector<DirEntry> entries;
+  const auto journal = [](std::string_view name) { return name == DataLayout::kUndoFolderName; };
+  if (!layout.Files().List(layout.HistoryDir(), journal, &entries)) return false;
+  return entries.empty() || entries.front().kind == DirEntry::Kind::kDirectory;
+}
+
+std::string JournalRunProblem(const DataLayout& layout, const JournalRun& run) {
+  const std::string tree = layout.Files().RealFolder(layout.HistoryDir());
+  const std::string id = std::to_string(run.id);
+  if (tree.empty() || run.tree != tree)
+    return "操作" + id + "记录的是数据目录" + run.tree + ", 不是现在的" + layout.HistoryDir() + ", 不能在此撤销!";
+  if (!SoundSource(run.source, tree)) return "操作" + id + "的撤销记录中合并来源目录" + run.source + "无效, 未做任何改动!";
+  for (const JournalEntry& e : run.entries)
+    if (!SoundEntry(layout, run, e) ||
+        !FolderInside(layout.Files(), EntryPath(layout, e), e.outsideTree ? run.source : tree))
+      return "操作" + id + "的撤销记录含有不能改动的路径" + e.path + ", 未做任何改动!";
+  return std::string();
+}
 
 std::string JournalRunFile(const DataLayout& layout, int id) {
   return layout.UndoDir() + std::to_string(id) + std::string(kRunSuffix);
@@ -152,7 +237,8 @@ std::string EntryPath(const DataLayout& layout, const JournalEntry& entry) {
 std::string JournalHeader(const JournalRun& run) {
   return "marbloom-undo " + std::to_string(kJournalVersion) + "\nid\t" + std::to_string(run.id) + "\ntime\t" +
          std::to_string(run.time) + "\noperation\t" + Escaped(run.operation) + "\narguments\t" +
-         Escaped(run.arguments) + "\ntree\t" + Escaped(run.tree) + "\n";
+         Escaped(run.arguments) + "\ntree\t" + Escaped(run.tree) + "\n" +
+         (run.source.empty() ? std::string() : "source\t" + Escaped(run.source) + "\n");
 }
 
 std::string JournalLine(const JournalEntry& entry) {
@@ -167,6 +253,7 @@ std::string JournalLine(const JournalEntry& entry) {
 }
 
 std::optional<JournalRun> ReadJournalRun(const DataLayout& layout, int id) {
+  if (!JournalFolderSound(layout)) return std::nullopt;
   const std::optional<std::string> text = ReadSmallFile(layout.Files(), JournalRunFile(layout, id));
   if (!text) return std::nullopt;
   std::optional<JournalRun> run = ParseRun(*text);
@@ -212,6 +299,7 @@ JournalLimits ReadJournalLimits(const DataLayout& layout) {
 bool WriteJournalLimits(const DataLayout& layout, const JournalLimits& limits) {
   FileSystem& files = layout.Files();
   files.MakeDir(layout.UndoDir());
+  if (!JournalFolderSound(layout)) return false;
   const std::string path = layout.UndoDir() + kLimitsFile;
   const std::string temp = path + ".tmp";
   const std::string text = "runs\t" + std::to_string(limits.runs) + "\nbytes\t" + std::to_string(limits.bytes) + "\n";
@@ -220,19 +308,28 @@ bool WriteJournalLimits(const DataLayout& layout, const JournalLimits& limits) {
   return files.Rename(temp, path);
 }
 
-void PruneJournal(const DataLayout& layout) {
+bool PruneJournal(const DataLayout& layout) {
+  const TreeWriteLock writer(layout);
+  if (!writer.held()) return false;
   const JournalLimits limits = ReadJournalLimits(layout);
   JournalFiles files = ListJournalFiles(layout);
+  if (files.names.empty()) return true;
+  const int newest = files.names.rbegin()->first;
+  const std::optional<JournalRun> last = ReadJournalRun(layout, newest);
+  const int undone = last ? UndoneRunOf(last->operation) : 0;
   int64_t total = 0;
   for (const auto& [id, bytes] : files.bytes) total += bytes;
   int runs = static_cast<int>(files.names.size());
-  for (auto it = files.names.begin(); runs > 1 && (runs > limits.runs || total > limits.bytes); ++it, --runs) {
+  for (auto& [id, names] : files.names) {
+    if (id == newest || (runs <= limits.runs && total <= limits.bytes)) break;
+    if (id == undone) continue;
     // The manifest goes first, so that a run cut short here is no run at all.
-    std::vector<std::string>& names = it->second;
     std::stable_partition(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(kRunSuffix); });
     for (const std::string& name : names) layout.Files().Remove(layout.UndoDir() + name);
-    total -= files.bytes[it->first];
+    total -= files.bytes[id];
+    --runs;
   }
+  return true;
 }
 
 std::optional<int64_t> ParseByteSize(const std::string& text) {
@@ -248,9 +345,12 @@ std::optional<int64_t> ParseByteSize(const std::string& text) {
   if (shift > 0) number.pop_back();
   double value = 0;
   const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (error != std::errc() || end != number.data() + number.size() || value < 0 || value > 1e18 / (1 << shift))
+  if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value) || value < 0 ||
+      value > 1e18 / (1 << shift))
     return std::nullopt;
-  return static_cast<int64_t>(value * static_cast<double>(int64_t{1} << shift));
+  const auto bytes = static_cast<int64_t>(value * static_cast<double>(int64_t{1} << shift));
+  if (bytes <= 0) return std::nullopt;
+  return bytes;
 }
 
 std::string JournalTimeText(int64_t time) {

@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <system_error>
+#include <utility>
 
 #include "app/settings.h"
 #include "base/run_log.h"
@@ -91,10 +92,13 @@ void OperationPage::Execute() {
   std::string arguments = std::to_string(dates_.first) + "-" + std::to_string(dates_.last);
   journalOperation_.clear();
   try {
-    worker_ = Launch([this, operation = std::move(operation), arguments = std::move(arguments)] {
+    worker_ = Launch([this, operation = std::move(operation), arguments = std::move(arguments),
+                      source = std::exchange(journalSourceTree_, std::string())] {
       {
-        JournalledRun journal(operation, arguments);
+        JournalledRun journal(operation, arguments, source);
         RunOperation();
+        // A journal that could not be written is the run's last word.
+        if (const std::string problem = journal.Problem(); !problem.empty()) SetStatusText(problem);
       }
       busy_ = false;
       PostToWindow([this] { WorkerEnded(); });

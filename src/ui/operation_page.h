@@ -102,8 +102,9 @@ class OperationPage : public QWidget {
 
   EngineSlot& Engines() { return engines_; }
   // What the undo journal calls the next run; PrepareRun may set it (empty:
-  // the list entry's text).
+  // the list entry's text), and the other tree a merge moves files out of.
   std::string journalOperation_;
+  std::string journalSourceTree_;
   // The pickers as Execute read them.
   const PickedDates& Dates() const { return dates_; }
   // The status line's text when a check of the date range failed; false then.

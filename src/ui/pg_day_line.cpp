@@ -280,8 +280,9 @@ bool PgDayLine::PrepareRun() {
   request.code = TrimSpaces(code_->text().toStdString());
   request.sourceDir = TrimSpaces(sourceDir_->text().toStdString());
   request.repair = std::exchange(repairAsked_, false) && request.entry == kCheck;
+  if (request.entry == kMerge) journalSourceTree_ = NormalizeDirPath(request.sourceDir);
   if (request.entry == kUndo) {
-    request.undoRun = LastJournalRun();
+    request.undoRun = ConfirmUndo(this);
     if (request.undoRun == 0) {
       ShowStatus(LastJournalRunText());
       return false;

@@ -168,7 +168,7 @@ bool PgTick::PrepareRun() {
   request.pattern = TrimSpaces(code_->text().toStdString());
   request.repair = std::exchange(repairAsked_, false) && request.entry == kCheckTicks;
   if (request.entry == kUndo) {
-    request.undoRun = LastJournalRun();
+    request.undoRun = ConfirmUndo(this);
     if (request.undoRun == 0) {
       ShowStatus(LastJournalRunText());
       return false;

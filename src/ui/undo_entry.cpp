@@ -1,24 +1,55 @@
 #include "ui/undo_entry.h"
 
+#include <utility>
+
 #include "app/settings.h"
 #include "common/shared_state.h"
+#include "common/tree_lock.h"
 #include "common/undo_engine.h"
 #include "ui/message_box.h"
 
 namespace marbloom::ui {
 
-int LastJournalRun() {
+namespace {
+
+// The operations marbloom-cli journals under its command names; the pages
+// journal theirs under their entries' texts.
+constexpr std::pair<const char*, const char*> kCommandTexts[] = {
+    {"daily convert", "日线数据转档"},    {"daily delete", "删除日线数据"},     {"daily scale", "批量修改日线数据"},
+    {"daily check", "修复日线数据"},      {"daily merge", "合并日线文件"},      {"daily edit", "手工修改日线数据"},
+    {"tick convert", "分笔数据转档"},     {"tick delete", "删除分笔数据"},      {"tick check", "修复分笔数据"},
+    {"minutes build", "分钟数据转档"},    {"minutes delete", "删除分钟数据"},   {"minutes scale", "批量修改分钟数据"},
+    {"download daily", "下载日线数据"},   {"download tick", "下载分笔数据"},    {"update", "更新数据"},
+    {"import", "导入数据包"},
+};
+
+// A journalled operation as the window names it.
+QString OperationText(const std::string& operation) {
+  if (const int undone = UndoneRunOf(operation); undone > 0) return QStringLiteral("撤销操作%1").arg(undone);
+  for (const auto& [command, text] : kCommandTexts)
+    if (operation == command) return QString::fromUtf8(text);
+  return QString::fromStdString(operation);
+}
+
+QString RunText(const JournalRun& run) {
+  return QStringLiteral("%1, %2, %3个文件")
+      .arg(OperationText(run.operation), QString::fromStdString(JournalTimeText(run.time)))
+      .arg(run.entries.size());
+}
+
+}  // namespace
+
+int ConfirmUndo(QWidget* owner) {
   const std::vector<JournalRun> runs = ReadJournal(CurrentLayout());
-  return runs.empty() ? 0 : runs.front().id;
+  if (runs.empty()) return 0;
+  const QString question = QStringLiteral("撤销上次操作(%1)? 这些文件将恢复为该操作之前的样子。").arg(RunText(runs.front()));
+  return AskYesNo(owner, question, QStringLiteral("撤销")) ? runs.front().id : 0;
 }
 
 QString LastJournalRunText() {
   const std::vector<JournalRun> runs = ReadJournal(CurrentLayout());
   if (runs.empty()) return QStringLiteral("没有可以撤销的操作。");
-  const JournalRun& run = runs.front();
-  return QStringLiteral("上次操作: %1, %2, %3个文件。执行将恢复这些文件。")
-      .arg(QString::fromStdString(run.operation), QString::fromStdString(JournalTimeText(run.time)))
-      .arg(run.entries.size());
+  return QStringLiteral("上次操作: %1。执行将恢复这些文件。").arg(RunText(runs.front()));
 }
 
 OperationResult UndoJournalRun(EngineSlot& engines, int id) {
@@ -45,6 +76,11 @@ bool SaveJournalLimits(const QString& runs, const QString& bytes) {
   }
   limits.bytes = *size;
   const DataLayout layout = CurrentLayout();
+  const TreeWriteLock lock(layout);
+  if (!lock.held()) {
+    lock.Refuse();
+    return false;
+  }
   if (!WriteJournalLimits(layout, limits)) {
     SetStatusText("无法保存撤销记录的上限!");
     return false;

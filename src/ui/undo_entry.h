@@ -13,8 +13,10 @@ namespace marbloom::ui {
 
 inline constexpr const char* kUndoEntry = "撤销上次操作";
 
-// The newest run of the current tree's journal, or 0.
-int LastJournalRun();
+// Window thread: the newest run of the current tree's journal once the user
+// confirmed its undo (asked with its operation, time and number of files),
+// or 0: nothing to undo, or not confirmed.
+int ConfirmUndo(QWidget* owner);
 // The status line of the undo entry: the last run's operation, time and
 // number of files, or that there is nothing to undo.
 QString LastJournalRunText();

@@ -216,6 +216,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, CliWriterLock, ::testing::Values(
     GuardedCommand{"minutesBuildAll", "minutes build --all", 5},
     GuardedCommand{"minutesDelete", "minutes delete --from 20240108 --to 20240108", 5},
     GuardedCommand{"minutesScale", "minutes scale --codes \"????????\" --from 20240108 --to 20240108 --close 2", 5},
+    GuardedCommand{"undoLimits", "undo limits --keep-runs 1", 5},
     GuardedCommand{"dailyCheck", "daily check", 0},
     GuardedCommand{"dailyExtract", "daily extract sz000001 --date 20220505", 1},  // no such record
     GuardedCommand{"tickCheck", "tick check", 0}),

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/cli_test_support.h"
+#include "common/tree_lock.h"
 #include "samplegen.h"
 
 namespace marbloom::test {
@@ -118,6 +119,32 @@ INSTANTIATE_TEST_SUITE_P(
                                                "--volume 2"},
                       UndoCase{"Import", "import {zips}20220512.zip --kind daily"}),
     [](const ::testing::TestParamInfo<UndoCase>& info) { return std::string(info.param.name); });
+
+// A merge's undo takes the other tree's lock, keeps later work there unless
+// forced, and runs from another work directory on the same tree.
+TEST_F(UndoTree, UndoOfAMergeKeepsLaterWorkInTheOtherTreeUnlessForced) {
+  const Files before = Trees();
+  ASSERT_EQ(Cli("daily merge other/").exitCode, 0);
+  const std::string undo = "undo " + std::to_string(NewestRun()), work = temp_.path() + "a/b/";
+  WriteFileBytes(Other() + "sh/lday/sh688999.day", DailyBytes({20220506}));
+  const Files later = Trees();
+  EXPECT_EQ(Cli(undo).exitCode, 2);
+  EXPECT_EQ(Trees(), later);
+  {
+    const TreeWriteLock lock(DataLayout(std::string(), Other()));
+    EXPECT_EQ(Cli(undo + " --force").exitCode, 5);
+  }
+  std::filesystem::create_directories(work);
+  ASSERT_EQ(RunCommand(Program() + " -C " + work + " settings set VIPDOC=../../hist/").exitCode, 0);
+  EXPECT_EQ(RunCommand(Program() + " -C " + work + " " + undo + " --force 2>/dev/null").exitCode, 0);
+  EXPECT_EQ(Trees(), before);
+}
+
+TEST_F(UndoTree, NoUndoRunsWithoutTheJournal) {
+  const int newest = NewestRun();
+  ASSERT_EQ(Cli("--no-undo daily delete --from 20220509 --to 20220509 --codes 'sz\?\?\?\?\?\?'").exitCode, 0);
+  EXPECT_EQ(NewestRun(), newest);
+}
 
 // ------------------------------------------------------------ repair
 

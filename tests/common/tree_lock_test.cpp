@@ -43,5 +43,14 @@ TEST(TreeWriteLock, RefusalNamesTheTree) {
   EXPECT_NE(refused.message.find("/nonexistent/vipdoc/"), std::string::npos);
 }
 
+// A link at the lock file's place is refused: nothing is made where it points.
+TEST(TreeWriteLock, ALinkAtTheLockFileIsRefused) {
+  test::TempDir dir;
+  const DataLayout layout(dir.path(), dir.path());
+  ASSERT_EQ(::symlink((dir.path() + "elsewhere").c_str(), layout.WriterLockFile().c_str()), 0);
+  EXPECT_FALSE(TreeWriteLock(layout).held());
+  EXPECT_FALSE(test::PathExists(dir.path() + "elsewhere"));
+}
+
 }  // namespace
 }  // namespace marbloom

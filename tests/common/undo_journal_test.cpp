@@ -31,23 +31,27 @@ class UndoJournal : public ::testing::Test {
     SetRunLogDirectory(temp.path() + "logs/");
     std::filesystem::create_directories(layout.HistoryDir() + "sz/lday");
     for (const char* name : {"a", "b", "c", "d", "f", "g", "h"}) Put(name, {1, 2, 3, 4, 5, 6});
+    std::filesystem::create_directories(Other() + "sz/lday");
+    WriteFileBytes(Other() + "sz/lday/m", {8, 8});
   }
+  std::string Other() const { return temp.path() + "other/"; }
   void TearDown() override { SetRunLogDirectory(""); }
   std::string PathOf(const std::string& name) const { return layout.HistoryDir() + "sz/lday/" + name; }
   void Put(const std::string& name, const std::vector<uint8_t>& bytes) { WriteFileBytes(PathOf(name), bytes); }
 
   Tree Snapshot() const {
     Tree files;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(layout.HistoryDir()))
-      if (e.is_regular_file() && e.path().string().find("/.marbloom-undo/") == std::string::npos &&
-          e.path().filename() != "marbloom.lock")
-        files[e.path().string()] = ReadFileBytes(e.path().string());
+    for (const std::string& dir : {layout.HistoryDir(), Other()})
+      for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (e.is_regular_file() && e.path().string().find("/.marbloom-undo/") == std::string::npos &&
+            e.path().filename() != "marbloom.lock")
+          files[e.path().string()] = ReadFileBytes(e.path().string());
     return files;
   }
 
   // One run touching files in every way the engines do.
   void ChangeEverything(FileSystem& inner = RealFileSystem()) {
-    JournalFileSystem journal(inner, layout, "test run", "--all");
+    JournalFileSystem journal(inner, layout, "test run", "--all", Other());
     FileSystem& fs = journal;
     const uint8_t more[3] = {9, 9, 9};
     File a = fs.Open(PathOf("a"), OpenMode::kUpdate);  // appended
@@ -67,6 +71,7 @@ class UndoJournal : public ::testing::Test {
     File h = fs.Open(PathOf("h"), OpenMode::kUpdate);  // appended, then changed inside
     ASSERT_TRUE(h.Write(more, 3, 6) && h.Write(more, 3, 4));
     ASSERT_TRUE(fs.Rename(PathOf("h"), PathOf("h2")));  // and moved
+    ASSERT_TRUE(fs.Rename(Other() + "sz/lday/m", PathOf("m")));  // moved in from the source tree
   }
 
   OperationResult Undo(int id, bool force = false, FileSystem& inner = RealFileSystem()) {
@@ -89,7 +94,7 @@ TEST_F(UndoJournal, EveryKindOfChangeComesBackAndTheUndoItselfCanBeUndone) {
   const std::optional<JournalRun> run = ReadJournalRun(layout, 1);
   ASSERT_TRUE(run);
   EXPECT_EQ(run->operation, "test run");
-  EXPECT_EQ(run->entries.size(), 10u);  // c.tmp and h2 made, the other eight kept
+  EXPECT_EQ(run->entries.size(), 12u);  // c.tmp, h2 and m made, the other eight and the source's m kept
 
   EXPECT_TRUE(Undo(1).done());
   EXPECT_EQ(Snapshot(), before);
@@ -178,8 +183,9 @@ TEST_F(UndoJournal, AnUndoKilledAnywhereLeavesEachFileBeforeOrAfterAndASecondOne
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
     Tree now = Snapshot();
     std::erase_if(now, [](const auto& file) { return file.first.ends_with(".part"); });
+    EXPECT_TRUE(now.contains(PathOf("m")) || now.contains(Other() + "sz/lday/m")) << "at change " << crashAt;
     for (const std::string& path : {PathOf("a"), PathOf("b"), PathOf("c"), PathOf("d"), PathOf("e"), PathOf("f"),
-                                    PathOf("g"), PathOf("h"), PathOf("h2")}) {
+                                    PathOf("g"), PathOf("h"), PathOf("h2"), PathOf("m"), Other() + "sz/lday/m"}) {
       std::optional<std::vector<uint8_t>> bytes;
       if (now.contains(path)) bytes = now[path];
       EXPECT_TRUE(same(before, path, bytes) || same(after, path, bytes)) << path << " at change " << crashAt;
@@ -188,6 +194,108 @@ TEST_F(UndoJournal, AnUndoKilledAnywhereLeavesEachFileBeforeOrAfterAndASecondOne
     EXPECT_EQ(Snapshot(), before) << crashAt;
   }
 }
+
+TEST_F(UndoJournal, AForcedUndoOverAFileALaterRunCutShortRestoresTheRestAndFails) {
+  Tree expected = Snapshot();
+  ChangeEverything();
+  ASSERT_TRUE(
+      JournalFileSystem(RealFileSystem(), layout, "later", "").Open(PathOf("a"), OpenMode::kUpdate).Truncate(3));
+  expected[PathOf("a")] = ReadFileBytes(PathOf("a"));
+  EXPECT_EQ(Undo(1, true).outcome, Outcome::kFailed);
+  EXPECT_EQ(Snapshot(), expected);
+}
+
+// The newest run, an undo that failed part-way, keeps the run it undoes.
+TEST_F(UndoJournal, AnUndoCutShortKeepsItsRunWhateverTheBounds) {
+  const Tree before = Snapshot();
+  ChangeEverything();
+  ASSERT_TRUE(WriteJournalLimits(layout, JournalLimits{1, int64_t{1} << 40}));
+  FaultFileSystem fault;
+  fault.FailRenames(PathOf("c"));
+  EXPECT_FALSE(Undo(1, false, fault).done());
+  EXPECT_TRUE(Undo(1).done());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(UndoJournal, NamesTheJournalNeverWritesStopNothingAndStay) {
+  const std::vector<std::string> foreign = {"2147483647.x", "99999999999.run", "05.run", "7.run.bak", "8.x"};
+  ASSERT_TRUE(WriteJournalLimits(layout, JournalLimits{1, int64_t{1} << 40}));
+  for (const std::string& name : foreign) WriteFileBytes(layout.UndoDir() + name, {1});
+  for (const char* name : {"a", "b"})
+    ASSERT_TRUE(JournalFileSystem(RealFileSystem(), layout, "run", "").Remove(PathOf(name)));
+  EXPECT_EQ(NewestRun(), 2);
+  for (const std::string& name : foreign) EXPECT_TRUE(PathExists(layout.UndoDir() + name)) << name;
+}
+
+TEST_F(UndoJournal, AJournalFolderThatIsALinkIsRefused) {
+  std::filesystem::create_directory_symlink(Other(), layout.HistoryDir() + ".marbloom-undo");
+  const Tree before = Snapshot();
+  EXPECT_FALSE(JournalFileSystem(RealFileSystem(), layout, "run", "").Remove(PathOf("a")));
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST(JournalLimitsText, OnlyFinitePositiveSizesRead) {
+  for (const char* text : {"nanG", "nan", "inf", "-infK", "-1", "0", "0.0001", "1e30G", "-1e300"})
+    EXPECT_FALSE(ParseByteSize(text)) << text;
+}
+
+TEST_F(UndoJournal, NoRoomForTheJournalRefusesTheChangeAndNamesTheJournal) {
+  FaultFileSystem fault;
+  fault.NoSpaceAfter(4096);
+  JournalFileSystem journal(fault, layout, "run", "");
+  EXPECT_TRUE(journal.Remove(PathOf("c")));
+  EXPECT_FALSE(journal.Open(PathOf("b"), OpenMode::kUpdate).Write("x", 1, 0));
+  EXPECT_EQ(ReadFileBytes(PathOf("b")), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_NE(journal.Problem().find(layout.UndoDir()), std::string::npos);
+}
+
+TEST_F(UndoJournal, AnUndoWithNoRoomToJournalItselfStillRestores) {
+  const Tree before = Snapshot();
+  ChangeEverything();
+  FaultFileSystem fault;
+  fault.NoSpaceAfter(300);
+  EXPECT_TRUE(Undo(1, false, fault).done());
+  EXPECT_EQ(Snapshot(), before);
+}
+
+// A manifest from elsewhere: refused whole before anything changes.
+struct HostileRun {
+  const char* name;
+  std::string line;  // after a sound line; {t} the tree's real folder, {o} another
+};
+class HostileManifest : public UndoJournal, public ::testing::WithParamInterface<HostileRun> {};
+
+TEST_P(HostileManifest, IsRefusedWholeBeforeAnythingChanges) {
+  std::string text =
+      "marbloom-undo 1\nid\t1\ntime\t0\noperation\tx\narguments\t\ntree\t{t}\ngrown\tT\t2\t-\tsz/lday/b\n" +
+      GetParam().line + "\n";
+  for (const auto& [key, dir] : {std::pair{"{t}", layout.HistoryDir()}, std::pair{"{o}", Other()}})
+    for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+      text.replace(at, 3, std::filesystem::canonical(dir).string() + "/");
+  std::filesystem::create_directories(layout.UndoDir());
+  WriteFileBytes(layout.UndoDir() + "1.run", std::vector<uint8_t>(text.begin(), text.end()));
+  const std::vector<std::string> aimedAt = {temp.path() + "victim", layout.UndoDir() + "1.1", layout.WriterLockFile()};
+  for (const std::string& file : aimedAt) WriteFileBytes(file, {7});
+  std::filesystem::create_directory_symlink(temp.path(), layout.HistoryDir() + "out");
+  const Tree before = Snapshot();
+  EXPECT_EQ(Undo(1).outcome, Outcome::kInvalid);
+  EXPECT_EQ(Snapshot(), before);
+  for (const std::string& file : aimedAt)
+    EXPECT_TRUE(PathExists(file) && ReadFileBytes(file) == std::vector<uint8_t>{7}) << file;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Journal, HostileManifest,
+    ::testing::Values(HostileRun{"UpAndOut", "created\tT\t-\t-\t../victim"},
+                      HostileRun{"ThroughAFolderLink", "created\tT\t-\t-\tout/victim"},
+                      HostileRun{"EmptyPart", "grown\tT\t0\t-\tsz//lday/a"},
+                      HostileRun{"TheJournal", "created\tT\t-\t-\t.marbloom-undo/1.1"},
+                      HostileRun{"TheLockFile", "created\tT\t-\t-\tmarbloom.lock"},
+                      HostileRun{"OutsideWithoutASource", "created\tO\t-\t-\t{o}../victim"},
+                      HostileRun{"OutsideTheSource", "source\t{o}\nsaved\tO\t-1\t1\t{o}../victim"},
+                      HostileRun{"TheSourceIsTheTree", "source\t{t}\nsaved\tO\t-1\t1\t{t}sz/lday/a"},
+                      HostileRun{"AnotherTree", "tree\t{o}\ngrown\tT\t0\t-\tsz/lday/a"}),
+    [](const ::testing::TestParamInfo<HostileRun>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace marbloom::test

@@ -22,7 +22,8 @@ class FaultFileSystem final : public FileSystem {
 
   // Once `bytes` more bytes went past the ends of files, writes and copies
   // fail with ENOSPC (a write first writes what still fits), as on a full
-  // disk; writes inside a file's length still go through.
+  // disk; writes inside a file's length still go through. FreeSpace reports
+  // no more than what is left.
   void NoSpaceAfter(int64_t bytes) { spaceLeft_ = bytes; }
   // Renames whose source or target path holds `part` fail with EIO.
   void FailRenames(const std::string& part) { renameFault_ = part; }
@@ -125,7 +126,12 @@ class FaultFileSystem final : public FileSystem {
   }
   int64_t FreeSpace(const std::string& path) override {
     const Guard guard(mutex_);
-    return Stopped() ? -1 : inner_.FreeSpace(path);
+    const int64_t free = Stopped() ? -1 : inner_.FreeSpace(path);
+    return spaceLeft_ >= 0 && free >= 0 ? std::min(free, spaceLeft_) : free;
+  }
+  std::string RealFolder(const std::string& path) override {
+    const Guard guard(mutex_);
+    return Stopped() ? std::string() : inner_.RealFolder(path);
   }
   bool SyncFileSystem(const std::string& path) override {
     const Guard guard(mutex_);

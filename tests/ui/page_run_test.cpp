@@ -151,9 +151,19 @@ TEST(DailyPageRunThreaded, CheckOffersRepairAndTheUndoEntryTakesItBack) {
   EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("1个文件")));
   EXPECT_EQ(ReadFileBytes(file).size(), damaged.size() - 5);
   EXPECT_TRUE(repair->isHidden());
+  // The undo asks first, naming the run in Chinese; No restores nothing.
+  const QString repairedAt = QString::fromStdString(JournalTimeText(ReadJournal(CurrentLayout()).front().time));
+  boxes.answer = false;
   Select(&page, ui::PgDayLine::kUndo);
   ASSERT_TRUE(RunPage(&page));
+  EXPECT_EQ(ReadFileBytes(file).size(), damaged.size() - 5);
+  boxes.answer = true;
+  ASSERT_TRUE(RunPage(&page));
   EXPECT_EQ(ReadFileBytes(file), damaged);
+  EXPECT_TRUE(boxes.boxes.back().text.contains(repairedAt)) << boxes.boxes.back().text.toStdString();
+  Select(&page, ui::PgDayLine::kCheck);
+  Select(&page, ui::PgDayLine::kUndo);
+  EXPECT_EQ(StatusOf(&page, 3033).find("undo"), std::string::npos) << StatusOf(&page, 3033);
 
   // The same entry sets the journal's bounds.
   Child<QLineEdit>(&page, ui::ControlName(3036))->setText("3");
