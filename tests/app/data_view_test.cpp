@@ -238,10 +238,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, DailyFiles, ::testing::Values(
     // Lot form: lots x lot size + remainder, the lot size from its low 8 bits (0x64 = 100, 0xF4 = 500).
     FileCase{"lotForms", "000001", {Record(20240311, 50000000, 7, 0xC364), Record(20240312, 3000, 300, 0xC3F4),
         Record(20240313, 3000, 0, 1), Record(20240314, 4000, 0, 0), Record(20240315, 3, 0, 0xC3D0),  // 2000
-        Record(20240318, 3, 9, 0xC388)}, 0, 0, 0,  // 5000
+        Record(20240318, 3, 9, 0xC388),  // 5000
+        // Outside the lot sizes markets use: the smallest multiple of ten above the remainder, else the bits.
+        Record(20240319, 3, 4, 0xC332), Record(20240320, 2, 150, 0xC364), Record(20240321, 2, 0, 0xC307)}, 0, 0, 0,
         {{20240311, kOk, 5000000007}, {20240312, kOk, 1500300}, {20240313, kOk, 3000}, {20240314, kOk, 4000},
-        {20240315, kOk, 6000}, {20240318, kOk, 15009}},
-        true, "共6条", "date,open,high,low,close,volume,amount,flag\n"
+        {20240315, kOk, 6000}, {20240318, kOk, 15009}, {20240319, kOk, 154}, {20240320, kOk, 2910},
+        {20240321, kOk, 14}},
+        true, "共9条", "date,open,high,low,close,volume,amount,flag\n"
         "2024-03-11,10.00,10.50,9.90,10.20,5000000007,345.50,\n"},
     FileCase{"indexCounts", "399001", {Record(20240311, 77, 1200, 0xC3F4)}, 0, 0, 0, {{20240311, kOk, 77}},
         true, "sz399001日线共1条", "date,open,high,low,close,volume,amount,advancing,declining,flag\n"

@@ -188,6 +188,8 @@ INSTANTIATE_TEST_SUITE_P(
         OldPairCase{"dataOneByteShort", [](Bytes&, Bytes& d) { d.pop_back(); }, PairForm::kFiles, true},
         OldPairCase{"dataOneByteLonger", [](Bytes&, Bytes& d) { d.push_back(7); }, PairForm::kFiles, false,
                     {20240102, 20240103, kMon}},
+        OldPairCase{"dataTailLongerThanTheNewDay", [](Bytes&, Bytes& d) { d.resize(d.size() + 20000, 7); },
+                    PairForm::kFiles, false, {20240102, 20240103, kMon}},
         OldPairCase{"dataLongerUnlisted", [](Bytes&, Bytes& d) { d.insert(d.begin(), 7); }, PairForm::kFiles, true},
         OldPairCase{"entryLengthPastTheData", [](Bytes& i, Bytes&) { PutInt(i, 16 + 22 + 8, 1 << 30); },
                     PairForm::kFiles, true},
