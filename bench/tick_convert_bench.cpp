@@ -8,6 +8,10 @@
 //   convert: ConvertTickRange over the five-day week (it ends with syncfs);
 //   floor:   per security copy_file_range of its old data file into a new
 //            file, then pread + append of its new blocks, then syncfs;
+//   check:   the decode the conversion makes of every archive block before
+//            it stores it, alone on one thread, against the conversion
+//            (ratio_vs_convert); the conversion shares it among its workers
+//            (share_of_convert: the ratio over the workers; target <= 0.1);
 //   read:    ReadTickDay of every security for one day (a reader per call);
 //   floor:   zlib uncompress of the same stored blocks alone;
 //   history: ConvertTickRange of the week's first day into a store holding
@@ -67,7 +71,7 @@ struct Store {
   std::vector<TickArchive> archives;
   std::vector<Security> securities;
   int64_t outputBytes = 0;  // data bytes the conversion writes
-  double floorSeconds = 0, inflateSeconds = 0;
+  double floorSeconds = 0, inflateSeconds = 0, convertSeconds = 0;
 };
 
 std::string g_root;
@@ -203,6 +207,30 @@ void BM_ConvertTickRange(benchmark::State& state) {
       std::chrono::duration<double>(Clock::now() - start).count() / static_cast<double>(state.iterations());
   state.SetBytesProcessed(state.iterations() * st.outputBytes);
   if (st.floorSeconds > 0) state.counters["ratio_vs_floor"] = seconds / st.floorSeconds;
+  st.convertSeconds = seconds;
+}
+
+// Every block of the week's archives read and decoded as the conversion checks it.
+void BM_DecodeCheck(benchmark::State& state) {
+  Store& st = TheStore();
+  GrowBuffer<uint8_t> block;
+  GrowBuffer<TickRecord> ticks;
+  TickBlockUnpacker unpacker;
+  const auto start = Clock::now();
+  for (auto _ : state)
+    for (const TickArchive& archive : st.archives)
+      for (const TickArchiveItem& item : archive.directory) {
+        const TickIndexEntry entry{archive.date, item.unpackedLength, item.dataLength, item.refPrice,
+                                   item.priceDecimals, item.spare};
+        std::size_t count = 0;
+        if (!ReadArchiveBlock(archive, item, &block) || !DecodeStoredBlock(block.data(), entry, false, unpacker, ticks, &count))
+          Fail("a block does not decode");
+      }
+  const double seconds =
+      std::chrono::duration<double>(Clock::now() - start).count() / static_cast<double>(state.iterations());
+  if (st.convertSeconds <= 0) return;
+  state.counters["ratio_vs_convert"] = seconds / st.convertSeconds;
+  state.counters["share_of_convert"] = seconds / st.convertSeconds / TickEngine(st.layout).Workers();
 }
 
 struct Blocks {
@@ -348,6 +376,7 @@ void BM_DayInto240DayStore(benchmark::State& state) {
 
 BENCHMARK(BM_CopyFloor)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_ConvertTickRange)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_DecodeCheck)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 BENCHMARK(BM_ConvertTickRangeJournalled)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_InflateFloor)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 BENCHMARK(BM_ReadTickDay)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
