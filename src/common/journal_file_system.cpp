@@ -175,23 +175,27 @@ bool JournalFileSystem::Keep(const std::string& path, State& state, int64_t leng
   if (!Begin()) return false;
   const int store = ++stores_;
   const std::string kept = JournalStoreFile(journal_, runId_, store);
-  if (!link || !inner_.Link(path, kept)) {
-    File from = inner_.Open(path, OpenMode::kReadRegular);
-    const int64_t size = from ? (length >= 0 ? length : inner_.Length(from)) : -1;
-    if (size < 0 || !CopyKept(from, kept, size)) return false;
-  }
+  File from = inner_.Open(path, OpenMode::kReadRegular);
+  const int64_t size = from ? (length >= 0 ? length : inner_.Length(from)) : -1;
+  if (size < 0 || !RoomToKeep(kept, size)) return false;
+  if ((!link || !inner_.Link(path, kept)) && !CopyKept(from, kept, size)) return false;
   if (!Note(path, Entry(JournalEntry::Kind::kSaved, length, store))) return false;
   state = State{Kept::kWhole, -1};
   return true;
 }
 
-bool JournalFileSystem::CopyKept(const File& from, const std::string& kept, int64_t size) {
+// A kept file takes its size on the disk: a copy at once, a link as soon as
+// the run writes what replaces the old file, which the link keeps from being
+// freed.
+bool JournalFileSystem::RoomToKeep(const std::string& kept, int64_t size) {
   const int64_t free = inner_.FreeSpace(undoDir_);
-  if (free >= 0 && free - size < kJournalSpaceMargin) {
-    errno = ENOSPC;
-    return CannotWrite(kept, "磁盘空间不足: 需要" + std::to_string(size) + "字节, 另须留出" +
-                                 std::to_string(kJournalSpaceMargin >> 20) + "M, 只剩" + std::to_string(free) + "字节");
-  }
+  if (free < 0 || free - size >= kJournalSpaceMargin) return true;
+  errno = ENOSPC;
+  return CannotWrite(kept, "磁盘空间不足: 需要" + std::to_string(size) + "字节, 另须留出" +
+                               std::to_string(kJournalSpaceMargin >> 20) + "M, 只剩" + std::to_string(free) + "字节");
+}
+
+bool JournalFileSystem::CopyKept(const File& from, const std::string& kept, int64_t size) {
   File to = OpenNewTemporary(inner_, kept);
   if (to && inner_.Copy(from, 0, to, 0, size) && to.Close()) return true;
   const int error = errno;

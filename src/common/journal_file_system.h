@@ -16,8 +16,9 @@
 // this one) are kept the same way. Other files outside the tree, the journal
 // itself and the lock file pass through. Safe to call from several threads.
 //
-// A copy is made only when the journal's disk keeps kJournalSpaceMargin free
-// beside it (links cost nothing). When the journal cannot be written (no
+// A file is kept only when the journal's disk keeps kJournalSpaceMargin free
+// beside its size, for a link as for a copy: the old file a link keeps takes
+// its room as soon as the run writes what replaces it. When the journal cannot be written (no
 // room, a write error, a journal folder that is a link) the run is told
 // once, in the run log and by Problem(): a run's call then fails (errno) and
 // changes nothing, and so does every later change that needs keeping, so
@@ -101,6 +102,7 @@ class JournalFileSystem final : public FileSystem {
   // undo, whose own journal is then dropped).
   bool GoOn();
   // Copies the first `size` bytes of `from` into the journal as `kept`.
+  bool RoomToKeep(const std::string& kept, int64_t size);
   bool CopyKept(const File& from, const std::string& kept, int64_t size);
   bool Note(const std::string& path, JournalEntry entry);
   bool NoteCreated(const std::string& path, State& state);

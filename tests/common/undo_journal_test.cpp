@@ -239,23 +239,21 @@ TEST(JournalLimitsText, OnlyFinitePositiveSizesRead) {
     EXPECT_FALSE(ParseByteSize(text)) << text;
 }
 
-TEST_F(UndoJournal, NoRoomForTheJournalRefusesTheChangeAndNamesTheJournal) {
-  FaultFileSystem fault;
-  fault.NoSpaceAfter(4096);
-  JournalFileSystem journal(fault, layout, "run", "");
-  EXPECT_TRUE(journal.Remove(PathOf("c")));
-  EXPECT_FALSE(journal.Open(PathOf("b"), OpenMode::kUpdate).Write("x", 1, 0));
-  EXPECT_EQ(ReadFileBytes(PathOf("b")), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
-  EXPECT_NE(journal.Problem().find(layout.UndoDir()), std::string::npos);
-}
-
-TEST_F(UndoJournal, AnUndoWithNoRoomToJournalItselfStillRestores) {
+// Without room for the journal a run's change is refused, the journal named,
+// also a removal (the kept file holds its room); an undo restores all the same.
+TEST_F(UndoJournal, NoRoomForTheJournalRefusesARunsChangeButNotAnUndo) {
   const Tree before = Snapshot();
   ChangeEverything();
   FaultFileSystem fault;
   fault.NoSpaceAfter(300);
   EXPECT_TRUE(Undo(1, false, fault).done());
   EXPECT_EQ(Snapshot(), before);
+  fault.NoSpaceAfter(4096);
+  JournalFileSystem journal(fault, layout, "run", "");
+  EXPECT_FALSE(journal.Remove(PathOf("c")));
+  EXPECT_FALSE(journal.Open(PathOf("b"), OpenMode::kUpdate).Write("x", 1, 0));
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_NE(journal.Problem().find(layout.UndoDir()), std::string::npos);
 }
 
 // A manifest from elsewhere: refused whole before anything changes.
