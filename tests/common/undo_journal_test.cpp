@@ -246,9 +246,11 @@ TEST_F(UndoJournal, NoRoomForTheJournalRefusesARunsChangeButNotAnUndo) {
   ChangeEverything();
   FaultFileSystem fault;
   fault.NoSpaceAfter(300);
+  fault.ReportFreeSpace(300);
   EXPECT_TRUE(Undo(1, false, fault).done());
   EXPECT_EQ(Snapshot(), before);
   fault.NoSpaceAfter(4096);
+  fault.ReportFreeSpace(4096);
   JournalFileSystem journal(fault, layout, "run", "");
   EXPECT_FALSE(journal.Remove(PathOf("c")));
   EXPECT_FALSE(journal.Open(PathOf("b"), OpenMode::kUpdate).Write("x", 1, 0));

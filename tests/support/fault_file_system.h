@@ -22,9 +22,11 @@ class FaultFileSystem final : public FileSystem {
 
   // Once `bytes` more bytes went past the ends of files, writes and copies
   // fail with ENOSPC (a write first writes what still fits), as on a full
-  // disk; writes inside a file's length still go through. FreeSpace reports
-  // no more than what is left.
+  // disk; writes inside a file's length still go through. FreeSpace goes on
+  // saying what the disk says (another writer fills it underneath)...
   void NoSpaceAfter(int64_t bytes) { spaceLeft_ = bytes; }
+  // ... unless told to report `bytes` free.
+  void ReportFreeSpace(int64_t bytes) { reportedFree_ = bytes; }
   // Renames whose source or target path holds `part` fail with EIO.
   void FailRenames(const std::string& part) { renameFault_ = part; }
   // Flushes of the file system through `path` itself fail with EIO.
@@ -126,8 +128,7 @@ class FaultFileSystem final : public FileSystem {
   }
   int64_t FreeSpace(const std::string& path) override {
     const Guard guard(mutex_);
-    const int64_t free = Stopped() ? -1 : inner_.FreeSpace(path);
-    return spaceLeft_ >= 0 && free >= 0 ? std::min(free, spaceLeft_) : free;
+    return Stopped() ? -1 : reportedFree_ >= 0 ? reportedFree_ : inner_.FreeSpace(path);
   }
   std::string RealFolder(const std::string& path) override {
     const Guard guard(mutex_);
@@ -178,6 +179,7 @@ class FaultFileSystem final : public FileSystem {
   std::unordered_map<int, std::string> paths_;
   std::vector<std::string> changes_;
   int64_t spaceLeft_ = -1;  // -1: no limit
+  int64_t reportedFree_ = -1;  // -1: what the disk says
   std::string renameFault_, readFault_, flushFault_;
   std::size_t crashAt_ = 0;
   Crash crash_ = Crash::kKill;
