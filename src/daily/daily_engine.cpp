@@ -14,6 +14,10 @@
 namespace marbloom {
 
 OperationResult CloseDailyOperation(DailyClosing operation, OperationResult result) {
+  // A modify or merge that failed or was cancelled keeps its own line: the
+  // page's closing message would tell it was done.
+  const bool ended = result.outcome == Outcome::kDone || result.outcome == Outcome::kNothingToDo;
+  if (!ended && operation != DailyClosing::kCheck) return result;
   switch (operation) {
     case DailyClosing::kModify: return CloseWithMessage(std::move(result), "修改个股多日日线数据处理完毕!");
     case DailyClosing::kCheck: {

@@ -43,8 +43,9 @@ enum class DailyDayEnd {
 };
 
 // The daily operations a front ends with a closing message of its own, which
-// replaces the operation's last status line, also after a cancel: the batch
-// modify, the check (the count of bad files) and the merge. The window's
+// replaces the operation's last status line: the batch modify and the merge
+// when they ended done or with nothing to do, the check (the count of bad
+// files) whatever it found. The window's
 // daily page and the command line both close through CloseDailyOperation.
 enum class DailyClosing { kModify, kCheck, kMerge };
 inline constexpr const char* kDailyCheckStartMessage = "检查日线文件开始";

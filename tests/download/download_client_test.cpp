@@ -101,6 +101,7 @@ struct Row {
   LocalSide local = {};
   const char* auth = "Basic QlJJTVNUT05FWDUyOk1BUkxJTjM5";  // the credentials the server expects
   int type = kDownloadDaily;
+  int averageAfterSeconds = 30;  // the average rate is judged from then on: late, but for the row about it
 };
 void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 
@@ -140,7 +141,8 @@ const Row kRows[] = {
      }), -2, kStalledMessage, {kConnecting, kStalledMessage}},
     // Faster than a byte a second, slower than a kilobyte: a stall all the same.
     {"trickling", Trickle(true), -2, kStalledMessage, {kConnecting, kStalledMessage}},
-    {"slow_on_average", Trickle(true, {}, 300, SIZE_MAX), -2, kStalledMessage, {kConnecting, kStalledMessage}},
+    {.name = "slow_on_average", .serve = Trickle(true, {}, 300, SIZE_MAX), .result = -2, .status = kStalledMessage,
+     .log = {kConnecting, kStalledMessage}, .averageAfterSeconds = 1},
     {"cancel_while_trickling", Trickle(false, [](Server& s) { s.cancel(); }), -3, kDownloadCancelledMessage,
      {kConnecting, kDownloadCancelledMessage}},
     {"cancel_during_transfer", Send(NoiseOf(204800), 0, 102400, CancelThenSend), -3, kDownloadCancelledMessage,
@@ -186,7 +188,7 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
     });
     thread_ = std::thread([this] { http_.listen_after_bind(); });
     while (!http_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1, 1});
+    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1, GetParam().averageAfterSeconds});
   }
   void TearDown() override {
     server_.stopping = true;
