@@ -102,6 +102,7 @@ struct Row {
   const char* auth = "Basic QlJJTVNUT05FWDUyOk1BUkxJTjM5";  // the credentials the server expects
   int type = kDownloadDaily;
   int averageAfterSeconds = 30;  // the average rate is judged from then on: late, but for the row about it
+  int stallSeconds = 1;          // longer where the server needs time to make its body (sanitizer builds)
 };
 void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 
@@ -129,7 +130,8 @@ const Row kRows[] = {
      kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}},
     {"chunked", Chunked(Archive()), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
     {.name = "chunked_beyond_bound", .serve = Chunked(NoiseOf((16 << 20) + 1)), .result = -2,
-     .status = kTooLargeMessage, .log = {kConnecting, kTooLargeMessage}, .type = kDownloadConfig},
+     .status = kTooLargeMessage, .log = {kConnecting, kTooLargeMessage}, .type = kDownloadConfig,
+     .stallSeconds = 10},
     {"announced_beyond_bound", Send(NoiseOf(1000), 10L << 30), -2, kTooLargeMessage, {kConnecting, kTooLargeMessage}},
     {"html_page", Send([](Server&) { return "<!doctype html><html>no such day</html>"; }), -1, kHtmlPageMessage,
      {kConnecting, kHtmlPageMessage}},
@@ -188,7 +190,7 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
     });
     thread_ = std::thread([this] { http_.listen_after_bind(); });
     while (!http_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), 1, GetParam().averageAfterSeconds});
+    client_.SetTimings(DownloadTimings{std::chrono::milliseconds(2000), GetParam().stallSeconds, GetParam().averageAfterSeconds});
   }
   void TearDown() override {
     server_.stopping = true;
