@@ -59,7 +59,13 @@ Child Spawn(std::vector<std::string> args, bool terminal = false, bool ignoreInt
     child.fds = {out[0], err[0]};
   }
   if (child.pid == 0) {
-    if (ignoreInterrupt) ::signal(SIGINT, SIG_IGN);
+    // A suite started in the background hands its children SIGINT ignored:
+    // each child starts from the defaults unless the test says otherwise.
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGINT, ignoreInterrupt ? SIG_IGN : SIG_DFL);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
