@@ -264,7 +264,7 @@ void BM_TransferVsCurl(benchmark::State& state) {
       if (std::system(curl.c_str()) != 0) Fail("curl failed");
       theirs.push_back(SecondsSince(start));
       start = Clock::now();
-      if (!client.StartDownload(kDownloadConfig, 0).done()) Fail("DownloadClient failed: " + StatusText());
+      if (!client.StartDownload(DownloadKind::kConfig, 0).done()) Fail("DownloadClient failed: " + StatusText());
       ours.push_back(SecondsSince(start));
       if (std::filesystem::file_size(w.layout.DownDir() + DataLayout::kConfigArchiveName) != static_cast<std::uintmax_t>(bytes))
         Fail("incomplete download");
@@ -298,15 +298,15 @@ std::vector<Stage> RunRoad(const Workplace& w, const std::string& base, int day,
     unpackSeconds = SecondsSince(start);
     return result;
   });
-  client.StartDownload(kDownloadDaily, day);  // fills the server's cache; not timed
-  client.StartDownload(kDownloadTick, day);
+  client.StartDownload(DownloadKind::kDaily, day);  // fills the server's cache; not timed
+  client.StartDownload(DownloadKind::kTick, day);
   std::vector<Stage> stages;
-  for (int kind : {kDownloadDaily, kDownloadTick}) {
+  for (int kind : {DownloadKind::kDaily, DownloadKind::kTick}) {
     const Clock::time_point start = Clock::now();
     if (!client.StartDownload(kind, day).done()) Fail("download failed: " + StatusText());
     const double total = SecondsSince(start);
-    stages.push_back({kind == kDownloadDaily ? "download daily" : "download tick", total - unpackSeconds});
-    stages.push_back({kind == kDownloadDaily ? "unpack daily" : "unpack tick", unpackSeconds});
+    stages.push_back({kind == DownloadKind::kDaily ? "download daily" : "download tick", total - unpackSeconds});
+    stages.push_back({kind == DownloadKind::kDaily ? "unpack daily" : "unpack tick", unpackSeconds});
   }
   Clock::time_point start = Clock::now();
   DailyEngine(w.layout).ConvertDailyRange(day, day);
@@ -472,7 +472,7 @@ void BuildHistory(const Workplace& w, const std::string& base, const std::vector
   if (!LoadDownloadConfig(client).done()) Fail("no configuration");
   client.SetUnpackStep([&](const std::string& name, int type) { return UnpackDownloadedArchive(w.layout, name, type); });
   for (int d : days) {
-    if (!client.StartDownload(kDownloadDaily, d).done() || !client.StartDownload(kDownloadTick, d).done())
+    if (!client.StartDownload(DownloadKind::kDaily, d).done() || !client.StartDownload(DownloadKind::kTick, d).done())
       Fail("history download failed: " + StatusText());
     if (!DailyEngine(w.layout).ConvertDailyRange(d, d).done()) Fail("history daily conversion failed");
     MinuteEngine minutes(w.layout, MinuteOptions{});

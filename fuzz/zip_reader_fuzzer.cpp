@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "download/zip_reader.h"
+#include "zip/zip_reader.h"
 
 namespace {
 

@@ -52,9 +52,9 @@ int ExtractInto(const std::string& archive, const std::string& dir) {
   return FinishWith(result);
 }
 
-const std::map<std::string, int>& ImportKinds() {
-  static const std::map<std::string, int> kinds{
-      {"config", kDownloadConfig}, {"daily", kDownloadDaily}, {"tick", kDownloadTick}};
+const std::map<std::string, DownloadKind>& ImportKinds() {
+  static const std::map<std::string, DownloadKind> kinds{
+      {"config", DownloadKind::kConfig}, {"daily", DownloadKind::kDaily}, {"tick", DownloadKind::kTick}};
   return kinds;
 }
 
@@ -84,8 +84,8 @@ int ImportArchive(const std::string& archive, const std::string& kind) {
   const DataLayout layout = CurrentLayout();
   TreeWriteLock lock(layout);
   if (!lock.held()) return FinishWith(lock.Refuse());
-  const int type = ImportKinds().at(kind);
-  const std::string name = type == kDownloadConfig ? std::string(DataLayout::kConfigArchiveName)
+  const DownloadKind type = ImportKinds().at(kind);
+  const std::string name = type == DownloadKind::kConfig ? std::string(DataLayout::kConfigArchiveName)
                                                    : std::filesystem::path(archive).filename().string();
   std::error_code ec;
   if (!std::filesystem::is_regular_file(archive, ec)) return FinishWith(Failed(kArchiveMissingMessage));

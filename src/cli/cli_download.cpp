@@ -47,7 +47,7 @@ int LoadConfig() {
   return Finish(kExitDone);
 }
 
-int Download(int kind, const RunArgs& args) {
+int Download(DownloadKind kind, const RunArgs& args) {
   if (int code = RequireDataTree(kDataGuardMessage)) return code;
   DownloadRun run(CurrentDownloadSetup());
   run.Reset();
@@ -78,8 +78,8 @@ int Update(const UpdateArgs& args) {
   if (request.from != 0 && request.to != 0 && request.from > request.to)
     return UsageFailure(kDateRangeInvalidMessage);
   if (args.dryRun) {
-    for (const int kind : {kDownloadDaily, kDownloadTick})
-      if (kind == kDownloadDaily ? request.daily : request.tick)
+    for (const DownloadKind kind : {DownloadKind::kDaily, DownloadKind::kTick})
+      if (kind == DownloadKind::kDaily ? request.daily : request.tick)
         for (const std::string& line : DescribePlan(PlanCatchUp(CurrentLayout(), kind, request), request.now))
           std::printf("%s\n", PrintableText(line).c_str());
     SetStatusText("试运行, 未做任何改动.");
@@ -116,7 +116,7 @@ void AddUpdate(CLI::App& app, Context& context) {
   });
 }
 
-void AddRun(CLI::App* download, Context& context, const char* name, int kind, const char* help,
+void AddRun(CLI::App* download, Context& context, const char* name, DownloadKind kind, const char* help,
             const char* example) {
   auto args = std::make_shared<RunArgs>();
   CLI::App* command = download->add_subcommand(name, help);
@@ -142,11 +142,11 @@ void RegisterDownloadCommands(CLI::App& app, Context& context) {
   config->callback([&context] { context.action = LoadConfig; });
 
   AddUpdate(app, context);
-  AddRun(download, context, "daily", kDownloadDaily,
+  AddRun(download, context, "daily", DownloadKind::kDaily,
          "download the daily data of each weekday, then convert it into daily lines; exits 1 when no day "
          "could be obtained (a holiday, or not on the server yet)",
          "marbloom-cli download daily --from 2022-05-09 --to 2022-05-13");
-  AddRun(download, context, "tick", kDownloadTick,
+  AddRun(download, context, "tick", DownloadKind::kTick,
          "download the tick data of each weekday, then convert it (and build minute lines when TRANSMIN is "
          "set); exits 1 when no day could be obtained",
          "marbloom-cli download tick --from yesterday --to today --no-convert");

@@ -64,16 +64,16 @@ OperationResult CatchUp::Run(const CatchUpRequest& request) {
   std::unique_ptr<KindAhead> ahead;
   OperationResult result{Outcome::kNothingToDo, "", 0};
   std::string message;
-  for (const int kind : {kDownloadDaily, kDownloadTick}) {
-    if (!(kind == kDownloadDaily ? request.daily : request.tick)) continue;
+  for (const DownloadKind kind : {DownloadKind::kDaily, DownloadKind::kTick}) {
+    if (!(kind == DownloadKind::kDaily ? request.daily : request.tick)) continue;
     OperationResult one;
-    if (kind == kDownloadTick && ahead) {
+    if (kind == DownloadKind::kTick && ahead) {
       one = ahead->Join();
     } else {
       one = UpdateKind(kind, request, [&](bool lastRun) {
-        if (kind == kDownloadDaily && request.tick && lastRun && !ahead)
+        if (kind == DownloadKind::kDaily && request.tick && lastRun && !ahead)
           ahead = std::make_unique<KindAhead>([this, &request](HeldReports& held) {
-            return UpdateKind(kDownloadTick, request, [&held](bool) { held.WaitReleased(); });
+            return UpdateKind(DownloadKind::kTick, request, [&held](bool) { held.WaitReleased(); });
           });
       });
     }
@@ -92,7 +92,7 @@ OperationResult CatchUp::Run(const CatchUpRequest& request) {
   return result;
 }
 
-OperationResult CatchUp::UpdateKind(int kind, const CatchUpRequest& request, const BeforeConverting& beforeConverting) {
+OperationResult CatchUp::UpdateKind(DownloadKind kind, const CatchUpRequest& request, const BeforeConverting& beforeConverting) {
   const CatchUpPlan plan = PlanCatchUp(layout_, kind, request);
   for (const std::string& line : DescribePlan(plan, request.now)) ReportF("%s", line.c_str());
   const char* name = CatchUpKindName(kind);
@@ -154,7 +154,7 @@ OperationResult CatchUp::UpdateKind(int kind, const CatchUpRequest& request, con
 // One batch; a batch that fails is done again day by day, so that every day
 // before the one that fails is recorded. The days converted are committed
 // to the state file after the flush that puts them on disk.
-OperationResult CatchUp::Convert(int kind, const std::vector<int>& days, CatchUpState& state, int* failedDay) {
+OperationResult CatchUp::Convert(DownloadKind kind, const std::vector<int>& days, CatchUpState& state, int* failedDay) {
   // The batch before, of a plan of several runs, is settled first: the state
   // file never names a day later than the days on disk.
   if (const OperationResult settled = CommitPending(kind) ? SettleCommits() : OperationResult{}; !settled.done()) {
@@ -184,21 +184,21 @@ OperationResult CatchUp::Convert(int kind, const std::vector<int>& days, CatchUp
   return result;
 }
 
-void CatchUp::Save(int kind, const CatchUpState& state) {
+void CatchUp::Save(DownloadKind kind, const CatchUpState& state) {
   std::lock_guard<std::mutex> guard(stateMutex_);
   if (WriteCatchUpState(layout_, kind, state)) return;
   RunLog("写入%s失败!", layout_.UpdateStateFile().c_str());
   ++stateFailures_;
 }
 
-void CatchUp::Commit(int kind, const CatchUpState& state) {
+void CatchUp::Commit(DownloadKind kind, const CatchUpState& state) {
   std::lock_guard<std::mutex> guard(stateMutex_);
-  committed_[kind == kDownloadTick] = state;
+  committed_[kind == DownloadKind::kTick] = state;
 }
 
-bool CatchUp::CommitPending(int kind) {
+bool CatchUp::CommitPending(DownloadKind kind) {
   std::lock_guard<std::mutex> guard(stateMutex_);
-  return committed_[kind == kDownloadTick].has_value();
+  return committed_[kind == DownloadKind::kTick].has_value();
 }
 
 // The flush owed by the conversions so far, then the states they committed;
@@ -206,11 +206,11 @@ bool CatchUp::CommitPending(int kind) {
 // update does those days again.
 OperationResult CatchUp::SettleCommits() {
   const OperationResult flushed = run_.SettleFlush();
-  for (const int kind : {kDownloadDaily, kDownloadTick}) {
+  for (const DownloadKind kind : {DownloadKind::kDaily, DownloadKind::kTick}) {
     std::optional<CatchUpState> state;
     {
       std::lock_guard<std::mutex> guard(stateMutex_);
-      state = std::exchange(committed_[kind == kDownloadTick], std::nullopt);
+      state = std::exchange(committed_[kind == DownloadKind::kTick], std::nullopt);
     }
     if (state && flushed.done()) Save(kind, *state);
   }

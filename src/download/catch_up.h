@@ -51,14 +51,14 @@ class CatchUp {
   class KindAhead;
   // Called before each batch of a kind is converted; true for the plan's last run.
   using BeforeConverting = std::function<void(bool lastRun)>;
-  OperationResult UpdateKind(int kind, const CatchUpRequest& request, const BeforeConverting& beforeConverting);
+  OperationResult UpdateKind(DownloadKind kind, const CatchUpRequest& request, const BeforeConverting& beforeConverting);
   // Converts the days obtained; the day that failed in *failedDay.
-  OperationResult Convert(int kind, const std::vector<int>& days, CatchUpState& state, int* failedDay);
+  OperationResult Convert(DownloadKind kind, const std::vector<int>& days, CatchUpState& state, int* failedDay);
   // Writes the state file now.
-  void Save(int kind, const CatchUpState& state);
+  void Save(DownloadKind kind, const CatchUpState& state);
   // Keeps a state for the next SettleCommits.
-  void Commit(int kind, const CatchUpState& state);
-  bool CommitPending(int kind);
+  void Commit(DownloadKind kind, const CatchUpState& state);
+  bool CommitPending(DownloadKind kind);
   OperationResult SettleCommits();
 
   const DataLayout layout_;

@@ -20,7 +20,7 @@
 namespace marbloom {
 namespace {
 
-const char* StateSection(int kind) { return kind == kDownloadTick ? "TICK" : "DAILY"; }
+const char* StateSection(DownloadKind kind) { return kind == DownloadKind::kTick ? "TICK" : "DAILY"; }
 
 bool IsWeekend(int date) { return DayOfWeek(date) % 6 == 0; }
 
@@ -107,7 +107,7 @@ int LatestServerDay(std::time_t now) {
   return PreviousWeekday(market.date);
 }
 
-CatchUpState ReadCatchUpState(const DataLayout& layout, int kind) {
+CatchUpState ReadCatchUpState(const DataLayout& layout, DownloadKind kind) {
   const ProfileSection section(layout.Files(), layout.UpdateStateFile(), StateSection(kind), {"LAST", "TRYING"});
   CatchUpState state;
   state.known = section.Has("LAST");
@@ -116,7 +116,7 @@ CatchUpState ReadCatchUpState(const DataLayout& layout, int kind) {
   return state;
 }
 
-bool WriteCatchUpState(const DataLayout& layout, int kind, const CatchUpState& state) {
+bool WriteCatchUpState(const DataLayout& layout, DownloadKind kind, const CatchUpState& state) {
   const std::string section = StateSection(kind);
   return ProfileWriteStrings(layout.Files(), layout.UpdateStateFile(), {{section, "LAST", std::to_string(state.last)},
                                                         {section, "TRYING", std::to_string(state.trying)}});
@@ -124,11 +124,11 @@ bool WriteCatchUpState(const DataLayout& layout, int kind, const CatchUpState& s
 
 int OldestUnpublishedDay(std::time_t now) { return PreviousWeekday(LatestServerDay(now)); }
 
-TreeDates DatesInTree(const DataLayout& layout, int kind, int today) {
-  return kind == kDownloadTick ? TickDatesInTree(layout, today) : DailyDatesInTree(layout, today);
+TreeDates DatesInTree(const DataLayout& layout, DownloadKind kind, int today) {
+  return kind == DownloadKind::kTick ? TickDatesInTree(layout, today) : DailyDatesInTree(layout, today);
 }
 
-LastCompleteDay FindLastCompleteDay(const DataLayout& layout, int kind, int today) {
+LastCompleteDay FindLastCompleteDay(const DataLayout& layout, DownloadKind kind, int today) {
   const CatchUpState state = ReadCatchUpState(layout, kind);
   const TreeDates tree = DatesInTree(layout, kind, today);
   LastCompleteDay day{tree.heldByAll == 0 ? 0 : PreviousWeekday(tree.heldByAll), LastDaySource::kTree};
@@ -138,7 +138,7 @@ LastCompleteDay FindLastCompleteDay(const DataLayout& layout, int kind, int toda
   return day;
 }
 
-CatchUpPlan PlanCatchUp(const DataLayout& layout, int kind, const CatchUpRequest& request) {
+CatchUpPlan PlanCatchUp(const DataLayout& layout, DownloadKind kind, const CatchUpRequest& request) {
   CatchUpPlan plan;
   plan.kind = kind;
   plan.lastComplete = FindLastCompleteDay(layout, kind, MarketTimeAt(request.now).date);
@@ -159,7 +159,7 @@ CatchUpPlan PlanCatchUp(const DataLayout& layout, int kind, const CatchUpRequest
   return plan;
 }
 
-const char* CatchUpKindName(int kind) { return kind == kDownloadTick ? "分笔数据" : "日线数据"; }
+const char* CatchUpKindName(DownloadKind kind) { return kind == DownloadKind::kTick ? "分笔数据" : "日线数据"; }
 
 std::vector<std::string> DescribePlan(const CatchUpPlan& plan, std::time_t now) {
   const char* name = CatchUpKindName(plan.kind);

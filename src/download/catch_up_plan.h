@@ -22,6 +22,7 @@
 
 #include "common/calendar.h"
 #include "common/data_layout.h"
+#include "download/download_kind.h"
 
 namespace marbloom {
 
@@ -47,9 +48,9 @@ struct CatchUpState {
   int last = 0;
   int trying = 0;
 };
-CatchUpState ReadCatchUpState(const DataLayout& layout, int kind);
+CatchUpState ReadCatchUpState(const DataLayout& layout, DownloadKind kind);
 // Replaces the state file as a whole; false when that failed.
-bool WriteCatchUpState(const DataLayout& layout, int kind, const CatchUpState& state);
+bool WriteCatchUpState(const DataLayout& layout, DownloadKind kind, const CatchUpState& state);
 
 // The dates of a kind in the tree, from the index securities' daily files or
 // the index securities in the tick store (every file when there is no index
@@ -62,7 +63,7 @@ struct TreeDates {
   int newest = 0;
   int heldByAll = 0;
 };
-TreeDates DatesInTree(const DataLayout& layout, int kind, int today);
+TreeDates DatesInTree(const DataLayout& layout, DownloadKind kind, int today);
 
 enum class LastDaySource { kNone, kState, kTree };
 struct LastCompleteDay {
@@ -76,7 +77,7 @@ struct LastCompleteDay {
 // halfway, which keeps the state's day. Without a state the tree is taken.
 // Taken from the tree, it is the weekday before the newest day every active
 // file holds (see above).
-LastCompleteDay FindLastCompleteDay(const DataLayout& layout, int kind, int today);
+LastCompleteDay FindLastCompleteDay(const DataLayout& layout, DownloadKind kind, int today);
 
 struct CatchUpRequest {
   bool daily = true;
@@ -91,16 +92,16 @@ struct DayRange {
 };
 
 struct CatchUpPlan {
-  int kind = 0;  // kDownloadDaily or kDownloadTick
+  DownloadKind kind = DownloadKind::kDaily;  // daily or tick
   LastCompleteDay lastComplete;
   int latest = 0;            // the last day to fetch
   bool fromScratch = false;  // no data in the tree: starts 31 calendar days back
   std::vector<DayRange> runs;  // each starts on a weekday and spans at most 31 days; none when up to date
 };
-CatchUpPlan PlanCatchUp(const DataLayout& layout, int kind, const CatchUpRequest& request);
+CatchUpPlan PlanCatchUp(const DataLayout& layout, DownloadKind kind, const CatchUpRequest& request);
 
 // "日线数据" or "分笔数据".
-const char* CatchUpKindName(int kind);
+const char* CatchUpKindName(DownloadKind kind);
 // The plan as lines for the user: where it starts and why, the days of each
 // run, and today's day when the clock says it is not published yet.
 std::vector<std::string> DescribePlan(const CatchUpPlan& plan, std::time_t now);

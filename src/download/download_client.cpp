@@ -16,7 +16,7 @@
 #include "base/text_encoding.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
-#include "download/partial_file.h"
+#include "zip/partial_file.h"
 
 namespace marbloom {
 namespace {
@@ -33,8 +33,8 @@ void InitCurlOnce() {
 
 std::string CutAtHash(const std::string& text) { return text.substr(0, text.find('#')); }
 
-std::string ArchiveFileName(int type, int date) {
-  return type == kDownloadConfig ? DataLayout::kConfigArchiveName : DataLayout::DayArchiveName(date);
+std::string ArchiveFileName(DownloadKind type, int date) {
+  return type == DownloadKind::kConfig ? DataLayout::kConfigArchiveName : DataLayout::DayArchiveName(date);
 }
 
 // Reads after the first ask for about 100 ms of data at the rate the first
@@ -100,7 +100,7 @@ std::string RedactedUrl(std::string_view url) {
 // One call of StartDownload.
 class DownloadTransfer {
  public:
-  DownloadTransfer(DownloadClient& client, int type, std::string url, std::string fileName, std::string localPath)
+  DownloadTransfer(DownloadClient& client, DownloadKind type, std::string url, std::string fileName, std::string localPath)
       : client_(client), type_(type), url_(CutAtHash(url)), fileName_(std::move(fileName)),
         localPath_(std::move(localPath)) {}
 
@@ -124,7 +124,7 @@ class DownloadTransfer {
   OperationResult Cancelled();
 
   DownloadClient& client_;
-  const int type_;
+  const DownloadKind type_;
   const std::string url_;
   const std::string fileName_;
   const std::string localPath_;
@@ -366,13 +366,13 @@ DownloadClient::DownloadClient(DataLayout layout, DownloadServer server)
 
 DownloadClient::~DownloadClient() = default;
 
-std::string DownloadClient::Url(int type, int date) const {
-  return (type == kDownloadConfig ? server_.baseUrl : config_.ServerPath(type)) + ArchiveFileName(type, date);
+std::string DownloadClient::Url(DownloadKind type, int date) const {
+  return (type == DownloadKind::kConfig ? server_.baseUrl : config_.ServerPath(ServerPathNumber(type))) + ArchiveFileName(type, date);
 }
 
-std::string DownloadClient::ShownUrl(int type, int date) const { return RedactedUrl(Url(type, date)); }
+std::string DownloadClient::ShownUrl(DownloadKind type, int date) const { return RedactedUrl(Url(type, date)); }
 
-OperationResult DownloadClient::StartDownload(int type, int date) {
+OperationResult DownloadClient::StartDownload(DownloadKind type, int date) {
   const std::string fileName = ArchiveFileName(type, date);
   std::string localPath = DownloadedArchivePath(layout_, type, fileName);
   if (localPath.empty()) return Reported(Outcome::kFailed, kBadUrlMessage);

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/data_layout.h"
+#include "download/download_kind.h"
 #include "common/operation_result.h"
 #include "download/download_config.h"
 
@@ -70,7 +71,7 @@ struct DownloadServer {
 class DownloadClient {
  public:
   // Unpacks a complete archive of a type (the result of the download).
-  using UnpackStep = std::function<OperationResult(const std::string& fileName, int type)>;
+  using UnpackStep = std::function<OperationResult(const std::string& fileName, DownloadKind type)>;
 
   DownloadClient(DataLayout layout, DownloadServer server);
   virtual ~DownloadClient();
@@ -87,9 +88,9 @@ class DownloadClient {
   // operation writes the tree. The answer's length may be unknown (chunked,
   // or until the connection closes). The message is the call's last status
   // line.
-  OperationResult StartDownload(int type, int date);
+  OperationResult StartDownload(DownloadKind type, int date);
   // The archive's URL as it may be shown (see RedactedUrl).
-  std::string ShownUrl(int type, int date) const;
+  std::string ShownUrl(DownloadKind type, int date) const;
 
   // Cancel stays in force for every later call until Reset.
   void Cancel() { cancel_.store(true); }
@@ -109,7 +110,7 @@ class DownloadClient {
 
  private:
   friend class DownloadTransfer;
-  std::string Url(int type, int date) const;
+  std::string Url(DownloadKind type, int date) const;
 
   DataLayout layout_;
   DownloadServer server_;

@@ -54,7 +54,7 @@ DownloadConfig ReadDownloadConfig(const DataLayout& layout, const std::string& b
 
 OperationResult LoadDownloadConfig(DownloadClient& client) {
   ReportF("%s", kLoadingConfigMessage);
-  OperationResult result = client.StartDownload(kDownloadConfig, 0);
+  OperationResult result = client.StartDownload(DownloadKind::kConfig, 0);
   if (result.done()) client.SetConfig(ReadDownloadConfig(client.layout(), client.server().baseUrl));
   return result;
 }

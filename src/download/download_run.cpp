@@ -46,7 +46,7 @@ DownloadRunResult DownloadRun::Run(const DownloadRequest& request) {
     SetStatusText(kDataGuardMessage);
     return DownloadRunResult{{Outcome::kFailed, kDataGuardMessage, 0}, {}};
   }
-  const int kind = request.kind == kDownloadTick ? kDownloadTick : kDownloadDaily;
+  const DownloadKind kind = request.kind == DownloadKind::kTick ? DownloadKind::kTick : DownloadKind::kDaily;
   const int first = std::max(LocalDateOf(request.firstTime), kFirstSupportedDate);
   const int last = LocalDateOf(request.lastTime);
   const DateRangeCheck check =
@@ -87,17 +87,17 @@ OperationResult DownloadRun::CloseDownloads(const DayTally& tally) {
   return OperationResult{tally.obtained > 0 ? Outcome::kDone : Outcome::kNothingToDo, kDownloadFinishedMessage, 0};
 }
 
-OperationResult DownloadRun::ConvertDays(int kind, int first, int last) {
+OperationResult DownloadRun::ConvertDays(DownloadKind kind, int first, int last) {
   TreeWriteLock lock(setup_.layout);
   if (!lock.held()) return lock.Refuse();
-  OperationResult result = Convert(kind == kDownloadTick ? kDownloadTick : kDownloadDaily, first, last);
+  OperationResult result = Convert(kind == DownloadKind::kTick ? DownloadKind::kTick : DownloadKind::kDaily, first, last);
   if (result.outcome == Outcome::kNothingToDo) result.outcome = Outcome::kFailed;
   return Finish(std::move(result), {});
 }
 
 // Converts the range from the first to the last day obtained and marks the
 // days that reached the tree; a conversion that found nothing of them fails.
-OperationResult DownloadRun::ConvertObtained(int kind, const DayTally& tally, std::vector<DownloadDay>& days) {
+OperationResult DownloadRun::ConvertObtained(DownloadKind kind, const DayTally& tally, std::vector<DownloadDay>& days) {
   OperationResult conversion = Convert(kind, tally.first, tally.last);
   if (conversion.outcome == Outcome::kNothingToDo) {
     for (const DownloadDay& day : days)
@@ -149,7 +149,7 @@ DownloadRunResult DownloadRun::Finish(OperationResult result, std::vector<Downlo
 }
 
 // Every weekday of the range, in date order, until a cancel.
-std::vector<DownloadDay> DownloadRun::DownloadDays(int kind, int first, int last) {
+std::vector<DownloadDay> DownloadRun::DownloadDays(DownloadKind kind, int first, int last) {
   std::vector<DownloadDay> days;
   if (cancelled_.load()) return days;
   int weekdays = 0, done = 0;  // for onDay
@@ -160,7 +160,7 @@ std::vector<DownloadDay> DownloadRun::DownloadDays(int kind, int first, int last
       ReportF("%s", kWeekendMessage);
     } else {
       if (onDay) onDay(++done, weekdays, day);
-      ReportF(kind == kDownloadTick ? "正在下载%08d四代分笔数据文件..." : "正在下载%08d四代日线数据文件...", day);
+      ReportF(kind == DownloadKind::kTick ? "正在下载%08d四代分笔数据文件..." : "正在下载%08d四代日线数据文件...", day);
       days.push_back(DownloadDay{day, client_.StartDownload(kind, day), false});
     }
     if (cancelled_.load()) break;
@@ -168,7 +168,7 @@ std::vector<DownloadDay> DownloadRun::DownloadDays(int kind, int first, int last
   return days;
 }
 
-OperationResult DownloadRun::Convert(int kind, int first, int last) {
+OperationResult DownloadRun::Convert(DownloadKind kind, int first, int last) {
   {
     std::lock_guard<std::mutex> lock(engineMutex_);
     converting_ = true;
@@ -176,7 +176,7 @@ OperationResult DownloadRun::Convert(int kind, int first, int last) {
   }
   if (onConverting) onConverting();
   OperationResult result;
-  if (kind == kDownloadDaily) {
+  if (kind == DownloadKind::kDaily) {
     result = RunEngine(std::make_unique<DailyEngine>(setup_.layout),
                        [&](DailyEngine& e) { return e.ConvertDailyRange(first, last); });
   } else {

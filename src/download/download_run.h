@@ -41,7 +41,7 @@ struct DownloadRunSetup {
 };
 
 struct DownloadRequest {
-  int kind = 10;  // 10 daily data, 11 tick data
+  DownloadKind kind = DownloadKind::kDaily;  // daily or tick data
   // The two date pickers' values; their local dates are the range.
   std::time_t firstTime = 0;
   std::time_t lastTime = 0;
@@ -88,10 +88,10 @@ class DownloadRun {
   // it obtained (a catch-up downloads day by day, then converts in batches):
   // the same steps and cancels; a range none of whose days reached the tree
   // is kFailed.
-  OperationResult ConvertDays(int kind, int first, int last);
+  OperationResult ConvertDays(DownloadKind kind, int first, int last);
 
   // The archive of a kind and day on the server, as it may be shown.
-  std::string ShownDayUrl(int kind, int date) const { return client_.ShownUrl(kind, date); }
+  std::string ShownDayUrl(DownloadKind kind, int date) const { return client_.ShownUrl(kind, date); }
 
   // The conversions' writes reach the disk with one flush at the end of each
   // run or ConvertDays, before it reports. A holder that strings several of
@@ -128,11 +128,11 @@ class DownloadRun {
   };
   DownloadRunResult Refuse(const char* message);
   OperationResult LoadConfig();
-  std::vector<DownloadDay> DownloadDays(int kind, int first, int last);
+  std::vector<DownloadDay> DownloadDays(DownloadKind kind, int first, int last);
   static DayTally TallyDays(const std::vector<DownloadDay>& days);
   OperationResult CloseDownloads(const DayTally& tally);
-  OperationResult ConvertObtained(int kind, const DayTally& tally, std::vector<DownloadDay>& days);
-  OperationResult Convert(int kind, int first, int last);
+  OperationResult ConvertObtained(DownloadKind kind, const DayTally& tally, std::vector<DownloadDay>& days);
+  OperationResult Convert(DownloadKind kind, int first, int last);
   // Runs one conversion step on a fresh engine that Cancel can reach.
   template <class Engine, class Step>
   OperationResult RunEngine(std::unique_ptr<Engine> engine, Step step);

@@ -83,7 +83,7 @@ PgDownLoad::PgDownLoad(QWidget* parent) : OperationPage(kDownloadFrame, parent) 
 // days; the latest day alone when the tree is up to date.
 void PgDownLoad::ShowCatchUpDates() {
   if (!DataTreeReady) return;
-  const CatchUpPlan plan = PlanCatchUp(CurrentLayout(), kDailyKind, CatchUpRequest{.now = std::time(nullptr)});
+  const CatchUpPlan plan = PlanCatchUp(CurrentLayout(), DownloadKind::kDaily, CatchUpRequest{.now = std::time(nullptr)});
   const DayRange range = plan.runs.empty() ? DayRange{plan.latest, plan.latest} : plan.runs.front();
   auto show = [](QDateTimeEdit* picker, int date) {
     picker->setDateTime(QDateTime(QDate(date / 10000, date / 100 % 100, date % 100), QTime(12, 0)));
@@ -96,10 +96,10 @@ PgDownLoad::~PgDownLoad() { StopWorker(); }
 
 void PgDownLoad::OnSelectionChanged(int index) {
   if (index == 1) {
-    kind_ = kTickKind;
+    kind_ = DownloadKind::kTick;
     return;
   }
-  kind_ = kDailyKind;
+  kind_ = DownloadKind::kDaily;
   if (index != 0) list_->setCurrentIndex(0);
 }
 

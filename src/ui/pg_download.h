@@ -5,6 +5,7 @@
 // ("第3/12天 20220509" while downloading, the bar then covering every day),
 // then the conversion with its own progress. It opens with the dates a
 // catch-up would fetch first.
+#include "download/download_kind.h"
 #include "ui/operation_page.h"
 
 class QCheckBox;
@@ -16,13 +17,10 @@ class PgDownLoad : public OperationPage {
   Q_OBJECT
 
  public:
-  static constexpr int kDailyKind = 10;
-  static constexpr int kTickKind = 11;
-
   explicit PgDownLoad(QWidget* parent = nullptr);
   ~PgDownLoad() override;
 
-  int Kind() const { return kind_; }
+  DownloadKind Kind() const { return kind_; }
 
  public slots:
   void OnSelectionChanged(int index);
@@ -45,9 +43,9 @@ class PgDownLoad : public OperationPage {
   };
   void SetPosition(const RunPosition& position);
 
-  int kind_ = kDailyKind;
+  DownloadKind kind_ = DownloadKind::kDaily;
   bool convert_ = true;       // the "转档" box as Execute read it
-  int runKind_ = kDailyKind;  // the kind as Execute read it
+  DownloadKind runKind_ = DownloadKind::kDaily;  // the kind as Execute read it
   QCheckBox* convertBox_;  // 2002
   QLabel* position_;       // the run's day counter
   RunPosition shown_;

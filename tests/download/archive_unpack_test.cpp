@@ -14,8 +14,8 @@
 #include "app/settings.h"
 #include "base/text_encoding.h"
 #include "common/shared_state.h"
-#include "download/zip_reader.h"
-#include "download/zip_test_support.h"
+#include "zip/zip_reader.h"
+#include "zip/zip_test_support.h"
 #include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
@@ -23,7 +23,7 @@ namespace marbloom::test {
 namespace {
 
 // The unpacking step as the download client once saw it: 1 done, -1 otherwise.
-int UnpackArchive(const DataLayout& layout, const std::string& fileName, int type) {
+int UnpackArchive(const DataLayout& layout, const std::string& fileName, DownloadKind type) {
   return UnpackDownloadedArchive(layout, fileName, type).done() ? 1 : -1;
 }
 
@@ -223,7 +223,7 @@ TEST(ZipExtraction, MissingArchiveFails) {
 TEST(ZipUnpack, DailyArchiveGoesToRefmhq) {
   TestTree tree;
   WriteFileBytes(tree.layout().DayZipDir() + "20220505.zip", BuildZip({{"sz220505.cod", {'c'}}}).bytes);
-  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), 1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", DownloadKind::kDaily), 1);
   EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
   EXPECT_EQ(StatusText(), "下载成功!");
   std::string log = LogText();
@@ -236,7 +236,7 @@ TEST(ZipUnpack, TickArchiveGoesToNewdatetick) {
   TestTree tree;
   Bytes htc = PatternBytes(100000, 5, false);
   WriteFileBytes(tree.layout().TickZipDir() + "20220505.zip", BuildZip({{"20220505.htc", htc, 8}}).bytes);
-  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadTick), 1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", DownloadKind::kTick), 1);
   EXPECT_EQ(ReadFileBytes(tree.historyDir() + "newdatetick/20220505.htc"), htc);
 }
 
@@ -252,7 +252,7 @@ TEST(ZipUnpack, ConfigArchiveOverwritesTheOlderConfigurationAndNothingElse) {
                           "../up.txt", "sub/downit5.cfg", "DOWNIT5.CFG", "e\x1b[2Jsc"};
   for (const char* name : others) entries.push_back({name, {'x'}});
   WriteFileBytes(tree.layout().DownDir() + "downit.zip", BuildZip(entries).bytes);
-  EXPECT_EQ(UnpackArchive(tree.layout(), "downit.zip", kDownloadConfig), 1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "downit.zip", DownloadKind::kConfig), 1);
   EXPECT_EQ(ReadFileText(work + "downit5.cfg"), "new");
   EXPECT_EQ(ReadFileText(work + "marbloom.ini"), "i");
   for (const char* name : others) {
@@ -263,7 +263,7 @@ TEST(ZipUnpack, ConfigArchiveOverwritesTheOlderConfigurationAndNothingElse) {
 
 TEST(ZipUnpack, MissingArchiveAsksForADownload) {
   TestTree tree;
-  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), -1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", DownloadKind::kDaily), -1);
   EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
   EXPECT_NE(LogText().find(tree.layout().DayZipDir() + "20220505.zip 文件不存在，请先下载!"), std::string::npos);
 }
@@ -272,7 +272,7 @@ TEST(ZipUnpack, FifoInPlaceOfTheArchiveFailsWithoutBlocking) {
   TestTree tree;
   std::string fifo = tree.layout().DayZipDir() + "20220505.zip";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), -1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", DownloadKind::kDaily), -1);
   EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
   EXPECT_FALSE(ExtractArchive(RealFileSystem(), fifo, tree.root() + "out/").done());
 }
@@ -282,7 +282,7 @@ TEST(ZipUnpack, BadCrcInTheLastEntryFailsAfterTheOthersAreWritten) {
   BuiltZip z = BuildZip({{"sz220505.cod", {'c'}}, {"sz220505.md1", PatternBytes(5000, 4, true)}});
   z.bytes[z.dataOffsets[1] + 10] ^= 1;
   WriteFileBytes(tree.layout().DayZipDir() + "20220505.zip", z.bytes);
-  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", kDownloadDaily), -1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", DownloadKind::kDaily), -1);
   EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
   EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
   EXPECT_FALSE(PathExists(tree.historyDir() + "refmhq/sz220505.md1"));
@@ -292,16 +292,16 @@ TEST(ZipUnpack, BadCrcInTheLastEntryFailsAfterTheOthersAreWritten) {
 // of its day, or an entry larger than any real file of its kind.
 TEST(ZipUnpack, DayArchivesWithoutTheirDayOrBeyondRealSizesWriteNothing) {
   const struct {
-    int type;
+    DownloadKind type;
     std::vector<BuildEntry> entries;
     const char* status;
   } rows[] = {
-      {kDownloadDaily, {{"sz220506.cod", {'c'}}, {"sz220506.md1", {'q'}}}, "下载文件中没有20220505的数据!"},
-      {kDownloadDaily, {{"readme.txt", {'r'}}, {"SZ220505.COD", {'c'}}}, "下载文件中没有20220505的数据!"},
-      {kDownloadTick, {{"20220506.htc", {'t'}}, {"sub/20220505.htc", {'t'}}},
+      {DownloadKind::kDaily, {{"sz220506.cod", {'c'}}, {"sz220506.md1", {'q'}}}, "下载文件中没有20220505的数据!"},
+      {DownloadKind::kDaily, {{"readme.txt", {'r'}}, {"SZ220505.COD", {'c'}}}, "下载文件中没有20220505的数据!"},
+      {DownloadKind::kTick, {{"20220506.htc", {'t'}}, {"sub/20220505.htc", {'t'}}},
        "下载文件中没有20220505的数据!"},
       // Honest zeros, a little more than the bound of a code list.
-      {kDownloadDaily, {{"sz220505.md1", {'q'}}, {"sz220505.cod", Bytes((32u << 20) + 1, 0), 8}},
+      {DownloadKind::kDaily, {{"sz220505.md1", {'q'}}, {"sz220505.cod", Bytes((32u << 20) + 1, 0), 8}},
        kUnpackFailedMessage},
   };
   for (const auto& row : rows) {
@@ -317,23 +317,18 @@ TEST(ZipUnpack, DayArchivesWithoutTheirDayOrBeyondRealSizesWriteNothing) {
 TEST(ZipUnpack, DamagedArchiveFails) {
   TestTree tree;
   WriteFileBytes(tree.layout().TickZipDir() + "20220506.zip", PatternBytes(3000, 8, false));
-  EXPECT_EQ(UnpackArchive(tree.layout(), "20220506.zip", kDownloadTick), -1);
+  EXPECT_EQ(UnpackArchive(tree.layout(), "20220506.zip", DownloadKind::kTick), -1);
   EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
 }
 
 TEST(ZipUnpack, PlacesByType) {
   TestTree tree;
-  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), -1), tree.layout().DownDir());
-  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), -1), tree.workDir());
-  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), 10), tree.layout().DayZipDir());
-  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), 10), tree.historyDir() + "refmhq/");
-  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), 11), tree.layout().TickZipDir());
-  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), 11), tree.historyDir() + "newdatetick/");
-  for (int t : {1, 5, 7, 8, 9}) {  // kinds no server publishes have no place
-    EXPECT_EQ(ArchiveDownloadDir(tree.layout(), t), "");
-    EXPECT_EQ(ArchiveDestinationDir(tree.layout(), t), "");
-    EXPECT_EQ(UnpackArchive(tree.layout(), "x.zip", t), -1);
-  }
+  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), DownloadKind::kConfig), tree.layout().DownDir());
+  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), DownloadKind::kConfig), tree.workDir());
+  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), DownloadKind::kDaily), tree.layout().DayZipDir());
+  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), DownloadKind::kDaily), tree.historyDir() + "refmhq/");
+  EXPECT_EQ(ArchiveDownloadDir(tree.layout(), DownloadKind::kTick), tree.layout().TickZipDir());
+  EXPECT_EQ(ArchiveDestinationDir(tree.layout(), DownloadKind::kTick), tree.historyDir() + "newdatetick/");
 }
 
 // ---------------------------------------------------------------------------
@@ -378,14 +373,14 @@ const EntryDamage kEntryDamages[] = {
      0, 4999, "磁盘空间不足"},
 };
 
-class ZipEntryDamage : public ::testing::TestWithParam<std::tuple<EntryDamage, int>> {};
+class ZipEntryDamage : public ::testing::TestWithParam<std::tuple<EntryDamage, DownloadKind>> {};
 
 TEST_P(ZipEntryDamage, LeavesTheFileItWouldReplace) {
   const auto& [damage, type] = GetParam();
   TestTree tree;
   const DataLayout layout = tree.layout();
-  const std::string name = type == kDownloadConfig ? "downit5.cfg" : "sz220505.md1";
-  if (damage.fillers > 100 && type == kDownloadConfig) GTEST_SKIP();
+  const std::string name = type == DownloadKind::kConfig ? "downit5.cfg" : "sz220505.md1";
+  if (damage.fillers > 100 && type == DownloadKind::kConfig) GTEST_SKIP();
   const std::string target = ArchiveDestinationDir(layout, type) + name;
   WriteFileBytes(target, {'o', 'l', 'd'});
   std::vector<BuildEntry> entries{{name, kNewData, damage.method}};
@@ -404,10 +399,10 @@ TEST_P(ZipEntryDamage, LeavesTheFileItWouldReplace) {
 
 INSTANTIATE_TEST_SUITE_P(Table, ZipEntryDamage,
                          ::testing::Combine(::testing::ValuesIn(kEntryDamages),
-                                            ::testing::Values(kDownloadDaily, kDownloadConfig)),
+                                            ::testing::Values(DownloadKind::kDaily, DownloadKind::kConfig)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) +
-                                  (std::get<1>(info.param) == kDownloadConfig ? "_config" : "_daily");
+                                  (std::get<1>(info.param) == DownloadKind::kConfig ? "_config" : "_daily");
                          });
 
 // Unpacking into the tree is a writing operation: refused while another holds the tree.
@@ -418,7 +413,7 @@ TEST(ZipUnpack, TakesTheTreeWriterLock) {
   WriteFileBytes(layout.DailySourceDir() + "sz220505.cod", {'o'});
   const File other = RealFileSystem().Open(layout.WriterLockFile(), OpenMode::kAppend);
   ASSERT_EQ(::flock(other.handle(), LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(UnpackDownloadedArchive(layout, "20220505.zip", kDownloadDaily).outcome, Outcome::kBusy);
+  EXPECT_EQ(UnpackDownloadedArchive(layout, "20220505.zip", DownloadKind::kDaily).outcome, Outcome::kBusy);
   EXPECT_EQ(ReadFileText(layout.DailySourceDir() + "sz220505.cod"), "o");
 }
 

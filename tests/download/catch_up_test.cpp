@@ -53,7 +53,7 @@ TEST(CatchUpPlan, MarketClockAndRunsOfAtMost31Days) {
   for (const auto& row : clock) EXPECT_EQ(LatestServerDay(ChinaTime(row.date, row.hhmm)), row.latest) << row.hhmm;
   TestTree tree;
   std::vector<int> ends;
-  for (const DayRange& run : PlanCatchUp(tree.layout(), kDownloadDaily, {.from = 20240102, .to = 20240329}).runs)
+  for (const DayRange& run : PlanCatchUp(tree.layout(), DownloadKind::kDaily, {.from = 20240102, .to = 20240329}).runs)
     ends.insert(ends.end(), {run.first, run.last});
   EXPECT_EQ(ends, (std::vector<int>{20240102, 20240202, 20240205, 20240307, 20240308, 20240329}));
 }
@@ -62,21 +62,21 @@ TEST(CatchUpPlan, MarketClockAndRunsOfAtMost31Days) {
 // the tree, and without a state the newest day every active index holds is done again.
 TEST(CatchUpPlan, TheTreesLastCompleteDay) {
   const std::vector<int> days{20240103, 20240104}, future{20240103, 20240104, 20301231};
-  const struct { int kind; std::vector<int> first, second; int stateLast, expected; } rows[] = {
-      {kDownloadDaily, future, days, 20240104, 20240104}, {kDownloadTick, future, days, 20240104, 20240104},
-      {kDownloadDaily, days, {20240103}, 0, 20240102},  // a conversion stopped halfway
-      {kDownloadDaily, {20231002}, days, 0, 20240103},  // a discontinued index
+  const struct { DownloadKind kind; std::vector<int> first, second; int stateLast, expected; } rows[] = {
+      {DownloadKind::kDaily, future, days, 20240104, 20240104}, {DownloadKind::kTick, future, days, 20240104, 20240104},
+      {DownloadKind::kDaily, days, {20240103}, 0, 20240102},  // a conversion stopped halfway
+      {DownloadKind::kDaily, {20231002}, days, 0, 20240103},  // a discontinued index
   };
   for (const auto& row : rows) {
     TestTree tree;
     for (const auto& [code, dates] : {std::pair{"000001", row.first}, std::pair{"000300", row.second}}) {
       std::vector<uint8_t> records(dates.size() * 32);
       for (std::size_t i = 0; i < dates.size(); ++i) std::memcpy(&records[i * 32], &dates[i], 4);
-      if (row.kind == kDownloadDaily) WriteFileBytes(tree.layout().DailyFile(1, code), records);
+      if (row.kind == DownloadKind::kDaily) WriteFileBytes(tree.layout().DailyFile(1, code), records);
       else WriteTickIndex(tree.layout(), SecurityStem(1, code), dates);
     }
     if (row.stateLast != 0) WriteCatchUpState(tree.layout(), row.kind, CatchUpState{true, row.stateLast, 0});
-    EXPECT_EQ(FindLastCompleteDay(tree.layout(), row.kind, 20240105).date, row.expected) << row.kind;
+    EXPECT_EQ(FindLastCompleteDay(tree.layout(), row.kind, 20240105).date, row.expected) << CatchUpKindName(row.kind);
   }
 }
 
@@ -134,8 +134,8 @@ TEST(CatchUpThreaded, BringsTheTreeToTheNewestPublishedDay) {
     EXPECT_EQ(result.outcome, fails ? Outcome::kFailed : Outcome::kDone) << row.what;
     EXPECT_TRUE(&row != rows || (result.message == "日线数据已更新到20240112. 分笔数据已更新到20240112." &&  // a holiday
                                  ReadRunLog().find("服务器没有20240101的数据而有其后的, 按节假日跳过.") != std::string::npos));
-    EXPECT_EQ(ReadCatchUpState(layout, kDownloadDaily).last, row.dailyLast) << row.what;
-    EXPECT_EQ(ReadCatchUpState(layout, kDownloadTick).last, row.tickLast) << row.what;
+    EXPECT_EQ(ReadCatchUpState(layout, DownloadKind::kDaily).last, row.dailyLast) << row.what;
+    EXPECT_EQ(ReadCatchUpState(layout, DownloadKind::kTick).last, row.tickLast) << row.what;
     std::vector<int> fetched;  // the daily archives downloaded
     for (const auto& file : fs::directory_iterator(layout.DayZipDir()))
       fetched.push_back(std::stoi(file.path().stem().string()));

@@ -100,7 +100,7 @@ struct Row {
   int callsAfterCancel = 0;  // 0: one call, no cancel before it
   LocalSide local = {};
   const char* auth = "Basic QlJJTVNUT05FWDUyOk1BUkxJTjM5";  // the credentials the server expects
-  int type = kDownloadDaily;
+  DownloadKind type = DownloadKind::kDaily;
   int averageAfterSeconds = 30;  // the average rate is judged from then on: late, but for the row about it
   int stallSeconds = 1;          // longer where the server needs time to make its body (sanitizer builds)
 };
@@ -130,7 +130,7 @@ const Row kRows[] = {
      kEmptyLengthMessage, {kConnecting, kEmptyLengthMessage}},
     {"chunked", Chunked(Archive()), 1, "下载成功!", {kConnecting, kUnpacked, "下载成功!"}, true},
     {.name = "chunked_beyond_bound", .serve = Chunked(NoiseOf((16 << 20) + 1)), .result = -2,
-     .status = kTooLargeMessage, .log = {kConnecting, kTooLargeMessage}, .type = kDownloadConfig,
+     .status = kTooLargeMessage, .log = {kConnecting, kTooLargeMessage}, .type = DownloadKind::kConfig,
      .stallSeconds = 10},
     {"announced_beyond_bound", Send(NoiseOf(1000), 10L << 30), -2, kTooLargeMessage, {kConnecting, kTooLargeMessage}},
     {"html_page", Send([](Server&) { return "<!doctype html><html>no such day</html>"; }), -1, kHtmlPageMessage,
@@ -218,7 +218,7 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
   client_.SetConfig(ReadDownloadConfig(tree_.layout(), base));
   const std::string url = base + "d/20220505.zip";
   const std::string zip = DownloadedArchivePath(
-      tree_.layout(), row.type, row.type == kDownloadDaily ? "20220505.zip" : DataLayout::kConfigArchiveName);
+      tree_.layout(), row.type, row.type == DownloadKind::kDaily ? "20220505.zip" : DataLayout::kConfigArchiveName);
   std::vector<std::string> seen, log;
   SetStatusObserver([&seen](const std::string& line) { seen.push_back(line); });
   if (row.callsAfterCancel > 0) client_.Cancel();

@@ -1,6 +1,7 @@
 // Download runs against nginx serving the sample market's archives behind
 // HTTP Basic authentication: configuration, a week of daily and tick data,
 // unpacking, conversion, minute lines, and cancels at the conversion.
+#include "download/catch_up_plan.h"
 #include "download/download_run.h"
 
 #include <gtest/gtest.h>
@@ -37,13 +38,13 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
   DownloadRun run(SetupFor(tree, nginx, true, &config));
   // cancel: 1 once as the conversion starts, 2 also from another thread until
   // the run ends, 3 the whole run (CancelAll) as the conversion starts.
-  const struct { int kind, first, last, cancel; Outcome outcome; const char* message; } rows[] = {
-      {10, 20220509, 20220515, 0, Outcome::kDone, "日线转档完成!"},
-      {11, 20220509, 20220515, 0, Outcome::kDone, "分钟数据转档完成!"},
-      {10, 20220510, 20220510, 2, Outcome::kCancelled, "日线转档被取消!"},
+  const struct { DownloadKind kind; int first, last, cancel; Outcome outcome; const char* message; } rows[] = {
+      {DownloadKind::kDaily, 20220509, 20220515, 0, Outcome::kDone, "日线转档完成!"},
+      {DownloadKind::kTick, 20220509, 20220515, 0, Outcome::kDone, "分钟数据转档完成!"},
+      {DownloadKind::kDaily, 20220510, 20220510, 2, Outcome::kCancelled, "日线转档被取消!"},
       // After a cancelled tick conversion the minute build still starts, on a fresh engine.
-      {11, 20220511, 20220511, 1, Outcome::kCancelled, "分钟数据转档完成!"},
-      {11, 20220512, 20220512, 3, Outcome::kCancelled, "分钟数据转档被取消!"},
+      {DownloadKind::kTick, 20220511, 20220511, 1, Outcome::kCancelled, "分钟数据转档完成!"},
+      {DownloadKind::kTick, 20220512, 20220512, 3, Outcome::kCancelled, "分钟数据转档被取消!"},
   };
   for (const auto& row : rows) {
     std::atomic<bool> ended{false};
@@ -60,7 +61,7 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
         run.Run(DownloadRequest{row.kind, LocalNoonOf(row.first), LocalNoonOf(row.last), true});
     ended = true;
     if (canceller.joinable()) canceller.join();
-    EXPECT_EQ(result.outcome, row.outcome) << row.kind << " " << row.first;
+    EXPECT_EQ(result.outcome, row.outcome) << CatchUpKindName(row.kind) << " " << row.first;
     EXPECT_EQ(result.message, row.message);
     EXPECT_EQ(result.days.size(), static_cast<std::size_t>(std::min(row.last, 20220513) - row.first + 1));
     for (const DownloadDay& day : result.days) {
@@ -76,7 +77,7 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
   DownloadRunSetup faulty = SetupFor(tree, nginx, true, &config);
   faulty.layout = DataLayout(tree.workDir(), tree.historyDir(), faults);
   const DownloadRunResult unflushed =
-      DownloadRun(faulty).Run(DownloadRequest{11, LocalNoonOf(20220513), LocalNoonOf(20220513), true});
+      DownloadRun(faulty).Run(DownloadRequest{DownloadKind::kTick, LocalNoonOf(20220513), LocalNoonOf(20220513), true});
   EXPECT_EQ(unflushed.outcome, Outcome::kFailed);
   ASSERT_EQ(unflushed.days.size(), 1u);
   EXPECT_FALSE(unflushed.days[0].reachedTree);
@@ -104,7 +105,7 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
                              std::filesystem::copy_options::overwrite_existing);
   std::filesystem::remove(daily + "20220512.zip");
   run.Reset();
-  const DownloadRunResult last = run.Run(DownloadRequest{10, LocalNoonOf(20220512), LocalNoonOf(20220513), true});
+  const DownloadRunResult last = run.Run(DownloadRequest{DownloadKind::kDaily, LocalNoonOf(20220512), LocalNoonOf(20220513), true});
   EXPECT_EQ(last.outcome, Outcome::kFailed);
   EXPECT_EQ(last.failedItems, 1);  // the missing day is no failure
   EXPECT_EQ(last.message, FormatText(kDaysFailedFormat, 1));
@@ -130,13 +131,13 @@ TEST(DownloadRunNginxThreaded, HttpsNeedsAVerifiedCertificate) {
     if (trusted) setup.server.caFile = nginx.caFile();
     DownloadRun run(setup);
     run.Reset();
-    const OperationResult result = run.Run(DownloadRequest{10, LocalNoonOf(20220509), LocalNoonOf(20220509), true});
+    const OperationResult result = run.Run(DownloadRequest{DownloadKind::kDaily, LocalNoonOf(20220509), LocalNoonOf(20220509), true});
     EXPECT_EQ(result.outcome, trusted ? Outcome::kDone : Outcome::kFailed);
     EXPECT_EQ(ReadRunLog().find("服务器证书验证失败! 127.0.0.1") != std::string::npos, !trusted);
   }
   DownloadRun cancelled(SetupFor(tree, nginx, false, nullptr));  // a cancelled connection is no network failure
   cancelled.Cancel();
-  EXPECT_EQ(cancelled.Run(DownloadRequest{10, LocalNoonOf(20220509), LocalNoonOf(20220509), true}).message,
+  EXPECT_EQ(cancelled.Run(DownloadRequest{DownloadKind::kDaily, LocalNoonOf(20220509), LocalNoonOf(20220509), true}).message,
             kDownloadCancelledMessage);
 }
 

@@ -1,4 +1,4 @@
-#include "download/zip_test_support.h"
+#include "zip/zip_test_support.h"
 
 #include <zip.h>
 #include <zlib.h>

@@ -1,4 +1,4 @@
-#include "download/zip_reader.h"
+#include "zip/zip_reader.h"
 
 #include <zlib.h>
 
@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "common/little_endian.h"
-#include "download/zip_format.h"
+#include "zip/zip_format.h"
 
 namespace marbloom {
 

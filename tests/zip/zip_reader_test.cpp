@@ -1,4 +1,4 @@
-#include "download/zip_reader.h"
+#include "zip/zip_reader.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 
 #include <zlib.h>
 
-#include "download/zip_test_support.h"
+#include "zip/zip_test_support.h"
 #include "support/temp_dir.h"
 
 namespace marbloom::test {
