@@ -34,7 +34,7 @@
 
 #include "base/run_log.h"
 #include "common/calendar.h"
-#include "common/journal_file_system.h"
+#include "undo/journal_file_system.h"
 #include "common/data_layout.h"
 #include "common/market.h"
 #include "common/shared_state.h"

@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "base/run_log.h"
-#include "common/journal_file_system.h"
+#include "undo/journal_file_system.h"
 #include "common/calendar.h"
 #include "common/market.h"
 #include "base/file_system.h"

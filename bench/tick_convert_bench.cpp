@@ -37,7 +37,7 @@
 #include "base/run_log.h"
 #include "base/file_helpers.h"
 #include "common/calendar.h"
-#include "common/journal_file_system.h"
+#include "undo/journal_file_system.h"
 #include "common/market.h"
 #include "samplegen.h"
 #include "tickdata/tick_engine.h"

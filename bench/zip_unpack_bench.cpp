@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "common/journal_file_system.h"
+#include "undo/journal_file_system.h"
 #include "download/archive_unpack.h"
 #include "samplegen.h"
 

@@ -8,7 +8,7 @@
 #include "base/profile_file.h"
 #include "base/run_log.h"
 #include "base/text_encoding.h"
-#include "common/journal_file_system.h"
+#include "undo/journal_file_system.h"
 
 namespace marbloom {
 namespace {

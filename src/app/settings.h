@@ -50,7 +50,7 @@ std::string SettingsFilePath();
 DataLayout CurrentLayout();
 
 // While alive, CurrentLayout() reaches the tree through the undo journal of
-// one writing run (common/journal_file_system.h), so that what the run
+// one writing run (undo/journal_file_system.h), so that what the run
 // changes can be taken back. The fronts make one around each operation they
 // start, naming the other tree of a merge (`sourceTree`, as the merge names
 // it); a run that changes nothing leaves nothing in the journal.

@@ -10,7 +10,7 @@
 #include "cli/cli_progress.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
-#include "common/undo_engine.h"
+#include "undo/undo_engine.h"
 
 namespace marbloom::cli {
 namespace {

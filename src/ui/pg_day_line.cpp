@@ -13,7 +13,7 @@
 #include "base/file_helpers.h"
 #include "common/code_pattern.h"
 #include "common/shared_state.h"
-#include "common/undo_engine.h"
+#include "undo/undo_engine.h"
 #include "ui/folder_picker.h"
 #include "ui/status_line.h"
 #include "ui/undo_entry.h"

@@ -14,7 +14,7 @@
 #include "base/run_log.h"
 #include "common/code_pattern.h"
 #include "common/shared_state.h"
-#include "common/undo_engine.h"
+#include "undo/undo_engine.h"
 #include "ui/status_line.h"
 #include "ui/undo_entry.h"
 

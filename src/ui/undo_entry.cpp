@@ -5,7 +5,7 @@
 #include "app/settings.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
-#include "common/undo_engine.h"
+#include "undo/undo_engine.h"
 #include "ui/message_box.h"
 
 namespace marbloom::ui {

@@ -20,7 +20,7 @@
 #include "app/settings.h"
 #include "common/operation_engine.h"
 #include "common/shared_state.h"
-#include "common/undo_journal.h"
+#include "undo/undo_journal.h"
 #include "sample_server.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "common/undo_engine.h"
+#include "undo/undo_engine.h"
 
 #include <algorithm>
 #include <cerrno>

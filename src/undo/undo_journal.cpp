@@ -1,4 +1,4 @@
-#include "common/undo_journal.h"
+#include "undo/undo_journal.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 // A file system that keeps, for one writing run, what is needed to put every
 // file of the tree it touches back exactly (the undo journal,
-// common/undo_journal.h). The front wraps it around the real file system for
+// undo/undo_journal.h). The front wraps it around the real file system for
 // the run; the engines see only the seam. Only a file's first touch in the
 // run is kept, as cheaply as that touch allows:
 //   - a write or copy at or past the end, or a truncation that grows: the old length;
@@ -30,7 +30,7 @@
 
 #include "base/file_system.h"
 #include "common/data_layout.h"
-#include "common/undo_journal.h"
+#include "undo/undo_journal.h"
 
 namespace marbloom {
 

@@ -1,4 +1,4 @@
-#include "common/journal_file_system.h"
+#include "undo/journal_file_system.h"
 
 #include <cerrno>
 #include <ctime>

@@ -9,7 +9,7 @@
 
 #include "common/data_layout.h"
 #include "common/operation_engine.h"
-#include "common/undo_journal.h"
+#include "undo/undo_journal.h"
 
 namespace marbloom {
 

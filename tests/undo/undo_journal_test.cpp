@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "base/run_log.h"
-#include "common/journal_file_system.h"
-#include "common/undo_engine.h"
+#include "undo/journal_file_system.h"
+#include "undo/undo_engine.h"
 #include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
