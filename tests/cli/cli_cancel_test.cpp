@@ -216,7 +216,7 @@ TEST_F(CliCancelThreaded, QuietRunPrintsOnlyTheFinalStatus) {
   EXPECT_EQ(ReadFileText(temp_.path() + "stderr"), "");
 }
 
-// SIGINT while the days download: the loop ends after the current day, and
+// SIGINT while the second day downloads: the loop ends after that day, and
 // no conversion starts on the days obtained.
 using CliDownloadCancelThreaded = CliTree;
 
@@ -228,11 +228,15 @@ TEST_F(CliDownloadCancelThreaded, AnInterruptWhileDownloadingAlsoStopsTheConvers
   const int last = 20220513;
   for (int date = kFirstDay; date <= last; date = NextTradingDay(date))
     ASSERT_TRUE(sample::WriteDailyArchiveZip(date, options, site.path() + sample::kDailyArchivePath));
+  // The second day's archive waits at the server until the interrupt is sent.
+  TempDir gate;
+  const std::string hold = gate.path() + "20220503.zip.hold";
+  WriteFileBytes(hold, {});
   const int port = FreeLoopbackPort();
   ChildProgram server;
-  ASSERT_TRUE(server.Start(
-      {BuiltProgram("tools/samplegen/marbloom-sampled"), "--port", std::to_string(port), "--static", site.path()},
-      port));
+  ASSERT_TRUE(server.Start({BuiltProgram("tools/samplegen/marbloom-sampled"), "--port", std::to_string(port),
+                            "--static", site.path(), "--hold", gate.path()},
+                           port));
   ASSERT_EQ(Cli("settings set DOMAIN=http://127.0.0.1:" + std::to_string(port) + "/").exitCode, 0);
   Child child = Spawn({Program(), "-C", temp_.path(), "download", "daily", "--from", std::to_string(kFirstDay), "--to",
                        std::to_string(last)});
@@ -240,6 +244,7 @@ TEST_F(CliDownloadCancelThreaded, AnInterruptWhileDownloadingAlsoStopsTheConvers
   // The first day is in once the second one is asked for.
   ASSERT_TRUE(ReadUntil(child, [](const Child& c) { return c.text[1].find("正在下载20220503") != std::string::npos; }));
   ::kill(child.pid, SIGINT);
+  std::filesystem::remove(hold);
   EXPECT_EQ(WaitForExit(child), 3);
   EXPECT_EQ(child.text[0], "下载被取消!\n");
   EXPECT_TRUE(PathExists(Layout().CodeListFile(0, kFirstDay)));

@@ -1,6 +1,6 @@
 // marbloom-sampled: the sample archive server.
 //   marbloom-sampled [--port P] [--seed S] [--securities N] [--full]
-//                    [--cache DIR] [--static DIR] [--version]
+//                    [--cache DIR] [--static DIR] [--hold DIR] [--version]
 // Runs until SIGINT or SIGTERM.
 #include <CLI/CLI.hpp>
 
@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
   app.add_flag("--full", full, "the full market: 16,000 securities and realistic tick days");
   app.add_option("--cache", options.cacheDir, "folder of generated archives (default sampled-cache/)");
   app.add_option("--static", options.staticDir, "serve this folder of archives instead")->check(CLI::ExistingDirectory);
+  app.add_option("--hold", options.holdDir, "answer a request for NAME only once this folder holds no NAME.hold")
+      ->check(CLI::ExistingDirectory);
   CLI11_PARSE(app, argc, argv);
   if (full) {
     options.sample.fullTickDays = true;

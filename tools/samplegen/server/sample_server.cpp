@@ -204,6 +204,7 @@ struct SampleServer::Impl {
   std::thread thread;
   std::mutex generateMutex;
   std::mutex logMutex;
+  std::atomic<bool> stopping{false};
   int boundPort = -1;
 
   std::string CacheRoot() const {
@@ -283,7 +284,16 @@ struct SampleServer::Impl {
                              });
   }
 
+  // Waits while the request's hold file is there, or until the server stops.
+  void WaitAtGate(const std::string& path) {
+    if (options.holdDir.empty()) return;
+    const std::string hold = WithSlash(options.holdDir) + path.substr(path.rfind('/') + 1) + ".hold";
+    std::error_code ec;
+    while (!stopping && fs::exists(hold, ec)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+
   void Handle(const httplib::Request& req, httplib::Response& res) {
+    WaitAtGate(req.path);
     if (!Authorized(req)) {
       res.status = 401;
       res.set_header("WWW-Authenticate", "Basic realm=\"marbloom sample market\"");
@@ -331,6 +341,7 @@ bool SampleServer::Start() {
 
 void SampleServer::Stop() {
   if (!impl_->thread.joinable()) return;
+  impl_->stopping = true;
   impl_->http.CloseRoom();
   impl_->http.stop();
   impl_->thread.join();

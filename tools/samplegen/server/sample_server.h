@@ -28,6 +28,9 @@ struct ServerOptions {
   SampleOptions sample;
   std::string cacheDir = "sampled-cache/";  // generated archives
   std::string staticDir;                    // non-empty: serve this folder instead
+  // Non-empty: a request for .../NAME is answered only once no file
+  // NAME.hold is left in this folder (a test opens the gate by removing it).
+  std::string holdDir;
   std::function<int()> today;               // YYYYMMDD; empty: the local date
   std::FILE* log = stdout;                  // one line per request
 };
