@@ -152,7 +152,11 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
     const int capacity = kWorkBufferBars / info.barsPerDay;
     int retention = kind == MinuteKind::kOneMinute ? options_.oneMinuteDays : options_.fiveMinuteDays;
     retention = std::clamp(retention, 1, capacity);
-    const File file = layout_.Files().Open(path, OpenMode::kReadRegular);
+    // Opened for update, so that an append needs no second open; a file that
+    // cannot be written in place is still read, and replaced whole.
+    File file = layout_.Files().Open(path, OpenMode::kUpdate);
+    const bool writable = static_cast<bool>(file);
+    if (!file && errno != ENOENT) file = layout_.Files().Open(path, OpenMode::kReadRegular);
     HeldDays held;
     const TailRead read = file ? FindHeldDays(file, info, built.bars.get(), capacity, &held)
                                : errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
@@ -166,20 +170,20 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
     // Days newer than every held one that the retention has room for go
     // after them in place: what the merge would write, without rewriting
     // the days before.
-    if (read == TailRead::kRead && held.days > 0 && held.newestDate > 0 && firstFresh > held.newestDate &&
-        held.days + fresh.days <= retention) {
-      File update = layout_.Files().Open(path, OpenMode::kUpdate);
-      if (update) {
-        report.wrote = true;
-        if (AppendMinuteDays(update, held, fresh.bars.get(), fresh.days, info) && update.Close()) return true;
-        report.Fail("%s%s%s文件写入失败, 保留原文件!", kMarketPrefix[security.market], security.code, extension);
-        return false;
-      }
+    const bool allNewer = read == TailRead::kRead && held.newestDate > 0 && firstFresh > held.newestDate;
+    if (allNewer && writable && held.days > 0 && held.days + fresh.days <= retention) {
+      report.wrote = true;
+      if (AppendMinuteDays(file, held, fresh.bars.get(), fresh.days, info) && file.Close()) return true;
+      report.Fail("%s%s%s文件写入失败, 保留原文件!", kMarketPrefix[security.market], security.code, extension);
+      return false;
     }
+    // New days after all held ones keep only the newest retention - new of
+    // them: the older ones, which the merge would push out, are not read.
+    const int wanted = allNewer ? std::max(retention - fresh.days, 0) : retention;
     int kept = 0;
-    if (read == TailRead::kRead && !ReadNewestDays(file, held, info, retention, built.bars.get(), &kept))
+    if (read == TailRead::kRead && !ReadNewestDays(file, held, info, wanted, built.bars.get(), &kept))
       damaged = true;
-    if (kept > 0) {
+    if (kept > 0 || (allNewer && wanted == 0)) {
       count = MergeMinuteDays(built.bars.get(), kept, retention, fresh.bars.get(), fresh.days, info.barsPerDay);
       result = built.bars.get();
     }
