@@ -142,6 +142,10 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
   const MinuteFileKind& info = KindInfo(kind);
   const std::string path = MinuteFilePath(layout_, kind, security.market, security.code);
   const char* extension = info.extension;
+  const auto writeFailed = [&] {
+    report.Fail("%s%s%s文件写入失败, 保留原文件!", kMarketPrefix[security.market], security.code, extension);
+    return false;
+  };
   WorkBuffer& built = worker.built;
   const WorkBuffer& fresh = worker.fresh;
   const MinuteBar* result = fresh.bars.get();
@@ -173,9 +177,7 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
     const bool allNewer = read == TailRead::kRead && held.newestDate > 0 && firstFresh > held.newestDate;
     if (allNewer && writable && held.days > 0 && held.days + fresh.days <= retention) {
       report.wrote = true;
-      if (AppendMinuteDays(file, held, fresh.bars.get(), fresh.days, info) && file.Close()) return true;
-      report.Fail("%s%s%s文件写入失败, 保留原文件!", kMarketPrefix[security.market], security.code, extension);
-      return false;
+      return (AppendMinuteDays(file, held, fresh.bars.get(), fresh.days, info) && file.Close()) || writeFailed();
     }
     // New days after all held ones keep only the newest retention - new of
     // them: the older ones, which the merge would push out, are not read.
@@ -200,9 +202,7 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
   report.wrote = true;
   const std::string temp = kind == MinuteKind::kOneMinute ? layout_.OneMinuteTemp(security.market, worker.index)
                                                           : layout_.FiveMinuteTemp(security.market, worker.index);
-  if (ReplaceMinuteFile(layout_.Files(), temp, path, result, count, info, replaces)) return true;
-  report.Fail("%s%s%s文件写入失败, 保留原文件!", kMarketPrefix[security.market], security.code, extension);
-  return false;
+  return ReplaceMinuteFile(layout_.Files(), temp, path, result, count, info, replaces) || writeFailed();
 }
 
 void MinuteEngine::FileFailed(const char* format, MinuteKind kind, int market, std::string_view code) {

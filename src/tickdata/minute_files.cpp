@@ -22,8 +22,10 @@ constexpr MinuteFileKind kKinds[2] = {
 const uint16_t* SlotTimes(const MinuteFileKind& kind) {
   static const auto tables = [] {
     std::array<std::array<uint16_t, kOneMinuteBarsPerDay>, 2> t{};
-    for (int i = 0; i < kOneMinuteBarsPerDay; ++i) t[0][static_cast<std::size_t>(i)] = static_cast<uint16_t>(SlotEndTime(i, 1, 0));
-    for (int i = 0; i < kFiveMinuteBarsPerDay; ++i) t[1][static_cast<std::size_t>(i)] = static_cast<uint16_t>(SlotEndTime(i, 5, 0));
+    for (std::size_t i = 0; i < kOneMinuteBarsPerDay; ++i)
+      t[0][i] = static_cast<uint16_t>(SlotEndTime(static_cast<int>(i), 1, 0));
+    for (std::size_t i = 0; i < kFiveMinuteBarsPerDay; ++i)
+      t[1][i] = static_cast<uint16_t>(SlotEndTime(static_cast<int>(i), 5, 0));
     return t;
   }();
   return tables[kind.barsPerDay == kOneMinuteBarsPerDay ? 0 : 1].data();

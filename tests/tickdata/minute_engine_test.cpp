@@ -134,7 +134,8 @@ TEST_P(MinuteTail, ReadersSkipItAndTheNextBuildCutsIt) {
   engine.BuildMinuteLines(dates[0], dates[1]);
   const std::vector<uint8_t> held = test::ReadFileBytes(OnePath());
   std::vector<uint8_t> bytes = held;
-  bytes.insert(bytes.end(), held.begin(), held.begin() + std::min(GetParam(), kOneMinuteBlockBytes - sizeof(MinuteBar)));
+  const std::size_t part = std::min(GetParam(), kOneMinuteBlockBytes - sizeof(MinuteBar));
+  bytes.insert(bytes.end(), held.begin(), held.begin() + static_cast<std::ptrdiff_t>(part));
   bytes.resize(held.size() + GetParam());
   test::WriteFileBytes(OnePath(), bytes);
   std::vector<MinuteBar> bars;
