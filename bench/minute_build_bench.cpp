@@ -11,11 +11,17 @@
 //   range again: BuildMinuteLines over the last five days, which the files
 //                already hold as the whole-store run wrote them;
 //   range new:   the same five days after each file was cut back before them
-//                (untimed), so that they are merged in as new days;
+//                (untimed), so that they are appended as new days;
+//   at retention: the steady state of a tree at full retention: each file
+//                holds all days but the newest (untimed), the retention is
+//                that many days, and the newest day pushes out the oldest, so
+//                that every file is replaced whole;
 //   floor:       uncompress() of each stored block the run reads, then the
 //                bytes the run must change put on disk: one write of each
 //                security's two minute files and syncfs, as the build ends
-//                with one (a merge rewrites the whole file), or nothing when
+//                with one: every day for the whole store, the five new days
+//                for range new (an append), the kept days at retention (the
+//                copy of the kept bytes a replacement makes), or nothing when
 //                the files already hold the range's days (range again: its
 //                ratio is ratio_inflate_only).
 #include <benchmark/benchmark.h>
@@ -167,12 +173,12 @@ std::size_t InflateFloor(const Store& store, int firstDay, std::size_t* blocks) 
   return ticks;
 }
 
-// Writes each security's two minute files' worth of bytes, one write a file,
-// and flushes them to disk.
-void WriteFloor(const Store& store) {
+// Writes each security's two minute files' worth of bytes (at most
+// `maxDays` days), one write a file, and flushes them to disk.
+void WriteFloor(const Store& store, int maxDays) {
   static const std::vector<uint8_t> bytes(MinuteEngine::kWorkBufferBytes, 0x5A);
   for (std::size_t i = 0; i < store.daysPerSecurity.size(); ++i) {
-    const std::size_t days = static_cast<std::size_t>(store.daysPerSecurity[i]);
+    const std::size_t days = static_cast<std::size_t>(std::min(store.daysPerSecurity[i], maxDays));
     for (std::size_t dayBytes : {kOneMinuteBlockBytes, kFiveMinuteBlockBytes}) {
       const std::string path = store.root + "floor/" + std::to_string(i) + "." + std::to_string(dayBytes);
       File file = RealFileSystem().Open(path, OpenMode::kWrite);
@@ -221,7 +227,7 @@ void RunAgainstFloor(benchmark::State& state, int firstDayIndex, int first, int 
     Clock::time_point start = Clock::now();
     ticks = InflateFloor(store, firstDayIndex, &blocks);
     inflateSeconds = Seconds(start);
-    if (whole || cutDays > 0) WriteFloor(store);
+    if (whole || cutDays > 0) WriteFloor(store, whole ? MinuteEngine::kMaxBuiltDays : cutDays);
     floorSeconds = Seconds(start);
     MinuteEngine engine(store.layout, store.options);
     start = Clock::now();
@@ -255,9 +261,35 @@ void RunLastFiveDays(benchmark::State& state, int cutDays) {
 void BM_MinuteRangeFiveDays(benchmark::State& state) { RunLastFiveDays(state, 0); }
 void BM_MinuteRangeFiveNewDays(benchmark::State& state) { RunLastFiveDays(state, 5); }
 
+void BM_MinuteAtRetentionNewDay(benchmark::State& state) {
+  Store& store = TheStore();
+  const int kept = static_cast<int>(store.dates.size()) - 1;
+  MinuteOptions full = store.options;
+  full.oneMinuteDays = full.fiveMinuteDays = kept;
+  double inflateSeconds = 0, floorSeconds = 0, runSeconds = 0;
+  std::size_t ticks = 0, blocks = 0;
+  for (auto _ : state) {
+    if (!MinuteEngine(store.layout, store.options).BuildMinuteLines(0, 0).done()) Fail("minute build did not run");
+    CutMinuteFiles(store, 1);
+    Clock::time_point start = Clock::now();
+    ticks = InflateFloor(store, kept, &blocks);
+    inflateSeconds = Seconds(start);
+    WriteFloor(store, kept);
+    floorSeconds = Seconds(start);
+    MinuteEngine engine(store.layout, full);
+    start = Clock::now();
+    if (!engine.BuildMinuteLines(store.dates.back(), store.dates.back()).done()) Fail("minute build did not run");
+    runSeconds = Seconds(start);
+    state.SetIterationTime(runSeconds);
+  }
+  Report(state, runSeconds, inflateSeconds, floorSeconds, ticks, blocks);
+  state.counters["securities"] = static_cast<double>(store.securities);
+}
+
 BENCHMARK(BM_MinuteWholeStore)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MinuteRangeFiveDays)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MinuteRangeFiveNewDays)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MinuteAtRetentionNewDay)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -151,7 +151,7 @@ bool ReadMinutes(const DataLayout& layout, DataView& view) {
   const File file = layout.Files().Open(path, OpenMode::kRead);
   if (!file) return FailOpen(view, path);
   std::vector<MinuteBar> bars;
-  const TailRead read = ReadAllMinuteBars(file, &bars);
+  const TailRead read = ReadAllMinuteBars(file, KindInfo(kind), &bars);
   if (read == TailRead::kNoFile) return Fail(view, FormatText("%s文件无数据!", path.c_str()));
   if (read != TailRead::kRead) return Fail(view, FormatText("%s分钟线文件已损坏!", path.c_str()));
   for (const MinuteBar& bar : bars) {

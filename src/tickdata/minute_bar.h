@@ -6,8 +6,11 @@
 //   5-minute file (DataLayout::FiveMinuteFile)    48 bars a day (1536-byte blocks)
 //
 // Every bar of a block carries the same date; a block's date is its first
-// bar's. A file is usable for merging when its length is a non-zero multiple
-// of the block size, and for bar-by-bar maintenance when it is a non-zero
+// bar's. New days later than the newest are appended; a file's days end with
+// its last whole day, and bytes past it are an append cut short, which
+// readers leave out (FindHeldDays, tickdata/minute_files.h). A file without a
+// whole day is usable for merging when its length is a non-zero multiple of
+// the block size, and for bar-by-bar maintenance when it is a non-zero
 // multiple of 32.
 #include <bit>
 #include <cstddef>

@@ -141,25 +141,52 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
                                    Worker& worker, ItemReport& report) const {
   const MinuteFileKind& info = KindInfo(kind);
   const std::string path = MinuteFilePath(layout_, kind, security.market, security.code);
+  const char* extension = info.extension;
+  const auto writeFailed = [&] {
+    report.Fail("%s%s%s文件写入失败, 保留原文件!", kMarketPrefix[security.market], security.code, extension);
+    return false;
+  };
   WorkBuffer& built = worker.built;
   const WorkBuffer& fresh = worker.fresh;
   const MinuteBar* result = fresh.bars.get();
   int count = fresh.days;
-  int held = 0;
   bool damaged = false;
   bool replaces = true;
   if (first > 0 || last > 0) {
     const int capacity = kWorkBufferBars / info.barsPerDay;
     int retention = kind == MinuteKind::kOneMinute ? options_.oneMinuteDays : options_.fiveMinuteDays;
     retention = std::clamp(retention, 1, capacity);
-    // Days built again as the file holds them: a rewrite would give the same bytes.
-    if (HoldsFreshDays(layout_.Files(), path, info, retention, fresh.bars.get(), fresh.days, built.bars.get()))
-      return true;
-    const TailRead read = ReadNewestDays(layout_.Files(), path, info, retention, built.bars.get(), &held);
+    // Opened for update, so that an append needs no second open; a file that
+    // cannot be written in place is still read, and replaced whole.
+    File file = layout_.Files().Open(path, OpenMode::kUpdate);
+    const bool writable = static_cast<bool>(file);
+    if (!file && errno != ENOENT) file = layout_.Files().Open(path, OpenMode::kReadRegular);
+    HeldDays held;
+    const TailRead read = file ? FindHeldDays(file, info, built.bars.get(), capacity, &held)
+                               : errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
     damaged = read == TailRead::kDamaged;
     replaces = read != TailRead::kNoFile;
-    if (held > 0) {
-      count = MergeMinuteDays(built.bars.get(), held, retention, fresh.bars.get(), fresh.days, info.barsPerDay);
+    const int firstFresh = BlockDate(fresh.bars.get());
+    // Days built again as the file holds them: a rewrite would give the same bytes.
+    if (read == TailRead::kRead && (held.newestDate == 0 || firstFresh <= held.newestDate) &&
+        HoldsFreshDays(file, held, info, retention, fresh.bars.get(), fresh.days, built.bars.get()))
+      return true;
+    // Days newer than every held one that the retention has room for go
+    // after them in place: what the merge would write, without rewriting
+    // the days before.
+    const bool allNewer = read == TailRead::kRead && held.newestDate > 0 && firstFresh > held.newestDate;
+    if (allNewer && writable && held.days > 0 && held.days + fresh.days <= retention) {
+      report.wrote = true;
+      return (AppendMinuteDays(file, held, fresh.bars.get(), fresh.days, info) && file.Close()) || writeFailed();
+    }
+    // New days after all held ones keep only the newest retention - new of
+    // them: the older ones, which the merge would push out, are not read.
+    const int wanted = allNewer ? std::max(retention - fresh.days, 0) : retention;
+    int kept = 0;
+    if (read == TailRead::kRead && !ReadNewestDays(file, held, info, wanted, built.bars.get(), &kept))
+      damaged = true;
+    if (kept > 0 || (allNewer && wanted == 0)) {
+      count = MergeMinuteDays(built.bars.get(), kept, retention, fresh.bars.get(), fresh.days, info.barsPerDay);
       result = built.bars.get();
     }
   } else {
@@ -168,7 +195,6 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
     damaged = !old && errno != ENOENT;
     replaces = old && old.Length() != 0;
   }
-  const char* extension = info.extension;
   if (damaged) {
     report.Fail("%s%s%s文件已损坏, 未更新!", kMarketPrefix[security.market], security.code, extension);
     return false;
@@ -176,9 +202,7 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
   report.wrote = true;
   const std::string temp = kind == MinuteKind::kOneMinute ? layout_.OneMinuteTemp(security.market, worker.index)
                                                           : layout_.FiveMinuteTemp(security.market, worker.index);
-  if (ReplaceMinuteFile(layout_.Files(), temp, path, result, count, info, replaces)) return true;
-  report.Fail("%s%s%s文件写入失败, 保留原文件!", kMarketPrefix[security.market], security.code, extension);
-  return false;
+  return ReplaceMinuteFile(layout_.Files(), temp, path, result, count, info, replaces) || writeFailed();
 }
 
 void MinuteEngine::FileFailed(const char* format, MinuteKind kind, int market, std::string_view code) {

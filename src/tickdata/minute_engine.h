@@ -129,9 +129,11 @@ class MinuteEngine : public OperationEngine {
                         ItemReport& report) const;
   bool BuildOneDay(const TickSecurity& security, int date, const MinuteScales& scales, Worker& worker,
                    MinuteBar* bars) const;
-  // Merges the worker's fresh days (of the kind's bar length) into the file
-  // and replaces it, unless it already ends with them byte for byte; false
-  // when the file could not be brought up to date.
+  // Brings the file up to date with the worker's fresh days (of the kind's
+  // bar length): nothing when it already ends with them byte for byte; an
+  // append when they are all newer than its newest day and its retention
+  // has room for them; else a merge that replaces the file. False when the
+  // file could not be brought up to date.
   bool WriteMinuteFile(MinuteKind kind, const TickSecurity& security, int first, int last, Worker& worker,
                        ItemReport& report) const;
   OperationResult DeleteRange(MinuteKind kind, int first, int last);

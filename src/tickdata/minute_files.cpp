@@ -1,12 +1,14 @@
 #include "tickdata/minute_files.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "base/file_helpers.h"
+#include "common/trading_sessions.h"
 
 namespace marbloom {
 namespace {
@@ -15,6 +17,19 @@ constexpr MinuteFileKind kKinds[2] = {
     {DataLayout::kOneMinuteExtension.data(), kOneMinuteBarsPerDay, kOneMinuteBlockBytes},
     {DataLayout::kFiveMinuteExtension.data(), kFiveMinuteBarsPerDay, kFiveMinuteBlockBytes},
 };
+
+// The end minute of each bar of a day, by kind.
+const uint16_t* SlotTimes(const MinuteFileKind& kind) {
+  static const auto tables = [] {
+    std::array<std::array<uint16_t, kOneMinuteBarsPerDay>, 2> t{};
+    for (std::size_t i = 0; i < kOneMinuteBarsPerDay; ++i)
+      t[0][i] = static_cast<uint16_t>(SlotEndTime(static_cast<int>(i), 1, 0));
+    for (std::size_t i = 0; i < kFiveMinuteBarsPerDay; ++i)
+      t[1][i] = static_cast<uint16_t>(SlotEndTime(static_cast<int>(i), 5, 0));
+    return t;
+  }();
+  return tables[kind.barsPerDay == kOneMinuteBarsPerDay ? 0 : 1].data();
+}
 
 void CopyDay(MinuteBar* to, const MinuteBar* from, int barsPerDay) {
   std::memcpy(to, from, static_cast<std::size_t>(barsPerDay) * sizeof(MinuteBar));
@@ -86,40 +101,62 @@ int MergeMinuteDays(MinuteBar* days, int count, int retention, const MinuteBar* 
   return count;
 }
 
-TailRead ReadNewestDays(FileSystem& files, const std::string& path, const MinuteFileKind& kind, int maxDays,
-                        MinuteBar* days, int* count) {
-  *count = 0;
-  const File file = files.Open(path, OpenMode::kReadRegular);
-  if (!file) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
-  int64_t length = file.Length();
-  TailRead result = TailRead::kRead;
-  if (length == 0) {
-    result = TailRead::kNoFile;
-  } else if (length < 0 || length % static_cast<int64_t>(kind.blockBytes) != 0) {
-    result = TailRead::kDamaged;
-  } else {
-    int64_t held = length / static_cast<int64_t>(kind.blockBytes);
-    int n = static_cast<int>(held < maxDays ? held : maxDays);
-    int64_t offset = (held - n) * static_cast<int64_t>(kind.blockBytes);
-    if (file.ReadAll(days, static_cast<std::size_t>(n) * kind.blockBytes, offset))
-      *count = n;
-    else
-      result = TailRead::kDamaged;
-  }
-  return result;
+bool IsWholeDay(const MinuteBar* day, const MinuteFileKind& kind) {
+  const uint16_t* times = SlotTimes(kind);
+  const uint16_t date = day[0].packedDate;
+  for (int i = 0; i < kind.barsPerDay; ++i)
+    if (day[i].time != times[i] || day[i].packedDate != date) return false;
+  return true;
 }
 
-bool HoldsFreshDays(FileSystem& files, const std::string& path, const MinuteFileKind& kind, int retention,
-                    const MinuteBar* fresh, int freshCount, MinuteBar* scratch) {
-  if (freshCount <= 0) return false;
-  const File file = files.Open(path, OpenMode::kReadRegular);
-  const int64_t length = file ? file.Length() : -1;
+TailRead FindHeldDays(const File& file, const MinuteFileKind& kind, MinuteBar* scratch, int scratchDays,
+                      HeldDays* held) {
+  *held = HeldDays{};
+  const int64_t length = file.Length();
+  if (length == 0) return TailRead::kNoFile;
+  if (length < 0) return TailRead::kDamaged;
+  held->length = length;
   const auto block = static_cast<int64_t>(kind.blockBytes);
-  // A file beyond its retention loses days to any merge.
-  if (length <= 0 || length % block != 0 || length / block > retention) return false;
-  const int held = static_cast<int>(length / block);
-  const int n = std::min(held, freshCount + 1);
-  if (!file.ReadAll(scratch, static_cast<std::size_t>(n) * kind.blockBytes, length - n * block)) return false;
+  const int64_t blocks = length / block;
+  // Blocks [0, end) are still to look at, newest first: one, then more at a time.
+  int64_t end = blocks;
+  int64_t step = 1;
+  while (end > 0) {
+    const int64_t n = std::min({end, step, static_cast<int64_t>(std::max(scratchDays, 1))});
+    if (!file.ReadAll(scratch, static_cast<std::size_t>(n * block), (end - n) * block)) return TailRead::kDamaged;
+    for (int64_t i = n - 1; i >= 0; --i) {
+      const MinuteBar* day = scratch + i * kind.barsPerDay;
+      if (!IsWholeDay(day, kind)) continue;
+      held->days = static_cast<int>(end - n + i + 1);
+      held->newestDate = BlockDate(day);
+      return TailRead::kRead;
+    }
+    end -= n;
+    step *= 8;
+  }
+  if (blocks > 0 && length % block != 0) return TailRead::kDamaged;
+  held->days = static_cast<int>(blocks);
+  return TailRead::kRead;
+}
+
+bool ReadNewestDays(const File& file, const HeldDays& held, const MinuteFileKind& kind, int maxDays,
+                    MinuteBar* days, int* count) {
+  const int n = std::min(held.days, maxDays);
+  *count = 0;
+  const auto block = static_cast<int64_t>(kind.blockBytes);
+  if (n > 0 && !file.ReadAll(days, static_cast<std::size_t>(n) * kind.blockBytes, (held.days - n) * block))
+    return false;
+  *count = n;
+  return true;
+}
+
+bool HoldsFreshDays(const File& file, const HeldDays& held, const MinuteFileKind& kind, int retention,
+                    const MinuteBar* fresh, int freshCount, MinuteBar* scratch) {
+  // A file beyond its retention loses days to any merge; a tail is cut by the next write.
+  if (freshCount <= 0 || held.days <= 0 || held.days > retention || held.HasTail(kind)) return false;
+  const auto block = static_cast<int64_t>(kind.blockBytes);
+  const int n = std::min(held.days, freshCount + 1);
+  if (!file.ReadAll(scratch, static_cast<std::size_t>(n) * kind.blockBytes, (held.days - n) * block)) return false;
   const int first = BlockDate(fresh);
   int k = 0;  // the next fresh day to find
   for (int i = 0; i < n; ++i) {
@@ -135,28 +172,47 @@ bool HoldsFreshDays(FileSystem& files, const std::string& path, const MinuteFile
   return k == freshCount;
 }
 
-TailRead ReadAllMinuteBars(const File& file, std::vector<MinuteBar>* bars) {
+bool AppendMinuteDays(File& file, const HeldDays& held, const MinuteBar* days, int count,
+                      const MinuteFileKind& kind) {
+  const int64_t end = held.days * static_cast<int64_t>(kind.blockBytes);
+  if (held.HasTail(kind) && !file.Truncate(end)) return false;
+  if (file.Write(days, static_cast<std::size_t>(count) * kind.blockBytes, end)) return true;
+  file.Truncate(end);  // what did arrive is a tail either way
+  return false;
+}
+
+TailRead ReadAllMinuteBars(const File& file, const MinuteFileKind& kind, std::vector<MinuteBar>* bars) {
   bars->clear();
   const int64_t length = file.Length();
   if (length == 0) return TailRead::kNoFile;
-  if (length < 0 || length % static_cast<int64_t>(sizeof(MinuteBar)) != 0 ||
-      static_cast<uint64_t>(length) > kMaxWholeFileBytes)
-    return TailRead::kDamaged;
+  if (length < 0 || static_cast<uint64_t>(length) > kMaxWholeFileBytes) return TailRead::kDamaged;
+  const auto barBytes = static_cast<int64_t>(sizeof(MinuteBar));
   try {
-    bars->resize(static_cast<std::size_t>(length) / sizeof(MinuteBar));
+    bars->resize(static_cast<std::size_t>((length + barBytes - 1) / barBytes));
   } catch (const std::bad_alloc&) {
     return TailRead::kDamaged;
   }
-  if (file.ReadAll(bars->data(), static_cast<std::size_t>(length), 0)) return TailRead::kRead;
+  if (!file.ReadAll(bars->data(), static_cast<std::size_t>(length), 0)) {
+    bars->clear();
+    return TailRead::kDamaged;
+  }
+  // The days end with the last whole day, the same rule as FindHeldDays'.
+  for (int64_t b = length / static_cast<int64_t>(kind.blockBytes) - 1; b >= 0; --b) {
+    if (!IsWholeDay(bars->data() + b * kind.barsPerDay, kind)) continue;
+    bars->resize(static_cast<std::size_t>((b + 1) * kind.barsPerDay));
+    return TailRead::kRead;
+  }
+  if (length % barBytes == 0) return TailRead::kRead;
   bars->clear();
   return TailRead::kDamaged;
 }
 
-TailRead ReadAllMinuteBars(FileSystem& files, const std::string& path, std::vector<MinuteBar>* bars) {
+TailRead ReadAllMinuteBars(FileSystem& files, const std::string& path, const MinuteFileKind& kind,
+                           std::vector<MinuteBar>* bars) {
   bars->clear();
   const File file = files.Open(path, OpenMode::kRead);
   if (!file) return errno == ENOENT ? TailRead::kNoFile : TailRead::kDamaged;
-  return ReadAllMinuteBars(file, bars);
+  return ReadAllMinuteBars(file, kind, bars);
 }
 
 bool ReplaceMinuteFile(FileSystem& files, const std::string& temp, const std::string& path, const MinuteBar* days,

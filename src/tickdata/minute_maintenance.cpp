@@ -66,7 +66,7 @@ bool MinuteEngine::LoadBars(MinuteKind kind, int market, std::string_view code, 
     if (errno != ENOENT) FileFailed("%s%s%s文件打开失败!", kind, market, code);
     return false;
   }
-  switch (ReadAllMinuteBars(loaded.file, &loaded.bars)) {
+  switch (ReadAllMinuteBars(loaded.file, KindInfo(kind), &loaded.bars)) {
     case TailRead::kRead: return true;
     case TailRead::kNoFile: return false;
     case TailRead::kDamaged: break;

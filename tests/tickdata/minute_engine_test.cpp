@@ -101,6 +101,74 @@ TEST_F(MinuteEngineTest, DaysBuiltAgainAsHeldLeaveAFileWithinItsRetentionUntouch
   EXPECT_EQ(DayDates(ReadBars(FivePath()), kFive), dates);
 }
 
+TEST_F(MinuteEngineTest, NewerDaysAreAppendedBelowTheRetentionAsTheMergeWritesThem) {
+  auto dates = Weekdays(20240101, 4);
+  WriteTickIndex(layout, "sz000001", dates);
+  const std::vector<std::string> appends{"write " + OnePath(), "write " + FivePath()};
+  for (int retention : {4, 3}) {  // 3: the new day drops the oldest, through the temporary
+    std::filesystem::remove(OnePath());
+    std::filesystem::remove(FivePath());
+    MinuteEngine(layout, MinuteOptions{retention, retention, 1}, Source()).BuildMinuteLines(dates[0], dates[2]);
+    const auto one = test::ReadFileBytes(OnePath()), five = test::ReadFileBytes(FivePath());
+    test::FaultFileSystem recorder;
+    MinuteEngine(layout.WithFiles(recorder), MinuteOptions{retention, retention, 1}, Source())
+        .BuildMinuteLines(dates[3], dates[3]);
+    const std::vector<std::string> changes(recorder.Changes().begin(), recorder.Changes().begin() + 2);
+    EXPECT_EQ(changes == appends, retention == 4);  // then the flush
+    const std::vector<std::vector<uint8_t>> built{test::ReadFileBytes(OnePath()), test::ReadFileBytes(FivePath())};
+    test::WriteFileBytes(OnePath(), one);
+    test::WriteFileBytes(FivePath(), five);
+    MinuteEngine(layout, MinuteOptions{retention, retention, 1}, Source()).BuildMinuteLines(dates[2], dates[3]);
+    EXPECT_EQ(built, (std::vector{test::ReadFileBytes(OnePath()), test::ReadFileBytes(FivePath())}));
+    EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), std::vector<int>(dates.begin() + 4 - retention, dates.end()));
+  }
+}
+
+// An append cut short: a tail of that many bytes past the last whole day, the
+// start of a day's block and zeros after it, as a crash leaves it.
+class MinuteTail : public MinuteEngineTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(MinuteTail, ReadersSkipItAndTheNextBuildCutsIt) {
+  auto dates = Weekdays(20240101, 3);
+  WriteTickIndex(layout, "sz000001", dates);
+  engine.BuildMinuteLines(dates[0], dates[1]);
+  const std::vector<uint8_t> held = test::ReadFileBytes(OnePath());
+  std::vector<uint8_t> bytes = held;
+  const std::size_t part = std::min(GetParam(), kOneMinuteBlockBytes - sizeof(MinuteBar));
+  bytes.insert(bytes.end(), held.begin(), held.begin() + static_cast<std::ptrdiff_t>(part));
+  bytes.resize(held.size() + GetParam());
+  test::WriteFileBytes(OnePath(), bytes);
+  std::vector<MinuteBar> bars;
+  EXPECT_EQ(ReadAllMinuteBars(layout.Files(), OnePath(), KindInfo(MinuteKind::kOneMinute), &bars), TailRead::kRead);
+  EXPECT_EQ(bars.size() * sizeof(MinuteBar), held.size());
+  engine.BuildMinuteLines(dates[2], dates[2]);
+  const std::vector<uint8_t> after = test::ReadFileBytes(OnePath());
+  ASSERT_EQ(after.size(), held.size() + kOneMinuteBlockBytes);
+  EXPECT_TRUE(std::equal(held.begin(), held.end(), after.begin()));
+  EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), dates);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, MinuteTail, ::testing::Values(1, 7679, 7681));
+
+TEST_F(MinuteEngineTest, AnAppendCutShortIsCompletedByTheNextBuild) {
+  auto dates = Weekdays(20240101, 3);
+  WriteTickIndex(layout, "sz000001", dates);
+  engine.BuildMinuteLines(dates[0], dates[1]);
+  const auto one = test::ReadFileBytes(OnePath()), five = test::ReadFileBytes(FivePath());
+  engine.BuildMinuteLines(dates[2], dates[2]);
+  const auto cleanOne = test::ReadFileBytes(OnePath()), cleanFive = test::ReadFileBytes(FivePath());
+  test::WriteFileBytes(OnePath(), one);
+  test::WriteFileBytes(FivePath(), five);
+  test::FaultFileSystem crash;
+  crash.NoSpaceAfter(3000);                                   // the append stops after 3000 bytes
+  crash.CrashAt(2, test::FaultFileSystem::Crash::kFailLater);  // and nothing after it happens
+  MinuteEngine(layout.WithFiles(crash), MinuteOptions{50, 250, 1}, Source()).BuildMinuteLines(dates[2], dates[2]);
+  EXPECT_EQ(test::ReadFileBytes(OnePath()).size(), one.size() + 3000);
+  engine.BuildMinuteLines(dates[2], dates[2]);
+  EXPECT_EQ(test::ReadFileBytes(OnePath()), cleanOne);
+  EXPECT_EQ(test::ReadFileBytes(FivePath()), cleanFive);
+}
+
 TEST_F(MinuteEngineTest, BuiltDayCarriesTheTradeInItsSlot) {
   WriteTickIndex(layout, "sz000001", {20240315});
   engine.BuildMinuteLines(20240315, 20240315);

@@ -67,7 +67,7 @@ TEST_F(MinuteMaintenance, AFileClaimingMoreThanMemoryHoldsIsLeftAlone) {
             Outcome::kFailed);
   EXPECT_EQ(StatusText().find("完成!"), std::string::npos) << StatusText();
   std::vector<MinuteBar> bars;
-  EXPECT_EQ(ReadAllMinuteBars(RealFileSystem(), path, &bars), TailRead::kDamaged);
+  EXPECT_EQ(ReadAllMinuteBars(RealFileSystem(), path, KindInfo(MinuteKind::kOneMinute), &bars), TailRead::kDamaged);
   EXPECT_TRUE(bars.empty());
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
