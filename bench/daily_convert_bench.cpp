@@ -11,6 +11,10 @@
 //            ratio_journal: the same weeks again with the undo journal on;
 //   floor:   per file and day open + read the file + write 32 bytes at its
 //            end + close, then syncfs;
+//   command line: the same weeks converted the way marbloom-cli runs them:
+//            started up on a work directory, inside a JournalledRun, through
+//            CurrentLayout() (the journal, the writer lock, the final syncfs);
+//            against its own floor, measured in the same rounds;
 //   check:   CheckDailyFiles over the tree; floor: open + read + close of
 //            every daily file (five rounds, alternating which goes first).
 //            Both are also timed in thread CPU time: on a warm cache the
@@ -32,6 +36,9 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
+#include "app/startup.h"
+#include "base/profile_file.h"
 #include "base/run_log.h"
 #include "common/calendar.h"
 #include "common/journal_file_system.h"
@@ -167,40 +174,58 @@ void TouchFile(const std::string& path, bool append) {
   ::close(fd);
 }
 
+std::vector<uintmax_t> Lengths(const Tree& tree) {
+  std::vector<uintmax_t> lengths;
+  for (const std::string& path : tree.files) lengths.push_back(std::filesystem::file_size(path));
+  return lengths;
+}
+
+// Puts every daily file back to the length it had before a week was added.
+void CutBack(const Tree& tree, const std::vector<uintmax_t>& lengths) {
+  for (std::size_t i = 0; i < tree.files.size(); ++i) std::filesystem::resize_file(tree.files[i], lengths[i]);
+  SyncTree(tree.root);
+}
+
+// Microseconds per file and day of the floor: five passes of open + read +
+// append 32 bytes + close over every file, then syncfs. The floor's copies of
+// each last record would stop the dates rising, and the conversion would
+// refuse the files: they go again, untimed.
+double FloorUs(const Tree& tree) {
+  const std::vector<uintmax_t> lengths = Lengths(tree);
+  const Clock::time_point start = Clock::now();
+  for (int day = 0; day < kDays; ++day)
+    for (const std::string& path : tree.files) TouchFile(path, true);
+  SyncTree(tree.root);
+  const double us = Seconds(start) * 1e6 / (static_cast<double>(tree.files.size()) * kDays);
+  CutBack(tree, lengths);
+  return us;
+}
+
 void BM_DailyConvertFiveDays(benchmark::State& state) {
   Tree& tree = TheTree();
   double floorUs = 1e300, convertUs = 1e300, journalUs = 1e300, total = 0;
   for (auto _ : state) {
     for (int round = 0; round < kRounds; ++round) {
-      std::vector<uintmax_t> lengths;
-      for (const std::string& path : tree.files) lengths.push_back(std::filesystem::file_size(path));
-      Clock::time_point start = Clock::now();
-      for (int day = 0; day < kDays; ++day)
-        for (const std::string& path : tree.files) TouchFile(path, true);
-      SyncTree(tree.root);
-      floorUs = std::min(floorUs, Seconds(start) * 1e6 / (static_cast<double>(tree.files.size()) * kDays));
-      // The floor's copies of each last record would stop the dates rising, and
-      // the conversion would refuse the files: they go again, untimed.
-      for (std::size_t i = 0; i < tree.files.size(); ++i) std::filesystem::resize_file(tree.files[i], lengths[i]);
-      SyncTree(tree.root);
+      floorUs = std::min(floorUs, FloorUs(tree));
 
-      for (std::size_t i = 0; i < tree.files.size(); ++i) lengths[i] = std::filesystem::file_size(tree.files[i]);
+      const std::vector<uintmax_t> lengths = Lengths(tree);
       DailyEngine engine(tree.layout);
-      start = Clock::now();
+      Clock::time_point start = Clock::now();
       if (!engine.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done()) Fail("conversion");
       const double seconds = Seconds(start);
       total += seconds;
       convertUs = std::min(convertUs, seconds * 1e6 / static_cast<double>(tree.securityDays[round]));
 
       // The same week again, untimed back to where it began, with the undo journal on.
-      for (std::size_t i = 0; i < tree.files.size(); ++i) std::filesystem::resize_file(tree.files[i], lengths[i]);
-      SyncTree(tree.root);
+      CutBack(tree, lengths);
       JournalFileSystem journal(RealFileSystem(), tree.layout, "bench", "");
       DailyEngine journalled(tree.layout.WithFiles(journal));
       start = Clock::now();
       if (!journalled.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done())
         Fail("journalled conversion");
       journalUs = std::min(journalUs, Seconds(start) * 1e6 / static_cast<double>(tree.securityDays[round]));
+      CutBack(tree, lengths);
+      std::filesystem::remove_all(tree.layout.UndoDir());
     }
     state.SetIterationTime(total);
   }
@@ -208,6 +233,47 @@ void BM_DailyConvertFiveDays(benchmark::State& state) {
   state.counters["floor_us_per_security_day"] = floorUs;
   state.counters["ratio"] = convertUs / floorUs;
   state.counters["ratio_journal"] = journalUs / floorUs;
+  state.counters["securities"] = static_cast<double>(tree.files.size());
+}
+
+// The work directory's settings name the tree, and the program's start-up
+// takes them, as marbloom-cli's main does before any command.
+void StartLikeTheCommandLine(const Tree& tree) {
+  if (!ProfileWriteString(RealFileSystem(), tree.root + "marbloom.ini", "PATH", "VIPDOC", tree.history) ||
+      !EnterWorkDirectory(tree.root, RealFileSystem()) || !StartUp(RealFileSystem(), true) || DataTreeReady == 0)
+    Fail("start-up on the bench tree");
+}
+
+// What `marbloom-cli daily convert` runs: the engine on CurrentLayout()
+// inside the JournalledRun of the command, its end (the journal's manifest
+// closed and pruned) included.
+void ConvertLikeTheCommandLine(int first, int last) {
+  JournalledRun run("daily convert", "bench");
+  DailyEngine engine(CurrentLayout(), DataTreeReady != 0);
+  if (!engine.ConvertDailyRange(first, last).done() || !run.Problem().empty()) Fail("command-line conversion");
+}
+
+void BM_DailyConvertCommandLine(benchmark::State& state) {
+  Tree& tree = TheTree();
+  StartLikeTheCommandLine(tree);
+  double floorUs = 1e300, convertUs = 1e300, total = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      floorUs = std::min(floorUs, FloorUs(tree));
+      const std::vector<uintmax_t> lengths = Lengths(tree);
+      const Clock::time_point start = Clock::now();
+      ConvertLikeTheCommandLine(kWeekStart[round], kWeekStart[round] + kDays - 1);
+      const double seconds = Seconds(start);
+      total += seconds;
+      convertUs = std::min(convertUs, seconds * 1e6 / static_cast<double>(tree.securityDays[round]));
+      CutBack(tree, lengths);
+      std::filesystem::remove_all(tree.layout.UndoDir());
+    }
+    state.SetIterationTime(total);
+  }
+  state.counters["us_per_security_day"] = convertUs;
+  state.counters["floor_us_per_security_day"] = floorUs;
+  state.counters["ratio"] = convertUs / floorUs;
   state.counters["securities"] = static_cast<double>(tree.files.size());
 }
 
@@ -250,6 +316,7 @@ void BM_DailyCheckTree(benchmark::State& state) {
 
 BENCHMARK(BM_DailyCheckTree)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DailyConvertFiveDays)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DailyConvertCommandLine)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
