@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace marbloom {
@@ -41,7 +42,15 @@ enum class OpenMode {
 class File {
  public:
   File() = default;
-  File(FileSystem& owner, int handle) : owner_(&owner), handle_(handle) {}
+  // `openedLength`: the length the opener measured as it opened the file
+  // (-1: none). The real file system answers the first Length() with it
+  // unless the file changed through this handle before, which saves a
+  // second look at a file just opened.
+  File(FileSystem& owner, int handle, int64_t openedLength = -1)
+      : owner_(&owner), handle_(handle), openedLength_(openedLength) {}
+  // A wrapper that opened the file through the FileSystem it wraps keeps it
+  // as File(*this, std::move(inner)): the number and the measured length.
+  File(FileSystem& owner, File&& inner) noexcept;
   File(File&& other) noexcept;
   File& operator=(File&& other) noexcept;
   File(const File&) = delete;
@@ -52,9 +61,12 @@ class File {
   explicit operator bool() const { return valid(); }
   // The number the implementation knows the file by (the real one: its descriptor).
   int handle() const { return handle_; }
-  // Gives the number up without closing it: a wrapper that opened the file
-  // through the FileSystem it wraps keeps it as File(*this, inner.Release()).
+  // Gives the number up without closing it.
   int Release();
+  // The length measured at the open, once: -1 when there was none, when it
+  // was taken already or when the file changed since (ForgetOpenedLength).
+  int64_t TakeOpenedLength() const { return std::exchange(openedLength_, -1); }
+  void ForgetOpenedLength() { openedLength_ = -1; }
 
   // Up to `size` bytes at `offset`: the count, short only at the end of the
   // file, or -1.
@@ -76,6 +88,7 @@ class File {
  private:
   FileSystem* owner_ = nullptr;
   int handle_ = -1;
+  mutable int64_t openedLength_ = -1;
 };
 
 // An entry of a folder. A symbolic link is kOther, whatever it points to.

@@ -266,7 +266,7 @@ File JournalFileSystem::Open(const std::string& path, OpenMode mode, const File*
     OpenFile& open = open_[file.handle()];
     open = OpenFile{full, journalled && Writes(mode) ? &StateOf(full) : nullptr, mode == OpenMode::kAppend};
   }
-  return File(*this, file.Release());
+  return File(*this, std::move(file));
 }
 
 int64_t JournalFileSystem::Read(const File& file, void* data, std::size_t size, int64_t offset) {
