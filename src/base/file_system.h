@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -147,6 +148,16 @@ class FileSystem {
   // not in `keptModeBits` (an extracted archive entry); false when the time
   // could not be set.
   virtual bool Stamp(const std::string& path, std::time_t modified, unsigned keptModeBits) = 0;
+  // Told before the files at `paths` are changed, so that a wrapper that
+  // keeps what changes replace (the undo journal) keeps the lengths they have
+  // now all at once, on disk before any of them changes, instead of one file
+  // at a time at its first change. False (errno) when it could not; each
+  // change is then refused or kept on its own as without the call. The real
+  // file system has nothing to do.
+  virtual bool BeforeChanges(std::span<const std::string> paths) {
+    (void)paths;
+    return true;
+  }
 };
 
 // The operating system's file system; it holds no state.
