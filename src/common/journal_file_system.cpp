@@ -271,8 +271,8 @@ File JournalFileSystem::Open(const std::string& path, OpenMode mode, const File*
   if (mode == OpenMode::kDirectory) {
     folders_[file.handle()] = full.empty() || full.back() == '/' ? full : full + "/";
   } else {
-    OpenFile& open = open_[file.handle()];
-    open = OpenFile{full, journalled && Writes(mode) ? &StateOf(full) : nullptr, mode == OpenMode::kAppend};
+    State* state = journalled && Writes(mode) ? &StateOf(full) : nullptr;
+    open_[file.handle()] = OpenFile{std::move(full), state, mode == OpenMode::kAppend};
   }
   return File(*this, std::move(file));
 }
