@@ -11,6 +11,11 @@
 //            ratio_journal: the same weeks again with the undo journal on;
 //   floor:   per file and day open + read the file + write 32 bytes at its
 //            end + close, then syncfs;
+//   command line: the same weeks converted the way marbloom-cli runs them:
+//            started up on a work directory, inside a JournalledRun, through
+//            CurrentLayout() (the journal, the writer lock, the final syncfs);
+//            against its own floor, measured in the same five rounds, also
+//            in thread CPU time (cpu_ratio);
 //   check:   CheckDailyFiles over the tree; floor: open + read + close of
 //            every daily file (five rounds, alternating which goes first).
 //            Both are also timed in thread CPU time: on a warm cache the
@@ -32,6 +37,9 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
+#include "app/startup.h"
+#include "base/profile_file.h"
 #include "base/run_log.h"
 #include "common/calendar.h"
 #include "undo/journal_file_system.h"
@@ -167,40 +175,60 @@ void TouchFile(const std::string& path, bool append) {
   ::close(fd);
 }
 
+std::vector<uintmax_t> Lengths(const Tree& tree) {
+  std::vector<uintmax_t> lengths;
+  for (const std::string& path : tree.files) lengths.push_back(std::filesystem::file_size(path));
+  return lengths;
+}
+
+// Puts every daily file back to the length it had before a week was added.
+void CutBack(const Tree& tree, const std::vector<uintmax_t>& lengths) {
+  for (std::size_t i = 0; i < tree.files.size(); ++i) std::filesystem::resize_file(tree.files[i], lengths[i]);
+  SyncTree(tree.root);
+}
+
+// Microseconds per file and day of the floor: five passes of open + read +
+// append 32 bytes + close over every file, then syncfs. The floor's copies of
+// each last record would stop the dates rising, and the conversion would
+// refuse the files: they go again, untimed.
+// Wall and thread CPU time, both per file and day.
+Timing FloorUs(const Tree& tree) {
+  const std::vector<uintmax_t> lengths = Lengths(tree);
+  const Timing t = Time([&] {
+    for (int day = 0; day < kDays; ++day)
+      for (const std::string& path : tree.files) TouchFile(path, true);
+    SyncTree(tree.root);
+  });
+  const double fileDays = static_cast<double>(tree.files.size()) * kDays;
+  CutBack(tree, lengths);
+  return {t.wall * 1e6 / fileDays, t.cpu * 1e6 / fileDays};
+}
+
 void BM_DailyConvertFiveDays(benchmark::State& state) {
   Tree& tree = TheTree();
   double floorUs = 1e300, convertUs = 1e300, journalUs = 1e300, total = 0;
   for (auto _ : state) {
     for (int round = 0; round < kRounds; ++round) {
-      std::vector<uintmax_t> lengths;
-      for (const std::string& path : tree.files) lengths.push_back(std::filesystem::file_size(path));
-      Clock::time_point start = Clock::now();
-      for (int day = 0; day < kDays; ++day)
-        for (const std::string& path : tree.files) TouchFile(path, true);
-      SyncTree(tree.root);
-      floorUs = std::min(floorUs, Seconds(start) * 1e6 / (static_cast<double>(tree.files.size()) * kDays));
-      // The floor's copies of each last record would stop the dates rising, and
-      // the conversion would refuse the files: they go again, untimed.
-      for (std::size_t i = 0; i < tree.files.size(); ++i) std::filesystem::resize_file(tree.files[i], lengths[i]);
-      SyncTree(tree.root);
+      floorUs = std::min(floorUs, FloorUs(tree).wall);
 
-      for (std::size_t i = 0; i < tree.files.size(); ++i) lengths[i] = std::filesystem::file_size(tree.files[i]);
+      const std::vector<uintmax_t> lengths = Lengths(tree);
       DailyEngine engine(tree.layout);
-      start = Clock::now();
+      Clock::time_point start = Clock::now();
       if (!engine.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done()) Fail("conversion");
       const double seconds = Seconds(start);
       total += seconds;
       convertUs = std::min(convertUs, seconds * 1e6 / static_cast<double>(tree.securityDays[round]));
 
       // The same week again, untimed back to where it began, with the undo journal on.
-      for (std::size_t i = 0; i < tree.files.size(); ++i) std::filesystem::resize_file(tree.files[i], lengths[i]);
-      SyncTree(tree.root);
+      CutBack(tree, lengths);
       JournalFileSystem journal(RealFileSystem(), tree.layout, "bench", "");
       DailyEngine journalled(tree.layout.WithFiles(journal));
       start = Clock::now();
       if (!journalled.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done())
         Fail("journalled conversion");
       journalUs = std::min(journalUs, Seconds(start) * 1e6 / static_cast<double>(tree.securityDays[round]));
+      CutBack(tree, lengths);
+      std::filesystem::remove_all(tree.layout.UndoDir());
     }
     state.SetIterationTime(total);
   }
@@ -208,6 +236,54 @@ void BM_DailyConvertFiveDays(benchmark::State& state) {
   state.counters["floor_us_per_security_day"] = floorUs;
   state.counters["ratio"] = convertUs / floorUs;
   state.counters["ratio_journal"] = journalUs / floorUs;
+  state.counters["securities"] = static_cast<double>(tree.files.size());
+}
+
+// The work directory's settings name the tree, and the program's start-up
+// takes them, as marbloom-cli's main does before any command.
+void StartLikeTheCommandLine(const Tree& tree) {
+  if (!ProfileWriteString(RealFileSystem(), tree.root + "marbloom.ini", "PATH", "VIPDOC", tree.history) ||
+      !EnterWorkDirectory(tree.root, RealFileSystem()) || !StartUp(RealFileSystem(), true) || DataTreeReady == 0)
+    Fail("start-up on the bench tree");
+}
+
+// What `marbloom-cli daily convert` runs: the engine on CurrentLayout()
+// inside the JournalledRun of the command, its end (the journal's manifest
+// closed and pruned) included.
+void ConvertLikeTheCommandLine(int first, int last) {
+  JournalledRun run("daily convert", "bench");
+  DailyEngine engine(CurrentLayout(), DataTreeReady != 0);
+  if (!engine.ConvertDailyRange(first, last).done() || !run.Problem().empty()) Fail("command-line conversion");
+}
+
+// Five rounds, the weeks taken in turn (each round starts from the same
+// files), as the syncfs that ends floor and conversion alike varies most
+// with the other load of the machine. Also timed in thread CPU time.
+void BM_DailyConvertCommandLine(benchmark::State& state) {
+  constexpr int kCommandRounds = 5;
+  Tree& tree = TheTree();
+  StartLikeTheCommandLine(tree);
+  Timing floor{1e300, 1e300}, convert{1e300, 1e300};
+  double total = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < kCommandRounds; ++round) {
+      const int week = round % kRounds;
+      const double days = static_cast<double>(tree.securityDays[week]);
+      const Timing f = FloorUs(tree);
+      const std::vector<uintmax_t> lengths = Lengths(tree);
+      const Timing t = Time([&] { ConvertLikeTheCommandLine(kWeekStart[week], kWeekStart[week] + kDays - 1); });
+      total += t.wall;
+      floor = {std::min(floor.wall, f.wall), std::min(floor.cpu, f.cpu)};
+      convert = {std::min(convert.wall, t.wall * 1e6 / days), std::min(convert.cpu, t.cpu * 1e6 / days)};
+      CutBack(tree, lengths);
+      std::filesystem::remove_all(tree.layout.UndoDir());
+    }
+    state.SetIterationTime(total);
+  }
+  state.counters["us_per_security_day"] = convert.wall;
+  state.counters["floor_us_per_security_day"] = floor.wall;
+  state.counters["ratio"] = convert.wall / floor.wall;
+  state.counters["cpu_ratio"] = convert.cpu / floor.cpu;
   state.counters["securities"] = static_cast<double>(tree.files.size());
 }
 
@@ -250,6 +326,7 @@ void BM_DailyCheckTree(benchmark::State& state) {
 
 BENCHMARK(BM_DailyCheckTree)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DailyConvertFiveDays)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DailyConvertCommandLine)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -6,19 +6,28 @@
 namespace marbloom {
 
 File::File(File&& other) noexcept
-    : owner_(std::exchange(other.owner_, nullptr)), handle_(std::exchange(other.handle_, -1)) {}
+    : owner_(std::exchange(other.owner_, nullptr)),
+      handle_(std::exchange(other.handle_, -1)),
+      openedLength_(std::exchange(other.openedLength_, -1)) {}
+
+File::File(FileSystem& owner, File&& inner) noexcept
+    : owner_(&owner), openedLength_(inner.TakeOpenedLength()) {
+  handle_ = inner.Release();
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     owner_ = std::exchange(other.owner_, nullptr);
     handle_ = std::exchange(other.handle_, -1);
+    openedLength_ = std::exchange(other.openedLength_, -1);
   }
   return *this;
 }
 
 int File::Release() {
   owner_ = nullptr;
+  openedLength_ = -1;
   return std::exchange(handle_, -1);
 }
 
@@ -52,6 +61,7 @@ bool File::Close() {
   const bool closed = owner_->Close(*this);
   handle_ = -1;
   owner_ = nullptr;
+  openedLength_ = -1;
   return closed;
 }
 

@@ -12,8 +12,10 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace marbloom {
@@ -41,7 +43,15 @@ enum class OpenMode {
 class File {
  public:
   File() = default;
-  File(FileSystem& owner, int handle) : owner_(&owner), handle_(handle) {}
+  // `openedLength`: the length the opener measured as it opened the file
+  // (-1: none). The real file system answers the first Length() with it
+  // unless the file changed through this handle before, which saves a
+  // second look at a file just opened.
+  File(FileSystem& owner, int handle, int64_t openedLength = -1)
+      : owner_(&owner), handle_(handle), openedLength_(openedLength) {}
+  // A wrapper that opened the file through the FileSystem it wraps keeps it
+  // as File(*this, std::move(inner)): the number and the measured length.
+  File(FileSystem& owner, File&& inner) noexcept;
   File(File&& other) noexcept;
   File& operator=(File&& other) noexcept;
   File(const File&) = delete;
@@ -52,9 +62,12 @@ class File {
   explicit operator bool() const { return valid(); }
   // The number the implementation knows the file by (the real one: its descriptor).
   int handle() const { return handle_; }
-  // Gives the number up without closing it: a wrapper that opened the file
-  // through the FileSystem it wraps keeps it as File(*this, inner.Release()).
+  // Gives the number up without closing it.
   int Release();
+  // The length measured at the open, once: -1 when there was none, when it
+  // was taken already or when the file changed since (ForgetOpenedLength).
+  int64_t TakeOpenedLength() const { return std::exchange(openedLength_, -1); }
+  void ForgetOpenedLength() { openedLength_ = -1; }
 
   // Up to `size` bytes at `offset`: the count, short only at the end of the
   // file, or -1.
@@ -76,6 +89,7 @@ class File {
  private:
   FileSystem* owner_ = nullptr;
   int handle_ = -1;
+  mutable int64_t openedLength_ = -1;
 };
 
 // An entry of a folder. A symbolic link is kOther, whatever it points to.
@@ -134,6 +148,16 @@ class FileSystem {
   // not in `keptModeBits` (an extracted archive entry); false when the time
   // could not be set.
   virtual bool Stamp(const std::string& path, std::time_t modified, unsigned keptModeBits) = 0;
+  // Told before the files at `paths` are changed, so that a wrapper that
+  // keeps what changes replace (the undo journal) keeps the lengths they have
+  // now all at once, on disk before any of them changes, instead of one file
+  // at a time at its first change. False (errno) when it could not; each
+  // change is then refused or kept on its own as without the call. The real
+  // file system has nothing to do.
+  virtual bool BeforeChanges(std::span<const std::string> paths) {
+    (void)paths;
+    return true;
+  }
 };
 
 // The operating system's file system; it holds no state.

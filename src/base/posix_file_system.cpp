@@ -43,13 +43,16 @@ class PosixFileSystem final : public FileSystem {
   File Open(const std::string& path, OpenMode mode, const File* folder) override {
     const int fd = ::openat(folder != nullptr ? folder->handle() : AT_FDCWD, PathOrHere(path), FlagsOf(mode), 0666);
     if (fd < 0) return File();
-    File file(*this, fd);
+    if (!OnlyRegular(mode)) return File(*this, fd);
+    // The look that refuses anything but a regular file also answers the
+    // caller's first question for the length.
     struct stat st;
-    if (OnlyRegular(mode) && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-      file.Close();
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      File(*this, fd).Close();
       errno = ELOOP;
+      return File();
     }
-    return file;
+    return File(*this, fd, static_cast<int64_t>(st.st_size));
   }
 
   int64_t Read(const File& file, void* data, std::size_t size, int64_t offset) override {
@@ -67,6 +70,7 @@ class PosixFileSystem final : public FileSystem {
   }
 
   bool Write(File& file, const void* data, std::size_t size, int64_t offset) override {
+    file.ForgetOpenedLength();
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
       const ssize_t n = ::pwrite(file.handle(), p, size, static_cast<off_t>(offset));
@@ -81,11 +85,14 @@ class PosixFileSystem final : public FileSystem {
   }
 
   bool Truncate(File& file, int64_t length) override {
+    file.ForgetOpenedLength();
     return ::ftruncate(file.handle(), static_cast<off_t>(length)) == 0;
   }
 
-  // One fstat: walks over tens of thousands of files ask every one.
+  // One fstat, none for the first question after an open that measured the
+  // file: walks over tens of thousands of files ask every one.
   int64_t Length(const File& file) override {
+    if (const int64_t opened = file.TakeOpenedLength(); opened >= 0) return opened;
     struct stat st;
     return ::fstat(file.handle(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
   }
@@ -95,6 +102,7 @@ class PosixFileSystem final : public FileSystem {
   bool Close(File& file) override { return ::close(file.handle()) == 0; }
 
   bool Copy(const File& from, int64_t fromOffset, File& to, int64_t toOffset, int64_t length) override {
+    to.ForgetOpenedLength();
     while (length > 0) {
       off64_t in = fromOffset, out = toOffset;
       const ssize_t n = ::copy_file_range(from.handle(), &in, to.handle(), &out, static_cast<std::size_t>(length), 0);

@@ -1,6 +1,8 @@
 // Daily conversion: the downloaded source pairs of a date range become one
 // record per security in each daily file.
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "base/file_helpers.h"
 #include "base/run_log.h"
@@ -102,10 +104,19 @@ DailyDayEnd DailyEngine::ConvertMarketDay(int market, int date, bool dayHasSourc
   return ConvertPair(market, date, codePath);
 }
 
-// Stores one record per security of the pair read into the buffers.
+// Stores one record per security of the pair read into the buffers. The
+// files about to change are named to the file system first, all at once, so
+// that the undo journal keeps them with one write and one sync.
 DailyDayEnd DailyEngine::ConvertPair(int market, int date, const std::string& codePath) {
   const std::size_t n = (codeList_.size() - kCodeListRecordSize) / kCodeListRecordSize;
-  bool unsafeCodeLogged = false;
+  struct Store {
+    std::size_t item;
+    std::string code;
+    DailyRecord record;
+  };
+  std::vector<Store> stores;
+  std::vector<std::string> paths;
+  std::size_t unsafeAt = n;  // the first record whose code is unsafe
   for (std::size_t k = 0; k < n; ++k) {
     CodeListRecord entry;
     QuoteRecord quote;
@@ -113,22 +124,32 @@ DailyDayEnd DailyEngine::ConvertPair(int market, int date, const std::string& co
     std::memcpy(&quote, quotes_.data() + k * kQuoteRecordSize, sizeof quote);
     const std::optional<std::string> code = CodeListCode(entry);
     if (!code) {
-      if (!unsafeCodeLogged) {
-        RunLog("%s含有不规范的证券代码,已跳过!", codePath.c_str());
-        NoteFailure();
-      }
-      unsafeCodeLogged = true;
+      unsafeAt = std::min(unsafeAt, k);
       continue;
     }
     const std::optional<DailyRecord> record = MakeDailyRecord(market, *code, entry, quote, static_cast<uint32_t>(date));
     if (!record) continue;
-    StoreDailyRecord(market, *code, *record);
-    SetProgressFraction(static_cast<double>(k) / static_cast<double>(n));
+    paths.push_back(layout_.DailyFile(market, *code));
+    stores.push_back({k, *code, *record});
+  }
+  // Logged where the records reach it, as a store's failures are.
+  auto skippedUnsafe = [&](std::size_t before) {
+    if (unsafeAt >= before) return;
+    RunLog("%s含有不规范的证券代码,已跳过!", codePath.c_str());
+    NoteFailure();
+    unsafeAt = n;
+  };
+  layout_.Files().BeforeChanges(paths);  // when it fails, each store is kept or refused on its own
+  for (std::size_t i = 0; i < stores.size(); ++i) {
+    skippedUnsafe(stores[i].item);
+    StoreConverted(paths[i], market, stores[i].code, stores[i].record);
+    SetProgressFraction(static_cast<double>(stores[i].item) / static_cast<double>(n));
     if (Cancelled()) {
       ReportF("本次转档日线操作被取消!");
       return DailyDayEnd::kCancelled;
     }
   }
+  skippedUnsafe(n);
   return DailyDayEnd::kConverted;
 }
 

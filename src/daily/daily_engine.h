@@ -125,8 +125,11 @@ class DailyEngine : public OperationEngine {
 
   bool LoadForEdit(int market, std::string_view code, File& file, std::size_t* count);
   bool CheckOpenedDailyFile(const File& file, int market, std::string_view code);
-  bool StoreInOrder(int market, std::string_view code, uint32_t key, const DailyRecord& record,
-                    const char* openFailureFormat);
+  // `path`: the daily file of market and code.
+  bool StoreInOrder(const std::string& path, int market, std::string_view code, uint32_t key,
+                    const DailyRecord& record, const char* openFailureFormat);
+  // StoreDailyRecord into `path`, the file's path built already.
+  bool StoreConverted(const std::string& path, int market, std::string_view code, const DailyRecord& record);
   Placement PlaceInOrder(File& file, int64_t length, uint32_t key, const DailyRecord& record, int market,
                          std::string_view code);
   bool DaySourcesExist(int date) const;

@@ -15,8 +15,10 @@ constexpr const char* kWriteFailed = "写入%s文件失败!";
 constexpr const char* kReadFailed = "读取%s文件失败!";
 constexpr const char* kNoData = "%s文件无数据!";
 
-// The first record whose date is not smaller than `key` (n when none).
+// The first record whose date is not smaller than `key` (n when none). The
+// dates rise, so a key after the last one needs no scan.
 std::size_t ScanFor(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t key) {
+  if (n > 0 && DateAt(buffer, n - 1) < key) return n;
   std::size_t i = 0;
   while (i < n && DateAt(buffer, i) < key) ++i;
   return i;
@@ -25,11 +27,16 @@ std::size_t ScanFor(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t 
 }  // namespace
 
 bool DailyEngine::StoreDailyRecord(int market, std::string_view code, const DailyRecord& record) {
-  return StoreInOrder(market, code, record.date, record, kCreateFailed);
+  return StoreInOrder(layout_.DailyFile(market, code), market, code, record.date, record, kCreateFailed);
+}
+
+bool DailyEngine::StoreConverted(const std::string& path, int market, std::string_view code,
+                                 const DailyRecord& record) {
+  return StoreInOrder(path, market, code, record.date, record, kCreateFailed);
 }
 
 bool DailyEngine::WriteDailyRecord(int market, std::string_view code, uint32_t date, const DailyRecord& record) {
-  return StoreInOrder(market, code, date, record, kWriteFailed);
+  return StoreInOrder(layout_.DailyFile(market, code), market, code, date, record, kWriteFailed);
 }
 
 // Same bytes as reading the whole file, inserting in memory and rewriting it
@@ -37,9 +44,8 @@ bool DailyEngine::WriteDailyRecord(int market, std::string_view code, uint32_t d
 // insert moves records and rewrites the file through its temporary. A write
 // that fails leaves the file as it was (a file made here is removed again);
 // a file whose dates do not rise is reported and left alone.
-bool DailyEngine::StoreInOrder(int market, std::string_view code, uint32_t key, const DailyRecord& record,
-                               const char* openFailureFormat) {
-  const std::string path = layout_.DailyFile(market, code);
+bool DailyEngine::StoreInOrder(const std::string& path, int market, std::string_view code, uint32_t key,
+                               const DailyRecord& record, const char* openFailureFormat) {
   bool created = false;
   File file = OpenOrCreateForUpdate(layout_.Files(), path, &created);
   if (!file) {

@@ -2,9 +2,12 @@
 
 #include <cerrno>
 #include <ctime>
+#include <map>
 #include <optional>
 #include <system_error>
+#include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "base/run_log.h"
 
@@ -149,15 +152,20 @@ bool JournalFileSystem::GoOn() {
   return true;
 }
 
-bool JournalFileSystem::Note(const std::string& path, JournalEntry entry) {
+std::string JournalFileSystem::Line(const std::string& path, JournalEntry entry) const {
   entry.outsideTree = !InTree(path);
   entry.path = entry.outsideTree ? realSource_ + path.substr(source_.size()) : path.substr(tree_.size());
-  const std::string line = JournalLine(entry);
-  if (!inner_.Write(manifest_, line.data(), line.size(), manifestLength_))
+  return JournalLine(entry);
+}
+
+bool JournalFileSystem::AddLines(const std::string& lines) {
+  if (!inner_.Write(manifest_, lines.data(), lines.size(), manifestLength_))
     return CannotWrite(JournalRunFile(journal_, runId_));
-  manifestLength_ += static_cast<int64_t>(line.size());
+  manifestLength_ += static_cast<int64_t>(lines.size());
   return true;
 }
+
+bool JournalFileSystem::Note(const std::string& path, JournalEntry entry) { return AddLines(Line(path, entry)); }
 
 bool JournalFileSystem::NoteCreated(const std::string& path, State& state) {
   if (!Begin() || !Note(path, Entry(JournalEntry::Kind::kCreated))) return false;
@@ -263,10 +271,10 @@ File JournalFileSystem::Open(const std::string& path, OpenMode mode, const File*
   if (mode == OpenMode::kDirectory) {
     folders_[file.handle()] = full.empty() || full.back() == '/' ? full : full + "/";
   } else {
-    OpenFile& open = open_[file.handle()];
-    open = OpenFile{full, journalled && Writes(mode) ? &StateOf(full) : nullptr, mode == OpenMode::kAppend};
+    State* state = journalled && Writes(mode) ? &StateOf(full) : nullptr;
+    open_[file.handle()] = OpenFile{std::move(full), state, mode == OpenMode::kAppend};
   }
-  return File(*this, file.Release());
+  return File(*this, std::move(file));
 }
 
 int64_t JournalFileSystem::Read(const File& file, void* data, std::size_t size, int64_t offset) {
@@ -292,6 +300,41 @@ bool JournalFileSystem::Truncate(File& file, int64_t length) {
     }
   }
   return inner_.Truncate(file, length);
+}
+
+// The files not kept yet are measured by one listing of each folder, their
+// "grown" lines go in one write of the manifest and one sync, and only then
+// do they count as kept. A file that is missing, a link or no regular file
+// is left to its own change, as are all of them when the manifest could not
+// be written or synced.
+bool JournalFileSystem::BeforeChanges(std::span<const std::string> paths) {
+  Lock lock(mutex_);
+  std::map<std::string, std::unordered_set<std::string_view>, std::less<>> folders;  // folder: names to measure
+  for (const std::string& path : paths) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || !Journalled(path)) continue;
+    if (auto it = states_.find(path); it != states_.end() && it->second.kept != Kept::kNothing) continue;
+    folders[path.substr(0, slash + 1)].insert(std::string_view(path).substr(slash + 1));
+  }
+  std::string lines;
+  std::vector<std::pair<std::string, int64_t>> measured;
+  for (const auto& [folder, names] : folders) {
+    std::vector<DirEntry> entries;
+    inner_.List(folder, [&names](std::string_view name) { return names.count(name) > 0; }, &entries);
+    for (const DirEntry& entry : entries) {
+      if (entry.kind != DirEntry::Kind::kRegular) continue;
+      measured.emplace_back(folder + entry.name, entry.size);
+      lines += Line(measured.back().first, Entry(JournalEntry::Kind::kGrown, entry.size));
+    }
+  }
+  if (measured.empty()) return true;
+  if (!Begin() || !AddLines(lines)) return GoOn();
+  if (!inner_.Sync(manifest_)) {
+    CannotWrite(JournalRunFile(journal_, runId_));
+    return GoOn();
+  }
+  for (const auto& [path, length] : measured) StateOf(path) = State{Kept::kGrown, length};
+  return true;
 }
 
 int64_t JournalFileSystem::Length(const File& file) { return inner_.Length(file); }

@@ -11,7 +11,10 @@
 //   - a file the run makes: "created".
 // A file first kept by its old length and later written inside it is then
 // copied up to that length. The manifest is written before the run's first
-// change and each line before the change it keeps. The files of the source
+// change and each line before the change it keeps. Files an engine names
+// before changing them (BeforeChanges) are kept at once by their lengths:
+// their lines in one write of the manifest and one sync, so that they are on
+// disk before any of those files changes. The files of the source
 // tree the front names (the other tree of a merge, whose files it moves into
 // this one) are kept the same way. Other files outside the tree, the journal
 // itself and the lock file pass through. Safe to call from several threads.
@@ -81,6 +84,7 @@ class JournalFileSystem final : public FileSystem {
   std::string RealFolder(const std::string& path) override;
   bool SyncFileSystem(const std::string& path) override;
   bool Stamp(const std::string& path, std::time_t modified, unsigned keptModeBits) override;
+  bool BeforeChanges(std::span<const std::string> paths) override;
 
  private:
   struct OpenFile {
@@ -104,6 +108,9 @@ class JournalFileSystem final : public FileSystem {
   // Copies the first `size` bytes of `from` into the journal as `kept`.
   bool RoomToKeep(const std::string& kept, int64_t size);
   bool CopyKept(const File& from, const std::string& kept, int64_t size);
+  // The manifest line of `entry` for `path`; lines appended to the manifest.
+  std::string Line(const std::string& path, JournalEntry entry) const;
+  bool AddLines(const std::string& lines);
   bool Note(const std::string& path, JournalEntry entry);
   bool NoteCreated(const std::string& path, State& state);
   bool NoteGrown(const std::string& path, State& state, int64_t length);

@@ -9,7 +9,8 @@
 //                 "arguments\t<text>", "tree\t<the history directory's real folder>"
 //                 and for a run that moves files out of another tree (a merge)
 //                 "source\t<that tree's real folder>"
-//               then one line per file the run touched, written before the change:
+//               then one line per file the run touched (or named to it as about to
+//               change, which a cancel may leave unchanged), written before the change:
 //                 "created\t<place>\t-\t-\t<path>"           undo removes it
 //                 "grown\t<place>\t<length>\t-\t<path>"      undo cuts it back to <length>
 //                 "saved\t<place>\t<length>\t<n>\t<path>"    undo puts back the first <length>

@@ -82,6 +82,20 @@ TEST(FileLength, KeepsThePosition) {
   EXPECT_EQ(File().Length(), -1);
 }
 
+// The length an open measured answers the first question only, and not
+// once the file changed through the handle.
+TEST(FileLength, TheOpensLookAnswersOnceAndNotAfterAChange) {
+  TempDir temp;
+  test::WriteFileBytes(temp.path() + "f", {1, 2, 3});
+  File file = files.Open(temp.path() + "f", OpenMode::kUpdate);
+  ASSERT_TRUE(file.Write("abcd", 4, 3));
+  EXPECT_EQ(file.Length(), 7);
+  const File again = files.Open(temp.path() + "f", OpenMode::kReadRegular);
+  EXPECT_EQ(again.Length(), 7);
+  ASSERT_TRUE(file.Truncate(2));
+  EXPECT_EQ(again.Length(), 2);
+}
+
 TEST(MoveFileAnywhere, MovesAndReplaces) {
   TempDir temp;
   test::WriteFileBytes(temp.path() + "a", {1, 2, 3});

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/dir_walk.h"
+#include "common/journal_file_system.h"
 #include "daily/daily_conversion_rules.h"
 #include "daily_test_util.h"
 
@@ -235,6 +236,25 @@ TEST_F(DailyConvertTest, ConvertingTwiceGivesTheSameBytes) {
   ASSERT_EQ(engine.ConvertDailyRange(20220505, 20220506).outcome, Outcome::kDone);
   EXPECT_EQ(ReadFileBytes(DailyFilePath(0, "000002")), once);
   EXPECT_EQ(once.size(), 64u);
+}
+
+// Journalled, the day's files are kept with one sync of the manifest before
+// the first of them changes; files kept once need no more.
+TEST_F(DailyConvertTest, AJournalledRunSyncsItsManifestOnceBeforeTheDaysFilesChange) {
+  for (int date : {20220505, 20220506}) {
+    WriteEveryMarket(layout, date);
+    WriteSourcePair(0, date, {Stock("000001", 10), Stock("000002", 11), Stock("000004", 12)});
+  }
+  for (const char* code : {"000001", "000002", "000004"}) WriteDaily(0, code, {Rec(20220504)});
+  JournalFileSystem journal(faults, layout, "daily convert", "");
+  DailyEngine journalled(layout.WithFiles(journal));
+  ASSERT_EQ(journalled.ConvertDailyRange(20220505, 20220506).outcome, Outcome::kDone);
+  const std::vector<std::string>& changes = faults.Changes();
+  const auto sync = std::find(changes.rbegin(), changes.rend(), "sync " + JournalRunFile(layout, 1));
+  const auto write = std::find(changes.begin(), changes.end(), "write " + DailyFilePath(0, "000001"));
+  ASSERT_TRUE(sync != changes.rend() && write != changes.end());
+  EXPECT_EQ(std::count(changes.begin(), changes.end(), *sync), 2);  // the header, then the first day's files
+  EXPECT_GE(write, sync.base());
 }
 
 TEST_F(DailyConvertTest, CancelDuringShanghaiKeepsShenzhenAndLeavesBeijingUntouched) {

@@ -103,6 +103,29 @@ TEST_F(UndoJournal, EveryKindOfChangeComesBackAndTheUndoItselfCanBeUndone) {
   EXPECT_EQ(Snapshot(), after);
 }
 
+// Files named before their changes are kept in one write and sync; cut at
+// any change, the batch's own included, the run still undoes to the old bytes.
+TEST_F(UndoJournal, ABatchCutAtAnyChangeStillUndoesToTheOldBytes) {
+  const Tree before = Snapshot();
+  const std::vector<std::string> paths{PathOf("a"), PathOf("b"), PathOf("n"), PathOf("c")};
+  bool whole = false;
+  for (std::size_t failAt = 1; !whole; ++failAt) {
+    ASSERT_LT(failAt, 50u);
+    RemoveTree(layout.HistoryDir());
+    SetUp();
+    FaultFileSystem fault;
+    fault.CrashAt(failAt, FaultFileSystem::Crash::kFailOne);
+    {
+      JournalFileSystem journal(fault, layout, "batch", "");
+      journal.BeforeChanges(paths);
+      File a = journal.Open(PathOf("a"), OpenMode::kUpdate), b = journal.Open(PathOf("b"), OpenMode::kUpdate);
+      whole = a.Write("zz", 2, 6) && b.Write("zz", 2, 6) && b.Write("y", 1, 1);  // appended, then inside
+    }
+    EXPECT_TRUE(NewestRun() == 0 || Undo(NewestRun()).done()) << failAt;
+    EXPECT_EQ(Snapshot(), before) << failAt;
+  }
+}
+
 // Workers of one run appending in place and making new files at once.
 using UndoJournalThreaded = UndoJournal;
 TEST_F(UndoJournalThreaded, WorkersOfOneRunAreAllTakenBack) {
