@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "common/dir_walk.h"
-#include "common/journal_file_system.h"
 #include "daily/daily_conversion_rules.h"
 #include "daily_test_util.h"
+#include "undo/journal_file_system.h"
 
 namespace marbloom::test {
 namespace {

@@ -143,6 +143,10 @@ class FaultFileSystem final : public FileSystem {
     const Guard guard(mutex_);
     return Change("stamp " + path) && inner_.Stamp(path, modified, keptModeBits);
   }
+  bool BeforeChanges(std::span<const std::string> paths) override {
+    const Guard guard(mutex_);
+    return !Stopped() && inner_.BeforeChanges(paths);
+  }
 
  private:
   bool Stopped() {
