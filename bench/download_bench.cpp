@@ -256,7 +256,7 @@ void BM_TransferVsCurl(benchmark::State& state) {
                            w.root + "curl.zip " + base + DataLayout::kConfigArchiveName;
 
   DownloadClient client(w.layout, DownloadServer{base, kDefaultServerUser, kDefaultServerPassword});
-  client.SetUnpackStep([](const std::string&, int) { return OperationResult{}; });
+  client.SetUnpackStep([](const std::string&, DownloadKind) { return OperationResult{}; });
   std::vector<double> ours, theirs;
   for (auto _ : state) {
     for (int round = 0; round < kRounds; ++round) {
@@ -292,7 +292,7 @@ std::vector<Stage> RunRoad(const Workplace& w, const std::string& base, int day,
   DownloadClient client(w.layout, DownloadServer{base, kDefaultServerUser, kDefaultServerPassword});
   if (!LoadDownloadConfig(client).done()) Fail("no configuration");
   double unpackSeconds = 0;
-  client.SetUnpackStep([&](const std::string& name, int type) {
+  client.SetUnpackStep([&](const std::string& name, DownloadKind type) {
     const Clock::time_point start = Clock::now();
     OperationResult result = UnpackDownloadedArchive(w.layout, name, type);
     unpackSeconds = SecondsSince(start);
@@ -301,7 +301,7 @@ std::vector<Stage> RunRoad(const Workplace& w, const std::string& base, int day,
   client.StartDownload(DownloadKind::kDaily, day);  // fills the server's cache; not timed
   client.StartDownload(DownloadKind::kTick, day);
   std::vector<Stage> stages;
-  for (int kind : {DownloadKind::kDaily, DownloadKind::kTick}) {
+  for (DownloadKind kind : {DownloadKind::kDaily, DownloadKind::kTick}) {
     const Clock::time_point start = Clock::now();
     if (!client.StartDownload(kind, day).done()) Fail("download failed: " + StatusText());
     const double total = SecondsSince(start);
@@ -470,7 +470,8 @@ std::vector<int> EarlierDays(int day, int count) {
 void BuildHistory(const Workplace& w, const std::string& base, const std::vector<int>& days) {
   DownloadClient client(w.layout, DownloadServer{base, kDefaultServerUser, kDefaultServerPassword});
   if (!LoadDownloadConfig(client).done()) Fail("no configuration");
-  client.SetUnpackStep([&](const std::string& name, int type) { return UnpackDownloadedArchive(w.layout, name, type); });
+  client.SetUnpackStep(
+      [&](const std::string& name, DownloadKind type) { return UnpackDownloadedArchive(w.layout, name, type); });
   for (int d : days) {
     if (!client.StartDownload(DownloadKind::kDaily, d).done() || !client.StartDownload(DownloadKind::kTick, d).done())
       Fail("history download failed: " + StatusText());
