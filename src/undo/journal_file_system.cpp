@@ -318,7 +318,9 @@ bool JournalFileSystem::BeforeChanges(std::span<const std::string> paths) {
   }
   std::string lines;
   std::vector<std::pair<std::string, int64_t>> measured;
-  for (const auto& [folder, names] : folders) {
+  for (const auto& folderNames : folders) {
+    const std::string& folder = folderNames.first;
+    const auto& names = folderNames.second;
     std::vector<DirEntry> entries;
     inner_.List(folder, [&names](std::string_view name) { return names.count(name) > 0; }, &entries);
     for (const DirEntry& entry : entries) {
