@@ -243,7 +243,8 @@ OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
         if (!ahead[i]) BuildSecurity(securities_[i], first, last, *workers_[w], reports[i]);
       },
       [&](std::size_t i) {
-        wrote_ = wrote_ || reports[i].wrote;
+        // Files built ahead were flushed with the tick store that built them.
+        wrote_ = wrote_ || (!ahead[i] && reports[i].wrote);
         reports[i].Deliver(*this);
         SetProgressFraction(static_cast<double>(i) / static_cast<double>(n));
         cancelled = Cancelled();

@@ -108,8 +108,10 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
       [&](std::size_t i) { SetStatusTextF("转档%s%s分笔数据...", kMarketPrefix[list[i].market], list[i].code); },
       merge,
       [&](std::size_t i) {
-        if (minutes_ && minuteReports[i])
+        if (minutes_ && minuteReports[i]) {
+          wrote_ = wrote_ || minuteReports[i]->wrote;  // the flush below covers the minute files too
           minutes_->KeepBuiltAhead(list[i].market, list[i].code, std::move(*minuteReports[i]));
+        }
         Deliver(reports[i]);
         SetProgressFraction(static_cast<double>(i) / static_cast<double>(list.size()));
         cancelled = Cancelled();

@@ -4,6 +4,7 @@
 // worker doing one step after the other.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "base/run_log.h"
 #include "common/shared_state.h"
+#include "support/fault_file_system.h"
 #include "tickdata/minute_engine.h"
 #include "tickdata/minute_test_support.h"
 #include "tickdata/tick_engine.h"
@@ -33,7 +35,8 @@ struct RunOutput {
 // days; then the minute build, twice, so that the second replaces files.
 RunOutput ConvertAndBuild(int workers, bool onePass) {
   TestTree tree;
-  const DataLayout layout = tree.layout();
+  FaultFileSystem files;
+  const DataLayout layout = tree.layout().WithFiles(files);
   std::vector<ArchiveItem> mon, tue;
   for (int i = 0; i < 48; ++i) {
     const std::string code = "0001" + std::to_string(10 + i), stem = "sz" + code;
@@ -57,6 +60,10 @@ RunOutput ConvertAndBuild(int workers, bool onePass) {
   EXPECT_EQ(ticks.ConvertTickRange(kMon, kTue).failedItems, 1);
   // The damaged pair is reported by the minute build too.
   for (int run = 0; run < 2; ++run) EXPECT_EQ(minutes.BuildMinuteLines(kMon, kTue).failedItems, 1);
+  // One flush for the tick store and the minute files built with it; a minute pass of its own flushes too.
+  EXPECT_EQ(std::count_if(files.Changes().begin(), files.Changes().end(),
+                          [](const std::string& c) { return c.starts_with("syncfs "); }),
+            onePass ? 1 : 2);
   RunOutput out{{}, ReadRunLog(), status.lines};
   for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.historyDir()))
     if (entry.is_regular_file())
