@@ -6,7 +6,6 @@
 
 #include "base/file_helpers.h"
 #include "base/profile_file.h"
-#include "base/run_log.h"
 #include "base/text_encoding.h"
 #include "undo/journal_file_system.h"
 
@@ -45,11 +44,16 @@ void SetWorkDirectory(const std::string& dir) { g_workDirectory = dir; }
 std::string SettingsFilePath() { return DataLayout(g_workDirectory, std::string()).SettingsFile(); }
 
 std::atomic<FileSystem*> g_treeFiles{nullptr};
+std::atomic<Reporter*> g_frontReporter{nullptr};
 
 DataLayout CurrentLayout() {
   FileSystem* files = g_treeFiles.load();
-  return DataLayout(g_workDirectory, Settings().historyDir, files != nullptr ? *files : RealFileSystem());
+  Reporter* reporter = g_frontReporter.load();
+  return DataLayout(g_workDirectory, Settings().historyDir, files != nullptr ? *files : RealFileSystem(),
+                    reporter != nullptr ? *reporter : SilentReporter());
 }
+
+void SetFrontReporter(Reporter* reporter) { g_frontReporter.store(reporter); }
 
 JournalledRun::JournalledRun(std::string operation, std::string arguments, std::string sourceTree)
     : files_(std::make_unique<JournalFileSystem>(RealFileSystem(), CurrentLayout(), std::move(operation),
@@ -93,7 +97,6 @@ void LoadSettings(AppSettings& settings, FileSystem& files) {
   settings.historyDir = NormalizeDirPath(
       TrimSpaces(ProfileReadString(files, file, "PATH", "VIPDOC", kDefaultHistoryDir, kSettingTextBuffer)),
       kPathCapacity);
-  SetRunLogDirectory(DataLayout(g_workDirectory, settings.historyDir).LogDir());
   settings.minuteDays = std::clamp(ProfileReadInt(files, file, "CTRL", "MINDAYS", 120), 50, 500);
   settings.fiveMinuteDays = std::clamp(settings.minuteDays * 5, 50, 500);
   settings.minutesAfterTick = ProfileReadInt(files, file, "CTRL", "TRANSMIN", 1);

@@ -45,9 +45,14 @@ void SetWorkDirectory(const std::string& dir);
 std::string SettingsFilePath();
 
 // The layout of the work directory and of the settings' history directory,
-// over the real file system (over the journal while a JournalledRun lives);
-// the fronts build every engine on it.
+// over the real file system (over the journal while a JournalledRun lives),
+// reporting to the front's reporter; the fronts build every engine on it.
 DataLayout CurrentLayout();
+
+// The reporter the front hands its engines through CurrentLayout(): set by
+// the window and the command line when they start, before any engine runs
+// (nullptr: silent again).
+void SetFrontReporter(Reporter* reporter);
 
 // While alive, CurrentLayout() reaches the tree through the undo journal of
 // one writing run (undo/journal_file_system.h), so that what the run

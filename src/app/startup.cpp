@@ -9,7 +9,6 @@
 #include "base/file_helpers.h"
 #include "base/message_sink.h"
 #include "base/profile_file.h"
-#include "base/run_log.h"
 #include "common/shared_state.h"
 
 namespace marbloom {
@@ -49,7 +48,7 @@ bool EnterUserWorkDirectory(FileSystem& files) {
 }
 
 OperationResult Failed(const std::string& message) {
-  RunLog("%s", message.c_str());
+  CurrentLayout().Reports().Log(message);
   return OperationResult{Outcome::kFailed, message, 1};
 }
 

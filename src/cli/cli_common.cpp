@@ -134,19 +134,25 @@ RunningOperation::~RunningOperation() {
   ProcessCancel().SetTarget({});
 }
 
+FrontReporter& Reports() {
+  static StatusBoard board;
+  static FrontReporter reporter(board, RunLogFile());
+  return reporter;
+}
+
 int UsageFailure(const std::string& message) {
-  SetStatusText(message);
+  Reports().Status(message);
   return Finish(kExitUsage);
 }
 
 int RequireDataTree(const char* guardMessage) {
   if (DataTreeReady) return kExitDone;
-  SetStatusText(guardMessage);
+  Reports().Status(guardMessage);
   return Finish(kExitNotReady);
 }
 
 int RequireTickDataTree() {
-  if (!DataTreeReady) RunLog("%s", kTickDataGuardMessage);
+  if (!DataTreeReady) Reports().Log(kTickDataGuardMessage);
   return RequireDataTree(kTickDataGuardMessage);
 }
 
@@ -165,7 +171,7 @@ void PrintFinalLine(const std::string& line, bool failed) {
 }  // namespace
 
 int Finish(int code) {
-  PrintFinalLine(StatusText(), code == kExitFailed);
+  PrintFinalLine(Reports().Board().StatusText(), code == kExitFailed);
   return code;
 }
 

@@ -9,6 +9,7 @@
 
 #include "common/operation_engine.h"
 #include "common/operation_result.h"
+#include "common/shared_state.h"
 
 namespace marbloom::cli {
 
@@ -31,6 +32,11 @@ struct Context {
   std::string sourceTree;              // the other tree a merge moves files out of, for the journal
   bool noUndo = false;                 // --no-undo: the run is not journalled
 };
+
+// The command line's one reporter: the status line and progress onto its
+// board, which the progress display shows and the final line prints; the
+// run log once main has found the work directory.
+FrontReporter& Reports();
 
 // The whole command tree: the global options, the exit codes and every
 // subsystem's commands.

@@ -62,16 +62,16 @@ int Scale(const DailyArgs& a) {
   const DailyFactors factors{a.open, a.high, a.low, a.close, a.volume, a.amount};
   const OperationResult result =
       Run([&](DailyEngine& engine) { return engine.ModifyDailyRange(Date(a.from), Date(a.to), factors, pattern); });
-  return FinishWith(CloseDailyOperation(DailyClosing::kModify, result));
+  return FinishWith(CloseDailyOperation(Reports(), DailyClosing::kModify, result));
 }
 
 int Check(const DailyArgs& a) {
   if (a.repair) return FinishWith(Run([](DailyEngine& engine) { return engine.RepairDailyFiles(); }));
   const OperationResult result = Run([](DailyEngine& engine) {
-    SetStatusText(kDailyCheckStartMessage);
+    Reports().Status(kDailyCheckStartMessage);
     return engine.CheckDailyFiles();
   });
-  return FinishWith(CloseDailyOperation(DailyClosing::kCheck, result));
+  return FinishWith(CloseDailyOperation(Reports(), DailyClosing::kCheck, result));
 }
 
 // The folder picker turns '\' into '/' and ends the folder with '/'.
@@ -82,7 +82,7 @@ int Merge(const DailyArgs& a) {
   if (source.empty()) return UsageFailure("请先选择用于补充的vipdoc源!");
   const DataLayout other(std::string(), source);
   const OperationResult result = Run([&](DailyEngine& engine) { return engine.MergeDailyFiles(other); });
-  return FinishWith(CloseDailyOperation(DailyClosing::kMerge, result));
+  return FinishWith(CloseDailyOperation(Reports(), DailyClosing::kMerge, result));
 }
 
 int Extract(const DailyArgs& a) {

@@ -37,7 +37,7 @@ int LoadConfig() {
   // A cancelled fetch ends with the client's cancel message.
   if (loaded.outcome == Outcome::kCancelled) return Finish(kExitCancelled);
   if (!loaded.done()) {
-    ReportF("%s", kConfigFailedMessage);
+    Reports().ReportF("%s", kConfigFailedMessage);
     return Finish(kExitFailed);
   }
   // Server text, shown without credentials and without control characters.
@@ -82,7 +82,7 @@ int Update(const UpdateArgs& args) {
       if (kind == DownloadKind::kDaily ? request.daily : request.tick)
         for (const std::string& line : DescribePlan(PlanCatchUp(CurrentLayout(), kind, request), request.now))
           std::printf("%s\n", PrintableText(line).c_str());
-    SetStatusText("试运行, 未做任何改动.");
+    Reports().Status("试运行, 未做任何改动.");
     return Finish(kExitDone);
   }
   CatchUp update(CurrentDownloadSetup());

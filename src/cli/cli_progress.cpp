@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "common/shared_state.h"
+#include "cli/cli_common.h"
 
 namespace marbloom::cli {
 namespace {
@@ -144,7 +144,8 @@ std::string ProgressLine(double fraction, std::string_view status, int columns) 
 
 // ------------------------------------------------------------ display
 
-ProgressDisplay::ProgressDisplay(ProgressMode mode, int fd) : mode_(mode), fd_(fd) {
+ProgressDisplay::ProgressDisplay(ProgressMode mode, int fd, const StatusBoard& board)
+    : mode_(mode), fd_(fd), board_(board) {
   if (g_display == nullptr) g_display = this;
   if (mode_ == ProgressMode::kTerminal) ticker_ = std::thread([this] { Tick(); });
 }
@@ -245,7 +246,7 @@ void ProgressDisplay::Tick() {
 }
 
 void ProgressDisplay::DrawLocked() {
-  const std::string line = ProgressLine(ProgressFraction(), status_, Columns() - 1);
+  const std::string line = ProgressLine(board_.ProgressFraction(), status_, Columns() - 1);
   if (line == printed_) return;
   WriteLocked("\r" + line + "\x1b[K");
   printed_ = line;
@@ -273,13 +274,13 @@ int ProgressDisplay::Columns() const {
 }
 
 void BeginProgress() {
-  SetProgressFraction(0);
+  Reports().Progress(0);
   if (g_display) g_display->Begin();
 }
 
 void EndProgress() {
   if (g_display) g_display->End();
-  SetProgressFraction(0);
+  Reports().Progress(0);
 }
 
 void ShowError(std::string_view text) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <thread>
 
+#include "common/shared_state.h"
+
 namespace marbloom::cli {
 
 enum class ProgressMode { kTerminal, kLines, kQuiet };
@@ -34,9 +36,9 @@ std::string ProgressLine(double fraction, std::string_view status, int columns);
 
 class ProgressDisplay {
  public:
-  // Writes to `fd`; the one display of the program registers itself for
-  // BeginProgress / EndProgress / ShowError / ShowNote.
-  ProgressDisplay(ProgressMode mode, int fd);
+  // Writes to `fd` what `board` shows; the one display of the program
+  // registers itself for BeginProgress / EndProgress / ShowError / ShowNote.
+  ProgressDisplay(ProgressMode mode, int fd, const StatusBoard& board);
   ~ProgressDisplay();
   ProgressDisplay(const ProgressDisplay&) = delete;
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
@@ -71,6 +73,7 @@ class ProgressDisplay {
 
   const ProgressMode mode_;
   const int fd_;
+  const StatusBoard& board_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool active_ = false;

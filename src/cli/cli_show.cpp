@@ -38,7 +38,7 @@ int ShowRecords(const ShowArgs& args, ViewKind kind) {
   const int code = view.ok ? kExitDone : kExitFailed;
   if (!args.csv) {
     if (!view.rows.empty()) std::fputs(DataViewTable(view).c_str(), stdout);
-    SetStatusText(view.message);
+    Reports().Status(view.message);
     return Finish(code);
   }
   EndProgress();

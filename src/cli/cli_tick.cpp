@@ -45,9 +45,9 @@ int CheckAll(bool deep, bool repair) {
   TickEngine engine(CurrentLayout());
   RunningOperation running(engine);
   if (repair) return FinishWith(engine.RepairTickFiles(deep));
-  SetStatusText("检查分笔文件开始");
+  Reports().Status("检查分笔文件开始");
   const OperationResult result = engine.CheckTickFiles(deep);
-  SetStatusText(result.message);
+  Reports().Status(result.message);
   return FinishWith(result);
 }
 

@@ -30,14 +30,14 @@ int List() {
   for (const JournalRun& r : runs)
     std::printf("%6d  %-19s  %7zu  %12lld  %s\n", r.id, JournalTimeText(r.time).c_str(), r.entries.size(),
                 static_cast<long long>(r.bytes), Printable(r.operation).c_str());
-  if (runs.empty()) SetStatusText("撤销记录为空");
+  if (runs.empty()) Reports().Status("撤销记录为空");
   return runs.empty() ? Finish(kExitFailed) : kExitDone;
 }
 
 int Show(int id) {
   const std::optional<JournalRun> run = ReadJournalRun(CurrentLayout(), id);
   if (!run) {
-    SetStatusText("撤销记录中没有操作" + std::to_string(id) + "!");
+    Reports().Status("撤销记录中没有操作" + std::to_string(id) + "!");
     return Finish(kExitFailed);
   }
   std::printf("run %d  %s  %s\narguments: %s\ntree: %s\n", run->id, JournalTimeText(run->time).c_str(),
@@ -70,7 +70,7 @@ int Limits(const UndoArgs& a) {
     const TreeWriteLock lock(layout);
     if (!lock.held()) return FinishWith(lock.Refuse());
     if (!WriteJournalLimits(layout, limits)) {
-      SetStatusText("无法保存撤销记录的上限!");
+      Reports().Status("无法保存撤销记录的上限!");
       return Finish(kExitFailed);
     }
     PruneJournal(layout);

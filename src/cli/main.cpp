@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
   }
   // Before any thread starts, so that only the watcher ever takes the signals.
   cli::BlockCancelSignals();
-  cli::ProgressDisplay display(cli::ProgressModeFor(context.quiet, STDERR_FILENO), STDERR_FILENO);
+  cli::ProgressDisplay display(cli::ProgressModeFor(context.quiet, STDERR_FILENO), STDERR_FILENO,
+                              cli::Reports().Board());
   cli::SignalWatcher signals(
       [&display](int count) {
         if (count == 1) return display.Note(kCancelNote);
@@ -47,11 +48,14 @@ int main(int argc, char** argv) {
   if (!EnterWorkDirectory(context.workDir, RealFileSystem()))
     return cli::FinishWith(
         OperationResult{context.workDir.empty() ? Outcome::kFailed : Outcome::kInvalid, startFailure, 0});
+  FrontReporter& reporter = cli::Reports();
+  reporter.SetLogFile(RunLogFile(CurrentLayout().LogDir()));
+  SetFrontReporter(&reporter);
   if (!StartUp(RealFileSystem(), !context.changesNothing))
     return cli::FinishWith(OperationResult{Outcome::kFailed, startFailure, 0});
   if (!context.action) return cli::kExitUsage;
-  SetStatusObserver([&display](const std::string& line) { display.Status(line); });
-  SetRunLogObserver([&display](const std::string& message) { display.Logged(message); });
+  reporter.SetStatusObserver([&display](const std::string& line) { display.Status(line); });
+  reporter.SetLogObserver([&display](const std::string& message) { display.Logged(message); });
   SetMessageSink([](const std::string& text, const std::string&) { cli::ShowError(text); });
   // Every command runs inside one journalled run: a command that changes
   // the tree can be undone, one that only reads leaves nothing behind. A run
@@ -65,8 +69,9 @@ int main(int argc, char** argv) {
       cli::ShowError(run.Refused() ? problem + kNoUndoNote : problem);
     return run.Refused() && code == cli::kExitDone ? cli::kExitFailed : code;
   }();
-  SetStatusObserver({});
-  SetRunLogObserver({});
+  SetFrontReporter(nullptr);
+  reporter.SetStatusObserver({});
+  reporter.SetLogObserver({});
   SetMessageSink({});
   return code;
 }

@@ -46,10 +46,16 @@ std::string WorkerTemp(std::string_view base, int worker) {
 
 }  // namespace
 
-DataLayout::DataLayout(std::string workDir, std::string historyDir, FileSystem& files)
-    : workDir_(std::move(workDir)), historyDir_(std::move(historyDir)), files_(&files) {}
+DataLayout::DataLayout(std::string workDir, std::string historyDir, FileSystem& files, Reporter& reporter)
+    : workDir_(std::move(workDir)), historyDir_(std::move(historyDir)), files_(&files), reporter_(&reporter) {}
 
-DataLayout DataLayout::WithFiles(FileSystem& files) const { return DataLayout(workDir_, historyDir_, files); }
+DataLayout DataLayout::WithFiles(FileSystem& files) const {
+  return DataLayout(workDir_, historyDir_, files, *reporter_);
+}
+
+DataLayout DataLayout::WithReporter(Reporter& reporter) const {
+  return DataLayout(workDir_, historyDir_, *files_, reporter);
+}
 
 std::string DataLayout::SettingsFile() const { return Joined(workDir_, "marbloom.ini"); }
 std::string DataLayout::DownloadConfigFile() const { return Joined(workDir_, kConfigFileName); }

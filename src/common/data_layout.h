@@ -4,7 +4,8 @@
 // engine, the unpacking, the data-tree creation, the fronts and the sample
 // tools take their paths from a DataLayout. The layout also carries the file
 // system its files are reached through: an engine built on a layout makes
-// every file call through Files().
+// every file call through Files(), and tells what it does through Reports():
+// the front's reporter, which takes status lines, progress and log lines.
 //
 //   <work>/       marbloom.ini, downit5.cfg, update.ini, down/ (downit.zip, dayzip/ and
 //                 tickzip/ holding <YYYYMMDD>.zip), logs/
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "base/file_system.h"
+#include "base/reporter.h"
 
 namespace marbloom {
 
@@ -24,13 +26,17 @@ class DataLayout {
  public:
   DataLayout() = default;
   // Both directories end in '/' (or are empty for the current directory).
-  DataLayout(std::string workDir, std::string historyDir, FileSystem& files = RealFileSystem());
+  DataLayout(std::string workDir, std::string historyDir, FileSystem& files = RealFileSystem(),
+             Reporter& reporter = SilentReporter());
 
   const std::string& WorkDir() const { return workDir_; }
   const std::string& HistoryDir() const { return historyDir_; }
   FileSystem& Files() const { return *files_; }
   // The same paths over another file system (a test's fault injector, a journal).
   DataLayout WithFiles(FileSystem& files) const;
+  // Where the engines built on the layout report; silent unless a front gave one.
+  Reporter& Reports() const { return *reporter_; }
+  DataLayout WithReporter(Reporter& reporter) const;
 
   // Work directory.
   std::string SettingsFile() const;          // marbloom.ini
@@ -110,6 +116,7 @@ class DataLayout {
   std::string workDir_;
   std::string historyDir_;
   FileSystem* files_ = &RealFileSystem();
+  Reporter* reporter_ = &SilentReporter();
 };
 
 // A security's stem in the tick store: market prefix and code, e.g. "sz000001".

@@ -1,6 +1,5 @@
 #include "common/operation_engine.h"
 
-#include "base/run_log.h"
 #include "base/text_encoding.h"
 #include "common/calendar.h"
 #include "common/shared_state.h"
@@ -11,7 +10,7 @@ namespace {
 
 bool FlushHistoryTree(const DataLayout& layout) {
   if (layout.Files().SyncFileSystem(layout.HistoryDir())) return true;
-  RunLog("%s数据写入磁盘失败!", layout.HistoryDir().c_str());
+  layout.Reports().LogF("%s数据写入磁盘失败!", layout.HistoryDir().c_str());
   return false;
 }
 
@@ -39,9 +38,9 @@ OperationResult OperationEngine::ConcludeShown(Outcome outcome, std::string mess
   if (result.outcome == Outcome::kFailed && outcome == Outcome::kDone)
     result.message = FailedClosing(result.message, failures_);
   if (log)
-    ReportF("%s", result.message.c_str());
+    Reports().ReportF("%s", result.message.c_str());
   else
-    SetStatusText(result.message);
+    Reports().Status(result.message);
   return result;
 }
 

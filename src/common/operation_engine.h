@@ -1,7 +1,8 @@
 #pragma once
-// Base of the engines: a cancel flag set from the window thread and tested by
-// the worker once per day, file or security, and the count of items that
-// failed during the running operation.
+// Base of the engines: the reporter the front handed them (through the
+// layout they are built on), a cancel flag set from the window thread and
+// tested by the worker once per day, file or security, and the count of
+// items that failed during the running operation.
 #include <atomic>
 #include <ctime>
 #include <string>
@@ -34,10 +35,13 @@ std::string FailedClosing(const std::string& message, int failures);
 
 class OperationEngine {
  public:
-  OperationEngine() = default;
+  explicit OperationEngine(Reporter& reporter = SilentReporter()) : reporter_(&reporter) {}
   OperationEngine(const OperationEngine&) = delete;
   OperationEngine& operator=(const OperationEngine&) = delete;
   virtual ~OperationEngine() = default;
+
+  // Status lines, progress and log lines of the engine's operations.
+  Reporter& Reports() const { return *reporter_; }
 
   void Reset() { cancelFlag_.store(0, std::memory_order_relaxed); }
   void Cancel() { cancelFlag_.store(1, std::memory_order_relaxed); }
@@ -83,6 +87,7 @@ class OperationEngine {
   OperationResult ConcludeShown(Outcome outcome, std::string message, bool log);
 
  private:
+  Reporter* reporter_;
   std::atomic<int> cancelFlag_{0};
   int failures_ = 0;
   int workers_ = DefaultWorkerCount();

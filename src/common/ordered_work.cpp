@@ -6,7 +6,6 @@
 #include <mutex>
 #include <thread>
 
-#include "base/run_log.h"
 #include "base/text_encoding.h"
 #include "common/operation_engine.h"
 
@@ -30,7 +29,7 @@ void ItemReport::Fail(const char* format, ...) {
 }
 
 void ItemReport::Deliver(OperationEngine& engine) {
-  for (const std::string& line : lines) RunLog("%s", line.c_str());
+  for (const std::string& line : lines) engine.Reports().Log(line);
   for (; failures > 0; --failures) engine.NoteFailure();
   lines.clear();
 }

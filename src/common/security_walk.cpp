@@ -1,6 +1,5 @@
 #include "common/security_walk.h"
 
-#include "base/run_log.h"
 #include "common/dir_walk.h"
 #include "common/market.h"
 #include "common/shared_state.h"
@@ -59,21 +58,21 @@ SecurityFileList ListSecurityFiles(FileSystem& files, const std::string& dir, in
 WalkEnd VisitSecurityFiles(OperationEngine& engine, const std::vector<SecurityFile>& files,
                            const WalkTexts& texts, const std::function<void(const SecurityFile&)>& visit) {
   if (files.empty()) {
-    ReportF("%s", texts.nothingFound);
+    engine.Reports().ReportF("%s", texts.nothingFound);
     return WalkEnd::kNoFiles;
   }
   const double total = static_cast<double>(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    SetStatusTextF(texts.perFile, files[i].name.substr(0, 8).c_str());
+    engine.Reports().StatusF(texts.perFile, files[i].name.substr(0, 8).c_str());
     if (files[i].regular) {
       visit(files[i]);
     } else {
-      RunLog("%s不是普通文件, 未处理!", files[i].path.c_str());
+      engine.Reports().LogF("%s不是普通文件, 未处理!", files[i].path.c_str());
       engine.NoteFailure();
     }
-    SetProgressFraction(static_cast<double>(i) / total);
+    engine.Reports().Progress(static_cast<double>(i) / total);
     if (engine.Cancelled()) {
-      ReportF("%s", texts.cancelled);
+      engine.Reports().ReportF("%s", texts.cancelled);
       return WalkEnd::kCancelled;
     }
   }

@@ -25,7 +25,7 @@ std::map<unsigned long long, HeldLock> g_held;
 }  // namespace
 
 TreeWriteLock::TreeWriteLock(const DataLayout& layout)
-    : lockFile_(layout.WriterLockFile()), historyDir_(layout.HistoryDir()) {
+    : lockFile_(layout.WriterLockFile()), historyDir_(layout.HistoryDir()), reporter_(layout.Reports()) {
   const int fd = OpenLockFile(lockFile_, &key_);
   if (fd < 0) return;
   std::lock_guard<std::mutex> guard(g_mutex);
@@ -62,7 +62,7 @@ TreeWriteLock::~TreeWriteLock() {
 OperationResult TreeWriteLock::Refuse() const {
   const std::string message = busy_ ? "数据目录" + historyDir_ + "正被另一个操作写入, 请等它结束后再试!"
                                     : "无法打开数据目录的锁文件" + lockFile_ + "!";
-  ReportF("%s", message.c_str());
+  reporter_.ReportF("%s", message.c_str());
   return OperationResult{busy_ ? Outcome::kBusy : Outcome::kFailed, message, 0};
 }
 

@@ -29,6 +29,7 @@ class TreeWriteLock {
  private:
   std::string lockFile_;
   std::string historyDir_;
+  Reporter& reporter_;
   bool held_ = false;
   bool busy_ = false;
   unsigned long long key_ = 0;

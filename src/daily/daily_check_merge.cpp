@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "base/file_helpers.h"
-#include "base/run_log.h"
 #include "common/calendar.h"
 #include "common/market.h"
 #include "common/shared_state.h"
@@ -33,7 +32,7 @@ static_assert(kCheckPiece % kDailyRecordSize == 0);
 
 // The first date fault among n records that follow `before` (0 and `first` at
 // the start of a file), reported; true when none.
-bool DatesInOrder(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t before, bool first, int market,
+bool DatesInOrder(Reporter& reports, const std::vector<uint8_t>& buffer, std::size_t n, uint32_t before, bool first, int market,
                   std::string_view code) {
   if (DatesRise(buffer.data(), n, before)) return true;
   const std::string c(code);
@@ -42,11 +41,11 @@ bool DatesInOrder(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t be
     switch (DailyDateFaultOf(date, before)) {
       case DailyDateFault::kNone: break;
       case DailyDateFault::kZero:
-        if (first) ReportF("%s%s首个日线日期为0!", kMarketName[market], c.c_str());
-        else ReportF("%s%s,%d后的日线日期为0!", kMarketName[market], c.c_str(), static_cast<int>(before));
+        if (first) reports.ReportF("%s%s首个日线日期为0!", kMarketName[market], c.c_str());
+        else reports.ReportF("%s%s,%d后的日线日期为0!", kMarketName[market], c.c_str(), static_cast<int>(before));
         return false;
       case DailyDateFault::kNotRising:
-        ReportF("%s%s,%d后的日线日期为%d,顺序紊乱!", kMarketName[market], c.c_str(), static_cast<int>(before),
+        reports.ReportF("%s%s,%d后的日线日期为%d,顺序紊乱!", kMarketName[market], c.c_str(), static_cast<int>(before),
                 static_cast<int>(date));
         return false;
     }
@@ -57,13 +56,13 @@ bool DatesInOrder(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t be
 
 // The first of n records whose date the calendar does not know, reported
 // (`before`: the date ahead of them, 0 at the start of a file); true when none.
-bool DatesAreDays(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t before, int market,
+bool DatesAreDays(Reporter& reports, const std::vector<uint8_t>& buffer, std::size_t n, uint32_t before, int market,
                   std::string_view code) {
   for (std::size_t i = 0; i < n; before = DateAt(buffer, i++)) {
     const uint32_t date = DateAt(buffer, i);
     if (IsCalendarDate(static_cast<int>(date))) continue;
-    if (before == 0) ReportF("%s%s首个日线日期%u无效!", kMarketName[market], std::string(code).c_str(), date);
-    else ReportF("%s%s,%u后的日线日期%u无效!", kMarketName[market], std::string(code).c_str(), before, date);
+    if (before == 0) reports.ReportF("%s%s首个日线日期%u无效!", kMarketName[market], std::string(code).c_str(), date);
+    else reports.ReportF("%s%s,%u后的日线日期%u无效!", kMarketName[market], std::string(code).c_str(), before, date);
     return false;
   }
   return true;
@@ -112,7 +111,7 @@ OperationResult DailyEngine::CheckDailyFiles() {
   }, true);
   // The check completes whatever it finds: the bad files are its result.
   if (end != WalkEnd::kDone) return ConcludeWalk(end, kCheckTexts, kCheckDone);
-  SetStatusText(kCheckDone);
+  Reports().Status(kCheckDone);
   return Conclude(Outcome::kDone, kCheckDone);
 }
 
@@ -124,11 +123,11 @@ bool DailyEngine::CheckOpenedDailyFile(const File& file, int market, std::string
   const std::string c(code);
   const int64_t length = file.Length();
   if (length < 0) {
-    ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
+    Reports().ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
     return false;
   }
   if (!IsWholeRecords(length)) {
-    ReportF("%s%s日线文件长度异常!", kMarketPrefix[market], c.c_str());
+    Reports().ReportF("%s%s日线文件长度异常!", kMarketPrefix[market], c.c_str());
     return false;
   }
   uint32_t before = 0;
@@ -136,17 +135,17 @@ bool DailyEngine::CheckOpenedDailyFile(const File& file, int market, std::string
     const std::size_t size = static_cast<std::size_t>(std::min<int64_t>(length - offset, kCheckPiece));
     buffer_.resize(std::max(buffer_.size(), size));
     if (!file.ReadAll(buffer_.data(), size, offset)) {
-      ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
+      Reports().ReportF("%s%s日线文件打开失败!", kMarketPrefix[market], c.c_str());
       return false;
     }
     const std::size_t n = size / kDailyRecordSize;
-    if (!DatesInOrder(buffer_, n, before, offset == 0, market, code) || !DatesAreDays(buffer_, n, before, market, code))
+    if (!DatesInOrder(Reports(), buffer_, n, before, offset == 0, market, code) || !DatesAreDays(Reports(), buffer_, n, before, market, code))
       return false;
     before = DateAt(buffer_, n - 1);
   }
   // The dates rise: the last is the newest.
   if (before > static_cast<uint32_t>(MarketToday())) {
-    ReportF("%s%s日线日期%u晚于今天!", kMarketName[market], c.c_str(), before);
+    Reports().ReportF("%s%s日线日期%u晚于今天!", kMarketName[market], c.c_str(), before);
     return false;
   }
   return true;
@@ -178,7 +177,7 @@ void DailyEngine::MergeDailyFile(const DataLayout& source, int market, std::stri
   const std::string targetPath = layout_.DailyFile(market, code);
   File sourceFile = source.Files().Open(sourcePath, OpenMode::kReadRegular);
   if (!sourceFile) {
-    ReportF("%s文件打开失败!", sourcePath.c_str());
+    Reports().ReportF("%s文件打开失败!", sourcePath.c_str());
     NoteFailure();
     return;
   }
@@ -186,7 +185,7 @@ void DailyEngine::MergeDailyFile(const DataLayout& source, int market, std::stri
   const std::size_t ns = static_cast<std::size_t>(std::max<int64_t>(sourceLength, 0)) / kDailyRecordSize;
   if (!IsWholeRecords(sourceLength) || !ReadPrefix(sourceFile, ns * kDailyRecordSize, 0, buffer_) ||
       !DatesRise(buffer_.data(), ns, 0)) {
-    ReportF("%s文件已损坏!", sourcePath.c_str());
+    Reports().ReportF("%s文件已损坏!", sourcePath.c_str());
     NoteFailure();
     return;
   }
@@ -198,29 +197,29 @@ void DailyEngine::MergeDailyFile(const DataLayout& source, int market, std::stri
   }
   const int64_t targetLength = target.Length();
   if (!target || targetLength < 0) {
-    RunLog("读取%s文件失败!", targetPath.c_str());
+    Reports().LogF("读取%s文件失败!", targetPath.c_str());
     NoteFailure();
     return;
   }
   if (!IsWholeRecords(targetLength)) {
-    ReportF("%s文件已损坏,直接覆盖!", targetPath.c_str());
+    Reports().ReportF("%s文件已损坏,直接覆盖!", targetPath.c_str());
     target.Close();
     MoveIntoPlace(sourcePath, targetPath);
     return;
   }
   const std::size_t nt = static_cast<std::size_t>(targetLength) / kDailyRecordSize;
   if (!TryResize(mergeResult_, (ns + nt) * kDailyRecordSize, 2 * kMaxWholeFileBytes)) {
-    SetStatusTextF("%s%s内存请求失败!", kMarketName[market], std::string(code).c_str());
+    Reports().StatusF("%s%s内存请求失败!", kMarketName[market], std::string(code).c_str());
     NoteFailure();
     return;
   }
   if (!ReadPrefix(target, nt * kDailyRecordSize, 0, mergeTarget_)) {
-    RunLog("读取%s文件失败!", targetPath.c_str());
+    Reports().LogF("读取%s文件失败!", targetPath.c_str());
     NoteFailure();
     return;
   }
   if (!DatesRise(mergeTarget_.data(), nt, 0)) {
-    RunLog(kDisorderedDailyFile, targetPath.c_str());
+    Reports().LogF(kDisorderedDailyFile, targetPath.c_str());
     NoteFailure();
     return;
   }
@@ -241,14 +240,14 @@ void DailyEngine::WriteMerged(File& file, int market, std::string_view code, std
   if (!prefixKept && ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), targetPath, mergeResult_.data(),
                                       total * kDailyRecordSize))
     return;
-  RunLog("写入%s文件失败!", targetPath.c_str());
+  Reports().LogF("写入%s文件失败!", targetPath.c_str());
   NoteFailure();
 }
 
 // Moves the source over the target, across file systems when needed.
 void DailyEngine::MoveIntoPlace(const std::string& source, const std::string& target) {
   if (MoveFileAnywhere(layout_.Files(), source, target)) return;
-  RunLog("写入%s文件失败!", target.c_str());
+  Reports().LogF("写入%s文件失败!", target.c_str());
   NoteFailure();
 }
 

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "base/file_helpers.h"
-#include "base/run_log.h"
 #include "common/calendar.h"
 #include "common/market.h"
 #include "common/shared_state.h"
@@ -39,7 +38,7 @@ OperationResult DailyEngine::ConvertDailyRange(int first, int last) {
   for (int date = first; date != 0 && date <= last;) {
     const DailyDayEnd end = ConvertDailyDay(date);
     if (end == DailyDayEnd::kCancelled) {
-      SetStatusText("日线转档被取消!");
+      Reports().Status("日线转档被取消!");
       FlushTree(layout_);
       return Conclude(Outcome::kCancelled, "日线转档被取消!");
     }
@@ -75,32 +74,32 @@ DailyDayEnd DailyEngine::ConvertMarketDay(int market, int date, bool dayHasSourc
   const std::string quotePath = layout_.QuoteFile(market, date);
   File codeFile = layout_.Files().Open(codePath, OpenMode::kRead);
   if (!codeFile) {
-    ReportF("找不到文件%s", codePath.c_str());
+    Reports().ReportF("找不到文件%s", codePath.c_str());
     if (dayHasSources) NoteFailure();
     return DailyDayEnd::kConverted;
   }
   File quoteFile = layout_.Files().Open(quotePath, OpenMode::kRead);
   if (!quoteFile) {
-    ReportF("找不到文件:%s", quotePath.c_str());
+    Reports().ReportF("找不到文件:%s", quotePath.c_str());
     NoteFailure();
     return DailyDayEnd::kConverted;
   }
   const int64_t codeLength = codeFile.Length();
   const int64_t quoteLength = quoteFile.Length();
   if (!IsWellFormedPair(codeLength, quoteLength)) {
-    RunLog("%s或者%s数据格式异常!", codePath.c_str(), quotePath.c_str());
+    Reports().LogF("%s或者%s数据格式异常!", codePath.c_str(), quotePath.c_str());
     NoteFailure();
     return DailyDayEnd::kMalformed;
   }
   if (!ReadPrefix(codeFile, static_cast<std::size_t>(codeLength), kCodeListRecordSize, codeList_) ||
       !ReadPrefix(quoteFile, static_cast<std::size_t>(quoteLength), kQuoteRecordSize, quotes_)) {
-    RunLog("读取%s或者%s文件失败!", codePath.c_str(), quotePath.c_str());
+    Reports().LogF("读取%s或者%s文件失败!", codePath.c_str(), quotePath.c_str());
     NoteFailure();
     return DailyDayEnd::kConverted;
   }
   codeFile.Close();
   quoteFile.Close();
-  ReportF("正在转换%s%.8d日四代日线数据...", kMarketName[market], date);
+  Reports().ReportF("正在转换%s%.8d日四代日线数据...", kMarketName[market], date);
   return ConvertPair(market, date, codePath);
 }
 
@@ -135,7 +134,7 @@ DailyDayEnd DailyEngine::ConvertPair(int market, int date, const std::string& co
   // Logged where the records reach it, as a store's failures are.
   auto skippedUnsafe = [&](std::size_t before) {
     if (unsafeAt >= before) return;
-    RunLog("%s含有不规范的证券代码,已跳过!", codePath.c_str());
+    Reports().LogF("%s含有不规范的证券代码,已跳过!", codePath.c_str());
     NoteFailure();
     unsafeAt = n;
   };
@@ -143,9 +142,9 @@ DailyDayEnd DailyEngine::ConvertPair(int market, int date, const std::string& co
   for (std::size_t i = 0; i < stores.size(); ++i) {
     skippedUnsafe(stores[i].item);
     StoreConverted(paths[i], market, stores[i].code, stores[i].record);
-    SetProgressFraction(static_cast<double>(stores[i].item) / static_cast<double>(n));
+    Reports().Progress(static_cast<double>(stores[i].item) / static_cast<double>(n));
     if (Cancelled()) {
-      ReportF("本次转档日线操作被取消!");
+      Reports().ReportF("本次转档日线操作被取消!");
       return DailyDayEnd::kCancelled;
     }
   }

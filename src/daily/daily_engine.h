@@ -49,7 +49,7 @@ enum class DailyDayEnd {
 // daily page and the command line both close through CloseDailyOperation.
 enum class DailyClosing { kModify, kCheck, kMerge };
 inline constexpr const char* kDailyCheckStartMessage = "检查日线文件开始";
-OperationResult CloseDailyOperation(DailyClosing operation, OperationResult result);
+OperationResult CloseDailyOperation(Reporter& reporter, DailyClosing operation, OperationResult result);
 
 // The single-record edit refuses a date the tree cannot hold.
 inline constexpr const char* kEditDateMessage = "日期无效或晚于今天, 不能写入日线!";

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "base/file_helpers.h"
-#include "base/run_log.h"
 #include "common/code_pattern.h"
 #include "common/market.h"
 #include "common/scaled_value.h"
@@ -68,12 +67,12 @@ bool DailyEngine::LoadForEdit(int market, std::string_view code, File& file, std
   file = layout_.Files().Open(path, OpenMode::kUpdate);
   if (!file) {
     if (errno == ENOENT) return false;
-    RunLog("读取%s文件失败!", path.c_str());
+    Reports().LogF("读取%s文件失败!", path.c_str());
   } else if (const int64_t length = file.Length();
              length <= 0 || length % static_cast<int64_t>(kDailyRecordSize) != 0) {
-    RunLog("%s%s日线文件长度异常!", kMarketPrefix[market], std::string(code).c_str());
+    Reports().LogF("%s%s日线文件长度异常!", kMarketPrefix[market], std::string(code).c_str());
   } else if (!ReadPrefix(file, static_cast<std::size_t>(length), 0, buffer_)) {
-    RunLog("读取%s文件失败!", path.c_str());
+    Reports().LogF("读取%s文件失败!", path.c_str());
   } else {
     *count = static_cast<std::size_t>(length) / kDailyRecordSize;
     return true;
@@ -102,7 +101,7 @@ void DailyEngine::DeleteDailyRecords(int market, std::string_view code, uint32_t
                 : ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), path, buffer_.data(),
                                    kept * kDailyRecordSize))
     return;
-  RunLog(kWriteFailed, path.c_str());
+  Reports().LogF(kWriteFailed, path.c_str());
   NoteFailure();
 }
 
@@ -125,7 +124,7 @@ void DailyEngine::ModifyDailyRecords(int market, std::string_view code, uint32_t
   if (!changed ||
       ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), path, buffer_.data(), n * kDailyRecordSize))
     return;
-  RunLog(kWriteFailed, path.c_str());
+  Reports().LogF(kWriteFailed, path.c_str());
   NoteFailure();
 }
 

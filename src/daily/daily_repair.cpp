@@ -4,7 +4,6 @@
 #include <numeric>
 #include <string>
 
-#include "base/run_log.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
@@ -78,13 +77,13 @@ OperationResult DailyEngine::RepairDailyFiles() {
                                      [&](const SecurityFile& file) {
     const std::string name = kMarketPrefix[file.market] + file.code;
     if (!file.regular) {
-      ReportF("%s日线文件不是普通文件, 无法修复!", name.c_str());
+      Reports().ReportF("%s日线文件不是普通文件, 无法修复!", name.c_str());
       return NoteFailure();
     }
     File in = files.Open(file.path, OpenMode::kReadRegular);
     const int64_t length = in ? in.Length() : -1;
     if (length < 0 || !ReadPrefix(in, static_cast<std::size_t>(length), 0, buffer_)) {
-      ReportF("%s日线文件打开失败!", name.c_str());
+      Reports().ReportF("%s日线文件打开失败!", name.c_str());
       return NoteFailure();
     }
     in.Close();
@@ -94,19 +93,19 @@ OperationResult DailyEngine::RepairDailyFiles() {
     const std::vector<uint8_t> mended = MendRecords(buffer_, length, today, &mend);
     if (mended.empty() && records > 0) {
       // Not one record to keep: whatever the file is, it stays for the user to judge.
-      ReportF("%s日线文件没有可用的记录, 未修复!", name.c_str());
+      Reports().ReportF("%s日线文件没有可用的记录, 未修复!", name.c_str());
       return NoteFailure();
     }
     const bool written = mended.empty() ? files.Remove(file.path)
                                         : ReplaceDailyFile(files, layout_.DailyTemp(file.market), file.path,
                                                            mended.data(), mended.size());
     if (!written) {
-      ReportF("%s日线文件写入失败, 未修复!", name.c_str());
+      Reports().ReportF("%s日线文件写入失败, 未修复!", name.c_str());
       return NoteFailure();
     }
     ++repaired;
-    if (mended.empty()) ReportF("%s日线文件没有记录, 已删除!", name.c_str());
-    else ReportF("%s日线文件已修复: %s", name.c_str(), mend.Describe().c_str());
+    if (mended.empty()) Reports().ReportF("%s日线文件没有记录, 已删除!", name.c_str());
+    else Reports().ReportF("%s日线文件已修复: %s", name.c_str(), mend.Describe().c_str());
     if (!mended.empty() && !CheckDailyFile(file.market, file.code)) NoteFailure();
   }, true);
   if (repaired > 0) FlushTree(layout_);

@@ -16,17 +16,17 @@ bool IsEditIndexCode(int market, std::string_view code) {
 OperationResult DailyEngine::ExtractDailyFields(std::string_view codeText, int date, DailyEditFields* fields) {
   BeginOperation();
   if (!treeReady_) {
-    SetStatusText(kDataGuardMessage);
+    Reports().Status(kDataGuardMessage);
     return Conclude(Outcome::kInvalid, kDataGuardMessage);
   }
   const std::optional<SingleSecurity> security = ParseSingleSecurity(codeText, false);
   if (!security) {
-    SetStatusText(kCodeFormatMessage);
+    Reports().Status(kCodeFormatMessage);
     return Conclude(Outcome::kInvalid, kCodeFormatMessage);
   }
   DailyRecord record{};
   if (!ReadDailyRecord(security->market, security->code, static_cast<uint32_t>(date), &record)) {
-    SetStatusText("无指定个股日线!");
+    Reports().Status("无指定个股日线!");
     return Conclude(Failures() > 0 ? Outcome::kFailed : Outcome::kNothingToDo, "无指定个股日线!");
   }
   const bool index = IsEditIndexCode(security->market, security->code);
@@ -38,7 +38,7 @@ OperationResult DailyEngine::ExtractDailyFields(std::string_view codeText, int d
   fields->amount = record.amount;
   fields->advancing = index ? record.word28 : 0;
   fields->declining = index ? record.word30 : 0;
-  SetStatusText("个股日线提取成功!");
+  Reports().Status("个股日线提取成功!");
   return Conclude(Outcome::kDone, "个股日线提取成功!");
 }
 
@@ -48,12 +48,12 @@ OperationResult DailyEngine::WriteBackDailyFields(std::string_view codeText, int
   BeginOperation();
   const std::optional<SingleSecurity> security = ParseSingleSecurity(codeText, true);
   if (!security) {
-    SetStatusText(kCodeFormatMessage);
+    Reports().Status(kCodeFormatMessage);
     return Conclude(Outcome::kInvalid, kCodeFormatMessage);
   }
   // A record after today would pass for the tree's newest day.
   if (!IsDailyRecordDate(static_cast<uint32_t>(date), MarketToday())) {
-    SetStatusText(kEditDateMessage);
+    Reports().Status(kEditDateMessage);
     return Conclude(Outcome::kInvalid, kEditDateMessage);
   }
   TreeWriteLock lock(layout_);
@@ -75,10 +75,10 @@ OperationResult DailyEngine::WriteBackDailyFields(std::string_view codeText, int
   if (stored) FlushTree(layout_);
   if (!stored || Failures() > 0) {
     const std::string message = "写入" + layout_.DailyFile(security->market, security->code) + "文件失败!";
-    SetStatusText(message);
+    Reports().Status(message);
     return Conclude(Outcome::kFailed, message);
   }
-  ReportF("个股日线修改处理完毕!");
+  Reports().ReportF("个股日线修改处理完毕!");
   return Conclude(Outcome::kDone, "个股日线修改处理完毕!");
 }
 

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "base/file_helpers.h"
-#include "base/run_log.h"
 #include "daily/daily_engine.h"
 #include "daily/daily_io.h"
 
@@ -49,7 +48,7 @@ bool DailyEngine::StoreInOrder(const std::string& path, int market, std::string_
   bool created = false;
   File file = OpenOrCreateForUpdate(layout_.Files(), path, &created);
   if (!file) {
-    RunLog(openFailureFormat, path.c_str());
+    Reports().LogF(openFailureFormat, path.c_str());
     NoteFailure();
     return false;
   }
@@ -58,7 +57,7 @@ bool DailyEngine::StoreInOrder(const std::string& path, int market, std::string_
   if (placed == Placement::kStored) return true;
   file.Close();
   if (created) layout_.Files().Remove(path);
-  RunLog(placed == Placement::kDisordered ? kDisorderedDailyFile : kWriteFailed, path.c_str());
+  Reports().LogF(placed == Placement::kDisordered ? kDisorderedDailyFile : kWriteFailed, path.c_str());
   NoteFailure();
   return false;
 }
@@ -92,19 +91,19 @@ bool DailyEngine::ReadDailyRecord(int market, std::string_view code, uint32_t da
   const File file = layout_.Files().Open(path, OpenMode::kRead);
   if (!file) {
     if (errno != ENOENT) NoteFailure();
-    RunLog(kReadFailed, path.c_str());
+    Reports().LogF(kReadFailed, path.c_str());
     return false;
   }
   const int64_t length = file.Length();
   if (length < static_cast<int64_t>(kDailyRecordSize)) {
     if (length < 0) NoteFailure();
-    RunLog(length < 0 ? kReadFailed : kNoData, path.c_str());
+    Reports().LogF(length < 0 ? kReadFailed : kNoData, path.c_str());
     return false;
   }
   const std::size_t n = static_cast<std::size_t>(length) / kDailyRecordSize;
   if (!ReadPrefix(file, n * kDailyRecordSize, 0, buffer_)) {
     NoteFailure();
-    RunLog(kReadFailed, path.c_str());
+    Reports().LogF(kReadFailed, path.c_str());
     return false;
   }
   for (std::size_t i = 0; i < n; ++i) {

@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include "base/file_helpers.h"
-#include "base/run_log.h"
 #include "base/text_encoding.h"
 #include "common/market.h"
 #include "common/shared_state.h"
@@ -45,6 +44,7 @@ uint64_t EntryBoundOf(std::string_view name) {
 // day's data files.
 ExtractRules RulesFor(const DataLayout& layout, DownloadKind kind, const std::string& fileName) {
   ExtractRules rules;
+  rules.reporter = &layout.Reports();
   const std::string dir = ArchiveDestinationDir(layout, kind);
   if (kind == DownloadKind::kConfig) {
     rules.onlyEntry = layout.DownloadConfigFile().substr(dir.size());
@@ -109,18 +109,18 @@ OperationResult UnpackDownloadedArchive(const DataLayout& layout, const std::str
     if (!lock->held()) return lock->Refuse();
   }
   const std::string path = DownloadedArchivePath(layout, kind, fileName);
-  RunLog("准备解压文件 %s ", path.c_str());
+  layout.Reports().LogF("准备解压文件 %s ", path.c_str());
   if (path.empty() || !layout.Files().Open(path, OpenMode::kReadRegular)) {
-    SetStatusText(kArchiveMissingMessage);
-    RunLog("%s %s", path.c_str(), kArchiveMissingMessage);
+    layout.Reports().Status(kArchiveMissingMessage);
+    layout.Reports().LogF("%s %s", path.c_str(), kArchiveMissingMessage);
     return OperationResult{Outcome::kFailed, kArchiveMissingMessage, 1};
   }
   std::string reason;
   OperationResult result =
       ExtractArchive(layout.Files(), path, ArchiveDestinationDir(layout, kind), &reason,
                      RulesFor(layout, kind, fileName));
-  if (!result.done() && reason != result.message) RunLog("%s", reason.c_str());
-  ReportF("%s", result.message.c_str());
+  if (!result.done() && reason != result.message) layout.Reports().Log(reason);
+  layout.Reports().ReportF("%s", result.message.c_str());
   return result;
 }
 

@@ -4,7 +4,6 @@
 #include <thread>
 #include <utility>
 
-#include "base/run_log.h"
 #include "base/text_encoding.h"
 #include "common/calendar.h"
 #include "common/shared_state.h"
@@ -14,45 +13,57 @@
 namespace marbloom {
 namespace {
 
-OperationResult Reported(Outcome outcome, const std::string& message, int failedItems = 0) {
-  ReportF("%s", message.c_str());
+OperationResult Reported(Reporter& reporter, Outcome outcome, const std::string& message, int failedItems = 0) {
+  reporter.ReportF("%s", message.c_str());
   return OperationResult{outcome, message, failedItems};
 }
 
 }  // namespace
 
-// A kind run on a thread of its own while the kind before it converts. What
-// it reports is held back until that kind has ended, and it converts only
-// then, so the run log, the status lines and the tree read as if the kinds
-// ran one after the other.
+// The tick kind run on a thread of its own while the daily kind converts.
 class CatchUp::KindAhead {
  public:
-  explicit KindAhead(std::function<OperationResult(HeldReports&)> work)
-      : thread_([this, work = std::move(work)] {
-          HeldReports::Scope scope(held_);
-          result_ = work(held_);
-        }) {}
+  explicit KindAhead(std::function<OperationResult()> work)
+      : thread_([this, work = std::move(work)] { result_ = work(); }) {}
   ~KindAhead() { Join(); }
 
-  // Lets its reports out, now that the kind before it has ended, and waits
-  // for its end.
   OperationResult Join() {
-    held_.Release();
     if (thread_.joinable()) thread_.join();
     return result_;
   }
 
  private:
-  HeldReports held_;
   OperationResult result_;
   std::thread thread_;  // last: it starts once the members it uses exist
 };
 
-CatchUp::CatchUp(DownloadRunSetup setup) : layout_(setup.layout), run_(std::move(setup)) {
-  run_.HoldFlush(true);
+DownloadRunSetup CatchUp::SetupFor(DownloadKind kind, DownloadRunSetup setup) {
+  setup.flush = &flush_;
+  if (kind == DownloadKind::kTick) setup.layout = setup.layout.WithReporter(tickReports_);
+  return setup;
 }
 
+CatchUp::CatchUp(DownloadRunSetup setup)
+    : layout_(setup.layout),
+      tickReports_(setup.layout.Reports()),
+      dailyRun_(SetupFor(DownloadKind::kDaily, setup)),
+      tickRun_(SetupFor(DownloadKind::kTick, setup)) {}
+
 CatchUp::~CatchUp() = default;
+
+Reporter& CatchUp::ReportsOf(DownloadKind kind) {
+  return kind == DownloadKind::kTick ? static_cast<Reporter&>(tickReports_) : layout_.Reports();
+}
+
+void CatchUp::Reset() {
+  dailyRun_.Reset();
+  tickRun_.Reset();
+}
+
+void CatchUp::CancelAll() {
+  dailyRun_.CancelAll();
+  tickRun_.CancelAll();
+}
 
 // The tick kind starts while the daily kind converts its last days; one
 // flush of the tree ends the whole update, and only then does the state file
@@ -69,15 +80,21 @@ OperationResult CatchUp::Run(const CatchUpRequest& request) {
     OperationResult one;
     if (kind == DownloadKind::kTick && ahead) {
       one = ahead->Join();
+    } else if (kind == DownloadKind::kTick) {
+      tickReports_.Release();
+      one = UpdateKind(kind, request, [](bool) {});
     } else {
       one = UpdateKind(kind, request, [&](bool lastRun) {
-        if (kind == DownloadKind::kDaily && request.tick && lastRun && !ahead)
-          ahead = std::make_unique<KindAhead>([this, &request](HeldReports& held) {
-            return UpdateKind(DownloadKind::kTick, request, [&held](bool) { held.WaitReleased(); });
+        if (request.tick && lastRun && !ahead)
+          ahead = std::make_unique<KindAhead>([this, &request] {
+            return UpdateKind(DownloadKind::kTick, request, [this](bool) { tickReports_.WaitReleased(); });
           });
       });
+      tickReports_.Release();  // the daily kind has ended: the tick kind's lines follow
     }
     if (one.outcome == Outcome::kCancelled) {
+      CancelAll();
+      tickReports_.Release();
       if (ahead) ahead->Join();
       SettleCommits();
       return one;
@@ -93,14 +110,16 @@ OperationResult CatchUp::Run(const CatchUpRequest& request) {
 }
 
 OperationResult CatchUp::UpdateKind(DownloadKind kind, const CatchUpRequest& request, const BeforeConverting& beforeConverting) {
+  DownloadRun& run = this->run(kind);
+  Reporter& reports = ReportsOf(kind);
   const CatchUpPlan plan = PlanCatchUp(layout_, kind, request);
-  for (const std::string& line : DescribePlan(plan, request.now)) ReportF("%s", line.c_str());
+  for (const std::string& line : DescribePlan(plan, request.now)) reports.ReportF("%s", line.c_str());
   const char* name = CatchUpKindName(kind);
   const CatchUpState stored = ReadCatchUpState(layout_, kind);
   CatchUpState state = stored;
   if (plan.lastComplete.source != LastDaySource::kState) state = CatchUpState{true, plan.lastComplete.date, 0};
   if (!stored.known || state.last != stored.last) Save(kind, state);
-  if (plan.runs.empty()) return Reported(Outcome::kDone, FormatText("%s已是最新(%08d).", name, state.last));
+  if (plan.runs.empty()) return Reported(reports, Outcome::kDone, FormatText("%s已是最新(%08d).", name, state.last));
 
   std::vector<int> missing;  // days the server lacks, with no later day obtained yet
   for (const DayRange& range : plan.runs) {
@@ -108,7 +127,7 @@ OperationResult CatchUp::UpdateKind(DownloadKind kind, const CatchUpRequest& req
     OperationResult stop;
     int stopDay = 0;
     for (int day = range.first; day != 0 && day <= range.last; day = NextTradingDay(day)) {
-      const OperationResult got = run_.Run(DownloadRequest{kind, LocalNoonOf(day), LocalNoonOf(day), false});
+      const OperationResult got = run.Run(DownloadRequest{kind, LocalNoonOf(day), LocalNoonOf(day), false});
       if (got.outcome == Outcome::kNothingToDo) {
         missing.push_back(day);
         continue;
@@ -118,7 +137,7 @@ OperationResult CatchUp::UpdateKind(DownloadKind kind, const CatchUpRequest& req
         stopDay = day;
         break;
       }
-      for (const int holiday : missing) RunLog("服务器没有%08d的数据而有其后的, 按节假日跳过.", holiday);
+      for (const int holiday : missing) reports.LogF("服务器没有%08d的数据而有其后的, 按节假日跳过.", holiday);
       missing.clear();
       obtained.push_back(day);
     }
@@ -135,17 +154,17 @@ OperationResult CatchUp::UpdateKind(DownloadKind kind, const CatchUpRequest& req
     }
     if (stopDay != 0) {
       const std::string message = FormatText("%s在%08d未能完成, 之前的日期均已保留, 下次更新从该日继续.", name, stopDay);
-      return Reported(stop.outcome, message, std::max(1, stop.failedItems));
+      return Reported(reports, stop.outcome, message, std::max(1, stop.failedItems));
     }
   }
-  if (missing.empty()) return Reported(Outcome::kDone, FormatText("%s已更新到%08d.", name, state.last));
+  if (missing.empty()) return Reported(reports, Outcome::kDone, FormatText("%s已更新到%08d.", name, state.last));
   if (missing.front() >= OldestUnpublishedDay(request.now))
-    return Reported(Outcome::kDone, FormatText("%s已更新到%08d; 服务器尚未发布%08d的数据, 下次更新再取.", name,
+    return Reported(reports, Outcome::kDone, FormatText("%s已更新到%08d; 服务器尚未发布%08d的数据, 下次更新再取.", name,
                                                state.last, missing.front()));
   // Too old to be unpublished, and no later day to make it a holiday: the
   // server, or the path the configuration gives, lacks it.
-  const std::string url = run_.ShownDayUrl(kind, missing.front());
-  return Reported(Outcome::kFailed,
+  const std::string url = run.ShownDayUrl(kind, missing.front());
+  return Reported(reports, Outcome::kFailed,
                   FormatText("%s在%08d未能完成: 服务器没有该日及其后的数据(%s), 之前的日期均已保留, 下次更新从该日继续.",
                              name, missing.front(), url.c_str()),
                   1);
@@ -163,10 +182,10 @@ OperationResult CatchUp::Convert(DownloadKind kind, const std::vector<int>& days
   }
   state.trying = std::max(state.trying, days.back());
   Save(kind, state);
-  OperationResult result = run_.ConvertDays(kind, days.front(), days.back());
+  OperationResult result = run(kind).ConvertDays(kind, days.front(), days.back());
   if (result.outcome == Outcome::kFailed && days.size() > 1) {
     for (const int day : days) {
-      result = run_.ConvertDays(kind, day, day);
+      result = run(kind).ConvertDays(kind, day, day);
       if (!result.done()) {
         *failedDay = day;
         return result;
@@ -187,7 +206,7 @@ OperationResult CatchUp::Convert(DownloadKind kind, const std::vector<int>& days
 void CatchUp::Save(DownloadKind kind, const CatchUpState& state) {
   std::lock_guard<std::mutex> guard(stateMutex_);
   if (WriteCatchUpState(layout_, kind, state)) return;
-  RunLog("写入%s失败!", layout_.UpdateStateFile().c_str());
+  ReportsOf(kind).LogF("写入%s失败!", layout_.UpdateStateFile().c_str());
   ++stateFailures_;
 }
 
@@ -205,7 +224,7 @@ bool CatchUp::CommitPending(DownloadKind kind) {
 // after a failed flush the states keep their trying day, so that the next
 // update does those days again.
 OperationResult CatchUp::SettleCommits() {
-  const OperationResult flushed = run_.SettleFlush();
+  const OperationResult flushed = SettleFlush(flush_, layout_);
   for (const DownloadKind kind : {DownloadKind::kDaily, DownloadKind::kTick}) {
     std::optional<CatchUpState> state;
     {

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "base/file_system.h"
-#include "base/run_log.h"
 #include "base/text_encoding.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
@@ -66,15 +65,15 @@ OperationResult Ended(Outcome outcome, std::string message) {
 }
 
 // Shown and logged.
-OperationResult Reported(Outcome outcome, std::string message) {
-  ReportF("%s", message.c_str());
+OperationResult Reported(Reporter& reporter, Outcome outcome, std::string message) {
+  reporter.ReportF("%s", message.c_str());
   return Ended(outcome, std::move(message));
 }
 
 // Shown, and logged with a detail.
-OperationResult ReportedWith(Outcome outcome, const char* message, const std::string& detail) {
-  SetStatusText(message);
-  RunLog("%s %s", message, detail.c_str());
+OperationResult ReportedWith(Reporter& reporter, Outcome outcome, const char* message, const std::string& detail) {
+  reporter.Status(message);
+  reporter.LogF("%s %s", message, detail.c_str());
   return Ended(outcome, message);
 }
 
@@ -107,6 +106,7 @@ class DownloadTransfer {
   OperationResult Run();
 
  private:
+  Reporter& Reports() const { return client_.layout_.Reports(); }
   enum class Stage { kHeaders, kBody, kStopped };
 
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
@@ -147,7 +147,7 @@ class DownloadTransfer {
 OperationResult DownloadTransfer::Run() {
   std::unique_ptr<CURLU, CurlUrlDeleter> url(curl_url());
   if (!url || curl_url_set(url.get(), CURLUPART_URL, url_.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
-    return Reported(Outcome::kFailed, kBadUrlMessage);
+    return Reported(Reports(), Outcome::kFailed, kBadUrlMessage);
   const std::string scheme = UrlPart(url.get(), CURLUPART_SCHEME);
   if (::strcasecmp(scheme.c_str(), "http") != 0 && ::strcasecmp(scheme.c_str(), "https") != 0)
     return Ended(Outcome::kFailed, "");
@@ -165,9 +165,9 @@ OperationResult DownloadTransfer::Run() {
   std::unique_ptr<curl_slist, SlistDeleter> headers(
       curl_slist_append(curl_slist_append(nullptr, "Cache-Control: no-cache"), "Pragma: no-cache"));
   if (!curl || !headers || !Configure(curl.get(), url.get(), headers.get()))
-    return ReportedWith(Outcome::kFailed, kNoRequestMessage, object);
+    return ReportedWith(Reports(), Outcome::kFailed, kNoRequestMessage, object);
   curl_ = curl.get();
-  ReportF("%s", kConnectingMessage);
+  Reports().ReportF("%s", kConnectingMessage);
   return Finish(curl_easy_perform(curl_));
 }
 
@@ -223,7 +223,7 @@ int DownloadTransfer::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t,
   auto* t = static_cast<DownloadTransfer*>(self);
   if (t->client_.Cancelled()) return 1;
   if (t->stage_ != Stage::kBody || !t->BelowAverageRate()) return 0;
-  t->Stop(Reported(Outcome::kFailed, kStalledMessage));
+  t->Stop(Reported(t->Reports(), Outcome::kFailed, kStalledMessage));
   return 1;
 }
 
@@ -243,14 +243,14 @@ void DownloadTransfer::DecideOnHeaders() {
   curl_easy_getinfo(curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   if (status >= 100 && status < 200) return;
   // Only a 404 says that the server lacks the file.
-  if (status == 404) return Stop(Reported(Outcome::kNothingToDo, RedactedUrl(url_) + kNotFoundSuffix));
+  if (status == 404) return Stop(Reported(Reports(), Outcome::kNothingToDo, RedactedUrl(url_) + kNotFoundSuffix));
   if (status != 200)
-    return Stop(Reported(Outcome::kFailed, FormatText(kHttpStatusFormat, status, RedactedUrl(url_).c_str())));
-  if (length == 0) return Stop(Reported(Outcome::kFailed, kEmptyLengthMessage));
-  if (length > 0 && static_cast<uint64_t>(length) > bound_) return Stop(Reported(Outcome::kFailed, kTooLargeMessage));
+    return Stop(Reported(Reports(), Outcome::kFailed, FormatText(kHttpStatusFormat, status, RedactedUrl(url_).c_str())));
+  if (length == 0) return Stop(Reported(Reports(), Outcome::kFailed, kEmptyLengthMessage));
+  if (length > 0 && static_cast<uint64_t>(length) > bound_) return Stop(Reported(Reports(), Outcome::kFailed, kTooLargeMessage));
   length_ = length < 0 ? -1 : length;
   file_ = client_.layout().Files().Open(localPath_, OpenMode::kWrite);
-  if (!file_) return Stop(Reported(Outcome::kFailed, kCannotSaveMessage));
+  if (!file_) return Stop(Reported(Reports(), Outcome::kFailed, kCannotSaveMessage));
   partial_.Track(localPath_);
   stage_ = Stage::kBody;
   bodyStart_ = std::chrono::steady_clock::now();
@@ -262,7 +262,7 @@ void DownloadTransfer::DecideOnHeaders() {
 bool DownloadTransfer::Take(const unsigned char* data, std::size_t n) {
   const long long held = total_ + static_cast<long long>(buffered_);
   if (length_ < 0 && static_cast<uint64_t>(held) + n > bound_) {
-    Stop(Reported(Outcome::kFailed, kTooLargeMessage));
+    Stop(Reported(Reports(), Outcome::kFailed, kTooLargeMessage));
     return false;
   }
   while (n > 0) {
@@ -287,12 +287,12 @@ bool DownloadTransfer::FlushChunk() {
     const auto elapsed = std::chrono::steady_clock::now() - bodyStart_;
     chunk_ = NextChunkBytes(n, std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
     if (LooksLikeHtml(buffer_.data(), n)) {
-      Stop(Reported(Outcome::kFailed, kHtmlPageMessage));
+      Stop(Reported(Reports(), Outcome::kFailed, kHtmlPageMessage));
       return false;
     }
   }
   if (!file_.Write(buffer_.data(), n, total_)) {
-    Stop(Reported(Outcome::kFailed, kTransferErrorMessage));
+    Stop(Reported(Reports(), Outcome::kFailed, kTransferErrorMessage));
     return false;
   }
   total_ += static_cast<long long>(n);
@@ -306,10 +306,10 @@ bool DownloadTransfer::FlushChunk() {
 
 // On the kilobyte grid; without an announced length, the bytes so far alone.
 void DownloadTransfer::ShowProgress() const {
-  if (length_ < 0) return SetStatusTextF("%s已下载%dK字节.", fileName_.c_str(), static_cast<int>(total_ / 1024));
-  SetStatusTextF("%s有%dK字节，已下载%dK字节.", fileName_.c_str(), static_cast<int>(length_ / 1024),
+  if (length_ < 0) return Reports().StatusF("%s已下载%dK字节.", fileName_.c_str(), static_cast<int>(total_ / 1024));
+  Reports().StatusF("%s有%dK字节，已下载%dK字节.", fileName_.c_str(), static_cast<int>(length_ / 1024),
                  static_cast<int>(total_ / 1024));
-  SetProgressFraction(static_cast<double>(total_) / static_cast<double>(length_));
+  Reports().Progress(static_cast<double>(total_) / static_cast<double>(length_));
 }
 
 OperationResult DownloadTransfer::Finish(CURLcode code) {
@@ -319,7 +319,7 @@ OperationResult DownloadTransfer::Finish(CURLcode code) {
   // no archive.
   if (code == CURLE_OK && stage_ == Stage::kBody && length_ < 0) {
     if (buffered_ > 0 && !FlushChunk()) return result_;
-    if (total_ == 0) return Reported(Outcome::kFailed, kEmptyLengthMessage);
+    if (total_ == 0) return Reported(Reports(), Outcome::kFailed, kEmptyLengthMessage);
     length_ = total_;
   }
   if (stage_ == Stage::kStopped) return result_;
@@ -327,22 +327,22 @@ OperationResult DownloadTransfer::Finish(CURLcode code) {
   // Whatever else ended a transfer that was cancelled (a connection or a
   // handshake cut short), it ends as cancelled.
   if (code == CURLE_ABORTED_BY_CALLBACK || client_.Cancelled()) return Cancelled();
-  if (code == CURLE_PEER_FAILED_VERIFICATION) return ReportedWith(Outcome::kFailed, kCertificateFailedMessage, host_);
+  if (code == CURLE_PEER_FAILED_VERIFICATION) return ReportedWith(Reports(), Outcome::kFailed, kCertificateFailedMessage, host_);
   if (stage_ == Stage::kBody)
-    return Reported(Outcome::kFailed, code == CURLE_OPERATION_TIMEDOUT ? kStalledMessage : kTransferErrorMessage);
+    return Reported(Reports(), Outcome::kFailed, code == CURLE_OPERATION_TIMEDOUT ? kStalledMessage : kTransferErrorMessage);
   curl_off_t connectTime = 0;
   curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connectTime);
-  if (connectTime == 0) return ReportedWith(Outcome::kFailed, kConnectFailedMessage, host_);
+  if (connectTime == 0) return ReportedWith(Reports(), Outcome::kFailed, kConnectFailedMessage, host_);
   long osError = 0;
   curl_easy_getinfo(curl_, CURLINFO_OS_ERRNO, &osError);
-  SetStatusText(kTransferErrorMessage);
-  RunLog("%s ErrNo:%ld", kTransferErrorMessage, osError);
+  Reports().Status(kTransferErrorMessage);
+  Reports().LogF("%s ErrNo:%ld", kTransferErrorMessage, osError);
   return Ended(Outcome::kFailed, kTransferErrorMessage);
 }
 
 // The whole body is on disk: close it, then unpack unless cancelled.
 OperationResult DownloadTransfer::FinishBody() {
-  if (!file_.Close()) return Reported(Outcome::kFailed, kTransferErrorMessage);
+  if (!file_.Close()) return Reported(Reports(), Outcome::kFailed, kTransferErrorMessage);
   if (client_.Cancelled()) return Cancelled();
   partial_.Keep();
   return client_.unpack_ ? client_.unpack_(fileName_, type_)
@@ -355,8 +355,8 @@ void DownloadTransfer::Stop(OperationResult result) {
 }
 
 OperationResult DownloadTransfer::Cancelled() {
-  SetProgressFraction(0);
-  return Reported(Outcome::kCancelled, kDownloadCancelledMessage);
+  Reports().Progress(0);
+  return Reported(Reports(), Outcome::kCancelled, kDownloadCancelledMessage);
 }
 
 DownloadClient::DownloadClient(DataLayout layout, DownloadServer server)
@@ -375,7 +375,7 @@ std::string DownloadClient::ShownUrl(DownloadKind type, int date) const { return
 OperationResult DownloadClient::StartDownload(DownloadKind type, int date) {
   const std::string fileName = ArchiveFileName(type, date);
   std::string localPath = DownloadedArchivePath(layout_, type, fileName);
-  if (localPath.empty()) return Reported(Outcome::kFailed, kBadUrlMessage);
+  if (localPath.empty()) return Reported(layout_.Reports(), Outcome::kFailed, kBadUrlMessage);
   // The transfer runs on the calling thread; a cancel from another thread
   // reaches it through the progress callback. It, and the local file it
   // leaves behind on failure, ends before the result is returned.
@@ -384,7 +384,7 @@ OperationResult DownloadClient::StartDownload(DownloadKind type, int date) {
     DownloadTransfer transfer(*this, type, Url(type, date), fileName, std::move(localPath));
     result = transfer.Run();
   }
-  SetProgressFraction(0);
+  layout_.Reports().Progress(0);
   return result;
 }
 

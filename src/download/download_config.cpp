@@ -6,7 +6,6 @@
 
 #include "base/file_helpers.h"
 #include "base/profile_file.h"
-#include "base/run_log.h"
 #include "base/text_encoding.h"
 #include "common/shared_state.h"
 #include "download/archive_unpack.h"
@@ -20,20 +19,20 @@ constexpr std::size_t kValueBuffer = 230;  // at most 229 characters of a value
 // A value as the server sent it (at most 229 characters); nothing, and
 // logged, when it holds a control character, a NUL or bytes that are not GBK
 // (those became U+FFFD on the way in).
-std::optional<std::string> ServerValue(const ProfileSection& config, const char* key) {
+std::optional<std::string> ServerValue(Reporter& reporter, const ProfileSection& config, const char* key) {
   std::string value = config.ReadString(key, "", kValueBuffer);
   if (!HasControlCharacters(value) && value.find("\xEF\xBF\xBD") == std::string::npos) return value;
-  RunLog("下载配置%s含有无效字符, 已忽略!", key);
+  reporter.LogF("下载配置%s含有无效字符, 已忽略!", key);
   return std::nullopt;
 }
 
 // Base URL and value joined; empty (and logged) when the value was refused or
 // the join is too long for a path field.
-std::string JoinServerPath(const std::string& baseUrl, const std::optional<std::string>& value, const char* key) {
+std::string JoinServerPath(Reporter& reporter, const std::string& baseUrl, const std::optional<std::string>& value, const char* key) {
   if (!value) return {};
   std::string joined = baseUrl + *value;
   if (Utf8ToGbk(joined).size() < kPathCapacity) return joined;
-  RunLog("下载配置%s过长, 已忽略: %s", key, RedactedUrl(joined).c_str());
+  reporter.LogF("下载配置%s过长, 已忽略: %s", key, RedactedUrl(joined).c_str());
   return {};
 }
 
@@ -47,13 +46,13 @@ DownloadConfig ReadDownloadConfig(const DataLayout& layout, const std::string& b
   DownloadConfig config;
   for (int i = 1; i <= count; ++i) {
     const std::string key = FormatText("PATH%02d", i);
-    config.serverPaths[static_cast<std::size_t>(i - 1)] = JoinServerPath(baseUrl, ServerValue(file, key.c_str()), key.c_str());
+    config.serverPaths[static_cast<std::size_t>(i - 1)] = JoinServerPath(layout.Reports(), baseUrl, ServerValue(layout.Reports(), file, key.c_str()), key.c_str());
   }
   return config;
 }
 
 OperationResult LoadDownloadConfig(DownloadClient& client) {
-  ReportF("%s", kLoadingConfigMessage);
+  client.layout().Reports().ReportF("%s", kLoadingConfigMessage);
   OperationResult result = client.StartDownload(DownloadKind::kConfig, 0);
   if (result.done()) client.SetConfig(ReadDownloadConfig(client.layout(), client.server().baseUrl));
   return result;

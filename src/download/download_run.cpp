@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "base/run_log.h"
 #include "base/text_encoding.h"
 #include "common/calendar.h"
 #include "common/date_range.h"
@@ -14,7 +13,10 @@
 
 namespace marbloom {
 
-DownloadRun::DownloadRun(DownloadRunSetup setup) : setup_(std::move(setup)), client_(setup_.layout, setup_.server) {}
+DownloadRun::DownloadRun(DownloadRunSetup setup)
+    : setup_(std::move(setup)),
+      client_(setup_.layout, setup_.server),
+      flush_(setup_.flush != nullptr ? *setup_.flush : ownFlush_) {}
 
 DownloadRun::~DownloadRun() = default;
 
@@ -43,7 +45,7 @@ void DownloadRun::CancelAll() {
 
 DownloadRunResult DownloadRun::Run(const DownloadRequest& request) {
   if (!setup_.treeReady) {
-    SetStatusText(kDataGuardMessage);
+    Reports().Status(kDataGuardMessage);
     return DownloadRunResult{{Outcome::kFailed, kDataGuardMessage, 0}, {}};
   }
   const DownloadKind kind = request.kind == DownloadKind::kTick ? DownloadKind::kTick : DownloadKind::kDaily;
@@ -55,10 +57,10 @@ DownloadRunResult DownloadRun::Run(const DownloadRequest& request) {
 
   TreeWriteLock lock(setup_.layout);
   if (!lock.held()) return DownloadRunResult{lock.Refuse(), {}};
-  ReportF("%s", kStartingDownloadMessage);
+  Reports().ReportF("%s", kStartingDownloadMessage);
   if (const OperationResult config = LoadConfig(); !config.done()) {
     if (config.outcome == Outcome::kCancelled) return Finish(config, {});
-    ReportF("%s", kConfigFailedMessage);
+    Reports().ReportF("%s", kConfigFailedMessage);
     return Finish(OperationResult{Outcome::kFailed, kConfigFailedMessage, 1}, {});
   }
   std::vector<DownloadDay> days = DownloadDays(kind, first, last);
@@ -75,15 +77,15 @@ DownloadRunResult DownloadRun::Run(const DownloadRequest& request) {
 // the days that failed, or "下载完成!".
 OperationResult DownloadRun::CloseDownloads(const DayTally& tally) {
   if (cancelled_.load()) {
-    if (!tally.cancelShown) ReportF("%s", kDownloadCancelledMessage);
+    if (!tally.cancelShown) Reports().ReportF("%s", kDownloadCancelledMessage);
     return OperationResult{Outcome::kCancelled, kDownloadCancelledMessage, tally.failed};
   }
   if (tally.failed > 0) {
     const std::string message = FormatText(kDaysFailedFormat, tally.failed);
-    ReportF("%s", message.c_str());
+    Reports().ReportF("%s", message.c_str());
     return OperationResult{Outcome::kFailed, message, tally.failed};
   }
-  ReportF("%s", kDownloadFinishedMessage);
+  Reports().ReportF("%s", kDownloadFinishedMessage);
   return OperationResult{tally.obtained > 0 ? Outcome::kDone : Outcome::kNothingToDo, kDownloadFinishedMessage, 0};
 }
 
@@ -101,7 +103,7 @@ OperationResult DownloadRun::ConvertObtained(DownloadKind kind, const DayTally& 
   OperationResult conversion = Convert(kind, tally.first, tally.last);
   if (conversion.outcome == Outcome::kNothingToDo) {
     for (const DownloadDay& day : days)
-      if (day.fetched.done()) RunLog("%08d的数据未能转档!", day.date);
+      if (day.fetched.done()) Reports().LogF("%08d的数据未能转档!", day.date);
     conversion.outcome = Outcome::kFailed;
     conversion.failedItems += tally.obtained;
   }
@@ -138,7 +140,7 @@ OperationResult DownloadRun::LoadConfig() {
 }
 
 DownloadRunResult DownloadRun::Refuse(const char* message) {
-  ReportF("%s", message);
+  Reports().ReportF("%s", message);
   if (onFocusFirstDate) onFocusFirstDate();
   return DownloadRunResult{{Outcome::kInvalid, message, 0}, {}};
 }
@@ -157,10 +159,10 @@ std::vector<DownloadDay> DownloadRun::DownloadDays(DownloadKind kind, int first,
   for (int day = first; day != 0 && day <= last; day = NextTradingDay(day)) {
     const int weekday = DayOfWeek(day);
     if (weekday == 6 || weekday == 0) {
-      ReportF("%s", kWeekendMessage);
+      Reports().ReportF("%s", kWeekendMessage);
     } else {
       if (onDay) onDay(++done, weekdays, day);
-      ReportF(kind == DownloadKind::kTick ? "正在下载%08d四代分笔数据文件..." : "正在下载%08d四代日线数据文件...", day);
+      Reports().ReportF(kind == DownloadKind::kTick ? "正在下载%08d四代分笔数据文件..." : "正在下载%08d四代日线数据文件...", day);
       days.push_back(DownloadDay{day, client_.StartDownload(kind, day), false});
     }
     if (cancelled_.load()) break;
@@ -197,13 +199,13 @@ OperationResult DownloadRun::Convert(DownloadKind kind, int first, int last) {
     std::lock_guard<std::mutex> lock(engineMutex_);
     converting_ = false;
   }
-  if (holdFlush_) return result;
-  const OperationResult flushed = SettleFlush();
+  if (setup_.flush != nullptr) return result;
+  const OperationResult flushed = SettleFlush(flush_, setup_.layout);
   return flushed.done() ? result : CombineSteps(flushed, result);
 }
 
-OperationResult DownloadRun::SettleFlush() {
-  if (flush_.Settle(setup_.layout)) return OperationResult{};
+OperationResult SettleFlush(DeferredFlush& flush, const DataLayout& layout) {
+  if (flush.Settle(layout)) return OperationResult{};
   return OperationResult{Outcome::kFailed, "", 1};
 }
 

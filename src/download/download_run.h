@@ -3,7 +3,10 @@
 // the date checks, the configuration, the archive of every weekday in the
 // range, then the conversion of the days obtained (daily lines, or ticks and
 // minute lines). The window's download page and the command line both run
-// it on a thread of their own; Reset and Cancel may come from any thread.
+// it on a thread of their own. That thread owns the run: its client, the
+// engines it makes, its days; Reset, Cancel and CancelAll may come from any
+// thread, and reach the engine converting now under a mutex. It reports
+// through its layout's reporter.
 #include <atomic>
 #include <ctime>
 #include <functional>
@@ -38,6 +41,10 @@ struct DownloadRunSetup {
   // The configuration kept between the front's runs; without one every run
   // fetches it.
   DownloadConfigCache* config = nullptr;
+  // The flush of a longer run this one is part of (the update), which settles
+  // it once at its end; without one each run and ConvertDays ends with its
+  // own flush before it reports.
+  DeferredFlush* flush = nullptr;
 };
 
 struct DownloadRequest {
@@ -93,14 +100,6 @@ class DownloadRun {
   // The archive of a kind and day on the server, as it may be shown.
   std::string ShownDayUrl(DownloadKind kind, int date) const { return client_.ShownUrl(kind, date); }
 
-  // The conversions' writes reach the disk with one flush at the end of each
-  // run or ConvertDays, before it reports. A holder that strings several of
-  // them together (the update) holds the flush and settles it once itself.
-  void HoldFlush(bool hold) { holdFlush_ = hold; }
-  // The flush held so far, when any conversion wrote: done, or failed with
-  // its failure logged.
-  OperationResult SettleFlush();
-
   // Clears every cancel; called before a run.
   void Reset();
   // Stops the download loop after the current day, or the conversion that
@@ -137,6 +136,7 @@ class DownloadRun {
   template <class Engine, class Step>
   OperationResult RunEngine(std::unique_ptr<Engine> engine, Step step);
   DownloadRunResult Finish(OperationResult result, std::vector<DownloadDay> days);
+  Reporter& Reports() const { return setup_.layout.Reports(); }
 
   const DownloadRunSetup setup_;
   DownloadClient client_;
@@ -146,8 +146,11 @@ class DownloadRun {
   OperationEngine* engine_ = nullptr;  // the engine converting now
   bool converting_ = false;
   bool pendingCancel_ = false;  // a cancel between two conversion steps
-  DeferredFlush flush_;
-  bool holdFlush_ = false;
+  DeferredFlush ownFlush_;  // when the setup names none
+  DeferredFlush& flush_;
 };
+
+// The flush a run owed, settled: done, or failed with its failure logged.
+OperationResult SettleFlush(DeferredFlush& flush, const DataLayout& layout);
 
 }  // namespace marbloom

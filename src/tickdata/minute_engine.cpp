@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "base/run_log.h"
 #include "common/code_pattern.h"
 #include "common/market.h"
 #include "common/security_class.h"
@@ -35,7 +34,7 @@ std::pair<std::size_t, std::size_t> ChooseEntries(const std::vector<TickIndexEnt
 }  // namespace
 
 MinuteEngine::MinuteEngine(DataLayout layout, MinuteOptions options, TickDaySource source)
-    : layout_(std::move(layout)), options_(options), source_(std::move(source)) {}
+    : OperationEngine(layout.Reports()), layout_(std::move(layout)), options_(options), source_(std::move(source)) {}
 
 bool MinuteEngine::ListTickSecurities() {
   securities_.clear();
@@ -206,7 +205,7 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
 }
 
 void MinuteEngine::FileFailed(const char* format, MinuteKind kind, int market, std::string_view code) {
-  RunLog(format, kMarketPrefix[market], std::string(code).c_str(), KindInfo(kind).extension);
+  Reports().LogF(format, kMarketPrefix[market], std::string(code).c_str(), KindInfo(kind).extension);
   NoteFailure();
 }
 
@@ -215,10 +214,10 @@ OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
   wrote_ = false;
-  SetStatusText("创建转档索引表!");
+  Reports().Status("创建转档索引表!");
   if (!ListTickSecurities()) {
     builtAhead_.clear();
-    ReportF("%s", "分笔文件索引表加载失败!");
+    Reports().ReportF("%s", "分笔文件索引表加载失败!");
     return Conclude(Outcome::kNothingToDo, "分笔文件索引表加载失败!");
   }
   const std::size_t n = securities_.size();
@@ -237,7 +236,7 @@ OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
   RunOrdered(
       n, workers,
       [&](std::size_t i) {
-        SetStatusTextF("正在转档%s%s分钟线", kMarketName[securities_[i].market], securities_[i].code);
+        Reports().StatusF("正在转档%s%s分钟线", kMarketName[securities_[i].market], securities_[i].code);
       },
       [&](std::size_t i, int w) {
         if (!ahead[i]) BuildSecurity(securities_[i], first, last, *workers_[w], reports[i]);
@@ -246,7 +245,7 @@ OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
         // Files built ahead were flushed with the tick store that built them.
         wrote_ = wrote_ || (!ahead[i] && reports[i].wrote);
         reports[i].Deliver(*this);
-        SetProgressFraction(static_cast<double>(i) / static_cast<double>(n));
+        Reports().Progress(static_cast<double>(i) / static_cast<double>(n));
         cancelled = Cancelled();
         return !cancelled;
       });

@@ -6,7 +6,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "base/run_log.h"
 #include "common/calendar.h"
 #include "common/code_pattern.h"
 #include "common/market.h"
@@ -35,7 +34,8 @@ TickIndexEntry IndexEntryOf(const TickArchive& archive, const TickArchiveItem& i
 
 }  // namespace
 
-TickEngine::TickEngine(DataLayout layout) : layout_(std::move(layout)), reader_(layout_) {}
+TickEngine::TickEngine(DataLayout layout)
+    : OperationEngine(layout.Reports()), layout_(std::move(layout)), reader_(layout_) {}
 
 std::vector<TickArchive> TickEngine::LoadArchives(int first, int last) {
   std::vector<TickArchive> archives;
@@ -44,7 +44,7 @@ std::vector<TickArchive> TickEngine::LoadArchives(int first, int last) {
     if (load.archive) {
       archives.push_back(std::move(*load.archive));
     } else if (!load.failure.empty()) {
-      RunLog("%s无法加载(%s), 已跳过!", layout_.TickArchiveFile(d).c_str(), load.failure.c_str());
+      Reports().LogF("%s无法加载(%s), 已跳过!", layout_.TickArchiveFile(d).c_str(), load.failure.c_str());
       NoteFailure();
     }
     const int next = NextTradingDay(d);
@@ -64,7 +64,7 @@ std::vector<TickEngine::ListedSecurity> TickEngine::ListSecurities(const std::ve
     const auto unstorable = std::count_if(directory.begin(), directory.end(),
                                           [](const TickArchiveItem& item) { return !Storable(item); });
     if (unstorable > 0) {
-      RunLog("%s中有%d条记录的市场或代码无效, 已跳过!", layout_.TickArchiveFile(archives[j].date).c_str(),
+      Reports().LogF("%s中有%d条记录的市场或代码无效, 已跳过!", layout_.TickArchiveFile(archives[j].date).c_str(),
              static_cast<int>(unstorable));
       NoteFailure();
     }
@@ -87,7 +87,7 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
   wrote_ = false;
-  SetStatusText(kIndexing);
+  Reports().Status(kIndexing);
   if (first > last) return Conclude(Outcome::kNothingToDo, kIndexing);
   const std::vector<TickArchive> archives = LoadArchives(first, last);
   if (archives.empty()) return Conclude(Failures() > 0 ? Outcome::kFailed : Outcome::kNothingToDo, kIndexing);
@@ -105,7 +105,7 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
   bool cancelled = false;
   RunOrdered(
       list.size(), Workers(),
-      [&](std::size_t i) { SetStatusTextF("转档%s%s分笔数据...", kMarketPrefix[list[i].market], list[i].code); },
+      [&](std::size_t i) { Reports().StatusF("转档%s%s分笔数据...", kMarketPrefix[list[i].market], list[i].code); },
       merge,
       [&](std::size_t i) {
         if (minutes_ && minuteReports[i]) {
@@ -113,7 +113,7 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
           minutes_->KeepBuiltAhead(list[i].market, list[i].code, std::move(*minuteReports[i]));
         }
         Deliver(reports[i]);
-        SetProgressFraction(static_cast<double>(i) / static_cast<double>(list.size()));
+        Reports().Progress(static_cast<double>(i) / static_cast<double>(list.size()));
         cancelled = Cancelled();
         return !cancelled;
       });

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <string>
 
-#include "base/run_log.h"
 #include "base/text_encoding.h"
 #include "common/security_walk.h"
 #include "common/shared_state.h"
@@ -27,7 +26,7 @@ OperationResult TickEngine::DeleteTickRange(int first, int last) {
   if (!lock.held()) return lock.Refuse();
   wrote_ = false;
   const std::string deleting = FormatText("正在删除%d-%d时间段的分笔数据...", first, last);
-  SetStatusText(deleting);
+  Reports().Status(deleting);
   const std::vector<SecurityFile> files = IndexFiles(layout_);
   if (files.empty()) return Conclude(Outcome::kNothingToDo, deleting);
   const WalkTexts texts{"", "正在删除股票%s分笔数据", "删除分笔数据操作被取消!"};
@@ -79,7 +78,7 @@ OperationResult TickEngine::CheckTickFiles(bool deep) {
 bool TickEngine::CheckTickFile(std::string_view stem) {
   const TickPairState state = old_.Load(layout_, stem);
   if (state == TickPairState::kSound) return true;
-  ReportF(TickPairMessage(state), std::string(stem).c_str());
+  Reports().ReportF(TickPairMessage(state), std::string(stem).c_str());
   return false;
 }
 
@@ -87,14 +86,14 @@ bool TickEngine::CheckTickFile(std::string_view stem) {
 bool TickEngine::CheckTickBlocks(int market, std::string_view code) {
   const std::string stem = SecurityStem(market, code);
   if (const TickPairState state = reader_.Open(market, code); state != TickPairState::kSound) {
-    ReportF(TickPairMessage(state), stem.c_str());
+    Reports().ReportF(TickPairMessage(state), stem.c_str());
     return false;
   }
   bool sound = true;
   TickDayView day;
   for (const TickIndexEntry& entry : reader_.Entries()) {
     if (reader_.ReadDay(entry.date, &day)) continue;
-    ReportF(kUnreadableTickDay, stem.c_str(), entry.date);
+    Reports().ReportF(kUnreadableTickDay, stem.c_str(), entry.date);
     sound = false;
   }
   return sound;

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "base/file_helpers.h"
-#include "base/run_log.h"
 #include "common/security_class.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
@@ -53,7 +52,7 @@ bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
   FileSystem& files = layout_.Files();
   std::vector<uint8_t> index;
   if (!ReadWhole(files.Open(layout_.TickIndexFile(stem), OpenMode::kReadRegular), &index)) {
-    ReportF("%s分笔索引文件无法读取, 未修复!", stem.c_str());
+    Reports().ReportF("%s分笔索引文件无法读取, 未修复!", stem.c_str());
     NoteFailure();
     return false;
   }
@@ -88,7 +87,7 @@ bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
   KeepLastOfEachDate(kept);
   if (kept.empty() && !lost.empty()) {
     // Nothing readable to put in its place: the pair stays for another try.
-    ReportF("%s分笔文件没有可读的数据, 未修复!", stem.c_str());
+    Reports().ReportF("%s分笔文件没有可读的数据, 未修复!", stem.c_str());
     NoteFailure();
     return false;
   }
@@ -111,8 +110,8 @@ bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
   const bool replaced = Replace(writer, stem, TickPairWriter::WhenEmpty::kRemoveOldPair, report);
   Deliver(report);
   if (!replaced) return false;
-  for (int32_t date : lost) ReportF("%s的%d分笔数据已丢失!", stem.c_str(), static_cast<int>(date));
-  ReportF("%s分笔文件已修复: 保留%d天, 丢失%d天", stem.c_str(), writer.count(), static_cast<int>(lost.size()));
+  for (int32_t date : lost) Reports().ReportF("%s的%d分笔数据已丢失!", stem.c_str(), static_cast<int>(date));
+  Reports().ReportF("%s分笔文件已修复: 保留%d天, 丢失%d天", stem.c_str(), writer.count(), static_cast<int>(lost.size()));
   if (writer.count() == 0 || (CheckTickFile(stem) && (!deep || CheckTickBlocks(file.market, file.code)))) return true;
   NoteFailure();
   return false;

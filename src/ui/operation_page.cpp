@@ -1,3 +1,4 @@
+#include "ui/window_reports.h"
 #include "ui/operation_page.h"
 
 #include <QComboBox>
@@ -80,8 +81,8 @@ void OperationPage::Execute() {
   dates_ = ReadPickers(first_, last_);
   LockSheetTabs(this, true);
   progress_->setValue(0);
-  SetProgressFraction(0);
-  SetStatusText("");
+  WindowReports().Progress(0);
+  WindowReports().Status("");
   engines_.BeginRun();
   timer_.start();
   if (SwitchesAtExecute()) SetRunningMode(true);
@@ -98,14 +99,14 @@ void OperationPage::Execute() {
         JournalledRun journal(operation, arguments, source);
         RunOperation();
         // A journal that could not be written is the run's last word.
-        if (const std::string problem = journal.Problem(); !problem.empty()) SetStatusText(problem);
+        if (const std::string problem = journal.Problem(); !problem.empty()) WindowReports().Status(problem);
       }
       busy_ = false;
       PostToWindow([this] { WorkerEnded(); });
     });
   } catch (const std::system_error&) {
-    SetStatusText(params_.threadFailureMessage);
-    if (params_.logThreadFailure) RunLog("%s", params_.threadFailureMessage);
+    WindowReports().Status(params_.threadFailureMessage);
+    if (params_.logThreadFailure) WindowReports().LogF("%s", params_.threadFailureMessage);
     busy_ = false;
     ReturnToIdle();
   }
@@ -139,7 +140,7 @@ void OperationPage::RequestRunningMode(bool running) {
 }
 
 void OperationPage::ShowResult(const OperationResult& result) {
-  if (!result.message.empty()) SetStatusText(result.message);
+  if (!result.message.empty()) WindowReports().Status(result.message);
 }
 
 void OperationPage::RefreshFromSharedState() {
@@ -162,7 +163,7 @@ void OperationPage::ShowStatus(const QString& text) { status_->setText(text); }
 bool OperationPage::ReportPickedRange(bool limitSpan) {
   const DateRangeCheck check = CheckPicked(dates_, limitSpan);
   if (check == DateRangeCheck::kOk) return true;
-  SetStatusText(DateRangeMessage(check));
+  WindowReports().Status(DateRangeMessage(check));
   RequestFocus(first_);
   return false;
 }
@@ -175,7 +176,7 @@ void OperationPage::WorkerEnded() {
 void OperationPage::ReturnToIdle() {
   SetRunningMode(false);
   progress_->setValue(0);
-  SetProgressFraction(0);
+  WindowReports().Progress(0);
   RefreshFromSharedState();
   timer_.stop();
   LockSheetTabs(this, false);

@@ -1,3 +1,4 @@
+#include "ui/window_reports.h"
 #include "ui/pg_day_line.h"
 
 #include <QComboBox>
@@ -231,7 +232,7 @@ bool PgDayLine::ReadFields(int count, DailyEditFields* fields) {
   for (int i = 0; i < count; ++i) {
     const std::optional<double> value = ReadNumber(numbers_[i].edit);
     if (!value) {
-      SetStatusText(NotANumberMessage(numbers_[i].caption->text()));
+      WindowReports().Status(NotANumberMessage(numbers_[i].caption->text()));
       RefreshFromSharedState();
       numbers_[i].edit->setFocus(Qt::OtherFocusReason);
       return false;
@@ -252,12 +253,12 @@ void PgDayLine::OnBrowse() {
 void PgDayLine::OnExtract() {
   if (IsRunning()) return;
   if (!DataTreeReady) {
-    SetStatusText(kDataGuardMessage);
+    WindowReports().Status(kDataGuardMessage);
     RefreshFromSharedState();
     return;
   }
   DailyEditFields fields;
-  DailyEngine engine(CurrentLayout(), DataTreeReady != 0);
+  DailyEngine engine(PageLayout(), DataTreeReady != 0);
   const int date = ReadPickers(first_, last_).first;
   const OperationResult result = engine.ExtractDailyFields(code_->text().toStdString(), date, &fields);
   if (result.done()) {
@@ -271,7 +272,7 @@ void PgDayLine::OnExtract() {
 
 bool PgDayLine::PrepareRun() {
   if (!DataTreeReady) {
-    SetStatusText(kDataGuardMessage);
+    WindowReports().Status(kDataGuardMessage);
     RefreshFromSharedState();
     return false;
   }
@@ -306,7 +307,7 @@ void PgDayLine::SetInputsEnabled(bool enabled) {
 }
 
 OperationResult PgDayLine::WithEngine(const std::function<OperationResult(DailyEngine&)>& step) {
-  SlotEngine<DailyEngine> engine(Engines(), CurrentLayout());
+  SlotEngine<DailyEngine> engine(Engines(), PageLayout());
   OperationResult result = step(*engine);
   ShowResult(result);
   return result;
@@ -314,17 +315,17 @@ OperationResult PgDayLine::WithEngine(const std::function<OperationResult(DailyE
 
 void PgDayLine::StartRun() {
   RequestRunningMode(true);
-  SetProgressFraction(0);
+  WindowReports().Progress(0);
 }
 
 void PgDayLine::EndRun() {
   RequestRunningMode(false);
-  SetProgressFraction(0);
+  WindowReports().Progress(0);
 }
 
 bool PgDayLine::CheckCodeLength(const char* message) {
   if (HasPatternLength(request_.code)) return true;
-  SetStatusText(message);
+  WindowReports().Status(message);
   RequestFocus(code_);
   return false;
 }
@@ -372,7 +373,7 @@ void PgDayLine::RunModify() {
   StartRun();
   const OperationResult result = WithEngine(
       [&](DailyEngine& e) { return e.ModifyDailyRange(Dates().first, Dates().last, factors, request_.code); });
-  ShowResult(CloseDailyOperation(DailyClosing::kModify, result));
+  ShowResult(CloseDailyOperation(WindowReports(), DailyClosing::kModify, result));
   EndRun();
 }
 
@@ -383,9 +384,9 @@ void PgDayLine::RunCheck() {
     PostToWindow([this] { ShowRepair(0); });
     return EndRun();
   }
-  SetStatusText(kDailyCheckStartMessage);
+  WindowReports().Status(kDailyCheckStartMessage);
   const OperationResult result = WithEngine([](DailyEngine& e) { return e.CheckDailyFiles(); });
-  ShowResult(CloseDailyOperation(DailyClosing::kCheck, result));
+  ShowResult(CloseDailyOperation(WindowReports(), DailyClosing::kCheck, result));
   const int damaged = result.done() || result.outcome == Outcome::kFailed ? result.failedItems : 0;
   PostToWindow([this, damaged] { ShowRepair(damaged); });
   EndRun();
@@ -399,13 +400,13 @@ void PgDayLine::RunUndo() {
 
 void PgDayLine::RunMerge() {
   if (request_.sourceDir.empty()) {
-    SetStatusText("请先选择用于补充的vipdoc源!");
+    WindowReports().Status("请先选择用于补充的vipdoc源!");
     return;
   }
   StartRun();
   const DataLayout source(std::string(), NormalizeDirPath(request_.sourceDir));
   const OperationResult result = WithEngine([&](DailyEngine& e) { return e.MergeDailyFiles(source); });
-  ShowResult(CloseDailyOperation(DailyClosing::kMerge, result));
+  ShowResult(CloseDailyOperation(WindowReports(), DailyClosing::kMerge, result));
   EndRun();
 }
 

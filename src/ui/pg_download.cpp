@@ -1,3 +1,4 @@
+#include "ui/window_reports.h"
 #include "ui/pg_download.h"
 
 #include <QCheckBox>
@@ -83,7 +84,7 @@ PgDownLoad::PgDownLoad(QWidget* parent) : OperationPage(kDownloadFrame, parent) 
 // days; the latest day alone when the tree is up to date.
 void PgDownLoad::ShowCatchUpDates() {
   if (!DataTreeReady) return;
-  const CatchUpPlan plan = PlanCatchUp(CurrentLayout(), DownloadKind::kDaily, CatchUpRequest{.now = std::time(nullptr)});
+  const CatchUpPlan plan = PlanCatchUp(PageLayout(), DownloadKind::kDaily, CatchUpRequest{.now = std::time(nullptr)});
   const DayRange range = plan.runs.empty() ? DayRange{plan.latest, plan.latest} : plan.runs.front();
   auto show = [](QDateTimeEdit* picker, int date) {
     picker->setDateTime(QDateTime(QDate(date / 10000, date / 100 % 100, date % 100), QTime(12, 0)));
@@ -142,7 +143,7 @@ void PgDownLoad::RefreshFromSharedState() {
 // A fresh run on the current settings; Cancel reaches it through the slot,
 // first the download loop, then the conversion step running at that moment.
 void PgDownLoad::RunOperation() {
-  SlotEngine<DownloadRun> run(Engines(), CurrentDownloadSetup());
+  SlotEngine<DownloadRun> run(Engines(), PageDownloadSetup());
   run->onFocusFirstDate = [this] { RequestFocus(first_); };
   run->onConverting = [this] { ShowConvertCancelCaption(); };
   run->onDay = [this](int day, int days, int date) {

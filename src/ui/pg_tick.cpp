@@ -1,3 +1,4 @@
+#include "ui/window_reports.h"
 #include "ui/pg_tick.h"
 
 #include <QComboBox>
@@ -179,7 +180,7 @@ bool PgTick::PrepareRun() {
     for (int i = 0; i < 6; ++i) {
       const std::optional<double> value = ReadNumber(factors_[i]);
       if (!value) {
-        SetStatusText(NotANumberMessage(factorCaptions_[i]->text()));
+        WindowReports().Status(NotANumberMessage(factorCaptions_[i]->text()));
         RefreshFromSharedState();
         factors_[i]->setFocus(Qt::OtherFocusReason);
         return false;
@@ -198,14 +199,14 @@ void PgTick::SetInputsEnabled(bool enabled) {
 }
 
 OperationResult PgTick::WithTickEngine(const std::function<OperationResult(TickEngine&)>& step) {
-  SlotEngine<TickEngine> engine(Engines(), CurrentLayout());
+  SlotEngine<TickEngine> engine(Engines(), PageLayout());
   OperationResult result = step(*engine);
   ShowResult(result);
   return result;
 }
 
 OperationResult PgTick::WithMinuteEngine(const std::function<OperationResult(MinuteEngine&)>& step) {
-  SlotEngine<MinuteEngine> engine(Engines(), CurrentLayout(), CurrentMinuteOptions());
+  SlotEngine<MinuteEngine> engine(Engines(), PageLayout(), CurrentMinuteOptions());
   OperationResult result = step(*engine);
   ShowResult(result);
   return result;
@@ -214,11 +215,11 @@ OperationResult PgTick::WithMinuteEngine(const std::function<OperationResult(Min
 bool PgTick::CheckDates() {
   if (request_.entry == kModifyMinutes) {
     if (!HasPatternLength(request_.pattern)) {
-      SetStatusText(kPatternLengthMessage);
+      WindowReports().Status(kPatternLengthMessage);
       return false;
     }
     if (CheckPicked(Dates(), false) == DateRangeCheck::kReversed) {
-      SetStatusText(kDateRangeInvalidMessage);
+      WindowReports().Status(kDateRangeInvalidMessage);
       return false;
     }
     return true;
@@ -228,8 +229,8 @@ bool PgTick::CheckDates() {
 
 void PgTick::RunOperation() {
   if (!DataTreeReady) {
-    SetStatusText(kTickDataGuardMessage);
-    RunLog("%s", kTickDataGuardMessage);
+    WindowReports().Status(kTickDataGuardMessage);
+    WindowReports().LogF("%s", kTickDataGuardMessage);
     return;
   }
   if (!CheckDates()) return;
@@ -270,7 +271,7 @@ void PgTick::RunCheck() {
     WithTickEngine([](TickEngine& e) { return e.RepairTickFiles(false); });
     return PostToWindow([this] { ShowRepair(0); });
   }
-  SetStatusText("检查分笔文件开始");
+  WindowReports().Status("检查分笔文件开始");
   const OperationResult result = WithTickEngine([](TickEngine& e) { return e.CheckTickFiles(); });
   const int damaged = result.done() || result.outcome == Outcome::kFailed ? result.failedItems : 0;
   PostToWindow([this, damaged] { ShowRepair(damaged); });

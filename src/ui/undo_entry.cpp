@@ -1,3 +1,4 @@
+#include "ui/window_reports.h"
 #include "ui/undo_entry.h"
 
 #include <utility>
@@ -40,20 +41,20 @@ QString RunText(const JournalRun& run) {
 }  // namespace
 
 int ConfirmUndo(QWidget* owner) {
-  const std::vector<JournalRun> runs = ReadJournal(CurrentLayout());
+  const std::vector<JournalRun> runs = ReadJournal(PageLayout());
   if (runs.empty()) return 0;
   const QString question = QStringLiteral("撤销上次操作(%1)? 这些文件将恢复为该操作之前的样子。").arg(RunText(runs.front()));
   return AskYesNo(owner, question, QStringLiteral("撤销")) ? runs.front().id : 0;
 }
 
 QString LastJournalRunText() {
-  const std::vector<JournalRun> runs = ReadJournal(CurrentLayout());
+  const std::vector<JournalRun> runs = ReadJournal(PageLayout());
   if (runs.empty()) return QStringLiteral("没有可以撤销的操作。");
   return QStringLiteral("上次操作: %1。执行将恢复这些文件。").arg(RunText(runs.front()));
 }
 
 OperationResult UndoJournalRun(EngineSlot& engines, int id) {
-  SlotEngine<UndoEngine> engine(engines, CurrentLayout());
+  SlotEngine<UndoEngine> engine(engines, PageLayout());
   return engine->UndoRun(id, false);
 }
 
@@ -61,9 +62,9 @@ bool ConfirmRepair(QWidget* owner, int files) {
   return AskYesNo(owner, QStringLiteral("修复将改动%1个文件(可以撤销), 是否修复?").arg(files), QStringLiteral("修复"));
 }
 
-QString JournalRunsText() { return QString::number(ReadJournalLimits(CurrentLayout()).runs); }
+QString JournalRunsText() { return QString::number(ReadJournalLimits(PageLayout()).runs); }
 
-QString JournalBytesText() { return QString::number(ReadJournalLimits(CurrentLayout()).bytes); }
+QString JournalBytesText() { return QString::number(ReadJournalLimits(PageLayout()).bytes); }
 
 bool SaveJournalLimits(const QString& runs, const QString& bytes) {
   bool number = false;
@@ -71,22 +72,22 @@ bool SaveJournalLimits(const QString& runs, const QString& bytes) {
   limits.runs = runs.trimmed().toInt(&number);
   const std::optional<int64_t> size = ParseByteSize(bytes.trimmed().toStdString());
   if (!number || limits.runs <= 0 || !size) {
-    SetStatusText("保留次数须为正整数, 占用上限须为字节数或带K/M/G的数!");
+    WindowReports().Status("保留次数须为正整数, 占用上限须为字节数或带K/M/G的数!");
     return false;
   }
   limits.bytes = *size;
-  const DataLayout layout = CurrentLayout();
+  const DataLayout layout = PageLayout();
   const TreeWriteLock lock(layout);
   if (!lock.held()) {
     lock.Refuse();
     return false;
   }
   if (!WriteJournalLimits(layout, limits)) {
-    SetStatusText("无法保存撤销记录的上限!");
+    WindowReports().Status("无法保存撤销记录的上限!");
     return false;
   }
   PruneJournal(layout);
-  SetStatusText("撤销记录的上限已保存。");
+  WindowReports().Status("撤销记录的上限已保存。");
   return true;
 }
 

@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTranslator>
 
+#include "app/settings.h"
 #include "app/startup.h"
 #include "base/version.h"
 #include "ui/main_dlg.h"
@@ -24,6 +25,7 @@
 #include "ui/pg_download.h"
 #include "ui/pg_tick.h"
 #include "ui/single_instance.h"
+#include "ui/window_reports.h"
 
 namespace marbloom::ui {
 
@@ -71,6 +73,7 @@ int RunWindowProgram(const std::string& workDir) {
   ApplyDialogFont();
   LoadQtTranslations();
   RouteCoreMessagesToBoxes();
+  SetFrontReporter(&WindowReports());
   if (!EnterWorkDirectory(workDir, RealFileSystem()) || !StartUp(RealFileSystem())) return 0;
   std::unique_ptr<MainDlg> sheet = CreateMainDlg();
   sheet->Sheet()->tabBar()->setToolTip(QStringLiteral("marbloom ") + QString::fromUtf8(ProgramVersion()));

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/run_log.h"
 
 namespace marbloom {
 
@@ -99,7 +98,7 @@ bool JournalFileSystem::Begin() {
   }
   JournalRun run;
   run.id = NextJournalRunId(journal_);
-  run.time = static_cast<int64_t>(std::time(nullptr));
+  run.time = static_cast<int64_t>(journal_.Reports().Now());
   run.operation = operation_;
   run.arguments = arguments_;
   run.tree = inner_.RealFolder(tree_);
@@ -131,7 +130,7 @@ bool JournalFileSystem::CannotWrite(const std::string& path, const std::string& 
     problem_ = "撤销记录" + path + "无法写入(" +
                (why.empty() ? std::error_code(failure_, std::generic_category()).message() : why) + "), " +
                (undoing_ ? "本次撤销照常进行, 但它本身不能再撤销!" : "为能撤销, 本次操作此后的改动均未进行!");
-    RunLog("%s", problem_.c_str());
+    journal_.Reports().Log(problem_);
   }
   errno = failure_;
   return false;

@@ -7,8 +7,6 @@
 #include <set>
 
 #include "base/file_helpers.h"
-#include "base/run_log.h"
-#include "common/shared_state.h"
 #include "common/tree_lock.h"
 
 namespace marbloom {
@@ -64,7 +62,7 @@ OperationResult UndoEngine::UndoRun(int id, bool force) {
   if (std::string problem = JournalRunProblem(layout_, run); !problem.empty()) return Refuse(problem);
   const bool outside = std::any_of(run.entries.begin(), run.entries.end(), [](const JournalEntry& e) { return e.outsideTree; });
   std::optional<TreeWriteLock> sourceLock;
-  if (outside && !sourceLock.emplace(DataLayout(std::string(), run.source)).held()) return sourceLock->Refuse();
+  if (outside && !sourceLock.emplace(DataLayout(std::string(), run.source, RealFileSystem(), Reports())).held()) return sourceLock->Refuse();
   if (const int later = LaterRunTouching(journal, run); later != 0 && !force)
     return Refuse("操作" + std::to_string(id) + "之后的操作" + std::to_string(later) + "又改动了同样的文件, 请先撤销操作" +
                   std::to_string(later) + "!");
@@ -74,23 +72,23 @@ OperationResult UndoEngine::UndoRun(int id, bool force) {
   const std::vector<const JournalEntry*> order = RestoreOrder(run);
   for (std::size_t i = 0; i < order.size(); ++i) {
     if (Cancelled()) return Conclude(Outcome::kCancelled, "撤销已取消, 再次撤销可以完成它!");
-    SetProgressFraction(static_cast<double>(i) / static_cast<double>(order.size()));
+    Reports().Progress(static_cast<double>(i) / static_cast<double>(order.size()));
     if (Restore(run, *order[i])) continue;
-    RunLog("无法恢复文件%s!", EntryPath(layout_, *order[i]).c_str());
+    Reports().LogF("无法恢复文件%s!", EntryPath(layout_, *order[i]).c_str());
     NoteFailure();
   }
   FlushTree(layout_);
-  SetProgressFraction(1);
+  Reports().Progress(1);
   const std::string message = Failures() > 0 ? "撤销操作" + std::to_string(id) + "完成, 有" +
                                                    std::to_string(Failures()) + "个文件无法恢复!"
                                              : "撤销操作" + std::to_string(id) + "完成!";
-  SetStatusText(message);
+  Reports().Status(message);
   return Conclude(Outcome::kDone, message);
 }
 
 OperationResult UndoEngine::Refuse(const std::string& message) {
-  ReportF("%s", message.c_str());
-  return OperationResult{Outcome::kInvalid, StatusText(), 0};
+  Reports().ReportF("%s", message.c_str());
+  return OperationResult{Outcome::kInvalid, message, 0};
 }
 
 bool UndoEngine::ChangedSince(const std::vector<JournalRun>& journal, const JournalRun& run, const JournalEntry& entry) {

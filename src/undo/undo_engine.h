@@ -19,7 +19,7 @@ int LaterRunTouching(const std::vector<JournalRun>& journal, const JournalRun& r
 
 class UndoEngine : public OperationEngine {
  public:
-  explicit UndoEngine(DataLayout layout) : layout_(std::move(layout)) {}
+  explicit UndoEngine(DataLayout layout) : OperationEngine(layout.Reports()), layout_(std::move(layout)) {}
 
   // Refused (kInvalid), before anything changes, when the run is not in the
   // journal or its manifest is not sound (undo_journal.h); and, unless

@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include "base/file_helpers.h"
-#include "base/run_log.h"
 #include "base/text_encoding.h"
 #include "zip/partial_file.h"
 #include "zip/zip_format.h"
@@ -100,11 +99,11 @@ std::optional<ExtractFailure> CheckBeforeWriting(FileSystem& files, ZipReader& r
     ZipEntryInfo info;
     const std::string name = CurrentEntryName(reader, info);
     if (!rules.Takes(name)) {
-      RunLog("已忽略压缩包中的%s", PrintableText(name).c_str());
+      rules.reporter->LogF("已忽略压缩包中的%s", PrintableText(name).c_str());
       continue;
     }
     if (IsUnsafeEntryName(name)) {
-      RunLog("%s %s", kUnpackFailedMessage, PrintableText(name).c_str());
+      rules.reporter->LogF("%s %s", kUnpackFailedMessage, PrintableText(name).c_str());
       return ExtractFailure{"entry name leaves the destination: " + PrintableText(name)};
     }
     if (IsDirectoryName(name)) continue;

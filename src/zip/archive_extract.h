@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/file_system.h"
+#include "base/reporter.h"
 #include "common/operation_result.h"
 
 namespace marbloom {
@@ -27,6 +28,8 @@ struct ExtractRules {
   // with a message naming the day.
   int day = 0;
   std::vector<std::string> dayEntries;
+  // Where the names refused are logged.
+  Reporter* reporter = &SilentReporter();
 
   bool Takes(const std::string& name) const { return onlyEntry.empty() || name == onlyEntry; }
 };

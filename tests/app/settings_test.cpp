@@ -40,7 +40,7 @@ TEST_F(SettingsFile, MissingFileGivesDefaults) {
   EXPECT_EQ(CurrentLayout().DownDir(), temp_.path() + "down/");
   EXPECT_EQ(CurrentLayout().DayZipDir(), temp_.path() + "down/dayzip/");
   EXPECT_EQ(CurrentLayout().TickZipDir(), temp_.path() + "down/tickzip/");
-  EXPECT_EQ(RunLogDirectory(), temp_.path() + "logs/");
+  EXPECT_EQ(CurrentLayout().LogDir(), temp_.path() + "logs/");
 }
 
 TEST_F(SettingsFile, MinuteDaysAreClampedAndDeriveFiveMinuteDays) {

@@ -94,7 +94,6 @@ TEST_F(StartUpDirectory, ChoosesTheCurrentOrThePerUserWorkDirectory) {
   }
   ::setenv("HOME", home.c_str(), 1);
   ::unsetenv("XDG_DATA_HOME");
-  SetRunLogDirectory("");
 }
 
 // A confirmation that is refused or cannot save changes nothing: the file, the

@@ -259,7 +259,7 @@ TEST_F(CliDaily, MergeOnAFullDiskKeepsEveryRecordAndExitsOne) {
   FaultFileSystem disk;
   disk.NoSpaceAfter(0);
   const OperationResult r = CloseDailyOperation(
-      DailyClosing::kMerge, DailyEngine(Layout().WithFiles(disk)).MergeDailyFiles(DataLayout(std::string(), other)));
+      SilentReporter(), DailyClosing::kMerge, DailyEngine(Layout().WithFiles(disk)).MergeDailyFiles(DataLayout(std::string(), other)));
   EXPECT_EQ(cli::ExitCodeOf(r), 1);
   EXPECT_TRUE(r.message.find("完毕") == std::string::npos && r.message.find("完成!") == std::string::npos) << r.message;
   EXPECT_TRUE(FilesBelow(history_ + "sz/lday/") == before);

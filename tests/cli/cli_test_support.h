@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "base/run_log.h"
 #include "common/data_layout.h"
 #include "support/temp_dir.h"
 
@@ -18,9 +17,9 @@ class CliTree : public ::testing::Test {
  public:
   void SetUp() override {
     ASSERT_EQ(Cli("settings set VIPDOC=" + history_).exitCode, 0);
-    SetRunLogDirectory(temp_.path() + "logs/");
+    SetRunLogFolder(temp_.path() + "logs/");
   }
-  void TearDown() override { SetRunLogDirectory(""); }
+  void TearDown() override { SetRunLogFolder(""); }
   static std::string Program() { return BuiltProgram("src/cli/marbloom-cli"); }
   // The program's standard output; its progress on stderr is dropped.
   CommandResult Cli(const std::string& args) const {

@@ -36,7 +36,7 @@ TEST_P(DailyCheckFileTest, ReportsTheFirstFaultOnly) {
   if (expected.empty()) {
     EXPECT_EQ(LogText(), "");
   } else {
-    EXPECT_EQ(StatusText(), expected);
+    EXPECT_EQ(test::StatusText(), expected);
     EXPECT_EQ(CountOccurrences(LogText(), "000001"), 1);
   }
 }
@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DailyCheckTest, MissingFileIsReportedWithPrefix) {
   EXPECT_FALSE(engine.CheckDailyFile(2, "830001"));
-  EXPECT_EQ(StatusText(), "bj830001日线文件打开失败!");
+  EXPECT_EQ(test::StatusText(), "bj830001日线文件打开失败!");
 }
 
 TEST_F(DailyCheckTest, WholeTreeCountsBadFilesAndLogsEach) {
@@ -69,7 +69,7 @@ TEST_F(DailyCheckTest, WholeTreeCountsBadFilesAndLogsEach) {
   WriteDaily(1, "600000", {Rec(0)});
   WriteDaily(2, "830001", {Rec(20220505)});
   EXPECT_EQ(engine.CheckDailyFiles().failedItems, 2);
-  EXPECT_EQ(StatusText(), "检查日线完成!");
+  EXPECT_EQ(test::StatusText(), "检查日线完成!");
   const std::string log = LogText();
   EXPECT_NE(log.find("深圳000002,20220506后的日线日期为20220505,顺序紊乱!"), std::string::npos);
   EXPECT_NE(log.find("上海600000首个日线日期为0!"), std::string::npos);
@@ -99,7 +99,7 @@ TEST_F(DailyCheckTest, FaultsAcrossPieceBoundariesNameThePreviousDate) {
     WriteDaily(0, "000001", records);
     EXPECT_FALSE(engine.CheckDailyFile(0, "000001")) << at;
     const std::string date = std::to_string(records[at - 1].date);
-    EXPECT_EQ(StatusText(), "深圳000001," + date + "后的日线日期为" + date + ",顺序紊乱!") << at;
+    EXPECT_EQ(test::StatusText(), "深圳000001," + date + "后的日线日期为" + date + ",顺序紊乱!") << at;
   }
   std::vector<DailyRecord> zero = sound;
   zero[kPiece].date = 0;
@@ -129,17 +129,17 @@ TEST_F(DailyCheckTest, OddFileNamesAreNotTakenForOtherCodes) {
 
 TEST_F(DailyCheckTest, EmptyTreeReportsMissingData) {
   EXPECT_EQ(engine.CheckDailyFiles().failedItems, 0);
-  EXPECT_EQ(StatusText(), "路径不存在或无日线数据!");
+  EXPECT_EQ(test::StatusText(), "路径不存在或无日线数据!");
 }
 
 TEST_F(DailyCheckTest, CancelReturnsBadFilesFoundSoFar) {
   WriteDaily(0, "000001", {Rec(0)});
   WriteDaily(0, "000002", {Rec(0)});
-  SetStatusObserver([this](const std::string& line) {
+  test::OnStatus([this](const std::string& line) {
     if (line == "正在检查sz000001日线") engine.Cancel();
   });
   EXPECT_EQ(engine.CheckDailyFiles().failedItems, 1);
-  EXPECT_EQ(StatusText(), "本次检查日线操作被取消!");
+  EXPECT_EQ(test::StatusText(), "本次检查日线操作被取消!");
 }
 
 // ----------------------------------------------------------------- merge
@@ -159,7 +159,7 @@ TEST_F(DailyMergeTest, MissingTargetReceivesTheSourceFile) {
   engine.MergeDailyFiles(source);
   EXPECT_EQ(ReadFileBytes(DailyFilePath(1, "600000")), bytes);
   EXPECT_FALSE(PathExists(SourceFile(1, "600000")));
-  EXPECT_EQ(StatusText(), "合并日线完成!");
+  EXPECT_EQ(test::StatusText(), "合并日线完成!");
 }
 
 TEST_F(DailyMergeTest, RecordsInterleaveByDateAndSourceWinsTies) {
@@ -182,7 +182,7 @@ TEST_F(DailyMergeTest, DamagedSourceIsReportedAndTargetKept) {
   WriteFileBytes(SourceFile(0, "000001"), std::vector<uint8_t>(100, 7));
   WriteDaily(0, "000001", {Rec(20220502)});
   engine.MergeDailyFile(source, 0, "000001");
-  EXPECT_EQ(StatusText(), SourceFile(0, "000001") + "文件已损坏!");
+  EXPECT_EQ(test::StatusText(), SourceFile(0, "000001") + "文件已损坏!");
   EXPECT_EQ(ReadFileBytes(DailyFilePath(0, "000001")), Bytes({Rec(20220502)}));
 }
 
@@ -191,7 +191,7 @@ TEST_F(DailyMergeTest, DamagedTargetIsReplacedBySource) {
   WriteFileBytes(SourceFile(0, "000001"), bytes);
   WriteFileBytes(DailyFilePath(0, "000001"), std::vector<uint8_t>(33, 1));
   engine.MergeDailyFile(source, 0, "000001");
-  EXPECT_EQ(StatusText(), DailyFilePath(0, "000001") + "文件已损坏,直接覆盖!");
+  EXPECT_EQ(test::StatusText(), DailyFilePath(0, "000001") + "文件已损坏,直接覆盖!");
   EXPECT_EQ(ReadFileBytes(DailyFilePath(0, "000001")), bytes);
   EXPECT_FALSE(PathExists(SourceFile(0, "000001")));
 }
@@ -199,7 +199,7 @@ TEST_F(DailyMergeTest, DamagedTargetIsReplacedBySource) {
 TEST_F(DailyMergeTest, SourceFolderWithoutTrailingSlashFindsNothing) {
   WriteFileBytes(SourceFile(0, "000001"), Bytes({Rec(20220505)}));
   engine.MergeDailyFiles(DataLayout(std::string(), tree.root() + "other"));
-  EXPECT_EQ(StatusText(), "路径不存在或无日线数据!");
+  EXPECT_EQ(test::StatusText(), "路径不存在或无日线数据!");
 }
 
 TEST_F(DailyMergeTest, FailedMoveIsLogged) {

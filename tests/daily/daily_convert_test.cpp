@@ -160,11 +160,11 @@ TEST_F(DailyConvertTest, PairOfTwoRecordsConvertsBothWithStatusAndProgress) {
   EXPECT_EQ(engine.ConvertDailyDay(20220505), DailyDayEnd::kConverted);
   EXPECT_EQ(Dates(DailyFilePath(0, "000001")), (std::vector<uint32_t>{20220505}));
   EXPECT_EQ(Records(ReadFileBytes(DailyFilePath(0, "000002")))[0].close, 2025);
-  EXPECT_DOUBLE_EQ(ProgressFraction(), 0.5);
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 0.5);
   const std::string log = LogText();
   EXPECT_NE(log.find("正在转换深圳20220505日四代日线数据..."), std::string::npos);
   EXPECT_NE(log.find("找不到文件" + SourceName(1, 20220505, "cod")), std::string::npos);
-  EXPECT_EQ(StatusText(), "找不到文件" + SourceName(2, 20220505, "cod"));
+  EXPECT_EQ(test::StatusText(), "找不到文件" + SourceName(2, 20220505, "cod"));
 }
 
 TEST_F(DailyConvertTest, MissingQuoteFileIsReportedWithColon) {
@@ -181,9 +181,9 @@ TEST_F(DailyConvertTest, MalformedPairEndsTheDayBeforeLaterMarkets) {
     quotes.resize(quoteLength);
     WriteFileBytes(SourceName(0, 20220505, "md1"), quotes);
     WriteSourcePair(1, 20220505, {Stock("600000", 10)});
-    SetStatusText("before");
+    test::ShowStatus("before");
     EXPECT_EQ(engine.ConvertDailyDay(20220505), DailyDayEnd::kMalformed);
-    EXPECT_EQ(StatusText(), "before");
+    EXPECT_EQ(test::StatusText(), "before");
     EXPECT_NE(LogText().find(SourceName(0, 20220505, "cod") + "或者" + SourceName(0, 20220505, "md1") +
                              "数据格式异常!"),
               std::string::npos);
@@ -209,9 +209,9 @@ TEST_F(DailyConvertTest, UnsafeCodesAreSkippedAndLoggedOncePerPair) {
 }
 
 TEST_F(DailyConvertTest, ReversedRangeDoesNothing) {
-  SetStatusText("unchanged");
+  test::ShowStatus("unchanged");
   EXPECT_EQ(engine.ConvertDailyRange(20220506, 20220505).outcome, Outcome::kInvalid);
-  EXPECT_EQ(StatusText(), "unchanged");
+  EXPECT_EQ(test::StatusText(), "unchanged");
   EXPECT_EQ(LogText(), "");
 }
 
@@ -219,7 +219,7 @@ TEST_F(DailyConvertTest, RangeTriesSaturdayFirstThenSkipsToMonday) {
   WriteEveryMarket(layout, 20220509);
   WriteSourcePair(0, 20220509, {Stock("000001", 10)});
   EXPECT_EQ(engine.ConvertDailyRange(20220507, 20220509).outcome, Outcome::kDone);
-  EXPECT_EQ(StatusText(), "日线转档完成!");
+  EXPECT_EQ(test::StatusText(), "日线转档完成!");
   const std::string log = LogText();
   EXPECT_NE(log.find("找不到文件" + SourceName(0, 20220507, "cod")), std::string::npos);
   EXPECT_EQ(log.find(SourceName(0, 20220508, "cod")), std::string::npos);
@@ -261,11 +261,11 @@ TEST_F(DailyConvertTest, CancelDuringShanghaiKeepsShenzhenAndLeavesBeijingUntouc
   WriteSourcePair(0, 20220505, {Stock("000001", 10), Stock("000002", 10)});
   WriteSourcePair(1, 20220505, {Stock("600000", 10), Stock("600004", 10)});
   WriteSourcePair(2, 20220505, {Stock("830001", 10)});
-  SetStatusObserver([this](const std::string& line) {
+  test::OnStatus([this](const std::string& line) {
     if (line.find("上海") != std::string::npos) engine.Cancel();
   });
   EXPECT_EQ(engine.ConvertDailyRange(20220505, 20220506).outcome, Outcome::kCancelled);
-  EXPECT_EQ(StatusText(), "日线转档被取消!");
+  EXPECT_EQ(test::StatusText(), "日线转档被取消!");
   EXPECT_TRUE(PathExists(DailyFilePath(0, "000002")));
   EXPECT_TRUE(PathExists(DailyFilePath(1, "600000")));
   EXPECT_FALSE(PathExists(DailyFilePath(1, "600004")));

@@ -113,7 +113,7 @@ TEST_F(DailyEndToEndTest, ConvertingTwiceLeavesTheTreeByteForByteTheSame) {
 }
 
 TEST_F(DailyEndToEndTest, CancelInShanghaiKeepsShenzhenWholeAndBeijingUntouched) {
-  SetStatusObserver([this](const std::string& line) {
+  test::OnStatus([this](const std::string& line) {
     if (line.find("正在转换上海") != std::string::npos) engine.Cancel();
   });
   ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday).outcome, Outcome::kCancelled);

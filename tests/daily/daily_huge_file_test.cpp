@@ -35,10 +35,10 @@ TEST_F(DailyHugeFileTest, StoreAndReadRefuseIt) {
 TEST_F(DailyHugeFileTest, RangeEditsSkipIt) {
   // A run with a file it could not read fails, and its last line says so.
   EXPECT_EQ(engine.DeleteDailyRange(20220501, 20220531, "sz??????").outcome, Outcome::kFailed);
-  EXPECT_EQ(StatusText().find("完成!"), std::string::npos) << StatusText();
+  EXPECT_EQ(test::StatusText().find("完成!"), std::string::npos) << test::StatusText();
   EXPECT_EQ(engine.ModifyDailyRange(20220501, 20220531, DailyFactors{2, 2, 2, 2, 2, 2}, "sz??????").outcome,
             Outcome::kFailed);
-  EXPECT_EQ(StatusText().find("完成!"), std::string::npos) << StatusText();
+  EXPECT_EQ(test::StatusText().find("完成!"), std::string::npos) << test::StatusText();
   EXPECT_EQ(SizeOf(huge), kHuge);
   EXPECT_EQ(CountOccurrences(LogText(), "读取" + huge + "文件失败!"), 2);
 }
@@ -56,7 +56,7 @@ TEST_F(DailyHugeFileTest, MergeNeitherFromNorIntoItAllocatesItsSize) {
   MakeHuge(sourceTree.DailyFile(0, "000001"));
   engine.MergeDailyFiles(sourceTree);
   EXPECT_EQ(ReadFileBytes(huge), Bytes({Rec(20220505)}));
-  EXPECT_EQ(StatusText().find("完成!"), std::string::npos) << StatusText();
+  EXPECT_EQ(test::StatusText().find("完成!"), std::string::npos) << test::StatusText();
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ TEST_F(DailyRangeEditTest, PatternSelectsMarketsAndCodes) {
   engine.DeleteDailyRange(20220501, 20220531, "Sz??????");
   EXPECT_FALSE(PathExists(DailyFilePath(0, "000002")));
   EXPECT_TRUE(PathExists(DailyFilePath(1, "000002")));
-  EXPECT_EQ(StatusText(), "删除日线完成!");
+  EXPECT_EQ(test::StatusText(), "删除日线完成!");
 }
 
 TEST_F(DailyRangeEditTest, NothingSelectedReportsMissingData) {
@@ -31,7 +31,7 @@ TEST_F(DailyRangeEditTest, NothingSelectedReportsMissingData) {
   WriteFileBytes(DailyFilePath(1, "600000"), {});  // empty files do not count
   for (const char* pattern : {"sj000001", "sh??????"}) {
     engine.DeleteDailyRange(20220501, 20220531, pattern);
-    EXPECT_EQ(StatusText(), "路径不存在或无日线数据!");
+    EXPECT_EQ(test::StatusText(), "路径不存在或无日线数据!");
   }
   EXPECT_EQ(CountOccurrences(LogText(), "路径不存在或无日线数据!"), 2);
 }
@@ -90,7 +90,7 @@ TEST_F(DailyRangeEditTest, ModifyWithUnitFactorsChangesNoPositiveValue) {
   const std::vector<uint8_t> before = ReadFileBytes(path);
   engine.ModifyDailyRange(20220501, 20220531, DailyFactors{}, "sz000001");
   EXPECT_EQ(ReadFileBytes(path), before);
-  EXPECT_EQ(StatusText(), "批量修改日线完成!");
+  EXPECT_EQ(test::StatusText(), "批量修改日线完成!");
 }
 
 TEST_F(DailyRangeEditTest, ModifyOfExtremeValuesSaturates) {
@@ -110,27 +110,27 @@ TEST_F(DailyRangeEditTest, CancelInFirstMarketLeavesOthersUntouchedAndLogsOnce) 
     WriteDaily(market, "000001", {Rec(20220505)});
     WriteDaily(market, "000002", {Rec(20220505)});
   }
-  SetStatusObserver([this](const std::string& line) {
+  test::OnStatus([this](const std::string& line) {
     if (line == "正在删除sz000001日线") engine.Cancel();
   });
   engine.DeleteDailyRange(20220505, 20220505, "????????");
   EXPECT_FALSE(PathExists(DailyFilePath(0, "000001")));
   EXPECT_TRUE(PathExists(DailyFilePath(0, "000002")));
   EXPECT_TRUE(PathExists(DailyFilePath(1, "000001")));
-  EXPECT_EQ(StatusText(), "本次删除日线操作被取消!");
+  EXPECT_EQ(test::StatusText(), "本次删除日线操作被取消!");
   EXPECT_EQ(CountOccurrences(LogText(), "本次删除日线操作被取消!"), 1);
 }
 
 TEST_F(DailyRangeEditTest, ProgressRisesEvenlyAcrossMarkets) {
   for (int market = 0; market < 3; ++market) WriteDaily(market, "000001", {Rec(20220505)});
   std::vector<double> seen;
-  SetStatusObserver([&](const std::string& line) {
-    if (line.rfind("正在修改", 0) == 0) seen.push_back(ProgressFraction());
+  test::OnStatus([&](const std::string& line) {
+    if (line.rfind("正在修改", 0) == 0) seen.push_back(test::ProgressFraction());
   });
   engine.ModifyDailyRange(20220505, 20220505, DailyFactors{}, "????????");
   // Each file's message comes before its progress step.
   EXPECT_EQ(seen.size(), 3u);
-  EXPECT_DOUBLE_EQ(ProgressFraction(), 2.0 / 3.0);
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 2.0 / 3.0);
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ TEST_P(DailyResultTest, OutcomeAndFailedItemsFollowTheFiles) {
   const OperationResult result = GetParam().run(engine);
   EXPECT_EQ(result.outcome, GetParam().outcome);
   EXPECT_EQ(result.failedItems, GetParam().failedItems);
-  EXPECT_EQ(result.message, StatusText());
+  EXPECT_EQ(result.message, test::StatusText());
 }
 
 std::string OtherTree(const DataLayout& layout) { return layout.WorkDir() + "other/"; }

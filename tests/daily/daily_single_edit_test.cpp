@@ -32,19 +32,19 @@ TEST_F(DailySingleEditTest, ExtractOfIndexShowsCountsAndOfStockShowsZero) {
   EXPECT_EQ(fields.volume, 3000000000.0);
   EXPECT_EQ(fields.close, 1000);
   EXPECT_EQ(fields.amount, 12345.5);
-  EXPECT_EQ(StatusText(), "个股日线提取成功!");
+  EXPECT_EQ(test::StatusText(), "个股日线提取成功!");
 }
 
 TEST_F(DailySingleEditTest, ExtractRefusesBjCodesAndReportsMissingRecords) {
   EXPECT_EQ(engine.ExtractDailyFields("bj830001", 20220505, &fields).outcome, Outcome::kInvalid);
-  EXPECT_EQ(StatusText(), "代码格式不规范!");
+  EXPECT_EQ(test::StatusText(), "代码格式不规范!");
   EXPECT_EQ(engine.ExtractDailyFields(" sz000001", 20220505, &fields).outcome, Outcome::kInvalid);
-  EXPECT_EQ(StatusText(), "代码格式不规范!");
+  EXPECT_EQ(test::StatusText(), "代码格式不规范!");
   EXPECT_EQ(engine.ExtractDailyFields("sz000001", 20220505, &fields).outcome, Outcome::kNothingToDo);
-  EXPECT_EQ(StatusText(), "无指定个股日线!");
+  EXPECT_EQ(test::StatusText(), "无指定个股日线!");
   DailyEngine notReady(layout, false);
   EXPECT_EQ(notReady.ExtractDailyFields("sz000001", 20220505, &fields).outcome, Outcome::kInvalid);
-  EXPECT_EQ(StatusText(), kDataGuardMessage);
+  EXPECT_EQ(test::StatusText(), kDataGuardMessage);
 }
 
 TEST_F(DailySingleEditTest, WriteBackTruncatesAndZeroesTheLastFourBytes) {
@@ -60,7 +60,7 @@ TEST_F(DailySingleEditTest, WriteBackTruncatesAndZeroesTheLastFourBytes) {
   EXPECT_EQ(out[1].amount, 1.5f);
   EXPECT_EQ(out[1].word28, 0);
   EXPECT_EQ(out[1].word30, 0);
-  EXPECT_EQ(StatusText(), "个股日线修改处理完毕!");
+  EXPECT_EQ(test::StatusText(), "个股日线修改处理完毕!");
   EXPECT_NE(LogText().find("个股日线修改处理完毕!"), std::string::npos);
 }
 
@@ -83,7 +83,7 @@ TEST_F(DailySingleEditTest, WriteBackInsertsInDateOrder) {
 TEST_F(DailySingleEditTest, WriteBackRejectsMalformedCodes) {
   for (const char* code : {"sz00001", "sz0000011", "sa000001", "sz00000x", "sz?00001"}) {
     EXPECT_EQ(engine.WriteBackDailyFields(code, 20220505, fields).outcome, Outcome::kInvalid) << code;
-    EXPECT_EQ(StatusText(), "代码格式不规范!");
+    EXPECT_EQ(test::StatusText(), "代码格式不规范!");
   }
 }
 
@@ -92,7 +92,7 @@ TEST_F(DailySingleEditTest, FailedWriteIsNotReportedAsDone) {
   faults.NoSpaceAfter(0);
   EXPECT_EQ(DailyEngine(layout.WithFiles(faults)).WriteBackDailyFields("sz000001", 20220505, fields).outcome,
             Outcome::kFailed);
-  EXPECT_EQ(StatusText(), "写入" + path + "文件失败!");
+  EXPECT_EQ(test::StatusText(), "写入" + path + "文件失败!");
 }
 
 }  // namespace

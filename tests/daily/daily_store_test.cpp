@@ -135,7 +135,7 @@ TEST_F(DailyStoreTest, CreateFailureIsLoggedAndNothingIsMade) {
   const std::string log = LogText();
   EXPECT_NE(log.find("创建" + shPath + "文件失败!"), std::string::npos);
   EXPECT_NE(log.find("写入" + shPath + "文件失败!"), std::string::npos);
-  EXPECT_EQ(StatusText(), "");
+  EXPECT_EQ(test::StatusText(), "");
 }
 
 TEST_F(DailyStoreTest, FailedWriteIsLoggedAndNotReportedAsStored) {

@@ -119,7 +119,6 @@ inline void WriteEveryMarket(const DataLayout& layout, int date) {
 // engine built on layout.WithFiles(faults).
 class DailyTreeTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetStatusObserver(nullptr); }
   std::string DailyFilePath(int market, std::string_view code) const { return layout.DailyFile(market, code); }
   void WriteDaily(int market, const std::string& code, const std::vector<DailyRecord>& records) const {
     test::WriteDaily(layout, market, code, records);

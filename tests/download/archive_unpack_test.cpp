@@ -136,7 +136,9 @@ TEST(ZipExtraction, ClimbingNamesFailAndWriteNothing) {
     std::string archive = tree.root() + "bad.zip";
     WriteFileBytes(archive, BuildZip({{"ok.txt", {'o'}}, {bad, {'x'}}}).bytes);
     std::string out = tree.root() + "dest/inner/";
-    EXPECT_FALSE(ExtractArchive(RealFileSystem(), archive, out).done()) << bad;
+    ExtractRules rules;
+    rules.reporter = &tree.reports();
+    EXPECT_FALSE(ExtractArchive(RealFileSystem(), archive, out, nullptr, rules).done()) << bad;
     EXPECT_FALSE(PathExists(out + "ok.txt"));
     EXPECT_FALSE(PathExists(tree.root() + "dest/escape.txt")) << bad;
     EXPECT_FALSE(PathExists("/tmp/marbloom-escape.txt"));
@@ -225,7 +227,7 @@ TEST(ZipUnpack, DailyArchiveGoesToRefmhq) {
   WriteFileBytes(tree.layout().DayZipDir() + "20220505.zip", BuildZip({{"sz220505.cod", {'c'}}}).bytes);
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", DownloadKind::kDaily), 1);
   EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
-  EXPECT_EQ(StatusText(), "下载成功!");
+  EXPECT_EQ(test::StatusText(), "下载成功!");
   std::string log = LogText();
   EXPECT_NE(log.find("准备解压文件 " + tree.layout().DayZipDir() + "20220505.zip"), std::string::npos);
   EXPECT_NE(log.find("下载成功!"), std::string::npos);
@@ -264,7 +266,7 @@ TEST(ZipUnpack, ConfigArchiveOverwritesTheOlderConfigurationAndNothingElse) {
 TEST(ZipUnpack, MissingArchiveAsksForADownload) {
   TestTree tree;
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", DownloadKind::kDaily), -1);
-  EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
+  EXPECT_EQ(test::StatusText(), "文件不存在，请先下载!");
   EXPECT_NE(LogText().find(tree.layout().DayZipDir() + "20220505.zip 文件不存在，请先下载!"), std::string::npos);
 }
 
@@ -273,7 +275,7 @@ TEST(ZipUnpack, FifoInPlaceOfTheArchiveFailsWithoutBlocking) {
   std::string fifo = tree.layout().DayZipDir() + "20220505.zip";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", DownloadKind::kDaily), -1);
-  EXPECT_EQ(StatusText(), "文件不存在，请先下载!");
+  EXPECT_EQ(test::StatusText(), "文件不存在，请先下载!");
   EXPECT_FALSE(ExtractArchive(RealFileSystem(), fifo, tree.root() + "out/").done());
 }
 
@@ -283,7 +285,7 @@ TEST(ZipUnpack, BadCrcInTheLastEntryFailsAfterTheOthersAreWritten) {
   z.bytes[z.dataOffsets[1] + 10] ^= 1;
   WriteFileBytes(tree.layout().DayZipDir() + "20220505.zip", z.bytes);
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220505.zip", DownloadKind::kDaily), -1);
-  EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
+  EXPECT_EQ(test::StatusText(), "解压失败，请检查Zip文件!");
   EXPECT_EQ(ReadFileText(tree.historyDir() + "refmhq/sz220505.cod"), "c");
   EXPECT_FALSE(PathExists(tree.historyDir() + "refmhq/sz220505.md1"));
 }
@@ -309,7 +311,7 @@ TEST(ZipUnpack, DayArchivesWithoutTheirDayOrBeyondRealSizesWriteNothing) {
     const DataLayout layout = tree.layout();
     WriteFileBytes(ArchiveDownloadDir(layout, row.type) + "20220505.zip", BuildZip(row.entries).bytes);
     EXPECT_EQ(UnpackArchive(layout, "20220505.zip", row.type), -1) << row.entries[0].name;
-    EXPECT_EQ(StatusText(), row.status);
+    EXPECT_EQ(test::StatusText(), row.status);
     EXPECT_TRUE(std::filesystem::is_empty(ArchiveDestinationDir(layout, row.type))) << row.entries[0].name;
   }
 }
@@ -318,7 +320,7 @@ TEST(ZipUnpack, DamagedArchiveFails) {
   TestTree tree;
   WriteFileBytes(tree.layout().TickZipDir() + "20220506.zip", PatternBytes(3000, 8, false));
   EXPECT_EQ(UnpackArchive(tree.layout(), "20220506.zip", DownloadKind::kTick), -1);
-  EXPECT_EQ(StatusText(), "解压失败，请检查Zip文件!");
+  EXPECT_EQ(test::StatusText(), "解压失败，请检查Zip文件!");
 }
 
 TEST(ZipUnpack, PlacesByType) {
@@ -391,7 +393,7 @@ TEST_P(ZipEntryDamage, LeavesTheFileItWouldReplace) {
   FaultFileSystem files;
   if (damage.fileLimit > 0) files.NoSpaceAfter(damage.fileLimit);
   EXPECT_EQ(UnpackArchive(layout.WithFiles(files), "a.zip", type), -1);
-  EXPECT_NE(StatusText().find(damage.status), std::string::npos) << StatusText();
+  EXPECT_NE(test::StatusText().find(damage.status), std::string::npos) << test::StatusText();
   EXPECT_EQ(ReadFileText(target), "old");
   EXPECT_FALSE(PathExists(target + ".part"));
   EXPECT_FALSE(PathExists(ArchiveDestinationDir(layout, type) + "f0.htc"));

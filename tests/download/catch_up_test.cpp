@@ -164,7 +164,6 @@ TEST(CatchUpThreaded, BringsTheTreeToTheNewestPublishedDay) {
 // the kinds run one after the other; a failed final flush commits no day.
 TEST(CatchUpThreaded, BothKindsTogetherAsOneAfterTheOther) {
   namespace fs = std::filesystem;
-  SetRunLogClock([] { return std::time_t{1705000000}; });
   TempDir site;
   ASSERT_TRUE(sample::WriteServerTree(20240102, 20240112, sample::SampleOptions{2, 30, false}, site.path()));
   sample::ServerOptions options;
@@ -179,8 +178,9 @@ TEST(CatchUpThreaded, BothKindsTogetherAsOneAfterTheOther) {
   };
   auto update = [&](std::vector<CatchUpRequest> requests, std::size_t failFlushAt) {
     TestTree tree;
+    tree.reports().SetClock([] { return std::time_t{1705000000}; });
     FaultFileSystem files;
-    const DataLayout layout(tree.workDir(), tree.historyDir(), files);
+    const DataLayout layout = tree.layout().WithFiles(files);
     if (failFlushAt > 0) files.CrashAt(failFlushAt, FaultFileSystem::Crash::kFailOne);
     CatchUp catchUp(DownloadRunSetup{layout, true, {"http://127.0.0.1:" + std::to_string(server.port()) + "/",
                     kDefaultServerUser, kDefaultServerPassword}, true, MinuteOptions{}, nullptr});
@@ -190,7 +190,7 @@ TEST(CatchUpThreaded, BothKindsTogetherAsOneAfterTheOther) {
       request.from = 20240108, request.now = ChinaTime(20240112, 1800);
       out.outcome = catchUp.Run(request).outcome;
     }
-    out.log = ReadRunLog(), out.status = status.lines;
+    out.log = ReadRunLog(), out.status = status.Lines();
     auto strip = [&](std::string& text) {  // the trees' own folders left out
       for (std::size_t at; (at = text.find(tree.root())) != std::string::npos;) text.erase(at, tree.root().size());
     };
@@ -221,7 +221,38 @@ TEST(CatchUpThreaded, BothKindsTogetherAsOneAfterTheOther) {
   const Output unflushed = update({CatchUpRequest{}}, flushes[0]).first;
   EXPECT_EQ(unflushed.outcome, Outcome::kFailed);
   EXPECT_EQ(committed(unflushed), 0);
-  SetRunLogClock(nullptr);
+}
+
+}  // namespace
+}  // namespace marbloom::test
+
+namespace marbloom::test {
+namespace {
+
+// A cancel while the tick kind runs ahead (held at the server on its first
+// day) and the daily kind converts: both kinds end, the tick kind converts
+// nothing, and the state file takes no day of either.
+TEST(CatchUpThreaded, ACancelDuringTheOverlapEndsBothKinds) {
+  TempDir site, gate;
+  ASSERT_TRUE(sample::WriteServerTree(20240102, 20240112, sample::SampleOptions{2, 30, false}, site.path()));
+  sample::ServerOptions options;
+  options.port = 0, options.staticDir = site.path(), options.log = nullptr, options.holdDir = gate.path();
+  sample::SampleServer server(options);
+  ASSERT_TRUE(server.Start());
+  TestTree tree;
+  CatchUp catchUp(DownloadRunSetup{tree.layout(), true, {"http://127.0.0.1:" + std::to_string(server.port()) + "/",
+                  kDefaultServerUser, kDefaultServerPassword}, true, MinuteOptions{}, nullptr});
+  tree.OnStatus([&](const std::string& line) {
+    if (line == "正在下载20240112四代日线数据文件...") WriteFileBytes(gate.path() + "20240108.zip.hold", {});
+    if (line == "正在转换深圳20240110日四代日线数据...") catchUp.CancelAll();
+  });
+  const OperationResult result = catchUp.Run(CatchUpRequest{.from = 20240108, .now = ChinaTime(20240112, 1800)});
+  std::filesystem::remove(gate.path() + "20240108.zip.hold");
+  EXPECT_EQ(result.outcome, Outcome::kCancelled);
+  const std::string log = ReadRunLog();
+  EXPECT_LT(log.find("本次转档日线操作被取消!"), log.find("分笔数据: ")) << log;
+  EXPECT_TRUE(std::filesystem::is_empty(tree.layout().TickStoreDir()));
+  EXPECT_EQ(ReadFileText(tree.layout().UpdateStateFile()).find("LAST=20240112"), std::string::npos);
 }
 
 }  // namespace

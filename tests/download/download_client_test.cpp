@@ -196,7 +196,6 @@ class FaultServerThreaded : public ::testing::TestWithParam<Row> {
     server_.stopping = true;
     http_.stop();
     thread_.join();
-    SetStatusObserver({});
   }
   TestTree tree_;
   TempDir zips_;
@@ -220,7 +219,7 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
   const std::string zip = DownloadedArchivePath(
       tree_.layout(), row.type, row.type == DownloadKind::kDaily ? "20220505.zip" : DataLayout::kConfigArchiveName);
   std::vector<std::string> seen, log;
-  SetStatusObserver([&seen](const std::string& line) { seen.push_back(line); });
+  tree_.TakeStatusLines();
   if (row.callsAfterCancel > 0) client_.Cancel();
   const std::string logBefore = ReadRunLog();
   {
@@ -230,18 +229,19 @@ TEST_P(FaultServerThreaded, EndsAsTheServerBehaves) {
       for (const std::string& line : row.log) log.push_back(Filled(Filled(fill(line), "{url}", url), "{zip}", zip));
     }
   }
-  EXPECT_EQ(StatusText(), Filled(fill(row.status), "{url}", url));
+  EXPECT_EQ(test::StatusText(), Filled(fill(row.status), "{url}", url));
   const std::vector<std::string> written = NewLogMessages(logBefore);
   ASSERT_EQ(written.size(), log.size()) << ::testing::PrintToString(written);
   for (std::size_t i = 0; i < log.size(); ++i) EXPECT_TRUE(log[i] == "*" || log[i] == written[i]) << written[i];
   EXPECT_EQ(PathExists(zip), row.fileLeft);
   EXPECT_TRUE(row.result != 1 || ReadFileText(zip) == server_.archive);
+  seen = tree_.TakeStatusLines();
   if (row.name == std::string("not_a_zip_stays")) {  // progress on whole kilobytes
     for (const char* line : {"20220505.zip有40K字节，已下载10K字节.", "20220505.zip有40K字节，已下载40K字节."})
       EXPECT_NE(std::find(seen.begin(), seen.end(), line), seen.end()) << line;
   }
   for (const char* secret : {"MARLIN39", "cret", "SECRET"})
-    EXPECT_EQ((ReadRunLog() + StatusText()).find(secret), std::string::npos) << secret;
+    EXPECT_EQ((ReadRunLog() + test::StatusText()).find(secret), std::string::npos) << secret;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultServerThreaded, ::testing::ValuesIn(kRows),

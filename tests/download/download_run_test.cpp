@@ -75,7 +75,7 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
   FaultFileSystem faults;
   faults.FailFlushes(tree.historyDir());
   DownloadRunSetup faulty = SetupFor(tree, nginx, true, &config);
-  faulty.layout = DataLayout(tree.workDir(), tree.historyDir(), faults);
+  faulty.layout = tree.layout().WithFiles(faults);
   const DownloadRunResult unflushed =
       DownloadRun(faulty).Run(DownloadRequest{DownloadKind::kTick, LocalNoonOf(20220513), LocalNoonOf(20220513), true});
   EXPECT_EQ(unflushed.outcome, Outcome::kFailed);

@@ -98,7 +98,7 @@ class NginxServer {
 inline std::vector<std::string> NewLogMessages(const std::string& before) {
   std::istringstream in(ReadRunLog().substr(before.size()));
   std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(11, line.size() - 12));
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(11));
   return lines;
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "app/data_tree.h"
 #include "app/settings.h"
@@ -18,6 +19,12 @@
 #include "common/shared_state.h"
 
 namespace marbloom::test {
+namespace {
+
+TestTree* g_liveTree = nullptr;
+std::string g_logFolder;
+
+}  // namespace
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "marbloom-test-XXXXXX").string();
@@ -28,7 +35,7 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() { RemoveTree(path_); }
 
-TestTree::TestTree() {
+TestTree::TestTree() : reporter_(board_, RunLogFile(temp_.path() + "work/logs/")) {
   workDir_ = temp_.path() + "work/";
   historyDir_ = temp_.path() + "vipdoc/";
   std::filesystem::create_directories(workDir_);
@@ -37,7 +44,18 @@ TestTree::TestTree() {
   s = AppSettings{};
   s.downloadBase = kDefaultDownloadBase;
   s.historyDir = historyDir_;
-  SetRunLogDirectory(workDir_ + "logs/");
+  g_logFolder = workDir_ + "logs/";
+  g_liveTree = this;
+  reporter_.SetStatusObserver([this](const std::string& line) {
+    std::function<void(const std::string&)> hook;
+    {
+      std::lock_guard<std::mutex> lock(linesMutex_);
+      lines_.push_back(line);
+      hook = hook_;
+    }
+    if (hook) hook(line);
+  });
+  SetFrontReporter(&reporter_);
   s.minuteDays = 120;
   s.fiveMinuteDays = 500;
   s.minutesAfterTick = 1;
@@ -45,15 +63,45 @@ TestTree::TestTree() {
   DataTreeReady = CreateDataTree(layout(), true);
   EXPECT_EQ(DataTreeReady.load(), 1);
   KeptDownloadConfig().Forget();  // a new tree fetches its download configuration afresh
-  SetStatusText("");
-  SetProgressFraction(0);
 }
 
-DataLayout TestTree::layout() const { return DataLayout(workDir_, historyDir_); }
+DataLayout TestTree::layout() const {
+  return DataLayout(workDir_, historyDir_, RealFileSystem(), reporter_);
+}
+
+std::vector<std::string> TestTree::TakeStatusLines() {
+  std::lock_guard<std::mutex> lock(linesMutex_);
+  return std::exchange(lines_, {});
+}
+
+void TestTree::OnStatus(std::function<void(const std::string&)> hook) {
+  std::lock_guard<std::mutex> lock(linesMutex_);
+  hook_ = std::move(hook);
+}
+
+std::string StatusText() { return g_liveTree != nullptr ? g_liveTree->StatusText() : std::string(); }
+
+double ProgressFraction() { return g_liveTree != nullptr ? g_liveTree->ProgressFraction() : 0.0; }
+
+void ShowStatus(const std::string& text) {
+  if (g_liveTree != nullptr) g_liveTree->reports().Status(text);
+}
+
+void OnStatus(std::function<void(const std::string&)> hook) {
+  if (g_liveTree != nullptr) g_liveTree->OnStatus(std::move(hook));
+}
+
+std::vector<std::string> TakeStatusLines() {
+  return g_liveTree != nullptr ? g_liveTree->TakeStatusLines() : std::vector<std::string>{};
+}
+
+void SetRunLogFolder(const std::string& dir) { g_logFolder = dir; }
 
 TestTree::~TestTree() {
   SetWorkDirectory("");
-  SetRunLogDirectory("");
+  SetFrontReporter(nullptr);
+  if (g_liveTree == this) g_liveTree = nullptr;
+  g_logFolder.clear();
   Settings() = AppSettings{};
   DataTreeReady = 0;
 }
@@ -77,8 +125,9 @@ bool PathExists(const std::string& path) { return std::filesystem::exists(path);
 
 std::string ReadRunLog() {
   std::string text;
-  const std::string dir = RunLogDirectory();
-  for (const WalkEntry& e : ListCountedFiles(RealFileSystem(), dir, "*.log")) text += GbkToUtf8(ReadFileText(dir + e.name));
+  const std::string dir = g_logFolder;
+  if (dir.empty()) return text;
+  for (const WalkEntry& e : ListCountedFiles(RealFileSystem(), dir, "*.log")) text += ReadFileText(dir + e.name);
   return text;
 }
 

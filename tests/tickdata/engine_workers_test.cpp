@@ -35,6 +35,7 @@ struct RunOutput {
 // days; then the minute build, twice, so that the second replaces files.
 RunOutput ConvertAndBuild(int workers, bool onePass) {
   TestTree tree;
+  tree.reports().SetClock([] { return std::time_t{1704700000}; });
   FaultFileSystem files;
   const DataLayout layout = tree.layout().WithFiles(files);
   std::vector<ArchiveItem> mon, tue;
@@ -64,7 +65,7 @@ RunOutput ConvertAndBuild(int workers, bool onePass) {
   EXPECT_EQ(std::count_if(files.Changes().begin(), files.Changes().end(),
                           [](const std::string& c) { return c.starts_with("syncfs "); }),
             onePass ? 1 : 2);
-  RunOutput out{{}, ReadRunLog(), status.lines};
+  RunOutput out{{}, ReadRunLog(), status.Lines()};
   for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.historyDir()))
     if (entry.is_regular_file())
       out.files[entry.path().string().substr(tree.historyDir().size())] = ReadFileBytes(entry.path().string());
@@ -72,7 +73,6 @@ RunOutput ConvertAndBuild(int workers, bool onePass) {
 }
 
 TEST(EngineWorkersThreaded, EveryWorkerCountGivesTheOneWorkerTreeLogAndStatus) {
-  SetRunLogClock([] { return std::time_t{1704700000}; });
   const RunOutput one = ConvertAndBuild(1, false);
   EXPECT_GT(one.files.size(), 150u);
   for (auto [workers, onePass] : {std::pair{2, false}, {4, false}, {1, true}, {2, true}, {4, true}}) {
@@ -81,7 +81,6 @@ TEST(EngineWorkersThreaded, EveryWorkerCountGivesTheOneWorkerTreeLogAndStatus) {
     EXPECT_EQ(many.log, one.log) << workers << " workers, one pass " << onePass;
     EXPECT_EQ(many.status, one.status) << workers << " workers, one pass " << onePass;
   }
-  SetRunLogClock(nullptr);
 }
 
 // A cancel while four workers run: the securities started finish whole, the
@@ -93,9 +92,8 @@ TEST(EngineWorkersThreaded, ACancelLetsTheStartedSecuritiesFinishWhole) {
   WriteArchive(tree.layout(), kMon, mon);
   TickEngine ticks(tree.layout());
   ticks.SetWorkers(4);
-  SetStatusObserver([&](const std::string& line) { if (line == "转档sz000215分笔数据...") ticks.Cancel(); });
+  tree.OnStatus([&](const std::string& line) { if (line == "转档sz000215分笔数据...") ticks.Cancel(); });
   EXPECT_EQ(ticks.ConvertTickRange(kMon, kMon).outcome, Outcome::kCancelled);
-  SetStatusObserver(nullptr);
   int converted = 0;
   for (const ArchiveItem& item : mon)
     converted += PathExists(tree.layout().TickDataFile("sz" + item.code)) && ReadTickDay(tree.layout(), 0, item.code, kMon);

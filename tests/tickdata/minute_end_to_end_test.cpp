@@ -93,7 +93,7 @@ TEST(MinuteEndToEnd, SampleTicksBecomeMatchingMinuteBars) {
   ASSERT_TRUE(ticks.ConvertTickRange(kDays.front(), kDays.back()).done());
   MinuteEngine minutes(layout, MinuteOptions{120, 500, 0});
   ASSERT_TRUE(minutes.BuildMinuteLines(kDays.front(), kDays.back()).done());
-  EXPECT_EQ(StatusText(), "分钟数据转档完成!");
+  EXPECT_EQ(test::StatusText(), "分钟数据转档完成!");
 
   int checkedDays = 0;
   std::map<std::string, int> dayOfFile;

@@ -68,7 +68,7 @@ TEST_F(MinuteEngineTest, WholeStoreWritesTheLast500TickDaysOverTheOldFiles) {
   EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), last500);
   EXPECT_EQ(DayDates(ReadBars(FivePath()), kFive), last500);
   EXPECT_EQ(reads.size(), 500u);
-  EXPECT_EQ(StatusText(), "分钟数据转档完成!");
+  EXPECT_EQ(test::StatusText(), "分钟数据转档完成!");
   EXPECT_FALSE(test::PathExists(MinuteTempPath(layout, MinuteKind::kOneMinute, 0)));
 }
 
@@ -259,7 +259,7 @@ TEST_F(MinuteEngineTest, IndexThatRepeatsADateBuildsItOnce) {
 
 TEST_F(MinuteEngineTest, EmptyStoreFailsWithTheIndexMessage) {
   EXPECT_EQ(engine.BuildMinuteLines(0, 0).outcome, Outcome::kNothingToDo);
-  EXPECT_EQ(StatusText(), "分笔文件索引表加载失败!");
+  EXPECT_EQ(test::StatusText(), "分笔文件索引表加载失败!");
   EXPECT_NE(test::ReadRunLog().find("分笔文件索引表加载失败!"), std::string::npos);
 }
 
@@ -285,7 +285,7 @@ TEST_F(MinuteEngineTest, CancelStopsAfterTheCurrentSecurity) {
   EXPECT_TRUE(test::PathExists(OnePath("000001")));
   EXPECT_FALSE(test::PathExists(OnePath("000002")));
   EXPECT_TRUE(recorder.Saw("正在转档深圳000001分钟线"));
-  EXPECT_EQ(StatusText(), "分钟数据转档被取消!");
+  EXPECT_EQ(test::StatusText(), "分钟数据转档被取消!");
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ TEST_F(MinuteMaintenance, DeleteDropsTheBarsOfTheRangeAndCutsTheFile) {
   auto bars = ReadBars(path);
   EXPECT_EQ(bars.size(), 2u * kOne);
   EXPECT_EQ(DayDates(bars, kOne), (std::vector<int>{20240311, 20240314}));
-  EXPECT_EQ(StatusText(), "分钟数据删除完成!");
+  EXPECT_EQ(test::StatusText(), "分钟数据删除完成!");
 }
 
 TEST_F(MinuteMaintenance, AFileClaimingMoreThanMemoryHoldsIsLeftAlone) {
@@ -62,10 +62,10 @@ TEST_F(MinuteMaintenance, AFileClaimingMoreThanMemoryHoldsIsLeftAlone) {
   ASSERT_EQ(::truncate(path.c_str(), huge), 0);
   // Each run fails, and its last line does not claim completion.
   EXPECT_EQ(engine.DeleteOneMinuteRange(20240301, 20240331).outcome, Outcome::kFailed);
-  EXPECT_EQ(StatusText().find("完成!"), std::string::npos) << StatusText();
+  EXPECT_EQ(test::StatusText().find("完成!"), std::string::npos) << test::StatusText();
   EXPECT_EQ(engine.ModifyMinuteRange(20240301, 20240331, MinuteFactors{2, 2, 2, 2, 2, 2}, "sz000001").outcome,
             Outcome::kFailed);
-  EXPECT_EQ(StatusText().find("完成!"), std::string::npos) << StatusText();
+  EXPECT_EQ(test::StatusText().find("完成!"), std::string::npos) << test::StatusText();
   std::vector<MinuteBar> bars;
   EXPECT_EQ(ReadAllMinuteBars(RealFileSystem(), path, KindInfo(MinuteKind::kOneMinute), &bars), TailRead::kDamaged);
   EXPECT_TRUE(bars.empty());
@@ -78,7 +78,7 @@ TEST_F(MinuteMaintenance, DeleteCoveringEveryBarRemovesTheFile) {
   std::string path = Put(MinuteKind::kFiveMinute, 1, "600000");
   engine.DeleteFiveMinuteRange(20240301, 20240331);
   EXPECT_FALSE(test::PathExists(path));
-  EXPECT_EQ(StatusText(), "五分钟数据删除完成!");
+  EXPECT_EQ(test::StatusText(), "五分钟数据删除完成!");
 }
 
 TEST_F(MinuteMaintenance, DeleteTouchingNoBarDoesNotWriteTheFile) {
@@ -109,7 +109,7 @@ TEST_F(MinuteMaintenance, DeleteWithoutFilesSaysSoForEachKind) {
   StatusRecorder recorder;
   EXPECT_EQ(engine.DeleteOneMinuteRange(20240301, 20240331).outcome, Outcome::kNothingToDo);
   EXPECT_EQ(engine.DeleteFiveMinuteRange(20240301, 20240331).outcome, Outcome::kNothingToDo);
-  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"路径不存在或无1分钟数据!", "路径不存在或无五分钟数据!"}));
+  EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"路径不存在或无1分钟数据!", "路径不存在或无五分钟数据!"}));
 }
 
 TEST_F(MinuteMaintenance, OnlyFilesOfTheFoldersMarketAreVisited) {
@@ -138,7 +138,7 @@ TEST_F(MinuteMaintenance, CancelledFirstDeleteLetsTheSecondHandleOneFile) {
   EXPECT_EQ(ReadBars(five[0]).size(), 3u * kFive);
   EXPECT_EQ(ReadBars(five[1]).size(), 4u * kFive);
   EXPECT_TRUE(recorder.Saw("分钟数据删除操作被取消!"));
-  EXPECT_EQ(StatusText(), "五分钟数据删除被取消!");
+  EXPECT_EQ(test::StatusText(), "五分钟数据删除被取消!");
   EXPECT_NE(test::ReadRunLog().find("五分钟数据删除被取消!"), std::string::npos);
 }
 
@@ -149,10 +149,10 @@ TEST_F(MinuteMaintenance, DeleteProgressCountsEveryMarket) {
   Put(MinuteKind::kOneMinute, 2, "430002");
   engine.Cancel();
   engine.DeleteOneMinuteRange(20240311, 20240311);
-  EXPECT_DOUBLE_EQ(ProgressFraction(), 0.0);
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 0.0);
   engine.Reset();
   engine.DeleteOneMinuteRange(20240312, 20240312);
-  EXPECT_DOUBLE_EQ(ProgressFraction(), 0.75);
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 0.75);
 }
 
 struct ModifyCase {
@@ -196,7 +196,7 @@ TEST_F(MinuteMaintenance, ModifyScalesVolumeAsUnsignedAndAmountUnrounded) {
   EXPECT_EQ(after[1].amount, 3.0f * 0.1f);
   EXPECT_EQ(after[kFive].volume, -2);  // the next day is outside the range
   EXPECT_EQ(after[kFive].amount, 3.0f);
-  EXPECT_EQ(StatusText(), "批量修改分钟线完成!");
+  EXPECT_EQ(test::StatusText(), "批量修改分钟线完成!");
 }
 
 TEST_F(MinuteMaintenance, PatternSelectsMarketsAndCodes) {
@@ -232,7 +232,7 @@ TEST_F(MinuteMaintenance, ModifyRunsTheFiveMinutePassFirst) {
   Put(MinuteKind::kFiveMinute, 0, "000001");
   StatusRecorder recorder;
   engine.ModifyMinuteRange(20240311, 20240311, MinuteFactors{}, "sz000001");
-  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在修改sz000001的5分钟线", "正在修改sz000001的1分钟线",
+  EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"正在修改sz000001的5分钟线", "正在修改sz000001的1分钟线",
                                                       "批量修改分钟线完成!"}));
 }
 
@@ -242,7 +242,7 @@ TEST_F(MinuteMaintenance, ModifyWithNoMatchingMarketLogsBothMissingMessages) {
   std::string log = test::ReadRunLog();
   EXPECT_NE(log.find("5分钟路径不存在或无数据!"), std::string::npos);
   EXPECT_NE(log.find("   分钟路径不存在或无数据!"), std::string::npos);
-  EXPECT_EQ(StatusText(), "批量修改分钟线完成!");
+  EXPECT_EQ(test::StatusText(), "批量修改分钟线完成!");
 }
 
 TEST_F(MinuteMaintenance, CancelledModifySkipsTheOneMinutePass) {
@@ -253,7 +253,7 @@ TEST_F(MinuteMaintenance, CancelledModifySkipsTheOneMinutePass) {
             Outcome::kCancelled);
   EXPECT_EQ(ReadBars(five)[0].close, 2000);
   EXPECT_EQ(ReadBars(one)[0].close, 1000);
-  EXPECT_EQ(StatusText(), "本次批量修改分钟线操作被取消!");
+  EXPECT_EQ(test::StatusText(), "本次批量修改分钟线操作被取消!");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the minute-line tests: ticks, day blocks, minute files and a
 // recorder of status lines.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -97,19 +98,18 @@ inline void WriteTickIndex(const DataLayout& layout, const std::string& stem, co
   WriteFileBytes(layout.TickDataFile(stem), std::vector<uint8_t>(42 * dates.size()));
 }
 
-// Collects every status line while alive.
+// Every status line the live TestTree showed since the recorder was made.
 class StatusRecorder {
  public:
-  StatusRecorder() {
-    SetStatusObserver([this](const std::string& line) { lines.push_back(line); });
+  StatusRecorder() { TakeStatusLines(); }
+  const std::vector<std::string>& Lines() {
+    for (std::string& line : TakeStatusLines()) lines_.push_back(std::move(line));
+    return lines_;
   }
-  ~StatusRecorder() { SetStatusObserver({}); }
-  bool Saw(const std::string& line) const {
-    for (const std::string& l : lines)
-      if (l == line) return true;
-    return false;
-  }
-  std::vector<std::string> lines;
+  bool Saw(const std::string& line) { return std::find(Lines().begin(), Lines().end(), line) != Lines().end(); }
+
+ private:
+  std::vector<std::string> lines_;
 };
 
 }  // namespace marbloom::test

@@ -52,12 +52,12 @@ TEST_F(ReviewMinuteBuild, EachSecurityIsAnnouncedWithItsMarketName) {
   for (const char* stem : {"bj430047", "sh600000", "sz000001"}) WriteTickIndex(layout, stem, {20240108});
   StatusRecorder recorder;
   EXPECT_TRUE(engine.BuildMinuteLines(20240108, 20240108).done());
-  EXPECT_EQ(recorder.lines,
+  EXPECT_EQ(recorder.Lines(),
             (std::vector<std::string>{"创建转档索引表!", "正在转档北京430047分钟线", "正在转档上海600000分钟线",
                                       "正在转档深圳000001分钟线", "分钟数据转档完成!"}));
   EXPECT_NE(ReadRunLog().find("分钟数据转档完成!"), std::string::npos);
   EXPECT_TRUE(PathExists(MinuteFilePath(layout, MinuteKind::kFiveMinute, 2, "430047")));
-  EXPECT_DOUBLE_EQ(ProgressFraction(), 2.0 / 3.0);
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 2.0 / 3.0);
 }
 
 // In whole-store mode the old file is neither read nor kept, even when it is
@@ -230,7 +230,7 @@ TEST_F(ReviewMinuteModify, MessagesOfBothPassesAndTheEnd) {
   PutFive(0, "000001", 20240108, bar);
   StatusRecorder recorder;
   EXPECT_TRUE(engine.ModifyMinuteRange(20240108, 20240108, MinuteFactors{}, "sz??????").done());
-  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在修改sz000001的5分钟线", "分钟路径不存在或无数据!",
+  EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"正在修改sz000001的5分钟线", "分钟路径不存在或无数据!",
                                                       "批量修改分钟线完成!"}));
   const std::string log = ReadRunLog();
   EXPECT_NE(log.find("分钟路径不存在或无数据!"), std::string::npos);
@@ -245,7 +245,7 @@ TEST_F(ReviewMinuteModify, FiveMinuteDeleteNamesEachFileAndEnds) {
   const std::string b = PutFive(1, "600000", 20240109, bar);
   StatusRecorder recorder;
   EXPECT_TRUE(engine.DeleteFiveMinuteRange(20240108, 20240108).done());
-  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在删除sz000001的五分钟线", "正在删除sh600000的五分钟线",
+  EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"正在删除sz000001的五分钟线", "正在删除sh600000的五分钟线",
                                                       "五分钟数据删除完成!"}));
   EXPECT_FALSE(PathExists(a));
   EXPECT_EQ(ReadBars(b).size(), static_cast<std::size_t>(kFive));

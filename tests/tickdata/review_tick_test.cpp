@@ -65,7 +65,7 @@ TEST_F(ReviewConvert, SecuritiesAreMergedInOrderOfFirstAppearance) {
                {{2, "430047", MakeDay(kTue9, 3)}, {0, "000002", MakeDay(kTue9, 4)}, {0, "000001", MakeDay(kTue9, 5)}});
   StatusRecorder recorder;
   engine.ConvertTickRange(kMon8, kTue9);
-  EXPECT_EQ(recorder.lines,
+  EXPECT_EQ(recorder.Lines(),
             (std::vector<std::string>{"创建转档索引表!", "转档sz000002分笔数据...", "转档sh600000分笔数据...",
                                       "转档bj430047分笔数据...", "转档sz000001分笔数据...",
                                       "分笔数据转档完成!"}));
@@ -93,7 +93,7 @@ TEST_F(ReviewConvert, ReversedRangeTouchesNothingAndLogsNothing) {
   WriteArchive(layout, kMon8, {{0, "000001", MakeDay(kMon8, 1)}});
   StatusRecorder recorder;
   EXPECT_EQ(engine.ConvertTickRange(kTue9, kMon8).outcome, Outcome::kNothingToDo);
-  EXPECT_EQ(recorder.lines, std::vector<std::string>{"创建转档索引表!"});
+  EXPECT_EQ(recorder.Lines(), std::vector<std::string>{"创建转档索引表!"});
   EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000001")));
   EXPECT_EQ(ReadRunLog().find("分笔数据转档"), std::string::npos);
 }
@@ -105,7 +105,7 @@ TEST_F(ReviewConvert, ProgressEndsAtTheLastSecuritysShare) {
                 {0, "000003", MakeDay(kMon8, 3)},
                 {0, "000004", MakeDay(kMon8, 4)}});
   engine.ConvertTickRange(kMon8, kMon8);
-  EXPECT_DOUBLE_EQ(ProgressFraction(), 0.75);
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 0.75);
 }
 
 // ---------------------------------------------------------------- delete
@@ -137,7 +137,7 @@ TEST_F(ReviewDelete, MessagesNameEachExactStem) {
   WritePair(layout, "sz000002", kDays);
   StatusRecorder recorder;
   EXPECT_EQ(engine.DeleteTickRange(kWed3, kWed3).outcome, Outcome::kDone);
-  EXPECT_EQ(recorder.lines,
+  EXPECT_EQ(recorder.Lines(),
             (std::vector<std::string>{"正在删除20240103-20240103时间段的分笔数据...", "正在删除股票sz000001分笔数据",
                                       "正在删除股票sz000002分笔数据", "删除分笔数据完成!"}));
   EXPECT_EQ(ReadFileBytes(layout.TickStoreDir() + "sz0000029.vid"), IndexBytes(kDays));
@@ -151,7 +151,7 @@ TEST_F(ReviewDelete, EmptyOrDotFilesAreNotCounted) {
   WriteFileBytes(layout.TickStoreDir() + ".sz000002.vid", IndexBytes(kDays));
   EXPECT_EQ(engine.DeleteTickRange(kWed3, kWed3).outcome, Outcome::kNothingToDo);
   EXPECT_EQ(engine.CheckTickFiles().outcome, Outcome::kNothingToDo);
-  EXPECT_EQ(StatusText(), "路径不存在或无分笔数据!");
+  EXPECT_EQ(test::StatusText(), "路径不存在或无分笔数据!");
 }
 
 // ---------------------------------------------------------------- check
@@ -178,9 +178,9 @@ TEST_P(ReviewCheckRules, FirstFailingRuleDecides) {
   StatusRecorder recorder;
   EXPECT_EQ(engine.CheckTickFile("sh600036"), expected.empty());
   if (expected.empty()) {
-    EXPECT_TRUE(recorder.lines.empty());
+    EXPECT_TRUE(recorder.Lines().empty());
   } else {
-    EXPECT_EQ(recorder.lines, std::vector<std::string>{expected});
+    EXPECT_EQ(recorder.Lines(), std::vector<std::string>{expected});
     EXPECT_NE(ReadRunLog().find(expected), std::string::npos);
   }
 }
@@ -255,7 +255,7 @@ TEST_F(ReviewCheckRun, CancelStopsAfterTheFirstPairAndReturnsWhatWasFound) {
   const OperationResult result = engine.CheckTickFiles();
   EXPECT_EQ(result.outcome, Outcome::kCancelled);
   EXPECT_EQ(result.failedItems, 1);
-  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在检查sz000001分笔数据", "sz000001索引文件和数据文件不匹配!",
+  EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"正在检查sz000001分笔数据", "sz000001索引文件和数据文件不匹配!",
                                                       "检查分笔操作被取消!"}));
   EXPECT_NE(ReadRunLog().find("检查分笔操作被取消!"), std::string::npos);
 }
@@ -267,8 +267,8 @@ TEST_F(ReviewCheckRun, GoodPairsLeaveOnlyTheirCheckingLines) {
   const OperationResult result = engine.CheckTickFiles();
   EXPECT_EQ(result.outcome, Outcome::kDone);
   EXPECT_EQ(result.message, "共有0支股票分笔文件出错!");
-  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"正在检查sh600000分笔数据", "正在检查sz000001分笔数据"}));
-  EXPECT_DOUBLE_EQ(ProgressFraction(), 0.5);
+  EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"正在检查sh600000分笔数据", "正在检查sz000001分笔数据"}));
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 0.5);
 }
 
 // ---------------------------------------------------------------- reading

@@ -67,7 +67,7 @@ TEST_F(ConvertTickRangeTest, MergesInDateOrderReplacingEqualDays) {
   EXPECT_EQ(days[3].stored, newWed.stored);
   Bytes index = ReadFileBytes(layout.TickIndexFile("sz000001"));
   EXPECT_EQ(index, IndexBytes(days, 2));
-  EXPECT_EQ(StatusText(), "分笔数据转档完成!");
+  EXPECT_EQ(test::StatusText(), "分笔数据转档完成!");
   auto read = ReadTickDay(layout, 0, "000001", kWed);
   ASSERT_TRUE(read);
   EXPECT_EQ(read->ticks.size(), 20u);
@@ -83,11 +83,10 @@ TEST_F(ConvertTickRangeTest, AnUnreadableArchiveBlockLeavesTheOldDayOfThatDate) 
   // one worker, so that the status comes before the merge).
   engine.SetWorkers(1);
   const std::string tuesday = layout.TickArchiveFile(kTue);
-  SetStatusObserver([&](const std::string& line) {
+  test::OnStatus([&](const std::string& line) {
     if (line == "转档sz000001分笔数据...") std::filesystem::resize_file(tuesday, 16 + 30);
   });
   const OperationResult result = engine.ConvertTickRange(kMon, kTue);
-  SetStatusObserver(nullptr);
   EXPECT_EQ(result.outcome, Outcome::kFailed);
   EXPECT_TRUE(LogHas("sz000001在" + tuesday + "中的分笔数据读取失败!"));
   const std::vector<StoredDay> days = PairDays("sz000001");
@@ -231,9 +230,9 @@ TEST_F(ConvertTickRangeTest, BadArchivesAndHostileCodesAreSkipped) {
 
 TEST_F(ConvertTickRangeTest, NothingToLoadEndsSilently) {
   EXPECT_EQ(engine.ConvertTickRange(20240106, 20240107).outcome, Outcome::kNothingToDo);  // a weekend
-  EXPECT_EQ(StatusText(), "创建转档索引表!");
+  EXPECT_EQ(test::StatusText(), "创建转档索引表!");
   EXPECT_EQ(engine.ConvertTickRange(kTue, kMon).outcome, Outcome::kNothingToDo);
-  EXPECT_EQ(StatusText(), "创建转档索引表!");
+  EXPECT_EQ(test::StatusText(), "创建转档索引表!");
   EXPECT_EQ(ReadRunLog().find("分笔"), std::string::npos);
 }
 
@@ -291,7 +290,7 @@ TEST_F(ConvertTickRangeTest, CancelFinishesTheCurrentSecurityOnly) {
   EXPECT_EQ(engine.ConvertTickRange(kMon, kMon).outcome, Outcome::kCancelled);
   EXPECT_TRUE(PathExists(layout.TickIndexFile("sz000001")));
   EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000002")));
-  EXPECT_EQ(StatusText(), "分笔数据转档被取消!");
+  EXPECT_EQ(test::StatusText(), "分笔数据转档被取消!");
   EXPECT_TRUE(LogHas("分笔数据转档被取消!"));
 }
 

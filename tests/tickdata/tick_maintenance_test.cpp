@@ -29,7 +29,7 @@ TEST_F(DeleteTickRangeTest, RemovesTheRangeAndRewritesWithVersionZero) {
   const std::vector<StoredDay> kept = {kDays[0], kDays[3]};
   EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), IndexBytes(kept, 0));
   EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), DataBytes(kept));
-  EXPECT_EQ(StatusText(), "删除分笔数据完成!");
+  EXPECT_EQ(test::StatusText(), "删除分笔数据完成!");
   EXPECT_TRUE(LogHas("删除分笔数据完成!"));
 }
 
@@ -72,7 +72,7 @@ TEST_F(DeleteTickRangeTest, UnusablePairsAreLeftAlone) {
 
 TEST_F(DeleteTickRangeTest, EmptyStoreReturnsZeroSilently) {
   EXPECT_EQ(engine.DeleteTickRange(20240101, 20240105).outcome, Outcome::kNothingToDo);
-  EXPECT_EQ(StatusText(), "正在删除20240101-20240105时间段的分笔数据...");
+  EXPECT_EQ(test::StatusText(), "正在删除20240101-20240105时间段的分笔数据...");
 }
 
 TEST_F(DeleteTickRangeTest, CancelStopsAfterTheFirstFile) {
@@ -110,7 +110,7 @@ TEST_P(CheckTickFileTest, FirstFailingRuleGivesItsMessage) {
   const std::string expected = std::string(GetParam().message);
   EXPECT_EQ(engine.CheckTickFile("sz000001"), expected.empty());
   if (!expected.empty()) {
-    EXPECT_EQ(StatusText(), expected);
+    EXPECT_EQ(test::StatusText(), expected);
     EXPECT_TRUE(LogHas(expected));
   }
 }
@@ -175,7 +175,7 @@ TEST_F(CheckTickFilesTest, EmptyStoreIsReported) {
   const OperationResult result = engine.CheckTickFiles();
   EXPECT_EQ(result.outcome, Outcome::kNothingToDo);
   EXPECT_EQ(result.failedItems, 0);
-  EXPECT_EQ(StatusText(), "路径不存在或无分笔数据!");
+  EXPECT_EQ(test::StatusText(), "路径不存在或无分笔数据!");
   EXPECT_TRUE(LogHas("路径不存在或无分笔数据!"));
 }
 

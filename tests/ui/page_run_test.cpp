@@ -26,6 +26,7 @@
 #include "support/temp_dir.h"
 #include "ui/engine_slot.h"
 #include "ui/main_dlg.h"
+#include "ui/window_reports.h"
 #include "ui/pg_day_line.h"
 #include "ui/pg_download.h"
 #include "ui/pg_tick.h"
@@ -54,7 +55,7 @@ void ExpectRun(ui::OperationPage* page, int entry, const char* status) {
   ASSERT_TRUE(RunPage(page));
   EXPECT_EQ(StatusOf(page, ids.statusId), status) << "entry " << entry;
   EXPECT_EQ(Child<QProgressBar>(page, ui::ControlName(ids.progressId))->value(), 0);
-  EXPECT_EQ(ProgressFraction(), 0.0);
+  EXPECT_EQ(ui::ProgressFraction(), 0.0);
 }
 
 // The sample archive server on a free port as the download site.

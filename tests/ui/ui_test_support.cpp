@@ -12,6 +12,7 @@
 #include "ui/pg_download.h"
 #include "ui/pg_tick.h"
 #include "ui/status_line.h"
+#include "ui/window_reports.h"
 
 namespace marbloom::test {
 namespace {
@@ -78,7 +79,7 @@ int FilesIn(const std::string& dir) {
 }
 
 WorkerGate::WorkerGate(std::string needle) : needle_(std::move(needle)) {
-  SetStatusObserver([this](const std::string& line) {
+  ui::WindowReports().SetStatusObserver([this](const std::string& line) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (reached_ || released_ || std::this_thread::get_id() == windowThread_ || line.find(needle_) == std::string::npos)
       return;
@@ -90,7 +91,7 @@ WorkerGate::WorkerGate(std::string needle) : needle_(std::move(needle)) {
 
 WorkerGate::~WorkerGate() {
   Release();
-  SetStatusObserver(nullptr);
+  ui::WindowReports().SetStatusObserver(nullptr);
 }
 
 bool WorkerGate::WaitReached() {

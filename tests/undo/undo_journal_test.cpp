@@ -28,14 +28,12 @@ class UndoJournal : public ::testing::Test {
   DataLayout layout{temp.path() + "work/", temp.path() + "hist/"};
 
   void SetUp() override {
-    SetRunLogDirectory(temp.path() + "logs/");
     std::filesystem::create_directories(layout.HistoryDir() + "sz/lday");
     for (const char* name : {"a", "b", "c", "d", "f", "g", "h"}) Put(name, {1, 2, 3, 4, 5, 6});
     std::filesystem::create_directories(Other() + "sz/lday");
     WriteFileBytes(Other() + "sz/lday/m", {8, 8});
   }
   std::string Other() const { return temp.path() + "other/"; }
-  void TearDown() override { SetRunLogDirectory(""); }
   std::string PathOf(const std::string& name) const { return layout.HistoryDir() + "sz/lday/" + name; }
   void Put(const std::string& name, const std::vector<uint8_t>& bytes) { WriteFileBytes(PathOf(name), bytes); }
 

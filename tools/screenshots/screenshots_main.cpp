@@ -33,6 +33,7 @@
 #include "ui/main_dlg.h"
 #include "ui/operation_page.h"
 #include "ui/window_program.h"
+#include "ui/window_reports.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ bool SaveFolderDialog(MainDlg& sheet, const QString& dir) {
 class ConversionGate {
  public:
   ConversionGate(const char* needle, int count) : count_(count) {
-    marbloom::SetStatusObserver([this, needle](const std::string& line) {
+    marbloom::ui::WindowReports().SetStatusObserver([this, needle](const std::string& line) {
       if (std::this_thread::get_id() == window_ || line.find(needle) == std::string::npos) return;
       std::unique_lock<std::mutex> lock(mutex_);
       if (++seen_ != count_) return;
@@ -96,7 +97,7 @@ class ConversionGate {
   }
   ~ConversionGate() {
     Release();
-    marbloom::SetStatusObserver(nullptr);
+    marbloom::ui::WindowReports().SetStatusObserver(nullptr);
   }
   bool Reached() {
     std::lock_guard<std::mutex> lock(mutex_);
