@@ -1,5 +1,5 @@
-// Daily conversion: the downloaded source pairs of a date range become one
-// record per security in each daily file.
+#include "daily/daily_conversion.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -11,7 +11,6 @@
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
 #include "daily/daily_conversion_rules.h"
-#include "daily/daily_engine.h"
 #include "daily/daily_io.h"
 
 namespace marbloom {
@@ -30,7 +29,7 @@ bool IsWellFormedPair(int64_t codeLength, int64_t quoteLength) {
 
 // A range in which no day has any source file converted nothing; a day
 // without any is a weekend or holiday, not a failure.
-OperationResult DailyEngine::ConvertDailyRange(int first, int last) {
+OperationResult DailyConversion::ConvertDailyRange(int first, int last) {
   BeginOperation();
   if (last < first) return Conclude(Outcome::kInvalid, "");
   TreeWriteLock lock(layout_);
@@ -53,7 +52,7 @@ OperationResult DailyEngine::ConvertDailyRange(int first, int last) {
   return ConcludeShown(Outcome::kDone, "日线转档完成!", false);
 }
 
-DailyDayEnd DailyEngine::ConvertDailyDay(int date) {
+DailyDayEnd DailyConversion::ConvertDailyDay(int date) {
   const bool hasSources = DaySourcesExist(date);
   for (int market = 0; market < kMarketCount; ++market) {
     const DailyDayEnd end = ConvertMarketDay(market, date, hasSources);
@@ -62,7 +61,7 @@ DailyDayEnd DailyEngine::ConvertDailyDay(int date) {
   return hasSources ? DailyDayEnd::kConverted : DailyDayEnd::kNoSources;
 }
 
-bool DailyEngine::DaySourcesExist(int date) const {
+bool DailyConversion::DaySourcesExist(int date) const {
   FileSystem& files = layout_.Files();
   for (int market = 0; market < kMarketCount; ++market)
     if (files.Exists(layout_.CodeListFile(market, date)) || files.Exists(layout_.QuoteFile(market, date))) return true;
@@ -70,7 +69,7 @@ bool DailyEngine::DaySourcesExist(int date) const {
 }
 
 // A file missing on a day when other source files exist is a failure.
-DailyDayEnd DailyEngine::ConvertMarketDay(int market, int date, bool dayHasSources) {
+DailyDayEnd DailyConversion::ConvertMarketDay(int market, int date, bool dayHasSources) {
   const std::string codePath = layout_.CodeListFile(market, date);
   const std::string quotePath = layout_.QuoteFile(market, date);
   File codeFile = layout_.Files().Open(codePath, OpenMode::kRead);
@@ -107,7 +106,7 @@ DailyDayEnd DailyEngine::ConvertMarketDay(int market, int date, bool dayHasSourc
 // Stores one record per security of the pair read into the buffers. The
 // files about to change are named to the file system first, all at once, so
 // that the undo journal keeps them with one write and one sync.
-DailyDayEnd DailyEngine::ConvertPair(int market, int date, const std::string& codePath) {
+DailyDayEnd DailyConversion::ConvertPair(int market, int date, const std::string& codePath) {
   const std::size_t n = (codeList_.size() - kCodeListRecordSize) / kCodeListRecordSize;
   struct Store {
     std::size_t item;
@@ -142,7 +141,7 @@ DailyDayEnd DailyEngine::ConvertPair(int market, int date, const std::string& co
   layout_.Files().BeforeChanges(paths);  // when it fails, each store is kept or refused on its own
   for (std::size_t i = 0; i < stores.size(); ++i) {
     skippedUnsafe(stores[i].item);
-    StoreConverted(paths[i], market, stores[i].code, stores[i].record);
+    store_.StoreConverted(paths[i], market, stores[i].code, stores[i].record);
     SetProgressFraction(static_cast<double>(stores[i].item) / static_cast<double>(n));
     if (Cancelled()) {
       ReportF("本次转档日线操作被取消!");
