@@ -40,12 +40,10 @@ OperationResult DailyBatchModify::ModifyDailyRange(int first, int last, const Da
 // record of the range changed.
 void DailyBatchModify::ModifyDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last,
                                           const DailyFactors& factors) {
-  File file;
   std::size_t n = 0;
-  const DailyLoad load = daily_.Load(market, code, OpenMode::kUpdate, file, &n);
+  const DailyLoad load = daily_.Load(market, code, &n);
   if (load == DailyLoad::kFailed) NoteFailure();
   if (load != DailyLoad::kLoaded) return;
-  file.Close();
   std::vector<uint8_t>& buffer = daily_.Buffer();
   bool changed = false;
   for (std::size_t i = 0; i < n; ++i) {
@@ -56,12 +54,7 @@ void DailyBatchModify::ModifyDailyRecords(int market, std::string_view code, uin
     PutRecordAt(buffer, i, record);
     changed = true;
   }
-  const std::string path = layout_.DailyFile(market, code);
-  if (!changed ||
-      ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), path, buffer.data(), n * kDailyRecordSize))
-    return;
-  daily_.WriteFailed(path);
-  NoteFailure();
+  if (changed && !daily_.Rewrite(market, code, n)) NoteFailure();
 }
 
 }  // namespace marbloom

@@ -46,9 +46,9 @@ bool DailyFiles::Read(const File& file, std::size_t size, std::size_t spare) {
   return ReadPrefix(file, size, spare, buffer_);
 }
 
-DailyLoad DailyFiles::Load(int market, std::string_view code, OpenMode mode, File& file, std::size_t* n) {
+DailyLoad DailyFiles::Load(int market, std::string_view code, std::size_t* n) {
   const std::string path = layout_.DailyFile(market, code);
-  file = layout_.Files().Open(path, mode);
+  const File file = layout_.Files().Open(path, OpenMode::kUpdate);
   if (!file) {
     if (errno == ENOENT) return DailyLoad::kMissing;
     ReadFailed(path);
@@ -61,6 +61,16 @@ DailyLoad DailyFiles::Load(int market, std::string_view code, OpenMode mode, Fil
     return DailyLoad::kLoaded;
   }
   return DailyLoad::kFailed;
+}
+
+bool DailyFiles::Rewrite(int market, std::string_view code, std::size_t n) {
+  const std::string path = layout_.DailyFile(market, code);
+  if (n == 0 ? layout_.Files().Remove(path)
+             : ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), path, buffer_.data(),
+                                n * kDailyRecordSize))
+    return true;
+  WriteFailed(path);
+  return false;
 }
 
 bool DailyFiles::Check(const File& file, int market, std::string_view code, int today) {

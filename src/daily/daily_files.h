@@ -38,11 +38,14 @@ class DailyFiles {
   bool Read(const File& file, std::size_t size, std::size_t spare = 0);
   std::vector<uint8_t>& Buffer() { return buffer_; }
 
-  // Opens the file of market and code in `mode` and reads its records: n
-  // whole records, nothing past them. A file that cannot be opened or read,
-  // or whose length is not whole records, is logged and fails; a missing
-  // one is only missing.
-  DailyLoad Load(int market, std::string_view code, OpenMode mode, File& file, std::size_t* n);
+  // Reads the records of the file of market and code for an edit: n whole
+  // records, nothing past them. A file that cannot be opened for update or
+  // read, or whose length is not whole records, is logged and fails; a
+  // missing one is only missing.
+  DailyLoad Load(int market, std::string_view code, std::size_t* n);
+  // Replaces the file of market and code by the first n records of the
+  // buffer (n = 0: removes it); false when that failed (logged).
+  bool Rewrite(int market, std::string_view code, std::size_t n);
 
   // The rules of a sound file applied to the open `file` of market and code,
   // read piece by piece; the first fault is reported (status and log) and

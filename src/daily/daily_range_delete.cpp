@@ -28,12 +28,10 @@ OperationResult DailyRangeDelete::DeleteDailyRange(int first, int last, std::str
 // one was deleted meanwhile and does not). The rest is replaced whole, or
 // removed when no record is kept.
 void DailyRangeDelete::DeleteDailyRecords(int market, std::string_view code, uint32_t first, uint32_t last) {
-  File file;
   std::size_t n = 0;
-  const DailyLoad load = daily_.Load(market, code, OpenMode::kUpdate, file, &n);
+  const DailyLoad load = daily_.Load(market, code, &n);
   if (load == DailyLoad::kFailed) NoteFailure();
   if (load != DailyLoad::kLoaded) return;
-  file.Close();
   std::vector<uint8_t>& buffer = daily_.Buffer();
   std::size_t kept = 0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -42,14 +40,7 @@ void DailyRangeDelete::DeleteDailyRecords(int market, std::string_view code, uin
     if (kept != i) PutRecordAt(buffer, kept, RecordAt(buffer, i));
     ++kept;
   }
-  if (kept == n) return;
-  const std::string path = layout_.DailyFile(market, code);
-  if (kept == 0 ? layout_.Files().Remove(path)
-                : ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), path, buffer.data(),
-                                   kept * kDailyRecordSize))
-    return;
-  daily_.WriteFailed(path);
-  NoteFailure();
+  if (kept != n && !daily_.Rewrite(market, code, kept)) NoteFailure();
 }
 
 }  // namespace marbloom
