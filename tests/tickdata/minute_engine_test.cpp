@@ -293,35 +293,7 @@ TEST_F(MinuteEngineTest, CancelStopsAfterTheCurrentSecurity) {
   EXPECT_EQ(StatusText(), "分钟数据转档被取消!");
 }
 
-// One trade a day at 10:00 whose price tells the date; `unreadable` days fail.
-class MinuteOneTradeTest : public ::testing::Test {
- protected:
-  MinuteOneTradeTest() {
-    for (int market = 0; market < 3; ++market)
-      for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
-        MakeDirTree(layout.Files(), MinuteDirectory(layout, kind, market), 0);
-  }
-  MinuteEngine::TickDaySource Source() {
-    return [this](int, std::string_view, int date) -> std::optional<TickDay> {
-      if (unreadable.count(date)) return std::nullopt;
-      TickDay day;
-      day.date = date;
-      day.refPrice = 10.0;
-      day.ticks = {Tick(10, 0, 0, PriceOf(date), 3)};
-      return day;
-    };
-  }
-  static int32_t PriceOf(int date) { return 100000 + (date % 10000) * 10; }
-  std::string OnePath() { return MinuteFilePath(layout, MinuteKind::kOneMinute, 0, "000001"); }
-  std::string FivePath() { return MinuteFilePath(layout, MinuteKind::kFiveMinute, 0, "000001"); }
-
-  test::TestTree tree;
-  DataLayout layout = tree.layout();
-  std::set<int> unreadable;
-  MinuteEngine engine{layout, MinuteOptions{50, 250, 1}, Source()};
-};
-
-TEST_F(MinuteOneTradeTest, EachSecurityIsAnnouncedWithItsMarketName) {
+TEST_F(MinuteEngineTest, EachSecurityIsAnnouncedWithItsMarketName) {
   for (const char* stem : {"bj430047", "sh600000", "sz000001"}) WriteTickIndex(layout, stem, {20240108});
   StatusRecorder recorder;
   EXPECT_TRUE(engine.BuildMinuteLines(20240108, 20240108).done());
@@ -335,7 +307,7 @@ TEST_F(MinuteOneTradeTest, EachSecurityIsAnnouncedWithItsMarketName) {
 
 // In whole-store mode the old file is neither read nor kept, even when it is
 // not a whole number of day blocks, and the retention limit does not apply.
-TEST_F(MinuteOneTradeTest, WholeStoreReplacesADamagedFileWithEveryBuiltDay) {
+TEST_F(MinuteEngineTest, WholeStoreReplacesADamagedFileWithEveryBuiltDay) {
   const std::vector<int> dates = Weekdays(20230102, 80);
   WriteTickIndex(layout, "sz000001", dates);
   std::vector<uint8_t> damaged(kOneMinuteBlockBytes + 5, 7);
@@ -348,7 +320,7 @@ TEST_F(MinuteOneTradeTest, WholeStoreReplacesADamagedFileWithEveryBuiltDay) {
 
 // A file holding more days than the retention keeps only its newest ones
 // once a new day is merged in.
-TEST_F(MinuteOneTradeTest, RangeModeReadsOnlyTheNewestRetainedDays) {
+TEST_F(MinuteEngineTest, RangeModeReadsOnlyTheNewestRetainedDays) {
   const std::vector<int> held = Weekdays(20230102, 60);
   WriteBars(OnePath(), MakeDays(held, kOne));
   WriteTickIndex(layout, "sz000001", {20240108});
@@ -358,7 +330,7 @@ TEST_F(MinuteOneTradeTest, RangeModeReadsOnlyTheNewestRetainedDays) {
   EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), expected);
 }
 
-TEST_F(MinuteOneTradeTest, RangeModeInsertsAnOlderDayWhileBelowRetention) {
+TEST_F(MinuteEngineTest, RangeModeInsertsAnOlderDayWhileBelowRetention) {
   const std::vector<int> held = Weekdays(20240108, 3);  // 8, 9, 10 January
   WriteBars(OnePath(), MakeDays(held, kOne));
   WriteBars(FivePath(), MakeDays(held, kFive));
@@ -372,13 +344,13 @@ TEST_F(MinuteOneTradeTest, RangeModeInsertsAnOlderDayWhileBelowRetention) {
   EXPECT_EQ(DayDates(ReadBars(FivePath()), kFive), expected);
 }
 
-TEST_F(MinuteOneTradeTest, RangeLimitsChooseTheDaysInclusively) {
+TEST_F(MinuteEngineTest, RangeLimitsChooseTheDaysInclusively) {
   WriteTickIndex(layout, "sz000001", {20240104, 20240105, 20240108, 20240109});
   engine.BuildMinuteLines(20240105, 20240108);
   EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), (std::vector<int>{20240105, 20240108}));
 }
 
-TEST_F(MinuteOneTradeTest, SecurityWhoseDaysAllFailKeepsItsFiles) {
+TEST_F(MinuteEngineTest, SecurityWhoseDaysAllFailKeepsItsFiles) {
   const std::vector<int> held = Weekdays(20240108, 2);
   WriteBars(OnePath(), MakeDays(held, kOne));
   WriteTickIndex(layout, "sz000001", {20240110});

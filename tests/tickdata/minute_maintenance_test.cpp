@@ -42,6 +42,14 @@ class MinuteMaintenance : public ::testing::Test {
     WriteBars(path, MakeDays(kDates, KindInfo(kind).barsPerDay));
     return path;
   }
+  // One 5-minute day of bars whose fields are `bar`, dated `date`.
+  std::string PutFive(int market, const char* code, int date, const MinuteBar& bar) {
+    std::vector<MinuteBar> bars(kFive, bar);
+    for (MinuteBar& b : bars) b.packedDate = PackMinuteDate(date);
+    const std::string path = MinuteFilePath(layout, MinuteKind::kFiveMinute, market, code);
+    WriteBars(path, bars);
+    return path;
+  }
 
   test::TestTree tree;
   DataLayout layout = tree.layout();
@@ -262,27 +270,7 @@ TEST_F(MinuteMaintenance, CancelledModifySkipsTheOneMinutePass) {
   EXPECT_EQ(StatusText(), "本次批量修改分钟线操作被取消!");
 }
 
-class MinuteFiveMinuteTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (int market = 0; market < 3; ++market)
-      for (MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
-        MakeDirTree(layout.Files(), MinuteDirectory(layout, kind, market), 0);
-  }
-  // One 5-minute day of bars whose fields are `bar`, dated `date`.
-  std::string PutFive(int market, const char* code, int date, const MinuteBar& bar) {
-    std::vector<MinuteBar> bars(kFive, bar);
-    for (MinuteBar& b : bars) b.packedDate = PackMinuteDate(date);
-    const std::string path = MinuteFilePath(layout, MinuteKind::kFiveMinute, market, code);
-    WriteBars(path, bars);
-    return path;
-  }
-  test::TestTree tree;
-  DataLayout layout = tree.layout();
-  MinuteEngine engine{layout, MinuteOptions{}};
-};
-
-TEST_F(MinuteFiveMinuteTest, VolumeIsUnsignedAndAmountIsAPlainFloatProduct) {
+TEST_F(MinuteMaintenance, VolumeIsUnsignedAndAmountIsAPlainFloatProduct) {
   MinuteBar bar{};
   bar.close = 100;
   bar.volume = static_cast<int32_t>(3000000000u);  // negative as int32
@@ -298,7 +286,7 @@ TEST_F(MinuteFiveMinuteTest, VolumeIsUnsignedAndAmountIsAPlainFloatProduct) {
   EXPECT_EQ(after.close, 100);
 }
 
-TEST_F(MinuteFiveMinuteTest, OnlyBarsOfTheRangeChangeAndFactorsGoToTheirFields) {
+TEST_F(MinuteMaintenance, OnlyBarsOfTheRangeChangeAndFactorsGoToTheirFields) {
   MinuteBar bar{};
   bar.open = 1000, bar.high = 2000, bar.low = 3000, bar.close = 4000, bar.volume = 5000, bar.amount = 6000;
   std::vector<MinuteBar> bars;
@@ -324,7 +312,7 @@ TEST_F(MinuteFiveMinuteTest, OnlyBarsOfTheRangeChangeAndFactorsGoToTheirFields) 
   }
 }
 
-TEST_F(MinuteFiveMinuteTest, MarketLettersAreMatchedInEitherCaseOrByQuestionMarks) {
+TEST_F(MinuteMaintenance, MarketLettersAreMatchedInEitherCaseOrByQuestionMarks) {
   MinuteBar bar{};
   bar.close = 1000;
   const std::string sz = PutFive(0, "000001", 20240108, bar);
@@ -339,7 +327,7 @@ TEST_F(MinuteFiveMinuteTest, MarketLettersAreMatchedInEitherCaseOrByQuestionMark
   EXPECT_EQ(ReadBars(bj).front().close, 2000);
 }
 
-TEST_F(MinuteFiveMinuteTest, MessagesOfBothPassesAndTheEnd) {
+TEST_F(MinuteMaintenance, MessagesOfBothPassesAndTheEnd) {
   MinuteBar bar{};
   PutFive(0, "000001", 20240108, bar);
   StatusRecorder recorder;
@@ -351,7 +339,7 @@ TEST_F(MinuteFiveMinuteTest, MessagesOfBothPassesAndTheEnd) {
   EXPECT_EQ(log.find("批量修改分钟线完成!"), std::string::npos);  // shown, not logged
 }
 
-TEST_F(MinuteFiveMinuteTest, FiveMinuteDeleteNamesEachFileAndEnds) {
+TEST_F(MinuteMaintenance, FiveMinuteDeleteNamesEachFileAndEnds) {
   MinuteBar bar{};
   const std::string a = PutFive(0, "000001", 20240108, bar);
   const std::string b = PutFive(1, "600000", 20240109, bar);
@@ -364,7 +352,7 @@ TEST_F(MinuteFiveMinuteTest, FiveMinuteDeleteNamesEachFileAndEnds) {
   EXPECT_NE(ReadRunLog().find("五分钟数据删除完成!"), std::string::npos);
 }
 
-TEST_F(MinuteFiveMinuteTest, DeleteKeepsBarsOutsideTheRangeInTheirOrder) {
+TEST_F(MinuteMaintenance, DeleteKeepsBarsOutsideTheRangeInTheirOrder) {
   std::vector<MinuteBar> bars;
   for (int date : {20240105, 20240108, 20240109, 20240110}) {
     MinuteBar bar{};
