@@ -106,10 +106,13 @@ bool DailyRepair::RepairDailyFile(const SecurityFile& file, int today) {
                                       : ReplaceDailyFile(files, layout_.DailyTemp(file.market), file.path,
                                                          mended.data(), mended.size());
   if (!written) return failed("%s日线文件写入失败, 未修复!", name);
-  if (mended.empty()) ReportF("%s日线文件没有记录, 已删除!", name.c_str());
-  else ReportF("%s日线文件已修复: %s", name.c_str(), mend.Describe().c_str());
-  if (!mended.empty() && !daily_.Check(files.Open(file.path, OpenMode::kRead), file.market, file.code, MarketToday()))
-    NoteFailure();
+  if (mended.empty()) {
+    ReportF("%s日线文件没有记录, 已删除!", name.c_str());
+    return true;
+  }
+  ReportF("%s日线文件已修复: %s", name.c_str(), mend.Describe().c_str());
+  const File repaired = files.Open(layout_.DailyFile(file.market, file.code), OpenMode::kRead);
+  if (!daily_.Check(repaired, file.market, file.code, MarketToday())) NoteFailure();
   return true;
 }
 
