@@ -46,7 +46,8 @@
 #include "common/data_layout.h"
 #include "common/market.h"
 #include "common/shared_state.h"
-#include "daily/daily_engine.h"
+#include "daily/daily_check.h"
+#include "daily/daily_conversion.h"
 #include "samplegen.h"
 
 namespace {
@@ -212,7 +213,7 @@ void BM_DailyConvertFiveDays(benchmark::State& state) {
       floorUs = std::min(floorUs, FloorUs(tree).wall);
 
       const std::vector<uintmax_t> lengths = Lengths(tree);
-      DailyEngine engine(tree.layout);
+      DailyConversion engine(tree.layout);
       Clock::time_point start = Clock::now();
       if (!engine.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done()) Fail("conversion");
       const double seconds = Seconds(start);
@@ -222,7 +223,7 @@ void BM_DailyConvertFiveDays(benchmark::State& state) {
       // The same week again, untimed back to where it began, with the undo journal on.
       CutBack(tree, lengths);
       JournalFileSystem journal(RealFileSystem(), tree.layout, "bench", "");
-      DailyEngine journalled(tree.layout.WithFiles(journal));
+      DailyConversion journalled(tree.layout.WithFiles(journal));
       start = Clock::now();
       if (!journalled.ConvertDailyRange(kWeekStart[round], kWeekStart[round] + kDays - 1).done())
         Fail("journalled conversion");
@@ -252,7 +253,7 @@ void StartLikeTheCommandLine(const Tree& tree) {
 // closed and pruned) included.
 void ConvertLikeTheCommandLine(int first, int last) {
   JournalledRun run("daily convert", "bench");
-  DailyEngine engine(CurrentLayout(), DataTreeReady != 0);
+  DailyConversion engine(CurrentLayout());
   if (!engine.ConvertDailyRange(first, last).done() || !run.Problem().empty()) Fail("command-line conversion");
 }
 
@@ -299,7 +300,7 @@ void BM_DailyCheckTree(benchmark::State& state) {
         for (const std::string& path : tree.files) TouchFile(path, false);
       };
       auto checkAll = [&] {
-        DailyEngine engine(tree.layout);
+        DailyCheck engine(tree.layout);
         bad = engine.CheckDailyFiles().failedItems;
       };
       Timing f{}, c{};

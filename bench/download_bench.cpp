@@ -49,7 +49,7 @@
 #include "common/calendar.h"
 #include "base/run_log.h"
 #include "common/shared_state.h"
-#include "daily/daily_engine.h"
+#include "daily/daily_conversion.h"
 #include "download/archive_unpack.h"
 #include "download/catch_up.h"
 #include "download/download_client.h"
@@ -309,7 +309,7 @@ std::vector<Stage> RunRoad(const Workplace& w, const std::string& base, int day,
     stages.push_back({kind == DownloadKind::kDaily ? "unpack daily" : "unpack tick", unpackSeconds});
   }
   Clock::time_point start = Clock::now();
-  DailyEngine(w.layout).ConvertDailyRange(day, day);
+  DailyConversion(w.layout).ConvertDailyRange(day, day);
   stages.push_back({"convert daily", SecondsSince(start)});
   MinuteEngine minutes(w.layout, MinuteOptions{});
   TickEngine ticks(w.layout);
@@ -475,7 +475,7 @@ void BuildHistory(const Workplace& w, const std::string& base, const std::vector
   for (int d : days) {
     if (!client.StartDownload(DownloadKind::kDaily, d).done() || !client.StartDownload(DownloadKind::kTick, d).done())
       Fail("history download failed: " + StatusText());
-    if (!DailyEngine(w.layout).ConvertDailyRange(d, d).done()) Fail("history daily conversion failed");
+    if (!DailyConversion(w.layout).ConvertDailyRange(d, d).done()) Fail("history daily conversion failed");
     MinuteEngine minutes(w.layout, MinuteOptions{});
     TickEngine ticks(w.layout);
     ticks.FollowWithMinutes(&minutes);

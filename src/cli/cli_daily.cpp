@@ -14,7 +14,14 @@
 #include "common/code_pattern.h"
 #include "common/date_range.h"
 #include "common/shared_state.h"
-#include "daily/daily_engine.h"
+#include "daily/daily_batch_modify.h"
+#include "daily/daily_check.h"
+#include "daily/daily_closing.h"
+#include "daily/daily_conversion.h"
+#include "daily/daily_merge.h"
+#include "daily/daily_range_delete.h"
+#include "daily/daily_repair.h"
+#include "daily/daily_single_edit.h"
 
 namespace marbloom::cli {
 namespace {
@@ -29,8 +36,9 @@ struct DailyArgs {
 int Date(const std::string& text) { return ParseDate(text).value_or(0); }
 
 // One engine per command, cancelled by Ctrl-C while its operation runs.
-OperationResult Run(const std::function<OperationResult(DailyEngine&)>& operation) {
-  DailyEngine engine(CurrentLayout(), DataTreeReady != 0);
+template <class Engine, class... Built>
+OperationResult Run(const std::function<OperationResult(Engine&)>& operation, Built... built) {
+  Engine engine(CurrentLayout(), built...);
   RunningOperation running(engine);
   return operation(engine);
 }
@@ -44,15 +52,16 @@ int CheckRange(const DailyArgs& a, bool limitSpan) {
 
 int Convert(const DailyArgs& a) {
   if (int code = CheckRange(a, true)) return code;
-  return FinishWith(Run([&](DailyEngine& engine) { return engine.ConvertDailyRange(Date(a.from), Date(a.to)); }));
+  return FinishWith(
+      Run<DailyConversion>([&](DailyConversion& engine) { return engine.ConvertDailyRange(Date(a.from), Date(a.to)); }));
 }
 
 int Delete(const DailyArgs& a) {
   if (int code = CheckRange(a, false)) return code;
   const std::string pattern = TrimSpaces(a.codes);
   if (!HasPatternLength(pattern)) return UsageFailure(kCodeFormatMessage);
-  return FinishWith(
-      Run([&](DailyEngine& engine) { return engine.DeleteDailyRange(Date(a.from), Date(a.to), pattern); }));
+  return FinishWith(Run<DailyRangeDelete>(
+      [&](DailyRangeDelete& engine) { return engine.DeleteDailyRange(Date(a.from), Date(a.to), pattern); }));
 }
 
 int Scale(const DailyArgs& a) {
@@ -60,14 +69,14 @@ int Scale(const DailyArgs& a) {
   if (!HasPatternLength(pattern)) return UsageFailure(kPatternLengthMessage);
   if (int code = CheckRange(a, false)) return code;
   const DailyFactors factors{a.open, a.high, a.low, a.close, a.volume, a.amount};
-  const OperationResult result =
-      Run([&](DailyEngine& engine) { return engine.ModifyDailyRange(Date(a.from), Date(a.to), factors, pattern); });
+  const OperationResult result = Run<DailyBatchModify>(
+      [&](DailyBatchModify& engine) { return engine.ModifyDailyRange(Date(a.from), Date(a.to), factors, pattern); });
   return FinishWith(CloseDailyOperation(Reports(), DailyClosing::kModify, result));
 }
 
 int Check(const DailyArgs& a) {
-  if (a.repair) return FinishWith(Run([](DailyEngine& engine) { return engine.RepairDailyFiles(); }));
-  const OperationResult result = Run([](DailyEngine& engine) {
+  if (a.repair) return FinishWith(Run<DailyRepair>([](DailyRepair& engine) { return engine.RepairDailyFiles(); }));
+  const OperationResult result = Run<DailyCheck>([](DailyCheck& engine) {
     Reports().Status(kDailyCheckStartMessage);
     return engine.CheckDailyFiles();
   });
@@ -81,14 +90,14 @@ int Merge(const DailyArgs& a) {
   const std::string source = MergeSource(a);
   if (source.empty()) return UsageFailure("请先选择用于补充的vipdoc源!");
   const DataLayout other(std::string(), source);
-  const OperationResult result = Run([&](DailyEngine& engine) { return engine.MergeDailyFiles(other); });
+  const OperationResult result = Run<DailyMerge>([&](DailyMerge& engine) { return engine.MergeDailyFiles(other); });
   return FinishWith(CloseDailyOperation(Reports(), DailyClosing::kMerge, result));
 }
 
 int Extract(const DailyArgs& a) {
   DailyEditFields f;
-  const OperationResult result =
-      Run([&](DailyEngine& engine) { return engine.ExtractDailyFields(a.codes, Date(a.from), &f); });
+  const OperationResult result = Run<DailySingleEdit>(
+      [&](DailySingleEdit& engine) { return engine.ExtractDailyFields(a.codes, Date(a.from), &f); }, DataTreeReady != 0);
   if (result.done()) {
     std::printf("开盘价: %.15g\n最高价: %.15g\n最低价: %.15g\n收盘价: %.15g\n", f.open, f.high, f.low, f.close);
     std::printf("成交量: %.15g\n成交金额: %.15g\n上涨家数: %.15g\n下跌家数: %.15g\n", f.volume, f.amount,
@@ -98,8 +107,9 @@ int Extract(const DailyArgs& a) {
 }
 
 int Edit(const DailyArgs& a) {
-  return FinishWith(
-      Run([&](DailyEngine& engine) { return engine.WriteBackDailyFields(TrimSpaces(a.codes), Date(a.from), a.fields); }));
+  return FinishWith(Run<DailySingleEdit>([&](DailySingleEdit& engine) {
+    return engine.WriteBackDailyFields(TrimSpaces(a.codes), Date(a.from), a.fields);
+  }));
 }
 
 // Every daily command tests the data guard first, as the page does.

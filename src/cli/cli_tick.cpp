@@ -13,6 +13,7 @@
 #include "common/date_range.h"
 #include "common/shared_state.h"
 #include "tickdata/tick_engine.h"
+#include "tickdata/tick_repair.h"
 
 namespace marbloom::cli {
 
@@ -42,9 +43,13 @@ int RunRanged(const DateArgs& args, RangedOperation operation) {
 // Exit 1 when a pair is damaged, as for any failed item.
 int CheckAll(bool deep, bool repair) {
   if (int code = RequireTickDataTree()) return code;
+  if (repair) {
+    TickRepair engine(CurrentLayout());
+    RunningOperation running(engine);
+    return FinishWith(engine.RepairTickFiles(deep));
+  }
   TickEngine engine(CurrentLayout());
   RunningOperation running(engine);
-  if (repair) return FinishWith(engine.RepairTickFiles(deep));
   Reports().Status("检查分笔文件开始");
   const OperationResult result = engine.CheckTickFiles(deep);
   Reports().Status(result.message);

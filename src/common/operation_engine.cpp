@@ -2,6 +2,7 @@
 
 #include "base/text_encoding.h"
 #include "common/calendar.h"
+#include "common/security_walk.h"
 #include "common/shared_state.h"
 
 namespace marbloom {
@@ -29,6 +30,15 @@ void OperationEngine::FlushTree(const DataLayout& layout) {
     deferredFlush_->Owe();
   else if (!FlushHistoryTree(layout))
     NoteFailure();
+}
+
+OperationResult OperationEngine::ConcludeWalk(WalkEnd end, const WalkTexts& texts, std::string done) {
+  switch (end) {
+    case WalkEnd::kNoFiles: return Conclude(Outcome::kNothingToDo, texts.nothingFound);
+    case WalkEnd::kCancelled: return Conclude(Outcome::kCancelled, texts.cancelled);
+    case WalkEnd::kDone: break;
+  }
+  return ConcludeShown(Outcome::kDone, std::move(done), false);
 }
 
 int OperationEngine::MarketToday() const { return MarketTimeAt(now_ != 0 ? now_ : std::time(nullptr)).date; }

@@ -14,6 +14,9 @@
 
 namespace marbloom {
 
+enum class WalkEnd;
+struct WalkTexts;
+
 // The flush of a tree that several engines write in one longer run (a
 // download, an update): each engine that wrote owes it, and the run settles
 // it once at its end, before it reports any day as done.
@@ -85,6 +88,10 @@ class OperationEngine {
   // the message turned by FailedClosing when items failed, shown in the
   // status line and, when `log`, written to the run log.
   OperationResult ConcludeShown(Outcome outcome, std::string message, bool log);
+  // The result of a walk over security files (common/security_walk.h): its
+  // texts when it found nothing or was cancelled, `done` shown as
+  // ConcludeShown shows it when it ran to its end.
+  OperationResult ConcludeWalk(WalkEnd end, const WalkTexts& texts, std::string done);
 
  private:
   Reporter* reporter_;

@@ -40,7 +40,6 @@ bool IsDailyRecordDate(uint32_t date, int today);
 // The dates of the n records of a whole file keep the date rule and each is
 // a date a record may carry.
 bool DailyDatesSound(const uint8_t* base, std::size_t n, int today);
-inline constexpr const char* kDisorderedDailyFile = "%s文件日期顺序紊乱, 未更新!";
 
 // Resizes `buffer` unless `size` exceeds `limit` or memory runs out; false then.
 bool TryResize(std::vector<uint8_t>& buffer, std::size_t size, std::size_t limit);

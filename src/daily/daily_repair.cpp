@@ -1,20 +1,20 @@
-// Repair of the daily files the check reports.
+#include "daily/daily_repair.h"
+
 #include <algorithm>
 #include <array>
 #include <numeric>
 #include <string>
 
+#include "base/run_log.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
-#include "daily/daily_engine.h"
 #include "daily/daily_io.h"
 
 namespace marbloom {
 namespace {
 
 constexpr WalkTexts kRepairTexts = {"路径不存在或无日线数据!", "正在修复%s日线", "本次修复日线操作被取消!"};
-constexpr const char* kRepairDone = "修复日线完成!";
 
 // What a repair changed in one file.
 struct DailyMend {
@@ -66,51 +66,54 @@ std::vector<uint8_t> MendRecords(const std::vector<uint8_t>& buffer, int64_t len
 
 }  // namespace
 
-OperationResult DailyEngine::RepairDailyFiles() {
+OperationResult DailyRepair::RepairDailyFiles() {
   BeginOperation();
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
-  FileSystem& files = layout_.Files();
   const int today = MarketToday();
   int repaired = 0;
-  const WalkEnd end = WalkDailyFiles(layout_, {true, true, true}, "", kRepairTexts,
-                                     [&](const SecurityFile& file) {
-    const std::string name = kMarketPrefix[file.market] + file.code;
-    if (!file.regular) {
-      Reports().ReportF("%s日线文件不是普通文件, 无法修复!", name.c_str());
-      return NoteFailure();
-    }
-    File in = files.Open(file.path, OpenMode::kReadRegular);
-    const int64_t length = in ? in.Length() : -1;
-    if (length < 0 || !ReadPrefix(in, static_cast<std::size_t>(length), 0, buffer_)) {
-      Reports().ReportF("%s日线文件打开失败!", name.c_str());
-      return NoteFailure();
-    }
-    in.Close();
-    const std::size_t records = static_cast<std::size_t>(length) / kDailyRecordSize;
-    if (length > 0 && length % kDailyRecordSize == 0 && DailyDatesSound(buffer_.data(), records, today)) return;
-    DailyMend mend;
-    const std::vector<uint8_t> mended = MendRecords(buffer_, length, today, &mend);
-    if (mended.empty() && records > 0) {
-      // Not one record to keep: whatever the file is, it stays for the user to judge.
-      Reports().ReportF("%s日线文件没有可用的记录, 未修复!", name.c_str());
-      return NoteFailure();
-    }
-    const bool written = mended.empty() ? files.Remove(file.path)
-                                        : ReplaceDailyFile(files, layout_.DailyTemp(file.market), file.path,
-                                                           mended.data(), mended.size());
-    if (!written) {
-      Reports().ReportF("%s日线文件写入失败, 未修复!", name.c_str());
-      return NoteFailure();
-    }
-    ++repaired;
-    if (mended.empty()) Reports().ReportF("%s日线文件没有记录, 已删除!", name.c_str());
-    else Reports().ReportF("%s日线文件已修复: %s", name.c_str(), mend.Describe().c_str());
-    if (!mended.empty() && !CheckDailyFile(file.market, file.code)) NoteFailure();
-  }, true);
+  const WalkEnd end =
+      VisitSecurityFiles(*this, daily_.List(layout_, kAllMarkets, "", true), kRepairTexts,
+                         [&](const SecurityFile& file) { repaired += RepairDailyFile(file, today) ? 1 : 0; });
   if (repaired > 0) FlushTree(layout_);
-  if (end != WalkEnd::kDone) return ConcludeWalk(end, kRepairTexts, kRepairDone);
-  return ConcludeShown(Outcome::kDone, "修复日线完成, 共修复" + std::to_string(repaired) + "个文件!", false);
+  return ConcludeWalk(end, kRepairTexts, "修复日线完成, 共修复" + std::to_string(repaired) + "个文件!");
+}
+
+bool DailyRepair::RepairDailyFile(const SecurityFile& file, int today) {
+  FileSystem& files = layout_.Files();
+  const std::string name = kMarketPrefix[file.market] + file.code;
+  auto failed = [this](const char* format, const std::string& name) {
+    layout_.Reports().ReportF(format, name.c_str());
+    NoteFailure();
+    return false;
+  };
+  if (!file.regular) return failed("%s日线文件不是普通文件, 无法修复!", name);
+  File in = files.Open(file.path, OpenMode::kReadRegular);
+  const int64_t length = in ? in.Length() : -1;
+  if (length < 0 || !daily_.Read(in, static_cast<std::size_t>(length))) {
+    daily_.OpenFailed(file.market, file.code);
+    NoteFailure();
+    return false;
+  }
+  in.Close();
+  const std::size_t records = static_cast<std::size_t>(length) / kDailyRecordSize;
+  if (DailyFiles::WholeRecords(length) && DailyDatesSound(daily_.Buffer().data(), records, today)) return false;
+  DailyMend mend;
+  const std::vector<uint8_t> mended = MendRecords(daily_.Buffer(), length, today, &mend);
+  // Not one record to keep: whatever the file is, it stays for the user to judge.
+  if (mended.empty() && records > 0) return failed("%s日线文件没有可用的记录, 未修复!", name);
+  const bool written = mended.empty() ? files.Remove(file.path)
+                                      : ReplaceDailyFile(files, layout_.DailyTemp(file.market), file.path,
+                                                         mended.data(), mended.size());
+  if (!written) return failed("%s日线文件写入失败, 未修复!", name);
+  if (mended.empty()) {
+    layout_.Reports().ReportF("%s日线文件没有记录, 已删除!", name.c_str());
+    return true;
+  }
+  layout_.Reports().ReportF("%s日线文件已修复: %s", name.c_str(), mend.Describe().c_str());
+  const File repaired = files.Open(layout_.DailyFile(file.market, file.code), OpenMode::kRead);
+  if (!daily_.Check(repaired, file.market, file.code, MarketToday())) NoteFailure();
+  return true;
 }
 
 }  // namespace marbloom

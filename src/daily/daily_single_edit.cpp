@@ -1,10 +1,9 @@
-// Extract and write-back of one security's record of one day. The fields are
-// the stored integers, not prices.
+#include "daily/daily_single_edit.h"
+
 #include "common/code_pattern.h"
 #include "common/scaled_value.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
-#include "daily/daily_engine.h"
 #include "daily/daily_io.h"
 
 namespace marbloom {
@@ -13,20 +12,20 @@ bool IsEditIndexCode(int market, std::string_view code) {
   return (market == 0 && code.substr(0, 3) == "399") || (market == 1 && code.substr(0, 3) == "000");
 }
 
-OperationResult DailyEngine::ExtractDailyFields(std::string_view codeText, int date, DailyEditFields* fields) {
+OperationResult DailySingleEdit::ExtractDailyFields(std::string_view codeText, int date, DailyEditFields* fields) {
   BeginOperation();
   if (!treeReady_) {
-    Reports().Status(kDataGuardMessage);
+    layout_.Reports().Status(kDataGuardMessage);
     return Conclude(Outcome::kInvalid, kDataGuardMessage);
   }
   const std::optional<SingleSecurity> security = ParseSingleSecurity(codeText, false);
   if (!security) {
-    Reports().Status(kCodeFormatMessage);
+    layout_.Reports().Status(kCodeFormatMessage);
     return Conclude(Outcome::kInvalid, kCodeFormatMessage);
   }
   DailyRecord record{};
-  if (!ReadDailyRecord(security->market, security->code, static_cast<uint32_t>(date), &record)) {
-    Reports().Status("无指定个股日线!");
+  if (!store_.ReadDailyRecord(security->market, security->code, static_cast<uint32_t>(date), &record)) {
+    layout_.Reports().Status("无指定个股日线!");
     return Conclude(Failures() > 0 ? Outcome::kFailed : Outcome::kNothingToDo, "无指定个股日线!");
   }
   const bool index = IsEditIndexCode(security->market, security->code);
@@ -38,22 +37,22 @@ OperationResult DailyEngine::ExtractDailyFields(std::string_view codeText, int d
   fields->amount = record.amount;
   fields->advancing = index ? record.word28 : 0;
   fields->declining = index ? record.word30 : 0;
-  Reports().Status("个股日线提取成功!");
+  layout_.Reports().Status("个股日线提取成功!");
   return Conclude(Outcome::kDone, "个股日线提取成功!");
 }
 
 // A record that could not be written is reported in the status line with its
 // file, not with the completion message.
-OperationResult DailyEngine::WriteBackDailyFields(std::string_view codeText, int date, const DailyEditFields& fields) {
+OperationResult DailySingleEdit::WriteBackDailyFields(std::string_view codeText, int date, const DailyEditFields& fields) {
   BeginOperation();
   const std::optional<SingleSecurity> security = ParseSingleSecurity(codeText, true);
   if (!security) {
-    Reports().Status(kCodeFormatMessage);
+    layout_.Reports().Status(kCodeFormatMessage);
     return Conclude(Outcome::kInvalid, kCodeFormatMessage);
   }
   // A record after today would pass for the tree's newest day.
   if (!IsDailyRecordDate(static_cast<uint32_t>(date), MarketToday())) {
-    Reports().Status(kEditDateMessage);
+    layout_.Reports().Status(kEditDateMessage);
     return Conclude(Outcome::kInvalid, kEditDateMessage);
   }
   TreeWriteLock lock(layout_);
@@ -71,14 +70,14 @@ OperationResult DailyEngine::WriteBackDailyFields(std::string_view codeText, int
     record.word28 = Low16(SaturateToInt32(fields.advancing));
     record.word30 = Low16(SaturateToInt32(fields.declining));
   }
-  const bool stored = WriteDailyRecord(security->market, security->code, record.date, record);
+  const bool stored = store_.WriteDailyRecord(security->market, security->code, record.date, record);
   if (stored) FlushTree(layout_);
   if (!stored || Failures() > 0) {
     const std::string message = "写入" + layout_.DailyFile(security->market, security->code) + "文件失败!";
-    Reports().Status(message);
+    layout_.Reports().Status(message);
     return Conclude(Outcome::kFailed, message);
   }
-  Reports().ReportF("个股日线修改处理完毕!");
+  layout_.Reports().ReportF("个股日线修改处理完毕!");
   return Conclude(Outcome::kDone, "个股日线修改处理完毕!");
 }
 

@@ -1,18 +1,14 @@
-// The record store: one record put in date order, one record read by date.
+#include "daily/daily_store.h"
+
 #include <cerrno>
 #include <cstdio>
 
 #include "base/file_helpers.h"
-#include "daily/daily_engine.h"
+#include "base/run_log.h"
 #include "daily/daily_io.h"
 
 namespace marbloom {
 namespace {
-
-constexpr const char* kCreateFailed = "创建%s文件失败!";
-constexpr const char* kWriteFailed = "写入%s文件失败!";
-constexpr const char* kReadFailed = "读取%s文件失败!";
-constexpr const char* kNoData = "%s文件无数据!";
 
 // The first record whose date is not smaller than `key` (n when none). The
 // dates rise, so a key after the last one needs no scan.
@@ -25,31 +21,33 @@ std::size_t ScanFor(const std::vector<uint8_t>& buffer, std::size_t n, uint32_t 
 
 }  // namespace
 
-bool DailyEngine::StoreDailyRecord(int market, std::string_view code, const DailyRecord& record) {
-  return StoreInOrder(layout_.DailyFile(market, code), market, code, record.date, record, kCreateFailed);
+bool DailyStore::StoreDailyRecord(int market, std::string_view code, const DailyRecord& record) {
+  return StoreInOrder(layout_.DailyFile(market, code), market, code, record.date, record, true);
 }
 
-bool DailyEngine::StoreConverted(const std::string& path, int market, std::string_view code,
-                                 const DailyRecord& record) {
-  return StoreInOrder(path, market, code, record.date, record, kCreateFailed);
+bool DailyStore::StoreConverted(const std::string& path, int market, std::string_view code,
+                                const DailyRecord& record) {
+  return StoreInOrder(path, market, code, record.date, record, true);
 }
 
-bool DailyEngine::WriteDailyRecord(int market, std::string_view code, uint32_t date, const DailyRecord& record) {
-  return StoreInOrder(layout_.DailyFile(market, code), market, code, date, record, kWriteFailed);
+bool DailyStore::WriteDailyRecord(int market, std::string_view code, uint32_t date, const DailyRecord& record) {
+  return StoreInOrder(layout_.DailyFile(market, code), market, code, date, record, false);
 }
 
 // Same bytes as reading the whole file, inserting in memory and rewriting it
 // from offset 0. Appending or replacing writes the one record in place; an
 // insert moves records and rewrites the file through its temporary. A write
 // that fails leaves the file as it was (a file made here is removed again);
-// a file whose dates do not rise is reported and left alone.
-bool DailyEngine::StoreInOrder(const std::string& path, int market, std::string_view code, uint32_t key,
-                               const DailyRecord& record, const char* openFailureFormat) {
+// a file whose dates do not rise is reported and left alone. `creating`: the
+// conversion's store, whose open failure is logged as a file not created.
+bool DailyStore::StoreInOrder(const std::string& path, int market, std::string_view code, uint32_t key,
+                              const DailyRecord& record, bool creating) {
   bool created = false;
   File file = OpenOrCreateForUpdate(layout_.Files(), path, &created);
   if (!file) {
-    Reports().LogF(openFailureFormat, path.c_str());
-    NoteFailure();
+    if (creating) layout_.Reports().LogF("创建%s文件失败!", path.c_str());
+    else daily_.WriteFailed(path);
+    engine_.NoteFailure();
     return false;
   }
   const int64_t length = file.Length();
@@ -57,58 +55,64 @@ bool DailyEngine::StoreInOrder(const std::string& path, int market, std::string_
   if (placed == Placement::kStored) return true;
   file.Close();
   if (created) layout_.Files().Remove(path);
-  Reports().LogF(placed == Placement::kDisordered ? kDisorderedDailyFile : kWriteFailed, path.c_str());
-  NoteFailure();
+  if (placed == Placement::kDisordered) daily_.Disordered(path);
+  else daily_.WriteFailed(path);
+  engine_.NoteFailure();
   return false;
 }
 
 // The whole file is read (a partial last record too), so that a failed write
 // can put back every byte it covered.
-DailyEngine::Placement DailyEngine::PlaceInOrder(File& file, int64_t length, uint32_t key, const DailyRecord& record,
-                                                 int market, std::string_view code) {
+DailyStore::Placement DailyStore::PlaceInOrder(File& file, int64_t length, uint32_t key, const DailyRecord& record,
+                                               int market, std::string_view code) {
   constexpr std::size_t kSize = kDailyRecordSize;
   const auto* fresh = reinterpret_cast<const uint8_t*>(&record);
   const std::size_t size = static_cast<std::size_t>(length);
   const std::size_t n = size / kSize;
   auto written = [](bool ok) { return ok ? Placement::kStored : Placement::kFailed; };
-  if (!ReadPrefix(file, size, (n + 1) * kSize - size, buffer_)) return Placement::kFailed;
-  if (n == 0) return written(WriteChange(file, fresh, kSize, 0, length, buffer_.data()));
-  if (!DatesRise(buffer_.data(), n, 0)) return Placement::kDisordered;
-  const std::size_t i = ScanFor(buffer_, n, key);
-  if (i == n || DateAt(buffer_, i) == key) {
+  std::vector<uint8_t>& buffer = daily_.Buffer();
+  if (!daily_.Read(file, size, (n + 1) * kSize - size)) return Placement::kFailed;
+  if (n == 0) return written(WriteChange(file, fresh, kSize, 0, length, buffer.data()));
+  if (!DatesRise(buffer.data(), n, 0)) return Placement::kDisordered;
+  const std::size_t i = ScanFor(buffer, n, key);
+  if (i == n || DateAt(buffer, i) == key) {
     return written(
-        WriteChange(file, fresh, kSize, static_cast<int64_t>(i * kSize), length, buffer_.data() + i * kSize));
+        WriteChange(file, fresh, kSize, static_cast<int64_t>(i * kSize), length, buffer.data() + i * kSize));
   }
-  uint8_t* base = buffer_.data();
+  uint8_t* base = buffer.data();
   std::memmove(base + (i + 1) * kSize, base + i * kSize, (n - i) * kSize);
-  PutRecordAt(buffer_, i, record);
+  PutRecordAt(buffer, i, record);
   return written(ReplaceDailyFile(layout_.Files(), layout_.DailyTemp(market), layout_.DailyFile(market, code), base,
                                   (n + 1) * kSize));
 }
 
-bool DailyEngine::ReadDailyRecord(int market, std::string_view code, uint32_t date, DailyRecord* out) {
+bool DailyStore::ReadDailyRecord(int market, std::string_view code, uint32_t date, DailyRecord* out) {
   const std::string path = layout_.DailyFile(market, code);
   const File file = layout_.Files().Open(path, OpenMode::kRead);
   if (!file) {
-    if (errno != ENOENT) NoteFailure();
-    Reports().LogF(kReadFailed, path.c_str());
+    if (errno != ENOENT) engine_.NoteFailure();
+    daily_.ReadFailed(path);
     return false;
   }
   const int64_t length = file.Length();
   if (length < static_cast<int64_t>(kDailyRecordSize)) {
-    if (length < 0) NoteFailure();
-    Reports().LogF(length < 0 ? kReadFailed : kNoData, path.c_str());
+    if (length >= 0) {
+      layout_.Reports().LogF("%s文件无数据!", path.c_str());
+      return false;
+    }
+    engine_.NoteFailure();
+    daily_.ReadFailed(path);
     return false;
   }
   const std::size_t n = static_cast<std::size_t>(length) / kDailyRecordSize;
-  if (!ReadPrefix(file, n * kDailyRecordSize, 0, buffer_)) {
-    NoteFailure();
-    Reports().LogF(kReadFailed, path.c_str());
+  if (!daily_.Read(file, n * kDailyRecordSize)) {
+    engine_.NoteFailure();
+    daily_.ReadFailed(path);
     return false;
   }
   for (std::size_t i = 0; i < n; ++i) {
-    if (DateAt(buffer_, i) != date) continue;
-    *out = RecordAt(buffer_, i);
+    if (DateAt(daily_.Buffer(), i) != date) continue;
+    *out = RecordAt(daily_.Buffer(), i);
     return true;
   }
   return false;

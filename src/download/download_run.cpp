@@ -7,7 +7,7 @@
 #include "common/date_range.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
-#include "daily/daily_engine.h"
+#include "daily/daily_conversion.h"
 #include "download/archive_unpack.h"
 #include "tickdata/tick_engine.h"
 
@@ -179,8 +179,8 @@ OperationResult DownloadRun::Convert(DownloadKind kind, int first, int last) {
   if (onConverting) onConverting();
   OperationResult result;
   if (kind == DownloadKind::kDaily) {
-    result = RunEngine(std::make_unique<DailyEngine>(setup_.layout),
-                       [&](DailyEngine& e) { return e.ConvertDailyRange(first, last); });
+    result = RunEngine(std::make_unique<DailyConversion>(setup_.layout),
+                       [&](DailyConversion& e) { return e.ConvertDailyRange(first, last); });
   } else {
     // The minute files of each converted security are built while its blocks
     // are in hand; the minute step then reports them in its own order.

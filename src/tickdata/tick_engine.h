@@ -52,13 +52,12 @@ class TickEngine : public OperationEngine {
   // True when every block of the security's pair inflates and decodes; each
   // day that does not is reported.
   bool CheckTickBlocks(int market, std::string_view code);
-  // Rebuilds every damaged pair (with `deep`, also a pair whose blocks do not
-  // all decode) from what can still be read: each entry whose block lies
-  // inside the data file (and with `deep` inflates and decodes) is kept, in
-  // date order under a new header; every other day is reported as lost. A
-  // pair left without a day is removed. The rebuilt pairs are checked again
-  // (failedItems: pairs still damaged or not written).
-  OperationResult RepairTickFiles(bool deep);
+
+  // The end of a pair's rewrite, shared with the repair: the failure is
+  // reported into `report` (WriteFailed is always false).
+  static bool WriteFailed(std::string_view stem, ItemReport& report);
+  static bool Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty,
+                      ItemReport& report);
 
   // A security of the conversion's list: where it sits in each loaded archive
   // (1-based; 0 when absent).
@@ -86,16 +85,8 @@ class TickEngine : public OperationEngine {
   bool MergeSecurity(const ListedSecurity& security, const std::vector<TickArchive>& archives, int first,
                      Worker& worker, ItemReport& report) const;
   static bool OldPairUsable(const TickPair& pair, std::string_view stem, ItemReport& report);
-  static bool WriteFailed(std::string_view stem, ItemReport& report);  // logs and counts; always false
-  static bool Replace(TickPairWriter& writer, std::string_view stem, TickPairWriter::WhenEmpty whenEmpty,
-                      ItemReport& report);
   bool DeleteDays(std::string_view stem, int first, int last, ItemReport& report);
   void Deliver(ItemReport& report);
-  // Whether the pair needs a repair; reports nothing.
-  bool PairNeedsRepair(const SecurityFile& file, bool deep);
-  // Rebuilds one pair; false when it could not be read or written, or is
-  // still damaged (reported and counted).
-  bool RebuildPair(const SecurityFile& file, bool deep);
 
   DataLayout layout_;
   TickPair old_;               // the pair the range delete or the check looks at

@@ -1,14 +1,15 @@
-// Repair of the tick store's damaged pairs from what can still be read.
+#include "tickdata/tick_repair.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "common/security_class.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
-#include "tickdata/tick_engine.h"
 
 namespace marbloom {
 namespace {
@@ -38,7 +39,7 @@ void KeepLastOfEachDate(std::vector<Salvaged>& kept) {
 
 }  // namespace
 
-bool TickEngine::PairNeedsRepair(const SecurityFile& file, bool deep) {
+bool TickRepair::PairNeedsRepair(const SecurityFile& file, bool deep) {
   if (old_.Load(layout_, SecurityStem(file.market, file.code)) != TickPairState::kSound) return true;
   if (!deep || reader_.Open(file.market, file.code) != TickPairState::kSound) return deep;
   TickDayView day;
@@ -47,12 +48,12 @@ bool TickEngine::PairNeedsRepair(const SecurityFile& file, bool deep) {
   return false;
 }
 
-bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
+bool TickRepair::RebuildPair(const SecurityFile& file, bool deep) {
   const std::string stem = SecurityStem(file.market, file.code);
   FileSystem& files = layout_.Files();
   std::vector<uint8_t> index;
   if (!ReadWhole(files.Open(layout_.TickIndexFile(stem), OpenMode::kReadRegular), &index)) {
-    Reports().ReportF("%s分笔索引文件无法读取, 未修复!", stem.c_str());
+    layout_.Reports().ReportF("%s分笔索引文件无法读取, 未修复!", stem.c_str());
     NoteFailure();
     return false;
   }
@@ -87,7 +88,7 @@ bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
   KeepLastOfEachDate(kept);
   if (kept.empty() && !lost.empty()) {
     // Nothing readable to put in its place: the pair stays for another try.
-    Reports().ReportF("%s分笔文件没有可读的数据, 未修复!", stem.c_str());
+    layout_.Reports().ReportF("%s分笔文件没有可读的数据, 未修复!", stem.c_str());
     NoteFailure();
     return false;
   }
@@ -95,7 +96,7 @@ bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
   TickPairWriter writer(layout_, version, stem);
   ItemReport report;
   if (!writer.Open()) {
-    WriteFailed(stem, report);
+    TickEngine::WriteFailed(stem, report);
     Deliver(report);
     return false;
   }
@@ -107,17 +108,17 @@ bool TickEngine::RebuildPair(const SecurityFile& file, bool deep) {
     }
     writer.AddBlock(s.entry, block.data(), block.size());
   }
-  const bool replaced = Replace(writer, stem, TickPairWriter::WhenEmpty::kRemoveOldPair, report);
+  const bool replaced = TickEngine::Replace(writer, stem, TickPairWriter::WhenEmpty::kRemoveOldPair, report);
   Deliver(report);
   if (!replaced) return false;
-  for (int32_t date : lost) Reports().ReportF("%s的%d分笔数据已丢失!", stem.c_str(), static_cast<int>(date));
-  Reports().ReportF("%s分笔文件已修复: 保留%d天, 丢失%d天", stem.c_str(), writer.count(), static_cast<int>(lost.size()));
-  if (writer.count() == 0 || (CheckTickFile(stem) && (!deep || CheckTickBlocks(file.market, file.code)))) return true;
+  for (int32_t date : lost) layout_.Reports().ReportF("%s的%d分笔数据已丢失!", stem.c_str(), static_cast<int>(date));
+  layout_.Reports().ReportF("%s分笔文件已修复: 保留%d天, 丢失%d天", stem.c_str(), writer.count(), static_cast<int>(lost.size()));
+  if (writer.count() == 0 || (check_.CheckTickFile(stem) && (!deep || check_.CheckTickBlocks(file.market, file.code)))) return true;
   NoteFailure();
   return false;
 }
 
-OperationResult TickEngine::RepairTickFiles(bool deep) {
+OperationResult TickRepair::RepairTickFiles(bool deep) {
   BeginOperation();
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
@@ -132,9 +133,12 @@ OperationResult TickEngine::RepairTickFiles(bool deep) {
     if (RebuildPair(file, deep)) ++repaired;
   });
   if (wrote_) FlushTree(layout_);
-  if (end == WalkEnd::kNoFiles) return Conclude(Outcome::kNothingToDo, texts.nothingFound);
-  if (end == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, texts.cancelled);
-  return ConcludeShown(Outcome::kDone, "修复分笔完成, 共修复" + std::to_string(repaired) + "个文件!", false);
+  return ConcludeWalk(end, texts, "修复分笔完成, 共修复" + std::to_string(repaired) + "个文件!");
+}
+
+void TickRepair::Deliver(ItemReport& report) {
+  wrote_ = wrote_ || report.wrote;
+  report.Deliver(*this);
 }
 
 }  // namespace marbloom

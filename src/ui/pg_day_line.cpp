@@ -14,6 +14,13 @@
 #include "base/file_helpers.h"
 #include "common/code_pattern.h"
 #include "common/shared_state.h"
+#include "daily/daily_batch_modify.h"
+#include "daily/daily_check.h"
+#include "daily/daily_closing.h"
+#include "daily/daily_conversion.h"
+#include "daily/daily_merge.h"
+#include "daily/daily_range_delete.h"
+#include "daily/daily_repair.h"
 #include "undo/undo_engine.h"
 #include "ui/folder_picker.h"
 #include "ui/status_line.h"
@@ -258,7 +265,7 @@ void PgDayLine::OnExtract() {
     return;
   }
   DailyEditFields fields;
-  DailyEngine engine(PageLayout(), DataTreeReady != 0);
+  DailySingleEdit engine(PageLayout(), DataTreeReady != 0);
   const int date = ReadPickers(first_, last_).first;
   const OperationResult result = engine.ExtractDailyFields(code_->text().toStdString(), date, &fields);
   if (result.done()) {
@@ -306,8 +313,9 @@ void PgDayLine::SetInputsEnabled(bool enabled) {
   for (const NumberRow& row : numbers_) row.edit->setEnabled(enabled);
 }
 
-OperationResult PgDayLine::WithEngine(const std::function<OperationResult(DailyEngine&)>& step) {
-  SlotEngine<DailyEngine> engine(Engines(), PageLayout());
+template <class Engine>
+OperationResult PgDayLine::WithEngine(const std::function<OperationResult(Engine&)>& step) {
+  SlotEngine<Engine> engine(Engines(), PageLayout());
   OperationResult result = step(*engine);
   ShowResult(result);
   return result;
@@ -346,21 +354,23 @@ void PgDayLine::RunOperation() {
 void PgDayLine::RunConvert() {
   if (!ReportPickedRange(true)) return;
   StartRun();
-  WithEngine([this](DailyEngine& e) { return e.ConvertDailyRange(Dates().first, Dates().last); });
+  WithEngine<DailyConversion>(
+      [this](DailyConversion& e) { return e.ConvertDailyRange(Dates().first, Dates().last); });
   EndRun();
 }
 
 void PgDayLine::RunDelete() {
   if (!ReportPickedRange(false) || !CheckCodeLength(kCodeFormatMessage)) return;
   StartRun();
-  WithEngine([this](DailyEngine& e) { return e.DeleteDailyRange(Dates().first, Dates().last, request_.code); });
+  WithEngine<DailyRangeDelete>(
+      [this](DailyRangeDelete& e) { return e.DeleteDailyRange(Dates().first, Dates().last, request_.code); });
   EndRun();
 }
 
 // The single record is written at once: no running mode, no progress.
 void PgDayLine::RunEdit() {
-  const OperationResult result = WithEngine(
-      [this](DailyEngine& e) { return e.WriteBackDailyFields(request_.code, Dates().first, request_.fields); });
+  const OperationResult result = WithEngine<DailySingleEdit>(
+      [this](DailySingleEdit& e) { return e.WriteBackDailyFields(request_.code, Dates().first, request_.fields); });
   if (result.outcome == Outcome::kInvalid) RequestFocus(code_);
 }
 
@@ -371,8 +381,8 @@ void PgDayLine::RunModify() {
                              static_cast<float>(f.low),   static_cast<float>(f.close),
                              static_cast<float>(f.volume), static_cast<float>(f.amount)};
   StartRun();
-  const OperationResult result = WithEngine(
-      [&](DailyEngine& e) { return e.ModifyDailyRange(Dates().first, Dates().last, factors, request_.code); });
+  const OperationResult result = WithEngine<DailyBatchModify>(
+      [&](DailyBatchModify& e) { return e.ModifyDailyRange(Dates().first, Dates().last, factors, request_.code); });
   ShowResult(CloseDailyOperation(WindowReports(), DailyClosing::kModify, result));
   EndRun();
 }
@@ -380,12 +390,12 @@ void PgDayLine::RunModify() {
 void PgDayLine::RunCheck() {
   StartRun();
   if (request_.repair) {
-    WithEngine([](DailyEngine& e) { return e.RepairDailyFiles(); });
+    WithEngine<DailyRepair>([](DailyRepair& e) { return e.RepairDailyFiles(); });
     PostToWindow([this] { ShowRepair(0); });
     return EndRun();
   }
   WindowReports().Status(kDailyCheckStartMessage);
-  const OperationResult result = WithEngine([](DailyEngine& e) { return e.CheckDailyFiles(); });
+  const OperationResult result = WithEngine<DailyCheck>([](DailyCheck& e) { return e.CheckDailyFiles(); });
   ShowResult(CloseDailyOperation(WindowReports(), DailyClosing::kCheck, result));
   const int damaged = result.done() || result.outcome == Outcome::kFailed ? result.failedItems : 0;
   PostToWindow([this, damaged] { ShowRepair(damaged); });
@@ -405,7 +415,7 @@ void PgDayLine::RunMerge() {
   }
   StartRun();
   const DataLayout source(std::string(), NormalizeDirPath(request_.sourceDir));
-  const OperationResult result = WithEngine([&](DailyEngine& e) { return e.MergeDailyFiles(source); });
+  const OperationResult result = WithEngine<DailyMerge>([&](DailyMerge& e) { return e.MergeDailyFiles(source); });
   ShowResult(CloseDailyOperation(WindowReports(), DailyClosing::kMerge, result));
   EndRun();
 }

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "daily/daily_engine.h"
+#include "daily/daily_single_edit.h"
 #include "ui/operation_page.h"
 
 class QLabel;
@@ -61,7 +61,8 @@ class PgDayLine : public OperationPage {
   bool ReadFields(int count, DailyEditFields* fields);
   // One engine on the current layout for one step of a run, reachable by
   // Cancel; its result goes to the status line.
-  OperationResult WithEngine(const std::function<OperationResult(DailyEngine&)>& step);
+  template <class Engine>
+  OperationResult WithEngine(const std::function<OperationResult(Engine&)>& step);
   void StartRun();
   void EndRun();
   bool CheckCodeLength(const char* message);

@@ -268,7 +268,8 @@ void PgTick::RunOperation() {
 
 void PgTick::RunCheck() {
   if (request_.repair) {
-    WithTickEngine([](TickEngine& e) { return e.RepairTickFiles(false); });
+    SlotEngine<TickRepair> engine(Engines(), PageLayout());
+    ShowResult(engine->RepairTickFiles(false));
     return PostToWindow([this] { ShowRepair(0); });
   }
   WindowReports().Status("检查分笔文件开始");

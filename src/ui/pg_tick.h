@@ -9,6 +9,7 @@
 
 #include "tickdata/minute_engine.h"
 #include "tickdata/tick_engine.h"
+#include "tickdata/tick_repair.h"
 #include "ui/operation_page.h"
 
 class QLabel;

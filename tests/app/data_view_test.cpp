@@ -14,7 +14,7 @@
 
 #include "base/text_encoding.h"
 #include "common/security_class.h"
-#include "daily/daily_engine.h"
+#include "daily/daily_conversion.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
 #include "tickdata/minute_engine.h"
@@ -49,7 +49,7 @@ class SampleTreeTest : public ::testing::Test {
     tree_ = new TestTree;
     static std::unique_ptr<TestTree> owner(tree_);
     for (int day : kDays) ASSERT_TRUE(sample::WriteDayIntoTree(day, kSample, tree_->layout()));
-    DailyEngine(tree_->layout()).ConvertDailyRange(kDays.front(), kDays.back());
+    DailyConversion(tree_->layout()).ConvertDailyRange(kDays.front(), kDays.back());
     TickEngine(tree_->layout()).ConvertTickRange(kDays.front(), kDays.back());
     MinuteEngine(tree_->layout(), MinuteOptions{}).BuildMinuteLines(kDays.front(), kDays.back());
   }

@@ -10,7 +10,8 @@
 #include "cli/cli_common.h"
 #include "cli/cli_test_support.h"
 #include "common/shared_state.h"
-#include "daily/daily_engine.h"
+#include "daily/daily_closing.h"
+#include "daily/daily_merge.h"
 #include "daily/daily_record.h"
 #include "samplegen.h"
 #include "support/fault_file_system.h"
@@ -259,7 +260,7 @@ TEST_F(CliDaily, MergeOnAFullDiskKeepsEveryRecordAndExitsOne) {
   FaultFileSystem disk;
   disk.NoSpaceAfter(0);
   const OperationResult r = CloseDailyOperation(
-      SilentReporter(), DailyClosing::kMerge, DailyEngine(Layout().WithFiles(disk)).MergeDailyFiles(DataLayout(std::string(), other)));
+      SilentReporter(), DailyClosing::kMerge, DailyMerge(Layout().WithFiles(disk)).MergeDailyFiles(DataLayout(std::string(), other)));
   EXPECT_EQ(cli::ExitCodeOf(r), 1);
   EXPECT_TRUE(r.message.find("完毕") == std::string::npos && r.message.find("完成!") == std::string::npos) << r.message;
   EXPECT_TRUE(FilesBelow(history_ + "sz/lday/") == before);

@@ -6,6 +6,9 @@
 
 #include "common/dir_walk.h"
 #include "common/security_class.h"
+#include "daily/daily_check.h"
+#include "daily/daily_conversion.h"
+#include "daily/daily_store.h"
 #include "daily_test_util.h"
 #include "samplegen.h"
 
@@ -73,11 +76,12 @@ class DailyEndToEndTest : public DailyTreeTest {
     for (int date = kMonday; date <= kFriday; ++date)
       ASSERT_TRUE(sample::WriteDailySources(date, Options(), layout.DailySourceDir()));
   }
+  DailyConversion engine{layout};
 };
 
 TEST_F(DailyEndToEndTest, WeekConvertsIntoSoundFilesWithIndependentlyComputedRecords) {
   ASSERT_EQ(engine.ConvertDailyRange(kMonday, kFriday).outcome, Outcome::kDone);
-  EXPECT_EQ(engine.CheckDailyFiles().failedItems, 0);
+  EXPECT_EQ(DailyCheck(layout).CheckDailyFiles().failedItems, 0);
   int lotForms = 0, indexes = 0, filled = 0, compared = 0;
   for (int market = 0; market < 3; ++market) {
     const auto securities = sample::MarketUniverse(kFriday, market, Options());
@@ -88,7 +92,7 @@ TEST_F(DailyEndToEndTest, WeekConvertsIntoSoundFilesWithIndependentlyComputedRec
       std::optional<DailyRecord> expected = Expected(s, quotes[k], kFriday);
       DailyRecord got{};
       const bool found = PathExists(DailyFilePath(market, s.code)) &&
-                         engine.ReadDailyRecord(market, s.code, kFriday, &got);
+                         DailyStore(layout, engine).ReadDailyRecord(market, s.code, kFriday, &got);
       ASSERT_EQ(found, expected.has_value()) << kMarketPrefix[market] << s.code;
       if (!found) continue;
       ASSERT_EQ(Bytes({got}), Bytes({*expected})) << kMarketPrefix[market] << s.code;

@@ -7,6 +7,11 @@
 #include <functional>
 #include <map>
 
+#include "daily/daily_batch_modify.h"
+#include "daily/daily_conversion.h"
+#include "daily/daily_merge.h"
+#include "daily/daily_range_delete.h"
+#include "daily/daily_single_edit.h"
 #include "daily_test_util.h"
 
 namespace marbloom::test {
@@ -45,7 +50,7 @@ std::map<std::string, std::vector<uint8_t>> DailyFiles(const DataLayout& layout)
 
 struct FullDiskCase {
   const char* name;
-  std::function<OperationResult(DailyEngine&, const DataLayout& source)> run;
+  std::function<OperationResult(const DataLayout& tree, const DataLayout& source)> run;
   int failedFiles;  // 0: the change fits in place and goes through
 };
 
@@ -61,15 +66,13 @@ TEST_P(DailyFullDiskTest, ChangeNeedingRoomFailsWholeAndOneInPlaceGoesThrough) {
     WriteDaily(source, s.market, s.code, {Rec(20200102, 7)});
   }
   Populate(roomy.layout());
-  DailyEngine roomyEngine(roomy.layout());
-  ASSERT_EQ(GetParam().run(roomyEngine, source).outcome, Outcome::kDone);
+  ASSERT_EQ(GetParam().run(roomy.layout(), source).outcome, Outcome::kDone);
 
   const DataLayout full = small.layout().WithFiles(disk);
   Populate(full);
   const auto before = DailyFiles(full);
   disk.NoSpaceAfter(0);
-  DailyEngine engine(full);
-  const OperationResult result = GetParam().run(engine, source);
+  const OperationResult result = GetParam().run(full, source);
   if (GetParam().failedFiles == 0) {
     EXPECT_EQ(result.outcome, Outcome::kDone);
     EXPECT_EQ(DailyFiles(full), DailyFiles(roomy.layout()));
@@ -88,32 +91,32 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Appends to the three files, and a file it would create for 000002.
         FullDiskCase{"ConvertAppends",
-                     [](DailyEngine& e, const DataLayout&) { return e.ConvertDailyRange(20220512, 20220512); }, 4},
+                     [](const DataLayout& t, const DataLayout&) { return DailyConversion(t).ConvertDailyRange(20220512, 20220512); }, 4},
         FullDiskCase{"MergeInsertsAnOlderRecord",
-                     [](DailyEngine& e, const DataLayout& source) { return e.MergeDailyFiles(source); }, 3},
+                     [](const DataLayout& t, const DataLayout& source) { return DailyMerge(t).MergeDailyFiles(source); }, 3},
         FullDiskCase{"EditInsertsInTheMiddle",
-                     [](DailyEngine& e, const DataLayout&) {
-                       return e.WriteBackDailyFields("sz000001", 20220510, kFields);
+                     [](const DataLayout& t, const DataLayout&) {
+                       return DailySingleEdit(t).WriteBackDailyFields("sz000001", 20220510, kFields);
                      },
                      1},
         FullDiskCase{"EditAppends",
-                     [](DailyEngine& e, const DataLayout&) {
-                       return e.WriteBackDailyFields("bj830001", 20220513, kFields);
+                     [](const DataLayout& t, const DataLayout&) {
+                       return DailySingleEdit(t).WriteBackDailyFields("bj830001", 20220513, kFields);
                      },
                      1},
         FullDiskCase{"EditReplacesInPlace",
-                     [](DailyEngine& e, const DataLayout&) {
-                       return e.WriteBackDailyFields("sh600000", 20220511, kFields);
+                     [](const DataLayout& t, const DataLayout&) {
+                       return DailySingleEdit(t).WriteBackDailyFields("sh600000", 20220511, kFields);
                      },
                      0},
         FullDiskCase{"ModifyReplacesEachFile",
-                     [](DailyEngine& e, const DataLayout&) {
-                       return e.ModifyDailyRange(20220101, 20221231, DailyFactors{2, 2, 2, 2, 2, 2}, "????????");
+                     [](const DataLayout& t, const DataLayout&) {
+                       return DailyBatchModify(t).ModifyDailyRange(20220101, 20221231, DailyFactors{2, 2, 2, 2, 2, 2}, "????????");
                      },
                      3},
         FullDiskCase{"DeleteReplacesEachFile",
-                     [](DailyEngine& e, const DataLayout&) {
-                       return e.DeleteDailyRange(20220401, 20220430, "????????");
+                     [](const DataLayout& t, const DataLayout&) {
+                       return DailyRangeDelete(t).DeleteDailyRange(20220401, 20220430, "????????");
                      },
                      3}),
     [](const ::testing::TestParamInfo<FullDiskCase>& info) { return std::string(info.param.name); });

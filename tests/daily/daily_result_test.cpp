@@ -3,6 +3,11 @@
 // status message stays the operation's own.
 #include <gtest/gtest.h>
 
+#include "daily/daily_batch_modify.h"
+#include "daily/daily_check.h"
+#include "daily/daily_conversion.h"
+#include "daily/daily_merge.h"
+#include "daily/daily_range_delete.h"
 #include "daily_test_util.h"
 
 namespace marbloom::test {
@@ -11,7 +16,7 @@ namespace {
 struct ResultCase {
   const char* name;
   void (*setup)(const DataLayout&);
-  OperationResult (*run)(DailyEngine&);
+  OperationResult (*run)(const DataLayout&);
   Outcome outcome;
   int failedItems;
 };
@@ -20,7 +25,7 @@ class DailyResultTest : public DailyTreeTest, public ::testing::WithParamInterfa
 
 TEST_P(DailyResultTest, OutcomeAndFailedItemsFollowTheFiles) {
   GetParam().setup(layout);
-  const OperationResult result = GetParam().run(engine);
+  const OperationResult result = GetParam().run(layout);
   EXPECT_EQ(result.outcome, GetParam().outcome);
   EXPECT_EQ(result.failedItems, GetParam().failedItems);
   EXPECT_EQ(result.message, test::StatusText());
@@ -35,8 +40,10 @@ void TwoSoundFilesAndOneDamaged(const DataLayout& layout) {
   std::filesystem::create_symlink(layout.DailyFile(0, "000001"), layout.DailyFile(0, "000003"));  // damaged too
 }
 
-OperationResult ConvertMay5(DailyEngine& e) { return e.ConvertDailyRange(20220505, 20220505); }
-OperationResult DeleteAll(DailyEngine& e) { return e.DeleteDailyRange(20220505, 20220505, "????????"); }
+OperationResult ConvertMay5(const DataLayout& l) { return DailyConversion(l).ConvertDailyRange(20220505, 20220505); }
+OperationResult DeleteAll(const DataLayout& l) {
+  return DailyRangeDelete(l).DeleteDailyRange(20220505, 20220505, "????????");
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, DailyResultTest,
@@ -72,21 +79,21 @@ INSTANTIATE_TEST_SUITE_P(
                    ConvertMay5, Outcome::kFailed, 1},
         // Saturday to Monday: the weekend and the holiday Monday have no files.
         ResultCase{"ConvertOverDaysWithoutFilesIsDone", [](const DataLayout& l) { WriteEveryMarket(l, 20220506); },
-                   [](DailyEngine& e) { return e.ConvertDailyRange(20220506, 20220509); }, Outcome::kDone, 0},
+                   [](const DataLayout& l) { return DailyConversion(l).ConvertDailyRange(20220506, 20220509); }, Outcome::kDone, 0},
         ResultCase{"ConvertOfARangeWithoutSourcesHasNothingToDo", [](const DataLayout&) {}, ConvertMay5,
                    Outcome::kNothingToDo, 0},
         ResultCase{"DeleteLeavesADamagedFileAndFails", TwoSoundFilesAndOneDamaged, DeleteAll, Outcome::kFailed, 2},
         ResultCase{"ModifyLeavesADamagedFileAndFails", TwoSoundFilesAndOneDamaged,
-                   [](DailyEngine& e) { return e.ModifyDailyRange(20220505, 20220505, DailyFactors{}, "sz??????"); },
+                   [](const DataLayout& l) { return DailyBatchModify(l).ModifyDailyRange(20220505, 20220505, DailyFactors{}, "sz??????"); },
                    Outcome::kFailed, 2},
         ResultCase{"DeleteOfNoFileHasNothingToDo", TwoSoundFilesAndOneDamaged,
-                   [](DailyEngine& e) { return e.DeleteDailyRange(20220505, 20220505, "bj??????"); },
+                   [](const DataLayout& l) { return DailyRangeDelete(l).DeleteDailyRange(20220505, 20220505, "bj??????"); },
                    Outcome::kNothingToDo, 0},
         ResultCase{"CheckCountsBadFiles", TwoSoundFilesAndOneDamaged,
-                   [](DailyEngine& e) { return e.CheckDailyFiles(); }, Outcome::kFailed, 3},
+                   [](const DataLayout& l) { return DailyCheck(l).CheckDailyFiles(); }, Outcome::kFailed, 3},
         ResultCase{"CheckOfASoundTreeIsDone",
                    [](const DataLayout& l) { WriteDaily(l, 2, "830001", {Rec(20220505)}); },
-                   [](DailyEngine& e) { return e.CheckDailyFiles(); }, Outcome::kDone, 0},
+                   [](const DataLayout& l) { return DailyCheck(l).CheckDailyFiles(); }, Outcome::kDone, 0},
         // Dates that do not rise, or a link, damage a file too, on either side: neither merged into nor moved.
         ResultCase{"MergeOfADamagedSourceFails",
                    [](const DataLayout& l) {
@@ -99,8 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
                      WriteDaily(l, 0, "000004", {Rec(20220506), Rec(20220504)});
                      std::filesystem::create_symlink(other.DailyFile(0, "000004"), other.DailyFile(0, "000005"));
                    },
-                   [](DailyEngine& e) {
-                     return e.MergeDailyFiles(DataLayout(std::string(), OtherTree(e.Layout())));
+                   [](const DataLayout& l) {
+                     return DailyMerge(l).MergeDailyFiles(DataLayout(std::string(), OtherTree(l)));
                    },
                    Outcome::kFailed, 4}),
     [](const ::testing::TestParamInfo<ResultCase>& info) { return std::string(info.param.name); });

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include "daily/daily_single_edit.h"
 #include "daily_test_util.h"
 
 namespace marbloom::test {
@@ -10,6 +11,7 @@ namespace {
 
 class DailySingleEditTest : public DailyTreeTest {
  protected:
+  DailySingleEdit engine{layout};
   DailyEditFields fields;
 };
 
@@ -42,7 +44,7 @@ TEST_F(DailySingleEditTest, ExtractRefusesBjCodesAndReportsMissingRecords) {
   EXPECT_EQ(test::StatusText(), "代码格式不规范!");
   EXPECT_EQ(engine.ExtractDailyFields("sz000001", 20220505, &fields).outcome, Outcome::kNothingToDo);
   EXPECT_EQ(test::StatusText(), "无指定个股日线!");
-  DailyEngine notReady(layout, false);
+  DailySingleEdit notReady(layout, false);
   EXPECT_EQ(notReady.ExtractDailyFields("sz000001", 20220505, &fields).outcome, Outcome::kInvalid);
   EXPECT_EQ(test::StatusText(), kDataGuardMessage);
 }
@@ -90,7 +92,7 @@ TEST_F(DailySingleEditTest, WriteBackRejectsMalformedCodes) {
 TEST_F(DailySingleEditTest, FailedWriteIsNotReportedAsDone) {
   const std::string path = DailyFilePath(0, "000001");
   faults.NoSpaceAfter(0);
-  EXPECT_EQ(DailyEngine(layout.WithFiles(faults)).WriteBackDailyFields("sz000001", 20220505, fields).outcome,
+  EXPECT_EQ(DailySingleEdit(layout.WithFiles(faults)).WriteBackDailyFields("sz000001", 20220505, fields).outcome,
             Outcome::kFailed);
   EXPECT_EQ(test::StatusText(), "写入" + path + "文件失败!");
 }

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "common/little_endian.h"
+#include "daily/daily_store.h"
 #include "daily_test_util.h"
 
 namespace marbloom::test {
@@ -12,6 +13,8 @@ namespace {
 
 class DailyStoreTest : public DailyTreeTest {
  protected:
+  OperationEngine counter;  // counts the store's failures
+  DailyStore engine{layout, counter};
   std::string path = DailyFilePath(0, "000001");
 };
 
@@ -140,7 +143,7 @@ TEST_F(DailyStoreTest, CreateFailureIsLoggedAndNothingIsMade) {
 
 TEST_F(DailyStoreTest, FailedWriteIsLoggedAndNotReportedAsStored) {
   faults.NoSpaceAfter(0);
-  EXPECT_FALSE(DailyEngine(layout.WithFiles(faults)).WriteDailyRecord(0, "000001", 20220505, Rec(20220505)));
+  EXPECT_FALSE(DailyStore(layout.WithFiles(faults), counter).WriteDailyRecord(0, "000001", 20220505, Rec(20220505)));
   EXPECT_NE(LogText().find("写入" + path + "文件失败!"), std::string::npos);
 }
 
@@ -158,10 +161,10 @@ TEST_F(DailyStoreTest, EachInjectedFaultFailsTheInsertAndKeepsTheFile) {
     if (row == 1) files.FailRenames(".day");
     if (row == 2) files.ShortReads(".day");
     if (row >= 3) files.CrashAt(row - 2, FaultFileSystem::Crash::kFailLater);
-    EXPECT_FALSE(DailyEngine(layout.WithFiles(files)).StoreDailyRecord(0, "000001", Rec(20220505))) << row;
+    EXPECT_FALSE(DailyStore(layout.WithFiles(files), counter).StoreDailyRecord(0, "000001", Rec(20220505))) << row;
     EXPECT_EQ(ReadFileBytes(path), before) << row;
   }
-  EXPECT_TRUE(DailyEngine(layout.WithFiles(faults)).StoreDailyRecord(0, "000001", Rec(20220505)));
+  EXPECT_TRUE(DailyStore(layout.WithFiles(faults), counter).StoreDailyRecord(0, "000001", Rec(20220505)));
   EXPECT_EQ(faults.Changes().size(), 4u);
 }
 

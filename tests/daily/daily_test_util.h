@@ -14,7 +14,8 @@
 #include "base/text_encoding.h"
 #include "common/market.h"
 #include "common/shared_state.h"
-#include "daily/daily_engine.h"
+#include "common/data_layout.h"
+#include "daily/daily_record.h"
 #include "daily/daily_source_formats.h"
 #include "support/fault_file_system.h"
 #include "support/temp_dir.h"
@@ -115,8 +116,8 @@ inline void WriteEveryMarket(const DataLayout& layout, int date) {
   WriteSourcePair(layout, 2, date, {Stock("830901", 10)});
 }
 
-// A fresh data tree and a daily engine on it; `faults` fails the calls of an
-// engine built on layout.WithFiles(faults).
+// A fresh data tree; `faults` fails the calls of an engine built on
+// layout.WithFiles(faults).
 class DailyTreeTest : public ::testing::Test {
  protected:
   std::string DailyFilePath(int market, std::string_view code) const { return layout.DailyFile(market, code); }
@@ -132,7 +133,6 @@ class DailyTreeTest : public ::testing::Test {
 
   TestTree tree;
   DataLayout layout = tree.layout();
-  DailyEngine engine{layout};
   FaultFileSystem faults;
 };
 

@@ -19,10 +19,15 @@ namespace {
 
 using test::DayDates;
 using test::MakeDays;
+using test::PathExists;
 using test::ReadBars;
+using test::ReadFileBytes;
+using test::ReadRunLog;
+using test::StatusRecorder;
 using test::Tick;
 using test::Weekdays;
 using test::WriteBars;
+using test::WriteFileBytes;
 using test::WriteTickIndex;
 
 constexpr int kOne = kOneMinuteBarsPerDay;
@@ -286,6 +291,74 @@ TEST_F(MinuteEngineTest, CancelStopsAfterTheCurrentSecurity) {
   EXPECT_FALSE(test::PathExists(OnePath("000002")));
   EXPECT_TRUE(recorder.Saw("正在转档深圳000001分钟线"));
   EXPECT_EQ(test::StatusText(), "分钟数据转档被取消!");
+}
+
+TEST_F(MinuteEngineTest, EachSecurityIsAnnouncedWithItsMarketName) {
+  for (const char* stem : {"bj430047", "sh600000", "sz000001"}) WriteTickIndex(layout, stem, {20240108});
+  StatusRecorder recorder;
+  EXPECT_TRUE(engine.BuildMinuteLines(20240108, 20240108).done());
+  EXPECT_EQ(recorder.Lines(),
+            (std::vector<std::string>{"创建转档索引表!", "正在转档北京430047分钟线", "正在转档上海600000分钟线",
+                                      "正在转档深圳000001分钟线", "分钟数据转档完成!"}));
+  EXPECT_NE(ReadRunLog().find("分钟数据转档完成!"), std::string::npos);
+  EXPECT_TRUE(PathExists(MinuteFilePath(layout, MinuteKind::kFiveMinute, 2, "430047")));
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 2.0 / 3.0);
+}
+
+// In whole-store mode the old file is neither read nor kept, even when it is
+// not a whole number of day blocks, and the retention limit does not apply.
+TEST_F(MinuteEngineTest, WholeStoreReplacesADamagedFileWithEveryBuiltDay) {
+  const std::vector<int> dates = Weekdays(20230102, 80);
+  WriteTickIndex(layout, "sz000001", dates);
+  std::vector<uint8_t> damaged(kOneMinuteBlockBytes + 5, 7);
+  WriteFileBytes(OnePath(), damaged);
+  WriteFileBytes(FivePath(), damaged);
+  EXPECT_TRUE(engine.BuildMinuteLines(0, 0).done());
+  EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), dates);
+  EXPECT_EQ(DayDates(ReadBars(FivePath()), kFive), dates);
+}
+
+// A file holding more days than the retention keeps only its newest ones
+// once a new day is merged in.
+TEST_F(MinuteEngineTest, RangeModeReadsOnlyTheNewestRetainedDays) {
+  const std::vector<int> held = Weekdays(20230102, 60);
+  WriteBars(OnePath(), MakeDays(held, kOne));
+  WriteTickIndex(layout, "sz000001", {20240108});
+  engine.BuildMinuteLines(20240108, 20240108);
+  std::vector<int> expected(held.end() - 49, held.end());
+  expected.push_back(20240108);
+  EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), expected);
+}
+
+TEST_F(MinuteEngineTest, RangeModeInsertsAnOlderDayWhileBelowRetention) {
+  const std::vector<int> held = Weekdays(20240108, 3);  // 8, 9, 10 January
+  WriteBars(OnePath(), MakeDays(held, kOne));
+  WriteBars(FivePath(), MakeDays(held, kFive));
+  WriteTickIndex(layout, "sz000001", {20240105, 20240109});
+  engine.BuildMinuteLines(20240101, 20240131);
+  const std::vector<int> expected = {20240105, 20240108, 20240109, 20240110};
+  const std::vector<MinuteBar> one = ReadBars(OnePath());
+  EXPECT_EQ(DayDates(one, kOne), expected);
+  EXPECT_EQ(one[kOne].open, 1);                        // held day untouched
+  EXPECT_EQ(one[2 * kOne + 60].close, PriceOf(20240109) / 100);  // replaced by the built day
+  EXPECT_EQ(DayDates(ReadBars(FivePath()), kFive), expected);
+}
+
+TEST_F(MinuteEngineTest, RangeLimitsChooseTheDaysInclusively) {
+  WriteTickIndex(layout, "sz000001", {20240104, 20240105, 20240108, 20240109});
+  engine.BuildMinuteLines(20240105, 20240108);
+  EXPECT_EQ(DayDates(ReadBars(OnePath()), kOne), (std::vector<int>{20240105, 20240108}));
+}
+
+TEST_F(MinuteEngineTest, SecurityWhoseDaysAllFailKeepsItsFiles) {
+  const std::vector<int> held = Weekdays(20240108, 2);
+  WriteBars(OnePath(), MakeDays(held, kOne));
+  WriteTickIndex(layout, "sz000001", {20240110});
+  unreadable.insert(20240110);
+  const std::vector<uint8_t> before = ReadFileBytes(OnePath());
+  engine.BuildMinuteLines(0, 0);
+  EXPECT_EQ(ReadFileBytes(OnePath()), before);
+  EXPECT_FALSE(PathExists(FivePath()));
 }
 
 }  // namespace

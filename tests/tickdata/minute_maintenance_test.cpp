@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,9 @@ namespace {
 
 using test::DayDates;
 using test::MakeDays;
+using test::PathExists;
 using test::ReadBars;
+using test::ReadRunLog;
 using test::StatusRecorder;
 using test::WriteBars;
 
@@ -37,6 +40,14 @@ class MinuteMaintenance : public ::testing::Test {
   std::string Put(MinuteKind kind, int market, const std::string& code) {
     std::string path = MinuteFilePath(layout, kind, market, code);
     WriteBars(path, MakeDays(kDates, KindInfo(kind).barsPerDay));
+    return path;
+  }
+  // One 5-minute day of bars whose fields are `bar`, dated `date`.
+  std::string PutFive(int market, const char* code, int date, const MinuteBar& bar) {
+    std::vector<MinuteBar> bars(kFive, bar);
+    for (MinuteBar& b : bars) b.packedDate = PackMinuteDate(date);
+    const std::string path = MinuteFilePath(layout, MinuteKind::kFiveMinute, market, code);
+    WriteBars(path, bars);
     return path;
   }
 
@@ -181,7 +192,10 @@ TEST_P(MinuteModifyPrice, ScalesEveryPriceOfTheRange) {
 INSTANTIATE_TEST_SUITE_P(Factors, MinuteModifyPrice,
                          ::testing::Values(ModifyCase{1000, 0.5f, 500}, ModifyCase{1000, 0.9995f, 1000},
                                            ModifyCase{1234, 1.0f, 1234}, ModifyCase{2000000000, 2.0f, INT32_MAX},
-                                           ModifyCase{-1000, 1.0f, -999}));
+                                           ModifyCase{-1000, 1.0f, -999},
+                                           ModifyCase{999, 0.5f, 500},  // 499.5 + 0.503
+                                           ModifyCase{994, 0.5f, 497},  // 497.0 + 0.503
+                                           ModifyCase{0, 3.0f, 0}, ModifyCase{1, 0.4f, 0}, ModifyCase{3, 0.5f, 2}));
 
 TEST_F(MinuteMaintenance, ModifyScalesVolumeAsUnsignedAndAmountUnrounded) {
   std::string path = MinuteFilePath(layout, MinuteKind::kFiveMinute, 0, "000001");
@@ -254,6 +268,105 @@ TEST_F(MinuteMaintenance, CancelledModifySkipsTheOneMinutePass) {
   EXPECT_EQ(ReadBars(five)[0].close, 2000);
   EXPECT_EQ(ReadBars(one)[0].close, 1000);
   EXPECT_EQ(test::StatusText(), "本次批量修改分钟线操作被取消!");
+}
+
+TEST_F(MinuteMaintenance, VolumeIsUnsignedAndAmountIsAPlainFloatProduct) {
+  MinuteBar bar{};
+  bar.close = 100;
+  bar.volume = static_cast<int32_t>(3000000000u);  // negative as int32
+  bar.amount = 3.0f;
+  const std::string path = PutFive(0, "000001", 20240108, bar);
+  MinuteFactors f;
+  f.volume = 1.25f;
+  f.amount = 0.1f;
+  engine.ModifyMinuteRange(20240108, 20240108, f, "sz000001");
+  const MinuteBar after = ReadBars(path).front();
+  EXPECT_EQ(static_cast<uint32_t>(after.volume), 3750000000u);
+  EXPECT_EQ(after.amount, 3.0f * 0.1f);
+  EXPECT_EQ(after.close, 100);
+}
+
+TEST_F(MinuteMaintenance, OnlyBarsOfTheRangeChangeAndFactorsGoToTheirFields) {
+  MinuteBar bar{};
+  bar.open = 1000, bar.high = 2000, bar.low = 3000, bar.close = 4000, bar.volume = 5000, bar.amount = 6000;
+  std::vector<MinuteBar> bars;
+  for (int date : {20240105, 20240108, 20240109, 20240110})
+    for (int i = 0; i < kOne; ++i) {
+      bars.push_back(bar);
+      bars.back().packedDate = PackMinuteDate(date);
+    }
+  const std::string path = MinuteFilePath(layout, MinuteKind::kOneMinute, 1, "600000");
+  WriteBars(path, bars);
+  engine.ModifyMinuteRange(20240108, 20240109, MinuteFactors{2, 3, 4, 5, 6, 7}, "Sh600000");
+  const std::vector<MinuteBar> after = ReadBars(path);
+  ASSERT_EQ(after.size(), bars.size());
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    const bool inRange = i >= kOne && i < 3 * kOne;
+    EXPECT_EQ(after[i].open, inRange ? 2000 : 1000) << i;
+    EXPECT_EQ(after[i].high, inRange ? 6000 : 2000) << i;
+    EXPECT_EQ(after[i].low, inRange ? 12000 : 3000) << i;
+    EXPECT_EQ(after[i].close, inRange ? 20000 : 4000) << i;
+    EXPECT_EQ(after[i].volume, inRange ? 30000 : 5000) << i;
+    EXPECT_EQ(after[i].amount, inRange ? 42000.0f : 6000.0f) << i;
+    EXPECT_EQ(after[i].packedDate, bars[i].packedDate);
+  }
+}
+
+TEST_F(MinuteMaintenance, MarketLettersAreMatchedInEitherCaseOrByQuestionMarks) {
+  MinuteBar bar{};
+  bar.close = 1000;
+  const std::string sz = PutFive(0, "000001", 20240108, bar);
+  const std::string sh = PutFive(1, "000001", 20240108, bar);
+  const std::string bj = PutFive(2, "000001", 20240108, bar);
+  MinuteFactors twice{2, 2, 2, 2, 2, 2};
+  engine.ModifyMinuteRange(20240108, 20240108, twice, "?H000001");
+  engine.ModifyMinuteRange(20240108, 20240108, twice, "bJ000001");
+  engine.ModifyMinuteRange(20240108, 20240108, twice, "?z00000?");
+  EXPECT_EQ(ReadBars(sz).front().close, 2000);
+  EXPECT_EQ(ReadBars(sh).front().close, 2000);
+  EXPECT_EQ(ReadBars(bj).front().close, 2000);
+}
+
+TEST_F(MinuteMaintenance, MessagesOfBothPassesAndTheEnd) {
+  MinuteBar bar{};
+  PutFive(0, "000001", 20240108, bar);
+  StatusRecorder recorder;
+  EXPECT_TRUE(engine.ModifyMinuteRange(20240108, 20240108, MinuteFactors{}, "sz??????").done());
+  EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"正在修改sz000001的5分钟线", "分钟路径不存在或无数据!",
+                                                      "批量修改分钟线完成!"}));
+  const std::string log = ReadRunLog();
+  EXPECT_NE(log.find("分钟路径不存在或无数据!"), std::string::npos);
+  EXPECT_EQ(log.find("批量修改分钟线完成!"), std::string::npos);  // shown, not logged
+}
+
+TEST_F(MinuteMaintenance, FiveMinuteDeleteNamesEachFileAndEnds) {
+  MinuteBar bar{};
+  const std::string a = PutFive(0, "000001", 20240108, bar);
+  const std::string b = PutFive(1, "600000", 20240109, bar);
+  StatusRecorder recorder;
+  EXPECT_TRUE(engine.DeleteFiveMinuteRange(20240108, 20240108).done());
+  EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"正在删除sz000001的五分钟线", "正在删除sh600000的五分钟线",
+                                                      "五分钟数据删除完成!"}));
+  EXPECT_FALSE(PathExists(a));
+  EXPECT_EQ(ReadBars(b).size(), static_cast<std::size_t>(kFive));
+  EXPECT_NE(ReadRunLog().find("五分钟数据删除完成!"), std::string::npos);
+}
+
+TEST_F(MinuteMaintenance, DeleteKeepsBarsOutsideTheRangeInTheirOrder) {
+  std::vector<MinuteBar> bars;
+  for (int date : {20240105, 20240108, 20240109, 20240110}) {
+    MinuteBar bar{};
+    bar.packedDate = PackMinuteDate(date);
+    bar.close = date % 100;
+    bars.push_back(bar);
+  }
+  const std::string path = MinuteFilePath(layout, MinuteKind::kOneMinute, 0, "000001");
+  WriteBars(path, bars);
+  engine.DeleteOneMinuteRange(20240108, 20240109);
+  const std::vector<MinuteBar> after = ReadBars(path);
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].close, 5);
+  EXPECT_EQ(after[1].close, 10);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "common/security_class.h"
 #include "tickdata/tick_codec.h"
 #include "tick_test_support.h"
@@ -202,6 +204,54 @@ TEST(TickBlockUnpack, ExactFitInflates) {
   // 2 x unpackedLength == actual size, odd boundary for the growing buffer.
   ASSERT_TRUE(Unpack(packed, static_cast<int32_t>(raw.size() / 2), &out));
   EXPECT_EQ(out, raw);
+}
+
+Bytes RandomBlock(std::mt19937& rng, int ticks) {
+  std::vector<TestTick> src;
+  int32_t seconds = 33000 + static_cast<int32_t>(rng() % 600);
+  for (int i = 0; i < ticks; ++i) {
+    seconds += static_cast<int32_t>(rng() % 40);
+    src.push_back({seconds, 900 + static_cast<int64_t>(rng() % 300), static_cast<int64_t>(rng() % 100000),
+                   static_cast<int64_t>(rng()), static_cast<int32_t>(rng()), static_cast<int>(rng() % 3)});
+  }
+  return EncodeBlock(src);
+}
+
+TEST(TickBlockUnpack, EachBlockOfASequenceGivesItsOwnBytes) {
+  std::mt19937 rng(3);
+  const Bytes small = EncodeBlock(SampleTicks(20, 1));
+  const Bytes zeros(200000, 0);  // inflates far past the first buffer size
+  const Bytes large = RandomBlock(rng, 3000);
+  Bytes truncated = Compress(large);
+  truncated.resize(truncated.size() / 2);
+  const Bytes packedZeros = Compress(zeros), packedSmall = Compress(small);
+  struct Case {
+    Bytes stored;
+    int32_t unpackedLength;
+    bool ok;
+    Bytes expected;
+  };
+  const std::vector<Case> cases = {
+      {Compress(large), static_cast<int32_t>(large.size()), true, large},
+      {packedSmall, static_cast<int32_t>(small.size()), true, small},
+      {packedZeros, static_cast<int32_t>(zeros.size()), true, zeros},
+      // Needs more than twice its length: the stored bytes, cut to that.
+      {packedZeros, 1000, true,
+       Bytes(packedZeros.begin(), packedZeros.begin() + std::min<std::size_t>(2000, packedZeros.size()))},
+      {truncated, static_cast<int32_t>(large.size()), true, truncated},
+      {small, static_cast<int32_t>(small.size()), true, small},  // not a zlib stream
+      {small, 3, true, Bytes(small.begin(), small.begin() + 6)},
+      {Compress(large), static_cast<int32_t>(large.size()), true, large},
+      {packedSmall, 0, false, {}},
+  };
+  TickBlockUnpacker unpacker;
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    const Case& c = cases[k];
+    const uint8_t* out = nullptr;
+    std::size_t size = 1;
+    ASSERT_EQ(unpacker.Unpack(c.stored.data(), c.stored.size(), c.unpackedLength, &out, &size), c.ok) << k;
+    ASSERT_EQ(Bytes(out, out + size), c.expected) << k;
+  }
 }
 
 }  // namespace

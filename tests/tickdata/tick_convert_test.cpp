@@ -11,6 +11,7 @@
 #include "support/temp_dir.h"
 #include "tickdata/tick_engine.h"
 #include "tick_test_support.h"
+#include "tickdata/minute_test_support.h"
 
 namespace marbloom::test {
 namespace {
@@ -19,7 +20,9 @@ namespace {
 // Whether today's run log holds the line.
 bool LogHas(const std::string& message) { return ReadRunLog().find(message) != std::string::npos; }
 
-constexpr int kMon = 20240108, kTue = 20240109, kWed = 20240110, kThu = 20240111;
+constexpr int kMon = 20240108, kTue = 20240109, kWed = 20240110, kThu = 20240111, kFri = 20240112;
+// The week before: Wednesday to Sunday.
+constexpr int kWedBefore = 20240103, kThuBefore = 20240104, kFriBefore = 20240105, kSat = 20240106, kSun = 20240107;
 
 void PutInt(Bytes& b, std::size_t offset, int32_t v) { std::memcpy(b.data() + offset, &v, 4); }
 
@@ -292,6 +295,78 @@ TEST_F(ConvertTickRangeTest, CancelFinishesTheCurrentSecurityOnly) {
   EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000002")));
   EXPECT_EQ(test::StatusText(), "分笔数据转档被取消!");
   EXPECT_TRUE(LogHas("分笔数据转档被取消!"));
+}
+
+// Old days before the range, archive days in date order replacing equal old
+// days, old days kept between them and where the security is absent from an
+// archive, the rest appended: byte for byte, with version 2.
+TEST_F(ConvertTickRangeTest, MergeInterleavesOldAndNewDaysByteForByte) {
+  const StoredDay oldWed3 = MakeDay(kWedBefore, 1), oldFri5 = MakeDay(kFriBefore, 2), oldMon8 = MakeDay(kMon, 3),
+                  oldWed10 = MakeDay(kWed, 4), oldFri12 = MakeDay(kFri, 5);
+  WriteFileBytes(layout.TickIndexFile("sz000001"), IndexBytes({oldWed3, oldFri5, oldMon8, oldWed10, oldFri12}, 0));
+  WriteFileBytes(layout.TickDataFile("sz000001"), DataBytes({oldWed3, oldFri5, oldMon8, oldWed10, oldFri12}));
+  StoredDay newThu4 = MakeDay(kThuBefore, 20), newMon8 = MakeDay(kMon, 21), newThu11 = MakeDay(kThu, 22);
+  newThu4.priceDecimals = 3;
+  newThu4.spare = 0xEE;
+  newMon8.refPrice = -1.25;
+  WriteArchive(layout, kThuBefore, {{0, "000001", newThu4}});
+  WriteArchive(layout, kMon, {{1, "600000", MakeDay(kMon, 30)}, {0, "000001", newMon8}});
+  WriteArchive(layout, kWed, {{1, "600000", MakeDay(kWed, 31)}});  // sz000001 absent: old day stays
+  WriteArchive(layout, kThu, {{0, "000001", newThu11}});
+  engine.ConvertTickRange(kThuBefore, kThu);
+  const std::vector<StoredDay> expected = {oldWed3, newThu4, oldFri5, newMon8, oldWed10, newThu11, oldFri12};
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), IndexBytes(expected, 2));
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), DataBytes(expected));
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sh600000")), IndexBytes({MakeDay(kMon, 30), MakeDay(kWed, 31)}, 2));
+}
+
+TEST_F(ConvertTickRangeTest, SecuritiesAreMergedInOrderOfFirstAppearance) {
+  WriteArchive(layout, kMon, {{0, "000002", MakeDay(kMon, 1)}, {1, "600000", MakeDay(kMon, 2)}});
+  WriteArchive(layout, kTue,
+               {{2, "430047", MakeDay(kTue, 3)}, {0, "000002", MakeDay(kTue, 4)}, {0, "000001", MakeDay(kTue, 5)}});
+  StatusRecorder recorder;
+  engine.ConvertTickRange(kMon, kTue);
+  EXPECT_EQ(recorder.Lines(),
+            (std::vector<std::string>{"创建转档索引表!", "转档sz000002分笔数据...", "转档sh600000分笔数据...",
+                                      "转档bj430047分笔数据...", "转档sz000001分笔数据...",
+                                      "分笔数据转档完成!"}));
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000002")), IndexBytes({MakeDay(kMon, 1), MakeDay(kTue, 4)}, 2));
+}
+
+// The range starts at `first` whatever its weekday; after it only the days
+// NextTradingDay gives are loaded.
+TEST_F(ConvertTickRangeTest, FirstDayLoadsEvenOnAWeekendLaterWeekendsDoNot) {
+  WriteArchive(layout, kSat, {{0, "000001", MakeDay(kSat, 1)}});
+  WriteArchive(layout, kSun, {{0, "000001", MakeDay(kSun, 2)}});
+  WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 3)}});
+  engine.ConvertTickRange(kSat, kMon);
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), IndexBytes({MakeDay(kSat, 1), MakeDay(kMon, 3)}, 2));
+}
+
+TEST_F(ConvertTickRangeTest, SecurityListedTwiceInOneArchiveTakesItsLaterBlock) {
+  WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1)}, {0, "000001", MakeDay(kMon, 2)}});
+  engine.ConvertTickRange(kMon, kMon);
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000001")), IndexBytes({MakeDay(kMon, 2)}, 2));
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), DataBytes({MakeDay(kMon, 2)}));
+}
+
+TEST_F(ConvertTickRangeTest, ReversedRangeTouchesNothingAndLogsNothing) {
+  WriteArchive(layout, kMon, {{0, "000001", MakeDay(kMon, 1)}});
+  StatusRecorder recorder;
+  EXPECT_EQ(engine.ConvertTickRange(kTue, kMon).outcome, Outcome::kNothingToDo);
+  EXPECT_EQ(recorder.Lines(), std::vector<std::string>{"创建转档索引表!"});
+  EXPECT_FALSE(PathExists(layout.TickIndexFile("sz000001")));
+  EXPECT_EQ(ReadRunLog().find("分笔数据转档"), std::string::npos);
+}
+
+TEST_F(ConvertTickRangeTest, ProgressEndsAtTheLastSecuritysShare) {
+  WriteArchive(layout, kMon,
+               {{0, "000001", MakeDay(kMon, 1)},
+                {0, "000002", MakeDay(kMon, 2)},
+                {0, "000003", MakeDay(kMon, 3)},
+                {0, "000004", MakeDay(kMon, 4)}});
+  engine.ConvertTickRange(kMon, kMon);
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 0.75);
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+#include <limits>
+
 #include "app/settings.h"
 #include "base/text_encoding.h"
 #include "common/dir_walk.h"
@@ -7,6 +11,7 @@
 #include "support/temp_dir.h"
 #include "tickdata/tick_engine.h"
 #include "tick_test_support.h"
+#include "tickdata/minute_test_support.h"
 
 namespace marbloom::test {
 namespace {
@@ -85,6 +90,41 @@ TEST_F(DeleteTickRangeTest, CancelStopsAfterTheFirstFile) {
   EXPECT_TRUE(LogHas("删除分笔数据操作被取消!"));
 }
 
+TEST_F(DeleteTickRangeTest, RangeEdgesAreInclusiveAndEntriesKeepTheirFields) {
+  std::vector<StoredDay> days = kDays;
+  days[3].refPrice = 123.456;
+  days[3].priceDecimals = 4;
+  days[3].spare = 0x5A;
+  WritePair(layout, "sh600000", days);
+  EXPECT_EQ(engine.DeleteTickRange(20240103, 20240104).outcome, Outcome::kDone);
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sh600000")), IndexBytes({days[0], days[3]}, 0));
+  EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sh600000")), DataBytes({days[0], days[3]}));
+}
+
+// Only exact names are visited: sz0000029.vid is not a security's index.
+TEST_F(DeleteTickRangeTest, MessagesNameEachExactStem) {
+  WritePair(layout, "sz000001", kDays);
+  WriteFileBytes(layout.TickStoreDir() + "sz0000029.vid", IndexBytes(kDays));
+  WritePair(layout, "sz000002", kDays);
+  StatusRecorder recorder;
+  EXPECT_EQ(engine.DeleteTickRange(20240102, 20240102).outcome, Outcome::kDone);
+  EXPECT_EQ(recorder.Lines(),
+            (std::vector<std::string>{"正在删除20240102-20240102时间段的分笔数据...", "正在删除股票sz000001分笔数据",
+                                      "正在删除股票sz000002分笔数据", "删除分笔数据完成!"}));
+  EXPECT_EQ(ReadFileBytes(layout.TickStoreDir() + "sz0000029.vid"), IndexBytes(kDays));
+  const std::vector<StoredDay> kept(kDays.begin() + 1, kDays.end());
+  EXPECT_EQ(ReadFileBytes(layout.TickIndexFile("sz000002")), IndexBytes(kept, 0));
+  EXPECT_NE(ReadRunLog().find("删除分笔数据完成!"), std::string::npos);
+}
+
+TEST_F(DeleteTickRangeTest, EmptyOrDotFilesAreNotCounted) {
+  WriteFileBytes(layout.TickStoreDir() + "sz000001.vid", {});
+  WriteFileBytes(layout.TickStoreDir() + ".sz000002.vid", IndexBytes(kDays));
+  EXPECT_EQ(engine.DeleteTickRange(20240102, 20240102).outcome, Outcome::kNothingToDo);
+  EXPECT_EQ(engine.CheckTickFiles().outcome, Outcome::kNothingToDo);
+  EXPECT_EQ(test::StatusText(), "路径不存在或无分笔数据!");
+}
+
 // One crafted pair per rule of the check, and the message it must give.
 struct CheckCase {
   const char* name;
@@ -93,7 +133,7 @@ struct CheckCase {
 };
 
 void PutInt(Bytes& b, std::size_t offset, int32_t v) { std::memcpy(b.data() + offset, &v, 4); }
-constexpr std::size_t kEntry1 = 16 + 22;  // second entry
+constexpr std::size_t EntryAt(std::size_t k) { return 16 + 22 * k; }
 
 class CheckTickFileTest : public ::testing::TestWithParam<CheckCase> {
  protected:
@@ -130,16 +170,60 @@ INSTANTIATE_TEST_SUITE_P(
                   "sz000001索引文件日期信息异常!"},
         CheckCase{"firstAfterLast", [](Bytes& i, Bytes&) { PutInt(i, 4, 20240109); },
                   "sz000001索引文件日期信息异常!"},
-        CheckCase{"zeroUnpacked", [](Bytes& i, Bytes&) { PutInt(i, kEntry1 + 4, 0); },
+        CheckCase{"zeroUnpacked", [](Bytes& i, Bytes&) { PutInt(i, EntryAt(1) + 4, 0); },
                   "sz000001索引文件日期信息异常!"},
-        CheckCase{"entryOutsideHeader", [](Bytes& i, Bytes&) { PutInt(i, kEntry1, 20240110); },
+        CheckCase{"entryOutsideHeader", [](Bytes& i, Bytes&) { PutInt(i, EntryAt(1), 20240110); },
                   "sz000001索引文件日期信息异常!"},
-        CheckCase{"sameDateTwice", [](Bytes& i, Bytes&) { PutInt(i, kEntry1, 20240102); },
+        CheckCase{"sameDateTwice", [](Bytes& i, Bytes&) { PutInt(i, EntryAt(1), 20240102); },
                   "sz000001索引文件日期信息乱序!"},
         CheckCase{"dataOneByteLonger", [](Bytes&, Bytes& d) { d.push_back(0); },
                   "sz000001索引文件和数据文件不匹配!"},
-        CheckCase{"negativeLength", [](Bytes& i, Bytes&) { PutInt(i, kEntry1 + 8, -1); },
-                  "sz000001索引文件和数据文件不匹配!"}),
+        CheckCase{"negativeLength", [](Bytes& i, Bytes&) { PutInt(i, EntryAt(1) + 8, -1); },
+                  "sz000001索引文件和数据文件不匹配!"},
+        CheckCase{"uncheckedFieldsDoNotMatter",
+                  [](Bytes& i, Bytes&) {
+                   PutInt(i, 0, 77);
+                   const double nan = std::numeric_limits<double>::quiet_NaN();
+                   std::memcpy(i.data() + EntryAt(1) + 12, &nan, 8);
+                   i[EntryAt(1) + 20] = 9;
+                   i[EntryAt(1) + 21] = 0xFF;
+                  },
+                  ""},
+        CheckCase{"lengthsAddUpDespiteANegativeOne",
+                  [](Bytes& i, Bytes&) {
+                   int32_t a, b;
+                   std::memcpy(&a, i.data() + EntryAt(0) + 8, 4);
+                   std::memcpy(&b, i.data() + EntryAt(1) + 8, 4);
+                   PutInt(i, EntryAt(0) + 8, a + b + 1);
+                   PutInt(i, EntryAt(1) + 8, -1);
+                  },
+                  ""},
+        CheckCase{"headerRoomAroundEntriesIsFine", [](Bytes& i, Bytes&) { PutInt(i, 4, 20240101), PutInt(i, 8, 20240131); },
+                  ""},
+        CheckCase{"lengthBeforeOpen", [](Bytes& i, Bytes&) { i.resize(20); }, "sz000001索引文件长度异常!"},
+        CheckCase{"countBeforeDates", [](Bytes& i, Bytes&) { PutInt(i, 12, 5), PutInt(i, 4, 0); },
+                  "sz000001索引文件长度校验异常!"},
+        CheckCase{"negativeCount", [](Bytes& i, Bytes&) { PutInt(i, 12, -4); }, "sz000001索引文件长度校验异常!"},
+        CheckCase{"firstDateZero", [](Bytes& i, Bytes&) { PutInt(i, 4, 0); }, "sz000001索引文件日期信息异常!"},
+        CheckCase{"lastDateNegative", [](Bytes& i, Bytes&) { PutInt(i, 8, -20240108); },
+                  "sz000001索引文件日期信息异常!"},
+        CheckCase{"headerFirstAfterFirstEntry", [](Bytes& i, Bytes&) { PutInt(i, 4, 20240103); },
+                  "sz000001索引文件日期信息异常!"},
+        // Entry 2 goes backwards and below the header's first date: rule 7 comes first.
+        CheckCase{"backwardsBelowRangeIsADateFault", [](Bytes& i, Bytes&) { PutInt(i, EntryAt(2), 20240101); },
+                  "sz000001索引文件日期信息异常!"},
+        CheckCase{"backwardsInsideRangeIsDisorder", [](Bytes& i, Bytes&) { PutInt(i, EntryAt(2), 20240102); },
+                  "sz000001索引文件日期信息乱序!"},
+        // Rules 7 and 8 go entry by entry: an earlier disorder wins over a later zero length.
+        CheckCase{"earlierDisorderBeforeLaterZeroLength",
+                  [](Bytes& i, Bytes&) { PutInt(i, EntryAt(1), 20240102), PutInt(i, EntryAt(3) + 4, 0); },
+                  "sz000001索引文件日期信息乱序!"},
+        CheckCase{"earlierZeroLengthBeforeLaterDisorder",
+                  [](Bytes& i, Bytes&) { PutInt(i, EntryAt(1) + 4, -7), PutInt(i, EntryAt(3), 20240103); },
+                  "sz000001索引文件日期信息异常!"},
+        CheckCase{"disorderBeforeMismatch", [](Bytes& i, Bytes& d) { PutInt(i, EntryAt(3), 20240104), d.pop_back(); },
+                  "sz000001索引文件日期信息乱序!"},
+        CheckCase{"dataOneByteShort", [](Bytes&, Bytes& d) { d.pop_back(); }, "sz000001索引文件和数据文件不匹配!"}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
 
 class CheckTickFilesTest : public ::testing::Test {
@@ -177,6 +261,34 @@ TEST_F(CheckTickFilesTest, EmptyStoreIsReported) {
   EXPECT_EQ(result.failedItems, 0);
   EXPECT_EQ(test::StatusText(), "路径不存在或无分笔数据!");
   EXPECT_TRUE(LogHas("路径不存在或无分笔数据!"));
+}
+
+TEST_F(CheckTickFilesTest, CancelStopsAfterTheFirstPairAndReturnsWhatWasFound) {
+  Bytes data = DataBytes(kDays);
+  data.push_back(0);
+  WriteFileBytes(layout.TickIndexFile("sz000001"), IndexBytes(kDays));
+  WriteFileBytes(layout.TickDataFile("sz000001"), data);
+  WriteFileBytes(layout.TickIndexFile("sz000002"), IndexBytes(kDays));
+  WriteFileBytes(layout.TickDataFile("sz000002"), data);
+  StatusRecorder recorder;
+  engine.Cancel();
+  const OperationResult result = engine.CheckTickFiles();
+  EXPECT_EQ(result.outcome, Outcome::kCancelled);
+  EXPECT_EQ(result.failedItems, 1);
+  EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"正在检查sz000001分笔数据", "sz000001索引文件和数据文件不匹配!",
+                                                      "检查分笔操作被取消!"}));
+  EXPECT_NE(ReadRunLog().find("检查分笔操作被取消!"), std::string::npos);
+}
+
+TEST_F(CheckTickFilesTest, GoodPairsLeaveOnlyTheirCheckingLines) {
+  WritePair(layout, "sz000001", kDays);
+  WritePair(layout, "sh600000", kDays);
+  StatusRecorder recorder;
+  const OperationResult result = engine.CheckTickFiles();
+  EXPECT_EQ(result.outcome, Outcome::kDone);
+  EXPECT_EQ(result.message, "共有0支股票分笔文件出错!");
+  EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"正在检查sh600000分笔数据", "正在检查sz000001分笔数据"}));
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 0.5);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "tickdata/tick_codec.h"
 #include "tickdata/tick_pair.h"
 #include "tickdata/tick_reader.h"
@@ -157,6 +159,125 @@ TEST_F(LoadTickArchiveTest, LastBlockCutShortLoadsAndFailsOnlyItsRead) {
   // A block cut short before another entry leaves that entry unreadable: the day is rejected.
   WriteFileBytes(layout.TickArchiveFile(20240105), Bytes(good.begin(), good.begin() + 16 + 30 + 5));
   EXPECT_FALSE(LoadTickArchive(layout, 20240105).archive);
+}
+
+// Wednesday to Friday and the Monday after, 20 ticks a day.
+const std::vector<StoredDay> kWeekDays = {MakeDay(20240103, 1), MakeDay(20240104, 2), MakeDay(20240105, 3),
+                                          MakeDay(20240108, 4)};
+void PutInt(Bytes& b, std::size_t offset, int32_t v) { std::memcpy(b.data() + offset, &v, 4); }
+
+// Days read whenever the pair's entries are whole (the first five rules of the
+// check); the header's dates decide nothing for a day.
+TEST_F(ReadTickDayTest, HeaderDatesDoNotDecideWhetherADayReads) {
+  struct Case {
+    std::size_t offset;
+    int32_t value;
+    bool readable;
+  };
+  for (const Case& c : {Case{4, 19900101, true}, Case{4, 19891231, true}, Case{8, 20800101, true},
+                        Case{8, 20800102, true}, Case{8, 20240103 - 1, true}, Case{12, 3, false}}) {
+    Bytes index = IndexBytes(kWeekDays);
+    PutInt(index, c.offset, c.value);
+    WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+    WriteFileBytes(layout.TickDataFile("sz000001"), DataBytes(kWeekDays));
+    EXPECT_EQ(ReadTickDay(layout, 0, "000001", 20240105).has_value(), c.readable) << c.offset << " " << c.value;
+  }
+}
+
+TEST_F(ReadTickDayTest, AnIndexThatIsNotWholeReadsNoDay) {
+  Bytes index = IndexBytes(kWeekDays);
+  WriteFileBytes(layout.TickDataFile("sz000001"), DataBytes(kWeekDays));
+  index.insert(index.end(), {1, 2, 3});  // not whole entries
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000001", 20240108));
+  index.resize(index.size() - 3);
+  PutInt(index, 12, 3);  // a count that disagrees with the entries
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000001", 20240105));
+  PutInt(index, 12, 4);
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  EXPECT_TRUE(ReadTickDay(layout, 0, "000001", 20240108));
+}
+
+TEST_F(ReadTickDayTest, DayReadsTheRefPriceAndRescalesByItsOwnDecimals) {
+  std::vector<StoredDay> days = kWeekDays;
+  days[2].priceDecimals = 3;
+  days[2].refPrice = 7.125;
+  WritePair(layout, "sz000001", days);
+  EXPECT_FALSE(ReadTickDay(layout, 0, "000001", 20240106));  // between two stored days
+  auto day = ReadTickDay(layout, 0, "000001", 20240105);
+  ASSERT_TRUE(day);
+  EXPECT_EQ(day->date, 20240105);
+  EXPECT_EQ(day->refPrice, 7.125);
+  const std::vector<TestTick> ticks = SampleTicks(20, 3);
+  ASSERT_EQ(day->ticks.size(), ticks.size());
+  for (std::size_t i = 0; i < ticks.size(); ++i) EXPECT_EQ(day->ticks[i].price, ticks[i].price * 10) << i;
+}
+
+// One reader across securities and days: each day as stored, a repeated date
+// read from its first entry, days that do not read refused.
+TEST(TickSecurityReaderTest, OneReaderReadsEveryDayOfEverySecurity) {
+  TestTree tree;
+  const DataLayout layout = tree.layout();
+  std::vector<StoredDay> days = {MakeDay(20240102, 1), MakeDay(20240103, 2, 300), MakeDay(20240104, 3, 5)};
+  const Bytes raw = EncodeBlock(SampleTicks(9, 4));
+  days.push_back(StoredDay{20240105, raw, static_cast<int32_t>(raw.size())});  // stored, not packed
+  days.push_back(MakeDay(20240103, 5, 12));                                     // a repeated date
+  WritePair(layout, "sz159001", days);
+  std::vector<StoredDay> damaged = days;
+  damaged[1].stored[damaged[1].stored.size() / 2] ^= 0xFF;  // does not decode
+  damaged[2].unpackedLength = -5;
+  WritePair(layout, "sh600000", damaged);
+  struct Expected {
+    int date;
+    int ticks;  // 0: does not read
+    int seed;
+  };
+  TickSecurityReader reader(layout);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(TickPairIsWhole(reader.Open(0, "159001")));
+    for (const Expected& e : {Expected{20240102, 20, 1}, Expected{20240103, 300, 2}, Expected{20240104, 5, 3},
+                              Expected{20240105, 9, 4}, Expected{20240108, 0, 0}}) {
+      TickDayView view;
+      ASSERT_EQ(reader.ReadDay(e.date, &view), e.ticks > 0) << e.date;
+      if (e.ticks == 0) continue;
+      const std::vector<TestTick> src = SampleTicks(e.ticks, e.seed);
+      ASSERT_EQ(view.count, src.size());
+      EXPECT_EQ(view.ticks[e.ticks - 1].volume, src.back().volume);
+      EXPECT_EQ(view.ticks[e.ticks - 1].price, src.back().price * 100);
+    }
+    ASSERT_TRUE(TickPairIsWhole(reader.Open(1, "600000")));
+    TickDayView view;
+    EXPECT_TRUE(reader.ReadDay(20240102, &view));
+    EXPECT_FALSE(reader.ReadDay(20240103, &view));
+    EXPECT_FALSE(reader.ReadDay(20240104, &view));
+    EXPECT_TRUE(reader.ReadDay(20240105, &view));
+  }
+}
+
+TEST(TickSecurityReaderTest, EntriesOnlyForAWholeIndex) {
+  TestTree tree;
+  const DataLayout layout = tree.layout();
+  const std::vector<StoredDay> days = {MakeDay(20240102, 1), MakeDay(20240103, 2)};
+  WritePair(layout, "sz000001", days);
+  TickSecurityReader securityReader(layout);
+  ASSERT_EQ(securityReader.Open(0, "000001"), TickPairState::kSound);
+  ASSERT_EQ(securityReader.Entries().size(), 2u);
+  const int32_t secondDate = securityReader.Entries()[1].date;  // a packed field: read by value
+  EXPECT_EQ(secondDate, 20240103);
+
+  Bytes index = IndexBytes(days);
+  index.push_back(0);  // not whole entries
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  EXPECT_EQ(securityReader.Open(0, "000001"), TickPairState::kBadLength);
+  EXPECT_TRUE(securityReader.Entries().empty());
+  index.pop_back();
+  index[12] = 3;  // the count disagrees with the entries
+  WriteFileBytes(layout.TickIndexFile("sz000001"), index);
+  EXPECT_EQ(securityReader.Open(0, "000001"), TickPairState::kCountMismatch);
+  EXPECT_TRUE(securityReader.Entries().empty());
+  EXPECT_EQ(securityReader.Open(0, "000009"), TickPairState::kNotOpened);
+  EXPECT_EQ(securityReader.Open(0, "../x01"), TickPairState::kNotOpened);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 
 #include "common/calendar.h"
 #include "common/security_class.h"
-#include "daily/daily_engine.h"
+#include "daily/daily_conversion.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
 #include "ui/bar_chart.h"
@@ -38,7 +38,7 @@ class PgBrowseTest : public ::testing::Test {
     const auto sample = sample::SampleOptions::Quick();
     for (int date = kFirst; date <= kLast; date = NextTradingDay(date))
       ASSERT_TRUE(sample::WriteDailySources(date, sample, tree_->layout().DailySourceDir()));
-    DailyEngine(tree_->layout()).ConvertDailyRange(kFirst, kLast);
+    DailyConversion(tree_->layout()).ConvertDailyRange(kFirst, kLast);
     for (const sample::SampleQuote& q : sample::MarketQuotes(kFirst, 0, sample))
       if (ClassifySecurity(0, q.code) == 2 && q.open > 0 && quote_.code.empty()) quote_ = q;
   }

@@ -25,7 +25,7 @@
 #include "app/startup.h"
 #include "common/calendar.h"
 #include "common/shared_state.h"
-#include "daily/daily_engine.h"
+#include "daily/daily_conversion.h"
 #include "samplegen.h"
 #include "tickdata/tick_engine.h"
 #include "ui/pg_browse.h"
@@ -170,7 +170,7 @@ bool SaveBrowseTab(MainDlg& sheet, const QString& dir) {
   for (int date = kFirst; date <= kLast; date = marbloom::NextTradingDay(date))
     if (!marbloom::sample::WriteDailySources(date, sample, layout.DailySourceDir())) return false;
   if (!marbloom::sample::WriteTickArchive(kTickDay, sample, layout.TickArchiveDir())) return false;
-  marbloom::DailyEngine(layout).ConvertDailyRange(kFirst, kLast);
+  marbloom::DailyConversion(layout).ConvertDailyRange(kFirst, kLast);
   marbloom::TickEngine(layout).ConvertTickRange(kTickDay, kTickDay);
   const int tab = sheet.Sheet()->count() - 1;
   sheet.Sheet()->setCurrentIndex(tab);

@@ -1,16 +1,16 @@
-// Daily conversion: the downloaded source pairs of a date range become one
-// record per security in each daily file.
+#include "daily/daily_conversion.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "base/file_helpers.h"
+#include "base/run_log.h"
 #include "common/calendar.h"
 #include "common/market.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
 #include "daily/daily_conversion_rules.h"
-#include "daily/daily_engine.h"
 #include "daily/daily_io.h"
 
 namespace marbloom {
@@ -29,7 +29,7 @@ bool IsWellFormedPair(int64_t codeLength, int64_t quoteLength) {
 
 // A range in which no day has any source file converted nothing; a day
 // without any is a weekend or holiday, not a failure.
-OperationResult DailyEngine::ConvertDailyRange(int first, int last) {
+OperationResult DailyConversion::ConvertDailyRange(int first, int last) {
   BeginOperation();
   if (last < first) return Conclude(Outcome::kInvalid, "");
   TreeWriteLock lock(layout_);
@@ -38,7 +38,7 @@ OperationResult DailyEngine::ConvertDailyRange(int first, int last) {
   for (int date = first; date != 0 && date <= last;) {
     const DailyDayEnd end = ConvertDailyDay(date);
     if (end == DailyDayEnd::kCancelled) {
-      Reports().Status("日线转档被取消!");
+      layout_.Reports().Status("日线转档被取消!");
       FlushTree(layout_);
       return Conclude(Outcome::kCancelled, "日线转档被取消!");
     }
@@ -52,7 +52,7 @@ OperationResult DailyEngine::ConvertDailyRange(int first, int last) {
   return ConcludeShown(Outcome::kDone, "日线转档完成!", false);
 }
 
-DailyDayEnd DailyEngine::ConvertDailyDay(int date) {
+DailyDayEnd DailyConversion::ConvertDailyDay(int date) {
   const bool hasSources = DaySourcesExist(date);
   for (int market = 0; market < kMarketCount; ++market) {
     const DailyDayEnd end = ConvertMarketDay(market, date, hasSources);
@@ -61,7 +61,7 @@ DailyDayEnd DailyEngine::ConvertDailyDay(int date) {
   return hasSources ? DailyDayEnd::kConverted : DailyDayEnd::kNoSources;
 }
 
-bool DailyEngine::DaySourcesExist(int date) const {
+bool DailyConversion::DaySourcesExist(int date) const {
   FileSystem& files = layout_.Files();
   for (int market = 0; market < kMarketCount; ++market)
     if (files.Exists(layout_.CodeListFile(market, date)) || files.Exists(layout_.QuoteFile(market, date))) return true;
@@ -69,44 +69,44 @@ bool DailyEngine::DaySourcesExist(int date) const {
 }
 
 // A file missing on a day when other source files exist is a failure.
-DailyDayEnd DailyEngine::ConvertMarketDay(int market, int date, bool dayHasSources) {
+DailyDayEnd DailyConversion::ConvertMarketDay(int market, int date, bool dayHasSources) {
   const std::string codePath = layout_.CodeListFile(market, date);
   const std::string quotePath = layout_.QuoteFile(market, date);
   File codeFile = layout_.Files().Open(codePath, OpenMode::kRead);
   if (!codeFile) {
-    Reports().ReportF("找不到文件%s", codePath.c_str());
+    layout_.Reports().ReportF("找不到文件%s", codePath.c_str());
     if (dayHasSources) NoteFailure();
     return DailyDayEnd::kConverted;
   }
   File quoteFile = layout_.Files().Open(quotePath, OpenMode::kRead);
   if (!quoteFile) {
-    Reports().ReportF("找不到文件:%s", quotePath.c_str());
+    layout_.Reports().ReportF("找不到文件:%s", quotePath.c_str());
     NoteFailure();
     return DailyDayEnd::kConverted;
   }
   const int64_t codeLength = codeFile.Length();
   const int64_t quoteLength = quoteFile.Length();
   if (!IsWellFormedPair(codeLength, quoteLength)) {
-    Reports().LogF("%s或者%s数据格式异常!", codePath.c_str(), quotePath.c_str());
+    layout_.Reports().LogF("%s或者%s数据格式异常!", codePath.c_str(), quotePath.c_str());
     NoteFailure();
     return DailyDayEnd::kMalformed;
   }
   if (!ReadPrefix(codeFile, static_cast<std::size_t>(codeLength), kCodeListRecordSize, codeList_) ||
       !ReadPrefix(quoteFile, static_cast<std::size_t>(quoteLength), kQuoteRecordSize, quotes_)) {
-    Reports().LogF("读取%s或者%s文件失败!", codePath.c_str(), quotePath.c_str());
+    layout_.Reports().LogF("读取%s或者%s文件失败!", codePath.c_str(), quotePath.c_str());
     NoteFailure();
     return DailyDayEnd::kConverted;
   }
   codeFile.Close();
   quoteFile.Close();
-  Reports().ReportF("正在转换%s%.8d日四代日线数据...", kMarketName[market], date);
+  layout_.Reports().ReportF("正在转换%s%.8d日四代日线数据...", kMarketName[market], date);
   return ConvertPair(market, date, codePath);
 }
 
 // Stores one record per security of the pair read into the buffers. The
 // files about to change are named to the file system first, all at once, so
 // that the undo journal keeps them with one write and one sync.
-DailyDayEnd DailyEngine::ConvertPair(int market, int date, const std::string& codePath) {
+DailyDayEnd DailyConversion::ConvertPair(int market, int date, const std::string& codePath) {
   const std::size_t n = (codeList_.size() - kCodeListRecordSize) / kCodeListRecordSize;
   struct Store {
     std::size_t item;
@@ -134,17 +134,17 @@ DailyDayEnd DailyEngine::ConvertPair(int market, int date, const std::string& co
   // Logged where the records reach it, as a store's failures are.
   auto skippedUnsafe = [&](std::size_t before) {
     if (unsafeAt >= before) return;
-    Reports().LogF("%s含有不规范的证券代码,已跳过!", codePath.c_str());
+    layout_.Reports().LogF("%s含有不规范的证券代码,已跳过!", codePath.c_str());
     NoteFailure();
     unsafeAt = n;
   };
   layout_.Files().BeforeChanges(paths);  // when it fails, each store is kept or refused on its own
   for (std::size_t i = 0; i < stores.size(); ++i) {
     skippedUnsafe(stores[i].item);
-    StoreConverted(paths[i], market, stores[i].code, stores[i].record);
-    Reports().Progress(static_cast<double>(stores[i].item) / static_cast<double>(n));
+    store_.StoreConverted(paths[i], market, stores[i].code, stores[i].record);
+    layout_.Reports().Progress(static_cast<double>(stores[i].item) / static_cast<double>(n));
     if (Cancelled()) {
-      Reports().ReportF("本次转档日线操作被取消!");
+      layout_.Reports().ReportF("本次转档日线操作被取消!");
       return DailyDayEnd::kCancelled;
     }
   }

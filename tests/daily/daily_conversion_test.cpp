@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/dir_walk.h"
+#include "daily/daily_conversion.h"
 #include "daily/daily_conversion_rules.h"
 #include "daily_test_util.h"
 #include "undo/journal_file_system.h"
@@ -153,7 +154,10 @@ TEST(DailyCodeListCode, OnlySixDigitsTerminatedInTheFieldMakeACode) {
 
 // ----------------------------------------------------------- whole days
 
-class DailyConvertTest : public DailyTreeTest {};
+class DailyConvertTest : public DailyTreeTest {
+ protected:
+  DailyConversion engine{layout};
+};
 
 TEST_F(DailyConvertTest, PairOfTwoRecordsConvertsBothWithStatusAndProgress) {
   WriteSourcePair(0, 20220505, {Stock("000001", 10.5), Stock("000002", 20.25)});
@@ -247,7 +251,7 @@ TEST_F(DailyConvertTest, AJournalledRunSyncsItsManifestOnceBeforeTheDaysFilesCha
   }
   for (const char* code : {"000001", "000002", "000004"}) WriteDaily(0, code, {Rec(20220504)});
   JournalFileSystem journal(faults, layout, "daily convert", "");
-  DailyEngine journalled(layout.WithFiles(journal));
+  DailyConversion journalled(layout.WithFiles(journal));
   ASSERT_EQ(journalled.ConvertDailyRange(20220505, 20220506).outcome, Outcome::kDone);
   const std::vector<std::string>& changes = faults.Changes();
   const auto sync = std::find(changes.rbegin(), changes.rend(), "sync " + JournalRunFile(layout, 1));
@@ -283,7 +287,7 @@ TEST(DailyConvertThreaded, CancelFromAnotherThreadStopsBetweenSecurities) {
   }
   WriteEveryMarket(tree.layout(), 20220505);
   WriteSourcePair(tree.layout(), 0, 20220505, entries);
-  DailyEngine engine(tree.layout());
+  DailyConversion engine(tree.layout());
   Outcome result = Outcome::kInvalid;
   std::thread worker([&] { result = engine.ConvertDailyRange(20220505, 20220505).outcome; });
   engine.Cancel();
