@@ -44,6 +44,14 @@ int LoadConfig() {
   for (int i = 0; i < kServerTableEntries; ++i)
     if (std::string path = client.config().ServerPath(i); !path.empty())
       std::printf("PATH%02d=%s\n", i + 1, PrintableText(RedactedUrl(path)).c_str());
+  // With mirrors or verification, the servers in the order they are tried.
+  const DownloadServer& server = client.server();
+  if (!server.mirrors.empty() || !server.trustedKeys.empty()) {
+    std::printf("SERVER1=%s\n", PrintableText(RedactedUrl(server.baseUrl)).c_str());
+    for (std::size_t i = 0; i < server.mirrors.size(); ++i)
+      std::printf("SERVER%zu=%s\n", i + 2, PrintableText(RedactedUrl(server.mirrors[i])).c_str());
+    std::printf("VERIFY=%s\n", server.trustedKeys.empty() ? "off" : "minisign");
+  }
   return Finish(kExitDone);
 }
 
