@@ -473,10 +473,13 @@ DownloadClient::Attempt DownloadClient::FetchFrom(std::size_t index, DownloadKin
   if (folder.empty() && index > 0) return Attempt{Reported(Outcome::kFailed, kBadUrlMessage), false};
   const bool several = !server_.mirrors.empty();
   if (several) ReportF("正在从%s下载%s...", RedactedUrl(BaseUrl(index)).c_str(), fileName.c_str());
-  DownloadTransfer transfer(*this, type, folder + fileName, fileName, localPath);
+  const std::string url = folder + fileName;
+  DownloadTransfer transfer(*this, type, url, fileName, localPath);
+  // The manifest names the archive as its folder on the server does.
+  const std::string listedName = url.substr(url.rfind('/') + 1);
   if (!server_.trustedKeys.empty())
     transfer.CheckedBy([&](const std::optional<Sha256Digest>& digest) {
-      return CheckListed(index, type, fileName, digest);
+      return CheckListed(index, type, listedName, digest);
     });
   Attempt attempt{transfer.Run(), false};
   attempt.answered = transfer.Answered();
@@ -513,7 +516,7 @@ const Manifest* DownloadClient::ManifestOf(std::size_t index, DownloadKind type,
   const auto key = std::make_pair(index, type);
   if (!fresh)
     if (const auto held = manifests_.find(key); held != manifests_.end()) return &held->second;
-  const std::string folder = FolderUrl(type, index);
+  const std::string path = FolderUrl(type, index), folder = path.substr(0, path.rfind('/') + 1);
   const std::string dir = ArchiveDownloadDir(layout_, type);
   const std::string sumsPath = dir + kManifestName + ".new", signaturePath = dir + kManifestSignatureName + ".new";
   const std::string url = folder + kManifestName;
