@@ -117,6 +117,7 @@ class DownloadTransfer {
   // The archive's SHA-256 is taken as its bytes arrive and handed to `check`.
   DownloadTransfer& CheckedBy(Check check) {
     check_ = std::move(check);
+    hash_ = std::make_unique<Sha256Worker>();
     return *this;
   }
 
@@ -149,7 +150,7 @@ class DownloadTransfer {
   uint64_t bound_ = DownloadedArchiveBound(type_);
   bool unpack_ = true;
   Check check_;
-  Sha256Stream hash_;
+  std::unique_ptr<Sha256Worker> hash_;  // with a check
   bool answered_ = false;
   std::string host_;
   std::string user_, password_;
@@ -314,7 +315,7 @@ bool DownloadTransfer::FlushChunk() {
       return false;
     }
   }
-  if (check_) hash_.Update(buffer_.data(), n);
+  if (hash_) hash_->Update(buffer_.data(), n);
   if (!file_.Write(buffer_.data(), n, total_)) {
     Stop(Reported(Outcome::kFailed, kTransferErrorMessage));
     return false;
@@ -370,7 +371,7 @@ OperationResult DownloadTransfer::FinishBody() {
   if (!file_.Close()) return Reported(Outcome::kFailed, kTransferErrorMessage);
   if (client_.Cancelled()) return Cancelled();
   if (check_) {
-    OperationResult checked = check_(hash_.Finish());
+    OperationResult checked = check_(hash_->Finish());
     if (!checked.done()) return checked;
   }
   partial_.Keep();

@@ -124,6 +124,51 @@ std::optional<Sha256Digest> Sha256Stream::Finish() {
   return ok ? std::optional<Sha256Digest>(digest) : std::nullopt;
 }
 
+Sha256Worker::Sha256Worker() : thread_([this] { Work(); }) {}
+
+Sha256Worker::~Sha256Worker() { Finish(); }
+
+void Sha256Worker::Update(const void* data, std::size_t size) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.size() < kQueuedChunks; });
+  std::vector<uint8_t> chunk;
+  if (!spare_.empty()) {
+    chunk = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  chunk.assign(bytes, bytes + size);
+  queue_.push_back(std::move(chunk));
+  changed_.notify_all();
+}
+
+std::optional<Sha256Digest> Sha256Worker::Finish() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ending_ = true;
+    changed_.notify_all();
+  }
+  if (thread_.joinable()) thread_.join();
+  return digest_;
+}
+
+void Sha256Worker::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return !queue_.empty() || ending_; });
+    if (queue_.empty()) break;
+    std::vector<uint8_t> chunk = std::move(queue_.front());
+    queue_.pop_front();
+    changed_.notify_all();
+    lock.unlock();
+    hash_.Update(chunk.data(), chunk.size());
+    lock.lock();
+    spare_.push_back(std::move(chunk));
+  }
+  lock.unlock();
+  digest_ = hash_.Finish();
+}
+
 std::string DigestHex(const Sha256Digest& digest) {
   std::string hex;
   for (const uint8_t b : digest) hex += FormatText("%02x", b);

@@ -12,12 +12,16 @@
 // (download/minisign.h). An archive is taken only when a manifest whose
 // signature holds for a trusted key lists its exact SHA-256.
 #include <array>
+#include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "download/minisign.h"
@@ -67,6 +71,34 @@ class Sha256Stream {
 
  private:
   evp_md_ctx_st* ctx_;
+};
+
+// SHA-256 of bytes as they arrive, taken on a thread of its own so that the
+// transfer that hands them over does not wait for the hashing: Update copies
+// the bytes into a queue of at most kQueuedChunks chunks (waiting only when
+// the hashing falls that far behind).
+class Sha256Worker {
+ public:
+  static constexpr std::size_t kQueuedChunks = 32;
+  Sha256Worker();
+  ~Sha256Worker();
+  Sha256Worker(const Sha256Worker&) = delete;
+  Sha256Worker& operator=(const Sha256Worker&) = delete;
+  void Update(const void* data, std::size_t size);
+  // The digest of every byte handed over; the worker then ends.
+  std::optional<Sha256Digest> Finish();
+
+ private:
+  void Work();
+
+  Sha256Stream hash_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<uint8_t>> queue_;
+  std::vector<std::vector<uint8_t>> spare_;  // emptied chunks, to be filled again
+  bool ending_ = false;
+  std::optional<Sha256Digest> digest_;
+  std::thread thread_;  // last: it starts once the members it uses exist
 };
 
 std::string DigestHex(const Sha256Digest& digest);
