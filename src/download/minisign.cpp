@@ -98,7 +98,7 @@ std::optional<MinisignSignature> ParseMinisignSignature(std::string_view text, s
   const auto trusted = NextLine(text, pos);
   std::optional<std::string_view> global = NextLine(text, pos);
   if (!global && pos < text.size()) global = text.substr(pos), pos = text.size();  // the last line may lack its end
-  if (!global || pos != text.size() || !untrusted->starts_with(kUntrustedPrefix) ||
+  if (!untrusted || !encoded || !trusted || !global || pos != text.size() || !untrusted->starts_with(kUntrustedPrefix) ||
       !trusted->starts_with(kTrustedPrefix)) {
     problem = "签名文件格式无效";
     return std::nullopt;

@@ -65,6 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                      [](std::string&, std::string& g) { g.replace(g.find("day "), 4, "DAY "); }},
         ManifestCase{"SignatureTruncated", kLine, ManifestCase::kTrusted,
                      [](std::string&, std::string& g) { g.resize(g.size() / 2); }},
+        ManifestCase{"SignatureOneLine", kLine, ManifestCase::kTrusted, [](std::string&, std::string& g) { g = "no line break"; }},
         ManifestCase{"SignatureHuge", kLine, ManifestCase::kTrusted, [](std::string&, std::string& g) { g += Huge(1 << 20); }},
         ManifestCase{"SignatureBinary", kLine, ManifestCase::kTrusted,
                      [](std::string&, std::string& g) { g = std::string("\0\xff\x01\n\n\n\n", 7); }},
