@@ -30,7 +30,36 @@ std::string TextProblem(const char* name, const std::string& value) {
   return std::string();
 }
 
+constexpr std::size_t kListSettingBuffer = kListSettingLimit + 1;
+
+std::vector<std::string> Words(std::string_view text) {
+  std::vector<std::string> words;
+  std::size_t pos = 0;
+  while ((pos = text.find_first_not_of(" \t", pos)) != std::string_view::npos) {
+    const std::size_t end = std::min(text.find_first_of(" \t", pos), text.size());
+    words.emplace_back(text.substr(pos, end - pos));
+    pos = end;
+  }
+  return words;
+}
+
+std::string ListProblem(const AppSettings& settings) {
+  for (const std::string& url : MirrorUrls(settings))
+    if (std::string problem = TextProblem("镜像站点", url); !problem.empty()) return problem;
+  for (const auto& [name, value] : {std::pair{"镜像站点", &settings.mirrors}, std::pair{"信任公钥", &settings.trustKeys}}) {
+    const std::optional<std::string> gbk = Utf8ToGbkExactly(TrimSpaces(*value));
+    if (!gbk || gbk->size() > kListSettingLimit || value->find_first_of("\r\n") != std::string::npos)
+      return std::string(name) + "太长或含有无效字符, 设置未保存!";
+  }
+  std::string refused;
+  if (!ParseTrustedKeys(settings.trustKeys, refused))
+    return "信任公钥" + PrintableText(refused) + "不是minisign公钥, 设置未保存!";
+  return std::string();
+}
+
 }  // namespace
+
+std::vector<std::string> MirrorUrls(const AppSettings& settings) { return Words(settings.mirrors); }
 
 AppSettings& Settings() {
   static AppSettings settings;
@@ -80,7 +109,15 @@ DownloadConfigCache& KeptDownloadConfig() {
 }
 
 DownloadServer CurrentDownloadServer() {
-  return DownloadServer{Settings().downloadBase, kDefaultServerUser, kDefaultServerPassword};
+  const AppSettings& s = Settings();
+  DownloadServer server{s.downloadBase, kDefaultServerUser, kDefaultServerPassword};
+  server.mirrors = MirrorUrls(s);
+  std::string refused;
+  if (std::optional<std::vector<MinisignKey>> keys = ParseTrustedKeys(s.trustKeys, refused))
+    server.trustedKeys = std::move(*keys);
+  else
+    server.keysProblem = "信任公钥" + PrintableText(refused) + "不是minisign公钥, 请检查设置!";
+  return server;
 }
 
 DownloadRunSetup CurrentDownloadSetup() {
@@ -101,20 +138,32 @@ void LoadSettings(AppSettings& settings, FileSystem& files) {
   settings.fiveMinuteDays = std::clamp(settings.minuteDays * 5, 50, 500);
   settings.minutesAfterTick = ProfileReadInt(files, file, "CTRL", "TRANSMIN", 1);
   settings.tckv4 = ProfileReadInt(files, file, "CTRL", "TCKV4", 1);
+  settings.mirrors = TrimSpaces(ProfileReadString(files, file, "PATH", "MIRRORS", "", kListSettingBuffer));
+  settings.trustKeys = TrimSpaces(ProfileReadString(files, file, "PATH", "TRUSTKEYS", "", kListSettingBuffer));
+  settings.keepDays = std::max(ProfileReadInt(files, file, "CTRL", "KEEPDAYS", 0), 0);
 }
 
 bool SaveSettings(const AppSettings& settings, FileSystem& files) {
-  return ProfileWriteStrings(files, SettingsFilePath(),
-                             {{"PATH", "DOMAIN", settings.downloadBase},
-                              {"PATH", "VIPDOC", settings.historyDir},
-                              {"CTRL", "MINDAYS", std::to_string(settings.minuteDays)},
-                              {"CTRL", "TRANSMIN", std::to_string(settings.minutesAfterTick)},
-                              {"CTRL", "TCKV4", std::to_string(settings.tckv4)}});
+  const std::string file = SettingsFilePath();
+  std::vector<ProfileEntry> entries{{"PATH", "DOMAIN", settings.downloadBase},
+                                    {"PATH", "VIPDOC", settings.historyDir},
+                                    {"CTRL", "MINDAYS", std::to_string(settings.minuteDays)},
+                                    {"CTRL", "TRANSMIN", std::to_string(settings.minutesAfterTick)},
+                                    {"CTRL", "TCKV4", std::to_string(settings.tckv4)}};
+  // The later keys appear in the file once they are set.
+  const auto optional = [&](const char* section, const char* key, const std::string& value, bool set) {
+    if (set || ProfileHasKey(files, file, section, key)) entries.push_back({section, key, value});
+  };
+  optional("PATH", "MIRRORS", TrimSpaces(settings.mirrors), !TrimSpaces(settings.mirrors).empty());
+  optional("PATH", "TRUSTKEYS", TrimSpaces(settings.trustKeys), !TrimSpaces(settings.trustKeys).empty());
+  optional("CTRL", "KEEPDAYS", std::to_string(settings.keepDays), settings.keepDays != 0);
+  return ProfileWriteStrings(files, file, entries);
 }
 
 std::string SettingTextProblem(const AppSettings& settings) {
   std::string problem = TextProblem("下载站点", settings.downloadBase);
-  return problem.empty() ? TextProblem("历史数据目录", settings.historyDir) : problem;
+  if (problem.empty()) problem = TextProblem("历史数据目录", settings.historyDir);
+  return problem.empty() ? ListProblem(settings) : problem;
 }
 
 }  // namespace marbloom

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/data_layout.h"
 #include "download/download_client.h"
@@ -32,7 +33,13 @@ struct AppSettings {
   int fiveMinuteDays = 0;    // 5 x minuteDays clamped to 50..500
   int minutesAfterTick = 0;  // TRANSMIN
   int tckv4 = 0;             // TCKV4
+  std::string mirrors;       // MIRRORS: further base URLs, separated by blanks, tried in order after DOMAIN
+  std::string trustKeys;     // TRUSTKEYS: minisign.pub base64 lines, separated by blanks
+  int keepDays = 0;          // KEEPDAYS: days of archives an update keeps in the download area; 0 all
 };
+
+// The base URLs of MIRRORS in order.
+std::vector<std::string> MirrorUrls(const AppSettings& settings);
 
 // The one process-wide record. Written only while no operation runs.
 AppSettings& Settings();
@@ -90,15 +97,19 @@ DownloadRunSetup CurrentDownloadSetup();
 
 // Reads the settings file; a missing file or key gives the defaults.
 void LoadSettings(AppSettings& settings, FileSystem& files);
-// Writes DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4 in one replacement of the
-// file; false, with the file as it was, when it could not be written.
+// Writes DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4 (and MIRRORS, TRUSTKEYS,
+// KEEPDAYS when set or already in the file) in one replacement of the file;
+// false, with the file as it was, when it could not be written.
 bool SaveSettings(const AppSettings& settings, FileSystem& files);
 
 // The text settings are read back into 230-byte GBK buffers and trimmed. Why
-// DOMAIN or VIPDOC would not read back as entered (longer than
-// kSettingTextLimit GBK bytes, a character GBK cannot hold, a line break, or
-// quotes around it); empty when both would.
+// DOMAIN, VIPDOC or a URL of MIRRORS would not read back as entered (longer
+// than kSettingTextLimit GBK bytes, a character GBK cannot hold, a line
+// break, or quotes around it), MIRRORS or TRUSTKEYS as a whole longer than
+// kListSettingLimit, or a word of TRUSTKEYS that is no minisign public key;
+// empty when all would.
 inline constexpr std::size_t kSettingTextLimit = 229;
+inline constexpr std::size_t kListSettingLimit = 2047;
 std::string SettingTextProblem(const AppSettings& settings);
 
 }  // namespace marbloom

@@ -1,5 +1,5 @@
-// archive list ARCHIVE | archive extract ARCHIVE DIR |
-// import ARCHIVE --kind config|daily|tick
+// archive list ARCHIVE | archive extract ARCHIVE DIR | archive prune --keep-days N |
+// import ARCHIVE --kind config|daily|tick | mirror --out DIR [--from D --to D]
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -13,8 +13,11 @@
 #include "base/file_helpers.h"
 #include "base/text_encoding.h"
 #include "cli/cli_common.h"
+#include "common/calendar.h"
+#include "common/date_range.h"
 #include "common/shared_state.h"
 #include "common/tree_lock.h"
+#include "download/archive_store.h"
 #include "download/archive_unpack.h"
 
 namespace marbloom::cli {
@@ -102,9 +105,43 @@ int ImportArchive(const std::string& archive, const std::string& kind) {
   return FinishWith(result);
 }
 
+struct MirrorArgs {
+  std::string out, from, to;
+};
+
+int Mirror(const MirrorArgs& args) {
+  const int first = ParseDate(args.from).value_or(0), last = ParseDate(args.to).value_or(0);
+  if (first != 0 && last != 0 && first > last) return UsageFailure(kDateRangeInvalidMessage);
+  RunningOperation running;
+  return FinishWith(PublishMirror(CurrentLayout(), args.out, first, last));
+}
+
+int Prune(int keepDays) {
+  RunningOperation running;
+  OperationResult result = PruneArchives(CurrentLayout(), keepDays, MarketTimeAt(std::time(nullptr)).date);
+  Reports().Status(result.message);
+  return FinishWith(result);
+}
+
+void AddMirror(CLI::App& app, Context& context) {
+  auto args = std::make_shared<MirrorArgs>();
+  CLI::App* mirror = app.add_subcommand(
+      "mirror", "lay out the downloaded archives with their signed manifests as a folder a web server can serve");
+  mirror->add_option("--out", args->out, "the folder to fill (created when missing)")->required();
+  AddDateOption(mirror, "--from", args->from, "first day of the day archives (default: the oldest)");
+  AddDateOption(mirror, "--to", args->to, "last day of the day archives (default: the newest)");
+  WithExample(mirror, "marbloom-cli mirror --out /srv/www/quotes/");
+  mirror->footer(
+      "The configuration archive, the day archives and each folder's SHA256SUMS and SHA256SUMS.minisig go where\n"
+      "the server holds them, exactly as they were downloaded: nothing is signed again, and desktops that trust\n"
+      "the publisher's key verify what the mirror serves.\n\n" + mirror->get_footer());
+  mirror->callback([&context, args] { context.action = [args] { return Mirror(*args); }; });
+}
+
 }  // namespace
 
 void RegisterArchiveCommands(CLI::App& app, Context& context) {
+  AddMirror(app, context);
   CLI::App* archive = app.add_subcommand("archive", "look into or unpack ZIP archives");
   archive->require_subcommand(1);
   WithExample(archive, "marbloom-cli archive list down/dayzip/20220509.zip");
@@ -123,6 +160,14 @@ void RegisterArchiveCommands(CLI::App& app, Context& context) {
   extract->callback([&context, extractArgs] {
     context.action = [extractArgs] { return ExtractInto((*extractArgs)[0], (*extractArgs)[1]); };
   });
+
+  auto keepDays = std::make_shared<int>(0);
+  CLI::App* prune = archive->add_subcommand("prune", "remove day archives older than the last N weekdays from the download area");
+  prune->add_option("--keep-days", *keepDays, "weekdays of archives to keep, today's included")
+      ->required()
+      ->check(CLI::Range(1, 100000));
+  WithExample(prune, "marbloom-cli archive prune --keep-days 60");
+  prune->callback([&context, keepDays] { context.action = [keepDays] { return Prune(*keepDays); }; });
 
   auto importArgs = std::make_shared<std::vector<std::string>>(2);
   CLI::App* import = app.add_subcommand(

@@ -13,6 +13,7 @@
 #include "common/calendar.h"
 #include "common/date_range.h"
 #include "common/shared_state.h"
+#include "download/archive_store.h"
 #include "download/archive_unpack.h"
 #include "download/catch_up.h"
 #include "download/download_config.h"
@@ -44,6 +45,14 @@ int LoadConfig() {
   for (int i = 0; i < kServerTableEntries; ++i)
     if (std::string path = client.config().ServerPath(i); !path.empty())
       std::printf("PATH%02d=%s\n", i + 1, PrintableText(RedactedUrl(path)).c_str());
+  // With mirrors or verification, the servers in the order they are tried.
+  const DownloadServer& server = client.server();
+  if (!server.mirrors.empty() || !server.trustedKeys.empty()) {
+    std::printf("SERVER1=%s\n", PrintableText(RedactedUrl(server.baseUrl)).c_str());
+    for (std::size_t i = 0; i < server.mirrors.size(); ++i)
+      std::printf("SERVER%zu=%s\n", i + 2, PrintableText(RedactedUrl(server.mirrors[i])).c_str());
+    std::printf("VERIFY=%s\n", server.trustedKeys.empty() ? "off" : "minisign");
+  }
   return Finish(kExitDone);
 }
 
@@ -88,7 +97,11 @@ int Update(const UpdateArgs& args) {
   CatchUp update(CurrentDownloadSetup());
   update.Reset();
   RunningOperation running([&update] { update.CancelAll(); });
-  return FinishWith(update.Run(request));
+  const OperationResult result = update.Run(request);
+  // A run that brought the tree up to date no longer needs the oldest archives (KEEPDAYS).
+  if (result.outcome == Outcome::kDone || result.outcome == Outcome::kNothingToDo)
+    PruneArchives(CurrentLayout(), Settings().keepDays, MarketTimeAt(request.now).date);
+  return FinishWith(result);
 }
 
 void AddUpdate(CLI::App& app, Context& context) {
@@ -108,7 +121,8 @@ void AddUpdate(CLI::App& app, Context& context) {
       "has is a holiday; the two newest weekdays up to the latest day, when it lacks them, are not published yet\n"
       "(exit 0, fetched by the next run). An older day it lacks with none after it, and any other failure, stop\n"
       "that kind at that day with exit 1; the next run resumes there. Without update.ini the newest day that\n"
-      "every index security holds is fetched again. --dry-run creates and writes nothing.\n\n" +
+      "every index security holds is fetched again. --dry-run creates and writes nothing. After a run that ends\n"
+      "done, day archives older than KEEPDAYS weekdays (when set) leave the download area.\n\n" +
       command->get_footer());
   command->callback([&context, args] {
     context.changesNothing = args->dryRun;

@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "cli/cli_common.h"
+#include "base/text_encoding.h"
 #include "common/shared_state.h"
 
 namespace marbloom::cli {
@@ -23,6 +24,8 @@ int ShowSettings() {
               s.fiveMinuteDays, WorkDirectory().c_str(), layout.DownDir().c_str(), layout.DayZipDir().c_str(),
               layout.TickZipDir().c_str(), layout.LogDir().c_str());
   std::printf("DATATREE=%d\n", DataTreeReady.load());
+  std::printf("MIRRORS=%s\nTRUSTKEYS=%s\nKEEPDAYS=%d\n", PrintableText(s.mirrors).c_str(),
+              PrintableText(s.trustKeys).c_str(), s.keepDays);
   return kExitDone;
 }
 
@@ -39,13 +42,20 @@ int SetSettings(const std::vector<std::string>& assignments) {
       s.downloadBase = value;
     } else if (key == "VIPDOC") {
       s.historyDir = value;
-    } else if (key == "MINDAYS" || key == "TRANSMIN" || key == "TCKV4") {
+    } else if (key == "MIRRORS") {
+      s.mirrors = value;
+    } else if (key == "TRUSTKEYS") {
+      s.trustKeys = value;
+    } else if (key == "MINDAYS" || key == "TRANSMIN" || key == "TCKV4" || key == "KEEPDAYS") {
       char* end = nullptr;
       long n = std::strtol(value.c_str(), &end, 10);
       if (value.empty() || *end != '\0') return UsageFailure("not a number: " + item);
       if (key == "MINDAYS") {
         if (n < 50 || n > 250) return UsageFailure("请输入一个介于50和250之间的整数。");
         s.minuteDays = static_cast<int>(n);
+      } else if (key == "KEEPDAYS") {
+        if (n < 0 || n > 100000) return UsageFailure("KEEPDAYS takes 0 (keep every archive) to 100000 days");
+        s.keepDays = static_cast<int>(n);
       } else if (n != 0 && n != 1) {
         return UsageFailure(key + " takes 0 or 1");
       } else {
@@ -69,9 +79,10 @@ void RegisterSettingsCommands(CLI::App& app, Context& context) {
   show->callback([&context] { context.action = ShowSettings; });
   auto* set = settings->add_subcommand("set", "change settings and confirm them as the settings page does");
   auto assignments = std::make_shared<std::vector<std::string>>();
-  set->add_option("assignments", *assignments, "KEY=VALUE (DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4)")
+  set->add_option("assignments", *assignments, "KEY=VALUE (DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4, MIRRORS, TRUSTKEYS, KEEPDAYS)")
       ->required();
-  WithExample(set, "marbloom-cli settings set VIPDOC=/srv/quotes/vipdoc/ TRANSMIN=1 MINDAYS=120");
+  WithExample(set, "marbloom-cli settings set VIPDOC=/srv/quotes/vipdoc/ TRANSMIN=1 MINDAYS=120\n"
+                   "  marbloom-cli settings set 'MIRRORS=http://mirror.example/quotes/' 'TRUSTKEYS=RWQ...'");
   set->callback([&context, assignments] { context.action = [assignments] { return SetSettings(*assignments); }; });
 }
 

@@ -14,6 +14,7 @@
 #include "base/file_system.h"
 #include "base/text_encoding.h"
 #include "common/shared_state.h"
+#include "base/file_helpers.h"
 #include "download/archive_unpack.h"
 #include "zip/partial_file.h"
 
@@ -96,17 +97,35 @@ std::string RedactedUrl(std::string_view url) {
   return text.substr(0, text.find_first_of("?#"));
 }
 
-// One call of StartDownload.
+// One transfer of a file into the download area: an archive, or a
+// manifest or its signature (which are kept as they came, not unpacked).
 class DownloadTransfer {
  public:
+  // Decides on a complete archive by its SHA-256 before it is kept; done to take it.
+  using Check = std::function<OperationResult(const std::optional<Sha256Digest>&)>;
+
   DownloadTransfer(DownloadClient& client, DownloadKind type, std::string url, std::string fileName, std::string localPath)
       : client_(client), type_(type), url_(CutAtHash(url)), fileName_(std::move(fileName)),
         localPath_(std::move(localPath)) {}
+  // A file that is not an archive: bounded by `bound`, kept whole, never unpacked.
+  DownloadTransfer& AsPlainFile(uint64_t bound) {
+    bound_ = bound;
+    unpack_ = false;
+    return *this;
+  }
+  // The archive's SHA-256 is taken as its bytes arrive and handed to `check`.
+  DownloadTransfer& CheckedBy(Check check) {
+    check_ = std::move(check);
+    hash_ = std::make_unique<Sha256Worker>();
+    return *this;
+  }
 
   OperationResult Run();
+  Reporter& Reports() const { return client_.layout_.Reports(); }
+  // The server gave an answer (a status line), whatever it was.
+  bool Answered() const { return answered_; }
 
  private:
-  Reporter& Reports() const { return client_.layout_.Reports(); }
   enum class Stage { kHeaders, kBody, kStopped };
 
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
@@ -128,7 +147,11 @@ class DownloadTransfer {
   const std::string url_;
   const std::string fileName_;
   const std::string localPath_;
-  const uint64_t bound_ = DownloadedArchiveBound(type_);
+  uint64_t bound_ = DownloadedArchiveBound(type_);
+  bool unpack_ = true;
+  Check check_;
+  std::unique_ptr<Sha256Worker> hash_;  // with a check
+  bool answered_ = false;
   std::string host_;
   std::string user_, password_;
   CURL* curl_ = nullptr;
@@ -242,6 +265,7 @@ void DownloadTransfer::DecideOnHeaders() {
   curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_getinfo(curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   if (status >= 100 && status < 200) return;
+  answered_ = status != 0;
   // Only a 404 says that the server lacks the file.
   if (status == 404) return Stop(Reported(Reports(), Outcome::kNothingToDo, RedactedUrl(url_) + kNotFoundSuffix));
   if (status != 200)
@@ -291,6 +315,7 @@ bool DownloadTransfer::FlushChunk() {
       return false;
     }
   }
+  if (hash_) hash_->Update(buffer_.data(), n);
   if (!file_.Write(buffer_.data(), n, total_)) {
     Stop(Reported(Reports(), Outcome::kFailed, kTransferErrorMessage));
     return false;
@@ -340,11 +365,17 @@ OperationResult DownloadTransfer::Finish(CURLcode code) {
   return Ended(Outcome::kFailed, kTransferErrorMessage);
 }
 
-// The whole body is on disk: close it, then unpack unless cancelled.
+// The whole body is on disk: close it, then check and unpack it unless
+// cancelled. A file the check refuses goes again.
 OperationResult DownloadTransfer::FinishBody() {
   if (!file_.Close()) return Reported(Reports(), Outcome::kFailed, kTransferErrorMessage);
   if (client_.Cancelled()) return Cancelled();
+  if (check_) {
+    OperationResult checked = check_(hash_->Finish());
+    if (!checked.done()) return checked;
+  }
   partial_.Keep();
+  if (!unpack_) return OperationResult{};
   return client_.unpack_ ? client_.unpack_(fileName_, type_)
                          : UnpackDownloadedArchive(client_.layout_, fileName_, type_);
 }
@@ -359,33 +390,167 @@ OperationResult DownloadTransfer::Cancelled() {
   return Reported(Reports(), Outcome::kCancelled, kDownloadCancelledMessage);
 }
 
+struct DownloadClient::Attempt {
+  OperationResult result;
+  bool answered = false;  // the server gave a status line
+};
+
 DownloadClient::DownloadClient(DataLayout layout, DownloadServer server)
     : layout_(std::move(layout)), server_(std::move(server)), userAgent_(program_invocation_short_name) {
   InitCurlOnce();
+  for (std::size_t i = 0; i <= server_.mirrors.size(); ++i) order_.push_back(i);
 }
 
 DownloadClient::~DownloadClient() = default;
 
+std::string DownloadClient::BaseUrl(std::size_t index) const {
+  return index == 0 ? server_.baseUrl : server_.mirrors[index - 1];
+}
+
+// The configuration names folders under the base URL; a mirror holds them
+// at the same place under its own.
+std::string DownloadClient::FolderUrl(DownloadKind type, std::size_t index) const {
+  if (type == DownloadKind::kConfig) return BaseUrl(index);
+  const std::string primary = config_.ServerPath(ServerPathNumber(type));
+  if (index == 0) return primary;
+  if (primary.empty() || !primary.starts_with(server_.baseUrl)) return {};
+  std::string joined = BaseUrl(index) + primary.substr(server_.baseUrl.size());
+  return Utf8ToGbk(joined).size() < kPathCapacity ? joined : std::string();
+}
+
 std::string DownloadClient::Url(DownloadKind type, int date) const {
-  return (type == DownloadKind::kConfig ? server_.baseUrl : config_.ServerPath(ServerPathNumber(type))) + ArchiveFileName(type, date);
+  return FolderUrl(type, 0) + ArchiveFileName(type, date);
 }
 
 std::string DownloadClient::ShownUrl(DownloadKind type, int date) const { return RedactedUrl(Url(type, date)); }
 
+void DownloadClient::Demote(std::size_t index) {
+  order_.erase(std::find(order_.begin(), order_.end(), index));
+  order_.push_back(index);
+}
+
 OperationResult DownloadClient::StartDownload(DownloadKind type, int date) {
   const std::string fileName = ArchiveFileName(type, date);
-  std::string localPath = DownloadedArchivePath(layout_, type, fileName);
+  const std::string localPath = DownloadedArchivePath(layout_, type, fileName);
   if (localPath.empty()) return Reported(layout_.Reports(), Outcome::kFailed, kBadUrlMessage);
-  // The transfer runs on the calling thread; a cancel from another thread
-  // reaches it through the progress callback. It, and the local file it
-  // leaves behind on failure, ends before the result is returned.
-  OperationResult result;
-  {
-    DownloadTransfer transfer(*this, type, Url(type, date), fileName, std::move(localPath));
-    result = transfer.Run();
+  if (!server_.keysProblem.empty()) return Reported(layout_.Reports(), Outcome::kFailed, server_.keysProblem);
+  if (server_.trustedKeys.empty() && !unverifiedLogged_) {
+    layout_.Reports().LogF("%s", kUnverifiedMessage);
+    unverifiedLogged_ = true;
+  }
+  // A day is lacked when every server that answered lacks it; any other
+  // answer from one of them makes it a failure.
+  OperationResult lacked, failed;
+  bool someLack = false, someAnswered = false;
+  const std::vector<std::size_t> order = order_;
+  for (const std::size_t index : order) {
+    Attempt attempt = FetchFrom(index, type, fileName, localPath);
+    const Outcome outcome = attempt.result.outcome;
+    if (outcome == Outcome::kDone || outcome == Outcome::kCancelled || outcome == Outcome::kBusy || Cancelled()) {
+      layout_.Reports().Progress(0);
+      return attempt.result;
+    }
+    if (outcome == Outcome::kNothingToDo) {
+      someLack = true;
+      lacked = std::move(attempt.result);
+      continue;
+    }
+    someAnswered = someAnswered || attempt.answered;
+    if (order.size() > 1)
+      layout_.Reports().LogF(kServerSkippedFormat, RedactedUrl(BaseUrl(index)).c_str(), fileName.c_str(), attempt.result.message.c_str());
+    failed = std::move(attempt.result);
+    Demote(index);
   }
   layout_.Reports().Progress(0);
-  return result;
+  return someLack && !someAnswered ? lacked : failed;
+}
+
+// The transfer, its local file and the manifest it may need all end before
+// the attempt returns. It runs on the calling thread; a cancel from another
+// thread reaches it through the progress callback.
+DownloadClient::Attempt DownloadClient::FetchFrom(std::size_t index, DownloadKind type, const std::string& fileName,
+                                                  const std::string& localPath) {
+  const std::string folder = FolderUrl(type, index);
+  if (folder.empty() && index > 0) return Attempt{Reported(layout_.Reports(), Outcome::kFailed, kBadUrlMessage), false};
+  const bool several = !server_.mirrors.empty();
+  if (several) layout_.Reports().ReportF("正在从%s下载%s...", RedactedUrl(BaseUrl(index)).c_str(), fileName.c_str());
+  const std::string url = folder + fileName;
+  DownloadTransfer transfer(*this, type, url, fileName, localPath);
+  // The manifest names the archive as its folder on the server does.
+  const std::string listedName = url.substr(url.rfind('/') + 1);
+  if (!server_.trustedKeys.empty())
+    transfer.CheckedBy([&](const std::optional<Sha256Digest>& digest) {
+      return CheckListed(index, type, listedName, digest);
+    });
+  Attempt attempt{transfer.Run(), false};
+  attempt.answered = transfer.Answered();
+  if (attempt.result.done() && several)
+    layout_.Reports().LogF("%s来自服务器%s", fileName.c_str(), RedactedUrl(BaseUrl(index)).c_str());
+  return attempt;
+}
+
+// Done when the folder's manifest on that server lists the archive with this
+// SHA-256. An archive it does not list may be newer than the manifest kept
+// from earlier in the run: the manifest is then fetched once more.
+OperationResult DownloadClient::CheckListed(std::size_t index, DownloadKind type, const std::string& fileName,
+                                            const std::optional<Sha256Digest>& digest) {
+  if (!digest) return Reported(layout_.Reports(), Outcome::kFailed, "无法计算下载文件的SHA-256摘要!");
+  for (const bool fresh : {false, true}) {
+    const bool cached = manifests_.contains({index, type});
+    if (fresh && !cached) break;  // fetched just now
+    const Manifest* manifest = ManifestOf(index, type, fresh);
+    if (manifest == nullptr) return Ended(Outcome::kFailed, kManifestRefusedMessage);
+    const auto listed = manifest->digests.find(fileName);
+    if (listed != manifest->digests.end() && listed->second == *digest) return OperationResult{};
+    if (listed != manifest->digests.end())
+      return Reported(layout_.Reports(), Outcome::kFailed, FormatText(kDigestMismatchFormat, fileName.c_str()));
+    if (!cached) break;
+  }
+  return Reported(layout_.Reports(), Outcome::kFailed, FormatText(kNotListedFormat, fileName.c_str()));
+}
+
+// The verified manifest of a kind's folder on a server, fetched when not held
+// yet (or `fresh`); nothing, logged, when it is missing or does not verify.
+// A manifest taken is kept in the kind's download folder with its signature,
+// as the server gave them.
+const Manifest* DownloadClient::ManifestOf(std::size_t index, DownloadKind type, bool fresh) {
+  const auto key = std::make_pair(index, type);
+  if (!fresh)
+    if (const auto held = manifests_.find(key); held != manifests_.end()) return &held->second;
+  const std::string path = FolderUrl(type, index), folder = path.substr(0, path.rfind('/') + 1);
+  const std::string dir = ArchiveDownloadDir(layout_, type);
+  const std::string sumsPath = dir + kManifestName + ".new", signaturePath = dir + kManifestSignatureName + ".new";
+  const std::string url = folder + kManifestName;
+  const std::optional<std::string> sums = FetchSmallFile(url, sumsPath, kManifestMaxBytes);
+  const std::optional<std::string> signature =
+      sums ? FetchSmallFile(folder + kManifestSignatureName, signaturePath, kMinisignSignatureMaxBytes) : std::nullopt;
+  std::string problem = sums && signature ? std::string() : "无法下载";
+  std::optional<Manifest> manifest;
+  if (problem.empty()) manifest = VerifyManifest(*sums, *signature, server_.trustedKeys, problem);
+  if (!manifest || !layout_.Files().Rename(sumsPath, dir + kManifestName) ||
+      !layout_.Files().Rename(signaturePath, dir + kManifestSignatureName)) {
+    layout_.Files().Remove(sumsPath);
+    layout_.Files().Remove(signaturePath);
+    if (problem.empty()) problem = "无法保存";
+    layout_.Reports().ReportF(kManifestProblemFormat, RedactedUrl(url).c_str(), problem.c_str());
+    return nullptr;
+  }
+  layout_.Reports().LogF(kManifestTakenFormat, RedactedUrl(url).c_str(), PrintableText(manifest->trustedComment).c_str());
+  return &(manifests_[key] = std::move(*manifest));
+}
+
+// A manifest or its signature, saved at `localPath` and read back whole.
+std::optional<std::string> DownloadClient::FetchSmallFile(const std::string& url, const std::string& localPath,
+                                                          uint64_t bound) {
+  const std::string name = url.substr(url.rfind('/') + 1);
+  DownloadTransfer transfer(*this, DownloadKind::kConfig, url, name, localPath);
+  if (!transfer.AsPlainFile(bound).Run().done()) return std::nullopt;
+  File file = layout_.Files().Open(localPath, OpenMode::kReadRegular);
+  const int64_t length = file ? file.Length() : -1;
+  if (length < 0 || static_cast<uint64_t>(length) > bound) return std::nullopt;
+  std::string text(static_cast<std::size_t>(length), '\0');
+  if (!file.ReadAll(text.data(), text.size(), 0)) return std::nullopt;
+  return text;
 }
 
 }  // namespace marbloom

@@ -7,13 +7,18 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/data_layout.h"
 #include "download/download_kind.h"
 #include "common/operation_result.h"
 #include "download/download_config.h"
+#include "download/manifest_verify.h"
 
 namespace marbloom {
 
@@ -31,6 +36,15 @@ inline constexpr const char* kDownloadCancelledMessage = "下载被取消!";
 inline constexpr const char* kCertificateFailedMessage = "服务器证书验证失败!";
 inline constexpr const char* kStalledMessage = "下载速度过慢, 已中止!";
 inline constexpr const char* kTooLargeMessage = "下载文件超过应有的大小, 已中止!";
+inline constexpr const char* kUnverifiedMessage = "未设置信任的签名公钥, 本次下载的文件未经签名校验!";
+// An archive a server gave that was not taken: the server, the file, why.
+inline constexpr const char* kServerSkippedFormat = "服务器%s未能提供%s(%s), 改用下一个服务器.";
+// Verification of an archive (the manifest's URL, or the archive's name).
+inline constexpr const char* kManifestProblemFormat = "校验清单%s未通过验证: %s!";
+inline constexpr const char* kManifestTakenFormat = "校验清单%s签名有效, 可信注释: %s";
+inline constexpr const char* kManifestRefusedMessage = "校验清单未通过验证!";
+inline constexpr const char* kDigestMismatchFormat = "%s与校验清单不符, 已丢弃!";
+inline constexpr const char* kNotListedFormat = "校验清单中没有%s, 已丢弃!";
 // Any answer but 200 and 404: the status and the URL.
 inline constexpr const char* kHttpStatusFormat = "下载出错! 服务器应答%ld: %s";
 
@@ -57,8 +71,8 @@ struct DownloadTimings {
 };
 
 // Where the client fetches from: the base URL (the DOMAIN setting, under
-// which the configuration archive lies) and the credentials it sends when
-// the URL itself names none.
+// which the configuration archive lies), further servers with the same
+// layout, and the credentials it sends when a URL itself names none.
 struct DownloadServer {
   std::string baseUrl;
   std::string user;
@@ -66,6 +80,14 @@ struct DownloadServer {
   // Certificate authorities to trust instead of the system's store (a test's
   // own); verification itself is never turned off.
   std::string caFile = {};
+  // MIRRORS: base URLs tried in order after baseUrl for each archive.
+  std::vector<std::string> mirrors = {};
+  // TRUSTKEYS: with any, an archive is taken only when a manifest signed by
+  // one of them lists its SHA-256 (download/manifest_verify.h).
+  std::vector<MinisignKey> trustedKeys = {};
+  // Why the keys of the settings could not be read; when set, every download
+  // fails with it rather than run unverified.
+  std::string keysProblem = {};
 };
 
 class DownloadClient {
@@ -80,8 +102,13 @@ class DownloadClient {
 
   // Fetches the archive of `type` (-1 the configuration, 10 daily, 11 tick)
   // for `date` (YYYYMMDD, ignored for -1) and unpacks it; returns when the
-  // transfer has ended. Done: obtained and unpacked. Nothing to do: the
-  // server has no such file (404, and only that). Failed: the URL, the
+  // transfer has ended. The servers are tried in order (one that failed
+  // earlier in the client's life comes last) until one gives the archive;
+  // one that fails is logged and skipped. With trusted keys, the archive's
+  // SHA-256 (taken as it arrives) must be listed in its folder's manifest on
+  // the same server, whose signature must hold; the manifests taken are kept
+  // beside the archives. Done: obtained and unpacked. Nothing to do: every
+  // server that answered has no such file (404, and only that). Failed: the URL, the
   // connection, any other answer, the transfer (stalled, cut short or
   // beyond the type's size bound), a body that is empty or an error page,
   // the local file or the unpacking. Cancelled; or busy when another
@@ -110,10 +137,24 @@ class DownloadClient {
 
  private:
   friend class DownloadTransfer;
+  struct Attempt;
+  // The folder of a kind's archives on server `index` (0 the base URL, then
+  // the mirrors), ending in '/'; empty when the configuration gives none.
+  std::string FolderUrl(DownloadKind type, std::size_t index) const;
+  std::string BaseUrl(std::size_t index) const;
   std::string Url(DownloadKind type, int date) const;
+  Attempt FetchFrom(std::size_t index, DownloadKind type, const std::string& fileName, const std::string& localPath);
+  OperationResult CheckListed(std::size_t index, DownloadKind type, const std::string& fileName,
+                              const std::optional<Sha256Digest>& digest);
+  const Manifest* ManifestOf(std::size_t index, DownloadKind type, bool fresh);
+  std::optional<std::string> FetchSmallFile(const std::string& url, const std::string& localPath, uint64_t bound);
+  void Demote(std::size_t index);
 
   DataLayout layout_;
   DownloadServer server_;
+  std::vector<std::size_t> order_;  // the servers in the order they are tried
+  std::map<std::pair<std::size_t, DownloadKind>, Manifest> manifests_;  // verified, by server and folder
+  bool unverifiedLogged_ = false;
   DownloadConfig config_;
   std::string userAgent_;
   DownloadTimings timings_;

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "app/settings.h"
 #include "app/startup.h"
@@ -55,6 +56,8 @@ QCheckBox* NewCheck(const QString& text, int id, QWidget* parent) {
 PgConfig::PgConfig(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("PgConfig"));
   domain_ = NewEdit(1005, this);
+  mirrors_ = NewEdit(1006, this);
+  mirrors_->setPlaceholderText(QStringLiteral("镜像站点（可选，按顺序依次尝试，以空格分隔）"));
   historyDir_ = NewEdit(1000, this);
   browse_ = NewButton(QStringLiteral("浏览..."), 1001, this);
   days_ = NewEdit(1002, this);
@@ -70,7 +73,10 @@ PgConfig::PgConfig(QWidget* parent) : QWidget(parent) {
       QStringLiteral("lblDomain"), this);
   domainLabel->setWordWrap(true);
   grid->addWidget(domainLabel, 0, 0, 1, 2);
-  grid->addWidget(domain_, 1, 0);
+  auto* sites = new QVBoxLayout;
+  sites->addWidget(domain_);
+  sites->addWidget(mirrors_);
+  grid->addLayout(sites, 1, 0);
   grid->addWidget(NewLabel(QStringLiteral("历史数据目录（完整的绝对路径）："), QStringLiteral("lblHistoryDir"), this),
                   2, 0, 1, 2);
   grid->addWidget(historyDir_, 3, 0);
@@ -104,6 +110,7 @@ PgConfig::PgConfig(QWidget* parent) : QWidget(parent) {
 void PgConfig::InitFromSettings() {
   const AppSettings& s = Settings();
   domain_->setText(QString::fromStdString(s.downloadBase));
+  mirrors_->setText(QString::fromStdString(s.mirrors));
   historyDir_->setText(QString::fromStdString(s.historyDir));
   minutesAfterTick_->setChecked(s.minutesAfterTick != 0);
   days_->setText(QString::number(s.minuteDays));
@@ -140,6 +147,12 @@ bool PgConfig::ReadEntries(AppSettings* entered) {
     Refuse(QString::fromStdString(problem), domain_);
     return false;
   }
+  problem = TextProblem(&AppSettings::mirrors, mirrors_->text());
+  if (!problem.empty()) {
+    Refuse(QString::fromStdString(problem), mirrors_);
+    return false;
+  }
+  entered->mirrors = mirrors_->text().toStdString();
   entered->downloadBase = domain_->text().toStdString();
   entered->historyDir = historyDir_->text().toStdString();
   entered->minuteDays = *days;
@@ -149,7 +162,7 @@ bool PgConfig::ReadEntries(AppSettings* entered) {
 }
 
 QStringList PgConfig::Entries() const {
-  return {domain_->text(), historyDir_->text(), days_->text(), QString::number(minutesAfterTick_->isChecked()),
+  return {domain_->text(), mirrors_->text(), historyDir_->text(), days_->text(), QString::number(minutesAfterTick_->isChecked()),
           QString::number(tckv4_->isChecked())};
 }
 

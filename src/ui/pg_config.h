@@ -45,6 +45,7 @@ class PgConfig : public QWidget {
   void Refuse(const QString& message, QLineEdit* field);
 
   QLineEdit* domain_;      // 1005
+  QLineEdit* mirrors_;     // 1006: MIRRORS, under the site
   QLineEdit* historyDir_;  // 1000
   QPushButton* browse_;    // 1001
   QLineEdit* days_;        // 1002

@@ -66,6 +66,9 @@ TEST_F(CliSettings, FailedOrRefusedChangesAreReported) {
       {"trap '' XFSZ; ulimit -f 0; ", "settings set MINDAYS=200", 1, "写入失败"},  // no file may grow: a full disk
       {"", "settings set VIPDOC=" + longPath, 2, "229"},
       {"", "settings set 'DOMAIN=http://h/😀/'", 2, "GBK"},
+      {"", "settings set 'MIRRORS=http://m/ http://h/😀/'", 2, "GBK"},
+      {"", "settings set 'MIRRORS=http://m/ " + std::string(230, 'm') + "'", 2, "229"},
+      {"", "settings set 'TRUSTKEYS=RWQ-not-a-key'", 2, "RWQ-not-a-key"},
   };
   for (const auto& c : cases) {
     auto r = Cli(c.args, c.shell);

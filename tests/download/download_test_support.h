@@ -94,6 +94,35 @@ class NginxServer {
   bool tls_ = false;
 };
 
+// A key pair made by the minisign program for one test: it signs files as a
+// publisher would, so that the verification reads the real format.
+class MinisignSigner {
+ public:
+  static bool Available() { return ::access("/usr/bin/minisign", X_OK) == 0; }
+  MinisignSigner() {
+    RunCommand("minisign -G -W -p " + dir_.path() + "key.pub -s " + dir_.path() + "key.sec 2>&1");
+    const std::string pub = ReadFileText(dir_.path() + "key.pub");
+    const std::size_t line = pub.find('\n');
+    publicKey_ = line == std::string::npos ? std::string() : pub.substr(line + 1, pub.find('\n', line + 1) - line - 1);
+  }
+  // The base64 line of the key's minisign.pub (a TRUSTKEYS word).
+  const std::string& publicKey() const { return publicKey_; }
+  // Writes `file`.minisig; `legacy` signs the file itself instead of its hash.
+  bool Sign(const std::string& file, const std::string& comment = "test", bool legacy = false) const {
+    return RunCommand("minisign -S " + std::string(legacy ? "-l " : "") + "-s " + dir_.path() + "key.sec -m '" +
+                      file + "' -t '" + comment + "' >/dev/null 2>&1").exitCode == 0;
+  }
+  // Writes SHA256SUMS of every *.zip in `folder` and signs it.
+  bool SignFolder(const std::string& folder) const {
+    return RunCommand("cd '" + folder + "' && sha256sum -b *.zip > SHA256SUMS").exitCode == 0 &&
+           Sign(folder + "SHA256SUMS");
+  }
+
+ private:
+  TempDir dir_;
+  std::string publicKey_;
+};
+
 // The run-log messages (time stamps cut) written after the log read `before`.
 inline std::vector<std::string> NewLogMessages(const std::string& before) {
   std::istringstream in(ReadRunLog().substr(before.size()));

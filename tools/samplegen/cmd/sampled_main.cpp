@@ -1,6 +1,6 @@
 // marbloom-sampled: the sample archive server.
 //   marbloom-sampled [--port P] [--seed S] [--securities N] [--full]
-//                    [--cache DIR] [--static DIR] [--hold DIR] [--version]
+//                    [--cache DIR] [--static DIR] [--hold DIR] [--sign KEY] [--version]
 // Runs until SIGINT or SIGTERM.
 #include <CLI/CLI.hpp>
 
@@ -25,7 +25,15 @@ int main(int argc, char** argv) {
   app.add_option("--static", options.staticDir, "serve this folder of archives instead")->check(CLI::ExistingDirectory);
   app.add_option("--hold", options.holdDir, "answer a request for NAME only once this folder holds no NAME.hold")
       ->check(CLI::ExistingDirectory);
+  std::string sign;
+  app.add_option("--sign", sign, "minisign secret key (unencrypted): serve signed SHA256SUMS manifests "
+                                 "of the generated archives")->check(CLI::ExistingFile);
   CLI11_PARSE(app, argc, argv);
+  if (!sign.empty()) {
+    std::string error;
+    options.signing = ReadSigningKey(sign, &error);
+    if (!options.signing) return std::fprintf(stderr, "marbloom-sampled: %s\n", error.c_str()), 2;
+  }
   if (full) {
     options.sample.fullTickDays = true;
     if (app.count("--securities") == 0) options.sample.securities = kFullMarketSecurities;

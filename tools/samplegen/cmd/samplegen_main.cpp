@@ -1,6 +1,6 @@
 // marbloom-samplegen: writes the sample market's files.
 //   day --date D [--seed S] [--securities N] [--full] (--out DIR | --tree HISTORY)
-//   archives --from D --to D [--seed S] [--securities N] [--full] --out DIR
+//   archives --from D --to D [--seed S] [--securities N] [--full] [--sign KEY] --out DIR
 #include <CLI/CLI.hpp>
 
 #include <chrono>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/calendar.h"
+#include "sample_sign.h"
 #include "samplegen.h"
 
 namespace {
@@ -38,7 +39,7 @@ int Report(bool ok, const std::string& error, std::chrono::steady_clock::time_po
 }
 
 struct Arguments {
-  std::string date, from, to, out, tree;
+  std::string date, from, to, out, tree, sign;
   SampleOptions options;
   bool full = false;
 };
@@ -67,7 +68,14 @@ int RunArchives(Arguments& a) {
   }
   const auto start = std::chrono::steady_clock::now();
   std::string error;
-  const bool ok = WriteServerTree(first, last, a.options, AsDir(a.out), &error);
+  bool ok = WriteServerTree(first, last, a.options, AsDir(a.out), &error);
+  // Each folder of archives gets its signed manifest.
+  if (ok && !a.sign.empty()) {
+    const std::optional<marbloom::sample::SigningKey> key = marbloom::sample::ReadSigningKey(a.sign, &error);
+    ok = key.has_value();
+    for (const std::string folder : {"", marbloom::sample::kDailyArchivePath, marbloom::sample::kTickArchivePath})
+      ok = ok && marbloom::sample::SignFolder(AsDir(a.out) + folder, *key, &error);
+  }
   return Report(ok, error, start);
 }
 
@@ -90,6 +98,8 @@ int main(int argc, char** argv) {
   archives->add_option("--to", a.to, "last date")->required();
   AddCommon(archives, a);
   archives->add_option("--out", a.out, "output folder")->required();
+  archives->add_option("--sign", a.sign, "minisign secret key (unencrypted): write SHA256SUMS and its signature "
+                                         "in each folder")->check(CLI::ExistingFile);
   CLI11_PARSE(app, argc, argv);
   securitiesGiven = day->count("--securities") + archives->count("--securities") > 0;
   if (a.full) {

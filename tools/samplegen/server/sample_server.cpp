@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/calendar.h"
+#include "download/manifest_verify.h"
 
 namespace marbloom::sample {
 namespace {
@@ -226,9 +227,32 @@ struct SampleServer::Impl {
     return {200, file, {}};
   }
 
+  // A manifest or its signature of a folder of generated archives, signed
+  // again when an archive is newer than the manifest.
+  Resolved Manifest(const std::string& dir, const std::string& name) {
+    std::lock_guard<std::mutex> lock(generateMutex);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    const fs::path sums = dir + kManifestName;
+    bool stale = !IsRegularFile(sums.string()) || !IsRegularFile(dir + kManifestSignatureName);
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+      stale = stale || (entry.path().extension() == ".zip" && entry.last_write_time() > fs::last_write_time(sums, ec));
+    std::string error;
+    if (stale && !SignFolder(dir, *options.signing, &error)) return {500, {}, error};
+    return {200, dir + name, {}};
+  }
+
   Resolved ResolveGenerated(const std::string& path) {
     const std::string root = CacheRoot();
     const SampleOptions sample = options.sample;
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (options.signing && (name == kManifestName || name == kManifestSignatureName)) {
+      if (folder == "/") Cached(root + kConfigArchiveName, [&](std::string* e) { return WriteConfigArchive(root, e); });
+      if (folder == "/" || folder == std::string("/") + kDailyArchivePath || folder == std::string("/") + kTickArchivePath)
+        return Manifest(root + folder.substr(1), name);
+      return {};
+    }
     if (path == std::string("/") + kConfigArchiveName) {
       return Cached(root + kConfigArchiveName, [&](std::string* e) { return WriteConfigArchive(root, e); });
     }

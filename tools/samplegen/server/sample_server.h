@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "sample_sign.h"
 #include "samplegen.h"
 
 namespace marbloom::sample {
@@ -32,6 +34,10 @@ struct ServerOptions {
   // NAME.hold is left in this folder (a test opens the gate by removing it).
   std::string holdDir;
   std::function<int()> today;               // YYYYMMDD; empty: the local date
+  // With a key, each folder of generated archives also serves SHA256SUMS of
+  // the archives generated so far and its signature, made again whenever
+  // the folder gained an archive since.
+  std::optional<SigningKey> signing;
   std::FILE* log = stdout;                  // one line per request
 };
 
