@@ -13,6 +13,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTranslator>
+#include <utility>
 
 #include "app/startup.h"
 #include "base/version.h"
@@ -38,14 +39,35 @@ void PrepareRuntimeDirectory() {
   qputenv("XDG_RUNTIME_DIR", dir);
 }
 
+namespace {
+
+// The few texts of Qt's file dialogs that its Chinese catalogue lacks (the
+// kind column's names for what has no file type of its own).
+class FileKindTexts : public QTranslator {
+ public:
+  bool isEmpty() const override { return false; }
+  QString translate(const char* context, const char* source, const char*, int) const override {
+    static const std::pair<const char*, const char*> kTexts[] = {
+        {"Folder", "文件夹"}, {"File Folder", "文件夹"}, {"Drive", "驱动器"}, {"File", "文件"},
+        {"%1 File", "%1 文件"}, {"Shortcut", "快捷方式"}, {"Alias", "别名"}, {"Unknown", "未知"}};
+    if (qstrcmp(context, "QAbstractFileIconProvider") != 0) return QString();
+    for (const auto& [english, chinese] : kTexts)
+      if (qstrcmp(source, english) == 0) return QString::fromUtf8(chinese);
+    return QString();
+  }
+};
+
+}  // namespace
+
 void LoadQtTranslations() {
-  static QTranslator translator;
-  const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-  const QLocale system = QLocale::system();
-  const QLocale chinese = system.language() == QLocale::Chinese ? system : QLocale(QLocale::Chinese, QLocale::China);
-  if (translator.load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"), dir) ||
-      translator.load(QStringLiteral("qtbase_zh_CN"), dir))
-    QCoreApplication::installTranslator(&translator);
+  const QLocale chinese(QLocale::Chinese, QLocale::China);
+  QLocale::setDefault(chinese);
+  static QTranslator qtTexts;
+  static FileKindTexts fileKinds;
+  if (qtTexts.load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(&qtTexts);
+  QCoreApplication::installTranslator(&fileKinds);
 }
 
 void ApplyDialogFont() {
