@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLibraryInfo>
@@ -88,14 +89,51 @@ std::unique_ptr<MainDlg> CreateMainDlg() {
   return sheet;
 }
 
+namespace {
+
+// The folder a start would take as its work directory (see
+// EnterWorkDirectory), as an absolute path with symbolic links resolved.
+QString WantedWorkDirectory(const std::string& given) {
+  QString dir = QString::fromStdString(given);
+  if (dir.isEmpty() && !RealFileSystem().Exists(DataLayout(std::string(), std::string()).SettingsFile()))
+    dir = QString::fromStdString(UserWorkDirectory());
+  const QFileInfo info(dir.isEmpty() ? QDir::currentPath() : dir);
+  return info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+}
+
+// A running copy on another work directory than this start asked for: the
+// first window is raised and keeps its own; the box names both.
+void TellOtherWorkDirectory(const RunningCopy& running, const std::string& given) {
+  if (running.workDir.empty()) return;
+  const QString theirs = QFileInfo(QString::fromStdString(running.workDir)).canonicalFilePath();
+  const QString wanted = WantedWorkDirectory(given);
+  if (theirs == wanted) return;
+  ApplyDialogFont();
+  LoadQtTranslations();
+  ShowMessageBox(nullptr,
+                 QStringLiteral("已有一个窗口在运行, 它的工作目录是:\n%1\n\n没有打开所要的工作目录:\n%2\n\n"
+                                "要在那里工作, 请先关闭已运行的窗口再启动。")
+                     .arg(QDir::toNativeSeparators(theirs), QDir::toNativeSeparators(wanted)),
+                 QStringLiteral("工作目录不同"), BoxIcon::kInformation);
+}
+
+}  // namespace
+
 int RunWindowProgram(const std::string& workDir) {
-  if (QGuiApplication::platformName() == QLatin1String("xcb") && ActivateRunningCopy()) return 0;
+  if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    if (const std::optional<RunningCopy> running = ActivateRunningCopy()) {
+      TellOtherWorkDirectory(*running, workDir);
+      return 0;
+    }
+  }
   ApplyDialogFont();
   LoadQtTranslations();
   RouteCoreMessagesToBoxes();
   if (!EnterWorkDirectory(workDir, RealFileSystem()) || !StartUp(RealFileSystem())) return 0;
   std::unique_ptr<MainDlg> sheet = CreateMainDlg();
   sheet->Sheet()->tabBar()->setToolTip(QStringLiteral("marbloom ") + QString::fromUtf8(ProgramVersion()));
+  if (QGuiApplication::platformName() == QLatin1String("xcb"))
+    MarkWorkDirectory(static_cast<unsigned long>(sheet->winId()), WorkDirectory());
   sheet->exec();
   return 0;
 }
