@@ -1,6 +1,7 @@
 #include "ui/pg_config.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -75,7 +76,11 @@ PgConfig::PgConfig(QWidget* parent) : QWidget(parent) {
                   2, 0, 1, 2);
   grid->addWidget(historyDir_, 3, 0);
   grid->addWidget(browse_, 3, 1);
-  grid->addWidget(NewLine(QStringLiteral("line1"), this), 4, 0, 1, 2);
+  historyPath_ = NewLabel(QString(), QStringLiteral("lblHistoryPath"), this);
+  historyPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  historyPath_->setWordWrap(true);
+  grid->addWidget(historyPath_, 4, 0, 1, 2);
+  grid->addWidget(NewLine(QStringLiteral("line1"), this), 5, 0, 1, 2);
   auto* daysRow = new QHBoxLayout;
   daysRow->addWidget(NewLabel(QStringLiteral("1分钟线保留："), QStringLiteral("lblDays"), this));
   daysRow->addWidget(days_);
@@ -83,19 +88,20 @@ PgConfig::PgConfig(QWidget* parent) : QWidget(parent) {
                             QStringLiteral("lblDaysNote"), this);
   daysNote->setWordWrap(true);
   daysRow->addWidget(daysNote, 1);
-  grid->addLayout(daysRow, 5, 0, 1, 2);
-  grid->addWidget(minutesAfterTick_, 6, 0, 1, 2);
-  grid->addWidget(tckv4_, 7, 0, 1, 2);
-  grid->addWidget(NewLine(QStringLiteral("line2"), this), 8, 0, 1, 2);
+  grid->addLayout(daysRow, 6, 0, 1, 2);
+  grid->addWidget(minutesAfterTick_, 7, 0, 1, 2);
+  grid->addWidget(tckv4_, 8, 0, 1, 2);
+  grid->addWidget(NewLine(QStringLiteral("line2"), this), 9, 0, 1, 2);
   auto* confirmNote = NewLabel(QStringLiteral("修改配置后需要点击右侧按钮才会生效   ==================>"),
                                QStringLiteral("lblConfirmNote"), this);
   confirmNote->setWordWrap(true);
-  grid->addWidget(confirmNote, 9, 0);
-  grid->addWidget(confirm_, 9, 1);
+  grid->addWidget(confirmNote, 10, 0);
+  grid->addWidget(confirm_, 10, 1);
   grid->setColumnStretch(0, 1);
-  grid->setRowStretch(10, 1);
+  grid->setRowStretch(11, 1);
   minutesAfterTick_->setMinimumWidth(0);
 
+  connect(historyDir_, &QLineEdit::textChanged, this, &PgConfig::ShowHistoryPath);
   connect(browse_, &QPushButton::clicked, this, &PgConfig::OnBrowse);
   connect(confirm_, &QPushButton::clicked, this, &PgConfig::OnConfirm);
   InitFromSettings();
@@ -109,6 +115,14 @@ void PgConfig::InitFromSettings() {
   days_->setText(QString::number(s.minuteDays));
   tckv4_->setChecked(s.tckv4 != 0);
   confirmed_ = Entries();
+}
+
+// The folder the history directory's text names, over the work directory.
+void PgConfig::ShowHistoryPath() {
+  QString text = historyDir_->text().trimmed();
+  text.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  const QString path = QDir::cleanPath(QDir(QString::fromStdString(WorkDirectory())).absoluteFilePath(text));
+  historyPath_->setText(text.isEmpty() ? QString() : QStringLiteral("实际位置: ") + path);
 }
 
 void PgConfig::OnBrowse() {

@@ -6,6 +6,7 @@
 #include <optional>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -43,10 +44,12 @@ class PgConfig : public QWidget {
   // telling the user what is wrong.
   bool ReadEntries(AppSettings* entered);
   void Refuse(const QString& message, QLineEdit* field);
+  void ShowHistoryPath();
 
   QLineEdit* domain_;      // 1005
   QLineEdit* historyDir_;  // 1000
   QPushButton* browse_;    // 1001
+  QLabel* historyPath_;
   QLineEdit* days_;        // 1002
   QCheckBox* minutesAfterTick_;  // 1003
   QCheckBox* tckv4_;       // 4025

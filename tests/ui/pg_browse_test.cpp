@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QGraphicsTextItem>
 #include <QLineEdit>
 #include <QPushButton>
@@ -203,8 +204,11 @@ TEST_F(PgBrowseTest, ExportWritesWhatTheTableShows) {
     return QString::fromStdString(out.path() + "x.csv");
   });
   Child<QPushButton>(&page_, "ctl5007")->click();
+  const QString name = QString::fromStdString("sz" + quote_.code + "-day.csv");
+  EXPECT_EQ(suggested, QDir::homePath() + "/" + name);
+  Child<QPushButton>(&page_, "ctl5007")->click();  // the next one in the folder of the last
   ui::PgBrowse::SetFileChooser(nullptr);
-  EXPECT_TRUE(suggested.endsWith(QString::fromStdString("sz" + quote_.code + "-day.csv")));
+  EXPECT_EQ(suggested, QString::fromStdString(out.path()) + name);
   const std::string csv = ReadFileText(out.path() + "x.csv");
   EXPECT_EQ(csv, DataViewCsv(page_.View()));
 }

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <filesystem>
@@ -94,6 +95,9 @@ TEST_F(PgConfigTest, ConfirmSavesReloadsAndReArmsTheDownload) {
   EXPECT_TRUE(Check(4025)->isChecked());
   const std::string typed = tree_.root() + "hist\\vipdoc";
   Edit(1000)->setText(QString::fromStdString(typed));
+  // Under the field, where that text leads.
+  EXPECT_TRUE(
+      Child<QLabel>(page_, "lblHistoryPath")->text().endsWith(QString::fromStdString(tree_.root() + "hist/vipdoc")));
   Edit(1002)->setText("60");
   Check(1003)->setChecked(false);
   Confirm();
