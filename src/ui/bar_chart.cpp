@@ -394,7 +394,7 @@ void BarChart::HoverAt(int x) {
   for (ViewColumn c : ColumnsOf(*view_))
     if (c != ViewColumn::kFlag)
       parts << QString::fromUtf8(ColumnCaption(c)) + QLatin1Char(' ') +
-                   QString::fromStdString(CellText(*view_, b.row, c));
+                   QString::fromStdString(ShownCellText(*view_, b.row, c));
   hover_->setText(parts.join(QStringLiteral("  ")));
 }
 

@@ -57,7 +57,7 @@ class DataViewModel : public QAbstractTableModel {
     const ViewColumn column = columns_[static_cast<std::size_t>(index.column())];
     switch (role) {
       case Qt::DisplayRole:
-        return QString::fromStdString(CellText(*view_, row, column));
+        return QString::fromStdString(ShownCellText(*view_, row, column));
       case Qt::TextAlignmentRole:
         return QVariant::fromValue(column == ViewColumn::kFlag ? Qt::AlignLeft | Qt::AlignVCenter
                                                                : Qt::AlignRight | Qt::AlignVCenter);
