@@ -174,3 +174,34 @@ TEST_F(PgConfigTest, BrowseTakesTheChosenFolderAndKeepsTheTextOnCancel) {
 
 }  // namespace
 }  // namespace marbloom::test
+
+namespace marbloom::test {
+namespace {
+
+// The disk use: both sizes shown, and each clearing removes the journal's
+// runs or the downloaded archives, nothing else.
+TEST_F(PgConfigTest, ClearsTheUndoJournalAndTheDownloadedArchives) {
+  const DataLayout layout = tree_.layout();
+  for (const std::string& dir : {layout.UndoDir(), layout.DayZipDir()}) std::filesystem::create_directories(dir);
+  const std::string run = layout.UndoDir() + "1.run", kept = layout.UndoDir() + "1.1", notes = layout.UndoDir() + "notes",
+                    day = layout.DayZipDir() + "20220509.zip", config = layout.DownDir() + "downit.zip",
+                    other = layout.DownDir() + "keep.txt";
+  for (const std::string& file : {run, kept, notes, day, config, other})
+    WriteFileBytes(file, std::vector<uint8_t>(2048, 1));
+  page_->hide();
+  page_->show();
+  auto* journal = Child<QLabel>(page_, "lblJournalUse");
+  auto* downloads = Child<QLabel>(page_, "lblDownloadUse");
+  EXPECT_TRUE(journal->text().endsWith("4.0 KB")) << journal->text().toStdString();
+  EXPECT_TRUE(downloads->text().endsWith("6.0 KB")) << downloads->text().toStdString();
+  boxes_.answer = true;
+  Child<QPushButton>(page_, "btnClearJournal")->click();
+  Child<QPushButton>(page_, "btnClearDownloads")->click();
+  EXPECT_FALSE(PathExists(run) || PathExists(kept) || PathExists(day) || PathExists(config));
+  EXPECT_TRUE(PathExists(notes) && PathExists(other));
+  EXPECT_TRUE(journal->text().endsWith(" 0 B")) << journal->text().toStdString();
+  EXPECT_TRUE(downloads->text().endsWith("2.0 KB")) << downloads->text().toStdString();
+}
+
+}  // namespace
+}  // namespace marbloom::test
