@@ -140,7 +140,8 @@ void MainDlg::OpenTodaysLog() {
   const QString today = QDir(folder).filePath(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + ".log");
   for (const QString& path : {today, folder})
     if (QFileInfo::exists(path) && QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
-  ShowMessageBox(this, QStringLiteral("今天还没有运行日志, 或者无法打开。日志文件在:\n%1").arg(QDir::toNativeSeparators(today)),
+  ShowMessageBox(this,
+                 QStringLiteral("今天还没有运行日志, 或者无法打开。日志文件在:\n%1").arg(QDir::toNativeSeparators(today)),
                  QString(), BoxIcon::kInformation);
 }
 

@@ -138,8 +138,9 @@ std::optional<RunningCopy> ActivateRunningCopy() {
   if (!display) return std::nullopt;
   for (Window w : TopLevelWindows(display.get())) {
     if (!IsRunningCopyTitle(WindowTitle(display.get(), w))) continue;
-    const std::vector<char> dir = ReadProperty<char>(display.get(), w, XInternAtom(display.get(), kWorkDirProperty, False),
-                                                     XInternAtom(display.get(), "UTF8_STRING", False));
+    const std::vector<char> dir =
+        ReadProperty<char>(display.get(), w, XInternAtom(display.get(), kWorkDirProperty, False),
+                           XInternAtom(display.get(), "UTF8_STRING", False));
     RestoreOrRaise(display.get(), w);
     XSync(display.get(), False);
     return RunningCopy{std::string(dir.begin(), dir.end())};

@@ -183,9 +183,9 @@ namespace {
 TEST_F(PgConfigTest, ClearsTheUndoJournalAndTheDownloadedArchives) {
   const DataLayout layout = tree_.layout();
   for (const std::string& dir : {layout.UndoDir(), layout.DayZipDir()}) std::filesystem::create_directories(dir);
-  const std::string run = layout.UndoDir() + "1.run", kept = layout.UndoDir() + "1.1", notes = layout.UndoDir() + "notes",
-                    day = layout.DayZipDir() + "20220509.zip", config = layout.DownDir() + "downit.zip",
-                    other = layout.DownDir() + "keep.txt";
+  const std::string run = layout.UndoDir() + "1.run", kept = layout.UndoDir() + "1.1";
+  const std::string notes = layout.UndoDir() + "notes", day = layout.DayZipDir() + "20220509.zip";
+  const std::string config = layout.DownDir() + "downit.zip", other = layout.DownDir() + "keep.txt";
   for (const std::string& file : {run, kept, notes, day, config, other})
     WriteFileBytes(file, std::vector<uint8_t>(2048, 1));
   page_->hide();
