@@ -7,6 +7,9 @@ ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD ?= build-fuzz
+# CI builds the ThreadSanitizer pass with CMake's default generator (Unix
+# Makefiles), so that the build works with either.
+TSAN_GENERATOR ?= Ninja
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -52,7 +55,7 @@ asan: deps
 TSAN_TARGETS = $(filter-out tests_ui,$(sort $(foreach f,$(shell grep -l 'Threaded' tests/*/*.cpp),tests_$(notdir $(patsubst %/,%,$(dir $(f)))))))
 
 tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARBLOOM_WERROR=ON \
+	cmake -S . -B $(TSAN_BUILD) -G "$(TSAN_GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DMARBLOOM_WERROR=ON \
 	  -DMARBLOOM_BUILD_GUI=OFF -DMARBLOOM_SANITIZE=thread
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp $(TSAN_OPTIONS)" \

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <set>
 
 #include "base/file_helpers.h"
@@ -256,6 +257,11 @@ std::string FormatTime(int32_t value, bool seconds) {
   return FormatText("%02d:%02d:%02d", value / 3600, value / 60 % 60, value % 60);
 }
 
+std::string TickKindText(uint8_t kind) {
+  static constexpr const char* kWords[] = {"买盘", "卖盘", "中性"};
+  return kind < std::size(kWords) ? kWords[kind] : std::to_string(kind);
+}
+
 const char* FlagText(RowFlag flag) {
   switch (flag) {
     case RowFlag::kZeroDate:
@@ -411,6 +417,10 @@ std::string CellText(const DataView& view, const ViewRow& row, ViewColumn column
       return FlagText(row.flag);
   }
   return std::string();
+}
+
+std::string ShownCellText(const DataView& view, const ViewRow& row, ViewColumn column) {
+  return column == ViewColumn::kKind ? TickKindText(row.tickKind) : CellText(view, row, column);
 }
 
 std::string DataViewCsv(const DataView& view) {

@@ -90,8 +90,11 @@ std::vector<ViewColumn> ColumnsOf(const DataView& view);
 // The CSV header name ("open") and the table caption ("开盘价").
 const char* ColumnName(ViewColumn column);
 const char* ColumnCaption(ViewColumn column);
-// A cell as the table, the CSV and the text table show it.
+// A cell as the CSV and the text table show it.
 std::string CellText(const DataView& view, const ViewRow& row, ViewColumn column);
+// A cell as the window shows it: CellText, with a tick's kind in words
+// (0 买盘, 1 卖盘, 2 中性; the number itself for any other).
+std::string ShownCellText(const DataView& view, const ViewRow& row, ViewColumn column);
 
 // "2022-05-05" for a calendar date, the stored number otherwise.
 std::string FormatViewDate(uint32_t date);

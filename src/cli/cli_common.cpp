@@ -24,7 +24,15 @@ constexpr const char* kExitCodes =
     "  3  cancelled by Ctrl-C or SIGTERM (the operation stops at its next item; a second one ends at once)\n"
     "  4  the data tree is not ready (see 'settings show')\n"
     "  5  another operation holds the data tree's writer lock; try again later\n"
-    "Progress goes to stderr, results and the final status line to stdout.";
+    "Progress goes to stderr, results and the final status line to stdout.\n"
+    "\n"
+    "Examples:\n"
+    "  marbloom-cli settings show\n"
+    "  marbloom-cli settings set TRANSMIN=1\n"
+    "  marbloom-cli update --dry-run\n"
+    "  marbloom-cli --quiet update\n"
+    "  marbloom-cli -C /srv/quotes/work daily show sz000001 --from 20220502 --to 20220513 --csv\n"
+    "  marbloom-cli undo list";
 
 constexpr const char* kExitCodesBrief =
     "Exit codes: 0 done, 1 failed or nothing to work on, 2 refused, 3 cancelled, 4 data tree not ready, "

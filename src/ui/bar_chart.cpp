@@ -8,10 +8,12 @@
 #include <QChartView>
 #include <QFontMetricsF>
 #include <QGraphicsLayout>
+#include <QGraphicsTextItem>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QStackedBarSeries>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -29,6 +31,11 @@ constexpr double kZoomStep = 0.8;
 // Room beside a label's text: the axis' padding and tick marks.
 constexpr qreal kLabelRoom = 16;
 constexpr qreal kEdge = 4;
+// A value axis gives each of its n labels 1/n of the plot's height, less
+// this padding above and below; a label taller than that is elided.
+constexpr qreal kLabelPadding = 4;
+constexpr int kMostPriceTicks = 5;
+constexpr int kMostVolumeTicks = 3;
 // Rising red, falling green, as the quote client shows them.
 const QColor kRising(0xd0, 0x28, 0x28);
 const QColor kFalling(0x18, 0x90, 0x48);
@@ -90,6 +97,21 @@ qreal WidestLabel(const QValueAxis* axis) {
   return widest;
 }
 
+// The height a value axis label needs: its text as the axis lays it out
+// (a text item with half a pixel of margin) and the axis' padding.
+qreal LabelRoom(const QFont& font) {
+  QGraphicsTextItem probe;
+  probe.document()->setDocumentMargin(0.5);
+  probe.setFont(font);
+  probe.setHtml(QStringLiteral("0.9"));
+  return probe.boundingRect().height() + 2 * kLabelPadding + 1;
+}
+
+// How many labels a value axis on a plot `height` high shows whole.
+int TicksThatFit(const QValueAxis* axis, qreal height, int most) {
+  return std::clamp(static_cast<int>(height / LabelRoom(axis->labelsFont())), 2, most);
+}
+
 }  // namespace
 
 // Neighbouring rows drawn as one bar.
@@ -125,8 +147,7 @@ BarChart::BarChart(QWidget* parent) : QWidget(parent), price_(NewChart()), volum
   layout->addWidget(hover_);
   layout->addWidget(priceView_, 3);
   layout->addWidget(volumeView_, 1);
-  priceView_->setMinimumHeight(120);
-  volumeView_->setMinimumHeight(90);
+  SetMinimumHeights();
   Rebuild();
 }
 
@@ -177,13 +198,38 @@ void BarChart::Rebuild() {
   AlignPlots();
 }
 
-// A little room above and below, on round numbers.
+// A little room above and below; the round numbers follow the plot's
+// height (FitPriceTicks).
 void BarChart::SetPriceRange(double low, double high) {
   const double pad = std::max((high - low) * 0.05, std::pow(10.0, -view_->decimals));
+  priceLow_ = low - pad;
+  priceHigh_ = high + pad;
+  AxisOf<QValueAxis>(price_, Qt::Vertical)
+      ->setLabelFormat(QStringLiteral("%.") + QString::number(view_->decimals) + QLatin1Char('f'));
+}
+
+// Round numbers with no more labels than fit whole on a plot `height` high:
+// fewer steps asked for until the round range needs no more than fit.
+void BarChart::FitPriceTicks(qreal height) {
   auto* axis = AxisOf<QValueAxis>(price_, Qt::Vertical);
-  axis->setRange(low - pad, high + pad);
-  axis->applyNiceNumbers();
-  axis->setLabelFormat(QStringLiteral("%.") + QString::number(view_->decimals) + QLatin1Char('f'));
+  if (buckets_ == 0) return axis->setTickCount(2);
+  const int fit = TicksThatFit(axis, height, kMostPriceTicks);
+  for (int ask = fit; ask >= 2; --ask) {
+    axis->setRange(priceLow_, priceHigh_);
+    axis->setTickCount(ask);
+    axis->applyNiceNumbers();
+    if (axis->tickCount() <= fit) return;
+  }
+  axis->setTickCount(fit);
+}
+
+// Each chart tall enough for two whole labels of its value axis beside the
+// text lines around its plot.
+void BarChart::SetMinimumHeights() {
+  const qreal room = LabelRoom(AxisOf<QValueAxis>(price_, Qt::Vertical)->labelsFont());
+  const qreal line = QFontMetricsF(AxisOf<QCategoryAxis>(volume_, Qt::Horizontal)->labelsFont()).height();
+  priceView_->setMinimumHeight(static_cast<int>(std::ceil(2 * room + line + 2 * kEdge + 12)));
+  volumeView_->setMinimumHeight(static_cast<int>(std::ceil(2 * room + 1.5 * line + kLabelRoom + kEdge + 12)));
 }
 
 void BarChart::DrawCandles() {
@@ -293,16 +339,19 @@ void BarChart::LabelAxis(qreal width) {
 // dates below the volumes.
 void BarChart::AlignPlots() {
   alignPending_ = false;
-  const qreal widest = std::max(WidestLabel(AxisOf<QValueAxis>(price_, Qt::Vertical)),
-                                WidestLabel(AxisOf<QValueAxis>(volume_, Qt::Vertical)));
   const QFontMetricsF dates(AxisOf<QCategoryAxis>(volume_, Qt::Horizontal)->labelsFont());
+  const qreal line = dates.height();
+  const qreal priceHeight = price_->size().height() - line - 2 * kEdge;
+  const qreal volumeHeight = volume_->size().height() - 1.5 * line - kLabelRoom - kEdge;
+  // The labels' number first: their widest sets the left edge.
+  FitPriceTicks(priceHeight);
+  auto* volumes = AxisOf<QValueAxis>(volume_, Qt::Vertical);
+  volumes->setTickCount(TicksThatFit(volumes, volumeHeight, kMostVolumeTicks));
+  const qreal widest = std::max(WidestLabel(AxisOf<QValueAxis>(price_, Qt::Vertical)), WidestLabel(volumes));
   const qreal halfDate = dates.horizontalAdvance(QStringLiteral("0000-00-00")) / 2;
   const qreal left = std::max(widest + kLabelRoom, halfDate + kEdge), right = halfDate + kEdge;
-  const qreal line = dates.height();
-  const QRectF price(left, line / 2 + kEdge, price_->size().width() - left - right,
-                     price_->size().height() - line - 2 * kEdge);
-  const QRectF volume(left, line / 2 + kEdge, price.width(),
-                      volume_->size().height() - 1.5 * line - kLabelRoom - kEdge);
+  const QRectF price(left, line / 2 + kEdge, price_->size().width() - left - right, priceHeight);
+  const QRectF volume(left, line / 2 + kEdge, price.width(), volumeHeight);
   if (price.width() <= 0 || price.height() <= 0 || volume.height() <= 0) return LabelAxis(0);
   LabelAxis(price.width());
   price_->setPlotArea(price);
@@ -325,7 +374,9 @@ void BarChart::resizeEvent(QResizeEvent* event) {
 
 void BarChart::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) ScheduleAlign();
+  if (event->type() != QEvent::FontChange && event->type() != QEvent::StyleChange) return;
+  SetMinimumHeights();
+  ScheduleAlign();
 }
 
 double BarChart::PlotFraction(int x) const {
@@ -343,7 +394,7 @@ void BarChart::HoverAt(int x) {
   for (ViewColumn c : ColumnsOf(*view_))
     if (c != ViewColumn::kFlag)
       parts << QString::fromUtf8(ColumnCaption(c)) + QLatin1Char(' ') +
-                   QString::fromStdString(CellText(*view_, b.row, c));
+                   QString::fromStdString(ShownCellText(*view_, b.row, c));
   hover_->setText(parts.join(QStringLiteral("  ")));
 }
 

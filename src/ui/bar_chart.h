@@ -53,6 +53,8 @@ class BarChart : public QWidget {
   Bucket BucketAt(int index) const;
   void Rebuild();
   void SetPriceRange(double low, double high);
+  void FitPriceTicks(qreal height);
+  void SetMinimumHeights();
   void DrawCandles();
   void DrawPriceLine();
   void DrawVolumes();
@@ -64,6 +66,7 @@ class BarChart : public QWidget {
   const DataView* view_ = nullptr;
   int start_ = 0, count_ = 0;
   int buckets_ = 0, perBucket_ = 1;
+  double priceLow_ = 0, priceHigh_ = 1;
   QChart* price_;
   QChart* volume_;
   QChartView* priceView_;

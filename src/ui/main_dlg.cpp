@@ -1,14 +1,21 @@
+#include "app/settings.h"
 #include "ui/main_dlg.h"
 
 #include <QApplication>
+#include <QDate>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include "base/run_log.h"
 #include "ui/message_box.h"
 #include "ui/operation_page.h"
 #include "ui/pg_config.h"
@@ -52,6 +59,10 @@ MainDlg::MainDlg(QWidget* parent) : QDialog(parent) {
   buttons_->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("ctl1"));
   buttons_->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
   buttons_->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("ctl2"));
+  QPushButton* log = buttons_->addButton(QStringLiteral("查看日志"), QDialogButtonBox::ResetRole);
+  log->setObjectName(QStringLiteral("btnLog"));
+  log->setToolTip(QStringLiteral("打开今天的运行日志(细节参看日志)"));
+  connect(log, &QPushButton::clicked, this, &MainDlg::OpenTodaysLog);
   for (QAbstractButton* b : buttons_->buttons()) static_cast<QPushButton*>(b)->setAutoDefault(false);
   connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -121,6 +132,18 @@ bool MainDlg::eventFilter(QObject* watched, QEvent* event) {
     if (widget != nullptr && widget->window() == this) return true;
   }
   return QDialog::eventFilter(watched, event);
+}
+
+// Today's run log in the desktop's viewer for it; without one yet, the log
+// folder; without that either, a box says where the logs will be.
+void MainDlg::OpenTodaysLog() {
+  const QString folder = QFileInfo(QString::fromStdString(CurrentLayout().LogDir())).absoluteFilePath();
+  const QString today = QDir(folder).filePath(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + ".log");
+  for (const QString& path : {today, folder})
+    if (QFileInfo::exists(path) && QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
+  ShowMessageBox(this,
+                 QStringLiteral("今天还没有运行日志, 或者无法打开。日志文件在:\n%1").arg(QDir::toNativeSeparators(today)),
+                 QString(), BoxIcon::kInformation);
 }
 
 void MainDlg::SnapBack(int index) {

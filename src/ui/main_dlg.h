@@ -3,7 +3,8 @@
 // either of which ends the program. While a page runs an operation (or the
 // settings are being confirmed) the tabs are locked to that page; Esc and
 // Enter never close the window or press a button on any page (Enter reaches
-// only a field that takes it, see LetEnterThrough).
+// only a field that takes it, see LetEnterThrough). 查看日志 beside the
+// buttons opens today's run log, where the messages send the user for details.
 #include <QDialog>
 
 class QDialogButtonBox;
@@ -38,6 +39,7 @@ class MainDlg : public QDialog {
 
  private:
   void SnapBack(int index);
+  void OpenTodaysLog();
   bool StopRunningOperation();
   bool SettingsSettled();
 

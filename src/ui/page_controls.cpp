@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "common/calendar.h"
+#include "ui/date_picker.h"
 
 namespace marbloom::ui {
 
@@ -32,10 +33,8 @@ QLineEdit* NewEdit(int id, QWidget* parent) {
 }
 
 QDateTimeEdit* NewDatePicker(int id, QWidget* parent) {
-  auto* picker = new QDateTimeEdit(QDateTime::currentDateTime(), parent);
+  auto* picker = new DatePicker(parent);
   picker->setObjectName(ControlName(id));
-  picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-  picker->setCalendarPopup(true);
   return picker;
 }
 

@@ -22,7 +22,7 @@ QString ControlName(int id);
 QLabel* NewLabel(const QString& text, const QString& objectName, QWidget* parent);
 QPushButton* NewButton(const QString& text, int id, QWidget* parent);
 QLineEdit* NewEdit(int id, QWidget* parent);
-// A date picker set to the current date and time.
+// A date picker (DatePicker) set to the current date and time.
 QDateTimeEdit* NewDatePicker(int id, QWidget* parent);
 
 // The pickers of a page as a run takes them.

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCompleter>
+#include <QDir>
+#include <QFileInfo>
 #include <QDateTimeEdit>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -55,7 +57,7 @@ class DataViewModel : public QAbstractTableModel {
     const ViewColumn column = columns_[static_cast<std::size_t>(index.column())];
     switch (role) {
       case Qt::DisplayRole:
-        return QString::fromStdString(CellText(*view_, row, column));
+        return QString::fromStdString(ShownCellText(*view_, row, column));
       case Qt::TextAlignmentRole:
         return QVariant::fromValue(column == ViewColumn::kFlag ? Qt::AlignLeft | Qt::AlignVCenter
                                                                : Qt::AlignRight | Qt::AlignVCenter);
@@ -110,7 +112,8 @@ QString StatusSentence(const DataView& view) {
 
 void PgBrowse::SetFileChooser(FileChooser chooser) { Chooser() = std::move(chooser); }
 
-PgBrowse::PgBrowse(QWidget* parent) : QWidget(parent), view_(std::make_unique<DataView>()) {
+PgBrowse::PgBrowse(QWidget* parent)
+    : QWidget(parent), exportDir_(QDir::homePath()), view_(std::make_unique<DataView>()) {
   setObjectName(QStringLiteral("PgBrowse"));
   code_ = NewEdit(5001, this);
   LetEnterThrough(code_);
@@ -257,10 +260,11 @@ void PgBrowse::Show() {
 void PgBrowse::ExportCsv() {
   if (view_->rows.empty()) return;
   const ViewRequest& r = view_->request;
-  const QString suggested = QString::fromStdString(WorkDirectory() + SecurityStem(r.market, r.code) + "-" +
-                                                   kKindStems[static_cast<int>(r.kind)] + ".csv");
-  const QString path = ChooseFile(this, suggested);
+  const QString name = QString::fromStdString(SecurityStem(r.market, r.code) + "-" +
+                                              kKindStems[static_cast<int>(r.kind)] + ".csv");
+  const QString path = ChooseFile(this, QDir(exportDir_).filePath(name));
   if (path.isEmpty()) return;
+  exportDir_ = QFileInfo(path).absolutePath();
   QSaveFile file(path);
   const std::string csv = DataViewCsv(*view_);
   if (!file.open(QIODevice::WriteOnly) ||

@@ -66,6 +66,7 @@ class PgBrowse : public QWidget {
   StatusLine* status_;    // 5010
   QCompleter* completer_;
   DataViewModel* model_;
+  QString exportDir_;  // where the export file dialog opens: the home, then the last folder written to
   std::unique_ptr<DataView> view_;
 };
 

@@ -1,6 +1,7 @@
 #include "ui/pg_config.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/disk_use.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "ui/folder_picker.h"
@@ -81,7 +83,11 @@ PgConfig::PgConfig(QWidget* parent) : QWidget(parent) {
                   2, 0, 1, 2);
   grid->addWidget(historyDir_, 3, 0);
   grid->addWidget(browse_, 3, 1);
-  grid->addWidget(NewLine(QStringLiteral("line1"), this), 4, 0, 1, 2);
+  historyPath_ = NewLabel(QString(), QStringLiteral("lblHistoryPath"), this);
+  historyPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  historyPath_->setWordWrap(true);
+  grid->addWidget(historyPath_, 4, 0, 1, 2);
+  grid->addWidget(NewLine(QStringLiteral("line1"), this), 5, 0, 1, 2);
   auto* daysRow = new QHBoxLayout;
   daysRow->addWidget(NewLabel(QStringLiteral("1分钟线保留："), QStringLiteral("lblDays"), this));
   daysRow->addWidget(days_);
@@ -89,21 +95,41 @@ PgConfig::PgConfig(QWidget* parent) : QWidget(parent) {
                             QStringLiteral("lblDaysNote"), this);
   daysNote->setWordWrap(true);
   daysRow->addWidget(daysNote, 1);
-  grid->addLayout(daysRow, 5, 0, 1, 2);
-  grid->addWidget(minutesAfterTick_, 6, 0, 1, 2);
-  grid->addWidget(tckv4_, 7, 0, 1, 2);
-  grid->addWidget(NewLine(QStringLiteral("line2"), this), 8, 0, 1, 2);
+  grid->addLayout(daysRow, 6, 0, 1, 2);
+  grid->addWidget(minutesAfterTick_, 7, 0, 1, 2);
+  grid->addWidget(tckv4_, 8, 0, 1, 2);
+  grid->addWidget(NewLine(QStringLiteral("line2"), this), 9, 0, 1, 2);
   auto* confirmNote = NewLabel(QStringLiteral("修改配置后需要点击右侧按钮才会生效   ==================>"),
                                QStringLiteral("lblConfirmNote"), this);
   confirmNote->setWordWrap(true);
-  grid->addWidget(confirmNote, 9, 0);
-  grid->addWidget(confirm_, 9, 1);
+  grid->addWidget(confirmNote, 10, 0);
+  grid->addWidget(confirm_, 10, 1);
+  grid->addWidget(NewLine(QStringLiteral("line3"), this), 11, 0, 1, 2);
+  journalUse_ = NewLabel(QString(), QStringLiteral("lblJournalUse"), this);
+  downloadUse_ = NewLabel(QString(), QStringLiteral("lblDownloadUse"), this);
+  journalUse_->setWordWrap(true);
+  downloadUse_->setWordWrap(true);
+  clearJournal_ = NewButton(QStringLiteral("清除"), 0, this);
+  clearJournal_->setObjectName(QStringLiteral("btnClearJournal"));
+  clearDownloads_ = NewButton(QStringLiteral("清除"), 0, this);
+  clearDownloads_->setObjectName(QStringLiteral("btnClearDownloads"));
+  grid->addWidget(journalUse_, 12, 0);
+  grid->addWidget(clearJournal_, 12, 1);
+  grid->addWidget(downloadUse_, 13, 0);
+  grid->addWidget(clearDownloads_, 13, 1);
   grid->setColumnStretch(0, 1);
-  grid->setRowStretch(10, 1);
+  grid->setRowStretch(14, 1);
   minutesAfterTick_->setMinimumWidth(0);
 
+  connect(historyDir_, &QLineEdit::textChanged, this, &PgConfig::ShowHistoryPath);
   connect(browse_, &QPushButton::clicked, this, &PgConfig::OnBrowse);
   connect(confirm_, &QPushButton::clicked, this, &PgConfig::OnConfirm);
+  connect(clearJournal_, &QPushButton::clicked, this, [this] {
+    Clear(QStringLiteral("清除撤销记录后, 以前的操作都不能再撤销。是否清除?"), ClearUndoJournal);
+  });
+  connect(clearDownloads_, &QPushButton::clicked, this, [this] {
+    Clear(QStringLiteral("是否删除已下载的日线和分笔压缩包?"), ClearDownloads);
+  });
   InitFromSettings();
 }
 
@@ -116,6 +142,39 @@ void PgConfig::InitFromSettings() {
   days_->setText(QString::number(s.minuteDays));
   tckv4_->setChecked(s.tckv4 != 0);
   confirmed_ = Entries();
+}
+
+void PgConfig::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  ShowDiskUse();
+}
+
+// The sizes of what the program keeps beside the data, as they are now.
+void PgConfig::ShowDiskUse() {
+  const DataLayout layout = CurrentLayout();
+  const DiskUse use = MeasureDiskUse(layout);
+  journalUse_->setText(QStringLiteral("撤销记录(%1): %2")
+                           .arg(QString::fromStdString(layout.UndoDir()),
+                                QString::fromStdString(ByteSizeText(use.undoJournal))));
+  downloadUse_->setText(QStringLiteral("下载文件(%1): %2")
+                            .arg(QString::fromStdString(layout.DownDir()),
+                                 QString::fromStdString(ByteSizeText(use.downloads))));
+}
+
+void PgConfig::Clear(const QString& question, OperationResult (*clear)(const DataLayout&)) {
+  if (!AskYesNo(this, question, QStringLiteral("磁盘占用"))) return;
+  const OperationResult result = clear(CurrentLayout());
+  ShowMessageBox(this, QString::fromStdString(result.message), QStringLiteral("磁盘占用"),
+                 result.done() ? BoxIcon::kInformation : BoxIcon::kWarning);
+  ShowDiskUse();
+}
+
+// The folder the history directory's text names, over the work directory.
+void PgConfig::ShowHistoryPath() {
+  QString text = historyDir_->text().trimmed();
+  text.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  const QString path = QDir::cleanPath(QDir(QString::fromStdString(WorkDirectory())).absoluteFilePath(text));
+  historyPath_->setText(text.isEmpty() ? QString() : QStringLiteral("实际位置: ") + path);
 }
 
 void PgConfig::OnBrowse() {

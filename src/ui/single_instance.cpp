@@ -26,6 +26,9 @@ bool IsRunningCopyTitle(std::string_view utf8Title) {
 #ifdef MARBLOOM_HAVE_X11
 namespace {
 
+// The property of the window that names its work directory.
+constexpr const char* kWorkDirProperty = "_MARBLOOM_WORK_DIR";
+
 struct DisplayCloser {
   void operator()(Display* d) const { XCloseDisplay(d); }
 };
@@ -130,20 +133,33 @@ std::vector<DesktopWindow> ListDesktopWindows(const char* displayName) {
   return windows;
 }
 
-bool ActivateRunningCopy() {
+std::optional<RunningCopy> ActivateRunningCopy() {
   DisplayPtr display(XOpenDisplay(nullptr));
-  if (!display) return false;
+  if (!display) return std::nullopt;
   for (Window w : TopLevelWindows(display.get())) {
     if (!IsRunningCopyTitle(WindowTitle(display.get(), w))) continue;
+    const std::vector<char> dir =
+        ReadProperty<char>(display.get(), w, XInternAtom(display.get(), kWorkDirProperty, False),
+                           XInternAtom(display.get(), "UTF8_STRING", False));
     RestoreOrRaise(display.get(), w);
     XSync(display.get(), False);
-    return true;
+    return RunningCopy{std::string(dir.begin(), dir.end())};
   }
-  return false;
+  return std::nullopt;
+}
+
+void MarkWorkDirectory(unsigned long window, const std::string& workDir) {
+  DisplayPtr display(XOpenDisplay(nullptr));
+  if (!display) return;
+  XChangeProperty(display.get(), window, XInternAtom(display.get(), kWorkDirProperty, False),
+                  XInternAtom(display.get(), "UTF8_STRING", False), 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(workDir.data()), static_cast<int>(workDir.size()));
+  XSync(display.get(), False);
 }
 #else
 std::vector<DesktopWindow> ListDesktopWindows(const char*) { return {}; }
-bool ActivateRunningCopy() { return false; }
+std::optional<RunningCopy> ActivateRunningCopy() { return std::nullopt; }
+void MarkWorkDirectory(unsigned long, const std::string&) {}
 #endif
 
 }  // namespace marbloom::ui

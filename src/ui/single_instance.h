@@ -4,6 +4,7 @@
 // is a running copy. The first one found is restored (when minimised) or
 // raised, and the new copy ends. Works through Xlib; without X11 the rule
 // is skipped.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,9 +26,19 @@ struct DesktopWindow {
 // Empty without X11 or without a display.
 std::vector<DesktopWindow> ListDesktopWindows(const char* displayName = nullptr);
 
+// A running copy found on the desktop: the work directory it marked on its
+// window (empty for a copy that marks none).
+struct RunningCopy {
+  std::string workDir;
+};
+
 // Looks for a running copy on the X display named by DISPLAY; restores or
-// raises the first one found. True when one was found. False without X11
-// or without a display.
-bool ActivateRunningCopy();
+// raises the first one found. Nothing when none was found, without X11 or
+// without a display.
+std::optional<RunningCopy> ActivateRunningCopy();
+
+// Marks the window (an X window of the display named by DISPLAY) with the
+// work directory it runs on, for a later start to tell.
+void MarkWorkDirectory(unsigned long window, const std::string& workDir);
 
 }  // namespace marbloom::ui

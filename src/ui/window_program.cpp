@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLibraryInfo>
@@ -13,6 +14,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTranslator>
+#include <utility>
 
 #include "app/settings.h"
 #include "app/startup.h"
@@ -40,14 +42,35 @@ void PrepareRuntimeDirectory() {
   qputenv("XDG_RUNTIME_DIR", dir);
 }
 
+namespace {
+
+// The few texts of Qt's file dialogs that its Chinese catalogue lacks (the
+// kind column's names for what has no file type of its own).
+class FileKindTexts : public QTranslator {
+ public:
+  bool isEmpty() const override { return false; }
+  QString translate(const char* context, const char* source, const char*, int) const override {
+    static const std::pair<const char*, const char*> kTexts[] = {
+        {"Folder", "文件夹"}, {"File Folder", "文件夹"}, {"Drive", "驱动器"}, {"File", "文件"},
+        {"%1 File", "%1 文件"}, {"Shortcut", "快捷方式"}, {"Alias", "别名"}, {"Unknown", "未知"}};
+    if (qstrcmp(context, "QAbstractFileIconProvider") != 0) return QString();
+    for (const auto& [english, chinese] : kTexts)
+      if (qstrcmp(source, english) == 0) return QString::fromUtf8(chinese);
+    return QString();
+  }
+};
+
+}  // namespace
+
 void LoadQtTranslations() {
-  static QTranslator translator;
-  const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-  const QLocale system = QLocale::system();
-  const QLocale chinese = system.language() == QLocale::Chinese ? system : QLocale(QLocale::Chinese, QLocale::China);
-  if (translator.load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"), dir) ||
-      translator.load(QStringLiteral("qtbase_zh_CN"), dir))
-    QCoreApplication::installTranslator(&translator);
+  const QLocale chinese(QLocale::Chinese, QLocale::China);
+  QLocale::setDefault(chinese);
+  static QTranslator qtTexts;
+  static FileKindTexts fileKinds;
+  if (qtTexts.load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(&qtTexts);
+  QCoreApplication::installTranslator(&fileKinds);
 }
 
 void ApplyDialogFont() {
@@ -68,8 +91,43 @@ std::unique_ptr<MainDlg> CreateMainDlg() {
   return sheet;
 }
 
+namespace {
+
+// The folder a start would take as its work directory (see
+// EnterWorkDirectory), as an absolute path with symbolic links resolved.
+QString WantedWorkDirectory(const std::string& given) {
+  QString dir = QString::fromStdString(given);
+  if (dir.isEmpty() && !RealFileSystem().Exists(DataLayout(std::string(), std::string()).SettingsFile()))
+    dir = QString::fromStdString(UserWorkDirectory());
+  const QFileInfo info(dir.isEmpty() ? QDir::currentPath() : dir);
+  return info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+}
+
+// A running copy on another work directory than this start asked for: the
+// first window is raised and keeps its own; the box names both.
+void TellOtherWorkDirectory(const RunningCopy& running, const std::string& given) {
+  if (running.workDir.empty()) return;
+  const QString theirs = QFileInfo(QString::fromStdString(running.workDir)).canonicalFilePath();
+  const QString wanted = WantedWorkDirectory(given);
+  if (theirs == wanted) return;
+  ApplyDialogFont();
+  LoadQtTranslations();
+  ShowMessageBox(nullptr,
+                 QStringLiteral("已有一个窗口在运行, 它的工作目录是:\n%1\n\n没有打开所要的工作目录:\n%2\n\n"
+                                "要在那里工作, 请先关闭已运行的窗口再启动。")
+                     .arg(QDir::toNativeSeparators(theirs), QDir::toNativeSeparators(wanted)),
+                 QStringLiteral("工作目录不同"), BoxIcon::kInformation);
+}
+
+}  // namespace
+
 int RunWindowProgram(const std::string& workDir) {
-  if (QGuiApplication::platformName() == QLatin1String("xcb") && ActivateRunningCopy()) return 0;
+  if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    if (const std::optional<RunningCopy> running = ActivateRunningCopy()) {
+      TellOtherWorkDirectory(*running, workDir);
+      return 0;
+    }
+  }
   ApplyDialogFont();
   LoadQtTranslations();
   RouteCoreMessagesToBoxes();
@@ -77,6 +135,8 @@ int RunWindowProgram(const std::string& workDir) {
   if (!EnterWorkDirectory(workDir, RealFileSystem()) || !StartUp(RealFileSystem())) return 0;
   std::unique_ptr<MainDlg> sheet = CreateMainDlg();
   sheet->Sheet()->tabBar()->setToolTip(QStringLiteral("marbloom ") + QString::fromUtf8(ProgramVersion()));
+  if (QGuiApplication::platformName() == QLatin1String("xcb"))
+    MarkWorkDirectory(static_cast<unsigned long>(sheet->winId()), WorkDirectory());
   sheet->exec();
   return 0;
 }

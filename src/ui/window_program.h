@@ -12,8 +12,10 @@ class MainDlg;
 // with mode 0700, so Qt starts without a warning.
 void PrepareRuntimeDirectory();
 
-// Qt's own texts (file dialogs, standard buttons) in the system's Chinese,
-// or in simplified Chinese on any other system, like the rest of the window.
+// Qt's own texts (file dialogs, standard buttons), dates and file kinds in
+// simplified Chinese, like the rest of the window, whatever the system's
+// language: Qt's catalogue qtbase_zh_CN, the texts it lacks, and Chinese as
+// the default locale.
 void LoadQtTranslations();
 
 // The dialog font: "宋体" 9 point where the desktop has it, otherwise a CJK

@@ -308,6 +308,16 @@ bool WriteJournalLimits(const DataLayout& layout, const JournalLimits& limits) {
   return files.Rename(temp, path);
 }
 
+namespace {
+
+// The manifest goes first, so that a run cut short here is no run at all.
+void DropRun(const DataLayout& layout, std::vector<std::string>& names) {
+  std::stable_partition(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(kRunSuffix); });
+  for (const std::string& name : names) layout.Files().Remove(layout.UndoDir() + name);
+}
+
+}  // namespace
+
 bool PruneJournal(const DataLayout& layout) {
   const TreeWriteLock writer(layout);
   if (!writer.held()) return false;
@@ -323,12 +333,26 @@ bool PruneJournal(const DataLayout& layout) {
   for (auto& [id, names] : files.names) {
     if (id == newest || (runs <= limits.runs && total <= limits.bytes)) break;
     if (id == undone) continue;
-    // The manifest goes first, so that a run cut short here is no run at all.
-    std::stable_partition(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(kRunSuffix); });
-    for (const std::string& name : names) layout.Files().Remove(layout.UndoDir() + name);
+    DropRun(layout, names);
     total -= files.bytes[id];
     --runs;
   }
+  return true;
+}
+
+int64_t JournalBytes(const DataLayout& layout) {
+  int64_t total = 0;
+  std::vector<DirEntry> entries;
+  if (!JournalFolderSound(layout)) return 0;
+  layout.Files().List(layout.UndoDir(), [](std::string_view name) { return RunOfName(name) > 0; }, &entries);
+  for (const DirEntry& e : entries) total += e.size;
+  return total;
+}
+
+bool ClearJournal(const DataLayout& layout) {
+  const TreeWriteLock writer(layout);
+  if (!writer.held()) return false;
+  for (auto& [id, names] : ListJournalFiles(layout).names) DropRun(layout, names);
   return true;
 }
 

@@ -118,6 +118,12 @@ bool WriteJournalLimits(const DataLayout& layout, const JournalLimits& limits);
 // back, and so does the run it undoes, so that an undo cut short can be
 // finished.
 bool PruneJournal(const DataLayout& layout);
+// The bytes of the journal's files (manifests and kept files).
+int64_t JournalBytes(const DataLayout& layout);
+// Drops every run, the newest too, under the tree's writer lock (false,
+// dropping nothing, when another process holds it); nothing can be undone
+// afterwards. The limits stay.
+bool ClearJournal(const DataLayout& layout);
 
 // "1.5G", "300M", "64K" or plain bytes, finite and above 0; nullopt for
 // anything else.

@@ -98,7 +98,7 @@ TEST(XvfbDesktop, ASecondCopyEndsAtOnceAndRaisesOrRestoresTheFirst) {
   ASSERT_NE(x, nullptr) << display;
   TempDir work;
   std::vector<std::unique_ptr<QProcess>> programs;
-  auto start = [&] {
+  auto start = [&](const std::string& dir) {
     programs.push_back(std::make_unique<QProcess>());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", QString::fromStdString(display));
@@ -106,7 +106,7 @@ TEST(XvfbDesktop, ASecondCopyEndsAtOnceAndRaisesOrRestoresTheFirst) {
     programs.back()->setProcessEnvironment(env);
     programs.back()->setWorkingDirectory(QString::fromStdString(work.path()));
     programs.back()->start(QString::fromStdString(BuiltProgram("src/ui/marbloom")),
-                           {"-C", QString::fromStdString(work.path())});
+                           {"-C", QString::fromStdString(dir)});
     return programs.back().get();
   };
   auto endsAtOnce = [&](QProcess* p) { return p->waitForFinished(kWaitMs) && p->exitCode() == 0; };
@@ -135,13 +135,13 @@ TEST(XvfbDesktop, ASecondCopyEndsAtOnceAndRaisesOrRestoresTheFirst) {
 
   // A properties box is not a running copy.
   makeWindow("Trelvo深沪行情数据处理工具V4.00 属性");
-  QProcess* first = start();
+  QProcess* first = start(work.path());
   ASSERT_TRUE(shown());
   const unsigned long id = sheet()->id;
 
   const Window cover = makeWindow("cover");
   ASSERT_GT(stackingIndex(cover), stackingIndex(id));
-  EXPECT_TRUE(endsAtOnce(start()));
+  EXPECT_TRUE(endsAtOnce(start(work.path())));
   XSync(x.get(), False);
   EXPECT_GT(stackingIndex(id), stackingIndex(cover));
 
@@ -149,9 +149,21 @@ TEST(XvfbDesktop, ASecondCopyEndsAtOnceAndRaisesOrRestoresTheFirst) {
   XUnmapWindow(x.get(), id);
   XSync(x.get(), False);
   ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() && sheet()->minimised; }, kWaitMs));
-  EXPECT_TRUE(endsAtOnce(start()));
+  EXPECT_TRUE(endsAtOnce(start(work.path())));
   EXPECT_TRUE(shown());
   EXPECT_EQ(first->state(), QProcess::Running);
+
+  // Another work directory: the first is raised all the same, and a box of
+  // the second says that it runs on its own.
+  TempDir other;
+  QProcess* second = start(other.path());
+  auto box = [&] {
+    for (const ui::DesktopWindow& w : ui::ListDesktopWindows(display.c_str()))
+      if (w.title == "工作目录不同") return true;
+    return false;
+  };
+  EXPECT_TRUE(QTest::qWaitFor(box, kWaitMs));
+  EXPECT_EQ(second->state(), QProcess::Running);
 }
 
 #endif

@@ -5,7 +5,9 @@
 
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QCalendarWidget>
 #include <QLineEdit>
+#include <QTest>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -192,6 +194,61 @@ TEST(PageRefusalThreaded, WithoutADataTreeOrAThreadNothingRuns) {
     EXPECT_EQ(ReadRunLog().find(c.threadFailure) != std::string::npos, c.threadFailureLogged);
   }
 }
+
+}  // namespace
+}  // namespace marbloom::test
+
+namespace marbloom::test {
+namespace {
+
+// A page's date field takes a date typed whole wherever its cursor stands,
+// after Ctrl+A, and from its calendar; text that is no date puts the old
+// date back when the field is left.
+struct TypedDateCase {
+  const char* name;
+  const char* keys;     // typed after the field takes the focus
+  bool selectAll;       // Ctrl+A first, the cursor put in the day section
+  QDate expected;       // 2022-05-02 is the date before
+};
+
+const TypedDateCase kTypedDates[] = {
+    {"Digits", "20220509", false, QDate(2022, 5, 9)},
+    {"Dashes", "2022-05-09", false, QDate(2022, 5, 9)},
+    {"CtrlA", "20230131", true, QDate(2023, 1, 31)},
+    {"NoDate", "20221399", false, QDate(2022, 5, 2)},
+    {"Calendar", "", false, QDate(2022, 5, 20)},
+};
+
+class DateFieldTyping : public ::testing::TestWithParam<TypedDateCase> {};
+
+TEST_P(DateFieldTyping, TakesTheWholeDate) {
+  const TypedDateCase& c = GetParam();
+  TestTree tree;
+  std::unique_ptr<ui::OperationPage> page = MakePage(Page::kDaily);
+  page->show();
+  auto* field = Child<QDateTimeEdit>(page.get(), "ctl3002");
+  field->setDate(QDate(2022, 5, 2));
+  page->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(page.get()));
+  field->setFocus();
+  auto* text = field->findChild<QLineEdit*>();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return text->selectedText() == text->text(); }));
+  if (c.selectAll) {
+    field->setCurrentSection(QDateTimeEdit::DaySection);
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+  }
+  QTest::keyClicks(field, QString::fromLatin1(c.keys));
+  if (*c.keys == 0) {
+    QTest::mouseClick(field, Qt::LeftButton, {}, QPoint(field->width() - 4, field->height() / 2));  // the arrow
+    ASSERT_TRUE(QTest::qWaitFor([&] { return field->calendarWidget()->isVisible(); }));
+    field->calendarWidget()->setSelectedDate(c.expected);
+  }
+  page->setFocus();
+  EXPECT_EQ(field->date(), c.expected) << field->text().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, DateFieldTyping, ::testing::ValuesIn(kTypedDates),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace marbloom::test

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QGraphicsTextItem>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,10 +20,13 @@
 #include "common/calendar.h"
 #include "common/security_class.h"
 #include "daily/daily_conversion.h"
+#include "tickdata/minute_engine.h"
+#include "tickdata/tick_engine.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
 #include "ui/bar_chart.h"
 #include "ui/main_dlg.h"
+#include "ui/window_program.h"
 #include "ui_test_support.h"
 
 namespace marbloom::test {
@@ -35,10 +39,14 @@ class PgBrowseTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     tree_ = new TestTree;
-    const auto sample = sample::SampleOptions::Quick();
+    const auto sample = sample::SampleOptions{1, 400, false};
     for (int date = kFirst; date <= kLast; date = NextTradingDay(date))
       ASSERT_TRUE(sample::WriteDailySources(date, sample, tree_->layout().DailySourceDir()));
     DailyConversion(tree_->layout()).ConvertDailyRange(kFirst, kLast);
+    // Ticks and minute lines of the first day.
+    ASSERT_TRUE(sample::WriteDayIntoTree(kFirst, sample, tree_->layout()));
+    TickEngine(tree_->layout()).ConvertTickRange(kFirst, kFirst);
+    MinuteEngine(tree_->layout(), MinuteOptions{}).BuildMinuteLines(kFirst, kFirst);
     for (const sample::SampleQuote& q : sample::MarketQuotes(kFirst, 0, sample))
       if (ClassifySecurity(0, q.code) == 2 && q.open > 0 && quote_.code.empty()) quote_ = q;
   }
@@ -52,8 +60,9 @@ class PgBrowseTest : public ::testing::Test {
     Child<QPushButton>(&page_, "ctl5006")->click();
   }
   // The axis labels a chart view shows; those outside it are marked "cut".
-  QStringList Labels(const char* chart) {
-    auto* view = Child<QChartView>(&page_, chart);
+  QStringList Labels(const char* chart) { return LabelsIn(&page_, chart); }
+  static QStringList LabelsIn(const QWidget* page, const char* chart) {
+    auto* view = Child<QChartView>(page, chart);
     QStringList labels;
     for (QGraphicsItem* item : view->scene()->items())
       if (auto* text = dynamic_cast<QGraphicsTextItem*>(item);
@@ -118,6 +127,50 @@ TEST_F(PgBrowseTest, TheChartFollowsTheWindowAndCutsNoLabel) {
   }
 }
 
+// The whole window at its smallest and at its first size, with the text
+// 1.0 and 1.5 times as large (a 144 dpi desktop): each kind's prices are
+// shown whole, on two labels at least, and so are the volumes.
+struct SmallWindowCase {
+  int kind;  // entry of the kind list
+  double scale;
+  bool smallest;
+};
+
+class PgBrowseSmallWindow : public PgBrowseTest, public ::testing::WithParamInterface<SmallWindowCase> {};
+
+TEST_P(PgBrowseSmallWindow, PricesAreNeverElided) {
+  const SmallWindowCase c = GetParam();
+  const QFont font = QApplication::font();
+  QFont larger = font;
+  larger.setPointSizeF(font.pointSizeF() * c.scale);
+  QApplication::setFont(larger);
+  std::unique_ptr<ui::MainDlg> sheet = ui::CreateMainDlg();
+  auto* page = static_cast<ui::PgBrowse*>(sheet->Sheet()->widget(sheet->Sheet()->count() - 1));
+  sheet->Sheet()->setCurrentWidget(page);
+  sheet->show();
+  if (c.smallest) sheet->resize(sheet->minimumSizeHint());
+  Child<QComboBox>(page, "ctl5002")->setCurrentIndex(c.kind);
+  Child<QLineEdit>(page, "ctl5001")->setText(QString::fromStdString("sz" + quote_.code));
+  Child<QPushButton>(page, "ctl5006")->click();
+  ASSERT_TRUE(page->View().ok) << page->View().message;
+  for (const char* name : {"priceChart", "volumeChart"}) {
+    auto whole = [&] {
+      const QStringList labels = LabelsIn(page, name);
+      return labels.size() >= 2 && labels.filter("...").isEmpty() && labels.filter("…").isEmpty();
+    };
+    EXPECT_TRUE(QTest::qWaitFor(whole)) << name << " " << sheet->height() << ": "
+                                        << LabelsIn(page, name).join(' ').toStdString();
+  }
+  sheet.reset();
+  QApplication::setFont(font);
+}
+
+INSTANTIATE_TEST_SUITE_P(KindsAndScales, PgBrowseSmallWindow,
+                         ::testing::Values(SmallWindowCase{0, 1.0, true}, SmallWindowCase{0, 1.0, false},
+                                           SmallWindowCase{0, 1.5, true}, SmallWindowCase{0, 1.5, false},
+                                           SmallWindowCase{1, 1.0, true}, SmallWindowCase{1, 1.5, true},
+                                           SmallWindowCase{3, 1.0, true}, SmallWindowCase{3, 1.5, true}));
+
 // In the window: the first click on 显示 shows while the completion list is
 // open; Enter in an empty code field shows its hint, the first code with data.
 TEST_F(PgBrowseTest, ShowOnTheFirstClickAndOnEnter) {
@@ -151,8 +204,11 @@ TEST_F(PgBrowseTest, ExportWritesWhatTheTableShows) {
     return QString::fromStdString(out.path() + "x.csv");
   });
   Child<QPushButton>(&page_, "ctl5007")->click();
+  const QString name = QString::fromStdString("sz" + quote_.code + "-day.csv");
+  EXPECT_EQ(suggested, QDir::homePath() + "/" + name);
+  Child<QPushButton>(&page_, "ctl5007")->click();  // the next one in the folder of the last
   ui::PgBrowse::SetFileChooser(nullptr);
-  EXPECT_TRUE(suggested.endsWith(QString::fromStdString("sz" + quote_.code + "-day.csv")));
+  EXPECT_EQ(suggested, QString::fromStdString(out.path()) + name);
   const std::string csv = ReadFileText(out.path() + "x.csv");
   EXPECT_EQ(csv, DataViewCsv(page_.View()));
 }

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <filesystem>
@@ -94,6 +95,9 @@ TEST_F(PgConfigTest, ConfirmSavesReloadsAndReArmsTheDownload) {
   EXPECT_TRUE(Check(4025)->isChecked());
   const std::string typed = tree_.root() + "hist\\vipdoc";
   Edit(1000)->setText(QString::fromStdString(typed));
+  // Under the field, where that text leads.
+  EXPECT_TRUE(
+      Child<QLabel>(page_, "lblHistoryPath")->text().endsWith(QString::fromStdString(tree_.root() + "hist/vipdoc")));
   Edit(1002)->setText("60");
   Check(1003)->setChecked(false);
   Confirm();
@@ -166,6 +170,37 @@ TEST_F(PgConfigTest, BrowseTakesTheChosenFolderAndKeepsTheTextOnCancel) {
   ui::PgDayLine daily;
   Child<QPushButton>(&daily, ui::ControlName(3007))->click();
   EXPECT_EQ(Child<QLineEdit>(&daily, ui::ControlName(3006))->text(), QStringLiteral("D:/other/vipdoc/"));
+}
+
+}  // namespace
+}  // namespace marbloom::test
+
+namespace marbloom::test {
+namespace {
+
+// The disk use: both sizes shown, and each clearing removes the journal's
+// runs or the downloaded archives, nothing else.
+TEST_F(PgConfigTest, ClearsTheUndoJournalAndTheDownloadedArchives) {
+  const DataLayout layout = tree_.layout();
+  for (const std::string& dir : {layout.UndoDir(), layout.DayZipDir()}) std::filesystem::create_directories(dir);
+  const std::string run = layout.UndoDir() + "1.run", kept = layout.UndoDir() + "1.1";
+  const std::string notes = layout.UndoDir() + "notes", day = layout.DayZipDir() + "20220509.zip";
+  const std::string config = layout.DownDir() + "downit.zip", other = layout.DownDir() + "keep.txt";
+  for (const std::string& file : {run, kept, notes, day, config, other})
+    WriteFileBytes(file, std::vector<uint8_t>(2048, 1));
+  page_->hide();
+  page_->show();
+  auto* journal = Child<QLabel>(page_, "lblJournalUse");
+  auto* downloads = Child<QLabel>(page_, "lblDownloadUse");
+  EXPECT_TRUE(journal->text().endsWith("4.0 KB")) << journal->text().toStdString();
+  EXPECT_TRUE(downloads->text().endsWith("6.0 KB")) << downloads->text().toStdString();
+  boxes_.answer = true;
+  Child<QPushButton>(page_, "btnClearJournal")->click();
+  Child<QPushButton>(page_, "btnClearDownloads")->click();
+  EXPECT_FALSE(PathExists(run) || PathExists(kept) || PathExists(day) || PathExists(config));
+  EXPECT_TRUE(PathExists(notes) && PathExists(other));
+  EXPECT_TRUE(journal->text().endsWith(" 0 B")) << journal->text().toStdString();
+  EXPECT_TRUE(downloads->text().endsWith("2.0 KB")) << downloads->text().toStdString();
 }
 
 }  // namespace

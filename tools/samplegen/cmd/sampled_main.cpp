@@ -15,6 +15,11 @@ int main(int argc, char** argv) {
   using namespace marbloom::sample;
   CLI::App app{"Serves the sample market's archives over HTTP on the loopback interface."};
   app.set_version_flag("--version", std::string("marbloom-sampled ") + marbloom::ProgramVersion());
+  app.footer(
+      "Examples:\n"
+      "  marbloom-sampled --cache ~/.cache/marbloom-sampled/\n"
+      "  marbloom-sampled --port 8651 --full\n"
+      "  marbloom-sampled --static /srv/archives/");
   ServerOptions options;
   bool full = false;
   app.add_option("--port", options.port, "port (default 8650)")->check(CLI::Range(1, 65535));
