@@ -86,18 +86,23 @@ DownloadRunSetup CurrentDownloadSetup() {
 }
 
 void LoadSettings(AppSettings& settings, FileSystem& files) {
-  settings = AppSettings{};
-  const std::string file = SettingsFilePath();
+  settings = SettingsIn(g_workDirectory, files);
+  SetRunLogDirectory(DataLayout(g_workDirectory, settings.historyDir).LogDir());
+}
+
+AppSettings SettingsIn(const std::string& workDir, FileSystem& files, const char* defaultHistoryDir) {
+  AppSettings settings;
+  const std::string file = DataLayout(workDir, std::string()).SettingsFile();
   settings.downloadBase =
       TrimSpaces(ProfileReadString(files, file, "PATH", "DOMAIN", kDefaultDownloadBase, kSettingTextBuffer));
   settings.historyDir = NormalizeDirPath(
-      TrimSpaces(ProfileReadString(files, file, "PATH", "VIPDOC", kDefaultHistoryDir, kSettingTextBuffer)),
+      TrimSpaces(ProfileReadString(files, file, "PATH", "VIPDOC", defaultHistoryDir, kSettingTextBuffer)),
       kPathCapacity);
-  SetRunLogDirectory(DataLayout(g_workDirectory, settings.historyDir).LogDir());
   settings.minuteDays = std::clamp(ProfileReadInt(files, file, "CTRL", "MINDAYS", 120), 50, 500);
   settings.fiveMinuteDays = std::clamp(settings.minuteDays * 5, 50, 500);
   settings.minutesAfterTick = ProfileReadInt(files, file, "CTRL", "TRANSMIN", 1);
   settings.tckv4 = ProfileReadInt(files, file, "CTRL", "TCKV4", 1);
+  return settings;
 }
 
 bool SaveSettings(const AppSettings& settings, FileSystem& files) {
