@@ -155,6 +155,7 @@ py::object Frame(ViewKind kind, ReadResult& read, const std::vector<std::string>
 // the security as its stem.
 py::object Records(ViewKind kind, ReadResult& read, const std::vector<std::string>* stems) {
   py::module_ numpy = py::module_::import("numpy");
+  const std::size_t size = read.columns.Size();
   std::vector<Column> columns;
   if (stems != nullptr) {
     py::object names = numpy.attr("array")(*stems, "dtype"_a = "U8");
@@ -165,7 +166,7 @@ py::object Records(ViewKind kind, ReadResult& read, const std::vector<std::strin
     columns.push_back(column);
   py::list fields;
   for (const Column& column : columns) fields.append(py::make_tuple(column.name, column.values.attr("dtype")));
-  py::object records = numpy.attr("empty")(read.columns.Size(), "dtype"_a = fields);
+  py::object records = numpy.attr("empty")(size, "dtype"_a = fields);
   for (const Column& column : columns) records[py::str(column.name)] = column.values;
   return records;
 }
