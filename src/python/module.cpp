@@ -339,7 +339,8 @@ ValueError. With as_array=True a NumPy structured array, the time first.)")
 
 `codes`: None for every security with data of the kind, a pattern
 mmcccccc ('?' any one character), or a list of codes. The frame is indexed
-by (code, date) for daily lines, (code, time) otherwise, in code order,
+by (code, date) for daily lines, (code, time) otherwise, in the order of the
+codes (name order for None or a pattern),
 with the columns of the kind; daily frames always carry advancing and
 declining (0 but for an index). The first security whose file cannot be
 read ends the call with its error. With as_array=True a NumPy structured
