@@ -120,6 +120,7 @@ bool ReadDaily(const DataLayout& layout, DataView& view) {
   if (length < static_cast<int64_t>(kDailyRecordSize))
     return Fail(view, FormatText("%s文件无数据!", path.c_str()));
   std::vector<uint8_t> piece;
+  view.rows.reserve(static_cast<std::size_t>(std::min<int64_t>(length / kDailyRecordSize, kMaxViewRows)));
   uint32_t before = 0;
   bool lastShown = false;
   const int64_t whole = length - length % static_cast<int64_t>(kDailyRecordSize);
@@ -158,6 +159,7 @@ bool ReadMinutes(const DataLayout& layout, DataView& view) {
   const TailRead read = ReadAllMinuteBars(file, KindInfo(kind), &bars);
   if (read == TailRead::kNoFile) return Fail(view, FormatText("%s文件无数据!", path.c_str()));
   if (read != TailRead::kRead) return Fail(view, FormatText("%s分钟线文件已损坏!", path.c_str()));
+  view.rows.reserve(std::min(bars.size(), kMaxViewRows));
   for (const MinuteBar& bar : bars) {
     const uint32_t date = static_cast<uint32_t>(UnpackMinuteDate(bar.packedDate));
     if (!InRange(r, date)) continue;

@@ -47,26 +47,39 @@ int64_t PowerOfTen(int n) {
   return p;
 }
 
-// Nanoseconds since 1970-01-01 of a date and a time of day in `unit`
-// seconds (-1: none), or kNoStamp.
-int64_t StampOf(uint32_t date, int32_t time, int64_t unit) {
-  static const int epoch = DateToDayNumber(19700101);
-  if (!IsCalendarDate(static_cast<int>(date))) return kNoStamp;
-  int64_t seconds = int64_t{DateToDayNumber(static_cast<int>(date)) - epoch} * kSecondsPerDay;
-  if (time >= 0) {
+// Nanoseconds since 1970-01-01 of dates and times of day, remembering the
+// last date: the rows of a file come a day at a time.
+class Stamps {
+ public:
+  // The date's midnight, plus `time` in `unit` seconds when time >= 0; kNoStamp
+  // for a date the calendar does not know or a time past the day.
+  int64_t Of(uint32_t date, int32_t time, int64_t unit) {
+    if (date != date_) {
+      date_ = date;
+      const int day = IsCalendarDate(static_cast<int>(date)) ? DateToDayNumber(static_cast<int>(date)) : 0;
+      midnight_ = day == 0 ? kNoStamp : int64_t{day - epoch_} * kSecondsPerDay * kNanosPerSecond;
+    }
+    if (midnight_ == kNoStamp || time < 0) return midnight_;
     if (time * unit >= kSecondsPerDay) return kNoStamp;
-    seconds += time * unit;
-  } else if (unit != 0) {
-    return kNoStamp;
+    return midnight_ + time * unit * kNanosPerSecond;
   }
-  return seconds * kNanosPerSecond;
-}
+
+ private:
+  int epoch_ = DateToDayNumber(19700101);
+  uint32_t date_ = 0;
+  int64_t midnight_ = kNoStamp;
+};
 
 void AppendBars(const DataView& view, Columns& c) {
   const double scale = static_cast<double>(PowerOfTen(view.decimals));
   const bool daily = view.request.kind == ViewKind::kDaily;
+  const std::size_t n = view.rows.size();
+  for (auto* column : {&c.open, &c.high, &c.low, &c.close, &c.amount}) column->reserve(n);
+  c.stamp.reserve(n);
+  c.volume.reserve(n);
+  Stamps stamps;
   for (const ViewRow& row : view.rows) {
-    c.stamp.push_back(StampOf(row.date, daily ? -1 : row.time, daily ? 0 : 60));
+    c.stamp.push_back(stamps.Of(row.date, daily ? -1 : row.time, 60));
     c.open.push_back(static_cast<double>(row.open) / scale);
     c.high.push_back(static_cast<double>(row.high) / scale);
     c.low.push_back(static_cast<double>(row.low) / scale);
@@ -82,8 +95,15 @@ void AppendBars(const DataView& view, Columns& c) {
 
 void AppendTicks(const DataView& view, Columns& c) {
   const double scale = static_cast<double>(PowerOfTen(view.decimals));
+  const std::size_t n = view.rows.size();
+  c.stamp.reserve(n);
+  c.close.reserve(n);
+  c.volume.reserve(n);
+  c.extra.reserve(n);
+  c.tickKind.reserve(n);
+  Stamps stamps;
   for (const ViewRow& row : view.rows) {
-    c.stamp.push_back(StampOf(row.date, row.time, 1));
+    c.stamp.push_back(stamps.Of(row.date, row.time, 1));
     c.close.push_back(static_cast<double>(row.close) / scale);
     c.volume.push_back(row.volume);
     c.extra.push_back(row.extra);

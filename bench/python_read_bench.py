@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""The Python module's reads against floors measured in the same run.
+
+  market daily:  Tree.market("daily") of the full sample market (all
+                 securities, 60 days of daily lines) into one frame, against
+                 reading the same files' bytes in this process, and against
+                 pandas.read_csv of the same rows exported as CSV;
+  one 1-minute:  Tree.minutes() of one security over its whole retention
+                 (a file of 120 days), as a frame and as an array, against
+                 reading the file's bytes.
+
+The trees are made once by marbloom-samplegen and marbloom-cli of the build
+(the full market takes about 20 minutes) and kept in <build>/bench-python/
+for later runs. Each time is the best of several runs on a warm cache.
+
+  bench/python_read_bench.py BUILD
+"""
+import datetime
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build-bench")
+sys.path.insert(0, os.path.join(build, "python"))
+import marbloom  # noqa: E402
+import pandas as pd  # noqa: E402
+
+CLI = os.path.join(build, "src/cli/marbloom-cli")
+SAMPLEGEN = os.path.join(build, "tools/samplegen/marbloom-samplegen")
+ROOT = os.path.join(build, "bench-python")
+
+
+def weekdays(first, count):
+    day, days = datetime.date(*first), []
+    while len(days) < count:
+        if day.weekday() < 5:
+            days.append(day.strftime("%Y%m%d"))
+        day += datetime.timedelta(days=1)
+    return days
+
+
+def run(*args):
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_tree(name, days, tick_days, samplegen_options):
+    """A work directory whose tree holds `days` of daily lines and the minute
+    lines of the last `tick_days`; made once."""
+    work = os.path.join(ROOT, name, "work")
+    done = os.path.join(ROOT, name, "made")
+    if os.path.exists(done):
+        return work
+    history = os.path.join(ROOT, name, "hist") + "/"
+    os.makedirs(work, exist_ok=True)
+    cli = [CLI, "-q", "--no-undo", "-C", work]
+    run(*cli, "settings", "set", "VIPDOC=" + history)
+    for batch in range(0, len(days), 20):
+        dates = days[batch:batch + 20]
+        for date in dates:
+            run(SAMPLEGEN, "day", "--date", date, *samplegen_options, "--tree", history)
+            if date not in days[-tick_days:]:  # only the daily sources are wanted
+                subprocess.run(["rm", "-rf", history + "newdatetick"], check=True)
+        run(*cli, "daily", "convert", "--from", dates[0], "--to", dates[-1])
+        ticks = [date for date in dates if date in days[-tick_days:]]
+        if ticks:
+            run(*cli, "tick", "convert", "--from", ticks[0], "--to", ticks[-1])
+            run(*cli, "minutes", "build", "--from", ticks[0], "--to", ticks[-1])
+    open(done, "w").close()
+    return work
+
+
+def best(call, runs=5):
+    times = []
+    for _ in range(runs):
+        began = time.perf_counter()
+        call()
+        times.append(time.perf_counter() - began)
+    return min(times)
+
+
+def read_bytes(paths):
+    for path in paths:
+        fd = os.open(path, os.O_RDONLY)
+        try:
+            while os.read(fd, 1 << 20):
+                pass
+        finally:
+            os.close(fd)
+
+
+def daily_paths(tree):
+    return [os.path.join(tree.history_dir, code[:2], "lday", code + ".day") for code in tree.securities("daily")]
+
+
+def bench_market(work):
+    tree = marbloom.open(work)
+    paths = daily_paths(tree)
+    frame = tree.market("daily")
+    floor = best(lambda: read_bytes(paths))
+    ours = best(lambda: tree.market("daily"))
+    array = best(lambda: tree.market("daily", as_array=True))
+    with tempfile.TemporaryDirectory() as scratch:
+        csv = os.path.join(scratch, "market.csv")
+        frame.to_csv(csv)
+        pandas_csv = best(lambda: pd.read_csv(csv, parse_dates=["date"], index_col=["code", "date"]), runs=3)
+    print(f"market daily: {len(paths)} securities, {len(frame)} rows")
+    print(f"  floor (read the files' bytes)  {floor * 1e3:8.1f} ms")
+    print(f"  market('daily') frame          {ours * 1e3:8.1f} ms   ratio {ours / floor:5.2f} (at most 1.3)")
+    print(f"  market('daily') array          {array * 1e3:8.1f} ms   ratio {array / floor:5.2f}")
+    print(f"  pandas.read_csv of the rows    {pandas_csv * 1e3:8.1f} ms   {pandas_csv / ours:5.1f}x the frame's time")
+
+
+def bench_minutes(work):
+    tree = marbloom.open(work)
+    code = tree.securities("1min")[0]
+    path = os.path.join(tree.history_dir, code[:2], "minline", code + ".01")
+    frame = tree.minutes(code)
+    floor = best(lambda: read_bytes([path]), runs=50)
+    ours = best(lambda: tree.minutes(code), runs=50)
+    array = best(lambda: tree.minutes(code, as_array=True), runs=50)
+    days = frame.index.normalize().nunique()
+    print(f"one 1-minute: {code}, {days} days, {len(frame)} bars, {os.path.getsize(path)} bytes")
+    print(f"  floor (read the file's bytes)  {floor * 1e6:8.0f} us")
+    print(f"  minutes() frame                {ours * 1e6:8.0f} us   ratio {ours / floor:5.2f} (at most 1.3)")
+    print(f"  minutes() array                {array * 1e6:8.0f} us   ratio {array / floor:5.2f}")
+
+
+if __name__ == "__main__":
+    bench_minutes(make_tree("retention", weekdays((2024, 1, 2), 120), 120, ["--full", "--securities", "8"]))
+    bench_market(make_tree("market", weekdays((2024, 1, 2), 60), 5, ["--full"]))
