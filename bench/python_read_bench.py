@@ -45,9 +45,11 @@ def run(*args):
     subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def make_tree(name, days, tick_days, samplegen_options):
-    """A work directory whose tree holds `days` of daily lines and the minute
-    lines of the last `tick_days`; made once."""
+def make_tree(name, days, tick_days, securities):
+    """A work directory whose tree holds `days` of daily lines of the sample
+    market of `securities` and the minute lines of the last `tick_days`,
+    made from realistic tick days (the other days' short tick days, quicker
+    to make, are not converted); made once."""
     work = os.path.join(ROOT, name, "work")
     done = os.path.join(ROOT, name, "made")
     if os.path.exists(done):
@@ -59,9 +61,8 @@ def make_tree(name, days, tick_days, samplegen_options):
     for batch in range(0, len(days), 20):
         dates = days[batch:batch + 20]
         for date in dates:
-            run(SAMPLEGEN, "day", "--date", date, *samplegen_options, "--tree", history)
-            if date not in days[-tick_days:]:  # only the daily sources are wanted
-                subprocess.run(["rm", "-rf", history + "newdatetick"], check=True)
+            full = ["--full"] if date in days[-tick_days:] else []
+            run(SAMPLEGEN, "day", "--date", date, "--securities", str(securities), *full, "--tree", history)
         run(*cli, "daily", "convert", "--from", dates[0], "--to", dates[-1])
         ticks = [date for date in dates if date in days[-tick_days:]]
         if ticks:
@@ -128,5 +129,5 @@ def bench_minutes(work):
 
 
 if __name__ == "__main__":
-    bench_minutes(make_tree("retention", weekdays((2024, 1, 2), 120), 120, ["--full", "--securities", "8"]))
-    bench_market(make_tree("market", weekdays((2024, 1, 2), 60), 5, ["--full"]))
+    bench_minutes(make_tree("retention", weekdays((2024, 1, 2), 120), 120, 8))
+    bench_market(make_tree("market", weekdays((2024, 1, 2), 60), 5, 16000))
