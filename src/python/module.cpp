@@ -254,7 +254,10 @@ class Tree {
 Tree OpenTree(const std::optional<std::string>& path) {
   std::string problem;
   const std::optional<TreePlace> place = FindTree(path.value_or(std::string()), &problem);
-  if (!place) throw py::key_error(problem);
+  if (!place) {
+    PyErr_SetString(PyExc_FileNotFoundError, problem.c_str());
+    throw py::error_already_set();
+  }
   return Tree(*place);
 }
 
@@ -354,5 +357,5 @@ array whose first field is the code.)")
 its TCKV4 is used), or any other folder as the history directory itself;
 None: the work directory marbloom-cli takes without -C (the current
 directory when it holds marbloom.ini, else ~/.local/share/marbloom/).
-KeyError when the folder does not exist.)");
+FileNotFoundError when the folder does not exist.)");
 }

@@ -105,6 +105,14 @@ def test_bad_request_raises(sample, error, call):
         call(marbloom.open(sample.work))
 
 
+def test_open_finds_the_tree_a_work_directory_names(sample, monkeypatch):
+    assert marbloom.open(sample.work).history_dir == sample.history
+    monkeypatch.chdir(sample.work)
+    assert marbloom.open().history_dir == sample.history
+    with pytest.raises(FileNotFoundError):
+        marbloom.open(sample.work + "/missing")
+
+
 def test_reads_while_a_day_converts_see_the_old_or_the_new_files(scratch):
     tree = marbloom.open(scratch.work)
     old = tree.market("daily", CODES)
