@@ -1,5 +1,6 @@
 #include "python/tree_reader.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -111,29 +112,34 @@ void AppendTicks(const DataView& view, Columns& c) {
   }
 }
 
+// Securities read as one work item of ReadMany: the workers hand their
+// results over this often.
+constexpr std::size_t kBatch = 64;
+
 template <typename T>
-void Extend(std::vector<T>& to, std::vector<T>& from) {
-  if (to.empty()) {
-    to.swap(from);
-    return;
+void Gather(std::vector<Columns>& parts, std::vector<T> Columns::*field, Columns& all) {
+  std::size_t total = 0;
+  for (const Columns& part : parts) total += (part.*field).size();
+  std::vector<T>& to = all.*field;
+  to.reserve(to.size() + total);
+  for (Columns& part : parts) {
+    to.insert(to.end(), (part.*field).begin(), (part.*field).end());
+    std::vector<T>().swap(part.*field);
   }
-  to.insert(to.end(), from.begin(), from.end());
 }
 
-void Extend(Columns& to, Columns& from) {
-  Extend(to.security, from.security);
-  Extend(to.stamp, from.stamp);
-  Extend(to.open, from.open);
-  Extend(to.high, from.high);
-  Extend(to.low, from.low);
-  Extend(to.close, from.close);
-  Extend(to.volume, from.volume);
-  Extend(to.amount, from.amount);
-  Extend(to.advancing, from.advancing);
-  Extend(to.declining, from.declining);
-  Extend(to.extra, from.extra);
-  Extend(to.tickKind, from.tickKind);
-  Extend(to.flag, from.flag);
+// The parts one after the other, each column allocated once.
+Columns Concatenate(std::vector<Columns>& parts) {
+  Columns all;
+  Gather(parts, &Columns::security, all);
+  Gather(parts, &Columns::stamp, all);
+  for (auto field : {&Columns::open, &Columns::high, &Columns::low, &Columns::close, &Columns::amount})
+    Gather(parts, field, all);
+  Gather(parts, &Columns::volume, all);
+  for (auto field : {&Columns::advancing, &Columns::declining, &Columns::extra}) Gather(parts, field, all);
+  Gather(parts, &Columns::tickKind, all);
+  Gather(parts, &Columns::flag, all);
+  return all;
 }
 
 }  // namespace
@@ -184,16 +190,15 @@ ReadResult TreeReader::Read(ViewKind kind, const std::string& stem, int first, i
 
 ReadResult TreeReader::ReadMany(ViewKind kind, const std::vector<std::string>& stems, int first, int last,
                                 int workers) const {
-  std::vector<ReadResult> each(stems.size());
+  const std::size_t batches = (stems.size() + kBatch - 1) / kBatch;
+  std::vector<ReadResult> each(batches);
+  std::vector<Columns> parts;
   ReadResult all;
   RunOrdered(
-      stems.size(), workers, [](std::size_t) {},
-      [&](std::size_t item, int) {
-        each[item] = Read(kind, stems[item], first, last);
-        each[item].columns.security.assign(each[item].columns.Size(), static_cast<int32_t>(item));
-      },
-      [&](std::size_t item) {
-        ReadResult& one = each[item];
+      batches, workers, [](std::size_t) {},
+      [&](std::size_t batch, int) { each[batch] = ReadBatch(kind, stems, batch * kBatch, first, last); },
+      [&](std::size_t batch) {
+        ReadResult& one = each[batch];
         if (all.failure != ReadFailure::kNone) return false;
         if (one.failure != ReadFailure::kNone) {
           all.failure = one.failure;
@@ -201,12 +206,26 @@ ReadResult TreeReader::ReadMany(ViewKind kind, const std::vector<std::string>& s
           return false;
         }
         all.index = all.index || one.index;
-        Extend(all.columns, one.columns);
-        one = ReadResult{};
+        parts.push_back(std::move(one.columns));
         return true;
       });
-  if (all.failure != ReadFailure::kNone) all.columns = Columns{};
+  if (all.failure == ReadFailure::kNone) all.columns = Concatenate(parts);
   return all;
+}
+
+ReadResult TreeReader::ReadBatch(ViewKind kind, const std::vector<std::string>& stems, std::size_t begin, int first,
+                                 int last) const {
+  ReadResult batch;
+  std::vector<Columns> parts;
+  for (std::size_t item = begin; item < std::min(stems.size(), begin + kBatch); ++item) {
+    ReadResult one = Read(kind, stems[item], first, last);
+    if (one.failure != ReadFailure::kNone) return one;
+    one.columns.security.assign(one.columns.Size(), static_cast<int32_t>(item));
+    batch.index = batch.index || one.index;
+    parts.push_back(std::move(one.columns));
+  }
+  batch.columns = Concatenate(parts);
+  return batch;
 }
 
 }  // namespace marbloom::python
