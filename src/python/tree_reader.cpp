@@ -1,7 +1,9 @@
 #include "python/tree_reader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -57,8 +59,8 @@ class Stamps {
   int64_t Of(uint32_t date, int32_t time, int64_t unit) {
     if (date != date_) {
       date_ = date;
-      const int day = IsCalendarDate(static_cast<int>(date)) ? DateToDayNumber(static_cast<int>(date)) : 0;
-      midnight_ = day == 0 ? kNoStamp : int64_t{day - epoch_} * kSecondsPerDay * kNanosPerSecond;
+      midnight_ = IsCalendarDate(static_cast<int>(date)) ? DaysSince1970(date) * kSecondsPerDay * kNanosPerSecond
+                                                         : kNoStamp;
     }
     if (midnight_ == kNoStamp || time < 0) return midnight_;
     if (time * unit >= kSecondsPerDay) return kNoStamp;
@@ -66,7 +68,12 @@ class Stamps {
   }
 
  private:
-  int epoch_ = DateToDayNumber(19700101);
+  static int64_t DaysSince1970(uint32_t date) {
+    const std::chrono::year_month_day day{std::chrono::year(static_cast<int>(date / 10000)),
+                                          std::chrono::month(date / 100 % 100), std::chrono::day(date % 100)};
+    return std::chrono::sys_days(day).time_since_epoch().count();
+  }
+
   uint32_t date_ = 0;
   int64_t midnight_ = kNoStamp;
 };
@@ -191,40 +198,41 @@ ReadResult TreeReader::Read(ViewKind kind, const std::string& stem, int first, i
 ReadResult TreeReader::ReadMany(ViewKind kind, const std::vector<std::string>& stems, int first, int last,
                                 int workers) const {
   const std::size_t batches = (stems.size() + kBatch - 1) / kBatch;
-  std::vector<ReadResult> each(batches);
+  std::vector<Batch> each(batches);
   std::vector<Columns> parts;
   ReadResult all;
   RunOrdered(
       batches, workers, [](std::size_t) {},
       [&](std::size_t batch, int) { each[batch] = ReadBatch(kind, stems, batch * kBatch, first, last); },
       [&](std::size_t batch) {
-        ReadResult& one = each[batch];
+        Batch& one = each[batch];
         if (all.failure != ReadFailure::kNone) return false;
-        if (one.failure != ReadFailure::kNone) {
-          all.failure = one.failure;
-          all.message = std::move(one.message);
+        if (one.failure.failure != ReadFailure::kNone) {
+          all = std::move(one.failure);
           return false;
         }
         all.index = all.index || one.index;
-        parts.push_back(std::move(one.columns));
+        std::move(one.parts.begin(), one.parts.end(), std::back_inserter(parts));
+        one = Batch{};
         return true;
       });
   if (all.failure == ReadFailure::kNone) all.columns = Concatenate(parts);
   return all;
 }
 
-ReadResult TreeReader::ReadBatch(ViewKind kind, const std::vector<std::string>& stems, std::size_t begin, int first,
-                                 int last) const {
-  ReadResult batch;
-  std::vector<Columns> parts;
+TreeReader::Batch TreeReader::ReadBatch(ViewKind kind, const std::vector<std::string>& stems, std::size_t begin,
+                                        int first, int last) const {
+  Batch batch;
   for (std::size_t item = begin; item < std::min(stems.size(), begin + kBatch); ++item) {
     ReadResult one = Read(kind, stems[item], first, last);
-    if (one.failure != ReadFailure::kNone) return one;
+    if (one.failure != ReadFailure::kNone) {
+      batch.failure = std::move(one);
+      return batch;
+    }
     one.columns.security.assign(one.columns.Size(), static_cast<int32_t>(item));
     batch.index = batch.index || one.index;
-    parts.push_back(std::move(one.columns));
+    batch.parts.push_back(std::move(one.columns));
   }
-  batch.columns = Concatenate(parts);
   return batch;
 }
 

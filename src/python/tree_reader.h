@@ -65,9 +65,15 @@ class TreeReader {
   ReadResult ReadMany(ViewKind kind, const std::vector<std::string>& stems, int first, int last, int workers) const;
 
  private:
-  // The securities of one work item of ReadMany, from stems[begin] on.
-  ReadResult ReadBatch(ViewKind kind, const std::vector<std::string>& stems, std::size_t begin, int first,
-                       int last) const;
+  // The securities of one work item of ReadMany, from stems[begin] on: each
+  // one's columns, or the first failure.
+  struct Batch {
+    std::vector<Columns> parts;
+    bool index = false;
+    ReadResult failure;
+  };
+  Batch ReadBatch(ViewKind kind, const std::vector<std::string>& stems, std::size_t begin, int first,
+                  int last) const;
 
   DataLayout layout_;
   int tckv4_;
