@@ -78,45 +78,54 @@ class Stamps {
   int64_t midnight_ = kNoStamp;
 };
 
-void AppendBars(const DataView& view, Columns& c) {
+// A price column: each row's price in the view's units, as a real value.
+// The quotient of two exact doubles is the double nearest to the real
+// value, the same as reading the shown decimal text.
+std::vector<double> Prices(const DataView& view, int64_t ViewRow::*price) {
   const double scale = static_cast<double>(PowerOfTen(view.decimals));
-  const bool daily = view.request.kind == ViewKind::kDaily;
-  const std::size_t n = view.rows.size();
-  for (auto* column : {&c.open, &c.high, &c.low, &c.close, &c.amount}) column->reserve(n);
-  c.stamp.reserve(n);
-  c.volume.reserve(n);
+  std::vector<double> values(view.rows.size());
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(view.rows[i].*price) / scale;
+  return values;
+}
+
+template <typename T, typename Field>
+std::vector<T> Each(const DataView& view, Field ViewRow::*field) {
+  std::vector<T> values(view.rows.size());
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<T>(view.rows[i].*field);
+  return values;
+}
+
+// Bars' and ticks' stamps: the date plus the time in `unit` seconds (daily
+// lines: unit 0, the date alone).
+std::vector<int64_t> StampsOf(const DataView& view, int64_t unit) {
   Stamps stamps;
-  for (const ViewRow& row : view.rows) {
-    c.stamp.push_back(stamps.Of(row.date, daily ? -1 : row.time, 60));
-    c.open.push_back(static_cast<double>(row.open) / scale);
-    c.high.push_back(static_cast<double>(row.high) / scale);
-    c.low.push_back(static_cast<double>(row.low) / scale);
-    c.close.push_back(static_cast<double>(row.close) / scale);
-    c.volume.push_back(row.volume);
-    c.amount.push_back(row.amount);
-    if (!daily) continue;
-    c.advancing.push_back(row.advancing);
-    c.declining.push_back(row.declining);
-    c.flag.push_back(static_cast<uint8_t>(row.flag));
-  }
+  std::vector<int64_t> values(view.rows.size());
+  for (std::size_t i = 0; i < values.size(); ++i)
+    values[i] = stamps.Of(view.rows[i].date, unit == 0 ? -1 : view.rows[i].time, unit);
+  return values;
+}
+
+void AppendBars(const DataView& view, Columns& c) {
+  const bool daily = view.request.kind == ViewKind::kDaily;
+  c.stamp = StampsOf(view, daily ? 0 : 60);
+  c.open = Prices(view, &ViewRow::open);
+  c.high = Prices(view, &ViewRow::high);
+  c.low = Prices(view, &ViewRow::low);
+  c.close = Prices(view, &ViewRow::close);
+  c.volume = Each<int64_t>(view, &ViewRow::volume);
+  c.amount = Each<double>(view, &ViewRow::amount);
+  if (!daily) return;
+  c.advancing = Each<int32_t>(view, &ViewRow::advancing);
+  c.declining = Each<int32_t>(view, &ViewRow::declining);
+  c.flag = Each<uint8_t>(view, &ViewRow::flag);
 }
 
 void AppendTicks(const DataView& view, Columns& c) {
-  const double scale = static_cast<double>(PowerOfTen(view.decimals));
-  const std::size_t n = view.rows.size();
-  c.stamp.reserve(n);
-  c.close.reserve(n);
-  c.volume.reserve(n);
-  c.extra.reserve(n);
-  c.tickKind.reserve(n);
-  Stamps stamps;
-  for (const ViewRow& row : view.rows) {
-    c.stamp.push_back(stamps.Of(row.date, row.time, 1));
-    c.close.push_back(static_cast<double>(row.close) / scale);
-    c.volume.push_back(row.volume);
-    c.extra.push_back(row.extra);
-    c.tickKind.push_back(row.tickKind);
-  }
+  c.stamp = StampsOf(view, 1);
+  c.close = Prices(view, &ViewRow::close);
+  c.volume = Each<int64_t>(view, &ViewRow::volume);
+  c.extra = Each<int32_t>(view, &ViewRow::extra);
+  c.tickKind = Each<uint8_t>(view, &ViewRow::tickKind);
 }
 
 // Securities read as one work item of ReadMany: the workers hand their
