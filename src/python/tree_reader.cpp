@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <system_error>
 #include <utility>
@@ -144,17 +145,22 @@ void Gather(std::vector<Columns>& parts, std::vector<T> Columns::*field, Columns
   }
 }
 
-// The parts one after the other, each column allocated once.
-Columns Concatenate(std::vector<Columns>& parts) {
+// The parts one after the other, each column allocated once; the columns
+// are gathered on `workers` threads.
+Columns Concatenate(std::vector<Columns>& parts, int workers) {
   Columns all;
-  Gather(parts, &Columns::security, all);
-  Gather(parts, &Columns::stamp, all);
-  for (auto field : {&Columns::open, &Columns::high, &Columns::low, &Columns::close, &Columns::amount})
-    Gather(parts, field, all);
-  Gather(parts, &Columns::volume, all);
-  for (auto field : {&Columns::advancing, &Columns::declining, &Columns::extra}) Gather(parts, field, all);
-  Gather(parts, &Columns::tickKind, all);
-  Gather(parts, &Columns::flag, all);
+  using C = Columns;
+  const std::vector<std::function<void()>> gathers = {
+      [&] { Gather(parts, &C::security, all); }, [&] { Gather(parts, &C::stamp, all); },
+      [&] { Gather(parts, &C::open, all); },     [&] { Gather(parts, &C::high, all); },
+      [&] { Gather(parts, &C::low, all); },      [&] { Gather(parts, &C::close, all); },
+      [&] { Gather(parts, &C::volume, all); },   [&] { Gather(parts, &C::amount, all); },
+      [&] { Gather(parts, &C::advancing, all); }, [&] { Gather(parts, &C::declining, all); },
+      [&] { Gather(parts, &C::extra, all); },    [&] { Gather(parts, &C::tickKind, all); },
+      [&] { Gather(parts, &C::flag, all); }};
+  RunOrdered(
+      gathers.size(), workers, [](std::size_t) {}, [&](std::size_t item, int) { gathers[item](); },
+      [](std::size_t) { return true; });
   return all;
 }
 
@@ -225,7 +231,7 @@ ReadResult TreeReader::ReadMany(ViewKind kind, const std::vector<std::string>& s
         one = Batch{};
         return true;
       });
-  if (all.failure == ReadFailure::kNone) all.columns = Concatenate(parts);
+  if (all.failure == ReadFailure::kNone) all.columns = Concatenate(parts, workers);
   return all;
 }
 
