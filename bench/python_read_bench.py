@@ -17,6 +17,7 @@ for later runs. Each time is the best of several runs on a warm cache.
 """
 import datetime
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -68,6 +69,8 @@ def make_tree(name, days, tick_days, securities):
         if ticks:
             run(*cli, "tick", "convert", "--from", ticks[0], "--to", ticks[-1])
             run(*cli, "minutes", "build", "--from", ticks[0], "--to", ticks[-1])
+        for converted in ("refmhq", "newdatetick"):  # the sources, no longer needed
+            shutil.rmtree(history + converted, ignore_errors=True)
     open(done, "w").close()
     return work
 
