@@ -1,6 +1,7 @@
 #include "app/data_view.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -9,6 +10,7 @@
 #include "base/file_helpers.h"
 #include "base/text_encoding.h"
 #include "common/calendar.h"
+#include "common/code_pattern.h"
 #include "common/market.h"
 #include "common/security_class.h"
 #include "common/security_walk.h"
@@ -47,13 +49,15 @@ bool Keep(DataView& view, const ViewRow& row) {
 // Ends a read that failed; false.
 bool Fail(DataView& view, std::string message) {
   view.ok = false;
+  view.failed = true;
   view.message = std::move(message);
   return false;
 }
 
 // A file that cannot be opened: missing, or there but unreadable.
 bool FailOpen(DataView& view, const std::string& path) {
-  const char* format = errno == ENOENT ? "找不到文件%s" : "读取%s文件失败!";
+  view.missing = errno == ENOENT;
+  const char* format = view.missing ? "找不到文件%s" : "读取%s文件失败!";
   return Fail(view, FormatText(format, path.c_str()));
 }
 
@@ -117,6 +121,7 @@ bool ReadDaily(const DataLayout& layout, DataView& view) {
   if (length < static_cast<int64_t>(kDailyRecordSize))
     return Fail(view, FormatText("%s文件无数据!", path.c_str()));
   std::vector<uint8_t> piece;
+  view.rows.reserve(static_cast<std::size_t>(std::min<int64_t>(length / kDailyRecordSize, kMaxViewRows)));
   uint32_t before = 0;
   bool lastShown = false;
   const int64_t whole = length - length % static_cast<int64_t>(kDailyRecordSize);
@@ -155,6 +160,7 @@ bool ReadMinutes(const DataLayout& layout, DataView& view) {
   const TailRead read = ReadAllMinuteBars(file, KindInfo(kind), &bars);
   if (read == TailRead::kNoFile) return Fail(view, FormatText("%s文件无数据!", path.c_str()));
   if (read != TailRead::kRead) return Fail(view, FormatText("%s分钟线文件已损坏!", path.c_str()));
+  view.rows.reserve(std::min(bars.size(), kMaxViewRows));
   for (const MinuteBar& bar : bars) {
     const uint32_t date = static_cast<uint32_t>(UnpackMinuteDate(bar.packedDate));
     if (!InRange(r, date)) continue;
@@ -189,13 +195,15 @@ void ScaleTickPrices(DataView& view) {
   view.decimals = decimals;
 }
 
-// Why a pair's days cannot all be trusted: a file missing, or the check's
-// message for the pair.
-std::string TickPairProblem(const DataLayout& layout, TickPairState state, const std::string& stem) {
+// Ends the read with why a pair's days cannot all be trusted: a file
+// missing, or the check's message for the pair.
+bool FailTickPair(const DataLayout& layout, TickPairState state, const std::string& stem, DataView& view) {
   for (const std::string& path : {layout.TickIndexFile(stem), layout.TickDataFile(stem)})
-    if (state == TickPairState::kNotOpened && !layout.Files().Exists(path))
-      return FormatText("找不到文件%s", path.c_str());
-  return FormatText(TickPairMessage(state), stem.c_str());
+    if (state == TickPairState::kNotOpened && !layout.Files().Exists(path)) {
+      view.missing = true;
+      return Fail(view, FormatText("找不到文件%s", path.c_str()));
+    }
+  return Fail(view, FormatText(TickPairMessage(state), stem.c_str()));
 }
 
 void KeepTicks(DataView& view, const TickDayView& day) {
@@ -221,7 +229,7 @@ bool ReadTicks(const DataLayout& layout, DataView& view) {
   view.decimals = PriceDecimals(r.market, r.code, r.tckv4);
   TickSecurityReader reader(layout);
   const TickPairState state = reader.Open(r.market, r.code);
-  if (!reader.Readable()) return Fail(view, TickPairProblem(layout, state, stem));
+  if (!reader.Readable()) return FailTickPair(layout, state, stem, view);
   std::set<int32_t> seen;
   int unreadable = 0;
   for (const TickIndexEntry& entry : reader.Entries()) {
@@ -234,7 +242,7 @@ bool ReadTicks(const DataLayout& layout, DataView& view) {
       ++unreadable;
   }
   ScaleTickPrices(view);
-  if (state != TickPairState::kSound) return Fail(view, TickPairProblem(layout, state, stem));
+  if (state != TickPairState::kSound) return FailTickPair(layout, state, stem, view);
   if (unreadable > 0) return Fail(view, FormatText("%s有%d天分笔数据无法读取!", stem.c_str(), unreadable));
   return true;
 }
@@ -305,7 +313,7 @@ DataView ReadDataView(const DataLayout& layout, const ViewRequest& request) {
   DataView view;
   view.request = request;
   if (!IsValidMarket(request.market) || request.code.size() != 6) {
-    view.message = "代码格式不规范!";
+    Fail(view, kCodeFormatMessage);
     return view;
   }
   bool read = false;
@@ -327,22 +335,27 @@ DataView ReadDataView(const DataLayout& layout, const ViewRequest& request) {
   return view;
 }
 
-std::vector<std::string> SecuritiesWithData(const DataLayout& layout, ViewKind kind) {
+std::vector<std::string> SecuritiesWithData(const DataLayout& layout, ViewKind kind, std::string_view pattern) {
+  const std::array<bool, kMarketCount> markets =
+      pattern.empty() ? std::array<bool, kMarketCount>{true, true, true} : SelectMarkets(pattern);
+  const std::string code = pattern.empty() ? std::string() : CodePart(pattern);
   std::vector<std::string> stems;
-  auto add = [&stems](const SecurityFileList& list) {
-    for (const SecurityFile& f : list.files) stems.push_back(SecurityStem(f.market, f.code));
+  auto add = [&stems, &markets](const SecurityFileList& list) {
+    for (const SecurityFile& f : list.files)
+      if (markets[f.market]) stems.push_back(SecurityStem(f.market, f.code));
   };
   if (kind == ViewKind::kTicks) {
-    add(ListSecurityFiles(layout.Files(), layout.TickStoreDir(), kAnyMarket, "", DataLayout::kTickIndexExtension));
+    add(ListSecurityFiles(layout.Files(), layout.TickStoreDir(), kAnyMarket, code, DataLayout::kTickIndexExtension));
   } else {
     FileSystem& files = layout.Files();
     for (int market = 0; market < kMarketCount; ++market) {
+      if (!markets[market]) continue;
       if (kind == ViewKind::kDaily)
-        add(ListSecurityFiles(files, layout.DailyDir(market), market, "", DataLayout::kDailyExtension));
+        add(ListSecurityFiles(files, layout.DailyDir(market), market, code, DataLayout::kDailyExtension));
       else if (kind == ViewKind::kOneMinute)
-        add(ListSecurityFiles(files, layout.OneMinuteDir(market), market, "", DataLayout::kOneMinuteExtension));
+        add(ListSecurityFiles(files, layout.OneMinuteDir(market), market, code, DataLayout::kOneMinuteExtension));
       else
-        add(ListSecurityFiles(files, layout.FiveMinuteDir(market), market, "", DataLayout::kFiveMinuteExtension));
+        add(ListSecurityFiles(files, layout.FiveMinuteDir(market), market, code, DataLayout::kFiveMinuteExtension));
     }
   }
   std::sort(stems.begin(), stems.end());

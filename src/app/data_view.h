@@ -59,6 +59,12 @@ struct DataView {
   // False when the file is missing, unreadable or damaged; `message` says
   // why. Rows that could be read are kept even then.
   bool ok = false;
+  // The read failed (ok is then false too): the file is missing,
+  // unreadable or damaged. A read that only found no rows in the range has
+  // not failed.
+  bool failed = false;
+  // The failure is a missing file (of a tick pair, either file).
+  bool missing = false;
   // The status line of the read: a summary, or the failure.
   std::string message;
 };
@@ -66,8 +72,9 @@ struct DataView {
 DataView ReadDataView(const DataLayout& layout, const ViewRequest& request);
 
 // The stems ("sz000001") of every security that has a file of this kind in
-// the tree, in name order.
-std::vector<std::string> SecuritiesWithData(const DataLayout& layout, ViewKind kind);
+// the tree, in name order; with a code pattern (mmcccccc, '?' any one
+// character, as the operations take it), those it selects.
+std::vector<std::string> SecuritiesWithData(const DataLayout& layout, ViewKind kind, std::string_view pattern = {});
 
 // The columns of a view, in order.
 enum class ViewColumn {

@@ -127,12 +127,16 @@ DownloadRunSetup CurrentDownloadSetup() {
 }
 
 void LoadSettings(AppSettings& settings, FileSystem& files) {
-  settings = AppSettings{};
-  const std::string file = SettingsFilePath();
+  settings = SettingsIn(g_workDirectory, files);
+}
+
+AppSettings SettingsIn(const std::string& workDir, FileSystem& files, const char* defaultHistoryDir) {
+  AppSettings settings;
+  const std::string file = DataLayout(workDir, std::string()).SettingsFile();
   settings.downloadBase =
       TrimSpaces(ProfileReadString(files, file, "PATH", "DOMAIN", kDefaultDownloadBase, kSettingTextBuffer));
   settings.historyDir = NormalizeDirPath(
-      TrimSpaces(ProfileReadString(files, file, "PATH", "VIPDOC", kDefaultHistoryDir, kSettingTextBuffer)),
+      TrimSpaces(ProfileReadString(files, file, "PATH", "VIPDOC", defaultHistoryDir, kSettingTextBuffer)),
       kPathCapacity);
   settings.minuteDays = std::clamp(ProfileReadInt(files, file, "CTRL", "MINDAYS", 120), 50, 500);
   settings.fiveMinuteDays = std::clamp(settings.minuteDays * 5, 50, 500);
@@ -141,6 +145,7 @@ void LoadSettings(AppSettings& settings, FileSystem& files) {
   settings.mirrors = TrimSpaces(ProfileReadString(files, file, "PATH", "MIRRORS", "", kListSettingBuffer));
   settings.trustKeys = TrimSpaces(ProfileReadString(files, file, "PATH", "TRUSTKEYS", "", kListSettingBuffer));
   settings.keepDays = std::max(ProfileReadInt(files, file, "CTRL", "KEEPDAYS", 0), 0);
+  return settings;
 }
 
 bool SaveSettings(const AppSettings& settings, FileSystem& files) {

@@ -97,6 +97,11 @@ DownloadRunSetup CurrentDownloadSetup();
 
 // Reads the settings file; a missing file or key gives the defaults.
 void LoadSettings(AppSettings& settings, FileSystem& files);
+// The settings in the settings file of the work directory `workDir` ('/'
+// separators, trailing '/'), as LoadSettings reads them, with
+// `defaultHistoryDir` for a missing VIPDOC; nothing else is touched.
+AppSettings SettingsIn(const std::string& workDir, FileSystem& files,
+                       const char* defaultHistoryDir = kDefaultHistoryDir);
 // Writes DOMAIN, VIPDOC, MINDAYS, TRANSMIN, TCKV4 (and MIRRORS, TRUSTKEYS,
 // KEEPDAYS when set or already in the file) in one replacement of the file;
 // false, with the file as it was, when it could not be written.

@@ -77,9 +77,12 @@ std::string UserWorkDirectory() {
   return (base == "/" ? base : base + "/") + "marbloom/";
 }
 
+bool CurrentDirHoldsSettings(FileSystem& files) {
+  return files.Exists(DataLayout(std::string(), std::string()).SettingsFile());
+}
+
 bool EnterWorkDirectory(const std::string& given, FileSystem& files) {
-  if (given.empty())
-    return files.Exists(DataLayout(std::string(), std::string()).SettingsFile()) || EnterUserWorkDirectory(files);
+  if (given.empty()) return CurrentDirHoldsSettings(files) || EnterUserWorkDirectory(files);
   if (::chdir(given.c_str()) != 0) return Fatal("无法进入工作目录" + given + "!");
   return true;
 }

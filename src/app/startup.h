@@ -19,6 +19,10 @@ std::string UserWorkDirectory();
 // The history directory inside the per-user work directory.
 inline constexpr const char* kUserHistoryDir = "data/vipdoc/";
 
+// Whether the current directory holds a settings file: the work directory
+// when the user names none.
+bool CurrentDirHoldsSettings(FileSystem& files);
+
 // Makes the work directory the user named the current directory, or with none
 // named (`given` empty) chooses one: the current directory when it holds a
 // settings file, otherwise the per-user work directory, created on first use,

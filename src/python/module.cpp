@@ -1,0 +1,361 @@
+// The Python module `marbloom`: a data tree's records as pandas frames or
+// NumPy structured arrays, read by the same reader as the data tab and the
+// show commands (app/data_view.h), never written to.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <ctime>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/calendar.h"
+#include "common/code_pattern.h"
+#include "common/date_range.h"
+#include "common/ordered_work.h"
+#include "python/tree_reader.h"
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace marbloom::python {
+namespace {
+
+// A file that is there but cannot be read whole: damaged, unreadable, or empty.
+class DataError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+constexpr const char* kDateForms = "YYYYMMDD, YYYY-MM-DD, a date, 'today' or 'yesterday'";
+
+ViewKind KindOf(const std::string& name) {
+  if (name == "daily") return ViewKind::kDaily;
+  if (name == "1min") return ViewKind::kOneMinute;
+  if (name == "5min") return ViewKind::kFiveMinute;
+  if (name == "ticks") return ViewKind::kTicks;
+  throw py::value_error("kind '" + name + "': give 'daily', '1min', '5min' or 'ticks'");
+}
+
+int DateOfText(std::string text) {
+  const int today = LocalDateOf(std::time(nullptr));
+  if (text == "today") return today;
+  if (text == "yesterday") return AddDays(today, -1, 0);
+  if (text.size() == 10 && text[4] == '-' && text[7] == '-') text = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
+  if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return std::stoi(text);
+}
+
+// YYYYMMDD of a date argument; 0 for None.
+int DateArg(const py::handle& value) {
+  if (value.is_none()) return 0;
+  int date = 0;
+  if (py::isinstance<py::str>(value))
+    date = DateOfText(value.cast<std::string>());
+  else if (py::isinstance<py::int_>(value))
+    date = value.cast<int>();
+  else if (py::hasattr(value, "year") && py::hasattr(value, "month") && py::hasattr(value, "day"))
+    date = value.attr("year").cast<int>() * 10000 + value.attr("month").cast<int>() * 100 + value.attr("day").cast<int>();
+  if (!IsCalendarDate(date)) throw py::value_error("not a date: " + py::repr(value).cast<std::string>() + "; give " + kDateForms);
+  return date;
+}
+
+std::pair<int, int> RangeArg(const py::handle& start, const py::handle& end) {
+  const int first = DateArg(start), last = DateArg(end);
+  if (first > 0 && last > 0 && last < first) throw py::value_error(DateRangeMessage(DateRangeCheck::kReversed));
+  return {first, last};
+}
+
+// "sz000001" in lower case, or ValueError.
+std::string StemArg(const std::string& text) {
+  const std::optional<SingleSecurity> security = ParseSingleSecurity(text, true);
+  if (!security) throw py::value_error(std::string(kCodeFormatMessage) + " (" + text + ")");
+  return SecurityStem(security->market, security->code);
+}
+
+void Raise(const ReadResult& result) {
+  switch (result.failure) {
+    case ReadFailure::kNone: return;
+    case ReadFailure::kBadCode:
+    case ReadFailure::kTooManyRows: throw py::value_error(result.message);
+    case ReadFailure::kMissing: throw py::key_error(result.message);
+    case ReadFailure::kDamaged: throw DataError(result.message);
+  }
+}
+
+// A NumPy array that owns the vector's memory.
+template <typename T>
+py::array Array(std::vector<T>& values) {
+  auto* owned = new std::vector<T>(std::move(values));
+  py::capsule free(owned, [](void* p) { delete static_cast<std::vector<T>*>(p); });
+  return py::array_t<T>(static_cast<py::ssize_t>(owned->size()), owned->data(), free);
+}
+
+// The texts of the daily flag column, by RowFlag.
+py::list FlagTexts() {
+  DataView view;
+  ViewRow row;
+  py::list texts;
+  for (RowFlag flag : {RowFlag::kNone, RowFlag::kZeroDate, RowFlag::kDateNotRising, RowFlag::kNotADate}) {
+    row.flag = flag;
+    texts.append(CellText(view, row, ViewColumn::kFlag));
+  }
+  return texts;
+}
+
+struct Column {
+  const char* name;
+  py::object values;
+};
+
+// The kind's columns in the order of `show --csv` after the date and time;
+// daily lines carry advancing and declining when `withCounts`, and their
+// flag as a pandas categorical of its texts when `flagTexts`, else as its
+// number (RowFlag).
+std::vector<Column> ColumnsOf(ViewKind kind, Columns& c, bool withCounts, bool flagTexts) {
+  if (kind == ViewKind::kTicks)
+    return {{"price", Array(c.close)}, {"volume", Array(c.volume)}, {"extra", Array(c.extra)}, {"kind", Array(c.tickKind)}};
+  std::vector<Column> columns = {{"open", Array(c.open)},   {"high", Array(c.high)},     {"low", Array(c.low)},
+                                 {"close", Array(c.close)}, {"volume", Array(c.volume)}, {"amount", Array(c.amount)}};
+  if (kind != ViewKind::kDaily) return columns;
+  if (withCounts) {
+    columns.push_back({"advancing", Array(c.advancing)});
+    columns.push_back({"declining", Array(c.declining)});
+  }
+  if (!flagTexts) {
+    columns.push_back({"flag", Array(c.flag)});
+    return columns;
+  }
+  py::object categorical = py::module_::import("pandas").attr("Categorical");
+  columns.push_back({"flag", categorical.attr("from_codes")(Array(c.flag), FlagTexts())});
+  return columns;
+}
+
+const char* StampName(ViewKind kind) { return kind == ViewKind::kDaily ? "date" : "time"; }
+
+py::object Stamps(Columns& c) { return Array(c.stamp).attr("view")("M8[ns]"); }
+
+py::object Frame(ViewKind kind, ReadResult& read, const std::vector<std::string>* stems) {
+  py::module_ pandas = py::module_::import("pandas");
+  py::object index = pandas.attr("DatetimeIndex")(Stamps(read.columns), "name"_a = StampName(kind));
+  if (stems != nullptr) {
+    py::object codes = pandas.attr("Categorical").attr("from_codes")(Array(read.columns.security), *stems);
+    index = pandas.attr("MultiIndex").attr("from_arrays")(py::make_tuple(codes, index),
+                                                         "names"_a = py::make_tuple("code", StampName(kind)));
+  }
+  py::dict data;
+  for (Column& column : ColumnsOf(kind, read.columns, stems != nullptr || read.index, true))
+    data[column.name] = column.values;
+  return pandas.attr("DataFrame")(data, "index"_a = index, "copy"_a = false);
+}
+
+// The same columns as a structured array; the flag as its number (RowFlag),
+// the security as its stem.
+py::object Records(ViewKind kind, ReadResult& read, const std::vector<std::string>* stems) {
+  py::module_ numpy = py::module_::import("numpy");
+  const std::size_t size = read.columns.Size();
+  std::vector<Column> columns;
+  if (stems != nullptr) {
+    py::object names = numpy.attr("array")(*stems, "dtype"_a = "U8");
+    columns.push_back({"code", names[Array(read.columns.security)]});
+  }
+  columns.push_back({StampName(kind), Stamps(read.columns)});
+  for (Column& column : ColumnsOf(kind, read.columns, stems != nullptr || read.index, false))
+    columns.push_back(column);
+  py::list fields;
+  for (const Column& column : columns) fields.append(py::make_tuple(column.name, column.values.attr("dtype")));
+  py::object records = numpy.attr("empty")(size, "dtype"_a = fields);
+  for (const Column& column : columns) records[py::str(column.name)] = column.values;
+  return records;
+}
+
+py::object Result(ViewKind kind, ReadResult& read, const std::vector<std::string>* stems, bool asArray) {
+  Raise(read);
+  if (asArray) return Records(kind, read, stems);
+  try {
+    py::module_::import("pandas");
+  } catch (py::error_already_set&) {
+    throw py::import_error("pandas is not installed: pass as_array=True for a NumPy structured array");
+  }
+  return Frame(kind, read, stems);
+}
+
+// One data tree, read only.
+class Tree {
+ public:
+  explicit Tree(TreePlace place) : reader_(DataLayout(std::string(), place.historyDir), place.tckv4) {}
+
+  std::string HistoryDir() const { return reader_.Layout().HistoryDir(); }
+
+  std::vector<std::string> Securities(const std::string& kind, const std::optional<std::string>& pattern) const {
+    const ViewKind view = KindOf(kind);
+    const std::string selected = pattern ? PatternArg(*pattern) : std::string();
+    py::gil_scoped_release release;
+    return SecuritiesWithData(reader_.Layout(), view, selected);
+  }
+
+  py::object One(ViewKind kind, const std::string& code, const py::handle& start, const py::handle& end,
+                 bool asArray) const {
+    const std::string stem = StemArg(code);
+    const auto [first, last] = RangeArg(start, end);
+    ReadResult read;
+    {
+      py::gil_scoped_release release;
+      read = reader_.Read(kind, stem, first, last);
+    }
+    return Result(kind, read, nullptr, asArray);
+  }
+
+  py::object Minutes(const std::string& code, int period, const py::handle& start, const py::handle& end,
+                     bool asArray) const {
+    if (period != 1 && period != 5) throw py::value_error("period " + std::to_string(period) + ": give 1 or 5");
+    return One(period == 1 ? ViewKind::kOneMinute : ViewKind::kFiveMinute, code, start, end, asArray);
+  }
+
+  py::object Market(const std::string& kind, const py::handle& codes, const py::handle& start, const py::handle& end,
+                    bool asArray) const {
+    const ViewKind view = KindOf(kind);
+    const auto [first, last] = RangeArg(start, end);
+    const std::vector<std::string> stems = StemsArg(view, codes);
+    ReadResult read;
+    {
+      py::gil_scoped_release release;
+      read = reader_.ReadMany(view, stems, first, last, DefaultWorkerCount());
+    }
+    return Result(view, read, &stems, asArray);
+  }
+
+  std::string Repr() const { return "marbloom.Tree('" + HistoryDir() + "')"; }
+
+ private:
+  static std::string PatternArg(const std::string& pattern) {
+    if (!HasPatternLength(pattern)) throw py::value_error(kPatternLengthMessage);
+    if (!HasPatternCharacters(pattern)) throw py::value_error(kCodeFormatMessage);
+    return pattern;
+  }
+
+  // Every security with data of the kind, those a pattern selects, or the listed ones.
+  std::vector<std::string> StemsArg(ViewKind kind, const py::handle& codes) const {
+    if (codes.is_none() || py::isinstance<py::str>(codes)) {
+      const std::string pattern = codes.is_none() ? std::string() : PatternArg(codes.cast<std::string>());
+      py::gil_scoped_release release;
+      return SecuritiesWithData(reader_.Layout(), kind, pattern);
+    }
+    std::vector<std::string> stems;
+    for (const py::handle code : codes) stems.push_back(StemArg(code.cast<std::string>()));
+    return stems;
+  }
+
+  TreeReader reader_;
+};
+
+Tree OpenTree(const std::optional<std::string>& path) {
+  std::string problem;
+  const std::optional<TreePlace> place = FindTree(path.value_or(std::string()), &problem);
+  if (!place) {
+    PyErr_SetString(PyExc_FileNotFoundError, problem.c_str());
+    throw py::error_already_set();
+  }
+  return Tree(*place);
+}
+
+constexpr const char* kModuleDoc = R"(A marbloom data tree's records as pandas frames or NumPy arrays.
+
+The records are read by the same reader as the window's data tab and
+``marbloom-cli ... show --csv``: the same columns and the same real values
+(prices scaled by each security's decimals, daily volumes of lot-form
+records expanded to shares, amounts as stored). Reading never writes and
+never takes the tree's writer lock; a file replaced while it is read is
+read whole, as it was or as it became.
+
+Kinds: 'daily' (daily lines), '1min' and '5min' (minute lines), 'ticks'.
+Dates: None (that end open), 20220509, '20220509', '2022-05-09', 'today',
+'yesterday', or a date/datetime/Timestamp.
+
+Errors: a security without a file of the kind raises KeyError; a file that
+is damaged, unreadable or empty raises marbloom.DataError with the reason
+(no rows are returned from it); a bad date, range, code or kind raises
+ValueError.
+
+Example::
+
+    import marbloom
+    tree = marbloom.open()                  # the work directory marbloom-cli takes
+    tree.daily("sz000001").tail()           # one security's daily lines
+    tree.minutes("sh600000", 5, start="2024-01-02")
+    tree.market("daily", start=20240101)    # every security, one long frame
+)";
+
+}  // namespace
+}  // namespace marbloom::python
+
+PYBIND11_MODULE(marbloom, m) {
+  using namespace marbloom::python;
+  using marbloom::ViewKind;
+  m.doc() = kModuleDoc;
+  py::register_exception<DataError>(m, "DataError");
+  m.attr("DataError").attr("__doc__") = "A data file that cannot be read whole: its message says why.";
+
+  py::class_<Tree>(m, "Tree", "One data tree (a history directory), read only. Made by marbloom.open().")
+      .def_property_readonly("history_dir", &Tree::HistoryDir, "The history directory read, absolute.")
+      .def("securities", &Tree::Securities, "kind"_a = "daily", "codes"_a = py::none(),
+           R"(The codes ('sz000001') of the securities that have a file of `kind`,
+in name order; with `codes`, a pattern mmcccccc ('?' for any one character,
+as marbloom-cli takes it), those it selects.)")
+      .def(
+          "daily",
+          [](const Tree& t, const std::string& code, py::handle start, py::handle end, bool asArray) {
+            return t.One(ViewKind::kDaily, code, start, end, asArray);
+          },
+          "code"_a, "start"_a = py::none(), "end"_a = py::none(), py::kw_only(), "as_array"_a = false,
+          R"(One security's daily lines from `start` to `end` (both included).
+
+A DataFrame indexed by date (NaT where the stored date is none) with the
+columns of `marbloom-cli daily show --csv`: open, high, low, close (float),
+volume (int, shares), amount (float), advancing and declining for an index,
+and flag (categorical: '' or what the daily check would say of the date).
+With as_array=True a NumPy structured array with the date as its first
+field and the flag as its number.)")
+      .def("minutes", &Tree::Minutes, "code"_a, "period"_a = 1, "start"_a = py::none(), "end"_a = py::none(),
+           py::kw_only(), "as_array"_a = false,
+           R"(One security's 1-minute (period=1) or 5-minute (period=5) lines.
+
+A DataFrame indexed by the time each bar ends, with the columns of
+`marbloom-cli minutes show --csv`: open, high, low, close, volume, amount.
+With as_array=True a NumPy structured array, the time first.)")
+      .def(
+          "ticks",
+          [](const Tree& t, const std::string& code, py::handle start, py::handle end, bool asArray) {
+            return t.One(ViewKind::kTicks, code, start, end, asArray);
+          },
+          "code"_a, "start"_a = py::none(), "end"_a = py::none(), py::kw_only(), "as_array"_a = false,
+          R"(One security's ticks, as `marbloom-cli tick show --csv` prints them.
+
+A DataFrame indexed by time with the columns price, volume, extra, kind.
+At most 1,000,000 ticks are read in one call: a wider range raises
+ValueError. With as_array=True a NumPy structured array, the time first.)")
+      .def("market", &Tree::Market, "kind"_a = "daily", "codes"_a = py::none(), "start"_a = py::none(),
+           "end"_a = py::none(), py::kw_only(), "as_array"_a = false,
+           R"(Many securities' records of one kind in one long frame, read in parallel.
+
+`codes`: None for every security with data of the kind, a pattern
+mmcccccc ('?' any one character), or a list of codes. The frame is indexed
+by (code, date) for daily lines, (code, time) otherwise, in the order of the
+codes (name order for None or a pattern),
+with the columns of the kind; daily frames always carry advancing and
+declining (0 but for an index). The first security whose file cannot be
+read ends the call with its error. With as_array=True a NumPy structured
+array whose first field is the code.)")
+      .def("__repr__", &Tree::Repr);
+
+  m.def("open", &OpenTree, "path"_a = py::none(),
+        R"(Opens a data tree for reading.
+
+`path`: a work directory holding marbloom.ini (the tree is its VIPDOC, and
+its TCKV4 is used), or any other folder as the history directory itself;
+None: the work directory marbloom-cli takes without -C (the current
+directory when it holds marbloom.ini, else ~/.local/share/marbloom/).
+FileNotFoundError when the folder does not exist.)");
+}
