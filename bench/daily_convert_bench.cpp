@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_reports.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "base/profile_file.h"
@@ -135,7 +136,7 @@ Tree& TheTree() {
           t.securityDays[round] += sample::MarketQuotes(date, market, options).size();
       }
     std::filesystem::create_directories(t.layout.LogDir());
-    SetRunLogDirectory(t.layout.LogDir());
+    t.layout = t.layout.WithReporter(BenchReports(t.layout.LogDir()));
     SyncTree(t.root);
     return t;
   }();

@@ -48,6 +48,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_reports.h"
 #include "app/settings.h"
 #include "common/calendar.h"
 #include "base/run_log.h"
@@ -217,7 +218,7 @@ Workplace MakeWorkplace(const std::string& history = "", const std::string& pare
   AppSettings& s = Settings();
   s.historyDir = w.history;
   SetWorkDirectory(w.work);
-  SetRunLogDirectory(w.layout.LogDir());
+  w.layout = w.layout.WithReporter(BenchReports(w.layout.LogDir()));
   for (const std::string& dir : {w.layout.DayZipDir(), w.layout.TickZipDir(), w.layout.LogDir()})
     std::filesystem::create_directories(dir);
   for (const DataLayout::TreeFolder& f : w.layout.TreeFolders()) std::filesystem::create_directories(f.path);
@@ -284,7 +285,7 @@ void BM_TransferVsCurl(benchmark::State& state) {
   }
   const auto timed = [&](DownloadClient& c, std::vector<double>& seconds) {
     const Clock::time_point start = Clock::now();
-    if (!c.StartDownload(DownloadKind::kDaily, kDay).done()) Fail("DownloadClient failed: " + StatusText());
+    if (!c.StartDownload(DownloadKind::kDaily, kDay).done()) Fail("DownloadClient failed: " + BenchReporter().Board().StatusText());
     seconds.push_back(SecondsSince(start));
     if (std::filesystem::file_size(w.layout.DayZipDir() + kArchive) != static_cast<std::uintmax_t>(bytes))
       Fail("incomplete download");
@@ -334,7 +335,7 @@ std::vector<Stage> RunRoad(const Workplace& w, const std::string& base, int day,
   std::vector<Stage> stages;
   for (DownloadKind kind : {DownloadKind::kDaily, DownloadKind::kTick}) {
     const Clock::time_point start = Clock::now();
-    if (!client.StartDownload(kind, day).done()) Fail("download failed: " + StatusText());
+    if (!client.StartDownload(kind, day).done()) Fail("download failed: " + BenchReporter().Board().StatusText());
     const double total = SecondsSince(start);
     stages.push_back({kind == DownloadKind::kDaily ? "download daily" : "download tick", total - unpackSeconds});
     stages.push_back({kind == DownloadKind::kDaily ? "unpack daily" : "unpack tick", unpackSeconds});
@@ -364,7 +365,7 @@ double RunUpdate(const Workplace& w, const std::string& base, int day) {
   update.Reset();
   const Clock::time_point start = Clock::now();
   if (!update.Run(CatchUpRequest{.from = day, .to = day, .now = std::time(nullptr)}).done())
-    Fail("update failed: " + StatusText());
+    Fail("update failed: " + BenchReporter().Board().StatusText());
   return SecondsSince(start);
 }
 
@@ -505,7 +506,7 @@ void BuildHistory(const Workplace& w, const std::string& base, const std::vector
       [&](const std::string& name, DownloadKind type) { return UnpackDownloadedArchive(w.layout, name, type); });
   for (int d : days) {
     if (!client.StartDownload(DownloadKind::kDaily, d).done() || !client.StartDownload(DownloadKind::kTick, d).done())
-      Fail("history download failed: " + StatusText());
+      Fail("history download failed: " + BenchReporter().Board().StatusText());
     if (!DailyConversion(w.layout).ConvertDailyRange(d, d).done()) Fail("history daily conversion failed");
     MinuteEngine minutes(w.layout, MinuteOptions{});
     TickEngine ticks(w.layout);

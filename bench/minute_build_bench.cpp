@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_reports.h"
 #include "base/run_log.h"
 #include "undo/journal_file_system.h"
 #include "common/calendar.h"
@@ -144,7 +145,7 @@ Store& TheStore() {
     s.securities = pairs.size();
     std::filesystem::create_directories(s.root + "floor/");
     std::filesystem::create_directories(s.layout.LogDir());
-    SetRunLogDirectory(s.layout.LogDir());
+    s.layout = s.layout.WithReporter(BenchReports(s.layout.LogDir()));
     s.options.oneMinuteDays = 240;
     s.options.fiveMinuteDays = 500;
     s.options.tckv4 = 0;

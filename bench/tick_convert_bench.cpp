@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_reports.h"
 #include "base/run_log.h"
 #include "base/file_helpers.h"
 #include "common/calendar.h"
@@ -128,7 +129,7 @@ Store& TheStore() {
     st.root = g_root = std::string(pattern) + "/";
     std::atexit(RemoveRoot);
     st.layout = DataLayout(st.root, st.root + "vipdoc/");
-    SetRunLogDirectory(st.layout.LogDir());
+    st.layout = st.layout.WithReporter(BenchReports(st.layout.LogDir()));
     for (const std::string& dir : {st.layout.TickStoreDir(), st.layout.TickArchiveDir(), st.layout.LogDir(),
                                    st.root + "base/", st.root + "floor/"})
       std::filesystem::create_directories(dir);

@@ -21,7 +21,7 @@ void WindowReporter::ShowStatus(const std::string& text) {
 
 // The log of the work directory the window runs in.
 void WindowReporter::WriteLog(const std::string& message, std::time_t when) {
-  RunLogFile(CurrentLayout().LogDir()).Write(message, when);
+  RunLogFile(DataLayout(WorkDirectory(), std::string()).LogDir()).Write(message, when);
 }
 
 WindowReporter& WindowReports() {
