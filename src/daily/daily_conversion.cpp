@@ -35,9 +35,14 @@ OperationResult DailyConversion::ConvertDailyRange(int first, int last) {
   TreeWriteLock lock(layout_);
   if (!lock.held()) return lock.Refuse();
   bool anySources = false;
-  for (int date = first; date != 0 && date <= last;) {
+  int days = 0;
+  for (int date = first; date != 0 && date <= last && NextTradingDay(date) > date; date = NextTradingDay(date)) ++days;
+  dayShare_ = 1.0 / std::max(days, 1);
+  for (int date = first, day = 0; date != 0 && date <= last; ++day) {
+    dayStart_ = std::min(day * dayShare_, 1.0);
     const DailyDayEnd end = ConvertDailyDay(date);
     if (end == DailyDayEnd::kCancelled) {
+      dayStart_ = 0, dayShare_ = 1;
       layout_.Reports().Status("日线转档被取消!");
       FlushTree(layout_);
       return Conclude(Outcome::kCancelled, "日线转档被取消!");
@@ -47,6 +52,7 @@ OperationResult DailyConversion::ConvertDailyRange(int first, int last) {
     if (next <= date) break;
     date = next;
   }
+  dayStart_ = 0, dayShare_ = 1;
   if (!anySources) return ConcludeShown(Outcome::kNothingToDo, "日线转档完成!", false);
   FlushTree(layout_);
   return ConcludeShown(Outcome::kDone, "日线转档完成!", false);
@@ -55,6 +61,8 @@ OperationResult DailyConversion::ConvertDailyRange(int first, int last) {
 DailyDayEnd DailyConversion::ConvertDailyDay(int date) {
   const bool hasSources = DaySourcesExist(date);
   for (int market = 0; market < kMarketCount; ++market) {
+    pairShare_ = dayShare_ / kMarketCount;
+    pairStart_ = dayStart_ + market * pairShare_;
     const DailyDayEnd end = ConvertMarketDay(market, date, hasSources);
     if (end != DailyDayEnd::kConverted) return end;
   }
@@ -142,7 +150,7 @@ DailyDayEnd DailyConversion::ConvertPair(int market, int date, const std::string
   for (std::size_t i = 0; i < stores.size(); ++i) {
     skippedUnsafe(stores[i].item);
     store_.StoreConverted(paths[i], market, stores[i].code, stores[i].record);
-    layout_.Reports().Progress(static_cast<double>(stores[i].item) / static_cast<double>(n));
+    layout_.Reports().Progress(pairStart_ + pairShare_ * static_cast<double>(stores[i].item) / static_cast<double>(n));
     if (Cancelled()) {
       layout_.Reports().ReportF("本次转档日线操作被取消!");
       return DailyDayEnd::kCancelled;

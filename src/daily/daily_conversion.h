@@ -35,6 +35,10 @@ class DailyConversion : public OperationEngine {
   DailyStore store_{layout_, *this};
   std::vector<uint8_t> codeList_;  // the code list of one market and day
   std::vector<uint8_t> quotes_;    // the quote file of one market and day
+  // The part of the run's progress the day converting now, and its pair,
+  // cover: a range moves from 0 to 1 once, never back.
+  double dayStart_ = 0, dayShare_ = 1;
+  double pairStart_ = 0, pairShare_ = 1;
 };
 
 }  // namespace marbloom

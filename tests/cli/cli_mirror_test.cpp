@@ -22,7 +22,7 @@ struct Desktop {
     const std::string lday = dir.path() + "hist/sz/lday/";
     return std::filesystem::exists(lday) && !std::filesystem::is_empty(lday);
   }
-  std::string Log() const { return RunCommand("cat " + dir.path() + "logs/*.log | iconv -f gbk -t utf-8").out; }
+  std::string Log() const { return RunCommand("cat " + dir.path() + "logs/*.log").out; }
 };
 
 TEST(CliMirrorThreaded, AMirrorOfADownloadAreaServesWhatThePublisherSigned) {

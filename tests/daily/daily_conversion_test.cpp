@@ -164,11 +164,24 @@ TEST_F(DailyConvertTest, PairOfTwoRecordsConvertsBothWithStatusAndProgress) {
   EXPECT_EQ(engine.ConvertDailyDay(20220505), DailyDayEnd::kConverted);
   EXPECT_EQ(Dates(DailyFilePath(0, "000001")), (std::vector<uint32_t>{20220505}));
   EXPECT_EQ(Records(ReadFileBytes(DailyFilePath(0, "000002")))[0].close, 2025);
-  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 0.5);
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 0.5 / 3);  // the second record of the first of three markets
   const std::string log = LogText();
   EXPECT_NE(log.find("正在转换深圳20220505日四代日线数据..."), std::string::npos);
   EXPECT_NE(log.find("找不到文件" + SourceName(1, 20220505, "cod")), std::string::npos);
   EXPECT_EQ(test::StatusText(), "找不到文件" + SourceName(2, 20220505, "cod"));
+}
+
+// Over a range the progress moves once from 0 to 1, never back at a new
+// market or day.
+TEST_F(DailyConvertTest, RangeProgressNeverGoesBack) {
+  for (int date : {20220505, 20220506})
+    for (int market = 0; market < kMarketCount; ++market)
+      WriteSourcePair(market, date, {Stock("600000", 10), Stock("600004", 10)});
+  std::vector<double> seen;
+  test::OnStatus([&](const std::string&) { seen.push_back(test::ProgressFraction()); });
+  EXPECT_EQ(engine.ConvertDailyRange(20220505, 20220506).outcome, Outcome::kDone);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << ::testing::PrintToString(seen);
+  EXPECT_DOUBLE_EQ(test::ProgressFraction(), 11.0 / 12);  // the last pair's second record
 }
 
 TEST_F(DailyConvertTest, MissingQuoteFileIsReportedWithColon) {
