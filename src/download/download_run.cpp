@@ -69,7 +69,10 @@ DownloadRunResult DownloadRun::Run(const DownloadRequest& request) {
   // After a cancel of the whole run no conversion step starts.
   if (tally.obtained == 0 || !request.convert || stopAll_.load()) return Finish(downloads, std::move(days));
   OperationResult result = CombineSteps(downloads, ConvertObtained(kind, tally, days));
-  if (downloads.outcome != Outcome::kDone) result.message = downloads.message;
+  // The closing line tells how many days came and what each conversion step did.
+  result.message = downloads.outcome != Outcome::kDone
+                       ? downloads.message
+                       : FormatText(kDaysObtainedFormat, tally.obtained) + result.message;
   return Finish(std::move(result), std::move(days));
 }
 
@@ -192,7 +195,9 @@ OperationResult DownloadRun::Convert(DownloadKind kind, int first, int last) {
     if (minuteEngine) {
       const OperationResult minutes =
           RunEngine(std::move(minuteEngine), [&](MinuteEngine& e) { return e.BuildMinuteLines(first, last); });
+      const std::string ticks = result.message;
       result = CombineSteps(result, minutes);
+      if (!ticks.empty() && !minutes.message.empty()) result.message = ticks + " " + minutes.message;
     }
   }
   {

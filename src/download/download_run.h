@@ -28,6 +28,9 @@ inline constexpr const char* kStartingDownloadMessage = "开始下载...";
 inline constexpr const char* kConfigFailedMessage = "网络故障,下载配置文件失败!";
 inline constexpr const char* kWeekendMessage = "周末无数据.";
 inline constexpr const char* kDownloadFinishedMessage = "下载完成!";
+// The start of a run's closing line when every day tried came, before what
+// the conversion steps said.
+inline constexpr const char* kDaysObtainedFormat = "下载完成! 共%d天, ";
 // The closing line of a download loop in which days failed.
 inline constexpr const char* kDaysFailedFormat = "下载结束, 有%d天下载失败!";
 
@@ -89,7 +92,8 @@ class DownloadRun {
   // The download loop closes with "下载完成!" only when no day failed and
   // no cancel came, else with the count of failed days or the cancel; the
   // message is that closing line when it is not "下载完成!" (also after a
-  // conversion of the days obtained), else the conversion's last line.
+  // conversion of the days obtained), else the number of days obtained and
+  // what each conversion step said.
   DownloadRunResult Run(const DownloadRequest& request);
   // Converts days already unpacked into the tree as a run converts the days
   // it obtained (a catch-up downloads day by day, then converts in batches):

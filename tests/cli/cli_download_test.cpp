@@ -46,7 +46,7 @@ TEST(CliDownloadThreaded, TwoWeeksFromTheSampleServer) {
       {"daily --from 2022-05-10 --to 2022-05-01", 2, "日期区间不合法!\n", ""},
       {"daily --from 2022-04-01 --to 2022-05-10", 2, "日期区间太长!\n", ""},
       {"daily --from 2022-05-07 --to 2022-05-08", 1, "下载完成!\n", "周末无数据."},
-      {"daily --from 2022-05-07 --to 2022-05-20", 0, "日线转档完成!\n", daily + "20220520.zip不存在!"},
+      {"daily --from 2022-05-07 --to 2022-05-20", 0, "下载完成! 共8天, 日线转档完成!\n", daily + "20220520.zip不存在!"},
       {"tick --from 20220509 --to 20220510 --no-convert", 0, "下载完成!\n", "正在下载20220510四代分笔数据文件..."},
   };
   for (const auto& row : rows) {

@@ -39,12 +39,12 @@ TEST(DownloadRunNginxThreaded, AWeekDownloadsUnpacksAndConverts) {
   // cancel: 1 once as the conversion starts, 2 also from another thread until
   // the run ends, 3 the whole run (CancelAll) as the conversion starts.
   const struct { DownloadKind kind; int first, last, cancel; Outcome outcome; const char* message; } rows[] = {
-      {DownloadKind::kDaily, 20220509, 20220515, 0, Outcome::kDone, "日线转档完成!"},
-      {DownloadKind::kTick, 20220509, 20220515, 0, Outcome::kDone, "分钟数据转档完成!"},
-      {DownloadKind::kDaily, 20220510, 20220510, 2, Outcome::kCancelled, "日线转档被取消!"},
+      {DownloadKind::kDaily, 20220509, 20220515, 0, Outcome::kDone, "下载完成! 共5天, 日线转档完成!"},
+      {DownloadKind::kTick, 20220509, 20220515, 0, Outcome::kDone, "下载完成! 共5天, 分笔数据转档完成! 分钟数据转档完成!"},
+      {DownloadKind::kDaily, 20220510, 20220510, 2, Outcome::kCancelled, "下载完成! 共1天, 日线转档被取消!"},
       // After a cancelled tick conversion the minute build still starts, on a fresh engine.
-      {DownloadKind::kTick, 20220511, 20220511, 1, Outcome::kCancelled, "分钟数据转档完成!"},
-      {DownloadKind::kTick, 20220512, 20220512, 3, Outcome::kCancelled, "分钟数据转档被取消!"},
+      {DownloadKind::kTick, 20220511, 20220511, 1, Outcome::kCancelled, "下载完成! 共1天, 分笔数据转档被取消! 分钟数据转档完成!"},
+      {DownloadKind::kTick, 20220512, 20220512, 3, Outcome::kCancelled, "下载完成! 共1天, 分笔数据转档被取消! 分钟数据转档被取消!"},
   };
   for (const auto& row : rows) {
     std::atomic<bool> ended{false};

@@ -201,8 +201,8 @@ struct DownloadCase {
 };
 
 const DownloadCase kDownloads[] = {
-    {"Daily", 0, true, "日线转档完成!", "sz/lday/"},
-    {"TickWithMinutes", 1, true, "分钟数据转档完成!", "sz/fzline/"},
+    {"Daily", 0, true, "下载完成! 共2天, 日线转档完成!", "sz/lday/"},
+    {"TickWithMinutes", 1, true, "下载完成! 共2天, 分笔数据转档完成! 分钟数据转档完成!", "sz/fzline/"},
     {"WithoutConvert", 0, false, "下载完成!", "refmhq/"},
 };
 
@@ -237,8 +237,9 @@ struct CancelCase {
 const CancelCase kCancels[] = {
     {"DailyConvert", Page::kDaily, "正在转换", "取消执行", "日线转档被取消!", "日线转档完成!"},
     {"TickConvert", Page::kTick, "分笔数据...", "取消执行", "分笔数据转档被取消!", "分笔数据转档完成!"},
-    {"DownloadConversion", Page::kDownload, "正在转换", "取消转档", "日线转档被取消!", "日线转档完成!"},
-    {"DownloadLoop", Page::kDownload, "正在下载", "取消下载", "下载被取消!", "日线转档完成!"},
+    {"DownloadConversion", Page::kDownload, "正在转换", "取消转档", "下载完成! 共2天, 日线转档被取消!",
+     "下载完成! 共2天, 日线转档完成!"},
+    {"DownloadLoop", Page::kDownload, "正在下载", "取消下载", "下载被取消!", "下载完成! 共2天, 日线转档完成!"},
 };
 
 class PageCancelThreaded : public ::testing::TestWithParam<CancelCase> {};
