@@ -38,27 +38,6 @@ constexpr const char* kExitCodesBrief =
     "Exit codes: 0 done, 1 failed or nothing to work on, 2 refused, 3 cancelled, 4 data tree not ready, "
     "5 data tree busy (marbloom-cli --help tells more).";
 
-std::string Lowered(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::optional<int> ParseDigits(const std::string& text) {
-  std::string digits;
-  if (text.size() == 10 && text[4] == '-' && text[7] == '-')
-    digits = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
-  else if (text.size() == 8)
-    digits = text;
-  else
-    return std::nullopt;
-  int date = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-    date = date * 10 + (c - '0');
-  }
-  if (DateToDayNumber(date) == 0) return std::nullopt;
-  return date;
-}
 
 }  // namespace
 
@@ -105,14 +84,6 @@ CLI::App* WithExample(CLI::App* command, const std::string& example) {
   return command;
 }
 
-std::optional<int> ParseDate(const std::string& text, int today) {
-  const std::string word = Lowered(text);
-  if (word == "today") return today;
-  if (word == "yesterday") return AddDays(today, -1, 0);
-  return ParseDigits(text);
-}
-
-std::optional<int> ParseDate(const std::string& text) { return ParseDate(text, LocalDateOf(std::time(nullptr))); }
 
 CLI::Validator DateValidator() {
   return CLI::Validator(

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "common/date_range.h"
 #include "common/operation_engine.h"
 #include "common/operation_result.h"
 #include "common/shared_state.h"
@@ -53,11 +54,6 @@ CLI::App* WithExample(CLI::App* command, const std::string& example);
 // The date forms a user may type, as the help and the refusal name them.
 inline constexpr const char* kDateForms = "YYYYMMDD, YYYY-MM-DD, today or yesterday";
 
-// A valid calendar date in one of the forms; today and yesterday are taken
-// from `today` (YYYYMMDD).
-std::optional<int> ParseDate(const std::string& text, int today);
-// The same with today's local date.
-std::optional<int> ParseDate(const std::string& text);
 
 // A CLI11 validator for the date forms; it turns the value into YYYYMMDD, so
 // an option added with ->transform() holds the date fixed at parse time.

@@ -1,6 +1,8 @@
 #pragma once
 // The date-range rule of the operation pages.
 #include <ctime>
+#include <optional>
+#include <string>
 
 namespace marbloom {
 
@@ -21,5 +23,11 @@ const char* DateRangeMessage(DateRangeCheck check);
 int SpanDays(std::time_t firstTime, std::time_t lastTime);
 // Whole days between two YYYYMMDD dates (0 when either is invalid).
 int SpanDaysOfDates(int first, int last);
+
+// A date as a user types it: YYYYMMDD, YYYY-MM-DD, today or yesterday (any
+// case; taken from `today`, YYYYMMDD, or the local date); nothing unless it
+// is a calendar date.
+std::optional<int> ParseDate(const std::string& text, int today);
+std::optional<int> ParseDate(const std::string& text);
 
 }  // namespace marbloom

@@ -39,21 +39,12 @@ ViewKind KindOf(const std::string& name) {
   throw py::value_error("kind '" + name + "': give 'daily', '1min', '5min' or 'ticks'");
 }
 
-int DateOfText(std::string text) {
-  const int today = LocalDateOf(std::time(nullptr));
-  if (text == "today") return today;
-  if (text == "yesterday") return AddDays(today, -1, 0);
-  if (text.size() == 10 && text[4] == '-' && text[7] == '-') text = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
-  if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
-  return std::stoi(text);
-}
-
 // YYYYMMDD of a date argument; 0 for None.
 int DateArg(const py::handle& value) {
   if (value.is_none()) return 0;
   int date = 0;
   if (py::isinstance<py::str>(value))
-    date = DateOfText(value.cast<std::string>());
+    date = ParseDate(value.cast<std::string>()).value_or(0);
   else if (py::isinstance<py::int_>(value))
     date = value.cast<int>();
   else if (py::hasattr(value, "year") && py::hasattr(value, "month") && py::hasattr(value, "day"))

@@ -21,26 +21,7 @@ namespace {
 
 using cli::DisplayWidth;
 using cli::FitToColumns;
-using cli::ParseDate;
 using cli::ProgressLine;
-
-struct DateCase {
-  const char* text;
-  int today;
-  std::optional<int> date;
-};
-
-TEST(CliDates, AcceptsTheFourFormsAndNothingElse) {
-  const std::vector<DateCase> cases = {
-      {"20220505", 20240301, 20220505},   {"2022-05-05", 20240301, 20220505}, {"today", 20240301, 20240301},
-      {"Today", 20240301, 20240301},      {"yesterday", 20240301, 20240229}, {"yesterday", 20240101, 20231231},
-      {"20240229", 0, 20240229},          {"20230229", 0, std::nullopt},     {"2022-02-30", 0, std::nullopt},
-      {"2022-5-5", 0, std::nullopt},      {"2022/05/05", 0, std::nullopt},   {"202205051", 0, std::nullopt},
-      {"2022050", 0, std::nullopt},       {"2022-05-5x", 0, std::nullopt},   {"", 0, std::nullopt},
-      {"tomorrow", 20240301, std::nullopt}, {"+2022050", 0, std::nullopt},   {"20221301", 0, std::nullopt},
-  };
-  for (const DateCase& c : cases) EXPECT_EQ(ParseDate(c.text, c.today), c.date) << c.text;
-}
 
 // Run as a program: a bad date names its option and the forms; today is
 // taken, and a range without any downloaded file exits 1.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/calendar.h"
+#include "common/date_range.h"
 #include "sample_sign.h"
 #include "samplegen.h"
 
@@ -16,12 +17,7 @@ namespace {
 using marbloom::sample::SampleOptions;
 
 // YYYYMMDD or YYYY-MM-DD; 0 when not a calendar date.
-int ParseDateText(std::string text) {
-  if (text.size() == 10 && text[4] == '-' && text[7] == '-') text = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
-  if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
-  const int date = std::stoi(text);
-  return marbloom::DateToDayNumber(date) != 0 ? date : 0;
-}
+int ParseDateText(const std::string& text) { return marbloom::ParseDate(text).value_or(0); }
 
 std::string AsDir(std::string dir) {
   if (!dir.empty() && dir.back() != '/') dir += '/';
