@@ -100,6 +100,12 @@ struct DirEntry {
   Kind kind = Kind::kOther;
 };
 
+// How the files an engine names before changing them will change.
+enum class ComingChange {
+  kGrowth,       // written at or past their ends only
+  kReplacement,  // grown, or replaced by a rename, emptied or removed
+};
+
 class FileSystem {
  public:
   FileSystem() = default;
@@ -149,13 +155,15 @@ class FileSystem {
   // could not be set.
   virtual bool Stamp(const std::string& path, std::time_t modified, unsigned keptModeBits) = 0;
   // Told before the files at `paths` are changed, so that a wrapper that
-  // keeps what changes replace (the undo journal) keeps the lengths they have
-  // now all at once, on disk before any of them changes, instead of one file
-  // at a time at its first change. False (errno) when it could not; each
-  // change is then refused or kept on its own as without the call. The real
-  // file system has nothing to do.
-  virtual bool BeforeChanges(std::span<const std::string> paths) {
-    (void)paths;
+  // keeps what changes replace (the undo journal) keeps them all at once, on
+  // disk before any of them changes, instead of one file at a time at its
+  // first change: by the lengths they have now when they only grow, by the
+  // files themselves when they may also be replaced or removed; a path where
+  // no file is yet is one the changes make. False (errno) when it could not;
+  // each change is then refused or kept on its own as without the call. The
+  // real file system has nothing to do.
+  virtual bool BeforeChanges(std::span<const std::string> paths, ComingChange how = ComingChange::kGrowth) {
+    (void)paths, (void)how;
     return true;
   }
 };

@@ -67,6 +67,7 @@ void JournalFileSystem::Finish() {
   Lock lock(mutex_);
   if (finished_) return;
   finished_ = true;
+  folder_.Close();
   if (!manifest_) return;
   manifest_.Close();
   PruneJournal(journal_);
@@ -96,6 +97,8 @@ bool JournalFileSystem::Begin() {
     errno = ELOOP;
     return CannotWrite(undoDir_, "不是数据目录中的真实目录");
   }
+  folder_ = inner_.Open(undoDir_, OpenMode::kDirectory);
+  if (!folder_) return CannotWrite(undoDir_);
   JournalRun run;
   run.id = NextJournalRunId(journal_);
   run.time = static_cast<int64_t>(journal_.Reports().Now());
@@ -111,7 +114,7 @@ bool JournalFileSystem::Begin() {
   }
   --run.id;
   const std::string header = JournalHeader(run);
-  if (!inner_.Write(manifest_, header.data(), header.size(), 0) || !inner_.Sync(manifest_)) {
+  if (!inner_.Write(manifest_, header.data(), header.size(), 0) || !inner_.Sync(manifest_) || !inner_.Sync(folder_)) {
     const int error = errno;
     manifest_.Close();
     inner_.Remove(JournalRunFile(journal_, run.id));
@@ -143,6 +146,7 @@ bool JournalFileSystem::GoOn() {
   // could not be taken back whole.
   finished_ = true;
   manifest_.Close();
+  folder_.Close();
   if (runId_ != 0) {
     inner_.Remove(JournalRunFile(journal_, runId_));
     for (int store = 1; store <= stores_; ++store) inner_.Remove(JournalStoreFile(journal_, runId_, store));
@@ -164,7 +168,15 @@ bool JournalFileSystem::AddLines(const std::string& lines) {
   return true;
 }
 
-bool JournalFileSystem::Note(const std::string& path, JournalEntry entry) { return AddLines(Line(path, entry)); }
+bool JournalFileSystem::SyncManifest() {
+  return inner_.Sync(manifest_) || CannotWrite(JournalRunFile(journal_, runId_));
+}
+
+bool JournalFileSystem::SyncFolder() { return inner_.Sync(folder_) || CannotWrite(undoDir_); }
+
+bool JournalFileSystem::Note(const std::string& path, JournalEntry entry) {
+  return AddLines(Line(path, entry)) && SyncManifest();
+}
 
 bool JournalFileSystem::NoteCreated(const std::string& path, State& state) {
   if (!Begin() || !Note(path, Entry(JournalEntry::Kind::kCreated))) return false;
@@ -186,7 +198,7 @@ bool JournalFileSystem::Keep(const std::string& path, State& state, int64_t leng
   const int64_t size = from ? (length >= 0 ? length : inner_.Length(from)) : -1;
   if (size < 0 || !RoomToKeep(kept, size)) return false;
   if ((!link || !inner_.Link(path, kept)) && !CopyKept(from, kept, size)) return false;
-  if (!Note(path, Entry(JournalEntry::Kind::kSaved, length, store))) return false;
+  if (!SyncFolder() || !Note(path, Entry(JournalEntry::Kind::kSaved, length, store))) return false;
   state = State{Kept::kWhole, -1};
   return true;
 }
@@ -204,7 +216,7 @@ bool JournalFileSystem::RoomToKeep(const std::string& kept, int64_t size) {
 
 bool JournalFileSystem::CopyKept(const File& from, const std::string& kept, int64_t size) {
   File to = OpenNewTemporary(inner_, kept);
-  if (to && inner_.Copy(from, 0, to, 0, size) && to.Close()) return true;
+  if (to && inner_.Copy(from, 0, to, 0, size) && inner_.Sync(to) && to.Close()) return true;
   const int error = errno;
   inner_.Remove(kept);
   errno = error;
@@ -214,6 +226,7 @@ bool JournalFileSystem::CopyKept(const File& from, const std::string& kept, int6
 bool JournalFileSystem::KeepBeforeReplace(const std::string& path) {
   State& state = StateOf(path);
   if (state.kept == Kept::kGrown) return Keep(path, state, state.length, true);
+  if (state.kept == Kept::kLinked) state = State{Kept::kWhole, -1};  // the link holds the old file
   if (state.kept != Kept::kNothing) return true;
   File probe = inner_.Open(path, OpenMode::kReadRegular);
   if (probe) {
@@ -227,7 +240,8 @@ bool JournalFileSystem::KeepBeforeReplace(const std::string& path) {
 bool JournalFileSystem::KeepBeforeChange(const File& file, OpenFile& open, int64_t from) {
   State& state = *open.state;
   if (state.kept == Kept::kCreated || state.kept == Kept::kWhole) return true;
-  if (state.kept == Kept::kGrown) return open.append || from >= state.length || Keep(open.path, state, state.length, false);
+  if (state.kept == Kept::kGrown || state.kept == Kept::kLinked)
+    return open.append || from >= state.length || Keep(open.path, state, state.length, false);
   const int64_t length = inner_.Length(file);
   if (length < 0) return false;
   if (open.append || from >= length) return NoteGrown(open.path, state, length);
@@ -236,7 +250,7 @@ bool JournalFileSystem::KeepBeforeChange(const File& file, OpenFile& open, int64
 
 bool JournalFileSystem::KeepSource(const std::string& path) {
   State& state = StateOf(path);
-  if (state.kept == Kept::kGrown) return Keep(path, state, state.length, false);
+  if (state.kept == Kept::kGrown || state.kept == Kept::kLinked) return Keep(path, state, state.length, false);
   if (state.kept != Kept::kNothing || !inner_.Exists(path)) return true;
   return Keep(path, state, -1, false);
 }
@@ -261,7 +275,8 @@ File JournalFileSystem::Open(const std::string& path, OpenMode mode, const File*
   if (journalled && mode == OpenMode::kWrite) {
     // An existing file is kept by a link and the open makes a new one, so
     // that emptying it cannot reach the kept bytes.
-    const bool had = StateOf(full).kept == Kept::kNothing || StateOf(full).kept == Kept::kGrown;
+    const Kept before = StateOf(full).kept;
+    const bool had = before == Kept::kNothing || before == Kept::kGrown || before == Kept::kLinked;
     if (!KeepBeforeReplace(full) && !GoOn()) return File();
     if (had && StateOf(full).kept == Kept::kWhole && !inner_.Remove(full)) return File();
   }
@@ -301,40 +316,70 @@ bool JournalFileSystem::Truncate(File& file, int64_t length) {
   return inner_.Truncate(file, length);
 }
 
-// The files not kept yet are measured by one listing of each folder, their
-// "grown" lines go in one write of the manifest and one sync, and only then
-// do they count as kept. A file that is missing, a link or no regular file
-// is left to its own change, as are all of them when the manifest could not
-// be written or synced.
-bool JournalFileSystem::BeforeChanges(std::span<const std::string> paths) {
+// The files not kept yet are found by one listing of each folder and kept
+// by their lengths or by links, those missing noted as made; their lines go
+// in one write of the manifest, synced after the folder (its new links), and
+// only then do they count as kept. A file that is a link or no regular file
+// is left to its own change, as are all of them when the journal could not be
+// written or synced.
+bool JournalFileSystem::BeforeChanges(std::span<const std::string> paths, ComingChange how) {
   Lock lock(mutex_);
-  std::map<std::string, std::unordered_set<std::string_view>, std::less<>> folders;  // folder: names to measure
+  std::map<std::string, std::unordered_set<std::string_view>, std::less<>> folders;  // folder: names to keep
   for (const std::string& path : paths) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos || !Journalled(path)) continue;
-    if (auto it = states_.find(path); it != states_.end() && it->second.kept != Kept::kNothing) continue;
-    folders[path.substr(0, slash + 1)].insert(std::string_view(path).substr(slash + 1));
+    const auto it = states_.find(path);
+    const Kept kept = it == states_.end() ? Kept::kNothing : it->second.kept;
+    if (kept == Kept::kNothing || (kept == Kept::kGrown && how == ComingChange::kReplacement))
+      folders[path.substr(0, slash + 1)].insert(std::string_view(path).substr(slash + 1));
   }
-  std::string lines;
-  std::vector<std::pair<std::string, int64_t>> measured;
-  for (const auto& folderNames : folders) {
-    const std::string& folder = folderNames.first;
-    const auto& names = folderNames.second;
-    std::vector<DirEntry> entries;
-    inner_.List(folder, [&names](std::string_view name) { return names.count(name) > 0; }, &entries);
-    for (const DirEntry& entry : entries) {
-      if (entry.kind != DirEntry::Kind::kRegular) continue;
-      measured.emplace_back(folder + entry.name, entry.size);
-      lines += Line(measured.back().first, Entry(JournalEntry::Kind::kGrown, entry.size));
+  if (folders.empty()) return true;
+  if (!Begin()) return GoOn();
+  Batch batch;
+  for (const auto& [folder, names] : folders)
+    if (!KeepBatch(folder, names, how, batch)) return GoOn();
+  if (batch.states.empty()) return true;
+  if ((batch.linked && !SyncFolder()) || !AddLines(batch.lines) || !SyncManifest()) return GoOn();
+  for (auto& [path, state] : batch.states) StateOf(path) = state;
+  return true;
+}
+
+bool JournalFileSystem::KeepBatch(const std::string& folder, const std::unordered_set<std::string_view>& names,
+                                  ComingChange how, Batch& batch) {
+  std::vector<DirEntry> entries;
+  if (!inner_.List(folder, [&names](std::string_view name) { return names.count(name) > 0; }, &entries) &&
+      errno != ENOENT)
+    return true;  // each is kept at its own change
+  std::unordered_set<std::string_view> missing = names;
+  int64_t linkedBytes = 0;
+  std::vector<std::pair<std::string, int64_t>> found;  // regular files and their old lengths
+  for (const DirEntry& entry : entries) {
+    missing.erase(entry.name);
+    if (entry.kind != DirEntry::Kind::kRegular) continue;
+    const std::string path = folder + entry.name;
+    const auto it = states_.find(path);
+    found.emplace_back(path, it != states_.end() && it->second.kept == Kept::kGrown ? it->second.length : entry.size);
+    linkedBytes += found.back().second;
+  }
+  const bool link = how == ComingChange::kReplacement;
+  if (link && !found.empty() && !RoomToKeep(undoDir_, linkedBytes)) return false;
+  for (const auto& [path, length] : found) {
+    if (!link) {
+      batch.lines += Line(path, Entry(JournalEntry::Kind::kGrown, length));
+      batch.states.emplace_back(path, State{Kept::kGrown, length});
+      continue;
     }
+    const int store = ++stores_;
+    if (!inner_.Link(path, JournalStoreFile(journal_, runId_, store))) continue;  // kept at its own change
+    batch.lines += Line(path, Entry(JournalEntry::Kind::kSaved, length, store));
+    batch.states.emplace_back(path, State{Kept::kLinked, length});
+    batch.linked = true;
   }
-  if (measured.empty()) return true;
-  if (!Begin() || !AddLines(lines)) return GoOn();
-  if (!inner_.Sync(manifest_)) {
-    CannotWrite(JournalRunFile(journal_, runId_));
-    return GoOn();
+  for (std::string_view name : missing) {
+    const std::string path = folder + std::string(name);
+    batch.lines += Line(path, Entry(JournalEntry::Kind::kCreated));
+    batch.states.emplace_back(path, State{Kept::kCreated, -1});
   }
-  for (const auto& [path, length] : measured) StateOf(path) = State{Kept::kGrown, length};
   return true;
 }
 

@@ -11,13 +11,18 @@
 //   - a file the run makes: "created".
 // A file first kept by its old length and later written inside it is then
 // copied up to that length. The manifest is written before the run's first
-// change and each line before the change it keeps. Files an engine names
-// before changing them (BeforeChanges) are kept at once by their lengths:
-// their lines in one write of the manifest and one sync, so that they are on
-// disk before any of those files changes. The files of the source
-// tree the front names (the other tree of a merge, whose files it moves into
-// this one) are kept the same way. Other files outside the tree, the journal
-// itself and the lock file pass through. Safe to call from several threads.
+// change and each line before the change it keeps, and both are on disk
+// before that change: a kept copy, the journal's folder and the manifest are
+// synced first. One file at a time that costs a few syncs a file; files an
+// engine names before changing them (BeforeChanges) are kept at once, those
+// that only grow by their lengths and the others by hard links (with the
+// length not to be changed in place), and those not there yet as made by the
+// run: their lines in one write of the manifest and one sync each of the
+// folder and the manifest, on disk before any of those files changes. The
+// files of the source tree the front names (the other tree of a merge, whose
+// files it moves into this one) are kept the same way. Other files outside
+// the tree, the journal itself and the lock file pass through. Safe to call
+// from several threads.
 //
 // A file is kept only when the journal's disk keeps kJournalSpaceMargin free
 // beside its size, for a link as for a copy: the old file a link keeps takes
@@ -30,6 +35,9 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "base/file_system.h"
 #include "common/data_layout.h"
@@ -44,9 +52,12 @@ class JournalFileSystem final : public FileSystem {
   // `layout` names the tree and the journal; its own file system is not used.
   // What the journal holds of a path so far.
   struct State {
-    enum class Kept { kNothing, kCreated, kGrown, kWhole };
+    // kLinked: a link in the journal to the file still at the path, whose
+    // first `length` bytes are the old file; kWhole: the old file is kept
+    // apart from whatever is at the path now.
+    enum class Kept { kNothing, kCreated, kGrown, kLinked, kWhole };
     Kept kept = Kept::kNothing;
-    int64_t length = -1;  // kGrown: the old length
+    int64_t length = -1;  // kGrown, kLinked: the old length
   };
 
   // `sourceTree`: the other tree a merge moves files out of, as the run names
@@ -84,7 +95,7 @@ class JournalFileSystem final : public FileSystem {
   std::string RealFolder(const std::string& path) override;
   bool SyncFileSystem(const std::string& path) override;
   bool Stamp(const std::string& path, std::time_t modified, unsigned keptModeBits) override;
-  bool BeforeChanges(std::span<const std::string> paths) override;
+  bool BeforeChanges(std::span<const std::string> paths, ComingChange how) override;
 
  private:
   struct OpenFile {
@@ -111,7 +122,21 @@ class JournalFileSystem final : public FileSystem {
   // The manifest line of `entry` for `path`; lines appended to the manifest.
   std::string Line(const std::string& path, JournalEntry entry) const;
   bool AddLines(const std::string& lines);
+  // Puts the manifest, or the journal's folder (its new names), on disk.
+  bool SyncManifest();
+  bool SyncFolder();
+  // Appends the line and syncs it.
   bool Note(const std::string& path, JournalEntry entry);
+  // What BeforeChanges keeps: the lines, and the states they give.
+  struct Batch {
+    std::string lines;
+    std::vector<std::pair<std::string, State>> states;
+    bool linked = false;
+  };
+  // Keeps the files of `folder` named `names`, found by one listing, into
+  // `batch`; false when the journal cannot be written.
+  bool KeepBatch(const std::string& folder, const std::unordered_set<std::string_view>& names, ComingChange how,
+                 Batch& batch);
   bool NoteCreated(const std::string& path, State& state);
   bool NoteGrown(const std::string& path, State& state, int64_t length);
   // Keeps the old file (its first `length` bytes, -1 all) by a hard link or a copy.
@@ -135,7 +160,7 @@ class JournalFileSystem final : public FileSystem {
   std::unordered_map<std::string, State> states_;
   std::unordered_map<int, OpenFile> open_;
   std::unordered_map<int, std::string> folders_;
-  File manifest_;
+  File manifest_, folder_;
   int64_t manifestLength_ = 0;
   int runId_ = 0;
   int stores_ = 0;

@@ -143,9 +143,9 @@ class FaultFileSystem final : public FileSystem {
     const Guard guard(mutex_);
     return Change("stamp " + path) && inner_.Stamp(path, modified, keptModeBits);
   }
-  bool BeforeChanges(std::span<const std::string> paths) override {
+  bool BeforeChanges(std::span<const std::string> paths, ComingChange how) override {
     const Guard guard(mutex_);
-    return !Stopped() && inner_.BeforeChanges(paths);
+    return !Stopped() && inner_.BeforeChanges(paths, how);
   }
 
  private:

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "base/run_log.h"
@@ -101,26 +102,58 @@ TEST_F(UndoJournal, EveryKindOfChangeComesBackAndTheUndoItselfCanBeUndone) {
   EXPECT_EQ(Snapshot(), after);
 }
 
-// Files named before their changes are kept in one write and sync; cut at
-// any change, the batch's own included, the run still undoes to the old bytes.
+// Whatever the journal wrote is on disk before the tree changes: a kept
+// copy, the journal's folder once it has new names, and the manifest are
+// synced before each change they keep, one file at a time or in a batch.
+TEST_F(UndoJournal, TheJournalIsOnDiskBeforeEveryChangeItKeeps) {
+  FaultFileSystem recorder;
+  ChangeEverything(recorder);
+  {
+    JournalFileSystem journal(recorder, layout, "batch", "");
+    journal.BeforeChanges(std::vector<std::string>{PathOf("a"), PathOf("e"), PathOf("x")}, ComingChange::kReplacement);
+    ASSERT_TRUE(journal.Remove(PathOf("a")) && journal.Open(PathOf("x"), OpenMode::kWrite).Write("x", 1, 0));
+  }
+  const std::string folder = layout.UndoDir();
+  std::set<std::string> unsynced;
+  for (const std::string& change : recorder.Changes()) {
+    const std::string verb = change.substr(0, change.find(' ')), path = change.substr(change.rfind(' ') + 1);
+    if (verb == "sync") {
+      unsynced.erase(path == folder.substr(0, folder.size() - 1) ? folder : path);
+    } else if (path.starts_with(folder)) {
+      if (verb == "write" || verb == "copy") unsynced.insert(path);
+      if (verb == "open" || verb == "link" || verb == "remove") unsynced.insert(folder);
+    } else {
+      EXPECT_TRUE(unsynced.empty()) << change << " before " << *unsynced.begin() << " is synced";
+    }
+  }
+}
+
+// Files named before their changes are kept in one write and sync, by their
+// lengths or by links; cut at any change, the batch's own included, the run
+// still undoes to the old bytes.
 TEST_F(UndoJournal, ABatchCutAtAnyChangeStillUndoesToTheOldBytes) {
   const Tree before = Snapshot();
-  const std::vector<std::string> paths{PathOf("a"), PathOf("b"), PathOf("n"), PathOf("c")};
-  bool whole = false;
-  for (std::size_t failAt = 1; !whole; ++failAt) {
-    ASSERT_LT(failAt, 50u);
-    RemoveTree(layout.HistoryDir());
-    SetUp();
-    FaultFileSystem fault;
-    fault.CrashAt(failAt, FaultFileSystem::Crash::kFailOne);
-    {
-      JournalFileSystem journal(fault, layout, "batch", "");
-      journal.BeforeChanges(paths);
-      File a = journal.Open(PathOf("a"), OpenMode::kUpdate), b = journal.Open(PathOf("b"), OpenMode::kUpdate);
-      whole = a.Write("zz", 2, 6) && b.Write("zz", 2, 6) && b.Write("y", 1, 1);  // appended, then inside
+  const std::vector<std::string> paths{PathOf("a"), PathOf("b"), PathOf("n"), PathOf("c"), PathOf("d")};
+  for (const ComingChange how : {ComingChange::kGrowth, ComingChange::kReplacement}) {
+    bool whole = false;
+    for (std::size_t failAt = 1; !whole; ++failAt) {
+      ASSERT_LT(failAt, 80u);
+      RemoveTree(layout.HistoryDir());
+      SetUp();
+      FaultFileSystem fault;
+      fault.CrashAt(failAt, FaultFileSystem::Crash::kFailOne);
+      {
+        JournalFileSystem journal(fault, layout, "batch", "");
+        journal.BeforeChanges(paths, how);
+        File a = journal.Open(PathOf("a"), OpenMode::kUpdate), b = journal.Open(PathOf("b"), OpenMode::kUpdate);
+        File c = OpenNewTemporary(journal, PathOf("c.tmp")), n = journal.Open(PathOf("n"), OpenMode::kWrite);
+        whole = a.Write("zz", 2, 6) && b.Write("zz", 2, 6) && b.Write("y", 1, 1) &&  // appended, then inside
+                c.Write("c", 1, 0) && c.Close() && journal.Rename(PathOf("c.tmp"), PathOf("c")) &&
+                journal.Remove(PathOf("d")) && n.Write("n", 1, 0);
+      }
+      EXPECT_TRUE(NewestRun() == 0 || Undo(NewestRun()).done()) << failAt;
+      EXPECT_EQ(Snapshot(), before) << failAt;
     }
-    EXPECT_TRUE(NewestRun() == 0 || Undo(NewestRun()).done()) << failAt;
-    EXPECT_EQ(Snapshot(), before) << failAt;
   }
 }
 
