@@ -38,8 +38,16 @@ struct ItemReport {
 // started still finish and are taken (take's answer for them is ignored).
 // With one worker everything runs on the calling thread, one item after the
 // other. Workers run at most a few items ahead of take.
+// With `batches`, before(from, to) is called on the calling thread for
+// [0, size), [size, 2 * size), ... each before the work of any of its items
+// starts (the items name the files they are about to change, so that the
+// undo journal keeps a whole batch at once).
+struct OrderedBatches {
+  std::size_t size = 256;
+  std::function<void(std::size_t from, std::size_t to)> before;
+};
 void RunOrdered(std::size_t count, int workers, const std::function<void(std::size_t item)>& announce,
                 const std::function<void(std::size_t item, int worker)>& work,
-                const std::function<bool(std::size_t item)>& take);
+                const std::function<bool(std::size_t item)>& take, const OrderedBatches& batches = {});
 
 }  // namespace marbloom

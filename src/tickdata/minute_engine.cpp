@@ -233,6 +233,12 @@ OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
   }
   builtAhead_.clear();
   bool cancelled = false;
+  const auto beforeBatch = [&](std::size_t from, std::size_t to) {
+    std::vector<std::string> paths;
+    for (std::size_t i = from; i < to; ++i)
+      if (!ahead[i]) AddMinuteFilePaths(layout_, securities_[i].market, securities_[i].code, &paths);
+    layout_.Files().BeforeChanges(paths, ComingChange::kReplacement);  // else each file is kept on its own
+  };
   RunOrdered(
       n, workers,
       [&](std::size_t i) {
@@ -248,7 +254,8 @@ OperationResult MinuteEngine::BuildMinuteLines(int first, int last) {
         Reports().Progress(static_cast<double>(i) / static_cast<double>(n));
         cancelled = Cancelled();
         return !cancelled;
-      });
+      },
+      {.before = beforeBatch});
   if (wrote_) FlushTree(layout_);
   return ConcludeShown(cancelled ? Outcome::kCancelled : Outcome::kDone,
                        cancelled ? "分钟数据转档被取消!" : "分钟数据转档完成!", true);

@@ -215,6 +215,11 @@ TailRead ReadAllMinuteBars(FileSystem& files, const std::string& path, const Min
   return ReadAllMinuteBars(file, kind, bars);
 }
 
+void AddMinuteFilePaths(const DataLayout& layout, int market, std::string_view code, std::vector<std::string>* paths) {
+  for (const MinuteKind kind : {MinuteKind::kOneMinute, MinuteKind::kFiveMinute})
+    paths->push_back(MinuteFilePath(layout, kind, market, code));
+}
+
 bool ReplaceMinuteFile(FileSystem& files, const std::string& temp, const std::string& path, const MinuteBar* days,
                        int count, const MinuteFileKind& kind, bool replaces) {
   const std::string& target = replaces ? temp : path;

@@ -29,6 +29,9 @@ const MinuteFileKind& KindInfo(MinuteKind kind);
 std::string MinuteDirectory(const DataLayout& layout, MinuteKind kind, int market);
 std::string MinuteFilePath(const DataLayout& layout, MinuteKind kind, int market, std::string_view code);
 std::string MinuteTempPath(const DataLayout& layout, MinuteKind kind, int market);
+// Both kinds' files of a security, which a build may replace, named before
+// a batch of securities is built (FileSystem::BeforeChanges).
+void AddMinuteFilePaths(const DataLayout& layout, int market, std::string_view code, std::vector<std::string>* paths);
 
 // The block date of a day (its first bar's date).
 inline int BlockDate(const MinuteBar* day) { return UnpackMinuteDate(day->packedDate); }

@@ -116,10 +116,24 @@ OperationResult TickEngine::ConvertTickRange(int first, int last) {
         Reports().Progress(static_cast<double>(i) / static_cast<double>(list.size()));
         cancelled = Cancelled();
         return !cancelled;
-      });
+      },
+      {.before = [&](std::size_t from, std::size_t to) { BeforeMerging(list, from, to); }});
   if (wrote_) FlushTree(layout_);
   return ConcludeShown(cancelled ? Outcome::kCancelled : Outcome::kDone,
                        cancelled ? "分笔数据转档被取消!" : "分笔数据转档完成!", true);
+}
+
+// When the journal cannot keep a batch, each file is kept on its own.
+void TickEngine::BeforeMerging(const std::vector<ListedSecurity>& list, std::size_t from, std::size_t to) const {
+  std::vector<std::string> data, replaced;
+  for (std::size_t i = from; i < to; ++i) {
+    const std::string stem = SecurityStem(list[i].market, list[i].code);
+    data.push_back(layout_.TickDataFile(stem));
+    replaced.push_back(layout_.TickIndexFile(stem));
+    if (minutes_) AddMinuteFilePaths(layout_, list[i].market, list[i].code, &replaced);
+  }
+  layout_.Files().BeforeChanges(data, ComingChange::kGrowth);
+  layout_.Files().BeforeChanges(replaced, ComingChange::kReplacement);
 }
 
 void TickEngine::Deliver(ItemReport& report) {

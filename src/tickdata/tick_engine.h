@@ -87,6 +87,10 @@ class TickEngine : public OperationEngine {
   static bool OldPairUsable(const TickPair& pair, std::string_view stem, ItemReport& report);
   bool DeleteDays(std::string_view stem, int first, int last, ItemReport& report);
   void Deliver(ItemReport& report);
+  // Names the files securities [from, to) of `list` are about to change
+  // (FileSystem::BeforeChanges): the data files only grow unless a pair is
+  // rewritten, the indexes are replaced, and so may the minute files be.
+  void BeforeMerging(const std::vector<ListedSecurity>& list, std::size_t from, std::size_t to) const;
 
   DataLayout layout_;
   TickPair old_;               // the pair the range delete or the check looks at

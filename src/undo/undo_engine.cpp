@@ -12,6 +12,8 @@
 namespace marbloom {
 namespace {
 
+constexpr std::size_t kRestoreBatch = 256;  // files named to the undo's journal at once
+
 std::set<std::string> PathsOf(const JournalRun& run) {
   std::set<std::string> paths;
   for (const JournalEntry& e : run.entries) paths.insert((e.outsideTree ? "O" : "T") + e.path);
@@ -73,6 +75,8 @@ OperationResult UndoEngine::UndoRun(int id, bool force) {
   for (std::size_t i = 0; i < order.size(); ++i) {
     if (Cancelled()) return Conclude(Outcome::kCancelled, "撤销已取消, 再次撤销可以完成它!");
     Reports().Progress(static_cast<double>(i) / static_cast<double>(order.size()));
+    if (i % kRestoreBatch == 0)
+      BeforeRestoring(std::span<const JournalEntry* const>(order).subspan(i, std::min(kRestoreBatch, order.size() - i)));
     if (Restore(run, *order[i])) continue;
     Reports().LogF("无法恢复文件%s!", EntryPath(layout_, *order[i]).c_str());
     NoteFailure();
@@ -111,6 +115,17 @@ bool UndoEngine::Holds(const std::string& path, const JournalRun& run, const Jou
   const File old = kept ? files.Open(JournalStoreFile(layout_, run.id, entry->store), OpenMode::kReadRegular) : File();
   const int64_t length = !old ? -1 : entry->length >= 0 ? entry->length : old.Length();
   return length >= 0 && now.Length() == length && SameBytes(now, old, length);
+}
+
+// A file cut back in place is kept at its change, as a copy.
+void UndoEngine::BeforeRestoring(std::span<const JournalEntry* const> entries) {
+  std::vector<std::string> paths;
+  for (const JournalEntry* entry : entries) {
+    if (entry->kind == JournalEntry::Kind::kGrown) continue;
+    paths.push_back(EntryPath(layout_, *entry));
+    if (entry->kind == JournalEntry::Kind::kSaved) paths.push_back(paths.back() + kPartialFileSuffix);
+  }
+  layout_.Files().BeforeChanges(paths, ComingChange::kReplacement);
 }
 
 bool UndoEngine::Restore(const JournalRun& run, const JournalEntry& entry) {

@@ -4,6 +4,7 @@
 // writer lock (and the source tree's, for a merge). The engine is built on the
 // layout the front journals through, so that an undo is itself a run that can
 // be undone.
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ class UndoEngine : public OperationEngine {
   // Whether `path` holds what `entry` of `run` keeps: the kept bytes, or
   // nothing for an entry that keeps none (or none given).
   bool Holds(const std::string& path, const JournalRun& run, const JournalEntry* entry);
+  // Names the files the entries put back by a rename or a removal (and their
+  // temporaries) to the undo's own journal at once.
+  void BeforeRestoring(std::span<const JournalEntry* const> entries);
   bool Restore(const JournalRun& run, const JournalEntry& entry);
   bool PutBack(const std::string& path, const std::string& kept, int64_t length);
 

@@ -255,8 +255,9 @@ TEST_F(DailyConvertTest, ConvertingTwiceGivesTheSameBytes) {
   EXPECT_EQ(once.size(), 64u);
 }
 
-// Journalled, the day's files are kept with one sync of the manifest before
-// the first of them changes; files kept once need no more.
+// Journalled, each market's files of a day, made ones too, are kept with one
+// sync of the manifest before the first of them changes; files kept once
+// need no more.
 TEST_F(DailyConvertTest, AJournalledRunSyncsItsManifestOnceBeforeTheDaysFilesChange) {
   for (int date : {20220505, 20220506}) {
     WriteEveryMarket(layout, date);
@@ -267,11 +268,11 @@ TEST_F(DailyConvertTest, AJournalledRunSyncsItsManifestOnceBeforeTheDaysFilesCha
   DailyConversion journalled(layout.WithFiles(journal));
   ASSERT_EQ(journalled.ConvertDailyRange(20220505, 20220506).outcome, Outcome::kDone);
   const std::vector<std::string>& changes = faults.Changes();
-  const auto sync = std::find(changes.rbegin(), changes.rend(), "sync " + JournalRunFile(layout, 1));
+  const std::string sync = "sync " + JournalRunFile(layout, 1);
   const auto write = std::find(changes.begin(), changes.end(), "write " + DailyFilePath(0, "000001"));
-  ASSERT_TRUE(sync != changes.rend() && write != changes.end());
-  EXPECT_EQ(std::count(changes.begin(), changes.end(), *sync), 2);  // the header, then the first day's files
-  EXPECT_GE(write, sync.base());
+  ASSERT_TRUE(write != changes.begin() && write != changes.end());
+  EXPECT_EQ(std::count(changes.begin(), changes.end(), sync), 4);  // the header, then each market's first day
+  EXPECT_EQ(*(write - 1), sync);
 }
 
 TEST_F(DailyConvertTest, CancelDuringShanghaiKeepsShenzhenAndLeavesBeijingUntouched) {
