@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 
 #include "app/settings.h"
 #include "base/text_encoding.h"
@@ -12,6 +13,8 @@
 #include "tickdata/tick_engine.h"
 #include "tick_test_support.h"
 #include "tickdata/minute_test_support.h"
+#include "undo/journal_file_system.h"
+#include "undo/undo_engine.h"
 
 namespace marbloom::test {
 namespace {
@@ -219,6 +222,37 @@ TEST_F(ConvertTickRangeTest, FailedAppendLeavesThePairAsItWas) {
     EXPECT_EQ(ReadFileBytes(layout.TickDataFile("sz000001")), data) << diskFull;
   }
   EXPECT_TRUE(LogHas("sz000001分笔文件写入失败, 保留原文件!"));
+}
+
+// Journalled, the pairs a conversion appends to or makes are kept a batch at
+// a time, not one sync a file, and the undo gives back every byte.
+TEST_F(ConvertTickRangeTest, AJournalledConversionKeepsItsPairsInBatchesAndIsUndoneByteForByte) {
+  std::vector<ArchiveItem> items;
+  for (int k = 1; k <= 300; ++k) {
+    char code[7];
+    std::snprintf(code, sizeof code, "%06d", k);
+    items.push_back({0, code, MakeDay(kMon, k)});
+    if (k % 2 == 0) WritePair(layout, std::string("sz") + code, {MakeDay(20240102, k), MakeDay(20240105, k)});
+  }
+  WriteArchive(layout, kMon, items);
+  auto store = [this] {
+    std::map<std::string, Bytes> files;
+    for (const auto& e : std::filesystem::directory_iterator(layout.TickStoreDir()))
+      files[e.path().string()] = ReadFileBytes(e.path().string());
+    return files;
+  };
+  const auto before = store();
+  FaultFileSystem recorder;
+  {
+    JournalFileSystem journal(recorder, layout, "tick convert", "");
+    ASSERT_EQ(TickEngine(layout.WithFiles(journal)).ConvertTickRange(kMon, kMon).outcome, Outcome::kDone);
+  }
+  const auto& changes = recorder.Changes();
+  EXPECT_LT(std::count(changes.begin(), changes.end(), "sync " + JournalRunFile(layout, 1)), 20);
+  ASSERT_NE(store(), before);
+  JournalFileSystem undoJournal(RealFileSystem(), layout, UndoOperationName(1), "");
+  EXPECT_TRUE(UndoEngine(layout.WithFiles(undoJournal)).UndoRun(1, false).done());
+  EXPECT_EQ(store(), before);
 }
 
 TEST_F(ConvertTickRangeTest, BadArchivesAndHostileCodesAreSkipped) {
