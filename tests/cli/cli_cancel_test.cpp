@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -142,8 +143,11 @@ class CliCancelThreaded : public CliTree {
     for (int market = 0; market < 3; ++market)
       for (const auto& file : std::filesystem::directory_iterator(Layout().DailyDir(market))) {
         const std::vector<uint8_t> bytes = ReadFileBytes(file.path());
-        for (std::size_t at = 0; at + sizeof(DailyRecord) <= bytes.size(); at += sizeof(DailyRecord))
-          dates.insert(reinterpret_cast<const DailyRecord*>(bytes.data() + at)->date);
+        for (std::size_t at = 0; at + sizeof(DailyRecord) <= bytes.size(); at += sizeof(DailyRecord)) {
+          DailyRecord record;
+          std::memcpy(&record, bytes.data() + at, sizeof record);
+          dates.insert(record.date);
+        }
       }
     return dates;
   }
