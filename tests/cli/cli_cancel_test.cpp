@@ -114,20 +114,12 @@ int WaitForExit(Child& child) {
 // own sample server.
 class CliCancelThreaded : public CliTree {
  protected:
-  static void SetUpTestSuite() {
-    site_ = new TempDir;
-    ASSERT_TRUE(sample::WriteServerTree(kFirstDay, kLastDay, sample::SampleOptions{5, 80, false}, site_->path()));
-  }
-  static void TearDownTestSuite() {
-    delete site_;
-    site_ = nullptr;
-  }
-
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(CliTree::SetUp());
+    ASSERT_TRUE(sample::WriteServerTree(kFirstDay, kLastDay, sample::SampleOptions{5, 80, false}, site_.path()));
     const int port = FreeLoopbackPort();
     ASSERT_TRUE(server_.Start({BuiltProgram("tools/samplegen/marbloom-sampled"), "--port", std::to_string(port),
-                               "--static", site_->path(), "--hold", gate_.path()},
+                               "--static", site_.path(), "--hold", gate_.path()},
                               port));
     ASSERT_EQ(Cli("settings set DOMAIN=http://127.0.0.1:" + std::to_string(port) + "/").exitCode, 0);
   }
@@ -152,12 +144,9 @@ class CliCancelThreaded : public CliTree {
     return dates;
   }
 
-  static TempDir* site_;
-  TempDir gate_;
+  TempDir site_, gate_;
   ChildProgram server_;
 };
-
-TempDir* CliCancelThreaded::site_ = nullptr;
 
 struct SignalCase {
   const char* name;
