@@ -123,7 +123,8 @@ class CliCancelThreaded : public CliTree {
                               port));
     ASSERT_EQ(Cli("settings set DOMAIN=http://127.0.0.1:" + std::to_string(port) + "/").exitCode, 0);
   }
-  // The server answers a request for `name` only once the server stops.
+  // The server answers a request for `name` only once it stops; the client
+  // gives that request up after its stall time, long after a test has acted.
   void Hold(const std::string& name) const { WriteFileBytes(gate_.path() + name + ".hold", {}); }
   std::vector<std::string> Download() const {
     return {Program(), "-C", temp_.path(), "download", "daily", "--from", std::to_string(kFirstDay), "--to",
