@@ -1,7 +1,9 @@
-// marbloom-cli run as a program while it converts a big range: Ctrl-C and
-// SIGTERM stop the engine at its next item with its own message and exit 3;
-// progress is one line per status on a pipe and one redrawn line on a
-// terminal. The tests wait for the program's own output before they act.
+// marbloom-cli run as a program while it downloads from the sample server,
+// which holds its answer for an archive the test names: Ctrl-C and SIGTERM
+// sent while the answer is held stop the run with exit 3 and its cancel
+// message, leaving the days obtained unconverted; progress is one line per
+// status on a pipe and one redrawn line on a terminal. The tests act on the
+// program's own output, never on time.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -9,25 +11,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "cli/cli_test_support.h"
-#include "common/calendar.h"
 #include "daily/daily_record.h"
+#include "download/download_client.h"
 #include "download/download_test_support.h"
 #include "samplegen.h"
 
 namespace marbloom::test {
 namespace {
 
-const char* const kCancelled = "日线转档被取消!";
-const char* const kEngineCancelled = "本次转档日线操作被取消!";
-const char* const kConverting = "正在转换深圳20220502日四代日线数据...";
-constexpr int kFirstDay = 20220502;
-constexpr int kLastDay = 20220527;  // 20 weekdays
-constexpr int kWaitMs = 120000;     // only a guard against a hung program
+constexpr int kFirstDay = 20220502, kHeldDay = 20220503, kLastDay = 20220504;
+constexpr int kWaitMs = 120000;  // only a guard against a hung program
 
 // A started program: its id and the read ends of what it writes.
 struct Child {
@@ -108,151 +110,133 @@ int WaitForExit(Child& child) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Each test's work directory downloads a small market's three days from its
+// own sample server.
 class CliCancelThreaded : public CliTree {
  protected:
-  // One set of sources, the size of the whole market, linked into each test's tree.
-  static void SetUpTestSuite() {
-    sample::SampleOptions options = sample::SampleOptions::Quick(5);
-    options.securities = sample::kFullMarketSecurities;
-    sources_ = new TempDir;
-    for (int date = kFirstDay; date <= kLastDay; date = NextTradingDay(date))
-      ASSERT_TRUE(sample::WriteDailySources(date, options, sources_->path()));
-    code_ = sample::MarketQuotes(kFirstDay, 0, options).front().code;
-  }
-  static void TearDownTestSuite() {
-    delete sources_;
-    sources_ = nullptr;
-  }
-
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(CliTree::SetUp());
-    const std::string dir = Layout().DailySourceDir();
-    std::filesystem::create_directories(dir);
-    for (const auto& entry : std::filesystem::directory_iterator(sources_->path()))
-      std::filesystem::create_symlink(entry.path(), dir + entry.path().filename().string());
+    ASSERT_TRUE(sample::WriteServerTree(kFirstDay, kLastDay, sample::SampleOptions{5, 80, false}, site_.path()));
+    const int port = FreeLoopbackPort();
+    ASSERT_TRUE(server_.Start({BuiltProgram("tools/samplegen/marbloom-sampled"), "--port", std::to_string(port),
+                               "--static", site_.path(), "--hold", gate_.path()},
+                              port));
+    ASSERT_EQ(Cli("settings set DOMAIN=http://127.0.0.1:" + std::to_string(port) + "/").exitCode, 0);
   }
-  std::vector<std::string> Convert(int last = kLastDay) const {
-    return {Program(), "-C", temp_.path(), "daily", "convert", "--from", std::to_string(kFirstDay), "--to",
-            std::to_string(last)};
+  // The server answers a request for `name` only once it stops; the client
+  // gives that request up after its stall time, long after a test has acted.
+  void Hold(const std::string& name) const { WriteFileBytes(gate_.path() + name + ".hold", {}); }
+  std::vector<std::string> Download() const {
+    return {Program(), "-C", temp_.path(), "download", "daily", "--from", std::to_string(kFirstDay), "--to",
+            std::to_string(kLastDay)};
   }
-  // The days the conversion stored for a security that trades every day.
-  std::size_t StoredDays() const { return ReadFileBytes(Layout().DailyFile(0, code_)).size() / sizeof(DailyRecord); }
+  // The dates of every record of the three markets' daily files.
+  std::set<uint32_t> StoredDates() const {
+    std::set<uint32_t> dates;
+    for (int market = 0; market < 3; ++market)
+      for (const auto& file : std::filesystem::directory_iterator(Layout().DailyDir(market))) {
+        const std::vector<uint8_t> bytes = ReadFileBytes(file.path());
+        for (std::size_t at = 0; at + sizeof(DailyRecord) <= bytes.size(); at += sizeof(DailyRecord)) {
+          DailyRecord record;
+          std::memcpy(&record, bytes.data() + at, sizeof record);
+          dates.insert(record.date);
+        }
+      }
+    return dates;
+  }
 
-  static TempDir* sources_;
-  static std::string code_;
+  TempDir site_, gate_;
+  ChildProgram server_;
 };
-
-TempDir* CliCancelThreaded::sources_ = nullptr;
-std::string CliCancelThreaded::code_;
 
 struct SignalCase {
   const char* name;
-  std::vector<int> signals;  // sent one after the other once the first status line is out
-  bool engineMessage;        // the engine's cancel message is the final status
+  std::vector<int> signals;  // sent one after the other while the second day is held
+  bool ignoreInterrupt;      // started as a script's background job is, with SIGINT ignored
+  bool cancelMessage;        // the run closes with its cancel message (a second signal ends it at once)
 };
 
 class CliCancelSignalThreaded : public CliCancelThreaded, public ::testing::WithParamInterface<SignalCase> {};
 
-TEST_P(CliCancelSignalThreaded, StopsAtTheNextItemWithExitThree) {
-  Child child = Spawn(Convert());
+TEST_P(CliCancelSignalThreaded, StopsTheRunWithExitThree) {
+  const std::vector<int>& signals = GetParam().signals;
+  Hold(sample::DayArchiveName(kHeldDay));
+  Child child = Spawn(Download(), false, GetParam().ignoreInterrupt);
   ASSERT_GT(child.pid, 0);
-  ASSERT_TRUE(ReadUntil(child, [](const Child& c) { return c.text[1].find(kConverting) != std::string::npos; }));
-  for (int signal : GetParam().signals) ::kill(child.pid, signal);
-  EXPECT_EQ(WaitForExit(child), 3);
-  if (GetParam().engineMessage) {
-    EXPECT_EQ(child.text[0], std::string(kCancelled) + "\n");
-    EXPECT_NE(child.text[1].find(std::string("\n") + kEngineCancelled + "\n"), std::string::npos) << child.text[1];
-    EXPECT_NE(ReadRunLog().find(kEngineCancelled), std::string::npos);
+  const std::string& err = child.text[1];
+  // The held day's request is under way once, after the first line naming
+  // that day, its transfer's status came as a line of its own; the program
+  // then writes nothing more until a signal comes.
+  const std::string connecting = "\n" + std::string(kConnectingMessage) + "\n";
+  ASSERT_TRUE(ReadUntil(child, [&](const Child&) {
+    const std::size_t at = err.find(std::to_string(kHeldDay));
+    return at != std::string::npos && err.find(connecting, at) != std::string::npos;
+  })) << err;
+  for (std::size_t k = 0; k < signals.size(); ++k) {
+    const auto lines = std::count(err.begin(), err.end(), '\n');
+    ::kill(child.pid, signals[k]);
+    // Two alike pending at once would be taken as one: the next goes once
+    // the program has answered this one with a line.
+    if (k + 1 < signals.size() && signals[k + 1] == signals[k]) {
+      ASSERT_TRUE(ReadUntil(child, [&](const Child&) { return std::count(err.begin(), err.end(), '\n') > lines; }));
+    }
   }
-  EXPECT_LT(StoredDays(), 20u);
-  // On a pipe every status is a line of its own, never redrawn.
-  EXPECT_EQ(child.text[1].rfind(std::string(kConverting) + "\n", 0), 0u) << child.text[1];
-  EXPECT_EQ(child.text[1].find('\r'), std::string::npos);
+  EXPECT_EQ(WaitForExit(child), 3);
+  if (GetParam().cancelMessage) {
+    const std::string cancelled = kDownloadCancelledMessage;
+    EXPECT_EQ(child.text[0], cancelled + "\n");
+    EXPECT_NE(err.find("\n" + cancelled + "\n"), std::string::npos) << err;
+    EXPECT_NE(ReadRunLog().find(cancelled), std::string::npos);
+  }
+  // The first day came, the held one and the next did not, and no conversion started.
+  EXPECT_TRUE(PathExists(Layout().CodeListFile(0, kFirstDay)));
+  for (int date : {kHeldDay, kLastDay}) EXPECT_FALSE(PathExists(Layout().CodeListFile(0, date))) << date;
+  EXPECT_EQ(StoredDates(), std::set<uint32_t>{});
+  // On a pipe statuses are never redrawn.
+  EXPECT_EQ(err.find('\r'), std::string::npos);
 }
 
+// An ignored SIGINT counts for nothing: had the program taken it, the SIGTERM
+// after it would be a second signal, which ends the program at once.
 INSTANTIATE_TEST_SUITE_P(Signals, CliCancelSignalThreaded,
-                         ::testing::Values(SignalCase{"Interrupt", {SIGINT}, true},
-                                           SignalCase{"Terminate", {SIGTERM}, true},
-                                           SignalCase{"InterruptTwice", {SIGINT, SIGINT}, false}),
+                         ::testing::Values(SignalCase{"Interrupt", {SIGINT}, false, true},
+                                           SignalCase{"Terminate", {SIGTERM}, false, true},
+                                           SignalCase{"InterruptTwice", {SIGINT, SIGINT}, false, false},
+                                           SignalCase{"IgnoredInterrupt", {SIGINT, SIGTERM}, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Ctrl-C typed on the terminal: the line discipline sends SIGINT to the
-// program, which was drawing one line in place.
+// program, which was drawing one line in place. The answer for the
+// configuration, the run's first request, is held: the first transfer status
+// drawn is that of the request the program waits on.
 TEST_F(CliCancelThreaded, CtrlCOnATerminalCancelsARunDrawnInPlace) {
-  Child child = Spawn(Convert(), true);
+  Hold(sample::kConfigArchiveName);
+  Child child = Spawn(Download(), true);
   ASSERT_GT(child.pid, 0);
-  ASSERT_TRUE(ReadUntil(child, [](const Child& c) {
-    return c.text[0].find("\r[#") != std::string::npos && c.text[0].find("% 正在转换") != std::string::npos;
-  }));
-  ASSERT_EQ(::write(child.fds[0], "\x03", 1), 1);
-  EXPECT_EQ(WaitForExit(child), 3);
   const std::string& screen = child.text[0];
-  EXPECT_NE(screen.find(std::string(kCancelled) + "\r\n"), std::string::npos) << screen;
-  // Statuses are redrawn over each other: none ends a line.
-  EXPECT_EQ(screen.find("数据...\r\n"), std::string::npos) << screen;
-  EXPECT_EQ(screen.find("数据...\n"), std::string::npos) << screen;
-  EXPECT_LT(StoredDays(), 20u);
+  const std::string drawn = std::string("% ") + kConnectingMessage;  // in the progress line
+  ASSERT_TRUE(ReadUntil(child, [&](const Child&) { return screen.find(drawn) != std::string::npos; })) << screen;
+  ASSERT_EQ(::write(child.fds[0], "\x03", 1), 1) << screen;
+  EXPECT_EQ(WaitForExit(child), 3);
+  EXPECT_NE(screen.find(std::string(kDownloadCancelledMessage) + "\r\n"), std::string::npos) << screen;
+  // Statuses are drawn over each other: what stays on a line the terminal
+  // ended (after its last carriage return) is never the progress line.
+  for (std::size_t from = 0, end; (end = screen.find("\r\n", from)) != std::string::npos; from = end + 2) {
+    const std::string line = screen.substr(from, end - from);
+    EXPECT_FALSE(line.substr(line.rfind('\r') + 1).starts_with("[")) << screen;
+  }
 }
 
-// Started with SIGINT ignored, as a script's background job is, the program
-// leaves it ignored and converts the whole day.
-TEST_F(CliCancelThreaded, AnInterruptIgnoredAtStartStaysIgnored) {
-  Child child = Spawn(Convert(kFirstDay), false, true);
-  ASSERT_GT(child.pid, 0);
-  ASSERT_TRUE(ReadUntil(child, [](const Child& c) { return c.text[1].find(kConverting) != std::string::npos; }));
-  ::kill(child.pid, SIGINT);
-  EXPECT_EQ(WaitForExit(child), 0);
-  EXPECT_EQ(child.text[0], "日线转档完成!\n");
-  EXPECT_EQ(StoredDays(), 1u);
-}
-
-// Quiet: nothing on stderr when all goes well, the final status on stdout.
+// Quiet, with nothing held: nothing on stderr, the final status alone on
+// stdout, and every day converted.
 TEST_F(CliCancelThreaded, QuietRunPrintsOnlyTheFinalStatus) {
-  const CommandResult r = RunCommand(Program() + " --quiet -C " + temp_.path() + " daily convert --from " +
-                                     std::to_string(kFirstDay) + " --to " + std::to_string(kFirstDay) + " 2>" +
+  const CommandResult r = RunCommand(Program() + " --quiet -C " + temp_.path() + " download daily --from " +
+                                     std::to_string(kFirstDay) + " --to " + std::to_string(kLastDay) + " 2>" +
                                      temp_.path() + "stderr");
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "日线转档完成!\n");
+  EXPECT_TRUE(std::count(r.out.begin(), r.out.end(), '\n') == 1 && r.out.back() == '\n') << r.out;
   EXPECT_EQ(ReadFileText(temp_.path() + "stderr"), "");
-}
-
-// SIGINT while the second day downloads: the loop ends after that day, and
-// no conversion starts on the days obtained.
-using CliDownloadCancelThreaded = CliTree;
-
-TEST_F(CliDownloadCancelThreaded, AnInterruptWhileDownloadingAlsoStopsTheConversion) {
-  TempDir site;
-  sample::SampleOptions options = sample::SampleOptions::Quick(5);
-  options.securities = sample::kFullMarketSecurities;
-  ASSERT_TRUE(sample::WriteConfigArchive(site.path()));
-  const int last = 20220513;
-  for (int date = kFirstDay; date <= last; date = NextTradingDay(date))
-    ASSERT_TRUE(sample::WriteDailyArchiveZip(date, options, site.path() + sample::kDailyArchivePath));
-  // The second day's archive waits at the server until the interrupt is sent.
-  TempDir gate;
-  const std::string hold = gate.path() + "20220503.zip.hold";
-  WriteFileBytes(hold, {});
-  const int port = FreeLoopbackPort();
-  ChildProgram server;
-  ASSERT_TRUE(server.Start({BuiltProgram("tools/samplegen/marbloom-sampled"), "--port", std::to_string(port),
-                            "--static", site.path(), "--hold", gate.path()},
-                           port));
-  ASSERT_EQ(Cli("settings set DOMAIN=http://127.0.0.1:" + std::to_string(port) + "/").exitCode, 0);
-  Child child = Spawn({Program(), "-C", temp_.path(), "download", "daily", "--from", std::to_string(kFirstDay), "--to",
-                       std::to_string(last)});
-  ASSERT_GT(child.pid, 0);
-  // The first day is in once the second one is asked for.
-  ASSERT_TRUE(ReadUntil(child, [](const Child& c) { return c.text[1].find("正在下载20220503") != std::string::npos; }));
-  ::kill(child.pid, SIGINT);
-  std::filesystem::remove(hold);
-  EXPECT_EQ(WaitForExit(child), 3);
-  EXPECT_EQ(child.text[0], "下载被取消!\n");
-  EXPECT_TRUE(PathExists(Layout().CodeListFile(0, kFirstDay)));
-  std::size_t records = 0;
-  for (int market = 0; market < 3; ++market)
-    for (const auto& file : std::filesystem::directory_iterator(Layout().DailyDir(market)))
-      records += std::filesystem::file_size(file.path()) / sizeof(DailyRecord);
-  EXPECT_EQ(records, 0u);
+  EXPECT_EQ(StoredDates(), (std::set<uint32_t>{kFirstDay, kHeldDay, kLastDay}));
 }
 
 }  // namespace
