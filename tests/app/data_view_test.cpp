@@ -17,6 +17,7 @@
 #include "daily/daily_conversion.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
+#include "tickdata/minute_bar.h"
 #include "tickdata/minute_engine.h"
 #include "tickdata/tick_engine.h"
 
@@ -266,6 +267,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, DailyFiles, ::testing::Values(
     FileCase{"missing", "000001", {}, 0, 0, 0, {}, false, "找不到文件"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
+
+// A minute file longer than a piece of the read, without a whole day: every
+// bar, in file order.
+TEST(MinuteFile, EveryBarOfALongFileIsRead) {
+  TestTree tree;
+  std::vector<MinuteBar> bars(2500);
+  for (std::size_t i = 0; i < bars.size(); ++i)
+    bars[i] = MinuteBar{PackMinuteDate(20240311), 571, 1, 2, 1, static_cast<int32_t>(i), 0, 1, 0};
+  WriteFileBytes(tree.layout().OneMinuteFile(0, "000001"),
+                 std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(bars.data()),
+                                      reinterpret_cast<const uint8_t*>(bars.data() + bars.size())));
+  const DataView view = ReadDataView(tree.layout(), ViewRequest{0, "000001", ViewKind::kOneMinute, 0, 0, 0});
+  ASSERT_EQ(view.rows.size(), bars.size());
+  for (std::size_t i = 0; i < bars.size(); ++i) ASSERT_EQ(view.rows[i].close, bars[i].close) << i;
+}
 
 }  // namespace
 }  // namespace marbloom::test

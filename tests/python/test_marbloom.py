@@ -73,6 +73,18 @@ def test_market_is_securities_concatenated(sample, kind, codes):
     assert (records["close" if kind != "ticks" else "price"] == market.iloc[:, 3 if kind != "ticks" else 0]).all()
 
 
+def test_market_leaves_out_empty_files_unless_named(scratch):
+    open(scratch.history + "sz/lday/sz000032.day", "w").close()
+    tree = marbloom.open(scratch.work)
+    codes = tree.securities("daily")
+    assert "sz000032" not in codes
+    market = tree.market("daily")
+    assert list(market.index.levels[0]) == codes
+    assert market.index.get_level_values("code").equals(tree.market("daily", codes).index.get_level_values("code"))
+    with pytest.raises(marbloom.DataError):
+        tree.market("daily", ["sz000032"])
+
+
 def damage_daily(history):
     with open(history + "sz/lday/sz000032.day", "ab") as day:
         day.write(b"\x01\x02\x03")
