@@ -78,14 +78,18 @@ void Raise(const ReadResult& result) {
   }
 }
 
-// A NumPy array that owns the column's memory.
+// A NumPy array that owns the column's memory: its own block, or a share of
+// the block of the columns it lies in.
 template <typename T>
-py::array Array(Column<T>& values) {
+py::array Array(const Columns& c, Column<T>& values) {
   const auto size = static_cast<py::ssize_t>(values.size());
   if (size == 0) return py::array_t<T>(0);
-  T* owned = values.Release();
-  py::capsule free(owned, [](void* p) { std::free(p); });
-  return py::array_t<T>(size, owned, free);
+  const bool owned = values.Owned();
+  T* rows = values.Release();
+  if (owned) return py::array_t<T>(size, rows, py::capsule(rows, [](void* p) { std::free(p); }));
+  py::capsule share(new std::shared_ptr<void>(c.block),
+                    [](void* p) { delete static_cast<std::shared_ptr<void>*>(p); });
+  return py::array_t<T>(size, rows, share);
 }
 
 // The texts of the daily flag column, by RowFlag.
@@ -111,32 +115,32 @@ struct NamedArray {
 // number (RowFlag).
 std::vector<NamedArray> ColumnsOf(ViewKind kind, Columns& c, bool withCounts, bool flagTexts) {
   if (kind == ViewKind::kTicks)
-    return {{"price", Array(c.close)}, {"volume", Array(c.volume)}, {"extra", Array(c.extra)}, {"kind", Array(c.tickKind)}};
-  std::vector<NamedArray> columns = {{"open", Array(c.open)},   {"high", Array(c.high)},     {"low", Array(c.low)},
-                                 {"close", Array(c.close)}, {"volume", Array(c.volume)}, {"amount", Array(c.amount)}};
+    return {{"price", Array(c, c.close)}, {"volume", Array(c, c.volume)}, {"extra", Array(c, c.extra)}, {"kind", Array(c, c.tickKind)}};
+  std::vector<NamedArray> columns = {{"open", Array(c, c.open)},   {"high", Array(c, c.high)},     {"low", Array(c, c.low)},
+                                 {"close", Array(c, c.close)}, {"volume", Array(c, c.volume)}, {"amount", Array(c, c.amount)}};
   if (kind != ViewKind::kDaily) return columns;
   if (withCounts) {
-    columns.push_back({"advancing", Array(c.advancing)});
-    columns.push_back({"declining", Array(c.declining)});
+    columns.push_back({"advancing", Array(c, c.advancing)});
+    columns.push_back({"declining", Array(c, c.declining)});
   }
   if (!flagTexts) {
-    columns.push_back({"flag", Array(c.flag)});
+    columns.push_back({"flag", Array(c, c.flag)});
     return columns;
   }
   py::object categorical = py::module_::import("pandas").attr("Categorical");
-  columns.push_back({"flag", categorical.attr("from_codes")(Array(c.flag), FlagTexts())});
+  columns.push_back({"flag", categorical.attr("from_codes")(Array(c, c.flag), FlagTexts())});
   return columns;
 }
 
 const char* StampName(ViewKind kind) { return kind == ViewKind::kDaily ? "date" : "time"; }
 
-py::object Stamps(Columns& c) { return Array(c.stamp).attr("view")("M8[ns]"); }
+py::object Stamps(Columns& c) { return Array(c, c.stamp).attr("view")("M8[ns]"); }
 
 py::object Frame(ViewKind kind, ReadResult& read, const std::vector<std::string>* stems) {
   py::module_ pandas = py::module_::import("pandas");
   py::object index = pandas.attr("DatetimeIndex")(Stamps(read.columns), "name"_a = StampName(kind));
   if (stems != nullptr) {
-    py::object codes = pandas.attr("Categorical").attr("from_codes")(Array(read.columns.security), *stems);
+    py::object codes = pandas.attr("Categorical").attr("from_codes")(Array(read.columns, read.columns.security), *stems);
     index = pandas.attr("MultiIndex").attr("from_arrays")(py::make_tuple(codes, index),
                                                          "names"_a = py::make_tuple("code", StampName(kind)));
   }

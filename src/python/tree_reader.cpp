@@ -1,7 +1,9 @@
 #include "python/tree_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -52,16 +54,22 @@ int64_t PowerOfTen(int n) {
 }
 
 // Nanoseconds since 1970-01-01 of dates and times of day, remembering the
-// last date: the rows of a file come a day at a time.
+// last date (the rows of a file come a day at a time) and the midnights of
+// the dates met (the securities of a market share their days).
 class Stamps {
  public:
   // The date's midnight, plus `time` in `unit` seconds when time >= 0; kNoStamp
   // for a date the calendar does not know or a time past the day.
   int64_t Of(uint32_t date, int32_t time, int64_t unit) {
     if (date != date_) {
+      Met& met = met_[date % met_.size()];
+      if (met.date != date) {
+        met.date = date;
+        met.midnight = IsCalendarDate(static_cast<int>(date)) ? DaysSince1970(date) * kSecondsPerDay * kNanosPerSecond
+                                                              : kNoStamp;
+      }
       date_ = date;
-      midnight_ = IsCalendarDate(static_cast<int>(date)) ? DaysSince1970(date) * kSecondsPerDay * kNanosPerSecond
-                                                         : kNoStamp;
+      midnight_ = met.midnight;
     }
     if (midnight_ == kNoStamp || time < 0) return midnight_;
     if (time * unit >= kSecondsPerDay) return kNoStamp;
@@ -75,8 +83,13 @@ class Stamps {
     return std::chrono::sys_days(day).time_since_epoch().count();
   }
 
+  struct Met {
+    uint32_t date = 0;
+    int64_t midnight = kNoStamp;
+  };
   uint32_t date_ = 0;
   int64_t midnight_ = kNoStamp;
+  std::array<Met, 509> met_{};
 };
 
 // Writes a read's rows into columns as the reader hands them over: the
@@ -91,10 +104,13 @@ class ColumnSink : public ViewRowSink {
     kind_ = view.request.kind;
     scale_ = static_cast<double>(PowerOfTen(view.decimals));
     unit_ = kind_ == ViewKind::kDaily ? 0 : kind_ == ViewKind::kTicks ? 1 : 60;
-    // Room for as many rows for each security still to come, the columns of
-    // many securities growing by one allocation where their files are alike.
+    // One security's columns in one block, made once; room for as many rows
+    // for each security still to come, the columns of many securities
+    // growing by one allocation where their files are alike.
     const std::size_t size = c_.Size();
-    if (c_.stamp.capacity() < size + expectedRows)
+    if (toCome_ == 1 && size == 0 && c_.stamp.capacity() == 0 && expectedRows > 0)
+      PlaceInOneBlock(expectedRows);
+    else if (c_.stamp.capacity() < size + expectedRows)
       Reserve(std::max(size + expectedRows * toCome_, 2 * c_.stamp.capacity()));
   }
 
@@ -151,6 +167,35 @@ class ColumnSink : public ViewRowSink {
   template <typename T>
   static T* Grow(Column<T>& column, std::size_t n) {
     return column.Grow(n);
+  }
+
+  // The kind's columns, each given its room in one block.
+  void PlaceInOneBlock(std::size_t rows) {
+    std::size_t bytes = 0;
+    auto room = [&bytes, rows](auto& column, bool wanted) {
+      using T = std::remove_reference_t<decltype(column[0])>;
+      if (!wanted) return std::size_t{0};
+      const std::size_t at = (bytes + 7) / 8 * 8;
+      bytes = at + rows * sizeof(T);
+      return at;
+    };
+    const bool ticks = kind_ == ViewKind::kTicks, daily = kind_ == ViewKind::kDaily;
+    const std::size_t at[] = {room(c_.stamp, true),     room(c_.open, !ticks),     room(c_.high, !ticks),
+                              room(c_.low, !ticks),     room(c_.close, true),      room(c_.volume, true),
+                              room(c_.amount, !ticks),  room(c_.advancing, daily), room(c_.declining, daily),
+                              room(c_.flag, daily),     room(c_.extra, ticks),     room(c_.tickKind, ticks)};
+    void* block = std::malloc(bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    c_.block = std::shared_ptr<void>(block, std::free);
+    char* base = static_cast<char*>(block);
+    auto place = [&](auto& column, std::size_t offset, bool wanted) {
+      using T = std::remove_reference_t<decltype(column[0])>;
+      if (wanted) column.Place(reinterpret_cast<T*>(base + offset), rows);
+    };
+    place(c_.stamp, at[0], true), place(c_.open, at[1], !ticks), place(c_.high, at[2], !ticks);
+    place(c_.low, at[3], !ticks), place(c_.close, at[4], true), place(c_.volume, at[5], true);
+    place(c_.amount, at[6], !ticks), place(c_.advancing, at[7], daily), place(c_.declining, at[8], daily);
+    place(c_.flag, at[9], daily), place(c_.extra, at[10], ticks), place(c_.tickKind, at[11], ticks);
   }
 
   void Reserve(std::size_t rows) {
@@ -260,6 +305,21 @@ ReadResult TreeReader::ReadMany(ViewKind kind, std::vector<std::string>& stems, 
         all.index = all.index || one.index;
         Columns& to = all.columns;
         Columns& from = one.columns;
+        if (batch == 0 && from.Size() > 0) {
+          // Room for as many rows for each security as the first batch had:
+          // the columns are then made once, and what stays unused is given
+          // back without a page of it touched.
+          const std::size_t read = std::min(stems.size(), kBatch);
+          const std::size_t rows = from.Size() / read * stems.size() + from.Size();
+          auto reserve = [rows](auto& to, auto& from) {
+            if (from.size() > 0) to.Reserve(rows);
+          };
+          reserve(to.security, from.security), reserve(to.stamp, from.stamp), reserve(to.open, from.open);
+          reserve(to.high, from.high), reserve(to.low, from.low), reserve(to.close, from.close);
+          reserve(to.volume, from.volume), reserve(to.amount, from.amount), reserve(to.advancing, from.advancing);
+          reserve(to.declining, from.declining), reserve(to.extra, from.extra), reserve(to.tickKind, from.tickKind);
+          reserve(to.flag, from.flag);
+        }
         to.security.Append(from.security), to.stamp.Append(from.stamp), to.open.Append(from.open);
         to.high.Append(from.high), to.low.Append(from.low), to.close.Append(from.close);
         to.volume.Append(from.volume), to.amount.Append(from.amount), to.advancing.Append(from.advancing);

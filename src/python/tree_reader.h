@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -34,9 +35,11 @@ std::optional<TreePlace> FindTree(const std::string& path, std::string* problem)
 // A stamp that is no time: the date (or time of day) is not on the calendar.
 inline constexpr int64_t kNoStamp = std::numeric_limits<int64_t>::min();
 
-// A column of plain values in one malloc'd block, which NumPy takes over
-// (Release, then free). Rows added are not zeroed first, and a large block
-// grows by realloc, which moves its pages rather than copying them.
+// A column of plain values in a malloc'd block of its own, which NumPy
+// takes over (Release, then free), or in room of a block shared by the
+// columns of one read (Place). Rows added are not zeroed first, and a large
+// block of its own grows by realloc, which moves its pages rather than
+// copying them.
 template <typename T>
 class Column {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -46,27 +49,43 @@ class Column {
   Column(Column&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 0)) {}
+        capacity_(std::exchange(other.capacity_, 0)),
+        owned_(std::exchange(other.owned_, true)) {}
   Column& operator=(Column&& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
+    std::swap(owned_, other.owned_);
     return *this;
   }
-  ~Column() { std::free(data_); }
+  ~Column() {
+    if (owned_) std::free(data_);
+  }
 
   std::size_t size() const { return size_; }
   std::size_t capacity() const { return capacity_; }
   T* data() { return data_; }
   const T* data() const { return data_; }
   T& operator[](std::size_t i) { return data_[i]; }
+  // The rows lie in a block of their own (else in one that Place gave).
+  bool Owned() const { return owned_; }
 
+  // Takes room for `rows` rows in a block another holds, while the column is empty.
+  void Place(T* room, std::size_t rows) {
+    if (owned_) std::free(data_);
+    data_ = room;
+    size_ = 0;
+    capacity_ = rows;
+    owned_ = false;
+  }
   void Reserve(std::size_t rows) {
     if (rows <= capacity_) return;
-    T* grown = static_cast<T*>(std::realloc(data_, rows * sizeof(T)));
+    T* grown = static_cast<T*>(std::realloc(owned_ ? data_ : nullptr, rows * sizeof(T)));
     if (grown == nullptr) throw std::bad_alloc();
+    if (!owned_ && size_ > 0) std::memcpy(grown, data_, size_ * sizeof(T));
     data_ = grown;
     capacity_ = rows;
+    owned_ = true;
   }
   // `n` rows more, not yet written: the first of them.
   T* Grow(std::size_t n) {
@@ -80,23 +99,26 @@ class Column {
     if (other.size_ > 0) std::memcpy(Grow(other.size_), other.data_, other.size_ * sizeof(T));
   }
   void Cut(std::size_t rows) { size_ = std::min(size_, rows); }
-  // Frees the room past the rows.
+  // Frees the room past the rows of a block of its own.
   void Shrink() {
-    if (capacity_ == size_ || size_ == 0) return;
+    if (!owned_ || capacity_ == size_ || size_ == 0) return;
     if (T* shrunk = static_cast<T*>(std::realloc(data_, size_ * sizeof(T)))) {
       data_ = shrunk;
       capacity_ = size_;
     }
   }
-  // Hands the block over (to be freed with free()); the column is then empty.
+  // Hands the rows over, and with a block of its own the block (to be freed
+  // with free()); the column is then empty.
   T* Release() {
     size_ = capacity_ = 0;
+    owned_ = true;
     return std::exchange(data_, nullptr);
   }
 
  private:
   T* data_ = nullptr;
   std::size_t size_ = 0, capacity_ = 0;
+  bool owned_ = true;
 };
 
 // Records of one kind, one entry per row in every column the kind has.
@@ -110,6 +132,9 @@ struct Columns {
   Column<int32_t> extra;                 // ticks
   Column<uint8_t> tickKind;              // ticks
   Column<uint8_t> flag;                  // daily lines: RowFlag
+  // The block that columns placed in one hold (one security's read): one
+  // allocation, which the allocator keeps for the next read.
+  std::shared_ptr<void> block;
   std::size_t Size() const { return stamp.size(); }
 
   // Calls f(column) for every column.
