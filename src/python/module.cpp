@@ -237,6 +237,18 @@ py::object Records(ViewKind kind, ReadResult& read, const std::vector<std::strin
   return records;
 }
 
+// One security's records as a structured array that owns their bytes.
+py::object RecordArray(RecordRows& records) {
+  py::list fields;
+  for (const RecordField& field : records.fields) fields.append(py::make_tuple(field.name, field.format));
+  const py::dtype dtype = py::dtype::from_args(fields);
+  if (static_cast<std::size_t>(dtype.itemsize()) != records.recordSize) throw std::logic_error("record layout");
+  const auto rows = static_cast<py::ssize_t>(records.rows);
+  if (rows == 0) return py::array(dtype, {py::ssize_t{0}}, {dtype.itemsize()});
+  char* bytes = records.bytes.Release();
+  return py::array(dtype, {rows}, {dtype.itemsize()}, bytes, py::capsule(bytes, [](void* p) { std::free(p); }));
+}
+
 py::object Result(ViewKind kind, ReadResult& read, const std::vector<std::string>* stems, bool asArray) {
   Raise(read);
   if (asArray) return Records(kind, read, stems);
@@ -269,9 +281,11 @@ class Tree {
     ReadResult read;
     {
       py::gil_scoped_release release;
-      read = reader_.Read(kind, stem, first, last);
+      read = asArray ? reader_.ReadRecords(kind, stem, first, last) : reader_.Read(kind, stem, first, last);
     }
-    return Result(kind, read, nullptr, asArray);
+    if (!asArray) return Result(kind, read, nullptr, false);
+    Raise(read);
+    return RecordArray(read.records);
   }
 
   py::object Minutes(const std::string& code, int period, const py::handle& start, const py::handle& end,

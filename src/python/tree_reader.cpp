@@ -226,6 +226,66 @@ class ColumnSink : public ViewRowSink {
 // results over this often.
 constexpr std::size_t kBatch = 64;
 
+// Writes a read's rows as the records of a structured array, with the values
+// ColumnSink gives each column.
+class RecordSink : public ViewRowSink {
+ public:
+  explicit RecordSink(RecordRows& records) : r_(records) {}
+
+  void Start(const DataView& view, std::size_t expectedRows) override {
+    kind_ = view.request.kind;
+    scale_ = static_cast<double>(PowerOfTen(view.decimals));
+    unit_ = kind_ == ViewKind::kDaily ? 0 : kind_ == ViewKind::kTicks ? 1 : 60;
+    r_.fields.clear();
+    r_.recordSize = 0;
+    auto add = [this](const char* name, const char* format, std::size_t size) {
+      r_.fields.push_back({name, format, r_.recordSize});
+      r_.recordSize += size;
+    };
+    add(kind_ == ViewKind::kDaily ? "date" : "time", "M8[ns]", 8);
+    if (kind_ == ViewKind::kTicks) {
+      add("price", "f8", 8), add("volume", "i8", 8), add("extra", "i4", 4), add("kind", "u1", 1);
+    } else {
+      add("open", "f8", 8), add("high", "f8", 8), add("low", "f8", 8), add("close", "f8", 8);
+      add("volume", "i8", 8), add("amount", "f8", 8);
+      counts_ = kind_ == ViewKind::kDaily && view.index;
+      if (counts_) add("advancing", "i4", 4), add("declining", "i4", 4);
+      if (kind_ == ViewKind::kDaily) add("flag", "u1", 1);
+    }
+    r_.bytes.Reserve(expectedRows * r_.recordSize);
+  }
+
+  void Take(std::span<const ViewRow> rows) override {
+    char* to = r_.bytes.Grow(rows.size() * r_.recordSize);
+    r_.rows += rows.size();
+    auto put = [&to](auto value) {
+      std::memcpy(to, &value, sizeof value);
+      to += sizeof value;
+    };
+    for (const ViewRow& row : rows) {
+      if (kind_ == ViewKind::kTicks) {
+        put(stamps_.Of(row.date, row.time, 1)), put(static_cast<double>(row.close) / scale_);
+        put(row.volume), put(row.extra), put(row.tickKind);
+        continue;
+      }
+      put(stamps_.Of(row.date, unit_ == 0 ? -1 : row.time, unit_));
+      put(static_cast<double>(row.open) / scale_), put(static_cast<double>(row.high) / scale_);
+      put(static_cast<double>(row.low) / scale_), put(static_cast<double>(row.close) / scale_);
+      put(row.volume), put(row.amount);
+      if (counts_) put(row.advancing), put(row.declining);
+      if (kind_ == ViewKind::kDaily) put(static_cast<uint8_t>(row.flag));
+    }
+  }
+
+ private:
+  RecordRows& r_;
+  ViewKind kind_ = ViewKind::kDaily;
+  double scale_ = 1;
+  int64_t unit_ = 0;
+  bool counts_ = false;
+  Stamps stamps_;
+};
+
 // Cuts every column back to `rows`.
 void Cut(Columns& c, std::size_t rows) {
   c.Each([rows](auto& column) { column.Cut(rows); });
@@ -260,16 +320,30 @@ ReadResult TreeReader::Read(ViewKind kind, const std::string& stem, int first, i
   return result;
 }
 
+ReadResult TreeReader::ReadRecords(ViewKind kind, const std::string& stem, int first, int last) const {
+  ReadResult result;
+  RecordSink sink(result.records);
+  ReadInto(kind, stem, first, last, sink, result);
+  if (result.failure != ReadFailure::kNone) result.records = RecordRows{};
+  result.records.bytes.Shrink();
+  return result;
+}
+
 void TreeReader::Append(ViewKind kind, const std::string& stem, int first, int last, std::size_t toCome,
                         ReadResult& result) const {
+  ColumnSink sink(result.columns);
+  sink.SetToCome(toCome);
+  ReadInto(kind, stem, first, last, sink, result);
+}
+
+void TreeReader::ReadInto(ViewKind kind, const std::string& stem, int first, int last, ViewRowSink& sink,
+                          ReadResult& result) const {
   const std::optional<SingleSecurity> security = ParseSingleSecurity(stem, true);
   if (!security) {
     result.failure = ReadFailure::kBadCode;
     result.message = kCodeFormatMessage;
     return;
   }
-  ColumnSink sink(result.columns);
-  sink.SetToCome(toCome);
   const DataView view =
       ReadDataView(layout_, ViewRequest{security->market, security->code, kind, first, last, tckv4_}, sink);
   result.index = result.index || view.index;

@@ -145,10 +145,25 @@ struct Columns {
   }
 };
 
+// One security's records as the rows of a NumPy structured array: the
+// fields packed one after the other, as NumPy lays out a list of fields.
+struct RecordField {
+  const char* name;
+  const char* format;  // NumPy's: "M8[ns]", "f8", "i8", "i4", "u1"
+  std::size_t offset;
+};
+struct RecordRows {
+  std::vector<RecordField> fields;
+  std::size_t recordSize = 0;
+  std::size_t rows = 0;
+  Column<char> bytes;  // rows x recordSize
+};
+
 enum class ReadFailure { kNone, kBadCode, kMissing, kDamaged, kTooManyRows };
 
 struct ReadResult {
   Columns columns;
+  RecordRows records;  // instead of the columns, when asked for
   bool index = false;  // one security read: an index (daily rows carry advancing/declining)
   ReadFailure failure = ReadFailure::kNone;
   std::string message;  // why, as the data tab says it
@@ -163,6 +178,9 @@ class TreeReader {
 
   // One security's records of [first, last] (0 leaves an end open).
   ReadResult Read(ViewKind kind, const std::string& stem, int first, int last) const;
+  // The same as the rows of a structured array, its fields those of the
+  // columns in their order, the flag as its number.
+  ReadResult ReadRecords(ViewKind kind, const std::string& stem, int first, int last) const;
   // Several securities' records, read on `workers` threads, one after the
   // other in the order of `stems`; the first failure ends the read. Stems
   // from SecuritiesListed (`listed`) whose file is empty are left out of
@@ -176,6 +194,10 @@ class TreeReader {
   // to be appended to these columns, this one included, to make room for.
   void Append(ViewKind kind, const std::string& stem, int first, int last, std::size_t toCome,
               ReadResult& result) const;
+  // Reads one security into `sink`; the failure, if any, and whether it is
+  // an index go into `result`.
+  void ReadInto(ViewKind kind, const std::string& stem, int first, int last, ViewRowSink& sink,
+                ReadResult& result) const;
   // The securities of one work item of ReadMany, from stems[begin] on, in one
   // set of columns, or the first failure; the positions of those left out.
   ReadResult ReadBatch(ViewKind kind, const std::vector<std::string>& stems, std::size_t begin, int first, int last,

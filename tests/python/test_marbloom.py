@@ -17,12 +17,12 @@ SHOW = {"daily": ["daily", "show"], "1min": ["minutes", "show", "--kind", "1"],
 CODES = ["sz000032", "sh000568", "sh204567", "bj430494"]
 
 
-def read(tree, kind, code, start=None, end=None):
+def read(tree, kind, code, start=None, end=None, as_array=False):
     if kind == "daily":
-        return tree.daily(code, start, end)
+        return tree.daily(code, start, end, as_array=as_array)
     if kind == "ticks":
-        return tree.ticks(code, start, end)
-    return tree.minutes(code, int(kind[0]), start, end)
+        return tree.ticks(code, start, end, as_array=as_array)
+    return tree.minutes(code, int(kind[0]), start, end, as_array=as_array)
 
 
 def show_csv(sample, kind, code, start=None, end=None):
@@ -53,6 +53,11 @@ def test_frame_is_show_csv(sample, kind, code, start, end):
     assert len(shown) > 1
     for ours, theirs in zip(as_csv(kind, frame), shown[1:], strict=True):
         assert [type(v)(t) if not isinstance(v, str) else t for v, t in zip(ours, theirs)] == ours
+    records = read(marbloom.open(sample.work), kind, code, start, end, as_array=True)
+    assert list(records.dtype.names) == [frame.index.name] + list(frame.columns)
+    assert (records[frame.index.name] == frame.index.values).all()
+    for name in frame.columns:
+        assert (records[name] == (frame[name].cat.codes if name == "flag" else frame[name])).all()
 
 
 def plain(frame):
