@@ -78,16 +78,28 @@ def test_market_is_securities_concatenated(sample, kind, codes):
     assert (records["close" if kind != "ticks" else "price"] == market.iloc[:, 3 if kind != "ticks" else 0]).all()
 
 
-def test_market_leaves_out_empty_files_unless_named(scratch):
-    open(scratch.history + "sz/lday/sz000032.day", "w").close()
+@pytest.mark.parametrize("kind,path", [("daily", "sz/lday/sz000032.day"), ("5min", "sz/fzline/sz000032.5"),
+                                       ("ticks", "newtick/sz000032.vid")])
+def test_market_leaves_out_empty_files_unless_named(scratch, kind, path):
+    open(scratch.history + path, "w").close()
     tree = marbloom.open(scratch.work)
-    codes = tree.securities("daily")
+    codes = tree.securities(kind)
     assert "sz000032" not in codes
-    market = tree.market("daily")
+    market = tree.market(kind, start="20240104")
     assert list(market.index.levels[0]) == codes
-    assert market.index.get_level_values("code").equals(tree.market("daily", codes).index.get_level_values("code"))
+    assert market.index.get_level_values("code").equals(
+        tree.market(kind, codes, start="20240104").index.get_level_values("code"))
     with pytest.raises(marbloom.DataError):
-        tree.market("daily", ["sz000032"])
+        tree.market(kind, ["sz000032"])
+
+
+@pytest.mark.parametrize("kind", list(SHOW))
+def test_a_range_without_records_gives_them_empty(sample, kind):
+    tree = marbloom.open(sample.work)
+    frame = read(tree, kind, CODES[0], "20240105", "20240105")
+    records = read(tree, kind, CODES[0], "20240105", "20240105", as_array=True)
+    assert len(frame) == len(records) == 0
+    assert list(records.dtype.names) == [frame.index.name] + list(frame.columns)
 
 
 def damage_daily(history):
