@@ -179,6 +179,29 @@ TEST_P(TickScales, TicksAndBarsAreTheSampleTicks) {
   EXPECT_GT(compared, 0);
 }
 
+// A sink takes the rows the view keeps, every one of them, tick prices in
+// 0.0001 units.
+TEST_F(SampleTreeTest, ASinkTakesTheKeptRows) {
+  struct Taken : ViewRowSink {
+    void Start(const DataView&, std::size_t) override {}
+    void Take(std::span<const ViewRow> run) override { rows.insert(rows.end(), run.begin(), run.end()); }
+    std::vector<ViewRow> rows;
+  };
+  const sample::SampleSecurity s = OfTypes({2, 52}, 1).at(0);
+  for (ViewKind kind : {ViewKind::kDaily, ViewKind::kOneMinute, ViewKind::kFiveMinute, ViewKind::kTicks}) {
+    const DataView kept = Read(s, kind, 1);
+    Taken taken;
+    const DataView sunk = ReadDataView(tree_->layout(), ViewRequest{s.market, s.code, kind, 0, 0, 1}, taken);
+    EXPECT_EQ(sunk.message, kept.message);
+    ASSERT_EQ(taken.rows.size(), kept.rows.size());
+    const int64_t scale = PowerOf10(sunk.decimals - kept.decimals);
+    for (std::size_t i = 0; i < kept.rows.size(); ++i) {
+      EXPECT_EQ(taken.rows[i].date, kept.rows[i].date) << i;
+      EXPECT_EQ(taken.rows[i].close, kept.rows[i].close * scale) << i;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Classes, TickScales,
                          ::testing::Values(TickCase{"share", {2, 52}}, TickCase{"threeDecimals", {5, 14, 62}},
                                            TickCase{"bond", {8, 56}}, TickCase{"index", {1, 51}}),
