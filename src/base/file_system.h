@@ -92,18 +92,18 @@ class File {
   mutable int64_t openedLength_ = -1;
 };
 
+// What a listing tells of each entry besides its name.
+enum class ListDetail {
+  kSizes,  // its kind and size, from a look at every entry
+  kKinds,  // its kind as the folder tells it, a look only where it does not; no size
+};
+
 // An entry of a folder. A symbolic link is kOther, whatever it points to.
 struct DirEntry {
   enum class Kind { kRegular, kDirectory, kOther };
   std::string name;
   int64_t size = 0;  // -1: not looked at (ListDetail::kKinds)
   Kind kind = Kind::kOther;
-};
-
-// What a listing tells of each entry besides its name.
-enum class ListDetail {
-  kSizes,  // its kind and size, from a look at every entry
-  kKinds,  // its kind as the folder tells it, a look only where it does not; no size
 };
 
 class FileSystem {
