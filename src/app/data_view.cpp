@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <new>
 #include <set>
+#include <utility>
 
 #include "base/file_helpers.h"
 #include "base/text_encoding.h"
@@ -35,16 +37,72 @@ bool InRange(const ViewRequest& r, uint32_t date) {
          (r.last <= 0 || date <= static_cast<uint32_t>(r.last));
 }
 
-// Adds a row unless the row limit is reached; false then.
-bool Keep(DataView& view, const ViewRow& row) {
-  if (view.rows.size() >= kMaxViewRows) {
-    view.truncated = true;
-    return false;
+// Hands a read's rows to its sink a run at a time, up to kMaxViewRows in
+// all; the last run goes when the feed ends, a failed read's rows too.
+class RowFeed {
+ public:
+  RowFeed(DataView& view, ViewRowSink& sink) : view_(view), sink_(sink) {}
+  RowFeed(const RowFeed&) = delete;
+  RowFeed& operator=(const RowFeed&) = delete;
+  ~RowFeed() { Flush(); }
+
+  void Start(std::size_t expectedRows) { sink_.Start(view_, std::min(expectedRows, kMaxViewRows)); }
+
+  // The next row, empty, for the reader to fill in place and then Keep(); or
+  // nullptr when the row limit is reached.
+  ViewRow* Next() {
+    if (view_.rowCount >= kMaxViewRows) {
+      view_.truncated = true;
+      return nullptr;
+    }
+    return new (run_ + held_ * sizeof(ViewRow)) ViewRow;
   }
-  view.rows.push_back(row);
-  if (row.flag != RowFlag::kNone) ++view.flaggedRows;
-  return true;
-}
+  // Keeps the row Next() gave.
+  void Keep() {
+    ++view_.rowCount;
+    if (Run()[held_].flag != RowFlag::kNone) ++view_.flaggedRows;
+    if (++held_ == kRun) Flush();
+  }
+
+  // For rows made many at a time, counters kept by the reader rather than
+  // here: the storage of up to `wanted` rows, *room of them (none at the row
+  // limit, which then ends the read), to make with placement new and hand
+  // back with KeepMade. The rows carry no flag.
+  unsigned char* Room(std::size_t wanted, std::size_t* room) {
+    *room = std::min({wanted, kRun - held_, kMaxViewRows - view_.rowCount});
+    if (*room == 0) view_.truncated = true;
+    return run_ + held_ * sizeof(ViewRow);
+  }
+  void KeepMade(std::size_t made) {
+    view_.rowCount += made;
+    held_ += made;
+    if (held_ == kRun) Flush();
+  }
+
+ private:
+  static constexpr std::size_t kRun = 128;
+
+  const ViewRow* Run() const { return std::launder(reinterpret_cast<const ViewRow*>(run_)); }
+  void Flush() {
+    if (held_ > 0) sink_.Take({Run(), held_});
+    held_ = 0;
+  }
+
+  DataView& view_;
+  ViewRowSink& sink_;
+  // Rows are made in place as they are read, never copied in.
+  alignas(ViewRow) unsigned char run_[kRun * sizeof(ViewRow)];
+  std::size_t held_ = 0;
+};
+
+// The sink of ReadDataView: the rows kept in the view.
+class KeptRows : public ViewRowSink {
+ public:
+  void Start(const DataView&, std::size_t expectedRows) override { rows.reserve(expectedRows); }
+  void Take(std::span<const ViewRow> run) override { rows.insert(rows.end(), run.begin(), run.end()); }
+
+  std::vector<ViewRow> rows;
+};
 
 // Ends a read that failed; false.
 bool Fail(DataView& view, std::string message) {
@@ -89,8 +147,7 @@ int64_t LotSizeOf(uint8_t lowBits, uint16_t remainder) {
   return lowBits;
 }
 
-ViewRow DailyRow(const DailyRecord& r, bool index) {
-  ViewRow row;
+void FillDailyRow(const DailyRecord& r, bool index, ViewRow& row) {
   row.date = r.date;
   row.open = r.open;
   row.high = r.high;
@@ -104,12 +161,11 @@ ViewRow DailyRow(const DailyRecord& r, bool index) {
   } else if ((r.word30 >> 8) == kLotFormMarker) {
     row.volume = int64_t{r.volume} * LotSizeOf(static_cast<uint8_t>(r.word30 & 0xFF), r.word28) + r.word28;
   }
-  return row;
 }
 
 // Zero dates between shown records are shown too: they sit inside the range
 // as the file holds it, and they are what the check reports.
-bool ReadDaily(const DataLayout& layout, DataView& view) {
+bool ReadDaily(const DataLayout& layout, DataView& view, RowFeed& feed) {
   const ViewRequest& r = view.request;
   view.decimals = PriceDecimals(r.market, r.code, r.tckv4);
   view.index = IsIndexType(ClassifySecurity(r.market, r.code)) != 0;
@@ -121,7 +177,7 @@ bool ReadDaily(const DataLayout& layout, DataView& view) {
   if (length < static_cast<int64_t>(kDailyRecordSize))
     return Fail(view, FormatText("%s文件无数据!", path.c_str()));
   std::vector<uint8_t> piece;
-  view.rows.reserve(static_cast<std::size_t>(std::min<int64_t>(length / kDailyRecordSize, kMaxViewRows)));
+  feed.Start(static_cast<std::size_t>(length / kDailyRecordSize));
   uint32_t before = 0;
   bool lastShown = false;
   const int64_t whole = length - length % static_cast<int64_t>(kDailyRecordSize);
@@ -137,9 +193,11 @@ bool ReadDaily(const DataLayout& layout, DataView& view) {
       before = record.date;
       lastShown = InRange(r, record.date) || (record.date == 0 && lastShown);
       if (!lastShown) continue;
-      ViewRow row = DailyRow(record, view.index);
-      row.flag = flag;
-      if (!Keep(view, row)) break;
+      ViewRow* row = feed.Next();
+      if (row == nullptr) break;
+      FillDailyRow(record, view.index, *row);
+      row->flag = flag;
+      feed.Keep();
     }
   }
   if (length != whole) {
@@ -149,31 +207,51 @@ bool ReadDaily(const DataLayout& layout, DataView& view) {
   return true;
 }
 
-bool ReadMinutes(const DataLayout& layout, DataView& view) {
+// Minute files are read in pieces of this many bars, after the look at
+// their last blocks that finds where their days end.
+constexpr std::size_t kMinutePiece = 2048;
+
+bool ReadMinutes(const DataLayout& layout, DataView& view, RowFeed& feed) {
   const ViewRequest& r = view.request;
   view.decimals = DecimalsOfScale(MinuteScalesOf(r.market, r.code, r.tckv4).priceScale);
   const MinuteKind kind = r.kind == ViewKind::kOneMinute ? MinuteKind::kOneMinute : MinuteKind::kFiveMinute;
   const std::string path = MinuteFilePath(layout, kind, r.market, r.code);
   const File file = layout.Files().Open(path, OpenMode::kRead);
   if (!file) return FailOpen(view, path);
-  std::vector<MinuteBar> bars;
-  const TailRead read = ReadAllMinuteBars(file, KindInfo(kind), &bars);
+  std::vector<MinuteBar> piece;
+  int64_t held = 0;
+  const TailRead read = HeldMinuteBars(file, KindInfo(kind), &piece, &held);
   if (read == TailRead::kNoFile) return Fail(view, FormatText("%s文件无数据!", path.c_str()));
   if (read != TailRead::kRead) return Fail(view, FormatText("%s分钟线文件已损坏!", path.c_str()));
-  view.rows.reserve(std::min(bars.size(), kMaxViewRows));
-  for (const MinuteBar& bar : bars) {
-    const uint32_t date = static_cast<uint32_t>(UnpackMinuteDate(bar.packedDate));
-    if (!InRange(r, date)) continue;
-    ViewRow row;
-    row.date = date;
-    row.time = bar.time;
-    row.open = bar.open;
-    row.high = bar.high;
-    row.low = bar.low;
-    row.close = bar.close;
-    row.volume = static_cast<uint32_t>(bar.volume);
-    row.amount = bar.amount;
-    if (!Keep(view, row)) break;
+  feed.Start(static_cast<std::size_t>(held));
+  for (int64_t at = 0; at < held && !view.truncated; at += static_cast<int64_t>(kMinutePiece)) {
+    const auto n = static_cast<std::size_t>(std::min<int64_t>(held - at, kMinutePiece));
+    piece.resize(n);
+    if (!file.ReadAll(piece.data(), n * sizeof(MinuteBar), at * static_cast<int64_t>(sizeof(MinuteBar))))
+      return Fail(view, FormatText("%s分钟线文件已损坏!", path.c_str()));
+    // Rows are made a run at a time, the counts in locals of this loop.
+    unsigned char* room = nullptr;
+    std::size_t roomRows = 0, made = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const MinuteBar& bar = piece[i];
+      const uint32_t date = static_cast<uint32_t>(UnpackMinuteDate(bar.packedDate));
+      if (!InRange(r, date)) continue;
+      if (made == roomRows) {
+        feed.KeepMade(made);
+        made = 0;
+        room = feed.Room(n - i, &roomRows);
+        if (roomRows == 0) break;
+      }
+      new (room + made++ * sizeof(ViewRow)) ViewRow{.date = date,
+                                                    .time = bar.time,
+                                                    .open = bar.open,
+                                                    .high = bar.high,
+                                                    .low = bar.low,
+                                                    .close = bar.close,
+                                                    .volume = static_cast<uint32_t>(bar.volume),
+                                                    .amount = bar.amount};
+    }
+    feed.KeepMade(made);
   }
   return true;
 }
@@ -184,10 +262,10 @@ int64_t PowerOfTen(int n) {
   return p;
 }
 
-// Tick prices are in 0.0001 units; they are shown with the security's
+// Tick prices are read in 0.0001 units; they are shown with the security's
 // decimals, or more where a price needs them.
-void ScaleTickPrices(DataView& view) {
-  int decimals = std::min(view.decimals, 4);
+void ScaleTickPrices(DataView& view, int securityDecimals) {
+  int decimals = std::min(securityDecimals, 4);
   for (const ViewRow& row : view.rows)
     while (decimals < 4 && row.close % PowerOfTen(4 - decimals) != 0) ++decimals;
   const int64_t divisor = PowerOfTen(4 - decimals);
@@ -206,30 +284,32 @@ bool FailTickPair(const DataLayout& layout, TickPairState state, const std::stri
   return Fail(view, FormatText(TickPairMessage(state), stem.c_str()));
 }
 
-void KeepTicks(DataView& view, const TickDayView& day) {
+void KeepTicks(RowFeed& feed, const TickDayView& day) {
   for (std::size_t i = 0; i < day.count; ++i) {
     const TickRecord& t = day.ticks[i];
-    ViewRow row;
-    row.date = static_cast<uint32_t>(day.date);
-    row.time = t.minute * 60 + t.second;
-    row.open = row.high = row.low = row.close = t.price;
-    row.volume = static_cast<uint32_t>(t.volume);
-    row.extra = t.extra;
-    row.tickKind = t.kind;
-    if (!Keep(view, row)) return;
+    ViewRow* row = feed.Next();
+    if (row == nullptr) return;
+    row->date = static_cast<uint32_t>(day.date);
+    row->time = t.minute * 60 + t.second;
+    row->open = row->high = row->low = row->close = t.price;
+    row->volume = static_cast<uint32_t>(t.volume);
+    row->extra = t.extra;
+    row->tickKind = t.kind;
+    feed.Keep();
   }
 }
 
 // Every day of the range that the index lists; a pair the check would fault
 // shows what can be read, with the check's message, when its blocks lie
 // where its index says (TickPairReadable), and nothing otherwise.
-bool ReadTicks(const DataLayout& layout, DataView& view) {
+bool ReadTicks(const DataLayout& layout, DataView& view, RowFeed& feed) {
   const ViewRequest& r = view.request;
   const std::string stem = StemOf(r);
-  view.decimals = PriceDecimals(r.market, r.code, r.tckv4);
+  view.decimals = 4;
   TickSecurityReader reader(layout);
   const TickPairState state = reader.Open(r.market, r.code);
   if (!reader.Readable()) return FailTickPair(layout, state, stem, view);
+  feed.Start(0);
   std::set<int32_t> seen;
   int unreadable = 0;
   for (const TickIndexEntry& entry : reader.Entries()) {
@@ -237,11 +317,10 @@ bool ReadTicks(const DataLayout& layout, DataView& view) {
     if (view.truncated || !InRange(r, static_cast<uint32_t>(date)) || !seen.insert(date).second) continue;
     TickDayView day;
     if (reader.ReadDay(date, &day))
-      KeepTicks(view, day);
+      KeepTicks(feed, day);
     else
       ++unreadable;
   }
-  ScaleTickPrices(view);
   if (state != TickPairState::kSound) return FailTickPair(layout, state, stem, view);
   if (unreadable > 0) return Fail(view, FormatText("%s有%d天分笔数据无法读取!", stem.c_str(), unreadable));
   return true;
@@ -250,8 +329,8 @@ bool ReadTicks(const DataLayout& layout, DataView& view) {
 std::string Summary(const DataView& view) {
   const std::string stem = StemOf(view.request);
   const char* kind = ViewKindName(view.request.kind);
-  if (view.rows.empty()) return FormatText("%s在所选日期内没有%s数据!", stem.c_str(), kind);
-  std::string text = FormatText("%s%s共%zu条", stem.c_str(), kind, view.rows.size());
+  if (view.rowCount == 0) return FormatText("%s在所选日期内没有%s数据!", stem.c_str(), kind);
+  std::string text = FormatText("%s%s共%zu条", stem.c_str(), kind, view.rowCount);
   if (view.flaggedRows > 0) text += FormatText(",其中%d条日期异常", view.flaggedRows);
   if (view.truncated) text += ",记录过多,只显示这些,请缩小日期范围";
   return text;
@@ -309,7 +388,7 @@ const char* ViewKindName(ViewKind kind) {
   }
 }
 
-DataView ReadDataView(const DataLayout& layout, const ViewRequest& request) {
+DataView ReadDataView(const DataLayout& layout, const ViewRequest& request, ViewRowSink& sink) {
   DataView view;
   view.request = request;
   if (!IsValidMarket(request.market) || request.code.size() != 6) {
@@ -317,50 +396,91 @@ DataView ReadDataView(const DataLayout& layout, const ViewRequest& request) {
     return view;
   }
   bool read = false;
-  switch (request.kind) {
-    case ViewKind::kDaily:
-      read = ReadDaily(layout, view);
-      break;
-    case ViewKind::kOneMinute:
-    case ViewKind::kFiveMinute:
-      read = ReadMinutes(layout, view);
-      break;
-    case ViewKind::kTicks:
-      read = ReadTicks(layout, view);
-      break;
+  {
+    RowFeed feed(view, sink);
+    switch (request.kind) {
+      case ViewKind::kDaily:
+        read = ReadDaily(layout, view, feed);
+        break;
+      case ViewKind::kOneMinute:
+      case ViewKind::kFiveMinute:
+        read = ReadMinutes(layout, view, feed);
+        break;
+      case ViewKind::kTicks:
+        read = ReadTicks(layout, view, feed);
+        break;
+    }
   }
   if (!read) return view;
-  view.ok = !view.rows.empty();
+  view.ok = view.rowCount > 0;
   view.message = Summary(view);
   return view;
 }
 
-std::vector<std::string> SecuritiesWithData(const DataLayout& layout, ViewKind kind, std::string_view pattern) {
+DataView ReadDataView(const DataLayout& layout, const ViewRequest& request) {
+  KeptRows kept;
+  DataView view = ReadDataView(layout, request, kept);
+  view.rows = std::move(kept.rows);
+  if (request.kind == ViewKind::kTicks && IsValidMarket(request.market) && request.code.size() == 6)
+    ScaleTickPrices(view, PriceDecimals(request.market, request.code, request.tckv4));
+  return view;
+}
+
+namespace {
+
+// Where a kind's files of a market lie (the tick store holds every market's),
+// and how their names end.
+std::pair<std::string, std::string_view> FolderOf(const DataLayout& layout, ViewKind kind, int market) {
+  switch (kind) {
+    case ViewKind::kTicks:
+      return {layout.TickStoreDir(), DataLayout::kTickIndexExtension};
+    case ViewKind::kOneMinute:
+      return {layout.OneMinuteDir(market), DataLayout::kOneMinuteExtension};
+    case ViewKind::kFiveMinute:
+      return {layout.FiveMinuteDir(market), DataLayout::kFiveMinuteExtension};
+    default:
+      return {layout.DailyDir(market), DataLayout::kDailyExtension};
+  }
+}
+
+std::vector<std::string> ListedStems(const DataLayout& layout, ViewKind kind, std::string_view pattern,
+                                     ListDetail detail) {
   const std::array<bool, kMarketCount> markets =
       pattern.empty() ? std::array<bool, kMarketCount>{true, true, true} : SelectMarkets(pattern);
   const std::string code = pattern.empty() ? std::string() : CodePart(pattern);
   std::vector<std::string> stems;
-  auto add = [&stems, &markets](const SecurityFileList& list) {
-    for (const SecurityFile& f : list.files)
+  auto add = [&](int market) {
+    const auto [dir, extension] = FolderOf(layout, kind, market == kAnyMarket ? 0 : market);
+    for (const SecurityFile& f : ListSecurityFiles(layout.Files(), dir, market, code, extension, false, detail).files)
       if (markets[f.market]) stems.push_back(SecurityStem(f.market, f.code));
   };
-  if (kind == ViewKind::kTicks) {
-    add(ListSecurityFiles(layout.Files(), layout.TickStoreDir(), kAnyMarket, code, DataLayout::kTickIndexExtension));
-  } else {
-    FileSystem& files = layout.Files();
-    for (int market = 0; market < kMarketCount; ++market) {
-      if (!markets[market]) continue;
-      if (kind == ViewKind::kDaily)
-        add(ListSecurityFiles(files, layout.DailyDir(market), market, code, DataLayout::kDailyExtension));
-      else if (kind == ViewKind::kOneMinute)
-        add(ListSecurityFiles(files, layout.OneMinuteDir(market), market, code, DataLayout::kOneMinuteExtension));
-      else
-        add(ListSecurityFiles(files, layout.FiveMinuteDir(market), market, code, DataLayout::kFiveMinuteExtension));
-    }
-  }
+  if (kind == ViewKind::kTicks)
+    add(kAnyMarket);
+  else
+    for (int market = 0; market < kMarketCount; ++market)
+      if (markets[market]) add(market);
   std::sort(stems.begin(), stems.end());
   stems.erase(std::unique(stems.begin(), stems.end()), stems.end());
   return stems;
+}
+
+}  // namespace
+
+std::vector<std::string> SecuritiesWithData(const DataLayout& layout, ViewKind kind, std::string_view pattern) {
+  return ListedStems(layout, kind, pattern, ListDetail::kSizes);
+}
+
+std::vector<std::string> SecuritiesListed(const DataLayout& layout, ViewKind kind, std::string_view pattern) {
+  return ListedStems(layout, kind, pattern, ListDetail::kKinds);
+}
+
+bool ListedFileEmpty(const DataLayout& layout, ViewKind kind, int market, std::string_view code) {
+  const auto [dir, extension] = FolderOf(layout, kind, market);
+  std::string name = SecurityStem(market, code);
+  name.append(extension);
+  std::vector<DirEntry> entries;
+  layout.Files().List(dir, [&name](std::string_view found) { return found == name; }, &entries);
+  return entries.size() == 1 && entries[0].kind == DirEntry::Kind::kRegular && entries[0].size == 0;
 }
 
 std::vector<ViewColumn> ColumnsOf(const DataView& view) {

@@ -6,6 +6,7 @@
 // and the command line's show commands both read through here. Reads only;
 // files are read piece by piece, never whole beyond kMaxWholeFileBytes.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,7 @@ struct DataView {
   int decimals = 2;    // digits after the point of every price
   bool index = false;  // an index: daily rows carry advancing/declining counts
   std::vector<ViewRow> rows;
+  std::size_t rowCount = 0;  // rows read: those kept, or those handed to a ViewRowSink
   int flaggedRows = 0;
   bool truncated = false;  // kMaxViewRows reached
   // False when the file is missing, unreadable or damaged; `message` says
@@ -71,10 +73,35 @@ struct DataView {
 
 DataView ReadDataView(const DataLayout& layout, const ViewRequest& request);
 
+// Where a read hands its rows, a run at a time in file order, as they are
+// decoded. ReadDataView keeps them in DataView::rows; a reader that wants
+// them in another form (the Python module's columns) takes them here
+// instead of copying them out of the kept rows.
+class ViewRowSink {
+ public:
+  virtual ~ViewRowSink() = default;
+  // Before the first row: the view's decimals and index are known, and at
+  // most about `expectedRows` rows are to come (0: unknown).
+  virtual void Start(const DataView& view, std::size_t expectedRows) = 0;
+  virtual void Take(std::span<const ViewRow> rows) = 0;
+};
+
+// The same read as ReadDataView with its rows handed to `sink` and none
+// kept: the view tells how the read ended and how many rows there were.
+// Tick prices come in 0.0001 units (decimals 4), which ReadDataView then
+// shows with fewer decimals where every price of the read allows.
+DataView ReadDataView(const DataLayout& layout, const ViewRequest& request, ViewRowSink& sink);
+
 // The stems ("sz000001") of every security that has a file of this kind in
 // the tree, in name order; with a code pattern (mmcccccc, '?' any one
 // character, as the operations take it), those it selects.
 std::vector<std::string> SecuritiesWithData(const DataLayout& layout, ViewKind kind, std::string_view pattern = {});
+// The same without a look at any file, which on a market of thousands of
+// files costs more than the listing itself: empty files are named too. A
+// reader of them leaves out a security whose read fails on a file that
+// ListedFileEmpty finds empty, and so reads what SecuritiesWithData names.
+std::vector<std::string> SecuritiesListed(const DataLayout& layout, ViewKind kind, std::string_view pattern = {});
+bool ListedFileEmpty(const DataLayout& layout, ViewKind kind, int market, std::string_view code);
 
 // The columns of a view, in order.
 enum class ViewColumn {

@@ -92,11 +92,17 @@ class File {
   mutable int64_t openedLength_ = -1;
 };
 
+// What a listing tells of each entry besides its name.
+enum class ListDetail {
+  kSizes,  // its kind and size, from a look at every entry
+  kKinds,  // its kind as the folder tells it, a look only where it does not; no size
+};
+
 // An entry of a folder. A symbolic link is kOther, whatever it points to.
 struct DirEntry {
   enum class Kind { kRegular, kDirectory, kOther };
   std::string name;
-  int64_t size = 0;
+  int64_t size = 0;  // -1: not looked at (ListDetail::kKinds)
   Kind kind = Kind::kOther;
 };
 
@@ -139,9 +145,10 @@ class FileSystem {
   // Whether anything lies at the path (links followed).
   virtual bool Exists(const std::string& path) = 0;
   // The entries of `dir` whose names `wanted` takes ("." and ".." never), in
-  // no order; false when the folder cannot be read.
+  // no order; false when the folder cannot be read. kKinds spares a look at
+  // each of the thousands of files of a market's folder.
   virtual bool List(const std::string& dir, const std::function<bool(std::string_view)>& wanted,
-                    std::vector<DirEntry>* entries) = 0;
+                    std::vector<DirEntry>* entries, ListDetail detail = ListDetail::kSizes) = 0;
   // Bytes free to an unprivileged writer on the file system holding `path`; -1.
   virtual int64_t FreeSpace(const std::string& path) = 0;
   // The absolute path of the folder at `path`, every link, "." and ".."

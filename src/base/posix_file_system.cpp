@@ -135,19 +135,26 @@ class PosixFileSystem final : public FileSystem {
   }
 
   bool List(const std::string& dir, const std::function<bool(std::string_view)>& wanted,
-            std::vector<DirEntry>* entries) override {
+            std::vector<DirEntry>* entries, ListDetail detail = ListDetail::kSizes) override {
     DIR* d = ::opendir(PathOrHere(dir));
     if (d == nullptr) return false;
     const int dfd = ::dirfd(d);
     while (dirent* e = ::readdir(d)) {
       const std::string_view name = e->d_name;
       if (name == "." || name == ".." || !wanted(name)) continue;
+      if (detail == ListDetail::kKinds && e->d_type != DT_UNKNOWN) {
+        const DirEntry::Kind kind = e->d_type == DT_REG   ? DirEntry::Kind::kRegular
+                                    : e->d_type == DT_DIR ? DirEntry::Kind::kDirectory
+                                                          : DirEntry::Kind::kOther;
+        entries->push_back({std::string(name), -1, kind});
+        continue;
+      }
       struct stat st;
       if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
       const DirEntry::Kind kind = S_ISREG(st.st_mode)   ? DirEntry::Kind::kRegular
                                   : S_ISDIR(st.st_mode) ? DirEntry::Kind::kDirectory
                                                         : DirEntry::Kind::kOther;
-      entries->push_back({std::string(name), static_cast<int64_t>(st.st_size), kind});
+      entries->push_back({std::string(name), detail == ListDetail::kKinds ? -1 : static_cast<int64_t>(st.st_size), kind});
     }
     ::closedir(d);
     return true;

@@ -43,7 +43,12 @@ int DateToDayNumber(int date) {
   return DaysBeforeYear(year) + DaysBeforeMonth(year, month) + day;
 }
 
-bool IsCalendarDate(int date) { return date >= 19000101 && date <= 29991231 && DateToDayNumber(date) != 0; }
+// The readers judge every record's date: only its parts are looked at.
+bool IsCalendarDate(int date) {
+  if (date < 19000101 || date > 29991231) return false;
+  const int year = date / 10000, month = date / 100 % 100, day = date % 100;
+  return month >= 1 && month <= 12 && day >= 1 && day <= MonthLength(year, month);
+}
 
 MarketTime MarketTimeAt(std::time_t now) {
   const std::time_t shifted = now + kMarketUtcOffsetSeconds;

@@ -30,10 +30,10 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 }
 
 std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& dir, std::string_view pattern,
-                                        bool withEmpty) {
+                                        bool withEmpty, ListDetail detail) {
   std::vector<DirEntry> found;
   files.List(dir, [pattern](std::string_view name) { return !name.starts_with('.') && WildcardMatch(pattern, name); },
-             &found);
+             &found, detail);
   std::vector<WalkEntry> entries;
   for (DirEntry& e : found) {
     const bool regular = e.kind == DirEntry::Kind::kRegular;

@@ -15,7 +15,7 @@ namespace marbloom {
 
 struct WalkEntry {
   std::string name;  // file name without the directory
-  int64_t size = 0;
+  int64_t size = 0;  // -1: not looked at (ListDetail::kKinds)
   bool regular = true;
 };
 
@@ -23,9 +23,10 @@ bool WildcardMatch(std::string_view pattern, std::string_view name);
 
 // Counted files of `dir` (ending in '/') matching `pattern`, sorted by name,
 // and with `withEmpty` the empty ones too (a check reports them). A missing
-// or unreadable folder gives none.
+// or unreadable folder gives none. With ListDetail::kKinds no file is looked
+// at: sizes are unknown, so empty files are listed too.
 std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& dir, std::string_view pattern,
-                                        bool withEmpty = false);
+                                        bool withEmpty = false, ListDetail detail = ListDetail::kSizes);
 
 // The same for a search path "dir/pattern" as the engines format it.
 std::vector<WalkEntry> ListCountedFiles(FileSystem& files, const std::string& searchPath);

@@ -37,9 +37,10 @@ bool IsSecurityFileName(std::string_view name, std::string_view extension, int* 
 }
 
 SecurityFileList ListSecurityFiles(FileSystem& files, const std::string& dir, int market,
-                                   std::string_view codePattern, std::string_view extension, bool withEmpty) {
+                                   std::string_view codePattern, std::string_view extension, bool withEmpty,
+                                   ListDetail detail) {
   SecurityFileList list;
-  for (WalkEntry& entry : ListCountedFiles(files, dir, Pattern(market, codePattern, extension), withEmpty)) {
+  for (WalkEntry& entry : ListCountedFiles(files, dir, Pattern(market, codePattern, extension), withEmpty, detail)) {
     SecurityFile file;
     if (IsSecurityFileName(entry.name, extension, &file.market, &file.code) &&
         (market == kAnyMarket || file.market == market)) {

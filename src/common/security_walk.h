@@ -20,7 +20,7 @@ struct SecurityFile {
   std::string code;  // the six code characters
   std::string name;  // the file name without its folder
   std::string path;  // folder and name
-  int64_t size = 0;
+  int64_t size = 0;      // -1: not looked at (ListDetail::kKinds)
   bool regular = true;  // false: a symbolic link or another kind of file
 };
 
@@ -35,10 +35,11 @@ inline constexpr int kAnyMarket = -1;
 // `market` (kAnyMarket: all three prefixes, as in the tick store). The code
 // pattern has six characters, '?' matching any one; empty means every code.
 // Letter case is ignored by the pattern, not by the exact-name rule. Empty
-// files are left out unless `withEmpty`.
+// files are left out unless `withEmpty`; with ListDetail::kKinds no file is
+// looked at, and empty ones are listed too (their size unknown).
 SecurityFileList ListSecurityFiles(FileSystem& files, const std::string& dir, int market,
                                    std::string_view codePattern, std::string_view extension,
-                                   bool withEmpty = false);
+                                   bool withEmpty = false, ListDetail detail = ListDetail::kSizes);
 
 // True for "<mm><cccccc><ext>" as above; the market and code when wanted.
 bool IsSecurityFileName(std::string_view name, std::string_view extension, int* market = nullptr,

@@ -5,6 +5,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <stdexcept>
@@ -76,12 +78,18 @@ void Raise(const ReadResult& result) {
   }
 }
 
-// A NumPy array that owns the vector's memory.
+// A NumPy array that owns the column's memory: its own block, or a share of
+// the block of the columns it lies in.
 template <typename T>
-py::array Array(std::vector<T>& values) {
-  auto* owned = new std::vector<T>(std::move(values));
-  py::capsule free(owned, [](void* p) { delete static_cast<std::vector<T>*>(p); });
-  return py::array_t<T>(static_cast<py::ssize_t>(owned->size()), owned->data(), free);
+py::array Array(const Columns& c, Column<T>& values) {
+  const auto size = static_cast<py::ssize_t>(values.size());
+  if (size == 0) return py::array_t<T>(0);
+  const bool owned = values.Owned();
+  T* rows = values.Release();
+  if (owned) return py::array_t<T>(size, rows, py::capsule(rows, [](void* p) { std::free(p); }));
+  py::capsule share(new std::shared_ptr<void>(c.block),
+                    [](void* p) { delete static_cast<std::shared_ptr<void>*>(p); });
+  return py::array_t<T>(size, rows, share);
 }
 
 // The texts of the daily flag column, by RowFlag.
@@ -96,7 +104,7 @@ py::list FlagTexts() {
   return texts;
 }
 
-struct Column {
+struct NamedArray {
   const char* name;
   py::object values;
 };
@@ -105,61 +113,140 @@ struct Column {
 // daily lines carry advancing and declining when `withCounts`, and their
 // flag as a pandas categorical of its texts when `flagTexts`, else as its
 // number (RowFlag).
-std::vector<Column> ColumnsOf(ViewKind kind, Columns& c, bool withCounts, bool flagTexts) {
+std::vector<NamedArray> ColumnsOf(ViewKind kind, Columns& c, bool withCounts, bool flagTexts) {
   if (kind == ViewKind::kTicks)
-    return {{"price", Array(c.close)}, {"volume", Array(c.volume)}, {"extra", Array(c.extra)}, {"kind", Array(c.tickKind)}};
-  std::vector<Column> columns = {{"open", Array(c.open)},   {"high", Array(c.high)},     {"low", Array(c.low)},
-                                 {"close", Array(c.close)}, {"volume", Array(c.volume)}, {"amount", Array(c.amount)}};
+    return {{"price", Array(c, c.close)}, {"volume", Array(c, c.volume)}, {"extra", Array(c, c.extra)}, {"kind", Array(c, c.tickKind)}};
+  std::vector<NamedArray> columns = {{"open", Array(c, c.open)},   {"high", Array(c, c.high)},     {"low", Array(c, c.low)},
+                                 {"close", Array(c, c.close)}, {"volume", Array(c, c.volume)}, {"amount", Array(c, c.amount)}};
   if (kind != ViewKind::kDaily) return columns;
   if (withCounts) {
-    columns.push_back({"advancing", Array(c.advancing)});
-    columns.push_back({"declining", Array(c.declining)});
+    columns.push_back({"advancing", Array(c, c.advancing)});
+    columns.push_back({"declining", Array(c, c.declining)});
   }
   if (!flagTexts) {
-    columns.push_back({"flag", Array(c.flag)});
+    columns.push_back({"flag", Array(c, c.flag)});
     return columns;
   }
   py::object categorical = py::module_::import("pandas").attr("Categorical");
-  columns.push_back({"flag", categorical.attr("from_codes")(Array(c.flag), FlagTexts())});
+  columns.push_back({"flag", categorical.attr("from_codes")(Array(c, c.flag), FlagTexts())});
   return columns;
 }
 
 const char* StampName(ViewKind kind) { return kind == ViewKind::kDaily ? "date" : "time"; }
 
-py::object Stamps(Columns& c) { return Array(c.stamp).attr("view")("M8[ns]"); }
+py::object Stamps(Columns& c) { return Array(c, c.stamp).attr("view")("M8[ns]"); }
 
 py::object Frame(ViewKind kind, ReadResult& read, const std::vector<std::string>* stems) {
   py::module_ pandas = py::module_::import("pandas");
   py::object index = pandas.attr("DatetimeIndex")(Stamps(read.columns), "name"_a = StampName(kind));
   if (stems != nullptr) {
-    py::object codes = pandas.attr("Categorical").attr("from_codes")(Array(read.columns.security), *stems);
+    py::object codes = pandas.attr("Categorical").attr("from_codes")(Array(read.columns, read.columns.security), *stems);
     index = pandas.attr("MultiIndex").attr("from_arrays")(py::make_tuple(codes, index),
                                                          "names"_a = py::make_tuple("code", StampName(kind)));
   }
   py::dict data;
-  for (Column& column : ColumnsOf(kind, read.columns, stems != nullptr || read.index, true))
+  for (NamedArray& column : ColumnsOf(kind, read.columns, stems != nullptr || read.index, true))
     data[column.name] = column.values;
   return pandas.attr("DataFrame")(data, "index"_a = index, "copy"_a = false);
 }
 
+// Copies the columns into the fields of a structured array's rows [begin, end).
+struct FieldCopy {
+  const char* from;  // the column's first value
+  std::size_t size;  // of a value
+  std::size_t offset;  // of the field in a record
+};
+void CopyFields(const std::vector<FieldCopy>& fields, char* records, std::size_t recordSize, std::size_t begin,
+                std::size_t end) {
+  for (const FieldCopy& f : fields) {
+    char* to = records + f.offset;
+    const char* from = f.from;
+    switch (f.size) {
+      case 1:
+        for (std::size_t i = begin; i < end; ++i) to[i * recordSize] = from[i];
+        break;
+      case 4:
+        for (std::size_t i = begin; i < end; ++i) std::memcpy(to + i * recordSize, from + i * 4, 4);
+        break;
+      case 8:
+        for (std::size_t i = begin; i < end; ++i) std::memcpy(to + i * recordSize, from + i * 8, 8);
+        break;
+      default:
+        for (std::size_t i = begin; i < end; ++i) std::memcpy(to + i * recordSize, from + i * f.size, f.size);
+    }
+  }
+}
+
 // The same columns as a structured array; the flag as its number (RowFlag),
-// the security as its stem.
+// the security as its stem. The records are filled on a few threads without
+// the GIL.
 py::object Records(ViewKind kind, ReadResult& read, const std::vector<std::string>* stems) {
   py::module_ numpy = py::module_::import("numpy");
   const std::size_t size = read.columns.Size();
-  std::vector<Column> columns;
+  // The stems as the code field holds them: eight UCS-4 characters each.
+  constexpr std::size_t kCodeChars = 8;
+  std::vector<uint32_t> codeTexts;
+  std::vector<NamedArray> columns;
   if (stems != nullptr) {
-    py::object names = numpy.attr("array")(*stems, "dtype"_a = "U8");
-    columns.push_back({"code", names[Array(read.columns.security)]});
+    for (const std::string& stem : *stems)
+      for (std::size_t i = 0; i < kCodeChars; ++i)
+        codeTexts.push_back(i < stem.size() ? static_cast<unsigned char>(stem[i]) : 0);
+    columns.push_back({"code", py::none()});
   }
   columns.push_back({StampName(kind), Stamps(read.columns)});
-  for (Column& column : ColumnsOf(kind, read.columns, stems != nullptr || read.index, false))
+  for (NamedArray& column : ColumnsOf(kind, read.columns, stems != nullptr || read.index, false))
     columns.push_back(column);
   py::list fields;
-  for (const Column& column : columns) fields.append(py::make_tuple(column.name, column.values.attr("dtype")));
-  py::object records = numpy.attr("empty")(size, "dtype"_a = fields);
-  for (const Column& column : columns) records[py::str(column.name)] = column.values;
+  for (const NamedArray& column : columns)
+    fields.append(py::make_tuple(column.name, column.values.is_none() ? py::str("U8") : column.values.attr("dtype")));
+  py::array records = numpy.attr("empty")(size, "dtype"_a = fields);
+  const std::size_t recordSize = static_cast<std::size_t>(records.itemsize());
+  py::dict offsets = records.attr("dtype").attr("fields");
+  std::vector<FieldCopy> copies;
+  const int32_t* security = nullptr;
+  std::size_t codeOffset = 0;
+  for (const NamedArray& column : columns) {
+    const auto offset = offsets[py::str(column.name)].cast<py::tuple>()[1].cast<std::size_t>();
+    if (column.values.is_none()) {
+      codeOffset = offset;
+      security = read.columns.security.data();
+      continue;
+    }
+    const py::array values = column.values;
+    copies.push_back({static_cast<const char*>(values.data()), static_cast<std::size_t>(values.itemsize()), offset});
+  }
+  char* to = static_cast<char*>(records.mutable_data());
+  auto fill = [&](std::size_t begin, std::size_t end) {
+    CopyFields(copies, to, recordSize, begin, end);
+    if (security == nullptr) return;
+    for (std::size_t i = begin; i < end; ++i)
+      std::memcpy(to + i * recordSize + codeOffset, &codeTexts[static_cast<std::size_t>(security[i]) * kCodeChars],
+                  kCodeChars * sizeof(uint32_t));
+  };
+  py::gil_scoped_release release;
+  // Threads pay only for many rows.
+  constexpr std::size_t kRows = 1 << 16;
+  if (size <= kRows) {
+    fill(0, size);
+    return records;
+  }
+  RunOrdered(
+      (size + kRows - 1) / kRows, DefaultWorkerCount(), [](std::size_t) {},
+      [&](std::size_t item, int) { fill(item * kRows, std::min(size, (item + 1) * kRows)); },
+      [](std::size_t) { return true; });
   return records;
+}
+
+// One security's records as a structured array that owns their bytes.
+py::object RecordArray(RecordRows& records) {
+  py::list fields;
+  for (const RecordField& field : records.fields) fields.append(py::make_tuple(field.name, field.format));
+  const py::dtype dtype = py::dtype::from_args(fields);
+  if (static_cast<std::size_t>(dtype.itemsize()) != records.recordSize) throw std::logic_error("record layout");
+  const auto rows = static_cast<py::ssize_t>(records.rows);
+  if (rows == 0) return py::array(dtype, {py::ssize_t{0}}, {dtype.itemsize()});
+  char* bytes = records.bytes.Release();
+  return py::array(dtype, {rows}, {dtype.itemsize()}, bytes, py::capsule(bytes, [](void* p) { std::free(p); }));
 }
 
 py::object Result(ViewKind kind, ReadResult& read, const std::vector<std::string>* stems, bool asArray) {
@@ -194,9 +281,11 @@ class Tree {
     ReadResult read;
     {
       py::gil_scoped_release release;
-      read = reader_.Read(kind, stem, first, last);
+      read = asArray ? reader_.ReadRecords(kind, stem, first, last) : reader_.Read(kind, stem, first, last);
     }
-    return Result(kind, read, nullptr, asArray);
+    if (!asArray) return Result(kind, read, nullptr, false);
+    Raise(read);
+    return RecordArray(read.records);
   }
 
   py::object Minutes(const std::string& code, int period, const py::handle& start, const py::handle& end,
@@ -209,11 +298,12 @@ class Tree {
                     bool asArray) const {
     const ViewKind view = KindOf(kind);
     const auto [first, last] = RangeArg(start, end);
-    const std::vector<std::string> stems = StemsArg(view, codes);
+    const bool listed = codes.is_none() || py::isinstance<py::str>(codes);
+    std::vector<std::string> stems = StemsArg(view, codes);
     ReadResult read;
     {
       py::gil_scoped_release release;
-      read = reader_.ReadMany(view, stems, first, last, DefaultWorkerCount());
+      read = reader_.ReadMany(view, stems, first, last, DefaultWorkerCount(), listed);
     }
     return Result(view, read, &stems, asArray);
   }
@@ -227,12 +317,13 @@ class Tree {
     return pattern;
   }
 
-  // Every security with data of the kind, those a pattern selects, or the listed ones.
+  // Every security with a file of the kind, those a pattern selects (the
+  // read leaves out empty files, as SecuritiesWithData does), or the listed ones.
   std::vector<std::string> StemsArg(ViewKind kind, const py::handle& codes) const {
     if (codes.is_none() || py::isinstance<py::str>(codes)) {
       const std::string pattern = codes.is_none() ? std::string() : PatternArg(codes.cast<std::string>());
       py::gil_scoped_release release;
-      return SecuritiesWithData(reader_.Layout(), kind, pattern);
+      return SecuritiesListed(reader_.Layout(), kind, pattern);
     }
     std::vector<std::string> stems;
     for (const py::handle code : codes) stems.push_back(StemArg(code.cast<std::string>()));

@@ -1,7 +1,9 @@
 #include "python/tree_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -52,16 +54,22 @@ int64_t PowerOfTen(int n) {
 }
 
 // Nanoseconds since 1970-01-01 of dates and times of day, remembering the
-// last date: the rows of a file come a day at a time.
+// last date (the rows of a file come a day at a time) and the midnights of
+// the dates met (the securities of a market share their days).
 class Stamps {
  public:
   // The date's midnight, plus `time` in `unit` seconds when time >= 0; kNoStamp
   // for a date the calendar does not know or a time past the day.
   int64_t Of(uint32_t date, int32_t time, int64_t unit) {
     if (date != date_) {
+      Met& met = met_[date % met_.size()];
+      if (met.date != date) {
+        met.date = date;
+        met.midnight = IsCalendarDate(static_cast<int>(date)) ? DaysSince1970(date) * kSecondsPerDay * kNanosPerSecond
+                                                              : kNoStamp;
+      }
       date_ = date;
-      midnight_ = IsCalendarDate(static_cast<int>(date)) ? DaysSince1970(date) * kSecondsPerDay * kNanosPerSecond
-                                                         : kNoStamp;
+      midnight_ = met.midnight;
     }
     if (midnight_ == kNoStamp || time < 0) return midnight_;
     if (time * unit >= kSecondsPerDay) return kNoStamp;
@@ -75,93 +83,212 @@ class Stamps {
     return std::chrono::sys_days(day).time_since_epoch().count();
   }
 
+  struct Met {
+    uint32_t date = 0;
+    int64_t midnight = kNoStamp;
+  };
   uint32_t date_ = 0;
   int64_t midnight_ = kNoStamp;
+  std::array<Met, 509> met_{};
 };
 
-// A price column: each row's price in the view's units, as a real value.
-// The quotient of two exact doubles is the double nearest to the real
-// value, the same as reading the shown decimal text.
-std::vector<double> Prices(const DataView& view, int64_t ViewRow::*price) {
-  const double scale = static_cast<double>(PowerOfTen(view.decimals));
-  std::vector<double> values(view.rows.size());
-  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(view.rows[i].*price) / scale;
-  return values;
-}
+// Writes a read's rows into columns as the reader hands them over: the
+// date and time as one stamp, prices as real values. The quotient of two
+// exact doubles is the double nearest to the real value, the same as
+// reading the shown decimal text.
+class ColumnSink : public ViewRowSink {
+ public:
+  explicit ColumnSink(Columns& columns) : c_(columns) {}
 
-template <typename T, typename Field>
-std::vector<T> Each(const DataView& view, Field ViewRow::*field) {
-  std::vector<T> values(view.rows.size());
-  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<T>(view.rows[i].*field);
-  return values;
-}
+  void Start(const DataView& view, std::size_t expectedRows) override {
+    kind_ = view.request.kind;
+    scale_ = static_cast<double>(PowerOfTen(view.decimals));
+    unit_ = kind_ == ViewKind::kDaily ? 0 : kind_ == ViewKind::kTicks ? 1 : 60;
+    // One security's columns in one block, made once; room for as many rows
+    // for each security still to come, the columns of many securities
+    // growing by one allocation where their files are alike.
+    const std::size_t size = c_.Size();
+    if (toCome_ == 1 && size == 0 && c_.stamp.capacity() == 0 && expectedRows > 0)
+      PlaceInOneBlock(expectedRows);
+    else if (c_.stamp.capacity() < size + expectedRows)
+      Reserve(std::max(size + expectedRows * toCome_, 2 * c_.stamp.capacity()));
+  }
 
-// Bars' and ticks' stamps: the date plus the time in `unit` seconds (daily
-// lines: unit 0, the date alone).
-std::vector<int64_t> StampsOf(const DataView& view, int64_t unit) {
-  Stamps stamps;
-  std::vector<int64_t> values(view.rows.size());
-  for (std::size_t i = 0; i < values.size(); ++i)
-    values[i] = stamps.Of(view.rows[i].date, unit == 0 ? -1 : view.rows[i].time, unit);
-  return values;
-}
+  void Take(std::span<const ViewRow> rows) override {
+    const std::size_t n = rows.size();
+    if (kind_ == ViewKind::kTicks) {
+      int64_t* stamp = Grow(c_.stamp, n);
+      double* price = Grow(c_.close, n);
+      int64_t* volume = Grow(c_.volume, n);
+      int32_t* extra = Grow(c_.extra, n);
+      uint8_t* tickKind = Grow(c_.tickKind, n);
+      for (std::size_t i = 0; i < n; ++i) {
+        const ViewRow& r = rows[i];
+        stamp[i] = stamps_.Of(r.date, r.time, 1);
+        price[i] = static_cast<double>(r.close) / scale_;
+        volume[i] = r.volume;
+        extra[i] = r.extra;
+        tickKind[i] = r.tickKind;
+      }
+      return;
+    }
+    int64_t* stamp = Grow(c_.stamp, n);
+    double* open = Grow(c_.open, n);
+    double* high = Grow(c_.high, n);
+    double* low = Grow(c_.low, n);
+    double* close = Grow(c_.close, n);
+    int64_t* volume = Grow(c_.volume, n);
+    double* amount = Grow(c_.amount, n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const ViewRow& r = rows[i];
+      stamp[i] = stamps_.Of(r.date, unit_ == 0 ? -1 : r.time, unit_);
+      open[i] = static_cast<double>(r.open) / scale_;
+      high[i] = static_cast<double>(r.high) / scale_;
+      low[i] = static_cast<double>(r.low) / scale_;
+      close[i] = static_cast<double>(r.close) / scale_;
+      volume[i] = r.volume;
+      amount[i] = r.amount;
+    }
+    if (kind_ != ViewKind::kDaily) return;
+    int32_t* advancing = Grow(c_.advancing, n);
+    int32_t* declining = Grow(c_.declining, n);
+    uint8_t* flag = Grow(c_.flag, n);
+    for (std::size_t i = 0; i < n; ++i) {
+      advancing[i] = rows[i].advancing;
+      declining[i] = rows[i].declining;
+      flag[i] = static_cast<uint8_t>(rows[i].flag);
+    }
+  }
 
-void AppendBars(const DataView& view, Columns& c) {
-  const bool daily = view.request.kind == ViewKind::kDaily;
-  c.stamp = StampsOf(view, daily ? 0 : 60);
-  c.open = Prices(view, &ViewRow::open);
-  c.high = Prices(view, &ViewRow::high);
-  c.low = Prices(view, &ViewRow::low);
-  c.close = Prices(view, &ViewRow::close);
-  c.volume = Each<int64_t>(view, &ViewRow::volume);
-  c.amount = Each<double>(view, &ViewRow::amount);
-  if (!daily) return;
-  c.advancing = Each<int32_t>(view, &ViewRow::advancing);
-  c.declining = Each<int32_t>(view, &ViewRow::declining);
-  c.flag = Each<uint8_t>(view, &ViewRow::flag);
-}
+  // The securities still to be read into the columns, this one included.
+  void SetToCome(std::size_t securities) { toCome_ = std::max<std::size_t>(securities, 1); }
 
-void AppendTicks(const DataView& view, Columns& c) {
-  c.stamp = StampsOf(view, 1);
-  c.close = Prices(view, &ViewRow::close);
-  c.volume = Each<int64_t>(view, &ViewRow::volume);
-  c.extra = Each<int32_t>(view, &ViewRow::extra);
-  c.tickKind = Each<uint8_t>(view, &ViewRow::tickKind);
-}
+ private:
+  template <typename T>
+  static T* Grow(Column<T>& column, std::size_t n) {
+    return column.Grow(n);
+  }
+
+  // The kind's columns, each given its room in one block.
+  void PlaceInOneBlock(std::size_t rows) {
+    std::size_t bytes = 0;
+    auto room = [&bytes, rows](auto& column, bool wanted) {
+      using T = std::remove_reference_t<decltype(column[0])>;
+      if (!wanted) return std::size_t{0};
+      const std::size_t at = (bytes + 7) / 8 * 8;
+      bytes = at + rows * sizeof(T);
+      return at;
+    };
+    const bool ticks = kind_ == ViewKind::kTicks, daily = kind_ == ViewKind::kDaily;
+    const std::size_t at[] = {room(c_.stamp, true),     room(c_.open, !ticks),     room(c_.high, !ticks),
+                              room(c_.low, !ticks),     room(c_.close, true),      room(c_.volume, true),
+                              room(c_.amount, !ticks),  room(c_.advancing, daily), room(c_.declining, daily),
+                              room(c_.flag, daily),     room(c_.extra, ticks),     room(c_.tickKind, ticks)};
+    void* block = std::malloc(bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    c_.block = std::shared_ptr<void>(block, std::free);
+    char* base = static_cast<char*>(block);
+    auto place = [&](auto& column, std::size_t offset, bool wanted) {
+      using T = std::remove_reference_t<decltype(column[0])>;
+      if (wanted) column.Place(reinterpret_cast<T*>(base + offset), rows);
+    };
+    place(c_.stamp, at[0], true), place(c_.open, at[1], !ticks), place(c_.high, at[2], !ticks);
+    place(c_.low, at[3], !ticks), place(c_.close, at[4], true), place(c_.volume, at[5], true);
+    place(c_.amount, at[6], !ticks), place(c_.advancing, at[7], daily), place(c_.declining, at[8], daily);
+    place(c_.flag, at[9], daily), place(c_.extra, at[10], ticks), place(c_.tickKind, at[11], ticks);
+  }
+
+  void Reserve(std::size_t rows) {
+    c_.stamp.Reserve(rows);
+    c_.close.Reserve(rows);
+    c_.volume.Reserve(rows);
+    if (kind_ == ViewKind::kTicks) {
+      c_.extra.Reserve(rows);
+      c_.tickKind.Reserve(rows);
+      return;
+    }
+    for (Column<double>* column : {&c_.open, &c_.high, &c_.low, &c_.amount}) column->Reserve(rows);
+    if (kind_ != ViewKind::kDaily) return;
+    c_.advancing.Reserve(rows);
+    c_.declining.Reserve(rows);
+    c_.flag.Reserve(rows);
+  }
+
+  Columns& c_;
+  ViewKind kind_ = ViewKind::kDaily;
+  double scale_ = 1;
+  int64_t unit_ = 0;
+  std::size_t toCome_ = 1;
+  Stamps stamps_;
+};
 
 // Securities read as one work item of ReadMany: the workers hand their
 // results over this often.
 constexpr std::size_t kBatch = 64;
 
-template <typename T>
-void Gather(std::vector<Columns>& parts, std::vector<T> Columns::*field, Columns& all) {
-  std::size_t total = 0;
-  for (const Columns& part : parts) total += (part.*field).size();
-  std::vector<T>& to = all.*field;
-  to.reserve(to.size() + total);
-  for (Columns& part : parts) {
-    to.insert(to.end(), (part.*field).begin(), (part.*field).end());
-    std::vector<T>().swap(part.*field);
-  }
-}
+// Writes a read's rows as the records of a structured array, with the values
+// ColumnSink gives each column.
+class RecordSink : public ViewRowSink {
+ public:
+  explicit RecordSink(RecordRows& records) : r_(records) {}
 
-// The parts one after the other, each column allocated once; the columns
-// are gathered on `workers` threads.
-Columns Concatenate(std::vector<Columns>& parts, int workers) {
-  Columns all;
-  using C = Columns;
-  const std::vector<std::function<void()>> gathers = {
-      [&] { Gather(parts, &C::security, all); }, [&] { Gather(parts, &C::stamp, all); },
-      [&] { Gather(parts, &C::open, all); },     [&] { Gather(parts, &C::high, all); },
-      [&] { Gather(parts, &C::low, all); },      [&] { Gather(parts, &C::close, all); },
-      [&] { Gather(parts, &C::volume, all); },   [&] { Gather(parts, &C::amount, all); },
-      [&] { Gather(parts, &C::advancing, all); }, [&] { Gather(parts, &C::declining, all); },
-      [&] { Gather(parts, &C::extra, all); },    [&] { Gather(parts, &C::tickKind, all); },
-      [&] { Gather(parts, &C::flag, all); }};
-  RunOrdered(
-      gathers.size(), workers, [](std::size_t) {}, [&](std::size_t item, int) { gathers[item](); },
-      [](std::size_t) { return true; });
-  return all;
+  void Start(const DataView& view, std::size_t expectedRows) override {
+    kind_ = view.request.kind;
+    scale_ = static_cast<double>(PowerOfTen(view.decimals));
+    unit_ = kind_ == ViewKind::kDaily ? 0 : kind_ == ViewKind::kTicks ? 1 : 60;
+    r_.fields.clear();
+    r_.recordSize = 0;
+    auto add = [this](const char* name, const char* format, std::size_t size) {
+      r_.fields.push_back({name, format, r_.recordSize});
+      r_.recordSize += size;
+    };
+    add(kind_ == ViewKind::kDaily ? "date" : "time", "M8[ns]", 8);
+    if (kind_ == ViewKind::kTicks) {
+      add("price", "f8", 8), add("volume", "i8", 8), add("extra", "i4", 4), add("kind", "u1", 1);
+    } else {
+      add("open", "f8", 8), add("high", "f8", 8), add("low", "f8", 8), add("close", "f8", 8);
+      add("volume", "i8", 8), add("amount", "f8", 8);
+      counts_ = kind_ == ViewKind::kDaily && view.index;
+      if (counts_) add("advancing", "i4", 4), add("declining", "i4", 4);
+      if (kind_ == ViewKind::kDaily) add("flag", "u1", 1);
+    }
+    r_.bytes.Reserve(expectedRows * r_.recordSize);
+  }
+
+  void Take(std::span<const ViewRow> rows) override {
+    char* to = r_.bytes.Grow(rows.size() * r_.recordSize);
+    r_.rows += rows.size();
+    auto put = [&to](auto value) {
+      std::memcpy(to, &value, sizeof value);
+      to += sizeof value;
+    };
+    for (const ViewRow& row : rows) {
+      if (kind_ == ViewKind::kTicks) {
+        put(stamps_.Of(row.date, row.time, 1)), put(static_cast<double>(row.close) / scale_);
+        put(row.volume), put(row.extra), put(row.tickKind);
+        continue;
+      }
+      put(stamps_.Of(row.date, unit_ == 0 ? -1 : row.time, unit_));
+      put(static_cast<double>(row.open) / scale_), put(static_cast<double>(row.high) / scale_);
+      put(static_cast<double>(row.low) / scale_), put(static_cast<double>(row.close) / scale_);
+      put(row.volume), put(row.amount);
+      if (counts_) put(row.advancing), put(row.declining);
+      if (kind_ == ViewKind::kDaily) put(static_cast<uint8_t>(row.flag));
+    }
+  }
+
+ private:
+  RecordRows& r_;
+  ViewKind kind_ = ViewKind::kDaily;
+  double scale_ = 1;
+  int64_t unit_ = 0;
+  bool counts_ = false;
+  Stamps stamps_;
+};
+
+// Cuts every column back to `rows`.
+void Cut(Columns& c, std::size_t rows) {
+  c.Each([rows](auto& column) { column.Cut(rows); });
 }
 
 }  // namespace
@@ -188,65 +315,131 @@ std::optional<TreePlace> FindTree(const std::string& path, std::string* problem)
 
 ReadResult TreeReader::Read(ViewKind kind, const std::string& stem, int first, int last) const {
   ReadResult result;
+  Append(kind, stem, first, last, 1, result);
+  if (result.failure != ReadFailure::kNone) result.columns = Columns{};
+  return result;
+}
+
+ReadResult TreeReader::ReadRecords(ViewKind kind, const std::string& stem, int first, int last) const {
+  ReadResult result;
+  RecordSink sink(result.records);
+  ReadInto(kind, stem, first, last, sink, result);
+  if (result.failure != ReadFailure::kNone) result.records = RecordRows{};
+  result.records.bytes.Shrink();
+  return result;
+}
+
+void TreeReader::Append(ViewKind kind, const std::string& stem, int first, int last, std::size_t toCome,
+                        ReadResult& result) const {
+  ColumnSink sink(result.columns);
+  sink.SetToCome(toCome);
+  ReadInto(kind, stem, first, last, sink, result);
+}
+
+void TreeReader::ReadInto(ViewKind kind, const std::string& stem, int first, int last, ViewRowSink& sink,
+                          ReadResult& result) const {
   const std::optional<SingleSecurity> security = ParseSingleSecurity(stem, true);
   if (!security) {
     result.failure = ReadFailure::kBadCode;
     result.message = kCodeFormatMessage;
-    return result;
+    return;
   }
-  const DataView view = ReadDataView(layout_, ViewRequest{security->market, security->code, kind, first, last, tckv4_});
-  result.index = view.index;
+  const DataView view =
+      ReadDataView(layout_, ViewRequest{security->market, security->code, kind, first, last, tckv4_}, sink);
+  result.index = result.index || view.index;
   if (view.failed || view.truncated) {
     result.failure = view.missing ? ReadFailure::kMissing
                      : view.failed ? ReadFailure::kDamaged
                                    : ReadFailure::kTooManyRows;
     result.message = view.message;
-    return result;
   }
-  if (kind == ViewKind::kTicks)
-    AppendTicks(view, result.columns);
-  else
-    AppendBars(view, result.columns);
-  return result;
 }
 
-ReadResult TreeReader::ReadMany(ViewKind kind, const std::vector<std::string>& stems, int first, int last,
-                                int workers) const {
+ReadResult TreeReader::ReadMany(ViewKind kind, std::vector<std::string>& stems, int first, int last, int workers,
+                                bool listed) const {
   const std::size_t batches = (stems.size() + kBatch - 1) / kBatch;
-  std::vector<Batch> each(batches);
-  std::vector<Columns> parts;
+  std::vector<ReadResult> each(batches);
+  std::vector<std::vector<int32_t>> leftOut(batches);
   ReadResult all;
+  // Each batch's columns join the whole as its turn comes, while the workers
+  // read on, and are freed at once: few batches are held at any time.
   RunOrdered(
       batches, workers, [](std::size_t) {},
-      [&](std::size_t batch, int) { each[batch] = ReadBatch(kind, stems, batch * kBatch, first, last); },
+      [&](std::size_t batch, int) {
+        each[batch] = ReadBatch(kind, stems, batch * kBatch, first, last, listed, &leftOut[batch]);
+      },
       [&](std::size_t batch) {
-        Batch& one = each[batch];
+        ReadResult one = std::move(each[batch]);
         if (all.failure != ReadFailure::kNone) return false;
-        if (one.failure.failure != ReadFailure::kNone) {
-          all = std::move(one.failure);
+        if (one.failure != ReadFailure::kNone) {
+          all = std::move(one);
+          all.columns = Columns{};
           return false;
         }
         all.index = all.index || one.index;
-        std::move(one.parts.begin(), one.parts.end(), std::back_inserter(parts));
-        one = Batch{};
+        Columns& to = all.columns;
+        Columns& from = one.columns;
+        if (batch == 0 && from.Size() > 0) {
+          // Room for as many rows for each security as the first batch had:
+          // the columns are then made once, and what stays unused is given
+          // back without a page of it touched.
+          const std::size_t read = std::min(stems.size(), kBatch);
+          const std::size_t rows = from.Size() / read * stems.size() + from.Size();
+          auto reserve = [rows](auto& to, auto& from) {
+            if (from.size() > 0) to.Reserve(rows);
+          };
+          reserve(to.security, from.security), reserve(to.stamp, from.stamp), reserve(to.open, from.open);
+          reserve(to.high, from.high), reserve(to.low, from.low), reserve(to.close, from.close);
+          reserve(to.volume, from.volume), reserve(to.amount, from.amount), reserve(to.advancing, from.advancing);
+          reserve(to.declining, from.declining), reserve(to.extra, from.extra), reserve(to.tickKind, from.tickKind);
+          reserve(to.flag, from.flag);
+        }
+        to.security.Append(from.security), to.stamp.Append(from.stamp), to.open.Append(from.open);
+        to.high.Append(from.high), to.low.Append(from.low), to.close.Append(from.close);
+        to.volume.Append(from.volume), to.amount.Append(from.amount), to.advancing.Append(from.advancing);
+        to.declining.Append(from.declining), to.extra.Append(from.extra), to.tickKind.Append(from.tickKind);
+        to.flag.Append(from.flag);
         return true;
       });
-  if (all.failure == ReadFailure::kNone) all.columns = Concatenate(parts, workers);
+  if (all.failure != ReadFailure::kNone) return all;
+  all.columns.Each([](auto& column) { column.Shrink(); });
+  std::vector<int32_t> gone;
+  for (const std::vector<int32_t>& some : leftOut) gone.insert(gone.end(), some.begin(), some.end());
+  if (!gone.empty()) {
+    // The positions of the stems kept, by their position before.
+    std::vector<int32_t> kept(stems.size(), 0);
+    for (int32_t position : gone) kept[static_cast<std::size_t>(position)] = -1;
+    std::vector<std::string> remaining;
+    for (std::size_t i = 0; i < stems.size(); ++i)
+      if (kept[i] == 0) {
+        kept[i] = static_cast<int32_t>(remaining.size());
+        remaining.push_back(std::move(stems[i]));
+      }
+    stems = std::move(remaining);
+    Column<int32_t>& security = all.columns.security;
+    for (std::size_t i = 0; i < security.size(); ++i) security[i] = kept[static_cast<std::size_t>(security[i])];
+  }
   return all;
 }
 
-TreeReader::Batch TreeReader::ReadBatch(ViewKind kind, const std::vector<std::string>& stems, std::size_t begin,
-                                        int first, int last) const {
-  Batch batch;
-  for (std::size_t item = begin; item < std::min(stems.size(), begin + kBatch); ++item) {
-    ReadResult one = Read(kind, stems[item], first, last);
-    if (one.failure != ReadFailure::kNone) {
-      batch.failure = std::move(one);
-      return batch;
+ReadResult TreeReader::ReadBatch(ViewKind kind, const std::vector<std::string>& stems, std::size_t begin, int first,
+                                 int last, bool listed, std::vector<int32_t>* leftOut) const {
+  ReadResult batch;
+  const std::size_t end = std::min(stems.size(), begin + kBatch);
+  for (std::size_t item = begin; item < end; ++item) {
+    const std::size_t before = batch.columns.Size();
+    Append(kind, stems[item], first, last, end - item, batch);
+    if (batch.failure != ReadFailure::kNone) {
+      const std::optional<SingleSecurity> security = ParseSingleSecurity(stems[item], true);
+      if (!listed || !security || !ListedFileEmpty(layout_, kind, security->market, security->code)) return batch;
+      // An empty file, which the listing names too: SecuritiesWithData leaves it out.
+      Cut(batch.columns, before);
+      batch.failure = ReadFailure::kNone;
+      batch.message.clear();
+      leftOut->push_back(static_cast<int32_t>(item));
+      continue;
     }
-    one.columns.security.assign(one.columns.Size(), static_cast<int32_t>(item));
-    batch.index = batch.index || one.index;
-    batch.parts.push_back(std::move(one.columns));
+    batch.columns.security.Fill(batch.columns.Size() - batch.columns.security.size(), static_cast<int32_t>(item));
   }
   return batch;
 }

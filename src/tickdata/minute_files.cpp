@@ -181,30 +181,54 @@ bool AppendMinuteDays(File& file, const HeldDays& held, const MinuteBar* days, i
   return false;
 }
 
-TailRead ReadAllMinuteBars(const File& file, const MinuteFileKind& kind, std::vector<MinuteBar>* bars) {
-  bars->clear();
+TailRead HeldMinuteBars(const File& file, const MinuteFileKind& kind, std::vector<MinuteBar>* scratch,
+                        int64_t* bars) {
+  *bars = 0;
   const int64_t length = file.Length();
   if (length == 0) return TailRead::kNoFile;
   if (length < 0 || static_cast<uint64_t>(length) > kMaxWholeFileBytes) return TailRead::kDamaged;
   const auto barBytes = static_cast<int64_t>(sizeof(MinuteBar));
+  const auto block = static_cast<int64_t>(kind.blockBytes);
+  // The days end with the last whole day, the same rule as FindHeldDays':
+  // blocks are read from the end, one, then more at a time.
+  constexpr int64_t kMostBlocks = 64;
+  int64_t end = length / block;
+  for (int64_t step = 1; end > 0; step = std::min(step * 8, kMostBlocks)) {
+    const int64_t n = std::min(end, step);
+    try {
+      scratch->resize(static_cast<std::size_t>(n * kind.barsPerDay));
+    } catch (const std::bad_alloc&) {
+      return TailRead::kDamaged;
+    }
+    if (!file.ReadAll(scratch->data(), static_cast<std::size_t>(n * block), (end - n) * block))
+      return TailRead::kDamaged;
+    for (int64_t i = n - 1; i >= 0; --i) {
+      if (!IsWholeDay(scratch->data() + i * kind.barsPerDay, kind)) continue;
+      *bars = (end - n + i + 1) * kind.barsPerDay;
+      return TailRead::kRead;
+    }
+    end -= n;
+  }
+  if (length % barBytes != 0) return TailRead::kDamaged;
+  *bars = length / barBytes;
+  return TailRead::kRead;
+}
+
+TailRead ReadAllMinuteBars(const File& file, const MinuteFileKind& kind, std::vector<MinuteBar>* bars) {
+  int64_t held = 0;
+  const TailRead read = HeldMinuteBars(file, kind, bars, &held);
+  bars->clear();
+  if (read != TailRead::kRead) return read;
   try {
-    bars->resize(static_cast<std::size_t>((length + barBytes - 1) / barBytes));
+    bars->resize(static_cast<std::size_t>(held));
   } catch (const std::bad_alloc&) {
     return TailRead::kDamaged;
   }
-  if (!file.ReadAll(bars->data(), static_cast<std::size_t>(length), 0)) {
+  if (!file.ReadAll(bars->data(), bars->size() * sizeof(MinuteBar), 0)) {
     bars->clear();
     return TailRead::kDamaged;
   }
-  // The days end with the last whole day, the same rule as FindHeldDays'.
-  for (int64_t b = length / static_cast<int64_t>(kind.blockBytes) - 1; b >= 0; --b) {
-    if (!IsWholeDay(bars->data() + b * kind.barsPerDay, kind)) continue;
-    bars->resize(static_cast<std::size_t>((b + 1) * kind.barsPerDay));
-    return TailRead::kRead;
-  }
-  if (length % barBytes == 0) return TailRead::kRead;
-  bars->clear();
-  return TailRead::kDamaged;
+  return TailRead::kRead;
 }
 
 TailRead ReadAllMinuteBars(FileSystem& files, const std::string& path, const MinuteFileKind& kind,

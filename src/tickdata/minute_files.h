@@ -98,6 +98,11 @@ bool AppendMinuteDays(File& file, const HeldDays& held, const MinuteBar* days, i
 // the file is larger than kMaxWholeFileBytes, or the read fails.
 TailRead ReadAllMinuteBars(FileSystem& files, const std::string& path, const MinuteFileKind& kind,
                            std::vector<MinuteBar>* bars);
+// How many bars from the start ReadAllMinuteBars would give, for a reader
+// that reads them piece by piece: only the last blocks are read, into
+// `scratch`, until a whole day.
+TailRead HeldMinuteBars(const File& file, const MinuteFileKind& kind, std::vector<MinuteBar>* scratch,
+                        int64_t* bars);
 // The same for a file already open.
 TailRead ReadAllMinuteBars(const File& file, const MinuteFileKind& kind, std::vector<MinuteBar>* bars);
 

@@ -444,8 +444,8 @@ bool JournalFileSystem::MakeDir(const std::string& path) { return inner_.MakeDir
 bool JournalFileSystem::Exists(const std::string& path) { return inner_.Exists(path); }
 
 bool JournalFileSystem::List(const std::string& dir, const std::function<bool(std::string_view)>& wanted,
-                             std::vector<DirEntry>* entries) {
-  return inner_.List(dir, wanted, entries);
+                             std::vector<DirEntry>* entries, ListDetail detail) {
+  return inner_.List(dir, wanted, entries, detail);
 }
 
 int64_t JournalFileSystem::FreeSpace(const std::string& path) { return inner_.FreeSpace(path); }

@@ -90,7 +90,7 @@ class JournalFileSystem final : public FileSystem {
   bool MakeDir(const std::string& path) override;
   bool Exists(const std::string& path) override;
   bool List(const std::string& dir, const std::function<bool(std::string_view)>& wanted,
-            std::vector<DirEntry>* entries) override;
+            std::vector<DirEntry>* entries, ListDetail detail = ListDetail::kSizes) override;
   int64_t FreeSpace(const std::string& path) override;
   std::string RealFolder(const std::string& path) override;
   bool SyncFileSystem(const std::string& path) override;

@@ -17,6 +17,7 @@
 #include "daily/daily_conversion.h"
 #include "samplegen.h"
 #include "support/temp_dir.h"
+#include "tickdata/minute_bar.h"
 #include "tickdata/minute_engine.h"
 #include "tickdata/tick_engine.h"
 
@@ -178,6 +179,29 @@ TEST_P(TickScales, TicksAndBarsAreTheSampleTicks) {
   EXPECT_GT(compared, 0);
 }
 
+// A sink takes the rows the view keeps, every one of them, tick prices in
+// 0.0001 units.
+TEST_F(SampleTreeTest, ASinkTakesTheKeptRows) {
+  struct Taken : ViewRowSink {
+    void Start(const DataView&, std::size_t) override {}
+    void Take(std::span<const ViewRow> run) override { rows.insert(rows.end(), run.begin(), run.end()); }
+    std::vector<ViewRow> rows;
+  };
+  const sample::SampleSecurity s = OfTypes({2, 52}, 1).at(0);
+  for (ViewKind kind : {ViewKind::kDaily, ViewKind::kOneMinute, ViewKind::kFiveMinute, ViewKind::kTicks}) {
+    const DataView kept = Read(s, kind, 1);
+    Taken taken;
+    const DataView sunk = ReadDataView(tree_->layout(), ViewRequest{s.market, s.code, kind, 0, 0, 1}, taken);
+    EXPECT_EQ(sunk.message, kept.message);
+    ASSERT_EQ(taken.rows.size(), kept.rows.size());
+    const int64_t scale = PowerOf10(sunk.decimals - kept.decimals);
+    for (std::size_t i = 0; i < kept.rows.size(); ++i) {
+      EXPECT_EQ(taken.rows[i].date, kept.rows[i].date) << i;
+      EXPECT_EQ(taken.rows[i].close, kept.rows[i].close * scale) << i;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Classes, TickScales,
                          ::testing::Values(TickCase{"share", {2, 52}}, TickCase{"threeDecimals", {5, 14, 62}},
                                            TickCase{"bond", {8, 56}}, TickCase{"index", {1, 51}}),
@@ -266,6 +290,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, DailyFiles, ::testing::Values(
     FileCase{"missing", "000001", {}, 0, 0, 0, {}, false, "找不到文件"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
+
+// A minute file longer than a piece of the read, without a whole day: every
+// bar, in file order.
+TEST(MinuteFile, EveryBarOfALongFileIsRead) {
+  TestTree tree;
+  std::vector<MinuteBar> bars(2500);
+  for (std::size_t i = 0; i < bars.size(); ++i)
+    bars[i] = MinuteBar{PackMinuteDate(20240311), 571, 1, 2, 1, static_cast<int32_t>(i), 0, 1, 0};
+  WriteFileBytes(tree.layout().OneMinuteFile(0, "000001"),
+                 std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(bars.data()),
+                                      reinterpret_cast<const uint8_t*>(bars.data() + bars.size())));
+  const DataView view = ReadDataView(tree.layout(), ViewRequest{0, "000001", ViewKind::kOneMinute, 0, 0, 0});
+  ASSERT_EQ(view.rows.size(), bars.size());
+  for (std::size_t i = 0; i < bars.size(); ++i) ASSERT_EQ(view.rows[i].close, bars[i].close) << i;
+}
 
 }  // namespace
 }  // namespace marbloom::test

@@ -35,6 +35,11 @@ TEST(ListCountedFiles, SkipsDirectoriesHiddenAndEmptyFilesAndSorts) {
   EXPECT_EQ(entries[1].name, "sz000002.day");
   EXPECT_EQ(ListCountedFiles(RealFileSystem(), temp.path() + "sz??????.day").size(), 2u);
   EXPECT_TRUE(ListCountedFiles(RealFileSystem(), temp.path() + "missing/", "*").empty());
+  // Without a look at each file: the empty one too, and no sizes.
+  entries = ListCountedFiles(RealFileSystem(), temp.path(), "sz*.day", false, ListDetail::kKinds);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[2].name, "sz000003.day");
+  EXPECT_EQ(entries[2].size, -1);
 }
 
 }  // namespace

@@ -17,12 +17,12 @@ SHOW = {"daily": ["daily", "show"], "1min": ["minutes", "show", "--kind", "1"],
 CODES = ["sz000032", "sh000568", "sh204567", "bj430494"]
 
 
-def read(tree, kind, code, start=None, end=None):
+def read(tree, kind, code, start=None, end=None, as_array=False):
     if kind == "daily":
-        return tree.daily(code, start, end)
+        return tree.daily(code, start, end, as_array=as_array)
     if kind == "ticks":
-        return tree.ticks(code, start, end)
-    return tree.minutes(code, int(kind[0]), start, end)
+        return tree.ticks(code, start, end, as_array=as_array)
+    return tree.minutes(code, int(kind[0]), start, end, as_array=as_array)
 
 
 def show_csv(sample, kind, code, start=None, end=None):
@@ -53,6 +53,11 @@ def test_frame_is_show_csv(sample, kind, code, start, end):
     assert len(shown) > 1
     for ours, theirs in zip(as_csv(kind, frame), shown[1:], strict=True):
         assert [type(v)(t) if not isinstance(v, str) else t for v, t in zip(ours, theirs)] == ours
+    records = read(marbloom.open(sample.work), kind, code, start, end, as_array=True)
+    assert list(records.dtype.names) == [frame.index.name] + list(frame.columns)
+    assert (records[frame.index.name] == frame.index.values).all()
+    for name in frame.columns:
+        assert (records[name] == (frame[name].cat.codes if name == "flag" else frame[name])).all()
 
 
 def plain(frame):
@@ -71,6 +76,30 @@ def test_market_is_securities_concatenated(sample, kind, codes):
     records = tree.market(kind, codes, start="20240103", as_array=True)
     assert list(records["code"]) == list(market.index.get_level_values("code"))
     assert (records["close" if kind != "ticks" else "price"] == market.iloc[:, 3 if kind != "ticks" else 0]).all()
+
+
+@pytest.mark.parametrize("kind,path", [("daily", "sz/lday/sz000032.day"), ("5min", "sz/fzline/sz000032.5"),
+                                       ("ticks", "newtick/sz000032.vid")])
+def test_market_leaves_out_empty_files_unless_named(scratch, kind, path):
+    open(scratch.history + path, "w").close()
+    tree = marbloom.open(scratch.work)
+    codes = tree.securities(kind)
+    assert "sz000032" not in codes
+    market = tree.market(kind, start="20240104")
+    assert list(market.index.levels[0]) == codes
+    assert market.index.get_level_values("code").equals(
+        tree.market(kind, codes, start="20240104").index.get_level_values("code"))
+    with pytest.raises(marbloom.DataError):
+        tree.market(kind, ["sz000032"])
+
+
+@pytest.mark.parametrize("kind", list(SHOW))
+def test_a_range_without_records_gives_them_empty(sample, kind):
+    tree = marbloom.open(sample.work)
+    frame = read(tree, kind, CODES[0], "20240105", "20240105")
+    records = read(tree, kind, CODES[0], "20240105", "20240105", as_array=True)
+    assert len(frame) == len(records) == 0
+    assert list(records.dtype.names) == [frame.index.name] + list(frame.columns)
 
 
 def damage_daily(history):

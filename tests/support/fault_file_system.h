@@ -122,9 +122,9 @@ class FaultFileSystem final : public FileSystem {
     return !Stopped() && inner_.Exists(path);
   }
   bool List(const std::string& dir, const std::function<bool(std::string_view)>& wanted,
-            std::vector<DirEntry>* entries) override {
+            std::vector<DirEntry>* entries, ListDetail detail = ListDetail::kSizes) override {
     const Guard guard(mutex_);
-    return !Stopped() && inner_.List(dir, wanted, entries);
+    return !Stopped() && inner_.List(dir, wanted, entries, detail);
   }
   int64_t FreeSpace(const std::string& path) override {
     const Guard guard(mutex_);
