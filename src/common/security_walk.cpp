@@ -1,5 +1,7 @@
 #include "common/security_walk.h"
 
+#include <algorithm>
+
 #include "common/dir_walk.h"
 #include "common/market.h"
 #include "common/shared_state.h"
@@ -56,14 +58,32 @@ SecurityFileList ListSecurityFiles(FileSystem& files, const std::string& dir, in
   return list;
 }
 
+namespace {
+
+constexpr std::size_t kNamedBatch = 256;
+
+void NameBatch(const std::vector<SecurityFile>& files, std::size_t from, const WalkChanges& changes) {
+  std::vector<std::string> paths;
+  for (std::size_t i = from; i < std::min(files.size(), from + kNamedBatch); ++i) {
+    if (!files[i].regular) continue;
+    paths.push_back(files[i].path);
+    if (changes.alsoChanged) changes.alsoChanged(files[i], &paths);
+  }
+  changes.files->BeforeChanges(paths, ComingChange::kReplacement);  // else each is kept at its change
+}
+
+}  // namespace
+
 WalkEnd VisitSecurityFiles(OperationEngine& engine, const std::vector<SecurityFile>& files,
-                           const WalkTexts& texts, const std::function<void(const SecurityFile&)>& visit) {
+                           const WalkTexts& texts, const std::function<void(const SecurityFile&)>& visit,
+                           const WalkChanges& changes) {
   if (files.empty()) {
     engine.Reports().ReportF("%s", texts.nothingFound);
     return WalkEnd::kNoFiles;
   }
   const double total = static_cast<double>(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
+    if (changes.files != nullptr && i % kNamedBatch == 0) NameBatch(files, i, changes);
     engine.Reports().StatusF(texts.perFile, files[i].name.substr(0, 8).c_str());
     if (files[i].regular) {
       visit(files[i]);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/operation_engine.h"
@@ -54,10 +55,24 @@ struct WalkTexts {
 
 enum class WalkEnd { kNoFiles, kCancelled, kDone };
 
+// For a walk whose visits replace or remove the files they visit: the files
+// are named to the file system a batch at a time before their visits
+// (FileSystem::BeforeChanges), so that the undo journal keeps them with a
+// few syncs (and forgets again those no visit changed).
+struct WalkChanges {
+  using MorePaths = std::function<void(const SecurityFile&, std::vector<std::string>*)>;
+  WalkChanges() = default;
+  explicit WalkChanges(FileSystem& to, MorePaths more = {}) : files(&to), alsoChanged(std::move(more)) {}
+
+  FileSystem* files = nullptr;  // null: nothing is named
+  MorePaths alsoChanged;        // more files a visit replaces, besides the file visited
+};
+
 // Visits the files one by one: status, the visit, progress (files done /
 // all files), and the cancel test after each file. A file that is not a
 // regular one is damaged: it is logged, counted as failed and not visited.
 WalkEnd VisitSecurityFiles(OperationEngine& engine, const std::vector<SecurityFile>& files,
-                           const WalkTexts& texts, const std::function<void(const SecurityFile&)>& visit);
+                           const WalkTexts& texts, const std::function<void(const SecurityFile&)>& visit,
+                           const WalkChanges& changes = {});
 
 }  // namespace marbloom

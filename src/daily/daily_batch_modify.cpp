@@ -30,7 +30,8 @@ OperationResult DailyBatchModify::ModifyDailyRange(int first, int last, const Da
                                          kModifyTexts, [&](const SecurityFile& file) {
                                            ModifyDailyRecords(file.market, file.code, static_cast<uint32_t>(first),
                                                               static_cast<uint32_t>(last), factors);
-                                         });
+                                         },
+                                         WalkChanges(layout_.Files()));
   if (end != WalkEnd::kNoFiles) FlushTree(layout_);
   return ConcludeWalk(end, kModifyTexts, "批量修改日线完成!");
 }

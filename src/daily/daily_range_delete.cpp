@@ -19,7 +19,8 @@ OperationResult DailyRangeDelete::DeleteDailyRange(int first, int last, std::str
                                          kDeleteTexts, [&](const SecurityFile& file) {
                                            DeleteDailyRecords(file.market, file.code, static_cast<uint32_t>(first),
                                                               static_cast<uint32_t>(last));
-                                         });
+                                         },
+                                         WalkChanges(layout_.Files()));
   if (end != WalkEnd::kNoFiles) FlushTree(layout_);
   return ConcludeWalk(end, kDeleteTexts, "删除日线完成!");
 }

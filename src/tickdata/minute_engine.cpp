@@ -201,7 +201,8 @@ bool MinuteEngine::WriteMinuteFile(MinuteKind kind, const TickSecurity& security
   report.wrote = true;
   const std::string temp = kind == MinuteKind::kOneMinute ? layout_.OneMinuteTemp(security.market, worker.index)
                                                           : layout_.FiveMinuteTemp(security.market, worker.index);
-  return ReplaceMinuteFile(layout_.Files(), temp, path, result, count, info, replaces) || writeFailed();
+  const std::span<const MinuteBar> bars(result, static_cast<std::size_t>(count) * static_cast<std::size_t>(info.barsPerDay));
+  return ReplaceMinuteFile(layout_.Files(), temp, path, bars, replaces) || writeFailed();
 }
 
 void MinuteEngine::FileFailed(const char* format, MinuteKind kind, int market, std::string_view code) {

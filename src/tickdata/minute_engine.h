@@ -139,6 +139,7 @@ class MinuteEngine : public OperationEngine {
   OperationResult DeleteRange(MinuteKind kind, int first, int last);
   WalkEnd ModifyPass(MinuteKind kind, int first, int last, const MinuteFactors& factors, std::string_view pattern);
   bool LoadBars(MinuteKind kind, int market, std::string_view code, LoadedBars& loaded);
+  bool ReplaceBars(MinuteKind kind, int market, std::string_view code, const std::vector<MinuteBar>& bars);
   void FileFailed(const char* format, MinuteKind kind, int market, std::string_view code);
 
   DataLayout layout_;

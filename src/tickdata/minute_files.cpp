@@ -244,12 +244,12 @@ void AddMinuteFilePaths(const DataLayout& layout, int market, std::string_view c
     paths->push_back(MinuteFilePath(layout, kind, market, code));
 }
 
-bool ReplaceMinuteFile(FileSystem& files, const std::string& temp, const std::string& path, const MinuteBar* days,
-                       int count, const MinuteFileKind& kind, bool replaces) {
+bool ReplaceMinuteFile(FileSystem& files, const std::string& temp, const std::string& path,
+                       std::span<const MinuteBar> bars, bool replaces) {
   const std::string& target = replaces ? temp : path;
   File file = files.Open(target, OpenMode::kWrite);
   if (!file) return false;
-  const bool written = file.Write(days, static_cast<std::size_t>(count) * kind.blockBytes, 0);
+  const bool written = file.Write(bars.data(), bars.size_bytes(), 0);
   if (file.Close() && written && (!replaces || files.Rename(temp, path))) return true;
   files.Remove(target);
   return false;

@@ -6,6 +6,7 @@
 // temporary.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,13 +107,13 @@ TailRead HeldMinuteBars(const File& file, const MinuteFileKind& kind, std::vecto
 // The same for a file already open.
 TailRead ReadAllMinuteBars(const File& file, const MinuteFileKind& kind, std::vector<MinuteBar>* bars);
 
-// Writes `count` days as the file at `path`. A file that holds days
+// Writes `bars` (whole days) as the file at `path`. A file that holds days
 // (`replaces`) is replaced: the days go to `temp`, which is closed and
 // renamed over it; on failure the temporary is removed and the old file is
 // left as it was. A missing or empty file is written in place (a new file
 // holds only days of the run writing it, which a run that did not end
 // writes again); on failure it is removed.
-bool ReplaceMinuteFile(FileSystem& files, const std::string& temp, const std::string& path, const MinuteBar* days,
-                       int count, const MinuteFileKind& kind, bool replaces = true);
+bool ReplaceMinuteFile(FileSystem& files, const std::string& temp, const std::string& path,
+                       std::span<const MinuteBar> bars, bool replaces = true);
 
 }  // namespace marbloom

@@ -75,6 +75,14 @@ bool MinuteEngine::LoadBars(MinuteKind kind, int market, std::string_view code, 
   return false;
 }
 
+// Through the kind's temporary, renamed over the file: a file is either old
+// or new whenever the run stops.
+bool MinuteEngine::ReplaceBars(MinuteKind kind, int market, std::string_view code,
+                               const std::vector<MinuteBar>& bars) {
+  return ReplaceMinuteFile(layout_.Files(), MinuteTempPath(layout_, kind, market),
+                           MinuteFilePath(layout_, kind, market, code), bars);
+}
+
 void MinuteEngine::DeleteMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last) {
   LoadedBars loaded;
   if (!LoadBars(kind, market, code, loaded)) return;
@@ -90,10 +98,8 @@ void MinuteEngine::DeleteMinuteBars(MinuteKind kind, int market, std::string_vie
       FileFailed("%s%s%s文件写入失败!", kind, market, code);
     return;
   }
-  const std::size_t bytes = kept.size() * sizeof(MinuteBar);
-  if (!loaded.file.Write(kept.data(), bytes, 0) || !loaded.file.Truncate(static_cast<int64_t>(bytes)) ||
-      !loaded.file.Close())
-    FileFailed("%s%s%s文件写入失败!", kind, market, code);
+  loaded.file.Close();
+  if (!ReplaceBars(kind, market, code, kept)) FileFailed("%s%s%s文件写入失败!", kind, market, code);
 }
 
 void MinuteEngine::ModifyMinuteBars(MinuteKind kind, int market, std::string_view code, int first, int last,
@@ -113,9 +119,8 @@ void MinuteEngine::ModifyMinuteBars(MinuteKind kind, int market, std::string_vie
   }
   if (!changed) return;
   wrote_ = true;
-  if (!loaded.file.Write(loaded.bars.data(), loaded.bars.size() * sizeof(MinuteBar), 0) ||
-      !loaded.file.Close())
-    FileFailed("%s%s%s文件写入失败!", kind, market, code);
+  loaded.file.Close();
+  if (!ReplaceBars(kind, market, code, loaded.bars)) FileFailed("%s%s%s文件写入失败!", kind, market, code);
 }
 
 OperationResult MinuteEngine::DeleteOneMinuteRange(int first, int last) {
@@ -139,9 +144,10 @@ OperationResult MinuteEngine::DeleteRange(MinuteKind kind, int first, int last) 
   wrote_ = false;
   const DeleteTexts& texts = kind == MinuteKind::kOneMinute ? kOneMinuteDeleteTexts : kFiveMinuteDeleteTexts;
   const std::vector<SecurityFile> files = FindMinuteFiles(layout_, kind, {true, true, true}, "");
-  const WalkEnd end = VisitSecurityFiles(*this, files, texts.walk, [&](const SecurityFile& file) {
-    DeleteMinuteBars(kind, file.market, file.code, first, last);
-  });
+  const WalkEnd end = VisitSecurityFiles(
+      *this, files, texts.walk,
+      [&](const SecurityFile& file) { DeleteMinuteBars(kind, file.market, file.code, first, last); },
+      WalkChanges(layout_.Files()));
   if (wrote_) FlushTree(layout_);
   if (end == WalkEnd::kNoFiles) return Conclude(Outcome::kNothingToDo, texts.walk.nothingFound);
   if (end == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, texts.walk.cancelled);
@@ -155,7 +161,8 @@ WalkEnd MinuteEngine::ModifyPass(MinuteKind kind, int first, int last, const Min
   const std::vector<SecurityFile> files = FindMinuteFiles(layout_, kind, markets, codePart);
   return VisitSecurityFiles(
       *this, files, kind == MinuteKind::kOneMinute ? kOneMinuteModifyTexts : kFiveMinuteModifyTexts,
-      [&](const SecurityFile& file) { ModifyMinuteBars(kind, file.market, file.code, first, last, factors); });
+      [&](const SecurityFile& file) { ModifyMinuteBars(kind, file.market, file.code, first, last, factors); },
+      WalkChanges(layout_.Files()));
 }
 
 OperationResult MinuteEngine::ModifyMinuteRange(int first, int last, const MinuteFactors& factors,

@@ -30,8 +30,11 @@ OperationResult TickEngine::DeleteTickRange(int first, int last) {
   const std::vector<SecurityFile> files = IndexFiles(layout_);
   if (files.empty()) return Conclude(Outcome::kNothingToDo, deleting);
   const WalkTexts texts{"", "正在删除股票%s分笔数据", "删除分笔数据操作被取消!"};
-  const WalkEnd end = VisitSecurityFiles(*this, files, texts,
-                                         [&](const SecurityFile& file) { DeleteTickDays(StemOf(file), first, last); });
+  const WalkChanges changes(layout_.Files(), [this](const SecurityFile& file, std::vector<std::string>* paths) {
+    paths->push_back(layout_.TickDataFile(StemOf(file)));
+  });
+  const WalkEnd end = VisitSecurityFiles(
+      *this, files, texts, [&](const SecurityFile& file) { DeleteTickDays(StemOf(file), first, last); }, changes);
   if (wrote_) FlushTree(layout_);
   if (end == WalkEnd::kCancelled) return Conclude(Outcome::kCancelled, texts.cancelled);
   return ConcludeShown(Outcome::kDone, "删除分笔数据完成!", true);

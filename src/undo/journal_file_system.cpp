@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/file_helpers.h"
 
 namespace marbloom {
 
@@ -67,10 +68,49 @@ void JournalFileSystem::Finish() {
   Lock lock(mutex_);
   if (finished_) return;
   finished_ = true;
+  if (manifest_ && failure_ == 0 && !untouched_.empty()) DropUntouched();
   folder_.Close();
   if (!manifest_) return;
   manifest_.Close();
   PruneJournal(journal_);
+}
+
+void JournalFileSystem::Touch(const std::string& path) {
+  if (!untouched_.empty()) untouched_.erase(path);
+}
+
+// The manifest without them is written beside it and renamed over it, so
+// that a whole manifest is there at every moment; then their links go. A
+// run left with nothing to take back leaves no run at all.
+void JournalFileSystem::DropUntouched() {
+  const std::optional<JournalRun> run = ReadJournalRun(journal_, runId_);
+  if (!run) return;
+  std::string text = JournalHeader(*run);
+  std::vector<int> dropped;
+  bool kept = false;
+  for (const JournalEntry& entry : run->entries) {
+    if (untouched_.count(EntryPath(journal_, entry)) == 0) {
+      text += JournalLine(entry);
+      kept = true;
+    } else if (entry.kind == JournalEntry::Kind::kSaved) {
+      dropped.push_back(entry.store);
+    }
+  }
+  const std::string path = JournalRunFile(journal_, runId_), temp = path + kPartialFileSuffix;
+  if (!kept) {
+    if (!inner_.Remove(path)) return;
+    for (int store = 1; store <= stores_; ++store) inner_.Remove(JournalStoreFile(journal_, runId_, store));
+    manifest_.Close();
+    runId_ = 0;
+    return;
+  }
+  File file = OpenNewTemporary(inner_, temp);
+  if (!file || !inner_.Write(file, text.data(), text.size(), 0) || !inner_.Sync(file) || !file.Close() ||
+      !inner_.Rename(temp, path) || !inner_.Sync(folder_)) {
+    inner_.Remove(temp);
+    return;
+  }
+  for (int store : dropped) inner_.Remove(JournalStoreFile(journal_, runId_, store));
 }
 
 bool JournalFileSystem::InTree(const std::string& path) const {
@@ -269,6 +309,8 @@ File JournalFileSystem::Open(const std::string& path, OpenMode mode, const File*
     full = it == folders_.end() ? std::string() : it->second + path;
   }
   const bool journalled = Journalled(full);
+  if (journalled && (mode == OpenMode::kWrite || mode == OpenMode::kCreateExclusive || mode == OpenMode::kAppend))
+    Touch(full);
   if (journalled && mode == OpenMode::kCreateExclusive && StateOf(full).kept == Kept::kNothing &&
       !inner_.Exists(full) && !NoteCreated(full, StateOf(full)) && !GoOn())
     return File();
@@ -299,6 +341,7 @@ bool JournalFileSystem::Write(File& file, const void* data, std::size_t size, in
   {
     Lock lock(mutex_);
     OpenFile* open = Tracked(file);
+    if (open != nullptr) Touch(open->path);
     if (open != nullptr && !KeepBeforeChange(file, *open, offset) && !GoOn()) return false;
   }
   return inner_.Write(file, data, size, offset);
@@ -309,6 +352,7 @@ bool JournalFileSystem::Truncate(File& file, int64_t length) {
     Lock lock(mutex_);
     OpenFile* open = Tracked(file);
     if (open != nullptr) {
+      Touch(open->path);
       const int64_t now = inner_.Length(file);
       if (now < 0 || (!KeepBeforeChange(file, *open, length < now ? length : now) && !GoOn())) return false;
     }
@@ -340,7 +384,10 @@ bool JournalFileSystem::BeforeChanges(std::span<const std::string> paths, Coming
     if (!KeepBatch(folder, names, how, batch)) return GoOn();
   if (batch.states.empty()) return true;
   if ((batch.linked && !SyncFolder()) || !AddLines(batch.lines) || !SyncManifest()) return GoOn();
-  for (auto& [path, state] : batch.states) StateOf(path) = state;
+  for (auto& [path, state] : batch.states) {
+    StateOf(path) = state;
+    untouched_.insert(path);
+  }
   return true;
 }
 
@@ -400,6 +447,7 @@ bool JournalFileSystem::Copy(const File& from, int64_t fromOffset, File& to, int
   {
     Lock lock(mutex_);
     OpenFile* open = Tracked(to);
+    if (open != nullptr) Touch(open->path);
     if (open != nullptr && !KeepBeforeChange(to, *open, toOffset) && !GoOn()) return false;
   }
   return inner_.Copy(from, fromOffset, to, toOffset, length);
@@ -408,6 +456,7 @@ bool JournalFileSystem::Copy(const File& from, int64_t fromOffset, File& to, int
 bool JournalFileSystem::Rename(const std::string& source, const std::string& target) {
   {
     Lock lock(mutex_);
+    Touch(source), Touch(target);
     const bool into = Journalled(target);
     if (into && !KeepBeforeReplace(target) && !GoOn()) return false;
     // A file renamed away from its place in either tree (a merge moves the
@@ -422,6 +471,7 @@ bool JournalFileSystem::Rename(const std::string& source, const std::string& tar
 bool JournalFileSystem::Link(const std::string& existing, const std::string& path) {
   {
     Lock lock(mutex_);
+    Touch(path);
     if (Journalled(path) && !KeepBeforeReplace(path) && !GoOn()) return false;
   }
   return inner_.Link(existing, path);
@@ -430,6 +480,7 @@ bool JournalFileSystem::Link(const std::string& existing, const std::string& pat
 bool JournalFileSystem::Remove(const std::string& path) {
   {
     Lock lock(mutex_);
+    Touch(path);
     if (Journalled(path) && StateOf(path).kept != Kept::kCreated) {
       // Nothing there: nothing to keep and nothing to note.
       if (StateOf(path).kept == Kept::kNothing && !inner_.Exists(path)) return inner_.Remove(path);

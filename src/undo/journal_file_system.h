@@ -20,7 +20,9 @@
 // run: their lines in one write of the manifest and one sync each of the
 // folder and the manifest, on disk before any of those files changes. The
 // files of the source tree the front names (the other tree of a merge, whose
-// files it moves into this one) are kept the same way. Other files outside
+// files it moves into this one) are kept the same way. Files named that no
+// change reached by the end of the run (a walk's files that needed none, a
+// run cancelled) leave the manifest again at its end. Other files outside
 // the tree, the journal itself and the lock file pass through. Safe to call
 // from several threads.
 //
@@ -149,6 +151,10 @@ class JournalFileSystem final : public FileSystem {
   // and the lowest offset changed `from`.
   bool KeepBeforeChange(const File& file, OpenFile& open, int64_t from);
   OpenFile* Tracked(const File& file);
+  // A change reaches `path`; and the named files it never reached leave the
+  // manifest at the end.
+  void Touch(const std::string& path);
+  void DropUntouched();
 
   FileSystem& inner_;
   const std::string tree_, undoDir_, lockFile_;
@@ -158,6 +164,7 @@ class JournalFileSystem final : public FileSystem {
   const bool undoing_;
   mutable std::mutex mutex_;
   std::unordered_map<std::string, State> states_;
+  std::unordered_set<std::string> untouched_;  // named by BeforeChanges, not changed yet
   std::unordered_map<int, OpenFile> open_;
   std::unordered_map<int, std::string> folders_;
   File manifest_, folder_;

@@ -157,6 +157,26 @@ TEST_F(UndoJournal, ABatchCutAtAnyChangeStillUndoesToTheOldBytes) {
   }
 }
 
+// Named files that no change reached leave the manifest at the end, and
+// their links go; a run that changed none of them leaves no run.
+TEST_F(UndoJournal, NamedFilesNoChangeReachedLeaveTheJournal) {
+  const Tree before = Snapshot();
+  for (const bool change : {false, true}) {
+    {
+      JournalFileSystem journal(RealFileSystem(), layout, "named", "");
+      journal.BeforeChanges(std::vector<std::string>{PathOf("a"), PathOf("b"), PathOf("n")}, ComingChange::kReplacement);
+      if (change) {
+        ASSERT_TRUE(journal.Remove(PathOf("b")));
+      }
+    }
+    const auto files = std::distance(std::filesystem::directory_iterator(layout.UndoDir()), {});
+    EXPECT_EQ(files, change ? 2 : 0) << "the manifest and b's link, or nothing";
+  }
+  ASSERT_EQ(ReadJournalRun(layout, 1)->entries.size(), 1u);
+  EXPECT_TRUE(Undo(1).done());
+  EXPECT_EQ(Snapshot(), before);
+}
+
 // Workers of one run appending in place and making new files at once.
 using UndoJournalThreaded = UndoJournal;
 TEST_F(UndoJournalThreaded, WorkersOfOneRunAreAllTakenBack) {
