@@ -92,18 +92,31 @@ class Stamps {
   std::array<Met, 509> met_{};
 };
 
+// What both sinks take from a read: its kind, its price scale and the unit
+// of its stamps (0: a date alone).
+class ScaledRowSink : public ViewRowSink {
+ protected:
+  void StartScaled(const DataView& view) {
+    kind_ = view.request.kind;
+    scale_ = static_cast<double>(PowerOfTen(view.decimals));
+    unit_ = kind_ == ViewKind::kDaily ? 0 : kind_ == ViewKind::kTicks ? 1 : 60;
+  }
+
+  ViewKind kind_ = ViewKind::kDaily;
+  double scale_ = 1;
+  int64_t unit_ = 0;
+};
+
 // Writes a read's rows into columns as the reader hands them over: the
 // date and time as one stamp, prices as real values. The quotient of two
 // exact doubles is the double nearest to the real value, the same as
 // reading the shown decimal text.
-class ColumnSink : public ViewRowSink {
+class ColumnSink : public ScaledRowSink {
  public:
   explicit ColumnSink(Columns& columns) : c_(columns) {}
 
   void Start(const DataView& view, std::size_t expectedRows) override {
-    kind_ = view.request.kind;
-    scale_ = static_cast<double>(PowerOfTen(view.decimals));
-    unit_ = kind_ == ViewKind::kDaily ? 0 : kind_ == ViewKind::kTicks ? 1 : 60;
+    StartScaled(view);
     // One security's columns in one block, made once; room for as many rows
     // for each security still to come, the columns of many securities
     // growing by one allocation where their files are alike.
@@ -215,9 +228,6 @@ class ColumnSink : public ViewRowSink {
   }
 
   Columns& c_;
-  ViewKind kind_ = ViewKind::kDaily;
-  double scale_ = 1;
-  int64_t unit_ = 0;
   std::size_t toCome_ = 1;
   Stamps stamps_;
 };
@@ -228,14 +238,12 @@ constexpr std::size_t kBatch = 64;
 
 // Writes a read's rows as the records of a structured array, with the values
 // ColumnSink gives each column.
-class RecordSink : public ViewRowSink {
+class RecordSink : public ScaledRowSink {
  public:
   explicit RecordSink(RecordRows& records) : r_(records) {}
 
   void Start(const DataView& view, std::size_t expectedRows) override {
-    kind_ = view.request.kind;
-    scale_ = static_cast<double>(PowerOfTen(view.decimals));
-    unit_ = kind_ == ViewKind::kDaily ? 0 : kind_ == ViewKind::kTicks ? 1 : 60;
+    StartScaled(view);
     r_.fields.clear();
     r_.recordSize = 0;
     auto add = [this](const char* name, const char* format, std::size_t size) {
@@ -279,9 +287,6 @@ class RecordSink : public ViewRowSink {
 
  private:
   RecordRows& r_;
-  ViewKind kind_ = ViewKind::kDaily;
-  double scale_ = 1;
-  int64_t unit_ = 0;
   bool counts_ = false;
   Stamps stamps_;
 };
