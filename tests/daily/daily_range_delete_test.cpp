@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "daily/daily_range_delete.h"
+#include "undo/journal_file_system.h"
+#include "undo/undo_engine.h"
 #include "daily_test_util.h"
 
 namespace marbloom::test {
@@ -28,6 +30,30 @@ TEST_F(DailyRangeDeleteTest, PatternSelectsMarketsAndCodes) {
   EXPECT_FALSE(PathExists(DailyFilePath(0, "000002")));
   EXPECT_TRUE(PathExists(DailyFilePath(1, "000002")));
   EXPECT_EQ(test::StatusText(), "删除日线完成!");
+}
+
+// Journalled, a walk over many files keeps them a batch at a time, not one
+// sync a file; the files it left alone leave the journal, and the undo gives
+// back the ones it changed.
+TEST_F(DailyRangeDeleteTest, AJournalledWalkKeepsItsFilesInBatchesAndOnlyTheChangedOnes) {
+  for (int k = 1; k <= 600; ++k)
+    WriteDaily(0, std::to_string(100000 + k), {Rec(20220504), Rec(k % 3 ? 20220505 : 20220506)});
+  auto files = [this] {
+    std::vector<std::vector<uint8_t>> bytes;
+    for (int k = 1; k <= 600; ++k) bytes.push_back(ReadFileBytes(DailyFilePath(0, std::to_string(100000 + k))));
+    return bytes;
+  };
+  const auto before = files();
+  {
+    JournalFileSystem journal(faults, layout, "daily delete", "");
+    ASSERT_EQ(DailyRangeDelete(layout.WithFiles(journal)).DeleteDailyRange(20220505, 20220505, "sz??????").outcome,
+              Outcome::kDone);
+  }
+  EXPECT_LT(std::count(faults.Changes().begin(), faults.Changes().end(), "sync " + JournalRunFile(layout, 1)), 10);
+  EXPECT_EQ(ReadJournalRun(layout, 1)->entries.size(), 400u + 1);  // the files changed and the temporary
+  JournalFileSystem undoJournal(RealFileSystem(), layout, UndoOperationName(1), "");
+  EXPECT_TRUE(UndoEngine(layout.WithFiles(undoJournal)).UndoRun(1, false).done());
+  EXPECT_TRUE(files() == before);
 }
 
 TEST_F(DailyRangeDeleteTest, NothingSelectedReportsMissingData) {
