@@ -10,7 +10,8 @@
 //                 and for a run that moves files out of another tree (a merge)
 //                 "source\t<that tree's real folder>"
 //               then one line per file the run touched (or named to it as about to
-//               change, which a cancel may leave unchanged), written before the change:
+//               change, which a run killed may leave unchanged; at a run's end the
+//               manifest is written again without those), on disk before the change:
 //                 "created\t<place>\t-\t-\t<path>"           undo removes it
 //                 "grown\t<place>\t<length>\t-\t<path>"      undo cuts it back to <length>
 //                 "saved\t<place>\t<length>\t<n>\t<path>"    undo puts back the first <length>
