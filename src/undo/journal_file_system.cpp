@@ -398,7 +398,6 @@ bool JournalFileSystem::KeepBatch(const std::string& folder, const std::unordere
       errno != ENOENT)
     return true;  // each is kept at its own change
   std::unordered_set<std::string_view> missing = names;
-  int64_t linkedBytes = 0;
   std::vector<std::pair<std::string, int64_t>> found;  // regular files and their old lengths
   for (const DirEntry& entry : entries) {
     missing.erase(entry.name);
@@ -406,10 +405,8 @@ bool JournalFileSystem::KeepBatch(const std::string& folder, const std::unordere
     const std::string path = folder + entry.name;
     const auto it = states_.find(path);
     found.emplace_back(path, it != states_.end() && it->second.kept == Kept::kGrown ? it->second.length : entry.size);
-    linkedBytes += found.back().second;
   }
   const bool link = how == ComingChange::kReplacement;
-  if (link && !found.empty() && !RoomToKeep(undoDir_, linkedBytes)) return false;
   for (const auto& [path, length] : found) {
     if (!link) {
       batch.lines += Line(path, Entry(JournalEntry::Kind::kGrown, length));
@@ -417,7 +414,9 @@ bool JournalFileSystem::KeepBatch(const std::string& folder, const std::unordere
       continue;
     }
     const int store = ++stores_;
-    if (!inner_.Link(path, JournalStoreFile(journal_, runId_, store))) continue;  // kept at its own change
+    const std::string kept = JournalStoreFile(journal_, runId_, store);
+    if (!RoomToKeep(kept, length)) return false;
+    if (!inner_.Link(path, kept)) continue;  // kept at its own change
     batch.lines += Line(path, Entry(JournalEntry::Kind::kSaved, length, store));
     batch.states.emplace_back(path, State{Kept::kLinked, length});
     batch.linked = true;
