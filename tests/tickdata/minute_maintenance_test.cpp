@@ -1,5 +1,7 @@
 // Range delete and batch modify of minute files, bar by bar in place.
 #include <gtest/gtest.h>
+
+#include "support/fault_file_system.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +65,19 @@ TEST_F(MinuteMaintenance, DeleteDropsTheBarsOfTheRangeAndCutsTheFile) {
   EXPECT_EQ(bars.size(), 2u * kOne);
   EXPECT_EQ(DayDates(bars, kOne), (std::vector<int>{20240311, 20240314}));
   EXPECT_EQ(test::StatusText(), "分钟数据删除完成!");
+}
+
+// A file is replaced whole through a temporary: when that fails, delete and
+// scale leave the old bytes and count the file as failed.
+TEST_F(MinuteMaintenance, AFailedReplacementLeavesTheOldFile) {
+  const std::string path = Put(MinuteKind::kOneMinute, 0, "000001");
+  const auto old = test::ReadFileBytes(path);
+  test::FaultFileSystem faults;
+  faults.FailRenames(path);
+  MinuteEngine failing(layout.WithFiles(faults), MinuteOptions{});
+  EXPECT_EQ(failing.DeleteOneMinuteRange(20240312, 20240313).failedItems, 1);
+  EXPECT_EQ(failing.ModifyMinuteRange(20240311, 20240314, MinuteFactors{2, 2, 2, 2, 2, 2}, "sz000001").failedItems, 1);
+  EXPECT_EQ(test::ReadFileBytes(path), old);
 }
 
 TEST_F(MinuteMaintenance, AFileClaimingMoreThanMemoryHoldsIsLeftAlone) {

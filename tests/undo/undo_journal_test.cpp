@@ -317,6 +317,11 @@ TEST_F(UndoJournal, NoRoomForTheJournalRefusesARunsChangeButNotAnUndo) {
   EXPECT_FALSE(journal.Open(PathOf("b"), OpenMode::kUpdate).Write("x", 1, 0));
   EXPECT_EQ(Snapshot(), before);
   EXPECT_NE(journal.Problem().find(layout.UndoDir()), std::string::npos);
+  // Named in a batch, the files are refused the same way.
+  JournalFileSystem batched(fault, layout, "batch", "");
+  EXPECT_FALSE(batched.BeforeChanges(std::vector<std::string>{PathOf("c"), PathOf("d")}, ComingChange::kReplacement));
+  EXPECT_FALSE(batched.Remove(PathOf("d")));
+  EXPECT_EQ(Snapshot(), before);
 }
 
 // A manifest from elsewhere: refused whole before anything changes.
