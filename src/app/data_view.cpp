@@ -475,12 +475,10 @@ std::vector<std::string> SecuritiesListed(const DataLayout& layout, ViewKind kin
 }
 
 bool ListedFileEmpty(const DataLayout& layout, ViewKind kind, int market, std::string_view code) {
+  // One look at the file, not a listing of its folder of thousands.
   const auto [dir, extension] = FolderOf(layout, kind, market);
-  std::string name = SecurityStem(market, code);
-  name.append(extension);
-  std::vector<DirEntry> entries;
-  layout.Files().List(dir, [&name](std::string_view found) { return found == name; }, &entries);
-  return entries.size() == 1 && entries[0].kind == DirEntry::Kind::kRegular && entries[0].size == 0;
+  const File file = layout.Files().Open(dir + SecurityStem(market, code).append(extension), OpenMode::kReadRegular);
+  return file && file.Length() == 0;
 }
 
 std::vector<ViewColumn> ColumnsOf(const DataView& view) {
